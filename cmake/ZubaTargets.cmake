@@ -1,0 +1,45 @@
+# Common compile settings of every ZUBA target: warnings, strict floating point, sanitizers.
+
+# Results must not depend on the compiler's choice of fused multiply-adds.
+add_compile_options(-ffp-contract=off)
+
+if(ZUBA_SANITIZE STREQUAL "address")
+  add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+  add_link_options(-fsanitize=address,undefined)
+elseif(ZUBA_SANITIZE STREQUAL "thread")
+  add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=thread)
+elseif(NOT ZUBA_SANITIZE STREQUAL "")
+  message(FATAL_ERROR "ZUBA_SANITIZE must be empty, 'address' or 'thread'")
+endif()
+
+# zuba_target_defaults(target): warnings for the project's own code.
+function(zuba_target_defaults target)
+  target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic)
+  target_compile_features(${target} PUBLIC cxx_std_20)
+endfunction()
+
+# zuba_add_library(name folder SOURCES ...): a static library of one folder, includes rooted at
+# the source tree so that headers are named "folder/file.h".
+function(zuba_add_library name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+  add_library(${name} STATIC ${ARG_SOURCES})
+  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
+  target_link_libraries(${name} PUBLIC ${ARG_DEPS})
+  zuba_target_defaults(${name})
+endfunction()
+
+# zuba_add_test(name SOURCES ... DEPS ...): one GoogleTest executable, discovered by CTest.
+function(zuba_add_test name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS;LABELS" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gtest GTest::gtest_main)
+  target_compile_definitions(${name} PRIVATE ZUBA_TEST_DATA_DIR="${PROJECT_SOURCE_DIR}/tests/data"
+                                             ZUBA_EXAMPLES_DIR="${PROJECT_SOURCE_DIR}/examples")
+  zuba_target_defaults(${name})
+  set(props ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
+  if(ARG_LABELS)
+    list(APPEND props LABELS "${ARG_LABELS}")
+  endif()
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES ${props})
+endfunction()

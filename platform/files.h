@@ -1,0 +1,39 @@
+// File services: read a whole file in one read, and replace a file atomically so that a failed
+// write never destroys the earlier file.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace zuba {
+
+enum class ReadStatus {
+  Ok,
+  CannotOpen,     // missing, unreadable, a directory, or the read itself failed
+  CannotAllocate  // no buffer of the file's length could be obtained
+};
+
+struct FileBytes {
+  ReadStatus status = ReadStatus::CannotOpen;
+  std::string bytes;  // the whole file when status is Ok
+  int error = 0;      // errno of the failure
+};
+
+// Opens the file for reading (other programs may read and write it meanwhile), takes its length
+// and reads it in one read into one buffer.
+FileBytes ReadWholeFile(const std::string& path);
+
+struct WriteResult {
+  bool ok = false;
+  std::string error;  // the system's reason when not ok ("No space left on device")
+};
+
+// Writes bytes to a temporary file beside path, flushes it to disk and renames it over path.
+// On any failure the temporary file is removed and the file at path is left as it was.
+WriteResult WriteFileAtomically(const std::string& path, std::string_view bytes);
+
+// The calling thread's last system error code (errno on this platform).
+uint32_t LastSystemError();
+
+}  // namespace zuba

@@ -1,0 +1,68 @@
+// The record of one calculation run: twelve tables in their fixed order, then the run
+// description; and the process-wide hand-over from the calculation to the document and the view.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "results/run_parameters.h"
+#include "results/table.h"
+
+namespace zuba {
+
+struct ResultTables {
+  RealTable Ek;          // J, kinetic energy of each step
+  RealTable Rmn;         // m, time-mean radius of the equilibrium orbit
+  RealTable Bmn;         // T, time-mean field along the orbit
+  RealTable Rev;         // m, corrected radius Rmn * (1 + v)
+  RealTable F0;          // Hz, particle rotation frequency
+  RealTable dReo;        // m, closure error of the accepted orbit
+  RealTable OrbitR;      // m, orbit samples of every step, step after step
+  RealTable OrbitVr;     // m/rad, dR/dtau
+  RealTable OrbitTheta;  // rad
+  RealTable OrbitOmega;  // 1, dtheta/dtau
+  RealTable OrbitTau;    // rad
+  IntTable OrbitPoints;  // samples stored for each step
+  RunParameters run;     // the run description
+
+  // Empties every table, both texts and every number.
+  void reset();
+
+  bool operator==(const ResultTables&) const = default;
+};
+
+// Visits the twelve tables in their binding order: f(name, table).
+template <class F>
+void ForEachTable(ResultTables& r, F&& f) {
+  f("Ek", r.Ek);
+  f("Rmn", r.Rmn);
+  f("Bmn", r.Bmn);
+  f("Rev", r.Rev);
+  f("F0", r.F0);
+  f("dReo", r.dReo);
+  f("OrbitR", r.OrbitR);
+  f("OrbitVr", r.OrbitVr);
+  f("OrbitTheta", r.OrbitTheta);
+  f("OrbitOmega", r.OrbitOmega);
+  f("OrbitTau", r.OrbitTau);
+  f("OrbitPoints", r.OrbitPoints);
+}
+template <class F>
+void ForEachTable(const ResultTables& r, F&& f) {
+  ForEachTable(const_cast<ResultTables&>(r), [&](const char* name, const auto& table) {
+    f(name, table);
+  });
+}
+
+// Process-wide hand-over state. The worker completes LatestResults, then sets ResultsAvailable,
+// then TransferPending (release); the user-interface thread reads LatestResults only after it
+// found TransferPending set (acquire).
+extern ResultTables LatestResults;
+extern std::atomic<int32_t> ResultsAvailable;
+extern std::atomic<int32_t> TransferPending;
+
+// The worker's end of a completed run: LatestResults := results, ResultsAvailable := 1,
+// TransferPending := 1, in this order.
+void HandOverResults(ResultTables results);
+
+}  // namespace zuba
