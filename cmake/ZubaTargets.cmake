@@ -36,6 +36,11 @@ function(zuba_add_test name)
   target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gtest GTest::gtest_main)
   target_compile_definitions(${name} PRIVATE ZUBA_TEST_DATA_DIR="${PROJECT_SOURCE_DIR}/tests/data"
                                              ZUBA_EXAMPLES_DIR="${PROJECT_SOURCE_DIR}/examples")
+  if(TARGET zuba-cli)
+    # Tests of the command line run the real program.
+    target_compile_definitions(${name} PRIVATE ZUBA_CLI_PATH="$<TARGET_FILE:zuba-cli>")
+    add_dependencies(${name} zuba-cli)
+  endif()
   zuba_target_defaults(${name})
   set(props ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
   if(ARG_LABELS)
