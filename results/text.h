@@ -1,11 +1,33 @@
-// Text routines shared by the report and the field map reader: token cutting and number
-// formatting.
+// Text routines shared by the report, the field map reader and the calculation command: number
+// formatting, the report of a failed system call, and token cutting.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <string>
 #include <string_view>
 
 namespace zuba {
+
+// The value with exactly `decimals` fraction digits: sign ('+' or '-', negative zero included),
+// integer digits (none when the rounded magnitude is below 1: no zero stands before the point),
+// the point, the fraction digits. The digits are the exact decimal value of the binary number
+// rounded to nearest, halves away from zero ("+26.260000", "+.600000", "-.000000",
+// 9.9999999 -> "+10.000000").
+// A magnitude that rounds to zero always gives exactly `decimals` zeros after the point, however
+// small it is. Infinities and not-a-number give "+inf", "-inf", "+nan" or "-nan".
+// A digit string longer than 348 characters (integer digits plus decimals), or a negative count of
+// decimals, cannot be converted: the message "Error of conversion of double to string!" is shown
+// (caption "Error", no owner) and the result is empty.
+std::string FormatFixed(double value, int32_t decimals);
+
+// The value in decimal: '-' for negative values, no sign otherwise, no padding ("-2147483648").
+std::string FormatInt(int32_t value);
+
+// Shows "<functionName> has failed with error code: <code>" (caption "Error", error icon, no
+// owner), the code being the calling thread's last system error (errno). A null name counts as
+// empty.
+void ReportSystemError(const char* functionName);
 
 // Returns the next token of text from cursor on and moves cursor past it. Separators are TAB, LF,
 // VT, CR and space; every other byte (form feed, NUL, bytes 128..255 included) belongs to a token.
