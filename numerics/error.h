@@ -1,0 +1,24 @@
+// Messages of the orbit numerics: every failure the user can cause is shown at once, in a box with
+// the caption "Error", the error icon and no owner window (the numerics run on the worker thread).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "platform/message.h"
+
+namespace zuba::detail {
+
+inline void ShowNumericsError(std::string_view text) {
+  ShowMessage(text, "Error", Icon::Error, Owner::None);
+}
+
+// True when a table holds exactly n entries (a negative n matches no table).
+inline bool CountIs(std::span<const double> table, std::int64_t n) {
+  return n >= 0 && table.size() == static_cast<std::size_t>(n);
+}
+
+}  // namespace zuba::detail
