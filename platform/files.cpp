@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 #include <new>
+#include <utility>
 
 namespace zuba {
 
@@ -90,6 +91,63 @@ WriteResult WriteFileAtomically(const std::string& path, std::string_view bytes)
     return result;
   }
   result.ok = true;
+  return result;
+}
+
+AtomicFileWriter::AtomicFileWriter(std::string path) : path_(std::move(path)), temp_(path_) {
+  temp_ += ".tmp-XXXXXX";
+  fd_ = ::mkstemp(temp_.data());
+  if (fd_ < 0) {
+    error_ = std::strerror(errno);
+    temp_.clear();
+  }
+}
+
+AtomicFileWriter::~AtomicFileWriter() {
+  if (fd_ >= 0) ::close(fd_);
+  if (!temp_.empty()) ::unlink(temp_.c_str());
+}
+
+void AtomicFileWriter::fail(int err) {
+  if (error_.empty()) error_ = std::strerror(err);
+}
+
+bool AtomicFileWriter::write(const void* data, std::size_t size) {
+  if (!error_.empty()) return false;
+  const char* bytes = static_cast<const char*>(data);
+  std::size_t done = 0;
+  while (done < size) {
+    ssize_t n = ::write(fd_, bytes + done, size - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      fail(errno);
+      return false;
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+WriteResult AtomicFileWriter::commit() {
+  WriteResult result;
+  if (error_.empty() && ::fsync(fd_) != 0) fail(errno);
+  if (error_.empty()) {
+    // mkstemp creates the file 0600; give it the usual permissions of a new file.
+    mode_t mask = ::umask(0);
+    ::umask(mask);
+    ::fchmod(fd_, 0666 & ~mask);
+  }
+  if (fd_ >= 0) {
+    if (::close(fd_) != 0) fail(errno);
+    fd_ = -1;
+  }
+  if (error_.empty() && ::rename(temp_.c_str(), path_.c_str()) != 0) fail(errno);
+  if (error_.empty()) {
+    temp_.clear();  // renamed: nothing to remove
+    result.ok = true;
+  } else {
+    result.error = error_;
+  }
   return result;
 }
 

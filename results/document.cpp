@@ -1,0 +1,440 @@
+// Reading and writing the document file: bulk little-endian transfers straight between the file
+// and the tables' storage, every length checked against the bytes that are really there before
+// anything is allocated.
+#include "results/document.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <bit>
+#include <cerrno>
+#include <cstring>
+#include <limits>
+#include <stdexcept>
+#include <vector>
+
+#include "platform/files.h"
+
+namespace zuba {
+namespace {
+
+// The file is little-endian and the tables are copied to and from it byte for byte.
+static_assert(std::endian::native == std::endian::little,
+              "the document reader and writer copy little-endian numbers as they are in memory");
+static_assert(sizeof(double) == 8 && std::numeric_limits<double>::is_iec559);
+
+constexpr size_t kHeaderBytes = 60;  // mark, flag, twelve lengths
+constexpr size_t kRunBytes = 80;     // the twelve numbers of the run description
+
+// ---- sources of bytes -------------------------------------------------------------------------
+
+class Source {
+ public:
+  virtual ~Source() = default;
+  // Bytes not yet read.
+  virtual uint64_t remaining() const = 0;
+  // Reads exactly size bytes into destination; false when fewer remain or the read fails.
+  virtual bool read(void* destination, size_t size) = 0;
+  // The system's reason when a read failed for another cause than the end of the data.
+  std::string readError;
+};
+
+class MemorySource : public Source {
+ public:
+  explicit MemorySource(std::string_view bytes) : bytes_(bytes) {}
+  uint64_t remaining() const override { return bytes_.size() - position_; }
+  bool read(void* destination, size_t size) override {
+    if (size > remaining()) return false;
+    if (size > 0) std::memcpy(destination, bytes_.data() + position_, size);
+    position_ += size;
+    return true;
+  }
+
+ private:
+  std::string_view bytes_;
+  size_t position_ = 0;
+};
+
+// Reads a file through a small buffer for the fields and straight into the destination for the
+// large blocks of table elements.
+class FileSource : public Source {
+ public:
+  FileSource(int fd, uint64_t size) : fd_(fd), size_(size), buffer_(64 * 1024) {}
+  uint64_t remaining() const override { return size_ - consumed_; }
+  bool read(void* destination, size_t size) override {
+    if (size > remaining()) return false;
+    char* out = static_cast<char*>(destination);
+    // First what is buffered.
+    size_t take = std::min(size, end_ - begin_);
+    if (take > 0) std::memcpy(out, buffer_.data() + begin_, take);
+    begin_ += take;
+    out += take;
+    size -= take;
+    consumed_ += take;
+    if (size == 0) return true;
+    if (size >= buffer_.size()) {
+      if (!readFully(out, size)) return false;
+      consumed_ += size;
+      return true;
+    }
+    // Refill the buffer, as far as the file goes.
+    size_t want = static_cast<size_t>(std::min<uint64_t>(buffer_.size(), remaining()));
+    if (!readFully(buffer_.data(), want)) return false;
+    begin_ = 0;
+    end_ = want;
+    std::memcpy(out, buffer_.data(), size);
+    begin_ = size;
+    consumed_ += size;
+    return true;
+  }
+
+ private:
+  bool readFully(char* out, size_t size) {
+    size_t done = 0;
+    while (done < size) {
+      ssize_t n = ::read(fd_, out + done, size - done);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) {
+        readError = std::strerror(errno);
+        return false;
+      }
+      if (n == 0) return false;  // the file shrank while it was read
+      done += static_cast<size_t>(n);
+    }
+    return true;
+  }
+
+  int fd_;
+  uint64_t size_;
+  uint64_t consumed_ = 0;
+  std::vector<char> buffer_;
+  size_t begin_ = 0, end_ = 0;
+};
+
+// ---- reading ----------------------------------------------------------------------------------
+
+class Reader {
+ public:
+  explicit Reader(Source& source) : source_(source) {}
+
+  const std::string& error() const { return error_; }
+  void refuse(std::string error) {
+    if (error_.empty()) error_ = std::move(error);
+  }
+
+  // Reads one field; `what` names it for the message when the file ends inside it.
+  bool bytes(void* destination, size_t size, std::string_view what) {
+    if (!error_.empty()) return false;
+    if (source_.read(destination, size)) return true;
+    if (!source_.readError.empty()) {
+      refuse("Cannot read the document file: " + source_.readError + ".");
+    } else {
+      refuse("Damaged document: the file ends inside " + std::string(what) + ".");
+    }
+    return false;
+  }
+  template <class T>
+  bool number(T& value, std::string_view what) {
+    return bytes(&value, sizeof value, what);
+  }
+
+  // A text with its length prefix; a text of 16-bit characters becomes UTF-8.
+  bool text(std::string& out, std::string_view name) {
+    const std::string what = "the text " + std::string(name);
+    bool wide = false;
+    uint64_t length = 0;
+    if (!textLength(length, wide, true, what)) return false;
+    const uint64_t available = source_.remaining();
+    if (length > (wide ? available / 2 : available)) {
+      refuse("Damaged document: the text " + std::string(name) + " declares " +
+             std::to_string(length) + " characters but only " + std::to_string(available) +
+             " bytes follow.");
+      return false;
+    }
+    if (!wide) {
+      out.resize(static_cast<size_t>(length));
+      return bytes(out.data(), out.size(), what);
+    }
+    std::vector<char16_t> units(static_cast<size_t>(length));
+    if (!bytes(units.data(), units.size() * 2, what)) return false;
+    out = Utf16ToUtf8(units);
+    return true;
+  }
+
+ private:
+  bool textLength(uint64_t& length, bool& wide, bool markAllowed, const std::string& what) {
+    uint8_t byte = 0;
+    if (!number(byte, what)) return false;
+    if (byte < 0xFF) {
+      length = byte;
+      return true;
+    }
+    uint16_t word = 0;
+    if (!number(word, what)) return false;
+    if (word == 0xFFFE && markAllowed) {
+      wide = true;  // 16-bit characters follow, after a length prefix of their own
+      return textLength(length, wide, false, what);
+    }
+    if (word < 0xFFFF) {
+      length = word;
+      return true;
+    }
+    uint32_t dword = 0;
+    if (!number(dword, what)) return false;
+    if (dword < 0xFFFFFFFFu) {
+      length = dword;
+      return true;
+    }
+    return number(length, what);
+  }
+
+  static void AppendUtf8(std::string& out, uint32_t c) {
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+    } else if (c < 0x800) {
+      out += static_cast<char>(0xC0 | (c >> 6));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+      out += static_cast<char>(0xE0 | (c >> 12));
+      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+      out += static_cast<char>(0xF0 | (c >> 18));
+      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+
+  // UTF-16 to UTF-8, the 8-bit character set of this platform; an unpaired surrogate becomes
+  // U+FFFD.
+  static std::string Utf16ToUtf8(const std::vector<char16_t>& units) {
+    std::string out;
+    out.reserve(units.size());
+    for (size_t i = 0; i < units.size(); ++i) {
+      uint32_t c = units[i];
+      if (c >= 0xD800 && c <= 0xDBFF && i + 1 < units.size() && units[i + 1] >= 0xDC00 &&
+          units[i + 1] <= 0xDFFF) {
+        c = 0x10000 + ((c - 0xD800) << 10) + (units[i + 1] - 0xDC00u);
+        ++i;
+      } else if (c >= 0xD800 && c <= 0xDFFF) {
+        c = 0xFFFD;
+      }
+      AppendUtf8(out, c);
+    }
+    return out;
+  }
+
+  Source& source_;
+  std::string error_;
+};
+
+const char* const kTableNames[12] = {"Ek",         "Rmn",        "Bmn",      "Rev",
+                                     "F0",         "dReo",       "OrbitR",   "OrbitVr",
+                                     "OrbitTheta", "OrbitOmega", "OrbitTau", "OrbitPoints"};
+
+DocumentLoad LoadDocument(Source& source) {
+  DocumentLoad load;
+  Reader in(source);
+  auto refused = [&in]() {
+    DocumentLoad failed;
+    failed.error = in.error();
+    return failed;
+  };
+
+  double mark = 0;
+  if (!in.number(mark, "the document mark") && !source.readError.empty()) return refused();
+  if (!(mark == kFormatMark)) {  // also when the file is shorter than the mark
+    DocumentLoad failed;
+    failed.error = "Not a ZUBA document: the file does not begin with the document mark 2019.11.";
+    return failed;
+  }
+  in.number(load.resultsAvailable, "the results flag");
+  int32_t counts[12] = {};
+  for (int k = 0; k < 12; ++k) {
+    in.number(counts[k], "the length of " + std::string(kTableNames[k]));
+  }
+  if (!in.error().empty()) return refused();
+  for (int k = 0; k < 12; ++k) {
+    if (counts[k] < 0) {
+      in.refuse("Damaged document: the length of " + std::string(kTableNames[k]) +
+                " is negative (" + std::to_string(counts[k]) + ").");
+      return refused();
+    }
+  }
+
+  RunParameters& run = load.results.run;
+  in.text(run.Path, "Path");
+  in.text(run.ParticleName, "ParticleName");
+  in.number(run.EkBegin, "the run description (EkBegin)");
+  in.number(run.EkEnd, "the run description (EkEnd)");
+  in.number(run.dEk, "the run description (dEk)");
+  in.number(run.Frf, "the run description (Frf)");
+  in.number(run.H, "the run description (H)");
+  in.number(run.N, "the run description (N)");
+  in.number(run.ChargeSign, "the run description (ChargeSign)");
+  in.number(run.Q, "the run description (Q)");
+  in.number(run.m0, "the run description (m0)");
+  in.number(run.T0, "the run description (T0)");
+  in.number(run.TIs, "the run description (TIs)");
+  in.number(run.h, "the run description (h)");
+  if (!in.error().empty()) return refused();
+
+  // Every element must be in the file before any table is allocated.
+  uint64_t needed = 0;
+  for (int k = 0; k < 12; ++k) {
+    needed += static_cast<uint64_t>(counts[k]) * (k < 11 ? sizeof(double) : sizeof(int32_t));
+  }
+  if (needed > source.remaining()) {
+    in.refuse("Damaged document: the table lengths need " + std::to_string(needed) +
+              " bytes of elements but only " + std::to_string(source.remaining()) +
+              " bytes follow the run description.");
+    return refused();
+  }
+
+  int k = 0;
+  ForEachTable(load.results, [&](const char* name, auto& table) {
+    using T = std::remove_cvref_t<decltype(table.at(0))>;
+    std::vector<T> values(static_cast<size_t>(counts[k++]));
+    if (in.bytes(values.data(), values.size() * sizeof(T),
+                 "the elements of " + std::string(name))) {
+      table.assign(std::move(values));
+    }
+  });
+  if (!in.error().empty()) return refused();
+  load.ok = true;
+  return load;
+}
+
+// ---- writing ----------------------------------------------------------------------------------
+
+template <class T>
+void Append(std::string& out, T value) {
+  char bytes[sizeof value];
+  std::memcpy(bytes, &value, sizeof value);
+  out.append(bytes, sizeof value);
+}
+
+void AppendText(std::string& out, const std::string& text) {
+  const uint64_t length = text.size();
+  if (length < 0xFF) {
+    Append<uint8_t>(out, static_cast<uint8_t>(length));
+  } else if (length < 0xFFFE) {
+    Append<uint8_t>(out, 0xFF);
+    Append<uint16_t>(out, static_cast<uint16_t>(length));
+  } else if (length < 0xFFFFFFFFu) {
+    Append<uint8_t>(out, 0xFF);
+    Append<uint16_t>(out, 0xFFFF);
+    Append<uint32_t>(out, static_cast<uint32_t>(length));
+  } else {
+    Append<uint8_t>(out, 0xFF);
+    Append<uint16_t>(out, 0xFFFF);
+    Append<uint32_t>(out, 0xFFFFFFFFu);
+    Append<uint64_t>(out, length);
+  }
+  out += text;
+}
+
+// Everything before the elements: mark, flag, lengths, texts, run description.
+std::string HeadBytes(const ResultTables& results, int32_t resultsAvailable) {
+  std::string out;
+  out.reserve(kHeaderBytes + kRunBytes + 18 + results.run.Path.size() +
+              results.run.ParticleName.size());
+  Append(out, kFormatMark);
+  Append(out, resultsAvailable);
+  ForEachTable(results, [&out](const char* name, const auto& table) {
+    if (table.size() > std::numeric_limits<int32_t>::max()) {
+      throw std::length_error(std::string("the table ") + name + " has " +
+                              std::to_string(table.size()) +
+                              " elements, more than a document can hold");
+    }
+    Append(out, static_cast<int32_t>(table.size()));
+  });
+  const RunParameters& run = results.run;
+  AppendText(out, run.Path);
+  AppendText(out, run.ParticleName);
+  Append(out, run.EkBegin);
+  Append(out, run.EkEnd);
+  Append(out, run.dEk);
+  Append(out, run.Frf);
+  Append(out, run.H);
+  Append(out, run.N);
+  Append(out, run.ChargeSign);
+  Append(out, run.Q);
+  Append(out, run.m0);
+  Append(out, run.T0);
+  Append(out, run.TIs);
+  Append(out, run.h);
+  return out;
+}
+
+}  // namespace
+
+DocumentLoad LoadDocumentBytes(std::string_view bytes) {
+  MemorySource source(bytes);
+  return LoadDocument(source);
+}
+
+DocumentLoad LoadDocumentFile(const std::string& path) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    DocumentLoad failed;
+    failed.error = "Cannot open the document file: " + std::string(std::strerror(errno)) + ".";
+    return failed;
+  }
+  struct stat info {};
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    int err = S_ISDIR(info.st_mode) ? EISDIR : errno;
+    ::close(fd);
+    DocumentLoad failed;
+    failed.error = "Cannot open the document file: " + std::string(std::strerror(err)) + ".";
+    return failed;
+  }
+  FileSource source(fd, static_cast<uint64_t>(info.st_size));
+  DocumentLoad load = LoadDocument(source);
+  ::close(fd);
+  return load;
+}
+
+std::string StoreDocumentBytes(const ResultTables& results, int32_t resultsAvailable) {
+  std::string out = HeadBytes(results, resultsAvailable);
+  uint64_t elements = 0;
+  ForEachTable(results, [&elements](const char*, const auto& table) {
+    elements += table.values().size_bytes();
+  });
+  out.reserve(out.size() + elements);
+  ForEachTable(results, [&out](const char*, const auto& table) {
+    auto values = table.values();
+    out.append(reinterpret_cast<const char*>(values.data()), values.size_bytes());
+  });
+  return out;
+}
+
+DocumentSave SaveDocumentFile(const std::string& path, const ResultTables& results,
+                              int32_t resultsAvailable) {
+  DocumentSave save;
+  std::string head;
+  try {
+    head = HeadBytes(results, resultsAvailable);
+  } catch (const std::length_error& e) {
+    save.error = std::string("Cannot save the document: ") + e.what() + ".";
+    return save;
+  }
+  // The elements go from the tables' storage to the file without an intermediate copy.
+  AtomicFileWriter writer(path);
+  writer.write(head.data(), head.size());
+  ForEachTable(results, [&writer](const char*, const auto& table) {
+    auto values = table.values();
+    writer.write(values.data(), values.size_bytes());
+  });
+  WriteResult written = writer.commit();
+  if (!written.ok) {
+    save.error = "Cannot save the document: " + written.error + ".";
+    return save;
+  }
+  save.ok = true;
+  return save;
+}
+
+}  // namespace zuba

@@ -1,0 +1,58 @@
+// The document file (*.zub): one ResultTables record and the ResultsAvailable flag as a flat
+// little-endian binary record. Layout (no padding):
+//   offset 0   real    the mark 2019.11 (bytes 3D 0A D7 A3 70 8C 9F 40)
+//   offset 8   int32   ResultsAvailable
+//   offset 12  int32 x 12  the lengths of the twelve tables in their binding order
+//   offset 60  text    Path, then text ParticleName (length prefix, then one byte per character)
+//   then       EkBegin EkEnd dEk Frf (reals), H N ChargeSign Q (int32), m0 T0 TIs h (reals)
+//   then       the elements of the twelve tables, table after table (reals; OrbitPoints int32)
+// A text's length prefix: L < 255 one byte; L <= 65533: FF, uint16; L <= 4294967294: FF FFFF,
+// uint32; larger: FF FFFF FFFFFFFF, uint64. On reading, FF FEFF (the 16-bit value FFFE) marks a
+// text of 16-bit characters: a second prefix of the same scheme, then L UTF-16LE units.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "results/result_tables.h"
+
+namespace zuba {
+
+// The first eight bytes of every document: this real, little-endian.
+inline constexpr double kFormatMark = 2019.11;
+
+// Result of reading a document. When ok is false, error is one line saying what is wrong with the
+// file and results is empty: the caller keeps its own document as it was.
+struct DocumentLoad {
+  bool ok = false;
+  std::string error;
+  ResultTables results;
+  int32_t resultsAvailable = 0;
+};
+
+// Reads a document file. Refused, with nothing applied: a file that cannot be read, a file whose
+// first eight bytes are not the mark, a file that ends before a field is complete, a negative
+// table length, lengths that need more bytes than the file has after the run description, a text
+// whose length runs past the end of the file. Lengths that disagree with each other are loaded as
+// they stand; bytes after the last element are ignored. 16-bit texts become UTF-8.
+DocumentLoad LoadDocumentFile(const std::string& path);
+
+// The same from bytes in memory.
+DocumentLoad LoadDocumentBytes(std::string_view bytes);
+
+// The bytes of the document. A table longer than a 32-bit length can say throws
+// std::length_error.
+std::string StoreDocumentBytes(const ResultTables& results, int32_t resultsAvailable);
+
+struct DocumentSave {
+  bool ok = false;
+  std::string error;  // one line when not ok
+};
+
+// Writes the document to a temporary file beside path, flushes it to disk and renames it over
+// path; on any failure the temporary file is removed and an earlier file at path stays as it was.
+DocumentSave SaveDocumentFile(const std::string& path, const ResultTables& results,
+                              int32_t resultsAvailable);
+
+}  // namespace zuba

@@ -1,0 +1,106 @@
+// Results text report: the bytes of the header and the rows, and writing them to a file.
+#include "results/report.h"
+
+#include "platform/files.h"
+#include "platform/message.h"
+#include "results/text.h"
+
+namespace zuba {
+namespace {
+constexpr std::string_view kLineEnd = "\r\n";
+constexpr char kVt = '\v';
+constexpr char kTab = '\t';
+
+// 1.6021892e-19: joules per electronvolt (the elementary charge in coulomb).
+constexpr double kElementaryCharge = 1.6021892e-19;
+
+std::string F6(double value) {
+  return FormatFixed(value, 6);
+}
+
+// The header of the report; the numbers are converted in a fixed order first (h, TIs, T0, m0,
+// Q, N, H, Frf, dEk, EkEnd, EkBegin), so that conversion messages come in that order.
+std::string BuildHeader(const RunParameters& run, std::string_view fileTitle) {
+  const std::string h = F6(run.h);
+  const std::string tis = F6(run.TIs);
+  const std::string t0 = F6(run.T0);
+  const std::string m0 = FormatFixed(run.m0, 15);
+  const std::string q = FormatInt(run.Q);
+  const std::string n = FormatInt(run.N);
+  const std::string harmonic = FormatInt(run.H);
+  const std::string frf = F6(run.Frf);
+  const std::string dEk = F6(run.dEk);
+  const std::string ekEnd = F6(run.EkEnd);
+  const std::string ekBegin = F6(run.EkBegin);
+
+  std::string header;
+  header.reserve(512 + fileTitle.size() + run.Path.size() + run.ParticleName.size());
+  auto line = [&header](std::initializer_list<std::string_view> parts) {
+    for (std::string_view part : parts) header += part;
+    header += kLineEnd;
+  };
+  line({fileTitle});
+  line({"\vPath: ", run.Path});
+  line({"Paticale name: ", run.ParticleName});
+  line({"EkBegin = ", ekBegin, " (MeV)"});
+  line({"EkEnd = ", ekEnd, " (MeV)"});
+  line({"dEk = ", dEk, " (MeV/step)"});
+  line({"Frf = ", frf, " (MHz)"});
+  line({"H = ", harmonic});
+  line({"N = ", n});
+  line({"Elementary charge's number |Q| = ", q});
+  line({"Mass of particle m0 = ", m0, " samu"});
+  line({"T0 = ", t0, " (rad)"});
+  line({"TIs = ", tis, " (rad)"});
+  line({"h = ", h, " (rad/step)"});
+  line({"\vEk (MeV)\tRev (m)\tRmn (m)\tF0 (MHz)\tdReo (m)"});
+  header += kVt;  // stands at the start of the first row
+  return header;
+}
+}  // namespace
+
+std::optional<std::string> BuildReport(const ResultTables& results, std::string_view fileTitle) {
+  const int64_t n = results.Ek.size();
+  for (int64_t length : {results.Rmn.size(), results.Bmn.size(), results.Rev.size(),
+                         results.F0.size(), results.dReo.size()}) {
+    if (length != n) return std::nullopt;
+  }
+  std::string report = BuildHeader(results.run, fileTitle);
+  report.reserve(report.size() + static_cast<size_t>(n) * 64);
+  const auto ek = results.Ek.values();
+  const auto rev = results.Rev.values();
+  const auto rmn = results.Rmn.values();
+  const auto f0 = results.F0.values();
+  const auto dReo = results.dReo.values();
+  for (size_t i = 0; i < static_cast<size_t>(n); ++i) {
+    // J -> eV -> MeV, the division by the elementary charge first; Hz -> MHz.
+    report += F6(ek[i] / kElementaryCharge / 1.0e6);
+    report += kTab;
+    report += F6(rev[i]);
+    report += kTab;
+    report += F6(rmn[i]);
+    report += kTab;
+    report += F6(f0[i] / 1.0e6);
+    report += kTab;
+    report += F6(dReo[i]);
+    report += kLineEnd;
+  }
+  if (n > 0) report += kLineEnd;  // the file ends with an empty line
+  return report;
+}
+
+ReportWrite SaveResultsReportFile(const ResultTables& results, const std::string& path) {
+  const size_t slash = path.find_last_of('/');
+  const std::string_view title = slash == std::string::npos
+                                     ? std::string_view(path)
+                                     : std::string_view(path).substr(slash + 1);
+  std::optional<std::string> report = BuildReport(results, title);
+  if (!report) return ReportWrite::TablesUnequal;
+  if (!WriteFileAtomically(path, *report).ok) {
+    ShowMessage("Unable to open file for saving!", "Error", Icon::Error, Owner::View);
+    return ReportWrite::CannotOpen;
+  }
+  return ReportWrite::Written;
+}
+
+}  // namespace zuba
