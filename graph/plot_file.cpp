@@ -1,0 +1,169 @@
+// Offscreen rendering of the results graph into PNG, SVG and PDF files (see plot_file.h).
+#include "graph/plot_file.h"
+
+#include <QBuffer>
+#include <QByteArray>
+#include <QGuiApplication>
+#include <QImage>
+#include <QPageLayout>
+#include <QPageSize>
+#include <QPainter>
+#include <QPdfWriter>
+#include <QSvgGenerator>
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
+#include <stdexcept>
+
+#include "graph/results_plot.h"
+#include "platform/files.h"
+
+namespace zuba {
+
+namespace {
+
+enum class PlotFormat { Unknown, Png, Svg, Pdf };
+
+PlotFormat FormatOf(const std::string& path) {
+  const auto dot = path.find_last_of('.');
+  if (dot == std::string::npos || path.find('/', dot) != std::string::npos)
+    return PlotFormat::Unknown;
+  std::string ext = path.substr(dot + 1);
+  std::transform(ext.begin(), ext.end(), ext.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  if (ext == "png") return PlotFormat::Png;
+  if (ext == "svg") return PlotFormat::Svg;
+  if (ext == "pdf") return PlotFormat::Pdf;
+  return PlotFormat::Unknown;
+}
+
+// 96 pixels per inch in the dots-per-metre of an image.
+constexpr int kDotsPerMetre = 3780;
+
+// Draws the white client area and the graph; false when the graph had no data.
+bool Render(QPainter& painter, const ResultTables& results, QSize size) {
+  painter.fillRect(QRect(QPoint(0, 0), size), Qt::white);
+  return DrawResultsGraph(painter, results, size);
+}
+
+bool RenderPng(const ResultTables& results, QSize size, QByteArray& bytes, bool& drawn) {
+  QImage image(size, QImage::Format_RGB32);
+  image.setDotsPerMeterX(kDotsPerMetre);
+  image.setDotsPerMeterY(kDotsPerMetre);
+  {
+    QPainter painter(&image);
+    drawn = Render(painter, results, size);
+  }
+  if (!drawn) return true;
+  QBuffer buffer(&bytes);
+  buffer.open(QIODevice::WriteOnly);
+  return image.save(&buffer, "PNG");
+}
+
+bool RenderSvg(const ResultTables& results, QSize size, QByteArray& bytes, bool& drawn) {
+  QBuffer buffer(&bytes);
+  buffer.open(QIODevice::WriteOnly);
+  QSvgGenerator generator;
+  generator.setOutputDevice(&buffer);
+  generator.setSize(size);
+  generator.setViewBox(QRect(QPoint(0, 0), size));
+  generator.setResolution(kScreenLogicalDpi);
+  generator.setTitle(QString::fromLatin1(kResultsGraphTitle));
+  QPainter painter;
+  if (!painter.begin(&generator)) return false;
+  drawn = Render(painter, results, size);
+  return painter.end();
+}
+
+bool RenderPdf(const ResultTables& results, QSize size, QByteArray& bytes, bool& drawn) {
+  QBuffer buffer(&bytes);
+  buffer.open(QIODevice::WriteOnly);
+  QPdfWriter writer(&buffer);
+  writer.setResolution(kScreenLogicalDpi);
+  writer.setTitle(QString::fromLatin1(kResultsGraphTitle));
+  writer.setCreator(QStringLiteral("ZUBA"));
+  // One page of exactly the client area: size / 96 inches, no margins.
+  const QPageSize page(
+      QSizeF(size.width() * 72.0 / kScreenLogicalDpi, size.height() * 72.0 / kScreenLogicalDpi),
+      QPageSize::Point, QString(), QPageSize::ExactMatch);
+  writer.setPageLayout(QPageLayout(page, QPageLayout::Portrait, QMarginsF(0, 0, 0, 0)));
+  QPainter painter;
+  if (!painter.begin(&writer)) return false;
+  drawn = Render(painter, results, size);
+  return painter.end();
+}
+
+}  // namespace
+
+bool IsPlotFileName(const std::string& path) {
+  return FormatOf(path) != PlotFormat::Unknown;
+}
+
+bool EnsurePlotApplication(std::string& error) {
+  if (QCoreApplication::instance() != nullptr) {
+    if (qobject_cast<QGuiApplication*>(QCoreApplication::instance()) != nullptr) return true;
+    error = "graphs need a graphical application object, and a non-graphical one exists";
+    return false;
+  }
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  // The application object lives until the process ends; its arguments must outlive it.
+  static int argc = 1;
+  static char name[] = "zuba";
+  static char* argv[] = {name, nullptr};
+  new QGuiApplication(argc, argv);
+  return true;
+}
+
+bool WritePlotFile(const ResultTables& results, const std::string& path, int width, int height,
+                   std::string& error) {
+  error.clear();
+  const PlotFormat format = FormatOf(path);
+  if (format == PlotFormat::Unknown) {
+    error = "the plot file name must end in .png, .svg or .pdf: " + path;
+    return false;
+  }
+  if (width < 1 || height < 1 || width > kMaxPlotSide || height > kMaxPlotSide) {
+    error = "the plot size must lie between 1 and " + std::to_string(kMaxPlotSide) +
+            " pixels in each direction, not " + std::to_string(width) + "x" +
+            std::to_string(height);
+    return false;
+  }
+  if (results.F0.size() < results.Rmn.size()) {
+    error = "the F0 table is shorter than the Rmn table (" + std::to_string(results.F0.size()) +
+            " < " + std::to_string(results.Rmn.size()) + ")";
+    return false;
+  }
+  if (!EnsurePlotApplication(error)) return false;
+
+  const QSize size(width, height);
+  QByteArray bytes;
+  bool drawn = false;
+  bool rendered = false;
+  switch (format) {
+    case PlotFormat::Png:
+      rendered = RenderPng(results, size, bytes, drawn);
+      break;
+    case PlotFormat::Svg:
+      rendered = RenderSvg(results, size, bytes, drawn);
+      break;
+    case PlotFormat::Pdf:
+      rendered = RenderPdf(results, size, bytes, drawn);
+      break;
+    case PlotFormat::Unknown:
+      break;
+  }
+  if (!rendered) {
+    error = "the graph could not be rendered for " + path;
+    return false;
+  }
+  if (!drawn) return false;  // the message has been shown
+  const WriteResult written =
+      WriteFileAtomically(path, std::string_view(bytes.constData(), bytes.size()));
+  if (!written.ok) {
+    error = "cannot write " + path + ": " + written.error;
+    return false;
+  }
+  return true;
+}
+
+}  // namespace zuba

@@ -1,0 +1,33 @@
+// Plot files: the results graph rendered offscreen into a PNG, SVG or PDF file, exactly as the
+// results view draws it for a client area of the given size. No display is needed.
+#pragma once
+
+#include <string>
+
+#include "results/result_tables.h"
+
+namespace zuba {
+
+inline constexpr int kDefaultPlotWidth = 800;   // logical pixels
+inline constexpr int kDefaultPlotHeight = 600;  // logical pixels
+inline constexpr int kMaxPlotSide = 20000;      // logical pixels; larger pictures are refused
+
+// True when path ends in .png, .svg or .pdf (any case).
+bool IsPlotFileName(const std::string& path);
+
+// Makes sure a graphical application object exists for font handling: creates one on the
+// "offscreen" platform (unless QT_QPA_PLATFORM names another) when there is none. Returns false
+// with a reason when a non-graphical application object exists already.
+bool EnsurePlotApplication(std::string& error);
+
+// Draws the results graph for a client area of width x height logical pixels at 96 pixels per
+// inch (SVG and PDF at the same logical size) on a white background and writes it to path
+// (replacing the file atomically); the format follows the extension.
+// Returns false without writing when the graph cannot be drawn: with `error` empty when a series
+// had no usable real value (the "No real values in X array!" / "... Y array!" message has been
+// shown), otherwise with `error` saying why (unknown extension, size out of range, tables of
+// unequal length, the file could not be written).
+bool WritePlotFile(const ResultTables& results, const std::string& path, int width, int height,
+                   std::string& error);
+
+}  // namespace zuba

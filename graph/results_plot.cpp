@@ -1,0 +1,58 @@
+// The results graph as the results view draws it (see results_plot.h).
+#include "graph/results_plot.h"
+
+#include <QPainter>
+#include <QPolygon>
+#include <algorithm>
+#include <vector>
+
+namespace zuba {
+
+void DrawCurve(QPainter& painter, std::span<const int32_t> xPixels,
+               std::span<const int32_t> yPixels) {
+  const size_t count = std::min(xPixels.size(), yPixels.size());
+  QPolygon run;  // the valid points since the last break
+  auto flush = [&] {
+    if (run.size() >= 2) painter.drawPolyline(run);
+    run.clear();
+  };
+  for (size_t i = 0; i < count; ++i) {
+    if (xPixels[i] == NO_VALUE || yPixels[i] == NO_VALUE) {
+      flush();
+      continue;
+    }
+    run.append(QPoint(xPixels[i], yPixels[i]));
+  }
+  flush();
+}
+
+bool DrawResultsGraph(QPainter& painter, const ResultTables& results, QSize clientSize,
+                      int logicalDpi) {
+  // The points: Rmn against F0, with the tables' checked element access.
+  const uint32_t pointCount = static_cast<uint32_t>(static_cast<int32_t>(results.Rmn.size()));
+  std::vector<double> x(pointCount), y(pointCount);
+  for (uint32_t i = 0; i < pointCount; ++i) {
+    x[i] = results.Rmn.at(i);
+    y[i] = results.F0.at(i);
+  }
+
+  CCurve curve(QRect(QPoint(0, 0), clientSize), pointCount, logicalDpi);
+
+  painter.save();
+  const QPen gridPen(QBrush(QColor(0, 0, 0)), 1, Qt::SolidLine);
+  const QPen curvePen(QBrush(QColor(0, 0, 255)), 1, Qt::SolidLine);
+  painter.setPen(gridPen);
+  painter.setBrush(Qt::white);  // the drawing surface's default brush fills the exponent boxes
+  curve.Draw(painter, kResultsGraphTitle, kResultsGraphXCaption, kResultsGraphYCaption,
+             kResultsGraphNote, x, y);
+  const bool drawn = curve.noData == 0;
+  if (drawn) {
+    painter.setPen(curvePen);
+    painter.setBackgroundMode(Qt::TransparentMode);
+    DrawCurve(painter, curve.xPixels, curve.yPixels);
+  }
+  painter.restore();
+  return drawn;
+}
+
+}  // namespace zuba

@@ -1,0 +1,36 @@
+// The results graph: what the results view draws for a client area, the rotation frequency F0
+// against the mean orbit radius Rmn. The desktop view, its printing and the plot files all draw
+// through this one function.
+#pragma once
+
+#include <QSize>
+
+#include "graph/curve.h"
+#include "results/result_tables.h"
+
+class QPainter;
+
+namespace zuba {
+
+inline constexpr const char* kResultsGraphTitle = "Particle rotation frequency";
+inline constexpr const char* kResultsGraphXCaption = "Rmean (m)";
+inline constexpr const char* kResultsGraphYCaption = "F0 (Hz)";
+inline constexpr const char* kResultsGraphNote = "Particle rotation frequency";
+
+// Draws the graph of results.F0 against results.Rmn laid out in a client area of clientSize
+// logical pixels with origin (0, 0): the grid, labels and boxes with a solid black pen of width 1
+// and a white brush, then the curve with a solid blue pen of width 1 through the valid points,
+// broken at every point whose x or y pixel is NO_VALUE. Does not erase the background. Returns
+// false when a series has no usable real value: the message has been shown and nothing drawn.
+// An F0 table shorter than Rmn is an invalid-argument failure (std::invalid_argument) before
+// anything is drawn.
+bool DrawResultsGraph(QPainter& painter, const ResultTables& results, QSize clientSize,
+                      int logicalDpi = kScreenLogicalDpi);
+
+// Joins the pixel points into the curve with the painter's pen: a line from each valid point to
+// the next valid one; an invalid point (either coordinate NO_VALUE) breaks the line, so that a
+// single valid point between invalid ones leaves no mark.
+void DrawCurve(QPainter& painter, std::span<const int32_t> xPixels,
+               std::span<const int32_t> yPixels);
+
+}  // namespace zuba
