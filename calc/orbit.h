@@ -1,0 +1,254 @@
+// Equilibrium orbit of one kinetic energy: the start estimate from the average-field tables, one
+// turn of fourth-order Runge-Kutta tracking through the field map, and the step-and-bisect search
+// on the start radius until the orbit closes within 0.0005 m.
+#pragma once
+
+#include <cmath>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "numerics/field_interpolation.h"
+
+namespace zuba {
+
+// Pi as the program forms it, 4 * atan(1).
+double Pi();
+
+// The run constants that the search needs, computed once per run by the calculation worker.
+struct OrbitConstants {
+  double E0 = 0;         // J, rest energy pow(c, 2) * m0
+  double invOmega0 = 0;  // s/rad, 1/omega0 = H / (2 pi * RF frequency)
+  double rInfinity =
+      0;               // m, c * (1/omega0): radius of a particle at light speed revolving at omega0
+  double K = 0;        // C*m^2/s, pow(c, 2) * q * (1/omega0): numerator of b = (K / E) * B
+  int32_t N = 0;       // number of magnet sectors
+  double h = 0;        // rad, integration step in tau
+  double T0 = 0;       // rad, start value of tau
+  int64_t nSteps = 0;  // sample capacity of a trial (steps of the nominal tau range)
+};
+
+// The tables over the radius nodes from which every search starts (from AverageFieldParameters).
+struct AverageFieldTables {
+  std::span<const double> radii;    // m
+  std::span<const double> v;        // 1, radius correction
+  std::span<const double> epsilon;  // 1, ratio of the N-th harmonic to the mean field
+  std::span<const double> psi;      // rad, phase of the N-th harmonic
+};
+
+// The field evaluator that rebuilds its splines on every call (the reference). Any evaluator with
+// the member `int Evaluate(double R, double theta, double& B) const` serves the search.
+class ReferenceField {
+ public:
+  ReferenceField(std::span<const double> radialSteps, std::span<const double> radii,
+                 std::span<const double> azimuths, std::span<const double> field,
+                 std::span<const double> moments)
+      : radialSteps_(radialSteps),
+        radii_(radii),
+        azimuths_(azimuths),
+        field_(field),
+        moments_(moments) {}
+
+  // B in tesla at radius R (m) and azimuth theta (rad); 1 success, 0 failure (message shown).
+  int Evaluate(double R, double theta, double& B) const {
+    return InterpolateField(R, theta, radialSteps_, radii_, azimuths_, field_, moments_, B);
+  }
+
+ private:
+  std::span<const double> radialSteps_, radii_, azimuths_, field_, moments_;
+};
+
+// The six sample tables of a trial orbit. They are kept by the caller from energy to energy so that
+// their storage is allocated once; each trial empties them and refills them.
+struct OrbitSamples {
+  std::vector<double> R;      // m
+  std::vector<double> vR;     // m/rad, dR/dtau
+  std::vector<double> theta;  // rad
+  std::vector<double> w;      // 1, dtheta/dtau
+  std::vector<double> tau;    // rad
+  std::vector<double> B;      // T, field at the sample's point
+
+  void Reserve(size_t count);
+  void Clear();
+  size_t Size() const { return R.size(); }
+  void Append(double r, double vr, double th, double omega, double t, double b) {
+    R.push_back(r);
+    vR.push_back(vr);
+    theta.push_back(th);
+    w.push_back(omega);
+    tau.push_back(t);
+    B.push_back(b);
+  }
+};
+
+// What the search delivers for one energy; the accepted orbit stays in the OrbitSamples passed in.
+struct OrbitResult {
+  double Rmn = 0;          // m, time-mean radius
+  double Bmn = 0;          // T, time-mean field along the orbit
+  double Rev = 0;          // m, Rmn * (1 + v) at the start radius
+  double F0 = 0;           // Hz, rotation frequency
+  double dReo = 0;         // m, closure error of the accepted trial
+  int32_t trials = 0;      // trials made (1 .. 100)
+  bool converged = false;  // |dReo| <= 0.0005 m
+};
+
+// Start-radius estimate: the fixed point y = v(R) with R = R_inf / (y + 1) * beta. Writes the final
+// y and r0 = R_inf / (y + 1) * beta (m). Fails when InterpolateTable fails or when the iteration
+// has not settled within kMaxStartRadiusRounds rounds (message of its own, caption "Error").
+inline constexpr int32_t kMaxStartRadiusRounds = 10000;
+int StartRadius(const OrbitConstants& constants, const AverageFieldTables& tables, double beta,
+                double& y, double& r0);
+
+// Most integration steps a trial may take: a generous multiple of the steps of a nominal turn.
+int64_t MaxTrialSteps(const OrbitConstants& constants);
+
+// Value at x of the parabola through (x1, y1), (x2, y2), (x3, y3), in the Lagrange form.
+double Lagrange3(double x, double x1, double x2, double x3, double y1, double y2, double y3);
+
+// State of the step-and-bisect search on the start-radius offset.
+struct OrbitSearch {
+  double delta = 0;       // m, start-radius offset from r0
+  double step = 0;        // m, signed step of the offset
+  double savedDelta = 0;  // m, offset to which a bisection step is added
+  bool bisecting = false;
+  int32_t trials = 0;  // k, trials made
+  double drPrev = 0;   // m, mismatch of the previous trial
+  double home = 0;     // +1 or -1 after the first trial, 0 before
+
+  // Takes the mismatch dr (m) of the trial just made: updates the offset for the next trial,
+  // then records dr and counts the trial.
+  void Update(double dr);
+};
+
+inline constexpr double kOrbitTolerance = 0.0005;  // m, accepted closure error
+inline constexpr int32_t kMaxTrials = 100;
+
+// The tracking of one trial orbit; declared here for the benchmark and the tests.
+// Tracks from start radius Rs over one turn, fills the samples and writes tauTurn (rad) and dr (m).
+template <class Field>
+int TrackTrial(const OrbitConstants& constants, const AverageFieldTables& tables,
+               const Field& field, double E, double Rs, OrbitSamples& samples, double& tauTurn,
+               double& dr);
+
+// Finds the equilibrium orbit of kinetic energy Ek (J). On success the accepted orbit is in
+// `samples` (R, vR, theta, w, tau, B of every sample) and its values are in `result`. Fails when an
+// operation of the numerics fails (its message has been shown) or a bound of our own is hit.
+template <class Field>
+int FindEquilibriumOrbit(const OrbitConstants& constants, const AverageFieldTables& tables,
+                         const Field& field, double Ek, OrbitSamples& samples, OrbitResult& result);
+
+// ---- implementation of the templates ----
+
+namespace orbit_detail {
+// The non-template parts of a trial and of the search, in orbit.cpp.
+int TrialStart(const OrbitConstants& constants, const AverageFieldTables& tables, double Rs,
+               double& vR0, double& thetaS);
+int TurnEnd(const OrbitSamples& samples, double thetaS, double& tauTurn, double& Rend,
+            double& thetaEnd);
+void ReportStepBound(int64_t maxSteps);
+int OrbitMeans(const OrbitSamples& samples, double& Rmn, double& Bmn);
+void ReportNoConvergence();
+}  // namespace orbit_detail
+
+template <class Field>
+int TrackTrial(const OrbitConstants& constants, const AverageFieldTables& tables,
+               const Field& field, double E, double Rs, OrbitSamples& samples, double& tauTurn,
+               double& dr) {
+  double vR0 = 0, thetaS = 0;
+  if (!orbit_detail::TrialStart(constants, tables, Rs, vR0, thetaS)) return 0;
+  const double twoPi = Pi() + Pi();
+  const double h = constants.h;  // rad
+  const double kOverE = constants.K / E;
+  const int64_t maxSteps = MaxTrialSteps(constants);
+
+  double R = Rs, vR = vR0, theta = thetaS, w = 1.0, tau = constants.T0;
+  samples.Clear();
+  int64_t steps = 0;
+  double B = 0;
+  do {
+    if (steps == maxSteps) {
+      orbit_detail::ReportStepBound(maxSteps);
+      return 0;
+    }
+    // The one field evaluation of the step; all four stages use it.
+    if (!field.Evaluate(R, theta, B)) return 0;
+    const double b = kOverE * B;  // field relative to that of the ideal orbit at this energy
+    // Derivatives: dR = vR, dvR = R w (w - b), dtheta = w, dw = -(vR / R)(2w - b).
+    const double k1R = h * vR;
+    const double k1V = h * (R * w * (w - b));
+    const double k1T = h * w;
+    const double k1W = h * (-(vR / R) * (2 * w - b));
+    const double r2 = R + k1R / 2, v2 = vR + k1V / 2, w2 = w + k1W / 2;
+    const double k2R = h * v2;
+    const double k2V = h * (r2 * w2 * (w2 - b));
+    const double k2T = h * w2;
+    const double k2W = h * (-(v2 / r2) * (2 * w2 - b));
+    const double r3 = R + k2R / 2, v3 = vR + k2V / 2, w3 = w + k2W / 2;
+    const double k3R = h * v3;
+    const double k3V = h * (r3 * w3 * (w3 - b));
+    const double k3T = h * w3;
+    const double k3W = h * (-(v3 / r3) * (2 * w3 - b));
+    const double r4 = R + k3R, v4 = vR + k3V, w4 = w + k3W;
+    const double k4R = h * v4;
+    const double k4V = h * (r4 * w4 * (w4 - b));
+    const double k4T = h * w4;
+    const double k4W = h * (-(v4 / r4) * (2 * w4 - b));
+    samples.Append(R, vR, theta, w, tau, B);
+    // Summed in this order and multiplied by 1/6 as a constant: the results depend on it.
+    R = R + (2 * k2R + k1R + 2 * k3R + k4R) * 0.16666666666666666;
+    vR = vR + (2 * k2V + k1V + 2 * k3V + k4V) * 0.16666666666666666;
+    theta = theta + (2 * k2T + k1T + 2 * k3T + k4T) * 0.16666666666666666;
+    w = w + (2 * k2W + k1W + 2 * k3W + k4W) * 0.16666666666666666;
+    tau = tau + h;
+    ++steps;
+  } while (theta - thetaS < twoPi);
+
+  if (!field.Evaluate(R, theta, B)) return 0;
+  samples.Append(R, vR, theta, w, tau, B);
+
+  double Rend = 0, thetaEnd = 0;
+  if (!orbit_detail::TurnEnd(samples, thetaS, tauTurn, Rend, thetaEnd)) return 0;
+  // The field at the end point is not used, but a point outside the map fails the trial.
+  double unused = 0;
+  if (!field.Evaluate(Rend, thetaEnd, unused)) return 0;
+  dr = Rend - samples.R[0];
+  return 1;
+}
+
+template <class Field>
+int FindEquilibriumOrbit(const OrbitConstants& constants, const AverageFieldTables& tables,
+                         const Field& field, double Ek, OrbitSamples& samples,
+                         OrbitResult& result) {
+  // Energy: total E (J), momentum times c (J), speed relative to light.
+  const double E = Ek + constants.E0;
+  const double pc = std::sqrt(std::pow(Ek, 2) + 2 * constants.E0 * Ek);
+  const double beta = pc / E;
+
+  double y = 0, r0 = 0;
+  if (!StartRadius(constants, tables, beta, y, r0)) return 0;
+
+  OrbitSearch search;
+  double tauTurn = 0, dr = 0;
+  for (;;) {
+    if (!TrackTrial(constants, tables, field, E, r0 + search.delta, samples, tauTurn, dr)) return 0;
+    search.Update(dr);
+    if (std::fabs(dr) <= kOrbitTolerance) break;
+    if (search.trials >= kMaxTrials) {
+      orbit_detail::ReportNoConvergence();
+      break;
+    }
+  }
+
+  double Rmn = 0, Bmn = 0;
+  if (!orbit_detail::OrbitMeans(samples, Rmn, Bmn)) return 0;
+  result.Rmn = Rmn;
+  result.Bmn = Bmn;
+  result.Rev = Rmn * (1 + y);
+  result.F0 = 1 / (constants.invOmega0 * tauTurn);
+  result.dReo = dr;
+  result.trials = search.trials;
+  result.converged = std::fabs(dr) <= kOrbitTolerance;
+  return 1;
+}
+
+}  // namespace zuba
