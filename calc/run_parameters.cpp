@@ -1,0 +1,144 @@
+// Presets of the two operating modes, conversion of the run parameters to SI units, their checks
+// and the energy table.
+#include "calc/run_parameters.h"
+
+#include <cmath>
+#include <cstdio>
+#include <limits>
+#include <new>
+#include <stdexcept>
+
+#include "platform/message.h"
+
+namespace zuba {
+namespace {
+
+// Number text for the refusal lines: enough digits to recognise what was typed.
+std::string Num(double value) {
+  char buffer[64];
+  std::snprintf(buffer, sizeof buffer, "%.10g", value);
+  return buffer;
+}
+
+DeriveOutcome Silent(std::string refusal) {
+  DeriveOutcome outcome;
+  outcome.refusal = std::move(refusal);
+  return outcome;
+}
+
+DeriveOutcome Shown(std::string refusal) {
+  ShowMessage(refusal, "Error", Icon::Error, Owner::View);
+  DeriveOutcome outcome;
+  outcome.refusal = std::move(refusal);
+  outcome.shown = true;
+  return outcome;
+}
+
+// Megaelectronvolts to joules, in this order of operations.
+double MevToJoules(double mev) {
+  return mev * 1000000 * kElementaryCharge;
+}
+
+}  // namespace
+
+bool ApplyPreset(std::string_view label, RunParameters& parameters) {
+  const double twoPi = 8 * std::atan(1.0);  // rad
+  if (label == kModeTvk310) {
+    parameters =
+        RunParameters{"", "p", 0.6, 60.6, 0.6, 26.26, 1, 4, 0, 1, 1.007276466812, 0.0, twoPi, 1e-4};
+    return true;
+  }
+  if (label == kModeAvf14N5) {
+    parameters = RunParameters{"",  "14N5", 1.0, 100.0, 1.0, 16.3, 2, 4, 0, 5, 14.000330460238006,
+                               0.0, twoPi,  1e-4};
+    return true;
+  }
+  return false;
+}
+
+DeriveOutcome DeriveRunQuantities(const RunParameters& p) {
+  RunQuantities q;
+  q.rfFrequency = p.Frf * 1000000;  // Hz
+  const double sign = p.ChargeSign == 1 ? -1.0 : 1.0;
+  q.charge = sign * p.Q * kElementaryCharge;  // C
+  q.restMass = p.m0 * kKilogramsPerSamu;      // kg
+  q.ekBegin = MevToJoules(p.EkBegin);         // J
+  q.ekEnd = MevToJoules(p.EkEnd);             // J
+  q.dEk = MevToJoules(p.dEk);                 // J
+
+  // The nine basic checks, in this order; the first that fails ends the command silently. Each is
+  // written as "not (condition holds)", so that a value that is not a number fails it as well.
+  if (p.ChargeSign != 0 && p.ChargeSign != 1)
+    return Silent("ChargeSign = " + std::to_string(p.ChargeSign) +
+                  " is out of range (allowed: 0 for a positive ion, 1 for a negative ion)!");
+  if (!(q.ekBegin >= 0))
+    return Silent("EkBegin = " + Num(p.EkBegin) + " MeV is out of range (allowed: 0 or more)!");
+  if (!(q.ekEnd > 0))
+    return Silent("EkEnd = " + Num(p.EkEnd) + " MeV is out of range (allowed: above 0)!");
+  if (!(q.ekBegin < q.ekEnd))
+    return Silent("EkEnd = " + Num(p.EkEnd) +
+                  " MeV is out of range (allowed: above EkBegin = " + Num(p.EkBegin) + " MeV)!");
+  if (!(q.dEk > 0))
+    return Silent("dEk = " + Num(p.dEk) + " MeV is out of range (allowed: above 0)!");
+  if (!(p.T0 >= 0))
+    return Silent("T0 = " + Num(p.T0) + " rad is out of range (allowed: 0 or more)!");
+  if (!(p.TIs > 0))
+    return Silent("TIs = " + Num(p.TIs) + " rad is out of range (allowed: above 0)!");
+  if (!(p.T0 < p.TIs))
+    return Silent("T0 = " + Num(p.T0) + " rad is out of range (allowed: below TIs = " + Num(p.TIs) +
+                  " rad)!");
+  if (!(p.h > 0)) return Silent("h = " + Num(p.h) + " rad is out of range (allowed: above 0)!");
+
+  // Values the orbit arithmetic divides by, or that leave the harmonic list or the tables
+  // undefined: refused with a message of their own.
+  if (p.H < 1)
+    return Shown("Harmonic number H = " + std::to_string(p.H) +
+                 " is out of range (allowed: 1 or more)!");
+  if (!(q.rfFrequency > 0) || !std::isfinite(q.rfFrequency))
+    return Shown("RF frequency Frf = " + Num(p.Frf) +
+                 " MHz is out of range (allowed: a finite number above 0)!");
+  if (!(q.restMass > 0) || !std::isfinite(q.restMass))
+    return Shown("Rest mass m0 = " + Num(p.m0) +
+                 " samu is out of range (allowed: a finite number above 0)!");
+  if (p.Q == 0) return Shown("Charge Q = 0 is out of range (allowed: 1 or more)!");
+  if (p.N < 2)
+    return Shown("Number of sectors N = " + std::to_string(p.N) +
+                 " is out of range (allowed: 2 or more)!");
+  // After the basic checks only infinities can remain among these (a value that is not a number
+  // has failed its check already); an energy may also overflow on conversion to joules.
+  if (!std::isfinite(q.ekEnd))
+    return Shown("EkEnd = " + Num(p.EkEnd) + " MeV is out of range (allowed: a finite number)!");
+  if (!std::isfinite(q.dEk))
+    return Shown("dEk = " + Num(p.dEk) + " MeV is out of range (allowed: a finite number)!");
+  if (!std::isfinite(p.TIs))
+    return Shown("TIs = " + Num(p.TIs) + " rad is out of range (allowed: a finite number)!");
+  if (!std::isfinite(p.h))
+    return Shown("h = " + Num(p.h) + " rad is out of range (allowed: a finite number)!");
+
+  // n = round((EkEnd - EkBegin) / dEk) + 1, halves away from zero, as a 32-bit integer.
+  const double steps = std::round((q.ekEnd - q.ekBegin) / q.dEk) + 1;
+  if (!(steps >= 1 && steps <= std::numeric_limits<int32_t>::max()))
+    return Shown("Energy step dEk = " + Num(p.dEk) + " MeV gives " + Num(steps) +
+                 " energies (allowed: 1 to 2147483647)!");
+  q.n = static_cast<int32_t>(steps);
+  try {
+    q.Ek.reserve(static_cast<size_t>(q.n));
+  } catch (const std::bad_alloc&) {
+    return Shown("Energy step dEk = " + Num(p.dEk) + " MeV gives " + std::to_string(q.n) +
+                 " energies, more than memory can hold (allowed: fewer energies)!");
+  } catch (const std::length_error&) {
+    return Shown("Energy step dEk = " + Num(p.dEk) + " MeV gives " + std::to_string(q.n) +
+                 " energies, more than memory can hold (allowed: fewer energies)!");
+  }
+  // A running sum, not i * dEk: the energies are the ones the user steps through.
+  double ek = q.ekBegin;  // J
+  for (int32_t i = 0; i < q.n; ++i) {
+    q.Ek.push_back(ek);
+    ek = ek + q.dEk;
+  }
+  DeriveOutcome outcome;
+  outcome.quantities = std::move(q);
+  return outcome;
+}
+
+}  // namespace zuba

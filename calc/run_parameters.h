@@ -1,0 +1,50 @@
+// Run parameters of a calculation: the two operating-mode presets, the conversion of the record to
+// SI units, its checks, and the table of kinetic energies to visit.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "results/run_parameters.h"
+
+namespace zuba {
+
+inline constexpr double kElementaryCharge = 1.6021892e-19;  // C, also J per eV
+inline constexpr double kKilogramsPerSamu = 1.6605655e-27;  // kg
+inline constexpr double kSpeedOfLight = 299792456.2;        // m/s (this value, not 299792458)
+
+// The two labels of the Mode dialog.
+inline constexpr const char* kModeTvk310 = "TVK-310: p";
+inline constexpr const char* kModeAvf14N5 = "AVF: 14N5";
+
+// Writes the whole preset of the mode label into parameters and returns true; any label other than
+// the two above (compared exactly, case-sensitively) leaves parameters untouched and returns false.
+bool ApplyPreset(std::string_view label, RunParameters& parameters);
+
+// The run constants in SI units and the energy table.
+struct RunQuantities {
+  double rfFrequency = 0;                  // Hz
+  double charge = 0;                       // C, signed
+  double restMass = 0;                     // kg
+  double ekBegin = 0, ekEnd = 0, dEk = 0;  // J
+  int32_t n = 0;                           // energy steps
+  std::vector<double> Ek;                  // J, running sum from ekBegin
+};
+
+struct DeriveOutcome {
+  std::optional<RunQuantities> quantities;  // set when every check passed
+  // When refused: one line naming the field at fault and its allowed range.
+  std::string refusal;
+  // True when the refusal was already shown through ShowMessage (caption "Error"). The nine basic
+  // checks of the record end the command silently; the further checks of the values that would
+  // make the orbit arithmetic divide by zero or overflow show their message.
+  bool shown = false;
+};
+
+// Converts the record to SI units, checks it and builds the energy table.
+DeriveOutcome DeriveRunQuantities(const RunParameters& parameters);
+
+}  // namespace zuba
