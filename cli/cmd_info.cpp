@@ -1,0 +1,154 @@
+// zuba-cli info DOC.zub [--json]: what a document holds: the results flag, the length of every
+// table, the run description and the ranges of energy, mean radius and rotation frequency.
+#include <charconv>
+#include <cmath>
+#include <iostream>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <string>
+#include <utility>
+
+#include "cli/command.h"
+#include "platform/message.h"
+#include "results/document.h"
+
+namespace zuba::cli {
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+// 1.6021892e-19: joules per electronvolt, as the report converts.
+constexpr double kElementaryCharge = 1.6021892e-19;
+
+struct InfoOptions {
+  std::string document;
+  bool json = false;
+};
+
+// Smallest and largest finite value of the table after scaling; nothing when it has none.
+std::optional<std::pair<double, double>> Range(const RealTable& table, double (*scale)(double)) {
+  std::optional<std::pair<double, double>> range;
+  for (double raw : table.values()) {
+    const double v = scale(raw);
+    if (!std::isfinite(v)) continue;
+    if (!range) {
+      range = std::pair{v, v};
+    } else {
+      range->first = std::min(range->first, v);
+      range->second = std::max(range->second, v);
+    }
+  }
+  return range;
+}
+
+double Same(double v) {
+  return v;
+}
+double JoulesToMeV(double j) {
+  return j / kElementaryCharge / 1.0e6;
+}
+
+// The shortest text that reads back as the same number.
+std::string Number(double v) {
+  char buffer[32];
+  return std::string(buffer, std::to_chars(buffer, buffer + sizeof buffer, v).ptr);
+}
+
+Json RangeJson(const std::optional<std::pair<double, double>>& range) {
+  if (!range) return nullptr;
+  return Json::array({range->first, range->second});
+}
+
+std::string RangeText(const std::optional<std::pair<double, double>>& range, const char* unit) {
+  if (!range) return "none";
+  return Number(range->first) + " .. " + Number(range->second) + " " + unit;
+}
+
+int RunInfo(const InfoOptions& options) {
+  const DocumentLoad load = LoadDocumentFile(options.document);
+  if (!load.ok) {
+    ShowMessage(options.document + ": " + load.error, "Error");
+    return kExitRefused;
+  }
+  const ResultTables& r = load.results;
+  const RunParameters& run = r.run;
+  const auto ekRange = Range(r.Ek, JoulesToMeV);
+  const auto rmnRange = Range(r.Rmn, Same);
+  const auto f0Range = Range(r.F0, Same);
+
+  if (options.json) {
+    Json out;
+    out["results_available"] = load.resultsAvailable;
+    Json counts = Json::object();
+    ForEachTable(r,
+                 [&counts](const char* name, const auto& table) { counts[name] = table.size(); });
+    out["counts"] = counts;
+    out["run"] = Json{{"Path", run.Path},
+                      {"ParticleName", run.ParticleName},
+                      {"EkBegin", run.EkBegin},
+                      {"EkEnd", run.EkEnd},
+                      {"dEk", run.dEk},
+                      {"Frf", run.Frf},
+                      {"H", run.H},
+                      {"N", run.N},
+                      {"ChargeSign", run.ChargeSign},
+                      {"Q", run.Q},
+                      {"m0", run.m0},
+                      {"T0", run.T0},
+                      {"TIs", run.TIs},
+                      {"h", run.h}};
+    out["ek_mev_range"] = RangeJson(ekRange);
+    out["rmn_m_range"] = RangeJson(rmnRange);
+    out["f0_hz_range"] = RangeJson(f0Range);
+    // Texts of a document are 8-bit; bytes that are not UTF-8 are shown as U+FFFD.
+    std::cout << out.dump(2, ' ', false, Json::error_handler_t::replace) << "\n";
+    return kExitOk;
+  }
+
+  std::cout << "Document: " << options.document << "\n"
+            << "Results available: " << load.resultsAvailable << "\n"
+            << "Run description:\n"
+            << "  Path: " << run.Path << "\n"
+            << "  ParticleName: " << run.ParticleName << "\n"
+            << "  EkBegin: " << Number(run.EkBegin) << " MeV\n"
+            << "  EkEnd: " << Number(run.EkEnd) << " MeV\n"
+            << "  dEk: " << Number(run.dEk) << " MeV/step\n"
+            << "  Frf: " << Number(run.Frf) << " MHz\n"
+            << "  H: " << run.H << "\n"
+            << "  N: " << run.N << "\n"
+            << "  ChargeSign: " << run.ChargeSign << (run.ChargeSign == 0 ? " (positive)" : "")
+            << (run.ChargeSign == 1 ? " (negative)" : "") << "\n"
+            << "  Q: " << run.Q << "\n"
+            << "  m0: " << Number(run.m0) << " samu\n"
+            << "  T0: " << Number(run.T0) << " rad\n"
+            << "  TIs: " << Number(run.TIs) << " rad\n"
+            << "  h: " << Number(run.h) << " rad/step\n"
+            << "Table lengths:\n";
+  ForEachTable(r, [](const char* name, const auto& table) {
+    std::cout << "  " << name << ": " << table.size() << "\n";
+  });
+  std::cout << "Energy range: " << RangeText(ekRange, "MeV") << "\n"
+            << "Mean radius range: " << RangeText(rmnRange, "m") << "\n"
+            << "Rotation frequency range: " << RangeText(f0Range, "Hz") << "\n";
+  const int64_t n = r.Ek.size();
+  if (r.Rmn.size() != n || r.Bmn.size() != n || r.Rev.size() != n || r.F0.size() != n ||
+      r.dReo.size() != n) {
+    std::cout << "Note: the per-energy tables differ in length; no report can be written.\n";
+  }
+  return kExitOk;
+}
+
+Command SetUp(CLI::App& parent) {
+  auto options = std::make_shared<InfoOptions>();
+  CLI::App* app = parent.add_subcommand("info", "Show what a document holds");
+  app->add_option("document", options->document, "Document file (*.zub)")->required();
+  app->add_flag("--json", options->json, "Print JSON instead of text");
+  return Command{app, [options] { return RunInfo(*options); }};
+}
+
+}  // namespace
+
+ZUBA_CLI_COMMAND(SetUp);
+
+}  // namespace zuba::cli
