@@ -1,0 +1,353 @@
+// The calculation run without windows: preparation of the record and the worker.
+#include "calc/driver.h"
+
+#include <algorithm>
+#include <cmath>
+#include <exception>
+#include <map>
+#include <mutex>
+#include <new>
+#include <optional>
+#include <thread>
+#include <utility>
+
+#include "calc/field_map.h"
+#include "calc/orbit.h"
+#include "calc/run_parameters.h"
+#include "numerics/average_field.h"
+#include "numerics/field_interpolation.h"
+#include "platform/message.h"
+#include "results/result_tables.h"
+
+#if __has_include("numerics/field_patches.h")
+#include "numerics/field_patches.h"
+#define ZUBA_HAVE_FIELD_PATCHES 1
+#endif
+
+namespace zuba {
+
+std::atomic<int32_t> StopRequested{0};
+
+PrepareResult PrepareCalculation(const RunParameters& parameters, CalculationRecord& record) {
+  DeriveOutcome derived = DeriveRunQuantities(parameters);
+  if (!derived.quantities) return {false, derived.refusal, derived.shown};
+  std::optional<FieldMap> map = ReadFieldMap(parameters.Path);
+  if (!map) return {false, "The field map " + parameters.Path + " was refused.", true};
+
+  RunQuantities& q = *derived.quantities;
+  CalculationRecord filled;
+  filled.nR = map->nR;
+  filled.nTheta = map->nTheta;
+  filled.T0 = parameters.T0;
+  filled.TIs = parameters.TIs;
+  filled.h = parameters.h;
+  filled.thetaStart = map->thetaStart;
+  filled.thetaEnd = map->thetaEnd;
+  filled.rfFrequency = q.rfFrequency;
+  filled.charge = q.charge;
+  filled.restMass = q.restMass;
+  filled.n = q.n;
+  filled.run = parameters;
+  filled.radii = std::move(map->radii);
+  filled.azimuths = std::move(map->azimuths);
+  filled.field = std::move(map->field);
+  filled.moments = std::move(map->moments);
+  filled.Ek = std::move(q.Ek);
+  for (auto* table : {&filled.Rmn, &filled.Bmn, &filled.Rev, &filled.F0, &filled.dReo})
+    table->assign(static_cast<size_t>(filled.n), 0.0);
+  record = std::move(filled);
+  return {true, "", false};
+}
+
+int64_t SampleCapacity(double T0, double TIs, double h) {
+  int64_t nSteps = static_cast<int64_t>(std::round((TIs - T0) / h));
+  double s = T0;
+  for (int64_t i = 0; i < nSteps; ++i) s = s + h;
+  if (s < TIs) {
+    while (s < TIs) {
+      s = s + h;
+      ++nSteps;
+    }
+  } else if (s > TIs) {
+    while (s > TIs) {
+      s = s - h;
+      --nSteps;
+    }
+    ++nSteps;
+  }
+  return nSteps;
+}
+
+namespace {
+
+// Largest sample capacity of a trial we accept: beyond it a single turn would need gigabytes.
+constexpr double kMaxSampleCapacity = 50'000'000;
+
+// The five orbit-sample tables of the run, appended energy after energy.
+struct CumulativeOrbits {
+  std::vector<double> R, vR, theta, w, tau;
+
+  void Reserve(size_t count) {
+    for (auto* table : {&R, &vR, &theta, &w, &tau}) table->reserve(count);
+  }
+  // Appends samples [0, count) of the given tables.
+  void Append(std::span<const double> r, std::span<const double> vr, std::span<const double> th,
+              std::span<const double> omega, std::span<const double> t) {
+    R.insert(R.end(), r.begin(), r.end());
+    vR.insert(vR.end(), vr.begin(), vr.end());
+    theta.insert(theta.end(), th.begin(), th.end());
+    w.insert(w.end(), omega.begin(), omega.end());
+    tau.insert(tau.end(), t.begin(), t.end());
+  }
+};
+
+// An energy finished before all energies below it: its samples wait for their turn.
+struct PendingOrbit {
+  std::vector<double> R, vR, theta, w, tau;
+};
+
+// The energy loop shared by the threads of one run.
+template <class Field>
+class EnergyLoop {
+ public:
+  EnergyLoop(CalculationRecord& record, ProgressSink& progress, std::atomic<int32_t>& stop,
+             const WorkerOptions& options, const OrbitConstants& constants,
+             const AverageFieldTables& tables, const Field& field)
+      : record_(record),
+        progress_(progress),
+        stop_(stop),
+        options_(options),
+        constants_(constants),
+        tables_(tables),
+        field_(field) {}
+
+  // Runs every energy on `threads` threads (the calling one included).
+  WorkerOutcome Run(int threads) {
+    const int32_t n = record_.n;
+    points_.assign(static_cast<size_t>(n), 0);
+    ReserveCumulative();
+    std::vector<std::thread> helpers;
+    for (int t = 1; t < threads; ++t) helpers.emplace_back([this] { Work(); });
+    Work();
+    for (std::thread& helper : helpers) helper.join();
+    if (failed_) return WorkerOutcome::Failed;
+    if (stopping_) return WorkerOutcome::Stopped;
+    return WorkerOutcome::Completed;
+  }
+
+  CumulativeOrbits& orbits() { return orbits_; }
+  std::vector<int32_t>& points() { return points_; }
+
+ private:
+  void ReserveCumulative() {
+    // Room for every energy's samples up front, so that the tables never grow by copying. Pages
+    // that are reserved but never written cost no resident memory.
+    const double perEnergy = static_cast<double>(constants_.nSteps) * 1.0625 + 64;
+    const double total = perEnergy * record_.n;
+    try {
+      orbits_.Reserve(static_cast<size_t>(total));
+    } catch (const std::bad_alloc&) {
+      // The tables then grow as the samples arrive.
+    } catch (const std::length_error&) {
+    }
+  }
+
+  void Work() {
+    try {
+      OrbitSamples samples;
+      samples.Reserve(static_cast<size_t>(constants_.nSteps) + 1);
+      for (;;) {
+        int32_t i = 0;
+        {
+          std::lock_guard lock(mutex_);
+          if (failed_ || stopping_ || next_ >= record_.n) return;
+          i = next_++;
+        }
+        OrbitResult result;
+        const int ok =
+            FindEquilibriumOrbit(constants_, tables_, field_, record_.Ek[i], samples, result);
+        Finish(i, ok, result, samples);
+      }
+    } catch (const std::bad_alloc&) {
+      Fail("Not enough memory for the orbit samples of the run!");
+    } catch (const std::exception& e) {
+      Fail(std::string("The calculation failed: ") + e.what());
+    }
+  }
+
+  void Fail(const std::string& text) {
+    ShowMessage(text, "Error", Icon::Error, Owner::None);
+    std::lock_guard lock(mutex_);
+    failed_ = true;
+  }
+
+  void Finish(int32_t i, int ok, const OrbitResult& result, const OrbitSamples& samples) {
+    std::lock_guard lock(mutex_);
+    if (!ok) {
+      // The operation that failed has shown its message; the bar stays where it is.
+      failed_ = true;
+      return;
+    }
+    record_.Rmn[i] = result.Rmn;
+    record_.Bmn[i] = result.Bmn;
+    record_.Rev[i] = result.Rev;
+    record_.F0[i] = result.F0;
+    record_.dReo[i] = result.dReo;
+    if (options_.energyFinished) options_.energyFinished(i, result.trials);
+    if (failed_) return;
+    progress_.stepIt();
+    if (stop_.load(std::memory_order_acquire) == 1) stopping_ = true;
+    if (stopping_) return;  // nothing will be handed over: the samples are not kept
+    points_[i] = static_cast<int32_t>(samples.Size());
+    if (i == nextAppend_) {
+      orbits_.Append(samples.R, samples.vR, samples.theta, samples.w, samples.tau);
+      ++nextAppend_;
+      // Energies above this one that finished earlier follow in order.
+      for (auto it = pending_.find(nextAppend_); it != pending_.end();
+           it = pending_.find(nextAppend_)) {
+        PendingOrbit& p = it->second;
+        orbits_.Append(p.R, p.vR, p.theta, p.w, p.tau);
+        pending_.erase(it);
+        ++nextAppend_;
+      }
+    } else {
+      pending_.emplace(i,
+                       PendingOrbit{samples.R, samples.vR, samples.theta, samples.w, samples.tau});
+    }
+  }
+
+  CalculationRecord& record_;
+  ProgressSink& progress_;
+  std::atomic<int32_t>& stop_;
+  const WorkerOptions& options_;
+  const OrbitConstants& constants_;
+  const AverageFieldTables& tables_;
+  const Field& field_;
+
+  std::mutex mutex_;  // guards everything below, the record's per-energy tables and the progress
+  int32_t next_ = 0;  // next energy to start
+  int32_t nextAppend_ = 0;  // next energy whose samples go into the cumulative tables
+  bool failed_ = false;
+  bool stopping_ = false;
+  std::map<int32_t, PendingOrbit> pending_;
+  CumulativeOrbits orbits_;
+  std::vector<int32_t> points_;
+};
+
+template <class Field>
+WorkerOutcome RunEnergies(CalculationRecord& record, ProgressSink& progress,
+                          std::atomic<int32_t>& stopRequested, const WorkerOptions& options,
+                          const OrbitConstants& constants, const AverageFieldTables& tables,
+                          const Field& field) {
+  // 4. Progress bar.
+  progress.setRange(0, record.n);
+  progress.setStep(1);
+  progress.setPos(0);
+
+  // 5. The energies.
+  EnergyLoop<Field> loop(record, progress, stopRequested, options, constants, tables, field);
+  const int threads = std::clamp(options.threads, 1, std::max(record.n, 1));
+  const WorkerOutcome outcome = loop.Run(threads);
+  if (outcome == WorkerOutcome::Failed) return outcome;
+  if (outcome == WorkerOutcome::Stopped) {
+    progress.setPos(0);
+    stopRequested.store(0, std::memory_order_release);
+    return outcome;
+  }
+
+  // 6. Bar back to the start.
+  progress.setPos(0);
+
+  // 7. Hand-over, in the table order of the results; the samples move, they are not copied.
+  ResultTables results;
+  results.Ek = RealTable(record.Ek);
+  results.Rmn = RealTable(record.Rmn);
+  results.Bmn = RealTable(record.Bmn);
+  results.Rev = RealTable(record.Rev);
+  results.F0 = RealTable(record.F0);
+  results.dReo = RealTable(record.dReo);
+  CumulativeOrbits& orbits = loop.orbits();
+  results.OrbitR = RealTable(std::move(orbits.R));
+  results.OrbitVr = RealTable(std::move(orbits.vR));
+  results.OrbitTheta = RealTable(std::move(orbits.theta));
+  results.OrbitOmega = RealTable(std::move(orbits.w));
+  results.OrbitTau = RealTable(std::move(orbits.tau));
+  results.OrbitPoints = IntTable(std::move(loop.points()));
+  results.run = record.run;
+  HandOverResults(std::move(results));
+  if (options.requestRepaint) options.requestRepaint();
+  return WorkerOutcome::Completed;
+}
+
+}  // namespace
+
+int PrepareRun(CalculationRecord& record, PreparedRun& prepared) {
+  // 1. Radial spline moments of every azimuth column; the radial steps serve the field.
+  if (!RadialMoments(record.field, record.radii, record.nTheta, prepared.radialSteps,
+                     record.moments))
+    return 0;
+
+  // 2. Average-field tables.
+  if (!AverageFieldParameters(record.field, record.radii, record.run.N, record.thetaStart,
+                              record.thetaEnd, record.nTheta, prepared.v, prepared.epsilon,
+                              prepared.psi))
+    return 0;
+
+  // 3. Run constants.
+  const double c = kSpeedOfLight;  // m/s
+  const double pi = Pi();
+  OrbitConstants& constants = prepared.constants;
+  constants.E0 = std::pow(c, 2) * record.restMass;                        // J
+  constants.invOmega0 = record.run.H / ((pi + pi) * record.rfFrequency);  // s/rad
+  constants.rInfinity = c * constants.invOmega0;                          // m
+  constants.K = std::pow(c, 2) * record.charge * constants.invOmega0;     // C*m^2/s
+  constants.N = record.run.N;
+  constants.h = record.h;
+  constants.T0 = record.T0;
+  if (!(record.h > 0) || !((record.TIs - record.T0) / record.h <= kMaxSampleCapacity)) {
+    ShowMessage("Integration step h too small: one turn would take more than 50000000 steps!",
+                "Error", Icon::Error, Owner::None);
+    return 0;
+  }
+  constants.nSteps = SampleCapacity(record.T0, record.TIs, record.h);
+
+  prepared.radii = record.radii;
+  return 1;
+}
+
+WorkerOutcome CalculationWorker(CalculationRecord& record, ProgressSink& progress,
+                                std::atomic<int32_t>& stopRequested, const WorkerOptions& options) {
+  try {
+    const int64_t mapCount = static_cast<int64_t>(record.nR) * record.nTheta;
+    if (record.nR < 0 || record.nTheta < 0 || std::ssize(record.radii) != record.nR ||
+        std::ssize(record.azimuths) != record.nTheta || std::ssize(record.field) != mapCount ||
+        record.n < 1 || std::ssize(record.Ek) != record.n) {
+      ShowMessage("Array size error!", "Error", Icon::Error, Owner::None);
+      return WorkerOutcome::Failed;
+    }
+    for (auto* table : {&record.Rmn, &record.Bmn, &record.Rev, &record.F0, &record.dReo})
+      table->resize(static_cast<size_t>(record.n), 0.0);
+
+    PreparedRun prepared;
+    if (!PrepareRun(record, prepared)) return WorkerOutcome::Failed;
+    const OrbitConstants& constants = prepared.constants;
+    const std::vector<double>& radialSteps = prepared.radialSteps;
+    const AverageFieldTables tables = prepared.tables();
+    if (!options.referenceField) {
+#ifdef ZUBA_HAVE_FIELD_PATCHES
+      std::optional<FieldPatches> patches = FieldPatches::Build(
+          radialSteps, record.radii, record.azimuths, record.field, record.moments);
+      if (!patches) return WorkerOutcome::Failed;
+      return RunEnergies(record, progress, stopRequested, options, constants, tables, *patches);
+#endif
+    }
+    const ReferenceField field(radialSteps, record.radii, record.azimuths, record.field,
+                               record.moments);
+    return RunEnergies(record, progress, stopRequested, options, constants, tables, field);
+  } catch (const std::bad_alloc&) {
+    ShowMessage("Not enough memory for the calculation!", "Error", Icon::Error, Owner::None);
+    return WorkerOutcome::Failed;
+  }
+}
+
+}  // namespace zuba

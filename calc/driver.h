@@ -1,0 +1,84 @@
+// The calculation run without windows: the command's steps after its dialogs (derive and check the
+// run quantities, read the field map, fill the record) and the worker that walks the energies,
+// drives the progress bar, obeys the stop request and hands the results over.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "calc/orbit.h"
+#include "platform/progress.h"
+#include "results/run_parameters.h"
+
+namespace zuba {
+
+// 1 asks the running worker to stop; the worker reads it after each energy and clears it when it
+// obeys. The command clears it before every run.
+extern std::atomic<int32_t> StopRequested;
+
+// What the worker is given: the run constants in SI units, the run description, a copy of the
+// field map and the per-energy tables.
+struct CalculationRecord {
+  int32_t nR = 0, nTheta = 0;                       // radius and azimuth nodes of the field map
+  double T0 = 0, TIs = 0, h = 0;                    // rad
+  double thetaStart = 0, thetaEnd = 0;              // rad, thetaEnd = thetaStart + 2 pi
+  double rfFrequency = 0;                           // Hz
+  double charge = 0;                                // C, signed
+  double restMass = 0;                              // kg
+  int32_t n = 0;                                    // energy steps
+  RunParameters run;                                // run description as entered
+  std::vector<double> radii, azimuths;              // m, rad
+  std::vector<double> field, moments;               // T, T/m^2; radius-major iR * nTheta + iTheta
+  std::vector<double> Ek, Rmn, Bmn, Rev, F0, dReo;  // J, m, T, m, Hz, m; per energy
+};
+
+struct PrepareResult {
+  bool ready = false;
+  std::string refusal;  // one line when refused
+  bool shown = false;   // true when the refusal has already been shown through ShowMessage
+};
+
+// Derives and checks the run quantities, reads the field map and fills the record (its contents are
+// replaced only on success). The messages of the reader and of our own extra checks have been
+// shown; the nine basic checks are silent but `refusal` names them.
+PrepareResult PrepareCalculation(const RunParameters& parameters, CalculationRecord& record);
+
+enum class WorkerOutcome { Completed, Failed, Stopped };
+
+struct WorkerOptions {
+  int threads = 1;                       // energies computed in parallel
+  bool referenceField = false;           // the per-call spline routine instead of the fast one
+  std::function<void()> requestRepaint;  // called after the hand-over into LatestResults
+  // Called with the energy index and the number of trials when an energy is finished (any
+  // thread, one at a time); may be empty.
+  std::function<void(int32_t energy, int32_t trials)> energyFinished;
+};
+
+// The step count of a nominal turn that sizes the trial sample tables: round((TIs - T0) / h)
+// corrected by repeated addition so that T0 plus nSteps steps of h reaches TIs. 62832 for the
+// presets.
+int64_t SampleCapacity(double T0, double TIs, double h);
+
+// What the worker prepares before the energy loop (its steps 1 to 3).
+struct PreparedRun {
+  std::vector<double> radialSteps;      // m, steps of the radius table (serves the field)
+  std::vector<double> v, epsilon, psi;  // average-field tables over the radius nodes
+  OrbitConstants constants;
+  AverageFieldTables tables() const { return {radii, v, epsilon, psi}; }
+  std::span<const double> radii;  // m, the record's radius table
+};
+
+// Radial moments of the record's map, average-field tables and run constants. Fails with the
+// message of the operation at fault (already shown).
+int PrepareRun(CalculationRecord& record, PreparedRun& prepared);
+
+// The worker: radial moments, average-field tables, the energy loop with progress and stop
+// request, and on completion the hand-over into LatestResults, then requestRepaint.
+// Energies run on options.threads threads; the results do not depend on the thread count.
+WorkerOutcome CalculationWorker(CalculationRecord& record, ProgressSink& progress,
+                                std::atomic<int32_t>& stopRequested, const WorkerOptions& options);
+
+}  // namespace zuba
