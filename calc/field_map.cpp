@@ -1,0 +1,166 @@
+// Reading of a *.sdf field map: unit token, radius and azimuth headers, then the field values
+// radius by radius, converted to tesla.
+#include "calc/field_map.h"
+
+#include <locale.h>
+#include <stdlib.h>
+
+#include <cmath>
+#include <limits>
+#include <new>
+#include <string_view>
+
+#include "platform/files.h"
+#include "platform/message.h"
+#include "results/text.h"
+
+namespace zuba {
+namespace {
+
+constexpr double kInt32Max = std::numeric_limits<int32_t>::max();
+
+// The text-to-number conversion of the C library in the "C" locale, whatever locale the program
+// runs in (a desktop program takes the user's locale, which may want a decimal comma).
+locale_t CLocale() {
+  static const locale_t locale = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
+  return locale;
+}
+
+// The longest leading part of the token that strtod accepts, 0 when there is none. The token is
+// collected into a NUL-terminated text first: the file buffer has no terminator after a token.
+double TokenNumber(std::string_view token, std::string& scratch) {
+  scratch.assign(token);
+  return strtod_l(scratch.c_str(), nullptr, CLocale());
+}
+
+// Header values are kept to 0.001 (m or degree), halves away from zero.
+double RoundHeader(double x) {
+  return std::round(x * 1000) * 0.001;
+}
+
+void Refuse(const char* text, Owner owner) {
+  ShowMessage(text, "Error", Icon::Error, owner);
+}
+
+bool AllFinite(double a, double b, double c) {
+  return std::isfinite(a) && std::isfinite(b) && std::isfinite(c);
+}
+
+}  // namespace
+
+std::optional<FieldMap> ReadFieldMap(const std::string& path) {
+  FileBytes file = ReadWholeFile(path);
+  if (file.status == ReadStatus::CannotOpen) {
+    Refuse("Can not Open File!", Owner::None);
+    return std::nullopt;
+  }
+  if (file.status == ReadStatus::CannotAllocate) {
+    Refuse("Memory Allocation Error!", Owner::None);
+    return std::nullopt;
+  }
+  if (file.bytes.empty()) {  // a block of length 0 cannot be made addressable
+    Refuse("Memory Locking Error!", Owner::None);
+    return std::nullopt;
+  }
+  const std::string_view text = file.bytes;
+  std::size_t cursor = 0;
+  std::string scratch;
+
+  FieldMap map;
+  const std::string_view unit = ReadToken(text, cursor);
+  if (unit != "Gs" && unit != "T") {
+    Refuse("Field Map Unit Error!", Owner::View);
+    return std::nullopt;
+  }
+  map.unit = std::string(unit);
+  const bool gauss = unit == "Gs";
+
+  // Radius header, m. A value that is not a finite number (strtod accepts "nan" and "inf"), or a
+  // node count beyond 32 bits, is a header fault like a reversed range.
+  const double rMin = RoundHeader(TokenNumber(ReadToken(text, cursor), scratch));
+  const double rMax = RoundHeader(TokenNumber(ReadToken(text, cursor), scratch));
+  const double dR = RoundHeader(TokenNumber(ReadToken(text, cursor), scratch));
+  if (!AllFinite(rMin, rMax, dR) || !(rMin < rMax) || !(dR > 0)) {
+    Refuse("Field map header error!", Owner::View);
+    return std::nullopt;
+  }
+  const double nRReal = std::round((rMax - rMin) / dR) + 1;
+  if (!(nRReal <= kInt32Max)) {
+    Refuse("Field map header error!", Owner::View);
+    return std::nullopt;
+  }
+
+  // Azimuth header, degrees.
+  const double thetaMin = RoundHeader(TokenNumber(ReadToken(text, cursor), scratch));
+  const double thetaMax = RoundHeader(TokenNumber(ReadToken(text, cursor), scratch));
+  const double dTheta = RoundHeader(TokenNumber(ReadToken(text, cursor), scratch));
+  if (!AllFinite(thetaMin, thetaMax, dTheta) || !(thetaMin < thetaMax) || !(dTheta > 0)) {
+    Refuse("Magnetic field map header error!", Owner::View);
+    return std::nullopt;
+  }
+  // No "+ 1": the column of thetaMax is the column of thetaMin one turn later. The first table
+  // azimuth is thetaMin moved to the nearest whole multiple k0 of dTheta. A count of 0 (a step
+  // over twice the turn) would leave the map without a single column.
+  const double nThetaReal = std::round((thetaMax - thetaMin) / dTheta);
+  const double k0 = std::round(thetaMin / dTheta);
+  if (!(nThetaReal >= 1 && nThetaReal <= kInt32Max) || !(std::fabs(k0) <= kInt32Max) ||
+      nRReal * nThetaReal > kInt32Max) {
+    Refuse("Magnetic field map header error!", Owner::View);
+    return std::nullopt;
+  }
+  if (!(thetaMin + 360 - dTheta / 2 < thetaMax && thetaMax < thetaMin + 360 + dTheta / 2)) {
+    Refuse("Magnetic field map isn't full!", Owner::View);
+    return std::nullopt;
+  }
+  map.nR = static_cast<int32_t>(nRReal);
+  map.nTheta = static_cast<int32_t>(nThetaReal);
+  const std::size_t count = static_cast<std::size_t>(map.nR) * static_cast<std::size_t>(map.nTheta);
+
+  // Every value needs one separator before it and one character of its own: a file too short for
+  // that would run out of values anyway, so it is refused before the tables are made.
+  if (text.size() - cursor < 2 * count) {
+    Refuse("File Reading Error!", Owner::View);
+    return std::nullopt;
+  }
+
+  try {
+    map.radii.resize(static_cast<std::size_t>(map.nR));
+    map.azimuths.resize(static_cast<std::size_t>(map.nTheta));
+    map.field.resize(count);
+    map.moments.assign(count, 0.0);
+  } catch (const std::bad_alloc&) {
+    Refuse("Memory Allocation Error!", Owner::None);
+    return std::nullopt;
+  }
+
+  double radius = rMin;  // m, running sum
+  for (double& r : map.radii) {
+    r = radius;
+    radius = radius + dR;
+  }
+  const double twoPi = 8 * std::atan(1.0);
+  const double delta = twoPi / map.nTheta;  // rad
+  double azimuth = k0 * delta;              // rad, running sum
+  for (double& a : map.azimuths) {
+    a = azimuth;
+    azimuth = azimuth + delta;
+  }
+  map.thetaStart = map.azimuths[0];
+  map.thetaEnd = map.thetaStart + twoPi;
+
+  // Values radius by radius, kept to 1e-5 T (0.1 Gs), halves away from zero.
+  bool ranOut = false;
+  for (double& value : map.field) {
+    const std::string_view token = ReadToken(text, cursor);
+    if (token.empty()) ranOut = true;
+    const double v = TokenNumber(token, scratch);
+    value = gauss ? std::round(v * 10) * 1e-5 : std::round(v * 100000) * 1e-5;
+  }
+  if (ranOut) {
+    Refuse("File Reading Error!", Owner::View);
+    return std::nullopt;
+  }
+  return map;
+}
+
+}  // namespace zuba

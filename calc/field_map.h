@@ -1,0 +1,26 @@
+// The median-plane field map: reading and checking a *.sdf file into radius-major tables.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace zuba {
+
+struct FieldMap {
+  int32_t nR = 0, nTheta = 0;
+  std::string unit;                     // "Gs" or "T", as in the file
+  std::vector<double> radii;            // m, running sum from Rmin
+  std::vector<double> azimuths;         // rad, k0*Δ then running sum of Δ = 2π/nTheta
+  std::vector<double> field;            // T, radius-major: iR*nTheta + iTheta
+  std::vector<double> moments;          // T/m², same layout, zero after reading
+  double thetaStart = 0, thetaEnd = 0;  // rad
+};
+
+// Reads the whole file in one read and checks it. On refusal the message has been shown (caption
+// "Error", error icon; owned by the view for the unit, header, coverage and data-length messages,
+// without owner for the file and memory messages) and nullopt is returned.
+std::optional<FieldMap> ReadFieldMap(const std::string& path);
+
+}  // namespace zuba
