@@ -1,0 +1,89 @@
+// zuba-cli plot DOC.zub -o OUT.png|.svg|.pdf [--size WxH]: the graph of a saved document, exactly
+// as the results view draws it for a client area of that many pixels, rendered offscreen.
+#include <cstdlib>
+#include <memory>
+#include <string>
+
+#include "cli/command.h"
+#include "platform/message.h"
+
+#ifdef ZUBA_HAVE_GRAPH
+#include "graph/plot_file.h"
+#include "results/document.h"
+#endif
+
+namespace zuba::cli {
+namespace {
+
+struct PlotOptions {
+  std::string document;
+  std::string output;
+  std::string size = "800x600";
+};
+
+#ifdef ZUBA_HAVE_GRAPH
+// "WxH" with two whole numbers; false when malformed.
+bool ParseSize(const std::string& text, int& width, int& height) {
+  const auto x = text.find_first_of("xX");
+  if (x == std::string::npos || x == 0 || x + 1 >= text.size()) return false;
+  for (size_t i = 0; i < text.size(); ++i)
+    if (i != x && (text[i] < '0' || text[i] > '9')) return false;
+  if (x > 9 || text.size() - x - 1 > 9) return false;  // keeps both numbers within int
+  width = std::atoi(text.substr(0, x).c_str());
+  height = std::atoi(text.substr(x + 1).c_str());
+  return true;
+}
+#endif
+
+int RunPlot(const PlotOptions& options) {
+#ifdef ZUBA_HAVE_GRAPH
+  int width = 0, height = 0;
+  if (!ParseSize(options.size, width, height))
+    throw UsageError{"--size must be WIDTHxHEIGHT in pixels, for example 800x600, not \"" +
+                     options.size + "\""};
+  if (width < 1 || height < 1 || width > kMaxPlotSide || height > kMaxPlotSide)
+    throw UsageError{"--size must lie between 1x1 and " + std::to_string(kMaxPlotSide) + "x" +
+                     std::to_string(kMaxPlotSide) + " pixels, not " + options.size};
+  if (!IsPlotFileName(options.output))
+    throw UsageError{"the output file must end in .png, .svg or .pdf: " + options.output};
+
+  const DocumentLoad load = LoadDocumentFile(options.document);
+  if (!load.ok) {
+    ShowMessage(options.document + ": " + load.error, "Error");
+    return kExitRefused;
+  }
+  if (load.resultsAvailable == 0) {
+    ShowMessage(options.document + " holds no results to draw (no completed calculation)", "Error");
+    return kExitRefused;
+  }
+  std::string error;
+  if (!WritePlotFile(load.results, options.output, width, height, error)) {
+    // Without an error text the graph had no real values: its message has been shown.
+    if (!error.empty()) ShowMessage(error, "Error");
+    return kExitRefused;
+  }
+  return kExitOk;
+#else
+  (void)options;
+  ShowMessage("this zuba-cli was built without the graph drawing (ZUBA_BUILD_GUI=OFF)", "Error");
+  return kExitRefused;
+#endif
+}
+
+Command SetUp(CLI::App& parent) {
+  auto options = std::make_shared<PlotOptions>();
+  CLI::App* app = parent.add_subcommand(
+      "plot", "Draw the graph of a document (F0 against Rmean) into a PNG, SVG or PDF file");
+  app->add_option("document", options->document, "Document file (*.zub)")->required();
+  app->add_option("-o,--output", options->output, "Picture file: .png, .svg or .pdf")->required();
+  app->add_option("--size", options->size,
+                  "Client area the graph is laid out in, WIDTHxHEIGHT pixels at 96 per inch")
+      ->capture_default_str();
+  return Command{app, [options] { return RunPlot(*options); }};
+}
+
+}  // namespace
+
+ZUBA_CLI_COMMAND(SetUp);
+
+}  // namespace zuba::cli
