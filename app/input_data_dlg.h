@@ -1,0 +1,74 @@
+// CInputDataDlg: the Input Data dialog of the calculation command. It shows the run parameters
+// after the preset of the chosen mode has been written into them, lets the user edit them and
+// choose the field map file, and closes with Enter (go) or Exit (cancel).
+#pragma once
+
+#include <QDialog>
+#include <functional>
+
+#include "results/run_parameters.h"
+
+class QButtonGroup;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QRadioButton;
+
+namespace zuba {
+
+class CInputDataDlg : public QDialog {
+  Q_OBJECT
+
+ public:
+  explicit CInputDataDlg(QWidget* parent = nullptr);
+
+  // The fourteen fields; they live as long as the dialog object.
+  RunParameters data;
+
+  // Moves the fields into the controls and runs the dialog modally: Accepted after Enter,
+  // Rejected after Exit, Escape or the close box.
+  int DoModal();
+  void OnInitDialog();
+
+  // Data exchange in the tabled order. With saveAndValidate the controls go into the fields; a
+  // number that cannot be read shows a message, puts the focus on its box and returns false (the
+  // fields exchanged before it hold their new values). Without, the fields go into the controls:
+  // texts as they are, reals with 15 significant digits, integers in decimal, the charge sign as
+  // the checked radio button.
+  bool UpdateData(bool saveAndValidate);
+
+  // The file chooser of "...": a full path, or empty when cancelled. Replaceable (tests).
+  std::function<QString()> chooseMapFile;
+
+  // The controls, for tests.
+  QLineEdit* pathEdit = nullptr;
+  QPushButton* browseButton = nullptr;
+  QLineEdit* particleNameEdit = nullptr;
+  QLineEdit* ekBeginEdit = nullptr;
+  QLineEdit* ekEndEdit = nullptr;
+  QLineEdit* dEkEdit = nullptr;
+  QLineEdit* frfEdit = nullptr;
+  QLineEdit* hEdit = nullptr;  // H = Frf/F0
+  QLineEdit* nEdit = nullptr;  // number of sectors
+  QRadioButton* signPlus = nullptr;
+  QRadioButton* signMinus = nullptr;
+  QLineEdit* qEdit = nullptr;
+  QLineEdit* m0Edit = nullptr;
+  QLineEdit* t0Edit = nullptr;
+  QLineEdit* tisEdit = nullptr;
+  QLineEdit* stepEdit = nullptr;  // h, the integration step
+  QPushButton* enterButton = nullptr;
+  QPushButton* exitButton = nullptr;
+
+  // The real as the dialog shows it: 15 significant digits.
+  static QString FormatReal(double value);
+
+ private:
+  void OnBrowse();
+  void OnEnter();
+
+  QButtonGroup* signGroup_ = nullptr;
+};
+
+}  // namespace zuba

@@ -1,0 +1,543 @@
+// The main window (see main_frame.h).
+#include "app/main_frame.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMimeData>
+#include <QPageSetupDialog>
+#include <QPrintDialog>
+#include <QPrintPreviewDialog>
+#include <QPrinter>
+#include <QProgressBar>
+#include <QSettings>
+#include <QStatusBar>
+#include <QToolBar>
+#include <QUrl>
+
+#include "app/about_dlg.h"
+#include "app/input_data_dlg.h"
+#include "app/mode_dlg.h"
+#include "results/document.h"
+
+// The icons are compiled into this static library; registering them here keeps the linker from
+// dropping them.
+static void InitZubaResources() {
+  Q_INIT_RESOURCE(zuba);
+}
+
+namespace zuba {
+namespace {
+
+constexpr int kRecentFileCount = 4;
+const char* const kRecentFileGroup = "Recent File List";
+
+QString LocalFileName(const QString& path) {
+  return QFileInfo(path).absoluteFilePath();
+}
+
+}  // namespace
+
+CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent) {
+  InitZubaResources();
+  setObjectName(QStringLiteral("mainFrame"));
+  setWindowIcon(QIcon(QStringLiteral(":/icons/zuba.svg")));
+  setAcceptDrops(true);
+
+  document_ = new CZUBADoc(this);
+  view_ = new CZUBAView(*this, this);
+  document_->AddView(view_);
+  setCentralWidget(view_);
+  QtMessageService::SetViewWindow(view_);
+
+  modeDlg_ = new CModeDlg(this);
+  inputDlg_ = new CInputDataDlg(this);
+
+  CreateActions();
+  CreateMenus();
+  CreateToolBar();
+  CreateStatusBar();
+  CreateCalculationBand();
+  progress_ = std::make_unique<QtProgressSink>(progressBar_);
+
+  chooseOpenPath = [this] {
+    return QFileDialog::getOpenFileName(this, QStringLiteral("Open"), QString(),
+                                        QStringLiteral("ZUBA Files (*.zub);;All Files (*)"));
+  };
+  chooseSavePath = [this](const QString& suggested) {
+    QFileDialog dialog(this, QStringLiteral("Save As"), suggested,
+                       QStringLiteral("ZUBA Files (*.zub)"));
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setDefaultSuffix(QStringLiteral("zub"));
+    return dialog.exec() == QDialog::Accepted ? dialog.selectedFiles().value(0) : QString();
+  };
+  chooseReportPath = [] {
+    QFileDialog dialog(nullptr, QStringLiteral("Open file name for saving txt file"), QString(),
+                       QStringLiteral("Particle rotation frequency files: (*.txt)"));
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setDefaultSuffix(QStringLiteral("txt"));
+    return dialog.exec() == QDialog::Accepted ? dialog.selectedFiles().value(0) : QString();
+  };
+  askSaveChanges = [this](const QString& question) {
+    return QMessageBox::warning(this, QStringLiteral("ZUBA"), question,
+                                QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel,
+                                QMessageBox::Yes);
+  };
+
+  connect(document_, &CZUBADoc::titleChanged, this, &CMainFrame::UpdateTitle);
+  connect(view_, &CZUBAView::calculationRunning, this, &CMainFrame::UpdateCommandUi);
+  connect(view_, &CZUBAView::resultsTransferred, this, &CMainFrame::UpdateCommandUi);
+
+  LoadRecentFiles();
+  resize(900, 660);
+  document_->OnNewDocument();
+  view_->OnInitialUpdate();
+  UpdateTitle();
+  UpdateCommandUi();
+}
+
+CMainFrame::~CMainFrame() {
+  // The view's worker uses this window's services: it ends before they go.
+  view_->StopAndWaitForWorker();
+  QtMessageService::SetViewWindow(nullptr);
+}
+
+void CMainFrame::CreateActions() {
+  auto make = [this](const char* name, const QString& text, const QString& prompt,
+                     const QString& tip, auto slot) {
+    auto* action = new QAction(text, this);
+    action->setObjectName(QString::fromLatin1(name));
+    action->setStatusTip(prompt);
+    action->setToolTip(tip);
+    connect(action, &QAction::triggered, this, slot);
+    return action;
+  };
+  auto icon = [](const char* theme, const char* file) {
+    return QIcon::fromTheme(QString::fromLatin1(theme),
+                            QIcon(QStringLiteral(":/icons/") + QString::fromLatin1(file)));
+  };
+
+  newAct = make("ID_FILE_NEW", tr("&New"), tr("Create a new document"), tr("New"),
+                &CMainFrame::OnFileNew);
+  newAct->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_N));
+  newAct->setIcon(icon("document-new", "new.svg"));
+  openAct = make("ID_FILE_OPEN", tr("&Open..."), tr("Open an existing document"), tr("Open"),
+                 &CMainFrame::OnFileOpen);
+  openAct->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
+  openAct->setIcon(icon("document-open", "open.svg"));
+  saveAct = make("ID_FILE_SAVE", tr("&Save"), tr("Save the active document"), tr("Save"),
+                 [this] { OnFileSave(); });
+  saveAct->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
+  saveAct->setIcon(icon("document-save", "save.svg"));
+  saveAsAct =
+      make("ID_FILE_SAVE_AS", tr("Save &As..."), tr("Save the active document with a new name"),
+           tr("Save As"), [this] { OnFileSaveAs(); });
+  printAct = make("ID_FILE_PRINT", tr("&Print..."), tr("Print the active document"), tr("Print"),
+                  &CMainFrame::OnFilePrint);
+  printAct->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_P));
+  printAct->setIcon(icon("document-print", "print.svg"));
+  printPreviewAct = make("ID_FILE_PRINT_PREVIEW", tr("Print Pre&view"), tr("Display full pages"),
+                         tr("Print Preview"), &CMainFrame::OnFilePrintPreview);
+  printSetupAct = make("ID_FILE_PRINT_SETUP", tr("P&rint Setup..."),
+                       tr("Change the printer and printing options"), tr("Print Setup"),
+                       &CMainFrame::OnFilePrintSetup);
+  recentPlaceholderAct = new QAction(tr("Recent File"), this);
+  recentPlaceholderAct->setObjectName(QStringLiteral("ID_FILE_MRU_FILE1"));
+  recentPlaceholderAct->setEnabled(false);
+  for (int i = 0; i < kRecentFileCount; ++i) {
+    recentFileActs[i] = new QAction(this);
+    recentFileActs[i]->setStatusTip(tr("Open this document"));
+    recentFileActs[i]->setVisible(false);
+    connect(recentFileActs[i], &QAction::triggered, this, [this, i] {
+      if (i < recentFiles_.size()) OpenDocumentFile(recentFiles_[i]);
+    });
+  }
+  exitAct = make("ID_APP_EXIT", tr("E&xit"), tr("Quit the application; prompts to save documents"),
+                 tr("Exit"), &QWidget::close);
+
+  // The Edit commands have no handler here: always disabled.
+  auto editAction = [&](const char* name, const QString& text, const QString& prompt,
+                        const QString& tip, QList<QKeySequence> keys, const char* theme,
+                        const char* file) {
+    auto* action = new QAction(text, this);
+    action->setObjectName(QString::fromLatin1(name));
+    action->setStatusTip(prompt);
+    action->setToolTip(tip);
+    action->setShortcuts(keys);
+    action->setIcon(icon(theme, file));
+    action->setEnabled(false);
+    return action;
+  };
+  undoAct =
+      editAction("ID_EDIT_UNDO", tr("&Undo"), tr("Undo the last action"), tr("Undo"),
+                 {QKeySequence(Qt::CTRL | Qt::Key_Z), QKeySequence(Qt::ALT | Qt::Key_Backspace)},
+                 "edit-undo", "undo.svg");
+  cutAct = editAction(
+      "ID_EDIT_CUT", tr("Cu&t"), tr("Cut the selection and put it on the Clipboard"), tr("Cut"),
+      {QKeySequence(Qt::CTRL | Qt::Key_X), QKeySequence(Qt::SHIFT | Qt::Key_Delete)}, "edit-cut",
+      "cut.svg");
+  copyAct = editAction(
+      "ID_EDIT_COPY", tr("&Copy"), tr("Copy the selection and put it on the Clipboard"), tr("Copy"),
+      {QKeySequence(Qt::CTRL | Qt::Key_C), QKeySequence(Qt::CTRL | Qt::Key_Insert)}, "edit-copy",
+      "copy.svg");
+  pasteAct =
+      editAction("ID_EDIT_PASTE", tr("&Paste"), tr("Insert Clipboard contents"), tr("Paste"),
+                 {QKeySequence(Qt::CTRL | Qt::Key_V), QKeySequence(Qt::SHIFT | Qt::Key_Insert)},
+                 "edit-paste", "paste.svg");
+
+  toolbarAct = make("ID_VIEW_TOOLBAR", tr("&Toolbar"), tr("Show or hide the toolbar"),
+                    tr("Toggle ToolBar"), [this](bool on) { toolBar_->setVisible(on); });
+  toolbarAct->setCheckable(true);
+  statusBarAct = make("ID_VIEW_STATUS_BAR", tr("&Status Bar"), tr("Show or hide the status bar"),
+                      tr("Toggle Status Bar"), [this](bool on) { statusBar()->setVisible(on); });
+  statusBarAct->setCheckable(true);
+
+  equilibriumOrbitsAct = make("ID_CALCULATE_EQUILIBRIUMORBITS", tr("&Equilibrium Orbits..."),
+                              QStringLiteral("Finding of numerical solution of equtions of motion"),
+                              QStringLiteral("Equilibrium Orbits"), [this] {
+                                view_->OnCalculateEquilibriumOrbits();
+                                UpdateCommandUi();
+                              });
+  reportSaveAsAct = make("ID_CALCULATE_SAVEAS", tr("&Save As..."),
+                         QStringLiteral("Save the results of calculations"),
+                         QStringLiteral("Save As"), [this] { view_->SaveResultsReport(); });
+
+  aboutAct = make("ID_APP_ABOUT", tr("&About ZUBA..."),
+                  tr("Display program information, version number and copyright"), tr("About"),
+                  &CMainFrame::OnAppAbout);
+  aboutAct->setIcon(icon("help-about", "about.svg"));
+
+  // Reachable by their keys only; there are no panes to switch between.
+  nextPaneAct = make("ID_NEXT_PANE", tr("Next Pane"), tr("Switch to the next window pane"),
+                     tr("Next Pane"), [] {});
+  nextPaneAct->setShortcut(QKeySequence(Qt::Key_F6));
+  prevPaneAct = make("ID_PREV_PANE", tr("Previous Pane"),
+                     tr("Switch back to the previous window pane"), tr("Previous Pane"), [] {});
+  prevPaneAct->setShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F6));
+  addAction(nextPaneAct);
+  addAction(prevPaneAct);
+}
+
+void CMainFrame::CreateMenus() {
+  fileMenu = menuBar()->addMenu(tr("&File"));
+  fileMenu->addAction(newAct);
+  fileMenu->addAction(openAct);
+  fileMenu->addAction(saveAct);
+  fileMenu->addAction(saveAsAct);
+  fileMenu->addSeparator();
+  fileMenu->addAction(printAct);
+  fileMenu->addAction(printPreviewAct);
+  fileMenu->addAction(printSetupAct);
+  fileMenu->addSeparator();
+  fileMenu->addAction(recentPlaceholderAct);
+  for (QAction* action : recentFileActs) fileMenu->addAction(action);
+  fileMenu->addSeparator();
+  fileMenu->addAction(exitAct);
+
+  editMenu = menuBar()->addMenu(tr("&Edit"));
+  editMenu->addAction(undoAct);
+  editMenu->addSeparator();
+  editMenu->addAction(cutAct);
+  editMenu->addAction(copyAct);
+  editMenu->addAction(pasteAct);
+
+  viewMenu = menuBar()->addMenu(tr("&View"));
+  viewMenu->addAction(toolbarAct);
+  viewMenu->addAction(statusBarAct);
+
+  calculateMenu = menuBar()->addMenu(tr("&Calculate"));
+  calculateMenu->addAction(equilibriumOrbitsAct);
+  calculateMenu->addSeparator();
+  calculateMenu->addAction(reportSaveAsAct);
+
+  helpMenu = menuBar()->addMenu(tr("&Help"));
+  helpMenu->addAction(aboutAct);
+
+  for (QMenu* menu : {fileMenu, editMenu, viewMenu, calculateMenu, helpMenu}) {
+    connect(menu, &QMenu::aboutToShow, this, &CMainFrame::UpdateCommandUi);
+  }
+}
+
+void CMainFrame::CreateToolBar() {
+  toolBar_ = addToolBar(tr("Standard"));
+  toolBar_->setObjectName(QStringLiteral("toolBar"));
+  toolBar_->setIconSize(QSize(16, 16));
+  toolBar_->addAction(newAct);
+  toolBar_->addAction(openAct);
+  toolBar_->addAction(saveAct);
+  toolBar_->addSeparator();
+  toolBar_->addAction(cutAct);
+  toolBar_->addAction(copyAct);
+  toolBar_->addAction(pasteAct);
+  toolBar_->addSeparator();
+  toolBar_->addAction(printAct);
+  toolBar_->addAction(aboutAct);
+  toolBar_->setFloatable(true);
+  toolBar_->setMovable(true);
+}
+
+void CMainFrame::CreateStatusBar() {
+  readyLabel_ = new QLabel(tr("Ready"));
+  statusBar()->addWidget(readyLabel_, 1);
+  // The lock-key indicators; the toolkit does not tell the lock states, so they stay dimmed.
+  for (const char* text : {"CAP", "NUM", "SCRL"}) {
+    auto* indicator = new QLabel(QString::fromLatin1(text));
+    indicator->setObjectName(QStringLiteral("indicator") + QString::fromLatin1(text));
+    indicator->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    indicator->setAlignment(Qt::AlignCenter);
+    indicator->setMinimumWidth(indicator->fontMetrics().horizontalAdvance(QStringLiteral("SCRL")) +
+                               12);
+    indicator->setEnabled(false);
+    statusBar()->addPermanentWidget(indicator);
+  }
+}
+
+void CMainFrame::CreateCalculationBand() {
+  // A band of its own above the status bar: View > Toolbar and View > Status Bar leave it alone.
+  calculationBand_ = new QToolBar(tr("Calculation"), this);
+  calculationBand_->setObjectName(QStringLiteral("calculationBand"));
+  calculationBand_->setAllowedAreas(Qt::BottomToolBarArea);
+  calculationBand_->setFloatable(false);
+  calculationBand_->setMovable(true);  // shows the gripper; the band stays at the bottom
+  calculationBand_->addWidget(new QLabel(QStringLiteral("Calculation:") + QLatin1Char(' ')));
+  progressBar_ = new QProgressBar;
+  progressBar_->setObjectName(QStringLiteral("progressBar"));
+  progressBar_->setRange(0, 100);
+  progressBar_->setValue(0);
+  progressBar_->setTextVisible(false);
+  progressBar_->setMinimumSize(250, 20);
+  progressBar_->setMaximumHeight(20);
+  progressBar_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+  calculationBand_->addWidget(progressBar_);
+  addToolBar(Qt::BottomToolBarArea, calculationBand_);
+}
+
+void CMainFrame::UpdateTitle() {
+  setWindowTitle(document_->GetTitle() + QStringLiteral(" - ZUBA 2020"));
+}
+
+void CMainFrame::UpdateCommandUi() {
+  for (QAction* action : {undoAct, cutAct, copyAct, pasteAct}) action->setEnabled(false);
+  equilibriumOrbitsAct->setEnabled(!view_->IsCalculationRunning());
+  reportSaveAsAct->setEnabled(CZUBAView::CanSaveResultsReport());
+  toolbarAct->setChecked(!toolBar_->isHidden());
+  statusBarAct->setChecked(!statusBar()->isHidden());
+}
+
+bool CMainFrame::SaveModified() {
+  if (!document_->IsModified()) return true;
+  const QMessageBox::StandardButton answer =
+      askSaveChanges(QStringLiteral("Save changes to %1?").arg(document_->GetTitle()));
+  if (answer == QMessageBox::Cancel) return false;
+  if (answer == QMessageBox::Yes) return OnFileSave();
+  return true;
+}
+
+void CMainFrame::CloseDocumentRun() {
+  if (view_->IsCalculationRunning()) {
+    statusBar()->showMessage(tr("Stopping the calculation..."));
+    view_->StopAndWaitForWorker();
+    statusBar()->clearMessage();
+  }
+}
+
+void CMainFrame::OnFileNew() {
+  if (!SaveModified()) return;
+  CloseDocumentRun();
+  document_->OnNewDocument();
+  view_->OnInitialUpdate();
+  UpdateCommandUi();
+}
+
+void CMainFrame::OnFileOpen() {
+  if (!SaveModified()) return;
+  const QString path = chooseOpenPath();
+  if (path.isEmpty()) return;
+  OpenDocumentFile(path);
+}
+
+bool CMainFrame::OpenDocumentFile(const QString& path) {
+  if (!SaveModified()) return false;
+  DocumentLoad loaded = LoadDocumentFile(QFile::encodeName(path).toStdString());
+  if (!loaded.ok) {
+    const std::string text = "Unable to open the document " +
+                             QDir::toNativeSeparators(path).toStdString() + ": " + loaded.error;
+    ShowMessage(text, "Error", Icon::Error, Owner::View);
+    return false;
+  }
+  CloseDocumentRun();
+  document_->TakeLoaded(std::move(loaded), path);
+  view_->OnInitialUpdate();
+  AddRecentFile(LocalFileName(path));
+  UpdateCommandUi();
+  return true;
+}
+
+bool CMainFrame::OnFileSave() {
+  if (document_->PathName().isEmpty()) return OnFileSaveAs();
+  std::string error;
+  if (!document_->OnSaveDocument(document_->PathName(), error)) {
+    ShowMessage("Unable to save the document " +
+                    QDir::toNativeSeparators(document_->PathName()).toStdString() + ": " + error,
+                "Error", Icon::Error, Owner::View);
+    return false;
+  }
+  AddRecentFile(document_->PathName());
+  return true;
+}
+
+bool CMainFrame::OnFileSaveAs() {
+  const QString suggested =
+      document_->PathName().isEmpty() ? document_->GetTitle() : document_->PathName();
+  const QString path = chooseSavePath(suggested);
+  if (path.isEmpty()) return false;
+  std::string error;
+  if (!document_->OnSaveDocument(path, error)) {
+    ShowMessage("Unable to save the document " + QDir::toNativeSeparators(path).toStdString() +
+                    ": " + error,
+                "Error", Icon::Error, Owner::View);
+    return false;
+  }
+  AddRecentFile(document_->PathName());
+  return true;
+}
+
+QPrinter& CMainFrame::Printer() {
+  if (!printer_) printer_ = std::make_unique<QPrinter>(QPrinter::HighResolution);
+  return *printer_;
+}
+
+void CMainFrame::OnFilePrint() {
+  QPrintDialog dialog(&Printer(), this);
+  if (dialog.exec() != QDialog::Accepted) return;
+  view_->Print(Printer());
+}
+
+void CMainFrame::OnFilePrintPreview() {
+  QPrintPreviewDialog preview(&Printer(), this);
+  connect(&preview, &QPrintPreviewDialog::paintRequested, this,
+          [this](QPrinter* printer) { view_->Print(*printer); });
+  preview.exec();
+}
+
+void CMainFrame::OnFilePrintSetup() {
+  QPageSetupDialog dialog(&Printer(), this);
+  dialog.exec();
+}
+
+void CMainFrame::OnAppAbout() {
+  CAboutDlg about(this);
+  about.exec();
+}
+
+void CMainFrame::LoadRecentFiles() {
+  QSettings settings;
+  settings.beginGroup(QString::fromLatin1(kRecentFileGroup));
+  recentFiles_.clear();
+  for (int i = 1; i <= kRecentFileCount; ++i) {
+    const QString path = settings.value(QStringLiteral("File%1").arg(i)).toString();
+    if (!path.isEmpty()) recentFiles_.append(path);
+  }
+  settings.endGroup();
+  UpdateRecentFileActions();
+}
+
+void CMainFrame::AddRecentFile(const QString& path) {
+  recentFiles_.removeAll(path);
+  recentFiles_.prepend(path);
+  while (recentFiles_.size() > kRecentFileCount) recentFiles_.removeLast();
+  QSettings settings;
+  settings.beginGroup(QString::fromLatin1(kRecentFileGroup));
+  for (int i = 0; i < kRecentFileCount; ++i) {
+    const QString key = QStringLiteral("File%1").arg(i + 1);
+    if (i < recentFiles_.size()) {
+      settings.setValue(key, recentFiles_[i]);
+    } else {
+      settings.remove(key);
+    }
+  }
+  settings.endGroup();
+  UpdateRecentFileActions();
+}
+
+void CMainFrame::UpdateRecentFileActions() {
+  recentPlaceholderAct->setVisible(recentFiles_.isEmpty());
+  for (int i = 0; i < kRecentFileCount; ++i) {
+    const bool used = i < recentFiles_.size();
+    recentFileActs[i]->setVisible(used);
+    if (used) {
+      recentFileActs[i]->setText(
+          QStringLiteral("&%1 %2").arg(i + 1).arg(QDir::toNativeSeparators(recentFiles_[i])));
+    }
+  }
+}
+
+bool CMainFrame::RunModeDialog(std::string& modeLabel) {
+  if (modeDlg_->DoModal() != QDialog::Accepted) return false;
+  modeLabel = modeDlg_->ModeText();
+  return true;
+}
+
+bool CMainFrame::RunInputDataDialog(RunParameters& parameters) {
+  inputDlg_->data = parameters;
+  const int result = inputDlg_->DoModal();
+  parameters = inputDlg_->data;
+  return result == QDialog::Accepted;
+}
+
+ProgressSink& CMainFrame::Progress() {
+  return *progress_;
+}
+
+void CMainFrame::SetWorkerDetached(bool detached) {
+  progress_->SetDetached(detached);
+  QtMessageService::SetWorkerDetached(detached);
+}
+
+std::string CMainFrame::AskReportPath() {
+  return QFile::encodeName(chooseReportPath()).toStdString();
+}
+
+void CMainFrame::ShowStatusNote(const std::string& text) {
+  statusBar()->showMessage(QString::fromStdString(text), 10000);
+}
+
+void CMainFrame::closeEvent(QCloseEvent* event) {
+  if (!SaveModified()) {
+    event->ignore();
+    return;
+  }
+  CloseDocumentRun();
+  event->accept();
+}
+
+void CMainFrame::dragEnterEvent(QDragEnterEvent* event) {
+  if (event->mimeData()->hasUrls()) {
+    for (const QUrl& url : event->mimeData()->urls()) {
+      if (url.isLocalFile()) {
+        event->acceptProposedAction();
+        return;
+      }
+    }
+  }
+}
+
+void CMainFrame::dropEvent(QDropEvent* event) {
+  for (const QUrl& url : event->mimeData()->urls()) {
+    if (!url.isLocalFile()) continue;
+    event->acceptProposedAction();
+    activateWindow();
+    OpenDocumentFile(url.toLocalFile());
+    return;
+  }
+}
+
+}  // namespace zuba

@@ -1,0 +1,77 @@
+// The application object (see zuba_app.h).
+#include "app/zuba_app.h"
+
+#include <QIcon>
+#include <QImage>
+#include <QPixmap>
+#include <QThread>
+#include <cstdio>
+
+#include "app/input_data_dlg.h"
+#include "app/mode_dlg.h"
+#include "calc/run_parameters.h"
+
+namespace zuba {
+
+CZUBAApp::CZUBAApp(int& argc, char** argv) : QApplication(argc, argv) {
+  setOrganizationName(QStringLiteral("Local AppWizard-Generated Applications"));
+  setApplicationName(QStringLiteral("ZUBA"));
+  setApplicationVersion(QStringLiteral("1.0.0.1"));
+  setWindowIcon(QIcon(QStringLiteral(":/icons/zuba.svg")));
+  setDesktopFileName(QStringLiteral("zuba"));
+}
+
+CZUBAApp::~CZUBAApp() {
+  ExitInstance(0);
+}
+
+bool CZUBAApp::InitInstance(const QString& documentPath, bool show, bool consoleMessages) {
+  previousService_ =
+      SetMessageService(consoleMessages ? static_cast<MessageService*>(&console_) : &messageBoxes_);
+  serviceInstalled_ = true;
+
+  frame_ = std::make_unique<CMainFrame>();
+  if (!documentPath.isEmpty() && !frame_->OpenDocumentFile(documentPath)) return false;
+  if (show) frame_->show();
+  return true;
+}
+
+int CZUBAApp::ExitInstance(int exitCode) {
+  frame_.reset();
+  if (serviceInstalled_) {
+    SetMessageService(previousService_);
+    serviceInstalled_ = false;
+  }
+  return exitCode;
+}
+
+int CZUBAApp::Screenshot(const QString& outPath, const QString& dialog) {
+  QWidget* target = frame_.get();
+  if (dialog == QStringLiteral("mode")) {
+    frame_->ModeDialog().OnInitDialog();
+    target = &frame_->ModeDialog();
+  } else if (dialog == QStringLiteral("input")) {
+    CInputDataDlg& input = frame_->InputDataDialog();
+    ApplyPreset(kModeTvk310, input.data);
+    input.OnInitDialog();
+    target = &input;
+  } else if (!dialog.isEmpty()) {
+    std::fprintf(stderr, "zuba: --dialog takes mode or input, not %s\n", qPrintable(dialog));
+    return 1;
+  }
+  target->show();
+  // Let the window lay itself out and paint (deferred messages included) before grabbing it.
+  for (int i = 0; i < 5; ++i) {
+    processEvents();
+    QThread::msleep(20);
+  }
+  const QPixmap picture = target->grab();
+  if (picture.isNull() || !picture.save(outPath, "PNG")) {
+    std::fprintf(stderr, "zuba: cannot write %s\n", qPrintable(outPath));
+    return 1;
+  }
+  target->hide();
+  return 0;
+}
+
+}  // namespace zuba

@@ -1,0 +1,65 @@
+// The document (see zuba_doc.h).
+#include "app/zuba_doc.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+namespace zuba {
+
+CZUBADoc::CZUBADoc(QObject* parent) : QObject(parent) {
+  results_.reset();
+  ResultsAvailable.store(0, std::memory_order_release);
+}
+
+void CZUBADoc::UpdateAllViews() {
+  for (CZUBAView* view : views_) view->OnUpdate();
+}
+
+QString CZUBADoc::GetTitle() const {
+  return path_.isEmpty() ? QStringLiteral("Untitled") : QFileInfo(path_).fileName();
+}
+
+void CZUBADoc::AddView(CZUBAView* view) {
+  views_.push_back(view);
+  view->SetDocument(this);
+}
+
+void CZUBADoc::SetModified(bool modified) {
+  if (modified_ == modified) return;
+  modified_ = modified;
+  emit modifiedChanged(modified);
+}
+
+void CZUBADoc::SetPathName(const QString& path) {
+  path_ = path.isEmpty() ? QString() : QFileInfo(path).absoluteFilePath();
+  emit titleChanged();
+}
+
+bool CZUBADoc::OnNewDocument() {
+  results_.reset();
+  ResultsAvailable.store(0, std::memory_order_release);
+  SetModified(false);
+  SetPathName(QString());
+  return true;
+}
+
+void CZUBADoc::TakeLoaded(DocumentLoad loaded, const QString& path) {
+  results_ = std::move(loaded.results);
+  ResultsAvailable.store(loaded.resultsAvailable, std::memory_order_release);
+  SetModified(false);
+  SetPathName(path);
+}
+
+bool CZUBADoc::OnSaveDocument(const QString& path, std::string& error) {
+  const DocumentSave saved = SaveDocumentFile(QFile::encodeName(path).toStdString(), results_,
+                                              ResultsAvailable.load(std::memory_order_acquire));
+  if (!saved.ok) {
+    error = saved.error;
+    return false;
+  }
+  SetModified(false);
+  SetPathName(path);
+  return true;
+}
+
+}  // namespace zuba
