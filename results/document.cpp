@@ -4,6 +4,7 @@
 #include "results/document.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -111,6 +112,26 @@ class FileSource : public Source {
   std::vector<char> buffer_;
   size_t begin_ = 0, end_ = 0;
 };
+
+// Zero-filled storage for n elements. A large table is first offered to the kernel for huge pages:
+// filling 250 MB then costs a few hundred page faults instead of some sixty thousand, which is
+// most of the time of a load on a busy machine.
+template <class T>
+std::vector<T> TableStorage(size_t n) {
+  std::vector<T> values;
+  values.reserve(n);
+#ifdef MADV_HUGEPAGE
+  const size_t bytes = n * sizeof(T);
+  if (bytes >= (size_t{4} << 20)) {
+    const uintptr_t page = static_cast<uintptr_t>(::sysconf(_SC_PAGESIZE));
+    const uintptr_t begin = (reinterpret_cast<uintptr_t>(values.data()) + page - 1) & ~(page - 1);
+    const uintptr_t end = reinterpret_cast<uintptr_t>(values.data()) + bytes;
+    if (end > begin) ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+  }
+#endif
+  values.resize(n);
+  return values;
+}
 
 // ---- reading ----------------------------------------------------------------------------------
 
@@ -296,7 +317,7 @@ DocumentLoad LoadDocument(Source& source) {
   int k = 0;
   ForEachTable(load.results, [&](const char* name, auto& table) {
     using T = std::remove_cvref_t<decltype(table.at(0))>;
-    std::vector<T> values(static_cast<size_t>(counts[k++]));
+    std::vector<T> values = TableStorage<T>(static_cast<size_t>(counts[k++]));
     if (in.bytes(values.data(), values.size() * sizeof(T),
                  "the elements of " + std::string(name))) {
       table.assign(std::move(values));
