@@ -21,4 +21,14 @@ inline bool CountIs(std::span<const double> table, std::int64_t n) {
   return n >= 0 && table.size() == static_cast<std::size_t>(n);
 }
 
+// Refusals of maps too small for the field interpolation (shared by both field evaluators).
+inline std::string TooFewRadiusNodes(std::int64_t n) {
+  return "Too few radius nodes for field interpolation: " + std::to_string(n) +
+         " (at least 3 needed)!";
+}
+inline std::string TooFewAzimuthNodes(std::int64_t n) {
+  return "Too few azimuth nodes for field interpolation: " + std::to_string(n) +
+         " (at least 3 needed)!";
+}
+
 }  // namespace zuba::detail

@@ -41,13 +41,11 @@ int InterpolateField(double R, double theta, std::span<const double> h,
     return 0;
   }
   if (nR < 3) {
-    ShowNumericsError("Too few radius nodes for field interpolation: " + std::to_string(nR) +
-                      " (at least 3 needed)!");
+    ShowNumericsError(detail::TooFewRadiusNodes(nR));
     return 0;
   }
   if (nTheta < 3) {
-    ShowNumericsError("Too few azimuth nodes for field interpolation: " + std::to_string(nTheta) +
-                      " (at least 3 needed)!");
+    ShowNumericsError(detail::TooFewAzimuthNodes(nTheta));
     return 0;
   }
   if (R < 0) {

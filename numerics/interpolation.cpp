@@ -6,6 +6,7 @@
 #include <string>
 
 #include "numerics/error.h"
+#include "numerics/parabola.h"
 
 namespace zuba {
 
@@ -14,24 +15,8 @@ using detail::ShowNumericsError;
 
 namespace {
 
-// Coefficients of the Lagrange parabola through three nodes in monomial form S·x² − L·x + C.
-struct Parabola {
-  double S, L, C;
-};
-
-bool MakeParabola(double x0, double y0, double x1, double y1, double x2, double y2, Parabola& p) {
-  if (!(x0 < x1 && x1 < x2)) return false;
-  const double D0 = (x0 - x1) * (x0 - x2);
-  const double D1 = (x1 - x0) * (x1 - x2);
-  const double D2 = (x2 - x0) * (x2 - x1);
-  const double w0 = y0 / D0;
-  const double w1 = y1 / D1;
-  const double w2 = y2 / D2;
-  p.S = w0 + w1 + w2;
-  p.L = (x1 + x2) * w0 + (x0 + x2) * w1 + (x0 + x1) * w2;
-  p.C = x1 * x2 * w0 + x0 * x2 * w1 + x0 * x1 * w2;
-  return true;
-}
+using detail::MakeParabola;
+using Parabola = detail::ParabolaCoefficients;
 
 // Derivatives of the parabola through nodes j, j+1, j+2 of the table at its node k.
 bool TableParabolaDerivative(std::span<const double> X, std::span<const double> Y, int32_t j, int k,

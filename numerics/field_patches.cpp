@@ -1,0 +1,260 @@
+// Polynomial patches of the field interpolation: built once per run, evaluated in constant time.
+#include "numerics/field_patches.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+
+#include "numerics/error.h"
+#include "numerics/field_interpolation.h"
+#include "numerics/interpolation.h"
+#include "numerics/parabola.h"
+
+namespace zuba {
+
+using detail::CountIs;
+using detail::ShowNumericsError;
+
+namespace {
+
+// Monomial coefficients (in the local coordinate) of the three Lagrange basis parabolas through
+// the local abscissae t0 < t1 < t2: basis j is L[j][0] + L[j][1]·t + L[j][2]·t².
+using ParabolaBasis = std::array<std::array<double, 3>, 3>;
+
+ParabolaBasis MakeParabolaBasis(double t0, double t1, double t2) {
+  const double t[3] = {t0, t1, t2};
+  ParabolaBasis L{};
+  for (int j = 0; j < 3; ++j) {
+    const double ta = t[(j + 1) % 3], tb = t[(j + 2) % 3];
+    const double D = (t[j] - ta) * (t[j] - tb);
+    L[j] = {ta * tb / D, -(ta + tb) / D, 1.0 / D};
+  }
+  return L;
+}
+
+// Coefficients of τ⁰ … τ³ of a natural-spline interval in τ = (x − x_f)/H ∈ [0, 1] from the node
+// values y0, y1 and the moments M0, M1: the interval formula of SplineValue with A = H(1 − τ) and
+// B = Hτ, expanded.
+std::array<double, 4> SplineInterval(double y0, double y1, double M0, double M1, double H) {
+  const double a = M0 * H * H / 6.0;
+  const double b = M1 * H * H / 6.0;
+  return {y0, y1 - y0 - 2.0 * a - b, 3.0 * a, b - a};
+}
+
+}  // namespace
+
+std::optional<FieldPatches> FieldPatches::Build(std::span<const double> h,
+                                                std::span<const double> radii,
+                                                std::span<const double> azimuths,
+                                                std::span<const double> field,
+                                                std::span<const double> moments) {
+  const int32_t nR = static_cast<int32_t>(radii.size());
+  const int32_t nTheta = static_cast<int32_t>(azimuths.size());
+  const int64_t mapCount = static_cast<int64_t>(nR) * nTheta;
+  if (!CountIs(h, nR) || !CountIs(field, mapCount) || !CountIs(moments, mapCount)) {
+    ShowNumericsError("Array size error!");
+    return std::nullopt;
+  }
+  if (nR < 3) {
+    ShowNumericsError(detail::TooFewRadiusNodes(nR));
+    return std::nullopt;
+  }
+  if (nTheta < 3) {
+    ShowNumericsError(detail::TooFewAzimuthNodes(nTheta));
+    return std::nullopt;
+  }
+  // Radii that do not increase make every radial parabola and spline fail (silently).
+  for (int32_t i = 1; i < nR; ++i)
+    if (!(radii[i - 1] < radii[i])) return std::nullopt;
+
+  const double pi = 4.0 * std::atan(1.0);
+  const double delta = 2.0 * pi / nTheta;  // rad
+
+  FieldPatches p;
+  p.nTheta_ = nTheta;
+  p.radii_.assign(radii.begin(), radii.end());
+  p.first_ = azimuths[0];
+  p.turnEnd_ = azimuths[nTheta - 1] + delta;
+
+  // The extended ring exactly as the routine builds it; ring node i holds column column[i].
+  const int32_t nRing = nTheta + 5;
+  p.ring_.resize(nRing);
+  std::vector<int32_t> column(nRing);
+  p.ring_[0] = azimuths[0] - 2.0 * delta;
+  p.ring_[1] = azimuths[0] - delta;
+  column[0] = nTheta - 2;
+  column[1] = nTheta - 1;
+  for (int32_t j = 0; j < nTheta; ++j) {
+    p.ring_[j + 2] = azimuths[j];
+    column[j + 2] = j;
+  }
+  for (int32_t k = 0; k < 3; ++k) {
+    p.ring_[nTheta + 2 + k] = azimuths[nTheta - 1] + (k + 1.0) * delta;
+    column[nTheta + 2 + k] = k;
+  }
+  for (int32_t i = 1; i < nRing; ++i)
+    if (!(p.ring_[i - 1] < p.ring_[i])) return std::nullopt;  // the ring spline would fail
+
+  const int32_t radialCells = nR - 1;  // cell nR − 2 also serves R equal to the last radius
+  p.ringCells_ = nRing - 1;            // interval nRing − 2 also serves θ on the last ring node
+  p.radialInv_.resize(radialCells);
+  p.ringInv_.resize(p.ringCells_);
+  p.radialGuess_ = (nR - 1) / (radii[nR - 1] - radii[0]);
+  p.ringGuess_ = (nRing - 1) / (p.ring_[nRing - 1] - p.ring_[0]);
+  for (int32_t f = 0; f < p.ringCells_; ++f) p.ringInv_[f] = 1.0 / (p.ring_[f + 1] - p.ring_[f]);
+
+  // Ring end parabolas (intervals 0 and nRing − 2) in the local coordinate of their interval.
+  auto localBasis = [](std::span<const double> x, int32_t anchor, int32_t firstNode) {
+    const double H = x[anchor + 1] - x[anchor];
+    return MakeParabolaBasis((x[firstNode] - x[anchor]) / H, (x[firstNode + 1] - x[anchor]) / H,
+                             (x[firstNode + 2] - x[anchor]) / H);
+  };
+  const ParabolaBasis ringFirst = localBasis(p.ring_, 0, 0);
+  const ParabolaBasis ringLast = localBasis(p.ring_, nRing - 2, nRing - 3);
+
+  p.patches_.assign(static_cast<std::size_t>(radialCells) * p.ringCells_ * 16, 0.0);
+  std::array<std::vector<double>, 4> K;  // per power of s, the coefficient of every column
+  for (auto& k : K) k.assign(nTheta, 0.0);
+  std::vector<double> ringY(nRing), ringH, ringM;
+
+  for (int32_t c = 0; c < radialCells; ++c) {
+    // Radial pass in the local coordinate s = (R − R_c)/H_c of the cell.
+    const bool spline = 1 <= c && c <= nR - 3;
+    const double H = spline ? h[c + 1] : radii[c + 1] - radii[c];
+    p.radialInv_[c] = 1.0 / H;
+    if (spline) {
+      for (int32_t k = 0; k < nTheta; ++k) {
+        const std::array<double, 4> q =
+            SplineInterval(field[c * nTheta + k], field[(c + 1) * nTheta + k],
+                           moments[c * nTheta + k], moments[(c + 1) * nTheta + k], H);
+        for (int pw = 0; pw < 4; ++pw) K[pw][k] = q[pw];
+      }
+    } else {
+      // End cells: the column parabola S·R² − L·R + C from the same rounded S, L, C as the
+      // routine (at the far end of a fine radius table these coefficients carry most of its
+      // rounding), re-expanded about R_c: the value at R_c, then H·(2S·R_c − L) and H²·S.
+      const int32_t i0 = c == 0 ? 0 : nR - 3;
+      const double Rc = radii[c];
+      for (int32_t k = 0; k < nTheta; ++k) {
+        detail::ParabolaCoefficients q{0.0, 0.0, 0.0};  // radii checked increasing above
+        detail::MakeParabola(radii[i0], field[i0 * nTheta + k], radii[i0 + 1],
+                             field[(i0 + 1) * nTheta + k], radii[i0 + 2],
+                             field[(i0 + 2) * nTheta + k], q);
+        K[0][k] = q.S * (Rc * Rc) - q.L * Rc + q.C;
+        K[1][k] = H * (2.0 * q.S * Rc - q.L);
+        K[2][k] = H * H * q.S;
+        K[3][k] = 0.0;
+      }
+    }
+    // Azimuthal pass: the ring spline of each power's column coefficients (the spline is linear
+    // in the ring values), expanded per ring interval in τ = (θ − θ_f)/H_f.
+    for (int pw = 0; pw < 4; ++pw) {
+      for (int32_t i = 0; i < nRing; ++i) ringY[i] = K[pw][column[i]];
+      if (!SplineSetup(p.ring_, ringY, nRing, ringH, ringM)) return std::nullopt;
+      for (int32_t f = 0; f < p.ringCells_; ++f) {
+        double* patch = &p.patches_[(static_cast<std::size_t>(c) * p.ringCells_ + f) * 16 + 4 * pw];
+        if (1 <= f && f <= nTheta + 2) {
+          const std::array<double, 4> q =
+              SplineInterval(ringY[f], ringY[f + 1], ringM[f], ringM[f + 1], ringH[f + 1]);
+          for (int pq = 0; pq < 4; ++pq) patch[pq] = q[pq];
+        } else {
+          const ParabolaBasis& L = f == 0 ? ringFirst : ringLast;
+          const int32_t i0 = f == 0 ? 0 : nRing - 3;
+          for (int pq = 0; pq < 3; ++pq) {
+            double sum = 0.0;
+            for (int j = 0; j < 3; ++j) sum += L[j][pq] * ringY[i0 + j];
+            patch[pq] = sum;
+          }
+          patch[3] = 0.0;
+        }
+      }
+    }
+  }
+  return p;
+}
+
+int FieldPatches::Locate(double R, double theta, const double*& coefficients, double& s, double& t,
+                         int32_t& radialCell, int32_t& ringCell) const {
+  if (R < 0) {
+    ShowNumericsError("Negative value of R!");
+    return 0;
+  }
+  if (!(std::fabs(theta) <= kMaxAzimuthMagnitude)) {
+    ShowNumericsError("Azimuth value error!");
+    return 0;
+  }
+  // Radial cell by the rule of the table interpolation: below the second radius the first
+  // parabola, from the last-but-one radius up to the last one inclusive the last parabola.
+  const int32_t nR = static_cast<int32_t>(radii_.size());
+  if (!(R <= radii_[nR - 1])) {
+    ShowNumericsError("Radius value error!");
+    return 0;
+  }
+  int32_t c = 0;
+  if (R >= radii_[1]) {
+    const double guess = std::clamp((R - radii_[0]) * radialGuess_, 1.0, nR - 2.0);
+    c = static_cast<int32_t>(guess);
+    while (c > 1 && R < radii_[c]) --c;
+    while (c < nR - 2 && R >= radii_[c + 1]) ++c;
+  }
+
+  // Azimuth into the turn of the table, one turn at a time as the routine does (a far-away
+  // azimuth is first moved close by whole turns).
+  const double pi = 4.0 * std::atan(1.0);
+  const double twoPi = 2.0 * pi;
+  if (theta < -16.0 * twoPi) theta += twoPi * std::floor(-theta / twoPi);
+  while (theta < 0) theta += 2.0 * pi;
+  while (theta < first_) theta += 2.0 * pi;
+  if (theta > turnEnd_ + 16.0 * twoPi) theta -= twoPi * std::floor((theta - first_) / twoPi);
+  while (theta >= turnEnd_) theta -= 2.0 * pi;
+
+  const int32_t nRing = static_cast<int32_t>(ring_.size());
+  if (theta > ring_[nRing - 1]) {
+    ShowNumericsError("Azimuth value error!");
+    return 0;
+  }
+  const double guess = std::clamp((theta - ring_[0]) * ringGuess_, 0.0, nRing - 2.0);
+  int32_t f = static_cast<int32_t>(guess);
+  while (f > 0 && theta < ring_[f]) --f;
+  while (f < nRing - 2 && theta >= ring_[f + 1]) ++f;
+
+  s = (R - radii_[c]) * radialInv_[c];
+  t = (theta - ring_[f]) * ringInv_[f];
+  coefficients = &patches_[(static_cast<std::size_t>(c) * ringCells_ + f) * 16];
+  radialCell = c;
+  ringCell = f;
+  return 1;
+}
+
+int FieldPatches::Evaluate(double R, double theta, double& B) const {
+  const double* C;
+  double s, t;
+  int32_t c, f;
+  if (!Locate(R, theta, C, s, t, c, f)) return 0;
+  const double q0 = C[0] + t * (C[1] + t * (C[2] + t * C[3]));
+  const double q1 = C[4] + t * (C[5] + t * (C[6] + t * C[7]));
+  const double q2 = C[8] + t * (C[9] + t * (C[10] + t * C[11]));
+  const double q3 = C[12] + t * (C[13] + t * (C[14] + t * C[15]));
+  B = q0 + s * (q1 + s * (q2 + s * q3));
+  return 1;
+}
+
+int FieldPatches::EvaluateWithDerivatives(double R, double theta, double& B, double& dBdR,
+                                          double& dBdTheta) const {
+  const double* C;
+  double s, t;
+  int32_t c, f;
+  if (!Locate(R, theta, C, s, t, c, f)) return 0;
+  double q[4], dq[4];
+  for (int pw = 0; pw < 4; ++pw) {
+    const double* row = C + 4 * pw;
+    q[pw] = row[0] + t * (row[1] + t * (row[2] + t * row[3]));
+    dq[pw] = row[1] + t * (2.0 * row[2] + t * (3.0 * row[3]));
+  }
+  B = q[0] + s * (q[1] + s * (q[2] + s * q[3]));
+  dBdR = (q[1] + s * (2.0 * q[2] + s * (3.0 * q[3]))) * radialInv_[c];
+  dBdTheta = (dq[0] + s * (dq[1] + s * (dq[2] + s * dq[3]))) * ringInv_[f];
+  return 1;
+}
+
+}  // namespace zuba

@@ -1,0 +1,208 @@
+#include "numerics/field_patches.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <random>
+
+#include "numerics/field_interpolation.h"
+#include "platform/message.h"
+#include "test_maps.h"
+
+namespace zuba {
+namespace {
+
+using testing::kPi;
+using testing::MakeMap;
+using testing::TestMap;
+
+// A measured-looking sectored map: four spiral sectors, a rising mean field, values rounded to
+// 1e-5 T as the map reader stores them.
+double Rounded(double B) {
+  return std::round(B * 100000.0) * 1e-5;
+}
+double Cyclotron(double R, double theta) {
+  return Rounded(1.45 + 0.08 * R * R + 0.3 * std::tanh(8 * R) * std::cos(4 * theta - 3 * R) +
+                 0.02 * std::sin(theta + 1.0) * R);
+}
+
+struct Case {
+  const char* name;
+  TestMap map;
+};
+
+std::vector<Case> Maps() {
+  std::vector<Case> maps;
+  maps.push_back({"71x180 from 0.05 m", MakeMap(71, 0.05, 0.01, 180, 0.0, Cyclotron)});
+  maps.push_back({"41x72 from 0, first azimuth -0.7", MakeMap(41, 0.0, 0.05, 72, -0.7, Cyclotron)});
+  maps.push_back({"3x5", MakeMap(3, 0.4, 0.3, 5, 1.0, Cyclotron)});
+  maps.push_back({"26x90 from 1.0 m", MakeMap(26, 1.0, 0.04, 90, 2.0 * kPi / 90 * 3, Cyclotron)});
+  return maps;
+}
+
+double Reference(const TestMap& m, double R, double theta) {
+  double B = std::numeric_limits<double>::quiet_NaN();
+  EXPECT_EQ(InterpolateField(R, theta, m.h, m.radii, m.azimuths, m.field, m.moments, B), 1);
+  return B;
+}
+
+double Fast(const FieldPatches& p, double R, double theta) {
+  double B = std::numeric_limits<double>::quiet_NaN();
+  EXPECT_EQ(p.Evaluate(R, theta, B), 1) << R << " " << theta;
+  return B;
+}
+
+FieldPatches BuildPatches(const TestMap& m) {
+  std::optional<FieldPatches> p = FieldPatches::Build(m.h, m.radii, m.azimuths, m.field, m.moments);
+  EXPECT_TRUE(p.has_value());
+  return std::move(*p);
+}
+
+void ExpectSame(const TestMap& m, const FieldPatches& p, double R, double theta) {
+  const double reference = Reference(m, R, theta);
+  const double fast = Fast(p, R, theta);
+  EXPECT_LE(std::fabs(fast - reference), 1e-12 * std::fabs(reference))
+      << "R " << R << " theta " << theta << " reference " << reference << " patches " << fast;
+}
+
+TEST(FieldPatches, EqualsTheDescribedRoutineAtRandomPoints) {
+  std::mt19937_64 random(20240611);
+  for (const Case& c : Maps()) {
+    SCOPED_TRACE(c.name);
+    const FieldPatches p = BuildPatches(c.map);
+    std::uniform_real_distribution<double> radius(0.0, c.map.radii.back());
+    std::uniform_real_distribution<double> azimuth(-3 * kPi, 5 * kPi);
+    for (int k = 0; k < 3000; ++k) ExpectSame(c.map, p, radius(random), azimuth(random));
+  }
+}
+
+TEST(FieldPatches, EqualsTheDescribedRoutineAtNodesCellEdgesAndWrappedAzimuths) {
+  for (const Case& c : Maps()) {
+    SCOPED_TRACE(c.name);
+    const TestMap& m = c.map;
+    const FieldPatches p = BuildPatches(m);
+    const double last = m.radii.back();
+    std::vector<double> radii = {0.0,
+                                 last,
+                                 std::nextafter(last, 0.0),
+                                 m.radii[1],
+                                 std::nextafter(m.radii[1], 0.0),
+                                 m.radii[m.nR() - 2],
+                                 std::nextafter(m.radii[m.nR() - 2], 0.0)};
+    for (int i = 0; i < m.nR(); i += 7) radii.push_back(m.radii[i]);
+    const double delta = 2 * kPi / m.nTheta();
+    std::vector<double> azimuths = {m.azimuths[0],
+                                    m.azimuths.back(),
+                                    m.azimuths.back() + delta,
+                                    std::nextafter(m.azimuths[0], -10.0),
+                                    m.azimuths.back() + 0.999 * delta,
+                                    0.0,
+                                    -0.0};
+    for (int j = 0; j < m.nTheta(); j += 11) azimuths.push_back(m.azimuths[j] + 0.37 * delta);
+    for (double R : radii) {
+      for (double theta : azimuths) {
+        for (int k : {0, 1, -1, 2, -3, 7}) ExpectSame(m, p, R, theta + 2 * kPi * k);
+      }
+    }
+  }
+}
+
+// Like the routine, up to the rounding of the end parabolas' monomial form, which at the outer
+// radii of a fine table reaches about 1e-12 of the field.
+TEST(FieldPatches, ReturnsTheStoredValuesAtTheNodes) {
+  const TestMap m = MakeMap(71, 0.05, 0.01, 180, 0.0, Cyclotron);
+  const FieldPatches p = BuildPatches(m);
+  for (int i = 0; i < m.nR(); ++i) {
+    const double tolerance = (i <= 1 || i >= m.nR() - 2 ? 5e-12 : 1e-14) * 2.0;
+    for (int j = 0; j < m.nTheta(); ++j)
+      EXPECT_NEAR(Fast(p, m.radii[i], m.azimuths[j]), m.field[i * m.nTheta() + j], tolerance)
+          << i << " " << j;
+  }
+}
+
+TEST(FieldPatches, DerivativesMatchDifferenceQuotientsInsideACell) {
+  const TestMap m = MakeMap(41, 0.0, 0.05, 72, -0.7, Cyclotron);
+  const FieldPatches p = BuildPatches(m);
+  std::mt19937_64 random(7);
+  std::uniform_real_distribution<double> unit(0.2, 0.8);
+  const double delta = 2 * kPi / 72;
+  for (int k = 0; k < 500; ++k) {
+    // A point well inside a random cell, so that the difference quotient stays in the cell.
+    const int i = static_cast<int>(random() % 40), j = static_cast<int>(random() % 72);
+    const double R = m.radii[i] + unit(random) * 0.05;
+    const double theta = m.azimuths[j] + unit(random) * delta;
+    double B, dBdR, dBdTheta, B2;
+    ASSERT_EQ(p.EvaluateWithDerivatives(R, theta, B, dBdR, dBdTheta), 1);
+    EXPECT_EQ(B, Fast(p, R, theta));
+    const double e = 1e-6;
+    const double dR = (Fast(p, R + e, theta) - Fast(p, R - e, theta)) / (2 * e);
+    const double dT = (Fast(p, R, theta + e) - Fast(p, R, theta - e)) / (2 * e);
+    EXPECT_NEAR(dBdR, dR, 1e-6 * (1 + std::fabs(dR)));
+    EXPECT_NEAR(dBdTheta, dT, 1e-6 * (1 + std::fabs(dT)));
+    ASSERT_EQ(p.EvaluateWithDerivatives(R, theta + 2 * kPi, B2, dBdR, dBdTheta), 1);
+    EXPECT_NEAR(B2, B, 1e-13);
+  }
+}
+
+TEST(FieldPatches, RefusesWhatTheRoutineRefusesWithTheSameMessages) {
+  const TestMap m = MakeMap(5, 0.0, 0.25, 8, 0.0, Cyclotron);
+  const FieldPatches p = BuildPatches(m);
+  MessageCapture capture;
+  double B = 0, d1 = 0, d2 = 0;
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const std::vector<std::pair<double, double>> points = {
+      {-1e-300, 0.3},
+      {-1.0, nan},
+      {std::nextafter(1.0, 2.0), 0.0},
+      {nan, 0.0},
+      {0.5, nan},
+      {0.5, 1e300},
+      {0.5, -std::numeric_limits<double>::infinity()}};
+  for (auto [R, theta] : points) {
+    double reference = 0;
+    EXPECT_EQ(InterpolateField(R, theta, m.h, m.radii, m.azimuths, m.field, m.moments, reference),
+              0);
+    EXPECT_EQ(p.Evaluate(R, theta, B), 0);
+    EXPECT_EQ(p.EvaluateWithDerivatives(R, theta, B, d1, d2), 0);
+  }
+  const std::vector<Message> messages = capture.messages();
+  ASSERT_EQ(messages.size(), 3 * points.size());
+  for (std::size_t k = 0; k < points.size(); ++k) {
+    EXPECT_EQ(messages[3 * k + 1], messages[3 * k]) << k;
+    EXPECT_EQ(messages[3 * k + 2], messages[3 * k]) << k;
+  }
+  EXPECT_EQ(messages[0].text, "Negative value of R!");
+  EXPECT_EQ(messages[6].text, "Radius value error!");
+  EXPECT_EQ(messages[12].text, "Azimuth value error!");
+}
+
+TEST(FieldPatches, BuildFailsLikeTheRoutineOnBadTables) {
+  TestMap m = MakeMap(5, 0.0, 0.25, 8, 0.0, Cyclotron);
+  MessageCapture capture;
+  std::vector<double> shortMoments(m.moments.begin(), m.moments.end() - 1);
+  EXPECT_FALSE(FieldPatches::Build(m.h, m.radii, m.azimuths, m.field, shortMoments).has_value());
+  EXPECT_EQ(capture.texts(), std::vector<std::string>{"Array size error!"});
+  capture.clear();
+
+  const TestMap twoAzimuths = MakeMap(5, 0.0, 0.25, 2, 0.0, Cyclotron);
+  double B = 0;
+  InterpolateField(0.5, 0.0, twoAzimuths.h, twoAzimuths.radii, twoAzimuths.azimuths,
+                   twoAzimuths.field, twoAzimuths.moments, B);
+  EXPECT_FALSE(FieldPatches::Build(twoAzimuths.h, twoAzimuths.radii, twoAzimuths.azimuths,
+                                   twoAzimuths.field, twoAzimuths.moments)
+                   .has_value());
+  ASSERT_EQ(capture.messages().size(), 2u);
+  EXPECT_EQ(capture.messages()[1], capture.messages()[0]);
+  capture.clear();
+
+  // Radii that do not increase: the routine's radial parabolas fail silently, and Build with them.
+  std::vector<double> radii = m.radii;
+  radii[2] = radii[1];
+  EXPECT_EQ(InterpolateField(0.1, 0.0, m.h, radii, m.azimuths, m.field, m.moments, B), 0);
+  EXPECT_FALSE(FieldPatches::Build(m.h, radii, m.azimuths, m.field, m.moments).has_value());
+  EXPECT_TRUE(capture.messages().empty());
+}
+
+}  // namespace
+}  // namespace zuba
