@@ -1,0 +1,361 @@
+// zuba-cli run: the whole calculation without windows. Applies a mode preset and --set changes,
+// reads the field map, finds the equilibrium orbit of every energy (Ctrl+C is the stop request)
+// and writes the report, the document, a values table and the graph picture.
+#include <unistd.h>
+
+#include <cctype>
+#include <charconv>
+#include <cinttypes>
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <iostream>
+#include <limits>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "calc/driver.h"
+#include "calc/run_parameters.h"
+#include "cli/command.h"
+#include "platform/files.h"
+#include "platform/message.h"
+#include "platform/progress.h"
+#include "results/document.h"
+#include "results/report.h"
+#include "results/result_tables.h"
+
+#ifdef ZUBA_HAVE_GRAPH
+#include "graph/plot_file.h"
+#endif
+
+namespace zuba::cli {
+namespace {
+
+struct RunOptions {
+  std::string map;
+  std::string mode = kModeTvk310;
+  std::vector<std::string> sets;
+  std::string report, save, values, plot;
+  int threads = 0;  // 0: the machine's hardware threads
+  bool referenceField = false;
+  bool quiet = false;
+};
+
+std::string Trim(std::string_view text) {
+  size_t b = 0, e = text.size();
+  while (b < e && std::isspace(static_cast<unsigned char>(text[b]))) ++b;
+  while (e > b && std::isspace(static_cast<unsigned char>(text[e - 1]))) --e;
+  return std::string(text.substr(b, e - b));
+}
+
+// A whole number of the 32-bit range, or a usage error naming the field.
+int32_t ParseInt(const std::string& name, const std::string& text) {
+  std::string t = Trim(text);
+  if (!t.empty() && t[0] == '+') t.erase(0, 1);
+  int64_t value = 0;
+  auto [end, ec] = std::from_chars(t.data(), t.data() + t.size(), value);
+  if (t.empty() || ec != std::errc() || end != t.data() + t.size() ||
+      value < std::numeric_limits<int32_t>::min() + 1 ||
+      value > std::numeric_limits<int32_t>::max())
+    throw UsageError{"--set " + name + ": \"" + text + "\" is not a whole number of the range " +
+                     "-2147483647 .. 2147483647"};
+  return static_cast<int32_t>(value);
+}
+
+// A finite real number, or a usage error naming the field.
+double ParseReal(const std::string& name, const std::string& text) {
+  std::string t = Trim(text);
+  if (!t.empty() && t[0] == '+') t.erase(0, 1);
+  double value = 0;
+  auto [end, ec] = std::from_chars(t.data(), t.data() + t.size(), value);
+  if (t.empty() || ec != std::errc() || end != t.data() + t.size() || !std::isfinite(value))
+    throw UsageError{"--set " + name + ": \"" + text + "\" is not a finite real number"};
+  return value;
+}
+
+// Applies one "Name=Value" to the parameters; the names are those of the run description that the
+// Input Data dialog lets the user edit.
+void ApplySet(const std::string& assignment, RunParameters& p) {
+  const size_t eq = assignment.find('=');
+  if (eq == std::string::npos)
+    throw UsageError{"--set needs Name=Value, not \"" + assignment + "\""};
+  const std::string name = Trim(assignment.substr(0, eq));
+  const std::string value = assignment.substr(eq + 1);
+  if (name == "ParticleName")
+    p.ParticleName = value;
+  else if (name == "EkBegin")
+    p.EkBegin = ParseReal(name, value);
+  else if (name == "EkEnd")
+    p.EkEnd = ParseReal(name, value);
+  else if (name == "dEk")
+    p.dEk = ParseReal(name, value);
+  else if (name == "Frf")
+    p.Frf = ParseReal(name, value);
+  else if (name == "H")
+    p.H = ParseInt(name, value);
+  else if (name == "N")
+    p.N = ParseInt(name, value);
+  else if (name == "ChargeSign")
+    p.ChargeSign = ParseInt(name, value);
+  else if (name == "Q")
+    p.Q = ParseInt(name, value);
+  else if (name == "m0")
+    p.m0 = ParseReal(name, value);
+  else if (name == "h")
+    p.h = ParseReal(name, value);
+  else
+    throw UsageError{"--set: unknown name \"" + name +
+                     "\"; the names are ParticleName EkBegin EkEnd dEk Frf H N ChargeSign Q m0 h"};
+}
+
+// Ctrl+C: the first asks the worker to stop after the energies in flight; the handler then falls
+// back to the default, so a second Ctrl+C ends the program at once.
+extern "C" void OnInterrupt(int) {
+  StopRequested.store(1);
+}
+
+void InstallInterruptHandler() {
+  struct sigaction action {};
+  action.sa_handler = OnInterrupt;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESETHAND | SA_RESTART;
+  sigaction(SIGINT, &action, nullptr);
+}
+
+// The progress bar "Calculation:" drawn on one line of a terminal (stderr). Messages shown while it
+// is drawn clear the line first and the bar is drawn again below them.
+class TerminalProgress : public ProgressSink, public MessageService {
+ public:
+  TerminalProgress() { previous_ = SetMessageService(this); }
+  ~TerminalProgress() override {
+    SetMessageService(previous_);
+    Finish();
+  }
+
+  void setRange(int32_t low, int32_t high) override {
+    std::lock_guard lock(mutex_);
+    low_ = low;
+    high_ = high;
+    DrawLocked();
+  }
+  void setStep(int32_t step) override {
+    std::lock_guard lock(mutex_);
+    step_ = step;
+  }
+  void setPos(int32_t position) override {
+    std::lock_guard lock(mutex_);
+    position_ = std::clamp(position, low_, high_);
+    DrawLocked();
+  }
+  void stepIt() override {
+    std::lock_guard lock(mutex_);
+    position_ += step_;
+    if (position_ > high_) position_ = low_ + (position_ - high_);
+    ++done_;
+    DrawLocked();
+  }
+  void show(const Message& message) override {
+    std::lock_guard lock(mutex_);
+    if (drawn_) std::fputs("\r\033[K", stderr);
+    ConsoleMessageService().show(message);
+    if (drawn_) DrawLocked();
+  }
+  // Ends the bar's line.
+  void Finish() {
+    std::lock_guard lock(mutex_);
+    if (drawn_) std::fputs("\r\033[K", stderr);
+    drawn_ = false;
+  }
+
+ private:
+  void DrawLocked() {
+    constexpr int kWidth = 40;
+    const int32_t span = std::max(high_ - low_, 1);
+    // The bar shows the energies finished (the control itself returns to 0 at the end).
+    const int32_t shown = std::clamp(done_, 0, span);
+    const int filled = static_cast<int>(static_cast<int64_t>(shown) * kWidth / span);
+    std::string bar(static_cast<size_t>(filled), '#');
+    bar.append(static_cast<size_t>(kWidth - filled), '.');
+    std::fprintf(stderr, "\rCalculation: [%s] %d/%d", bar.c_str(), shown, span);
+    std::fflush(stderr);
+    drawn_ = true;
+  }
+
+  std::mutex mutex_;
+  MessageService* previous_ = nullptr;
+  int32_t low_ = 0, high_ = 100, step_ = 10, position_ = 0, done_ = 0;
+  bool drawn_ = false;
+};
+
+std::string Digits17(double value) {
+  char buffer[40];
+  std::snprintf(buffer, sizeof buffer, "%.17g", value);
+  return buffer;
+}
+
+// The values table: a header line, then one row per energy, 17 significant digits.
+std::string ValuesTable(const ResultTables& r) {
+  const double joulesPerMeV = 1.0e6 * kElementaryCharge;
+  std::string text = "Ek_J\tEk_MeV\tRmn_m\tBmn_T\tRev_m\tF0_Hz\tdReo_m\n";
+  for (int64_t i = 0; i < r.Ek.size(); ++i) {
+    const double row[] = {r.Ek[i],  r.Ek[i] / joulesPerMeV, r.Rmn[i], r.Bmn[i], r.Rev[i], r.F0[i],
+                          r.dReo[i]};
+    for (size_t k = 0; k < std::size(row); ++k) {
+      if (k) text += '\t';
+      text += Digits17(row[k]);
+    }
+    text += '\n';
+  }
+  return text;
+}
+
+void PrintSummary(const ResultTables& r) {
+  const double joulesPerMeV = 1.0e6 * kElementaryCharge;
+  std::printf("%10s %10s %10s %12s %12s\n", "Ek (MeV)", "Rmn (m)", "Rev (m)", "F0 (MHz)",
+              "dReo (m)");
+  for (int64_t i = 0; i < r.Ek.size(); ++i)
+    std::printf("%10.4f %10.6f %10.6f %12.8f %12.3e\n", r.Ek[i] / joulesPerMeV, r.Rmn[i], r.Rev[i],
+                r.F0[i] / 1e6, r.dReo[i]);
+}
+
+int RunCalculation(const RunOptions& options) {
+  RunParameters p;
+  if (!ApplyPreset(options.mode, p))
+    throw UsageError{"--mode: unknown label \"" + options.mode + "\"; the labels are \"" +
+                     kModeTvk310 + "\" and \"" + kModeAvf14N5 + "\""};
+  p.Path = options.map;
+  for (const std::string& assignment : options.sets) ApplySet(assignment, p);
+  if (!options.plot.empty()) {
+#ifdef ZUBA_HAVE_GRAPH
+    if (!IsPlotFileName(options.plot))
+      throw UsageError{"--plot: the picture file must end in .png, .svg or .pdf: " + options.plot};
+#else
+    throw UsageError{"--plot: this zuba-cli was built without the graph drawing"};
+#endif
+  }
+
+  // What the Input Data dialog does when it closes with Enter.
+  p.ParticleName = Trim(p.ParticleName);
+  if (Trim(p.Path).empty()) {
+    ShowMessage("Enter the file path of the magnetic field map!", "Stop");
+    return kExitRefused;
+  }
+  if (p.ParticleName.empty()) {
+    ShowMessage("Enter the name of particle!", "Stop");
+    return kExitRefused;
+  }
+  p.Q = p.Q < 0 ? -p.Q : p.Q;
+
+  StopRequested.store(0);
+  CalculationRecord record;
+  const PrepareResult prepared = PrepareCalculation(p, record);
+  if (!prepared.ready) {
+    if (!prepared.shown) ShowMessage(prepared.refusal, "Error");
+    return kExitRefused;
+  }
+
+  WorkerOptions worker;
+  worker.threads = options.threads > 0
+                       ? options.threads
+                       : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+  worker.referenceField = options.referenceField;
+  std::unique_ptr<TerminalProgress> bar;
+  NullProgress silent;
+  if (!options.quiet && isatty(STDERR_FILENO)) bar = std::make_unique<TerminalProgress>();
+  InstallInterruptHandler();
+  const WorkerOutcome outcome = CalculationWorker(
+      record, bar ? static_cast<ProgressSink&>(*bar) : silent, StopRequested, worker);
+  bar.reset();
+  std::signal(SIGINT, SIG_DFL);
+
+  if (outcome == WorkerOutcome::Failed) return kExitFailed;
+  if (outcome == WorkerOutcome::Stopped) {
+    ShowMessage("The calculation was stopped; nothing was written.", "Stop", Icon::Information);
+    return kExitStopped;
+  }
+  if (TransferPending.load(std::memory_order_acquire) != 1) return kExitFailed;
+  TransferPending.store(0);
+  const ResultTables& results = LatestResults;
+  const int32_t available = ResultsAvailable.load(std::memory_order_acquire);
+
+  std::vector<std::string> written;
+  bool allWritten = true;
+  if (!options.report.empty()) {
+    const ReportWrite w = SaveResultsReportFile(results, options.report);
+    if (w == ReportWrite::Written)
+      written.push_back("Report:    " + options.report);
+    else
+      allWritten = false;  // "Unable to open file for saving!" has been shown
+  }
+  if (!options.save.empty()) {
+    const DocumentSave s = SaveDocumentFile(options.save, results, available);
+    if (s.ok) {
+      written.push_back("Document:  " + options.save);
+    } else {
+      ShowMessage(options.save + ": " + s.error, "Error");
+      allWritten = false;
+    }
+  }
+  if (!options.values.empty()) {
+    const WriteResult w = WriteFileAtomically(options.values, ValuesTable(results));
+    if (w.ok) {
+      written.push_back("Values:    " + options.values);
+    } else {
+      ShowMessage(options.values + ": " + w.error, "Error");
+      allWritten = false;
+    }
+  }
+#ifdef ZUBA_HAVE_GRAPH
+  if (!options.plot.empty()) {
+    std::string error;
+    if (WritePlotFile(results, options.plot, kDefaultPlotWidth, kDefaultPlotHeight, error)) {
+      written.push_back("Graph:     " + options.plot);
+    } else {
+      if (!error.empty()) ShowMessage(options.plot + ": " + error, "Error");
+      allWritten = false;
+    }
+  }
+#endif
+  if (!options.quiet) {
+    const bool anyOutput = !options.report.empty() || !options.save.empty() ||
+                           !options.values.empty() || !options.plot.empty();
+    if (!anyOutput) PrintSummary(results);
+    for (const std::string& line : written) std::printf("%s\n", line.c_str());
+  }
+  return allWritten ? kExitOk : kExitRefused;
+}
+
+Command SetUp(CLI::App& parent) {
+  auto options = std::make_shared<RunOptions>();
+  CLI::App* app = parent.add_subcommand(
+      "run", "Find the equilibrium orbit of every energy of a run on a field map");
+  app->add_option("--map", options->map, "Field map file (*.sdf)")->required();
+  app->add_option("--mode", options->mode,
+                  "Operating mode whose preset starts the run: \"TVK-310: p\" or \"AVF: 14N5\"")
+      ->capture_default_str();
+  app->add_option("--set", options->sets,
+                  "Change one run parameter, Name=Value (ParticleName EkBegin EkEnd dEk Frf H N "
+                  "ChargeSign Q m0 h); may be repeated")
+      ->allow_extra_args(false);
+  app->add_option("--report", options->report, "Write the text report to this file (*.txt)");
+  app->add_option("--save", options->save, "Save the results as a document (*.zub)");
+  app->add_option("--values", options->values,
+                  "Write the per-energy values, tab-separated, 17 significant digits");
+  app->add_option("--plot", options->plot, "Draw the graph into this picture (.png, .svg, .pdf)");
+  app->add_option("--threads", options->threads,
+                  "Energies computed in parallel (default: the machine's hardware threads)")
+      ->check(CLI::Range(1, 1024));
+  app->add_flag("--reference-field", options->referenceField,
+                "Evaluate the field with the per-call spline routine (slow; for verification)");
+  app->add_flag("--quiet", options->quiet, "No progress bar, summary or list of outputs");
+  return Command{app, [options] { return RunCalculation(*options); }};
+}
+
+}  // namespace
+
+ZUBA_CLI_COMMAND(SetUp);
+
+}  // namespace zuba::cli
