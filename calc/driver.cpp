@@ -16,13 +16,9 @@
 #include "calc/run_parameters.h"
 #include "numerics/average_field.h"
 #include "numerics/field_interpolation.h"
+#include "numerics/field_patches.h"
 #include "platform/message.h"
 #include "results/result_tables.h"
-
-#if __has_include("numerics/field_patches.h")
-#include "numerics/field_patches.h"
-#define ZUBA_HAVE_FIELD_PATCHES 1
-#endif
 
 namespace zuba {
 
@@ -334,12 +330,11 @@ WorkerOutcome CalculationWorker(CalculationRecord& record, ProgressSink& progres
     const std::vector<double>& radialSteps = prepared.radialSteps;
     const AverageFieldTables tables = prepared.tables();
     if (!options.referenceField) {
-#ifdef ZUBA_HAVE_FIELD_PATCHES
+      // The fast field: the same function as the reference, precomputed as patches per cell.
       std::optional<FieldPatches> patches = FieldPatches::Build(
           radialSteps, record.radii, record.azimuths, record.field, record.moments);
       if (!patches) return WorkerOutcome::Failed;
       return RunEnergies(record, progress, stopRequested, options, constants, tables, *patches);
-#endif
     }
     const ReferenceField field(radialSteps, record.radii, record.azimuths, record.field,
                                record.moments);

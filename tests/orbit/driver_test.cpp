@@ -8,6 +8,7 @@
 #include <numeric>
 
 #include "calc/orbit.h"
+#include "numerics/field_patches.h"
 #include "platform/message.h"
 #include "results/result_tables.h"
 #include "tests/orbit/test_support.h"
@@ -89,13 +90,15 @@ TEST(CalculationWorker, CompletedRunHandsOverConsistentTablesAndRepaints) {
   PreparedRun prepared;
   CalculationRecord again = FiveEnergies();
   ASSERT_EQ(PrepareRun(again, prepared), 1);
-  ReferenceField field(prepared.radialSteps, again.radii, again.azimuths, again.field,
-                       again.moments);
+  // The worker's default field is the fast one.
+  const std::optional<FieldPatches> field = FieldPatches::Build(
+      prepared.radialSteps, again.radii, again.azimuths, again.field, again.moments);
+  ASSERT_TRUE(field.has_value());
   int64_t start = 0;
   for (int32_t i = 0; i < 5; ++i) {
     OrbitSamples samples;
     OrbitResult one;
-    ASSERT_EQ(FindEquilibriumOrbit(prepared.constants, prepared.tables(), field, again.Ek[i],
+    ASSERT_EQ(FindEquilibriumOrbit(prepared.constants, prepared.tables(), *field, again.Ek[i],
                                    samples, one),
               1);
     ASSERT_EQ(points[i], static_cast<int32_t>(samples.Size()));
@@ -238,6 +241,32 @@ TEST(CalculationWorker, TwoThreadsGiveTheOneThreadResultsBitForBit) {
   }
   EXPECT_TRUE(runs[0] == runs[1]);
   EXPECT_TRUE(runs[0] == runs[2]);
+  EXPECT_TRUE(messages.texts().empty());
+}
+
+TEST(CalculationWorker, ReferenceFieldGivesTheSameValues) {
+  MessageCapture messages;
+  std::vector<ResultTables> runs;
+  for (bool reference : {false, true}) {
+    CalculationRecord record = test::MakeRecord(
+        kModeTvk310, 1e-3, 0.6, 36.6, 12.0, test::MapShape{}, [](double R, double theta) {
+          return 1.72 * (1 + 0.03 * R * R) + 0.3 * std::cos(4 * theta - 2 * R);
+        });
+    RecordingProgress progress;
+    std::atomic<int32_t> stop{0};
+    WorkerOptions options;
+    options.referenceField = reference;
+    ASSERT_EQ(CalculationWorker(record, progress, stop, options), WorkerOutcome::Completed);
+    runs.push_back(LatestResults);
+  }
+  const ResultTables &fast = runs[0], &reference = runs[1];
+  ASSERT_EQ(fast.OrbitPoints, reference.OrbitPoints);
+  for (int64_t i = 0; i < fast.Ek.size(); ++i) {
+    EXPECT_NEAR(fast.Rmn[i], reference.Rmn[i], 1e-12 * reference.Rmn[i]);
+    EXPECT_NEAR(fast.Bmn[i], reference.Bmn[i], 1e-12 * reference.Bmn[i]);
+    EXPECT_NEAR(fast.F0[i], reference.F0[i], 1e-12 * reference.F0[i]);
+    EXPECT_NEAR(fast.dReo[i], reference.dReo[i], 1e-15);
+  }
   EXPECT_TRUE(messages.texts().empty());
 }
 
