@@ -1,0 +1,48 @@
+// zuba-cli field MAP.sdf R THETA: the median-plane field B (T) of a map at radius R (m) and
+// azimuth THETA (rad), interpolated exactly as the orbit search does, printed with 17 significant
+// digits.
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "calc/field_map.h"
+#include "cli/command.h"
+#include "numerics/field_interpolation.h"
+
+namespace zuba::cli {
+namespace {
+
+struct FieldOptions {
+  std::string mapPath;
+  double R = 0;      // m
+  double theta = 0;  // rad
+};
+
+Command SetupField(CLI::App& parent) {
+  auto options = std::make_shared<FieldOptions>();
+  CLI::App* app = parent.add_subcommand(
+      "field", "Print the field B (T) of a map at radius R (m) and azimuth THETA (rad)");
+  app->add_option("MAP", options->mapPath, "Field map file (*.sdf)")->required();
+  app->add_option("R", options->R, "Radius (m)")->required();
+  app->add_option("THETA", options->theta, "Azimuth (rad)")->required();
+  return {app, [options]() -> int {
+            std::optional<FieldMap> map = ReadFieldMap(options->mapPath);
+            if (!map) return kExitRefused;
+            // Radial moments of every azimuth column, prepared once as a calculation run does.
+            std::vector<double> h;
+            if (!RadialMoments(map->field, map->radii, map->nTheta, h, map->moments))
+              return kExitRefused;
+            double B = 0;  // T
+            if (!InterpolateField(options->R, options->theta, h, map->radii, map->azimuths,
+                                  map->field, map->moments, B))
+              return kExitRefused;
+            std::printf("%.17g\n", B);
+            return kExitOk;
+          }};
+}
+
+ZUBA_CLI_COMMAND(SetupField);
+
+}  // namespace
+}  // namespace zuba::cli
