@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <new>
+#include <random>
 #include <sstream>
 
 #include "platform/files.h"
@@ -269,6 +270,28 @@ TEST(DocumentFile, RefusesTextsLongerThanTheRestOfTheFile) {
     gLargestAllocation = 0;
     ExpectRefused(EmptyHead() + prefix + std::string(90, 'x'), "the text Path declares");
     EXPECT_LT(gLargestAllocation.load(), 4096u);
+  }
+}
+
+TEST(DocumentFile, DamagedBytesAnywhereAreLoadedOrRefusedNeverOverAllocated) {
+  ResultTables r = Sample();
+  r.run.Path = std::string(300, 'p');
+  const std::string full = StoreDocumentBytes(r, 1);
+  std::mt19937 rng(7);
+  std::uniform_int_distribution<size_t> position(0, full.size() - 1);
+  std::uniform_int_distribution<int> byte(0, 255);
+  for (int i = 0; i < 3000; ++i) {
+    std::string damaged = full;
+    // Leave the mark alone most of the time so that the damage reaches the rest of the file.
+    for (int j = 0; j < 1 + i % 4; ++j) {
+      size_t at = position(rng);
+      if (at >= 8 || i % 10 == 0) damaged[at] = static_cast<char>(byte(rng));
+    }
+    if (i % 3 == 0) damaged.resize(position(rng));
+    gLargestAllocation = 0;
+    DocumentLoad load = LoadDocumentBytes(damaged);
+    EXPECT_NE(load.ok, !load.error.empty()) << i;
+    EXPECT_LE(gLargestAllocation.load(), 2 * full.size() + 4096) << i;
   }
 }
 
