@@ -406,10 +406,13 @@ DocumentLoad LoadDocumentFile(const std::string& path) {
   }
   struct stat info {};
   if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-    int err = S_ISDIR(info.st_mode) ? EISDIR : errno;
+    const bool statFailed = !S_ISREG(info.st_mode) && info.st_mode == 0;
+    const std::string reason = statFailed              ? std::strerror(errno)
+                               : S_ISDIR(info.st_mode) ? std::strerror(EISDIR)
+                                                       : "not a regular file";
     ::close(fd);
     DocumentLoad failed;
-    failed.error = "Cannot open the document file: " + std::string(std::strerror(err)) + ".";
+    failed.error = "Cannot open the document file: " + reason + ".";
     return failed;
   }
   FileSource source(fd, static_cast<uint64_t>(info.st_size));
