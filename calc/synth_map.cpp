@@ -1,0 +1,417 @@
+// Synthetic isochronous field maps: the analytic model, its flutter correction, and the *.sdf text.
+#include "calc/synth_map.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+
+#include "calc/run_parameters.h"
+#include "platform/files.h"
+#include "results/run_parameters.h"
+
+namespace zuba {
+namespace {
+
+const double kPi = 4 * std::atan(1.0);
+const double kTwoPi = 8 * std::atan(1.0);
+
+// Integration steps per sector for the closed orbits of the model (fourth-order Runge-Kutta in θ).
+constexpr int kStepsPerSector = 256;
+// Grid of the flutter correction: nodes about 2.5 cm apart (8 to 200 nodes), joined by a cubic
+// that is smooth in value and slope. The turn time of an orbit depends on the field across its
+// whole radial swing; nodes closer than that swing would let the correction oscillate.
+constexpr double kGridSpacing = 0.025;  // m
+// The correction is done when every closed orbit of the grid turns in 2π/ω0 within this ratio.
+constexpr double kPeriodTolerance = 1e-9;
+constexpr int kMaxCorrectionRounds = 30;
+
+// The reader keeps header values to 0.001 (m or degree), halves away from zero.
+double RoundHeader(double x) {
+  return std::round(x * 1000) * 0.001;
+}
+
+std::string Num(double value, const char* format = "%.6g") {
+  char buffer[64];
+  std::snprintf(buffer, sizeof buffer, format, value);
+  return buffer;
+}
+
+// A value kept to 1e-5 T, written in the unit of the map with exactly the digits the reader keeps.
+std::string ValueText(double tesla, bool gauss) {
+  const long long steps = std::llround(tesla * 100000);  // units of 1e-5 T = 0.1 Gs
+  const unsigned long long magnitude = static_cast<unsigned long long>(std::llabs(steps));
+  char buffer[48];
+  if (gauss)
+    std::snprintf(buffer, sizeof buffer, "%s%llu.%llu", steps < 0 ? "-" : "", magnitude / 10,
+                  magnitude % 10);
+  else
+    std::snprintf(buffer, sizeof buffer, "%s%llu.%05llu", steps < 0 ? "-" : "", magnitude / 100000,
+                  magnitude % 100000);
+  return buffer;
+}
+
+// State of the orbit in θ as the independent variable: R (m), vR = dR/dτ (m/rad), w = dθ/dτ,
+// τ (rad of the ideal revolution).
+using State = std::array<double, 4>;
+
+}  // namespace
+
+bool SynthOptionsFromPreset(std::string_view label, SynthMapOptions& options) {
+  RunParameters p;
+  if (!ApplyPreset(label, p)) return false;
+  options.frfMhz = p.Frf;
+  options.harmonic = p.H;
+  options.sectors = p.N;
+  options.massSamu = p.m0;
+  options.chargeNumber = p.Q;
+  options.negativeIon = p.ChargeSign == 1;
+  return true;
+}
+
+std::optional<SynthField> SynthField::Make(const SynthMapOptions& o, std::string& error) {
+  auto fail = [&](std::string reason) {
+    error = std::move(reason);
+    return std::nullopt;
+  };
+  if (!(o.frfMhz > 0) || !std::isfinite(o.frfMhz))
+    return fail("RF frequency " + Num(o.frfMhz) + " MHz: allowed a finite number above 0");
+  if (o.harmonic < 1)
+    return fail("harmonic number " + std::to_string(o.harmonic) + ": allowed 1 or more");
+  if (o.sectors < 2)
+    return fail("sector count " + std::to_string(o.sectors) + ": allowed 2 or more");
+  if (!(o.massSamu > 0) || !std::isfinite(o.massSamu))
+    return fail("rest mass " + Num(o.massSamu) + " samu: allowed a finite number above 0");
+  if (o.chargeNumber < 1)
+    return fail("charge number " + std::to_string(o.chargeNumber) + ": allowed 1 or more");
+  if (o.unit != "Gs" && o.unit != "T") return fail("unit \"" + o.unit + "\": allowed Gs or T");
+  if (!(o.flutter >= 0 && o.flutter < 1))
+    return fail("flutter " + Num(o.flutter) + ": allowed 0 up to (not including) 1");
+  if (!(o.flutterRadius > 0) || !std::isfinite(o.flutterRadius))
+    return fail("flutter radius " + Num(o.flutterRadius) + " m: allowed a finite number above 0");
+  if (!std::isfinite(o.spiral)) return fail("spiral " + Num(o.spiral) + " degree: not a number");
+  if (o.uniformField && (!std::isfinite(*o.uniformField) || *o.uniformField == 0))
+    return fail("uniform field " + Num(*o.uniformField) + " T: allowed a finite non-zero number");
+
+  // The mesh as the reader will see it.
+  const double rMin = RoundHeader(o.rMin), rMax = RoundHeader(o.rMax), dR = RoundHeader(o.dR);
+  const double tMin = RoundHeader(o.thetaMin), tMax = RoundHeader(o.thetaMax);
+  const double dT = RoundHeader(o.dTheta);
+  if (!(rMin >= 0 && rMin < rMax && dR > 0) || !std::isfinite(rMax))
+    return fail("radius mesh " + Num(rMin) + " .. " + Num(rMax) + " step " + Num(dR) +
+                " m: allowed 0 <= r-min < r-max, step above 0 (to 0.001 m)");
+  if (!(std::isfinite(tMin) && std::isfinite(tMax) && dT > 0 && tMin + 360 - dT / 2 < tMax &&
+        tMax < tMin + 360 + dT / 2 && std::round((tMax - tMin) / dT) >= 1))
+    return fail("azimuth mesh " + Num(tMin) + " .. " + Num(tMax) + " step " + Num(dT) +
+                " degree: must cover one full turn (theta-max = theta-min + 360)");
+  if ((std::round((rMax - rMin) / dR) + 1) * std::round((tMax - tMin) / dT) > 5e7)
+    return fail("mesh of more than 50 million nodes");
+
+  SynthField f;
+  f.options_ = o;
+  f.options_.rMax = rMax;
+  f.omega0_ = kTwoPi * (o.frfMhz * 1000000) / o.harmonic;    // rad/s
+  f.rInfinity_ = kSpeedOfLight / f.omega0_;                  // m
+  const double mass = o.massSamu * kKilogramsPerSamu;        // kg
+  const double charge = o.chargeNumber * kElementaryCharge;  // C, magnitude
+  f.b0_ = mass * f.omega0_ / charge;                         // T
+  f.restEnergy_ = std::pow(kSpeedOfLight, 2) * mass;         // J
+  f.sign_ = o.negativeIon ? -1.0 : 1.0;
+  f.spiralRad_ = o.spiral * kPi / 180;
+  if (!o.uniformField && !(rMax < f.rInfinity_))
+    return fail("r-max " + Num(rMax) + " m reaches R_inf = c/omega0 = " + Num(f.rInfinity_) +
+                " m, where no isochronous field exists");
+
+  if (o.uniformField || !o.flutterCorrection || o.flutter == 0) return f;
+
+  // Flutter correction κ on a grid of mean radii up to rMax.
+  // The grid reaches past rMax, so that the orbits of the last mesh radii, whose swing goes
+  // beyond rMax, do not meet the end of the grid.
+  const double top = std::min(1.1 * rMax, rMax + 0.5 * (f.rInfinity_ - rMax));  // m
+  const int nodes = std::clamp(static_cast<int>(std::ceil(top / kGridSpacing)), 8, 200);
+  for (int j = 1; j <= nodes; ++j) f.gridRadii_.push_back(top * j / nodes);
+  f.gridCorrection_.assign(f.gridRadii_.size(), 0.0);
+  const size_t count = f.gridRadii_.size();
+
+  // Turn time × ω0/2π of the closed orbit of mean radius ρ_j (energy β = ρ_j/R∞).
+  auto ratioAt = [&](size_t j, double& ratio) {
+    const double beta = f.gridRadii_[j] / f.rInfinity_;
+    const SynthOrbit orbit = f.ClosedOrbitOfSpeed(f.gridRadii_[j], 1 / std::sqrt(1 - beta * beta));
+    ratio = orbit.periodRatio;
+    return orbit.found;
+  };
+  std::vector<double> ratio(count);
+  auto allRatios = [&]() {
+    double worst = 0;
+    for (size_t j = 0; j < count; ++j) {
+      if (!ratioAt(j, ratio[j])) {
+        error = "no closed orbit of mean radius " + Num(f.gridRadii_[j]) +
+                " m in the model field; reduce --flutter or --r-max";
+        return -1.0;
+      }
+      worst = std::max(worst, std::fabs(ratio[j] - 1));
+    }
+    return worst;
+  };
+
+  // A few rounds of the local update: a slow orbit (ratio above 1) needs more field, the turn
+  // time scaling as 1/B. This settles the bulk of κ.
+  double worst = allRatios();
+  for (int round = 0; round < 4 && worst > kPeriodTolerance; ++round) {
+    if (worst < 0) return std::nullopt;
+    for (size_t j = 0; j < count; ++j) {
+      const double flutter = f.Flutter(f.gridRadii_[j]);
+      const double kappa = f.Correction(f.gridRadii_[j]);
+      ratio[j] = ((1 + kappa) * ratio[j] - 1) / (flutter * flutter);
+    }
+    f.gridCorrection_ = ratio;
+    worst = allRatios();
+  }
+  if (worst < 0) return std::nullopt;
+
+  // The turn time depends on κ across the orbit's radial swing, so the local update alone
+  // converges slowly; Newton steps with the sensitivity matrix of the ratios to the node values
+  // (banded: a node only touches the orbits whose swing reaches it) finish the job.
+  if (worst > kPeriodTolerance) {
+    const double spacing = f.gridRadii_[1] - f.gridRadii_[0];
+    const double swing = top * o.flutter / (o.sectors * o.sectors - 1.0);  // m, about
+    const size_t band = 4 + static_cast<size_t>(std::ceil(3 * swing / spacing));
+    std::vector<std::vector<double>> jacobian(count, std::vector<double>(count, 0.0));
+    for (size_t k = 0; k < count; ++k) {
+      const double flutter = f.Flutter(f.gridRadii_[k]);
+      const double dk = 1e-6 / std::max(flutter * flutter, 1e-6);  // about 1e-6 in κ
+      const double saved = f.gridCorrection_[k];
+      f.gridCorrection_[k] = saved + dk;
+      for (size_t j = k > band ? k - band : 0; j < std::min(count, k + band + 1); ++j) {
+        double shifted = 0;
+        if (!ratioAt(j, shifted)) return fail("no closed orbit in the model field");
+        jacobian[j][k] = (shifted - ratio[j]) / dk;
+      }
+      f.gridCorrection_[k] = saved;
+    }
+    for (int round = 0; worst > kPeriodTolerance; ++round) {
+      if (round == kMaxCorrectionRounds)
+        return fail(
+            "the flutter correction of the mean field did not settle; reduce --flutter "
+            "or --r-max");
+      // Solve jacobian · δ = 1 − ratio by Gaussian elimination with partial pivoting.
+      std::vector<std::vector<double>> a = jacobian;
+      std::vector<double> b(count);
+      for (size_t j = 0; j < count; ++j) b[j] = 1 - ratio[j];
+      for (size_t c = 0; c < count; ++c) {
+        size_t pivot = c;
+        for (size_t r = c + 1; r < count; ++r)
+          if (std::fabs(a[r][c]) > std::fabs(a[pivot][c])) pivot = r;
+        if (!(std::fabs(a[pivot][c]) > 0)) return fail("the flutter correction is singular");
+        std::swap(a[c], a[pivot]);
+        std::swap(b[c], b[pivot]);
+        for (size_t r = c + 1; r < count; ++r) {
+          const double factor = a[r][c] / a[c][c];
+          if (factor == 0) continue;
+          for (size_t k = c; k < count; ++k) a[r][k] -= factor * a[c][k];
+          b[r] -= factor * b[c];
+        }
+      }
+      for (size_t c = count; c-- > 0;) {
+        double sum = b[c];
+        for (size_t k = c + 1; k < count; ++k) sum -= a[c][k] * b[k];
+        b[c] = sum / a[c][c];
+      }
+      for (size_t j = 0; j < count; ++j) f.gridCorrection_[j] += b[j];
+      worst = allRatios();
+      if (worst < 0) return std::nullopt;
+    }
+  }
+  return f;
+}
+
+double SynthField::Flutter(double r) const {
+  const double x = r / options_.flutterRadius;
+  return options_.flutter * (1 - std::exp(-x * x));
+}
+
+double SynthField::Correction(double r) const {
+  if (gridRadii_.empty()) return 0;
+  const double flutter = Flutter(r);
+  return flutter * flutter * CorrectionShape(r);
+}
+
+double SynthField::CorrectionShape(double r) const {
+  if (r <= gridRadii_.front()) return gridCorrection_.front();
+  if (r >= gridRadii_.back()) return gridCorrection_.back();
+  const double spacing = gridRadii_[1] - gridRadii_[0];
+  const size_t i =
+      std::min(static_cast<size_t>((r - gridRadii_.front()) / spacing), gridRadii_.size() - 2);
+  const double t = (r - gridRadii_[i]) / (gridRadii_[i + 1] - gridRadii_[i]);
+  // Catmull-Rom cubic through the nodes i-1 .. i+2, the end nodes repeated.
+  const size_t last = gridRadii_.size() - 1;
+  const double p0 = gridCorrection_[i == 0 ? 0 : i - 1], p1 = gridCorrection_[i];
+  const double p2 = gridCorrection_[i + 1], p3 = gridCorrection_[std::min(i + 2, last)];
+  return p1 +
+         0.5 * t * (p2 - p0 + t * (2 * p0 - 5 * p1 + 4 * p2 - p3 + t * (3 * (p1 - p2) + p3 - p0)));
+}
+
+double SynthField::MeanRelative(double r) const {
+  if (options_.uniformField) return 1;
+  const double x = r / rInfinity_;
+  const double gamma = 1 / std::sqrt(1 - x * x);
+  return gamma * (1 + Correction(r));
+}
+
+double SynthField::Relative(double r, double theta) const {
+  const double rs = r / options_.rMax;
+  const double phase = spiralRad_ * rs * rs;
+  return MeanRelative(r) * (1 + Flutter(r) * std::cos(options_.sectors * (theta - phase)));
+}
+
+double SynthField::MeanField(double r) const {
+  const double scale = options_.uniformField ? std::fabs(*options_.uniformField) : b0_;
+  return sign_ * scale * MeanRelative(r);
+}
+
+double SynthField::Field(double r, double theta) const {
+  const double scale = options_.uniformField ? std::fabs(*options_.uniformField) : b0_;
+  return sign_ * scale * Relative(r, theta);
+}
+
+SynthOrbit SynthField::ClosedOrbit(double ek) const {
+  const double energy = ek + restEnergy_;
+  const double beta = std::sqrt(ek * ek + 2 * restEnergy_ * ek) / energy;
+  return ClosedOrbitOfSpeed(beta * rInfinity_, energy / restEnergy_);
+}
+
+// Closed orbit of speed S = β·R∞ (m per radian of τ) and energy factor γE: the fixed point of the
+// one-sector map of (R, vR) at the hill azimuth, by Newton's method. Over one sector the radial
+// motion advances by about 2π/N of its oscillation, far from a whole turn, so the map minus the
+// identity is well conditioned even where the radial tune is near 1.
+SynthOrbit SynthField::ClosedOrbitOfSpeed(double speed, double gammaE) const {
+  SynthOrbit result;
+  const int n = options_.sectors;
+  const double scale =
+      (options_.uniformField ? std::fabs(*options_.uniformField) / b0_ : 1.0) / gammaE;
+  const double sector = kTwoPi / n;
+  const double step = sector / kStepsPerSector;
+
+  // Derivatives in θ; b = q·B/(γE·m0·ω0).
+  auto derivative = [&](double theta, const State& y) {
+    const double b = scale * Relative(y[0], theta);
+    const double r = y[0], vr = y[1], w = y[2];
+    return State{vr / w, r * (w - b), -(vr / (r * w)) * (2 * w - b), 1 / w};
+  };
+  struct Track {
+    bool ok = false;
+    double r = 0, vr = 0, tau = 0, mean = 0, min = 0, max = 0;
+  };
+  auto track = [&](double r0, double vr0, double theta0) {
+    Track t;
+    if (!(r0 > 0) || !(std::fabs(vr0) < speed)) return t;
+    State y{r0, vr0, std::sqrt(speed * speed - vr0 * vr0) / r0, 0};
+    double sum = 0.5 * r0;
+    t.min = t.max = r0;
+    for (int k = 0; k < kStepsPerSector; ++k) {
+      const double theta = theta0 + k * step;
+      const State k1 = derivative(theta, y);
+      State mid;
+      for (int i = 0; i < 4; ++i) mid[i] = y[i] + 0.5 * step * k1[i];
+      const State k2 = derivative(theta + 0.5 * step, mid);
+      for (int i = 0; i < 4; ++i) mid[i] = y[i] + 0.5 * step * k2[i];
+      const State k3 = derivative(theta + 0.5 * step, mid);
+      for (int i = 0; i < 4; ++i) mid[i] = y[i] + step * k3[i];
+      const State k4 = derivative(theta + step, mid);
+      for (int i = 0; i < 4; ++i) y[i] += step / 6 * (k1[i] + 2 * k2[i] + 2 * k3[i] + k4[i]);
+      if (!(y[0] > 0) || !(y[2] > 0) || !std::isfinite(y[1])) return t;
+      sum += k + 1 < kStepsPerSector ? y[0] : 0.5 * y[0];
+      t.min = std::min(t.min, y[0]);
+      t.max = std::max(t.max, y[0]);
+    }
+    t.ok = true;
+    t.r = y[0];
+    t.vr = y[1];
+    t.tau = y[3];
+    t.mean = sum / kStepsPerSector;
+    return t;
+  };
+
+  // Start at the circle whose mean field bends this speed, at the hill centre.
+  double r0 = speed;
+  for (int i = 0; i < 100; ++i) {
+    const double next = speed / (scale * MeanRelative(r0));
+    if (!std::isfinite(next) || !(next > 0)) return result;
+    if (std::fabs(next - r0) < 1e-15 * speed) break;
+    r0 = next;
+  }
+  const double rs = r0 / options_.rMax;
+  const double theta0 = spiralRad_ * rs * rs;
+  double vr0 = 0;
+  for (int iteration = 0; iteration < 40; ++iteration) {
+    const Track base = track(r0, vr0, theta0);
+    if (!base.ok) return result;
+    const double f1 = base.r - r0, f2 = base.vr - vr0;
+    if (std::fabs(f1) < 1e-13 * speed && std::fabs(f2) < 1e-13 * speed) {
+      result.found = true;
+      result.meanRadius = base.mean;
+      result.minRadius = base.min;
+      result.maxRadius = base.max;
+      result.periodRatio = n * base.tau / kTwoPi;
+      return result;
+    }
+    const double hr = 1e-7 * r0, hv = 1e-7 * speed;
+    const Track dr = track(r0 + hr, vr0, theta0), dv = track(r0, vr0 + hv, theta0);
+    if (!dr.ok || !dv.ok) return result;
+    const double a11 = (dr.r - r0 - hr - f1) / hr, a21 = (dr.vr - vr0 - f2) / hr;
+    const double a12 = (dv.r - r0 - f1) / hv, a22 = (dv.vr - vr0 - hv - f2) / hv;
+    const double det = a11 * a22 - a12 * a21;
+    if (!(std::fabs(det) > 0)) return result;
+    r0 -= (f1 * a22 - f2 * a12) / det;
+    vr0 -= (a11 * f2 - a21 * f1) / det;
+  }
+  return result;
+}
+
+SynthMapText SynthesizeMap(const SynthMapOptions& options) {
+  SynthMapText out;
+  out.field = SynthField::Make(options, out.error);
+  if (!out.field) return out;
+  const SynthField& field = *out.field;
+  const bool gauss = options.unit == "Gs";
+
+  // Header and nodes exactly as the reader builds them from the rounded header values.
+  const double rMin = RoundHeader(options.rMin), rMax = RoundHeader(options.rMax);
+  const double dR = RoundHeader(options.dR);
+  const double tMin = RoundHeader(options.thetaMin), tMax = RoundHeader(options.thetaMax);
+  const double dT = RoundHeader(options.dTheta);
+  const long long nR = std::llround((rMax - rMin) / dR) + 1;
+  const long long nTheta = std::llround((tMax - tMin) / dT);
+
+  std::string& text = out.text;
+  text.reserve(static_cast<size_t>(nR * nTheta) * 9 + 100);
+  text += options.unit + "\n";
+  text += Num(rMin, "%.3f") + " " + Num(rMax, "%.3f") + " " + Num(dR, "%.3f") + "\n";
+  text += Num(tMin, "%.3f") + " " + Num(tMax, "%.3f") + " " + Num(dT, "%.3f") + "\n";
+  double r = rMin;  // m, running sum like the reader's radius table
+  for (long long i = 0; i < nR; ++i, r = r + dR) {
+    for (long long j = 0; j < nTheta; ++j) {
+      const double theta = (tMin + j * dT) * kPi / 180;  // rad, the file's own azimuth
+      text += ValueText(field.Field(r, theta), gauss);
+      text += (j % 10 == 9 || j + 1 == nTheta) ? '\n' : ' ';
+    }
+  }
+  return out;
+}
+
+bool WriteSynthMap(const SynthMapOptions& options, const std::string& path, std::string& error) {
+  SynthMapText map = SynthesizeMap(options);
+  if (map.text.empty()) {
+    error = map.error;
+    return false;
+  }
+  WriteResult written = WriteFileAtomically(path, map.text);
+  if (!written.ok) {
+    error = "cannot write " + path + ": " + written.error;
+    return false;
+  }
+  return true;
+}
+
+}  // namespace zuba

@@ -1,0 +1,106 @@
+// Synthetic field maps of an N-sector isochronous cyclotron, written as *.sdf text: the maps that
+// users and tests can run on without a measured magnet.
+//
+// Model, in the median plane, for an ion of rest mass m0 and charge q at RF frequency Frf and
+// harmonic H:
+//   B(R, θ) = s · B̄(R) · (1 + f(R) · cos(N · (θ − ξ(R))))
+//   ω0 = 2π·Frf/H,  B0 = m0·ω0/|q|,  R∞ = c/ω0,  γ(R) = 1/√(1 − (R/R∞)²)
+//   B̄(R) = B0 · γ(R) · (1 + κ(R))
+//   f(R) = f∞ · (1 − exp(−(R/Rf)²))          flutter, near 0 at the centre
+//   ξ(R) = ξmax · (R/Rmax)²                   spiral of the hills
+//   s    = sign of q, so that q·B > 0.
+// κ(R) is the flutter correction of the mean field: a scalloped orbit is longer than the circle
+// of the same mean field, so with B̄ = B0·γ alone it would revolve slower than ω0. κ is found
+// numerically: for mean radii ρ on a fine grid, the closed orbit of the energy β = ρ/R∞ is
+// tracked through the analytic field, and κ(ρ) is scaled by the ratio of its turn time to 2π/ω0
+// until every closed orbit turns in 2π/ω0 within 1e-10 (an orbit of β = ρ/R∞ that turns at ω0 is
+// exactly one of length 2πρ).
+// With a uniform field B_u the model is s·|B_u|·(1 + f(R)·cos(N(θ − ξ(R)))), without γ and κ.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace zuba {
+
+struct SynthMapOptions {
+  // Ion and accelerating voltage (the "TVK-310: p" preset unless set otherwise).
+  double frfMhz = 26.26;             // MHz
+  int32_t harmonic = 1;              // H
+  int32_t sectors = 4;               // N
+  double massSamu = 1.007276466812;  // samu
+  int32_t chargeNumber = 1;          // |q| in elementary charges
+  bool negativeIon = false;          // a negative ion gets a negative field
+  // Mesh, as written into the header.
+  double rMin = 0.05, rMax = 0.75, dR = 0.01;       // m
+  double thetaMin = 0, thetaMax = 360, dTheta = 2;  // degree
+  std::string unit = "Gs";                          // "Gs" or "T"
+  // Field shape.
+  double flutter = 0.4;                // f∞, flutter amplitude far from the centre
+  double flutterRadius = 0.15;         // m, Rf: f reaches 63 % of f∞ at this radius
+  double spiral = 0;                   // degree, hill azimuth shift ξ at rMax
+  std::optional<double> uniformField;  // T: uniform mean field, no γ(R), no correction
+  bool flutterCorrection = true;       // κ(R) as above; off: B̄ = B0·γ(R)
+};
+
+// Sets the ion and RF options from an operating-mode preset; false for an unknown label.
+bool SynthOptionsFromPreset(std::string_view label, SynthMapOptions& options);
+
+// A closed orbit of the analytic field (for checks of the model and the summary of a map).
+struct SynthOrbit {
+  bool found = false;
+  double meanRadius = 0;   // m, mean over azimuth
+  double minRadius = 0;    // m
+  double maxRadius = 0;    // m
+  double periodRatio = 0;  // turn time × ω0 / 2π: 1 for an isochronous orbit
+};
+
+// The analytic field of the model, ready to be sampled.
+class SynthField {
+ public:
+  // Checks the options and, unless disabled, finds the flutter correction. On failure returns
+  // nullopt and writes a one-line reason.
+  static std::optional<SynthField> Make(const SynthMapOptions& options, std::string& error);
+
+  double Field(double r, double theta) const;      // T at radius r (m), azimuth theta (rad)
+  double MeanField(double r) const;                // T, s·B̄(r)
+  double Flutter(double r) const;                  // f(r)
+  double Correction(double r) const;               // κ(r)
+  double B0() const { return b0_; }                // T, magnitude
+  double RInfinity() const { return rInfinity_; }  // m
+  double Omega0() const { return omega0_; }        // rad/s
+  // The closed orbit of kinetic energy ek (J) near mean radius β·R∞.
+  SynthOrbit ClosedOrbit(double ek) const;
+
+ private:
+  // Field relative to s·B0 (uniform: relative to s·|B_u|), and its mean over azimuth.
+  double Relative(double r, double theta) const;
+  double MeanRelative(double r) const;
+  // κ(r) / f(r)², the slowly varying factor that the grid holds.
+  double CorrectionShape(double r) const;
+  SynthOrbit ClosedOrbitOfSpeed(double speed, double gammaE) const;
+
+  SynthMapOptions options_;
+  double b0_ = 0, rInfinity_ = 0, omega0_ = 0, sign_ = 1, restEnergy_ = 0;
+  double spiralRad_ = 0;
+  std::vector<double> gridRadii_;       // m, grid of κ
+  std::vector<double> gridCorrection_;  // κ/f² at the grid radii
+};
+
+struct SynthMapText {
+  std::string text;   // the *.sdf file content, empty on failure
+  std::string error;  // one-line reason on failure
+  std::optional<SynthField> field;
+};
+
+// Samples the model on the mesh of the options, exactly at the nodes the reader will build, and
+// writes the values to the resolution the reader keeps (0.1 Gs or 1e-5 T).
+SynthMapText SynthesizeMap(const SynthMapOptions& options);
+
+// Writes the map of the options to path (atomically); false with a one-line reason on failure.
+bool WriteSynthMap(const SynthMapOptions& options, const std::string& path, std::string& error);
+
+}  // namespace zuba

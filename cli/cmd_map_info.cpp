@@ -1,0 +1,83 @@
+// zuba-cli map-info MAP.sdf [--json]: reads and checks a field map exactly as the calculation does
+// and tells what it holds: unit, node counts, radius and azimuth ranges, field extremes.
+#include <cmath>
+#include <cstdio>
+#include <iostream>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <string>
+
+#include "calc/field_map.h"
+#include "cli/command.h"
+
+namespace zuba::cli {
+namespace {
+
+struct MapInfoOptions {
+  std::string map;
+  bool json = false;
+};
+
+std::string Fixed(double value, int decimals) {
+  char buffer[64];
+  std::snprintf(buffer, sizeof buffer, "%.*f", decimals, value);
+  return buffer;
+}
+
+int RunMapInfo(const MapInfoOptions& options) {
+  std::optional<FieldMap> map = ReadFieldMap(options.map);
+  if (!map) return kExitRefused;  // the reader has shown its message
+
+  double bMin = map->field.front(), bMax = map->field.front();  // T
+  for (double b : map->field) {
+    if (b < bMin) bMin = b;
+    if (b > bMax) bMax = b;
+  }
+  // The radius step as the header gave it (the table is a running sum of it).
+  const bool hasStep = map->nR > 1;
+  const double dR = hasStep ? std::round((map->radii[1] - map->radii[0]) * 1000) * 0.001 : 0;
+
+  if (options.json) {
+    nlohmann::json out = {
+        {"unit", map->unit},
+        {"radius_nodes", map->nR},
+        {"azimuth_nodes", map->nTheta},
+        {"r_min_m", map->radii.front()},
+        {"r_max_m", map->radii.back()},
+        {"dr_m", hasStep ? nlohmann::json(dR) : nlohmann::json(nullptr)},
+        {"theta_start_rad", map->thetaStart},
+        {"theta_end_rad", map->thetaEnd},
+        {"b_min_t", bMin},
+        {"b_max_t", bMax},
+    };
+    std::cout << out.dump(2) << "\n";
+    return kExitOk;
+  }
+  std::cout << "Map:           " << options.map << "\n"
+            << "Unit:          " << map->unit << "\n"
+            << "Radius nodes:  " << map->nR << " (" << Fixed(map->radii.front(), 3) << " .. "
+            << Fixed(map->radii.back(), 3) << " m"
+            << (hasStep ? ", step " + Fixed(dR, 3) + " m" : std::string()) << ")\n"
+            << "Azimuth nodes: " << map->nTheta << " (" << Fixed(map->thetaStart, 6) << " .. "
+            << Fixed(map->thetaEnd, 6) << " rad, step "
+            << Fixed((map->thetaEnd - map->thetaStart) / map->nTheta, 6) << " rad)\n"
+            << "Field:         " << Fixed(bMin, 5) << " .. " << Fixed(bMax, 5) << " T\n";
+  return kExitOk;
+}
+
+Command SetUp(CLI::App& parent) {
+  auto options = std::make_shared<MapInfoOptions>();
+  CLI::App* app = parent.add_subcommand(
+      "map-info", "Read and check a field map as the calculation does, and tell what it holds");
+  app->add_option("map", options->map, "Field map file (*.sdf)")->required();
+  app->add_flag("--json", options->json,
+                "JSON output: unit, radius_nodes, azimuth_nodes, r_min_m, r_max_m, dr_m, "
+                "theta_start_rad, theta_end_rad, b_min_t, b_max_t");
+  return Command{app, [options] { return RunMapInfo(*options); }};
+}
+
+}  // namespace
+
+ZUBA_CLI_COMMAND(SetUp);
+
+}  // namespace zuba::cli

@@ -1,0 +1,143 @@
+// zuba-cli synth-map [options] -o OUT.sdf: writes the field map of a synthetic N-sector
+// isochronous cyclotron for the ion and RF of an operating mode (or given one by one).
+#include <cstdio>
+#include <iostream>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "calc/run_parameters.h"
+#include "calc/synth_map.h"
+#include "cli/command.h"
+#include "platform/message.h"
+#include "results/run_parameters.h"
+
+namespace zuba::cli {
+namespace {
+
+struct SynthCommandOptions {
+  std::string mode = kModeTvk310;
+  std::optional<double> frf, mass, checkEnergy;
+  std::optional<int32_t> harmonic, sectors, charge;
+  bool negative = false;
+  bool noCorrection = false;
+  bool quiet = false;
+  SynthMapOptions map;
+  std::string output;
+};
+
+std::string Text(double value, const char* format) {
+  char buffer[64];
+  std::snprintf(buffer, sizeof buffer, format, value);
+  return buffer;
+}
+
+int RunSynthMap(SynthCommandOptions& o) {
+  SynthMapOptions& map = o.map;
+  if (!SynthOptionsFromPreset(o.mode, map))
+    throw UsageError{"Unknown --mode \"" + o.mode + "\" (allowed: \"" + kModeTvk310 + "\", \"" +
+                     kModeAvf14N5 + "\")"};
+  RunParameters preset;
+  ApplyPreset(o.mode, preset);
+  if (o.frf) map.frfMhz = *o.frf;
+  if (o.mass) map.massSamu = *o.mass;
+  if (o.harmonic) map.harmonic = *o.harmonic;
+  if (o.sectors) map.sectors = *o.sectors;
+  if (o.charge) map.chargeNumber = *o.charge;
+  if (o.negative) map.negativeIon = true;
+  map.flutterCorrection = !o.noCorrection;
+
+  SynthMapText made = SynthesizeMap(map);
+  if (made.text.empty()) throw UsageError{"synth-map: " + made.error};
+  if (std::string error; !WriteSynthMap(map, o.output, error)) {
+    ShowMessage(error, "Error");
+    return kExitFailed;
+  }
+  if (o.quiet) return kExitOk;
+
+  const SynthField& field = *made.field;
+  std::cout << "Wrote " << o.output << ": unit " << map.unit << ", radii " << Text(map.rMin, "%.3f")
+            << " .. " << Text(map.rMax, "%.3f") << " m step " << Text(map.dR, "%.3f")
+            << " m, azimuths " << Text(map.thetaMin, "%.3f") << " .. " << Text(map.thetaMax, "%.3f")
+            << " degree step " << Text(map.dTheta, "%.3f") << "\n";
+  std::cout << "Ion: m0 = " << Text(map.massSamu, "%.12g")
+            << " samu, q = " << (map.negativeIon ? "-" : "+") << map.chargeNumber
+            << " e; Frf = " << Text(map.frfMhz, "%.6g") << " MHz, H = " << map.harmonic
+            << ", N = " << map.sectors << "\n";
+  if (map.uniformField) {
+    std::cout << "Mean field: uniform " << Text(field.MeanField(map.rMin), "%.5f") << " T\n";
+  } else {
+    double low = 0, high = 0;
+    for (double r = map.rMin; r <= map.rMax + 1e-9; r += 0.001) {
+      low = std::min(low, field.Correction(r));
+      high = std::max(high, field.Correction(r));
+    }
+    std::cout << "B0 = " << Text(field.B0(), "%.5f")
+              << " T, R_inf = c/omega0 = " << Text(field.RInfinity(), "%.5f")
+              << " m, flutter at r-max " << Text(field.Flutter(map.rMax), "%.3f")
+              << ", flutter correction of the mean field " << Text(low * 100, "%.4f") << " % .. "
+              << Text(high * 100, "%.4f") << " %\n";
+  }
+  const double mev = o.checkEnergy ? *o.checkEnergy : preset.EkEnd;
+  const SynthOrbit orbit = field.ClosedOrbit(mev * 1000000 * kElementaryCharge);
+  if (!orbit.found) {
+    ShowMessage("no closed orbit of " + Text(mev, "%.6g") + " MeV in the model field", "Warning",
+                Icon::Warning);
+    return kExitOk;
+  }
+  std::cout << "Closed orbit of " << Text(mev, "%.6g") << " MeV: mean radius "
+            << Text(orbit.meanRadius, "%.4f") << " m, radius " << Text(orbit.minRadius, "%.4f")
+            << " .. " << Text(orbit.maxRadius, "%.4f") << " m, turn time x omega0 / 2pi "
+            << Text(orbit.periodRatio, "%.10f") << "\n";
+  if (orbit.maxRadius > map.rMax)
+    ShowMessage("the closed orbit of " + Text(mev, "%.6g") + " MeV reaches " +
+                    Text(orbit.maxRadius, "%.4f") + " m, beyond r-max " + Text(map.rMax, "%.3f") +
+                    " m",
+                "Warning", Icon::Warning);
+  return kExitOk;
+}
+
+Command SetUp(CLI::App& parent) {
+  auto o = std::make_shared<SynthCommandOptions>();
+  CLI::App* app = parent.add_subcommand(
+      "synth-map", "Write the field map of a synthetic N-sector isochronous cyclotron");
+  app->add_option("-o,--output", o->output, "Field map file to write (*.sdf)")->required();
+  app->add_option("--mode", o->mode, "Operating mode whose ion and RF are used")
+      ->capture_default_str();
+  app->add_option("--frf", o->frf, "RF frequency, MHz");
+  app->add_option("--harmonic", o->harmonic, "Harmonic number H");
+  app->add_option("--sectors", o->sectors, "Number of sectors N");
+  app->add_option("--mass", o->mass, "Rest mass m0, samu");
+  app->add_option("--charge", o->charge, "Charge magnitude Q, elementary charges");
+  app->add_flag("--negative", o->negative, "Negative ion (the field is made negative)");
+  app->add_option("--r-min", o->map.rMin, "First radius, m")->capture_default_str();
+  app->add_option("--r-max", o->map.rMax, "Last radius, m")->capture_default_str();
+  app->add_option("--dr", o->map.dR, "Radius step, m")->capture_default_str();
+  app->add_option("--theta-min", o->map.thetaMin, "First azimuth, degree")->capture_default_str();
+  app->add_option("--theta-max", o->map.thetaMax, "theta-min + 360, degree")->capture_default_str();
+  app->add_option("--dtheta", o->map.dTheta, "Azimuth step, degree")->capture_default_str();
+  app->add_option("--unit", o->map.unit, "Unit of the values")
+      ->check(CLI::IsMember({"Gs", "T"}))
+      ->capture_default_str();
+  app->add_option("--flutter", o->map.flutter, "Flutter amplitude far from the centre")
+      ->capture_default_str();
+  app->add_option("--flutter-radius", o->map.flutterRadius,
+                  "Radius where the flutter reaches 63 % of its amplitude, m")
+      ->capture_default_str();
+  app->add_option("--spiral", o->map.spiral, "Azimuth shift of the hills at r-max, degree")
+      ->capture_default_str();
+  app->add_option("--uniform", o->map.uniformField,
+                  "Uniform mean field, T (no relativistic rise, no correction)");
+  app->add_flag("--no-flutter-correction", o->noCorrection,
+                "Mean field B0*gamma(R) without the flutter correction");
+  app->add_option("--check-energy", o->checkEnergy,
+                  "Energy whose closed orbit is reported, MeV (default: the mode's last energy)");
+  app->add_flag("--quiet", o->quiet, "Write the map without the summary");
+  return Command{app, [o] { return RunSynthMap(*o); }};
+}
+
+}  // namespace
+
+ZUBA_CLI_COMMAND(SetUp);
+
+}  // namespace zuba::cli

@@ -1,0 +1,127 @@
+// zuba-cli map-info and synth-map, run as the real program.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct CliRun {
+  int exitCode = -1;
+  std::string out, err;
+};
+
+class CliTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() / ("zuba-cli-calc-" + std::to_string(::getpid()));
+    fs::create_directories(dir_);
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  // Runs zuba-cli with the arguments (already quoted for the shell).
+  CliRun Cli(const std::string& arguments) {
+    const fs::path out = dir_ / "stdout", err = dir_ / "stderr";
+    const std::string command = std::string("'") + ZUBA_CLI_PATH + "' " + arguments + " >'" +
+                                out.string() + "' 2>'" + err.string() + "'";
+    const int status = std::system(command.c_str());
+    CliRun run;
+    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    run.out = Slurp(out);
+    run.err = Slurp(err);
+    return run;
+  }
+  static std::string Slurp(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+  }
+  std::string Write(const std::string& name, const std::string& content) {
+    const fs::path path = dir_ / name;
+    std::ofstream(path, std::ios::binary) << content;
+    return path.string();
+  }
+  fs::path dir_;
+};
+
+TEST_F(CliTest, MapInfoRefusesABadMapWithTheReadersMessage) {
+  CliRun unit = Cli("map-info '" + Write("bad.sdf", "Tesla 0.1 0.3 0.1 0 360 90 1 2 3") + "'");
+  EXPECT_EQ(unit.exitCode, 2);
+  EXPECT_EQ(unit.err, "Error: Field Map Unit Error!\n");
+  EXPECT_EQ(unit.out, "");
+  CliRun missing = Cli("map-info --json '" + (dir_ / "none.sdf").string() + "'");
+  EXPECT_EQ(missing.exitCode, 2);
+  EXPECT_EQ(missing.err, "Error: Can not Open File!\n");
+  CliRun empty = Cli("map-info '" + Write("empty.sdf", "") + "'");
+  EXPECT_EQ(empty.exitCode, 2);
+  EXPECT_EQ(empty.err, "Error: Memory Locking Error!\n");
+  CliRun garbage =
+      Cli("map-info '" + Write("garbage.sdf", std::string("Gs \x01\xff\0\x7f", 7)) + "'");
+  EXPECT_EQ(garbage.exitCode, 2);
+  EXPECT_EQ(garbage.err, "Error: Field map header error!\n");
+}
+
+TEST_F(CliTest, MapInfoJsonDescribesTheExampleMap) {
+  CliRun run = Cli(std::string("map-info --json '") + ZUBA_EXAMPLES_DIR + "/tvk310-p.sdf'");
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  const nlohmann::json info = nlohmann::json::parse(run.out);
+  std::vector<std::string> keys;
+  for (auto it = info.begin(); it != info.end(); ++it) keys.push_back(it.key());
+  EXPECT_EQ(keys, (std::vector<std::string>{"azimuth_nodes", "b_max_t", "b_min_t", "dr_m",
+                                            "r_max_m", "r_min_m", "radius_nodes", "theta_end_rad",
+                                            "theta_start_rad", "unit"}));
+  EXPECT_EQ(info["unit"], "Gs");
+  EXPECT_EQ(info["radius_nodes"], 71);
+  EXPECT_EQ(info["azimuth_nodes"], 180);
+  EXPECT_NEAR(info["r_min_m"].get<double>(), 0.05, 1e-12);
+  EXPECT_NEAR(info["r_max_m"].get<double>(), 0.75, 1e-12);
+  EXPECT_NEAR(info["dr_m"].get<double>(), 0.01, 1e-15);
+  EXPECT_EQ(info["theta_start_rad"].get<double>(), 0.0);
+  EXPECT_NEAR(info["theta_end_rad"].get<double>(), 8 * std::atan(1.0), 1e-15);
+  EXPECT_GT(info["b_min_t"].get<double>(), 0.5);
+  EXPECT_LT(info["b_max_t"].get<double>(), 3.0);
+  EXPECT_GT(info["b_max_t"].get<double>(), info["b_min_t"].get<double>() * 1.5);  // hills, valleys
+}
+
+TEST_F(CliTest, SynthMapWritesAMapThatMapInfoReads) {
+  const std::string map = (dir_ / "uniform.sdf").string();
+  CliRun made =
+      Cli("synth-map --uniform 1.5 --flutter 0 --unit T --r-min 0.1 --r-max 0.3 --dr 0.1 "
+          "--dtheta 90 --negative --quiet -o '" +
+          map + "'");
+  ASSERT_EQ(made.exitCode, 0) << made.err;
+  EXPECT_EQ(made.out, "");
+  CliRun info = Cli("map-info --json '" + map + "'");
+  ASSERT_EQ(info.exitCode, 0) << info.err;
+  const nlohmann::json j = nlohmann::json::parse(info.out);
+  EXPECT_EQ(j["unit"], "T");
+  EXPECT_EQ(j["radius_nodes"], 3);
+  EXPECT_EQ(j["azimuth_nodes"], 4);
+  EXPECT_DOUBLE_EQ(j["b_min_t"].get<double>(), -1.5);  // a negative ion gets a negative field
+  EXPECT_DOUBLE_EQ(j["b_max_t"].get<double>(), -1.5);
+  CliRun text = Cli("map-info '" + map + "'");
+  EXPECT_EQ(text.exitCode, 0);
+  EXPECT_NE(text.out.find("Radius nodes:  3 (0.100 .. 0.300 m, step 0.100 m)"), std::string::npos)
+      << text.out;
+}
+
+TEST_F(CliTest, SynthMapRefusesAnUnknownModeAndAnImpossibleMesh) {
+  CliRun mode = Cli("synth-map --mode 'TVK-310' -o '" + (dir_ / "x.sdf").string() + "'");
+  EXPECT_EQ(mode.exitCode, 1);
+  EXPECT_NE(mode.err.find("TVK-310"), std::string::npos);
+  CliRun mesh = Cli("synth-map --r-max 2 -o '" + (dir_ / "x.sdf").string() + "'");
+  EXPECT_EQ(mesh.exitCode, 1);
+  EXPECT_NE(mesh.err.find("R_inf"), std::string::npos) << mesh.err;
+  EXPECT_FALSE(fs::exists(dir_ / "x.sdf"));
+}
+
+}  // namespace

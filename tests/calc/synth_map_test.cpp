@@ -1,0 +1,229 @@
+#include "calc/synth_map.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "calc/field_map.h"
+#include "calc/run_parameters.h"
+#include "platform/message.h"
+
+namespace zuba {
+namespace {
+
+namespace fs = std::filesystem;
+const double kPi = 4 * std::atan(1.0);
+
+// Options of the two bundled example maps, as examples/README.md regenerates them.
+SynthMapOptions ExampleOptions(const char* mode, const char* unit) {
+  SynthMapOptions o;
+  EXPECT_TRUE(SynthOptionsFromPreset(mode, o));
+  o.unit = unit;
+  o.rMin = 0.05, o.rMax = 0.75, o.dR = 0.01;
+  o.thetaMin = 0, o.thetaMax = 360, o.dTheta = 2;
+  o.flutter = 0.4, o.flutterRadius = 0.15, o.spiral = 0;
+  return o;
+}
+
+std::optional<FieldMap> ReadText(const std::string& text) {
+  const fs::path path = fs::temp_directory_path() / ("zuba-synth-" + std::to_string(::getpid()));
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+  std::optional<FieldMap> map = ReadFieldMap(path.string());
+  fs::remove(path);
+  return map;
+}
+
+double MevToJoules(double mev) {
+  return mev * 1000000 * kElementaryCharge;
+}
+
+TEST(SynthOptionsFromPreset, TakesIonAndRfOfTheMode) {
+  SynthMapOptions o;
+  ASSERT_TRUE(SynthOptionsFromPreset("AVF: 14N5", o));
+  EXPECT_EQ(o.frfMhz, 16.3);
+  EXPECT_EQ(o.harmonic, 2);
+  EXPECT_EQ(o.sectors, 4);
+  EXPECT_EQ(o.massSamu, 14.000330460238006);
+  EXPECT_EQ(o.chargeNumber, 5);
+  EXPECT_FALSE(o.negativeIon);
+  const SynthMapOptions before = o;
+  EXPECT_FALSE(SynthOptionsFromPreset("AVF: 14n5", o));
+  EXPECT_EQ(o.frfMhz, before.frfMhz);
+}
+
+TEST(SynthesizeMap, ReaderFindsTheModelAtEveryNodeToItsResolution) {
+  SynthMapOptions o;
+  o.flutterCorrection = false;  // the layout is the point here
+  o.rMin = 0.1, o.rMax = 0.4, o.dR = 0.05, o.thetaMin = -10, o.thetaMax = 350, o.dTheta = 5;
+  o.spiral = 40;
+  for (const char* unit : {"Gs", "T"}) {
+    o.unit = unit;
+    SynthMapText made = SynthesizeMap(o);
+    ASSERT_TRUE(made.field) << made.error;
+    MessageCapture capture;
+    std::optional<FieldMap> map = ReadText(made.text);
+    ASSERT_TRUE(map);
+    EXPECT_EQ(map->unit, unit);
+    ASSERT_EQ(map->nR, 7);
+    ASSERT_EQ(map->nTheta, 72);
+    for (int i = 0; i < map->nR; ++i)
+      for (int j = 0; j < map->nTheta; ++j) {
+        const double theta = (-10 + 5.0 * j) * kPi / 180;
+        EXPECT_NEAR(map->field[i * 72 + j], made.field->Field(map->radii[i], theta), 0.5e-5 + 1e-12)
+            << i << " " << j;
+      }
+  }
+}
+
+TEST(SynthesizeMap, FieldSignFollowsTheChargeAndFlutterGrowsFromTheCentre) {
+  SynthMapOptions o;
+  o.flutterCorrection = false;
+  o.rMin = 0, o.rMax = 0.6, o.dR = 0.1, o.dTheta = 10;
+  std::string error;
+  std::optional<SynthField> positive = SynthField::Make(o, error);
+  o.negativeIon = true;
+  std::optional<SynthField> negative = SynthField::Make(o, error);
+  ASSERT_TRUE(positive && negative);
+  for (double r : {0.0, 0.2, 0.6})
+    for (double theta : {0.0, 0.3, 1.0}) {
+      EXPECT_GT(positive->Field(r, theta), 0);
+      EXPECT_EQ(negative->Field(r, theta), -positive->Field(r, theta));
+    }
+  EXPECT_EQ(positive->Flutter(0), 0.0);
+  EXPECT_LT(positive->Flutter(0.05), 0.05);
+  EXPECT_NEAR(positive->Flutter(0.6), 0.4, 1e-4);
+  // Hills at θ = 0 and every 90 degrees, valleys between.
+  EXPECT_NEAR(positive->Field(0.6, 0) / positive->MeanField(0.6), 1 + positive->Flutter(0.6),
+              1e-12);
+  EXPECT_NEAR(positive->Field(0.6, kPi / 4) / positive->MeanField(0.6), 1 - positive->Flutter(0.6),
+              1e-12);
+  EXPECT_NEAR(positive->Field(0.6, kPi / 2), positive->Field(0.6, 0), 1e-12);
+}
+
+TEST(SynthField, CentreFieldRevolvesTheIonAtTheRfFrequencyOverH) {
+  for (const char* mode : {kModeTvk310, kModeAvf14N5}) {
+    SynthMapOptions o;
+    ASSERT_TRUE(SynthOptionsFromPreset(mode, o));
+    o.flutterCorrection = false;
+    std::string error;
+    std::optional<SynthField> f = SynthField::Make(o, error);
+    ASSERT_TRUE(f) << error;
+    // Cyclotron frequency |q|·B/(2π·m0) of a slow ion at the centre.
+    const double mass = o.massSamu * kKilogramsPerSamu;
+    const double fc = o.chargeNumber * kElementaryCharge * f->MeanField(0) / (2 * kPi * mass);
+    EXPECT_NEAR(fc / (o.frfMhz * 1e6 / o.harmonic), 1, 1e-12) << mode;
+    EXPECT_NEAR(f->RInfinity() * f->Omega0(), kSpeedOfLight, 1e-6);
+  }
+}
+
+// Facts about circles in a uniform field, independent of the model: the turn takes
+// 2π·γ·m/(|q|·B) and the radius is p/(|q|·B).
+TEST(SynthField, ClosedOrbitsOfAUniformFieldAreTheTextbookCircles) {
+  SynthMapOptions o;  // proton, 26.26 MHz
+  o.uniformField = 1.3;
+  o.flutter = 0;
+  std::string error;
+  std::optional<SynthField> f = SynthField::Make(o, error);
+  ASSERT_TRUE(f) << error;
+  const double mass = o.massSamu * kKilogramsPerSamu, q = kElementaryCharge;
+  for (double mev : {0.6, 20.0, 60.6}) {
+    const double ek = MevToJoules(mev);
+    const double e0 = mass * kSpeedOfLight * kSpeedOfLight;
+    const double gamma = 1 + ek / e0;
+    const double p = std::sqrt(ek * ek + 2 * ek * e0) / kSpeedOfLight;
+    SynthOrbit orbit = f->ClosedOrbit(ek);
+    ASSERT_TRUE(orbit.found) << mev;
+    const double turn = 2 * kPi * gamma * mass / (q * 1.3);  // s
+    EXPECT_NEAR(orbit.periodRatio, turn * f->Omega0() / (2 * kPi), 1e-9) << mev;
+    EXPECT_NEAR(orbit.meanRadius, p / (q * 1.3), 1e-9) << mev;
+    EXPECT_NEAR(orbit.maxRadius - orbit.minRadius, 0, 1e-9) << mev;
+  }
+}
+
+TEST(SynthField, FlutterCorrectionKeepsEveryClosedOrbitIsochronous) {
+  SynthMapOptions o = ExampleOptions(kModeTvk310, "Gs");
+  std::string error;
+  std::optional<SynthField> corrected = SynthField::Make(o, error);
+  ASSERT_TRUE(corrected) << error;
+  o.flutterCorrection = false;
+  std::optional<SynthField> plain = SynthField::Make(o, error);
+  ASSERT_TRUE(plain) << error;
+  for (double mev = 0.6; mev < 61; mev += 3.9) {
+    SynthOrbit orbit = corrected->ClosedOrbit(MevToJoules(mev));
+    ASSERT_TRUE(orbit.found) << mev;
+    EXPECT_NEAR(orbit.periodRatio, 1, 3e-6) << mev;
+  }
+  // Without the correction the scalloped orbits of the outer radii turn visibly faster.
+  SynthOrbit outer = plain->ClosedOrbit(MevToJoules(60.6));
+  ASSERT_TRUE(outer.found);
+  EXPECT_LT(outer.periodRatio, 1 - 1e-3);
+  EXPECT_LT(corrected->Correction(0.6), -1e-3);
+}
+
+TEST(SynthField, SpiralTurnsTheHillsWithRadius) {
+  SynthMapOptions o;
+  o.flutterCorrection = false;
+  o.spiral = 30;
+  std::string error;
+  std::optional<SynthField> f = SynthField::Make(o, error);
+  ASSERT_TRUE(f) << error;
+  const double hill = 30 * kPi / 180;  // at rMax
+  EXPECT_GT(f->Field(0.75, hill), f->Field(0.75, hill + 0.01));
+  EXPECT_GT(f->Field(0.75, hill), f->Field(0.75, hill - 0.01));
+  const double hillMid = hill / 4;  // ξ grows as (R/rMax)²
+  EXPECT_GT(f->Field(0.375, hillMid), f->Field(0.375, hillMid + 0.01));
+  EXPECT_GT(f->Field(0.375, hillMid), f->Field(0.375, hillMid - 0.01));
+}
+
+TEST(SynthField, RefusesOptionsWithoutAMeaningfulMap) {
+  auto refused = [](void (*change)(SynthMapOptions&)) {
+    SynthMapOptions o;
+    o.flutterCorrection = false;
+    change(o);
+    std::string error;
+    std::optional<SynthField> f = SynthField::Make(o, error);
+    return !f && !error.empty();
+  };
+  EXPECT_TRUE(refused([](SynthMapOptions& o) { o.rMax = 2.0; }));  // beyond R∞ = 1.817 m
+  EXPECT_TRUE(refused([](SynthMapOptions& o) { o.flutter = 1; }));
+  EXPECT_TRUE(refused([](SynthMapOptions& o) { o.unit = "gs"; }));
+  EXPECT_TRUE(refused([](SynthMapOptions& o) { o.thetaMax = 359; }));
+  EXPECT_TRUE(refused([](SynthMapOptions& o) { o.rMin = -0.1; }));
+  EXPECT_TRUE(refused([](SynthMapOptions& o) { o.dR = 0; }));
+  EXPECT_TRUE(refused([](SynthMapOptions& o) { o.sectors = 1; }));
+  EXPECT_TRUE(refused([](SynthMapOptions& o) { o.frfMhz = 0; }));
+  EXPECT_TRUE(refused([](SynthMapOptions& o) { o.uniformField = 0.0; }));
+  EXPECT_FALSE(refused([](SynthMapOptions& o) { o.rMax = 2.0, o.uniformField = 1.0; }));
+}
+
+// The bundled maps are what the documented commands make today, and the orbit of the highest
+// energy of their mode stays inside the mesh.
+TEST(ExampleMaps, MatchTheirRegeneratingCommandsAndHoldTheHighestEnergy) {
+  struct Example {
+    const char* file;
+    const char* mode;
+    const char* unit;
+    double lastMev;
+  };
+  for (const Example& e : {Example{"tvk310-p.sdf", kModeTvk310, "Gs", 60.6},
+                           Example{"avf-14n5.sdf", kModeAvf14N5, "T", 100.0}}) {
+    std::ifstream in(std::string(ZUBA_EXAMPLES_DIR) + "/" + e.file, std::ios::binary);
+    ASSERT_TRUE(in) << e.file;
+    std::stringstream content;
+    content << in.rdbuf();
+    SynthMapText made = SynthesizeMap(ExampleOptions(e.mode, e.unit));
+    ASSERT_TRUE(made.field) << made.error;
+    EXPECT_TRUE(made.text == content.str()) << e.file << " differs from its regenerating command";
+    SynthOrbit last = made.field->ClosedOrbit(MevToJoules(e.lastMev));
+    ASSERT_TRUE(last.found);
+    EXPECT_LT(last.maxRadius, 0.75 - 0.005) << e.file;
+    EXPECT_NEAR(last.periodRatio, 1, 3e-6) << e.file;
+  }
+}
+
+}  // namespace
+}  // namespace zuba
