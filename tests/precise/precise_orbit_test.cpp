@@ -1,0 +1,226 @@
+// The precise closure against physics that does not come from this program: the isochronous
+// field of a relativistic ion, the uniform field, power-law fields with their textbook tunes, the
+// smooth approximation of flutter focusing, and the frequency identity of every closed orbit.
+#include "calc/precise_orbit.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+
+#include "numerics/average_field.h"
+#include "platform/message.h"
+#include "tests/precise/precise_support.h"
+
+namespace zuba {
+namespace {
+
+using test::Ideal;
+using test::MapShape;
+using test::PreparedMap;
+
+constexpr double kCoarseStep = 1e-3;  // rad: a turn of 6284 steps keeps the tests fast
+
+// A matrix that rotates phase space by 2 pi nu, with the half-oscillations of that tune.
+OneTurnMatrix Rotation(double nu) {
+  const double a = 8 * std::atan(1.0) * nu;
+  return {std::cos(a), 0.7 * std::sin(a), -std::sin(a) / 0.7, std::cos(a),
+          static_cast<int32_t>(std::floor(2 * nu))};
+}
+
+TEST(TuneOfMatrix, TellsTunesAboveAndBelowAWholeNumberApart) {
+  for (double nu : {0.23, 0.77, 0.95, 1.05, 1.5001, 2.3}) {
+    const Tune t = TuneOfMatrix(Rotation(nu));
+    EXPECT_TRUE(t.stable) << nu;
+    EXPECT_NEAR(t.value, nu, 1e-12) << nu;
+  }
+}
+
+TEST(TuneOfMatrix, GrowingMotionHasNoTune) {
+  const Tune t = TuneOfMatrix({2.0, 1.0, 1.0, 1.0, 0});  // trace / 2 = 1.5
+  EXPECT_FALSE(t.stable);
+  EXPECT_EQ(t.value, kNoValue);
+}
+
+TEST(ClosureMode, NamesRoundTrip) {
+  EXPECT_EQ(ParseClosureMode("precise"), ClosureMode::Precise);
+  EXPECT_EQ(ParseClosureMode("described"), ClosureMode::Described);
+  EXPECT_FALSE(ParseClosureMode("Precise").has_value());
+  EXPECT_EQ(ClosureModeName(ClosureMode::Precise), "precise");
+}
+
+// In B0 * gamma(R) every energy revolves at omega0 on the centred circle of radius beta c / omega0,
+// and its radial tune is gamma (field index beta^2 gamma^2).
+TEST(PreciseOrbit, IsochronousAxisymmetricFieldGivesTheIdealCircle) {
+  const Ideal ideal;
+  PreparedMap map(kCoarseStep, MapShape{101, 1.0, 36},
+                  [&](double R, double) { return ideal.B0 * ideal.Gamma(R); });
+  ASSERT_TRUE(map.ok());
+  MessageCapture capture;
+  OrbitSamples samples;
+  for (double ek : {2.0, 15.0, 60.0}) {
+    PreciseOrbitResult r;
+    ASSERT_TRUE(map.Find(ek, samples, r)) << ek;
+    const double gamma = test::GammaOfMeV(ek);
+    const double beta = std::sqrt(1 - 1 / (gamma * gamma));
+    const double radius = beta * kSpeedOfLight / ideal.omega0;
+    EXPECT_EQ(r.status, ClosureStatus::Converged) << ek;
+    EXPECT_NEAR(r.Rmn / radius - 1, 0, 1e-9) << ek;
+    EXPECT_NEAR(r.F0 / (ideal.omega0 / (8 * std::atan(1.0))) - 1, 0, 1e-9) << ek;
+    ASSERT_TRUE(r.nuR.stable);
+    EXPECT_NEAR(r.nuR.value, gamma, 1e-6) << ek;
+    // The circle is centred: the radius does not change along it.
+    const auto [lo, hi] = std::minmax_element(samples.R.begin(), samples.R.end());
+    EXPECT_LT(*hi - *lo, 1e-9 * radius) << ek;
+    EXPECT_LE(std::fabs(r.dReo), kPreciseToleranceR);
+    EXPECT_LE(std::fabs(r.dVr), kPreciseToleranceVr);
+  }
+  EXPECT_TRUE(capture.messages().empty());
+}
+
+// In a uniform field every circle around the centre closes: the one-turn matrix is the identity,
+// the Newton step has nothing to divide by and the closure says so instead.
+TEST(PreciseOrbit, UniformFieldReportsTheSingularOneTurnMatrix) {
+  const double Bu = 1.5;  // T
+  PreparedMap map(kCoarseStep, MapShape{101, 1.0, 36}, [&](double, double) { return Bu; });
+  ASSERT_TRUE(map.ok());
+  MessageCapture capture;
+  OrbitSamples samples;
+  PreciseOrbitResult r;
+  ASSERT_TRUE(map.Find(20.0, samples, r));
+  EXPECT_EQ(r.status, ClosureStatus::Singular);
+  ASSERT_EQ(capture.messages().size(), 1u);
+  EXPECT_NE(capture.texts()[0].find("singular"), std::string::npos);
+  EXPECT_EQ(capture.messages()[0].icon, Icon::Warning);
+  EXPECT_TRUE(std::isfinite(r.F0));
+  ASSERT_TRUE(r.nuR.stable);
+  EXPECT_NEAR(r.nuR.value, 1.0, 1e-6);
+  // Whatever circle it is, it turns at the cyclotron frequency of the field.
+  const test::FreeParticle p(20.0 * 1e6 * kElementaryCharge, 1.007276466812 * kKilogramsPerSamu);
+  EXPECT_NEAR(
+      r.F0 / p.CyclotronFrequency(kElementaryCharge, Bu, 1.007276466812 * kKilogramsPerSamu) - 1, 0,
+      1e-9);
+}
+
+// B = B1 (R / R1)^k: the linear motion about a circle has nu_r^2 = 1 + k and nu_z^2 = -k whatever
+// the energy; k < 0 puts nu_r below 1, which the half-oscillation count tells from 1 + x.
+TEST(PreciseOrbit, PowerLawFieldHasTheTextbookTunes) {
+  const double k = -0.2, R1 = 0.5, B1 = 1.2;
+  PreparedMap map(kCoarseStep, MapShape{101, 1.0, 36},
+                  [&](double R, double) { return R > 0 ? B1 * std::pow(R / R1, k) : B1 * 10; });
+  ASSERT_TRUE(map.ok());
+  MessageCapture capture;
+  OrbitSamples samples;
+  PreciseOrbitResult r;
+  ASSERT_TRUE(map.Find(10.0, samples, r));
+  EXPECT_EQ(r.status, ClosureStatus::Converged);
+  ASSERT_TRUE(r.nuR.stable);
+  ASSERT_TRUE(r.nuZ.stable);
+  EXPECT_NEAR(r.nuR.value, std::sqrt(1 + k), 1e-6);
+  EXPECT_NEAR(r.nuZ.value, std::sqrt(-k), 1e-6);
+  EXPECT_EQ(r.radial.halfOscillations, 1);
+}
+
+// Radial sectors with sinusoidal flutter f cos(N theta): the smooth approximation gives
+// nu_z^2 = -k + N^2 / (N^2 - 1) * f^2 / 2.
+TEST(PreciseOrbit, FlutterFocusingFollowsTheSmoothApproximation) {
+  const Ideal ideal;
+  const int32_t N = 4;
+  const double f = 0.4;
+  PreparedMap map(
+      kCoarseStep, MapShape{101, 1.0, 72},
+      [&](double R, double theta) {
+        return ideal.B0 * ideal.Gamma(R) * (1 + f * std::cos(N * theta));
+      },
+      N);
+  ASSERT_TRUE(map.ok());
+  MessageCapture capture;
+  OrbitSamples samples;
+  for (double ek : {5.0, 15.0}) {
+    PreciseOrbitResult r;
+    ASSERT_TRUE(map.Find(ek, samples, r)) << ek;
+    EXPECT_EQ(r.status, ClosureStatus::Converged) << ek;
+    const double gamma = test::GammaOfMeV(ek);
+    const double fieldIndex = gamma * gamma - 1;  // beta^2 gamma^2 of B0 gamma(R)
+    const double smooth = -fieldIndex + N * N / (N * N - 1.0) * f * f / 2;
+    ASSERT_TRUE(r.nuZ.stable) << ek;
+    EXPECT_NEAR(r.nuZ.value * r.nuZ.value / smooth, 1.0, 0.2) << ek;
+    ASSERT_TRUE(r.nuR.stable) << ek;
+    EXPECT_GT(r.nuR.value, 1.0) << ek;
+  }
+  EXPECT_TRUE(capture.messages().empty());
+}
+
+// On a closed orbit the velocity turns once per turn at the rate q B / (gamma m), so
+// F0 = |q| Bmn / (2 pi gamma m) with the time-mean field; a spiral, scalloped orbit tests it.
+TEST(PreciseOrbit, ClosedOrbitsObeyTheFrequencyIdentity) {
+  const Ideal ideal;
+  const int32_t N = 3;
+  PreparedMap map(
+      kCoarseStep, MapShape{81, 0.8, 90},
+      [&](double R, double theta) {
+        const double xi = 0.9 * R * R;  // rad, spiral of the hills
+        return ideal.B0 * ideal.Gamma(R) *
+               (1.01 + 0.35 * std::cos(N * (theta - xi)) + 0.02 * std::cos(theta) +
+                0.5 * R * R * 0.01);
+      },
+      N);
+  ASSERT_TRUE(map.ok());
+  MessageCapture capture;
+  OrbitSamples samples;
+  for (double ek : {3.0, 25.0, 55.0}) {
+    PreciseOrbitResult r;
+    ASSERT_TRUE(map.Find(ek, samples, r)) << ek;
+    EXPECT_EQ(r.status, ClosureStatus::Converged) << ek;
+    const double gamma = test::GammaOfMeV(ek);
+    const double identity =
+        std::fabs(ideal.charge * r.Bmn) / (8 * std::atan(1.0) * gamma * ideal.mass);
+    EXPECT_NEAR(r.F0 / identity - 1, 0, 1e-9) << ek;
+    // The orbit really is scalloped, and it closes on itself.
+    const auto [lo, hi] = std::minmax_element(samples.R.begin(), samples.R.end());
+    EXPECT_GT(*hi - *lo, 1e-3) << ek;
+    EXPECT_NEAR(samples.R.back(), samples.R.front(), kPreciseToleranceR) << ek;
+    EXPECT_NEAR(samples.vR.back(), samples.vR.front(), kPreciseToleranceVr) << ek;
+  }
+  EXPECT_TRUE(capture.messages().empty());
+}
+
+TEST(PreciseOrbit, TurnSamplesCoverExactlyOneTurn) {
+  EXPECT_EQ(PreciseTurnSteps(1e-4), 62832);
+  EXPECT_EQ(PreciseTurnSteps(10.0), 3);
+  const Ideal ideal;
+  PreparedMap map(kCoarseStep, MapShape{101, 1.0, 36},
+                  [&](double R, double) { return ideal.B0 * ideal.Gamma(R); });
+  ASSERT_TRUE(map.ok());
+  OrbitSamples samples;
+  PreciseTurn turn;
+  const double E = map.prepared.constants.E0 * 1.01;
+  const double V = std::sqrt(1 - 1 / (1.01 * 1.01)) * map.prepared.constants.rInfinity;
+  ASSERT_TRUE(
+      TrackPreciseTurn(map.prepared.constants, *map.patches, E, V, 0.3, 0.001, 0.2, samples, turn));
+  ASSERT_EQ(samples.Size(), static_cast<size_t>(PreciseTurnSteps(kCoarseStep) + 1));
+  EXPECT_DOUBLE_EQ(samples.theta.back() - samples.theta.front(), 8 * std::atan(1.0));
+  EXPECT_EQ(samples.tau.back(), turn.tauTurn);
+  // The radial matrix preserves phase-space area.
+  const OneTurnMatrix& m = turn.radial;
+  EXPECT_NEAR(m.m11 * m.m22 - m.m12 * m.m21, 1.0, 1e-9);
+}
+
+TEST(PreciseOrbit, SpeedLostToRadialMotionIsRefused) {
+  const Ideal ideal;
+  PreparedMap map(kCoarseStep, MapShape{101, 1.0, 36},
+                  [&](double R, double) { return ideal.B0 * ideal.Gamma(R); });
+  ASSERT_TRUE(map.ok());
+  MessageCapture capture;
+  OrbitSamples samples;
+  PreciseTurn turn;
+  const double E = map.prepared.constants.E0 * 1.01;
+  const double V = 0.01;  // m/rad, less than the start vR
+  EXPECT_FALSE(
+      TrackPreciseTurn(map.prepared.constants, *map.patches, E, V, 0.3, 0.02, 0.2, samples, turn));
+  ASSERT_EQ(capture.messages().size(), 1u);
+  EXPECT_NE(capture.texts()[0].find("no closed orbit"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace zuba
