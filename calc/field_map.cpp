@@ -58,11 +58,14 @@ std::optional<FieldMap> ReadFieldMap(const std::string& path) {
     Refuse("Memory Allocation Error!", Owner::None);
     return std::nullopt;
   }
-  if (file.bytes.empty()) {  // a block of length 0 cannot be made addressable
+  return ParseFieldMap(file.bytes);
+}
+
+std::optional<FieldMap> ParseFieldMap(std::string_view text) {
+  if (text.empty()) {  // a block of length 0 cannot be made addressable
     Refuse("Memory Locking Error!", Owner::None);
     return std::nullopt;
   }
-  const std::string_view text = file.bytes;
   std::size_t cursor = 0;
   std::string scratch;
 

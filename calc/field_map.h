@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace zuba {
@@ -22,5 +23,9 @@ struct FieldMap {
 // "Error", error icon; owned by the view for the unit, header, coverage and data-length messages,
 // without owner for the file and memory messages) and nullopt is returned.
 std::optional<FieldMap> ReadFieldMap(const std::string& path);
+
+// The same checks and messages on the file's bytes already in memory (everything after the read):
+// an empty text gives "Memory Locking Error!".
+std::optional<FieldMap> ParseFieldMap(std::string_view bytes);
 
 }  // namespace zuba
