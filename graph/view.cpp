@@ -282,9 +282,11 @@ void CZUBAView::StopAndWaitForWorker() {
     poll.start(10);
     loop.exec(QEventLoop::ExcludeUserInputEvents);
   }
-  worker_.join();
+  // The worker's end may have been handled (and the thread joined) inside the loop above.
+  const bool joinedHere = worker_.joinable();
+  if (joinedHere) worker_.join();
   services_.SetWorkerDetached(false);
-  emit calculationRunning(false);
+  if (joinedHere) emit calculationRunning(false);
 }
 
 }  // namespace zuba

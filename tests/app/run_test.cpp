@@ -1,0 +1,344 @@
+// Complete runs through the calculation command with its worker thread, the dialogs answered by
+// the test: the progress bar, the hand-over into the document, the stop by double-click, closing
+// and New during a run; and the Qt services that carry the worker's progress requests and
+// messages to the user-interface thread.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTest>
+#include <chrono>
+#include <future>
+#include <thread>
+
+#include "app/input_data_dlg.h"
+#include "app/main_frame.h"
+#include "app/mode_dlg.h"
+#include "app/qt_services.h"
+#include "app_test_support.h"
+#include "calc/driver.h"
+#include "calc/run_parameters.h"
+#include "calc/synth_map.h"
+
+namespace zuba {
+namespace {
+
+using test::ModalAnswerer;
+using test::WaitFor;
+
+struct RunFixture : ::testing::Test {
+  RunFixture() {
+    test::ResetHandOver();
+    // A small isochronous map: radii 0.05 .. 0.4 m every 5 cm, azimuths every 10 degrees.
+    SynthMapOptions map;
+    map.rMax = 0.4;
+    map.dR = 0.05;
+    map.dTheta = 10;
+    map.flutterCorrection = false;
+    mapPath = dir.filePath("small.sdf").toStdString();
+    std::string error;
+    EXPECT_TRUE(WriteSynthMap(map, mapPath, error)) << error;
+
+    frame = std::make_unique<CMainFrame>();
+    frame->askSaveChanges = [](const QString&) { return QMessageBox::No; };
+    frame->resize(800, 600);
+    frame->show();
+    EXPECT_TRUE(QTest::qWaitForWindowExposed(frame.get()));
+  }
+  ~RunFixture() override {
+    frame.reset();
+    test::ResetHandOver();
+  }
+
+  // Answers the two dialogs of the next command: the mode label, then the Input Data dialog with
+  // the map, the given last energy, energy step and integration step.
+  void AnswerDialogs(const char* mode, const char* ekEnd, const char* dEk, const char* h) {
+    answers.Then([mode](QWidget* modal) {
+      auto* dialog = qobject_cast<CModeDlg*>(modal);
+      ASSERT_NE(dialog, nullptr);
+      dialog->List()->setCurrentRow(std::string(mode) == kModeTvk310 ? 0 : 1);
+      dialog->OkButton()->click();
+    });
+    answers.Then([this, ekEnd, dEk, h](QWidget* modal) {
+      auto* dialog = qobject_cast<CInputDataDlg*>(modal);
+      ASSERT_NE(dialog, nullptr);
+      dialog->pathEdit->setText(QString::fromStdString(mapPath));
+      dialog->ekEndEdit->setText(ekEnd);
+      dialog->dEkEdit->setText(dEk);
+      dialog->stepEdit->setText(h);
+      dialog->enterButton->click();
+    });
+  }
+  bool WaitForRunEnd(int timeoutMs = 60000) {
+    return WaitFor([this] { return !frame->View().IsCalculationRunning(); }, timeoutMs);
+  }
+
+  MessageCapture messages;
+  QTemporaryDir dir;
+  std::string mapPath;
+  std::unique_ptr<CMainFrame> frame;
+  ModalAnswerer answers;
+};
+
+using CalculationCommand = RunFixture;
+
+TEST_F(CalculationCommand, CompleteRunShowsItsResultsInTheDocument) {
+  AnswerDialogs(kModeTvk310, "1.8", "0.6", "0.01");
+  std::vector<int> positions;
+  QObject::connect(&frame->ProgressBar(), &QProgressBar::valueChanged,
+                   [&](int value) { positions.push_back(value); });
+
+  frame->equilibriumOrbitsAct->trigger();
+  EXPECT_TRUE(answers.Done());
+  ASSERT_TRUE(frame->View().IsCalculationRunning() || ResultsAvailable.load() == 1);
+  ASSERT_TRUE(WaitForRunEnd());
+  ASSERT_TRUE(WaitFor([&] { return frame->Document().IsModified(); }));
+
+  EXPECT_TRUE(messages.messages().empty()) << messages.texts()[0];
+  const ResultTables& doc = frame->Document().DocumentResults();
+  ASSERT_EQ(doc.Ek.size(), 3);
+  EXPECT_EQ(doc.OrbitPoints.size(), 3);
+  EXPECT_EQ(frame->View().ViewResults(), doc);
+  EXPECT_EQ(LatestResults, doc);
+  EXPECT_EQ(doc.run.Path, mapPath);
+  EXPECT_EQ(doc.run.ParticleName, "p");
+  EXPECT_EQ(doc.run.h, 0.01);
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_NEAR(doc.F0[i], 26.26e6, 0.01 * 26.26e6);  // the map is isochronous for this ion
+    if (i > 0) {
+      EXPECT_GT(doc.Rmn[i], doc.Rmn[i - 1]);
+    }
+  }
+  EXPECT_EQ(TransferPending.load(), 0);
+
+  // The bar: range 0 .. 3, three steps, back to 0.
+  EXPECT_EQ(frame->ProgressBar().maximum(), 3);
+  EXPECT_EQ(frame->ProgressBar().value(), 0);
+  EXPECT_EQ(frame->ProgressSinkQt().StepCount(), 3);
+  EXPECT_EQ(positions, (std::vector<int>{1, 2, 3, 0}));
+
+  frame->UpdateCommandUi();
+  EXPECT_TRUE(frame->equilibriumOrbitsAct->isEnabled());
+  EXPECT_TRUE(frame->reportSaveAsAct->isEnabled());
+  EXPECT_EQ(frame->windowTitle(), "Untitled - ZUBA 2020");
+}
+
+TEST_F(CalculationCommand, CancelledDialogsStartNothingAndKeepNothing) {
+  answers.Then([](QWidget* modal) {
+    auto* dialog = static_cast<CModeDlg*>(modal);
+    dialog->List()->setCurrentRow(1);
+    dialog->OkButton()->click();
+  });
+  answers.Then([](QWidget* modal) {
+    auto* dialog = static_cast<CInputDataDlg*>(modal);
+    dialog->ekEndEdit->setText("50");
+    dialog->exitButton->click();
+  });
+  answers.Then([](QWidget* modal) {
+    auto* dialog = static_cast<CModeDlg*>(modal);
+    dialog->List()->setCurrentRow(1);
+    dialog->OkButton()->click();
+  });
+  std::string shown;
+  answers.Then([&](QWidget* modal) {
+    auto* dialog = static_cast<CInputDataDlg*>(modal);
+    shown = dialog->ekEndEdit->text().toStdString();
+    dialog->exitButton->click();
+  });
+  answers.Then([](QWidget* modal) { static_cast<CModeDlg*>(modal)->CancelButton()->click(); });
+
+  for (int i = 0; i < 3; ++i) {
+    frame->equilibriumOrbitsAct->trigger();
+    EXPECT_FALSE(frame->View().IsCalculationRunning());
+  }
+  EXPECT_TRUE(answers.Done());
+  EXPECT_EQ(shown, "100");  // the preset again, not the typed 50
+  EXPECT_EQ(frame->View().Record().n, 0);
+  EXPECT_TRUE(messages.messages().empty());
+  EXPECT_EQ(ResultsAvailable.load(), 0);
+}
+
+TEST_F(CalculationCommand, RefusedMapOrParametersStartNoWorker) {
+  answers.Then([](QWidget* modal) { static_cast<CModeDlg*>(modal)->OkButton()->click(); });
+  answers.Then([&](QWidget* modal) {
+    auto* dialog = static_cast<CInputDataDlg*>(modal);
+    dialog->pathEdit->setText(dir.filePath("missing.sdf"));
+    dialog->enterButton->click();
+  });
+  frame->equilibriumOrbitsAct->trigger();
+  EXPECT_FALSE(frame->View().IsCalculationRunning());
+  ASSERT_EQ(messages.messages().size(), 1u);  // the reader's message
+  EXPECT_EQ(messages.messages()[0].caption, "Error");
+
+  // A failed basic check ends the command silently (a note on the status bar only).
+  messages.clear();
+  AnswerDialogs(kModeTvk310, "0.3", "0.6", "0.01");  // EkEnd below EkBegin
+  frame->equilibriumOrbitsAct->trigger();
+  EXPECT_FALSE(frame->View().IsCalculationRunning());
+  EXPECT_TRUE(messages.messages().empty());
+  EXPECT_EQ(frame->View().Record().n, 0);
+}
+
+TEST_F(CalculationCommand, DoubleClickStopsTheRunWithoutHandingOver) {
+  AnswerDialogs(kModeTvk310, "12", "0.1", "0.002");
+  bool clicked = false;
+  QObject::connect(&frame->ProgressBar(), &QProgressBar::valueChanged, [&](int value) {
+    if (value >= 1 && !clicked) {
+      clicked = true;
+      QTest::mouseDClick(&frame->View(), Qt::LeftButton, {}, QPoint(40, 40));
+    }
+  });
+  frame->equilibriumOrbitsAct->trigger();
+  ASSERT_TRUE(WaitForRunEnd());
+  EXPECT_TRUE(clicked);
+  const int n = frame->View().Record().n;
+  EXPECT_EQ(n, 115);
+  EXPECT_GE(frame->ProgressSinkQt().StepCount(), 1);
+  EXPECT_LT(frame->ProgressSinkQt().StepCount(), n);
+  EXPECT_EQ(frame->ProgressBar().value(), 0);
+  EXPECT_EQ(StopRequested.load(), 0);  // the worker cleared it when it obeyed
+  EXPECT_EQ(ResultsAvailable.load(), 0);
+  EXPECT_EQ(LatestResults.Ek.size(), 0);
+  QTest::qWait(30);
+  EXPECT_FALSE(frame->Document().IsModified());
+}
+
+TEST_F(CalculationCommand, OnlyOneRunAtATime) {
+  AnswerDialogs(kModeTvk310, "12", "0.1", "0.002");
+  frame->equilibriumOrbitsAct->trigger();
+  ASSERT_TRUE(frame->View().IsCalculationRunning());
+  frame->UpdateCommandUi();
+  EXPECT_FALSE(frame->equilibriumOrbitsAct->isEnabled());
+  // Even when reached directly, the command starts no second run (no dialog opens).
+  frame->View().OnCalculateEquilibriumOrbits();
+  EXPECT_EQ(answers.Answered(), 2);
+  frame->View().StopAndWaitForWorker();
+  frame->UpdateCommandUi();
+  EXPECT_TRUE(frame->equilibriumOrbitsAct->isEnabled());
+}
+
+TEST_F(CalculationCommand, ClosingTheWindowDuringARunStopsAndWaits) {
+  AnswerDialogs(kModeTvk310, "12", "0.1", "0.002");
+  frame->equilibriumOrbitsAct->trigger();
+  ASSERT_TRUE(WaitFor([&] { return frame->ProgressBar().value() >= 1; }));
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_TRUE(frame->close());
+  EXPECT_FALSE(frame->View().IsCalculationRunning());
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
+  EXPECT_EQ(ResultsAvailable.load(), 0);
+  EXPECT_EQ(LatestResults.Ek.size(), 0);
+}
+
+TEST_F(CalculationCommand, NewDuringARunStopsItFirst) {
+  AnswerDialogs(kModeTvk310, "12", "0.1", "0.002");
+  frame->equilibriumOrbitsAct->trigger();
+  ASSERT_TRUE(WaitFor([&] { return frame->ProgressBar().value() >= 1; }));
+  frame->OnFileNew();
+  EXPECT_FALSE(frame->View().IsCalculationRunning());
+  QTest::qWait(30);
+  EXPECT_FALSE(frame->Document().IsModified());
+  EXPECT_EQ(frame->Document().DocumentResults().Ek.size(), 0);
+  // The next run is not stopped by the stop request of the last one.
+  AnswerDialogs(kModeTvk310, "1.8", "0.6", "0.01");
+  frame->equilibriumOrbitsAct->trigger();
+  ASSERT_TRUE(WaitForRunEnd());
+  ASSERT_TRUE(WaitFor([&] { return frame->Document().IsModified(); }));
+  EXPECT_EQ(frame->Document().DocumentResults().Ek.size(), 3);
+}
+
+// The message service of the program with a box for another thread's message.
+struct MessageBoxes : ::testing::Test {
+  MessageBoxes() {
+    QtMessageService::SetWorkerDetached(false);
+    previous = SetMessageService(&service);
+  }
+  ~MessageBoxes() override {
+    QtMessageService::SetWorkerDetached(false);
+    SetMessageService(previous);
+  }
+  static QMessageBox* OpenBox() {
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+      auto* box = qobject_cast<QMessageBox*>(widget);
+      if (box != nullptr && box->isVisible()) return box;
+    }
+    return nullptr;
+  }
+  QtMessageService service;
+  MessageService* previous = nullptr;
+};
+
+TEST_F(MessageBoxes, WorkerMessageWaitsForItsBoxWhileTheWindowStaysUsable) {
+  CMainFrame frame;
+  frame.show();
+  std::atomic<bool> returned{false};
+  std::thread worker([&] {
+    ShowMessage("Calculation accuracy didn't achive!", "Error", Icon::Warning);
+    returned = true;
+  });
+  ASSERT_TRUE(WaitFor([] { return OpenBox() != nullptr; }));
+  QMessageBox* box = OpenBox();
+  EXPECT_EQ(box->text(), "Calculation accuracy didn't achive!");
+  EXPECT_EQ(box->windowTitle(), "Error");
+  EXPECT_EQ(box->icon(), QMessageBox::Warning);
+  EXPECT_EQ(QApplication::activeModalWidget(), nullptr);  // the main window takes input
+  EXPECT_EQ(QtMessageService::OpenWorkerBoxes(), 1);
+  QTest::qWait(50);
+  EXPECT_FALSE(returned.load());  // the worker waits for the box
+
+  box->button(QMessageBox::Ok)->click();
+  EXPECT_TRUE(WaitFor([&] { return returned.load(); }));
+  worker.join();
+}
+
+TEST_F(MessageBoxes, DetachingReleasesAWaitingWorker) {
+  std::atomic<bool> returned{false};
+  std::thread worker([&] {
+    ShowMessage("Radius point number < 3!", "Error!");
+    returned = true;
+  });
+  ASSERT_TRUE(WaitFor([] { return OpenBox() != nullptr; }));
+  QtMessageService::SetWorkerDetached(true);
+  EXPECT_TRUE(WaitFor([&] { return returned.load(); }, 5000));
+  worker.join();
+  EXPECT_TRUE(WaitFor([] { return OpenBox() == nullptr; }, 5000));
+  // Messages of other threads while detached do not wait at all.
+  std::thread late([] { ShowMessage("late", "Error"); });
+  late.join();
+}
+
+TEST(ProgressSinkQt, WorkerRequestsAreCarriedOutBeforeTheyReturn) {
+  QProgressBar bar;
+  QtProgressSink sink(&bar);
+  std::vector<int> seenByWorker;
+  auto done = std::async(std::launch::async, [&] {
+    sink.setRange(0, 5);
+    sink.setStep(1);
+    sink.setPos(0);
+    for (int i = 0; i < 5; ++i) {
+      sink.stepIt();
+      seenByWorker.push_back(sink.StepCount());
+    }
+    sink.stepIt();  // past the upper end: starts over at the lower end
+  });
+  ASSERT_TRUE(
+      WaitFor([&] { return done.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }));
+  EXPECT_EQ(bar.maximum(), 5);
+  EXPECT_EQ(bar.value(), 0);
+  EXPECT_EQ(seenByWorker, (std::vector<int>{1, 2, 3, 4, 5}));
+
+  // Detached, requests return without the user-interface thread (which is not processing events).
+  sink.SetDetached(true);
+  auto detached = std::async(std::launch::async, [&] {
+    sink.setPos(3);
+    sink.stepIt();
+  });
+  EXPECT_EQ(detached.wait_for(std::chrono::seconds(5)), std::future_status::ready);
+  EXPECT_EQ(bar.value(), 0);
+}
+
+}  // namespace
+}  // namespace zuba
