@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <bit>
 #include <cerrno>
 #include <cstring>
@@ -255,6 +256,55 @@ const char* const kTableNames[12] = {"Ek",         "Rmn",        "Bmn",      "Re
                                      "F0",         "dReo",       "OrbitR",   "OrbitVr",
                                      "OrbitTheta", "OrbitOmega", "OrbitTau", "OrbitPoints"};
 
+// The optional block after the last table: the tag, a 32-bit version, the 32-bit byte count of
+// what follows, then (version 1) the closure mode (int32), the gain per turn (real, MeV), the
+// energy count n (int32), n reals each of isochronism, phaseDeg, nuR and nuZ, and n int32 of
+// status. Bytes that do not begin with the tag are ignored as before; a block of a later version
+// is skipped whole.
+constexpr char kClosureTag[8] = {'Z', 'U', 'B', 'A', 'C', 'L', 'S', 'R'};
+constexpr uint32_t kClosureVersion = 1;
+
+bool ReadClosureBlock(Source& source, Reader& in, ClosureTables& closure) {
+  if (source.remaining() < sizeof kClosureTag + 8) return true;
+  char tag[sizeof kClosureTag] = {};
+  if (!in.bytes(tag, sizeof tag, "the closure block")) return false;
+  if (std::memcmp(tag, kClosureTag, sizeof tag) != 0) return true;
+  uint32_t version = 0, length = 0;
+  in.number(version, "the closure block");
+  in.number(length, "the closure block");
+  if (!in.error().empty()) return false;
+  if (length > source.remaining()) {
+    in.refuse("Damaged document: the closure block declares " + std::to_string(length) +
+              " bytes but only " + std::to_string(source.remaining()) + " follow.");
+    return false;
+  }
+  if (version != kClosureVersion) {
+    std::string skipped(length, '\0');  // a later writer's block: not ours to read
+    return in.bytes(skipped.data(), skipped.size(), "the closure block");
+  }
+  ClosureTables read;
+  int32_t n = 0;
+  in.number(read.mode, "the closure block");
+  in.number(read.gainPerTurn, "the closure block");
+  in.number(n, "the closure block");
+  if (!in.error().empty()) return false;
+  if (n < 0 || length != 16 + 36 * static_cast<uint64_t>(n)) {
+    in.refuse("Damaged document: the closure block's length " + std::to_string(length) +
+              " does not fit its " + std::to_string(n) + " energies.");
+    return false;
+  }
+  for (RealTable* table : {&read.isochronism, &read.phaseDeg, &read.nuR, &read.nuZ}) {
+    std::vector<double> values(static_cast<size_t>(n));
+    if (!in.bytes(values.data(), values.size() * sizeof(double), "the closure block")) return false;
+    table->assign(std::move(values));
+  }
+  std::vector<int32_t> status(static_cast<size_t>(n));
+  if (!in.bytes(status.data(), status.size() * sizeof(int32_t), "the closure block")) return false;
+  read.status.assign(std::move(status));
+  closure = std::move(read);
+  return true;
+}
+
 DocumentLoad LoadDocument(Source& source) {
   DocumentLoad load;
   Reader in(source);
@@ -324,6 +374,7 @@ DocumentLoad LoadDocument(Source& source) {
     }
   });
   if (!in.error().empty()) return refused();
+  if (!ReadClosureBlock(source, in, load.results.closure)) return refused();
   load.ok = true;
   return load;
 }
@@ -390,6 +441,34 @@ std::string HeadBytes(const ResultTables& results, int32_t resultsAvailable) {
   return out;
 }
 
+// The closure block, or nothing when the record has no closure tables: a document of the default
+// closure is byte for byte what it was without the block. Tables of unequal length are cut to the
+// shortest, so that the block always reads back.
+std::string ClosureBlockBytes(const ClosureTables& closure) {
+  std::string out;
+  if (closure.empty()) return out;
+  const RealTable* tables[4] = {&closure.isochronism, &closure.phaseDeg, &closure.nuR,
+                                &closure.nuZ};
+  int64_t n = closure.status.size();
+  for (const RealTable* table : tables) n = std::min(n, table->size());
+  if (n > (std::numeric_limits<uint32_t>::max() - 16) / 36)
+    throw std::length_error("the closure tables have " + std::to_string(n) +
+                            " energies, more than a document can hold");
+  out.append(kClosureTag, sizeof kClosureTag);
+  Append(out, kClosureVersion);
+  Append(out, static_cast<uint32_t>(16 + 36 * n));
+  Append(out, closure.mode);
+  Append(out, closure.gainPerTurn);
+  Append(out, static_cast<int32_t>(n));
+  for (const RealTable* table : tables) {
+    auto values = table->values().first(static_cast<size_t>(n));
+    out.append(reinterpret_cast<const char*>(values.data()), values.size_bytes());
+  }
+  auto status = closure.status.values().first(static_cast<size_t>(n));
+  out.append(reinterpret_cast<const char*>(status.data()), status.size_bytes());
+  return out;
+}
+
 }  // namespace
 
 DocumentLoad LoadDocumentBytes(std::string_view bytes) {
@@ -432,15 +511,17 @@ std::string StoreDocumentBytes(const ResultTables& results, int32_t resultsAvail
     auto values = table.values();
     out.append(reinterpret_cast<const char*>(values.data()), values.size_bytes());
   });
+  out += ClosureBlockBytes(results.closure);
   return out;
 }
 
 DocumentSave SaveDocumentFile(const std::string& path, const ResultTables& results,
                               int32_t resultsAvailable) {
   DocumentSave save;
-  std::string head;
+  std::string head, closure;
   try {
     head = HeadBytes(results, resultsAvailable);
+    closure = ClosureBlockBytes(results.closure);
   } catch (const std::length_error& e) {
     save.error = std::string("Cannot save the document: ") + e.what() + ".";
     return save;
@@ -452,6 +533,7 @@ DocumentSave SaveDocumentFile(const std::string& path, const ResultTables& resul
     auto values = table.values();
     writer.write(values.data(), values.size_bytes());
   });
+  writer.write(closure.data(), closure.size());
   WriteResult written = writer.commit();
   if (!written.ok) {
     save.error = "Cannot save the document: " + written.error + ".";

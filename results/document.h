@@ -6,6 +6,10 @@
 //   offset 60  text    Path, then text ParticleName (length prefix, then one byte per character)
 //   then       EkBegin EkEnd dEk Frf (reals), H N ChargeSign Q (int32), m0 T0 TIs h (reals)
 //   then       the elements of the twelve tables, table after table (reals; OrbitPoints int32)
+//   then, only when the record has closure tables (a run of the precise closure), one optional
+//   block that readers of the twelve tables never reach: the eight characters ZUBACLSR, uint32
+//   version (1), uint32 byte count of the rest; then int32 closure mode, real gain per turn (MeV),
+//   int32 n, n reals each of isochronism, phaseDeg, nuR, nuZ, and n int32 of status.
 // A text's length prefix: L < 255 one byte; L <= 65533: FF, uint16; L <= 4294967294: FF FFFF,
 // uint32; larger: FF FFFF FFFFFFFF, uint64. On reading, FF FEFF (the 16-bit value FFFE) marks a
 // text of 16-bit characters: a second prefix of the same scheme, then L UTF-16LE units.
@@ -35,7 +39,9 @@ struct DocumentLoad {
 // first eight bytes are not the mark, a file that ends before a field is complete, a negative
 // table length, lengths that need more bytes than the file has after the run description, a text
 // whose length runs past the end of the file. Lengths that disagree with each other are loaded as
-// they stand; bytes after the last element are ignored. 16-bit texts become UTF-8.
+// they stand. After the last element, the closure block is read when its tag is there (refused
+// when it is damaged, skipped whole when of a later version); any other bytes there are ignored.
+// 16-bit texts become UTF-8.
 DocumentLoad LoadDocumentFile(const std::string& path);
 
 // The same from bytes in memory.

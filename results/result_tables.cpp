@@ -10,6 +10,7 @@ std::atomic<int32_t> TransferPending{0};
 void ResultTables::reset() {
   ForEachTable(*this, [](const char*, auto& table) { table.resize(0); });
   run = RunParameters{};
+  closure = ClosureTables{};
 }
 
 void HandOverResults(ResultTables results) {

@@ -10,6 +10,30 @@
 
 namespace zuba {
 
+// What a run with the precise closure adds per energy; empty after a run of the default closure.
+// Kept apart from the twelve tables, whose order the document file binds: the document stores it
+// in an optional block after the last table (results/document.h).
+struct ClosureTables {
+  int32_t mode = 0;        // closure of the run: 0 the default search, 1 the precise closure
+  double gainPerTurn = 0;  // MeV per turn assumed for phaseDeg
+  RealTable isochronism;   // 1, F0 * H / Frf - 1
+  RealTable phaseDeg;      // RF degrees, phase slip accumulated from the first energy
+  RealTable nuR;           // 1, radial tune; 2147483647.0 where the motion is unstable
+  RealTable nuZ;           // 1, vertical tune; 2147483647.0 where the motion is unstable
+  IntTable status;         // closure status (0 closed, 1 not closed, 2 singular matrix), plus 4
+                           // when the radial and 8 when the vertical motion is unstable
+
+  bool empty() const {
+    return mode == 0 && isochronism.empty() && phaseDeg.empty() && nuR.empty() && nuZ.empty() &&
+           status.empty();
+  }
+  bool operator==(const ClosureTables&) const = default;
+};
+
+// Bits of ClosureTables::status beside the closure status in its two lowest bits.
+inline constexpr int32_t kRadialUnstable = 4;
+inline constexpr int32_t kVerticalUnstable = 8;
+
 struct ResultTables {
   RealTable Ek;          // J, kinetic energy of each step
   RealTable Rmn;         // m, time-mean radius of the equilibrium orbit
@@ -25,7 +49,10 @@ struct ResultTables {
   IntTable OrbitPoints;  // samples stored for each step
   RunParameters run;     // the run description
 
-  // Empties every table, both texts and every number.
+  // Precise-closure tables: not one of the twelve, stored after them when not empty.
+  ClosureTables closure;
+
+  // Empties every table, both texts and every number, the closure tables included.
   void reset();
 
   bool operator==(const ResultTables&) const = default;
@@ -49,9 +76,8 @@ void ForEachTable(ResultTables& r, F&& f) {
 }
 template <class F>
 void ForEachTable(const ResultTables& r, F&& f) {
-  ForEachTable(const_cast<ResultTables&>(r), [&](const char* name, const auto& table) {
-    f(name, table);
-  });
+  ForEachTable(const_cast<ResultTables&>(r),
+               [&](const char* name, const auto& table) { f(name, table); });
 }
 
 // Process-wide hand-over state. The worker completes LatestResults, then sets ResultsAvailable,

@@ -1,0 +1,139 @@
+// The closure tables in the document file: one optional block after the last of the twelve
+// tables, absent (and the file unchanged) for a run of the default closure.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+
+#include "platform/files.h"
+#include "results/document.h"
+
+namespace zuba {
+namespace {
+
+ResultTables Described() {
+  ResultTables r;
+  r.Ek = RealTable({9.6131352e-14, 1.92262704e-13});
+  r.Rmn = RealTable({0.1, 0.2});
+  r.Bmn = RealTable({1.5, 1.51});
+  r.Rev = RealTable({0.1001, 0.2002});
+  r.F0 = RealTable({26.26e6, 26.25e6});
+  r.dReo = RealTable({1e-10, -0.0});
+  r.OrbitR = RealTable({0.1, 0.11, 0.2});
+  r.OrbitVr = RealTable({0.01, 0.02, 0.03});
+  r.OrbitTheta = RealTable({0, 3.14, 0});
+  r.OrbitOmega = RealTable({1, 1.01, 0.99});
+  r.OrbitTau = RealTable({0, 6.28, 0});
+  r.OrbitPoints = IntTable({2, 1});
+  r.run = {"/maps/tvk.sdf", "p", 0.6, 1.2, 0.6, 26.26, 1, 4, 0, 1, 1.007276466812, 0, 6.28, 1e-4};
+  return r;
+}
+
+ResultTables Precise() {
+  ResultTables r = Described();
+  r.closure.mode = 1;
+  r.closure.gainPerTurn = 0.1;
+  r.closure.isochronism = RealTable({0, -3.8e-4});
+  r.closure.phaseDeg = RealTable({0, 2.3});
+  r.closure.nuR = RealTable({1.0003, 2147483647.0});
+  r.closure.nuZ = RealTable({0.21, 0.19});
+  r.closure.status = IntTable({0, 1 | 4});
+  return r;
+}
+
+// The size of a document of the twelve tables alone, from the layout: 140 bytes of fixed fields,
+// the texts with one-byte prefixes, 8 bytes per real element and 4 per OrbitPoints element.
+size_t DescribedSize(const ResultTables& r) {
+  return 140 + 2 + r.run.Path.size() + r.run.ParticleName.size() + 8 * (6 * 2 + 5 * 3) + 4 * 2;
+}
+
+TEST(ClosureBlock, DefaultClosureDocumentHasNoBlock) {
+  const ResultTables r = Described();
+  const std::string bytes = StoreDocumentBytes(r, 1);
+  EXPECT_EQ(bytes.size(), DescribedSize(r));
+  const DocumentLoad load = LoadDocumentBytes(bytes);
+  ASSERT_TRUE(load.ok) << load.error;
+  EXPECT_EQ(load.results, r);
+  EXPECT_TRUE(load.results.closure.empty());
+}
+
+TEST(ClosureBlock, RoundTripKeepsTheClosureTables) {
+  const ResultTables r = Precise();
+  const std::string bytes = StoreDocumentBytes(r, 1);
+  EXPECT_EQ(bytes.size(), DescribedSize(r) + 8 + 4 + 4 + 16 + 36 * 2);
+  const DocumentLoad load = LoadDocumentBytes(bytes);
+  ASSERT_TRUE(load.ok) << load.error;
+  EXPECT_EQ(load.results, r);
+  EXPECT_EQ(load.results.closure.status[1], 5);
+  EXPECT_EQ(load.results.closure.nuR[1], 2147483647.0);
+}
+
+// A reader of the twelve tables stops where the block begins: everything before it is the
+// document of the default closure, byte for byte.
+TEST(ClosureBlock, TheBlockOnlyFollowsTheDescribedBytes) {
+  const std::string with = StoreDocumentBytes(Precise(), 1);
+  const std::string without = StoreDocumentBytes(Described(), 1);
+  ASSERT_GT(with.size(), without.size());
+  EXPECT_EQ(with.compare(0, without.size(), without), 0);
+  EXPECT_EQ(with.compare(without.size(), 8, "ZUBACLSR"), 0);
+}
+
+TEST(ClosureBlock, SavedFileHasTheBytesOfTheRecord) {
+  const auto dir = std::filesystem::temp_directory_path() / "zuba_closure_block_test";
+  std::filesystem::create_directories(dir);
+  for (const ResultTables& r : {Described(), Precise()}) {
+    const std::string path = (dir / "doc.zub").string();
+    ASSERT_TRUE(SaveDocumentFile(path, r, 1).ok);
+    const FileBytes file = ReadWholeFile(path);
+    ASSERT_EQ(file.status, ReadStatus::Ok);
+    EXPECT_EQ(file.bytes, StoreDocumentBytes(r, 1));
+    const DocumentLoad load = LoadDocumentFile(path);
+    ASSERT_TRUE(load.ok) << load.error;
+    EXPECT_EQ(load.results, r);
+  }
+  std::filesystem::remove_all(dir);
+}
+
+TEST(ClosureBlock, OtherTrailingBytesAreStillIgnored) {
+  std::string bytes = StoreDocumentBytes(Described(), 1);
+  bytes += "some trailing bytes of another program";
+  const DocumentLoad load = LoadDocumentBytes(bytes);
+  ASSERT_TRUE(load.ok) << load.error;
+  EXPECT_EQ(load.results, Described());
+}
+
+TEST(ClosureBlock, DamagedBlockIsRefusedAndLaterVersionSkipped) {
+  const std::string good = StoreDocumentBytes(Precise(), 1);
+  const size_t blockStart = StoreDocumentBytes(Described(), 1).size();
+  // Cut anywhere inside the block after its tag and counts.
+  for (size_t cut = blockStart + 16; cut < good.size(); cut += 7) {
+    const DocumentLoad load = LoadDocumentBytes(std::string_view(good).substr(0, cut));
+    EXPECT_FALSE(load.ok) << cut;
+    EXPECT_NE(load.error.find("closure block"), std::string::npos) << cut;
+  }
+  // A count that does not fit the byte length.
+  std::string wrongCount = good;
+  const int32_t three = 3;
+  std::memcpy(wrongCount.data() + blockStart + 16 + 12, &three, 4);
+  EXPECT_FALSE(LoadDocumentBytes(wrongCount).ok);
+  // A later version is skipped whole: the twelve tables load, without closure tables.
+  std::string later = good;
+  const uint32_t two = 2;
+  std::memcpy(later.data() + blockStart + 8, &two, 4);
+  const DocumentLoad load = LoadDocumentBytes(later);
+  ASSERT_TRUE(load.ok) << load.error;
+  EXPECT_EQ(load.results, Described());
+}
+
+TEST(ClosureBlock, UnequalClosureTablesAreCutToTheShortest) {
+  ResultTables r = Precise();
+  r.closure.nuZ = RealTable({0.2});
+  const DocumentLoad load = LoadDocumentBytes(StoreDocumentBytes(r, 1));
+  ASSERT_TRUE(load.ok) << load.error;
+  EXPECT_EQ(load.results.closure.isochronism.size(), 1);
+  EXPECT_EQ(load.results.closure.status.size(), 1);
+  EXPECT_EQ(load.results.closure.phaseDeg[0], 0);
+}
+
+}  // namespace
+}  // namespace zuba
