@@ -9,8 +9,10 @@
 #include <new>
 #include <optional>
 #include <thread>
+#include <type_traits>
 #include <utility>
 
+#include "calc/diagnostics.h"
 #include "calc/field_map.h"
 #include "calc/orbit.h"
 #include "calc/run_parameters.h"
@@ -121,6 +123,11 @@ class EnergyLoop {
   WorkerOutcome Run(int threads) {
     const int32_t n = record_.n;
     points_.assign(static_cast<size_t>(n), 0);
+    if (options_.closure == ClosureMode::Precise) {
+      nuR_.assign(static_cast<size_t>(n), kNoValue);
+      nuZ_.assign(static_cast<size_t>(n), kNoValue);
+      status_.assign(static_cast<size_t>(n), 0);
+    }
     ReserveCumulative();
     std::vector<std::thread> helpers;
     for (int t = 1; t < threads; ++t) helpers.emplace_back([this] { Work(); });
@@ -133,6 +140,10 @@ class EnergyLoop {
 
   CumulativeOrbits& orbits() { return orbits_; }
   std::vector<int32_t>& points() { return points_; }
+  // Per energy with the precise closure: tunes (kNoValue where unstable) and closure status.
+  std::vector<double>& nuR() { return nuR_; }
+  std::vector<double>& nuZ() { return nuZ_; }
+  std::vector<int32_t>& status() { return status_; }
 
  private:
   void ReserveCumulative() {
@@ -160,9 +171,25 @@ class EnergyLoop {
           i = next_++;
         }
         OrbitResult result;
+        if constexpr (std::is_same_v<Field, FieldPatches>) {
+          if (options_.closure == ClosureMode::Precise) {
+            PreciseOrbitResult precise;
+            const int ok =
+                FindPreciseOrbit(constants_, tables_, field_, record_.Ek[i], samples, precise);
+            result = {precise.Rmn,
+                      precise.Bmn,
+                      precise.Rev,
+                      precise.F0,
+                      precise.dReo,
+                      precise.iterations,
+                      precise.status == ClosureStatus::Converged};
+            Finish(i, ok, result, samples, &precise);
+            continue;
+          }
+        }
         const int ok =
             FindEquilibriumOrbit(constants_, tables_, field_, record_.Ek[i], samples, result);
-        Finish(i, ok, result, samples);
+        Finish(i, ok, result, samples, nullptr);
       }
     } catch (const std::bad_alloc&) {
       Fail("Not enough memory for the orbit samples of the run!");
@@ -177,12 +204,20 @@ class EnergyLoop {
     failed_ = true;
   }
 
-  void Finish(int32_t i, int ok, const OrbitResult& result, const OrbitSamples& samples) {
+  void Finish(int32_t i, int ok, const OrbitResult& result, const OrbitSamples& samples,
+              const PreciseOrbitResult* precise) {
     std::lock_guard lock(mutex_);
     if (!ok) {
       // The operation that failed has shown its message; the bar stays where it is.
       failed_ = true;
       return;
+    }
+    if (precise) {
+      nuR_[i] = precise->nuR.value;
+      nuZ_[i] = precise->nuZ.value;
+      status_[i] = static_cast<int32_t>(precise->status) |
+                   (precise->nuR.stable ? 0 : kRadialUnstable) |
+                   (precise->nuZ.stable ? 0 : kVerticalUnstable);
     }
     record_.Rmn[i] = result.Rmn;
     record_.Bmn[i] = result.Bmn;
@@ -228,6 +263,8 @@ class EnergyLoop {
   std::map<int32_t, PendingOrbit> pending_;
   CumulativeOrbits orbits_;
   std::vector<int32_t> points_;
+  std::vector<double> nuR_, nuZ_;
+  std::vector<int32_t> status_;
 };
 
 template <class Field>
@@ -270,6 +307,17 @@ WorkerOutcome RunEnergies(CalculationRecord& record, ProgressSink& progress,
   results.OrbitTau = RealTable(std::move(orbits.tau));
   results.OrbitPoints = IntTable(std::move(loop.points()));
   results.run = record.run;
+  if (options.closure == ClosureMode::Precise) {
+    ClosureTables& closure = results.closure;
+    closure.mode = static_cast<int32_t>(ClosureMode::Precise);
+    closure.gainPerTurn = options.gainPerTurnMeV;
+    Diagnostics diagnostics = ComputeDiagnostics(results, options.gainPerTurnMeV);
+    closure.isochronism = RealTable(std::move(diagnostics.isochronism));
+    closure.phaseDeg = RealTable(std::move(diagnostics.phaseDeg));
+    closure.nuR = RealTable(std::move(loop.nuR()));
+    closure.nuZ = RealTable(std::move(loop.nuZ()));
+    closure.status = IntTable(std::move(loop.status()));
+  }
   HandOverResults(std::move(results));
   if (options.requestRepaint) options.requestRepaint();
   return WorkerOutcome::Completed;
@@ -329,7 +377,7 @@ WorkerOutcome CalculationWorker(CalculationRecord& record, ProgressSink& progres
     const OrbitConstants& constants = prepared.constants;
     const std::vector<double>& radialSteps = prepared.radialSteps;
     const AverageFieldTables tables = prepared.tables();
-    if (!options.referenceField) {
+    if (!options.referenceField || options.closure == ClosureMode::Precise) {
       // The fast field: the same function as the reference, precomputed as patches per cell.
       std::optional<FieldPatches> patches = FieldPatches::Build(
           radialSteps, record.radii, record.azimuths, record.field, record.moments);

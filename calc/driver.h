@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "calc/orbit.h"
+#include "calc/precise_orbit.h"
 #include "platform/progress.h"
 #include "results/run_parameters.h"
 
@@ -55,6 +56,11 @@ struct WorkerOptions {
   // Called with the energy index and the number of trials when an energy is finished (any
   // thread, one at a time); may be empty.
   std::function<void(int32_t energy, int32_t trials)> energyFinished;
+  // How each energy's orbit is closed. The default is the step-and-bisect search on the radius;
+  // the precise closure always evaluates the field with the fast patches (it needs their
+  // derivatives) and adds the closure tables (tunes, isochronism, phase slip) to the results.
+  ClosureMode closure = ClosureMode::Described;
+  double gainPerTurnMeV = 0.1;  // MeV per turn, for the phase slip of the closure tables
 };
 
 // The step count of a nominal turn that sizes the trial sample tables: round((TIs - T0) / h)

@@ -1,0 +1,80 @@
+// The worker with either closure: the closure tables appear only with the precise closure, one
+// entry per energy, and agree with what a single precise search gives.
+#include <gtest/gtest.h>
+
+#include "calc/diagnostics.h"
+#include "calc/driver.h"
+#include "numerics/average_field.h"
+#include "platform/message.h"
+#include "platform/progress.h"
+#include "results/result_tables.h"
+#include "tests/precise/precise_support.h"
+
+namespace zuba {
+namespace {
+
+using test::Ideal;
+
+CalculationRecord FlutterRecord() {
+  const Ideal ideal;
+  return test::MakeRecord(kModeTvk310, 1e-3, 2.0, 8.0, 3.0, test::MapShape{81, 0.8, 72},
+                          [&](double R, double theta) {
+                            return ideal.B0 * ideal.Gamma(R) * (1 + 0.3 * std::cos(4 * theta));
+                          });
+}
+
+ResultTables RunWorker(CalculationRecord record, const WorkerOptions& options) {
+  RecordingProgress progress;
+  std::atomic<int32_t> stop{0};
+  EXPECT_EQ(CalculationWorker(record, progress, stop, options), WorkerOutcome::Completed);
+  return LatestResults;
+}
+
+TEST(WorkerClosure, PreciseRunAddsTheClosureTables) {
+  MessageCapture capture;
+  WorkerOptions options;
+  options.threads = 2;
+  options.closure = ClosureMode::Precise;
+  options.gainPerTurnMeV = 0.05;
+  const ResultTables r = RunWorker(FlutterRecord(), options);
+  ASSERT_EQ(r.F0.size(), 3);
+  const ClosureTables& c = r.closure;
+  EXPECT_EQ(c.mode, 1);
+  EXPECT_EQ(c.gainPerTurn, 0.05);
+  ASSERT_EQ(c.nuR.size(), 3);
+  ASSERT_EQ(c.nuZ.size(), 3);
+  ASSERT_EQ(c.status.size(), 3);
+  ASSERT_EQ(c.isochronism.size(), 3);
+  ASSERT_EQ(c.phaseDeg.size(), 3);
+  const Diagnostics d = ComputeDiagnostics(r, 0.05);
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(c.status[i], 0) << i;
+    EXPECT_GT(c.nuR[i], 1.0) << i;
+    EXPECT_GT(c.nuZ[i], 0.0) << i;
+    EXPECT_LT(c.nuZ[i], 0.5) << i;
+    EXPECT_EQ(c.isochronism[i], d.isochronism[i]) << i;
+    EXPECT_EQ(c.phaseDeg[i], d.phaseDeg[i]) << i;
+    EXPECT_LE(std::fabs(r.dReo[i]), kPreciseToleranceR) << i;
+  }
+  // Every energy keeps one turn of samples.
+  EXPECT_EQ(r.OrbitPoints[0], PreciseTurnSteps(1e-3) + 1);
+  EXPECT_TRUE(capture.messages().empty());
+}
+
+TEST(WorkerClosure, DefaultRunHasNoClosureTablesAndDiffersFromThePrecise) {
+  MessageCapture capture;
+  const ResultTables described = RunWorker(FlutterRecord(), WorkerOptions{});
+  EXPECT_TRUE(described.closure.empty());
+  WorkerOptions options;
+  options.closure = ClosureMode::Precise;
+  const ResultTables precise = RunWorker(FlutterRecord(), options);
+  // Same energies, close but not equal orbits.
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(described.Ek[i], precise.Ek[i]);
+    EXPECT_NEAR(described.Rmn[i], precise.Rmn[i], 2e-3) << i;
+    EXPECT_NE(described.F0[i], precise.F0[i]) << i;
+  }
+}
+
+}  // namespace
+}  // namespace zuba
