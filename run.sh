@@ -19,4 +19,9 @@ if [ $# -gt 0 ]; then
   exec "$bin/cli/zuba-cli" "$@"
 fi
 
+# The main job: the "TVK-310: p" preset on the bundled proton map, every output written to out/.
+mkdir -p out
 "$bin/cli/zuba-cli" map-info examples/tvk310-p.sdf
+"$bin/cli/zuba-cli" run --map examples/tvk310-p.sdf --mode "TVK-310: p" \
+  --report out/tvk310-p.txt --save out/tvk310-p.zub --values out/tvk310-p.tsv \
+  --plot out/tvk310-p.png
