@@ -7,10 +7,13 @@
 #include "app/zuba_app.h"
 
 int main(int argc, char** argv) {
-  // A picture needs no display: render offscreen unless a platform has been chosen.
-  bool screenshot = false;
-  for (int i = 1; i < argc; ++i) screenshot |= std::strcmp(argv[i], "--screenshot") == 0;
-  if (screenshot && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+  // A picture or the help text needs no display: offscreen unless a platform has been chosen.
+  bool headless = false;
+  for (int i = 1; i < argc; ++i) {
+    for (const char* option : {"--screenshot", "--help", "-h", "--help-all", "--version", "-v"})
+      headless |= std::strcmp(argv[i], option) == 0;
+  }
+  if (headless && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
   }
 

@@ -358,7 +358,7 @@ void CMainFrame::OnFileNew() {
 }
 
 void CMainFrame::OnFileOpen() {
-  if (!SaveModified()) return;
+  // The file first; OpenDocumentFile then asks about a modified document.
   const QString path = chooseOpenPath();
   if (path.isEmpty()) return;
   OpenDocumentFile(path);

@@ -246,10 +246,19 @@ TEST_F(MainFrame, ModifiedDocumentAsksBeforeNewOpenAndClose) {
   ASSERT_TRUE(kept.ok);
   EXPECT_EQ(kept.results.Ek.size(), 3);
 
-  // No discards.
+  // No discards; File > Open asks once, after the file has been chosen.
   frame->Document().DocumentResults() = MakeResults(2);
   frame->Document().SetModifiedFlag();
   answer = QMessageBox::No;
+  questions.clear();
+  frame->chooseOpenPath = [&] {
+    EXPECT_TRUE(questions.empty());
+    return other;
+  };
+  frame->OnFileOpen();
+  EXPECT_EQ(questions.size(), 1u);
+  EXPECT_EQ(frame->Document().DocumentResults().Ek.size(), 7);
+  frame->Document().SetModifiedFlag();
   QCloseEvent close2;
   QCoreApplication::sendEvent(frame.get(), &close2);
   EXPECT_TRUE(close2.isAccepted());
