@@ -33,4 +33,21 @@ Diagnostics ComputeDiagnostics(const ResultTables& results, double gainPerTurnMe
   return d;
 }
 
+ClosureColumns ClosureColumnsOf(const ResultTables& results, double gainPerTurnMeV) {
+  ClosureColumns columns;
+  const ClosureTables& closure = results.closure;
+  if (closure.mode == 1) {
+    columns.precise = true;
+    columns.isochronism = closure.isochronism.toVector();
+    columns.phaseDeg = closure.phaseDeg.toVector();
+    columns.nuR = closure.nuR.toVector();
+    columns.nuZ = closure.nuZ.toVector();
+    return columns;
+  }
+  Diagnostics d = ComputeDiagnostics(results, gainPerTurnMeV);
+  columns.isochronism = std::move(d.isochronism);
+  columns.phaseDeg = std::move(d.phaseDeg);
+  return columns;
+}
+
 }  // namespace zuba

@@ -33,4 +33,15 @@ struct Diagnostics {
 // whose F0 is empty gives empty tables.
 Diagnostics ComputeDiagnostics(const ResultTables& results, double gainPerTurnMeV);
 
+// The per-energy closure columns of a record, as the values file, the JSON output and the graphs
+// show them: after a precise run its closure tables; otherwise isochronism and phase slip from F0
+// with the given gain per turn, and no tunes.
+struct ClosureColumns {
+  bool precise = false;             // the record holds closure tables of a precise run
+  std::vector<double> isochronism;  // 1, per energy
+  std::vector<double> phaseDeg;     // RF degrees, per energy
+  std::vector<double> nuR, nuZ;     // 1, per energy when precise (kNoValue where unstable)
+};
+ClosureColumns ClosureColumnsOf(const ResultTables& results, double gainPerTurnMeV);
+
 }  // namespace zuba

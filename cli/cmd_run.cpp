@@ -13,13 +13,16 @@
 #include <limits>
 #include <memory>
 #include <mutex>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "calc/diagnostics.h"
 #include "calc/driver.h"
 #include "calc/run_parameters.h"
 #include "cli/command.h"
+#include "numerics/average_field.h"
 #include "platform/files.h"
 #include "platform/message.h"
 #include "platform/progress.h"
@@ -42,6 +45,9 @@ struct RunOptions {
   int threads = 0;  // 0: the machine's hardware threads
   bool referenceField = false;
   bool quiet = false;
+  std::string closure = "described";            // how each orbit is closed: described or precise
+  double gainPerTurn = kDefaultGainPerTurnMeV;  // MeV per turn, for the phase slip
+  bool json = false;                            // the run description and energies as JSON
 };
 
 std::string Trim(std::string_view text) {
@@ -196,10 +202,23 @@ std::string Digits17(double value) {
   return buffer;
 }
 
+// The columns of the values table and of the JSON energies, in order.
+constexpr const char* kValueColumns[] = {"Ek_J",      "Ek_MeV", "Rmn_m",  "Bmn_T",
+                                         "Rev_m",     "F0_Hz",  "dReo_m", "isochronism",
+                                         "phase_deg", "nu_r",   "nu_z"};
+
+// A tune cell: empty without tunes (default closure), "unstable" where the motion grows.
+std::string TuneCell(const std::vector<double>& tunes, int64_t i) {
+  if (i >= std::ssize(tunes)) return "";
+  return tunes[i] == kNoValue ? "unstable" : Digits17(tunes[i]);
+}
+
 // The values table: a header line, then one row per energy, 17 significant digits.
-std::string ValuesTable(const ResultTables& r) {
+std::string ValuesTable(const ResultTables& r, const ClosureColumns& closure) {
   const double joulesPerMeV = 1.0e6 * kElementaryCharge;
-  std::string text = "Ek_J\tEk_MeV\tRmn_m\tBmn_T\tRev_m\tF0_Hz\tdReo_m\n";
+  std::string text;
+  for (const char* name : kValueColumns) text += std::string(text.empty() ? "" : "\t") + name;
+  text += '\n';
   for (int64_t i = 0; i < r.Ek.size(); ++i) {
     const double row[] = {r.Ek[i],  r.Ek[i] / joulesPerMeV, r.Rmn[i], r.Bmn[i], r.Rev[i], r.F0[i],
                           r.dReo[i]};
@@ -207,9 +226,64 @@ std::string ValuesTable(const ResultTables& r) {
       if (k) text += '\t';
       text += Digits17(row[k]);
     }
+    text += '\t' + (i < std::ssize(closure.isochronism) ? Digits17(closure.isochronism[i]) : "");
+    text += '\t' + (i < std::ssize(closure.phaseDeg) ? Digits17(closure.phaseDeg[i]) : "");
+    text += '\t' + TuneCell(closure.nuR, i);
+    text += '\t' + TuneCell(closure.nuZ, i);
     text += '\n';
   }
   return text;
+}
+
+// The run description and one object per energy named like the values columns; tunes are null
+// without the precise closure and "unstable" where the motion grows.
+std::string RunJson(const ResultTables& r, const ClosureColumns& closure,
+                    const RunOptions& options) {
+  using Json = nlohmann::ordered_json;
+  const double joulesPerMeV = 1.0e6 * kElementaryCharge;
+  const RunParameters& run = r.run;
+  Json out;
+  out["run"] = Json{{"Path", run.Path},
+                    {"ParticleName", run.ParticleName},
+                    {"EkBegin", run.EkBegin},
+                    {"EkEnd", run.EkEnd},
+                    {"dEk", run.dEk},
+                    {"Frf", run.Frf},
+                    {"H", run.H},
+                    {"N", run.N},
+                    {"ChargeSign", run.ChargeSign},
+                    {"Q", run.Q},
+                    {"m0", run.m0},
+                    {"T0", run.T0},
+                    {"TIs", run.TIs},
+                    {"h", run.h}};
+  out["closure"] = options.closure;
+  out["gain_per_turn_mev"] = options.gainPerTurn;
+  auto tune = [](const std::vector<double>& tunes, int64_t i) -> Json {
+    if (i >= std::ssize(tunes)) return nullptr;
+    if (tunes[i] == kNoValue) return "unstable";
+    return tunes[i];
+  };
+  Json energies = Json::array();
+  for (int64_t i = 0; i < r.Ek.size(); ++i) {
+    const Json values[] = {
+        r.Ek[i],
+        r.Ek[i] / joulesPerMeV,
+        r.Rmn[i],
+        r.Bmn[i],
+        r.Rev[i],
+        r.F0[i],
+        r.dReo[i],
+        i < std::ssize(closure.isochronism) ? Json(closure.isochronism[i]) : Json(nullptr),
+        i < std::ssize(closure.phaseDeg) ? Json(closure.phaseDeg[i]) : Json(nullptr),
+        tune(closure.nuR, i),
+        tune(closure.nuZ, i)};
+    Json energy;
+    for (size_t k = 0; k < std::size(kValueColumns); ++k) energy[kValueColumns[k]] = values[k];
+    energies.push_back(std::move(energy));
+  }
+  out["energies"] = std::move(energies);
+  return out.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
 }
 
 void PrintSummary(const ResultTables& r) {
@@ -262,6 +336,8 @@ int RunCalculation(const RunOptions& options) {
                        ? options.threads
                        : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
   worker.referenceField = options.referenceField;
+  worker.closure = ParseClosureMode(options.closure).value_or(ClosureMode::Described);
+  worker.gainPerTurnMeV = options.gainPerTurn;
   std::unique_ptr<TerminalProgress> bar;
   NullProgress silent;
   if (!options.quiet && isatty(STDERR_FILENO)) bar = std::make_unique<TerminalProgress>();
@@ -280,6 +356,7 @@ int RunCalculation(const RunOptions& options) {
   TransferPending.store(0);
   const ResultTables& results = LatestResults;
   const int32_t available = ResultsAvailable.load(std::memory_order_acquire);
+  const ClosureColumns closure = ClosureColumnsOf(results, options.gainPerTurn);
 
   std::vector<std::string> written;
   bool allWritten = true;
@@ -300,7 +377,7 @@ int RunCalculation(const RunOptions& options) {
     }
   }
   if (!options.values.empty()) {
-    const WriteResult w = WriteFileAtomically(options.values, ValuesTable(results));
+    const WriteResult w = WriteFileAtomically(options.values, ValuesTable(results, closure));
     if (w.ok) {
       written.push_back("Values:    " + options.values);
     } else {
@@ -319,7 +396,12 @@ int RunCalculation(const RunOptions& options) {
     }
   }
 #endif
-  if (!options.quiet) {
+  if (options.json) {
+    // The JSON alone on stdout; the list of files written goes to stderr.
+    std::cout << RunJson(results, closure, options) << std::flush;
+    if (!options.quiet)
+      for (const std::string& line : written) std::fprintf(stderr, "%s\n", line.c_str());
+  } else if (!options.quiet) {
     const bool anyOutput = !options.report.empty() || !options.save.empty() ||
                            !options.values.empty() || !options.plot.empty();
     if (!anyOutput) PrintSummary(results);
@@ -351,6 +433,17 @@ Command SetUp(CLI::App& parent) {
   app->add_flag("--reference-field", options->referenceField,
                 "Evaluate the field with the per-call spline routine (slow; for verification)");
   app->add_flag("--quiet", options->quiet, "No progress bar, summary or list of outputs");
+  app->add_option("--closure", options->closure,
+                  "How each orbit is closed: described (the step-and-bisect search on the radius) "
+                  "or precise (Newton closure of radius and radial velocity, with tunes)")
+      ->check(CLI::IsMember({"described", "precise"}))
+      ->capture_default_str();
+  app->add_option("--gain-per-turn", options->gainPerTurn,
+                  "Energy gain per turn (MeV) for the RF phase slip")
+      ->check(CLI::Range(1e-6, 1e6))
+      ->capture_default_str();
+  app->add_flag("--json", options->json,
+                "Print the run description and the values of every energy as JSON on stdout");
   return Command{app, [options] { return RunCalculation(*options); }};
 }
 
