@@ -15,6 +15,7 @@
 #include <QTimer>
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <system_error>
 
 #include "calc/run_parameters.h"
@@ -87,7 +88,12 @@ void CZUBAView::PaintMessages::show(const Message& message) {
     collected.push_back(message);
     return;
   }
+  // The first paint installs this collector a moment before it learns the service to pass on to.
   MessageService* service = next.load(std::memory_order_acquire);
+  for (int i = 0; service == nullptr && i < 1000; ++i) {
+    std::this_thread::sleep_for(std::chrono::microseconds(100));
+    service = next.load(std::memory_order_acquire);
+  }
   if (service != nullptr) {
     service->show(message);
   } else {

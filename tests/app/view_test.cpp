@@ -7,6 +7,8 @@
 #include <QImage>
 #include <QPaintEngine>
 #include <QPainter>
+#include <QPrintPreviewDialog>
+#include <QPrintPreviewWidget>
 #include <QPrinter>
 #include <QTest>
 #include <QTextItem>
@@ -340,6 +342,25 @@ TEST_F(ResultsView, PrintToPdfGivesOnePage) {
             1)
       << "pages";
   EXPECT_TRUE(bytes.contains("/Count 1"));
+}
+
+TEST_F(ResultsView, PrintPreviewShowsOnePage) {
+  doc().DocumentResults() = MakeResults(10);
+  ResultsAvailable.store(1);
+  view().OnInitialUpdate();
+  test::ModalAnswerer answers;
+  int pages = -1;
+  answers.Then([&](QWidget* modal) {
+    auto* preview = qobject_cast<QPrintPreviewDialog*>(modal);
+    ASSERT_NE(preview, nullptr);
+    auto* widget = preview->findChild<QPrintPreviewWidget*>();
+    ASSERT_NE(widget, nullptr);
+    ASSERT_TRUE(test::WaitFor([&] { return widget->pageCount() > 0; }, 5000));
+    pages = widget->pageCount();
+    preview->reject();
+  });
+  frame->printPreviewAct->trigger();
+  EXPECT_EQ(pages, 1);
 }
 
 }  // namespace
