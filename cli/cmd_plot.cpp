@@ -1,13 +1,16 @@
-// zuba-cli plot DOC.zub -o OUT.png|.svg|.pdf [--size WxH]: the graph of a saved document, exactly
-// as the results view draws it for a client area of that many pixels, rendered offscreen.
+// zuba-cli plot DOC.zub -o OUT.png|.svg|.pdf [--size WxH] [--kind frequency|isochronism|tunes]
+// [--compare OTHER.zub]: a graph of a saved document rendered offscreen; the frequency graph is
+// exactly what the results view draws for a client area of that many pixels.
 #include <cstdlib>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "cli/command.h"
 #include "platform/message.h"
 
 #ifdef ZUBA_HAVE_GRAPH
+#include "graph/closure_plot.h"
 #include "graph/plot_file.h"
 #include "results/document.h"
 #endif
@@ -19,6 +22,8 @@ struct PlotOptions {
   std::string document;
   std::string output;
   std::string size = "800x600";
+  std::string kind = "frequency";
+  std::string compare;  // a second document whose curve is drawn in red
 };
 
 #ifdef ZUBA_HAVE_GRAPH
@@ -56,8 +61,18 @@ int RunPlot(const PlotOptions& options) {
     ShowMessage(options.document + " holds no results to draw (no completed calculation)", "Error");
     return kExitRefused;
   }
+  std::optional<DocumentLoad> other;
+  if (!options.compare.empty()) {
+    other = LoadDocumentFile(options.compare);
+    if (!other->ok) {
+      ShowMessage(options.compare + ": " + other->error, "Error");
+      return kExitRefused;
+    }
+  }
+  const GraphKind kind = ParseGraphKind(options.kind).value_or(GraphKind::Frequency);
   std::string error;
-  if (!WritePlotFile(load.results, options.output, width, height, error)) {
+  if (!WriteGraphFile(load.results, kind, options.output, width, height, error,
+                      other ? &other->results : nullptr)) {
     // Without an error text the graph had no real values: its message has been shown.
     if (!error.empty()) ShowMessage(error, "Error");
     return kExitRefused;
@@ -79,6 +94,14 @@ Command SetUp(CLI::App& parent) {
   app->add_option("--size", options->size,
                   "Client area the graph is laid out in, WIDTHxHEIGHT pixels at 96 per inch")
       ->capture_default_str();
+  app->add_option("--kind", options->kind,
+                  "Graph: frequency (F0 against Rmean), isochronism (F0*H/Frf - 1 against "
+                  "Rmean) or tunes (nu_z against nu_r, needs a precise run)")
+      ->check(CLI::IsMember({"frequency", "isochronism", "tunes"}))
+      ->capture_default_str();
+  app->add_option("--compare", options->compare,
+                  "A second document whose curve is drawn in red on the frequency or isochronism "
+                  "graph");
   return Command{app, [options] { return RunPlot(*options); }};
 }
 

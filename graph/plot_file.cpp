@@ -41,18 +41,18 @@ PlotFormat FormatOf(const std::string& path) {
 constexpr int kDotsPerMetre = 3780;
 
 // Draws the white client area and the graph; false when the graph had no data.
-bool Render(QPainter& painter, const ResultTables& results, QSize size) {
+bool Render(QPainter& painter, const PlotDrawing& draw, QSize size) {
   painter.fillRect(QRect(QPoint(0, 0), size), Qt::white);
-  return DrawResultsGraph(painter, results, size);
+  return draw(painter, size);
 }
 
-bool RenderPng(const ResultTables& results, QSize size, QByteArray& bytes, bool& drawn) {
+bool RenderPng(const PlotDrawing& draw, QSize size, QByteArray& bytes, bool& drawn) {
   QImage image(size, QImage::Format_RGB32);
   image.setDotsPerMeterX(kDotsPerMetre);
   image.setDotsPerMeterY(kDotsPerMetre);
   {
     QPainter painter(&image);
-    drawn = Render(painter, results, size);
+    drawn = Render(painter, draw, size);
   }
   if (!drawn) return true;
   QBuffer buffer(&bytes);
@@ -60,7 +60,8 @@ bool RenderPng(const ResultTables& results, QSize size, QByteArray& bytes, bool&
   return image.save(&buffer, "PNG");
 }
 
-bool RenderSvg(const ResultTables& results, QSize size, QByteArray& bytes, bool& drawn) {
+bool RenderSvg(const PlotDrawing& draw, const std::string& title, QSize size, QByteArray& bytes,
+               bool& drawn) {
   QBuffer buffer(&bytes);
   buffer.open(QIODevice::WriteOnly);
   QSvgGenerator generator;
@@ -68,19 +69,20 @@ bool RenderSvg(const ResultTables& results, QSize size, QByteArray& bytes, bool&
   generator.setSize(size);
   generator.setViewBox(QRect(QPoint(0, 0), size));
   generator.setResolution(kScreenLogicalDpi);
-  generator.setTitle(QString::fromLatin1(kResultsGraphTitle));
+  generator.setTitle(QString::fromStdString(title));
   QPainter painter;
   if (!painter.begin(&generator)) return false;
-  drawn = Render(painter, results, size);
+  drawn = Render(painter, draw, size);
   return painter.end();
 }
 
-bool RenderPdf(const ResultTables& results, QSize size, QByteArray& bytes, bool& drawn) {
+bool RenderPdf(const PlotDrawing& draw, const std::string& title, QSize size, QByteArray& bytes,
+               bool& drawn) {
   QBuffer buffer(&bytes);
   buffer.open(QIODevice::WriteOnly);
   QPdfWriter writer(&buffer);
   writer.setResolution(kScreenLogicalDpi);
-  writer.setTitle(QString::fromLatin1(kResultsGraphTitle));
+  writer.setTitle(QString::fromStdString(title));
   writer.setCreator(QStringLiteral("ZUBA"));
   // One page of exactly the client area: size / 96 inches, no margins.
   const QPageSize page(
@@ -89,7 +91,7 @@ bool RenderPdf(const ResultTables& results, QSize size, QByteArray& bytes, bool&
   writer.setPageLayout(QPageLayout(page, QPageLayout::Portrait, QMarginsF(0, 0, 0, 0)));
   QPainter painter;
   if (!painter.begin(&writer)) return false;
-  drawn = Render(painter, results, size);
+  drawn = Render(painter, draw, size);
   return painter.end();
 }
 
@@ -116,6 +118,20 @@ bool EnsurePlotApplication(std::string& error) {
 
 bool WritePlotFile(const ResultTables& results, const std::string& path, int width, int height,
                    std::string& error) {
+  if (results.F0.size() < results.Rmn.size()) {
+    error = "the F0 table is shorter than the Rmn table (" + std::to_string(results.F0.size()) +
+            " < " + std::to_string(results.Rmn.size()) + ")";
+    return false;
+  }
+  return WriteDrawingFile(
+      [&results](QPainter& painter, QSize size) {
+        return DrawResultsGraph(painter, results, size);
+      },
+      kResultsGraphTitle, path, width, height, error);
+}
+
+bool WriteDrawingFile(const PlotDrawing& draw, const std::string& title, const std::string& path,
+                      int width, int height, std::string& error) {
   error.clear();
   const PlotFormat format = FormatOf(path);
   if (format == PlotFormat::Unknown) {
@@ -128,11 +144,6 @@ bool WritePlotFile(const ResultTables& results, const std::string& path, int wid
             std::to_string(height);
     return false;
   }
-  if (results.F0.size() < results.Rmn.size()) {
-    error = "the F0 table is shorter than the Rmn table (" + std::to_string(results.F0.size()) +
-            " < " + std::to_string(results.Rmn.size()) + ")";
-    return false;
-  }
   if (!EnsurePlotApplication(error)) return false;
 
   const QSize size(width, height);
@@ -141,13 +152,13 @@ bool WritePlotFile(const ResultTables& results, const std::string& path, int wid
   bool rendered = false;
   switch (format) {
     case PlotFormat::Png:
-      rendered = RenderPng(results, size, bytes, drawn);
+      rendered = RenderPng(draw, size, bytes, drawn);
       break;
     case PlotFormat::Svg:
-      rendered = RenderSvg(results, size, bytes, drawn);
+      rendered = RenderSvg(draw, title, size, bytes, drawn);
       break;
     case PlotFormat::Pdf:
-      rendered = RenderPdf(results, size, bytes, drawn);
+      rendered = RenderPdf(draw, title, size, bytes, drawn);
       break;
     case PlotFormat::Unknown:
       break;

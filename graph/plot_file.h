@@ -2,9 +2,13 @@
 // results view draws it for a client area of the given size. No display is needed.
 #pragma once
 
+#include <QSize>
+#include <functional>
 #include <string>
 
 #include "results/result_tables.h"
+
+class QPainter;
 
 namespace zuba {
 
@@ -29,5 +33,13 @@ bool EnsurePlotApplication(std::string& error);
 // unequal length, the file could not be written).
 bool WritePlotFile(const ResultTables& results, const std::string& path, int width, int height,
                    std::string& error);
+
+// Draws a graph laid out in a client area of the given size; false when it had no data (its
+// message has been shown).
+using PlotDrawing = std::function<bool(QPainter&, QSize)>;
+
+// The same for any drawing: the white client area, then draw; title names SVG and PDF files.
+bool WriteDrawingFile(const PlotDrawing& draw, const std::string& title, const std::string& path,
+                      int width, int height, std::string& error);
 
 }  // namespace zuba
