@@ -49,7 +49,7 @@ Tune TuneOfMatrix(const OneTurnMatrix& m) {
 
 int64_t PreciseTurnSteps(double h) {
   const double twoPi = Pi() + Pi();
-  const double steps = std::ceil(twoPi / h);
+  const double steps = std::ceil(twoPi / (kPreciseStagesPerStep * h));
   return std::max<int64_t>(3, static_cast<int64_t>(steps));
 }
 

@@ -186,7 +186,7 @@ TEST(PreciseOrbit, ClosedOrbitsObeyTheFrequencyIdentity) {
 }
 
 TEST(PreciseOrbit, TurnSamplesCoverExactlyOneTurn) {
-  EXPECT_EQ(PreciseTurnSteps(1e-4), 62832);
+  EXPECT_EQ(PreciseTurnSteps(1e-4), 15708);
   EXPECT_EQ(PreciseTurnSteps(10.0), 3);
   const Ideal ideal;
   PreparedMap map(kCoarseStep, MapShape{101, 1.0, 36},

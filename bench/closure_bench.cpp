@@ -1,0 +1,83 @@
+// Cost per energy of the two closures on the example maps: the default step-and-bisect search
+// against the precise Newton closure (with its one-turn matrices and tunes), both with the
+// precomputed field patches and the preset step h = 1e-4. Each iteration closes the orbits of
+// eleven energies spread over the preset's range; the counter s_per_energy is the cost of one
+// (CPU time) and turns_per_energy the turns integrated.
+// The target: the precise closure costs at most 8 times the default per energy.
+#include <benchmark/benchmark.h>
+
+#include <cstdlib>
+#include <optional>
+#include <string>
+
+#include "calc/driver.h"
+#include "calc/precise_orbit.h"
+#include "calc/run_parameters.h"
+#include "numerics/field_patches.h"
+
+namespace zuba {
+namespace {
+
+struct ExampleRun {
+  CalculationRecord record;
+  PreparedRun prepared;
+  std::optional<FieldPatches> patches;
+  std::vector<double> energies;  // J
+
+  ExampleRun(const char* mode, const char* file) {
+    RunParameters p;
+    ApplyPreset(mode, p);
+    p.Path = std::string(ZUBA_EXAMPLES_DIR) + "/" + file;
+    if (!PrepareCalculation(p, record).ready || !PrepareRun(record, prepared)) std::abort();
+    patches = FieldPatches::Build(prepared.radialSteps, record.radii, record.azimuths, record.field,
+                                  record.moments);
+    if (!patches) std::abort();
+    for (int32_t i = 0; i < record.n; i += (record.n - 1) / 10) energies.push_back(record.Ek[i]);
+  }
+};
+
+const ExampleRun& Tvk() {
+  static const ExampleRun run(kModeTvk310, "tvk310-p.sdf");
+  return run;
+}
+const ExampleRun& Avf() {
+  static const ExampleRun run(kModeAvf14N5, "avf-14n5.sdf");
+  return run;
+}
+
+void Closure(benchmark::State& state, const ExampleRun& (*example)(), bool precise) {
+  const ExampleRun& run = example();
+  OrbitSamples samples;
+  int64_t turns = 0;
+  for (auto _ : state) {
+    for (double ek : run.energies) {
+      if (precise) {
+        PreciseOrbitResult result;
+        if (!FindPreciseOrbit(run.prepared.constants, run.prepared.tables(), *run.patches, ek,
+                              samples, result))
+          std::abort();
+        turns += result.iterations;
+        benchmark::DoNotOptimize(result.F0);
+      } else {
+        OrbitResult result;
+        if (!FindEquilibriumOrbit(run.prepared.constants, run.prepared.tables(), *run.patches, ek,
+                                  samples, result))
+          std::abort();
+        turns += result.trials;
+        benchmark::DoNotOptimize(result.F0);
+      }
+    }
+  }
+  const double energies = static_cast<double>(state.iterations() * run.energies.size());
+  state.counters["s_per_energy"] =
+      benchmark::Counter(energies, benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+  state.counters["turns_per_energy"] = static_cast<double>(turns) / energies;
+}
+
+BENCHMARK_CAPTURE(Closure, TvkDefault, Tvk, false)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(Closure, TvkPrecise, Tvk, true)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(Closure, AvfDefault, Avf, false)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(Closure, AvfPrecise, Avf, true)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+}  // namespace zuba
