@@ -114,7 +114,7 @@ bool DrawTunes(QPainter& painter, const ResultTables& r, QSize clientSize, int l
   std::vector<double> resonances = {1.0};  // nu_r of the radial resonances
   if (N > 0) {
     for (double nu : {N / 3.0, N / 2.0})
-      if (nu <= xHigh + 0.5) resonances.push_back(nu);
+      if (nu <= xHigh + 0.25) resonances.push_back(nu);
   }
   for (double nu : resonances) xHigh = std::max(xHigh, nu);
   x.push_back(1.0);
