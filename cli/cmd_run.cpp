@@ -286,13 +286,28 @@ std::string RunJson(const ResultTables& r, const ClosureColumns& closure,
   return out.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
 }
 
-void PrintSummary(const ResultTables& r) {
+// The table on stdout when no output file is asked: with the precise closure also the isochronism
+// error and the tunes.
+void PrintSummary(const ResultTables& r, const ClosureColumns& closure) {
   const double joulesPerMeV = 1.0e6 * kElementaryCharge;
-  std::printf("%10s %10s %10s %12s %12s\n", "Ek (MeV)", "Rmn (m)", "Rev (m)", "F0 (MHz)",
-              "dReo (m)");
-  for (int64_t i = 0; i < r.Ek.size(); ++i)
-    std::printf("%10.4f %10.6f %10.6f %12.8f %12.3e\n", r.Ek[i] / joulesPerMeV, r.Rmn[i], r.Rev[i],
+  std::printf("%10s %10s %10s %12s %12s", "Ek (MeV)", "Rmn (m)", "Rev (m)", "F0 (MHz)", "dReo (m)");
+  if (closure.precise) std::printf(" %12s %9s %9s", "F0*H/Frf-1", "nu_r", "nu_z");
+  std::printf("\n");
+  for (int64_t i = 0; i < r.Ek.size(); ++i) {
+    std::printf("%10.4f %10.6f %10.6f %12.8f %12.3e", r.Ek[i] / joulesPerMeV, r.Rmn[i], r.Rev[i],
                 r.F0[i] / 1e6, r.dReo[i]);
+    if (closure.precise && i < std::ssize(closure.nuR) && i < std::ssize(closure.nuZ)) {
+      auto tune = [](double nu) {
+        char text[32];
+        if (nu == kNoValue) return std::string("unstable");
+        std::snprintf(text, sizeof text, "%.6f", nu);
+        return std::string(text);
+      };
+      std::printf(" %12.3e %9s %9s", closure.isochronism[i], tune(closure.nuR[i]).c_str(),
+                  tune(closure.nuZ[i]).c_str());
+    }
+    std::printf("\n");
+  }
 }
 
 int RunCalculation(const RunOptions& options) {
@@ -404,7 +419,7 @@ int RunCalculation(const RunOptions& options) {
   } else if (!options.quiet) {
     const bool anyOutput = !options.report.empty() || !options.save.empty() ||
                            !options.values.empty() || !options.plot.empty();
-    if (!anyOutput) PrintSummary(results);
+    if (!anyOutput) PrintSummary(results, closure);
     for (const std::string& line : written) std::printf("%s\n", line.c_str());
   }
   return allWritten ? kExitOk : kExitRefused;
