@@ -16,6 +16,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <new>
+#include <string>
 #include <system_error>
 
 #include "calc/run_parameters.h"
@@ -79,7 +81,14 @@ bool CZUBAView::OnDraw(QPainter& painter, QSize clientSize) {
   if (document_ == nullptr) return false;
   if (ResultsAvailable.load(std::memory_order_acquire) == 0) return false;
   TransferPendingResults();
-  return DrawResultsGraph(painter, results_, clientSize);
+  return DrawGraph(painter, results_, graphKind_, clientSize);
+}
+
+void CZUBAView::SetGraphKind(GraphKind kind) {
+  if (kind == graphKind_) return;
+  graphKind_ = kind;
+  ++resultsGeneration_;  // the messages of the new graph are shown once again
+  update();
 }
 
 void CZUBAView::PaintMessages::show(const Message& message) {
@@ -233,7 +242,14 @@ void CZUBAView::OnCalculateEquilibriumOrbits() {
   if (!ApplyPreset(label, inputData_)) return;
   if (!services_.RunInputDataDialog(inputData_)) return;
 
-  const PrepareResult prepared = PrepareCalculation(inputData_, record_);
+  PrepareResult prepared;
+  try {
+    prepared = PrepareCalculation(inputData_, record_);
+  } catch (const std::bad_alloc&) {
+    // A map too large for the memory: the command ends like any other refusal.
+    ShowMessage("Not enough memory for the field map!", "Error", Icon::Error, Owner::View);
+    return;
+  }
   if (!prepared.ready) {
     if (!prepared.shown && !prepared.refusal.empty()) services_.ShowStatusNote(prepared.refusal);
     return;
@@ -245,6 +261,7 @@ void CZUBAView::OnCalculateEquilibriumOrbits() {
 
   WorkerOptions options;
   options.threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+  options.closure = closure_;
   options.requestRepaint = [this] {
     QMetaObject::invokeMethod(
         this, [this] { update(); }, Qt::QueuedConnection);
@@ -253,7 +270,14 @@ void CZUBAView::OnCalculateEquilibriumOrbits() {
   const uint64_t run = ++runId_;
   try {
     worker_ = std::thread([this, options, run] {
-      CalculationWorker(record_, services_.Progress(), StopRequested, options);
+      try {
+        CalculationWorker(record_, services_.Progress(), StopRequested, options);
+      } catch (const std::exception& e) {
+        // A failure outside the energy loop (memory for the average-field tables): the run ends
+        // without results, as any failed run.
+        ShowMessage(std::string("The calculation failed: ") + e.what(), "Error", Icon::Error,
+                    Owner::None);
+      }
       QMetaObject::invokeMethod(
           this, [this, run] { OnWorkerFinished(run); }, Qt::QueuedConnection);
       workerDone_.store(true, std::memory_order_release);
