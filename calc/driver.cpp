@@ -19,6 +19,7 @@
 #include "numerics/average_field.h"
 #include "numerics/field_interpolation.h"
 #include "numerics/field_patches.h"
+#include "platform/memory.h"
 #include "platform/message.h"
 #include "results/result_tables.h"
 
@@ -86,7 +87,10 @@ struct CumulativeOrbits {
   std::vector<double> R, vR, theta, w, tau;
 
   void Reserve(size_t count) {
-    for (auto* table : {&R, &vR, &theta, &w, &tau}) table->reserve(count);
+    for (auto* table : {&R, &vR, &theta, &w, &tau}) {
+      table->reserve(count);
+      AdviseLargeTable(table->data(), table->capacity() * sizeof(double));
+    }
   }
   // Appends samples [0, count) of the given tables.
   void Append(std::span<const double> r, std::span<const double> vr, std::span<const double> th,
