@@ -2,6 +2,7 @@
 #include "app/main_frame.h"
 
 #include <QAction>
+#include <QActionGroup>
 #include <QCloseEvent>
 #include <QDir>
 #include <QDragEnterEvent>
@@ -39,6 +40,8 @@ namespace {
 
 constexpr int kRecentFileCount = 4;
 const char* const kRecentFileGroup = "Recent File List";
+// The settings key of Calculate > Precise Closed Orbits.
+const char* const kPreciseClosureKey = "Calculate/PreciseClosure";
 
 QString LocalFileName(const QString& path) {
   return QFileInfo(path).absoluteFilePath();
@@ -210,6 +213,44 @@ void CMainFrame::CreateActions() {
                          QStringLiteral("Save the results of calculations"),
                          QStringLiteral("Save As"), [this] { view_->SaveResultsReport(); });
 
+  // The closure of the next run: remembered from the last session, off for a first start.
+  preciseClosureAct =
+      make("ID_CALCULATE_PRECISE", tr("&Precise Closed Orbits"),
+           tr("Close radius and radial velocity of every orbit by Newton iteration and find the "
+              "betatron tunes"),
+           tr("Precise Closed Orbits"), [this](bool on) {
+             view_->SetClosureMode(on ? ClosureMode::Precise : ClosureMode::Described);
+             QSettings().setValue(QString::fromLatin1(kPreciseClosureKey), on);
+           });
+  preciseClosureAct->setCheckable(true);
+  {
+    const bool on = QSettings().value(QString::fromLatin1(kPreciseClosureKey), false).toBool();
+    preciseClosureAct->setChecked(on);
+    view_->SetClosureMode(on ? ClosureMode::Precise : ClosureMode::Described);
+  }
+
+  // The graph the view draws.
+  auto graphAction = [&](const char* name, const QString& text, const QString& prompt,
+                         GraphKind kind) {
+    QAction* action = make(name, text, prompt, text, [this, kind] { view_->SetGraphKind(kind); });
+    action->setCheckable(true);
+    return action;
+  };
+  frequencyGraphAct = graphAction(
+      "ID_VIEW_FREQUENCY", tr("&Rotation Frequency"),
+      tr("Show the particle rotation frequency against the mean radius"), GraphKind::Frequency);
+  isochronismGraphAct =
+      graphAction("ID_VIEW_ISOCHRONISM", tr("&Isochronism Error"),
+                  tr("Show the relative frequency error F0*H/Frf - 1 against the mean radius"),
+                  GraphKind::Isochronism);
+  tuneGraphAct = graphAction("ID_VIEW_TUNES", tr("T&une Diagram"),
+                             tr("Show the vertical against the radial tune (precise closure)"),
+                             GraphKind::Tunes);
+  auto* graphs = new QActionGroup(this);
+  for (QAction* action : {frequencyGraphAct, isochronismGraphAct, tuneGraphAct})
+    graphs->addAction(action);
+  frequencyGraphAct->setChecked(true);
+
   aboutAct = make("ID_APP_ABOUT", tr("&About ZUBA..."),
                   tr("Display program information, version number and copyright"), tr("About"),
                   &CMainFrame::OnAppAbout);
@@ -252,9 +293,14 @@ void CMainFrame::CreateMenus() {
   viewMenu = menuBar()->addMenu(tr("&View"));
   viewMenu->addAction(toolbarAct);
   viewMenu->addAction(statusBarAct);
+  viewMenu->addSeparator();
+  viewMenu->addAction(frequencyGraphAct);
+  viewMenu->addAction(isochronismGraphAct);
+  viewMenu->addAction(tuneGraphAct);
 
   calculateMenu = menuBar()->addMenu(tr("&Calculate"));
   calculateMenu->addAction(equilibriumOrbitsAct);
+  calculateMenu->addAction(preciseClosureAct);
   calculateMenu->addSeparator();
   calculateMenu->addAction(reportSaveAsAct);
 

@@ -129,6 +129,12 @@ class CMainFrame : public QMainWindow, public ViewServices {
   QAction* statusBarAct = nullptr;
   QAction* equilibriumOrbitsAct = nullptr;
   QAction* reportSaveAsAct = nullptr;
+  // Calculate > Precise Closed Orbits (checkable, remembered in the settings) and the three graphs
+  // of the View menu (one checked at a time; the rotation frequency at start).
+  QAction* preciseClosureAct = nullptr;
+  QAction* frequencyGraphAct = nullptr;
+  QAction* isochronismGraphAct = nullptr;
+  QAction* tuneGraphAct = nullptr;
   QAction* aboutAct = nullptr;
   QAction* nextPaneAct = nullptr;
   QAction* prevPaneAct = nullptr;

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "calc/driver.h"
+#include "graph/closure_plot.h"
 #include "platform/message.h"
 #include "platform/progress.h"
 #include "results/result_tables.h"
@@ -103,6 +104,15 @@ class CZUBAView : public QWidget {
   // worker's progress requests and messages return at once while it winds down.
   void StopAndWaitForWorker();
 
+  // How the next run closes its orbits (Calculate > Precise Closed Orbits); the default search
+  // unless set.
+  void SetClosureMode(ClosureMode mode) { closure_ = mode; }
+  ClosureMode GetClosureMode() const { return closure_; }
+  // The graph that the view, its printing and its preview draw (View menu); the rotation frequency
+  // unless set. Repaints.
+  void SetGraphKind(GraphKind kind);
+  GraphKind GetGraphKind() const { return graphKind_; }
+
   const ResultTables& ViewResults() const { return results_; }
   const CalculationRecord& Record() const { return record_; }
   const RunParameters& InputData() const { return inputData_; }
@@ -150,6 +160,9 @@ class CZUBAView : public QWidget {
   uint64_t resultsGeneration_ = 0;          // counts the refreshes of results_
   uint64_t messagesShownFor_ = UINT64_MAX;  // the generation whose graph messages were shown
   PaintMessages paintMessages_;
+
+  ClosureMode closure_ = ClosureMode::Described;  // closure of the next run
+  GraphKind graphKind_ = GraphKind::Frequency;    // graph drawn
 };
 
 }  // namespace zuba

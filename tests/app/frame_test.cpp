@@ -91,9 +91,12 @@ TEST_F(MainFrame, TitleMenusAndAccelerators) {
   EXPECT_FALSE(frame->recentPlaceholderAct->isEnabled());
   EXPECT_EQ(Items(frame->editMenu), (std::vector<std::string>{"&Undo\tCtrl+Z", "-", "Cu&t\tCtrl+X",
                                                               "&Copy\tCtrl+C", "&Paste\tCtrl+V"}));
-  EXPECT_EQ(Items(frame->viewMenu), (std::vector<std::string>{"&Toolbar", "&Status Bar"}));
+  EXPECT_EQ(Items(frame->viewMenu),
+            (std::vector<std::string>{"&Toolbar", "&Status Bar", "-", "&Rotation Frequency",
+                                      "&Isochronism Error", "T&une Diagram"}));
   EXPECT_EQ(Items(frame->calculateMenu),
-            (std::vector<std::string>{"&Equilibrium Orbits...", "-", "&Save As..."}));
+            (std::vector<std::string>{"&Equilibrium Orbits...", "&Precise Closed Orbits", "-",
+                                      "&Save As..."}));
   EXPECT_EQ(Items(frame->helpMenu), (std::vector<std::string>{"&About ZUBA..."}));
 
   // The further accelerators of the Edit commands, and the pane keys reachable by key only.
