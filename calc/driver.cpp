@@ -59,6 +59,8 @@ PrepareResult PrepareCalculation(const RunParameters& parameters, CalculationRec
 }
 
 int64_t SampleCapacity(double T0, double TIs, double h) {
+  const double ratio = (TIs - T0) / h;
+  if (!(h > 0) || !(ratio >= 0 && ratio <= kMaxSampleCapacity)) return -1;
   int64_t nSteps = static_cast<int64_t>(std::round((TIs - T0) / h));
   double s = T0;
   for (int64_t i = 0; i < nSteps; ++i) s = s + h;
@@ -78,9 +80,6 @@ int64_t SampleCapacity(double T0, double TIs, double h) {
 }
 
 namespace {
-
-// Largest sample capacity of a trial we accept: beyond it a single turn would need gigabytes.
-constexpr double kMaxSampleCapacity = 50'000'000;
 
 // The five orbit-sample tables of the run, appended energy after energy.
 struct CumulativeOrbits {
@@ -352,12 +351,12 @@ int PrepareRun(CalculationRecord& record, PreparedRun& prepared) {
   constants.N = record.run.N;
   constants.h = record.h;
   constants.T0 = record.T0;
-  if (!(record.h > 0) || !((record.TIs - record.T0) / record.h <= kMaxSampleCapacity)) {
+  constants.nSteps = SampleCapacity(record.T0, record.TIs, record.h);
+  if (constants.nSteps < 0) {
     ShowMessage("Integration step h too small: one turn would take more than 50000000 steps!",
                 "Error", Icon::Error, Owner::None);
     return 0;
   }
-  constants.nSteps = SampleCapacity(record.T0, record.TIs, record.h);
 
   prepared.radii = record.radii;
   return 1;

@@ -65,7 +65,8 @@ struct WorkerOptions {
 
 // The step count of a nominal turn that sizes the trial sample tables: round((TIs - T0) / h)
 // corrected by repeated addition so that T0 plus nSteps steps of h reaches TIs. 62832 for the
-// presets.
+// presets. -1 when (TIs - T0) / h is not a number between 0 and kMaxSampleCapacity.
+inline constexpr double kMaxSampleCapacity = 50'000'000;
 int64_t SampleCapacity(double T0, double TIs, double h);
 
 // What the worker prepares before the energy loop (its steps 1 to 3).

@@ -226,6 +226,21 @@ TEST(CalculationWorker, TwoRadiusNodesFailBeforeTheBarIsTouched) {
   ExpectEarlierResultsKept();
 }
 
+TEST(CalculationWorker, StepTooSmallForAnyTableFailsBeforeTheBarIsTouched) {
+  MessageCapture messages;
+  PlantEarlierResults();
+  CalculationRecord record = FiveEnergies();
+  record.h = 1e-8;  // 6.3e8 steps a turn
+  RecordingProgress progress;
+  std::atomic<int32_t> stop{0};
+  EXPECT_EQ(CalculationWorker(record, progress, stop, WorkerOptions{}), WorkerOutcome::Failed);
+  EXPECT_EQ(messages.texts(),
+            std::vector<std::string>{
+                "Integration step h too small: one turn would take more than 50000000 steps!"});
+  EXPECT_TRUE(progress.log().empty());
+  ExpectEarlierResultsKept();
+}
+
 TEST(CalculationWorker, TwoThreadsGiveTheOneThreadResultsBitForBit) {
   MessageCapture messages;
   std::vector<ResultTables> runs;

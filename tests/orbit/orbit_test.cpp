@@ -97,6 +97,10 @@ TEST(SampleCapacity, CorrectsTheRoundedCountByRepeatedAddition) {
   // Ten additions of 0.1 give 0.9999999999999999 < 1, so the count becomes 11.
   EXPECT_EQ(SampleCapacity(0, 1, 0.1), 11);
   EXPECT_EQ(SampleCapacity(0, 1, 0.4), 3);  // 1.2 > 1: back to 0.8, then one more
+  // Steps so small that a turn would fill gigabytes, and steps that are no steps, are refused.
+  EXPECT_EQ(SampleCapacity(0, 2 * Pi(), 1e-8), -1);
+  EXPECT_EQ(SampleCapacity(0, 1, 0), -1);
+  EXPECT_EQ(SampleCapacity(0, 1, std::nan("")), -1);
 }
 
 // A prepared near-uniform proton run with step h = 1e-3 (the tests' coarse step).
