@@ -155,6 +155,32 @@ TEST(FindEquilibriumOrbit, NearUniformFieldGivesTheCyclotronFrequencyAndGyroRadi
   EXPECT_TRUE(messages.texts().empty());
 }
 
+// Without any N-th harmonic the radius correction is the marker 2147483647.0 at every node: the
+// fixed point settles there and the start radius lies near the centre of the machine.
+TEST(StartRadius, SettlesOnTheMarkerWhereTheMapHasNoHarmonic) {
+  const std::vector<double> radii{0.0, 0.25, 0.5, 0.75, 1.0};
+  const std::vector<double> marker(radii.size(), 2147483647.0), zero(radii.size(), 0.0);
+  OrbitConstants constants;
+  constants.rInfinity = 1.8;  // m
+  const double beta = 0.5;
+  double y = 0, r0 = 0;
+  ASSERT_EQ(StartRadius(constants, AverageFieldTables{radii, marker, zero, zero}, beta, y, r0), 1);
+  EXPECT_EQ(y, 2147483647.0);
+  EXPECT_EQ(r0, 1.8 / 2147483648.0 * beta);
+}
+
+// A radius correction that is a plain number settles at once: y = v, r0 = R_inf / (1 + v) * beta.
+TEST(StartRadius, ConstantCorrectionSettlesAtIt) {
+  const std::vector<double> radii{0.0, 0.25, 0.5, 0.75, 1.0};
+  const std::vector<double> v(radii.size(), 0.01), zero(radii.size(), 0.0);
+  OrbitConstants constants;
+  constants.rInfinity = 1.8;  // m
+  double y = 0, r0 = 0;
+  ASSERT_EQ(StartRadius(constants, AverageFieldTables{radii, v, zero, zero}, 0.3, y, r0), 1);
+  EXPECT_NEAR(y, 0.01, 1e-15);
+  EXPECT_NEAR(r0, 1.8 / 1.01 * 0.3, 1e-15);
+}
+
 TEST(FindEquilibriumOrbit, SamplesStartAtTheStartStateAndEndPastOneTurn) {
   UniformRun run(1.75);
   OrbitSamples samples;
