@@ -33,10 +33,11 @@ while [ $# -gt 0 ]; do
   shift
 done
 
-# GNU time gives the peak resident memory ("Maximum resident set size").
-if ! /usr/bin/time -f '' true 2>/dev/null; then
-  "$here/tools/ensure-packages.sh" time
-fi
+# GNU time gives the peak resident memory ("Maximum resident set size"); jq reads the benchmarks.
+needed=()
+/usr/bin/time -f '' true 2>/dev/null || needed+=(time)
+command -v jq >/dev/null || needed+=(jq)
+if [ ${#needed[@]} -gt 0 ]; then "$here/tools/ensure-packages.sh" "${needed[@]}"; fi
 
 if [ "$build" = 1 ]; then
   (cd "$here" && cmake --preset release >/dev/null &&
