@@ -170,17 +170,6 @@ TEST(CalculationWorker, StopWithTwoThreadsLetsTheEnergiesInFlightFinish) {
   ExpectEarlierResultsKept();
 }
 
-TEST(CalculationWorker, RequestBeforeTheRunStopsAfterTheFirstEnergy) {
-  MessageCapture messages;
-  PlantEarlierResults();
-  CalculationRecord record = FiveEnergies();
-  std::atomic<int32_t> stop{1};  // a double click while no worker ran, not cleared by a command
-  RecordingProgress progress;
-  EXPECT_EQ(CalculationWorker(record, progress, stop, WorkerOptions{}), WorkerOutcome::Stopped);
-  EXPECT_EQ(progress.log(), ExpectedLog(5, 1, true));
-  ExpectEarlierResultsKept();
-}
-
 TEST(CalculationWorker, FailureMidRunKeepsEverythingAndLeavesTheBar) {
   for (int threads : {1, 2}) {
     SCOPED_TRACE(threads);

@@ -13,20 +13,12 @@
 namespace zuba {
 namespace {
 
-TEST(OrbitSearch, SmallFirstMismatchIsAcceptedAndMovesNothing) {
-  OrbitSearch s;
-  s.Update(0.0003);
-  EXPECT_EQ(s.trials, 1);
-  EXPECT_EQ(s.home, 1.0);
-  EXPECT_LE(std::fabs(s.drPrev), kOrbitTolerance);
-}
-
-TEST(OrbitSearch, FirstCorrectionMovesTowardsTheHomeSide) {
+TEST(OrbitSearch, FirstCorrectionMovesHalfAMillimetreTowardsTheHomeSide) {
   OrbitSearch out;
   out.Update(0.0007);  // the orbit ends outside its start: start further out
   EXPECT_EQ(out.home, 1.0);
   EXPECT_DOUBLE_EQ(out.delta, 0.0005);
-  EXPECT_DOUBLE_EQ(out.savedDelta, 0.0);
+  EXPECT_EQ(out.trials, 1);
 
   OrbitSearch in;
   in.Update(-0.0007);
@@ -167,18 +159,6 @@ TEST(StartRadius, SettlesOnTheMarkerWhereTheMapHasNoHarmonic) {
   ASSERT_EQ(StartRadius(constants, AverageFieldTables{radii, marker, zero, zero}, beta, y, r0), 1);
   EXPECT_EQ(y, 2147483647.0);
   EXPECT_EQ(r0, 1.8 / 2147483648.0 * beta);
-}
-
-// A radius correction that is a plain number settles at once: y = v, r0 = R_inf / (1 + v) * beta.
-TEST(StartRadius, ConstantCorrectionSettlesAtIt) {
-  const std::vector<double> radii{0.0, 0.25, 0.5, 0.75, 1.0};
-  const std::vector<double> v(radii.size(), 0.01), zero(radii.size(), 0.0);
-  OrbitConstants constants;
-  constants.rInfinity = 1.8;  // m
-  double y = 0, r0 = 0;
-  ASSERT_EQ(StartRadius(constants, AverageFieldTables{radii, v, zero, zero}, 0.3, y, r0), 1);
-  EXPECT_NEAR(y, 0.01, 1e-15);
-  EXPECT_NEAR(r0, 1.8 / 1.01 * 0.3, 1e-15);
 }
 
 TEST(FindEquilibriumOrbit, SamplesStartAtTheStartStateAndEndPastOneTurn) {

@@ -141,17 +141,6 @@ TEST_F(RunCommand, WritesTheValuesTableWithSeventeenDigitsAndSaysWhere) {
   EXPECT_EQ(ReadText(report).substr(0, 7), "r.txt\r\n");
 }
 
-TEST_F(RunCommand, PrintsASummaryWhenNoOutputIsAsked) {
-  const Outcome o = Run({"run", "--map", WriteMap(), "--set", "h=1e-3", "--set", "EkEnd=1.8"});
-  ASSERT_EQ(o.exitCode, 0) << o.err;
-  std::istringstream lines(o.out);
-  std::string line;
-  int count = 0;
-  while (std::getline(lines, line)) ++count;
-  EXPECT_EQ(count, 1 + 3);  // header and three energies
-  EXPECT_NE(o.out.find("F0 (MHz)"), std::string::npos);
-}
-
 TEST_F(RunCommand, UsageErrorsRefusalsAndFailuresHaveTheirExitCodes) {
   const std::string map = WriteMap(0.25);
   EXPECT_EQ(Run({"run", "--map", map, "--mode", "TVK-310: P"}).exitCode, 1);
