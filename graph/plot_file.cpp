@@ -1,6 +1,9 @@
 // Offscreen rendering of the results graph into PNG, SVG and PDF files (see plot_file.h).
 #include "graph/plot_file.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QBuffer>
 #include <QByteArray>
 #include <QGuiApplication>
@@ -12,6 +15,7 @@
 #include <QSvgGenerator>
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstdlib>
 #include <stdexcept>
 
@@ -108,6 +112,13 @@ bool EnsurePlotApplication(std::string& error) {
     return false;
   }
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  // Without a session (a terminal over ssh, CI) Qt falls back to a private folder and warns on
+  // stderr; give it that folder so that the command's output stays clean.
+  if (qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR")) {
+    const QByteArray runtime = QByteArray("/tmp/runtime-") + QByteArray::number(::getuid());
+    if (::mkdir(runtime.constData(), 0700) == 0 || errno == EEXIST)
+      qputenv("XDG_RUNTIME_DIR", runtime);
+  }
   // The application object lives until the process ends; its arguments must outlive it.
   static int argc = 1;
   static char name[] = "zuba";
