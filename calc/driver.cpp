@@ -2,6 +2,7 @@
 #include "calc/driver.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <exception>
 #include <map>
@@ -132,10 +133,17 @@ class EnergyLoop {
       status_.assign(static_cast<size_t>(n), 0);
     }
     ReserveCumulative();
+    parallel_ = threads > 1;
     std::vector<std::thread> helpers;
     for (int t = 1; t < threads; ++t) helpers.emplace_back([this] { Work(); });
     Work();
     for (std::thread& helper : helpers) helper.join();
+    if (firstFailure_ < record_.n) {
+      // Every energy below the failed one has finished by now: its messages come out in order.
+      std::lock_guard lock(mutex_);
+      ReleaseInOrder();
+      failed_ = true;
+    }
     if (failed_) return WorkerOutcome::Failed;
     if (stopping_) return WorkerOutcome::Stopped;
     return WorkerOutcome::Completed;
@@ -170,29 +178,37 @@ class EnergyLoop {
         int32_t i = 0;
         {
           std::lock_guard lock(mutex_);
-          if (failed_ || stopping_ || next_ >= record_.n) return;
+          if (failed_ || stopping_ || firstFailure_ < record_.n || next_ >= record_.n) return;
           i = next_++;
         }
         OrbitResult result;
-        if constexpr (std::is_same_v<Field, FieldPatches>) {
-          if (options_.closure == ClosureMode::Precise) {
-            PreciseOrbitResult precise;
-            const int ok =
-                FindPreciseOrbit(constants_, tables_, field_, record_.Ek[i], samples, precise);
-            result = {precise.Rmn,
-                      precise.Bmn,
-                      precise.Rev,
-                      precise.F0,
-                      precise.dReo,
-                      precise.iterations,
-                      precise.status == ClosureStatus::Converged};
-            Finish(i, ok, result, samples, &precise);
-            continue;
+        PreciseOrbitResult precise;
+        bool isPrecise = false;
+        int ok = 0;
+        std::vector<Message> messages;
+        {
+          // On several threads an energy's messages wait until the energies below it are done.
+          std::optional<ThreadMessageBuffer> buffer;
+          if (parallel_) buffer.emplace();
+          if constexpr (std::is_same_v<Field, FieldPatches>) {
+            if (options_.closure == ClosureMode::Precise) {
+              isPrecise = true;
+              ok = FindPreciseOrbit(constants_, tables_, field_, record_.Ek[i], samples, precise);
+              result = {precise.Rmn,
+                        precise.Bmn,
+                        precise.Rev,
+                        precise.F0,
+                        precise.dReo,
+                        precise.iterations,
+                        precise.status == ClosureStatus::Converged};
+            }
           }
+          if (!isPrecise) {
+            ok = FindEquilibriumOrbit(constants_, tables_, field_, record_.Ek[i], samples, result);
+          }
+          if (buffer) messages = buffer->take();
         }
-        const int ok =
-            FindEquilibriumOrbit(constants_, tables_, field_, record_.Ek[i], samples, result);
-        Finish(i, ok, result, samples, nullptr);
+        Finish(i, ok, result, samples, isPrecise ? &precise : nullptr, std::move(messages));
       }
     } catch (const std::bad_alloc&) {
       Fail("Not enough memory for the orbit samples of the run!");
@@ -208,13 +224,26 @@ class EnergyLoop {
   }
 
   void Finish(int32_t i, int ok, const OrbitResult& result, const OrbitSamples& samples,
-              const PreciseOrbitResult* precise) {
+              const PreciseOrbitResult* precise, std::vector<Message> messages) {
     std::lock_guard lock(mutex_);
+    if (parallel_) finished_.emplace(i, FinishedEnergy{ok != 0, std::move(messages)});
+    // Whatever this energy's outcome, the messages that are due come out before the lock is
+    // released, after this energy's own bookkeeping.
+    struct ReleaseOnExit {
+      EnergyLoop& loop;
+      ~ReleaseOnExit() {
+        if (loop.parallel_) loop.ReleaseInOrder();
+      }
+    } releaseOnExit{*this};
     if (!ok) {
-      // The operation that failed has shown its message; the bar stays where it is.
-      failed_ = true;
+      // The operation that failed has shown its message (or will, once the energies below it
+      // are done); the bar stays where it is.
+      firstFailure_ = std::min(firstFailure_, i);
+      if (!parallel_) failed_ = true;
       return;
     }
+    // An energy above a failed one is not part of the run that one thread would have made.
+    if (i > firstFailure_) return;
     if (precise) {
       nuR_[i] = precise->nuR.value;
       nuZ_[i] = precise->nuZ.value;
@@ -250,6 +279,24 @@ class EnergyLoop {
     }
   }
 
+  // Shows the buffered messages of the finished energies in energy order, up to and including
+  // the first energy that failed, which fails the run. Called with the mutex held.
+  void ReleaseInOrder() {
+    while (!failed_) {
+      auto it = finished_.find(nextRelease_);
+      if (it == finished_.end()) return;
+      for (const Message& message : it->second.messages) ShowMessage(message);
+      if (!it->second.ok) failed_ = true;
+      finished_.erase(it);
+      ++nextRelease_;
+    }
+  }
+
+  struct FinishedEnergy {
+    bool ok = false;
+    std::vector<Message> messages;
+  };
+
   CalculationRecord& record_;
   ProgressSink& progress_;
   std::atomic<int32_t>& stop_;
@@ -263,6 +310,10 @@ class EnergyLoop {
   int32_t nextAppend_ = 0;  // next energy whose samples go into the cumulative tables
   bool failed_ = false;
   bool stopping_ = false;
+  bool parallel_ = false;             // more than one thread: messages are released in order
+  int32_t firstFailure_ = INT32_MAX;  // lowest energy whose search failed
+  int32_t nextRelease_ = 0;           // next energy whose messages may be shown
+  std::map<int32_t, FinishedEnergy> finished_;
   std::map<int32_t, PendingOrbit> pending_;
   CumulativeOrbits orbits_;
   std::vector<int32_t> points_;

@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <utility>
 
 namespace zuba {
 namespace {
@@ -17,10 +18,19 @@ std::atomic<MessageService*>& Installed() {
   return installed;
 }
 
+thread_local ThreadMessageBuffer* threadBuffer = nullptr;
+
 }  // namespace
 
 void ShowMessage(std::string_view text, std::string_view caption, Icon icon, Owner owner) {
-  Message message{std::string(text), std::string(caption), icon, owner};
+  ShowMessage(Message{std::string(text), std::string(caption), icon, owner});
+}
+
+void ShowMessage(const Message& message) {
+  if (threadBuffer != nullptr) {
+    threadBuffer->add(message);
+    return;
+  }
   MessageService* service = Installed().load(std::memory_order_acquire);
   (service != nullptr ? *service : static_cast<MessageService&>(Console())).show(message);
 }
@@ -37,9 +47,23 @@ void ConsoleMessageService::show(const Message& message) {
   std::fflush(stderr);
 }
 
+ThreadMessageBuffer::ThreadMessageBuffer() : previous_(threadBuffer) {
+  threadBuffer = this;
+}
+
+ThreadMessageBuffer::~ThreadMessageBuffer() {
+  threadBuffer = previous_;
+}
+
+std::vector<Message> ThreadMessageBuffer::take() {
+  return std::exchange(messages_, {});
+}
+
 MessageCapture::MessageCapture() : previous_(SetMessageService(this)) {}
 
-MessageCapture::~MessageCapture() { SetMessageService(previous_); }
+MessageCapture::~MessageCapture() {
+  SetMessageService(previous_);
+}
 
 void MessageCapture::show(const Message& message) {
   std::lock_guard lock(mutex_);

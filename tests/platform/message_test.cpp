@@ -30,6 +30,23 @@ TEST(MessageCapture, CollectsMessagesFromSeveralThreads) {
   EXPECT_EQ(capture.messages().size(), 400u);
 }
 
+TEST(ThreadMessageBuffer, HoldsTheMessagesOfItsOwnThreadOnly) {
+  MessageCapture capture;
+  std::vector<Message> held;
+  {
+    ThreadMessageBuffer buffer;
+    ShowMessage("Calculation accuracy didn't achive!", "Error", Icon::Warning);
+    std::thread other([] { ShowMessage("from another thread", "Error"); });
+    other.join();
+    held = buffer.take();
+  }
+  EXPECT_EQ(capture.texts(), std::vector<std::string>{"from another thread"});
+  ASSERT_EQ(held.size(), 1u);
+  ShowMessage(held[0]);  // shown later, unchanged
+  EXPECT_EQ(capture.messages().back(),
+            (Message{"Calculation accuracy didn't achive!", "Error", Icon::Warning, Owner::None}));
+}
+
 TEST(ConsoleMessageService, WritesCaptionColonTextLine) {
   testing::internal::CaptureStderr();
   ConsoleMessageService().show({"Can not Open File!", "Error", Icon::Error, Owner::None});
