@@ -15,6 +15,7 @@ if [ "${1:-}" = "--sanitize" ]; then
     cmake --preset "$preset" >/dev/null
     cmake --build --preset "$preset" -j "$jobs"
     ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
+    LSAN_OPTIONS=suppressions="$PWD/tools/lsan.supp" \
     UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
     TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
       ctest --preset "$preset" -j "$jobs"
