@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "cli/command.h"
+#include "cli/run_description_json.h"
 #include "platform/message.h"
 #include "results/document.h"
 
@@ -84,20 +85,7 @@ int RunInfo(const InfoOptions& options) {
     ForEachTable(r,
                  [&counts](const char* name, const auto& table) { counts[name] = table.size(); });
     out["counts"] = counts;
-    out["run"] = Json{{"Path", run.Path},
-                      {"ParticleName", run.ParticleName},
-                      {"EkBegin", run.EkBegin},
-                      {"EkEnd", run.EkEnd},
-                      {"dEk", run.dEk},
-                      {"Frf", run.Frf},
-                      {"H", run.H},
-                      {"N", run.N},
-                      {"ChargeSign", run.ChargeSign},
-                      {"Q", run.Q},
-                      {"m0", run.m0},
-                      {"T0", run.T0},
-                      {"TIs", run.TIs},
-                      {"h", run.h}};
+    out["run"] = RunDescriptionJson(run);
     out["ek_mev_range"] = RangeJson(ekRange);
     out["rmn_m_range"] = RangeJson(rmnRange);
     out["f0_hz_range"] = RangeJson(f0Range);

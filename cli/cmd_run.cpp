@@ -22,6 +22,7 @@
 #include "calc/driver.h"
 #include "calc/run_parameters.h"
 #include "cli/command.h"
+#include "cli/run_description_json.h"
 #include "numerics/average_field.h"
 #include "platform/files.h"
 #include "platform/message.h"
@@ -243,20 +244,7 @@ std::string RunJson(const ResultTables& r, const ClosureColumns& closure,
   const double joulesPerMeV = 1.0e6 * kElementaryCharge;
   const RunParameters& run = r.run;
   Json out;
-  out["run"] = Json{{"Path", run.Path},
-                    {"ParticleName", run.ParticleName},
-                    {"EkBegin", run.EkBegin},
-                    {"EkEnd", run.EkEnd},
-                    {"dEk", run.dEk},
-                    {"Frf", run.Frf},
-                    {"H", run.H},
-                    {"N", run.N},
-                    {"ChargeSign", run.ChargeSign},
-                    {"Q", run.Q},
-                    {"m0", run.m0},
-                    {"T0", run.T0},
-                    {"TIs", run.TIs},
-                    {"h", run.h}};
+  out["run"] = RunDescriptionJson(run);
   out["closure"] = options.closure;
   out["gain_per_turn_mev"] = options.gainPerTurn;
   auto tune = [](const std::vector<double>& tunes, int64_t i) -> Json {
