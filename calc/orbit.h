@@ -140,6 +140,23 @@ int FindEquilibriumOrbit(const OrbitConstants& constants, const AverageFieldTabl
 // ---- implementation of the templates ----
 
 namespace orbit_detail {
+// A field without a cursor, walked by plain evaluations.
+template <class Field>
+struct PlainWalker {
+  const Field& field;
+  int Evaluate(double R, double theta, double& B) const { return field.Evaluate(R, theta, B); }
+};
+
+// What a trial walks the field with: the field's own Cursor where it has one (it starts from the
+// cell of the previous step, which gives the same values sooner), else the field itself.
+template <class Field>
+auto FieldWalker(const Field& field) {
+  if constexpr (requires { typename Field::Cursor; })
+    return typename Field::Cursor(field);
+  else
+    return PlainWalker<Field>{field};
+}
+
 // The non-template parts of a trial and of the search, in orbit.cpp.
 int TrialStart(const OrbitConstants& constants, const AverageFieldTables& tables, double Rs,
                double& vR0, double& thetaS);
@@ -160,6 +177,7 @@ int TrackTrial(const OrbitConstants& constants, const AverageFieldTables& tables
   const double h = constants.h;  // rad
   const double kOverE = constants.K / E;
   const int64_t maxSteps = MaxTrialSteps(constants);
+  auto walker = orbit_detail::FieldWalker(field);
 
   double R = Rs, vR = vR0, theta = thetaS, w = 1.0, tau = constants.T0;
   samples.Clear();
@@ -171,7 +189,7 @@ int TrackTrial(const OrbitConstants& constants, const AverageFieldTables& tables
       return 0;
     }
     // The one field evaluation of the step; all four stages use it.
-    if (!field.Evaluate(R, theta, B)) return 0;
+    if (!walker.Evaluate(R, theta, B)) return 0;
     const double b = kOverE * B;  // field relative to that of the ideal orbit at this energy
     // Derivatives: dR = vR, dvR = R w (w - b), dtheta = w, dw = -(vR / R)(2w - b).
     const double k1R = h * vR;
@@ -203,7 +221,7 @@ int TrackTrial(const OrbitConstants& constants, const AverageFieldTables& tables
     ++steps;
   } while (theta - thetaS < twoPi);
 
-  if (!field.Evaluate(R, theta, B)) return 0;
+  if (!walker.Evaluate(R, theta, B)) return 0;
   samples.Append(R, vR, theta, w, tau, B);
 
   double Rend = 0, thetaEnd = 0;

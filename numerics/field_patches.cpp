@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <limits>
 
 #include "numerics/error.h"
 #include "numerics/field_interpolation.h"
@@ -103,6 +104,22 @@ std::optional<FieldPatches> FieldPatches::Build(std::span<const double> h,
   p.ringGuess_ = (nRing - 1) / (p.ring_[nRing - 1] - p.ring_[0]);
   for (int32_t f = 0; f < p.ringCells_; ++f) p.ringInv_[f] = 1.0 / (p.ring_[f + 1] - p.ring_[f]);
 
+  // The points each cell serves, as RadialCell and RingCell assign them: the outer cells also
+  // take the points beyond their outer node.
+  const double infinity = std::numeric_limits<double>::infinity();
+  p.radialLow_.resize(radialCells);
+  p.radialHigh_.resize(radialCells);
+  for (int32_t c = 0; c < radialCells; ++c) {
+    p.radialLow_[c] = c == 0 ? -infinity : radii[c];
+    p.radialHigh_[c] = c == radialCells - 1 ? infinity : radii[c + 1];
+  }
+  p.ringLow_.resize(p.ringCells_);
+  p.ringHigh_.resize(p.ringCells_);
+  for (int32_t f = 0; f < p.ringCells_; ++f) {
+    p.ringLow_[f] = f == 0 ? -infinity : p.ring_[f];
+    p.ringHigh_[f] = f == p.ringCells_ - 1 ? infinity : p.ring_[f + 1];
+  }
+
   // Ring end parabolas (intervals 0 and nRing − 2) in the local coordinate of their interval.
   auto localBasis = [](std::span<const double> x, int32_t anchor, int32_t firstNode) {
     const double H = x[anchor + 1] - x[anchor];
@@ -173,78 +190,27 @@ std::optional<FieldPatches> FieldPatches::Build(std::span<const double> h,
   return p;
 }
 
-int FieldPatches::Locate(double R, double theta, const double*& coefficients, double& s, double& t,
-                         int32_t& radialCell, int32_t& ringCell) const {
-  if (R < 0) {
+void FieldPatches::ReportRefusal(double R, double theta) {
+  if (R < 0)
     ShowNumericsError("Negative value of R!");
-    return 0;
-  }
-  if (!(std::fabs(theta) <= kMaxAzimuthMagnitude)) {
+  else if (!(std::fabs(theta) <= kMaxAzimuthMagnitude))
     ShowNumericsError("Azimuth value error!");
-    return 0;
-  }
-  // Radial cell by the rule of the table interpolation: below the second radius the first
-  // parabola, from the last-but-one radius up to the last one inclusive the last parabola.
-  const int32_t nR = static_cast<int32_t>(radii_.size());
-  if (!(R <= radii_[nR - 1])) {
+  else
     ShowNumericsError("Radius value error!");
-    return 0;
-  }
-  int32_t c = 0;
-  if (R >= radii_[1]) {
-    const double guess = std::clamp((R - radii_[0]) * radialGuess_, 1.0, nR - 2.0);
-    c = static_cast<int32_t>(guess);
-    while (c > 1 && R < radii_[c]) --c;
-    while (c < nR - 2 && R >= radii_[c + 1]) ++c;
-  }
-
-  // Azimuth into the turn of the table, one turn at a time as the routine does (a far-away
-  // azimuth is first moved close by whole turns).
-  const double pi = 4.0 * std::atan(1.0);
-  const double twoPi = 2.0 * pi;
-  if (theta < -16.0 * twoPi) theta += twoPi * std::floor(-theta / twoPi);
-  while (theta < 0) theta += 2.0 * pi;
-  while (theta < first_) theta += 2.0 * pi;
-  if (theta > turnEnd_ + 16.0 * twoPi) theta -= twoPi * std::floor((theta - first_) / twoPi);
-  while (theta >= turnEnd_) theta -= 2.0 * pi;
-
-  const int32_t nRing = static_cast<int32_t>(ring_.size());
-  if (theta > ring_[nRing - 1]) {
-    ShowNumericsError("Azimuth value error!");
-    return 0;
-  }
-  const double guess = std::clamp((theta - ring_[0]) * ringGuess_, 0.0, nRing - 2.0);
-  int32_t f = static_cast<int32_t>(guess);
-  while (f > 0 && theta < ring_[f]) --f;
-  while (f < nRing - 2 && theta >= ring_[f + 1]) ++f;
-
-  s = (R - radii_[c]) * radialInv_[c];
-  t = (theta - ring_[f]) * ringInv_[f];
-  coefficients = &patches_[(static_cast<std::size_t>(c) * ringCells_ + f) * 16];
-  radialCell = c;
-  ringCell = f;
-  return 1;
 }
 
-int FieldPatches::Evaluate(double R, double theta, double& B) const {
-  const double* C;
-  double s, t;
-  int32_t c, f;
-  if (!Locate(R, theta, C, s, t, c, f)) return 0;
-  const double q0 = C[0] + t * (C[1] + t * (C[2] + t * C[3]));
-  const double q1 = C[4] + t * (C[5] + t * (C[6] + t * C[7]));
-  const double q2 = C[8] + t * (C[9] + t * (C[10] + t * C[11]));
-  const double q3 = C[12] + t * (C[13] + t * (C[14] + t * C[15]));
-  B = q0 + s * (q1 + s * (q2 + s * q3));
-  return 1;
+void FieldPatches::ReportAzimuthError() {
+  ShowNumericsError("Azimuth value error!");
 }
 
 int FieldPatches::EvaluateWithDerivatives(double R, double theta, double& B, double& dBdR,
                                           double& dBdTheta) const {
-  const double* C;
-  double s, t;
-  int32_t c, f;
-  if (!Locate(R, theta, C, s, t, c, f)) return 0;
+  if (Refused(R, theta) || !WrapAzimuth(theta)) return 0;
+  const int32_t c = RadialCell(R);
+  const int32_t f = RingCell(theta);
+  const double s = (R - radii_[c]) * radialInv_[c];
+  const double t = (theta - ring_[f]) * ringInv_[f];
+  const double* C = &patches_[(static_cast<std::size_t>(c) * ringCells_ + f) * 16];
   double q[4], dq[4];
   for (int pw = 0; pw < 4; ++pw) {
     const double* row = C + 4 * pw;

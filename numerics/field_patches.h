@@ -8,13 +8,20 @@
 // combinations of them. Each cell stores the 4×4 coefficients of that product in local coordinates
 // s = (R − R_c)/H_c and τ = (θ − θ_f)/H_f, both in [0, 1) inside the cell, which keeps the
 // evaluation as well conditioned as the described routine. An evaluation finds the cell by a
-// guess from the mean step corrected against the tables, then sums 16 terms.
+// guess from the mean step corrected against the tables, then sums 16 terms. A Cursor, which
+// follows one orbit, first tries the cell of its previous point: along an orbit the next point is
+// almost always in the same cell, so the cell is known before the point is, and the sum starts as
+// soon as the point arrives.
 #pragma once
 
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <optional>
 #include <span>
 #include <vector>
+
+#include "numerics/field_interpolation.h"
 
 namespace zuba {
 
@@ -31,7 +38,7 @@ class FieldPatches {
 
   // B (T) at radius R (m) and azimuth theta (rad); the refusals and messages of InterpolateField
   // ("Negative value of R!", "Radius value error!", "Azimuth value error!").
-  int Evaluate(double R, double theta, double& B) const;
+  inline int Evaluate(double R, double theta, double& B) const;
 
   // B (T) with its partial derivatives ∂B/∂R (T/m) and ∂B/∂θ (T/rad) in the same cell.
   int EvaluateWithDerivatives(double R, double theta, double& B, double& dBdR,
@@ -40,25 +47,125 @@ class FieldPatches {
   int32_t RadiusNodes() const { return static_cast<int32_t>(radii_.size()); }
   int32_t AzimuthNodes() const { return nTheta_; }
 
+  // Evaluates the field along one orbit: the same values and messages as Evaluate, bit for bit,
+  // with the cell of the previous point tried first. Each thread keeps its own cursor; the patches
+  // it reads are never changed.
+  class Cursor {
+   public:
+    explicit Cursor(const FieldPatches& field) : field_(&field) {}
+    int Evaluate(double R, double theta, double& B);
+
+   private:
+    const FieldPatches* field_;
+    int32_t radialCell_ = 0;
+    int32_t ringCell_ = 0;
+  };
+
  private:
   FieldPatches() = default;
 
-  // Finds the cell of (R, theta) and the local coordinates; 0 with the routine's message when the
-  // point is refused.
-  int Locate(double R, double theta, const double*& coefficients, double& s, double& t,
-             int32_t& radialCell, int32_t& ringCell) const;
+  // Whether (R, theta) is refused; then shows the routine's message. The order of the checks
+  // decides which message a point outside in several ways gets.
+  bool Refused(double R, double theta) const {
+    if (R < 0 || !(std::fabs(theta) <= kMaxAzimuthMagnitude) || !(R <= radii_.back())) {
+      ReportRefusal(R, theta);
+      return true;
+    }
+    return false;
+  }
+  static void ReportRefusal(double R, double theta);
+  static void ReportAzimuthError();
+
+  // Azimuth (rad) brought into the turn of the table, one turn at a time as the routine does (an
+  // azimuth many turns away is first moved close by whole turns); false, with the routine's
+  // message, when it lies beyond the extended ring.
+  bool WrapAzimuth(double& theta) const {
+    const double pi = 4.0 * std::atan(1.0);
+    const double twoPi = 2.0 * pi;
+    if (theta < -16.0 * twoPi) theta += twoPi * std::floor(-theta / twoPi);
+    while (theta < 0) theta += 2.0 * pi;
+    while (theta < first_) theta += 2.0 * pi;
+    if (theta > turnEnd_ + 16.0 * twoPi) theta -= twoPi * std::floor((theta - first_) / twoPi);
+    while (theta >= turnEnd_) theta -= 2.0 * pi;
+    if (theta > ring_.back()) {
+      ReportAzimuthError();
+      return false;
+    }
+    return true;
+  }
+
+  // Radial cell of R (0 <= R <= last radius) by the rule of the table interpolation: below the
+  // second radius the first parabola, from the last-but-one radius up to the last one inclusive
+  // the last parabola.
+  int32_t RadialCell(double R) const {
+    const int32_t nR = static_cast<int32_t>(radii_.size());
+    if (R < radii_[1]) return 0;
+    const double guess = std::clamp((R - radii_[0]) * radialGuess_, 1.0, nR - 2.0);
+    int32_t c = static_cast<int32_t>(guess);
+    while (c > 1 && R < radii_[c]) --c;
+    while (c < nR - 2 && R >= radii_[c + 1]) ++c;
+    return c;
+  }
+
+  // Ring interval of a wrapped azimuth; the last interval also holds the last ring node.
+  int32_t RingCell(double theta) const {
+    const int32_t nRing = static_cast<int32_t>(ring_.size());
+    const double guess = std::clamp((theta - ring_[0]) * ringGuess_, 0.0, nRing - 2.0);
+    int32_t f = static_cast<int32_t>(guess);
+    while (f > 0 && theta < ring_[f]) --f;
+    while (f < nRing - 2 && theta >= ring_[f + 1]) ++f;
+    return f;
+  }
+
+  // Whether R and a wrapped theta lie in cell (c, f) as RadialCell and RingCell would find it.
+  bool InCell(double R, double theta, int32_t c, int32_t f) const {
+    return radialLow_[c] <= R && R < radialHigh_[c] && ringLow_[f] <= theta && theta < ringHigh_[f];
+  }
+
+  // The patch sum at a point of cell (c, f).
+  double Sum(double R, double theta, int32_t c, int32_t f) const {
+    const double s = (R - radii_[c]) * radialInv_[c];
+    const double t = (theta - ring_[f]) * ringInv_[f];
+    const double* C = &patches_[(static_cast<std::size_t>(c) * ringCells_ + f) * 16];
+    const double q0 = C[0] + t * (C[1] + t * (C[2] + t * C[3]));
+    const double q1 = C[4] + t * (C[5] + t * (C[6] + t * C[7]));
+    const double q2 = C[8] + t * (C[9] + t * (C[10] + t * C[11]));
+    const double q3 = C[12] + t * (C[13] + t * (C[14] + t * C[15]));
+    return q0 + s * (q1 + s * (q2 + s * q3));
+  }
 
   std::vector<double> radii_;      // m
   std::vector<double> radialInv_;  // 1/H_c (1/m) per radial cell
-  double radialGuess_ = 0;         // cells per metre, for the first guess
-  std::vector<double> ring_;       // ring abscissae (rad), nTheta + 5
-  std::vector<double> ringInv_;    // 1/H_f (1/rad) per ring interval
-  double ringGuess_ = 0;           // intervals per radian
-  double first_ = 0;               // first table azimuth (rad)
-  double turnEnd_ = 0;             // last table azimuth + one step (rad)
+  // Per radial cell the radii it serves, low <= R < high (the outer cells open outwards).
+  std::vector<double> radialLow_, radialHigh_;
+  // Per ring interval the wrapped azimuths it serves, low <= theta < high.
+  std::vector<double> ringLow_, ringHigh_;
+  double radialGuess_ = 0;       // cells per metre, for the first guess
+  std::vector<double> ring_;     // ring abscissae (rad), nTheta + 5
+  std::vector<double> ringInv_;  // 1/H_f (1/rad) per ring interval
+  double ringGuess_ = 0;         // intervals per radian
+  double first_ = 0;             // first table azimuth (rad)
+  double turnEnd_ = 0;           // last table azimuth + one step (rad)
   int32_t nTheta_ = 0;
   int32_t ringCells_ = 0;        // nTheta + 4
   std::vector<double> patches_;  // 16 per cell: [(c·ringCells + f)·16 + 4·p + q] of s^p·τ^q
 };
+
+inline int FieldPatches::Evaluate(double R, double theta, double& B) const {
+  if (Refused(R, theta) || !WrapAzimuth(theta)) return 0;
+  B = Sum(R, theta, RadialCell(R), RingCell(theta));
+  return 1;
+}
+
+inline int FieldPatches::Cursor::Evaluate(double R, double theta, double& B) {
+  const FieldPatches& p = *field_;
+  if (p.Refused(R, theta) || !p.WrapAzimuth(theta)) return 0;
+  if (!p.InCell(R, theta, radialCell_, ringCell_)) {
+    radialCell_ = p.RadialCell(R);
+    ringCell_ = p.RingCell(theta);
+  }
+  B = p.Sum(R, theta, radialCell_, ringCell_);
+  return 1;
+}
 
 }  // namespace zuba

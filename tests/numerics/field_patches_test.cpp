@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <random>
@@ -145,9 +146,52 @@ TEST(FieldPatches, DerivativesMatchDifferenceQuotientsInsideACell) {
   }
 }
 
+// A cursor starts from the cell of its previous point; whatever that cell was, it must find the
+// cell Evaluate finds and give the same bits. Orbit-like walks cross radial cells, ring intervals
+// and the turn of the table; jumps, nodes, the outer radii and refused points break the walk.
+TEST(FieldPatches, ACursorGivesEvaluatesValuesBitForBit) {
+  std::mt19937_64 random(20261207);
+  for (const Case& c : Maps()) {
+    SCOPED_TRACE(c.name);
+    const TestMap& m = c.map;
+    const FieldPatches p = BuildPatches(m);
+    FieldPatches::Cursor cursor(p);
+    const double last = m.radii.back();
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    MessageCapture capture;  // the refused points below
+    double R = 0.5 * last, theta = 0.1;
+    int refused = 0;
+    for (int k = 0; k < 20000; ++k) {
+      const double pick = unit(random);
+      if (pick < 0.9) {  // a step along an orbit
+        R = std::clamp(R + (unit(random) - 0.45) * 0.02 * last, 0.0, last);
+        theta += 0.05 * unit(random);
+      } else if (pick < 0.95) {  // anywhere, several turns either side
+        R = unit(random) * last;
+        theta = (unit(random) - 0.5) * 12 * kPi;
+      } else if (pick < 0.98) {  // a node, the last radius, a ring node
+        R = unit(random) < 0.3 ? last : m.radii[static_cast<int>(unit(random) * m.nR()) % m.nR()];
+        theta = m.azimuths[static_cast<int>(unit(random) * m.nTheta()) % m.nTheta()];
+      } else {  // refused: the cursor must stay usable
+        const double badR = unit(random) < 0.5 ? -0.1 : std::nextafter(last, 2 * last);
+        double B = 0;
+        EXPECT_EQ(cursor.Evaluate(badR, theta, B), 0);
+        ++refused;
+        continue;
+      }
+      double expected = 0, got = 0;
+      ASSERT_EQ(p.Evaluate(R, theta, expected), 1);
+      ASSERT_EQ(cursor.Evaluate(R, theta, got), 1);
+      ASSERT_EQ(got, expected) << "R " << R << " theta " << theta;
+    }
+    EXPECT_EQ(capture.messages().size(), static_cast<std::size_t>(refused));
+  }
+}
+
 TEST(FieldPatches, RefusesWhatTheRoutineRefusesWithTheSameMessages) {
   const TestMap m = MakeMap(5, 0.0, 0.25, 8, 0.0, Cyclotron);
   const FieldPatches p = BuildPatches(m);
+  FieldPatches::Cursor cursor(p);
   MessageCapture capture;
   double B = 0, d1 = 0, d2 = 0;
   const double nan = std::numeric_limits<double>::quiet_NaN();
@@ -165,16 +209,16 @@ TEST(FieldPatches, RefusesWhatTheRoutineRefusesWithTheSameMessages) {
               0);
     EXPECT_EQ(p.Evaluate(R, theta, B), 0);
     EXPECT_EQ(p.EvaluateWithDerivatives(R, theta, B, d1, d2), 0);
+    EXPECT_EQ(cursor.Evaluate(R, theta, B), 0);
   }
   const std::vector<Message> messages = capture.messages();
-  ASSERT_EQ(messages.size(), 3 * points.size());
+  ASSERT_EQ(messages.size(), 4 * points.size());
   for (std::size_t k = 0; k < points.size(); ++k) {
-    EXPECT_EQ(messages[3 * k + 1], messages[3 * k]) << k;
-    EXPECT_EQ(messages[3 * k + 2], messages[3 * k]) << k;
+    for (std::size_t j = 1; j < 4; ++j) EXPECT_EQ(messages[4 * k + j], messages[4 * k]) << k;
   }
   EXPECT_EQ(messages[0].text, "Negative value of R!");
-  EXPECT_EQ(messages[6].text, "Radius value error!");
-  EXPECT_EQ(messages[12].text, "Azimuth value error!");
+  EXPECT_EQ(messages[8].text, "Radius value error!");
+  EXPECT_EQ(messages[16].text, "Azimuth value error!");
 }
 
 TEST(FieldPatches, BuildFailsLikeTheRoutineOnBadTables) {
