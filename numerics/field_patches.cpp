@@ -80,7 +80,8 @@ std::optional<FieldPatches> FieldPatches::Build(std::span<const double> h,
   // The extended ring exactly as the routine builds it; ring node i holds column column[i].
   const int32_t nRing = nTheta + 5;
   p.ring_.resize(nRing);
-  std::vector<int32_t> column(nRing);
+  std::vector<int32_t>& column = p.column_;
+  column.resize(nRing);
   p.ring_[0] = azimuths[0] - 2.0 * delta;
   p.ring_[1] = azimuths[0] - delta;
   column[0] = nTheta - 2;
@@ -130,6 +131,19 @@ std::optional<FieldPatches> FieldPatches::Build(std::span<const double> h,
   const ParabolaBasis ringLast = localBasis(p.ring_, nRing - 2, nRing - 3);
 
   p.patches_.assign(static_cast<std::size_t>(radialCells) * p.ringCells_ * 16, 0.0);
+  p.columns_.assign(static_cast<std::size_t>(radialCells) * nTheta * 4, 0.0);
+  p.ringMoments_.assign(static_cast<std::size_t>(radialCells) * nRing * 4, 0.0);
+  p.radialInvSixH_.resize(radialCells);
+  p.ringStep_.resize(p.ringCells_);
+  p.ringInvSixH_.resize(p.ringCells_);
+  p.ringSixthH_.resize(p.ringCells_);
+  for (int32_t f = 0; f < p.ringCells_; ++f) {
+    // The ring step as the spline set-up forms it, and the factors of its small terms.
+    const double H = p.ring_[f + 1] - p.ring_[f];
+    p.ringStep_[f] = H;
+    p.ringInvSixH_[f] = 1.0 / (6.0 * H);
+    p.ringSixthH_[f] = H / 6.0;
+  }
   std::array<std::vector<double>, 4> K;  // per power of s, the coefficient of every column
   for (auto& k : K) k.assign(nTheta, 0.0);
   std::vector<double> ringY(nRing), ringH, ringM;
@@ -139,8 +153,17 @@ std::optional<FieldPatches> FieldPatches::Build(std::span<const double> h,
     const bool spline = 1 <= c && c <= nR - 3;
     const double H = spline ? h[c + 1] : radii[c + 1] - radii[c];
     p.radialInv_[c] = 1.0 / H;
+    p.radialInvSixH_[c] = 1.0 / (6.0 * H);
     if (spline) {
       for (int32_t k = 0; k < nTheta; ++k) {
+        // The column spline's large terms (Y/H − M·H/6) exactly as the routine rounds them.
+        const double Y0 = field[c * nTheta + k], Y1 = field[(c + 1) * nTheta + k];
+        const double M0 = moments[c * nTheta + k], M1 = moments[(c + 1) * nTheta + k];
+        double* col = &p.columns_[(static_cast<std::size_t>(c) * nTheta + k) * 4];
+        col[0] = Y0 / H - M0 * H / 6.0;
+        col[1] = Y1 / H - M1 * H / 6.0;
+        col[2] = M0;
+        col[3] = M1;
         const std::array<double, 4> q =
             SplineInterval(field[c * nTheta + k], field[(c + 1) * nTheta + k],
                            moments[c * nTheta + k], moments[(c + 1) * nTheta + k], H);
@@ -157,6 +180,10 @@ std::optional<FieldPatches> FieldPatches::Build(std::span<const double> h,
         detail::MakeParabola(radii[i0], field[i0 * nTheta + k], radii[i0 + 1],
                              field[(i0 + 1) * nTheta + k], radii[i0 + 2],
                              field[(i0 + 2) * nTheta + k], q);
+        double* col = &p.columns_[(static_cast<std::size_t>(c) * nTheta + k) * 4];
+        col[0] = q.S;
+        col[1] = q.L;
+        col[2] = q.C;
         K[0][k] = q.S * (Rc * Rc) - q.L * Rc + q.C;
         K[1][k] = H * (2.0 * q.S * Rc - q.L);
         K[2][k] = H * H * q.S;
@@ -168,6 +195,8 @@ std::optional<FieldPatches> FieldPatches::Build(std::span<const double> h,
     for (int pw = 0; pw < 4; ++pw) {
       for (int32_t i = 0; i < nRing; ++i) ringY[i] = K[pw][column[i]];
       if (!SplineSetup(p.ring_, ringY, nRing, ringH, ringM)) return std::nullopt;
+      for (int32_t i = 0; i < nRing; ++i)
+        p.ringMoments_[(static_cast<std::size_t>(c) * nRing + i) * 4 + pw] = ringM[i];
       for (int32_t f = 0; f < p.ringCells_; ++f) {
         double* patch = &p.patches_[(static_cast<std::size_t>(c) * p.ringCells_ + f) * 16 + 4 * pw];
         if (1 <= f && f <= nTheta + 2) {
@@ -217,7 +246,8 @@ int FieldPatches::EvaluateWithDerivatives(double R, double theta, double& B, dou
     q[pw] = row[0] + t * (row[1] + t * (row[2] + t * row[3]));
     dq[pw] = row[1] + t * (2.0 * row[2] + t * (3.0 * row[3]));
   }
-  B = q[0] + s * (q[1] + s * (q[2] + s * q[3]));
+  // The value as Evaluate gives it; the derivatives are those of the cell's patch.
+  B = Value(R, theta, c, f);
   dBdR = (q[1] + s * (2.0 * q[2] + s * (3.0 * q[3]))) * radialInv_[c];
   dBdTheta = (dq[0] + s * (dq[1] + s * (dq[2] + s * dq[3]))) * ringInv_[f];
   return 1;

@@ -6,12 +6,21 @@
 // parabola of an end interval) times a polynomial of degree ≤ 3 in θ (the ring spline, or a ring
 // end parabola): the ring spline is linear in the ring values, so its moments are fixed linear
 // combinations of them. Each cell stores the 4×4 coefficients of that product in local coordinates
-// s = (R − R_c)/H_c and τ = (θ − θ_f)/H_f, both in [0, 1) inside the cell, which keeps the
-// evaluation as well conditioned as the described routine. An evaluation finds the cell by a
-// guess from the mean step corrected against the tables, then sums 16 terms. A Cursor, which
-// follows one orbit, first tries the cell of its previous point: along an orbit the next point is
-// almost always in the same cell, so the cell is known before the point is, and the sum starts as
-// soon as the point arrives.
+// s = (R − R_c)/H_c and τ = (θ − θ_f)/H_f, both in [0, 1) inside the cell (for the derivatives and
+// the ring end intervals).
+//
+// The value itself is formed closer to the routine's own rounding: the radial values at the two
+// ring nodes of the interval exactly as the routine computes them (its column spline or parabola,
+// with the large terms precomputed from the same operands), then the ring spline interval formula
+// in the routine's order, with the ring moments — which the routine solves from the whole ring and
+// which carry its rounding of every ring value, amplified by 1/H_f² — from their precomputed cubics
+// in s. On the example maps about 70 % of the values along orbits are then bit for bit the
+// routine's and the rest one unit in the last place apart (against about 50 % with the plain sum).
+//
+// An evaluation finds the cell by a guess from the mean step corrected against the tables. A
+// Cursor, which follows one orbit, first tries the cell of its previous point: along an orbit the
+// next point is almost always in the same cell, so the cell is known before the point is, and the
+// sum starts as soon as the point arrives.
 #pragma once
 
 #include <algorithm>
@@ -40,7 +49,8 @@ class FieldPatches {
   // ("Negative value of R!", "Radius value error!", "Azimuth value error!").
   inline int Evaluate(double R, double theta, double& B) const;
 
-  // B (T) with its partial derivatives ∂B/∂R (T/m) and ∂B/∂θ (T/rad) in the same cell.
+  // B (T), the same value as Evaluate, with its partial derivatives ∂B/∂R (T/m) and ∂B/∂θ (T/rad)
+  // from the cell's patch.
   int EvaluateWithDerivatives(double R, double theta, double& B, double& dBdR,
                               double& dBdTheta) const;
 
@@ -122,6 +132,39 @@ class FieldPatches {
     return radialLow_[c] <= R && R < radialHigh_[c] && ringLow_[f] <= theta && theta < ringHigh_[f];
   }
 
+  // The field at a point of cell (c, f), rounded as the routine rounds it wherever that is
+  // possible in constant time: the radial values of the two ring nodes of the interval exactly as
+  // the routine's column splines or parabolas give them, and the ring spline's large terms
+  // (Y/H − M·H/6)·A with the routine's own division; only the ring moments M, which the routine
+  // solves from the whole ring, come from their precomputed polynomials in R. The ring end
+  // intervals, which a wrapped azimuth does not reach on a full-turn table, use the patch sum.
+  double Value(double R, double theta, int32_t c, int32_t f) const {
+    if (f == 0 || f == ringCells_ - 1) return Sum(R, theta, c, f);
+    const double* col0 = &columns_[(static_cast<std::size_t>(c) * nTheta_ + column_[f]) * 4];
+    const double* col1 = &columns_[(static_cast<std::size_t>(c) * nTheta_ + column_[f + 1]) * 4];
+    double y0, y1;  // T, the radial values at the interval's two ring nodes
+    if (c != 0 && c != static_cast<int32_t>(radii_.size()) - 2) {
+      const double A = radii_[c + 1] - R;
+      const double Bq = R - radii_[c];
+      const double A3 = A * A * A, B3 = Bq * Bq * Bq, k = radialInvSixH_[c];
+      y0 = A3 * col0[2] * k + B3 * col0[3] * k + col0[0] * A + col0[1] * Bq;
+      y1 = A3 * col1[2] * k + B3 * col1[3] * k + col1[0] * A + col1[1] * Bq;
+    } else {
+      y0 = col0[0] * (R * R) - col0[1] * R + col0[2];
+      y1 = col1[0] * (R * R) - col1[1] * R + col1[2];
+    }
+    const double s = (R - radii_[c]) * radialInv_[c];
+    const double* m = &ringMoments_[(static_cast<std::size_t>(c) * (ringCells_ + 1) + f) * 4];
+    const double M0 = m[0] + s * (m[1] + s * (m[2] + s * m[3]));
+    const double M1 = m[4] + s * (m[5] + s * (m[6] + s * m[7]));
+    const double H = ringStep_[f];
+    const double A = ring_[f + 1] - theta;
+    const double Bt = theta - ring_[f];
+    const double k = ringInvSixH_[f], sixth = ringSixthH_[f];
+    return A * A * A * M0 * k + Bt * Bt * Bt * M1 * k + (y0 / H - M0 * sixth) * A +
+           (y1 / H - M1 * sixth) * Bt;
+  }
+
   // The patch sum at a point of cell (c, f).
   double Sum(double R, double theta, int32_t c, int32_t f) const {
     const double s = (R - radii_[c]) * radialInv_[c];
@@ -149,11 +192,21 @@ class FieldPatches {
   int32_t nTheta_ = 0;
   int32_t ringCells_ = 0;        // nTheta + 4
   std::vector<double> patches_;  // 16 per cell: [(c·ringCells + f)·16 + 4·p + q] of s^p·τ^q
+  std::vector<int32_t> column_;  // per ring node, the azimuth column it holds
+  // Per radial cell and column: a spline cell's Y_c/H − M_c·H/6, Y_c+1/H − M_c+1·H/6, M_c, M_c+1;
+  // an end cell's parabola S, L, C.
+  std::vector<double> columns_;
+  std::vector<double> radialInvSixH_;  // 1/(6 H_c) (1/m)
+  // Per radial cell and ring node: the ring moment (T/rad²) as a cubic in s, 4 coefficients.
+  std::vector<double> ringMoments_;
+  std::vector<double> ringStep_;     // H_f (rad)
+  std::vector<double> ringInvSixH_;  // 1/(6 H_f) (1/rad)
+  std::vector<double> ringSixthH_;   // H_f/6 (rad)
 };
 
 inline int FieldPatches::Evaluate(double R, double theta, double& B) const {
   if (Refused(R, theta) || !WrapAzimuth(theta)) return 0;
-  B = Sum(R, theta, RadialCell(R), RingCell(theta));
+  B = Value(R, theta, RadialCell(R), RingCell(theta));
   return 1;
 }
 
@@ -164,7 +217,7 @@ inline int FieldPatches::Cursor::Evaluate(double R, double theta, double& B) {
     radialCell_ = p.RadialCell(R);
     ringCell_ = p.RingCell(theta);
   }
-  B = p.Sum(R, theta, radialCell_, ringCell_);
+  B = p.Value(R, theta, radialCell_, ringCell_);
   return 1;
 }
 
