@@ -11,7 +11,10 @@
 #   - document save and load of a 101-energy record;
 #   - identical reports and per-energy values: the fast path against the per-call routine (on the
 #     three energies always; on the full runs with --full-reference, minutes per map) and the
-#     one-thread against the two-thread run.
+#     one-thread against the two-thread run;
+#   - the rounding floor of that comparison (bench/closure_floor): how many field values along
+#     orbits are the per-call routine's bit for bit, and how far dReo moves when field values
+#     change by one unit in the last place at random.
 # Usage: bench/run-benchmarks.sh [--full-reference] [--no-build] [--keep DIR]
 #   --full-reference  also run both maps in full with --reference-field --threads 1
 #   --no-build        use build/release as it is
@@ -41,7 +44,7 @@ if [ ${#needed[@]} -gt 0 ]; then "$here/tools/ensure-packages.sh" "${needed[@]}"
 
 if [ "$build" = 1 ]; then
   (cd "$here" && cmake --preset release >/dev/null &&
-     cmake --build build/release --target zuba-cli field_bench orbit_bench doc_io_bench -j2 >/dev/null)
+     cmake --build build/release --target zuba-cli field_bench orbit_bench doc_io_bench closure_floor -j2 >/dev/null)
 fi
 bin=$here/build/release
 cli=$bin/cli/zuba-cli
@@ -118,6 +121,10 @@ echo "  orbit_bench" >&2
 "$bin/bench/orbit_bench" --benchmark_format=json >"$work/orbit_bench.json" 2>/dev/null
 echo "  doc_io_bench" >&2
 "$bin/bench/doc_io_bench" --benchmark_format=json >"$work/doc_io_bench.json" 2>/dev/null
+# The rounding floor of the dReo comparison (not timed): bit-equality of the field values along
+# orbits, and the dReo spread that random one-ulp field differences cause.
+echo "  closure_floor" >&2
+"$bin/bench/closure_floor" >"$work/closure_floor.txt"
 loadEnd=$(cut -d' ' -f1-3 /proc/loadavg)
 
 bench() {  # FILE NAME FIELD
@@ -237,6 +244,13 @@ for map in tvk avf; do
     row "$label report/values, fast vs per-call, full run" "not run" "identical" \
       "use --full-reference"
   fi
+  mode=$([ "$map" = tvk ] && echo 'TVK-310: p' || echo 'AVF: 14N5')
+  row "$label field values along orbits, fast vs per-call" \
+    "$(grep -F "$mode, patches vs" "$work/closure_floor.txt" |
+       sed -E 's/.*: ([0-9]+) % equal, ([0-9]+) % one ulp apart, at most ([0-9]+) ulp/\1 % equal, \2 % 1 ulp, max \3/')" "" ""
+  row "$label dReo floor: random 1-ulp field changes" \
+    "$(grep -F "$mode, every value" "$work/closure_floor.txt" |
+       sed -E 's/.*up to ([0-9.e+-]+) m \(([0-9]+) changed, ([0-9]+) above.*/\1 m (\3 rows > 1e-15)/')" "" ""
 done
 row "Document save, ${docMb%.*} MB, wall ms" "$(printf '%.0f' "$docSave")" "about 1 s" ""
 row "Document load, ${docMb%.*} MB, wall ms" "$(printf '%.0f' "$docLoad")" "about 1 s" ""
