@@ -7,31 +7,20 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdlib>
-#include <optional>
 #include <string>
 
+#include "bench/example_map.h"
 #include "calc/driver.h"
 #include "calc/precise_orbit.h"
-#include "calc/run_parameters.h"
 #include "numerics/field_patches.h"
 
 namespace zuba {
 namespace {
 
-struct ExampleRun {
-  CalculationRecord record;
-  PreparedRun prepared;
-  std::optional<FieldPatches> patches;
+struct ExampleRun : ExampleMap {
   std::vector<double> energies;  // J
 
-  ExampleRun(const char* mode, const char* file) {
-    RunParameters p;
-    ApplyPreset(mode, p);
-    p.Path = std::string(ZUBA_EXAMPLES_DIR) + "/" + file;
-    if (!PrepareCalculation(p, record).ready || !PrepareRun(record, prepared)) std::abort();
-    patches = FieldPatches::Build(prepared.radialSteps, record.radii, record.azimuths, record.field,
-                                  record.moments);
-    if (!patches) std::abort();
+  ExampleRun(const char* mode, const char* file) : ExampleMap(mode, file) {
     for (int32_t i = 0; i < record.n; i += (record.n - 1) / 10) energies.push_back(record.Ek[i]);
   }
 };

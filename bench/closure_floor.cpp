@@ -15,16 +15,14 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <limits>
-#include <optional>
 #include <string>
 #include <vector>
 
+#include "bench/example_map.h"
 #include "calc/driver.h"
 #include "calc/orbit.h"
-#include "calc/run_parameters.h"
 #include "numerics/field_patches.h"
 
 namespace zuba {
@@ -138,28 +136,23 @@ double Relative(double a, double b) {
 }
 
 int Measure(const char* mode, const char* file) {
-  RunParameters p;
-  ApplyPreset(mode, p);
-  p.Path = std::string(ZUBA_EXAMPLES_DIR) + "/" + file;
-  CalculationRecord record;
-  PreparedRun prepared;
-  if (!PrepareCalculation(p, record).ready || !PrepareRun(record, prepared)) return 1;
-  const std::optional<FieldPatches> patches = FieldPatches::Build(
-      prepared.radialSteps, record.radii, record.azimuths, record.field, record.moments);
-  if (!patches) return 1;
+  const ExampleMap example(mode, file);
+  const CalculationRecord& record = example.record;
+  const PreparedRun& prepared = example.prepared;
+  const FieldPatches& patches = *example.patches;
 
-  CompareWithRoutine(mode, record, prepared, *patches);
+  CompareWithRoutine(mode, record, prepared, patches);
 
   const double infinity = std::numeric_limits<double>::infinity();
-  const std::vector<Energy> plain = CloseAll(record, prepared, *patches);
+  const std::vector<Energy> plain = CloseAll(record, prepared, patches);
   struct Variant {
     const char* name;
     std::vector<NudgedField> fields;
   };
   const Variant variants[] = {
       {"first value of each trial +-1 ulp",
-       {{*patches, Nudge::First, infinity}, {*patches, Nudge::First, -infinity}}},
-      {"every value +-1 ulp at random", {{*patches, Nudge::Random, 0.0}}}};
+       {{patches, Nudge::First, infinity}, {patches, Nudge::First, -infinity}}},
+      {"every value +-1 ulp at random", {{patches, Nudge::Random, 0.0}}}};
   for (const Variant& variant : variants) {
     double maxDReo = 0, maxRel = 0;
     int over = 0, compared = 0, differing = 0;

@@ -134,13 +134,11 @@ std::optional<FieldPatches> FieldPatches::Build(std::span<const double> h,
   p.columns_.assign(static_cast<std::size_t>(radialCells) * nTheta * 4, 0.0);
   p.ringMoments_.assign(static_cast<std::size_t>(radialCells) * nRing * 4, 0.0);
   p.radialInvSixH_.resize(radialCells);
-  p.ringStep_.resize(p.ringCells_);
   p.ringInvSixH_.resize(p.ringCells_);
   p.ringSixthH_.resize(p.ringCells_);
   for (int32_t f = 0; f < p.ringCells_; ++f) {
-    // The ring step as the spline set-up forms it, and the factors of its small terms.
+    // The factors of the ring spline's small terms.
     const double H = p.ring_[f + 1] - p.ring_[f];
-    p.ringStep_[f] = H;
     p.ringInvSixH_[f] = 1.0 / (6.0 * H);
     p.ringSixthH_[f] = H / 6.0;
   }

@@ -157,7 +157,7 @@ class FieldPatches {
     const double* m = &ringMoments_[(static_cast<std::size_t>(c) * (ringCells_ + 1) + f) * 4];
     const double M0 = m[0] + s * (m[1] + s * (m[2] + s * m[3]));
     const double M1 = m[4] + s * (m[5] + s * (m[6] + s * m[7]));
-    const double H = ringStep_[f];
+    const double H = ring_[f + 1] - ring_[f];  // the ring step as the spline set-up forms it
     const double A = ring_[f + 1] - theta;
     const double Bt = theta - ring_[f];
     const double k = ringInvSixH_[f], sixth = ringSixthH_[f];
@@ -199,7 +199,6 @@ class FieldPatches {
   std::vector<double> radialInvSixH_;  // 1/(6 H_c) (1/m)
   // Per radial cell and ring node: the ring moment (T/rad²) as a cubic in s, 4 coefficients.
   std::vector<double> ringMoments_;
-  std::vector<double> ringStep_;     // H_f (rad)
   std::vector<double> ringInvSixH_;  // 1/(6 H_f) (1/rad)
   std::vector<double> ringSixthH_;   // H_f/6 (rad)
 };

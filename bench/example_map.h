@@ -1,0 +1,32 @@
+// A preset on its bundled example map, prepared as a run prepares it, with the field patches:
+// the common start of the benchmarks that close orbits on the example maps.
+#pragma once
+
+#include <cstdlib>
+#include <optional>
+#include <string>
+
+#include "calc/driver.h"
+#include "calc/run_parameters.h"
+#include "numerics/field_patches.h"
+
+namespace zuba {
+
+struct ExampleMap {
+  CalculationRecord record;
+  PreparedRun prepared;
+  std::optional<FieldPatches> patches;
+
+  // Aborts when the map cannot be read or prepared: a benchmark has nothing to measure then.
+  ExampleMap(const char* mode, const char* file) {
+    RunParameters p;
+    ApplyPreset(mode, p);
+    p.Path = std::string(ZUBA_EXAMPLES_DIR) + "/" + file;
+    if (!PrepareCalculation(p, record).ready || !PrepareRun(record, prepared)) std::abort();
+    patches = FieldPatches::Build(prepared.radialSteps, record.radii, record.azimuths, record.field,
+                                  record.moments);
+    if (!patches) std::abort();
+  }
+};
+
+}  // namespace zuba
