@@ -55,8 +55,9 @@ CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent) {
   setWindowIcon(QIcon(QStringLiteral(":/icons/zuba.svg")));
   setAcceptDrops(true);
 
-  document_ = new CZUBADoc(this);
-  view_ = new CZUBAView(*this, this);
+  document_ = new CZUBADoc(handOver_, this);
+  view_ = new CZUBAView(handOver_, this);
+  controller_ = new CCalculationController(*this, *view_, this);
   document_->AddView(view_);
   setCentralWidget(view_);
   QtMessageService::SetViewWindow(view_);
@@ -96,7 +97,8 @@ CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent) {
   };
 
   connect(document_, &CZUBADoc::titleChanged, this, &CMainFrame::UpdateTitle);
-  connect(view_, &CZUBAView::calculationRunning, this, &CMainFrame::UpdateCommandUi);
+  connect(controller_, &CCalculationController::calculationRunning, this,
+          &CMainFrame::UpdateCommandUi);
   connect(view_, &CZUBAView::resultsTransferred, this, &CMainFrame::UpdateCommandUi);
 
   LoadRecentFiles();
@@ -108,9 +110,13 @@ CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent) {
 }
 
 CMainFrame::~CMainFrame() {
-  // The view's worker uses this window's services: it ends before they go.
-  view_->StopAndWaitForWorker();
+  // The worker uses this window's services and hand-over: it ends before they go, and the
+  // windows that refer to the hand-over go with it.
+  controller_->StopAndWaitForWorker();
   QtMessageService::SetViewWindow(nullptr);
+  delete controller_;
+  delete view_;
+  delete document_;
 }
 
 void CMainFrame::CreateActions() {
@@ -206,12 +212,12 @@ void CMainFrame::CreateActions() {
   equilibriumOrbitsAct = make("ID_CALCULATE_EQUILIBRIUMORBITS", tr("&Equilibrium Orbits..."),
                               QStringLiteral("Finding of numerical solution of equtions of motion"),
                               QStringLiteral("Equilibrium Orbits"), [this] {
-                                view_->OnCalculateEquilibriumOrbits();
+                                controller_->OnCalculateEquilibriumOrbits();
                                 UpdateCommandUi();
                               });
   reportSaveAsAct = make("ID_CALCULATE_SAVEAS", tr("&Save As..."),
                          QStringLiteral("Save the results of calculations"),
-                         QStringLiteral("Save As"), [this] { view_->SaveResultsReport(); });
+                         QStringLiteral("Save As"), [this] { controller_->SaveResultsReport(); });
 
   // The closure of the next run: remembered from the last session, off for a first start.
   preciseClosureAct =
@@ -219,14 +225,14 @@ void CMainFrame::CreateActions() {
            tr("Close radius and radial velocity of every orbit by Newton iteration and find the "
               "betatron tunes"),
            tr("Precise Closed Orbits"), [this](bool on) {
-             view_->SetClosureMode(on ? ClosureMode::Precise : ClosureMode::Described);
+             controller_->SetClosureMode(on ? ClosureMode::Precise : ClosureMode::Described);
              QSettings().setValue(QString::fromLatin1(kPreciseClosureKey), on);
            });
   preciseClosureAct->setCheckable(true);
   {
     const bool on = QSettings().value(QString::fromLatin1(kPreciseClosureKey), false).toBool();
     preciseClosureAct->setChecked(on);
-    view_->SetClosureMode(on ? ClosureMode::Precise : ClosureMode::Described);
+    controller_->SetClosureMode(on ? ClosureMode::Precise : ClosureMode::Described);
   }
 
   // The graph the view draws.
@@ -372,8 +378,8 @@ void CMainFrame::UpdateTitle() {
 
 void CMainFrame::UpdateCommandUi() {
   for (QAction* action : {undoAct, cutAct, copyAct, pasteAct}) action->setEnabled(false);
-  equilibriumOrbitsAct->setEnabled(!view_->IsCalculationRunning());
-  reportSaveAsAct->setEnabled(CZUBAView::CanSaveResultsReport());
+  equilibriumOrbitsAct->setEnabled(!controller_->IsCalculationRunning());
+  reportSaveAsAct->setEnabled(controller_->CanSaveResultsReport());
   toolbarAct->setChecked(!toolBar_->isHidden());
   statusBarAct->setChecked(!statusBar()->isHidden());
 }
@@ -388,9 +394,9 @@ bool CMainFrame::SaveModified() {
 }
 
 void CMainFrame::CloseDocumentRun() {
-  if (view_->IsCalculationRunning()) {
+  if (controller_->IsCalculationRunning()) {
     statusBar()->showMessage(tr("Stopping the calculation..."));
-    view_->StopAndWaitForWorker();
+    controller_->StopAndWaitForWorker();
     statusBar()->clearMessage();
   }
 }

@@ -1,7 +1,8 @@
 // CMainFrame: the main window of the desktop program: menus, accelerators, toolbar, status bar, the
 // band "Calculation:" with the progress bar, the results view as the client area, and the document
-// commands (New, Open, Save, Save As, recent files, printing, Exit). It supplies the view with the
-// dialogs, the progress bar and the file chooser of the report.
+// commands (New, Open, Save, Save As, recent files, printing, Exit). It owns the hand-over of the
+// runs it shows and supplies the calculation commands with the dialogs, the progress bar and the
+// file chooser of the report.
 #pragma once
 
 #include <QMainWindow>
@@ -11,9 +12,11 @@
 #include <memory>
 #include <string>
 
+#include "app/calculation_controller.h"
 #include "app/qt_services.h"
 #include "app/zuba_doc.h"
 #include "graph/view.h"
+#include "results/hand_over.h"
 
 class QAction;
 class QLabel;
@@ -27,7 +30,7 @@ namespace zuba {
 class CInputDataDlg;
 class CModeDlg;
 
-class CMainFrame : public QMainWindow, public ViewServices {
+class CMainFrame : public QMainWindow, public ControllerServices {
   Q_OBJECT
 
  public:
@@ -36,6 +39,8 @@ class CMainFrame : public QMainWindow, public ViewServices {
 
   CZUBADoc& Document() { return *document_; }
   CZUBAView& View() { return *view_; }
+  CCalculationController& Controller() { return *controller_; }
+  ResultsHandOver& HandOver() { return handOver_; }
   QProgressBar& ProgressBar() { return *progressBar_; }
   QtProgressSink& ProgressSinkQt() { return *progress_; }
   CModeDlg& ModeDialog() { return *modeDlg_; }
@@ -69,7 +74,7 @@ class CMainFrame : public QMainWindow, public ViewServices {
   std::function<QString()> chooseReportPath;
   std::function<QMessageBox::StandardButton(const QString& question)> askSaveChanges;
 
-  // ViewServices.
+  // ControllerServices.
   bool RunModeDialog(std::string& modeLabel) override;
   bool RunInputDataDialog(RunParameters& parameters) override;
   ProgressSink& Progress() override;
@@ -97,8 +102,10 @@ class CMainFrame : public QMainWindow, public ViewServices {
   void UpdateRecentFileActions();
   QPrinter& Printer();
 
+  ResultsHandOver handOver_;  // of the runs this window shows
   CZUBADoc* document_ = nullptr;
   CZUBAView* view_ = nullptr;
+  CCalculationController* controller_ = nullptr;
   CModeDlg* modeDlg_ = nullptr;
   CInputDataDlg* inputDlg_ = nullptr;
   QProgressBar* progressBar_ = nullptr;

@@ -6,9 +6,10 @@
 
 namespace zuba {
 
-CZUBADoc::CZUBADoc(QObject* parent) : QObject(parent) {
+CZUBADoc::CZUBADoc(ResultsHandOver& handOver, QObject* parent)
+    : QObject(parent), handOver_(handOver) {
   results_.reset();
-  ResultsAvailable.store(0, std::memory_order_release);
+  handOver_.ResultsAvailable.store(0, std::memory_order_release);
 }
 
 void CZUBADoc::UpdateAllViews() {
@@ -37,7 +38,7 @@ void CZUBADoc::SetPathName(const QString& path) {
 
 bool CZUBADoc::OnNewDocument() {
   results_.reset();
-  ResultsAvailable.store(0, std::memory_order_release);
+  handOver_.ResultsAvailable.store(0, std::memory_order_release);
   SetModified(false);
   SetPathName(QString());
   return true;
@@ -45,14 +46,15 @@ bool CZUBADoc::OnNewDocument() {
 
 void CZUBADoc::TakeLoaded(DocumentLoad loaded, const QString& path) {
   results_ = std::move(loaded.results);
-  ResultsAvailable.store(loaded.resultsAvailable, std::memory_order_release);
+  handOver_.ResultsAvailable.store(loaded.resultsAvailable, std::memory_order_release);
   SetModified(false);
   SetPathName(path);
 }
 
 bool CZUBADoc::OnSaveDocument(const QString& path, std::string& error) {
-  const DocumentSave saved = SaveDocumentFile(QFile::encodeName(path).toStdString(), results_,
-                                              ResultsAvailable.load(std::memory_order_acquire));
+  const DocumentSave saved =
+      SaveDocumentFile(QFile::encodeName(path).toStdString(), results_,
+                       handOver_.ResultsAvailable.load(std::memory_order_acquire));
   if (!saved.ok) {
     error = saved.error;
     return false;

@@ -9,6 +9,7 @@
 
 #include "graph/view.h"
 #include "results/document.h"
+#include "results/hand_over.h"
 #include "results/result_tables.h"
 
 namespace zuba {
@@ -17,7 +18,9 @@ class CZUBADoc : public QObject, public ViewDocument {
   Q_OBJECT
 
  public:
-  explicit CZUBADoc(QObject* parent = nullptr);
+  // handOver: the hand-over of the window's runs, whose ResultsAvailable says whether the
+  // document's record holds results.
+  explicit CZUBADoc(ResultsHandOver& handOver, QObject* parent = nullptr);
 
   ResultTables& DocumentResults() override { return results_; }
   void SetModifiedFlag() override { SetModified(true); }
@@ -44,6 +47,7 @@ class CZUBADoc : public QObject, public ViewDocument {
   void modifiedChanged(bool modified);
 
  private:
+  ResultsHandOver& handOver_;
   ResultTables results_;
   QString path_;
   bool modified_ = false;

@@ -22,11 +22,9 @@
 #include "numerics/field_patches.h"
 #include "platform/memory.h"
 #include "platform/message.h"
-#include "results/result_tables.h"
+#include "results/hand_over.h"
 
 namespace zuba {
-
-std::atomic<int32_t> StopRequested{0};
 
 PrepareResult PrepareCalculation(const RunParameters& parameters, CalculationRecord& record) {
   DeriveOutcome derived = DeriveRunQuantities(parameters);
@@ -323,9 +321,9 @@ class EnergyLoop {
 
 template <class Field>
 WorkerOutcome RunEnergies(CalculationRecord& record, ProgressSink& progress,
-                          std::atomic<int32_t>& stopRequested, const WorkerOptions& options,
-                          const OrbitConstants& constants, const AverageFieldTables& tables,
-                          const Field& field) {
+                          std::atomic<int32_t>& stopRequested, ResultsHandOver& handOver,
+                          const WorkerOptions& options, const OrbitConstants& constants,
+                          const AverageFieldTables& tables, const Field& field) {
   // 4. Progress bar.
   progress.setRange(0, record.n);
   progress.setStep(1);
@@ -372,7 +370,7 @@ WorkerOutcome RunEnergies(CalculationRecord& record, ProgressSink& progress,
     closure.nuZ = RealTable(std::move(loop.nuZ()));
     closure.status = IntTable(std::move(loop.status()));
   }
-  HandOverResults(std::move(results));
+  handOver.HandOverResults(std::move(results));
   if (options.requestRepaint) options.requestRepaint();
   return WorkerOutcome::Completed;
 }
@@ -414,7 +412,8 @@ int PrepareRun(CalculationRecord& record, PreparedRun& prepared) {
 }
 
 WorkerOutcome CalculationWorker(CalculationRecord& record, ProgressSink& progress,
-                                std::atomic<int32_t>& stopRequested, const WorkerOptions& options) {
+                                std::atomic<int32_t>& stopRequested, ResultsHandOver& handOver,
+                                const WorkerOptions& options) {
   try {
     const int64_t mapCount = static_cast<int64_t>(record.nR) * record.nTheta;
     if (record.nR < 0 || record.nTheta < 0 || std::ssize(record.radii) != record.nR ||
@@ -436,11 +435,13 @@ WorkerOutcome CalculationWorker(CalculationRecord& record, ProgressSink& progres
       std::optional<FieldPatches> patches = FieldPatches::Build(
           radialSteps, record.radii, record.azimuths, record.field, record.moments);
       if (!patches) return WorkerOutcome::Failed;
-      return RunEnergies(record, progress, stopRequested, options, constants, tables, *patches);
+      return RunEnergies(record, progress, stopRequested, handOver, options, constants, tables,
+                         *patches);
     }
     const ReferenceField field(radialSteps, record.radii, record.azimuths, record.field,
                                record.moments);
-    return RunEnergies(record, progress, stopRequested, options, constants, tables, field);
+    return RunEnergies(record, progress, stopRequested, handOver, options, constants, tables,
+                       field);
   } catch (const std::bad_alloc&) {
     ShowMessage("Not enough memory for the calculation!", "Error", Icon::Error, Owner::None);
     return WorkerOutcome::Failed;

@@ -12,13 +12,10 @@
 #include "calc/orbit.h"
 #include "calc/precise_orbit.h"
 #include "platform/progress.h"
+#include "results/hand_over.h"
 #include "results/run_parameters.h"
 
 namespace zuba {
-
-// 1 asks the running worker to stop; the worker reads it after each energy and clears it when it
-// obeys. The command clears it before every run.
-extern std::atomic<int32_t> StopRequested;
 
 // What the worker is given: the run constants in SI units, the run description, a copy of the
 // field map and the per-energy tables.
@@ -83,9 +80,11 @@ struct PreparedRun {
 int PrepareRun(CalculationRecord& record, PreparedRun& prepared);
 
 // The worker: radial moments, average-field tables, the energy loop with progress and stop
-// request, and on completion the hand-over into LatestResults, then requestRepaint.
-// Energies run on options.threads threads; the results do not depend on the thread count.
+// request (1 asks it to stop after the energies in flight; it clears the request when it obeys),
+// and on completion the hand-over into handOver, then requestRepaint. Energies run on
+// options.threads threads; the results do not depend on the thread count.
 WorkerOutcome CalculationWorker(CalculationRecord& record, ProgressSink& progress,
-                                std::atomic<int32_t>& stopRequested, const WorkerOptions& options);
+                                std::atomic<int32_t>& stopRequested, ResultsHandOver& handOver,
+                                const WorkerOptions& options);
 
 }  // namespace zuba

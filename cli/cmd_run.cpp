@@ -3,6 +3,7 @@
 // and writes the report, the document, a values table and the graph picture.
 #include <unistd.h>
 
+#include <atomic>
 #include <cctype>
 #include <charconv>
 #include <cinttypes>
@@ -18,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "calc/calculation.h"
 #include "calc/diagnostics.h"
 #include "calc/driver.h"
 #include "calc/run_parameters.h"
@@ -28,6 +30,7 @@
 #include "platform/message.h"
 #include "platform/progress.h"
 #include "results/document.h"
+#include "results/hand_over.h"
 #include "results/report.h"
 #include "results/result_tables.h"
 
@@ -118,13 +121,18 @@ void ApplySet(const std::string& assignment, RunParameters& p) {
                      "\"; the names are ParticleName EkBegin EkEnd dEk Frf H N ChargeSign Q m0 h"};
 }
 
+// The calculation that Ctrl+C stops (a signal handler reaches it only through a variable of its
+// own; atomic pointers and the stop token are lock-free).
+std::atomic<Calculation*> interruptTarget{nullptr};
+
 // Ctrl+C: the first asks the worker to stop after the energies in flight; the handler then falls
 // back to the default, so a second Ctrl+C ends the program at once.
 extern "C" void OnInterrupt(int) {
-  StopRequested.store(1);
+  if (Calculation* calculation = interruptTarget.load()) calculation->RequestStop();
 }
 
-void InstallInterruptHandler() {
+void InstallInterruptHandler(Calculation& calculation) {
+  interruptTarget.store(&calculation);
   struct sigaction action {};
   action.sa_handler = OnInterrupt;
   sigemptyset(&action.sa_mask);
@@ -326,9 +334,9 @@ int RunCalculation(const RunOptions& options) {
   }
   p.Q = p.Q < 0 ? -p.Q : p.Q;
 
-  StopRequested.store(0);
-  CalculationRecord record;
-  const PrepareResult prepared = PrepareCalculation(p, record);
+  ResultsHandOver handOver;
+  Calculation calculation(handOver);
+  const PrepareResult prepared = calculation.Prepare(p);
   if (!prepared.ready) {
     if (!prepared.shown) ShowMessage(prepared.refusal, "Error");
     return kExitRefused;
@@ -344,21 +352,22 @@ int RunCalculation(const RunOptions& options) {
   std::unique_ptr<TerminalProgress> bar;
   NullProgress silent;
   if (!options.quiet && isatty(STDERR_FILENO)) bar = std::make_unique<TerminalProgress>();
-  InstallInterruptHandler();
-  const WorkerOutcome outcome = CalculationWorker(
-      record, bar ? static_cast<ProgressSink&>(*bar) : silent, StopRequested, worker);
+  InstallInterruptHandler(calculation);
+  const WorkerOutcome outcome =
+      calculation.Run(bar ? static_cast<ProgressSink&>(*bar) : silent, worker);
   bar.reset();
   std::signal(SIGINT, SIG_DFL);
+  interruptTarget.store(nullptr);
 
   if (outcome == WorkerOutcome::Failed) return kExitFailed;
   if (outcome == WorkerOutcome::Stopped) {
     ShowMessage("The calculation was stopped; nothing was written.", "Stop", Icon::Information);
     return kExitStopped;
   }
-  if (TransferPending.load(std::memory_order_acquire) != 1) return kExitFailed;
-  TransferPending.store(0);
-  const ResultTables& results = LatestResults;
-  const int32_t available = ResultsAvailable.load(std::memory_order_acquire);
+  if (handOver.TransferPending.load(std::memory_order_acquire) != 1) return kExitFailed;
+  handOver.TransferPending.store(0);
+  const ResultTables& results = handOver.LatestResults;
+  const int32_t available = handOver.ResultsAvailable.load(std::memory_order_acquire);
   const ClosureColumns closure = ClosureColumnsOf(results, options.gainPerTurn);
 
   std::vector<std::string> written;

@@ -1,34 +1,24 @@
-// CZUBAView: results view, hand-over of finished results, printing and the calculation commands
-// (see view.h).
+// CZUBAView: results view, hand-over of finished results and printing (see view.h).
 #include "graph/view.h"
 
-#include <QCoreApplication>
-#include <QEventLoop>
-#include <QFileInfo>
 #include <QFont>
 #include <QFontMetricsF>
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QPrinter>
-#include <QThread>
 #include <QTimer>
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
-#include <new>
+#include <stdexcept>
 #include <string>
-#include <system_error>
 
-#include "calc/run_parameters.h"
 #include "graph/results_plot.h"
-#include "results/report.h"
-#include "results/text.h"
 
 namespace zuba {
 
-CZUBAView::CZUBAView(ViewServices& services, QWidget* parent)
-    : QWidget(parent), services_(services) {
+CZUBAView::CZUBAView(ResultsHandOver& handOver, QWidget* parent)
+    : QWidget(parent), handOver_(handOver) {
   // A white client area, erased before every paint.
   setAttribute(Qt::WA_OpaquePaintEvent);
   setAutoFillBackground(false);
@@ -36,14 +26,6 @@ CZUBAView::CZUBAView(ViewServices& services, QWidget* parent)
   paintMessages_.guiThread = std::this_thread::get_id();
 
   results_.reset();
-  record_ = CalculationRecord{};
-  ResultsAvailable.store(0, std::memory_order_release);
-  TransferPending.store(0, std::memory_order_release);
-  StopRequested.store(0);
-}
-
-CZUBAView::~CZUBAView() {
-  StopAndWaitForWorker();
 }
 
 void CZUBAView::OnInitialUpdate() {
@@ -60,7 +42,7 @@ void CZUBAView::OnUpdate() {
   results_ = document_->DocumentResults();
   ++resultsGeneration_;
   int32_t pending = 1;
-  if (TransferPending.compare_exchange_strong(pending, 0, std::memory_order_acq_rel)) {
+  if (handOver_.TransferPending.compare_exchange_strong(pending, 0, std::memory_order_acq_rel)) {
     // Inside the paint that transfers: that paint draws the new results.
     return;
   }
@@ -69,9 +51,9 @@ void CZUBAView::OnUpdate() {
 
 void CZUBAView::TransferPendingResults() {
   if (document_ == nullptr) return;
-  if (ResultsAvailable.load(std::memory_order_acquire) == 0) return;
-  if (TransferPending.load(std::memory_order_acquire) != 1) return;
-  document_->DocumentResults() = LatestResults;
+  if (handOver_.ResultsAvailable.load(std::memory_order_acquire) == 0) return;
+  if (handOver_.TransferPending.load(std::memory_order_acquire) != 1) return;
+  document_->DocumentResults() = handOver_.LatestResults;
   document_->SetModifiedFlag();
   document_->UpdateAllViews();  // refreshes results_ and clears TransferPending
   emit resultsTransferred();
@@ -79,7 +61,7 @@ void CZUBAView::TransferPendingResults() {
 
 bool CZUBAView::OnDraw(QPainter& painter, QSize clientSize) {
   if (document_ == nullptr) return false;
-  if (ResultsAvailable.load(std::memory_order_acquire) == 0) return false;
+  if (handOver_.ResultsAvailable.load(std::memory_order_acquire) == 0) return false;
   TransferPendingResults();
   return DrawGraph(painter, results_, graphKind_, clientSize);
 }
@@ -163,7 +145,7 @@ void CZUBAView::paintEvent(QPaintEvent*) {
 }
 
 void CZUBAView::mouseDoubleClickEvent(QMouseEvent* event) {
-  if (event->button() == Qt::LeftButton) StopRequested.store(1);
+  if (event->button() == Qt::LeftButton) emit stopRequested();
   QWidget::mouseDoubleClickEvent(event);
 }
 
@@ -211,112 +193,6 @@ bool CZUBAView::Print(QPrinter& printer) {
   PrintPage(painter, page.size(), printer.resolution(), printer.resolution());
   painter.end();
   return true;
-}
-
-bool CZUBAView::CanSaveResultsReport() {
-  return ResultsAvailable.load(std::memory_order_acquire) != 0;
-}
-
-void CZUBAView::SaveResultsReport() {
-  const int64_t n = results_.Ek.size();
-  if (results_.Rmn.size() != n || results_.Bmn.size() != n || results_.Rev.size() != n ||
-      results_.F0.size() != n || results_.dReo.size() != n) {
-    return;
-  }
-  const std::string path = services_.AskReportPath();
-  if (path.empty()) {
-    ShowMessage("Unable to open file name for saving!", "Error", Icon::Error, Owner::View);
-    return;
-  }
-  SaveResultsReportFile(results_, path);  // shows its own message when the file cannot be written
-}
-
-void CZUBAView::OnCalculateEquilibriumOrbits() {
-  // One run at a time: the running worker reads the record that this command would refill.
-  if (IsCalculationRunning()) return;
-  StopRequested.store(0);
-  if (document_ == nullptr) return;
-
-  std::string label;
-  if (!services_.RunModeDialog(label)) return;
-  if (!ApplyPreset(label, inputData_)) return;
-  if (!services_.RunInputDataDialog(inputData_)) return;
-
-  PrepareResult prepared;
-  try {
-    prepared = PrepareCalculation(inputData_, record_);
-  } catch (const std::bad_alloc&) {
-    // A map too large for the memory: the command ends like any other refusal.
-    ShowMessage("Not enough memory for the field map!", "Error", Icon::Error, Owner::View);
-    return;
-  }
-  if (!prepared.ready) {
-    if (!prepared.shown && !prepared.refusal.empty()) services_.ShowStatusNote(prepared.refusal);
-    return;
-  }
-
-  // Results of an earlier run that no paint has taken over yet go to the document now, so that the
-  // new worker's hand-over never meets a reader of LatestResults.
-  TransferPendingResults();
-
-  WorkerOptions options;
-  options.threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-  options.closure = closure_;
-  options.requestRepaint = [this] {
-    QMetaObject::invokeMethod(
-        this, [this] { update(); }, Qt::QueuedConnection);
-  };
-  workerDone_.store(false);
-  const uint64_t run = ++runId_;
-  try {
-    worker_ = std::thread([this, options, run] {
-      try {
-        CalculationWorker(record_, services_.Progress(), StopRequested, options);
-      } catch (const std::exception& e) {
-        // A failure outside the energy loop (memory for the average-field tables): the run ends
-        // without results, as any failed run.
-        ShowMessage(std::string("The calculation failed: ") + e.what(), "Error", Icon::Error,
-                    Owner::None);
-      }
-      QMetaObject::invokeMethod(
-          this, [this, run] { OnWorkerFinished(run); }, Qt::QueuedConnection);
-      workerDone_.store(true, std::memory_order_release);
-    });
-  } catch (const std::system_error& e) {
-    errno = e.code().value();
-    ReportSystemError("CreateThread");
-    return;
-  }
-  emit calculationRunning(true);
-}
-
-void CZUBAView::OnWorkerFinished(uint64_t run) {
-  // Already joined by StopAndWaitForWorker (perhaps a later run is going on by now).
-  if (run != runId_ || !worker_.joinable()) return;
-  worker_.join();
-  emit calculationRunning(false);
-}
-
-void CZUBAView::StopAndWaitForWorker() {
-  if (!worker_.joinable()) return;
-  StopRequested.store(1);
-  services_.SetWorkerDetached(true);
-  if (!workerDone_.load(std::memory_order_acquire)) {
-    // Wait with the event loop running: a progress request or a message of the worker that is
-    // already on its way to this thread is carried out (as a no-op) instead of blocking both.
-    QEventLoop loop;
-    QTimer poll;
-    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-      if (workerDone_.load(std::memory_order_acquire)) loop.quit();
-    });
-    poll.start(10);
-    loop.exec(QEventLoop::ExcludeUserInputEvents);
-  }
-  // The worker's end may have been handled (and the thread joined) inside the loop above.
-  const bool joinedHere = worker_.joinable();
-  if (joinedHere) worker_.join();
-  services_.SetWorkerDetached(false);
-  if (joinedHere) emit calculationRunning(false);
 }
 
 }  // namespace zuba

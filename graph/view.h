@@ -1,8 +1,8 @@
 // CZUBAView: the results view of the desktop program. It shows the graph of the particle rotation
-// frequency F0 against the mean orbit radius Rmn, prints it, takes finished results over from the
-// calculation, and hosts the calculation command, the report command and the double-click stop
-// request. It reaches the dialogs, the progress bar and the file chooser of the report through
-// ViewServices, and its document through ViewDocument; the application implements both.
+// frequency F0 against the mean orbit radius Rmn (or the isochronism error, or the tune diagram),
+// prints it, and takes finished results over from the hand-over of the runs it shows. It reaches
+// its document through ViewDocument. The commands that start and stop runs live with the
+// application (app/), which listens to stopRequested().
 #pragma once
 
 #include <QSize>
@@ -10,16 +10,13 @@
 #include <atomic>
 #include <cstdint>
 #include <mutex>
-#include <string>
 #include <thread>
 #include <vector>
 
-#include "calc/driver.h"
 #include "graph/closure_plot.h"
 #include "platform/message.h"
-#include "platform/progress.h"
+#include "results/hand_over.h"
 #include "results/result_tables.h"
-#include "results/run_parameters.h"
 
 class QPainter;
 class QPrinter;
@@ -39,32 +36,12 @@ class ViewDocument {
   virtual QString GetTitle() const = 0;
 };
 
-// What the view's commands need of the application around it.
-class ViewServices {
- public:
-  virtual ~ViewServices() = default;
-  // Runs the Mode dialog modally; true with the chosen label after OK.
-  virtual bool RunModeDialog(std::string& modeLabel) = 0;
-  // Runs the Input Data dialog modally on parameters; true after Enter, with parameters updated.
-  virtual bool RunInputDataDialog(RunParameters& parameters) = 0;
-  // The progress bar as the worker drives it (synchronous requests from any thread).
-  virtual ProgressSink& Progress() = 0;
-  // While detached, the worker's progress requests and messages return at once without waiting
-  // for the user-interface thread: set while the view stops a worker and waits for it.
-  virtual void SetWorkerDetached(bool detached) = 0;
-  // The save-file chooser of the report; an empty text when no file name was chosen.
-  virtual std::string AskReportPath() = 0;
-  // A short note on the status bar (a run refused by a silent parameter check).
-  virtual void ShowStatusNote(const std::string& text) = 0;
-};
-
 class CZUBAView : public QWidget {
   Q_OBJECT
 
  public:
-  explicit CZUBAView(ViewServices& services, QWidget* parent = nullptr);
-  // Stops a running worker and waits for it: the worker reads the view's calculation record.
-  ~CZUBAView() override;
+  // handOver: where the runs shown in this view hand their results over.
+  explicit CZUBAView(ResultsHandOver& handOver, QWidget* parent = nullptr);
 
   void SetDocument(ViewDocument* document) { document_ = document; }
   ViewDocument* GetDocument() const { return document_; }
@@ -79,6 +56,8 @@ class CZUBAView : public QWidget {
   // draws the graph laid out in a client area of clientSize logical pixels. Returns what
   // DrawResultsGraph returned (false when nothing was drawn).
   bool OnDraw(QPainter& painter, QSize clientSize);
+  // Copies LatestResults into the document when a completed run waits for its transfer.
+  void TransferPendingResults();
 
   // The page of a print job or of the preview: the header "File:  <title>" in 12 pt Times New
   // Roman, and under it the graph as laid out for the current client size, scaled so that its
@@ -91,46 +70,25 @@ class CZUBAView : public QWidget {
   // The header of a printed page.
   QString PrintHeader() const;
 
-  // Calculate > Equilibrium Orbits...: dialogs, checks, field map, then the worker thread.
-  void OnCalculateEquilibriumOrbits();
-  // Calculate > Save As...: the text report of the view's results.
-  void SaveResultsReport();
-  // Enabling of the report command: exactly while results are available.
-  static bool CanSaveResultsReport();
-
-  bool IsCalculationRunning() const { return worker_.joinable(); }
-  // Asks a running worker to stop and waits for it, processing the user-interface thread's events
-  // meanwhile (so that a pending progress request or message box cannot dead-lock the wait). The
-  // worker's progress requests and messages return at once while it winds down.
-  void StopAndWaitForWorker();
-
-  // How the next run closes its orbits (Calculate > Precise Closed Orbits); the default search
-  // unless set.
-  void SetClosureMode(ClosureMode mode) { closure_ = mode; }
-  ClosureMode GetClosureMode() const { return closure_; }
   // The graph that the view, its printing and its preview draw (View menu); the rotation frequency
   // unless set. Repaints.
   void SetGraphKind(GraphKind kind);
   GraphKind GetGraphKind() const { return graphKind_; }
 
   const ResultTables& ViewResults() const { return results_; }
-  const CalculationRecord& Record() const { return record_; }
-  const RunParameters& InputData() const { return inputData_; }
+  ResultsHandOver& HandOver() { return handOver_; }
 
  signals:
-  // A worker was started (true) or has ended and been joined (false).
-  void calculationRunning(bool running);
   // Emitted after a paint has copied LatestResults into the document.
   void resultsTransferred();
+  // A double click with the left button: the user asks a running calculation to stop.
+  void stopRequested();
 
  protected:
   void paintEvent(QPaintEvent* event) override;
   void mouseDoubleClickEvent(QMouseEvent* event) override;
 
  private:
-  // Copies LatestResults into the document when a completed run waits for its transfer.
-  void TransferPendingResults();
-  void OnWorkerFinished(uint64_t run);
   // Draws through DrawCollectingMessages; a table failure of a damaged record ends the drawing.
   void DrawGuarded(QPainter& painter, QSize clientSize);
   // Draws with the messages of the graph ("No real values in X array!") collected instead of
@@ -148,21 +106,15 @@ class CZUBAView : public QWidget {
     std::vector<Message> collected;
   };
 
-  ViewServices& services_;
+  ResultsHandOver& handOver_;
   ViewDocument* document_ = nullptr;
-  ResultTables results_;      // the view's instance; the graph and the report read only this one
-  RunParameters inputData_;   // the Input Data dialog's record
-  CalculationRecord record_;  // what the worker is given; written only while no worker runs
-  std::thread worker_;
-  std::atomic<bool> workerDone_{false};
-  uint64_t runId_ = 0;  // counts the workers started
+  ResultTables results_;  // the view's instance; the graph and the report read only this one
 
   uint64_t resultsGeneration_ = 0;          // counts the refreshes of results_
   uint64_t messagesShownFor_ = UINT64_MAX;  // the generation whose graph messages were shown
   PaintMessages paintMessages_;
 
-  ClosureMode closure_ = ClosureMode::Described;  // closure of the next run
-  GraphKind graphKind_ = GraphKind::Frequency;    // graph drawn
+  GraphKind graphKind_ = GraphKind::Frequency;  // graph drawn
 };
 
 }  // namespace zuba

@@ -1,8 +1,7 @@
 // The record of one calculation run: twelve tables in their fixed order, then the run
-// description; and the process-wide hand-over from the calculation to the document and the view.
+// description.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 
 #include "results/run_parameters.h"
@@ -79,16 +78,5 @@ void ForEachTable(const ResultTables& r, F&& f) {
   ForEachTable(const_cast<ResultTables&>(r),
                [&](const char* name, const auto& table) { f(name, table); });
 }
-
-// Process-wide hand-over state. The worker completes LatestResults, then sets ResultsAvailable,
-// then TransferPending (release); the user-interface thread reads LatestResults only after it
-// found TransferPending set (acquire).
-extern ResultTables LatestResults;
-extern std::atomic<int32_t> ResultsAvailable;
-extern std::atomic<int32_t> TransferPending;
-
-// The worker's end of a completed run: LatestResults := results, ResultsAvailable := 1,
-// TransferPending := 1, in this order.
-void HandOverResults(ResultTables results);
 
 }  // namespace zuba

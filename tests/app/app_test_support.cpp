@@ -65,13 +65,6 @@ ResultTables MakeResults(int n, double f0Offset) {
   return r;
 }
 
-void ResetHandOver() {
-  LatestResults.reset();
-  ResultsAvailable.store(0);
-  TransferPending.store(0);
-  StopRequested.store(0);
-}
-
 bool WaitFor(const std::function<bool()>& predicate, int timeoutMs) {
   return QTest::qWaitFor(predicate, timeoutMs);
 }

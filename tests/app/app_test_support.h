@@ -36,9 +36,6 @@ class ModalAnswerer : public QObject {
 // orbit sample per energy, and a run description from the "TVK-310: p" preset.
 ResultTables MakeResults(int n, double f0Offset = 0);
 
-// Empties LatestResults and clears ResultsAvailable, TransferPending and StopRequested.
-void ResetHandOver();
-
 // Processes events until predicate holds or timeoutMs passed; returns predicate().
 bool WaitFor(const std::function<bool()>& predicate, int timeoutMs = 10000);
 

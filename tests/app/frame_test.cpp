@@ -33,7 +33,6 @@ using test::MakeResults;
 
 struct FrameFixture : ::testing::Test {
   FrameFixture() {
-    test::ResetHandOver();
     QSettings().clear();  // no recent files of an earlier test
     frame = std::make_unique<CMainFrame>();
     frame->askSaveChanges = [this](const QString& question) {
@@ -44,7 +43,6 @@ struct FrameFixture : ::testing::Test {
   ~FrameFixture() override {
     frame->askSaveChanges = [](const QString&) { return QMessageBox::No; };
     frame.reset();
-    test::ResetHandOver();
   }
   // Writes a document file holding results and returns its path.
   QString WriteDocument(const char* name, const ResultTables& results, int32_t available = 1) {
@@ -183,7 +181,7 @@ TEST_F(MainFrame, EditIsAlwaysDisabledAndReportSaveAsFollowsResultsAvailable) {
 TEST_F(MainFrame, SaveAndOpenRoundTripWithTitleAndRecentFiles) {
   const ResultTables results = MakeResults(5);
   frame->Document().DocumentResults() = results;
-  ResultsAvailable.store(1);
+  frame->HandOver().ResultsAvailable.store(1);
   frame->Document().SetModifiedFlag();
 
   const QString path = dir.filePath("run.zub");
@@ -205,7 +203,7 @@ TEST_F(MainFrame, SaveAndOpenRoundTripWithTitleAndRecentFiles) {
   frame->OnFileOpen();
   EXPECT_EQ(frame->Document().DocumentResults(), results);
   EXPECT_EQ(frame->View().ViewResults(), results);
-  EXPECT_EQ(ResultsAvailable.load(), 1);
+  EXPECT_EQ(frame->HandOver().ResultsAvailable.load(), 1);
   EXPECT_EQ(frame->windowTitle(), "run.zub - ZUBA 2020");
 
   // The recent-file list keeps four entries, the newest first, and lives in the settings.
@@ -223,7 +221,7 @@ TEST_F(MainFrame, SaveAndOpenRoundTripWithTitleAndRecentFiles) {
 
 TEST_F(MainFrame, ModifiedDocumentAsksBeforeNewOpenAndClose) {
   frame->Document().DocumentResults() = MakeResults(3);
-  ResultsAvailable.store(1);
+  frame->HandOver().ResultsAvailable.store(1);
   frame->Document().SetModifiedFlag();
 
   answer = QMessageBox::Cancel;
@@ -282,7 +280,7 @@ TEST_F(MainFrame, FailedOpenIsReportedAndLeavesTheDocument) {
   EXPECT_NE(messages.texts()[0].find(bad.toStdString()), std::string::npos) << messages.texts()[0];
   EXPECT_EQ(frame->Document().DocumentResults().Ek.size(), 6);
   EXPECT_EQ(frame->windowTitle(), "good.zub - ZUBA 2020");
-  EXPECT_EQ(ResultsAvailable.load(), 1);
+  EXPECT_EQ(frame->HandOver().ResultsAvailable.load(), 1);
 
   messages.clear();
   EXPECT_FALSE(frame->OpenDocumentFile(dir.filePath("missing.zub")));
@@ -337,7 +335,6 @@ TEST_F(MainFrame, AboutBox) {
 
 // The program itself, started with a document on its command line, renders its window.
 TEST(CommandLine, OpensTheDocumentNamedOnIt) {
-  test::ResetHandOver();
   QTemporaryDir dir;
   const QString doc = dir.filePath("cli.zub");
   ASSERT_TRUE(SaveDocumentFile(doc.toStdString(), MakeResults(12), 1).ok);

@@ -32,7 +32,6 @@ using test::WaitFor;
 
 struct RunFixture : ::testing::Test {
   RunFixture() {
-    test::ResetHandOver();
     // A small isochronous map: radii 0.05 .. 0.4 m every 5 cm, azimuths every 10 degrees.
     SynthMapOptions map;
     map.rMax = 0.4;
@@ -49,10 +48,7 @@ struct RunFixture : ::testing::Test {
     frame->show();
     EXPECT_TRUE(QTest::qWaitForWindowExposed(frame.get()));
   }
-  ~RunFixture() override {
-    frame.reset();
-    test::ResetHandOver();
-  }
+  ~RunFixture() override { frame.reset(); }
 
   // Answers the two dialogs of the next command: the mode label, then the Input Data dialog with
   // the map, the given last energy, energy step and integration step.
@@ -74,7 +70,7 @@ struct RunFixture : ::testing::Test {
     });
   }
   bool WaitForRunEnd(int timeoutMs = 60000) {
-    return WaitFor([this] { return !frame->View().IsCalculationRunning(); }, timeoutMs);
+    return WaitFor([this] { return !frame->Controller().IsCalculationRunning(); }, timeoutMs);
   }
 
   MessageCapture messages;
@@ -94,7 +90,8 @@ TEST_F(CalculationCommand, CompleteRunShowsItsResultsInTheDocument) {
 
   frame->equilibriumOrbitsAct->trigger();
   EXPECT_TRUE(answers.Done());
-  ASSERT_TRUE(frame->View().IsCalculationRunning() || ResultsAvailable.load() == 1);
+  ASSERT_TRUE(frame->Controller().IsCalculationRunning() ||
+              frame->HandOver().ResultsAvailable.load() == 1);
   ASSERT_TRUE(WaitForRunEnd());
   ASSERT_TRUE(WaitFor([&] { return frame->Document().IsModified(); }));
 
@@ -103,7 +100,7 @@ TEST_F(CalculationCommand, CompleteRunShowsItsResultsInTheDocument) {
   ASSERT_EQ(doc.Ek.size(), 3);
   EXPECT_EQ(doc.OrbitPoints.size(), 3);
   EXPECT_EQ(frame->View().ViewResults(), doc);
-  EXPECT_EQ(LatestResults, doc);
+  EXPECT_EQ(frame->HandOver().LatestResults, doc);
   EXPECT_EQ(doc.run.Path, mapPath);
   EXPECT_EQ(doc.run.ParticleName, "p");
   EXPECT_EQ(doc.run.h, 0.01);
@@ -113,7 +110,7 @@ TEST_F(CalculationCommand, CompleteRunShowsItsResultsInTheDocument) {
       EXPECT_GT(doc.Rmn[i], doc.Rmn[i - 1]);
     }
   }
-  EXPECT_EQ(TransferPending.load(), 0);
+  EXPECT_EQ(frame->HandOver().TransferPending.load(), 0);
 
   // The bar: range 0 .. 3, three steps, back to 0.
   EXPECT_EQ(frame->ProgressBar().maximum(), 3);
@@ -153,13 +150,13 @@ TEST_F(CalculationCommand, CancelledDialogsStartNothingAndKeepNothing) {
 
   for (int i = 0; i < 3; ++i) {
     frame->equilibriumOrbitsAct->trigger();
-    EXPECT_FALSE(frame->View().IsCalculationRunning());
+    EXPECT_FALSE(frame->Controller().IsCalculationRunning());
   }
   EXPECT_TRUE(answers.Done());
   EXPECT_EQ(shown, "100");  // the preset again, not the typed 50
-  EXPECT_EQ(frame->View().Record().n, 0);
+  EXPECT_EQ(frame->Controller().Record().n, 0);
   EXPECT_TRUE(messages.messages().empty());
-  EXPECT_EQ(ResultsAvailable.load(), 0);
+  EXPECT_EQ(frame->HandOver().ResultsAvailable.load(), 0);
 }
 
 TEST_F(CalculationCommand, RefusedMapOrParametersStartNoWorker) {
@@ -170,7 +167,7 @@ TEST_F(CalculationCommand, RefusedMapOrParametersStartNoWorker) {
     dialog->enterButton->click();
   });
   frame->equilibriumOrbitsAct->trigger();
-  EXPECT_FALSE(frame->View().IsCalculationRunning());
+  EXPECT_FALSE(frame->Controller().IsCalculationRunning());
   ASSERT_EQ(messages.messages().size(), 1u);  // the reader's message
   EXPECT_EQ(messages.messages()[0].caption, "Error");
 
@@ -178,9 +175,9 @@ TEST_F(CalculationCommand, RefusedMapOrParametersStartNoWorker) {
   messages.clear();
   AnswerDialogs(kModeTvk310, "0.3", "0.6", "0.01");  // EkEnd below EkBegin
   frame->equilibriumOrbitsAct->trigger();
-  EXPECT_FALSE(frame->View().IsCalculationRunning());
+  EXPECT_FALSE(frame->Controller().IsCalculationRunning());
   EXPECT_TRUE(messages.messages().empty());
-  EXPECT_EQ(frame->View().Record().n, 0);
+  EXPECT_EQ(frame->Controller().Record().n, 0);
 }
 
 TEST_F(CalculationCommand, DoubleClickStopsTheRunWithoutHandingOver) {
@@ -195,14 +192,15 @@ TEST_F(CalculationCommand, DoubleClickStopsTheRunWithoutHandingOver) {
   frame->equilibriumOrbitsAct->trigger();
   ASSERT_TRUE(WaitForRunEnd());
   EXPECT_TRUE(clicked);
-  const int n = frame->View().Record().n;
+  const int n = frame->Controller().Record().n;
   EXPECT_EQ(n, 115);
   EXPECT_GE(frame->ProgressSinkQt().StepCount(), 1);
   EXPECT_LT(frame->ProgressSinkQt().StepCount(), n);
   EXPECT_EQ(frame->ProgressBar().value(), 0);
-  EXPECT_EQ(StopRequested.load(), 0);  // the worker cleared it when it obeyed
-  EXPECT_EQ(ResultsAvailable.load(), 0);
-  EXPECT_EQ(LatestResults.Ek.size(), 0);
+  EXPECT_EQ(frame->Controller().GetCalculation().StopRequested(),
+            0);  // the worker cleared it when it obeyed
+  EXPECT_EQ(frame->HandOver().ResultsAvailable.load(), 0);
+  EXPECT_EQ(frame->HandOver().LatestResults.Ek.size(), 0);
   QTest::qWait(30);
   EXPECT_FALSE(frame->Document().IsModified());
 }
@@ -210,13 +208,13 @@ TEST_F(CalculationCommand, DoubleClickStopsTheRunWithoutHandingOver) {
 TEST_F(CalculationCommand, OnlyOneRunAtATime) {
   AnswerDialogs(kModeTvk310, "12", "0.1", "0.002");
   frame->equilibriumOrbitsAct->trigger();
-  ASSERT_TRUE(frame->View().IsCalculationRunning());
+  ASSERT_TRUE(frame->Controller().IsCalculationRunning());
   frame->UpdateCommandUi();
   EXPECT_FALSE(frame->equilibriumOrbitsAct->isEnabled());
   // Even when reached directly, the command starts no second run (no dialog opens).
-  frame->View().OnCalculateEquilibriumOrbits();
+  frame->Controller().OnCalculateEquilibriumOrbits();
   EXPECT_EQ(answers.Answered(), 2);
-  frame->View().StopAndWaitForWorker();
+  frame->Controller().StopAndWaitForWorker();
   frame->UpdateCommandUi();
   EXPECT_TRUE(frame->equilibriumOrbitsAct->isEnabled());
 }
@@ -227,10 +225,10 @@ TEST_F(CalculationCommand, ClosingTheWindowDuringARunStopsAndWaits) {
   ASSERT_TRUE(WaitFor([&] { return frame->ProgressBar().value() >= 1; }));
   const auto start = std::chrono::steady_clock::now();
   EXPECT_TRUE(frame->close());
-  EXPECT_FALSE(frame->View().IsCalculationRunning());
+  EXPECT_FALSE(frame->Controller().IsCalculationRunning());
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
-  EXPECT_EQ(ResultsAvailable.load(), 0);
-  EXPECT_EQ(LatestResults.Ek.size(), 0);
+  EXPECT_EQ(frame->HandOver().ResultsAvailable.load(), 0);
+  EXPECT_EQ(frame->HandOver().LatestResults.Ek.size(), 0);
 }
 
 TEST_F(CalculationCommand, NewDuringARunStopsItFirst) {
@@ -238,7 +236,7 @@ TEST_F(CalculationCommand, NewDuringARunStopsItFirst) {
   frame->equilibriumOrbitsAct->trigger();
   ASSERT_TRUE(WaitFor([&] { return frame->ProgressBar().value() >= 1; }));
   frame->OnFileNew();
-  EXPECT_FALSE(frame->View().IsCalculationRunning());
+  EXPECT_FALSE(frame->Controller().IsCalculationRunning());
   QTest::qWait(30);
   EXPECT_FALSE(frame->Document().IsModified());
   EXPECT_EQ(frame->Document().DocumentResults().Ek.size(), 0);

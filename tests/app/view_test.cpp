@@ -25,15 +25,11 @@ using test::MakeResults;
 
 struct ViewFixture : ::testing::Test {
   ViewFixture() {
-    test::ResetHandOver();
     frame = std::make_unique<CMainFrame>();
     frame->askSaveChanges = [](const QString&) { return QMessageBox::No; };
     frame->resize(800, 600);
   }
-  ~ViewFixture() override {
-    frame.reset();
-    test::ResetHandOver();
-  }
+  ~ViewFixture() override { frame.reset(); }
   CZUBAView& view() { return frame->View(); }
   CZUBADoc& doc() { return frame->Document(); }
   // One paint of the view, as the window system asks for it.
@@ -51,14 +47,14 @@ using ResultsView = ViewFixture;
 
 TEST_F(ResultsView, CompletedRunIsTransferredByThePaint) {
   const ResultTables run = MakeResults(9);
-  HandOverResults(run);  // what the worker does at the end of a run
-  EXPECT_EQ(TransferPending.load(), 1);
+  frame->HandOver().HandOverResults(run);  // what the worker does at the end of a run
+  EXPECT_EQ(frame->HandOver().TransferPending.load(), 1);
   EXPECT_EQ(doc().DocumentResults().Ek.size(), 0);  // the document still holds the old record
   EXPECT_FALSE(doc().IsModified());
 
   Paint();
-  EXPECT_EQ(TransferPending.load(), 0);
-  EXPECT_EQ(ResultsAvailable.load(), 1);
+  EXPECT_EQ(frame->HandOver().TransferPending.load(), 0);
+  EXPECT_EQ(frame->HandOver().ResultsAvailable.load(), 1);
   EXPECT_EQ(doc().DocumentResults(), run);
   EXPECT_EQ(view().ViewResults(), run);
   EXPECT_TRUE(doc().IsModified());
@@ -72,15 +68,15 @@ TEST_F(ResultsView, CompletedRunIsTransferredByThePaint) {
 
 TEST_F(ResultsView, NewEmptiesDocumentAndViewButNotLatestResults) {
   const ResultTables run = MakeResults(4);
-  HandOverResults(run);
+  frame->HandOver().HandOverResults(run);
   Paint();
   frame->OnFileNew();
   EXPECT_EQ(doc().DocumentResults().Ek.size(), 0);
   EXPECT_EQ(view().ViewResults().Ek.size(), 0);
-  EXPECT_EQ(ResultsAvailable.load(), 0);
-  EXPECT_EQ(LatestResults, run);
+  EXPECT_EQ(frame->HandOver().ResultsAvailable.load(), 0);
+  EXPECT_EQ(frame->HandOver().LatestResults, run);
   EXPECT_FALSE(frame->reportSaveAsAct->isEnabled());
-  Paint();  // no transfer: TransferPending is 0
+  Paint();  // no transfer: frame->HandOver().TransferPending is 0
   EXPECT_EQ(doc().DocumentResults().Ek.size(), 0);
   EXPECT_FALSE(doc().IsModified());
 }
@@ -90,9 +86,9 @@ TEST_F(ResultsView, OpenWhileATransferIsPendingShowsTheLoadedRecord) {
   const QString path = dir.filePath("loaded.zub");
   ASSERT_TRUE(SaveDocumentFile(path.toStdString(), loaded, 1).ok);
 
-  HandOverResults(MakeResults(3));
+  frame->HandOver().HandOverResults(MakeResults(3));
   ASSERT_TRUE(frame->OpenDocumentFile(path));
-  EXPECT_EQ(TransferPending.load(), 0);
+  EXPECT_EQ(frame->HandOver().TransferPending.load(), 0);
   EXPECT_EQ(view().ViewResults(), loaded);
   Paint();
   EXPECT_EQ(doc().DocumentResults(), loaded);  // the pending record never reaches the document
@@ -103,7 +99,7 @@ TEST_F(ResultsView, GraphMessagesAreShownOncePerRecordAndAfterThePaint) {
   ResultTables bad = MakeResults(5);
   bad.F0.assign(std::vector<double>(5, 2147483647.0));  // no real value in the F0 series
   doc().DocumentResults() = bad;
-  ResultsAvailable.store(1);
+  frame->HandOver().ResultsAvailable.store(1);
   view().OnInitialUpdate();
 
   Paint();
@@ -133,7 +129,7 @@ TEST_F(ResultsView, DamagedRecordEndsTheDrawingWithOneMessage) {
   ResultTables bad = MakeResults(5);
   bad.F0.assign({26.0e6, 26.1e6});  // shorter than Rmn: only a damaged file holds this
   doc().DocumentResults() = bad;
-  ResultsAvailable.store(1);
+  frame->HandOver().ResultsAvailable.store(1);
   view().OnInitialUpdate();
   Paint();
   Paint();
@@ -145,17 +141,17 @@ TEST_F(ResultsView, DamagedRecordEndsTheDrawingWithOneMessage) {
 TEST_F(ResultsView, DoubleClickRequestsAStop) {
   frame->show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(frame.get()));
-  EXPECT_EQ(StopRequested.load(), 0);
+  EXPECT_EQ(frame->Controller().GetCalculation().StopRequested(), 0);
   QTest::mouseDClick(&view(), Qt::LeftButton, {}, QPoint(50, 50));
-  EXPECT_EQ(StopRequested.load(), 1);
-  StopRequested.store(0);
+  EXPECT_EQ(frame->Controller().GetCalculation().StopRequested(), 1);
+  frame->Controller().GetCalculation().ClearStopRequest();
   QTest::mouseDClick(&view(), Qt::RightButton, {}, QPoint(50, 50));
-  EXPECT_EQ(StopRequested.load(), 0);
+  EXPECT_EQ(frame->Controller().GetCalculation().StopRequested(), 0);
 }
 
 TEST_F(ResultsView, GraphFollowsTheClientSize) {
   doc().DocumentResults() = MakeResults(10);
-  ResultsAvailable.store(1);
+  frame->HandOver().ResultsAvailable.store(1);
   view().OnInitialUpdate();
   auto blueColumns = [&](QSize size) {
     view().resize(size);
@@ -179,7 +175,7 @@ TEST_F(ResultsView, GraphFollowsTheClientSize) {
 
 TEST_F(ResultsView, ReportSaveAsWritesTheReportOrSaysWhyNot) {
   doc().DocumentResults() = MakeResults(3);
-  ResultsAvailable.store(1);
+  frame->HandOver().ResultsAvailable.store(1);
   view().OnInitialUpdate();
 
   const QString path = dir.filePath("report.txt");
@@ -289,7 +285,7 @@ class TextRecorder : public QPaintDevice {
 
 TEST_F(ResultsView, PrintedPageHasTheHeaderAboveTheGraph) {
   doc().DocumentResults() = MakeResults(10);
-  ResultsAvailable.store(1);
+  frame->HandOver().ResultsAvailable.store(1);
   view().OnInitialUpdate();
   view().resize(800, 600);
 
@@ -326,7 +322,7 @@ TEST_F(ResultsView, PrintedPageHasTheHeaderAboveTheGraph) {
 
 TEST_F(ResultsView, PrintToPdfGivesOnePage) {
   doc().DocumentResults() = MakeResults(10);
-  ResultsAvailable.store(1);
+  frame->HandOver().ResultsAvailable.store(1);
   view().OnInitialUpdate();
   const QString path = dir.filePath("print.pdf");
   QPrinter printer(QPrinter::HighResolution);
@@ -346,7 +342,7 @@ TEST_F(ResultsView, PrintToPdfGivesOnePage) {
 
 TEST_F(ResultsView, PrintPreviewShowsOnePage) {
   doc().DocumentResults() = MakeResults(10);
-  ResultsAvailable.store(1);
+  frame->HandOver().ResultsAvailable.store(1);
   view().OnInitialUpdate();
   test::ModalAnswerer answers;
   int pages = -1;

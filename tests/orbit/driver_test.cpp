@@ -7,14 +7,19 @@
 #include <algorithm>
 #include <numeric>
 
+#include "calc/calculation.h"
 #include "calc/orbit.h"
 #include "numerics/field_patches.h"
 #include "platform/message.h"
+#include "results/hand_over.h"
 #include "results/result_tables.h"
 #include "tests/orbit/test_support.h"
 
 namespace zuba {
 namespace {
+
+// Where the runs of these tests hand their results over.
+ResultsHandOver handOver;
 
 // Five proton energies (0.6 ... 24.6 MeV) in a near-uniform 1.75 T field, step h = 1e-3.
 CalculationRecord FiveEnergies() {
@@ -22,23 +27,23 @@ CalculationRecord FiveEnergies() {
                           test::NearUniform(1.75, 4));
 }
 
-// LatestResults holds a recognisable earlier record and the flags are clear.
+// handOver.LatestResults holds a recognisable earlier record and the flags are clear.
 void PlantEarlierResults() {
   ResultTables earlier;
   earlier.Ek = RealTable({1.0, 2.0});
   earlier.OrbitR = RealTable({3.0});
   earlier.run.ParticleName = "earlier";
-  LatestResults = earlier;
-  ResultsAvailable.store(0);
-  TransferPending.store(0);
+  handOver.LatestResults = earlier;
+  handOver.ResultsAvailable.store(0);
+  handOver.TransferPending.store(0);
 }
 
 void ExpectEarlierResultsKept() {
-  EXPECT_EQ(LatestResults.run.ParticleName, "earlier");
-  EXPECT_EQ(LatestResults.Ek.toVector(), (std::vector<double>{1.0, 2.0}));
-  EXPECT_EQ(LatestResults.OrbitR.toVector(), (std::vector<double>{3.0}));
-  EXPECT_EQ(ResultsAvailable.load(), 0);
-  EXPECT_EQ(TransferPending.load(), 0);
+  EXPECT_EQ(handOver.LatestResults.run.ParticleName, "earlier");
+  EXPECT_EQ(handOver.LatestResults.Ek.toVector(), (std::vector<double>{1.0, 2.0}));
+  EXPECT_EQ(handOver.LatestResults.OrbitR.toVector(), (std::vector<double>{3.0}));
+  EXPECT_EQ(handOver.ResultsAvailable.load(), 0);
+  EXPECT_EQ(handOver.TransferPending.load(), 0);
 }
 
 std::vector<std::string> ExpectedLog(int32_t n, int32_t stepIts, bool backToZero) {
@@ -59,21 +64,21 @@ TEST(CalculationWorker, CompletedRunHandsOverConsistentTablesAndRepaints) {
   WorkerOptions options;
   options.requestRepaint = [&] {
     // The repaint comes after the whole hand-over.
-    EXPECT_EQ(TransferPending.load(), 1);
-    EXPECT_EQ(LatestResults.OrbitPoints.size(), 5);
+    EXPECT_EQ(handOver.TransferPending.load(), 1);
+    EXPECT_EQ(handOver.LatestResults.OrbitPoints.size(), 5);
     ++repaints;
   };
   std::vector<int32_t> trials(5, 0);
   options.energyFinished = [&](int32_t i, int32_t k) { trials[i] = k; };
-  ASSERT_EQ(CalculationWorker(record, progress, stop, options), WorkerOutcome::Completed);
+  ASSERT_EQ(CalculationWorker(record, progress, stop, handOver, options), WorkerOutcome::Completed);
   EXPECT_EQ(repaints, 1);
   EXPECT_TRUE(messages.texts().empty());
   EXPECT_EQ(progress.log(), ExpectedLog(5, 5, true));
   EXPECT_EQ(progress.position(), 0);
-  EXPECT_EQ(ResultsAvailable.load(), 1);
-  EXPECT_EQ(TransferPending.load(), 1);
+  EXPECT_EQ(handOver.ResultsAvailable.load(), 1);
+  EXPECT_EQ(handOver.TransferPending.load(), 1);
 
-  const ResultTables& r = LatestResults;
+  const ResultTables& r = handOver.LatestResults;
   EXPECT_EQ(r.run, record.run);
   EXPECT_EQ(r.Ek.toVector(), record.Ek);
   EXPECT_EQ(r.Rmn.toVector(), record.Rmn);
@@ -141,7 +146,7 @@ TEST(CalculationWorker, StopAfterAnEnergyEndsTheRunWithoutHandOver) {
   bool repainted = false;
   WorkerOptions options;
   options.requestRepaint = [&] { repainted = true; };
-  EXPECT_EQ(CalculationWorker(record, progress, stop, options), WorkerOutcome::Stopped);
+  EXPECT_EQ(CalculationWorker(record, progress, stop, handOver, options), WorkerOutcome::Stopped);
   EXPECT_EQ(progress.log(), ExpectedLog(5, 2, true));
   EXPECT_EQ(progress.position(), 0);
   EXPECT_EQ(stop.load(), 0);  // the worker clears the request it obeyed
@@ -160,7 +165,7 @@ TEST(CalculationWorker, StopWithTwoThreadsLetsTheEnergiesInFlightFinish) {
   StoppingProgress progress(stop, 1);
   WorkerOptions options;
   options.threads = 2;
-  EXPECT_EQ(CalculationWorker(record, progress, stop, options), WorkerOutcome::Stopped);
+  EXPECT_EQ(CalculationWorker(record, progress, stop, handOver, options), WorkerOutcome::Stopped);
   const auto log = progress.log();
   const auto stepIts = std::count(log.begin(), log.end(), "stepit");
   EXPECT_GE(stepIts, 1);
@@ -184,7 +189,7 @@ TEST(CalculationWorker, FailureMidRunKeepsEverythingAndLeavesTheBar) {
     WorkerOptions options;
     options.threads = threads;
     options.requestRepaint = [&] { repainted = true; };
-    EXPECT_EQ(CalculationWorker(record, progress, stop, options), WorkerOutcome::Failed);
+    EXPECT_EQ(CalculationWorker(record, progress, stop, handOver, options), WorkerOutcome::Failed);
     EXPECT_FALSE(repainted);
     ExpectEarlierResultsKept();
     // One message, as with one thread: energies above the failed one that were in flight on the
@@ -209,7 +214,8 @@ TEST(CalculationWorker, TwoRadiusNodesFailBeforeTheBarIsTouched) {
       kModeTvk310, 1e-3, 0.6, 6.6, 6.0, test::MapShape{2, 1.0, 36}, test::NearUniform(1.75, 4));
   RecordingProgress progress;
   std::atomic<int32_t> stop{0};
-  EXPECT_EQ(CalculationWorker(record, progress, stop, WorkerOptions{}), WorkerOutcome::Failed);
+  EXPECT_EQ(CalculationWorker(record, progress, stop, handOver, WorkerOptions{}),
+            WorkerOutcome::Failed);
   EXPECT_EQ(
       messages.messages(),
       (std::vector<Message>{{"Radius point number < 3!", "Error!", Icon::Error, Owner::None}}));
@@ -224,7 +230,8 @@ TEST(CalculationWorker, StepTooSmallForAnyTableFailsBeforeTheBarIsTouched) {
   record.h = 1e-8;  // 6.3e8 steps a turn
   RecordingProgress progress;
   std::atomic<int32_t> stop{0};
-  EXPECT_EQ(CalculationWorker(record, progress, stop, WorkerOptions{}), WorkerOutcome::Failed);
+  EXPECT_EQ(CalculationWorker(record, progress, stop, handOver, WorkerOptions{}),
+            WorkerOutcome::Failed);
   EXPECT_EQ(messages.texts(),
             std::vector<std::string>{
                 "Integration step h too small: one turn would take more than 50000000 steps!"});
@@ -241,9 +248,10 @@ TEST(CalculationWorker, TwoThreadsGiveTheOneThreadResultsBitForBit) {
     std::atomic<int32_t> stop{0};
     WorkerOptions options;
     options.threads = threads;
-    ASSERT_EQ(CalculationWorker(record, progress, stop, options), WorkerOutcome::Completed);
+    ASSERT_EQ(CalculationWorker(record, progress, stop, handOver, options),
+              WorkerOutcome::Completed);
     EXPECT_EQ(progress.log(), ExpectedLog(5, 5, true));
-    runs.push_back(LatestResults);
+    runs.push_back(handOver.LatestResults);
   }
   EXPECT_TRUE(runs[0] == runs[1]);
   EXPECT_TRUE(runs[0] == runs[2]);
@@ -262,8 +270,9 @@ TEST(CalculationWorker, ReferenceFieldGivesTheSameValues) {
     std::atomic<int32_t> stop{0};
     WorkerOptions options;
     options.referenceField = reference;
-    ASSERT_EQ(CalculationWorker(record, progress, stop, options), WorkerOutcome::Completed);
-    runs.push_back(LatestResults);
+    ASSERT_EQ(CalculationWorker(record, progress, stop, handOver, options),
+              WorkerOutcome::Completed);
+    runs.push_back(handOver.LatestResults);
   }
   const ResultTables &fast = runs[0], &reference = runs[1];
   ASSERT_EQ(fast.OrbitPoints, reference.OrbitPoints);
@@ -296,6 +305,69 @@ TEST(PrepareCalculation, RefusedParametersLeaveTheRecordUntouched) {
   EXPECT_TRUE(result.shown);
   EXPECT_FALSE(messages.texts().empty());
   EXPECT_EQ(record.field, before.field);
+}
+
+}  // namespace
+}  // namespace zuba
+
+namespace zuba {
+namespace {
+
+// Two calculations at once, each on its own thread and hand-over, give what one gives alone, and
+// neither's stop request reaches the other.
+TEST(Calculation, SeveralRunsAtOnceKeepTheirOwnResultsAndStopRequests) {
+  MessageCapture messages;
+  ResultsHandOver alone;
+  Calculation reference(alone);
+  reference.SetRecord(FiveEnergies());
+  RecordingProgress quiet;
+  ASSERT_EQ(reference.Run(quiet, WorkerOptions{}), WorkerOutcome::Completed);
+
+  ResultsHandOver first, second;
+  Calculation a(first), b(second);
+  a.SetRecord(FiveEnergies());
+  b.SetRecord(FiveEnergies());
+  b.RequestStop();  // b stops after its first energy; a runs to the end
+  RecordingProgress progressA, progressB;
+  std::atomic<int> finished{0};
+  WorkerOutcome outcomeA = WorkerOutcome::Failed, outcomeB = WorkerOutcome::Failed;
+  ASSERT_TRUE(a.Start(progressA, WorkerOptions{}, [&](WorkerOutcome o) {
+    outcomeA = o;
+    ++finished;
+  }));
+  ASSERT_TRUE(b.Start(progressB, WorkerOptions{}, [&](WorkerOutcome o) {
+    outcomeB = o;
+    ++finished;
+  }));
+  EXPECT_FALSE(a.Start(progressA, WorkerOptions{}));  // one run at a time per calculation
+  a.Join();
+  b.Join();
+  EXPECT_EQ(finished.load(), 2);
+  EXPECT_TRUE(a.HasFinished());
+  EXPECT_FALSE(a.IsRunning());
+  EXPECT_EQ(outcomeA, WorkerOutcome::Completed);
+  EXPECT_EQ(outcomeB, WorkerOutcome::Stopped);
+  EXPECT_EQ(b.StopRequested(), 0);  // cleared when obeyed
+  EXPECT_EQ(first.LatestResults, alone.LatestResults);
+  EXPECT_EQ(first.TransferPending.load(), 1);
+  EXPECT_EQ(second.ResultsAvailable.load(), 0);
+  EXPECT_EQ(second.LatestResults.Ek.size(), 0);
+  EXPECT_TRUE(messages.texts().empty());
+}
+
+// A calculation that goes out of scope while its run is going stops it and waits for it.
+TEST(Calculation, DestroyingARunningCalculationStopsAndJoinsIt) {
+  ResultsHandOver handOver;
+  RecordingProgress progress;
+  {
+    Calculation calculation(handOver);
+    CalculationRecord record = FiveEnergies();
+    record.h = 1e-4;  // long enough that the run is still going at the end of the scope
+    calculation.SetRecord(std::move(record));
+    ASSERT_TRUE(calculation.Start(progress, WorkerOptions{}));
+  }
+  EXPECT_LT(progress.stepCount(), 5);
+  EXPECT_EQ(handOver.TransferPending.load(), 0);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <string>
 
+#include "calc/calculation.h"
 #include "calc/driver.h"
 #include "calc/run_parameters.h"
 #include "platform/message.h"
@@ -20,25 +21,26 @@ void RunPreset(const char* mode, const std::string& map, int32_t expectedEnergie
   RunParameters p;
   ASSERT_TRUE(ApplyPreset(mode, p));
   p.Path = map;
-  CalculationRecord record;
-  const PrepareResult prepared = PrepareCalculation(p, record);
+  ResultsHandOver handOver;
+  Calculation calculation(handOver);
+  const PrepareResult prepared = calculation.Prepare(p);
+  const CalculationRecord& record = calculation.Record();
   ASSERT_TRUE(prepared.ready) << prepared.refusal;
   ASSERT_EQ(record.n, expectedEnergies);
   EXPECT_EQ(SampleCapacity(record.T0, record.TIs, record.h), 62832);
 
   RecordingProgress progress;
-  std::atomic<int32_t> stop{0};
   WorkerOptions options;
   options.threads = 2;
   int32_t maxTrials = 0;
   options.energyFinished = [&](int32_t, int32_t trials) {
     maxTrials = std::max(maxTrials, trials);
   };
-  ASSERT_EQ(CalculationWorker(record, progress, stop, options), WorkerOutcome::Completed);
+  ASSERT_EQ(calculation.Run(progress, options), WorkerOutcome::Completed);
   EXPECT_TRUE(messages.texts().empty()) << messages.texts()[0];
   EXPECT_LT(maxTrials, 100);
 
-  const ResultTables& r = LatestResults;
+  const ResultTables& r = handOver.LatestResults;
   ASSERT_EQ(r.OrbitPoints.size(), expectedEnergies);
   const double c = kSpeedOfLight;
   for (int32_t i = 0; i < expectedEnergies; ++i) {

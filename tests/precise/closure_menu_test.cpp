@@ -17,11 +17,8 @@ namespace zuba {
 namespace {
 
 struct ClosureMenu : ::testing::Test {
-  ClosureMenu() {
-    test::ResetHandOver();
-    QSettings().clear();
-  }
-  ~ClosureMenu() override { test::ResetHandOver(); }
+  ClosureMenu() { QSettings().clear(); }
+  ~ClosureMenu() override {}
   MessageCapture messages;
 };
 
@@ -29,7 +26,7 @@ TEST_F(ClosureMenu, DefaultClosureAndFrequencyGraphAtFirstStart) {
   CMainFrame frame;
   EXPECT_TRUE(frame.preciseClosureAct->isCheckable());
   EXPECT_FALSE(frame.preciseClosureAct->isChecked());
-  EXPECT_EQ(frame.View().GetClosureMode(), ClosureMode::Described);
+  EXPECT_EQ(frame.Controller().GetClosureMode(), ClosureMode::Described);
   EXPECT_TRUE(frame.frequencyGraphAct->isChecked());
   EXPECT_FALSE(frame.isochronismGraphAct->isChecked());
   EXPECT_FALSE(frame.tuneGraphAct->isChecked());
@@ -41,14 +38,14 @@ TEST_F(ClosureMenu, PreciseClosureIsRememberedForTheNextStart) {
     CMainFrame frame;
     frame.preciseClosureAct->trigger();
     EXPECT_TRUE(frame.preciseClosureAct->isChecked());
-    EXPECT_EQ(frame.View().GetClosureMode(), ClosureMode::Precise);
+    EXPECT_EQ(frame.Controller().GetClosureMode(), ClosureMode::Precise);
   }
   {
     CMainFrame frame;
     EXPECT_TRUE(frame.preciseClosureAct->isChecked());
-    EXPECT_EQ(frame.View().GetClosureMode(), ClosureMode::Precise);
+    EXPECT_EQ(frame.Controller().GetClosureMode(), ClosureMode::Precise);
     frame.preciseClosureAct->trigger();
-    EXPECT_EQ(frame.View().GetClosureMode(), ClosureMode::Described);
+    EXPECT_EQ(frame.Controller().GetClosureMode(), ClosureMode::Described);
   }
   CMainFrame frame;
   EXPECT_FALSE(frame.preciseClosureAct->isChecked());
@@ -70,7 +67,7 @@ TEST_F(ClosureMenu, TheViewDrawsTheChosenGraph) {
   CMainFrame frame;
   ResultTables results = test::MakeResults(5);
   frame.Document().DocumentResults() = results;
-  ResultsAvailable.store(1);
+  frame.HandOver().ResultsAvailable.store(1);
   frame.View().OnUpdate();
   auto draw = [&frame] {
     QImage image(600, 400, QImage::Format_RGB32);

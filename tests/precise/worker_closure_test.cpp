@@ -7,11 +7,15 @@
 #include "numerics/average_field.h"
 #include "platform/message.h"
 #include "platform/progress.h"
+#include "results/hand_over.h"
 #include "results/result_tables.h"
 #include "tests/precise/precise_support.h"
 
 namespace zuba {
 namespace {
+
+// Where the runs of these tests hand their results over.
+ResultsHandOver handOver;
 
 using test::Ideal;
 
@@ -26,8 +30,8 @@ CalculationRecord FlutterRecord() {
 ResultTables RunWorker(CalculationRecord record, const WorkerOptions& options) {
   RecordingProgress progress;
   std::atomic<int32_t> stop{0};
-  EXPECT_EQ(CalculationWorker(record, progress, stop, options), WorkerOutcome::Completed);
-  return LatestResults;
+  EXPECT_EQ(CalculationWorker(record, progress, stop, handOver, options), WorkerOutcome::Completed);
+  return handOver.LatestResults;
 }
 
 TEST(WorkerClosure, PreciseRunAddsTheClosureTables) {

@@ -15,6 +15,7 @@
 #include "calc/field_map.h"
 #include "platform/message.h"
 #include "results/document.h"
+#include "results/hand_over.h"
 #include "results/report.h"
 #include "results/result_tables.h"
 #include "tests/reliability/allocation_counter.h"
@@ -212,18 +213,20 @@ ResultTables SmallRun() {
 // The caller's state that a refused document must leave alone: the hand-over record and flags.
 class BadDocument : public TempDir {
  protected:
+  ResultsHandOver handOver;
+
   void SetUp() override {
     TempDir::SetUp();
-    LatestResults = SmallRun();
-    ResultsAvailable.store(1);
-    TransferPending.store(0);
+    handOver.LatestResults = SmallRun();
+    handOver.ResultsAvailable.store(1);
+    handOver.TransferPending.store(0);
   }
   void TearDown() override {
-    EXPECT_EQ(LatestResults, SmallRun());
-    EXPECT_EQ(ResultsAvailable.load(), 1);
-    EXPECT_EQ(TransferPending.load(), 0);
-    LatestResults = ResultTables{};
-    ResultsAvailable.store(0);
+    EXPECT_EQ(handOver.LatestResults, SmallRun());
+    EXPECT_EQ(handOver.ResultsAvailable.load(), 1);
+    EXPECT_EQ(handOver.TransferPending.load(), 0);
+    handOver.LatestResults = ResultTables{};
+    handOver.ResultsAvailable.store(0);
     TempDir::TearDown();
   }
 

@@ -1,0 +1,126 @@
+// The calculation commands of the desktop program (see calculation_controller.h).
+#include "app/calculation_controller.h"
+
+#include <QEventLoop>
+#include <QTimer>
+#include <algorithm>
+#include <cerrno>
+#include <new>
+#include <system_error>
+#include <thread>
+
+#include "calc/run_parameters.h"
+#include "platform/message.h"
+#include "results/report.h"
+#include "results/text.h"
+
+namespace zuba {
+
+CCalculationController::CCalculationController(ControllerServices& services, CZUBAView& view,
+                                               QObject* parent)
+    : QObject(parent), services_(services), view_(view), calculation_(view.HandOver()) {
+  connect(&view_, &CZUBAView::stopRequested, this, [this] { calculation_.RequestStop(); });
+}
+
+CCalculationController::~CCalculationController() {
+  StopAndWaitForWorker();
+}
+
+bool CCalculationController::CanSaveResultsReport() const {
+  return view_.HandOver().ResultsAvailable.load(std::memory_order_acquire) != 0;
+}
+
+void CCalculationController::SaveResultsReport() {
+  const ResultTables& results = view_.ViewResults();
+  const int64_t n = results.Ek.size();
+  if (results.Rmn.size() != n || results.Bmn.size() != n || results.Rev.size() != n ||
+      results.F0.size() != n || results.dReo.size() != n) {
+    return;
+  }
+  const std::string path = services_.AskReportPath();
+  if (path.empty()) {
+    ShowMessage("Unable to open file name for saving!", "Error", Icon::Error, Owner::View);
+    return;
+  }
+  SaveResultsReportFile(results, path);  // shows its own message when the file cannot be written
+}
+
+void CCalculationController::OnCalculateEquilibriumOrbits() {
+  // One run at a time: the running worker reads the record that this command would refill.
+  if (IsCalculationRunning()) return;
+  calculation_.ClearStopRequest();
+  if (view_.GetDocument() == nullptr) return;
+
+  std::string label;
+  if (!services_.RunModeDialog(label)) return;
+  if (!ApplyPreset(label, inputData_)) return;
+  if (!services_.RunInputDataDialog(inputData_)) return;
+
+  PrepareResult prepared;
+  try {
+    prepared = calculation_.Prepare(inputData_);
+  } catch (const std::bad_alloc&) {
+    // A map too large for the memory: the command ends like any other refusal.
+    ShowMessage("Not enough memory for the field map!", "Error", Icon::Error, Owner::View);
+    return;
+  }
+  if (!prepared.ready) {
+    if (!prepared.shown && !prepared.refusal.empty()) services_.ShowStatusNote(prepared.refusal);
+    return;
+  }
+
+  // Results of an earlier run that no paint has taken over yet go to the document now, so that the
+  // new worker's hand-over never meets a reader of LatestResults.
+  view_.TransferPendingResults();
+
+  WorkerOptions options;
+  options.threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+  options.closure = closure_;
+  options.requestRepaint = [this] {
+    QMetaObject::invokeMethod(
+        &view_, [this] { view_.update(); }, Qt::QueuedConnection);
+  };
+  const uint64_t run = ++runId_;
+  try {
+    calculation_.Start(services_.Progress(), options, [this, run](WorkerOutcome) {
+      QMetaObject::invokeMethod(
+          this, [this, run] { OnWorkerFinished(run); }, Qt::QueuedConnection);
+    });
+  } catch (const std::system_error& e) {
+    errno = e.code().value();
+    ReportSystemError("CreateThread");
+    return;
+  }
+  emit calculationRunning(true);
+}
+
+void CCalculationController::OnWorkerFinished(uint64_t run) {
+  // Already joined by StopAndWaitForWorker (perhaps a later run is going on by now).
+  if (run != runId_ || !calculation_.IsRunning()) return;
+  calculation_.Join();
+  emit calculationRunning(false);
+}
+
+void CCalculationController::StopAndWaitForWorker() {
+  if (!calculation_.IsRunning()) return;
+  calculation_.RequestStop();
+  services_.SetWorkerDetached(true);
+  if (!calculation_.HasFinished()) {
+    // Wait with the event loop running: a progress request or a message of the worker that is
+    // already on its way to this thread is carried out (as a no-op) instead of blocking both.
+    QEventLoop loop;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+      if (calculation_.HasFinished()) loop.quit();
+    });
+    poll.start(10);
+    loop.exec(QEventLoop::ExcludeUserInputEvents);
+  }
+  // The worker's end may have been handled (and the thread joined) inside the loop above.
+  const bool joinedHere = calculation_.IsRunning();
+  if (joinedHere) calculation_.Join();
+  services_.SetWorkerDetached(false);
+  if (joinedHere) emit calculationRunning(false);
+}
+
+}  // namespace zuba

@@ -1,0 +1,86 @@
+// The calculation commands of the desktop program: Calculate > Equilibrium Orbits... (the two
+// dialogs, the checks and the field map, then the run on a worker thread), the stop request of a
+// double click in the view, stopping and waiting when the document goes, and Calculate > Save
+// As... (the text report of the results shown). It owns the calculation object of the window and
+// reaches the dialogs, the progress bar and the file chooser of the report through
+// ControllerServices, which the main window implements.
+#pragma once
+
+#include <QObject>
+#include <cstdint>
+#include <string>
+
+#include "calc/calculation.h"
+#include "calc/precise_orbit.h"
+#include "graph/view.h"
+#include "platform/progress.h"
+#include "results/run_parameters.h"
+
+namespace zuba {
+
+// What the commands need of the application around them.
+class ControllerServices {
+ public:
+  virtual ~ControllerServices() = default;
+  // Runs the Mode dialog modally; true with the chosen label after OK.
+  virtual bool RunModeDialog(std::string& modeLabel) = 0;
+  // Runs the Input Data dialog modally on parameters; true after Enter, with parameters updated.
+  virtual bool RunInputDataDialog(RunParameters& parameters) = 0;
+  // The progress bar as the worker drives it (synchronous requests from any thread).
+  virtual ProgressSink& Progress() = 0;
+  // While detached, the worker's progress requests and messages return at once without waiting
+  // for the user-interface thread: set while a worker is stopped and waited for.
+  virtual void SetWorkerDetached(bool detached) = 0;
+  // The save-file chooser of the report; an empty text when no file name was chosen.
+  virtual std::string AskReportPath() = 0;
+  // A short note on the status bar (a run refused by a silent parameter check).
+  virtual void ShowStatusNote(const std::string& text) = 0;
+};
+
+class CCalculationController : public QObject {
+  Q_OBJECT
+
+ public:
+  // The runs hand their results over into the view's hand-over, which the view takes them from.
+  CCalculationController(ControllerServices& services, CZUBAView& view, QObject* parent = nullptr);
+  // Stops a running worker and waits for it: the worker reads the calculation's record.
+  ~CCalculationController() override;
+
+  // Calculate > Equilibrium Orbits...: dialogs, checks, field map, then the worker thread.
+  void OnCalculateEquilibriumOrbits();
+  // Calculate > Save As...: the text report of the view's results.
+  void SaveResultsReport();
+  // Enabling of the report command: exactly while results are available.
+  bool CanSaveResultsReport() const;
+
+  bool IsCalculationRunning() const { return calculation_.IsRunning(); }
+  // Asks a running worker to stop and waits for it, processing the user-interface thread's events
+  // meanwhile (so that a pending progress request or message box cannot dead-lock the wait). The
+  // worker's progress requests and messages return at once while it winds down.
+  void StopAndWaitForWorker();
+
+  // How the next run closes its orbits (Calculate > Precise Closed Orbits); the default search
+  // unless set.
+  void SetClosureMode(ClosureMode mode) { closure_ = mode; }
+  ClosureMode GetClosureMode() const { return closure_; }
+
+  Calculation& GetCalculation() { return calculation_; }
+  const CalculationRecord& Record() const { return calculation_.Record(); }
+  const RunParameters& InputData() const { return inputData_; }
+
+ signals:
+  // A worker was started (true) or has ended and been joined (false).
+  void calculationRunning(bool running);
+
+ private:
+  void OnWorkerFinished(uint64_t run);
+
+  ControllerServices& services_;
+  CZUBAView& view_;
+  RunParameters inputData_;  // the Input Data dialog's record
+  Calculation calculation_;  // the record the worker is given, the stop token, the thread
+  uint64_t runId_ = 0;       // counts the workers started
+  ClosureMode closure_ = ClosureMode::Described;  // closure of the next run
+};
+
+}  // namespace zuba

@@ -1,0 +1,52 @@
+// One calculation run as an object (see calculation.h).
+#include "calc/calculation.h"
+
+#include <exception>
+#include <string>
+#include <utility>
+
+#include "platform/message.h"
+
+namespace zuba {
+
+Calculation::~Calculation() {
+  if (worker_.joinable()) {
+    RequestStop();
+    worker_.join();
+  }
+}
+
+PrepareResult Calculation::Prepare(const RunParameters& parameters) {
+  return PrepareCalculation(parameters, record_);
+}
+
+WorkerOutcome Calculation::Run(ProgressSink& progress, const WorkerOptions& options) {
+  return CalculationWorker(record_, progress, stopRequested_, handOver_, options);
+}
+
+bool Calculation::Start(ProgressSink& progress, WorkerOptions options,
+                        std::function<void(WorkerOutcome)> finished) {
+  if (worker_.joinable()) return false;
+  done_.store(false, std::memory_order_release);
+  worker_ =
+      std::thread([this, &progress, options = std::move(options), finished = std::move(finished)] {
+        WorkerOutcome outcome = WorkerOutcome::Failed;
+        try {
+          outcome = Run(progress, options);
+        } catch (const std::exception& e) {
+          // A failure outside the energy loop (memory for the average-field tables): the run ends
+          // without results, as any failed run.
+          ShowMessage(std::string("The calculation failed: ") + e.what(), "Error", Icon::Error,
+                      Owner::None);
+        }
+        if (finished) finished(outcome);
+        done_.store(true, std::memory_order_release);
+      });
+  return true;
+}
+
+void Calculation::Join() {
+  if (worker_.joinable()) worker_.join();
+}
+
+}  // namespace zuba
