@@ -8,11 +8,11 @@
 #include <new>
 #include <system_error>
 #include <thread>
+#include <vector>
 
 #include "calc/run_parameters.h"
 #include "platform/message.h"
 #include "results/report.h"
-#include "results/text.h"
 
 namespace zuba {
 
@@ -42,7 +42,9 @@ void CCalculationController::SaveResultsReport() {
     ShowMessage("Unable to open file name for saving!", "Error", Icon::Error, Owner::View);
     return;
   }
-  SaveResultsReportFile(results, path);  // shows its own message when the file cannot be written
+  std::vector<Failure> failures;
+  SaveResultsReportFile(results, path, &failures);
+  ShowFailures(failures);  // "Unable to open file for saving!" when the file cannot be written
 }
 
 void CCalculationController::OnCalculateEquilibriumOrbits() {

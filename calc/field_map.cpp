@@ -11,7 +11,6 @@
 #include <string_view>
 
 #include "platform/files.h"
-#include "platform/message.h"
 #include "results/text.h"
 
 namespace zuba {
@@ -38,8 +37,12 @@ double RoundHeader(double x) {
   return std::round(x * 1000) * 0.001;
 }
 
-void Refuse(const char* text, Owner owner) {
-  ShowMessage(text, "Error", Icon::Error, owner);
+// A refusal of the map: its message, and what in the file is at fault.
+Failure Refuse(const char* text, Owner owner, const char* subject = "",
+               double value = std::numeric_limits<double>::quiet_NaN()) {
+  Failure failure = ErrorFailure(text, subject, value);
+  failure.message.owner = owner;
+  return failure;
 }
 
 bool AllFinite(double a, double b, double c) {
@@ -48,33 +51,24 @@ bool AllFinite(double a, double b, double c) {
 
 }  // namespace
 
-std::optional<FieldMap> ReadFieldMap(const std::string& path) {
+Result<FieldMap> ReadFieldMap(const std::string& path) {
   FileBytes file = ReadWholeFile(path);
-  if (file.status == ReadStatus::CannotOpen) {
-    Refuse("Can not Open File!", Owner::None);
-    return std::nullopt;
-  }
-  if (file.status == ReadStatus::CannotAllocate) {
-    Refuse("Memory Allocation Error!", Owner::None);
-    return std::nullopt;
-  }
+  if (file.status == ReadStatus::CannotOpen)
+    return Refuse("Can not Open File!", Owner::None, "file");
+  if (file.status == ReadStatus::CannotAllocate)
+    return Refuse("Memory Allocation Error!", Owner::None, "file");
   return ParseFieldMap(file.bytes);
 }
 
-std::optional<FieldMap> ParseFieldMap(std::string_view text) {
-  if (text.empty()) {  // a block of length 0 cannot be made addressable
-    Refuse("Memory Locking Error!", Owner::None);
-    return std::nullopt;
-  }
+Result<FieldMap> ParseFieldMap(std::string_view text) {
+  if (text.empty())  // a block of length 0 cannot be made addressable
+    return Refuse("Memory Locking Error!", Owner::None, "file");
   std::size_t cursor = 0;
   std::string scratch;
 
   FieldMap map;
   const std::string_view unit = ReadToken(text, cursor);
-  if (unit != "Gs" && unit != "T") {
-    Refuse("Field Map Unit Error!", Owner::View);
-    return std::nullopt;
-  }
+  if (unit != "Gs" && unit != "T") return Refuse("Field Map Unit Error!", Owner::View, "unit");
   map.unit = std::string(unit);
   const bool gauss = unit == "Gs";
 
@@ -83,48 +77,37 @@ std::optional<FieldMap> ParseFieldMap(std::string_view text) {
   const double rMin = RoundHeader(TokenNumber(ReadToken(text, cursor), scratch));
   const double rMax = RoundHeader(TokenNumber(ReadToken(text, cursor), scratch));
   const double dR = RoundHeader(TokenNumber(ReadToken(text, cursor), scratch));
-  if (!AllFinite(rMin, rMax, dR) || !(rMin < rMax) || !(dR > 0)) {
-    Refuse("Field map header error!", Owner::View);
-    return std::nullopt;
-  }
+  if (!AllFinite(rMin, rMax, dR) || !(rMin < rMax) || !(dR > 0))
+    return Refuse("Field map header error!", Owner::View, "dR", dR);
   const double nRReal = std::round((rMax - rMin) / dR) + 1;
-  if (!(nRReal <= kInt32Max)) {
-    Refuse("Field map header error!", Owner::View);
-    return std::nullopt;
-  }
+  if (!(nRReal <= kInt32Max))
+    return Refuse("Field map header error!", Owner::View, "radius nodes", nRReal);
 
   // Azimuth header, degrees.
   const double thetaMin = RoundHeader(TokenNumber(ReadToken(text, cursor), scratch));
   const double thetaMax = RoundHeader(TokenNumber(ReadToken(text, cursor), scratch));
   const double dTheta = RoundHeader(TokenNumber(ReadToken(text, cursor), scratch));
-  if (!AllFinite(thetaMin, thetaMax, dTheta) || !(thetaMin < thetaMax) || !(dTheta > 0)) {
-    Refuse("Magnetic field map header error!", Owner::View);
-    return std::nullopt;
-  }
+  if (!AllFinite(thetaMin, thetaMax, dTheta) || !(thetaMin < thetaMax) || !(dTheta > 0))
+    return Refuse("Magnetic field map header error!", Owner::View, "dTheta", dTheta);
   // No "+ 1": the column of thetaMax is the column of thetaMin one turn later. The first table
   // azimuth is thetaMin moved to the nearest whole multiple k0 of dTheta. A count of 0 (a step
   // over twice the turn) would leave the map without a single column.
   const double nThetaReal = std::round((thetaMax - thetaMin) / dTheta);
   const double k0 = std::round(thetaMin / dTheta);
   if (!(nThetaReal >= 1 && nThetaReal <= kInt32Max) || !(std::fabs(k0) <= kInt32Max) ||
-      nRReal * nThetaReal > kInt32Max) {
-    Refuse("Magnetic field map header error!", Owner::View);
-    return std::nullopt;
-  }
-  if (!(thetaMin + 360 - dTheta / 2 < thetaMax && thetaMax < thetaMin + 360 + dTheta / 2)) {
-    Refuse("Magnetic field map isn't full!", Owner::View);
-    return std::nullopt;
-  }
+      nRReal * nThetaReal > kInt32Max)
+    return Refuse("Magnetic field map header error!", Owner::View, "azimuth nodes", nThetaReal);
+  if (!(thetaMin + 360 - dTheta / 2 < thetaMax && thetaMax < thetaMin + 360 + dTheta / 2))
+    return Refuse("Magnetic field map isn't full!", Owner::View, "thetaMax - thetaMin",
+                  thetaMax - thetaMin);
   map.nR = static_cast<int32_t>(nRReal);
   map.nTheta = static_cast<int32_t>(nThetaReal);
   const std::size_t count = static_cast<std::size_t>(map.nR) * static_cast<std::size_t>(map.nTheta);
 
   // Every value needs one separator before it and one character of its own: a file too short for
   // that would run out of values anyway, so it is refused before the tables are made.
-  if (text.size() - cursor < 2 * count) {
-    Refuse("File Reading Error!", Owner::View);
-    return std::nullopt;
-  }
+  if (text.size() - cursor < 2 * count)
+    return Refuse("File Reading Error!", Owner::View, "values", static_cast<double>(count));
 
   try {
     map.radii.resize(static_cast<std::size_t>(map.nR));
@@ -132,8 +115,7 @@ std::optional<FieldMap> ParseFieldMap(std::string_view text) {
     map.field.resize(count);
     map.moments.assign(count, 0.0);
   } catch (const std::bad_alloc&) {
-    Refuse("Memory Allocation Error!", Owner::None);
-    return std::nullopt;
+    return Refuse("Memory Allocation Error!", Owner::None, "values", static_cast<double>(count));
   }
 
   double radius = rMin;  // m, running sum
@@ -159,10 +141,8 @@ std::optional<FieldMap> ParseFieldMap(std::string_view text) {
     const double v = TokenNumber(token, scratch);
     value = gauss ? std::round(v * 10) * 1e-5 : std::round(v * 100000) * 1e-5;
   }
-  if (ranOut) {
-    Refuse("File Reading Error!", Owner::View);
-    return std::nullopt;
-  }
+  if (ranOut)
+    return Refuse("File Reading Error!", Owner::View, "values", static_cast<double>(count));
   return map;
 }
 

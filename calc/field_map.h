@@ -2,10 +2,11 @@
 #pragma once
 
 #include <cstdint>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "platform/outcome.h"
 
 namespace zuba {
 
@@ -19,13 +20,13 @@ struct FieldMap {
   double thetaStart = 0, thetaEnd = 0;  // rad
 };
 
-// Reads the whole file in one read and checks it. On refusal the message has been shown (caption
-// "Error", error icon; owned by the view for the unit, header, coverage and data-length messages,
-// without owner for the file and memory messages) and nullopt is returned.
-std::optional<FieldMap> ReadFieldMap(const std::string& path);
+// Reads the whole file in one read and checks it. A refusal carries its message (caption "Error",
+// error icon; owned by the view for the unit, header, coverage and data-length messages, without
+// owner for the file and memory messages).
+Result<FieldMap> ReadFieldMap(const std::string& path);
 
-// The same checks and messages on the file's bytes already in memory (everything after the read):
+// The same checks and refusals on the file's bytes already in memory (everything after the read):
 // an empty text gives "Memory Locking Error!".
-std::optional<FieldMap> ParseFieldMap(std::string_view bytes);
+Result<FieldMap> ParseFieldMap(std::string_view bytes);
 
 }  // namespace zuba

@@ -2,6 +2,7 @@
 // desktop program's report command writes it.
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "cli/command.h"
 #include "platform/message.h"
@@ -28,7 +29,10 @@ int RunReport(const ReportOptions& options) {
     return kExitRefused;
   }
   const ResultTables& r = load.results;
-  switch (SaveResultsReportFile(r, options.output)) {
+  std::vector<Failure> failures;
+  const ReportWrite written = SaveResultsReportFile(r, options.output, &failures);
+  ShowFailures(failures);
+  switch (written) {
     case ReportWrite::Written:
       return kExitOk;
     case ReportWrite::TablesUnequal:

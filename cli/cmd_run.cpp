@@ -373,7 +373,9 @@ int RunCalculation(const RunOptions& options) {
   std::vector<std::string> written;
   bool allWritten = true;
   if (!options.report.empty()) {
-    const ReportWrite w = SaveResultsReportFile(results, options.report);
+    std::vector<Failure> failures;
+    const ReportWrite w = SaveResultsReportFile(results, options.report, &failures);
+    ShowFailures(failures);
     if (w == ReportWrite::Written)
       written.push_back("Report:    " + options.report);
     else

@@ -7,39 +7,38 @@
 #include "numerics/azimuthal.h"
 #include "numerics/error.h"
 #include "numerics/interpolation.h"
-#include "platform/message.h"
 
 namespace zuba {
 
 using detail::CountIs;
-using detail::ShowNumericsError;
+using detail::CountMismatch;
 
-int AnalyseAverageField(std::span<const double> field, std::span<const double> radii, int32_t N,
-                        double thetaStart, double thetaEnd, int32_t nTheta,
-                        AverageFieldAnalysis& out) {
+Outcome AnalyseAverageField(std::span<const double> field, std::span<const double> radii, int32_t N,
+                            double thetaStart, double thetaEnd, int32_t nTheta,
+                            AverageFieldAnalysis& out) {
   const int32_t nR = static_cast<int32_t>(radii.size());
   if (nR < 3) {
-    ShowMessage("Radius point number < 3!", "Error!", Icon::Error, Owner::None);
-    return 0;
+    Failure failure = ErrorFailure("Radius point number < 3!", "nR", nR, 3);
+    failure.message.caption = "Error!";
+    return failure;
   }
   const std::size_t count = static_cast<std::size_t>(nR);
   for (std::vector<double>* table : {&out.meanGradient, &out.meanField, &out.fieldIndex,
                                      &out.epsilon, &out.epsilonSlope, &out.psi, &out.v})
     table->assign(count, 0.0);
-  if (nTheta < 1 || !CountIs(field, static_cast<int64_t>(nR) * nTheta)) {
-    ShowNumericsError("Array size error!");
-    return 0;
-  }
-  if (N < 2) {
-    ShowNumericsError("Number of sectors " + std::to_string(N) + " < 2!");
-    return 0;
-  }
+  if (nTheta < 1 || !CountIs(field, static_cast<int64_t>(nR) * nTheta))
+    return CountMismatch("Array size error!", static_cast<int64_t>(nR) * nTheta);
+  if (N < 2) return ErrorFailure("Number of sectors " + std::to_string(N) + " < 2!", "N", N, 2);
   std::vector<double> G;
-  if (!RadialDerivativeMap(field, radii, nTheta, G)) return 0;
-  if (!FieldHarmonics(field, radii, N, thetaStart, thetaEnd, nTheta, out.amplitude, out.phase))
-    return 0;
-  if (!AzimuthalMean(G, nR, thetaStart, thetaEnd, nTheta, out.meanGradient)) return 0;
-  if (!AzimuthalMean(field, nR, thetaStart, thetaEnd, nTheta, out.meanField)) return 0;
+  if (Outcome o = RadialDerivativeMap(field, radii, nTheta, G); !o) return o;
+  if (Outcome o =
+          FieldHarmonics(field, radii, N, thetaStart, thetaEnd, nTheta, out.amplitude, out.phase);
+      !o)
+    return o;
+  if (Outcome o = AzimuthalMean(G, nR, thetaStart, thetaEnd, nTheta, out.meanGradient); !o)
+    return o;
+  if (Outcome o = AzimuthalMean(field, nR, thetaStart, thetaEnd, nTheta, out.meanField); !o)
+    return o;
 
   const int32_t count4 = HarmonicCount(N);
   for (int32_t i = 0; i < nR; ++i) {
@@ -53,7 +52,7 @@ int AnalyseAverageField(std::span<const double> field, std::span<const double> r
   const double N2 = Nd * Nd;
   for (int32_t i = 0; i < nR; ++i) {
     double d1, d2;
-    if (!NodeDerivative(radii, out.epsilon, nR, i, d1, d2)) return 0;
+    if (Outcome o = NodeDerivative(radii, out.epsilon, nR, i, d1, d2); !o) return o;
     out.epsilonSlope[i] = d1;
     const double eps = out.epsilon[i];
     const double k = out.fieldIndex[i];
@@ -65,15 +64,15 @@ int AnalyseAverageField(std::span<const double> field, std::span<const double> r
       out.v[i] = kNoValue;  // u negative or not a number (ε = 0)
     }
   }
-  return 1;
+  return {};
 }
 
-int AverageFieldParameters(std::span<const double> field, std::span<const double> radii, int32_t N,
-                           double thetaStart, double thetaEnd, int32_t nTheta,
-                           std::vector<double>& v, std::vector<double>& epsilon,
-                           std::vector<double>& psi) {
+Outcome AverageFieldParameters(std::span<const double> field, std::span<const double> radii,
+                               int32_t N, double thetaStart, double thetaEnd, int32_t nTheta,
+                               std::vector<double>& v, std::vector<double>& epsilon,
+                               std::vector<double>& psi) {
   AverageFieldAnalysis analysis;
-  const int ok = AnalyseAverageField(field, radii, N, thetaStart, thetaEnd, nTheta, analysis);
+  Outcome ok = AnalyseAverageField(field, radii, N, thetaStart, thetaEnd, nTheta, analysis);
   v = std::move(analysis.v);
   epsilon = std::move(analysis.epsilon);
   psi = std::move(analysis.psi);

@@ -6,6 +6,8 @@
 #include <span>
 #include <vector>
 
+#include "platform/outcome.h"
+
 namespace zuba {
 
 // Value of v where u has no real square root (also the marker of a missing value).
@@ -14,10 +16,10 @@ inline constexpr double kNoValue = 2147483647.0;
 // v, ε (both without unit) and ψ (rad) at every radius node of the map, for N sectors; the turn
 // description thetaStart, thetaEnd (rad), nTheta as for AzimuthalMean. Needs at least 3 radius
 // nodes ("Radius point number < 3!", caption "Error!").
-int AverageFieldParameters(std::span<const double> field, std::span<const double> radii, int32_t N,
-                           double thetaStart, double thetaEnd, int32_t nTheta,
-                           std::vector<double>& v, std::vector<double>& epsilon,
-                           std::vector<double>& psi);
+Outcome AverageFieldParameters(std::span<const double> field, std::span<const double> radii,
+                               int32_t N, double thetaStart, double thetaEnd, int32_t nTheta,
+                               std::vector<double>& v, std::vector<double>& epsilon,
+                               std::vector<double>& psi);
 
 // Everything AverageFieldParameters forms on the way, per radius node i (tables of nR entries
 // unless said otherwise).
@@ -35,8 +37,8 @@ struct AverageFieldAnalysis {
 
 // The same computation as AverageFieldParameters, with the same messages, keeping the
 // intermediate tables (for inspection of a map).
-int AnalyseAverageField(std::span<const double> field, std::span<const double> radii, int32_t N,
-                        double thetaStart, double thetaEnd, int32_t nTheta,
-                        AverageFieldAnalysis& analysis);
+Outcome AnalyseAverageField(std::span<const double> field, std::span<const double> radii, int32_t N,
+                            double thetaStart, double thetaEnd, int32_t nTheta,
+                            AverageFieldAnalysis& analysis);
 
 }  // namespace zuba

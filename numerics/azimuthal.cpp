@@ -10,7 +10,7 @@
 namespace zuba {
 
 using detail::CountIs;
-using detail::ShowNumericsError;
+using detail::CountMismatch;
 
 namespace {
 
@@ -29,38 +29,30 @@ void TurnAbscissae(double thetaS, double delta, std::vector<double>& t) {
 
 }  // namespace
 
-int SimpsonIntegral(std::span<const double> X, std::span<const double> Y, int32_t m,
-                    double& integral) {
-  if (X.size() != Y.size()) {
-    ShowNumericsError("Source Data Error!");
-    return 0;
-  }
+Outcome SimpsonIntegral(std::span<const double> X, std::span<const double> Y, int32_t m,
+                        double& integral) {
+  if (X.size() != Y.size()) return CountMismatch("Source Data Error!", std::ssize(X));
   const int64_t s = static_cast<int64_t>(X.size());
-  if (m <= 0 || m >= s) {
-    ShowNumericsError("Integration Diapason Error!");
-    return 0;
-  }
+  if (m <= 0 || m >= s) return ErrorFailure("Integration Diapason Error!", "m", m, 1, s - 1);
   const double d = (X[s - 1] - X[0]) / static_cast<double>(s - 1);
   const double end = X[0] + static_cast<double>(s - 1) * d;
-  if (!(end - d / 2 < X[s - 1] && X[s - 1] < end + d / 2)) {
-    ShowNumericsError("Integration Step Error!");
-    return 0;
-  }
+  if (!(end - d / 2 < X[s - 1] && X[s - 1] < end + d / 2))
+    return ErrorFailure("Integration Step Error!", "X", X[s - 1], end - d / 2, end + d / 2);
   double sum = 0.0;
   const int32_t panelsEnd = (m % 2 == 0) ? m - 2 : m - 3;
   for (int32_t k = 0; k <= panelsEnd; k += 2) sum += (Y[k] + 4.0 * Y[k + 1] + Y[k + 2]) * (d / 3.0);
   if (m % 2 != 0) sum += (Y[m - 1] + Y[m]) * d * 0.5;
   integral = sum;
-  return 1;
+  return {};
 }
 
-int AzimuthalMean(std::span<const double> map, int32_t nR, double thetaStart, double thetaEnd,
-                  int32_t nTheta, std::vector<double>& mean) {
-  if (nR < 0 || nTheta < 1 || !CountIs(map, static_cast<int64_t>(nR) * nTheta)) {
-    ShowNumericsError("Turn mean: the map does not hold " + std::to_string(nR) + " x " +
-                      std::to_string(nTheta) + " values!");
-    return 0;
-  }
+Outcome AzimuthalMean(std::span<const double> map, int32_t nR, double thetaStart, double thetaEnd,
+                      int32_t nTheta, std::vector<double>& mean) {
+  if (nR < 0 || nTheta < 1 || !CountIs(map, static_cast<int64_t>(nR) * nTheta))
+    return CountMismatch(("Turn mean: the map does not hold " + std::to_string(nR) + " x " +
+                          std::to_string(nTheta) + " values!")
+                             .c_str(),
+                         std::ssize(map));
   const double pi = 4.0 * std::atan(1.0);
   mean.assign(static_cast<std::size_t>(nR), 0.0);
   const double delta = 2.0 * pi / nTheta;
@@ -71,24 +63,19 @@ int AzimuthalMean(std::span<const double> map, int32_t nR, double thetaStart, do
     for (int32_t j = 0; j < nTheta; ++j) y[j] = map[i * nTheta + j];
     y[nTheta] = y[0];
     double integral;
-    if (!SimpsonIntegral(t, y, nTheta, integral)) return 0;
+    if (Outcome o = SimpsonIntegral(t, y, nTheta, integral); !o) return o;
     mean[i] = integral / (2.0 * pi);
   }
-  return 1;
+  return {};
 }
 
-int FieldHarmonics(std::span<const double> field, std::span<const double> radii, int32_t N,
-                   double thetaStart, double thetaEnd, int32_t nTheta,
-                   std::vector<double>& amplitude, std::vector<double>& phase) {
+Outcome FieldHarmonics(std::span<const double> field, std::span<const double> radii, int32_t N,
+                       double thetaStart, double thetaEnd, int32_t nTheta,
+                       std::vector<double>& amplitude, std::vector<double>& phase) {
   const int32_t nR = static_cast<int32_t>(radii.size());
-  if (nTheta < 1 || !CountIs(field, static_cast<int64_t>(nR) * nTheta)) {
-    ShowNumericsError("Array Size Error!");
-    return 0;
-  }
-  if (N < 2) {
-    ShowNumericsError("Number of sectors " + std::to_string(N) + " < 2!");
-    return 0;
-  }
+  if (nTheta < 1 || !CountIs(field, static_cast<int64_t>(nR) * nTheta))
+    return CountMismatch("Array Size Error!", static_cast<int64_t>(nR) * nTheta);
+  if (N < 2) return ErrorFailure("Number of sectors " + std::to_string(N) + " < 2!", "N", N, 2);
   const double pi = 4.0 * std::atan(1.0);
   const int32_t count = HarmonicCount(N);
   amplitude.assign(static_cast<std::size_t>(nR) * count, 0.0);
@@ -107,35 +94,33 @@ int FieldHarmonics(std::span<const double> field, std::span<const double> radii,
         yc[j] = std::cos(n * t[j]) * y[j];
       }
       double S, C;
-      if (!SimpsonIntegral(t, ys, nTheta, S)) return 0;
-      if (!SimpsonIntegral(t, yc, nTheta, C)) return 0;
+      if (Outcome o = SimpsonIntegral(t, ys, nTheta, S); !o) return o;
+      if (Outcome o = SimpsonIntegral(t, yc, nTheta, C); !o) return o;
       const double b = S / pi;
       const double a = C / pi;
       amplitude[i * count + p] = std::sqrt(a * a + b * b);
       phase[i * count + p] = std::atan2(b, a) / n;
     }
   }
-  return 1;
+  return {};
 }
 
-int RadialDerivativeMap(std::span<const double> field, std::span<const double> radii,
-                        int32_t nTheta, std::vector<double>& dBdR) {
+Outcome RadialDerivativeMap(std::span<const double> field, std::span<const double> radii,
+                            int32_t nTheta, std::vector<double>& dBdR) {
   const int32_t nR = static_cast<int32_t>(radii.size());
-  if (nTheta < 1 || !CountIs(field, static_cast<int64_t>(nR) * nTheta)) {
-    ShowNumericsError("Array size error!");
-    return 0;
-  }
+  if (nTheta < 1 || !CountIs(field, static_cast<int64_t>(nR) * nTheta))
+    return CountMismatch("Array size error!", static_cast<int64_t>(nR) * nTheta);
   dBdR.assign(field.size(), 0.0);
   std::vector<double> column(nR);
   for (int32_t j = 0; j < nTheta; ++j) {
     for (int32_t iR = 0; iR < nR; ++iR) column[iR] = field[iR * nTheta + j];
     for (int32_t k = 0; k < nR; ++k) {
       double d1, d2;
-      if (!NodeDerivative(radii, column, nR, k, d1, d2)) return 0;
+      if (Outcome o = NodeDerivative(radii, column, nR, k, d1, d2); !o) return o;
       dBdR[k * nTheta + j] = d1;
     }
   }
-  return 1;
+  return {};
 }
 
 }  // namespace zuba

@@ -1,34 +1,45 @@
-// Messages of the orbit numerics: every failure the user can cause is shown at once, in a box with
-// the caption "Error", the error icon and no owner window (the numerics run on the worker thread).
+// Failures of the orbit numerics: every failure the user can cause carries its one-line text with
+// the caption "Error", the error icon and no owner window (the numerics run on the worker thread),
+// together with the quantity at fault, its value and the allowed range.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <span>
 #include <string>
-#include <string_view>
 
-#include "platform/message.h"
+#include "platform/outcome.h"
 
 namespace zuba::detail {
-
-inline void ShowNumericsError(std::string_view text) {
-  ShowMessage(text, "Error", Icon::Error, Owner::None);
-}
 
 // True when a table holds exactly n entries (a negative n matches no table).
 inline bool CountIs(std::span<const double> table, std::int64_t n) {
   return n >= 0 && table.size() == static_cast<std::size_t>(n);
 }
 
-// Refusals of maps too small for the field interpolation (shared by both field evaluators).
-inline std::string TooFewRadiusNodes(std::int64_t n) {
-  return "Too few radius nodes for field interpolation: " + std::to_string(n) +
-         " (at least 3 needed)!";
+// A table whose length is not the count it is used with.
+inline Failure CountMismatch(const char* text, std::int64_t count) {
+  return ErrorFailure(text, "table length", static_cast<double>(count));
 }
-inline std::string TooFewAzimuthNodes(std::int64_t n) {
-  return "Too few azimuth nodes for field interpolation: " + std::to_string(n) +
-         " (at least 3 needed)!";
+
+// Refusals of maps too small for the field interpolation (shared by both field evaluators).
+inline Failure TooFewRadiusNodes(std::int64_t n) {
+  return ErrorFailure("Too few radius nodes for field interpolation: " + std::to_string(n) +
+                          " (at least 3 needed)!",
+                      "nR", static_cast<double>(n), 3);
+}
+inline Failure TooFewAzimuthNodes(std::int64_t n) {
+  return ErrorFailure("Too few azimuth nodes for field interpolation: " + std::to_string(n) +
+                          " (at least 3 needed)!",
+                      "nTheta", static_cast<double>(n), 3);
+}
+
+// Abscissae that do not increase strictly: every parabola and spline through them fails. Its
+// callers report it as their own failure (the kernels themselves show nothing for it).
+inline Failure NotIncreasing(const char* what, std::int64_t node, double value) {
+  return QuietFailure(
+      std::string("The ") + what + " do not increase at node " + std::to_string(node) + "!", what,
+      value);
 }
 
 }  // namespace zuba::detail

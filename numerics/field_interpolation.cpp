@@ -10,59 +10,44 @@
 namespace zuba {
 
 using detail::CountIs;
-using detail::ShowNumericsError;
+using detail::CountMismatch;
 
-int RadialMoments(std::span<const double> field, std::span<const double> radii, int32_t nTheta,
-                  std::vector<double>& h, std::vector<double>& moments) {
+Outcome RadialMoments(std::span<const double> field, std::span<const double> radii, int32_t nTheta,
+                      std::vector<double>& h, std::vector<double>& moments) {
   const int32_t nR = static_cast<int32_t>(radii.size());
-  if (nTheta < 1 || !CountIs(field, static_cast<int64_t>(nR) * nTheta)) {
-    ShowNumericsError("Array size error!");
-    return 0;
-  }
+  if (nTheta < 1 || !CountIs(field, static_cast<int64_t>(nR) * nTheta))
+    return CountMismatch("Array size error!", static_cast<int64_t>(nR) * nTheta);
   moments.assign(field.size(), 0.0);
   std::vector<double> column(radii.size()), columnMoments;
   for (int32_t j = 0; j < nTheta; ++j) {
     for (int32_t iR = 0; iR < nR; ++iR) column[iR] = field[iR * nTheta + j];
-    if (!SplineSetup(radii, column, nR, h, columnMoments)) return 0;
+    if (Outcome o = SplineSetup(radii, column, nR, h, columnMoments); !o) return o;
     for (int32_t iR = 0; iR < nR; ++iR) moments[iR * nTheta + j] = columnMoments[iR];
   }
-  return 1;
+  return {};
 }
 
-int InterpolateField(double R, double theta, std::span<const double> h,
-                     std::span<const double> radii, std::span<const double> azimuths,
-                     std::span<const double> field, std::span<const double> moments, double& B) {
+Outcome InterpolateField(double R, double theta, std::span<const double> h,
+                         std::span<const double> radii, std::span<const double> azimuths,
+                         std::span<const double> field, std::span<const double> moments,
+                         double& B) {
   const double pi = 4.0 * std::atan(1.0);
   const int32_t nR = static_cast<int32_t>(radii.size());
   const int32_t nTheta = static_cast<int32_t>(azimuths.size());
   const int64_t mapCount = static_cast<int64_t>(nR) * nTheta;
-  if (!CountIs(h, nR) || !CountIs(field, mapCount) || !CountIs(moments, mapCount)) {
-    ShowNumericsError("Array size error!");
-    return 0;
-  }
-  if (nR < 3) {
-    ShowNumericsError(detail::TooFewRadiusNodes(nR));
-    return 0;
-  }
-  if (nTheta < 3) {
-    ShowNumericsError(detail::TooFewAzimuthNodes(nTheta));
-    return 0;
-  }
-  if (R < 0) {
-    ShowNumericsError("Negative value of R!");
-    return 0;
-  }
-  if (!(std::fabs(theta) <= kMaxAzimuthMagnitude)) {
-    ShowNumericsError("Azimuth value error!");
-    return 0;
-  }
+  if (!CountIs(h, nR) || !CountIs(field, mapCount) || !CountIs(moments, mapCount))
+    return CountMismatch("Array size error!", mapCount);
+  if (nR < 3) return detail::TooFewRadiusNodes(nR);
+  if (nTheta < 3) return detail::TooFewAzimuthNodes(nTheta);
+  if (R < 0) return ErrorFailure("Negative value of R!", "R", R, 0, radii[nR - 1]);
+  if (!(std::fabs(theta) <= kMaxAzimuthMagnitude))
+    return ErrorFailure("Azimuth value error!", "theta", theta, -kMaxAzimuthMagnitude,
+                        kMaxAzimuthMagnitude);
+  const double thetaGiven = theta;
   while (theta < 0) theta += 2.0 * pi;
 
   const int32_t u = FindInterval(radii, R);
-  if (u < 0) {
-    ShowNumericsError("Radius value error!");
-    return 0;
-  }
+  if (u < 0) return ErrorFailure("Radius value error!", "R", R, radii[0], radii[nR - 1]);
 
   // Radial pass: the field at R on every azimuth column.
   std::vector<double> column(nR), columnMoments(nR), V(nTheta);
@@ -71,7 +56,7 @@ int InterpolateField(double R, double theta, std::span<const double> h,
       column[iR] = field[iR * nTheta + j];
       columnMoments[iR] = moments[iR * nTheta + j];
     }
-    int ok;
+    Outcome ok;
     if (1 <= u && u <= nR - 3) {
       ok = SplineValue(h, columnMoments, radii, column, nR, R, V[j]);
     } else if (u == 0) {
@@ -80,7 +65,7 @@ int InterpolateField(double R, double theta, std::span<const double> h,
       ok = ParabolaValue(radii[nR - 3], column[nR - 3], radii[nR - 2], column[nR - 2],
                          radii[nR - 1], column[nR - 1], R, V[j]);
     }
-    if (!ok) return 0;
+    if (!ok) return ok;
   }
 
   // Bring theta into the turn of the azimuth table.
@@ -107,12 +92,10 @@ int InterpolateField(double R, double theta, std::span<const double> h,
   }
 
   std::vector<double> ringH, ringM;
-  if (!SplineSetup(ringX, ringY, nRing, ringH, ringM)) return 0;
+  if (Outcome o = SplineSetup(ringX, ringY, nRing, ringH, ringM); !o) return o;
   const int32_t f = FindInterval(ringX, theta);
-  if (f < 0) {
-    ShowNumericsError("Azimuth value error!");
-    return 0;
-  }
+  if (f < 0)
+    return ErrorFailure("Azimuth value error!", "theta", thetaGiven, ringX[0], ringX[nRing - 1]);
   if (1 <= f && f <= nTheta + 2) return SplineValue(ringH, ringM, ringX, ringY, nRing, theta, B);
   if (f == 0)
     return ParabolaValue(ringX[0], ringY[0], ringX[1], ringY[1], ringX[2], ringY[2], theta, B);

@@ -7,22 +7,24 @@
 #include <span>
 #include <vector>
 
+#include "platform/outcome.h"
+
 namespace zuba {
 
 // Radial moments of a field map: for each azimuth column j (entries iR·nTheta + j of the
 // radius-major field table) the moments of the natural spline of the column over the radius
 // table, written at the same entries. h receives the radial steps table (the same for every
-// column). Returns 0 when a column's spline set-up fails or the table sizes do not match.
-int RadialMoments(std::span<const double> field, std::span<const double> radii, int32_t nTheta,
-                  std::vector<double>& h, std::vector<double>& moments);
+// column). Fails when a column's spline set-up fails or the table sizes do not match.
+Outcome RadialMoments(std::span<const double> field, std::span<const double> radii,
+                      int32_t nTheta, std::vector<double>& h, std::vector<double>& moments);
 
 // B (T) at radius R (m) and azimuth theta (rad). h: the radial steps table from SplineSetup on
 // the radii; field and moments radius-major: entry iR·nTheta + iTheta with nTheta =
 // azimuths.size(). The azimuth table is uniform with step 2π/nTheta over one turn.
 // Builds the azimuth ring and its spline afresh on every call.
-int InterpolateField(double R, double theta, std::span<const double> h,
-                     std::span<const double> radii, std::span<const double> azimuths,
-                     std::span<const double> field, std::span<const double> moments, double& B);
+Outcome InterpolateField(double R, double theta, std::span<const double> h,
+                         std::span<const double> radii, std::span<const double> azimuths,
+                         std::span<const double> field, std::span<const double> moments, double& B);
 
 // Largest |theta| (rad) accepted: a million turns. Beyond it adding or subtracting 2π one turn at
 // a time no longer brings the azimuth into the turn in reasonable time (or at all).

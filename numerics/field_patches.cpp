@@ -14,7 +14,7 @@
 namespace zuba {
 
 using detail::CountIs;
-using detail::ShowNumericsError;
+using detail::CountMismatch;
 
 namespace {
 
@@ -44,29 +44,20 @@ std::array<double, 4> SplineInterval(double y0, double y1, double M0, double M1,
 
 }  // namespace
 
-std::optional<FieldPatches> FieldPatches::Build(std::span<const double> h,
-                                                std::span<const double> radii,
-                                                std::span<const double> azimuths,
-                                                std::span<const double> field,
-                                                std::span<const double> moments) {
+Result<FieldPatches> FieldPatches::Build(std::span<const double> h, std::span<const double> radii,
+                                         std::span<const double> azimuths,
+                                         std::span<const double> field,
+                                         std::span<const double> moments) {
   const int32_t nR = static_cast<int32_t>(radii.size());
   const int32_t nTheta = static_cast<int32_t>(azimuths.size());
   const int64_t mapCount = static_cast<int64_t>(nR) * nTheta;
-  if (!CountIs(h, nR) || !CountIs(field, mapCount) || !CountIs(moments, mapCount)) {
-    ShowNumericsError("Array size error!");
-    return std::nullopt;
-  }
-  if (nR < 3) {
-    ShowNumericsError(detail::TooFewRadiusNodes(nR));
-    return std::nullopt;
-  }
-  if (nTheta < 3) {
-    ShowNumericsError(detail::TooFewAzimuthNodes(nTheta));
-    return std::nullopt;
-  }
-  // Radii that do not increase make every radial parabola and spline fail (silently).
+  if (!CountIs(h, nR) || !CountIs(field, mapCount) || !CountIs(moments, mapCount))
+    return CountMismatch("Array size error!", mapCount);
+  if (nR < 3) return detail::TooFewRadiusNodes(nR);
+  if (nTheta < 3) return detail::TooFewAzimuthNodes(nTheta);
+  // Radii that do not increase make every radial parabola and spline fail.
   for (int32_t i = 1; i < nR; ++i)
-    if (!(radii[i - 1] < radii[i])) return std::nullopt;
+    if (!(radii[i - 1] < radii[i])) return detail::NotIncreasing("radius nodes", i, radii[i]);
 
   const double pi = 4.0 * std::atan(1.0);
   const double delta = 2.0 * pi / nTheta;  // rad
@@ -95,7 +86,8 @@ std::optional<FieldPatches> FieldPatches::Build(std::span<const double> h,
     column[nTheta + 2 + k] = k;
   }
   for (int32_t i = 1; i < nRing; ++i)
-    if (!(p.ring_[i - 1] < p.ring_[i])) return std::nullopt;  // the ring spline would fail
+    if (!(p.ring_[i - 1] < p.ring_[i]))  // the ring spline would fail
+      return detail::NotIncreasing("azimuth nodes", i, p.ring_[i]);
 
   const int32_t radialCells = nR - 1;  // cell nR − 2 also serves R equal to the last radius
   p.ringCells_ = nRing - 1;            // interval nRing − 2 also serves θ on the last ring node
@@ -192,7 +184,7 @@ std::optional<FieldPatches> FieldPatches::Build(std::span<const double> h,
     // in the ring values), expanded per ring interval in τ = (θ − θ_f)/H_f.
     for (int pw = 0; pw < 4; ++pw) {
       for (int32_t i = 0; i < nRing; ++i) ringY[i] = K[pw][column[i]];
-      if (!SplineSetup(p.ring_, ringY, nRing, ringH, ringM)) return std::nullopt;
+      if (Outcome o = SplineSetup(p.ring_, ringY, nRing, ringH, ringM); !o) return o;
       for (int32_t i = 0; i < nRing; ++i)
         p.ringMoments_[(static_cast<std::size_t>(c) * nRing + i) * 4 + pw] = ringM[i];
       for (int32_t f = 0; f < p.ringCells_; ++f) {
@@ -217,22 +209,23 @@ std::optional<FieldPatches> FieldPatches::Build(std::span<const double> h,
   return p;
 }
 
-void FieldPatches::ReportRefusal(double R, double theta) {
-  if (R < 0)
-    ShowNumericsError("Negative value of R!");
-  else if (!(std::fabs(theta) <= kMaxAzimuthMagnitude))
-    ShowNumericsError("Azimuth value error!");
-  else
-    ShowNumericsError("Radius value error!");
+Failure FieldPatches::Refusal(double R, double theta) const {
+  if (R < 0) return ErrorFailure("Negative value of R!", "R", R, 0, radii_.back());
+  if (!(std::fabs(theta) <= kMaxAzimuthMagnitude))
+    return ErrorFailure("Azimuth value error!", "theta", theta, -kMaxAzimuthMagnitude,
+                        kMaxAzimuthMagnitude);
+  return ErrorFailure("Radius value error!", "R", R, radii_.front(), radii_.back());
 }
 
-void FieldPatches::ReportAzimuthError() {
-  ShowNumericsError("Azimuth value error!");
+Failure FieldPatches::AzimuthRefusal(double theta) const {
+  return ErrorFailure("Azimuth value error!", "theta", theta, ring_.front(), ring_.back());
 }
 
-int FieldPatches::EvaluateWithDerivatives(double R, double theta, double& B, double& dBdR,
-                                          double& dBdTheta) const {
-  if (Refused(R, theta) || !WrapAzimuth(theta)) return 0;
+Outcome FieldPatches::EvaluateWithDerivatives(double R, double theta, double& B, double& dBdR,
+                                              double& dBdTheta) const {
+  if (Refused(R, theta)) return Refusal(R, theta);
+  const double given = theta;
+  if (!WrapAzimuth(theta)) return AzimuthRefusal(given);
   const int32_t c = RadialCell(R);
   const int32_t f = RingCell(theta);
   const double s = (R - radii_[c]) * radialInv_[c];
@@ -248,7 +241,7 @@ int FieldPatches::EvaluateWithDerivatives(double R, double theta, double& B, dou
   B = Value(R, theta, c, f);
   dBdR = (q[1] + s * (2.0 * q[2] + s * (3.0 * q[3]))) * radialInv_[c];
   dBdTheta = (dq[0] + s * (dq[1] + s * (dq[2] + s * dq[3]))) * ringInv_[f];
-  return 1;
+  return {};
 }
 
 }  // namespace zuba

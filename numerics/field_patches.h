@@ -26,11 +26,11 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
-#include <optional>
 #include <span>
 #include <vector>
 
 #include "numerics/field_interpolation.h"
+#include "platform/outcome.h"
 
 namespace zuba {
 
@@ -38,32 +38,35 @@ class FieldPatches {
  public:
   // h: radial steps table from SplineSetup on the radii (m); radii (m), azimuths (rad), field (T)
   // and radial moments (T/m²) as for InterpolateField. Fails as InterpolateField would fail on
-  // every call for these tables: with the same message ("Array size error!", too few radius or
-  // azimuth nodes) or silently (radii or ring azimuths not strictly increasing).
-  static std::optional<FieldPatches> Build(std::span<const double> h, std::span<const double> radii,
-                                           std::span<const double> azimuths,
-                                           std::span<const double> field,
-                                           std::span<const double> moments);
+  // every call for these tables: with the same failure ("Array size error!", too few radius or
+  // azimuth nodes), or for radii or ring azimuths that do not increase strictly.
+  static Result<FieldPatches> Build(std::span<const double> h, std::span<const double> radii,
+                                    std::span<const double> azimuths, std::span<const double> field,
+                                    std::span<const double> moments);
 
-  // B (T) at radius R (m) and azimuth theta (rad); the refusals and messages of InterpolateField
-  // ("Negative value of R!", "Radius value error!", "Azimuth value error!").
-  inline int Evaluate(double R, double theta, double& B) const;
+  // B (T) at radius R (m) and azimuth theta (rad); the refusals of InterpolateField ("Negative
+  // value of R!", "Radius value error!", "Azimuth value error!").
+  inline Outcome Evaluate(double R, double theta, double& B) const;
 
   // B (T), the same value as Evaluate, with its partial derivatives ∂B/∂R (T/m) and ∂B/∂θ (T/rad)
   // from the cell's patch.
-  int EvaluateWithDerivatives(double R, double theta, double& B, double& dBdR,
-                              double& dBdTheta) const;
+  Outcome EvaluateWithDerivatives(double R, double theta, double& B, double& dBdR,
+                                  double& dBdTheta) const;
+
+  // The radius range (m) that the field serves.
+  double MinRadius() const { return radii_.front(); }
+  double MaxRadius() const { return radii_.back(); }
 
   int32_t RadiusNodes() const { return static_cast<int32_t>(radii_.size()); }
   int32_t AzimuthNodes() const { return nTheta_; }
 
-  // Evaluates the field along one orbit: the same values and messages as Evaluate, bit for bit,
+  // Evaluates the field along one orbit: the same values and refusals as Evaluate, bit for bit,
   // with the cell of the previous point tried first. Each thread keeps its own cursor; the patches
   // it reads are never changed.
   class Cursor {
    public:
     explicit Cursor(const FieldPatches& field) : field_(&field) {}
-    int Evaluate(double R, double theta, double& B);
+    Outcome Evaluate(double R, double theta, double& B);
 
    private:
     const FieldPatches* field_;
@@ -74,21 +77,17 @@ class FieldPatches {
  private:
   FieldPatches() = default;
 
-  // Whether (R, theta) is refused; then shows the routine's message. The order of the checks
-  // decides which message a point outside in several ways gets.
+  // Whether (R, theta) is refused; Refusal then says why. The order of its checks decides which
+  // failure a point outside in several ways gets.
   bool Refused(double R, double theta) const {
-    if (R < 0 || !(std::fabs(theta) <= kMaxAzimuthMagnitude) || !(R <= radii_.back())) {
-      ReportRefusal(R, theta);
-      return true;
-    }
-    return false;
+    return R < 0 || !(std::fabs(theta) <= kMaxAzimuthMagnitude) || !(R <= radii_.back());
   }
-  static void ReportRefusal(double R, double theta);
-  static void ReportAzimuthError();
+  Failure Refusal(double R, double theta) const;
+  Failure AzimuthRefusal(double theta) const;
 
   // Azimuth (rad) brought into the turn of the table, one turn at a time as the routine does (an
-  // azimuth many turns away is first moved close by whole turns); false, with the routine's
-  // message, when it lies beyond the extended ring.
+  // azimuth many turns away is first moved close by whole turns); false when it lies beyond the
+  // extended ring (AzimuthRefusal says why).
   bool WrapAzimuth(double& theta) const {
     const double pi = 4.0 * std::atan(1.0);
     const double twoPi = 2.0 * pi;
@@ -97,11 +96,7 @@ class FieldPatches {
     while (theta < first_) theta += 2.0 * pi;
     if (theta > turnEnd_ + 16.0 * twoPi) theta -= twoPi * std::floor((theta - first_) / twoPi);
     while (theta >= turnEnd_) theta -= 2.0 * pi;
-    if (theta > ring_.back()) {
-      ReportAzimuthError();
-      return false;
-    }
-    return true;
+    return !(theta > ring_.back());
   }
 
   // Radial cell of R (0 <= R <= last radius) by the rule of the table interpolation: below the
@@ -203,21 +198,29 @@ class FieldPatches {
   std::vector<double> ringSixthH_;   // H_f/6 (rad)
 };
 
-inline int FieldPatches::Evaluate(double R, double theta, double& B) const {
-  if (Refused(R, theta) || !WrapAzimuth(theta)) return 0;
+inline Outcome FieldPatches::Evaluate(double R, double theta, double& B) const {
+  if (Refused(R, theta)) [[unlikely]]
+    return Refusal(R, theta);
+  const double given = theta;
+  if (!WrapAzimuth(theta)) [[unlikely]]
+    return AzimuthRefusal(given);
   B = Value(R, theta, RadialCell(R), RingCell(theta));
-  return 1;
+  return {};
 }
 
-inline int FieldPatches::Cursor::Evaluate(double R, double theta, double& B) {
+inline Outcome FieldPatches::Cursor::Evaluate(double R, double theta, double& B) {
   const FieldPatches& p = *field_;
-  if (p.Refused(R, theta) || !p.WrapAzimuth(theta)) return 0;
+  if (p.Refused(R, theta)) [[unlikely]]
+    return p.Refusal(R, theta);
+  const double given = theta;
+  if (!p.WrapAzimuth(theta)) [[unlikely]]
+    return p.AzimuthRefusal(given);
   if (!p.InCell(R, theta, radialCell_, ringCell_)) {
     radialCell_ = p.RadialCell(R);
     ringCell_ = p.RingCell(theta);
   }
   B = p.Value(R, theta, radialCell_, ringCell_);
-  return 1;
+  return {};
 }
 
 }  // namespace zuba

@@ -151,6 +151,8 @@ WriteResult AtomicFileWriter::commit() {
   return result;
 }
 
-uint32_t LastSystemError() { return static_cast<uint32_t>(errno); }
+uint32_t LastSystemError() {
+  return static_cast<uint32_t>(errno);
+}
 
 }  // namespace zuba

@@ -2,8 +2,11 @@
 #include "platform/message.h"
 
 #include <atomic>
+#include <charconv>
 #include <cstdio>
 #include <utility>
+
+#include "platform/files.h"
 
 namespace zuba {
 namespace {
@@ -33,6 +36,30 @@ void ShowMessage(const Message& message) {
   }
   MessageService* service = Installed().load(std::memory_order_acquire);
   (service != nullptr ? *service : static_cast<MessageService&>(Console())).show(message);
+}
+
+void ShowFailure(const Failure& failure) {
+  if (!failure.quiet) ShowMessage(failure.message);
+}
+
+void ShowFailures(const std::vector<Failure>& failures) {
+  for (const Failure& failure : failures) ShowFailure(failure);
+}
+
+int ShowOutcome(const Outcome& outcome) {
+  if (outcome) return 1;
+  ShowFailure(outcome.failure());
+  return 0;
+}
+
+void ReportSystemError(const char* functionName) {
+  const uint32_t code = LastSystemError();  // read first: nothing below may change it unseen
+  char buffer[36];                          // any 32-bit code fits, so the conversion cannot fail
+  auto end = std::to_chars(buffer, buffer + sizeof buffer, code).ptr;
+  std::string text = functionName ? functionName : "";
+  text += " has failed with error code: ";
+  text.append(buffer, end);
+  ShowMessage(text, "Error", Icon::Error, Owner::None);
 }
 
 MessageService* SetMessageService(MessageService* service) {

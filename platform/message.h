@@ -1,6 +1,7 @@
 // The one way the program shows a message to the user: a modal box with text, caption, icon and
 // owner. The console service writes "Caption: text" to stderr; the desktop program installs a
-// service that shows message boxes; tests install a capture.
+// service that shows message boxes; tests install a capture. Only the desktop program and the
+// command line show messages; the layers below them return outcomes (platform/outcome.h).
 #pragma once
 
 #include <mutex>
@@ -8,20 +9,9 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/outcome.h"
+
 namespace zuba {
-
-enum class Icon { Error, Warning, Information };
-
-// Which window owns the box: none, the results view, or the dialog that is open.
-enum class Owner { None, View, Dialog };
-
-struct Message {
-  std::string text;
-  std::string caption;
-  Icon icon = Icon::Error;
-  Owner owner = Owner::None;
-  bool operator==(const Message&) const = default;
-};
 
 class MessageService {
  public:
@@ -36,6 +26,21 @@ void ShowMessage(std::string_view text, std::string_view caption, Icon icon = Ic
 
 // Shows an already formed message through the installed service (or the calling thread's buffer).
 void ShowMessage(const Message& message);
+
+// Shows the failure's message unless the failure is quiet.
+void ShowFailure(const Failure& failure);
+
+// Shows the messages of the failures in order (ShowFailure each).
+void ShowFailures(const std::vector<Failure>& failures);
+
+// The flag an operation gave before outcomes: 1 for success, 0 for failure, whose message is shown
+// as ShowFailure shows it.
+int ShowOutcome(const Outcome& outcome);
+
+// Shows "<functionName> has failed with error code: <code>" (caption "Error", error icon, no
+// owner), the code being the calling thread's last system error (errno). A null name counts as
+// empty.
+void ReportSystemError(const char* functionName);
 
 // Collects the messages shown on the calling thread while it is alive, instead of showing them,
 // so that a caller can show them later in an order of its choosing (the energies of a run computed

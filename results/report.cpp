@@ -2,7 +2,6 @@
 #include "results/report.h"
 
 #include "platform/files.h"
-#include "platform/message.h"
 #include "results/text.h"
 
 namespace zuba {
@@ -14,24 +13,25 @@ constexpr char kTab = '\t';
 // 1.6021892e-19: joules per electronvolt (the elementary charge in coulomb).
 constexpr double kElementaryCharge = 1.6021892e-19;
 
-std::string F6(double value) {
-  return FormatFixed(value, 6);
+std::string F6(double value, std::vector<Failure>* failures) {
+  return FormatFixed(value, 6, failures);
 }
 
 // The header of the report; the numbers are converted in a fixed order first (h, TIs, T0, m0,
 // Q, N, H, Frf, dEk, EkEnd, EkBegin), so that conversion messages come in that order.
-std::string BuildHeader(const RunParameters& run, std::string_view fileTitle) {
-  const std::string h = F6(run.h);
-  const std::string tis = F6(run.TIs);
-  const std::string t0 = F6(run.T0);
-  const std::string m0 = FormatFixed(run.m0, 15);
-  const std::string q = FormatInt(run.Q);
-  const std::string n = FormatInt(run.N);
-  const std::string harmonic = FormatInt(run.H);
-  const std::string frf = F6(run.Frf);
-  const std::string dEk = F6(run.dEk);
-  const std::string ekEnd = F6(run.EkEnd);
-  const std::string ekBegin = F6(run.EkBegin);
+std::string BuildHeader(const RunParameters& run, std::string_view fileTitle,
+                        std::vector<Failure>* failures) {
+  const std::string h = F6(run.h, failures);
+  const std::string tis = F6(run.TIs, failures);
+  const std::string t0 = F6(run.T0, failures);
+  const std::string m0 = FormatFixed(run.m0, 15, failures);
+  const std::string q = FormatInt(run.Q, failures);
+  const std::string n = FormatInt(run.N, failures);
+  const std::string harmonic = FormatInt(run.H, failures);
+  const std::string frf = F6(run.Frf, failures);
+  const std::string dEk = F6(run.dEk, failures);
+  const std::string ekEnd = F6(run.EkEnd, failures);
+  const std::string ekBegin = F6(run.EkBegin, failures);
 
   std::string header;
   header.reserve(512 + fileTitle.size() + run.Path.size() + run.ParticleName.size());
@@ -59,13 +59,14 @@ std::string BuildHeader(const RunParameters& run, std::string_view fileTitle) {
 }
 }  // namespace
 
-std::optional<std::string> BuildReport(const ResultTables& results, std::string_view fileTitle) {
+std::optional<std::string> BuildReport(const ResultTables& results, std::string_view fileTitle,
+                                       std::vector<Failure>* failures) {
   const int64_t n = results.Ek.size();
   for (int64_t length : {results.Rmn.size(), results.Bmn.size(), results.Rev.size(),
                          results.F0.size(), results.dReo.size()}) {
     if (length != n) return std::nullopt;
   }
-  std::string report = BuildHeader(results.run, fileTitle);
+  std::string report = BuildHeader(results.run, fileTitle, failures);
   report.reserve(report.size() + static_cast<size_t>(n) * 64);
   const auto ek = results.Ek.values();
   const auto rev = results.Rev.values();
@@ -74,30 +75,35 @@ std::optional<std::string> BuildReport(const ResultTables& results, std::string_
   const auto dReo = results.dReo.values();
   for (size_t i = 0; i < static_cast<size_t>(n); ++i) {
     // J -> eV -> MeV, the division by the elementary charge first; Hz -> MHz.
-    report += F6(ek[i] / kElementaryCharge / 1.0e6);
+    report += F6(ek[i] / kElementaryCharge / 1.0e6, failures);
     report += kTab;
-    report += F6(rev[i]);
+    report += F6(rev[i], failures);
     report += kTab;
-    report += F6(rmn[i]);
+    report += F6(rmn[i], failures);
     report += kTab;
-    report += F6(f0[i] / 1.0e6);
+    report += F6(f0[i] / 1.0e6, failures);
     report += kTab;
-    report += F6(dReo[i]);
+    report += F6(dReo[i], failures);
     report += kLineEnd;
   }
   if (n > 0) report += kLineEnd;  // the file ends with an empty line
   return report;
 }
 
-ReportWrite SaveResultsReportFile(const ResultTables& results, const std::string& path) {
+ReportWrite SaveResultsReportFile(const ResultTables& results, const std::string& path,
+                                  std::vector<Failure>* failures) {
   const size_t slash = path.find_last_of('/');
   const std::string_view title = slash == std::string::npos
                                      ? std::string_view(path)
                                      : std::string_view(path).substr(slash + 1);
-  std::optional<std::string> report = BuildReport(results, title);
+  std::optional<std::string> report = BuildReport(results, title, failures);
   if (!report) return ReportWrite::TablesUnequal;
   if (!WriteFileAtomically(path, *report).ok) {
-    ShowMessage("Unable to open file for saving!", "Error", Icon::Error, Owner::View);
+    if (failures != nullptr) {
+      Failure failure = ErrorFailure("Unable to open file for saving!", path);
+      failure.message.owner = Owner::View;
+      failures->push_back(std::move(failure));
+    }
     return ReportWrite::CannotOpen;
   }
   return ReportWrite::Written;

@@ -6,9 +6,6 @@
 #include <cmath>
 #include <new>
 
-#include "platform/files.h"
-#include "platform/message.h"
-
 namespace zuba {
 namespace {
 bool IsSeparator(char c) {
@@ -22,8 +19,9 @@ constexpr int32_t kDigitBufferSize = 349;
 // and at most 309 integer digits.
 constexpr int kMaxFractionDigits = 1074;
 
-void ConversionFailed() {
-  ShowMessage("Error of conversion of double to string!", "Error", Icon::Error, Owner::None);
+// A failure appended where the caller keeps them.
+void Fail(std::vector<Failure>* failures, const char* text, double value) {
+  if (failures != nullptr) failures->push_back(ErrorFailure(text, "value", value));
 }
 
 // How many decimal fraction digits the exact value of the finite magnitude needs at most: the
@@ -36,13 +34,13 @@ int ExactFractionDigits(double magnitude) {
   return std::clamp(53 - exponent, 0, kMaxFractionDigits);
 }
 
-std::string FormatFixedDigits(double value, int32_t decimals) {
+std::string FormatFixedDigits(double value, int32_t decimals, std::vector<Failure>* failures) {
   const bool negative = std::signbit(value);
   const char sign = negative ? '-' : '+';
   if (std::isnan(value)) return std::string(1, sign) + "nan";
   if (std::isinf(value)) return std::string(1, sign) + "inf";
   if (decimals < 0 || decimals >= kDigitBufferSize) {
-    ConversionFailed();
+    Fail(failures, "Error of conversion of double to string!", value);
     return {};
   }
   const double magnitude = std::fabs(value);
@@ -55,7 +53,7 @@ std::string FormatFixedDigits(double value, int32_t decimals) {
   auto [end, ec] =
       std::to_chars(exact, exact + sizeof exact, magnitude, std::chars_format::fixed, precision);
   if (ec != std::errc{}) {
-    ConversionFailed();
+    Fail(failures, "Error of conversion of double to string!", value);
     return {};
   }
   const std::string_view text(exact, static_cast<size_t>(end - exact));
@@ -80,7 +78,7 @@ std::string FormatFixedDigits(double value, int32_t decimals) {
   }
   const size_t integerDigits = digits.size() - static_cast<size_t>(decimals);
   if (digits.size() + 1 > static_cast<size_t>(kDigitBufferSize)) {
-    ConversionFailed();
+    Fail(failures, "Error of conversion of double to string!", value);
     return {};
   }
   std::string result;
@@ -93,33 +91,23 @@ std::string FormatFixedDigits(double value, int32_t decimals) {
 }
 }  // namespace
 
-std::string FormatFixed(double value, int32_t decimals) {
+std::string FormatFixed(double value, int32_t decimals, std::vector<Failure>* failures) {
   try {
-    return FormatFixedDigits(value, decimals);
+    return FormatFixedDigits(value, decimals, failures);
   } catch (const std::bad_alloc&) {
-    ShowMessage("Error of allocation of memory!", "Error", Icon::Error, Owner::None);
+    Fail(failures, "Error of allocation of memory!", value);
     return {};
   }
 }
 
-std::string FormatInt(int32_t value) {
+std::string FormatInt(int32_t value, std::vector<Failure>* failures) {
   char buffer[12];  // "-2147483648" and a terminator always fit
   auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, value);
   if (ec != std::errc{}) {
-    ShowMessage("Error of conversion of int to string!", "Error", Icon::Error, Owner::None);
+    Fail(failures, "Error of conversion of int to string!", value);
     return {};
   }
   return std::string(buffer, end);
-}
-
-void ReportSystemError(const char* functionName) {
-  const uint32_t code = LastSystemError();  // read first: nothing below may change it unseen
-  char buffer[36];                          // any 32-bit code fits, so the conversion cannot fail
-  auto end = std::to_chars(buffer, buffer + sizeof buffer, code).ptr;
-  std::string text = functionName ? functionName : "";
-  text += " has failed with error code: ";
-  text.append(buffer, end);
-  ShowMessage(text, "Error", Icon::Error, Owner::None);
 }
 
 std::string_view ReadToken(std::string_view text, std::size_t& cursor) {

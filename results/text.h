@@ -1,11 +1,14 @@
-// Text routines shared by the report, the field map reader and the calculation command: number
-// formatting, the report of a failed system call, and token cutting.
+// Text routines shared by the report and the field map readers: number formatting and token
+// cutting.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
+
+#include "platform/outcome.h"
 
 namespace zuba {
 
@@ -17,17 +20,13 @@ namespace zuba {
 // A magnitude that rounds to zero always gives exactly `decimals` zeros after the point, however
 // small it is. Infinities and not-a-number give "+inf", "-inf", "+nan" or "-nan".
 // A digit string longer than 348 characters (integer digits plus decimals), or a negative count of
-// decimals, cannot be converted: the message "Error of conversion of double to string!" is shown
-// (caption "Error", no owner) and the result is empty.
-std::string FormatFixed(double value, int32_t decimals);
+// decimals, cannot be converted: the result is empty and the failure "Error of conversion of
+// double to string!" (caption "Error", no owner) is appended to failures when given.
+std::string FormatFixed(double value, int32_t decimals, std::vector<Failure>* failures = nullptr);
 
 // The value in decimal: '-' for negative values, no sign otherwise, no padding ("-2147483648").
-std::string FormatInt(int32_t value);
-
-// Shows "<functionName> has failed with error code: <code>" (caption "Error", error icon, no
-// owner), the code being the calling thread's last system error (errno). A null name counts as
-// empty.
-void ReportSystemError(const char* functionName);
+// A failed conversion gives an empty text and appends "Error of conversion of int to string!".
+std::string FormatInt(int32_t value, std::vector<Failure>* failures = nullptr);
 
 // Returns the next token of text from cursor on and moves cursor past it. Separators are TAB, LF,
 // VT, CR and space; every other byte (form feed, NUL, bytes 128..255 included) belongs to a token.

@@ -20,8 +20,8 @@ struct Tables {
 
 int RunAverage(const TestMap& m, int32_t N, Tables& t) {
   const double theta0 = m.azimuths[0];
-  return AverageFieldParameters(m.field, m.radii, N, theta0, theta0 + 2 * kPi, m.nTheta(), t.v,
-                                t.epsilon, t.psi);
+  return ShowOutcome(AverageFieldParameters(m.field, m.radii, N, theta0, theta0 + 2 * kPi,
+                                            m.nTheta(), t.v, t.epsilon, t.psi));
 }
 
 TEST(AverageFieldParameters, TwoRadiusNodesEndWithRadiusPointNumberAfterASuccessfulSplineSetUp) {
@@ -41,8 +41,8 @@ TEST(AverageFieldParameters, RefusesAFieldTableThatDoesNotMatchTheMesh) {
   MessageCapture capture;
   Tables t;
   const std::vector<double> radii = {0, 1, 2};
-  EXPECT_EQ(AverageFieldParameters(std::vector<double>(11), radii, 4, 0, 2 * kPi, 4, t.v, t.epsilon,
-                                   t.psi),
+  EXPECT_EQ(ShowOutcome(AverageFieldParameters(std::vector<double>(11), radii, 4, 0, 2 * kPi, 4,
+                                               t.v, t.epsilon, t.psi)),
             0);
   EXPECT_EQ(capture.messages(),
             (std::vector<Message>{{"Array size error!", "Error", Icon::Error, Owner::None}}));
@@ -69,7 +69,7 @@ TEST(AverageFieldParameters, FlatFieldWithConstantFlutterGivesTheClosedFormCorre
       return 1.7 * (1 + e * std::cos(N * (theta - psi0)));
     });
     AverageFieldAnalysis a;
-    ASSERT_EQ(AnalyseAverageField(m.field, m.radii, N, 0.0, 2 * kPi, 72, a), 1);
+    ASSERT_EQ(ShowOutcome(AnalyseAverageField(m.field, m.radii, N, 0.0, 2 * kPi, 72, a)), 1);
     const double u = 0.75 * e * e / (N * N) + 0.25;
     const double q = N * e / ((N * N - 1.0) * (std::sqrt(u) + 0.5));
     for (int i = 0; i < 5; ++i) {
@@ -93,7 +93,7 @@ TEST(AverageFieldParameters, FieldIndexFollowsTheMeanField) {
     return 1 + 0.5 * R * R + 0.1 * R * std::cos(4 * theta);
   });
   AverageFieldAnalysis a;
-  ASSERT_EQ(AnalyseAverageField(m.field, m.radii, 4, 0.0, 2 * kPi, 40, a), 1);
+  ASSERT_EQ(ShowOutcome(AnalyseAverageField(m.field, m.radii, 4, 0.0, 2 * kPi, 40, a)), 1);
   for (int i = 0; i < 6; ++i) {
     const double R = m.radii[i];
     EXPECT_NEAR(a.meanField[i], 1 + 0.5 * R * R, 1e-13);

@@ -21,7 +21,7 @@ Message ErrorBox(const std::string& text) {
 
 double Simpson(const std::vector<double>& X, const std::vector<double>& Y, int32_t m) {
   double integral = std::numeric_limits<double>::quiet_NaN();
-  EXPECT_EQ(SimpsonIntegral(X, Y, m, integral), 1);
+  EXPECT_EQ(ShowOutcome(SimpsonIntegral(X, Y, m, integral)), 1);
   return integral;
 }
 
@@ -56,18 +56,18 @@ TEST(SimpsonIntegral, RefusesUnequalTablesBadIntervalCountsAndBadSteps) {
   MessageCapture capture;
   double I = 0;
   const std::vector<double> X = {0, 1, 2}, Y = {0, 1, 4};
-  EXPECT_EQ(SimpsonIntegral(X, std::vector<double>{0, 1}, 0, I), 0);  // counts first
+  EXPECT_EQ(ShowOutcome(SimpsonIntegral(X, std::vector<double>{0, 1}, 0, I)), 0);  // counts first
   EXPECT_EQ(capture.messages(), std::vector<Message>(1, ErrorBox("Source Data Error!")));
   capture.clear();
-  EXPECT_EQ(SimpsonIntegral(X, Y, 3, I), 0);
-  EXPECT_EQ(SimpsonIntegral(X, Y, 0, I), 0);
-  EXPECT_EQ(SimpsonIntegral(X, Y, -1, I), 0);
-  EXPECT_EQ(SimpsonIntegral(std::vector<double>{}, std::vector<double>{}, 1, I), 0);
+  EXPECT_EQ(ShowOutcome(SimpsonIntegral(X, Y, 3, I)), 0);
+  EXPECT_EQ(ShowOutcome(SimpsonIntegral(X, Y, 0, I)), 0);
+  EXPECT_EQ(ShowOutcome(SimpsonIntegral(X, Y, -1, I)), 0);
+  EXPECT_EQ(ShowOutcome(SimpsonIntegral(std::vector<double>{}, std::vector<double>{}, 1, I)), 0);
   EXPECT_EQ(capture.messages(), std::vector<Message>(4, ErrorBox("Integration Diapason Error!")));
   capture.clear();
-  EXPECT_EQ(SimpsonIntegral(std::vector<double>{2, 1, 0}, Y, 2, I), 0);
-  EXPECT_EQ(SimpsonIntegral(std::vector<double>{1, 5, 1}, Y, 2, I), 0);
-  EXPECT_EQ(SimpsonIntegral(std::vector<double>{0, 1, std::nan("")}, Y, 2, I), 0);
+  EXPECT_EQ(ShowOutcome(SimpsonIntegral(std::vector<double>{2, 1, 0}, Y, 2, I)), 0);
+  EXPECT_EQ(ShowOutcome(SimpsonIntegral(std::vector<double>{1, 5, 1}, Y, 2, I)), 0);
+  EXPECT_EQ(ShowOutcome(SimpsonIntegral(std::vector<double>{0, 1, std::nan("")}, Y, 2, I)), 0);
   EXPECT_EQ(capture.messages(), std::vector<Message>(3, ErrorBox("Integration Step Error!")));
 }
 
@@ -75,7 +75,7 @@ TEST(AzimuthalMean, ConstantAtEachRadiusGivesThatConstantForEvenAndOddNodeCounts
   for (int nTheta : {36, 37, 5}) {
     const TestMap m = MakeMap(4, 0.0, 0.5, nTheta, 0.0, [](double R, double) { return 1 + R; });
     std::vector<double> mean;
-    ASSERT_EQ(AzimuthalMean(m.field, 4, 0.0, 2 * kPi, nTheta, mean), 1);
+    ASSERT_EQ(ShowOutcome(AzimuthalMean(m.field, 4, 0.0, 2 * kPi, nTheta, mean)), 1);
     ASSERT_EQ(mean.size(), 4u);
     for (int i = 0; i < 4; ++i) EXPECT_NEAR(mean[i], 1 + m.radii[i], 1e-14) << nTheta;
   }
@@ -87,7 +87,7 @@ TEST(AzimuthalMean, RemovesTheHarmonicsWhateverTheFirstAzimuth) {
       return 2.0 + R * std::cos(theta) + 0.5 * std::sin(4 * theta - R);
     });
     std::vector<double> mean;
-    ASSERT_EQ(AzimuthalMean(m.field, 3, theta0, theta0 + 2 * kPi, 48, mean), 1);
+    ASSERT_EQ(ShowOutcome(AzimuthalMean(m.field, 3, theta0, theta0 + 2 * kPi, 48, mean)), 1);
     for (double value : mean) EXPECT_NEAR(value, 2.0, 1e-14) << theta0;
   }
 }
@@ -113,7 +113,7 @@ TEST(FieldHarmonics, RecoversPlantedHarmonicsAndLeavesTheOthersNearZero) {
            0.01 * std::cos(3 * (theta - psi3));
   });
   std::vector<double> A, psi;
-  ASSERT_EQ(FieldHarmonics(m.field, m.radii, 4, 0.0, 2 * kPi, nTheta, A, psi), 1);
+  ASSERT_EQ(ShowOutcome(FieldHarmonics(m.field, m.radii, 4, 0.0, 2 * kPi, nTheta, A, psi)), 1);
   ASSERT_EQ(A.size(), 3u * 8u);
   ASSERT_EQ(psi.size(), 3u * 8u);
   for (int i = 0; i < 3; ++i) {
@@ -137,7 +137,9 @@ TEST(FieldHarmonics, PhaseIsMeasuredFromTheTurnDescriptionsFirstSample) {
     return 1 + 0.1 * std::cos(2 * (theta - 0.4));
   });
   std::vector<double> A, psi;
-  ASSERT_EQ(FieldHarmonics(m.field, m.radii, 2, 4 * delta, 4 * delta + 2 * kPi, nTheta, A, psi), 1);
+  ASSERT_EQ(ShowOutcome(FieldHarmonics(m.field, m.radii, 2, 4 * delta, 4 * delta + 2 * kPi, nTheta,
+                                       A, psi)),
+            1);
   EXPECT_NEAR(A[1], 0.1, 1e-12);
   EXPECT_NEAR(psi[1], 0.4, 1e-10);
 }
@@ -145,8 +147,8 @@ TEST(FieldHarmonics, PhaseIsMeasuredFromTheTurnDescriptionsFirstSample) {
 TEST(FieldHarmonics, RefusesATableThatDoesNotMatchTheMesh) {
   MessageCapture capture;
   std::vector<double> A, psi;
-  EXPECT_EQ(FieldHarmonics(std::vector<double>(11), std::vector<double>{0, 1, 2}, 4, 0, 2 * kPi, 4,
-                           A, psi),
+  EXPECT_EQ(ShowOutcome(FieldHarmonics(std::vector<double>(11), std::vector<double>{0, 1, 2}, 4, 0,
+                                       2 * kPi, 4, A, psi)),
             0);
   EXPECT_EQ(capture.messages(), std::vector<Message>(1, ErrorBox("Array Size Error!")));
 }
@@ -155,7 +157,7 @@ TEST(RadialDerivativeMap, GivesTheSlopeOfLinearAndQuadraticColumnsAtEveryNode) {
   const TestMap linear = MakeMap(
       6, 0.1, 0.2, 8, 0.0, [](double R, double theta) { return 1 + (2 + std::cos(theta)) * R; });
   std::vector<double> G;
-  ASSERT_EQ(RadialDerivativeMap(linear.field, linear.radii, 8, G), 1);
+  ASSERT_EQ(ShowOutcome(RadialDerivativeMap(linear.field, linear.radii, 8, G)), 1);
   ASSERT_EQ(G.size(), linear.field.size());
   for (int i = 0; i < 6; ++i)
     for (int j = 0; j < 8; ++j)
@@ -163,7 +165,7 @@ TEST(RadialDerivativeMap, GivesTheSlopeOfLinearAndQuadraticColumnsAtEveryNode) {
 
   const TestMap quadratic =
       MakeMap(4, 0.0, 0.5, 3, 0.0, [](double R, double theta) { return theta * R * R - R; });
-  ASSERT_EQ(RadialDerivativeMap(quadratic.field, quadratic.radii, 3, G), 1);
+  ASSERT_EQ(ShowOutcome(RadialDerivativeMap(quadratic.field, quadratic.radii, 3, G)), 1);
   for (int i = 0; i < 4; ++i)
     for (int j = 0; j < 3; ++j)
       EXPECT_NEAR(G[i * 3 + j], 2 * quadratic.azimuths[j] * quadratic.radii[i] - 1, 1e-12);
@@ -172,7 +174,9 @@ TEST(RadialDerivativeMap, GivesTheSlopeOfLinearAndQuadraticColumnsAtEveryNode) {
 TEST(RadialDerivativeMap, RefusesATableThatDoesNotMatchTheMesh) {
   MessageCapture capture;
   std::vector<double> G;
-  EXPECT_EQ(RadialDerivativeMap(std::vector<double>(11), std::vector<double>{0, 1, 2}, 4, G), 0);
+  EXPECT_EQ(
+      ShowOutcome(RadialDerivativeMap(std::vector<double>(11), std::vector<double>{0, 1, 2}, 4, G)),
+      0);
   EXPECT_EQ(capture.messages(), std::vector<Message>(1, ErrorBox("Array size error!")));
 }
 

@@ -27,7 +27,9 @@ double Sectored(double R, double theta) {
 
 double Field(const TestMap& m, double R, double theta, int expectOk = 1) {
   double B = std::numeric_limits<double>::quiet_NaN();
-  EXPECT_EQ(InterpolateField(R, theta, m.h, m.radii, m.azimuths, m.field, m.moments, B), expectOk)
+  EXPECT_EQ(
+      ShowOutcome(InterpolateField(R, theta, m.h, m.radii, m.azimuths, m.field, m.moments, B)),
+      expectOk)
       << R << " " << theta;
   return B;
 }
@@ -73,7 +75,8 @@ TEST(InterpolateField, RadiiBelowTheFirstNodeUseTheParabolaThroughTheFirstThree)
   const TestMap m = MakeMap(6, 0.2, 0.1, 12, 0.0, [](double R, double) { return std::exp(R); });
   for (double R : {0.0, 0.1, 0.2, 0.25}) {
     double p = 0;
-    ASSERT_EQ(ParabolaValue(0.2, m.field[0], 0.3, m.field[12], 0.4, m.field[24], R, p), 1);
+    ASSERT_EQ(ShowOutcome(ParabolaValue(0.2, m.field[0], 0.3, m.field[12], 0.4, m.field[24], R, p)),
+              1);
     EXPECT_NEAR(Field(m, R, 1.0), p, 1e-14) << R;
   }
 }
@@ -112,17 +115,24 @@ TEST(InterpolateField, RefusesTablesOfTheWrongSizeOrTooShort) {
   MessageCapture capture;
   double B = 0;
   std::vector<double> shortH(m.h.begin(), m.h.end() - 1);
-  EXPECT_EQ(InterpolateField(0.5, 0.0, shortH, m.radii, m.azimuths, m.field, m.moments, B), 0);
+  EXPECT_EQ(
+      ShowOutcome(InterpolateField(0.5, 0.0, shortH, m.radii, m.azimuths, m.field, m.moments, B)),
+      0);
   std::vector<double> shortField(m.field.begin(), m.field.end() - 1);
-  EXPECT_EQ(InterpolateField(0.5, 0.0, m.h, m.radii, m.azimuths, shortField, m.moments, B), 0);
-  EXPECT_EQ(InterpolateField(0.5, 0.0, m.h, m.radii, m.azimuths, m.field, shortField, B), 0);
+  EXPECT_EQ(
+      ShowOutcome(InterpolateField(0.5, 0.0, m.h, m.radii, m.azimuths, shortField, m.moments, B)),
+      0);
+  EXPECT_EQ(
+      ShowOutcome(InterpolateField(0.5, 0.0, m.h, m.radii, m.azimuths, m.field, shortField, B)), 0);
   EXPECT_EQ(capture.messages(), std::vector<Message>(3, ErrorBox("Array size error!")));
   capture.clear();
 
   const TestMap twoAzimuths = MakeMap(5, 0.0, 0.25, 2, 0.0, Sectored);
   const TestMap twoRadii = MakeMap(2, 0.0, 0.25, 8, 0.0, Sectored);
   for (const TestMap* t : {&twoAzimuths, &twoRadii}) {
-    EXPECT_EQ(InterpolateField(0.1, 0.0, t->h, t->radii, t->azimuths, t->field, t->moments, B), 0);
+    EXPECT_EQ(ShowOutcome(
+                  InterpolateField(0.1, 0.0, t->h, t->radii, t->azimuths, t->field, t->moments, B)),
+              0);
   }
   ASSERT_EQ(capture.messages().size(), 2u);
   for (const Message& message : capture.messages()) EXPECT_EQ(message.caption, "Error");
@@ -131,7 +141,9 @@ TEST(InterpolateField, RefusesTablesOfTheWrongSizeOrTooShort) {
 TEST(RadialMoments, RefusesAFieldTableThatDoesNotMatchTheMesh) {
   MessageCapture capture;
   std::vector<double> h, moments;
-  EXPECT_EQ(RadialMoments(std::vector<double>(11), std::vector<double>{0, 1, 2}, 4, h, moments), 0);
+  EXPECT_EQ(ShowOutcome(RadialMoments(std::vector<double>(11), std::vector<double>{0, 1, 2}, 4, h,
+                                      moments)),
+            0);
   EXPECT_EQ(capture.messages(), std::vector<Message>(1, ErrorBox("Array size error!")));
 }
 

@@ -46,19 +46,20 @@ std::vector<Case> Maps() {
 
 double Reference(const TestMap& m, double R, double theta) {
   double B = std::numeric_limits<double>::quiet_NaN();
-  EXPECT_EQ(InterpolateField(R, theta, m.h, m.radii, m.azimuths, m.field, m.moments, B), 1);
+  EXPECT_EQ(
+      ShowOutcome(InterpolateField(R, theta, m.h, m.radii, m.azimuths, m.field, m.moments, B)), 1);
   return B;
 }
 
 double Fast(const FieldPatches& p, double R, double theta) {
   double B = std::numeric_limits<double>::quiet_NaN();
-  EXPECT_EQ(p.Evaluate(R, theta, B), 1) << R << " " << theta;
+  EXPECT_EQ(ShowOutcome(p.Evaluate(R, theta, B)), 1) << R << " " << theta;
   return B;
 }
 
 FieldPatches BuildPatches(const TestMap& m) {
-  std::optional<FieldPatches> p = FieldPatches::Build(m.h, m.radii, m.azimuths, m.field, m.moments);
-  EXPECT_TRUE(p.has_value());
+  Result<FieldPatches> p = FieldPatches::Build(m.h, m.radii, m.azimuths, m.field, m.moments);
+  EXPECT_TRUE(p.ok());
   return std::move(*p);
 }
 
@@ -136,14 +137,14 @@ TEST(FieldPatches, DerivativesMatchDifferenceQuotientsInsideACell) {
     const double R = m.radii[i] + unit(random) * 0.05;
     const double theta = m.azimuths[j] + unit(random) * delta;
     double B, dBdR, dBdTheta, B2;
-    ASSERT_EQ(p.EvaluateWithDerivatives(R, theta, B, dBdR, dBdTheta), 1);
+    ASSERT_EQ(ShowOutcome(p.EvaluateWithDerivatives(R, theta, B, dBdR, dBdTheta)), 1);
     EXPECT_EQ(B, Fast(p, R, theta));
     const double e = 1e-6;
     const double dR = (Fast(p, R + e, theta) - Fast(p, R - e, theta)) / (2 * e);
     const double dT = (Fast(p, R, theta + e) - Fast(p, R, theta - e)) / (2 * e);
     EXPECT_NEAR(dBdR, dR, 1e-6 * (1 + std::fabs(dR)));
     EXPECT_NEAR(dBdTheta, dT, 1e-6 * (1 + std::fabs(dT)));
-    ASSERT_EQ(p.EvaluateWithDerivatives(R, theta + 2 * kPi, B2, dBdR, dBdTheta), 1);
+    ASSERT_EQ(ShowOutcome(p.EvaluateWithDerivatives(R, theta + 2 * kPi, B2, dBdR, dBdTheta)), 1);
     EXPECT_NEAR(B2, B, 1e-13);
   }
 }
@@ -212,13 +213,13 @@ TEST(FieldPatches, ACursorGivesEvaluatesValuesBitForBit) {
       } else {  // refused: the cursor must stay usable
         const double badR = unit(random) < 0.5 ? -0.1 : std::nextafter(last, 2 * last);
         double B = 0;
-        EXPECT_EQ(cursor.Evaluate(badR, theta, B), 0);
+        EXPECT_EQ(ShowOutcome(cursor.Evaluate(badR, theta, B)), 0);
         ++refused;
         continue;
       }
       double expected = 0, got = 0;
-      ASSERT_EQ(p.Evaluate(R, theta, expected), 1);
-      ASSERT_EQ(cursor.Evaluate(R, theta, got), 1);
+      ASSERT_EQ(ShowOutcome(p.Evaluate(R, theta, expected)), 1);
+      ASSERT_EQ(ShowOutcome(cursor.Evaluate(R, theta, got)), 1);
       ASSERT_EQ(got, expected) << "R " << R << " theta " << theta;
     }
     EXPECT_EQ(capture.messages().size(), static_cast<std::size_t>(refused));
@@ -242,11 +243,12 @@ TEST(FieldPatches, RefusesWhatTheRoutineRefusesWithTheSameMessages) {
       {0.5, -std::numeric_limits<double>::infinity()}};
   for (auto [R, theta] : points) {
     double reference = 0;
-    EXPECT_EQ(InterpolateField(R, theta, m.h, m.radii, m.azimuths, m.field, m.moments, reference),
+    EXPECT_EQ(ShowOutcome(InterpolateField(R, theta, m.h, m.radii, m.azimuths, m.field, m.moments,
+                                           reference)),
               0);
-    EXPECT_EQ(p.Evaluate(R, theta, B), 0);
-    EXPECT_EQ(p.EvaluateWithDerivatives(R, theta, B, d1, d2), 0);
-    EXPECT_EQ(cursor.Evaluate(R, theta, B), 0);
+    EXPECT_EQ(ShowOutcome(p.Evaluate(R, theta, B)), 0);
+    EXPECT_EQ(ShowOutcome(p.EvaluateWithDerivatives(R, theta, B, d1, d2)), 0);
+    EXPECT_EQ(ShowOutcome(cursor.Evaluate(R, theta, B)), 0);
   }
   const std::vector<Message> messages = capture.messages();
   ASSERT_EQ(messages.size(), 4 * points.size());
@@ -262,17 +264,19 @@ TEST(FieldPatches, BuildFailsLikeTheRoutineOnBadTables) {
   TestMap m = MakeMap(5, 0.0, 0.25, 8, 0.0, Cyclotron);
   MessageCapture capture;
   std::vector<double> shortMoments(m.moments.begin(), m.moments.end() - 1);
-  EXPECT_FALSE(FieldPatches::Build(m.h, m.radii, m.azimuths, m.field, shortMoments).has_value());
+  EXPECT_FALSE(
+      ShowOutcome(FieldPatches::Build(m.h, m.radii, m.azimuths, m.field, shortMoments).outcome()));
   EXPECT_EQ(capture.texts(), std::vector<std::string>{"Array size error!"});
   capture.clear();
 
   const TestMap twoAzimuths = MakeMap(5, 0.0, 0.25, 2, 0.0, Cyclotron);
   double B = 0;
-  InterpolateField(0.5, 0.0, twoAzimuths.h, twoAzimuths.radii, twoAzimuths.azimuths,
-                   twoAzimuths.field, twoAzimuths.moments, B);
-  EXPECT_FALSE(FieldPatches::Build(twoAzimuths.h, twoAzimuths.radii, twoAzimuths.azimuths,
-                                   twoAzimuths.field, twoAzimuths.moments)
-                   .has_value());
+  ShowOutcome(InterpolateField(0.5, 0.0, twoAzimuths.h, twoAzimuths.radii, twoAzimuths.azimuths,
+                               twoAzimuths.field, twoAzimuths.moments, B));
+  EXPECT_FALSE(
+      ShowOutcome(FieldPatches::Build(twoAzimuths.h, twoAzimuths.radii, twoAzimuths.azimuths,
+                                      twoAzimuths.field, twoAzimuths.moments)
+                      .outcome()));
   ASSERT_EQ(capture.messages().size(), 2u);
   EXPECT_EQ(capture.messages()[1], capture.messages()[0]);
   capture.clear();
@@ -280,8 +284,10 @@ TEST(FieldPatches, BuildFailsLikeTheRoutineOnBadTables) {
   // Radii that do not increase: the routine's radial parabolas fail silently, and Build with them.
   std::vector<double> radii = m.radii;
   radii[2] = radii[1];
-  EXPECT_EQ(InterpolateField(0.1, 0.0, m.h, radii, m.azimuths, m.field, m.moments, B), 0);
-  EXPECT_FALSE(FieldPatches::Build(m.h, radii, m.azimuths, m.field, m.moments).has_value());
+  EXPECT_EQ(ShowOutcome(InterpolateField(0.1, 0.0, m.h, radii, m.azimuths, m.field, m.moments, B)),
+            0);
+  EXPECT_FALSE(
+      ShowOutcome(FieldPatches::Build(m.h, radii, m.azimuths, m.field, m.moments).outcome()));
   EXPECT_TRUE(capture.messages().empty());
 }
 

@@ -31,7 +31,7 @@ inline TestMap MakeMap(int nR, double r0, double dr, int nTheta, double theta0,
   for (int j = 0; j < nTheta; ++j) map.azimuths.push_back(theta0 + j * delta);
   for (int i = 0; i < nR; ++i)
     for (int j = 0; j < nTheta; ++j) map.field.push_back(f(map.radii[i], map.azimuths[j]));
-  RadialMoments(map.field, map.radii, nTheta, map.h, map.moments);
+  ShowOutcome(RadialMoments(map.field, map.radii, nTheta, map.h, map.moments));
   return map;
 }
 

@@ -14,6 +14,7 @@
 
 #include "calc/field_map.h"
 #include "platform/message.h"
+#include "tests/shown.h"
 #include "results/document.h"
 #include "results/hand_over.h"
 #include "results/report.h"
@@ -343,7 +344,7 @@ TEST_F(BadDocument, DisagreeingCountsAndSixteenBitTextsLoadAndTheReportRefusesSi
 
   MessageCapture capture;
   const fs::path report = dir_ / "r.txt";
-  EXPECT_EQ(SaveResultsReportFile(load.results, report.string()), ReportWrite::TablesUnequal);
+  EXPECT_EQ(test::SaveReportShown(load.results, report.string()), ReportWrite::TablesUnequal);
   EXPECT_TRUE(capture.messages().empty());
   EXPECT_FALSE(fs::exists(report));
   // Stored again, it is written with 8-bit texts and loads to the same record.

@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "platform/message.h"
+#include "tests/shown.h"
 
 namespace zuba {
 namespace {
@@ -129,7 +130,7 @@ TEST_F(ReportFile, WritesTheReportWithTheFileNameAsTitleReplacingAnEarlierFile) 
   const fs::path path = dir_ / "report.txt";
   std::ofstream(path) << "an earlier and much longer content that must disappear entirely\n";
   MessageCapture capture;
-  EXPECT_EQ(SaveResultsReportFile(OneStep(), path.string()), ReportWrite::Written);
+  EXPECT_EQ(test::SaveReportShown(OneStep(), path.string()), ReportWrite::Written);
   EXPECT_EQ(Read(path), *BuildReport(OneStep(), "report.txt"));
   EXPECT_TRUE(capture.messages().empty());
   EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 1);
@@ -139,18 +140,18 @@ TEST_F(ReportFile, UnequalTablesWriteNothingAndSayNothing) {
   ResultTables r = OneStep();
   r.F0.resize(0);
   MessageCapture capture;
-  EXPECT_EQ(SaveResultsReportFile(r, (dir_ / "r.txt").string()), ReportWrite::TablesUnequal);
+  EXPECT_EQ(test::SaveReportShown(r, (dir_ / "r.txt").string()), ReportWrite::TablesUnequal);
   EXPECT_FALSE(fs::exists(dir_ / "r.txt"));
   EXPECT_TRUE(capture.messages().empty());
 }
 
 TEST_F(ReportFile, AFileThatCannotBeWrittenIsReportedAndLeavesWhatWasThere) {
   MessageCapture capture;
-  EXPECT_EQ(SaveResultsReportFile(OneStep(), (dir_ / "missing" / "r.txt").string()),
+  EXPECT_EQ(test::SaveReportShown(OneStep(), (dir_ / "missing" / "r.txt").string()),
             ReportWrite::CannotOpen);
   fs::create_directory(dir_ / "taken");  // a folder where the file should go
   std::ofstream(dir_ / "taken" / "keep") << "kept";
-  EXPECT_EQ(SaveResultsReportFile(OneStep(), (dir_ / "taken").string()), ReportWrite::CannotOpen);
+  EXPECT_EQ(test::SaveReportShown(OneStep(), (dir_ / "taken").string()), ReportWrite::CannotOpen);
   EXPECT_EQ(Read(dir_ / "taken" / "keep"), "kept");
   const Message expected{"Unable to open file for saving!", "Error", Icon::Error, Owner::View};
   EXPECT_EQ(capture.messages(), (std::vector<Message>{expected, expected}));

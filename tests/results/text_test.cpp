@@ -8,6 +8,7 @@
 #include <random>
 
 #include "platform/message.h"
+#include "tests/shown.h"
 
 namespace zuba {
 namespace {
@@ -118,9 +119,9 @@ TEST(FormatFixed, HugeValuesGiveAllTheirIntegerDigits) {
 
 TEST(FormatFixed, DigitStringsBeyondTheBufferAreAConversionFailure) {
   MessageCapture capture;
-  EXPECT_EQ(FormatFixed(1e308, 60), "");
-  EXPECT_EQ(FormatFixed(1.0, -1), "");
-  EXPECT_EQ(FormatFixed(1.0, 400), "");
+  EXPECT_EQ(test::FormatFixedShown(1e308, 60), "");
+  EXPECT_EQ(test::FormatFixedShown(1.0, -1), "");
+  EXPECT_EQ(test::FormatFixedShown(1.0, 400), "");
   ASSERT_EQ(capture.messages().size(), 3u);
   EXPECT_EQ(capture.messages()[0], (Message{"Error of conversion of double to string!", "Error",
                                             Icon::Error, Owner::None}));
