@@ -20,7 +20,7 @@
 
 #include "calc/diagnostics.h"
 #include "calc/driver.h"
-#include "calc/run_parameters.h"
+#include "calc/run_quantities.h"
 #include "cli/command.h"
 #include "cli/run_description_json.h"
 #include "numerics/average_field.h"

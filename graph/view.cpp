@@ -20,7 +20,7 @@
 #include <string>
 #include <system_error>
 
-#include "calc/run_parameters.h"
+#include "calc/run_quantities.h"
 #include "graph/results_plot.h"
 #include "results/report.h"
 #include "results/text.h"
