@@ -1,5 +1,5 @@
 // Text routines shared by the report, the field map reader and the calculation command: number
-// formatting, the report of a failed system call, and token cutting.
+// formatting, the report of a failed system call, token cutting and trimming.
 #pragma once
 
 #include <cstddef>
@@ -35,5 +35,8 @@ void ReportSystemError(const char* functionName);
 // separator; at the end of the text the token is empty and cursor stays at the end. Never reads
 // past the end of text.
 std::string_view ReadToken(std::string_view text, std::size_t& cursor);
+
+// The text without its leading and trailing white space (space, TAB, LF, VT, FF, CR).
+std::string TrimSpace(std::string_view text);
 
 }  // namespace zuba

@@ -168,6 +168,26 @@ TEST_F(RunCommand, UsageErrorsRefusalsAndFailuresHaveTheirExitCodes) {
   EXPECT_FALSE(fs::exists(values));
 }
 
+TEST_F(RunCommand, SetRefusalsNameTheValueAndTheNames) {
+  const std::string map = WriteMap(0.25);
+  const std::string names = "ParticleName EkBegin EkEnd dEk Frf H N ChargeSign Q m0 h";
+  const struct {
+    const char* set;
+    std::string err;
+  } cases[] = {
+      {"N=4.5", "--set N: \"4.5\" is not a whole number of the range -2147483647 .. 2147483647"},
+      {"m0= inf", "--set m0: \" inf\" is not a finite real number"},
+      {" TIs =1", "--set: unknown name \"TIs\"; the names are " + names},
+      {"Path=/maps/a.sdf", "--set: unknown name \"Path\"; the names are " + names},
+      {"h", "--set needs Name=Value, not \"h\""},
+  };
+  for (const auto& c : cases) {
+    const Outcome o = Run({"run", "--map", map, "--set", c.set});
+    EXPECT_EQ(o.exitCode, 1) << c.set;
+    EXPECT_EQ(o.err, c.err + "\n");
+  }
+}
+
 TEST_F(RunCommand, CtrlCLetsTheCurrentEnergyFinishAndWritesNothing) {
   const std::string map = WriteMap();
   const std::string values = (dir_ / "v.tsv").string();
