@@ -9,26 +9,13 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <cmath>
-#include <cstdlib>
-#include <limits>
 #include <string>
 
 #include "app/dialog_units.h"
 #include "platform/message.h"
+#include "results/run_completion.h"
 
 namespace zuba {
-namespace {
-
-// Leading and trailing white space (space, TAB, LF, VT, FF, CR) removed.
-std::string Trim(const std::string& text) {
-  const char* space = " \t\n\v\f\r";
-  const size_t first = text.find_first_not_of(space);
-  if (first == std::string::npos) return std::string();
-  const size_t last = text.find_last_not_of(space);
-  return text.substr(first, last - first + 1);
-}
-
-}  // namespace
 
 QString CInputDataDlg::FormatReal(double value) {
   return QString::number(value, 'g', 15);
@@ -186,21 +173,11 @@ void CInputDataDlg::OnBrowse() {
 
 void CInputDataDlg::OnEnter() {
   if (!UpdateData(true)) return;
-  data.Path = Trim(data.Path);
-  data.ParticleName = Trim(data.ParticleName);
-  if (data.Path.empty()) {
-    ShowMessage("Enter the file path of the magnetic field map!", "Stop", Icon::Error,
-                Owner::Dialog);
+  const RunCompletion completion = CompleteRunParameters(data);
+  if (completion.refused()) {
+    ShowMessage(completion.text, completion.caption, Icon::Error, Owner::Dialog);
     return;
   }
-  if (data.ParticleName.empty()) {
-    ShowMessage("Enter the name of particle!", "Stop", Icon::Error, Owner::Dialog);
-    return;
-  }
-  // The magnitude only: the sign of the charge is ChargeSign's. (The magnitude of the most negative
-  // integer does not fit; it is kept at the largest one.)
-  data.Q = data.Q == std::numeric_limits<int32_t>::min() ? std::numeric_limits<int32_t>::max()
-                                                         : std::abs(data.Q);
   UpdateData(false);
   if (UpdateData(true)) accept();
 }

@@ -27,6 +27,7 @@
 #include "results/document.h"
 #include "results/report.h"
 #include "results/result_tables.h"
+#include "results/run_completion.h"
 #include "results/run_fields.h"
 #include "results/text.h"
 
@@ -262,16 +263,11 @@ int RunCalculation(const RunOptions& options) {
   }
 
   // What the Input Data dialog does when it closes with Enter.
-  p.ParticleName = TrimSpace(p.ParticleName);
-  if (TrimSpace(p.Path).empty()) {
-    ShowMessage("Enter the file path of the magnetic field map!", "Stop");
+  const RunCompletion completion = CompleteRunParameters(p);
+  if (completion.refused()) {
+    ShowMessage(completion.text, completion.caption);
     return kExitRefused;
   }
-  if (p.ParticleName.empty()) {
-    ShowMessage("Enter the name of particle!", "Stop");
-    return kExitRefused;
-  }
-  p.Q = p.Q < 0 ? -p.Q : p.Q;
 
   StopRequested.store(0);
   CalculationRecord record;

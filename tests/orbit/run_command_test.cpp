@@ -16,6 +16,8 @@
 #include <thread>
 #include <vector>
 
+#include "results/document.h"
+
 extern char** environ;
 
 namespace {
@@ -186,6 +188,19 @@ TEST_F(RunCommand, SetRefusalsNameTheValueAndTheNames) {
     EXPECT_EQ(o.exitCode, 1) << c.set;
     EXPECT_EQ(o.err, c.err + "\n");
   }
+}
+
+TEST_F(RunCommand, TheMapPathIsTrimmedAsTheInputDataDialogTrimsIt) {
+  const std::string map = std::string(ZUBA_EXAMPLES_DIR) + "/tvk310-p.sdf";
+  const std::string report = (dir_ / "r.txt").string();
+  const std::string document = (dir_ / "d.zub").string();
+  const Outcome o = Run({"run", "--map", "  " + map + " \t", "--set", "h=1e-3", "--set",
+                         "EkEnd=1.2", "--quiet", "--report", report, "--save", document});
+  ASSERT_EQ(o.exitCode, 0) << o.err;
+  EXPECT_NE(ReadText(report).find("\r\n\vPath: " + map + "\r\n"), std::string::npos);
+  const zuba::DocumentLoad load = zuba::LoadDocumentFile(document);
+  ASSERT_TRUE(load.ok) << load.error;
+  EXPECT_EQ(load.results.run.Path, map);
 }
 
 TEST_F(RunCommand, CtrlCLetsTheCurrentEnergyFinishAndWritesNothing) {

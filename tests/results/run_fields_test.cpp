@@ -1,12 +1,15 @@
-// The table of run fields: text conversion, JSON keys, the names --set takes.
+// The table of run fields (text conversion, JSON keys, the names --set takes) and the completion
+// of the run parameters that the Input Data dialog and the command line share.
 #include "results/run_fields.h"
 
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <string>
 #include <vector>
 
 #include "cli/run_description_json.h"
+#include "results/run_completion.h"
 
 namespace zuba {
 namespace {
@@ -82,6 +85,46 @@ TEST(RunFields, TextConversionReadsAsSetDoesAndRefusesWithItsReason) {
   }
   EXPECT_EQ(FindRunField("tis"), nullptr);
   EXPECT_EQ(FindRunField(" h"), nullptr);
+}
+
+TEST(CompleteRunParameters, TrimsRefusesPathThenNameAndTakesTheMagnitudeOfQ) {
+  constexpr int32_t kMin = std::numeric_limits<int32_t>::min();
+  constexpr int32_t kMax = std::numeric_limits<int32_t>::max();
+  struct Case {
+    const char* path;
+    const char* name;
+    int32_t q;
+    RunRefusal refusal;
+    const char* text;
+    const char* expectedPath;
+    const char* expectedName;
+    int32_t expectedQ;
+  };
+  const char* noPath = "Enter the file path of the magnetic field map!";
+  const char* noName = "Enter the name of particle!";
+  const Case cases[] = {
+      {"  /maps/field map.sdf \t", "\v p \f", -5, RunRefusal::None, "", "/maps/field map.sdf", "p",
+       5},
+      {"/m.sdf", "p", 7, RunRefusal::None, "", "/m.sdf", "p", 7},
+      {"/m.sdf", "p", kMin, RunRefusal::None, "", "/m.sdf", "p", kMax},
+      {" \t\r\n", "p", -5, RunRefusal::NoMapPath, noPath, "", "p", -5},
+      {" ", "  ", -5, RunRefusal::NoMapPath, noPath, "", "", -5},
+      {" /m.sdf", " \t ", -5, RunRefusal::NoParticleName, noName, "/m.sdf", "", -5},
+  };
+  for (const Case& c : cases) {
+    RunParameters run;
+    run.Path = c.path;
+    run.ParticleName = c.name;
+    run.Q = c.q;
+    const RunCompletion completion = CompleteRunParameters(run);
+    EXPECT_EQ(completion.refusal, c.refusal) << c.path;
+    EXPECT_EQ(completion.refused(), c.refusal != RunRefusal::None) << c.path;
+    EXPECT_STREQ(completion.text, c.text) << c.path;
+    EXPECT_STREQ(completion.caption, c.refusal == RunRefusal::None ? "" : "Stop") << c.path;
+    EXPECT_EQ(run.Path, c.expectedPath) << c.path;
+    EXPECT_EQ(run.ParticleName, c.expectedName) << c.path;
+    EXPECT_EQ(run.Q, c.expectedQ) << c.path;
+  }
 }
 
 }  // namespace
