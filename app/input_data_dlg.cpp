@@ -9,23 +9,53 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <cmath>
-#include <cstdlib>
-#include <limits>
+#include <iterator>
 #include <string>
+#include <type_traits>
 
 #include "app/dialog_units.h"
 #include "platform/message.h"
+#include "results/run_completion.h"
+#include "results/run_fields.h"
 
 namespace zuba {
 namespace {
 
-// Leading and trailing white space (space, TAB, LF, VT, FF, CR) removed.
-std::string Trim(const std::string& text) {
-  const char* space = " \t\n\v\f\r";
-  const size_t first = text.find_first_not_of(space);
-  if (first == std::string::npos) return std::string();
-  const size_t last = text.find_last_not_of(space);
-  return text.substr(first, last - first + 1);
+// Where the controls of each run field stand, in dialog units, in the order of the table of run
+// fields: the label (left, top, width, height; wrapped when two lines high) and the box (left,
+// top; 78 x 14). The path's box stands in its group and the charge sign is a pair of radio
+// buttons: both are placed by the constructor itself, their rows here only keep the order.
+struct FieldPlace {
+  QLineEdit* CInputDataDlg::*box;
+  int labelLeft, labelTop, labelWidth, labelHeight;
+  int boxLeft, boxTop;
+};
+
+using D = CInputDataDlg;
+constexpr FieldPlace kPlaces[] = {
+    {&D::pathEdit, 0, 0, 0, 0, 0, 0},
+    {&D::particleNameEdit, 25, 51, 83, 8, 112, 48},
+    {&D::ekBeginEdit, 25, 73, 83, 8, 112, 70},
+    {&D::ekEndEdit, 25, 95, 83, 8, 112, 92},
+    {&D::dEkEdit, 25, 117, 83, 8, 112, 114},
+    {&D::frfEdit, 25, 139, 83, 8, 112, 136},
+    {&D::hEdit, 25, 161, 83, 8, 112, 158},
+    {&D::nEdit, 25, 183, 83, 8, 112, 180},
+    {nullptr, 0, 0, 0, 0, 0, 0},
+    {&D::qEdit, 227, 69, 83, 17, 314, 70},
+    {&D::m0Edit, 227, 91, 62, 17, 314, 92},
+    {&D::t0Edit, 227, 136, 83, 8, 314, 136},
+    {&D::tisEdit, 227, 158, 83, 8, 314, 158},
+    {&D::stepEdit, 227, 180, 83, 8, 314, 180},
+};
+static_assert(std::size(kPlaces) == kRunFieldCount);
+
+bool IsChargeSign(const RunField& field) {
+  return field.member.integer == &RunParameters::ChargeSign;
+}
+
+bool IsPath(const RunField& field) {
+  return field.member.text == &RunParameters::Path;
 }
 
 }  // namespace
@@ -54,44 +84,30 @@ CInputDataDlg::CInputDataDlg(QWidget* parent) : QDialog(parent) {
   };
 
   // Creation order is the tab order, as the controls are tabled.
-  auto* group = new QGroupBox(QStringLiteral("Path of Field Map"), this);
-  group->setGeometry(du.Rect(15, 6, 380, 32));
-  pathEdit = edit(25, 17, 301, 14);
-  browseButton = new QPushButton(QStringLiteral("..."), this);
-  browseButton->setGeometry(du.Rect(337, 17, 50, 14));
-  label("Particle Name:", 25, 51, 83, 8);
-  particleNameEdit = edit(112, 48, 78, 14);
-  label("Ek begin (MeV):", 25, 73, 83, 8);
-  ekBeginEdit = edit(112, 70, 78, 14);
-  label("Ek end (MeV):", 25, 95, 83, 8);
-  ekEndEdit = edit(112, 92, 78, 14);
-  label("dEk (MeV/step):", 25, 117, 83, 8);
-  dEkEdit = edit(112, 114, 78, 14);
-  label("Frf (MHz):", 25, 139, 83, 8);
-  frfEdit = edit(112, 136, 78, 14);
-  label("H=Frf/F0:", 25, 161, 83, 8);
-  hEdit = edit(112, 158, 78, 14);
-  label("Number of Sectors N:", 25, 183, 83, 8);
-  nEdit = edit(112, 180, 78, 14);
-  signPlus = new QRadioButton(QStringLiteral("Sign <<+>>"), this);
-  signPlus->setGeometry(du.Rect(227, 50, 58, 10));
-  signMinus = new QRadioButton(QStringLiteral("Sign <<->>"), this);
-  signMinus->setGeometry(du.Rect(290, 50, 56, 10));
-  signGroup_ = new QButtonGroup(this);
-  signGroup_->addButton(signPlus, 0);
-  signGroup_->addButton(signMinus, 1);
-  label("Elementary Charge's Number |Q| (unit):", 227, 69, 83, 17, true);
-  qEdit = edit(314, 70, 78, 14);
-  label("Mass of Particle m0 (samu):", 227, 91, 62, 17, true);
-  m0Edit = edit(314, 92, 78, 14);
-  label("T0 (rad):", 227, 136, 83, 8);
-  t0Edit = edit(314, 136, 78, 14);
-  t0Edit->setReadOnly(true);
-  label("Tis (rad):", 227, 158, 83, 8);
-  tisEdit = edit(314, 158, 78, 14);
-  tisEdit->setReadOnly(true);
-  label("h (rad/step):", 227, 180, 83, 8);
-  stepEdit = edit(314, 180, 78, 14);
+  for (size_t i = 0; i < kRunFieldCount; ++i) {
+    const RunField& field = kRunFields[i];
+    const FieldPlace& at = kPlaces[i];
+    if (IsPath(field)) {
+      auto* group = new QGroupBox(QString::fromUtf8(field.dialogLabel), this);
+      group->setGeometry(du.Rect(15, 6, 380, 32));
+      pathEdit = edit(25, 17, 301, 14);
+      browseButton = new QPushButton(QStringLiteral("..."), this);
+      browseButton->setGeometry(du.Rect(337, 17, 50, 14));
+    } else if (IsChargeSign(field)) {
+      signPlus = new QRadioButton(QStringLiteral("Sign <<+>>"), this);
+      signPlus->setGeometry(du.Rect(227, 50, 58, 10));
+      signMinus = new QRadioButton(QStringLiteral("Sign <<->>"), this);
+      signMinus->setGeometry(du.Rect(290, 50, 56, 10));
+      signGroup_ = new QButtonGroup(this);
+      signGroup_->addButton(signPlus, 0);
+      signGroup_->addButton(signMinus, 1);
+    } else {
+      label(field.dialogLabel, at.labelLeft, at.labelTop, at.labelWidth, at.labelHeight,
+            at.labelHeight > 8);
+      this->*at.box = edit(at.boxLeft, at.boxTop, 78, 14);
+      if (!field.editable()) (this->*at.box)->setReadOnly(true);
+    }
+  }
   enterButton = new QPushButton(QStringLiteral("Enter"), this);
   enterButton->setGeometry(du.Rect(206, 205, 78, 22));
   enterButton->setDefault(true);
@@ -123,23 +139,24 @@ int CInputDataDlg::DoModal() {
 
 bool CInputDataDlg::UpdateData(bool saveAndValidate) {
   if (!saveAndValidate) {
-    pathEdit->setText(QString::fromStdString(data.Path));
-    particleNameEdit->setText(QString::fromStdString(data.ParticleName));
-    ekBeginEdit->setText(FormatReal(data.EkBegin));
-    ekEndEdit->setText(FormatReal(data.EkEnd));
-    dEkEdit->setText(FormatReal(data.dEk));
-    frfEdit->setText(FormatReal(data.Frf));
-    hEdit->setText(QString::number(data.H));
-    nEdit->setText(QString::number(data.N));
-    signGroup_->setExclusive(false);
-    signPlus->setChecked(data.ChargeSign == 0);
-    signMinus->setChecked(data.ChargeSign == 1);
-    signGroup_->setExclusive(true);
-    qEdit->setText(QString::number(data.Q));
-    m0Edit->setText(FormatReal(data.m0));
-    t0Edit->setText(FormatReal(data.T0));
-    tisEdit->setText(FormatReal(data.TIs));
-    stepEdit->setText(FormatReal(data.h));
+    for (size_t i = 0; i < kRunFieldCount; ++i) {
+      if (IsChargeSign(kRunFields[i])) {
+        signGroup_->setExclusive(false);
+        signPlus->setChecked(data.ChargeSign == 0);
+        signMinus->setChecked(data.ChargeSign == 1);
+        signGroup_->setExclusive(true);
+        continue;
+      }
+      QLineEdit* box = this->*kPlaces[i].box;
+      VisitRunField(kRunFields[i], data, [box]<class T>(const T& value) {
+        if constexpr (std::is_same_v<T, std::string>)
+          box->setText(QString::fromStdString(value));
+        else if constexpr (std::is_same_v<T, double>)
+          box->setText(FormatReal(value));
+        else
+          box->setText(QString::number(value));
+      });
+    }
     return true;
   }
 
@@ -149,31 +166,35 @@ bool CInputDataDlg::UpdateData(bool saveAndValidate) {
     box->selectAll();
     return false;
   };
-  auto real = [&](QLineEdit* box, double& field) {
-    bool ok = false;
-    const double value = box->text().trimmed().toDouble(&ok);
-    if (!ok || !std::isfinite(value)) return refuse(box, "Please enter a number.");
-    field = value;
-    return true;
+  // One box into its field; false when its number cannot be read (the field keeps its value).
+  auto exchange = [&refuse]<class T>(QLineEdit* box, T& field) {
+    if constexpr (std::is_same_v<T, std::string>) {
+      field = box->text().toStdString();
+      return true;
+    } else if constexpr (std::is_same_v<T, double>) {
+      bool ok = false;
+      const double value = box->text().trimmed().toDouble(&ok);
+      if (!ok || !std::isfinite(value)) return refuse(box, "Please enter a number.");
+      field = value;
+      return true;
+    } else {
+      bool ok = false;
+      const int value = box->text().trimmed().toInt(&ok, 10);
+      if (!ok) return refuse(box, "Please enter an integer.");
+      field = value;
+      return true;
+    }
   };
-  auto integer = [&](QLineEdit* box, int32_t& field) {
-    bool ok = false;
-    const int value = box->text().trimmed().toInt(&ok, 10);
-    if (!ok) return refuse(box, "Please enter an integer.");
-    field = value;
-    return true;
-  };
-
-  data.Path = pathEdit->text().toStdString();
-  data.ParticleName = particleNameEdit->text().toStdString();
-  if (!real(ekBeginEdit, data.EkBegin) || !real(ekEndEdit, data.EkEnd) ||
-      !real(dEkEdit, data.dEk) || !real(frfEdit, data.Frf) || !integer(hEdit, data.H) ||
-      !integer(nEdit, data.N)) {
-    return false;
+  for (size_t i = 0; i < kRunFieldCount; ++i) {
+    if (IsChargeSign(kRunFields[i])) {
+      data.ChargeSign = signGroup_->checkedId();
+      continue;
+    }
+    QLineEdit* box = this->*kPlaces[i].box;
+    if (!VisitRunField(kRunFields[i], data, [&](auto& field) { return exchange(box, field); }))
+      return false;
   }
-  data.ChargeSign = signGroup_->checkedId();
-  return integer(qEdit, data.Q) && real(m0Edit, data.m0) && real(t0Edit, data.T0) &&
-         real(tisEdit, data.TIs) && real(stepEdit, data.h);
+  return true;
 }
 
 void CInputDataDlg::OnBrowse() {
@@ -186,21 +207,11 @@ void CInputDataDlg::OnBrowse() {
 
 void CInputDataDlg::OnEnter() {
   if (!UpdateData(true)) return;
-  data.Path = Trim(data.Path);
-  data.ParticleName = Trim(data.ParticleName);
-  if (data.Path.empty()) {
-    ShowMessage("Enter the file path of the magnetic field map!", "Stop", Icon::Error,
-                Owner::Dialog);
+  const RunCompletion completion = CompleteRunParameters(data);
+  if (completion.refused()) {
+    ShowMessage(completion.text, completion.caption, Icon::Error, Owner::Dialog);
     return;
   }
-  if (data.ParticleName.empty()) {
-    ShowMessage("Enter the name of particle!", "Stop", Icon::Error, Owner::Dialog);
-    return;
-  }
-  // The magnitude only: the sign of the charge is ChargeSign's. (The magnitude of the most negative
-  // integer does not fit; it is kept at the largest one.)
-  data.Q = data.Q == std::numeric_limits<int32_t>::min() ? std::numeric_limits<int32_t>::max()
-                                                         : std::abs(data.Q);
   UpdateData(false);
   if (UpdateData(true)) accept();
 }

@@ -9,7 +9,7 @@
 
 #include "app/input_data_dlg.h"
 #include "app/mode_dlg.h"
-#include "calc/run_parameters.h"
+#include "calc/run_quantities.h"
 
 namespace zuba {
 

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "calc/driver.h"
-#include "calc/run_parameters.h"
+#include "calc/run_quantities.h"
 #include "numerics/field_patches.h"
 
 namespace zuba {

@@ -9,7 +9,7 @@
 
 #include "calc/driver.h"
 #include "calc/orbit.h"
-#include "calc/run_parameters.h"
+#include "calc/run_quantities.h"
 #include "numerics/field_patches.h"
 
 namespace zuba {

@@ -16,7 +16,7 @@
 #include "calc/diagnostics.h"
 #include "calc/field_map.h"
 #include "calc/orbit.h"
-#include "calc/run_parameters.h"
+#include "calc/run_quantities.h"
 #include "numerics/average_field.h"
 #include "numerics/field_interpolation.h"
 #include "numerics/field_patches.h"

@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "calc/run_parameters.h"
+#include "calc/run_quantities.h"
 #include "platform/files.h"
 #include "results/run_parameters.h"
 

@@ -13,6 +13,7 @@
 #include "cli/run_description_json.h"
 #include "platform/message.h"
 #include "results/document.h"
+#include "results/run_fields.h"
 
 namespace zuba::cli {
 namespace {
@@ -96,23 +97,16 @@ int RunInfo(const InfoOptions& options) {
 
   std::cout << "Document: " << options.document << "\n"
             << "Results available: " << load.resultsAvailable << "\n"
-            << "Run description:\n"
-            << "  Path: " << run.Path << "\n"
-            << "  ParticleName: " << run.ParticleName << "\n"
-            << "  EkBegin: " << Number(run.EkBegin) << " MeV\n"
-            << "  EkEnd: " << Number(run.EkEnd) << " MeV\n"
-            << "  dEk: " << Number(run.dEk) << " MeV/step\n"
-            << "  Frf: " << Number(run.Frf) << " MHz\n"
-            << "  H: " << run.H << "\n"
-            << "  N: " << run.N << "\n"
-            << "  ChargeSign: " << run.ChargeSign << (run.ChargeSign == 0 ? " (positive)" : "")
-            << (run.ChargeSign == 1 ? " (negative)" : "") << "\n"
-            << "  Q: " << run.Q << "\n"
-            << "  m0: " << Number(run.m0) << " samu\n"
-            << "  T0: " << Number(run.T0) << " rad\n"
-            << "  TIs: " << Number(run.TIs) << " rad\n"
-            << "  h: " << Number(run.h) << " rad/step\n"
-            << "Table lengths:\n";
+            << "Run description:\n";
+  for (const RunField& field : kRunFields) {
+    std::cout << "  " << field.name << ": " << RunFieldText(field, run);
+    if (*field.unit) std::cout << " " << field.unit;
+    if (field.member.integer == &RunParameters::ChargeSign)
+      std::cout << (run.ChargeSign == 0 ? " (positive)" : "")
+                << (run.ChargeSign == 1 ? " (negative)" : "");
+    std::cout << "\n";
+  }
+  std::cout << "Table lengths:\n";
   ForEachTable(r, [](const char* name, const auto& table) {
     std::cout << "  " << name << ": " << table.size() << "\n";
   });

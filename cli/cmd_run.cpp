@@ -4,14 +4,11 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <cctype>
-#include <charconv>
 #include <cinttypes>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <iostream>
-#include <limits>
 #include <memory>
 #include <mutex>
 #include <nlohmann/json.hpp>
@@ -22,7 +19,7 @@
 #include "calc/calculation.h"
 #include "calc/diagnostics.h"
 #include "calc/driver.h"
-#include "calc/run_parameters.h"
+#include "calc/run_quantities.h"
 #include "cli/command.h"
 #include "cli/run_description_json.h"
 #include "numerics/average_field.h"
@@ -33,6 +30,9 @@
 #include "results/hand_over.h"
 #include "results/report.h"
 #include "results/result_tables.h"
+#include "results/run_completion.h"
+#include "results/run_fields.h"
+#include "results/text.h"
 
 #ifdef ZUBA_HAVE_GRAPH
 #include "graph/plot_file.h"
@@ -54,71 +54,19 @@ struct RunOptions {
   bool json = false;                            // the run description and energies as JSON
 };
 
-std::string Trim(std::string_view text) {
-  size_t b = 0, e = text.size();
-  while (b < e && std::isspace(static_cast<unsigned char>(text[b]))) ++b;
-  while (e > b && std::isspace(static_cast<unsigned char>(text[e - 1]))) --e;
-  return std::string(text.substr(b, e - b));
-}
-
-// A whole number of the 32-bit range, or a usage error naming the field.
-int32_t ParseInt(const std::string& name, const std::string& text) {
-  std::string t = Trim(text);
-  if (!t.empty() && t[0] == '+') t.erase(0, 1);
-  int64_t value = 0;
-  auto [end, ec] = std::from_chars(t.data(), t.data() + t.size(), value);
-  if (t.empty() || ec != std::errc() || end != t.data() + t.size() ||
-      value < std::numeric_limits<int32_t>::min() + 1 ||
-      value > std::numeric_limits<int32_t>::max())
-    throw UsageError{"--set " + name + ": \"" + text + "\" is not a whole number of the range " +
-                     "-2147483647 .. 2147483647"};
-  return static_cast<int32_t>(value);
-}
-
-// A finite real number, or a usage error naming the field.
-double ParseReal(const std::string& name, const std::string& text) {
-  std::string t = Trim(text);
-  if (!t.empty() && t[0] == '+') t.erase(0, 1);
-  double value = 0;
-  auto [end, ec] = std::from_chars(t.data(), t.data() + t.size(), value);
-  if (t.empty() || ec != std::errc() || end != t.data() + t.size() || !std::isfinite(value))
-    throw UsageError{"--set " + name + ": \"" + text + "\" is not a finite real number"};
-  return value;
-}
-
 // Applies one "Name=Value" to the parameters; the names are those of the run description that the
-// Input Data dialog lets the user edit.
+// Input Data dialog lets the user edit, the map path aside (--map).
 void ApplySet(const std::string& assignment, RunParameters& p) {
   const size_t eq = assignment.find('=');
   if (eq == std::string::npos)
     throw UsageError{"--set needs Name=Value, not \"" + assignment + "\""};
-  const std::string name = Trim(assignment.substr(0, eq));
-  const std::string value = assignment.substr(eq + 1);
-  if (name == "ParticleName")
-    p.ParticleName = value;
-  else if (name == "EkBegin")
-    p.EkBegin = ParseReal(name, value);
-  else if (name == "EkEnd")
-    p.EkEnd = ParseReal(name, value);
-  else if (name == "dEk")
-    p.dEk = ParseReal(name, value);
-  else if (name == "Frf")
-    p.Frf = ParseReal(name, value);
-  else if (name == "H")
-    p.H = ParseInt(name, value);
-  else if (name == "N")
-    p.N = ParseInt(name, value);
-  else if (name == "ChargeSign")
-    p.ChargeSign = ParseInt(name, value);
-  else if (name == "Q")
-    p.Q = ParseInt(name, value);
-  else if (name == "m0")
-    p.m0 = ParseReal(name, value);
-  else if (name == "h")
-    p.h = ParseReal(name, value);
-  else
-    throw UsageError{"--set: unknown name \"" + name +
-                     "\"; the names are ParticleName EkBegin EkEnd dEk Frf H N ChargeSign Q m0 h"};
+  const std::string name = TrimSpace(assignment.substr(0, eq));
+  const RunField* field = FindRunField(name);
+  if (field == nullptr || !field->settable())
+    throw UsageError{"--set: unknown name \"" + name + "\"; the names are " +
+                     SettableRunFieldNames()};
+  const std::string refusal = SetRunField(*field, assignment.substr(eq + 1), p);
+  if (!refusal.empty()) throw UsageError{"--set " + name + ": " + refusal};
 }
 
 // The calculation that Ctrl+C stops (a signal handler reaches it only through a variable of its
@@ -323,16 +271,11 @@ int RunCalculation(const RunOptions& options) {
   }
 
   // What the Input Data dialog does when it closes with Enter.
-  p.ParticleName = Trim(p.ParticleName);
-  if (Trim(p.Path).empty()) {
-    ShowMessage("Enter the file path of the magnetic field map!", "Stop");
+  const RunCompletion completion = CompleteRunParameters(p);
+  if (completion.refused()) {
+    ShowMessage(completion.text, completion.caption);
     return kExitRefused;
   }
-  if (p.ParticleName.empty()) {
-    ShowMessage("Enter the name of particle!", "Stop");
-    return kExitRefused;
-  }
-  p.Q = p.Q < 0 ? -p.Q : p.Q;
 
   ResultsHandOver handOver;
   Calculation calculation(handOver);
@@ -432,9 +375,9 @@ Command SetUp(CLI::App& parent) {
   app->add_option("--mode", options->mode,
                   "Operating mode whose preset starts the run: \"TVK-310: p\" or \"AVF: 14N5\"")
       ->capture_default_str();
-  app->add_option("--set", options->sets,
-                  "Change one run parameter, Name=Value (ParticleName EkBegin EkEnd dEk Frf H N "
-                  "ChargeSign Q m0 h); may be repeated")
+  app->add_option(
+         "--set", options->sets,
+         "Change one run parameter, Name=Value (" + SettableRunFieldNames() + "); may be repeated")
       ->allow_extra_args(false);
   app->add_option("--report", options->report, "Write the text report to this file (*.txt)");
   app->add_option("--save", options->save, "Save the results as a document (*.zub)");

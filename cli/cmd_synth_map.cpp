@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "calc/run_parameters.h"
+#include "calc/run_quantities.h"
 #include "calc/synth_map.h"
 #include "cli/command.h"
 #include "platform/message.h"

@@ -14,9 +14,11 @@
 #include <cstring>
 #include <limits>
 #include <stdexcept>
+#include <type_traits>
 #include <vector>
 
 #include "platform/files.h"
+#include "results/run_fields.h"
 
 namespace zuba {
 namespace {
@@ -336,20 +338,14 @@ DocumentLoad LoadDocument(Source& source) {
   }
 
   RunParameters& run = load.results.run;
-  in.text(run.Path, "Path");
-  in.text(run.ParticleName, "ParticleName");
-  in.number(run.EkBegin, "the run description (EkBegin)");
-  in.number(run.EkEnd, "the run description (EkEnd)");
-  in.number(run.dEk, "the run description (dEk)");
-  in.number(run.Frf, "the run description (Frf)");
-  in.number(run.H, "the run description (H)");
-  in.number(run.N, "the run description (N)");
-  in.number(run.ChargeSign, "the run description (ChargeSign)");
-  in.number(run.Q, "the run description (Q)");
-  in.number(run.m0, "the run description (m0)");
-  in.number(run.T0, "the run description (T0)");
-  in.number(run.TIs, "the run description (TIs)");
-  in.number(run.h, "the run description (h)");
+  for (const RunField& field : kRunFields) {
+    VisitRunField(field, run, [&]<class T>(T& value) {
+      if constexpr (std::is_same_v<T, std::string>)
+        in.text(value, field.name);
+      else
+        in.number(value, "the run description (" + std::string(field.name) + ")");
+    });
+  }
   if (!in.error().empty()) return refused();
 
   // Every element must be in the file before any table is allocated.
@@ -423,21 +419,14 @@ std::string HeadBytes(const ResultTables& results, int32_t resultsAvailable) {
     }
     Append(out, static_cast<int32_t>(table.size()));
   });
-  const RunParameters& run = results.run;
-  AppendText(out, run.Path);
-  AppendText(out, run.ParticleName);
-  Append(out, run.EkBegin);
-  Append(out, run.EkEnd);
-  Append(out, run.dEk);
-  Append(out, run.Frf);
-  Append(out, run.H);
-  Append(out, run.N);
-  Append(out, run.ChargeSign);
-  Append(out, run.Q);
-  Append(out, run.m0);
-  Append(out, run.T0);
-  Append(out, run.TIs);
-  Append(out, run.h);
+  for (const RunField& field : kRunFields) {
+    VisitRunField(field, results.run, [&out]<class T>(const T& value) {
+      if constexpr (std::is_same_v<T, std::string>)
+        AppendText(out, value);
+      else
+        Append(out, value);
+    });
+  }
   return out;
 }
 

@@ -4,7 +4,8 @@
 //   offset 8   int32   ResultsAvailable
 //   offset 12  int32 x 12  the lengths of the twelve tables in their binding order
 //   offset 60  text    Path, then text ParticleName (length prefix, then one byte per character)
-//   then       EkBegin EkEnd dEk Frf (reals), H N ChargeSign Q (int32), m0 T0 TIs h (reals)
+//   then       EkBegin EkEnd dEk Frf (reals), H N ChargeSign Q (int32), m0 T0 TIs h (reals): the
+//              fields in the order of the table of run fields (results/run_fields.h)
 //   then       the elements of the twelve tables, table after table (reals; OrbitPoints int32)
 //   then, only when the record has closure tables (a run of the precise closure), one optional
 //   block that readers of the twelve tables never reach: the eight characters ZUBACLSR, uint32

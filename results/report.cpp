@@ -1,7 +1,11 @@
 // Results text report: the bytes of the header and the rows, and writing them to a file.
 #include "results/report.h"
 
+#include <array>
+#include <type_traits>
+
 #include "platform/files.h"
+#include "results/run_fields.h"
 #include "results/text.h"
 
 namespace zuba {
@@ -17,21 +21,25 @@ std::string F6(double value, std::vector<Failure>* failures) {
   return FormatFixed(value, 6, failures);
 }
 
-// The header of the report; the numbers are converted in a fixed order first (h, TIs, T0, m0,
-// Q, N, H, Frf, dEk, EkEnd, EkBegin), so that conversion messages come in that order.
+// The header of the report: the title, then one line for each run field that has one in the
+// table. The values are converted from the last field of the table to the first (h first, EkBegin
+// last), so that conversion messages come in that order.
 std::string BuildHeader(const RunParameters& run, std::string_view fileTitle,
                         std::vector<Failure>* failures) {
-  const std::string h = F6(run.h, failures);
-  const std::string tis = F6(run.TIs, failures);
-  const std::string t0 = F6(run.T0, failures);
-  const std::string m0 = FormatFixed(run.m0, 15, failures);
-  const std::string q = FormatInt(run.Q, failures);
-  const std::string n = FormatInt(run.N, failures);
-  const std::string harmonic = FormatInt(run.H, failures);
-  const std::string frf = F6(run.Frf, failures);
-  const std::string dEk = F6(run.dEk, failures);
-  const std::string ekEnd = F6(run.EkEnd, failures);
-  const std::string ekBegin = F6(run.EkBegin, failures);
+  std::array<std::string, kRunFieldCount> values;
+  for (size_t i = kRunFields.size(); i-- > 0;) {
+    const RunField& field = kRunFields[i];
+    if (field.report.label == nullptr) continue;
+    values[i] =
+        VisitRunField(field, run, [&field, failures]<class T>(const T& value) -> std::string {
+          if constexpr (std::is_same_v<T, double>)
+            return FormatFixed(value, field.report.decimals, failures);
+          else if constexpr (std::is_same_v<T, int32_t>)
+            return FormatInt(value, failures);
+          else
+            return value;
+        });
+  }
 
   std::string header;
   header.reserve(512 + fileTitle.size() + run.Path.size() + run.ParticleName.size());
@@ -40,19 +48,10 @@ std::string BuildHeader(const RunParameters& run, std::string_view fileTitle,
     header += kLineEnd;
   };
   line({fileTitle});
-  line({"\vPath: ", run.Path});
-  line({"Paticale name: ", run.ParticleName});
-  line({"EkBegin = ", ekBegin, " (MeV)"});
-  line({"EkEnd = ", ekEnd, " (MeV)"});
-  line({"dEk = ", dEk, " (MeV/step)"});
-  line({"Frf = ", frf, " (MHz)"});
-  line({"H = ", harmonic});
-  line({"N = ", n});
-  line({"Elementary charge's number |Q| = ", q});
-  line({"Mass of particle m0 = ", m0, " samu"});
-  line({"T0 = ", t0, " (rad)"});
-  line({"TIs = ", tis, " (rad)"});
-  line({"h = ", h, " (rad/step)"});
+  for (size_t i = 0; i < kRunFields.size(); ++i) {
+    const RunFieldReportLine& report = kRunFields[i].report;
+    if (report.label != nullptr) line({report.label, values[i], report.suffix});
+  }
   line({"\vEk (MeV)\tRev (m)\tRmn (m)\tF0 (MHz)\tdReo (m)"});
   header += kVt;  // stands at the start of the first row
   return header;

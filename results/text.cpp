@@ -1,4 +1,4 @@
-// Token cutting, number formatting and the report of a failed system call.
+// Token cutting, trimming, number formatting and the report of a failed system call.
 #include "results/text.h"
 
 #include <algorithm>
@@ -115,6 +115,13 @@ std::string_view ReadToken(std::string_view text, std::size_t& cursor) {
   std::size_t start = cursor;
   while (cursor < text.size() && !IsSeparator(text[cursor])) ++cursor;
   return text.substr(start, cursor - start);
+}
+
+std::string TrimSpace(std::string_view text) {
+  constexpr std::string_view kSpace = " \t\n\v\f\r";
+  const std::size_t first = text.find_first_not_of(kSpace);
+  if (first == std::string_view::npos) return {};
+  return std::string(text.substr(first, text.find_last_not_of(kSpace) - first + 1));
 }
 
 }  // namespace zuba

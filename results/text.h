@@ -1,5 +1,5 @@
-// Text routines shared by the report and the field map readers: number formatting and token
-// cutting.
+// Text routines shared by the report, the field map readers and the command line: number
+// formatting, token cutting and trimming.
 #pragma once
 
 #include <cstddef>
@@ -34,5 +34,8 @@ std::string FormatInt(int32_t value, std::vector<Failure>* failures = nullptr);
 // separator; at the end of the text the token is empty and cursor stays at the end. Never reads
 // past the end of text.
 std::string_view ReadToken(std::string_view text, std::size_t& cursor);
+
+// The text without its leading and trailing white space (space, TAB, LF, VT, FF, CR).
+std::string TrimSpace(std::string_view text);
 
 }  // namespace zuba

@@ -6,7 +6,7 @@
 #include <QTest>
 
 #include "calc/driver.h"
-#include "calc/run_parameters.h"
+#include "calc/run_quantities.h"
 
 namespace zuba::test {
 

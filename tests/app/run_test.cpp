@@ -21,7 +21,7 @@
 #include "app/qt_services.h"
 #include "app_test_support.h"
 #include "calc/driver.h"
-#include "calc/run_parameters.h"
+#include "calc/run_quantities.h"
 #include "calc/synth_map.h"
 
 namespace zuba {

@@ -9,7 +9,7 @@
 #include <sstream>
 
 #include "calc/field_map.h"
-#include "calc/run_parameters.h"
+#include "calc/run_quantities.h"
 #include "platform/message.h"
 
 namespace zuba {

@@ -8,7 +8,7 @@
 
 #include "calc/calculation.h"
 #include "calc/driver.h"
-#include "calc/run_parameters.h"
+#include "calc/run_quantities.h"
 #include "platform/message.h"
 #include "results/result_tables.h"
 

@@ -16,6 +16,8 @@
 #include <thread>
 #include <vector>
 
+#include "results/document.h"
+
 extern char** environ;
 
 namespace {
@@ -166,6 +168,39 @@ TEST_F(RunCommand, UsageErrorsRefusalsAndFailuresHaveTheirExitCodes) {
   EXPECT_EQ(o.exitCode, 3);
   EXPECT_EQ(o.err, "Error: Radius value error!\n");
   EXPECT_FALSE(fs::exists(values));
+}
+
+TEST_F(RunCommand, SetRefusalsNameTheValueAndTheNames) {
+  const std::string map = WriteMap(0.25);
+  const std::string names = "ParticleName EkBegin EkEnd dEk Frf H N ChargeSign Q m0 h";
+  const struct {
+    const char* set;
+    std::string err;
+  } cases[] = {
+      {"N=4.5", "--set N: \"4.5\" is not a whole number of the range -2147483647 .. 2147483647"},
+      {"m0= inf", "--set m0: \" inf\" is not a finite real number"},
+      {" TIs =1", "--set: unknown name \"TIs\"; the names are " + names},
+      {"Path=/maps/a.sdf", "--set: unknown name \"Path\"; the names are " + names},
+      {"h", "--set needs Name=Value, not \"h\""},
+  };
+  for (const auto& c : cases) {
+    const Outcome o = Run({"run", "--map", map, "--set", c.set});
+    EXPECT_EQ(o.exitCode, 1) << c.set;
+    EXPECT_EQ(o.err, c.err + "\n");
+  }
+}
+
+TEST_F(RunCommand, TheMapPathIsTrimmedAsTheInputDataDialogTrimsIt) {
+  const std::string map = std::string(ZUBA_EXAMPLES_DIR) + "/tvk310-p.sdf";
+  const std::string report = (dir_ / "r.txt").string();
+  const std::string document = (dir_ / "d.zub").string();
+  const Outcome o = Run({"run", "--map", "  " + map + " \t", "--set", "h=1e-3", "--set",
+                         "EkEnd=1.2", "--quiet", "--report", report, "--save", document});
+  ASSERT_EQ(o.exitCode, 0) << o.err;
+  EXPECT_NE(ReadText(report).find("\r\n\vPath: " + map + "\r\n"), std::string::npos);
+  const zuba::DocumentLoad load = zuba::LoadDocumentFile(document);
+  ASSERT_TRUE(load.ok) << load.error;
+  EXPECT_EQ(load.results.run.Path, map);
 }
 
 TEST_F(RunCommand, CtrlCLetsTheCurrentEnergyFinishAndWritesNothing) {

@@ -1,5 +1,5 @@
-// Run parameters of a calculation: the two operating-mode presets, the conversion of the record to
-// SI units, its checks, and the table of kinetic energies to visit.
+// What a calculation makes of the run parameters: the two operating-mode presets, the record
+// converted to SI units and checked, and the table of kinetic energies to visit.
 #pragma once
 
 #include <cstdint>
