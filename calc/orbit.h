@@ -8,12 +8,10 @@
 #include <span>
 #include <vector>
 
+#include "numerics/constants.h"
 #include "numerics/field_interpolation.h"
 
 namespace zuba {
-
-// Pi as the program forms it, 4 * atan(1).
-double Pi();
 
 // The run constants that the search needs, computed once per run by the calculation worker.
 struct OrbitConstants {
@@ -173,7 +171,6 @@ int TrackTrial(const OrbitConstants& constants, const AverageFieldTables& tables
                double& dr) {
   double vR0 = 0, thetaS = 0;
   if (!orbit_detail::TrialStart(constants, tables, Rs, vR0, thetaS)) return 0;
-  const double twoPi = Pi() + Pi();
   const double h = constants.h;  // rad
   const double kOverE = constants.K / E;
   const int64_t maxSteps = MaxTrialSteps(constants);
@@ -219,7 +216,7 @@ int TrackTrial(const OrbitConstants& constants, const AverageFieldTables& tables
     w = w + (2 * k2W + k1W + 2 * k3W + k4W) * 0.16666666666666666;
     tau = tau + h;
     ++steps;
-  } while (theta - thetaS < twoPi);
+  } while (theta - thetaS < kTwoPi);
 
   if (!walker.Evaluate(R, theta, B)) return 0;
   samples.Append(R, vR, theta, w, tau, B);

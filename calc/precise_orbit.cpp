@@ -27,8 +27,7 @@ Tune TuneOfMatrix(const OneTurnMatrix& m) {
   const double halfTrace = (m.m11 + m.m22) / 2;  // cos(2 pi nu)
   if (!(std::fabs(halfTrace) <= 1 + 1e-9)) return {kNoValue, false};
   const double c = std::clamp(halfTrace, -1.0, 1.0);
-  const double twoPi = Pi() + Pi();
-  const double x = std::acos(c) / twoPi;           // fractional tune folded into [0, 1/2]
+  const double x = std::acos(c) / kTwoPi;          // fractional tune folded into [0, 1/2]
   const double fraction = m.m12 >= 0 ? x : 1 - x;  // sin(2 pi nu) has the sign of m12
   // The half-oscillation count n places nu in [n/2, (n+1)/2); of the values fraction + k take the
   // one nearest to that interval (they agree except within rounding of a whole or half tune).
@@ -48,8 +47,7 @@ Tune TuneOfMatrix(const OneTurnMatrix& m) {
 }
 
 int64_t PreciseTurnSteps(double h) {
-  const double twoPi = Pi() + Pi();
-  const double steps = std::ceil(twoPi / (kPreciseStagesPerStep * h));
+  const double steps = std::ceil(kTwoPi / (kPreciseStagesPerStep * h));
   return std::max<int64_t>(3, static_cast<int64_t>(steps));
 }
 
@@ -138,7 +136,7 @@ void CountSignChange(double value, int& lastSign, int32_t& changes) {
 
 std::string MeV(double ekJoules) {
   char text[64];
-  std::snprintf(text, sizeof text, "%.6g", ekJoules / (1e6 * 1.6021892e-19));
+  std::snprintf(text, sizeof text, "%.6g", ekJoules / (1e6 * kElementaryCharge));
   return text;
 }
 
@@ -146,7 +144,6 @@ std::string MeV(double ekJoules) {
 // R * (K / E) * mean B(R) = V. 0 with a message when there is none inside the map.
 int MeanFieldCircle(const FieldPatches& field, std::span<const double> radii, double kOverE,
                     double V, double& R) {
-  const double twoPi = Pi() + Pi();
   const int32_t points = std::max(16, 4 * field.AzimuthNodes());
   const double rLow = radii.front() > 0 ? radii.front() : radii[1] / 2, rHigh = radii.back();
   R = std::clamp(V, rLow, rHigh);  // the circle of the ideal isochronous orbit as first guess
@@ -154,7 +151,7 @@ int MeanFieldCircle(const FieldPatches& field, std::span<const double> radii, do
     double sum = 0;
     for (int32_t j = 0; j < points; ++j) {
       double B = 0;
-      if (!field.Evaluate(R, twoPi * j / points, B)) return 0;
+      if (!field.Evaluate(R, kTwoPi * j / points, B)) return 0;
       sum += B;
     }
     const double bMean = kOverE * (sum / points);  // 1, mean of b on the circle
@@ -179,9 +176,8 @@ int MeanFieldCircle(const FieldPatches& field, std::span<const double> radii, do
 int TrackPreciseTurn(const OrbitConstants& constants, const FieldPatches& field, double E, double V,
                      double Rs, double vRs, double thetaS, OrbitSamples& samples,
                      PreciseTurn& turn) {
-  const double twoPi = Pi() + Pi();
   const int64_t steps = PreciseTurnSteps(constants.h);
-  const double dTheta = twoPi / static_cast<double>(steps);  // rad
+  const double dTheta = kTwoPi / static_cast<double>(steps);  // rad
   Derivatives f{field, constants.K / E, V};
 
   State y{};
@@ -210,8 +206,8 @@ int TrackPreciseTurn(const OrbitConstants& constants, const FieldPatches& field,
     CountSignChange(y[kZ12], verticalSign, verticalChanges);
   }
   State last;
-  if (!f(thetaS + twoPi, y, last)) return 0;
-  samples.Append(y[kR], y[kVr], thetaS + twoPi, f.w, y[kTau], f.B);
+  if (!f(thetaS + kTwoPi, y, last)) return 0;
+  samples.Append(y[kR], y[kVr], thetaS + kTwoPi, f.w, y[kTau], f.B);
 
   turn.Rend = y[kR];
   turn.vRend = y[kVr];

@@ -14,9 +14,6 @@
 namespace zuba {
 namespace {
 
-const double kPi = 4 * std::atan(1.0);
-const double kTwoPi = 8 * std::atan(1.0);
-
 // Integration steps per sector for the closed orbits of the model (fourth-order Runge-Kutta in θ).
 constexpr int kStepsPerSector = 256;
 // Grid of the flutter correction: nodes about 2.5 cm apart (8 to 200 nodes), joined by a cubic

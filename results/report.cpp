@@ -1,6 +1,7 @@
 // Results text report: the bytes of the header and the rows, and writing them to a file.
 #include "results/report.h"
 
+#include "numerics/constants.h"
 #include "platform/files.h"
 #include "platform/message.h"
 #include "results/text.h"
@@ -10,9 +11,6 @@ namespace {
 constexpr std::string_view kLineEnd = "\r\n";
 constexpr char kVt = '\v';
 constexpr char kTab = '\t';
-
-// 1.6021892e-19: joules per electronvolt (the elementary charge in coulomb).
-constexpr double kElementaryCharge = 1.6021892e-19;
 
 std::string F6(double value) {
   return FormatFixed(value, 6);
