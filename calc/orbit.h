@@ -10,6 +10,7 @@
 
 #include "numerics/constants.h"
 #include "numerics/field_interpolation.h"
+#include "numerics/kinematics.h"
 
 namespace zuba {
 
@@ -234,10 +235,9 @@ template <class Field>
 int FindEquilibriumOrbit(const OrbitConstants& constants, const AverageFieldTables& tables,
                          const Field& field, double Ek, OrbitSamples& samples,
                          OrbitResult& result) {
-  // Energy: total E (J), momentum times c (J), speed relative to light.
-  const double E = Ek + constants.E0;
-  const double pc = std::sqrt(std::pow(Ek, 2) + 2 * constants.E0 * Ek);
-  const double beta = pc / E;
+  // Energy: total E (J) and speed relative to light.
+  const Kinematics ion = KinematicsOf(Ek, constants.E0);
+  const double E = ion.E, beta = ion.beta;
 
   double y = 0, r0 = 0;
   if (!StartRadius(constants, tables, beta, y, r0)) return 0;

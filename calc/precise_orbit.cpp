@@ -9,6 +9,7 @@
 #include <string>
 
 #include "numerics/average_field.h"
+#include "numerics/kinematics.h"
 #include "platform/message.h"
 
 namespace zuba {
@@ -222,10 +223,9 @@ int TrackPreciseTurn(const OrbitConstants& constants, const FieldPatches& field,
 int FindPreciseOrbit(const OrbitConstants& constants, const AverageFieldTables& tables,
                      const FieldPatches& field, double Ek, OrbitSamples& samples,
                      PreciseOrbitResult& result) {
-  // Energy as in the default mode: total E (J), momentum times c (J), speed relative to light.
-  const double E = Ek + constants.E0;
-  const double pc = std::sqrt(std::pow(Ek, 2) + 2 * constants.E0 * Ek);
-  const double beta = pc / E;
+  // Energy as in the default mode: total E (J) and speed relative to light.
+  const Kinematics ion = KinematicsOf(Ek, constants.E0);
+  const double E = ion.E, beta = ion.beta;
   const double V = beta * constants.rInfinity;  // m/rad, the speed in units of omega0
   const double kOverE = constants.K / E;        // 1/T
 

@@ -8,6 +8,7 @@
 #include <cstdlib>
 
 #include "calc/run_parameters.h"
+#include "numerics/kinematics.h"
 #include "platform/files.h"
 #include "results/run_parameters.h"
 
@@ -273,9 +274,8 @@ double SynthField::Field(double r, double theta) const {
 }
 
 SynthOrbit SynthField::ClosedOrbit(double ek) const {
-  const double energy = ek + restEnergy_;
-  const double beta = std::sqrt(ek * ek + 2 * restEnergy_ * ek) / energy;
-  return ClosedOrbitOfSpeed(beta * rInfinity_, energy / restEnergy_);
+  const Kinematics ion = KinematicsOf(ek, restEnergy_);
+  return ClosedOrbitOfSpeed(ion.beta * rInfinity_, ion.gamma);
 }
 
 // Closed orbit of speed S = β·R∞ (m per radian of τ) and energy factor γE: the fixed point of the
