@@ -10,6 +10,7 @@
 
 #include "numerics/average_field.h"
 #include "numerics/kinematics.h"
+#include "numerics/runge_kutta.h"
 #include "platform/message.h"
 
 namespace zuba {
@@ -190,19 +191,13 @@ int TrackPreciseTurn(const OrbitConstants& constants, const FieldPatches& field,
   samples.Clear();
   int radialSign = 0, verticalSign = 0;
   int32_t radialChanges = 0, verticalChanges = 0;
-  State k1, k2, k3, k4, stage;
+  State start;  // derivatives at the step's start
   for (int64_t i = 0; i < steps; ++i) {
     const double theta = thetaS + dTheta * static_cast<double>(i);
-    if (!f(theta, y, k1)) return 0;
+    if (!f(theta, y, start)) return 0;
     samples.Append(y[kR], y[kVr], theta, f.w, y[kTau], f.B);
-    for (int c = 0; c < kComponents; ++c) stage[c] = y[c] + dTheta / 2 * k1[c];
-    if (!f(theta + dTheta / 2, stage, k2)) return 0;
-    for (int c = 0; c < kComponents; ++c) stage[c] = y[c] + dTheta / 2 * k2[c];
-    if (!f(theta + dTheta / 2, stage, k3)) return 0;
-    for (int c = 0; c < kComponents; ++c) stage[c] = y[c] + dTheta * k3[c];
-    if (!f(theta + dTheta, stage, k4)) return 0;
-    for (int c = 0; c < kComponents; ++c)
-      y[c] = y[c] + dTheta / 6 * (k1[c] + 2 * k2[c] + 2 * k3[c] + k4[c]);
+    // Each stage evaluates the field at its own point; the stages hold slopes.
+    if (!RungeKutta4<SlopeForm>::Step(f, y, start, theta, dTheta)) return 0;
     CountSignChange(y[kP12], radialSign, radialChanges);
     CountSignChange(y[kZ12], verticalSign, verticalChanges);
   }
