@@ -4,6 +4,7 @@
 #include <cmath>
 #include <string>
 
+#include "numerics/constants.h"
 #include "numerics/error.h"
 #include "numerics/interpolation.h"
 
@@ -61,7 +62,7 @@ int AzimuthalMean(std::span<const double> map, int32_t nR, double thetaStart, do
                       std::to_string(nTheta) + " values!");
     return 0;
   }
-  const double pi = 4.0 * std::atan(1.0);
+  const double pi = kPi;
   mean.assign(static_cast<std::size_t>(nR), 0.0);
   const double delta = 2.0 * pi / nTheta;
   const double thetaS = FirstSampleAngle(thetaStart, thetaEnd, nTheta, delta);
@@ -89,7 +90,7 @@ int FieldHarmonics(std::span<const double> field, std::span<const double> radii,
     ShowNumericsError("Number of sectors " + std::to_string(N) + " < 2!");
     return 0;
   }
-  const double pi = 4.0 * std::atan(1.0);
+  const double pi = kPi;
   const int32_t count = HarmonicCount(N);
   amplitude.assign(static_cast<std::size_t>(nR) * count, 0.0);
   phase.assign(static_cast<std::size_t>(nR) * count, 0.0);

@@ -68,7 +68,7 @@ std::optional<FieldPatches> FieldPatches::Build(std::span<const double> h,
   for (int32_t i = 1; i < nR; ++i)
     if (!(radii[i - 1] < radii[i])) return std::nullopt;
 
-  const double pi = 4.0 * std::atan(1.0);
+  const double pi = kPi;
   const double delta = 2.0 * pi / nTheta;  // rad
 
   FieldPatches p;
