@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "numerics/constants.h"
 #include "results/document.h"
 #include "results/result_tables.h"
 
@@ -23,7 +24,7 @@ constexpr int kSamplesPerOrbit = 62833;  // nSteps + 1 for h = 1e-4 over 2 pi
 
 // A result record shaped like the "TVK-310: p" run, with smoothly varying values.
 ResultTables MakeRun() {
-  const double twoPi = 8 * std::atan(1.0);
+  const double twoPi = kTwoPi;
   ResultTables r;
   r.run = RunParameters{"examples/tvk310-p.sdf", "p", 0.6,   60.6, 0.6, 26.26, 1, 4, 0, 1,
                         1.007276466812,          0.0, twoPi, 1e-4};
@@ -34,7 +35,7 @@ ResultTables MakeRun() {
   for (auto* v : {&orbitR, &orbitVr, &orbitTheta, &orbitOmega, &orbitTau}) v->reserve(samples);
   for (int e = 0; e < kEnergies; ++e) {
     const double radius = 0.05 + 0.0065 * e;  // m
-    ek.push_back((0.6 + 0.6 * e) * 1.6021892e-13);
+    ek.push_back((0.6 + 0.6 * e) * (1e6 * kElementaryCharge));
     rmn.push_back(radius);
     bmn.push_back(1.72 + 1e-4 * e);
     rev.push_back(radius * 1.001);

@@ -8,6 +8,7 @@
 #include <optional>
 #include <vector>
 
+#include "numerics/constants.h"
 #include "numerics/field_interpolation.h"
 #include "numerics/field_patches.h"
 
@@ -20,7 +21,7 @@ struct BenchMap {
   std::vector<double> trackR, trackTheta;  // m, rad
 
   BenchMap() {
-    const double twoPi = 8.0 * std::atan(1.0);
+    const double twoPi = kTwoPi;
     const int nR = 71, nTheta = 180;
     for (int i = 0; i < nR; ++i) radii.push_back(0.05 + 0.01 * i);
     for (int j = 0; j < nTheta; ++j) azimuths.push_back(twoPi * j / nTheta);

@@ -28,7 +28,7 @@ struct BenchRun {
     ApplyPreset(kModeTvk310, p);
     p.Path = "in-memory map";
     const RunQuantities q = *DeriveRunQuantities(p).quantities;
-    const double twoPi = 8 * std::atan(1.0);
+    const double twoPi = kTwoPi;
     const double omega0 = twoPi * q.rfFrequency / p.H;            // rad/s
     const double B0 = q.restMass * omega0 / std::fabs(q.charge);  // T
     const double rInfinity = kSpeedOfLight / omega0;              // m

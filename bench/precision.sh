@@ -12,14 +12,20 @@ if [ "${2:-}" = "--pictures" ]; then pictures=${3:?--pictures needs a folder}; f
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
+# The program's own constants, read from numerics/constants.h.
+constant() { sed -n "s/.*constexpr double $1 = \([0-9.e+-]*\);.*/\1/p" "$here/numerics/constants.h"; }
+c=$(constant kSpeedOfLight)
+e=$(constant kElementaryCharge)
+u=$(constant kKilogramsPerSamu)
+
 run() {  # name mode map mass_samu charge closure
   start=$(date +%s.%N)
   "$cli" run --map "$here/examples/$3" --mode "$2" --closure "$6" --quiet \
     --values "$work/$1-$6.tsv" --save "$work/$1-$6.zub" 2>"$work/$1-$6.err"
   end=$(date +%s.%N)
-  awk -v name="$1" -v closure="$6" -v m="$4" -v q="$5" -v t0="$start" -v t1="$end" '
-    BEGIN { FS = "\t"; c = 299792456.2; e = 1.6021892e-19; pi = 4 * atan2(1, 1)
-            mass = m * 1.6605655e-27; worst = 0; lo = 1; hi = -1 }
+  awk -v name="$1" -v closure="$6" -v m="$4" -v q="$5" -v t0="$start" -v t1="$end" \
+      -v c="$c" -v e="$e" -v u="$u" '
+    BEGIN { FS = "\t"; pi = 4 * atan2(1, 1); mass = m * u; worst = 0; lo = 1; hi = -1 }
     NR > 1 {
       gamma = 1 + $1 / (mass * c * c)
       identity = q * e * $4 / (2 * pi * gamma * mass)

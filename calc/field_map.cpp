@@ -10,6 +10,7 @@
 #include <new>
 #include <string_view>
 
+#include "numerics/constants.h"
 #include "platform/files.h"
 #include "results/text.h"
 
@@ -123,15 +124,14 @@ Result<FieldMap> ParseFieldMap(std::string_view text) {
     r = radius;
     radius = radius + dR;
   }
-  const double twoPi = 8 * std::atan(1.0);
-  const double delta = twoPi / map.nTheta;  // rad
-  double azimuth = k0 * delta;              // rad, running sum
+  const double delta = kTwoPi / map.nTheta;  // rad
+  double azimuth = k0 * delta;               // rad, running sum
   for (double& a : map.azimuths) {
     a = azimuth;
     azimuth = azimuth + delta;
   }
   map.thetaStart = map.azimuths[0];
-  map.thetaEnd = map.thetaStart + twoPi;
+  map.thetaEnd = map.thetaStart + kTwoPi;
 
   // Values radius by radius, kept to 1e-5 T (0.1 Gs), halves away from zero.
   bool ranOut = false;

@@ -9,11 +9,6 @@
 
 namespace zuba {
 
-double Pi() {
-  static const double pi = 4 * std::atan(1.0);
-  return pi;
-}
-
 void OrbitSamples::Reserve(size_t count) {
   R.reserve(count);
   vR.reserve(count);
@@ -58,7 +53,7 @@ int StartRadius(const OrbitConstants& constants, const AverageFieldTables& table
 int64_t MaxTrialSteps(const OrbitConstants& constants) {
   // A turn at the nominal revolution takes about 2 pi / h steps; twenty times as many allow for an
   // ion revolving far slower than the RF and still stop a trial whose azimuth does not advance.
-  const double nominal = std::ceil((Pi() + Pi()) / constants.h);
+  const double nominal = std::ceil(kTwoPi / constants.h);
   const int64_t base = std::max<int64_t>(constants.nSteps, static_cast<int64_t>(nominal));
   return 20 * base + 20;
 }
@@ -112,7 +107,7 @@ int TrialStart(const OrbitConstants& constants, const AverageFieldTables& tables
   const double N = constants.N;
   vR0 = epsilonS * N * Rs / (std::pow(N, 2) - 1);  // m/rad
   if (!InterpolateTable(tables.radii, tables.psi, Rs, psiS)) return 0;
-  thetaS = Pi() * 3 / (N + N) + psiS;  // rad, psi_s + 3 pi / (2N)
+  thetaS = kPi * 3 / (N + N) + psiS;  // rad, psi_s + 3 pi / (2N)
   return 1;
 }
 
@@ -129,7 +124,7 @@ int TurnEnd(const OrbitSamples& samples, double thetaS, double& tauTurn, double&
   const auto& th = samples.theta;
   const auto& tau = samples.tau;
   const auto& R = samples.R;
-  tauTurn = Lagrange3(thetaS + (Pi() + Pi()), th[i1], th[i2], th[i3], tau[i1], tau[i2], tau[i3]);
+  tauTurn = Lagrange3(thetaS + kTwoPi, th[i1], th[i2], th[i3], tau[i1], tau[i2], tau[i3]);
   Rend = Lagrange3(tauTurn, tau[i1], tau[i2], tau[i3], R[i1], R[i2], R[i3]);
   thetaEnd = Lagrange3(tauTurn, tau[i1], tau[i2], tau[i3], th[i1], th[i2], th[i3]);
   return 1;

@@ -3,17 +3,18 @@
 // on the start radius until the orbit closes within 0.0005 m.
 #pragma once
 
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <span>
 #include <vector>
 
+#include "numerics/constants.h"
 #include "numerics/field_interpolation.h"
+#include "numerics/kinematics.h"
+#include "numerics/runge_kutta.h"
 
 namespace zuba {
-
-// Pi as the program forms it, 4 * atan(1).
-double Pi();
 
 // The run constants that the search needs, computed once per run by the calculation worker.
 struct OrbitConstants {
@@ -157,6 +158,26 @@ auto FieldWalker(const Field& field) {
     return PlainWalker<Field>{field};
 }
 
+// The state of a trial orbit, integrated in tau: R (m), vR = dR/dtau (m/rad), theta (rad) and
+// w = dtheta/dtau.
+enum TrialComponent : size_t { kTrialR, kTrialVr, kTrialTheta, kTrialW };
+using TrialState = std::array<double, 4>;
+
+// The equations of motion of a trial in tau, with the relative field b = (K / E) B held at its
+// value at the start of the step (the search evaluates the field once per step):
+// dR = vR, dvR = R w (w - b), dtheta = w, dw = -(vR / R)(2w - b).
+struct FrozenFieldMotion {
+  double b;
+  bool operator()(double /*tau*/, const TrialState& y, TrialState& d) const {
+    const double R = y[kTrialR], vR = y[kTrialVr], w = y[kTrialW];
+    d[kTrialR] = vR;
+    d[kTrialVr] = R * w * (w - b);
+    d[kTrialTheta] = w;
+    d[kTrialW] = -(vR / R) * (2 * w - b);
+    return true;
+  }
+};
+
 // The non-template parts of a trial and of the search, in orbit.cpp.
 int TrialStart(const OrbitConstants& constants, const AverageFieldTables& tables, double Rs,
                double& vR0, double& thetaS);
@@ -173,13 +194,14 @@ int TrackTrial(const OrbitConstants& constants, const AverageFieldTables& tables
                double& dr) {
   double vR0 = 0, thetaS = 0;
   if (!orbit_detail::TrialStart(constants, tables, Rs, vR0, thetaS)) return 0;
-  const double twoPi = Pi() + Pi();
   const double h = constants.h;  // rad
   const double kOverE = constants.K / E;
   const int64_t maxSteps = MaxTrialSteps(constants);
   auto walker = orbit_detail::FieldWalker(field);
 
-  double R = Rs, vR = vR0, theta = thetaS, w = 1.0, tau = constants.T0;
+  using enum orbit_detail::TrialComponent;
+  orbit_detail::TrialState y{Rs, vR0, thetaS, 1.0};
+  double tau = constants.T0;
   samples.Clear();
   int64_t steps = 0;
   double B = 0;
@@ -189,40 +211,19 @@ int TrackTrial(const OrbitConstants& constants, const AverageFieldTables& tables
       return 0;
     }
     // The one field evaluation of the step; all four stages use it.
-    if (!walker.Evaluate(R, theta, B)) return 0;
-    const double b = kOverE * B;  // field relative to that of the ideal orbit at this energy
-    // Derivatives: dR = vR, dvR = R w (w - b), dtheta = w, dw = -(vR / R)(2w - b).
-    const double k1R = h * vR;
-    const double k1V = h * (R * w * (w - b));
-    const double k1T = h * w;
-    const double k1W = h * (-(vR / R) * (2 * w - b));
-    const double r2 = R + k1R / 2, v2 = vR + k1V / 2, w2 = w + k1W / 2;
-    const double k2R = h * v2;
-    const double k2V = h * (r2 * w2 * (w2 - b));
-    const double k2T = h * w2;
-    const double k2W = h * (-(v2 / r2) * (2 * w2 - b));
-    const double r3 = R + k2R / 2, v3 = vR + k2V / 2, w3 = w + k2W / 2;
-    const double k3R = h * v3;
-    const double k3V = h * (r3 * w3 * (w3 - b));
-    const double k3T = h * w3;
-    const double k3W = h * (-(v3 / r3) * (2 * w3 - b));
-    const double r4 = R + k3R, v4 = vR + k3V, w4 = w + k3W;
-    const double k4R = h * v4;
-    const double k4V = h * (r4 * w4 * (w4 - b));
-    const double k4T = h * w4;
-    const double k4W = h * (-(v4 / r4) * (2 * w4 - b));
-    samples.Append(R, vR, theta, w, tau, B);
-    // Summed in this order and multiplied by 1/6 as a constant: the results depend on it.
-    R = R + (2 * k2R + k1R + 2 * k3R + k4R) * 0.16666666666666666;
-    vR = vR + (2 * k2V + k1V + 2 * k3V + k4V) * 0.16666666666666666;
-    theta = theta + (2 * k2T + k1T + 2 * k3T + k4T) * 0.16666666666666666;
-    w = w + (2 * k2W + k1W + 2 * k3W + k4W) * 0.16666666666666666;
+    if (!walker.Evaluate(y[kTrialR], y[kTrialTheta], B)) return 0;
+    samples.Append(y[kTrialR], y[kTrialVr], y[kTrialTheta], y[kTrialW], tau, B);
+    // b = (K / E) B, the field relative to that of the ideal orbit at this energy. The stages hold
+    // increments h f, summed in the increment form's order and multiplied by 1/6 as a constant:
+    // the results depend on it.
+    const orbit_detail::FrozenFieldMotion motion{kOverE * B};
+    RungeKutta4<IncrementForm>::Step(motion, y, tau, h);
     tau = tau + h;
     ++steps;
-  } while (theta - thetaS < twoPi);
+  } while (y[kTrialTheta] - thetaS < kTwoPi);
 
-  if (!walker.Evaluate(R, theta, B)) return 0;
-  samples.Append(R, vR, theta, w, tau, B);
+  if (!walker.Evaluate(y[kTrialR], y[kTrialTheta], B)) return 0;
+  samples.Append(y[kTrialR], y[kTrialVr], y[kTrialTheta], y[kTrialW], tau, B);
 
   double Rend = 0, thetaEnd = 0;
   if (!orbit_detail::TurnEnd(samples, thetaS, tauTurn, Rend, thetaEnd)) return 0;
@@ -237,10 +238,9 @@ template <class Field>
 int FindEquilibriumOrbit(const OrbitConstants& constants, const AverageFieldTables& tables,
                          const Field& field, double Ek, OrbitSamples& samples,
                          OrbitResult& result) {
-  // Energy: total E (J), momentum times c (J), speed relative to light.
-  const double E = Ek + constants.E0;
-  const double pc = std::sqrt(std::pow(Ek, 2) + 2 * constants.E0 * Ek);
-  const double beta = pc / E;
+  // Energy: total E (J) and speed relative to light.
+  const Kinematics ion = KinematicsOf(Ek, constants.E0);
+  const double E = ion.E, beta = ion.beta;
 
   double y = 0, r0 = 0;
   if (!StartRadius(constants, tables, beta, y, r0)) return 0;

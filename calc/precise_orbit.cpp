@@ -9,6 +9,8 @@
 #include <string>
 
 #include "numerics/average_field.h"
+#include "numerics/kinematics.h"
+#include "numerics/runge_kutta.h"
 #include "platform/message.h"
 
 namespace zuba {
@@ -27,8 +29,7 @@ Tune TuneOfMatrix(const OneTurnMatrix& m) {
   const double halfTrace = (m.m11 + m.m22) / 2;  // cos(2 pi nu)
   if (!(std::fabs(halfTrace) <= 1 + 1e-9)) return {kNoValue, false};
   const double c = std::clamp(halfTrace, -1.0, 1.0);
-  const double twoPi = Pi() + Pi();
-  const double x = std::acos(c) / twoPi;           // fractional tune folded into [0, 1/2]
+  const double x = std::acos(c) / kTwoPi;          // fractional tune folded into [0, 1/2]
   const double fraction = m.m12 >= 0 ? x : 1 - x;  // sin(2 pi nu) has the sign of m12
   // The half-oscillation count n places nu in [n/2, (n+1)/2); of the values fraction + k take the
   // one nearest to that interval (they agree except within rounding of a whole or half tune).
@@ -48,8 +49,7 @@ Tune TuneOfMatrix(const OneTurnMatrix& m) {
 }
 
 int64_t PreciseTurnSteps(double h) {
-  const double twoPi = Pi() + Pi();
-  const double steps = std::ceil(twoPi / (kPreciseStagesPerStep * h));
+  const double steps = std::ceil(kTwoPi / (kPreciseStagesPerStep * h));
   return std::max<int64_t>(3, static_cast<int64_t>(steps));
 }
 
@@ -138,7 +138,7 @@ void CountSignChange(double value, int& lastSign, int32_t& changes) {
 
 std::string MeV(double ekJoules) {
   char text[64];
-  std::snprintf(text, sizeof text, "%.6g", ekJoules / (1e6 * 1.6021892e-19));
+  std::snprintf(text, sizeof text, "%.6g", ekJoules / (1e6 * kElementaryCharge));
   return text;
 }
 
@@ -146,7 +146,6 @@ std::string MeV(double ekJoules) {
 // R * (K / E) * mean B(R) = V. 0 with a message when there is none inside the map.
 int MeanFieldCircle(const FieldPatches& field, std::span<const double> radii, double kOverE,
                     double V, double& R) {
-  const double twoPi = Pi() + Pi();
   const int32_t points = std::max(16, 4 * field.AzimuthNodes());
   const double rLow = radii.front() > 0 ? radii.front() : radii[1] / 2, rHigh = radii.back();
   R = std::clamp(V, rLow, rHigh);  // the circle of the ideal isochronous orbit as first guess
@@ -154,7 +153,7 @@ int MeanFieldCircle(const FieldPatches& field, std::span<const double> radii, do
     double sum = 0;
     for (int32_t j = 0; j < points; ++j) {
       double B = 0;
-      if (!field.Evaluate(R, twoPi * j / points, B)) return 0;
+      if (!field.Evaluate(R, kTwoPi * j / points, B)) return 0;
       sum += B;
     }
     const double bMean = kOverE * (sum / points);  // 1, mean of b on the circle
@@ -179,9 +178,8 @@ int MeanFieldCircle(const FieldPatches& field, std::span<const double> radii, do
 int TrackPreciseTurn(const OrbitConstants& constants, const FieldPatches& field, double E, double V,
                      double Rs, double vRs, double thetaS, OrbitSamples& samples,
                      PreciseTurn& turn) {
-  const double twoPi = Pi() + Pi();
   const int64_t steps = PreciseTurnSteps(constants.h);
-  const double dTheta = twoPi / static_cast<double>(steps);  // rad
+  const double dTheta = kTwoPi / static_cast<double>(steps);  // rad
   Derivatives f{field, constants.K / E, V};
 
   State y{};
@@ -193,25 +191,19 @@ int TrackPreciseTurn(const OrbitConstants& constants, const FieldPatches& field,
   samples.Clear();
   int radialSign = 0, verticalSign = 0;
   int32_t radialChanges = 0, verticalChanges = 0;
-  State k1, k2, k3, k4, stage;
+  State start;  // derivatives at the step's start
   for (int64_t i = 0; i < steps; ++i) {
     const double theta = thetaS + dTheta * static_cast<double>(i);
-    if (!f(theta, y, k1)) return 0;
+    if (!f(theta, y, start)) return 0;
     samples.Append(y[kR], y[kVr], theta, f.w, y[kTau], f.B);
-    for (int c = 0; c < kComponents; ++c) stage[c] = y[c] + dTheta / 2 * k1[c];
-    if (!f(theta + dTheta / 2, stage, k2)) return 0;
-    for (int c = 0; c < kComponents; ++c) stage[c] = y[c] + dTheta / 2 * k2[c];
-    if (!f(theta + dTheta / 2, stage, k3)) return 0;
-    for (int c = 0; c < kComponents; ++c) stage[c] = y[c] + dTheta * k3[c];
-    if (!f(theta + dTheta, stage, k4)) return 0;
-    for (int c = 0; c < kComponents; ++c)
-      y[c] = y[c] + dTheta / 6 * (k1[c] + 2 * k2[c] + 2 * k3[c] + k4[c]);
+    // Each stage evaluates the field at its own point; the stages hold slopes.
+    if (!RungeKutta4<SlopeForm>::Step(f, y, start, theta, dTheta)) return 0;
     CountSignChange(y[kP12], radialSign, radialChanges);
     CountSignChange(y[kZ12], verticalSign, verticalChanges);
   }
   State last;
-  if (!f(thetaS + twoPi, y, last)) return 0;
-  samples.Append(y[kR], y[kVr], thetaS + twoPi, f.w, y[kTau], f.B);
+  if (!f(thetaS + kTwoPi, y, last)) return 0;
+  samples.Append(y[kR], y[kVr], thetaS + kTwoPi, f.w, y[kTau], f.B);
 
   turn.Rend = y[kR];
   turn.vRend = y[kVr];
@@ -226,10 +218,9 @@ int TrackPreciseTurn(const OrbitConstants& constants, const FieldPatches& field,
 int FindPreciseOrbit(const OrbitConstants& constants, const AverageFieldTables& tables,
                      const FieldPatches& field, double Ek, OrbitSamples& samples,
                      PreciseOrbitResult& result) {
-  // Energy as in the default mode: total E (J), momentum times c (J), speed relative to light.
-  const double E = Ek + constants.E0;
-  const double pc = std::sqrt(std::pow(Ek, 2) + 2 * constants.E0 * Ek);
-  const double beta = pc / E;
+  // Energy as in the default mode: total E (J) and speed relative to light.
+  const Kinematics ion = KinematicsOf(Ek, constants.E0);
+  const double E = ion.E, beta = ion.beta;
   const double V = beta * constants.rInfinity;  // m/rad, the speed in units of omega0
   const double kOverE = constants.K / E;        // 1/T
 

@@ -42,7 +42,7 @@ double MevToJoules(double mev) {
 }  // namespace
 
 bool ApplyPreset(std::string_view label, RunParameters& parameters) {
-  const double twoPi = 8 * std::atan(1.0);  // rad
+  const double twoPi = kTwoPi;  // rad, the preset TIs
   if (label == kModeTvk310) {
     parameters =
         RunParameters{"", "p", 0.6, 60.6, 0.6, 26.26, 1, 4, 0, 1, 1.007276466812, 0.0, twoPi, 1e-4};

@@ -8,13 +8,10 @@
 #include <string_view>
 #include <vector>
 
+#include "numerics/constants.h"
 #include "results/run_parameters.h"
 
 namespace zuba {
-
-inline constexpr double kElementaryCharge = 1.6021892e-19;  // C, also J per eV
-inline constexpr double kKilogramsPerSamu = 1.6605655e-27;  // kg
-inline constexpr double kSpeedOfLight = 299792456.2;        // m/s (this value, not 299792458)
 
 // The two labels of the Mode dialog.
 inline constexpr const char* kModeTvk310 = "TVK-310: p";

@@ -8,14 +8,13 @@
 #include <cstdlib>
 
 #include "calc/run_quantities.h"
+#include "numerics/kinematics.h"
+#include "numerics/runge_kutta.h"
 #include "platform/files.h"
 #include "results/run_parameters.h"
 
 namespace zuba {
 namespace {
-
-const double kPi = 4 * std::atan(1.0);
-const double kTwoPi = 8 * std::atan(1.0);
 
 // Integration steps per sector for the closed orbits of the model (fourth-order Runge-Kutta in θ).
 constexpr int kStepsPerSector = 256;
@@ -276,9 +275,8 @@ double SynthField::Field(double r, double theta) const {
 }
 
 SynthOrbit SynthField::ClosedOrbit(double ek) const {
-  const double energy = ek + restEnergy_;
-  const double beta = std::sqrt(ek * ek + 2 * restEnergy_ * ek) / energy;
-  return ClosedOrbitOfSpeed(beta * rInfinity_, energy / restEnergy_);
+  const Kinematics ion = KinematicsOf(ek, restEnergy_);
+  return ClosedOrbitOfSpeed(ion.beta * rInfinity_, ion.gamma);
 }
 
 // Closed orbit of speed S = β·R∞ (m per radian of τ) and energy factor γE: the fixed point of the
@@ -294,10 +292,11 @@ SynthOrbit SynthField::ClosedOrbitOfSpeed(double speed, double gammaE) const {
   const double step = sector / kStepsPerSector;
 
   // Derivatives in θ; b = q·B/(γE·m0·ω0).
-  auto derivative = [&](double theta, const State& y) {
+  auto motion = [&](double theta, const State& y, State& d) {
     const double b = scale * Relative(y[0], theta);
     const double r = y[0], vr = y[1], w = y[2];
-    return State{vr / w, r * (w - b), -(vr / (r * w)) * (2 * w - b), 1 / w};
+    d = State{vr / w, r * (w - b), -(vr / (r * w)) * (2 * w - b), 1 / w};
+    return true;
   };
   struct Track {
     bool ok = false;
@@ -310,16 +309,8 @@ SynthOrbit SynthField::ClosedOrbitOfSpeed(double speed, double gammaE) const {
     double sum = 0.5 * r0;
     t.min = t.max = r0;
     for (int k = 0; k < kStepsPerSector; ++k) {
-      const double theta = theta0 + k * step;
-      const State k1 = derivative(theta, y);
-      State mid;
-      for (int i = 0; i < 4; ++i) mid[i] = y[i] + 0.5 * step * k1[i];
-      const State k2 = derivative(theta + 0.5 * step, mid);
-      for (int i = 0; i < 4; ++i) mid[i] = y[i] + 0.5 * step * k2[i];
-      const State k3 = derivative(theta + 0.5 * step, mid);
-      for (int i = 0; i < 4; ++i) mid[i] = y[i] + step * k3[i];
-      const State k4 = derivative(theta + step, mid);
-      for (int i = 0; i < 4; ++i) y[i] += step / 6 * (k1[i] + 2 * k2[i] + 2 * k3[i] + k4[i]);
+      // Fourth-order Runge-Kutta in θ with the stages holding slopes, as the precise closure.
+      RungeKutta4<SlopeForm>::Step(motion, y, theta0 + k * step, step);
       if (!(y[0] > 0) || !(y[2] > 0) || !std::isfinite(y[1])) return t;
       sum += k + 1 < kStepsPerSector ? y[0] : 0.5 * y[0];
       t.min = std::min(t.min, y[0]);

@@ -11,6 +11,7 @@
 
 #include "cli/command.h"
 #include "cli/run_description_json.h"
+#include "numerics/constants.h"
 #include "platform/message.h"
 #include "results/document.h"
 #include "results/run_fields.h"
@@ -19,9 +20,6 @@ namespace zuba::cli {
 namespace {
 
 using Json = nlohmann::ordered_json;
-
-// 1.6021892e-19: joules per electronvolt, as the report converts.
-constexpr double kElementaryCharge = 1.6021892e-19;
 
 struct InfoOptions {
   std::string document;

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <string>
 
+#include "numerics/constants.h"
 #include "numerics/error.h"
 #include "numerics/interpolation.h"
 
@@ -53,7 +54,7 @@ Outcome AzimuthalMean(std::span<const double> map, int32_t nR, double thetaStart
                           std::to_string(nTheta) + " values!")
                              .c_str(),
                          std::ssize(map));
-  const double pi = 4.0 * std::atan(1.0);
+  const double pi = kPi;
   mean.assign(static_cast<std::size_t>(nR), 0.0);
   const double delta = 2.0 * pi / nTheta;
   const double thetaS = FirstSampleAngle(thetaStart, thetaEnd, nTheta, delta);
@@ -76,7 +77,7 @@ Outcome FieldHarmonics(std::span<const double> field, std::span<const double> ra
   if (nTheta < 1 || !CountIs(field, static_cast<int64_t>(nR) * nTheta))
     return CountMismatch("Array Size Error!", static_cast<int64_t>(nR) * nTheta);
   if (N < 2) return ErrorFailure("Number of sectors " + std::to_string(N) + " < 2!", "N", N, 2);
-  const double pi = 4.0 * std::atan(1.0);
+  const double pi = kPi;
   const int32_t count = HarmonicCount(N);
   amplitude.assign(static_cast<std::size_t>(nR) * count, 0.0);
   phase.assign(static_cast<std::size_t>(nR) * count, 0.0);

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <string>
 
+#include "numerics/constants.h"
 #include "numerics/error.h"
 #include "numerics/interpolation.h"
 
@@ -31,7 +32,7 @@ Outcome InterpolateField(double R, double theta, std::span<const double> h,
                          std::span<const double> radii, std::span<const double> azimuths,
                          std::span<const double> field, std::span<const double> moments,
                          double& B) {
-  const double pi = 4.0 * std::atan(1.0);
+  const double pi = kPi;
   const int32_t nR = static_cast<int32_t>(radii.size());
   const int32_t nTheta = static_cast<int32_t>(azimuths.size());
   const int64_t mapCount = static_cast<int64_t>(nR) * nTheta;

@@ -59,7 +59,7 @@ Result<FieldPatches> FieldPatches::Build(std::span<const double> h, std::span<co
   for (int32_t i = 1; i < nR; ++i)
     if (!(radii[i - 1] < radii[i])) return detail::NotIncreasing("radius nodes", i, radii[i]);
 
-  const double pi = 4.0 * std::atan(1.0);
+  const double pi = kPi;
   const double delta = 2.0 * pi / nTheta;  // rad
 
   FieldPatches p;

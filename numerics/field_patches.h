@@ -29,6 +29,7 @@
 #include <span>
 #include <vector>
 
+#include "numerics/constants.h"
 #include "numerics/field_interpolation.h"
 #include "platform/outcome.h"
 
@@ -89,7 +90,7 @@ class FieldPatches {
   // azimuth many turns away is first moved close by whole turns); false when it lies beyond the
   // extended ring (AzimuthRefusal says why).
   bool WrapAzimuth(double& theta) const {
-    const double pi = 4.0 * std::atan(1.0);
+    const double pi = kPi;
     const double twoPi = 2.0 * pi;
     if (theta < -16.0 * twoPi) theta += twoPi * std::floor(-theta / twoPi);
     while (theta < 0) theta += 2.0 * pi;

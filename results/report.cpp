@@ -4,6 +4,7 @@
 #include <array>
 #include <type_traits>
 
+#include "numerics/constants.h"
 #include "platform/files.h"
 #include "results/run_fields.h"
 #include "results/text.h"
@@ -13,9 +14,6 @@ namespace {
 constexpr std::string_view kLineEnd = "\r\n";
 constexpr char kVt = '\v';
 constexpr char kTab = '\t';
-
-// 1.6021892e-19: joules per electronvolt (the elementary charge in coulomb).
-constexpr double kElementaryCharge = 1.6021892e-19;
 
 std::string F6(double value, std::vector<Failure>* failures) {
   return FormatFixed(value, 6, failures);
