@@ -58,7 +58,7 @@ void CCalculationController::OnCalculateEquilibriumOrbits() {
   if (!ApplyPreset(label, inputData_)) return;
   if (!services_.RunInputDataDialog(inputData_)) return;
 
-  PrepareResult prepared;
+  Outcome prepared;
   try {
     prepared = calculation_.Prepare(inputData_);
   } catch (const std::bad_alloc&) {
@@ -66,8 +66,12 @@ void CCalculationController::OnCalculateEquilibriumOrbits() {
     ShowMessage("Not enough memory for the field map!", "Error", Icon::Error, Owner::View);
     return;
   }
-  if (!prepared.ready) {
-    if (!prepared.shown && !prepared.refusal.empty()) services_.ShowStatusNote(prepared.refusal);
+  if (!prepared) {
+    // A basic check of the parameters refuses quietly: a note on the status bar.
+    if (prepared.failure().quiet)
+      services_.ShowStatusNote(prepared.message().text);
+    else
+      ShowMessage(prepared.message());
     return;
   }
 
@@ -78,6 +82,16 @@ void CCalculationController::OnCalculateEquilibriumOrbits() {
   WorkerOptions options;
   options.threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
   options.closure = closure_;
+  // A failure that has no box of its own ends the run with a note on the status bar.
+  options.report = [this](const Failure& failure) {
+    if (!failure.quiet) {
+      ShowMessage(failure.message);
+      return;
+    }
+    QMetaObject::invokeMethod(
+        this, [this, text = failure.message.text] { services_.ShowStatusNote(text); },
+        Qt::QueuedConnection);
+  };
   options.requestRepaint = [this] {
     QMetaObject::invokeMethod(
         &view_, [this] { view_.update(); }, Qt::QueuedConnection);

@@ -207,9 +207,10 @@ void CInputDataDlg::OnBrowse() {
 
 void CInputDataDlg::OnEnter() {
   if (!UpdateData(true)) return;
-  const RunCompletion completion = CompleteRunParameters(data);
-  if (completion.refused()) {
-    ShowMessage(completion.text, completion.caption, Icon::Error, Owner::Dialog);
+  if (const Outcome completion = CompleteRunParameters(data); !completion) {
+    Message message = completion.message();
+    message.owner = Owner::Dialog;
+    ShowMessage(message);
     return;
   }
   UpdateData(false);

@@ -418,15 +418,16 @@ void CMainFrame::OnFileOpen() {
 
 bool CMainFrame::OpenDocumentFile(const QString& path) {
   if (!SaveModified()) return false;
-  DocumentLoad loaded = LoadDocumentFile(QFile::encodeName(path).toStdString());
-  if (!loaded.ok) {
+  Result<DocumentLoad> loaded = LoadDocumentFile(QFile::encodeName(path).toStdString());
+  if (!loaded.ok()) {
     const std::string text = "Unable to open the document " +
-                             QDir::toNativeSeparators(path).toStdString() + ": " + loaded.error;
+                             QDir::toNativeSeparators(path).toStdString() + ": " +
+                             loaded.message().text;
     ShowMessage(text, "Error", Icon::Error, Owner::View);
     return false;
   }
   CloseDocumentRun();
-  document_->TakeLoaded(std::move(loaded), path);
+  document_->TakeLoaded(std::move(*loaded), path);
   view_->OnInitialUpdate();
   AddRecentFile(LocalFileName(path));
   UpdateCommandUi();

@@ -52,11 +52,11 @@ void CZUBADoc::TakeLoaded(DocumentLoad loaded, const QString& path) {
 }
 
 bool CZUBADoc::OnSaveDocument(const QString& path, std::string& error) {
-  const DocumentSave saved =
+  const Outcome saved =
       SaveDocumentFile(QFile::encodeName(path).toStdString(), results_,
                        handOver_.ResultsAvailable.load(std::memory_order_acquire));
-  if (!saved.ok) {
-    error = saved.error;
+  if (!saved.ok()) {
+    error = saved.message().text;
     return false;
   }
   SetModified(false);

@@ -89,8 +89,8 @@ const std::string& DocumentPath() {
 void BM_SaveDocumentFile(benchmark::State& state) {
   const ResultTables& run = Run();
   for (auto _ : state) {
-    const DocumentSave saved = SaveDocumentFile(DocumentPath(), run, 1);
-    if (!saved.ok) state.SkipWithError(saved.error.c_str());
+    const Outcome saved = SaveDocumentFile(DocumentPath(), run, 1);
+    if (!saved.ok()) state.SkipWithError(saved.message().text.c_str());
   }
   const auto bytes = static_cast<int64_t>(std::filesystem::file_size(DocumentPath()));
   state.SetBytesProcessed(state.iterations() * bytes);
@@ -100,7 +100,7 @@ BENCHMARK(BM_SaveDocumentFile)->Unit(benchmark::kMillisecond)->UseRealTime()->It
 
 void BM_LoadDocumentFile(benchmark::State& state) {
   const ResultTables& run = Run();
-  if (!SaveDocumentFile(DocumentPath(), run, 1).ok) {
+  if (!SaveDocumentFile(DocumentPath(), run, 1).ok()) {
     state.SkipWithError("the document could not be written");
     return;
   }

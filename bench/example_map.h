@@ -22,9 +22,10 @@ struct ExampleMap {
     RunParameters p;
     ApplyPreset(mode, p);
     p.Path = std::string(ZUBA_EXAMPLES_DIR) + "/" + file;
-    if (!PrepareCalculation(p, record).ready || !PrepareRun(record, prepared)) std::abort();
+    if (!PrepareCalculation(p, record) || !PrepareRun(record, prepared)) std::abort();
     patches = FieldPatches::Build(prepared.radialSteps, record.radii, record.azimuths, record.field,
-                                  record.moments);
+                                  record.moments)
+                  .TakeOptional();
     if (!patches) std::abort();
   }
 };

@@ -32,7 +32,7 @@ struct BenchMap {
                                    1e5) *
                         1e-5);
     RadialMoments(field, radii, nTheta, h, moments);
-    patches = FieldPatches::Build(h, radii, azimuths, field, moments);
+    patches = FieldPatches::Build(h, radii, azimuths, field, moments).TakeOptional();
     // 4096 points of a track spiralling out over two turns, with the orbit's wobble.
     for (int k = 0; k < 4096; ++k) {
       const double theta = -0.3 + 2.2 * twoPi * k / 4096.0;  // rad
@@ -92,7 +92,7 @@ BENCHMARK(BM_FieldPatchesEvaluateWithDerivatives);
 void BM_FieldPatchesBuild(benchmark::State& state) {
   const BenchMap& m = Map();
   for (auto _ : state) {
-    auto patches = FieldPatches::Build(m.h, m.radii, m.azimuths, m.field, m.moments);
+    auto patches = FieldPatches::Build(m.h, m.radii, m.azimuths, m.field, m.moments).TakeOptional();
     benchmark::DoNotOptimize(patches);
   }
 }

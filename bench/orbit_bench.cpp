@@ -27,7 +27,7 @@ struct BenchRun {
     RunParameters p;
     ApplyPreset(kModeTvk310, p);
     p.Path = "in-memory map";
-    const RunQuantities q = *DeriveRunQuantities(p).quantities;
+    const RunQuantities q = *DeriveRunQuantities(p);
     const double twoPi = kTwoPi;
     const double omega0 = twoPi * q.rfFrequency / p.H;            // rad/s
     const double B0 = q.restMass * omega0 / std::fabs(q.charge);  // T
@@ -56,7 +56,8 @@ struct BenchRun {
     record.Ek = q.Ek;
     if (!PrepareRun(record, prepared)) std::abort();
     patches = FieldPatches::Build(prepared.radialSteps, record.radii, record.azimuths, record.field,
-                                  record.moments);
+                                  record.moments)
+                  .TakeOptional();
     if (!patches) std::abort();
     E = record.Ek[50] + prepared.constants.E0;  // 30.6 MeV
   }

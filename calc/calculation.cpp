@@ -5,8 +5,6 @@
 #include <string>
 #include <utility>
 
-#include "platform/message.h"
-
 namespace zuba {
 
 Calculation::~Calculation() {
@@ -16,7 +14,7 @@ Calculation::~Calculation() {
   }
 }
 
-PrepareResult Calculation::Prepare(const RunParameters& parameters) {
+Outcome Calculation::Prepare(const RunParameters& parameters) {
   return PrepareCalculation(parameters, record_);
 }
 
@@ -36,8 +34,8 @@ bool Calculation::Start(ProgressSink& progress, WorkerOptions options,
         } catch (const std::exception& e) {
           // A failure outside the energy loop (memory for the average-field tables): the run ends
           // without results, as any failed run.
-          ShowMessage(std::string("The calculation failed: ") + e.what(), "Error", Icon::Error,
-                      Owner::None);
+          if (options.report)
+            options.report(ErrorFailure(std::string("The calculation failed: ") + e.what()));
         }
         if (finished) finished(outcome);
         done_.store(true, std::memory_order_release);

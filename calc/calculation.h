@@ -26,7 +26,7 @@ class Calculation {
 
   // Derives and checks the run quantities, reads the field map and fills the record; on refusal
   // the record stays as it was. Not while a run is going.
-  PrepareResult Prepare(const RunParameters& parameters);
+  Outcome Prepare(const RunParameters& parameters);
   // Takes a record made elsewhere (a synthetic run of the tests). Not while a run is going.
   void SetRecord(CalculationRecord record) { record_ = std::move(record); }
   const CalculationRecord& Record() const { return record_; }

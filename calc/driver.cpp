@@ -21,18 +21,17 @@
 #include "numerics/field_interpolation.h"
 #include "numerics/field_patches.h"
 #include "platform/memory.h"
-#include "platform/message.h"
 #include "results/hand_over.h"
 
 namespace zuba {
 
-PrepareResult PrepareCalculation(const RunParameters& parameters, CalculationRecord& record) {
-  DeriveOutcome derived = DeriveRunQuantities(parameters);
-  if (!derived.quantities) return {false, derived.refusal, derived.shown};
-  std::optional<FieldMap> map = ReadFieldMap(parameters.Path);
-  if (!map) return {false, "The field map " + parameters.Path + " was refused.", true};
+Outcome PrepareCalculation(const RunParameters& parameters, CalculationRecord& record) {
+  Result<RunQuantities> derived = DeriveRunQuantities(parameters);
+  if (!derived) return derived.outcome();
+  Result<FieldMap> map = ReadFieldMap(parameters.Path);
+  if (!map) return map.outcome();
 
-  RunQuantities& q = *derived.quantities;
+  RunQuantities& q = *derived;
   CalculationRecord filled;
   filled.nR = map->nR;
   filled.nTheta = map->nTheta;
@@ -54,7 +53,7 @@ PrepareResult PrepareCalculation(const RunParameters& parameters, CalculationRec
   for (auto* table : {&filled.Rmn, &filled.Bmn, &filled.Rev, &filled.F0, &filled.dReo})
     table->assign(static_cast<size_t>(filled.n), 0.0);
   record = std::move(filled);
-  return {true, "", false};
+  return {};
 }
 
 int64_t SampleCapacity(double T0, double TIs, double h) {
@@ -182,31 +181,30 @@ class EnergyLoop {
         OrbitResult result;
         PreciseOrbitResult precise;
         bool isPrecise = false;
-        int ok = 0;
-        std::vector<Message> messages;
-        {
-          // On several threads an energy's messages wait until the energies below it are done.
-          std::optional<ThreadMessageBuffer> buffer;
-          if (parallel_) buffer.emplace();
-          if constexpr (std::is_same_v<Field, FieldPatches>) {
-            if (options_.closure == ClosureMode::Precise) {
-              isPrecise = true;
-              ok = FindPreciseOrbit(constants_, tables_, field_, record_.Ek[i], samples, precise);
-              result = {precise.Rmn,
-                        precise.Bmn,
-                        precise.Rev,
-                        precise.F0,
-                        precise.dReo,
-                        precise.iterations,
-                        precise.status == ClosureStatus::Converged};
-            }
+        Outcome ok;
+        if constexpr (std::is_same_v<Field, FieldPatches>) {
+          if (options_.closure == ClosureMode::Precise) {
+            isPrecise = true;
+            ok = FindPreciseOrbit(constants_, tables_, field_, record_.Ek[i], samples, precise);
+            result = {precise.Rmn,
+                      precise.Bmn,
+                      precise.Rev,
+                      precise.F0,
+                      precise.dReo,
+                      precise.iterations,
+                      precise.status == ClosureStatus::Converged,
+                      precise.warning};
           }
-          if (!isPrecise) {
-            ok = FindEquilibriumOrbit(constants_, tables_, field_, record_.Ek[i], samples, result);
-          }
-          if (buffer) messages = buffer->take();
         }
-        Finish(i, ok, result, samples, isPrecise ? &precise : nullptr, std::move(messages));
+        if (!isPrecise) {
+          ok = FindEquilibriumOrbit(constants_, tables_, field_, record_.Ek[i], samples, result);
+        }
+        // What this energy tells the user, in the order it arose: the search's notice, then the
+        // failure that ended it.
+        std::vector<Failure> messages;
+        if (result.warning) messages.push_back(MessageFailure(*result.warning));
+        if (!ok) messages.push_back(ok.failure());
+        Finish(i, ok.ok(), result, samples, isPrecise ? &precise : nullptr, std::move(messages));
       }
     } catch (const std::bad_alloc&) {
       Fail("Not enough memory for the orbit samples of the run!");
@@ -216,15 +214,25 @@ class EnergyLoop {
   }
 
   void Fail(const std::string& text) {
-    ShowMessage(text, "Error", Icon::Error, Owner::None);
     std::lock_guard lock(mutex_);
+    Report(ErrorFailure(text));
     failed_ = true;
   }
 
-  void Finish(int32_t i, int ok, const OrbitResult& result, const OrbitSamples& samples,
-              const PreciseOrbitResult* precise, std::vector<Message> messages) {
+  // Passes a message of the run to the caller. Called with the mutex held: one at a time.
+  void Report(const Failure& failure) {
+    if (options_.report) options_.report(failure);
+  }
+
+  void Finish(int32_t i, bool ok, const OrbitResult& result, const OrbitSamples& samples,
+              const PreciseOrbitResult* precise, std::vector<Failure> messages) {
     std::lock_guard lock(mutex_);
-    if (parallel_) finished_.emplace(i, FinishedEnergy{ok != 0, std::move(messages)});
+    if (parallel_) {
+      // On several threads an energy's messages wait until the energies below it are done.
+      finished_.emplace(i, FinishedEnergy{ok, std::move(messages)});
+    } else {
+      for (const Failure& message : messages) Report(message);
+    }
     // Whatever this energy's outcome, the messages that are due come out before the lock is
     // released, after this energy's own bookkeeping.
     struct ReleaseOnExit {
@@ -234,8 +242,8 @@ class EnergyLoop {
       }
     } releaseOnExit{*this};
     if (!ok) {
-      // The operation that failed has shown its message (or will, once the energies below it
-      // are done); the bar stays where it is.
+      // The failure has been reported (or will be, once the energies below it are done); the bar
+      // stays where it is.
       firstFailure_ = std::min(firstFailure_, i);
       if (!parallel_) failed_ = true;
       return;
@@ -277,13 +285,13 @@ class EnergyLoop {
     }
   }
 
-  // Shows the buffered messages of the finished energies in energy order, up to and including
-  // the first energy that failed, which fails the run. Called with the mutex held.
+  // Reports the held messages of the finished energies in energy order, up to and including the
+  // first energy that failed, which fails the run. Called with the mutex held.
   void ReleaseInOrder() {
     while (!failed_) {
       auto it = finished_.find(nextRelease_);
       if (it == finished_.end()) return;
-      for (const Message& message : it->second.messages) ShowMessage(message);
+      for (const Failure& message : it->second.messages) Report(message);
       if (!it->second.ok) failed_ = true;
       finished_.erase(it);
       ++nextRelease_;
@@ -292,7 +300,7 @@ class EnergyLoop {
 
   struct FinishedEnergy {
     bool ok = false;
-    std::vector<Message> messages;
+    std::vector<Failure> messages;
   };
 
   CalculationRecord& record_;
@@ -377,38 +385,38 @@ WorkerOutcome RunEnergies(CalculationRecord& record, ProgressSink& progress,
 
 }  // namespace
 
-int PrepareRun(CalculationRecord& record, PreparedRun& prepared) {
+Outcome PrepareRun(CalculationRecord& record, PreparedRun& prepared) {
   // 1. Radial spline moments of every azimuth column; the radial steps serve the field.
-  if (!RadialMoments(record.field, record.radii, record.nTheta, prepared.radialSteps,
-                     record.moments))
-    return 0;
+  if (Outcome o = RadialMoments(record.field, record.radii, record.nTheta, prepared.radialSteps,
+                                record.moments);
+      !o)
+    return o;
 
   // 2. Average-field tables.
-  if (!AverageFieldParameters(record.field, record.radii, record.run.N, record.thetaStart,
-                              record.thetaEnd, record.nTheta, prepared.v, prepared.epsilon,
-                              prepared.psi))
-    return 0;
+  if (Outcome o = AverageFieldParameters(record.field, record.radii, record.run.N,
+                                         record.thetaStart, record.thetaEnd, record.nTheta,
+                                         prepared.v, prepared.epsilon, prepared.psi);
+      !o)
+    return o;
 
   // 3. Run constants.
   const double c = kSpeedOfLight;  // m/s
-  const double pi = Pi();
   OrbitConstants& constants = prepared.constants;
-  constants.E0 = std::pow(c, 2) * record.restMass;                        // J
-  constants.invOmega0 = record.run.H / ((pi + pi) * record.rfFrequency);  // s/rad
-  constants.rInfinity = c * constants.invOmega0;                          // m
-  constants.K = std::pow(c, 2) * record.charge * constants.invOmega0;     // C*m^2/s
+  constants.E0 = RestEnergy(record.restMass);                          // J
+  constants.invOmega0 = record.run.H / (kTwoPi * record.rfFrequency);  // s/rad
+  constants.rInfinity = c * constants.invOmega0;                       // m
+  constants.K = std::pow(c, 2) * record.charge * constants.invOmega0;  // C*m^2/s
   constants.N = record.run.N;
   constants.h = record.h;
   constants.T0 = record.T0;
   constants.nSteps = SampleCapacity(record.T0, record.TIs, record.h);
-  if (constants.nSteps < 0) {
-    ShowMessage("Integration step h too small: one turn would take more than 50000000 steps!",
-                "Error", Icon::Error, Owner::None);
-    return 0;
-  }
+  if (constants.nSteps < 0)
+    return ErrorFailure(
+        "Integration step h too small: one turn would take more than 50000000 steps!", "h",
+        record.h, (record.TIs - record.T0) / kMaxSampleCapacity);
 
   prepared.radii = record.radii;
-  return 1;
+  return {};
 }
 
 WorkerOutcome CalculationWorker(CalculationRecord& record, ProgressSink& progress,
@@ -419,22 +427,28 @@ WorkerOutcome CalculationWorker(CalculationRecord& record, ProgressSink& progres
     if (record.nR < 0 || record.nTheta < 0 || std::ssize(record.radii) != record.nR ||
         std::ssize(record.azimuths) != record.nTheta || std::ssize(record.field) != mapCount ||
         record.n < 1 || std::ssize(record.Ek) != record.n) {
-      ShowMessage("Array size error!", "Error", Icon::Error, Owner::None);
+      if (options.report) options.report(ErrorFailure("Array size error!"));
       return WorkerOutcome::Failed;
     }
     for (auto* table : {&record.Rmn, &record.Bmn, &record.Rev, &record.F0, &record.dReo})
       table->resize(static_cast<size_t>(record.n), 0.0);
 
     PreparedRun prepared;
-    if (!PrepareRun(record, prepared)) return WorkerOutcome::Failed;
+    if (Outcome o = PrepareRun(record, prepared); !o) {
+      if (options.report) options.report(o.failure());
+      return WorkerOutcome::Failed;
+    }
     const OrbitConstants& constants = prepared.constants;
     const std::vector<double>& radialSteps = prepared.radialSteps;
     const AverageFieldTables tables = prepared.tables();
     if (!options.referenceField || options.closure == ClosureMode::Precise) {
       // The fast field: the same function as the reference, precomputed as patches per cell.
-      std::optional<FieldPatches> patches = FieldPatches::Build(
-          radialSteps, record.radii, record.azimuths, record.field, record.moments);
-      if (!patches) return WorkerOutcome::Failed;
+      Result<FieldPatches> patches = FieldPatches::Build(radialSteps, record.radii, record.azimuths,
+                                                         record.field, record.moments);
+      if (!patches) {
+        if (options.report) options.report(patches.failure());
+        return WorkerOutcome::Failed;
+      }
       return RunEnergies(record, progress, stopRequested, handOver, options, constants, tables,
                          *patches);
     }
@@ -443,7 +457,7 @@ WorkerOutcome CalculationWorker(CalculationRecord& record, ProgressSink& progres
     return RunEnergies(record, progress, stopRequested, handOver, options, constants, tables,
                        field);
   } catch (const std::bad_alloc&) {
-    ShowMessage("Not enough memory for the calculation!", "Error", Icon::Error, Owner::None);
+    if (options.report) options.report(ErrorFailure("Not enough memory for the calculation!"));
     return WorkerOutcome::Failed;
   }
 }

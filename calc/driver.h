@@ -11,6 +11,7 @@
 
 #include "calc/orbit.h"
 #include "calc/precise_orbit.h"
+#include "platform/outcome.h"
 #include "platform/progress.h"
 #include "results/hand_over.h"
 #include "results/run_parameters.h"
@@ -33,16 +34,10 @@ struct CalculationRecord {
   std::vector<double> Ek, Rmn, Bmn, Rev, F0, dReo;  // J, m, T, m, Hz, m; per energy
 };
 
-struct PrepareResult {
-  bool ready = false;
-  std::string refusal;  // one line when refused
-  bool shown = false;   // true when the refusal has already been shown through ShowMessage
-};
-
 // Derives and checks the run quantities, reads the field map and fills the record (its contents are
-// replaced only on success). The messages of the reader and of our own extra checks have been
-// shown; the nine basic checks are silent but `refusal` names them.
-PrepareResult PrepareCalculation(const RunParameters& parameters, CalculationRecord& record);
+// replaced only on success). A refusal is that of the map reader or of the checks: the nine basic
+// checks are quiet (they name the field at fault without a message box of their own).
+Outcome PrepareCalculation(const RunParameters& parameters, CalculationRecord& record);
 
 enum class WorkerOutcome { Completed, Failed, Stopped };
 
@@ -50,6 +45,10 @@ struct WorkerOptions {
   int threads = 1;                       // energies computed in parallel
   bool referenceField = false;           // the per-call spline routine instead of the fast one
   std::function<void()> requestRepaint;  // called after the hand-over into LatestResults
+  // Called with every message of the run (a search's notice, the failure that ends the run) in
+  // the order one thread would give them, one at a time, from the worker threads; may be empty.
+  // The desktop program and the command line show them.
+  std::function<void(const Failure&)> report;
   // Called with the energy index and the number of trials when an energy is finished (any
   // thread, one at a time); may be empty.
   std::function<void(int32_t energy, int32_t trials)> energyFinished;
@@ -76,8 +75,8 @@ struct PreparedRun {
 };
 
 // Radial moments of the record's map, average-field tables and run constants. Fails with the
-// message of the operation at fault (already shown).
-int PrepareRun(CalculationRecord& record, PreparedRun& prepared);
+// failure of the operation at fault.
+Outcome PrepareRun(CalculationRecord& record, PreparedRun& prepared);
 
 // The worker: radial moments, average-field tables, the energy loop with progress and stop
 // request (1 asks it to stop after the energies in flight; it clears the request when it obeys),

@@ -5,7 +5,6 @@
 
 #include "numerics/azimuthal.h"
 #include "numerics/interpolation.h"
-#include "platform/message.h"
 
 namespace zuba {
 
@@ -28,26 +27,24 @@ void OrbitSamples::Clear() {
   B.clear();
 }
 
-int StartRadius(const OrbitConstants& constants, const AverageFieldTables& tables, double beta,
-                double& y, double& r0) {
+Outcome StartRadius(const OrbitConstants& constants, const AverageFieldTables& tables, double beta,
+                    double& y, double& r0) {
   double value = 0;  // y, relative radius correction at the current estimate
   for (int32_t round = 0;; ++round) {
-    if (round == kMaxStartRadiusRounds) {
-      ShowMessage("Start radius estimate does not settle after " +
-                      std::to_string(kMaxStartRadiusRounds) + " rounds!",
-                  "Error", Icon::Error, Owner::None);
-      return 0;
-    }
+    if (round == kMaxStartRadiusRounds)
+      return ErrorFailure("Start radius estimate does not settle after " +
+                              std::to_string(kMaxStartRadiusRounds) + " rounds!",
+                          "start radius rounds", round, 0, kMaxStartRadiusRounds);
     const double R = constants.rInfinity / (value + 1) * beta;  // m
     double next = 0;
-    if (!InterpolateTable(tables.radii, tables.v, R, next)) return 0;
+    if (Outcome o = InterpolateTable(tables.radii, tables.v, R, next); !o) return o;
     const bool settled = !(std::fabs(value - next) > 1e-15);
     value = next;
     if (settled) break;
   }
   y = value;
   r0 = constants.rInfinity / (y + 1) * beta;
-  return 1;
+  return {};
 }
 
 int64_t MaxTrialSteps(const OrbitConstants& constants) {
@@ -100,26 +97,24 @@ void OrbitSearch::Update(double dr) {
 
 namespace orbit_detail {
 
-int TrialStart(const OrbitConstants& constants, const AverageFieldTables& tables, double Rs,
-               double& vR0, double& thetaS) {
+Outcome TrialStart(const OrbitConstants& constants, const AverageFieldTables& tables, double Rs,
+                   double& vR0, double& thetaS) {
   double epsilonS = 0, psiS = 0;
-  if (!InterpolateTable(tables.radii, tables.epsilon, Rs, epsilonS)) return 0;
+  if (Outcome o = InterpolateTable(tables.radii, tables.epsilon, Rs, epsilonS); !o) return o;
   const double N = constants.N;
   vR0 = epsilonS * N * Rs / (std::pow(N, 2) - 1);  // m/rad
-  if (!InterpolateTable(tables.radii, tables.psi, Rs, psiS)) return 0;
+  if (Outcome o = InterpolateTable(tables.radii, tables.psi, Rs, psiS); !o) return o;
   thetaS = kPi * 3 / (N + N) + psiS;  // rad, psi_s + 3 pi / (2N)
-  return 1;
+  return {};
 }
 
-int TurnEnd(const OrbitSamples& samples, double thetaS, double& tauTurn, double& Rend,
-            double& thetaEnd) {
+Outcome TurnEnd(const OrbitSamples& samples, double thetaS, double& tauTurn, double& Rend,
+                double& thetaEnd) {
   const size_t m = samples.Size();
-  if (m < 3) {
-    ShowMessage("Integration step too large: one turn gives " + std::to_string(m) +
-                    " orbit samples, at least 3 are needed!",
-                "Error", Icon::Error, Owner::None);
-    return 0;
-  }
+  if (m < 3)
+    return ErrorFailure("Integration step too large: one turn gives " + std::to_string(m) +
+                            " orbit samples, at least 3 are needed!",
+                        "orbit samples", static_cast<double>(m), 3);
   const size_t i1 = m - 3, i2 = m - 2, i3 = m - 1;
   const auto& th = samples.theta;
   const auto& tau = samples.tau;
@@ -127,29 +122,30 @@ int TurnEnd(const OrbitSamples& samples, double thetaS, double& tauTurn, double&
   tauTurn = Lagrange3(thetaS + kTwoPi, th[i1], th[i2], th[i3], tau[i1], tau[i2], tau[i3]);
   Rend = Lagrange3(tauTurn, tau[i1], tau[i2], tau[i3], R[i1], R[i2], R[i3]);
   thetaEnd = Lagrange3(tauTurn, tau[i1], tau[i2], tau[i3], th[i1], th[i2], th[i3]);
-  return 1;
+  return {};
 }
 
-void ReportStepBound(int64_t maxSteps) {
-  ShowMessage("The orbit did not complete a turn within " + std::to_string(maxSteps) +
-                  " integration steps!",
-              "Error", Icon::Error, Owner::None);
+Failure StepBound(int64_t maxSteps) {
+  return ErrorFailure("The orbit did not complete a turn within " + std::to_string(maxSteps) +
+                          " integration steps!",
+                      "integration steps", static_cast<double>(maxSteps), 0,
+                      static_cast<double>(maxSteps));
 }
 
-int OrbitMeans(const OrbitSamples& samples, double& Rmn, double& Bmn) {
+Outcome OrbitMeans(const OrbitSamples& samples, double& Rmn, double& Bmn) {
   const size_t m = samples.Size();
   const int32_t intervals = static_cast<int32_t>(m - 1);
   const double span = samples.tau[m - 1] - samples.tau[0];  // rad
   double integralR = 0, integralB = 0;
-  if (!SimpsonIntegral(samples.tau, samples.R, intervals, integralR)) return 0;
-  if (!SimpsonIntegral(samples.tau, samples.B, intervals, integralB)) return 0;
+  if (Outcome o = SimpsonIntegral(samples.tau, samples.R, intervals, integralR); !o) return o;
+  if (Outcome o = SimpsonIntegral(samples.tau, samples.B, intervals, integralB); !o) return o;
   Rmn = integralR / span;
   Bmn = integralB / span;
-  return 1;
+  return {};
 }
 
-void ReportNoConvergence() {
-  ShowMessage("Calculation accuracy didn't achive!", "Error", Icon::Warning, Owner::None);
+Message NoConvergence() {
+  return Message{"Calculation accuracy didn't achive!", "Error", Icon::Warning, Owner::None};
 }
 
 }  // namespace orbit_detail

@@ -6,6 +6,7 @@
 #include <array>
 #include <cmath>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -13,6 +14,7 @@
 #include "numerics/field_interpolation.h"
 #include "numerics/kinematics.h"
 #include "numerics/runge_kutta.h"
+#include "platform/outcome.h"
 
 namespace zuba {
 
@@ -50,8 +52,8 @@ class ReferenceField {
         field_(field),
         moments_(moments) {}
 
-  // B in tesla at radius R (m) and azimuth theta (rad); 1 success, 0 failure (message shown).
-  int Evaluate(double R, double theta, double& B) const {
+  // B in tesla at radius R (m) and azimuth theta (rad), or why the point is refused.
+  Outcome Evaluate(double R, double theta, double& B) const {
     return InterpolateField(R, theta, radialSteps_, radii_, azimuths_, field_, moments_, B);
   }
 
@@ -91,14 +93,17 @@ struct OrbitResult {
   double dReo = 0;         // m, closure error of the accepted trial
   int32_t trials = 0;      // trials made (1 .. 100)
   bool converged = false;  // |dReo| <= 0.0005 m
+  // The notice of a search that ended at its trial limit without closing the orbit ("Calculation
+  // accuracy didn't achive!", caption "Error", warning icon): the orbit is reported all the same.
+  std::optional<Message> warning;
 };
 
 // Start-radius estimate: the fixed point y = v(R) with R = R_inf / (y + 1) * beta. Writes the final
 // y and r0 = R_inf / (y + 1) * beta (m). Fails when InterpolateTable fails or when the iteration
-// has not settled within kMaxStartRadiusRounds rounds (message of its own, caption "Error").
+// has not settled within kMaxStartRadiusRounds rounds (a failure of its own, caption "Error").
 inline constexpr int32_t kMaxStartRadiusRounds = 10000;
-int StartRadius(const OrbitConstants& constants, const AverageFieldTables& tables, double beta,
-                double& y, double& r0);
+Outcome StartRadius(const OrbitConstants& constants, const AverageFieldTables& tables, double beta,
+                    double& y, double& r0);
 
 // Most integration steps a trial may take: a generous multiple of the steps of a nominal turn.
 int64_t MaxTrialSteps(const OrbitConstants& constants);
@@ -127,16 +132,17 @@ inline constexpr int32_t kMaxTrials = 100;
 // The tracking of one trial orbit; declared here for the benchmark and the tests.
 // Tracks from start radius Rs over one turn, fills the samples and writes tauTurn (rad) and dr (m).
 template <class Field>
-int TrackTrial(const OrbitConstants& constants, const AverageFieldTables& tables,
-               const Field& field, double E, double Rs, OrbitSamples& samples, double& tauTurn,
-               double& dr);
+Outcome TrackTrial(const OrbitConstants& constants, const AverageFieldTables& tables,
+                   const Field& field, double E, double Rs, OrbitSamples& samples, double& tauTurn,
+                   double& dr);
 
 // Finds the equilibrium orbit of kinetic energy Ek (J). On success the accepted orbit is in
-// `samples` (R, vR, theta, w, tau, B of every sample) and its values are in `result`. Fails when an
-// operation of the numerics fails (its message has been shown) or a bound of our own is hit.
+// `samples` (R, vR, theta, w, tau, B of every sample) and its values are in `result`. Fails with
+// the failure of the operation of the numerics that failed, or of a bound of our own.
 template <class Field>
-int FindEquilibriumOrbit(const OrbitConstants& constants, const AverageFieldTables& tables,
-                         const Field& field, double Ek, OrbitSamples& samples, OrbitResult& result);
+Outcome FindEquilibriumOrbit(const OrbitConstants& constants, const AverageFieldTables& tables,
+                             const Field& field, double Ek, OrbitSamples& samples,
+                             OrbitResult& result);
 
 // ---- implementation of the templates ----
 
@@ -145,7 +151,7 @@ namespace orbit_detail {
 template <class Field>
 struct PlainWalker {
   const Field& field;
-  int Evaluate(double R, double theta, double& B) const { return field.Evaluate(R, theta, B); }
+  Outcome Evaluate(double R, double theta, double& B) const { return field.Evaluate(R, theta, B); }
 };
 
 // What a trial walks the field with: the field's own Cursor where it has one (it starts from the
@@ -179,21 +185,21 @@ struct FrozenFieldMotion {
 };
 
 // The non-template parts of a trial and of the search, in orbit.cpp.
-int TrialStart(const OrbitConstants& constants, const AverageFieldTables& tables, double Rs,
-               double& vR0, double& thetaS);
-int TurnEnd(const OrbitSamples& samples, double thetaS, double& tauTurn, double& Rend,
-            double& thetaEnd);
-void ReportStepBound(int64_t maxSteps);
-int OrbitMeans(const OrbitSamples& samples, double& Rmn, double& Bmn);
-void ReportNoConvergence();
+Outcome TrialStart(const OrbitConstants& constants, const AverageFieldTables& tables, double Rs,
+                   double& vR0, double& thetaS);
+Outcome TurnEnd(const OrbitSamples& samples, double thetaS, double& tauTurn, double& Rend,
+                double& thetaEnd);
+Failure StepBound(int64_t maxSteps);
+Outcome OrbitMeans(const OrbitSamples& samples, double& Rmn, double& Bmn);
+Message NoConvergence();
 }  // namespace orbit_detail
 
 template <class Field>
-int TrackTrial(const OrbitConstants& constants, const AverageFieldTables& tables,
-               const Field& field, double E, double Rs, OrbitSamples& samples, double& tauTurn,
-               double& dr) {
+Outcome TrackTrial(const OrbitConstants& constants, const AverageFieldTables& tables,
+                   const Field& field, double E, double Rs, OrbitSamples& samples, double& tauTurn,
+                   double& dr) {
   double vR0 = 0, thetaS = 0;
-  if (!orbit_detail::TrialStart(constants, tables, Rs, vR0, thetaS)) return 0;
+  if (Outcome o = orbit_detail::TrialStart(constants, tables, Rs, vR0, thetaS); !o) return o;
   const double h = constants.h;  // rad
   const double kOverE = constants.K / E;
   const int64_t maxSteps = MaxTrialSteps(constants);
@@ -206,12 +212,10 @@ int TrackTrial(const OrbitConstants& constants, const AverageFieldTables& tables
   int64_t steps = 0;
   double B = 0;
   do {
-    if (steps == maxSteps) {
-      orbit_detail::ReportStepBound(maxSteps);
-      return 0;
-    }
+    if (steps == maxSteps) return orbit_detail::StepBound(maxSteps);
     // The one field evaluation of the step; all four stages use it.
-    if (!walker.Evaluate(y[kTrialR], y[kTrialTheta], B)) return 0;
+    if (Outcome o = walker.Evaluate(y[kTrialR], y[kTrialTheta], B); !o) [[unlikely]]
+      return o;
     samples.Append(y[kTrialR], y[kTrialVr], y[kTrialTheta], y[kTrialW], tau, B);
     // b = (K / E) B, the field relative to that of the ideal orbit at this energy. The stages hold
     // increments h f, summed in the increment form's order and multiplied by 1/6 as a constant:
@@ -222,43 +226,47 @@ int TrackTrial(const OrbitConstants& constants, const AverageFieldTables& tables
     ++steps;
   } while (y[kTrialTheta] - thetaS < kTwoPi);
 
-  if (!walker.Evaluate(y[kTrialR], y[kTrialTheta], B)) return 0;
+  if (Outcome o = walker.Evaluate(y[kTrialR], y[kTrialTheta], B); !o) return o;
   samples.Append(y[kTrialR], y[kTrialVr], y[kTrialTheta], y[kTrialW], tau, B);
 
   double Rend = 0, thetaEnd = 0;
-  if (!orbit_detail::TurnEnd(samples, thetaS, tauTurn, Rend, thetaEnd)) return 0;
+  if (Outcome o = orbit_detail::TurnEnd(samples, thetaS, tauTurn, Rend, thetaEnd); !o) return o;
   // The field at the end point is not used, but a point outside the map fails the trial.
   double unused = 0;
-  if (!field.Evaluate(Rend, thetaEnd, unused)) return 0;
+  if (Outcome o = field.Evaluate(Rend, thetaEnd, unused); !o) return o;
   dr = Rend - samples.R[0];
-  return 1;
+  return {};
 }
 
 template <class Field>
-int FindEquilibriumOrbit(const OrbitConstants& constants, const AverageFieldTables& tables,
-                         const Field& field, double Ek, OrbitSamples& samples,
-                         OrbitResult& result) {
+Outcome FindEquilibriumOrbit(const OrbitConstants& constants, const AverageFieldTables& tables,
+                             const Field& field, double Ek, OrbitSamples& samples,
+                             OrbitResult& result) {
   // Energy: total E (J) and speed relative to light.
   const Kinematics ion = KinematicsOf(Ek, constants.E0);
   const double E = ion.E, beta = ion.beta;
 
   double y = 0, r0 = 0;
-  if (!StartRadius(constants, tables, beta, y, r0)) return 0;
+  if (Outcome o = StartRadius(constants, tables, beta, y, r0); !o) return o;
 
   OrbitSearch search;
+  result.warning.reset();
   double tauTurn = 0, dr = 0;
   for (;;) {
-    if (!TrackTrial(constants, tables, field, E, r0 + search.delta, samples, tauTurn, dr)) return 0;
+    if (Outcome o =
+            TrackTrial(constants, tables, field, E, r0 + search.delta, samples, tauTurn, dr);
+        !o)
+      return o;
     search.Update(dr);
     if (std::fabs(dr) <= kOrbitTolerance) break;
     if (search.trials >= kMaxTrials) {
-      orbit_detail::ReportNoConvergence();
+      result.warning = orbit_detail::NoConvergence();
       break;
     }
   }
 
   double Rmn = 0, Bmn = 0;
-  if (!orbit_detail::OrbitMeans(samples, Rmn, Bmn)) return 0;
+  if (Outcome o = orbit_detail::OrbitMeans(samples, Rmn, Bmn); !o) return o;
   result.Rmn = Rmn;
   result.Bmn = Bmn;
   result.Rev = Rmn * (1 + y);
@@ -266,7 +274,7 @@ int FindEquilibriumOrbit(const OrbitConstants& constants, const AverageFieldTabl
   result.dReo = dr;
   result.trials = search.trials;
   result.converged = std::fabs(dr) <= kOrbitTolerance;
-  return 1;
+  return {};
 }
 
 }  // namespace zuba

@@ -11,7 +11,6 @@
 #include "numerics/average_field.h"
 #include "numerics/kinematics.h"
 #include "numerics/runge_kutta.h"
-#include "platform/message.h"
 
 namespace zuba {
 
@@ -77,19 +76,23 @@ using State = std::array<double, kComponents>;
 // The derivatives with respect to theta and what the sample of a step start records.
 struct Derivatives {
   const FieldPatches& field;
-  double kOverE;  // 1/T: b = kOverE * B
-  double V;       // m/rad, the speed
-  double w = 0;   // dtheta/dtau at the last evaluation
-  double B = 0;   // T, field at the last evaluation
+  double kOverE;    // 1/T: b = kOverE * B
+  double V;         // m/rad, the speed
+  double w = 0;     // dtheta/dtau at the last evaluation
+  double B = 0;     // T, field at the last evaluation
+  Outcome refusal;  // why the last evaluation was refused
 
-  // 0 with a message when the point is refused.
-  int operator()(double theta, const State& y, State& d) {
+  // false, with refusal saying why, when the point is refused.
+  bool operator()(double theta, const State& y, State& d) {
     const double R = y[kR], vR = y[kVr];
     const double speedLeft = V * V - vR * vR;  // (m/rad)^2, (R w)^2
     if (!(speedLeft > 0) || !(R > 0)) return Refuse(R, vR);
     w = std::sqrt(speedLeft) / R;
     double dBdR = 0, dBdTheta = 0;
-    if (!field.EvaluateWithDerivatives(R, theta, B, dBdR, dBdTheta)) return 0;
+    if (Outcome o = field.EvaluateWithDerivatives(R, theta, B, dBdR, dBdTheta); !o) {
+      refusal = std::move(o);
+      return false;
+    }
     const double b = kOverE * B;
     const double invW = 1 / w;
     d[kR] = vR * invW;
@@ -114,17 +117,17 @@ struct Derivatives {
     d[kZ12] = invW * y[kZ22];
     d[kZ21] = zForce * y[kZ11];
     d[kZ22] = zForce * y[kZ12];
-    return 1;
+    return true;
   }
 
-  static int Refuse(double R, double vR) {
+  bool Refuse(double R, double vR) {
     char text[200];
     std::snprintf(text, sizeof text,
                   "The orbit lost its azimuthal motion at R = %.6g m, vR = %.6g m/rad: no closed "
                   "orbit at this energy!",
                   R, vR);
-    ShowMessage(text, "Error", Icon::Error, Owner::None);
-    return 0;
+    refusal = ErrorFailure(text, "vR", vR, -V, V);
+    return false;
   }
 };
 
@@ -143,9 +146,9 @@ std::string MeV(double ekJoules) {
 }
 
 // The radius where the circle of the azimuthal mean field has the ion's momentum:
-// R * (K / E) * mean B(R) = V. 0 with a message when there is none inside the map.
-int MeanFieldCircle(const FieldPatches& field, std::span<const double> radii, double kOverE,
-                    double V, double& R) {
+// R * (K / E) * mean B(R) = V. Fails when there is none inside the map.
+Outcome MeanFieldCircle(const FieldPatches& field, std::span<const double> radii, double kOverE,
+                        double V, double& R) {
   const int32_t points = std::max(16, 4 * field.AzimuthNodes());
   const double rLow = radii.front() > 0 ? radii.front() : radii[1] / 2, rHigh = radii.back();
   R = std::clamp(V, rLow, rHigh);  // the circle of the ideal isochronous orbit as first guess
@@ -153,34 +156,32 @@ int MeanFieldCircle(const FieldPatches& field, std::span<const double> radii, do
     double sum = 0;
     for (int32_t j = 0; j < points; ++j) {
       double B = 0;
-      if (!field.Evaluate(R, kTwoPi * j / points, B)) return 0;
+      if (Outcome o = field.Evaluate(R, kTwoPi * j / points, B); !o) return o;
       sum += B;
     }
     const double bMean = kOverE * (sum / points);  // 1, mean of b on the circle
-    if (!(bMean > 0)) {
-      ShowMessage("The mean field at R = " + std::to_string(R) +
-                      " m does not bend the ion towards the centre: no closed orbit!",
-                  "Error", Icon::Error, Owner::None);
-      return 0;
-    }
+    if (!(bMean > 0))
+      return ErrorFailure("The mean field at R = " + std::to_string(R) +
+                              " m does not bend the ion towards the centre: no closed orbit!",
+                          "mean field", sum / points);
     const double next = std::clamp(V / bMean, rLow, rHigh);
     if (std::fabs(next - R) <= 1e-13 * R) {
       R = next;
-      return 1;
+      return {};
     }
     R = next;
   }
-  return 1;  // the best estimate so far: the Newton closure takes it from here
+  return {};  // the best estimate so far: the Newton closure takes it from here
 }
 
 }  // namespace
 
-int TrackPreciseTurn(const OrbitConstants& constants, const FieldPatches& field, double E, double V,
-                     double Rs, double vRs, double thetaS, OrbitSamples& samples,
-                     PreciseTurn& turn) {
+Outcome TrackPreciseTurn(const OrbitConstants& constants, const FieldPatches& field, double E,
+                         double V, double Rs, double vRs, double thetaS, OrbitSamples& samples,
+                         PreciseTurn& turn) {
   const int64_t steps = PreciseTurnSteps(constants.h);
   const double dTheta = kTwoPi / static_cast<double>(steps);  // rad
-  Derivatives f{field, constants.K / E, V};
+  Derivatives f{field, constants.K / E, V, 0, 0, {}};
 
   State y{};
   y[kR] = Rs;
@@ -191,18 +192,18 @@ int TrackPreciseTurn(const OrbitConstants& constants, const FieldPatches& field,
   samples.Clear();
   int radialSign = 0, verticalSign = 0;
   int32_t radialChanges = 0, verticalChanges = 0;
-  State start;  // derivatives at the step's start
+  State start{};  // derivatives at the step's start
   for (int64_t i = 0; i < steps; ++i) {
     const double theta = thetaS + dTheta * static_cast<double>(i);
-    if (!f(theta, y, start)) return 0;
+    if (!f(theta, y, start)) return f.refusal;
     samples.Append(y[kR], y[kVr], theta, f.w, y[kTau], f.B);
     // Each stage evaluates the field at its own point; the stages hold slopes.
-    if (!RungeKutta4<SlopeForm>::Step(f, y, start, theta, dTheta)) return 0;
+    if (!RungeKutta4<SlopeForm>::Step(f, y, start, theta, dTheta)) return f.refusal;
     CountSignChange(y[kP12], radialSign, radialChanges);
     CountSignChange(y[kZ12], verticalSign, verticalChanges);
   }
   State last;
-  if (!f(thetaS + kTwoPi, y, last)) return 0;
+  if (!f(thetaS + kTwoPi, y, last)) return f.refusal;
   samples.Append(y[kR], y[kVr], thetaS + kTwoPi, f.w, y[kTau], f.B);
 
   turn.Rend = y[kR];
@@ -212,12 +213,12 @@ int TrackPreciseTurn(const OrbitConstants& constants, const FieldPatches& field,
   turn.integralB = y[kIntB];
   turn.radial = {y[kP11], y[kP12], y[kP21], y[kP22], radialChanges};
   turn.vertical = {y[kZ11], y[kZ12], y[kZ21], y[kZ22], verticalChanges};
-  return 1;
+  return {};
 }
 
-int FindPreciseOrbit(const OrbitConstants& constants, const AverageFieldTables& tables,
-                     const FieldPatches& field, double Ek, OrbitSamples& samples,
-                     PreciseOrbitResult& result) {
+Outcome FindPreciseOrbit(const OrbitConstants& constants, const AverageFieldTables& tables,
+                         const FieldPatches& field, double Ek, OrbitSamples& samples,
+                         PreciseOrbitResult& result) {
   // Energy as in the default mode: total E (J) and speed relative to light.
   const Kinematics ion = KinematicsOf(Ek, constants.E0);
   const double E = ion.E, beta = ion.beta;
@@ -226,18 +227,21 @@ int FindPreciseOrbit(const OrbitConstants& constants, const AverageFieldTables& 
 
   // Start: the default mode's estimate, or the mean-field circle where that is unusable.
   double y = 0, R = 0;
-  if (!StartRadius(constants, tables, beta, y, R)) return 0;
+  if (Outcome o = StartRadius(constants, tables, beta, y, R); !o) return o;
   const bool usable = std::isfinite(y) && y < kNoValue / 2 && R >= tables.radii.front() &&
                       R <= tables.radii.back() && R > 0;
-  if (!usable && !MeanFieldCircle(field, tables.radii, kOverE, V, R)) return 0;
+  if (!usable) {
+    if (Outcome o = MeanFieldCircle(field, tables.radii, kOverE, V, R); !o) return o;
+  }
   double vR = 0, thetaS = 0;
-  if (!orbit_detail::TrialStart(constants, tables, R, vR, thetaS)) return 0;
+  if (Outcome o = orbit_detail::TrialStart(constants, tables, R, vR, thetaS); !o) return o;
   if (!(std::fabs(vR) < V)) vR = 0;
 
   PreciseTurn turn;
   result = PreciseOrbitResult{};
   for (;;) {
-    if (!TrackPreciseTurn(constants, field, E, V, R, vR, thetaS, samples, turn)) return 0;
+    if (Outcome o = TrackPreciseTurn(constants, field, E, V, R, vR, thetaS, samples, turn); !o)
+      return o;
     ++result.iterations;
     const double fR = turn.Rend - R, fV = turn.vRend - vR;  // m, m/rad
     result.dReo = fR;
@@ -247,9 +251,11 @@ int FindPreciseOrbit(const OrbitConstants& constants, const AverageFieldTables& 
     const double det = a * d - m.m12 * m.m21;  // det(M - I)
     if (!(std::fabs(det) >= kSingularDeterminant)) {
       result.status = ClosureStatus::Singular;
-      ShowMessage("The one-turn matrix of the radial motion is singular at Ek = " + MeV(Ek) +
-                      " MeV (radial tune a whole number): the closed orbit is not isolated!",
-                  "Error", Icon::Warning, Owner::None);
+      result.warning =
+          Message{"The one-turn matrix of the radial motion is singular at Ek = " + MeV(Ek) +
+                      " MeV (radial tune a whole number): the closed orbit is not "
+                      "isolated!",
+                  "Error", Icon::Warning, Owner::None};
       break;
     }
     if (std::fabs(fR) <= kPreciseToleranceR && std::fabs(fV) <= kPreciseToleranceVr) {
@@ -258,9 +264,10 @@ int FindPreciseOrbit(const OrbitConstants& constants, const AverageFieldTables& 
     }
     if (result.iterations >= kMaxPreciseIterations) {
       result.status = ClosureStatus::NotConverged;
-      ShowMessage("The precise closed orbit at Ek = " + MeV(Ek) + " MeV did not close within " +
+      result.warning =
+          Message{"The precise closed orbit at Ek = " + MeV(Ek) + " MeV did not close within " +
                       std::to_string(kMaxPreciseIterations) + " turns!",
-                  "Error", Icon::Warning, Owner::None);
+                  "Error", Icon::Warning, Owner::None};
       break;
     }
     // Newton step: (M - I) delta = -(end - start).
@@ -289,7 +296,7 @@ int FindPreciseOrbit(const OrbitConstants& constants, const AverageFieldTables& 
   result.vertical = turn.vertical;
   result.nuR = TuneOfMatrix(turn.radial);
   result.nuZ = TuneOfMatrix(turn.vertical);
-  return 1;
+  return {};
 }
 
 }  // namespace zuba

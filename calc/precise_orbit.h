@@ -70,11 +70,11 @@ int64_t PreciseTurnSteps(double h);
 
 // Integrates one turn from (Rs, vRs) at thetaS for an ion of total energy E (J) and speed
 // V = beta * R_inf (m/rad). The samples (R, vR, theta, w, tau, B at the start of every step and
-// after the last) are written into `samples`. Fails with the field's message when the orbit leaves
+// after the last) are written into `samples`. Fails with the field's refusal when the orbit leaves
 // the map, and with one of our own when |vR| reaches the speed.
-int TrackPreciseTurn(const OrbitConstants& constants, const FieldPatches& field, double E, double V,
-                     double Rs, double vRs, double thetaS, OrbitSamples& samples,
-                     PreciseTurn& turn);
+Outcome TrackPreciseTurn(const OrbitConstants& constants, const FieldPatches& field, double E,
+                         double V, double Rs, double vRs, double thetaS, OrbitSamples& samples,
+                         PreciseTurn& turn);
 
 // The bounds of the closure.
 inline constexpr double kPreciseToleranceR = 1e-9;   // m
@@ -86,8 +86,8 @@ inline constexpr double kSingularDeterminant = 1e-10;
 
 enum class ClosureStatus : int32_t {
   Converged = 0,     // closed within the tolerances
-  NotConverged = 1,  // iterations exhausted: warning shown, the last orbit reported
-  Singular = 2,      // det(M - I) vanishes: warning shown, the last orbit reported
+  NotConverged = 1,  // iterations exhausted: a warning, the last orbit reported
+  Singular = 2,      // det(M - I) vanishes: a warning, the last orbit reported
 };
 
 // What the precise closure delivers for one energy; the closed orbit stays in the OrbitSamples.
@@ -103,14 +103,16 @@ struct PreciseOrbitResult {
   ClosureStatus status = ClosureStatus::Converged;
   Tune nuR, nuZ;  // radial and vertical tunes of the reported orbit
   OneTurnMatrix radial, vertical;
+  // The notice of a closure that ended NotConverged or Singular (caption "Error", warning icon).
+  std::optional<Message> warning;
 };
 
 // Finds the closed orbit of kinetic energy Ek (J): starts from the default mode's estimate (start
 // radius r0, vR0 and thetaS of its first trial; where that estimate is unusable, as on a map
 // without an N-th harmonic, from the circle of the azimuthal mean field), then Newton-corrects
-// (R, vR). Fails when an operation of the numerics fails (its message has been shown).
-int FindPreciseOrbit(const OrbitConstants& constants, const AverageFieldTables& tables,
-                     const FieldPatches& field, double Ek, OrbitSamples& samples,
-                     PreciseOrbitResult& result);
+// (R, vR). Fails with the failure of the operation of the numerics that failed.
+Outcome FindPreciseOrbit(const OrbitConstants& constants, const AverageFieldTables& tables,
+                         const FieldPatches& field, double Ek, OrbitSamples& samples,
+                         PreciseOrbitResult& result);
 
 }  // namespace zuba

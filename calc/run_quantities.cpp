@@ -8,8 +8,6 @@
 #include <new>
 #include <stdexcept>
 
-#include "platform/message.h"
-
 namespace zuba {
 namespace {
 
@@ -20,18 +18,16 @@ std::string Num(double value) {
   return buffer;
 }
 
-DeriveOutcome Silent(std::string refusal) {
-  DeriveOutcome outcome;
-  outcome.refusal = std::move(refusal);
-  return outcome;
+// A refusal of a basic check: quiet, the command ends without a message box.
+Failure Silent(std::string refusal) {
+  return QuietFailure(std::move(refusal));
 }
 
-DeriveOutcome Shown(std::string refusal) {
-  ShowMessage(refusal, "Error", Icon::Error, Owner::View);
-  DeriveOutcome outcome;
-  outcome.refusal = std::move(refusal);
-  outcome.shown = true;
-  return outcome;
+// A refusal with a message box of its own, owned by the view.
+Failure Shown(std::string refusal) {
+  Failure failure = ErrorFailure(std::move(refusal));
+  failure.message.owner = Owner::View;
+  return failure;
 }
 
 // Megaelectronvolts to joules, in this order of operations.
@@ -56,7 +52,7 @@ bool ApplyPreset(std::string_view label, RunParameters& parameters) {
   return false;
 }
 
-DeriveOutcome DeriveRunQuantities(const RunParameters& p) {
+Result<RunQuantities> DeriveRunQuantities(const RunParameters& p) {
   RunQuantities q;
   q.rfFrequency = p.Frf * 1000000;  // Hz
   const double sign = p.ChargeSign == 1 ? -1.0 : 1.0;
@@ -136,9 +132,7 @@ DeriveOutcome DeriveRunQuantities(const RunParameters& p) {
     q.Ek.push_back(ek);
     ek = ek + q.dEk;
   }
-  DeriveOutcome outcome;
-  outcome.quantities = std::move(q);
-  return outcome;
+  return q;
 }
 
 }  // namespace zuba

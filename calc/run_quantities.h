@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "numerics/constants.h"
+#include "platform/outcome.h"
 #include "results/run_parameters.h"
 
 namespace zuba {
@@ -31,17 +32,11 @@ struct RunQuantities {
   std::vector<double> Ek;                  // J, running sum from ekBegin
 };
 
-struct DeriveOutcome {
-  std::optional<RunQuantities> quantities;  // set when every check passed
-  // When refused: one line naming the field at fault and its allowed range.
-  std::string refusal;
-  // True when the refusal was already shown through ShowMessage (caption "Error"). The nine basic
-  // checks of the record end the command silently; the further checks of the values that would
-  // make the orbit arithmetic divide by zero or overflow show their message.
-  bool shown = false;
-};
-
-// Converts the record to SI units, checks it and builds the energy table.
-DeriveOutcome DeriveRunQuantities(const RunParameters& parameters);
+// Converts the record to SI units, checks it and builds the energy table. A refusal is one line
+// naming the field at fault and its allowed range. The nine basic checks of the record are quiet
+// (the command ends without a message box); the further checks of the values that would make the
+// orbit arithmetic divide by zero or overflow have a message box of their own (caption "Error",
+// owned by the view).
+Result<RunQuantities> DeriveRunQuantities(const RunParameters& parameters);
 
 }  // namespace zuba

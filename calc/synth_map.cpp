@@ -69,10 +69,9 @@ bool SynthOptionsFromPreset(std::string_view label, SynthMapOptions& options) {
   return true;
 }
 
-std::optional<SynthField> SynthField::Make(const SynthMapOptions& o, std::string& error) {
-  auto fail = [&](std::string reason) {
-    error = std::move(reason);
-    return std::nullopt;
+Result<SynthField> SynthField::Make(const SynthMapOptions& o) {
+  auto fail = [&](std::string reason) -> Result<SynthField> {
+    return ErrorFailure(std::move(reason));
   };
   if (!(o.frfMhz > 0) || !std::isfinite(o.frfMhz))
     return fail("RF frequency " + Num(o.frfMhz) + " MHz: allowed a finite number above 0");
@@ -141,6 +140,7 @@ std::optional<SynthField> SynthField::Make(const SynthMapOptions& o, std::string
     return orbit.found;
   };
   std::vector<double> ratio(count);
+  std::string error;  // why the last round of ratios failed
   auto allRatios = [&]() {
     double worst = 0;
     for (size_t j = 0; j < count; ++j) {
@@ -158,7 +158,7 @@ std::optional<SynthField> SynthField::Make(const SynthMapOptions& o, std::string
   // time scaling as 1/B. This settles the bulk of κ.
   double worst = allRatios();
   for (int round = 0; round < 4 && worst > kPeriodTolerance; ++round) {
-    if (worst < 0) return std::nullopt;
+    if (worst < 0) return fail(error);
     for (size_t j = 0; j < count; ++j) {
       const double flutter = f.Flutter(f.gridRadii_[j]);
       const double kappa = f.Correction(f.gridRadii_[j]);
@@ -167,7 +167,7 @@ std::optional<SynthField> SynthField::Make(const SynthMapOptions& o, std::string
     f.gridCorrection_ = ratio;
     worst = allRatios();
   }
-  if (worst < 0) return std::nullopt;
+  if (worst < 0) return fail(error);
 
   // The turn time depends on κ across the orbit's radial swing, so the local update alone
   // converges slowly; Newton steps with the sensitivity matrix of the ratios to the node values
@@ -219,7 +219,7 @@ std::optional<SynthField> SynthField::Make(const SynthMapOptions& o, std::string
       }
       for (size_t j = 0; j < count; ++j) f.gridCorrection_[j] += b[j];
       worst = allRatios();
-      if (worst < 0) return std::nullopt;
+      if (worst < 0) return fail(error);
     }
   }
   return f;
@@ -360,11 +360,12 @@ SynthOrbit SynthField::ClosedOrbitOfSpeed(double speed, double gammaE) const {
   return result;
 }
 
-SynthMapText SynthesizeMap(const SynthMapOptions& options) {
+Result<SynthMapText> SynthesizeMap(const SynthMapOptions& options) {
+  Result<SynthField> made = SynthField::Make(options);
+  if (!made) return made.outcome();
   SynthMapText out;
-  out.field = SynthField::Make(options, out.error);
-  if (!out.field) return out;
-  const SynthField& field = *out.field;
+  out.field = std::move(*made);
+  const SynthField& field = out.field;
   const bool gauss = options.unit == "Gs";
 
   // Header and nodes exactly as the reader builds them from the rounded header values.
@@ -391,18 +392,12 @@ SynthMapText SynthesizeMap(const SynthMapOptions& options) {
   return out;
 }
 
-bool WriteSynthMap(const SynthMapOptions& options, const std::string& path, std::string& error) {
-  SynthMapText map = SynthesizeMap(options);
-  if (map.text.empty()) {
-    error = map.error;
-    return false;
-  }
-  WriteResult written = WriteFileAtomically(path, map.text);
-  if (!written.ok) {
-    error = "cannot write " + path + ": " + written.error;
-    return false;
-  }
-  return true;
+Outcome WriteSynthMap(const SynthMapOptions& options, const std::string& path) {
+  Result<SynthMapText> map = SynthesizeMap(options);
+  if (!map) return map.outcome();
+  if (Outcome written = WriteFileAtomically(path, map->text); !written)
+    return ErrorFailure("cannot write " + path + ": " + written.message().text, path);
+  return {};
 }
 
 }  // namespace zuba

@@ -24,6 +24,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/outcome.h"
+
 namespace zuba {
 
 struct SynthMapOptions {
@@ -61,9 +63,9 @@ struct SynthOrbit {
 // The analytic field of the model, ready to be sampled.
 class SynthField {
  public:
-  // Checks the options and, unless disabled, finds the flutter correction. On failure returns
-  // nullopt and writes a one-line reason.
-  static std::optional<SynthField> Make(const SynthMapOptions& options, std::string& error);
+  // Checks the options and, unless disabled, finds the flutter correction. A failure is a
+  // one-line reason naming the option at fault.
+  static Result<SynthField> Make(const SynthMapOptions& options);
 
   double Field(double r, double theta) const;      // T at radius r (m), azimuth theta (rad)
   double MeanField(double r) const;                // T, s·B̄(r)
@@ -91,16 +93,15 @@ class SynthField {
 };
 
 struct SynthMapText {
-  std::string text;   // the *.sdf file content, empty on failure
-  std::string error;  // one-line reason on failure
-  std::optional<SynthField> field;
+  std::string text;  // the *.sdf file content
+  SynthField field;
 };
 
 // Samples the model on the mesh of the options, exactly at the nodes the reader will build, and
 // writes the values to the resolution the reader keeps (0.1 Gs or 1e-5 T).
-SynthMapText SynthesizeMap(const SynthMapOptions& options);
+Result<SynthMapText> SynthesizeMap(const SynthMapOptions& options);
 
-// Writes the map of the options to path (atomically); false with a one-line reason on failure.
-bool WriteSynthMap(const SynthMapOptions& options, const std::string& path, std::string& error);
+// Writes the map of the options to path (atomically); a failure is a one-line reason.
+Outcome WriteSynthMap(const SynthMapOptions& options, const std::string& path);
 
 }  // namespace zuba

@@ -27,16 +27,17 @@ Command SetupField(CLI::App& parent) {
   app->add_option("R", options->R, "Radius (m)")->required();
   app->add_option("THETA", options->theta, "Azimuth (rad)")->required();
   return {app, [options]() -> int {
-            std::optional<FieldMap> map = ReadFieldMap(options->mapPath);
-            if (!map) return kExitRefused;
+            Result<FieldMap> map = ReadFieldMap(options->mapPath);
+            if (!map) return Refused(map.outcome());
             // Radial moments of every azimuth column, prepared once as a calculation run does.
             std::vector<double> h;
-            if (!RadialMoments(map->field, map->radii, map->nTheta, h, map->moments))
-              return kExitRefused;
+            if (Outcome o = RadialMoments(map->field, map->radii, map->nTheta, h, map->moments); !o)
+              return Refused(o);
             double B = 0;  // T
-            if (!InterpolateField(options->R, options->theta, h, map->radii, map->azimuths,
-                                  map->field, map->moments, B))
-              return kExitRefused;
+            if (Outcome o = InterpolateField(options->R, options->theta, h, map->radii,
+                                             map->azimuths, map->field, map->moments, B);
+                !o)
+              return Refused(o);
             std::printf("%.17g\n", B);
             return kExitOk;
           }};

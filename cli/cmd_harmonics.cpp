@@ -82,13 +82,14 @@ Command SetupHarmonics(CLI::App& parent) {
             if (N < 2)
               throw UsageError{"--sectors: the number of sectors must be at least 2, not " +
                                std::to_string(N)};
-            std::optional<FieldMap> map = ReadFieldMap(options->mapPath);
-            if (!map) return kExitRefused;
+            Result<FieldMap> map = ReadFieldMap(options->mapPath);
+            if (!map) return Refused(map.outcome());
             // The turn description of a run: the first table azimuth and one turn later.
             AverageFieldAnalysis analysis;
-            if (!AnalyseAverageField(map->field, map->radii, N, map->thetaStart, map->thetaEnd,
-                                     map->nTheta, analysis))
-              return kExitRefused;
+            if (Outcome o = AnalyseAverageField(map->field, map->radii, N, map->thetaStart,
+                                                map->thetaEnd, map->nTheta, analysis);
+                !o)
+              return Refused(o);
             if (options->json)
               PrintJson(*map, N, analysis);
             else

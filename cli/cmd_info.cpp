@@ -66,12 +66,12 @@ std::string RangeText(const std::optional<std::pair<double, double>>& range, con
 }
 
 int RunInfo(const InfoOptions& options) {
-  const DocumentLoad load = LoadDocumentFile(options.document);
-  if (!load.ok) {
-    ShowMessage(options.document + ": " + load.error, "Error");
+  const Result<DocumentLoad> load = LoadDocumentFile(options.document);
+  if (!load.ok()) {
+    ShowMessage(options.document + ": " + load.message().text, "Error");
     return kExitRefused;
   }
-  const ResultTables& r = load.results;
+  const ResultTables& r = load->results;
   const RunParameters& run = r.run;
   const auto ekRange = Range(r.Ek, JoulesToMeV);
   const auto rmnRange = Range(r.Rmn, Same);
@@ -79,7 +79,7 @@ int RunInfo(const InfoOptions& options) {
 
   if (options.json) {
     Json out;
-    out["results_available"] = load.resultsAvailable;
+    out["results_available"] = load->resultsAvailable;
     Json counts = Json::object();
     ForEachTable(r,
                  [&counts](const char* name, const auto& table) { counts[name] = table.size(); });
@@ -94,7 +94,7 @@ int RunInfo(const InfoOptions& options) {
   }
 
   std::cout << "Document: " << options.document << "\n"
-            << "Results available: " << load.resultsAvailable << "\n"
+            << "Results available: " << load->resultsAvailable << "\n"
             << "Run description:\n";
   for (const RunField& field : kRunFields) {
     std::cout << "  " << field.name << ": " << RunFieldText(field, run);

@@ -25,8 +25,8 @@ std::string Fixed(double value, int decimals) {
 }
 
 int RunMapInfo(const MapInfoOptions& options) {
-  std::optional<FieldMap> map = ReadFieldMap(options.map);
-  if (!map) return kExitRefused;  // the reader has shown its message
+  Result<FieldMap> map = ReadFieldMap(options.map);
+  if (!map) return Refused(map.outcome());  // the reader's message
 
   double bMin = map->field.front(), bMax = map->field.front();  // T
   for (double b : map->field) {

@@ -52,26 +52,27 @@ int RunPlot(const PlotOptions& options) {
   if (!IsPlotFileName(options.output))
     throw UsageError{"the output file must end in .png, .svg or .pdf: " + options.output};
 
-  const DocumentLoad load = LoadDocumentFile(options.document);
-  if (!load.ok) {
-    ShowMessage(options.document + ": " + load.error, "Error");
+  const Result<DocumentLoad> load = LoadDocumentFile(options.document);
+  if (!load.ok()) {
+    ShowMessage(options.document + ": " + load.message().text, "Error");
     return kExitRefused;
   }
-  if (load.resultsAvailable == 0) {
+  if (load->resultsAvailable == 0) {
     ShowMessage(options.document + " holds no results to draw (no completed calculation)", "Error");
     return kExitRefused;
   }
   std::optional<DocumentLoad> other;
   if (!options.compare.empty()) {
-    other = LoadDocumentFile(options.compare);
-    if (!other->ok) {
-      ShowMessage(options.compare + ": " + other->error, "Error");
+    Result<DocumentLoad> compared = LoadDocumentFile(options.compare);
+    if (!compared) {
+      ShowMessage(options.compare + ": " + compared.message().text, "Error");
       return kExitRefused;
     }
+    other = std::move(*compared);
   }
   const GraphKind kind = ParseGraphKind(options.kind).value_or(GraphKind::Frequency);
   std::string error;
-  if (!WriteGraphFile(load.results, kind, options.output, width, height, error,
+  if (!WriteGraphFile(load->results, kind, options.output, width, height, error,
                       other ? &other->results : nullptr)) {
     // Without an error text the graph had no real values: its message has been shown.
     if (!error.empty()) ShowMessage(error, "Error");

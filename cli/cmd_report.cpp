@@ -18,17 +18,17 @@ struct ReportOptions {
 };
 
 int RunReport(const ReportOptions& options) {
-  const DocumentLoad load = LoadDocumentFile(options.document);
-  if (!load.ok) {
-    ShowMessage(options.document + ": " + load.error, "Error");
+  const Result<DocumentLoad> load = LoadDocumentFile(options.document);
+  if (!load.ok()) {
+    ShowMessage(options.document + ": " + load.message().text, "Error");
     return kExitRefused;
   }
-  if (load.resultsAvailable == 0) {
+  if (load->resultsAvailable == 0) {
     ShowMessage(options.document + " holds no results to report (no completed calculation)",
                 "Error");
     return kExitRefused;
   }
-  const ResultTables& r = load.results;
+  const ResultTables& r = load->results;
   std::vector<Failure> failures;
   const ReportWrite written = SaveResultsReportFile(r, options.output, &failures);
   ShowFailures(failures);

@@ -271,25 +271,24 @@ int RunCalculation(const RunOptions& options) {
   }
 
   // What the Input Data dialog does when it closes with Enter.
-  const RunCompletion completion = CompleteRunParameters(p);
-  if (completion.refused()) {
-    ShowMessage(completion.text, completion.caption);
+  if (const Outcome completion = CompleteRunParameters(p); !completion) {
+    ShowMessage(completion.message());
     return kExitRefused;
   }
 
   ResultsHandOver handOver;
   Calculation calculation(handOver);
-  const PrepareResult prepared = calculation.Prepare(p);
-  if (!prepared.ready) {
-    if (!prepared.shown) ShowMessage(prepared.refusal, "Error");
-    return kExitRefused;
-  }
+  // A quiet refusal (a basic check of the parameters) has no box of its own; the command line
+  // still says why.
+  if (const Outcome prepared = calculation.Prepare(p); !prepared) return Refused(prepared);
 
   WorkerOptions worker;
   worker.threads = options.threads > 0
                        ? options.threads
                        : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
   worker.referenceField = options.referenceField;
+  // Every message of the run, a quiet failure's too: the command line always says why it failed.
+  worker.report = [](const Failure& failure) { ShowMessage(failure.message); };
   worker.closure = ParseClosureMode(options.closure).value_or(ClosureMode::Described);
   worker.gainPerTurnMeV = options.gainPerTurn;
   std::unique_ptr<TerminalProgress> bar;
@@ -325,20 +324,20 @@ int RunCalculation(const RunOptions& options) {
       allWritten = false;  // "Unable to open file for saving!" has been shown
   }
   if (!options.save.empty()) {
-    const DocumentSave s = SaveDocumentFile(options.save, results, available);
-    if (s.ok) {
+    const Outcome s = SaveDocumentFile(options.save, results, available);
+    if (s.ok()) {
       written.push_back("Document:  " + options.save);
     } else {
-      ShowMessage(options.save + ": " + s.error, "Error");
+      ShowMessage(options.save + ": " + s.message().text, "Error");
       allWritten = false;
     }
   }
   if (!options.values.empty()) {
-    const WriteResult w = WriteFileAtomically(options.values, ValuesTable(results, closure));
-    if (w.ok) {
+    const Outcome w = WriteFileAtomically(options.values, ValuesTable(results, closure));
+    if (w) {
       written.push_back("Values:    " + options.values);
     } else {
-      ShowMessage(options.values + ": " + w.error, "Error");
+      ShowMessage(options.values + ": " + w.message().text, "Error");
       allWritten = false;
     }
   }

@@ -9,6 +9,7 @@
 #include "calc/run_quantities.h"
 #include "calc/synth_map.h"
 #include "cli/command.h"
+#include "platform/files.h"
 #include "platform/message.h"
 #include "results/run_parameters.h"
 
@@ -47,15 +48,15 @@ int RunSynthMap(SynthCommandOptions& o) {
   if (o.negative) map.negativeIon = true;
   map.flutterCorrection = !o.noCorrection;
 
-  SynthMapText made = SynthesizeMap(map);
-  if (made.text.empty()) throw UsageError{"synth-map: " + made.error};
-  if (std::string error; !WriteSynthMap(map, o.output, error)) {
-    ShowMessage(error, "Error");
+  Result<SynthMapText> made = SynthesizeMap(map);
+  if (!made) throw UsageError{"synth-map: " + made.failure().message.text};
+  if (Outcome written = WriteFileAtomically(o.output, made->text); !written) {
+    ShowMessage("cannot write " + o.output + ": " + written.message().text, "Error");
     return kExitFailed;
   }
   if (o.quiet) return kExitOk;
 
-  const SynthField& field = *made.field;
+  const SynthField& field = made->field;
   std::cout << "Wrote " << o.output << ": unit " << map.unit << ", radii " << Text(map.rMin, "%.3f")
             << " .. " << Text(map.rMax, "%.3f") << " m step " << Text(map.dR, "%.3f")
             << " m, azimuths " << Text(map.thetaMin, "%.3f") << " .. " << Text(map.thetaMax, "%.3f")

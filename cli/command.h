@@ -4,6 +4,8 @@
 #include <CLI/CLI.hpp>
 #include <functional>
 
+#include "platform/message.h"
+
 namespace zuba::cli {
 
 // Exit codes of zuba-cli.
@@ -12,6 +14,14 @@ inline constexpr int kExitUsage = 1;    // unknown command, option, label or nam
 inline constexpr int kExitRefused = 2;  // parameters, field map or document refused
 inline constexpr int kExitFailed = 3;   // the calculation failed
 inline constexpr int kExitStopped = 130;  // stopped by Ctrl+C
+
+// Shows the failure of an input that was refused (the reader's or the check's own message; the
+// command line says why even where the desktop program shows no box) and gives the exit code of a
+// refusal.
+inline int Refused(const Outcome& outcome) {
+  ShowMessage(outcome.message());
+  return kExitRefused;
+}
 
 // A command adds its sub-command to the application and returns what runs it (its exit code).
 struct Command {

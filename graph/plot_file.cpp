@@ -179,10 +179,10 @@ bool WriteDrawingFile(const PlotDrawing& draw, const std::string& title, const s
     return false;
   }
   if (!drawn) return false;  // the message has been shown
-  const WriteResult written =
+  const Outcome written =
       WriteFileAtomically(path, std::string_view(bytes.constData(), bytes.size()));
-  if (!written.ok) {
-    error = "cannot write " + path + ": " + written.error;
+  if (!written) {
+    error = "cannot write " + path + ": " + written.message().text;
     return false;
   }
   return true;

@@ -15,8 +15,8 @@ namespace zuba {
 // radius-major field table) the moments of the natural spline of the column over the radius
 // table, written at the same entries. h receives the radial steps table (the same for every
 // column). Fails when a column's spline set-up fails or the table sizes do not match.
-Outcome RadialMoments(std::span<const double> field, std::span<const double> radii,
-                      int32_t nTheta, std::vector<double>& h, std::vector<double>& moments);
+Outcome RadialMoments(std::span<const double> field, std::span<const double> radii, int32_t nTheta,
+                      std::vector<double>& h, std::vector<double>& moments);
 
 // B (T) at radius R (m) and azimuth theta (rad). h: the radial steps table from SplineSetup on
 // the radii; field and moments radius-major: entry iR·nTheta + iTheta with nTheta =

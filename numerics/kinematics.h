@@ -3,6 +3,8 @@
 
 #include <cmath>
 
+#include "numerics/constants.h"
+
 namespace zuba {
 
 struct Kinematics {
@@ -11,6 +13,11 @@ struct Kinematics {
   double beta = 0;   // 1, speed relative to light, pc / E
   double gamma = 0;  // 1, E / E0
 };
+
+// The rest energy E0 = c² m0 (J) of a rest mass m0 (kg), c = 299792456.2 m/s.
+inline double RestEnergy(double restMass) {
+  return std::pow(kSpeedOfLight, 2) * restMass;
+}
 
 // Ek and E0 in one energy unit (J throughout the program), E0 > 0. pc is formed from Ek as
 // sqrt(pow(Ek, 2) + 2 E0 Ek), not as sqrt(E^2 - E0^2), which would lose the digits of a small Ek;

@@ -71,7 +71,7 @@ struct RungeKutta4 {
   static bool Step(System&& system, std::array<double, N>& y, const std::array<double, N>& dydt,
                    double t, double h) {
     using runge_kutta_detail::ForEach;
-    std::array<double, N> k1, k2, k3, k4, point, f;
+    std::array<double, N> k1, k2, k3, k4, point, f{};
     ForEach<N>([&](std::size_t i) {
       k1[i] = Form::Stage(h, dydt[i]);
       point[i] = Form::HalfPoint(y[i], k1[i], h);

@@ -52,19 +52,21 @@ FileBytes ReadWholeFile(const std::string& path) {
   return result;
 }
 
-WriteResult WriteFileAtomically(const std::string& path, std::string_view bytes) {
-  WriteResult result;
+namespace {
+// A failed write: the system's reason for the error code, about the file at path.
+Failure WriteFailure(int err, const std::string& path) {
+  return ErrorFailure(std::strerror(err), path);
+}
+}  // namespace
+
+Outcome WriteFileAtomically(const std::string& path, std::string_view bytes) {
   std::string temp = path + ".tmp-XXXXXX";
   int fd = ::mkstemp(temp.data());
-  if (fd < 0) {
-    result.error = std::strerror(errno);
-    return result;
-  }
+  if (fd < 0) return WriteFailure(errno, path);
   auto fail = [&](int err) {
-    result.error = std::strerror(err);
     ::close(fd);
     ::unlink(temp.c_str());
-    return result;
+    return WriteFailure(err, path);
   };
   size_t done = 0;
   while (done < bytes.size()) {
@@ -81,17 +83,14 @@ WriteResult WriteFileAtomically(const std::string& path, std::string_view bytes)
   if (::close(fd) != 0) {
     int err = errno;
     ::unlink(temp.c_str());
-    result.error = std::strerror(err);
-    return result;
+    return WriteFailure(err, path);
   }
   if (::rename(temp.c_str(), path.c_str()) != 0) {
     int err = errno;
     ::unlink(temp.c_str());
-    result.error = std::strerror(err);
-    return result;
+    return WriteFailure(err, path);
   }
-  result.ok = true;
-  return result;
+  return {};
 }
 
 AtomicFileWriter::AtomicFileWriter(std::string path) : path_(std::move(path)), temp_(path_) {
@@ -128,8 +127,7 @@ bool AtomicFileWriter::write(const void* data, std::size_t size) {
   return true;
 }
 
-WriteResult AtomicFileWriter::commit() {
-  WriteResult result;
+Outcome AtomicFileWriter::commit() {
   if (error_.empty() && ::fsync(fd_) != 0) fail(errno);
   if (error_.empty()) {
     // mkstemp creates the file 0600; give it the usual permissions of a new file.
@@ -142,13 +140,9 @@ WriteResult AtomicFileWriter::commit() {
     fd_ = -1;
   }
   if (error_.empty() && ::rename(temp_.c_str(), path_.c_str()) != 0) fail(errno);
-  if (error_.empty()) {
-    temp_.clear();  // renamed: nothing to remove
-    result.ok = true;
-  } else {
-    result.error = error_;
-  }
-  return result;
+  if (!error_.empty()) return ErrorFailure(error_, path_);
+  temp_.clear();  // renamed: nothing to remove
+  return {};
 }
 
 uint32_t LastSystemError() {

@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/outcome.h"
+
 namespace zuba {
 
 enum class ReadStatus {
@@ -25,14 +27,10 @@ struct FileBytes {
 // and reads it in one read into one buffer.
 FileBytes ReadWholeFile(const std::string& path);
 
-struct WriteResult {
-  bool ok = false;
-  std::string error;  // the system's reason when not ok ("No space left on device")
-};
-
 // Writes bytes to a temporary file beside path, flushes it to disk and renames it over path.
-// On any failure the temporary file is removed and the file at path is left as it was.
-WriteResult WriteFileAtomically(const std::string& path, std::string_view bytes);
+// On any failure the temporary file is removed and the file at path is left as it was; the
+// failure's text is the system's reason ("No space left on device"), its subject the path.
+Outcome WriteFileAtomically(const std::string& path, std::string_view bytes);
 
 // Writes a file piece by piece into a temporary file beside path (for outputs too large to build
 // in memory first); commit() flushes it to disk and renames it over path. Without a successful
@@ -47,7 +45,7 @@ class AtomicFileWriter {
   // Appends bytes; false once anything has failed (the first failure's reason is kept).
   bool write(const void* data, std::size_t size);
   // Flushes, closes and renames over path; ok only if every step, and every write, succeeded.
-  WriteResult commit();
+  Outcome commit();
 
  private:
   void fail(int err);

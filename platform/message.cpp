@@ -21,8 +21,6 @@ std::atomic<MessageService*>& Installed() {
   return installed;
 }
 
-thread_local ThreadMessageBuffer* threadBuffer = nullptr;
-
 }  // namespace
 
 void ShowMessage(std::string_view text, std::string_view caption, Icon icon, Owner owner) {
@@ -30,10 +28,6 @@ void ShowMessage(std::string_view text, std::string_view caption, Icon icon, Own
 }
 
 void ShowMessage(const Message& message) {
-  if (threadBuffer != nullptr) {
-    threadBuffer->add(message);
-    return;
-  }
   MessageService* service = Installed().load(std::memory_order_acquire);
   (service != nullptr ? *service : static_cast<MessageService&>(Console())).show(message);
 }
@@ -72,18 +66,6 @@ void ConsoleMessageService::show(const Message& message) {
   std::string line = message.caption + ": " + message.text + "\n";
   std::fwrite(line.data(), 1, line.size(), stderr);
   std::fflush(stderr);
-}
-
-ThreadMessageBuffer::ThreadMessageBuffer() : previous_(threadBuffer) {
-  threadBuffer = this;
-}
-
-ThreadMessageBuffer::~ThreadMessageBuffer() {
-  threadBuffer = previous_;
-}
-
-std::vector<Message> ThreadMessageBuffer::take() {
-  return std::exchange(messages_, {});
 }
 
 MessageCapture::MessageCapture() : previous_(SetMessageService(this)) {}

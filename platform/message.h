@@ -24,7 +24,7 @@ class MessageService {
 void ShowMessage(std::string_view text, std::string_view caption, Icon icon = Icon::Error,
                  Owner owner = Owner::None);
 
-// Shows an already formed message through the installed service (or the calling thread's buffer).
+// Shows an already formed message through the installed service.
 void ShowMessage(const Message& message);
 
 // Shows the failure's message unless the failure is quiet.
@@ -41,25 +41,6 @@ int ShowOutcome(const Outcome& outcome);
 // owner), the code being the calling thread's last system error (errno). A null name counts as
 // empty.
 void ReportSystemError(const char* functionName);
-
-// Collects the messages shown on the calling thread while it is alive, instead of showing them,
-// so that a caller can show them later in an order of its choosing (the energies of a run computed
-// on several threads show their messages in energy order, as one thread would).
-class ThreadMessageBuffer {
- public:
-  ThreadMessageBuffer();
-  ~ThreadMessageBuffer();
-  ThreadMessageBuffer(const ThreadMessageBuffer&) = delete;
-  ThreadMessageBuffer& operator=(const ThreadMessageBuffer&) = delete;
-
-  void add(const Message& message) { messages_.push_back(message); }
-  // The messages collected so far; the buffer is empty afterwards.
-  std::vector<Message> take();
-
- private:
-  std::vector<Message> messages_;
-  ThreadMessageBuffer* previous_ = nullptr;
-};
 
 // Installs a service for the whole process and returns the previous one; nullptr restores the
 // console service. The caller keeps ownership and must keep it alive while installed.

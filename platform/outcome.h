@@ -39,6 +39,14 @@ struct Failure {
   bool quiet = false;
 };
 
+// A failure shown as the given message.
+inline Failure MessageFailure(Message message, std::string subject = {}) {
+  Failure failure;
+  failure.message = std::move(message);
+  failure.subject = std::move(subject);
+  return failure;
+}
+
 // A failure with the caption "Error", the error icon and no owner window (the numerics' boxes).
 inline Failure ErrorFailure(std::string text, std::string subject = {},
                             double value = std::numeric_limits<double>::quiet_NaN(),
@@ -69,11 +77,15 @@ class [[nodiscard]] Outcome {
 
   bool ok() const noexcept { return failure_ == nullptr; }
   explicit operator bool() const noexcept { return ok(); }
-  // Only for an outcome that is not ok.
-  const Failure& failure() const noexcept { return *failure_; }
-  const Message& message() const noexcept { return failure_->message; }
+  // What failed; an empty failure (no text) for an outcome that is ok.
+  const Failure& failure() const noexcept { return failure_ ? *failure_ : NoFailure(); }
+  const Message& message() const noexcept { return failure().message; }
 
  private:
+  static const Failure& NoFailure() noexcept {
+    static const Failure none;
+    return none;
+  }
   std::shared_ptr<const Failure> failure_;
 };
 
@@ -93,9 +105,12 @@ class [[nodiscard]] Result {
   T&& operator*() && { return std::move(*value_); }
   T* operator->() { return &*value_; }
   const T* operator->() const { return &*value_; }
+  // The value, or nothing after a failure.
+  std::optional<T> TakeOptional() && { return std::move(value_); }
   // The failed outcome (an ok outcome when the result holds a value).
   const Outcome& outcome() const noexcept { return outcome_; }
   const Failure& failure() const noexcept { return outcome_.failure(); }
+  const Message& message() const noexcept { return outcome_.message(); }
 
  private:
   std::optional<T> value_;

@@ -307,22 +307,21 @@ bool ReadClosureBlock(Source& source, Reader& in, ClosureTables& closure) {
   return true;
 }
 
-DocumentLoad LoadDocument(Source& source) {
+// A document refused, with the one line that says what is wrong with it.
+Failure DocumentRefusal(std::string reason) {
+  return ErrorFailure(std::move(reason), "document");
+}
+
+Result<DocumentLoad> LoadDocument(Source& source) {
   DocumentLoad load;
   Reader in(source);
-  auto refused = [&in]() {
-    DocumentLoad failed;
-    failed.error = in.error();
-    return failed;
-  };
+  auto refused = [&in]() { return DocumentRefusal(in.error()); };
 
   double mark = 0;
   if (!in.number(mark, "the document mark") && !source.readError.empty()) return refused();
-  if (!(mark == kFormatMark)) {  // also when the file is shorter than the mark
-    DocumentLoad failed;
-    failed.error = "Not a ZUBA document: the file does not begin with the document mark 2019.11.";
-    return failed;
-  }
+  if (!(mark == kFormatMark))  // also when the file is shorter than the mark
+    return DocumentRefusal(
+        "Not a ZUBA document: the file does not begin with the document mark 2019.11.");
   in.number(load.resultsAvailable, "the results flag");
   int32_t counts[12] = {};
   for (int k = 0; k < 12; ++k) {
@@ -371,7 +370,6 @@ DocumentLoad LoadDocument(Source& source) {
   });
   if (!in.error().empty()) return refused();
   if (!ReadClosureBlock(source, in, load.results.closure)) return refused();
-  load.ok = true;
   return load;
 }
 
@@ -460,18 +458,16 @@ std::string ClosureBlockBytes(const ClosureTables& closure) {
 
 }  // namespace
 
-DocumentLoad LoadDocumentBytes(std::string_view bytes) {
+Result<DocumentLoad> LoadDocumentBytes(std::string_view bytes) {
   MemorySource source(bytes);
   return LoadDocument(source);
 }
 
-DocumentLoad LoadDocumentFile(const std::string& path) {
+Result<DocumentLoad> LoadDocumentFile(const std::string& path) {
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    DocumentLoad failed;
-    failed.error = "Cannot open the document file: " + std::string(std::strerror(errno)) + ".";
-    return failed;
-  }
+  if (fd < 0)
+    return DocumentRefusal("Cannot open the document file: " + std::string(std::strerror(errno)) +
+                           ".");
   struct stat info {};
   if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
     const bool statFailed = !S_ISREG(info.st_mode) && info.st_mode == 0;
@@ -479,12 +475,10 @@ DocumentLoad LoadDocumentFile(const std::string& path) {
                                : S_ISDIR(info.st_mode) ? std::strerror(EISDIR)
                                                        : "not a regular file";
     ::close(fd);
-    DocumentLoad failed;
-    failed.error = "Cannot open the document file: " + reason + ".";
-    return failed;
+    return DocumentRefusal("Cannot open the document file: " + reason + ".");
   }
   FileSource source(fd, static_cast<uint64_t>(info.st_size));
-  DocumentLoad load = LoadDocument(source);
+  Result<DocumentLoad> load = LoadDocument(source);
   ::close(fd);
   return load;
 }
@@ -504,16 +498,14 @@ std::string StoreDocumentBytes(const ResultTables& results, int32_t resultsAvail
   return out;
 }
 
-DocumentSave SaveDocumentFile(const std::string& path, const ResultTables& results,
-                              int32_t resultsAvailable) {
-  DocumentSave save;
+Outcome SaveDocumentFile(const std::string& path, const ResultTables& results,
+                         int32_t resultsAvailable) {
   std::string head, closure;
   try {
     head = HeadBytes(results, resultsAvailable);
     closure = ClosureBlockBytes(results.closure);
   } catch (const std::length_error& e) {
-    save.error = std::string("Cannot save the document: ") + e.what() + ".";
-    return save;
+    return ErrorFailure(std::string("Cannot save the document: ") + e.what() + ".", path);
   }
   // The elements go from the tables' storage to the file without an intermediate copy.
   AtomicFileWriter writer(path);
@@ -523,13 +515,9 @@ DocumentSave SaveDocumentFile(const std::string& path, const ResultTables& resul
     writer.write(values.data(), values.size_bytes());
   });
   writer.write(closure.data(), closure.size());
-  WriteResult written = writer.commit();
-  if (!written.ok) {
-    save.error = "Cannot save the document: " + written.error + ".";
-    return save;
-  }
-  save.ok = true;
-  return save;
+  if (Outcome written = writer.commit(); !written)
+    return ErrorFailure("Cannot save the document: " + written.message().text + ".", path);
+  return {};
 }
 
 }  // namespace zuba

@@ -20,6 +20,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/outcome.h"
 #include "results/result_tables.h"
 
 namespace zuba {
@@ -27,11 +28,9 @@ namespace zuba {
 // The first eight bytes of every document: this real, little-endian.
 inline constexpr double kFormatMark = 2019.11;
 
-// Result of reading a document. When ok is false, error is one line saying what is wrong with the
-// file and results is empty: the caller keeps its own document as it was.
+// What a document holds. A refused document is one line saying what is wrong with the file: the
+// caller keeps its own document as it was.
 struct DocumentLoad {
-  bool ok = false;
-  std::string error;
   ResultTables results;
   int32_t resultsAvailable = 0;
 };
@@ -43,23 +42,19 @@ struct DocumentLoad {
 // they stand. After the last element, the closure block is read when its tag is there (refused
 // when it is damaged, skipped whole when of a later version); any other bytes there are ignored.
 // 16-bit texts become UTF-8.
-DocumentLoad LoadDocumentFile(const std::string& path);
+Result<DocumentLoad> LoadDocumentFile(const std::string& path);
 
 // The same from bytes in memory.
-DocumentLoad LoadDocumentBytes(std::string_view bytes);
+Result<DocumentLoad> LoadDocumentBytes(std::string_view bytes);
 
 // The bytes of the document. A table longer than a 32-bit length can say throws
 // std::length_error.
 std::string StoreDocumentBytes(const ResultTables& results, int32_t resultsAvailable);
 
-struct DocumentSave {
-  bool ok = false;
-  std::string error;  // one line when not ok
-};
-
 // Writes the document to a temporary file beside path, flushes it to disk and renames it over
-// path; on any failure the temporary file is removed and an earlier file at path stays as it was.
-DocumentSave SaveDocumentFile(const std::string& path, const ResultTables& results,
-                              int32_t resultsAvailable);
+// path; on any failure the temporary file is removed and an earlier file at path stays as it was,
+// and the failure is one line saying why.
+Outcome SaveDocumentFile(const std::string& path, const ResultTables& results,
+                         int32_t resultsAvailable);
 
 }  // namespace zuba

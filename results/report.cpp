@@ -95,7 +95,7 @@ ReportWrite SaveResultsReportFile(const ResultTables& results, const std::string
                                      : std::string_view(path).substr(slash + 1);
   std::optional<std::string> report = BuildReport(results, title, failures);
   if (!report) return ReportWrite::TablesUnequal;
-  if (!WriteFileAtomically(path, *report).ok) {
+  if (!WriteFileAtomically(path, *report)) {
     if (failures != nullptr) {
       Failure failure = ErrorFailure("Unable to open file for saving!", path);
       failure.message.owner = Owner::View;

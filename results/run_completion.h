@@ -3,26 +3,16 @@
 // or particle name refused, the charge taken as its magnitude.
 #pragma once
 
+#include "platform/outcome.h"
 #include "results/run_parameters.h"
 
 namespace zuba {
-
-enum class RunRefusal { None, NoMapPath, NoParticleName };
-
-struct RunCompletion {
-  RunRefusal refusal = RunRefusal::None;
-  // The message the caller shows when refused, and its caption.
-  const char* text = "";
-  const char* caption = "";
-
-  bool refused() const { return refusal != RunRefusal::None; }
-};
 
 // Trims white space from both ends of Path and ParticleName; then refuses an empty Path ("Enter
 // the file path of the magnetic field map!", caption "Stop"), then an empty ParticleName ("Enter
 // the name of particle!", caption "Stop"); when neither is refused, replaces Q by its magnitude
 // (the sign of the charge is ChargeSign's; the most negative integer becomes the largest one).
-// Shows nothing.
-RunCompletion CompleteRunParameters(RunParameters& run);
+// A refusal names the field ("Path" or "ParticleName"); the caller shows it with its own owner.
+Outcome CompleteRunParameters(RunParameters& run);
 
 }  // namespace zuba

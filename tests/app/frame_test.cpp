@@ -47,8 +47,8 @@ struct FrameFixture : ::testing::Test {
   // Writes a document file holding results and returns its path.
   QString WriteDocument(const char* name, const ResultTables& results, int32_t available = 1) {
     const QString path = dir.filePath(QString::fromLatin1(name));
-    const DocumentSave saved = SaveDocumentFile(path.toStdString(), results, available);
-    EXPECT_TRUE(saved.ok) << saved.error;
+    const Outcome saved = SaveDocumentFile(path.toStdString(), results, available);
+    EXPECT_TRUE(saved.ok()) << saved.message().text;
     return path;
   }
 
@@ -243,9 +243,9 @@ TEST_F(MainFrame, ModifiedDocumentAsksBeforeNewOpenAndClose) {
   frame->chooseSavePath = [&](const QString&) { return saved; };
   frame->OnFileNew();
   EXPECT_EQ(frame->Document().DocumentResults().Ek.size(), 0);
-  const DocumentLoad kept = LoadDocumentFile(saved.toStdString());
-  ASSERT_TRUE(kept.ok);
-  EXPECT_EQ(kept.results.Ek.size(), 3);
+  const Result<DocumentLoad> kept = LoadDocumentFile(saved.toStdString());
+  ASSERT_TRUE(kept.ok());
+  EXPECT_EQ(kept->results.Ek.size(), 3);
 
   // No discards; File > Open asks once, after the file has been chosen.
   frame->Document().DocumentResults() = MakeResults(2);
@@ -337,7 +337,7 @@ TEST_F(MainFrame, AboutBox) {
 TEST(CommandLine, OpensTheDocumentNamedOnIt) {
   QTemporaryDir dir;
   const QString doc = dir.filePath("cli.zub");
-  ASSERT_TRUE(SaveDocumentFile(doc.toStdString(), MakeResults(12), 1).ok);
+  ASSERT_TRUE(SaveDocumentFile(doc.toStdString(), MakeResults(12), 1).ok());
   const QString empty = dir.filePath("empty.png");
   const QString graph = dir.filePath("graph.png");
 

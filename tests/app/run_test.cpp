@@ -39,8 +39,8 @@ struct RunFixture : ::testing::Test {
     map.dTheta = 10;
     map.flutterCorrection = false;
     mapPath = dir.filePath("small.sdf").toStdString();
-    std::string error;
-    EXPECT_TRUE(WriteSynthMap(map, mapPath, error)) << error;
+    const Outcome written = WriteSynthMap(map, mapPath);
+    EXPECT_TRUE(written) << written.message().text;
 
     frame = std::make_unique<CMainFrame>();
     frame->askSaveChanges = [](const QString&) { return QMessageBox::No; };

@@ -84,7 +84,7 @@ TEST_F(ResultsView, NewEmptiesDocumentAndViewButNotLatestResults) {
 TEST_F(ResultsView, OpenWhileATransferIsPendingShowsTheLoadedRecord) {
   const ResultTables loaded = MakeResults(6, 500.0);
   const QString path = dir.filePath("loaded.zub");
-  ASSERT_TRUE(SaveDocumentFile(path.toStdString(), loaded, 1).ok);
+  ASSERT_TRUE(SaveDocumentFile(path.toStdString(), loaded, 1).ok());
 
   frame->HandOver().HandOverResults(MakeResults(3));
   ASSERT_TRUE(frame->OpenDocumentFile(path));

@@ -9,6 +9,7 @@
 #include <random>
 
 #include "platform/message.h"
+#include "tests/shown.h"
 
 namespace zuba {
 namespace {
@@ -34,7 +35,7 @@ class FieldMapTest : public testing::Test {
   // Reads content as a map; records the messages shown.
   std::optional<FieldMap> Read(const std::string& content) {
     capture_.clear();
-    return ReadFieldMap(Write(content));
+    return test::ReadFieldMapShown(Write(content));
   }
 
   // Expects a refusal with exactly one message of that text and owner.
@@ -261,11 +262,11 @@ TEST_F(FieldMapTest, MissingValuesAreAReadingErrorAndExtraTokensAreIgnored) {
 
 TEST_F(FieldMapTest, FileFaultsHaveNoOwnerWindow) {
   capture_.clear();
-  EXPECT_FALSE(ReadFieldMap((dir_ / "missing.sdf").string()));
+  EXPECT_FALSE(test::ReadFieldMapShown((dir_ / "missing.sdf").string()));
   EXPECT_EQ(capture_.messages(),
             (std::vector<Message>{{"Can not Open File!", "Error", Icon::Error, Owner::None}}));
   capture_.clear();
-  EXPECT_FALSE(ReadFieldMap(dir_.string()));  // a directory
+  EXPECT_FALSE(test::ReadFieldMapShown(dir_.string()));  // a directory
   EXPECT_EQ(capture_.messages(),
             (std::vector<Message>{{"Can not Open File!", "Error", Icon::Error, Owner::None}}));
   ExpectRefused("", "Memory Locking Error!", Owner::None);

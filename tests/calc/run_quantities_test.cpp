@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "platform/message.h"
+#include "tests/shown.h"
 
 namespace zuba {
 namespace {
@@ -68,21 +69,21 @@ TEST(ApplyPreset, OtherLabelsLeaveTheRecordUntouched) {
 
 TEST(DeriveRunQuantities, PresetsGiveTheirEnergyCountsAndSiValues) {
   MessageCapture capture;
-  DeriveOutcome proton = DeriveRunQuantities(Preset("TVK-310: p"));
-  ASSERT_TRUE(proton.quantities);
-  EXPECT_EQ(proton.quantities->n, 101);
-  EXPECT_EQ(proton.quantities->Ek.size(), 101u);
-  EXPECT_EQ(proton.quantities->rfFrequency, 26.26 * 1000000);
-  EXPECT_EQ(proton.quantities->charge, 1.6021892e-19);
-  EXPECT_EQ(proton.quantities->restMass, 1.007276466812 * 1.6605655e-27);
-  EXPECT_EQ(proton.quantities->ekBegin, 0.6 * 1000000 * 1.6021892e-19);
-  EXPECT_EQ(proton.quantities->ekEnd, 60.6 * 1000000 * 1.6021892e-19);
+  Result<RunQuantities> proton = test::DeriveRunQuantitiesShown(Preset("TVK-310: p"));
+  ASSERT_TRUE(proton.ok());
+  EXPECT_EQ(proton->n, 101);
+  EXPECT_EQ(proton->Ek.size(), 101u);
+  EXPECT_EQ(proton->rfFrequency, 26.26 * 1000000);
+  EXPECT_EQ(proton->charge, 1.6021892e-19);
+  EXPECT_EQ(proton->restMass, 1.007276466812 * 1.6605655e-27);
+  EXPECT_EQ(proton->ekBegin, 0.6 * 1000000 * 1.6021892e-19);
+  EXPECT_EQ(proton->ekEnd, 60.6 * 1000000 * 1.6021892e-19);
 
-  DeriveOutcome nitrogen = DeriveRunQuantities(Preset("AVF: 14N5"));
-  ASSERT_TRUE(nitrogen.quantities);
-  EXPECT_EQ(nitrogen.quantities->n, 100);
-  EXPECT_EQ(nitrogen.quantities->charge, 5 * 1.6021892e-19);
-  EXPECT_NEAR(nitrogen.quantities->Ek.back(), 100.0 * 1e6 * 1.6021892e-19, 1e-20);
+  Result<RunQuantities> nitrogen = test::DeriveRunQuantitiesShown(Preset("AVF: 14N5"));
+  ASSERT_TRUE(nitrogen.ok());
+  EXPECT_EQ(nitrogen->n, 100);
+  EXPECT_EQ(nitrogen->charge, 5 * 1.6021892e-19);
+  EXPECT_NEAR(nitrogen->Ek.back(), 100.0 * 1e6 * 1.6021892e-19, 1e-20);
   EXPECT_TRUE(capture.messages().empty());
 }
 
@@ -91,38 +92,38 @@ TEST(DeriveRunQuantities, EnergyTableIsARunningSumAndMayStopShortOfTheEnd) {
   p.EkBegin = 0;
   p.EkEnd = 1;
   p.dEk = 0.3;
-  DeriveOutcome out = DeriveRunQuantities(p);
-  ASSERT_TRUE(out.quantities);
-  ASSERT_EQ(out.quantities->n, 4);
+  Result<RunQuantities> out = test::DeriveRunQuantitiesShown(p);
+  ASSERT_TRUE(out.ok());
+  ASSERT_EQ(out->n, 4);
   const double dEk = 0.3 * 1000000 * 1.6021892e-19;
   double sum = 0;
   for (int i = 0; i < 4; ++i) {
-    EXPECT_EQ(out.quantities->Ek[i], sum) << i;  // bit-exact running sum
+    EXPECT_EQ(out->Ek[i], sum) << i;  // bit-exact running sum
     sum = sum + dEk;
   }
 
   p.dEk = 0.7;  // larger than half the range: energies 0 and 0.7 MeV
-  out = DeriveRunQuantities(p);
-  ASSERT_TRUE(out.quantities);
-  EXPECT_EQ(out.quantities->n, 2);
-  EXPECT_EQ(out.quantities->Ek[1], 0.7 * 1000000 * 1.6021892e-19);
+  out = test::DeriveRunQuantitiesShown(p);
+  ASSERT_TRUE(out.ok());
+  EXPECT_EQ(out->n, 2);
+  EXPECT_EQ(out->Ek[1], 0.7 * 1000000 * 1.6021892e-19);
 
   // The proton preset's table, element by element.
-  out = DeriveRunQuantities(Preset("TVK-310: p"));
-  ASSERT_TRUE(out.quantities);
-  sum = out.quantities->ekBegin;
-  for (double ek : out.quantities->Ek) {
+  out = test::DeriveRunQuantitiesShown(Preset("TVK-310: p"));
+  ASSERT_TRUE(out.ok());
+  sum = out->ekBegin;
+  for (double ek : out->Ek) {
     EXPECT_EQ(ek, sum);
-    sum = sum + out.quantities->dEk;
+    sum = sum + out->dEk;
   }
 }
 
 TEST(DeriveRunQuantities, NegativeIonGetsNegativeCharge) {
   RunParameters p = Preset("TVK-310: p");
   p.ChargeSign = 1;
-  DeriveOutcome out = DeriveRunQuantities(p);
-  ASSERT_TRUE(out.quantities);
-  EXPECT_EQ(out.quantities->charge, -1.6021892e-19);
+  Result<RunQuantities> out = test::DeriveRunQuantitiesShown(p);
+  ASSERT_TRUE(out.ok());
+  EXPECT_EQ(out->charge, -1.6021892e-19);
 }
 
 // Each basic check refuses silently; when several fail, the first in order decides.
@@ -154,10 +155,11 @@ TEST(DeriveRunQuantities, BasicChecksRefuseSilentlyInOrder) {
   for (const Case& c : cases) {
     RunParameters p = Preset("AVF: 14N5");
     c.change(p);
-    DeriveOutcome out = DeriveRunQuantities(p);
-    EXPECT_FALSE(out.quantities) << c.name;
-    EXPECT_FALSE(out.shown) << c.name;
-    EXPECT_EQ(out.refusal.rfind(c.field, 0), 0u) << c.name << ": " << out.refusal;
+    Result<RunQuantities> out = test::DeriveRunQuantitiesShown(p);
+    EXPECT_FALSE(out.ok()) << c.name;
+    EXPECT_FALSE(!out.failure().quiet) << c.name;
+    EXPECT_EQ(out.failure().message.text.rfind(c.field, 0), 0u)
+        << c.name << ": " << out.failure().message.text;
   }
   EXPECT_TRUE(capture.messages().empty());
 }
@@ -165,10 +167,10 @@ TEST(DeriveRunQuantities, BasicChecksRefuseSilentlyInOrder) {
 TEST(DeriveRunQuantities, ZeroBeginEnergyIsAccepted) {
   RunParameters p = Preset("TVK-310: p");
   p.EkBegin = 0;
-  DeriveOutcome out = DeriveRunQuantities(p);
-  ASSERT_TRUE(out.quantities);
-  EXPECT_EQ(out.quantities->Ek[0], 0.0);
-  EXPECT_EQ(out.quantities->n, 102);
+  Result<RunQuantities> out = test::DeriveRunQuantitiesShown(p);
+  ASSERT_TRUE(out.ok());
+  EXPECT_EQ(out->Ek[0], 0.0);
+  EXPECT_EQ(out->n, 102);
 }
 
 TEST(DeriveRunQuantities, NotANumberFailsItsBasicCheck) {
@@ -189,17 +191,17 @@ TEST(DeriveRunQuantities, NotANumberFailsItsBasicCheck) {
   for (const Case& c : cases) {
     RunParameters p = Preset("TVK-310: p");
     c.change(p, nan);
-    DeriveOutcome out = DeriveRunQuantities(p);
-    EXPECT_FALSE(out.quantities) << c.field;
-    EXPECT_EQ(out.refusal.rfind(c.field, 0), 0u) << out.refusal;
+    Result<RunQuantities> out = test::DeriveRunQuantitiesShown(p);
+    EXPECT_FALSE(out.ok()) << c.field;
+    EXPECT_EQ(out.failure().message.text.rfind(c.field, 0), 0u) << out.failure().message.text;
   }
   // Frf and m0 have no basic check: their own refusal catches a value that is not a number.
   RunParameters p = Preset("TVK-310: p");
   p.Frf = nan;
-  EXPECT_FALSE(DeriveRunQuantities(p).quantities);
+  EXPECT_FALSE(test::DeriveRunQuantitiesShown(p).ok());
   p = Preset("TVK-310: p");
   p.m0 = nan;
-  EXPECT_FALSE(DeriveRunQuantities(p).quantities);
+  EXPECT_FALSE(test::DeriveRunQuantitiesShown(p).ok());
   EXPECT_EQ(capture.messages().size(), 2u);
 }
 
@@ -249,10 +251,10 @@ TEST(DeriveRunQuantities, FurtherChecksShowOneNamedMessage) {
     MessageCapture capture;
     RunParameters p = Preset("TVK-310: p");
     c.change(p);
-    DeriveOutcome out = DeriveRunQuantities(p);
-    EXPECT_FALSE(out.quantities) << c.text;
-    EXPECT_TRUE(out.shown) << c.text;
-    EXPECT_EQ(out.refusal, c.text);
+    Result<RunQuantities> out = test::DeriveRunQuantitiesShown(p);
+    EXPECT_FALSE(out.ok()) << c.text;
+    EXPECT_TRUE(!out.failure().quiet) << c.text;
+    EXPECT_EQ(out.failure().message.text, c.text);
     ASSERT_EQ(capture.messages().size(), 1u) << c.text;
     EXPECT_EQ(capture.messages()[0], (Message{c.text, "Error", Icon::Error, Owner::View}));
   }
@@ -262,9 +264,9 @@ TEST(DeriveRunQuantities, NegativeChargeNumberIsKeptAsEntered) {
   // The dialog replaces a negative Q by its magnitude; the derivation itself takes Q as it is.
   RunParameters p = Preset("TVK-310: p");
   p.Q = -2;
-  DeriveOutcome out = DeriveRunQuantities(p);
-  ASSERT_TRUE(out.quantities);
-  EXPECT_EQ(out.quantities->charge, -2 * 1.6021892e-19);
+  Result<RunQuantities> out = test::DeriveRunQuantitiesShown(p);
+  ASSERT_TRUE(out.ok());
+  EXPECT_EQ(out->charge, -2 * 1.6021892e-19);
 }
 
 TEST(DeriveRunQuantities, EnergyCountJustAboveThe32BitRangeIsRefused) {
@@ -273,9 +275,9 @@ TEST(DeriveRunQuantities, EnergyCountJustAboveThe32BitRangeIsRefused) {
   p.EkBegin = 0;
   p.EkEnd = 2147483647.0;
   p.dEk = 1;
-  DeriveOutcome out = DeriveRunQuantities(p);
-  EXPECT_FALSE(out.quantities);
-  EXPECT_EQ(out.refusal,
+  Result<RunQuantities> out = test::DeriveRunQuantitiesShown(p);
+  EXPECT_FALSE(out.ok());
+  EXPECT_EQ(out.failure().message.text,
             "Energy step dEk = 1 MeV gives 2147483648 energies (allowed: 1 to 2147483647)!");
 }
 

@@ -11,6 +11,7 @@
 #include "calc/field_map.h"
 #include "calc/run_quantities.h"
 #include "platform/message.h"
+#include "tests/shown.h"
 
 namespace zuba {
 namespace {
@@ -32,7 +33,7 @@ SynthMapOptions ExampleOptions(const char* mode, const char* unit) {
 std::optional<FieldMap> ReadText(const std::string& text) {
   const fs::path path = fs::temp_directory_path() / ("zuba-synth-" + std::to_string(::getpid()));
   std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
-  std::optional<FieldMap> map = ReadFieldMap(path.string());
+  std::optional<FieldMap> map = test::ReadFieldMapShown(path.string());
   fs::remove(path);
   return map;
 }
@@ -62,10 +63,10 @@ TEST(SynthesizeMap, ReaderFindsTheModelAtEveryNodeToItsResolution) {
   o.spiral = 40;
   for (const char* unit : {"Gs", "T"}) {
     o.unit = unit;
-    SynthMapText made = SynthesizeMap(o);
-    ASSERT_TRUE(made.field) << made.error;
+    Result<SynthMapText> made = SynthesizeMap(o);
+    ASSERT_TRUE(made) << made.failure().message.text;
     MessageCapture capture;
-    std::optional<FieldMap> map = ReadText(made.text);
+    std::optional<FieldMap> map = ReadText(made->text);
     ASSERT_TRUE(map);
     EXPECT_EQ(map->unit, unit);
     ASSERT_EQ(map->nR, 7);
@@ -73,7 +74,7 @@ TEST(SynthesizeMap, ReaderFindsTheModelAtEveryNodeToItsResolution) {
     for (int i = 0; i < map->nR; ++i)
       for (int j = 0; j < map->nTheta; ++j) {
         const double theta = (-10 + 5.0 * j) * kPi / 180;
-        EXPECT_NEAR(map->field[i * 72 + j], made.field->Field(map->radii[i], theta), 0.5e-5 + 1e-12)
+        EXPECT_NEAR(map->field[i * 72 + j], made->field.Field(map->radii[i], theta), 0.5e-5 + 1e-12)
             << i << " " << j;
       }
   }
@@ -83,10 +84,9 @@ TEST(SynthesizeMap, FieldSignFollowsTheChargeAndFlutterGrowsFromTheCentre) {
   SynthMapOptions o;
   o.flutterCorrection = false;
   o.rMin = 0, o.rMax = 0.6, o.dR = 0.1, o.dTheta = 10;
-  std::string error;
-  std::optional<SynthField> positive = SynthField::Make(o, error);
+  Result<SynthField> positive = SynthField::Make(o);
   o.negativeIon = true;
-  std::optional<SynthField> negative = SynthField::Make(o, error);
+  Result<SynthField> negative = SynthField::Make(o);
   ASSERT_TRUE(positive && negative);
   for (double r : {0.0, 0.2, 0.6})
     for (double theta : {0.0, 0.3, 1.0}) {
@@ -109,9 +109,8 @@ TEST(SynthField, CentreFieldRevolvesTheIonAtTheRfFrequencyOverH) {
     SynthMapOptions o;
     ASSERT_TRUE(SynthOptionsFromPreset(mode, o));
     o.flutterCorrection = false;
-    std::string error;
-    std::optional<SynthField> f = SynthField::Make(o, error);
-    ASSERT_TRUE(f) << error;
+    Result<SynthField> f = SynthField::Make(o);
+    ASSERT_TRUE(f) << f.failure().message.text;
     // Cyclotron frequency |q|·B/(2π·m0) of a slow ion at the centre.
     const double mass = o.massSamu * kKilogramsPerSamu;
     const double fc = o.chargeNumber * kElementaryCharge * f->MeanField(0) / (2 * kPi * mass);
@@ -126,9 +125,8 @@ TEST(SynthField, ClosedOrbitsOfAUniformFieldAreTheTextbookCircles) {
   SynthMapOptions o;  // proton, 26.26 MHz
   o.uniformField = 1.3;
   o.flutter = 0;
-  std::string error;
-  std::optional<SynthField> f = SynthField::Make(o, error);
-  ASSERT_TRUE(f) << error;
+  Result<SynthField> f = SynthField::Make(o);
+  ASSERT_TRUE(f) << f.failure().message.text;
   const double mass = o.massSamu * kKilogramsPerSamu, q = kElementaryCharge;
   for (double mev : {0.6, 20.0, 60.6}) {
     const double ek = MevToJoules(mev);
@@ -146,12 +144,11 @@ TEST(SynthField, ClosedOrbitsOfAUniformFieldAreTheTextbookCircles) {
 
 TEST(SynthField, FlutterCorrectionKeepsEveryClosedOrbitIsochronous) {
   SynthMapOptions o = ExampleOptions(kModeTvk310, "Gs");
-  std::string error;
-  std::optional<SynthField> corrected = SynthField::Make(o, error);
-  ASSERT_TRUE(corrected) << error;
+  Result<SynthField> corrected = SynthField::Make(o);
+  ASSERT_TRUE(corrected) << corrected.failure().message.text;
   o.flutterCorrection = false;
-  std::optional<SynthField> plain = SynthField::Make(o, error);
-  ASSERT_TRUE(plain) << error;
+  Result<SynthField> plain = SynthField::Make(o);
+  ASSERT_TRUE(plain) << plain.failure().message.text;
   for (double mev = 0.6; mev < 61; mev += 3.9) {
     SynthOrbit orbit = corrected->ClosedOrbit(MevToJoules(mev));
     ASSERT_TRUE(orbit.found) << mev;
@@ -168,9 +165,8 @@ TEST(SynthField, SpiralTurnsTheHillsWithRadius) {
   SynthMapOptions o;
   o.flutterCorrection = false;
   o.spiral = 30;
-  std::string error;
-  std::optional<SynthField> f = SynthField::Make(o, error);
-  ASSERT_TRUE(f) << error;
+  Result<SynthField> f = SynthField::Make(o);
+  ASSERT_TRUE(f) << f.failure().message.text;
   const double hill = 30 * kPi / 180;  // at rMax
   EXPECT_GT(f->Field(0.75, hill), f->Field(0.75, hill + 0.01));
   EXPECT_GT(f->Field(0.75, hill), f->Field(0.75, hill - 0.01));
@@ -184,9 +180,8 @@ TEST(SynthField, RefusesOptionsWithoutAMeaningfulMap) {
     SynthMapOptions o;
     o.flutterCorrection = false;
     change(o);
-    std::string error;
-    std::optional<SynthField> f = SynthField::Make(o, error);
-    return !f && !error.empty();
+    Result<SynthField> f = SynthField::Make(o);
+    return !f && !f.failure().message.text.empty();
   };
   EXPECT_TRUE(refused([](SynthMapOptions& o) { o.rMax = 2.0; }));  // beyond R∞ = 1.817 m
   EXPECT_TRUE(refused([](SynthMapOptions& o) { o.flutter = 1; }));
@@ -215,10 +210,10 @@ TEST(ExampleMaps, MatchTheirRegeneratingCommandsAndHoldTheHighestEnergy) {
     ASSERT_TRUE(in) << e.file;
     std::stringstream content;
     content << in.rdbuf();
-    SynthMapText made = SynthesizeMap(ExampleOptions(e.mode, e.unit));
-    ASSERT_TRUE(made.field) << made.error;
-    EXPECT_TRUE(made.text == content.str()) << e.file << " differs from its regenerating command";
-    SynthOrbit last = made.field->ClosedOrbit(MevToJoules(e.lastMev));
+    Result<SynthMapText> made = SynthesizeMap(ExampleOptions(e.mode, e.unit));
+    ASSERT_TRUE(made) << made.failure().message.text;
+    EXPECT_TRUE(made->text == content.str()) << e.file << " differs from its regenerating command";
+    SynthOrbit last = made->field.ClosedOrbit(MevToJoules(e.lastMev));
     ASSERT_TRUE(last.found);
     EXPECT_LT(last.maxRadius, 0.75 - 0.005) << e.file;
     EXPECT_NEAR(last.periodRatio, 1, 3e-6) << e.file;

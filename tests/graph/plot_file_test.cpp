@@ -111,7 +111,7 @@ CliRun RunCli(const std::string& args, const std::string& stderrPath) {
 }
 
 TEST_F(PlotFiles, CommandLineDrawsADocumentInTheRequestedSize) {
-  ASSERT_TRUE(SaveDocumentFile(Path("doc.zub"), RealisticResults(), 1).ok);
+  ASSERT_TRUE(SaveDocumentFile(Path("doc.zub"), RealisticResults(), 1).ok());
   CliRun run = RunCli("plot " + Path("doc.zub") + " -o " + Path("g.png"), Path("err"));
   EXPECT_EQ(run.exitCode, 0) << run.stderrText;
   QImage image;
@@ -125,7 +125,7 @@ TEST_F(PlotFiles, CommandLineDrawsADocumentInTheRequestedSize) {
 }
 
 TEST_F(PlotFiles, CommandLineRefusesDocumentsWithoutDrawableResults) {
-  ASSERT_TRUE(SaveDocumentFile(Path("none.zub"), RealisticResults(), 0).ok);
+  ASSERT_TRUE(SaveDocumentFile(Path("none.zub"), RealisticResults(), 0).ok());
   CliRun run = RunCli("plot " + Path("none.zub") + " -o " + Path("g.png"), Path("err"));
   EXPECT_EQ(run.exitCode, 2);
   EXPECT_NE(run.stderrText.find("Error: "), std::string::npos);
@@ -133,7 +133,7 @@ TEST_F(PlotFiles, CommandLineRefusesDocumentsWithoutDrawableResults) {
 
   ResultTables r = RealisticResults();
   r.Rmn.assign(std::vector<double>(58, 2147483647.0));
-  ASSERT_TRUE(SaveDocumentFile(Path("empty.zub"), r, 1).ok);
+  ASSERT_TRUE(SaveDocumentFile(Path("empty.zub"), r, 1).ok());
   run = RunCli("plot " + Path("empty.zub") + " -o " + Path("g.png"), Path("err"));
   EXPECT_EQ(run.exitCode, 2);
   EXPECT_NE(run.stderrText.find("Message: No real values in X array!\n"), std::string::npos);
@@ -144,7 +144,7 @@ TEST_F(PlotFiles, CommandLineRefusesDocumentsWithoutDrawableResults) {
 }
 
 TEST_F(PlotFiles, CommandLineUsageErrors) {
-  ASSERT_TRUE(SaveDocumentFile(Path("doc.zub"), RealisticResults(), 1).ok);
+  ASSERT_TRUE(SaveDocumentFile(Path("doc.zub"), RealisticResults(), 1).ok());
   for (const std::string& args :
        {" -o " + Path("g.png") + " --size 800x", " -o " + Path("g.png") + " --size 0x600",
         " -o " + Path("g.bmp"), std::string()}) {

@@ -10,6 +10,7 @@
 #include "calc/driver.h"
 #include "calc/orbit.h"
 #include "numerics/field_patches.h"
+#include "platform/message.h"
 #include "tests/orbit/test_support.h"
 
 namespace {
@@ -36,16 +37,19 @@ long TrialAllocations(double h) {
   CalculationRecord record = test::MakeRecord(kModeTvk310, h, 0.6, 30.6, 10.0, test::MapShape{},
                                               test::NearUniform(1.75, 4));
   PreparedRun prepared;
-  EXPECT_EQ(PrepareRun(record, prepared), 1);
-  const std::optional<FieldPatches> field = FieldPatches::Build(
-      prepared.radialSteps, record.radii, record.azimuths, record.field, record.moments);
+  EXPECT_EQ(ShowOutcome(PrepareRun(record, prepared)), 1);
+  const std::optional<FieldPatches> field =
+      FieldPatches::Build(prepared.radialSteps, record.radii, record.azimuths, record.field,
+                          record.moments)
+          .TakeOptional();
   EXPECT_TRUE(field.has_value());
   OrbitSamples samples;
   samples.Reserve(static_cast<size_t>(prepared.constants.nSteps) * 2);
   const double E = record.Ek[2] + prepared.constants.E0;
   double tauTurn = 0, dr = 0;
   const long before = allocations.load();
-  EXPECT_EQ(TrackTrial(prepared.constants, prepared.tables(), *field, E, 0.2, samples, tauTurn, dr),
+  EXPECT_EQ(ShowOutcome(TrackTrial(prepared.constants, prepared.tables(), *field, E, 0.2, samples,
+                                   tauTurn, dr)),
             1);
   return allocations.load() - before;
 }

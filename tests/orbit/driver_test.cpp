@@ -14,6 +14,7 @@
 #include "results/hand_over.h"
 #include "results/result_tables.h"
 #include "tests/orbit/test_support.h"
+#include "tests/shown.h"
 
 namespace zuba {
 namespace {
@@ -70,7 +71,8 @@ TEST(CalculationWorker, CompletedRunHandsOverConsistentTablesAndRepaints) {
   };
   std::vector<int32_t> trials(5, 0);
   options.energyFinished = [&](int32_t i, int32_t k) { trials[i] = k; };
-  ASSERT_EQ(CalculationWorker(record, progress, stop, handOver, options), WorkerOutcome::Completed);
+  ASSERT_EQ(test::CalculationWorkerShown(record, progress, stop, handOver, options),
+            WorkerOutcome::Completed);
   EXPECT_EQ(repaints, 1);
   EXPECT_TRUE(messages.texts().empty());
   EXPECT_EQ(progress.log(), ExpectedLog(5, 5, true));
@@ -94,17 +96,19 @@ TEST(CalculationWorker, CompletedRunHandsOverConsistentTablesAndRepaints) {
   // Block i of the samples is the accepted orbit of energy i, as the search alone gives it.
   PreparedRun prepared;
   CalculationRecord again = FiveEnergies();
-  ASSERT_EQ(PrepareRun(again, prepared), 1);
+  ASSERT_EQ(ShowOutcome(PrepareRun(again, prepared)), 1);
   // The worker's default field is the fast one.
-  const std::optional<FieldPatches> field = FieldPatches::Build(
-      prepared.radialSteps, again.radii, again.azimuths, again.field, again.moments);
+  const std::optional<FieldPatches> field =
+      FieldPatches::Build(prepared.radialSteps, again.radii, again.azimuths, again.field,
+                          again.moments)
+          .TakeOptional();
   ASSERT_TRUE(field.has_value());
   int64_t start = 0;
   for (int32_t i = 0; i < 5; ++i) {
     OrbitSamples samples;
     OrbitResult one;
-    ASSERT_EQ(FindEquilibriumOrbit(prepared.constants, prepared.tables(), *field, again.Ek[i],
-                                   samples, one),
+    ASSERT_EQ(test::FindEquilibriumOrbitShown(prepared.constants, prepared.tables(), *field,
+                                              again.Ek[i], samples, one),
               1);
     ASSERT_EQ(points[i], static_cast<int32_t>(samples.Size()));
     EXPECT_EQ(one.trials, trials[i]);
@@ -146,7 +150,8 @@ TEST(CalculationWorker, StopAfterAnEnergyEndsTheRunWithoutHandOver) {
   bool repainted = false;
   WorkerOptions options;
   options.requestRepaint = [&] { repainted = true; };
-  EXPECT_EQ(CalculationWorker(record, progress, stop, handOver, options), WorkerOutcome::Stopped);
+  EXPECT_EQ(test::CalculationWorkerShown(record, progress, stop, handOver, options),
+            WorkerOutcome::Stopped);
   EXPECT_EQ(progress.log(), ExpectedLog(5, 2, true));
   EXPECT_EQ(progress.position(), 0);
   EXPECT_EQ(stop.load(), 0);  // the worker clears the request it obeyed
@@ -165,7 +170,8 @@ TEST(CalculationWorker, StopWithTwoThreadsLetsTheEnergiesInFlightFinish) {
   StoppingProgress progress(stop, 1);
   WorkerOptions options;
   options.threads = 2;
-  EXPECT_EQ(CalculationWorker(record, progress, stop, handOver, options), WorkerOutcome::Stopped);
+  EXPECT_EQ(test::CalculationWorkerShown(record, progress, stop, handOver, options),
+            WorkerOutcome::Stopped);
   const auto log = progress.log();
   const auto stepIts = std::count(log.begin(), log.end(), "stepit");
   EXPECT_GE(stepIts, 1);
@@ -189,7 +195,8 @@ TEST(CalculationWorker, FailureMidRunKeepsEverythingAndLeavesTheBar) {
     WorkerOptions options;
     options.threads = threads;
     options.requestRepaint = [&] { repainted = true; };
-    EXPECT_EQ(CalculationWorker(record, progress, stop, handOver, options), WorkerOutcome::Failed);
+    EXPECT_EQ(test::CalculationWorkerShown(record, progress, stop, handOver, options),
+              WorkerOutcome::Failed);
     EXPECT_FALSE(repainted);
     ExpectEarlierResultsKept();
     // One message, as with one thread: energies above the failed one that were in flight on the
@@ -214,7 +221,7 @@ TEST(CalculationWorker, TwoRadiusNodesFailBeforeTheBarIsTouched) {
       kModeTvk310, 1e-3, 0.6, 6.6, 6.0, test::MapShape{2, 1.0, 36}, test::NearUniform(1.75, 4));
   RecordingProgress progress;
   std::atomic<int32_t> stop{0};
-  EXPECT_EQ(CalculationWorker(record, progress, stop, handOver, WorkerOptions{}),
+  EXPECT_EQ(test::CalculationWorkerShown(record, progress, stop, handOver, WorkerOptions{}),
             WorkerOutcome::Failed);
   EXPECT_EQ(
       messages.messages(),
@@ -230,7 +237,7 @@ TEST(CalculationWorker, StepTooSmallForAnyTableFailsBeforeTheBarIsTouched) {
   record.h = 1e-8;  // 6.3e8 steps a turn
   RecordingProgress progress;
   std::atomic<int32_t> stop{0};
-  EXPECT_EQ(CalculationWorker(record, progress, stop, handOver, WorkerOptions{}),
+  EXPECT_EQ(test::CalculationWorkerShown(record, progress, stop, handOver, WorkerOptions{}),
             WorkerOutcome::Failed);
   EXPECT_EQ(messages.texts(),
             std::vector<std::string>{
@@ -248,7 +255,7 @@ TEST(CalculationWorker, TwoThreadsGiveTheOneThreadResultsBitForBit) {
     std::atomic<int32_t> stop{0};
     WorkerOptions options;
     options.threads = threads;
-    ASSERT_EQ(CalculationWorker(record, progress, stop, handOver, options),
+    ASSERT_EQ(test::CalculationWorkerShown(record, progress, stop, handOver, options),
               WorkerOutcome::Completed);
     EXPECT_EQ(progress.log(), ExpectedLog(5, 5, true));
     runs.push_back(handOver.LatestResults);
@@ -270,7 +277,7 @@ TEST(CalculationWorker, ReferenceFieldGivesTheSameValues) {
     std::atomic<int32_t> stop{0};
     WorkerOptions options;
     options.referenceField = reference;
-    ASSERT_EQ(CalculationWorker(record, progress, stop, handOver, options),
+    ASSERT_EQ(test::CalculationWorkerShown(record, progress, stop, handOver, options),
               WorkerOutcome::Completed);
     runs.push_back(handOver.LatestResults);
   }
@@ -293,16 +300,18 @@ TEST(PrepareCalculation, RefusedParametersLeaveTheRecordUntouched) {
   ApplyPreset(kModeTvk310, p);
   p.Path = "/nonexistent/map.sdf";
   p.dEk = 0;
-  PrepareResult result = PrepareCalculation(p, record);
-  EXPECT_FALSE(result.ready);
-  EXPECT_FALSE(result.refusal.empty());
+  Outcome result = PrepareCalculation(p, record);
+  ShowFailure(result.failure());
+  EXPECT_FALSE(result.ok());
+  EXPECT_FALSE(result.message().text.empty());
   EXPECT_EQ(record.Ek, before.Ek);
   EXPECT_EQ(record.field, before.field);
 
   p.dEk = 0.6;  // the parameters pass; the map cannot be read
   result = PrepareCalculation(p, record);
-  EXPECT_FALSE(result.ready);
-  EXPECT_TRUE(result.shown);
+  ShowFailure(result.failure());
+  EXPECT_FALSE(result.ok());
+  EXPECT_FALSE(result.failure().quiet);
   EXPECT_FALSE(messages.texts().empty());
   EXPECT_EQ(record.field, before.field);
 }

@@ -11,6 +11,7 @@
 #include "calc/run_quantities.h"
 #include "platform/message.h"
 #include "results/result_tables.h"
+#include "tests/shown.h"
 
 namespace zuba {
 namespace {
@@ -23,9 +24,9 @@ void RunPreset(const char* mode, const std::string& map, int32_t expectedEnergie
   p.Path = map;
   ResultsHandOver handOver;
   Calculation calculation(handOver);
-  const PrepareResult prepared = calculation.Prepare(p);
+  const Outcome prepared = calculation.Prepare(p);
   const CalculationRecord& record = calculation.Record();
-  ASSERT_TRUE(prepared.ready) << prepared.refusal;
+  ASSERT_TRUE(prepared) << prepared.message().text;
   ASSERT_EQ(record.n, expectedEnergies);
   EXPECT_EQ(SampleCapacity(record.T0, record.TIs, record.h), 62832);
 
@@ -36,7 +37,7 @@ void RunPreset(const char* mode, const std::string& map, int32_t expectedEnergie
   options.energyFinished = [&](int32_t, int32_t trials) {
     maxTrials = std::max(maxTrials, trials);
   };
-  ASSERT_EQ(calculation.Run(progress, options), WorkerOutcome::Completed);
+  ASSERT_EQ(calculation.Run(progress, test::Shown(options)), WorkerOutcome::Completed);
   EXPECT_TRUE(messages.texts().empty()) << messages.texts()[0];
   EXPECT_LT(maxTrials, 100);
 

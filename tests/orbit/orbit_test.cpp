@@ -9,6 +9,7 @@
 #include "calc/driver.h"
 #include "platform/message.h"
 #include "tests/orbit/test_support.h"
+#include "tests/shown.h"
 
 namespace zuba {
 namespace {
@@ -104,7 +105,7 @@ struct UniformRun {
     record = test::MakeRecord(kModeTvk310, 1e-3, 0.6, 60.6, 6.0, test::MapShape{},
                               test::NearUniform(bu, 4, flutter));
     EXPECT_EQ(record.n, 11);
-    EXPECT_EQ(PrepareRun(record, prepared), 1);
+    EXPECT_EQ(ShowOutcome(PrepareRun(record, prepared)), 1);
   }
   ReferenceField Field() const {
     return ReferenceField(prepared.radialSteps, record.radii, record.azimuths, record.field,
@@ -124,8 +125,8 @@ TEST(FindEquilibriumOrbit, NearUniformFieldGivesTheCyclotronFrequencyAndGyroRadi
   for (int32_t i = 0; i < run.record.n; ++i) {
     const double Ek = run.record.Ek[i];
     OrbitResult r;
-    ASSERT_EQ(FindEquilibriumOrbit(run.prepared.constants, run.prepared.tables(), run.Field(), Ek,
-                                   samples, r),
+    ASSERT_EQ(test::FindEquilibriumOrbitShown(run.prepared.constants, run.prepared.tables(),
+                                              run.Field(), Ek, samples, r),
               1);
     test::FreeParticle particle(Ek, run.record.restMass);
     EXPECT_NEAR(r.F0 / particle.CyclotronFrequency(run.record.charge, run.Bu, run.record.restMass),
@@ -156,7 +157,9 @@ TEST(StartRadius, SettlesOnTheMarkerWhereTheMapHasNoHarmonic) {
   constants.rInfinity = 1.8;  // m
   const double beta = 0.5;
   double y = 0, r0 = 0;
-  ASSERT_EQ(StartRadius(constants, AverageFieldTables{radii, marker, zero, zero}, beta, y, r0), 1);
+  ASSERT_EQ(ShowOutcome(
+                StartRadius(constants, AverageFieldTables{radii, marker, zero, zero}, beta, y, r0)),
+            1);
   EXPECT_EQ(y, 2147483647.0);
   EXPECT_EQ(r0, 1.8 / 2147483648.0 * beta);
 }
@@ -166,8 +169,8 @@ TEST(FindEquilibriumOrbit, SamplesStartAtTheStartStateAndEndPastOneTurn) {
   OrbitSamples samples;
   OrbitResult r;
   const double Ek = run.record.Ek[3];
-  ASSERT_EQ(FindEquilibriumOrbit(run.prepared.constants, run.prepared.tables(), run.Field(), Ek,
-                                 samples, r),
+  ASSERT_EQ(test::FindEquilibriumOrbitShown(run.prepared.constants, run.prepared.tables(),
+                                            run.Field(), Ek, samples, r),
             1);
   const size_t m = samples.Size();
   ASSERT_GT(m, 3u);
@@ -192,7 +195,7 @@ template <class Field>
 struct CountingField {
   const Field& field;
   mutable long calls = 0;
-  int Evaluate(double R, double theta, double& B) const {
+  Outcome Evaluate(double R, double theta, double& B) const {
     ++calls;
     return field.Evaluate(R, theta, B);
   }
@@ -204,8 +207,8 @@ TEST(FindEquilibriumOrbit, EvaluatesTheFieldOncePerStep) {
   CountingField<ReferenceField> counting{reference};
   OrbitSamples samples;
   OrbitResult r;
-  ASSERT_EQ(FindEquilibriumOrbit(run.prepared.constants, run.prepared.tables(), counting,
-                                 run.record.Ek[0], samples, r),
+  ASSERT_EQ(test::FindEquilibriumOrbitShown(run.prepared.constants, run.prepared.tables(), counting,
+                                            run.record.Ek[0], samples, r),
             1);
   ASSERT_EQ(r.trials, 1);
   // steps (m - 1), the final state, and the end of the turn.
@@ -215,9 +218,9 @@ TEST(FindEquilibriumOrbit, EvaluatesTheFieldOncePerStep) {
 // A field whose value does not depend on the position at all.
 struct ConstantField {
   double B;
-  int Evaluate(double, double, double& value) const {
+  Outcome Evaluate(double, double, double& value) const {
     value = B;
-    return 1;
+    return {};
   }
 };
 
@@ -226,8 +229,8 @@ TEST(FindEquilibriumOrbit, FieldOfTheWrongSignStopsAtTheStepBound) {
   UniformRun run(1.75);
   OrbitSamples samples;
   OrbitResult r;
-  EXPECT_EQ(FindEquilibriumOrbit(run.prepared.constants, run.prepared.tables(),
-                                 ConstantField{-1.75}, run.record.Ek[2], samples, r),
+  EXPECT_EQ(test::FindEquilibriumOrbitShown(run.prepared.constants, run.prepared.tables(),
+                                            ConstantField{-1.75}, run.record.Ek[2], samples, r),
             0);
   ASSERT_EQ(messages.messages().size(), 1u);
   const Message m = messages.messages()[0];
@@ -245,8 +248,8 @@ TEST(FindEquilibriumOrbit, TurnOfFewerThanThreeSamplesFails) {
   coarse.nSteps = 1;
   OrbitSamples samples;
   OrbitResult r;
-  EXPECT_EQ(FindEquilibriumOrbit(coarse, run.prepared.tables(), ConstantField{1.75},
-                                 run.record.Ek[2], samples, r),
+  EXPECT_EQ(test::FindEquilibriumOrbitShown(coarse, run.prepared.tables(), ConstantField{1.75},
+                                            run.record.Ek[2], samples, r),
             0);
   ASSERT_EQ(messages.texts().size(), 1u);
   EXPECT_EQ(messages.texts()[0],
@@ -257,9 +260,9 @@ TEST(FindEquilibriumOrbit, TurnOfFewerThanThreeSamplesFails) {
 // starts, so the search cannot close it.
 struct RisingField {
   double B;
-  int Evaluate(double, double theta, double& value) const {
+  Outcome Evaluate(double, double theta, double& value) const {
     value = B * (1 + 0.02 * theta / (2 * Pi()));
-    return 1;
+    return {};
   }
 };
 
@@ -268,8 +271,8 @@ TEST(FindEquilibriumOrbit, HundredTrialsWithoutClosureWarnAndKeepTheLastTrial) {
   UniformRun run(1.75);
   OrbitSamples samples;
   OrbitResult r;
-  ASSERT_EQ(FindEquilibriumOrbit(run.prepared.constants, run.prepared.tables(), RisingField{1.75},
-                                 run.record.Ek[4], samples, r),
+  ASSERT_EQ(test::FindEquilibriumOrbitShown(run.prepared.constants, run.prepared.tables(),
+                                            RisingField{1.75}, run.record.Ek[4], samples, r),
             1);
   EXPECT_EQ(r.trials, kMaxTrials);
   EXPECT_FALSE(r.converged);
@@ -281,9 +284,10 @@ TEST(FindEquilibriumOrbit, HundredTrialsWithoutClosureWarnAndKeepTheLastTrial) {
   double tauTurn = 0, dr = 0;
   OrbitSamples again;
   const double Rs = samples.R[0];
-  ASSERT_EQ(TrackTrial(run.prepared.constants, run.prepared.tables(), RisingField{1.75},
-                       run.record.Ek[4] + run.prepared.constants.E0, Rs, again, tauTurn, dr),
-            1);
+  ASSERT_EQ(
+      ShowOutcome(TrackTrial(run.prepared.constants, run.prepared.tables(), RisingField{1.75},
+                             run.record.Ek[4] + run.prepared.constants.E0, Rs, again, tauTurn, dr)),
+      1);
   EXPECT_EQ(dr, r.dReo);
   EXPECT_EQ(again.R, samples.R);
 }
@@ -293,14 +297,14 @@ TEST(FindEquilibriumOrbit, OrbitLeavingTheMapFailsWithTheFieldMessage) {
   CalculationRecord record = test::MakeRecord(
       kModeTvk310, 1e-3, 50, 60, 10, test::MapShape{41, 0.4, 36}, test::NearUniform(1.75, 4));
   PreparedRun prepared;
-  ASSERT_EQ(PrepareRun(record, prepared), 1);
+  ASSERT_EQ(ShowOutcome(PrepareRun(record, prepared)), 1);
   ReferenceField field(prepared.radialSteps, record.radii, record.azimuths, record.field,
                        record.moments);
   OrbitSamples samples;
   OrbitResult r;
-  EXPECT_EQ(
-      FindEquilibriumOrbit(prepared.constants, prepared.tables(), field, record.Ek[1], samples, r),
-      0);
+  EXPECT_EQ(test::FindEquilibriumOrbitShown(prepared.constants, prepared.tables(), field,
+                                            record.Ek[1], samples, r),
+            0);
   ASSERT_FALSE(messages.texts().empty());
   EXPECT_EQ(messages.texts()[0], "Radius value error!");
 }

@@ -198,9 +198,9 @@ TEST_F(RunCommand, TheMapPathIsTrimmedAsTheInputDataDialogTrimsIt) {
                          "EkEnd=1.2", "--quiet", "--report", report, "--save", document});
   ASSERT_EQ(o.exitCode, 0) << o.err;
   EXPECT_NE(ReadText(report).find("\r\n\vPath: " + map + "\r\n"), std::string::npos);
-  const zuba::DocumentLoad load = zuba::LoadDocumentFile(document);
-  ASSERT_TRUE(load.ok) << load.error;
-  EXPECT_EQ(load.results.run.Path, map);
+  const zuba::Result<zuba::DocumentLoad> load = zuba::LoadDocumentFile(document);
+  ASSERT_TRUE(load.ok()) << load.message().text;
+  EXPECT_EQ(load->results.run.Path, map);
 }
 
 TEST_F(RunCommand, CtrlCLetsTheCurrentEnergyFinishAndWritesNothing) {

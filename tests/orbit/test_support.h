@@ -55,10 +55,10 @@ inline CalculationRecord MakeRecord(const char* mode, double h, double ekBegin, 
   p.EkBegin = ekBegin;
   p.EkEnd = ekEnd;
   p.dEk = dEk;
-  DeriveOutcome derived = DeriveRunQuantities(p);
+  Result<RunQuantities> derived = DeriveRunQuantities(p);
   CalculationRecord r;
-  if (!derived.quantities) return r;
-  const RunQuantities& q = *derived.quantities;
+  if (!derived) return r;
+  const RunQuantities& q = *derived;
   r.T0 = p.T0;
   r.TIs = p.TIs;
   r.h = p.h;

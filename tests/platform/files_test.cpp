@@ -40,8 +40,8 @@ TEST_F(FilesTest, MissingFileAndDirectoryCannotBeOpened) {
 
 TEST_F(FilesTest, AtomicWriteReplacesContentAndLeavesNoTemporary) {
   std::string path = (dir_ / "out").string();
-  ASSERT_TRUE(WriteFileAtomically(path, "first").ok);
-  ASSERT_TRUE(WriteFileAtomically(path, "second").ok);
+  ASSERT_TRUE(WriteFileAtomically(path, "first").ok());
+  ASSERT_TRUE(WriteFileAtomically(path, "second").ok());
   EXPECT_EQ(ReadWholeFile(path).bytes, "second");
   EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 1);
 }
@@ -49,11 +49,11 @@ TEST_F(FilesTest, AtomicWriteReplacesContentAndLeavesNoTemporary) {
 TEST_F(FilesTest, FailedAtomicWriteKeepsEarlierFile) {
   if (::geteuid() == 0) GTEST_SKIP() << "root ignores directory permissions";
   std::string path = (dir_ / "out").string();
-  ASSERT_TRUE(WriteFileAtomically(path, "kept").ok);
+  ASSERT_TRUE(WriteFileAtomically(path, "kept").ok());
   fs::permissions(dir_, fs::perms::owner_read | fs::perms::owner_exec);
-  WriteResult r = WriteFileAtomically(path, "lost");
-  EXPECT_FALSE(r.ok);
-  EXPECT_FALSE(r.error.empty());
+  Outcome r = WriteFileAtomically(path, "lost");
+  EXPECT_FALSE(r.ok());
+  EXPECT_FALSE(r.message().text.empty());
   fs::permissions(dir_, fs::perms::owner_all);
   EXPECT_EQ(ReadWholeFile(path).bytes, "kept");
 }
@@ -68,8 +68,8 @@ TEST(WriteFileAtomically, FailureOverADirectoryLeavesItAndNoTemporary) {
   namespace fs = std::filesystem;
   fs::path dir = fs::temp_directory_path() / ("zuba-files-dir-" + std::to_string(::getpid()));
   fs::create_directories(dir / "target");
-  WriteResult r = WriteFileAtomically((dir / "target").string(), "bytes");
-  EXPECT_FALSE(r.ok);
+  Outcome r = WriteFileAtomically((dir / "target").string(), "bytes");
+  EXPECT_FALSE(r.ok());
   EXPECT_TRUE(fs::is_directory(dir / "target"));
   EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1);
   fs::remove_all(dir);

@@ -13,7 +13,8 @@ TEST(MessageCapture, RecordsTextCaptionIconAndOwnerAndRestoresPreviousService) {
     MessageCapture inner;
     ShowMessage("Field Map Unit Error!", "Error", Icon::Error, Owner::View);
     ASSERT_EQ(inner.messages().size(), 1u);
-    EXPECT_EQ(inner.messages()[0], (Message{"Field Map Unit Error!", "Error", Icon::Error, Owner::View}));
+    EXPECT_EQ(inner.messages()[0],
+              (Message{"Field Map Unit Error!", "Error", Icon::Error, Owner::View}));
   }
   ShowMessage("after", "Message", Icon::Information);
   EXPECT_EQ(outer.texts(), std::vector<std::string>{"after"});
@@ -28,23 +29,6 @@ TEST(MessageCapture, CollectsMessagesFromSeveralThreads) {
     });
   for (auto& t : threads) t.join();
   EXPECT_EQ(capture.messages().size(), 400u);
-}
-
-TEST(ThreadMessageBuffer, HoldsTheMessagesOfItsOwnThreadOnly) {
-  MessageCapture capture;
-  std::vector<Message> held;
-  {
-    ThreadMessageBuffer buffer;
-    ShowMessage("Calculation accuracy didn't achive!", "Error", Icon::Warning);
-    std::thread other([] { ShowMessage("from another thread", "Error"); });
-    other.join();
-    held = buffer.take();
-  }
-  EXPECT_EQ(capture.texts(), std::vector<std::string>{"from another thread"});
-  ASSERT_EQ(held.size(), 1u);
-  ShowMessage(held[0]);  // shown later, unchanged
-  EXPECT_EQ(capture.messages().back(),
-            (Message{"Calculation accuracy didn't achive!", "Error", Icon::Warning, Owner::None}));
 }
 
 TEST(ConsoleMessageService, WritesCaptionColonTextLine) {

@@ -29,8 +29,8 @@ class RunClosure : public ::testing::Test {
     options.rMax = 0.4;
     options.dTheta = 5;
     options.unit = "T";
-    std::string error;
-    ASSERT_TRUE(WriteSynthMap(options, Path("map.sdf"), error)) << error;
+    const Outcome written = WriteSynthMap(options, Path("map.sdf"));
+    ASSERT_TRUE(written) << written.message().text;
   }
   void TearDown() override { fs::remove_all(dir_); }
 
@@ -94,11 +94,11 @@ TEST_F(RunClosure, PreciseRunPrintsTunesAndIsochronismAsJson) {
     EXPECT_LT(std::fabs(e["isochronism"].get<double>()), 1e-5);
   }
   EXPECT_EQ(j["energies"][0]["phase_deg"], 0.0);
-  const DocumentLoad load = LoadDocumentFile(Path("d.zub"));
-  ASSERT_TRUE(load.ok) << load.error;
-  EXPECT_EQ(load.results.closure.mode, 1);
-  EXPECT_EQ(load.results.closure.nuR.size(), 3);
-  EXPECT_EQ(load.results.closure.gainPerTurn, 0.2);
+  const Result<DocumentLoad> load = LoadDocumentFile(Path("d.zub"));
+  ASSERT_TRUE(load.ok()) << load.message().text;
+  EXPECT_EQ(load->results.closure.mode, 1);
+  EXPECT_EQ(load->results.closure.nuR.size(), 3);
+  EXPECT_EQ(load->results.closure.gainPerTurn, 0.2);
 }
 
 TEST_F(RunClosure, DefaultRunLeavesTheTunesEmpty) {
@@ -117,9 +117,9 @@ TEST_F(RunClosure, DefaultRunLeavesTheTunesEmpty) {
   EXPECT_EQ(rows[1].size(), 11u);
   EXPECT_EQ(rows[1][9], "");
   EXPECT_EQ(rows[1][10], "");
-  const DocumentLoad load = LoadDocumentFile(Path("d.zub"));
-  ASSERT_TRUE(load.ok) << load.error;
-  EXPECT_TRUE(load.results.closure.empty());
+  const Result<DocumentLoad> load = LoadDocumentFile(Path("d.zub"));
+  ASSERT_TRUE(load.ok()) << load.message().text;
+  EXPECT_TRUE(load->results.closure.empty());
 }
 
 TEST_F(RunClosure, UnknownClosureIsAUsageError) {

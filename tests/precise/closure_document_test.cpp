@@ -51,21 +51,21 @@ TEST(ClosureBlock, DefaultClosureDocumentHasNoBlock) {
   const ResultTables r = Described();
   const std::string bytes = StoreDocumentBytes(r, 1);
   EXPECT_EQ(bytes.size(), DescribedSize(r));
-  const DocumentLoad load = LoadDocumentBytes(bytes);
-  ASSERT_TRUE(load.ok) << load.error;
-  EXPECT_EQ(load.results, r);
-  EXPECT_TRUE(load.results.closure.empty());
+  const Result<DocumentLoad> load = LoadDocumentBytes(bytes);
+  ASSERT_TRUE(load.ok()) << load.message().text;
+  EXPECT_EQ(load->results, r);
+  EXPECT_TRUE(load->results.closure.empty());
 }
 
 TEST(ClosureBlock, RoundTripKeepsTheClosureTables) {
   const ResultTables r = Precise();
   const std::string bytes = StoreDocumentBytes(r, 1);
   EXPECT_EQ(bytes.size(), DescribedSize(r) + 8 + 4 + 4 + 16 + 36 * 2);
-  const DocumentLoad load = LoadDocumentBytes(bytes);
-  ASSERT_TRUE(load.ok) << load.error;
-  EXPECT_EQ(load.results, r);
-  EXPECT_EQ(load.results.closure.status[1], 5);
-  EXPECT_EQ(load.results.closure.nuR[1], 2147483647.0);
+  const Result<DocumentLoad> load = LoadDocumentBytes(bytes);
+  ASSERT_TRUE(load.ok()) << load.message().text;
+  EXPECT_EQ(load->results, r);
+  EXPECT_EQ(load->results.closure.status[1], 5);
+  EXPECT_EQ(load->results.closure.nuR[1], 2147483647.0);
 }
 
 // A reader of the twelve tables stops where the block begins: everything before it is the
@@ -83,13 +83,13 @@ TEST(ClosureBlock, SavedFileHasTheBytesOfTheRecord) {
   std::filesystem::create_directories(dir);
   for (const ResultTables& r : {Described(), Precise()}) {
     const std::string path = (dir / "doc.zub").string();
-    ASSERT_TRUE(SaveDocumentFile(path, r, 1).ok);
+    ASSERT_TRUE(SaveDocumentFile(path, r, 1).ok());
     const FileBytes file = ReadWholeFile(path);
     ASSERT_EQ(file.status, ReadStatus::Ok);
     EXPECT_EQ(file.bytes, StoreDocumentBytes(r, 1));
-    const DocumentLoad load = LoadDocumentFile(path);
-    ASSERT_TRUE(load.ok) << load.error;
-    EXPECT_EQ(load.results, r);
+    const Result<DocumentLoad> load = LoadDocumentFile(path);
+    ASSERT_TRUE(load.ok()) << load.message().text;
+    EXPECT_EQ(load->results, r);
   }
   std::filesystem::remove_all(dir);
 }
@@ -97,9 +97,9 @@ TEST(ClosureBlock, SavedFileHasTheBytesOfTheRecord) {
 TEST(ClosureBlock, OtherTrailingBytesAreStillIgnored) {
   std::string bytes = StoreDocumentBytes(Described(), 1);
   bytes += "some trailing bytes of another program";
-  const DocumentLoad load = LoadDocumentBytes(bytes);
-  ASSERT_TRUE(load.ok) << load.error;
-  EXPECT_EQ(load.results, Described());
+  const Result<DocumentLoad> load = LoadDocumentBytes(bytes);
+  ASSERT_TRUE(load.ok()) << load.message().text;
+  EXPECT_EQ(load->results, Described());
 }
 
 TEST(ClosureBlock, DamagedBlockIsRefusedAndLaterVersionSkipped) {
@@ -107,32 +107,32 @@ TEST(ClosureBlock, DamagedBlockIsRefusedAndLaterVersionSkipped) {
   const size_t blockStart = StoreDocumentBytes(Described(), 1).size();
   // Cut anywhere inside the block after its tag and counts.
   for (size_t cut = blockStart + 16; cut < good.size(); cut += 7) {
-    const DocumentLoad load = LoadDocumentBytes(std::string_view(good).substr(0, cut));
-    EXPECT_FALSE(load.ok) << cut;
-    EXPECT_NE(load.error.find("closure block"), std::string::npos) << cut;
+    const Result<DocumentLoad> load = LoadDocumentBytes(std::string_view(good).substr(0, cut));
+    EXPECT_FALSE(load.ok()) << cut;
+    EXPECT_NE(load.message().text.find("closure block"), std::string::npos) << cut;
   }
   // A count that does not fit the byte length.
   std::string wrongCount = good;
   const int32_t three = 3;
   std::memcpy(wrongCount.data() + blockStart + 16 + 12, &three, 4);
-  EXPECT_FALSE(LoadDocumentBytes(wrongCount).ok);
+  EXPECT_FALSE(LoadDocumentBytes(wrongCount).ok());
   // A later version is skipped whole: the twelve tables load, without closure tables.
   std::string later = good;
   const uint32_t two = 2;
   std::memcpy(later.data() + blockStart + 8, &two, 4);
-  const DocumentLoad load = LoadDocumentBytes(later);
-  ASSERT_TRUE(load.ok) << load.error;
-  EXPECT_EQ(load.results, Described());
+  const Result<DocumentLoad> load = LoadDocumentBytes(later);
+  ASSERT_TRUE(load.ok()) << load.message().text;
+  EXPECT_EQ(load->results, Described());
 }
 
 TEST(ClosureBlock, UnequalClosureTablesAreCutToTheShortest) {
   ResultTables r = Precise();
   r.closure.nuZ = RealTable({0.2});
-  const DocumentLoad load = LoadDocumentBytes(StoreDocumentBytes(r, 1));
-  ASSERT_TRUE(load.ok) << load.error;
-  EXPECT_EQ(load.results.closure.isochronism.size(), 1);
-  EXPECT_EQ(load.results.closure.status.size(), 1);
-  EXPECT_EQ(load.results.closure.phaseDeg[0], 0);
+  const Result<DocumentLoad> load = LoadDocumentBytes(StoreDocumentBytes(r, 1));
+  ASSERT_TRUE(load.ok()) << load.message().text;
+  EXPECT_EQ(load->results.closure.isochronism.size(), 1);
+  EXPECT_EQ(load->results.closure.status.size(), 1);
+  EXPECT_EQ(load->results.closure.phaseDeg[0], 0);
 }
 
 }  // namespace

@@ -196,8 +196,8 @@ TEST(PreciseOrbit, TurnSamplesCoverExactlyOneTurn) {
   PreciseTurn turn;
   const double E = map.prepared.constants.E0 * 1.01;
   const double V = std::sqrt(1 - 1 / (1.01 * 1.01)) * map.prepared.constants.rInfinity;
-  ASSERT_TRUE(
-      TrackPreciseTurn(map.prepared.constants, *map.patches, E, V, 0.3, 0.001, 0.2, samples, turn));
+  ASSERT_TRUE(ShowOutcome(TrackPreciseTurn(map.prepared.constants, *map.patches, E, V, 0.3, 0.001,
+                                           0.2, samples, turn)));
   ASSERT_EQ(samples.Size(), static_cast<size_t>(PreciseTurnSteps(kCoarseStep) + 1));
   EXPECT_DOUBLE_EQ(samples.theta.back() - samples.theta.front(), 8 * std::atan(1.0));
   EXPECT_EQ(samples.tau.back(), turn.tauTurn);
@@ -216,8 +216,8 @@ TEST(PreciseOrbit, SpeedLostToRadialMotionIsRefused) {
   PreciseTurn turn;
   const double E = map.prepared.constants.E0 * 1.01;
   const double V = 0.01;  // m/rad, less than the start vR
-  EXPECT_FALSE(
-      TrackPreciseTurn(map.prepared.constants, *map.patches, E, V, 0.3, 0.02, 0.2, samples, turn));
+  EXPECT_FALSE(ShowOutcome(
+      TrackPreciseTurn(map.prepared.constants, *map.patches, E, V, 0.3, 0.02, 0.2, samples, turn)));
   ASSERT_EQ(capture.messages().size(), 1u);
   EXPECT_NE(capture.texts()[0].find("no closed orbit"), std::string::npos);
 }

@@ -11,6 +11,7 @@
 #include "calc/precise_orbit.h"
 #include "numerics/field_patches.h"
 #include "tests/orbit/test_support.h"
+#include "tests/shown.h"
 
 namespace zuba::test {
 
@@ -39,15 +40,16 @@ struct PreparedMap {
               int32_t sectors = 4) {
     record = MakeRecord(kModeTvk310, h, 1, 2, 1, shape, B);
     record.run.N = sectors;
-    if (!PrepareRun(record, prepared)) return;
+    if (!ShowOutcome(PrepareRun(record, prepared))) return;
     patches = FieldPatches::Build(prepared.radialSteps, record.radii, record.azimuths, record.field,
-                                  record.moments);
+                                  record.moments)
+                  .TakeOptional();
   }
   bool ok() const { return patches.has_value(); }
 
   int Find(double ekMeV, OrbitSamples& samples, PreciseOrbitResult& result) const {
-    return FindPreciseOrbit(prepared.constants, prepared.tables(), *patches,
-                            ekMeV * 1e6 * kElementaryCharge, samples, result);
+    return test::FindPreciseOrbitShown(prepared.constants, prepared.tables(), *patches,
+                                       ekMeV * 1e6 * kElementaryCharge, samples, result);
   }
 };
 

@@ -10,6 +10,7 @@
 #include "results/hand_over.h"
 #include "results/result_tables.h"
 #include "tests/precise/precise_support.h"
+#include "tests/shown.h"
 
 namespace zuba {
 namespace {
@@ -30,7 +31,8 @@ CalculationRecord FlutterRecord() {
 ResultTables RunWorker(CalculationRecord record, const WorkerOptions& options) {
   RecordingProgress progress;
   std::atomic<int32_t> stop{0};
-  EXPECT_EQ(CalculationWorker(record, progress, stop, handOver, options), WorkerOutcome::Completed);
+  EXPECT_EQ(test::CalculationWorkerShown(record, progress, stop, handOver, options),
+            WorkerOutcome::Completed);
   return handOver.LatestResults;
 }
 

@@ -14,12 +14,12 @@
 
 #include "calc/field_map.h"
 #include "platform/message.h"
-#include "tests/shown.h"
 #include "results/document.h"
 #include "results/hand_over.h"
 #include "results/report.h"
 #include "results/result_tables.h"
 #include "tests/reliability/allocation_counter.h"
+#include "tests/shown.h"
 
 namespace zuba {
 namespace {
@@ -58,7 +58,7 @@ class BadFieldMap : public TempDir {
     const std::string path = WriteFile("map.sdf", bytes);
     MessageCapture capture;
     ResetAllocations();
-    std::optional<FieldMap> map = ReadFieldMap(path);
+    std::optional<FieldMap> map = test::ReadFieldMapShown(path);
     const test::AllocationTotals used = Allocations();
     EXPECT_FALSE(map);
     EXPECT_EQ(capture.messages(), (std::vector<Message>{{text, "Error", Icon::Error, owner}}));
@@ -97,7 +97,7 @@ TEST_F(BadFieldMap, CutAfterEveryTokenGivesTheMessageOfWhatIsMissing) {
       const std::string cut = prefix + trailing;
       if (token.messageIfLast == nullptr) {
         MessageCapture capture;
-        std::optional<FieldMap> map = ReadFieldMap(WriteFile("map.sdf", cut));
+        std::optional<FieldMap> map = test::ReadFieldMapShown(WriteFile("map.sdf", cut));
         ASSERT_TRUE(map) << cut;
         EXPECT_TRUE(capture.messages().empty());
         EXPECT_EQ(map->nR, 2);
@@ -133,7 +133,7 @@ TEST_F(BadFieldMap, EmptyBinaryAndForeignFilesGiveOneMessage) {
     for (int i = 0; i < 64; ++i) bytes += static_cast<char>(random() & 0xFF);
     const std::string path = WriteFile("map.sdf", bytes);
     MessageCapture capture;
-    std::optional<FieldMap> map = ReadFieldMap(path);
+    std::optional<FieldMap> map = test::ReadFieldMapShown(path);
     EXPECT_EQ(capture.messages().size(), map ? 0u : 1u) << trial;
   }
 }
@@ -182,7 +182,7 @@ TEST_F(BadFieldMap, AMapThatIsReadUsesASmallMultipleOfItsSize) {
   const std::string path = WriteFile("map.sdf", bytes);
   MessageCapture capture;
   ResetAllocations();
-  std::optional<FieldMap> map = ReadFieldMap(path);
+  std::optional<FieldMap> map = test::ReadFieldMapShown(path);
   const test::AllocationTotals used = Allocations();
   ASSERT_TRUE(map);
   EXPECT_EQ(map->field.size(), 36360u);
@@ -234,19 +234,17 @@ class BadDocument : public TempDir {
   void ExpectRefused(const std::string& bytes, const std::string& errorPart) {
     SCOPED_TRACE(errorPart);
     ResetAllocations();
-    DocumentLoad load = LoadDocumentBytes(bytes);
+    Result<DocumentLoad> load = LoadDocumentBytes(bytes);
     const test::AllocationTotals used = Allocations();
-    EXPECT_FALSE(load.ok);
-    EXPECT_NE(load.error.find(errorPart), std::string::npos) << load.error;
-    EXPECT_EQ(load.error.find('\n'), std::string::npos) << load.error;
-    EXPECT_EQ(load.results, ResultTables{});
-    EXPECT_EQ(load.resultsAvailable, 0);
+    EXPECT_FALSE(load.ok());  // nothing to apply: no results, no flag
+    EXPECT_NE(load.message().text.find(errorPart), std::string::npos) << load.message().text;
+    EXPECT_EQ(load.message().text.find('\n'), std::string::npos) << load.message().text;
     // The messages themselves take a few hundred bytes; the declared lengths take nothing.
-    EXPECT_LE(used.total, 4 * bytes.size() + 4096) << load.error;
+    EXPECT_LE(used.total, 4 * bytes.size() + 4096) << load.message().text;
     // The same bytes from a file give the same refusal.
-    DocumentLoad fromFile = LoadDocumentFile(WriteFile("bad.zub", bytes));
-    EXPECT_FALSE(fromFile.ok);
-    EXPECT_EQ(fromFile.error, load.error);
+    Result<DocumentLoad> fromFile = LoadDocumentFile(WriteFile("bad.zub", bytes));
+    EXPECT_FALSE(fromFile.ok());
+    EXPECT_EQ(fromFile.message().text, load.message().text);
   }
 };
 
@@ -307,7 +305,7 @@ TEST_F(BadDocument, RandomDamageToA200ByteDocumentNeverAllocatesMoreThanASmallMu
   std::string good = StoreDocumentBytes(r, 1);
   ASSERT_EQ(good.size(), 199u);
   good += '\0';
-  ASSERT_TRUE(LoadDocumentBytes(good).ok);
+  ASSERT_TRUE(LoadDocumentBytes(good).ok());
   std::mt19937 random(2024);
   for (int trial = 0; trial < 5000; ++trial) {
     std::string damaged = good;
@@ -317,10 +315,10 @@ TEST_F(BadDocument, RandomDamageToA200ByteDocumentNeverAllocatesMoreThanASmallMu
       damaged[at] = static_cast<char>(random() & 0xFF);
     }
     ResetAllocations();
-    DocumentLoad load = LoadDocumentBytes(damaged);
+    Result<DocumentLoad> load = LoadDocumentBytes(damaged);
     const test::AllocationTotals used = Allocations();
-    ASSERT_NE(load.ok, !load.error.empty()) << trial;
-    ASSERT_LE(used.total, 4 * damaged.size() + 4096) << trial << ": " << load.error;
+    ASSERT_NE(load.ok(), !load.message().text.empty()) << trial;
+    ASSERT_LE(used.total, 4 * damaged.size() + 4096) << trial << ": " << load.message().text;
   }
 }
 
@@ -335,22 +333,23 @@ TEST_F(BadDocument, DisagreeingCountsAndSixteenBitTextsLoadAndTheReportRefusesSi
       "f\x00",
       14);
   bytes.replace(60, 6, wide);
-  DocumentLoad load = LoadDocumentBytes(bytes);
-  ASSERT_TRUE(load.ok) << load.error;
-  EXPECT_EQ(load.results.run.Path, "\xC2\xB5.sdf");
-  EXPECT_EQ(load.results.F0.size(), 1u);
-  EXPECT_EQ(load.results.Ek.size(), 2u);
-  EXPECT_EQ(load.resultsAvailable, 1);
+  Result<DocumentLoad> load = LoadDocumentBytes(bytes);
+  ASSERT_TRUE(load.ok()) << load.message().text;
+  EXPECT_EQ(load->results.run.Path, "\xC2\xB5.sdf");
+  EXPECT_EQ(load->results.F0.size(), 1u);
+  EXPECT_EQ(load->results.Ek.size(), 2u);
+  EXPECT_EQ(load->resultsAvailable, 1);
 
   MessageCapture capture;
   const fs::path report = dir_ / "r.txt";
-  EXPECT_EQ(test::SaveReportShown(load.results, report.string()), ReportWrite::TablesUnequal);
+  EXPECT_EQ(test::SaveReportShown(load->results, report.string()), ReportWrite::TablesUnequal);
   EXPECT_TRUE(capture.messages().empty());
   EXPECT_FALSE(fs::exists(report));
   // Stored again, it is written with 8-bit texts and loads to the same record.
-  DocumentLoad again = LoadDocumentBytes(StoreDocumentBytes(load.results, load.resultsAvailable));
-  ASSERT_TRUE(again.ok);
-  EXPECT_EQ(again.results, load.results);
+  Result<DocumentLoad> again =
+      LoadDocumentBytes(StoreDocumentBytes(load->results, load->resultsAvailable));
+  ASSERT_TRUE(again.ok());
+  EXPECT_EQ(again->results, load->results);
 }
 
 }  // namespace

@@ -21,9 +21,9 @@
 #include <vector>
 
 #include "platform/message.h"
-#include "tests/shown.h"
 #include "results/document.h"
 #include "results/report.h"
+#include "tests/shown.h"
 
 namespace zuba {
 namespace {
@@ -117,9 +117,9 @@ TEST_F(SaveFaults, AFullDeviceKeepsTheEarlierReportAndDocument) {
   MessageCapture capture;
   EXPECT_EQ(test::SaveReportShown(big, (*device / "r.txt").string()), ReportWrite::CannotOpen);
   EXPECT_EQ(capture.messages(), std::vector<Message>{kReportFailed});
-  DocumentSave save = SaveDocumentFile((*device / "d.zub").string(), big, 1);
-  EXPECT_FALSE(save.ok);
-  EXPECT_EQ(save.error, "Cannot save the document: No space left on device.");
+  Outcome save = SaveDocumentFile((*device / "d.zub").string(), big, 1);
+  EXPECT_FALSE(save.ok());
+  EXPECT_EQ(save.message().text, "Cannot save the document: No space left on device.");
 
   EXPECT_EQ(ReadAll(*device / "r.txt"), earlierReport);
   EXPECT_EQ(ReadAll(*device / "d.zub"), earlierDocument);
@@ -139,9 +139,9 @@ TEST_F(SaveFaults, AReadOnlyFileSystemKeepsTheEarlierReportAndDocument) {
   MessageCapture capture;
   EXPECT_EQ(test::SaveReportShown(Steps(2), (*device / "r.txt").string()), ReportWrite::CannotOpen);
   EXPECT_EQ(capture.messages(), std::vector<Message>{kReportFailed});
-  DocumentSave save = SaveDocumentFile((*device / "d.zub").string(), Steps(2), 1);
-  EXPECT_FALSE(save.ok);
-  EXPECT_EQ(save.error, "Cannot save the document: Read-only file system.");
+  Outcome save = SaveDocumentFile((*device / "d.zub").string(), Steps(2), 1);
+  EXPECT_FALSE(save.ok());
+  EXPECT_EQ(save.message().text, "Cannot save the document: Read-only file system.");
   EXPECT_EQ(ReadAll(*device / "r.txt"), "earlier report");
   EXPECT_EQ(ReadAll(*device / "d.zub"), "earlier document");
   EXPECT_EQ(Entries(*device), (std::vector<std::string>{"d.zub", "r.txt"}));
@@ -172,12 +172,12 @@ class FileSizeLimit {
 TEST_F(SaveFaults, AWriteFailingPartWayKeepsTheEarlierReportAndDocument) {
   const fs::path report = dir_ / "r.txt", document = dir_ / "d.zub";
   ASSERT_EQ(test::SaveReportShown(Steps(3), report.string()), ReportWrite::Written);
-  ASSERT_TRUE(SaveDocumentFile(document.string(), Steps(3), 1).ok);
+  ASSERT_TRUE(SaveDocumentFile(document.string(), Steps(3), 1).ok());
   const std::string earlierReport = ReadAll(report), earlierDocument = ReadAll(document);
 
   MessageCapture capture;
   ReportWrite reportWrite;
-  DocumentSave documentSave;
+  Outcome documentSave;
   {
     FileSizeLimit limit(8192);
     reportWrite = test::SaveReportShown(Steps(1000), report.string());
@@ -185,8 +185,8 @@ TEST_F(SaveFaults, AWriteFailingPartWayKeepsTheEarlierReportAndDocument) {
   }
   EXPECT_EQ(reportWrite, ReportWrite::CannotOpen);
   EXPECT_EQ(capture.messages(), std::vector<Message>{kReportFailed});
-  EXPECT_FALSE(documentSave.ok);
-  EXPECT_EQ(documentSave.error, "Cannot save the document: File too large.");
+  EXPECT_FALSE(documentSave.ok());
+  EXPECT_EQ(documentSave.message().text, "Cannot save the document: File too large.");
   EXPECT_EQ(ReadAll(report), earlierReport);
   EXPECT_EQ(ReadAll(document), earlierDocument);
   EXPECT_EQ(Entries(dir_), (std::vector<std::string>{"d.zub", "r.txt"}));
@@ -198,13 +198,13 @@ TEST_F(SaveFaults, PlacesThatAreNotFoldersAreRefusedWithOneMessage) {
   EXPECT_EQ(test::SaveReportShown(Steps(2), (dir_ / "plain" / "r.txt").string()),
             ReportWrite::CannotOpen);
   EXPECT_EQ(capture.messages(), std::vector<Message>{kReportFailed});
-  DocumentSave save = SaveDocumentFile((dir_ / "plain" / "d.zub").string(), Steps(2), 1);
-  EXPECT_EQ(save.error, "Cannot save the document: Not a directory.");
+  Outcome save = SaveDocumentFile((dir_ / "plain" / "d.zub").string(), Steps(2), 1);
+  EXPECT_EQ(save.message().text, "Cannot save the document: Not a directory.");
   // /proc takes no new files, not even from root.
   capture.clear();
   EXPECT_EQ(test::SaveReportShown(Steps(2), "/proc/zuba-report.txt"), ReportWrite::CannotOpen);
   EXPECT_EQ(capture.messages(), std::vector<Message>{kReportFailed});
-  EXPECT_FALSE(SaveDocumentFile("/proc/zuba-document.zub", Steps(2), 1).ok);
+  EXPECT_FALSE(SaveDocumentFile("/proc/zuba-document.zub", Steps(2), 1).ok());
   EXPECT_EQ(ReadAll(dir_ / "plain"), "a file where a folder should be");
   EXPECT_EQ(Entries(dir_), std::vector<std::string>{"plain"});
 }

@@ -45,7 +45,7 @@ class CliDocument : public ::testing::Test {
   }
   std::string Save(const std::string& name, const ResultTables& r, int32_t flag) {
     const std::string path = (dir_ / name).string();
-    EXPECT_TRUE(SaveDocumentFile(path, r, flag).ok);
+    EXPECT_TRUE(SaveDocumentFile(path, r, flag).ok());
     return path;
   }
   static ResultTables TwoSteps() {

@@ -90,10 +90,10 @@ TEST(DocumentFile, EmptyDocumentIs142BytesAndLoadsBackEmpty) {
   ASSERT_EQ(bytes.size(), 142u);
   EXPECT_EQ(bytes.substr(0, 8), std::string("\x3D\x0A\xD7\xA3\x70\x8C\x9F\x40", 8));
   EXPECT_EQ(bytes.substr(8), std::string(134, '\0'));
-  DocumentLoad load = LoadDocumentBytes(bytes);
-  ASSERT_TRUE(load.ok) << load.error;
-  EXPECT_EQ(load.results, ResultTables{});
-  EXPECT_EQ(load.resultsAvailable, 0);
+  Result<DocumentLoad> load = LoadDocumentBytes(bytes);
+  ASSERT_TRUE(load.ok()) << load.message().text;
+  EXPECT_EQ(load->results, ResultTables{});
+  EXPECT_EQ(load->resultsAvailable, 0);
 }
 
 TEST(DocumentFile, FieldsStandAtTheirOffsets) {
@@ -130,10 +130,10 @@ TEST(DocumentFile, FieldsStandAtTheirOffsets) {
 TEST(DocumentFile, RoundTripKeepsEveryTableTextNumberAndTheFlag) {
   const ResultTables r = Sample();
   for (int32_t flag : {0, 1, 7}) {
-    DocumentLoad load = LoadDocumentBytes(StoreDocumentBytes(r, flag));
-    ASSERT_TRUE(load.ok) << load.error;
-    EXPECT_EQ(load.results, r);
-    EXPECT_EQ(load.resultsAvailable, flag);
+    Result<DocumentLoad> load = LoadDocumentBytes(StoreDocumentBytes(r, flag));
+    ASSERT_TRUE(load.ok()) << load.message().text;
+    EXPECT_EQ(load->results, r);
+    EXPECT_EQ(load->resultsAvailable, flag);
   }
 }
 
@@ -158,9 +158,9 @@ TEST(DocumentFile, TextLengthPrefixesAtEveryBoundary) {
     const std::string b = StoreDocumentBytes(r, 0);
     EXPECT_EQ(b.substr(60, c.prefix.size()), c.prefix) << c.length;
     EXPECT_EQ(b.size(), 142 + c.length + c.prefix.size() - 1 + 1) << c.length;
-    DocumentLoad load = LoadDocumentBytes(b);
-    ASSERT_TRUE(load.ok) << load.error;
-    EXPECT_EQ(load.results, r) << c.length;
+    Result<DocumentLoad> load = LoadDocumentBytes(b);
+    ASSERT_TRUE(load.ok()) << load.message().text;
+    EXPECT_EQ(load->results, r) << c.length;
   }
 }
 
@@ -176,10 +176,10 @@ TEST(DocumentFile, SixteenBitTextsBecomeUtf8) {
   Add<uint16_t>(name16, 0xDE00);
   b += name16;
   b += std::string(80, '\0');
-  DocumentLoad load = LoadDocumentBytes(b);
-  ASSERT_TRUE(load.ok) << load.error;
-  EXPECT_EQ(load.results.run.Path, "a\xC3\xA9\xE2\x82\xAC");
-  EXPECT_EQ(load.results.run.ParticleName, std::string(256, 'N') + "\xF0\x9F\x98\x80");
+  Result<DocumentLoad> load = LoadDocumentBytes(b);
+  ASSERT_TRUE(load.ok()) << load.message().text;
+  EXPECT_EQ(load->results.run.Path, "a\xC3\xA9\xE2\x82\xAC");
+  EXPECT_EQ(load->results.run.ParticleName, std::string(256, 'N') + "\xF0\x9F\x98\x80");
 }
 
 TEST(DocumentFile, LengthsThatDisagreeLoadAsTheyStand) {
@@ -190,24 +190,22 @@ TEST(DocumentFile, LengthsThatDisagreeLoadAsTheyStand) {
   for (double v : {1.0, 2.0, 3.0, 4.0, 5.0, 6.0}) Add(b, v);
   for (int32_t v : {9, 8, 7, 6, 5}) Add(b, v);
   b += "trailing bytes are not read";
-  DocumentLoad load = LoadDocumentBytes(b);
-  ASSERT_TRUE(load.ok) << load.error;
-  EXPECT_EQ(load.results.Ek.toVector(), (std::vector<double>{1, 2, 3}));
-  EXPECT_EQ(load.results.Rmn.toVector(), (std::vector<double>{4}));
-  EXPECT_EQ(load.results.OrbitR.toVector(), (std::vector<double>{5, 6}));
-  EXPECT_EQ(load.results.OrbitPoints.toVector(), (std::vector<int32_t>{9, 8, 7, 6, 5}));
-  EXPECT_EQ(load.resultsAvailable, 1);
-  EXPECT_FALSE(BuildReport(load.results, "r.txt").has_value());
+  Result<DocumentLoad> load = LoadDocumentBytes(b);
+  ASSERT_TRUE(load.ok()) << load.message().text;
+  EXPECT_EQ(load->results.Ek.toVector(), (std::vector<double>{1, 2, 3}));
+  EXPECT_EQ(load->results.Rmn.toVector(), (std::vector<double>{4}));
+  EXPECT_EQ(load->results.OrbitR.toVector(), (std::vector<double>{5, 6}));
+  EXPECT_EQ(load->results.OrbitPoints.toVector(), (std::vector<int32_t>{9, 8, 7, 6, 5}));
+  EXPECT_EQ(load->resultsAvailable, 1);
+  EXPECT_FALSE(BuildReport(load->results, "r.txt").has_value());
 }
 
 // A refused load returns nothing of what it read, so the caller's document stays as it was.
 void ExpectRefused(const std::string& bytes, const std::string& errorPart) {
-  DocumentLoad load = LoadDocumentBytes(bytes);
-  EXPECT_FALSE(load.ok);
-  EXPECT_NE(load.error.find(errorPart), std::string::npos) << load.error;
-  EXPECT_EQ(load.error.find('\n'), std::string::npos);
-  EXPECT_EQ(load.results, ResultTables{});
-  EXPECT_EQ(load.resultsAvailable, 0);
+  Result<DocumentLoad> load = LoadDocumentBytes(bytes);
+  EXPECT_FALSE(load.ok());  // nothing to apply: no results, no flag
+  EXPECT_NE(load.message().text.find(errorPart), std::string::npos) << load.message().text;
+  EXPECT_EQ(load.message().text.find('\n'), std::string::npos);
 }
 
 TEST(DocumentFile, RefusesAFileWithoutTheMark) {
@@ -289,8 +287,8 @@ TEST(DocumentFile, DamagedBytesAnywhereAreLoadedOrRefusedNeverOverAllocated) {
     }
     if (i % 3 == 0) damaged.resize(position(rng));
     gLargestAllocation = 0;
-    DocumentLoad load = LoadDocumentBytes(damaged);
-    EXPECT_NE(load.ok, !load.error.empty()) << i;
+    Result<DocumentLoad> load = LoadDocumentBytes(damaged);
+    EXPECT_NE(load.ok(), !load.message().text.empty()) << i;
     EXPECT_LE(gLargestAllocation.load(), 2 * full.size() + 4096) << i;
   }
 }
@@ -319,13 +317,13 @@ class DocumentOnDisk : public ::testing::Test {
 
 TEST_F(DocumentOnDisk, SavesAndLoadsTheSameBytesAsInMemory) {
   const fs::path path = dir_ / "run.zub";
-  DocumentSave save = SaveDocumentFile(path.string(), Sample(), 1);
-  ASSERT_TRUE(save.ok) << save.error;
+  Outcome save = SaveDocumentFile(path.string(), Sample(), 1);
+  ASSERT_TRUE(save.ok()) << save.message().text;
   EXPECT_EQ(Read(path), StoreDocumentBytes(Sample(), 1));
-  DocumentLoad load = LoadDocumentFile(path.string());
-  ASSERT_TRUE(load.ok) << load.error;
-  EXPECT_EQ(load.results, Sample());
-  EXPECT_EQ(load.resultsAvailable, 1);
+  Result<DocumentLoad> load = LoadDocumentFile(path.string());
+  ASSERT_TRUE(load.ok()) << load.message().text;
+  EXPECT_EQ(load->results, Sample());
+  EXPECT_EQ(load->resultsAvailable, 1);
   EXPECT_EQ(Entries(), 1u);
 }
 
@@ -336,26 +334,27 @@ TEST_F(DocumentOnDisk, LoadsTablesLargerThanTheReadBuffer) {
   r.OrbitR = RealTable(samples);
   r.OrbitTau = RealTable(samples);
   const fs::path path = dir_ / "big.zub";
-  ASSERT_TRUE(SaveDocumentFile(path.string(), r, 1).ok);
-  DocumentLoad load = LoadDocumentFile(path.string());
-  ASSERT_TRUE(load.ok) << load.error;
-  EXPECT_EQ(load.results, r);
+  ASSERT_TRUE(SaveDocumentFile(path.string(), r, 1).ok());
+  Result<DocumentLoad> load = LoadDocumentFile(path.string());
+  ASSERT_TRUE(load.ok()) << load.message().text;
+  EXPECT_EQ(load->results, r);
   std::filesystem::resize_file(path, fs::file_size(path) - 1);
-  EXPECT_FALSE(LoadDocumentFile(path.string()).ok);
+  EXPECT_FALSE(LoadDocumentFile(path.string()).ok());
 }
 
 TEST_F(DocumentOnDisk, FilesThatCannotBeReadAreRefused) {
-  EXPECT_NE(LoadDocumentFile((dir_ / "absent.zub").string()).error.find("Cannot open"),
+  EXPECT_NE(LoadDocumentFile((dir_ / "absent.zub").string()).message().text.find("Cannot open"),
             std::string::npos);
-  EXPECT_NE(LoadDocumentFile(dir_.string()).error.find("Cannot open"), std::string::npos);
+  EXPECT_NE(LoadDocumentFile(dir_.string()).message().text.find("Cannot open"), std::string::npos);
   std::ofstream(dir_ / "text.zub") << "a text file, not a document";
-  EXPECT_NE(LoadDocumentFile((dir_ / "text.zub").string()).error.find("Not a ZUBA document"),
-            std::string::npos);
+  EXPECT_NE(
+      LoadDocumentFile((dir_ / "text.zub").string()).message().text.find("Not a ZUBA document"),
+      std::string::npos);
 }
 
 TEST_F(DocumentOnDisk, AFailedSaveKeepsTheEarlierFileAndLeavesNoTemporaryFile) {
   const fs::path path = dir_ / "run.zub";
-  ASSERT_TRUE(SaveDocumentFile(path.string(), ResultTables{}, 0).ok);
+  ASSERT_TRUE(SaveDocumentFile(path.string(), ResultTables{}, 0).ok());
   const std::string before = Read(path);
 
   // Let the write fail part-way: the file size limit makes write() fail with EFBIG.
@@ -370,17 +369,17 @@ TEST_F(DocumentOnDisk, AFailedSaveKeepsTheEarlierFileAndLeavesNoTemporaryFile) {
   rlimit small = oldLimit;
   small.rlim_cur = 4096;
   ::setrlimit(RLIMIT_FSIZE, &small);
-  DocumentSave save = SaveDocumentFile(path.string(), big, 1);
+  Outcome save = SaveDocumentFile(path.string(), big, 1);
   ::setrlimit(RLIMIT_FSIZE, &oldLimit);
   ::sigaction(SIGXFSZ, &previous, nullptr);
 
-  EXPECT_FALSE(save.ok);
-  EXPECT_NE(save.error.find("Cannot save the document: File too large"), std::string::npos)
-      << save.error;
+  EXPECT_FALSE(save.ok());
+  EXPECT_NE(save.message().text.find("Cannot save the document: File too large"), std::string::npos)
+      << save.message().text;
   EXPECT_EQ(Read(path), before);
   EXPECT_EQ(Entries(), 1u);
 
-  EXPECT_FALSE(SaveDocumentFile((dir_ / "no" / "such.zub").string(), big, 1).ok);
+  EXPECT_FALSE(SaveDocumentFile((dir_ / "no" / "such.zub").string(), big, 1).ok());
   EXPECT_EQ(Entries(), 1u);
 }
 

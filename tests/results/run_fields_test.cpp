@@ -83,7 +83,7 @@ TEST(CompleteRunParameters, TrimsRefusesPathThenNameAndTakesTheMagnitudeOfQ) {
     const char* path;
     const char* name;
     int32_t q;
-    RunRefusal refusal;
+    const char* refused;  // the field named by the refusal, empty when accepted
     const char* text;
     const char* expectedPath;
     const char* expectedName;
@@ -92,24 +92,25 @@ TEST(CompleteRunParameters, TrimsRefusesPathThenNameAndTakesTheMagnitudeOfQ) {
   const char* noPath = "Enter the file path of the magnetic field map!";
   const char* noName = "Enter the name of particle!";
   const Case cases[] = {
-      {"  /maps/field map.sdf \t", "\v p \f", -5, RunRefusal::None, "", "/maps/field map.sdf", "p",
-       5},
-      {"/m.sdf", "p", 7, RunRefusal::None, "", "/m.sdf", "p", 7},
-      {"/m.sdf", "p", kMin, RunRefusal::None, "", "/m.sdf", "p", kMax},
-      {" \t\r\n", "p", -5, RunRefusal::NoMapPath, noPath, "", "p", -5},
-      {" ", "  ", -5, RunRefusal::NoMapPath, noPath, "", "", -5},
-      {" /m.sdf", " \t ", -5, RunRefusal::NoParticleName, noName, "/m.sdf", "", -5},
+      {"  /maps/field map.sdf \t", "\v p \f", -5, "", "", "/maps/field map.sdf", "p", 5},
+      {"/m.sdf", "p", 7, "", "", "/m.sdf", "p", 7},
+      {"/m.sdf", "p", kMin, "", "", "/m.sdf", "p", kMax},
+      {" \t\r\n", "p", -5, "Path", noPath, "", "p", -5},
+      {" ", "  ", -5, "Path", noPath, "", "", -5},
+      {" /m.sdf", " \t ", -5, "ParticleName", noName, "/m.sdf", "", -5},
   };
   for (const Case& c : cases) {
     RunParameters run;
     run.Path = c.path;
     run.ParticleName = c.name;
     run.Q = c.q;
-    const RunCompletion completion = CompleteRunParameters(run);
-    EXPECT_EQ(completion.refusal, c.refusal) << c.path;
-    EXPECT_EQ(completion.refused(), c.refusal != RunRefusal::None) << c.path;
-    EXPECT_STREQ(completion.text, c.text) << c.path;
-    EXPECT_STREQ(completion.caption, c.refusal == RunRefusal::None ? "" : "Stop") << c.path;
+    const Outcome completion = CompleteRunParameters(run);
+    EXPECT_EQ(completion.ok(), std::string(c.refused).empty()) << c.path;
+    if (!completion) {
+      EXPECT_EQ(completion.failure().subject, c.refused) << c.path;
+      EXPECT_EQ(completion.message().text, c.text) << c.path;
+      EXPECT_EQ(completion.message().caption, "Stop") << c.path;
+    }
     EXPECT_EQ(run.Path, c.expectedPath) << c.path;
     EXPECT_EQ(run.ParticleName, c.expectedName) << c.path;
     EXPECT_EQ(run.Q, c.expectedQ) << c.path;

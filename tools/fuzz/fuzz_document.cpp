@@ -26,29 +26,27 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   (void)messages;
 
   const std::string_view bytes(reinterpret_cast<const char*>(data), size);
-  DocumentLoad load = LoadDocumentBytes(bytes);
-  Check(load.ok == load.error.empty());
-  if (!load.ok) {
-    Check(load.error.find('\n') == std::string::npos);
-    Check(load.results == ResultTables{});
-    Check(load.resultsAvailable == 0);
+  Result<DocumentLoad> load = LoadDocumentBytes(bytes);
+  Check(load.ok() == load.message().text.empty());
+  if (!load.ok()) {
+    Check(load.message().text.find('\n') == std::string::npos);
     return 0;
   }
 
   // What was loaded is stored again and reloads to the very same bytes (16-bit texts have become
   // 8-bit ones on the first load, so the first file's bytes themselves may differ).
-  const std::string stored = StoreDocumentBytes(load.results, load.resultsAvailable);
-  DocumentLoad again = LoadDocumentBytes(stored);
-  Check(again.ok);
-  Check(again.resultsAvailable == load.resultsAvailable);
-  Check(StoreDocumentBytes(again.results, again.resultsAvailable) == stored);
+  const std::string stored = StoreDocumentBytes(load->results, load->resultsAvailable);
+  Result<DocumentLoad> again = LoadDocumentBytes(stored);
+  Check(again.ok());
+  Check(again->resultsAvailable == load->resultsAvailable);
+  Check(StoreDocumentBytes(again->results, again->resultsAvailable) == stored);
 
   // The report takes whatever numbers the file held (huge, negative zero, not-a-number).
-  std::optional<std::string> report = BuildReport(load.results, "fuzz.txt");
-  const auto n = load.results.Ek.size();
-  const bool equal = load.results.Rmn.size() == n && load.results.Bmn.size() == n &&
-                     load.results.Rev.size() == n && load.results.F0.size() == n &&
-                     load.results.dReo.size() == n;
+  std::optional<std::string> report = BuildReport(load->results, "fuzz.txt");
+  const auto n = load->results.Ek.size();
+  const bool equal = load->results.Rmn.size() == n && load->results.Bmn.size() == n &&
+                     load->results.Rev.size() == n && load->results.F0.size() == n &&
+                     load->results.dReo.size() == n;
   Check(report.has_value() == equal);
   return 0;
 }
