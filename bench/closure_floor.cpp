@@ -43,8 +43,9 @@ struct NudgedField {
   class Cursor {
    public:
     explicit Cursor(const NudgedField& nudged) : inner_(nudged.field), nudged_(nudged) {}
-    int Evaluate(double R, double theta, double& B) {
-      if (!inner_.Evaluate(R, theta, B)) return 0;
+    Failure Refusal(double R, double theta) const { return inner_.Refusal(R, theta); }
+    bool TryEvaluate(double R, double theta, double& B) {
+      if (!inner_.TryEvaluate(R, theta, B)) return false;
       if (nudged_.kind == Nudge::First) {
         if (first_) B = std::nextafter(B, nudged_.direction);
       } else {
@@ -56,7 +57,7 @@ struct NudgedField {
         if (pick != 2) B = std::nextafter(B, pick == 0 ? -1e300 : 1e300);
       }
       first_ = false;
-      return 1;
+      return true;
     }
 
    private:
@@ -66,7 +67,7 @@ struct NudgedField {
     uint64_t state_ = 0x9E3779B97F4A7C15ull;
   };
 
-  int Evaluate(double R, double theta, double& B) const { return field.Evaluate(R, theta, B); }
+  Outcome Evaluate(double R, double theta, double& B) const { return field.Evaluate(R, theta, B); }
 };
 
 struct Energy {
@@ -82,7 +83,8 @@ std::vector<Energy> CloseAll(const CalculationRecord& record, const PreparedRun&
   samples.Reserve(static_cast<std::size_t>(prepared.constants.nSteps) + 1);
   for (int32_t i = 0; i < record.n; ++i) {
     energies[i].ok = FindEquilibriumOrbit(prepared.constants, prepared.tables(), field,
-                                          record.Ek[i], samples, energies[i].result) != 0;
+                                          record.Ek[i], samples, energies[i].result)
+                         .ok();
   }
   return energies;
 }
@@ -109,7 +111,8 @@ void CompareWithRoutine(const char* mode, const CalculationRecord& record,
   for (int32_t i = 0; i < record.n; i += 10) {
     OrbitResult result;
     if (!FindEquilibriumOrbit(prepared.constants, prepared.tables(), patches, record.Ek[i], samples,
-                              result))
+                              result)
+             .ok())
       continue;
     for (std::size_t k = 0; k < samples.Size(); k += 50) {
       double fast = 0, slow = 0;

@@ -104,15 +104,15 @@ void BM_LoadDocumentFile(benchmark::State& state) {
     state.SkipWithError("the document could not be written");
     return;
   }
-  DocumentLoad load;
+  Result<DocumentLoad> load = ErrorFailure("not loaded");
   for (auto _ : state) {
     load = LoadDocumentFile(DocumentPath());
     benchmark::DoNotOptimize(load);
   }
   // The loaded record must be the saved one, or the time means nothing.
-  if (!load.ok)
-    state.SkipWithError(load.error.c_str());
-  else if (!(load.results == run) || load.resultsAvailable != 1)
+  if (!load)
+    state.SkipWithError(load.message().text.c_str());
+  else if (!(load->results == run) || load->resultsAvailable != 1)
     state.SkipWithError("the loaded document differs from the saved record");
   const auto bytes = static_cast<int64_t>(std::filesystem::file_size(DocumentPath()));
   state.SetBytesProcessed(state.iterations() * bytes);

@@ -31,7 +31,7 @@ struct BenchMap {
                                     0.3 * std::tanh(8 * R) * std::cos(4 * theta - 3 * R)) *
                                    1e5) *
                         1e-5);
-    RadialMoments(field, radii, nTheta, h, moments);
+    if (!RadialMoments(field, radii, nTheta, h, moments)) std::abort();
     patches = FieldPatches::Build(h, radii, azimuths, field, moments).TakeOptional();
     // 4096 points of a track spiralling out over two turns, with the orbit's wobble.
     for (int k = 0; k < 4096; ++k) {
@@ -52,7 +52,8 @@ void BM_InterpolateField(benchmark::State& state) {
   std::size_t k = 0;
   for (auto _ : state) {
     double B = 0;
-    InterpolateField(m.trackR[k], m.trackTheta[k], m.h, m.radii, m.azimuths, m.field, m.moments, B);
+    benchmark::DoNotOptimize(InterpolateField(m.trackR[k], m.trackTheta[k], m.h, m.radii,
+                                              m.azimuths, m.field, m.moments, B));
     benchmark::DoNotOptimize(B);
     k = (k + 1) & 4095;
   }
@@ -65,7 +66,7 @@ void BM_FieldPatchesEvaluate(benchmark::State& state) {
   std::size_t k = 0;
   for (auto _ : state) {
     double B = 0;
-    m.patches->Evaluate(m.trackR[k], m.trackTheta[k], B);
+    benchmark::DoNotOptimize(m.patches->Evaluate(m.trackR[k], m.trackTheta[k], B));
     benchmark::DoNotOptimize(B);
     k = (k + 1) & 4095;
   }
@@ -78,7 +79,8 @@ void BM_FieldPatchesEvaluateWithDerivatives(benchmark::State& state) {
   std::size_t k = 0;
   for (auto _ : state) {
     double B = 0, dBdR = 0, dBdTheta = 0;
-    m.patches->EvaluateWithDerivatives(m.trackR[k], m.trackTheta[k], B, dBdR, dBdTheta);
+    benchmark::DoNotOptimize(
+        m.patches->EvaluateWithDerivatives(m.trackR[k], m.trackTheta[k], B, dBdR, dBdTheta));
     benchmark::DoNotOptimize(B);
     benchmark::DoNotOptimize(dBdR);
     benchmark::DoNotOptimize(dBdTheta);

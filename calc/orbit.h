@@ -147,21 +147,27 @@ Outcome FindEquilibriumOrbit(const OrbitConstants& constants, const AverageField
 // ---- implementation of the templates ----
 
 namespace orbit_detail {
-// A field without a cursor, walked by plain evaluations.
+// A field without a cursor, walked by plain evaluations; it keeps the last refusal.
 template <class Field>
 struct PlainWalker {
   const Field& field;
-  Outcome Evaluate(double R, double theta, double& B) const { return field.Evaluate(R, theta, B); }
+  Outcome refusal;
+  bool TryEvaluate(double R, double theta, double& B) {
+    refusal = field.Evaluate(R, theta, B);
+    return refusal.ok();
+  }
+  Outcome Refusal(double, double) const { return refusal; }
 };
 
 // What a trial walks the field with: the field's own Cursor where it has one (it starts from the
-// cell of the previous step, which gives the same values sooner), else the field itself.
+// cell of the previous step, which gives the same values sooner), else the field itself. A walker
+// has TryEvaluate (the value, or false where the field refuses the point) and Refusal (why).
 template <class Field>
 auto FieldWalker(const Field& field) {
   if constexpr (requires { typename Field::Cursor; })
     return typename Field::Cursor(field);
   else
-    return PlainWalker<Field>{field};
+    return PlainWalker<Field>{field, {}};
 }
 
 // The state of a trial orbit, integrated in tau: R (m), vR = dR/dtau (m/rad), theta (rad) and
@@ -214,8 +220,8 @@ Outcome TrackTrial(const OrbitConstants& constants, const AverageFieldTables& ta
   do {
     if (steps == maxSteps) return orbit_detail::StepBound(maxSteps);
     // The one field evaluation of the step; all four stages use it.
-    if (Outcome o = walker.Evaluate(y[kTrialR], y[kTrialTheta], B); !o) [[unlikely]]
-      return o;
+    if (!walker.TryEvaluate(y[kTrialR], y[kTrialTheta], B)) [[unlikely]]
+      return walker.Refusal(y[kTrialR], y[kTrialTheta]);
     samples.Append(y[kTrialR], y[kTrialVr], y[kTrialTheta], y[kTrialW], tau, B);
     // b = (K / E) B, the field relative to that of the ideal orbit at this energy. The stages hold
     // increments h f, summed in the increment form's order and multiplied by 1/6 as a constant:
@@ -226,7 +232,8 @@ Outcome TrackTrial(const OrbitConstants& constants, const AverageFieldTables& ta
     ++steps;
   } while (y[kTrialTheta] - thetaS < kTwoPi);
 
-  if (Outcome o = walker.Evaluate(y[kTrialR], y[kTrialTheta], B); !o) return o;
+  if (!walker.TryEvaluate(y[kTrialR], y[kTrialTheta], B))
+    return walker.Refusal(y[kTrialR], y[kTrialTheta]);
   samples.Append(y[kTrialR], y[kTrialVr], y[kTrialTheta], y[kTrialW], tau, B);
 
   double Rend = 0, thetaEnd = 0;

@@ -214,18 +214,16 @@ Failure FieldPatches::Refusal(double R, double theta) const {
   if (!(std::fabs(theta) <= kMaxAzimuthMagnitude))
     return ErrorFailure("Azimuth value error!", "theta", theta, -kMaxAzimuthMagnitude,
                         kMaxAzimuthMagnitude);
-  return ErrorFailure("Radius value error!", "R", R, radii_.front(), radii_.back());
-}
-
-Failure FieldPatches::AzimuthRefusal(double theta) const {
+  if (!(R <= radii_.back()))
+    return ErrorFailure("Radius value error!", "R", R, radii_.front(), radii_.back());
+  // Inside the radii: the azimuth lies beyond the extended ring once brought into the turn.
   return ErrorFailure("Azimuth value error!", "theta", theta, ring_.front(), ring_.back());
 }
 
 Outcome FieldPatches::EvaluateWithDerivatives(double R, double theta, double& B, double& dBdR,
                                               double& dBdTheta) const {
-  if (Refused(R, theta)) return Refusal(R, theta);
   const double given = theta;
-  if (!WrapAzimuth(theta)) return AzimuthRefusal(given);
+  if (Refused(R, theta) || !WrapAzimuth(theta)) return Refusal(R, given);
   const int32_t c = RadialCell(R);
   const int32_t f = RingCell(theta);
   const double s = (R - radii_[c]) * radialInv_[c];

@@ -61,13 +61,24 @@ class FieldPatches {
   int32_t RadiusNodes() const { return static_cast<int32_t>(radii_.size()); }
   int32_t AzimuthNodes() const { return nTheta_; }
 
+  // Why Evaluate refuses (R, theta): the failure it returns there.
+  Failure Refusal(double R, double theta) const;
+
   // Evaluates the field along one orbit: the same values and refusals as Evaluate, bit for bit,
   // with the cell of the previous point tried first. Each thread keeps its own cursor; the patches
   // it reads are never changed.
   class Cursor {
    public:
     explicit Cursor(const FieldPatches& field) : field_(&field) {}
-    Outcome Evaluate(double R, double theta, double& B);
+    Outcome Evaluate(double R, double theta, double& B) {
+      if (TryEvaluate(R, theta, B)) [[likely]]
+        return {};
+      return Refusal(R, theta);
+    }
+    // The orbit's inner loop: B as Evaluate gives it, or false where Evaluate refuses, without
+    // forming the failure (Refusal says why). Always inlined: it is the step's one field call.
+    [[gnu::always_inline]] inline bool TryEvaluate(double R, double theta, double& B);
+    Failure Refusal(double R, double theta) const { return field_->Refusal(R, theta); }
 
    private:
     const FieldPatches* field_;
@@ -78,17 +89,15 @@ class FieldPatches {
  private:
   FieldPatches() = default;
 
-  // Whether (R, theta) is refused; Refusal then says why. The order of its checks decides which
-  // failure a point outside in several ways gets.
+  // Whether (R, theta) is refused before its azimuth is wrapped; Refusal says why. The order of
+  // its checks decides which failure a point outside in several ways gets.
   bool Refused(double R, double theta) const {
     return R < 0 || !(std::fabs(theta) <= kMaxAzimuthMagnitude) || !(R <= radii_.back());
   }
-  Failure Refusal(double R, double theta) const;
-  Failure AzimuthRefusal(double theta) const;
 
   // Azimuth (rad) brought into the turn of the table, one turn at a time as the routine does (an
   // azimuth many turns away is first moved close by whole turns); false when it lies beyond the
-  // extended ring (AzimuthRefusal says why).
+  // extended ring (Refusal says why).
   bool WrapAzimuth(double& theta) const {
     const double pi = kPi;
     const double twoPi = 2.0 * pi;
@@ -200,28 +209,23 @@ class FieldPatches {
 };
 
 inline Outcome FieldPatches::Evaluate(double R, double theta, double& B) const {
-  if (Refused(R, theta)) [[unlikely]]
-    return Refusal(R, theta);
   const double given = theta;
-  if (!WrapAzimuth(theta)) [[unlikely]]
-    return AzimuthRefusal(given);
+  if (Refused(R, theta) || !WrapAzimuth(theta)) [[unlikely]]
+    return Refusal(R, given);
   B = Value(R, theta, RadialCell(R), RingCell(theta));
   return {};
 }
 
-inline Outcome FieldPatches::Cursor::Evaluate(double R, double theta, double& B) {
+inline bool FieldPatches::Cursor::TryEvaluate(double R, double theta, double& B) {
   const FieldPatches& p = *field_;
-  if (p.Refused(R, theta)) [[unlikely]]
-    return p.Refusal(R, theta);
-  const double given = theta;
-  if (!p.WrapAzimuth(theta)) [[unlikely]]
-    return p.AzimuthRefusal(given);
+  if (p.Refused(R, theta) || !p.WrapAzimuth(theta)) [[unlikely]]
+    return false;
   if (!p.InCell(R, theta, radialCell_, ringCell_)) {
     radialCell_ = p.RadialCell(R);
     ringCell_ = p.RingCell(theta);
   }
   B = p.Value(R, theta, radialCell_, ringCell_);
-  return {};
+  return true;
 }
 
 }  // namespace zuba
