@@ -137,7 +137,8 @@ std::vector<QPolygonF> ThinnedOrbits(const ResultTables& results, int samplesPer
   for (size_t i = 0; i < spans.size(); ++i) {
     const OrbitSpan s = spans[i];
     if (s.count < 2) continue;
-    const int64_t stride = std::max<int64_t>(1, s.count / std::max(2, samplesPerOrbit));
+    const int64_t wanted = std::max(2, samplesPerOrbit);
+    const int64_t stride = std::max<int64_t>(1, (s.count + wanted - 1) / wanted);
     QPolygonF& orbit = orbits[i];
     orbit.reserve(static_cast<qsizetype>(s.count / stride + 2));
     auto add = [&](int64_t k) {

@@ -30,7 +30,8 @@ bool DrawMapGraph(QPainter& painter, const ResultTables& results, const GraphExt
 // ends of the colour scale (T).
 QImage MapImage(const FieldGrid& grid, int pixels, double halfWidth, double low, double high);
 
-// The orbits of the record thinned to at most samplesPerOrbit points each, in metres, per energy.
+// The orbits of the record thinned to at most samplesPerOrbit points each and the last sample, in
+// metres, per energy.
 std::vector<QPolygonF> ThinnedOrbits(const ResultTables& results, int samplesPerOrbit);
 
 }  // namespace zuba
