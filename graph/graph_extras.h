@@ -17,8 +17,9 @@
 namespace zuba {
 
 // What the map view and the harmonics view keep between paints: the colour image of the map at the
-// last size, the thinned orbits of the last record and the harmonic analysis of the last map. Each
-// part knows what it was made from; Clear() drops everything.
+// last size, the thinned orbits of the last record, both drawn together into one layer, and the
+// harmonic analysis of the last map. Each part knows what it was made from; Clear() drops
+// everything.
 struct GraphCache {
   // The colour image of the map.
   std::shared_ptr<const FieldGrid> imageGrid;
@@ -33,6 +34,12 @@ struct GraphCache {
   IntTable orbitPoints;
   std::vector<QPolygonF> orbits;  // per energy; empty where it has no samples
   double orbitRadius = 0;         // m, the largest radius of any sample drawn
+
+  // The colour image with the orbits over it, at the resolution of a device of pixels, for a plot
+  // of layerPlotWidth logical pixels; null when it must be made again.
+  QImage layer;
+  double layerPlotWidth = 0;
+  bool layerOverMap = false;
 
   // The harmonic analysis of the map for a number of sectors.
   std::shared_ptr<const FieldGrid> analysisGrid;

@@ -34,6 +34,8 @@ struct Panel {
   QString title, caption;
   std::vector<double> values;
   QColor colour;
+  bool fromZero =
+      false;  // an amplitude: the axis starts at 0, so that noise looks as small as it is
 };
 
 }  // namespace
@@ -81,11 +83,11 @@ bool DrawHarmonicsGraph(QPainter& painter, const ResultTables& results, const Gr
       {QStringLiteral("Field index k = (R/B) dB/dR"), QStringLiteral("k"), a.fieldIndex,
        QColor(31, 119, 180)},
       {QStringLiteral("Amplitude of harmonic 1"), QStringLiteral("A1 (mT)"),
-       harmonic(a.amplitude, first, 1e3), QColor(255, 127, 14)},
+       harmonic(a.amplitude, first, 1e3), QColor(255, 127, 14), true},
       {QStringLiteral("Phase of harmonic 1"), QStringLiteral("phase 1 (deg)"),
        harmonic(a.phase, first, degrees), QColor(255, 127, 14)},
       {QStringLiteral("Amplitude of harmonic %1").arg(n), QStringLiteral("A%1 (T)").arg(n),
-       harmonic(a.amplitude, sectors, 1.0), QColor(44, 160, 44)},
+       harmonic(a.amplitude, sectors, 1.0), QColor(44, 160, 44), true},
       {QStringLiteral("Phase of harmonic %1").arg(n), QStringLiteral("phase %1 (deg)").arg(n),
        harmonic(a.phase, sectors, degrees), QColor(44, 160, 44)}};
 
@@ -105,7 +107,9 @@ bool DrawHarmonicsGraph(QPainter& painter, const ResultTables& results, const Gr
     PlotFrame frame(QRectF((k % 2) * w, (k / 2) * h, w, h), logicalDpi);
     frame.OmitNoteLine();
     auto [y0, y1] = FiniteRange(p.values);
+    if (p.fromZero) y0 = std::min(y0, 0.0);
     std::tie(y0, y1) = Padded(y0, y1, 0.06);
+    if (p.fromZero && y0 < 0 && FiniteRange(p.values).first >= 0) y0 = 0;
     frame.SetRanges(r0, r1, y0, y1);
     frame.DrawAxes(painter, p.title, QStringLiteral("R (m)"), p.caption);
     frame.DrawSeries(painter, grid.radii, p.values, QPen(p.colour, 1.4));

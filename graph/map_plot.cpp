@@ -31,6 +31,7 @@ const GraphCache& CachedOrbits(const ResultTables& results, GraphCache& cache) {
     cache.orbitR = results.OrbitR;
     cache.orbitTheta = results.OrbitTheta;
     cache.orbitPoints = results.OrbitPoints;
+    cache.layer = QImage();
   }
   return cache;
 }
@@ -68,6 +69,11 @@ void DrawColourBar(QPainter& painter, const PlotFrame& frame, double low, double
   painter.restore();
 }
 
+// Every how many orbits one is emphasised: about ten of them.
+int32_t EmphasisStep(int32_t count) {
+  return std::max(1, (count + 9) / 10);
+}
+
 // "2nd", "3rd", "10th", "21st".
 QString Ordinal(int k) {
   const int tens = k % 100, ones = k % 10;
@@ -83,6 +89,33 @@ QPolygonF InPixels(const QPolygonF& orbit, const PlotFrame& frame) {
   out.reserve(orbit.size());
   for (const QPointF& p : orbit) out.append(frame.Map(p.x(), p.y()));
   return out;
+}
+
+// Every orbit thin, every k-th one emphasised, in the frame's logical pixels; over a map in white
+// (with a dark edge), alone in grey and blue.
+void DrawOrbits(QPainter& painter, const std::vector<QPolygonF>& orbits, const PlotFrame& frame,
+                bool overMap) {
+  const int32_t n = static_cast<int32_t>(orbits.size());
+  const int32_t every = EmphasisStep(n);
+  painter.setRenderHint(QPainter::Antialiasing, true);
+  painter.setPen(QPen(overMap ? QColor(255, 255, 255, 110) : QColor(90, 90, 90, 140), 0.6));
+  for (int32_t i = 0; i < n; ++i)
+    if (orbits[i].size() >= 2) painter.drawPolyline(InPixels(orbits[i], frame));
+  for (int32_t i = 0; i < n; ++i) {
+    if (orbits[i].size() < 2 || (i % every != 0 && i != n - 1)) continue;
+    const QPolygonF line = InPixels(orbits[i], frame);
+    painter.setPen(QPen(QColor(0, 0, 0, 150), 2.6));
+    painter.drawPolyline(line);
+    painter.setPen(QPen(overMap ? QColor(255, 255, 255) : QColor(0, 0, 255), 1.3));
+    painter.drawPolyline(line);
+  }
+}
+
+// A device of pixels (screen, image): the colour map and the orbits are drawn once into a layer
+// of its resolution and copied at every paint.
+bool RasterDevice(const QPainter& painter) {
+  const int type = painter.device() ? painter.device()->devType() : 0;
+  return type == QInternal::Image || type == QInternal::Widget || type == QInternal::Pixmap;
 }
 
 }  // namespace
@@ -178,10 +211,9 @@ bool DrawMapGraph(QPainter& painter, const ResultTables& results, const GraphExt
   const QRectF plot = frame.Plot();
 
   // The colour image, made again when the map, its size on the device or the extent changed.
+  const double deviceScale = std::max(1.0, std::abs(painter.deviceTransform().m11()));
+  const int pixels = std::clamp(static_cast<int>(std::lround(plot.width() * deviceScale)), 1, 2400);
   if (grid) {
-    const double deviceScale = std::max(1.0, std::abs(painter.deviceTransform().m11()));
-    const int pixels =
-        std::clamp(static_cast<int>(std::lround(plot.width() * deviceScale)), 1, 2400);
     const auto [low, high] = FieldRange(*grid);
     if (cache.imageGrid.get() != grid || cache.imagePixels != QSize(pixels, pixels) ||
         cache.imageHalfWidth != half) {
@@ -191,37 +223,50 @@ bool DrawMapGraph(QPainter& painter, const ResultTables& results, const GraphExt
       cache.imageHalfWidth = half;
       cache.fieldLow = low;
       cache.fieldHigh = high;
+      cache.layer = QImage();
     }
-    painter.drawImage(plot, cache.image);
     DrawColourBar(painter, frame, low, high);
   }
 
-  // The orbits: all thin, every k-th and the selected one emphasised.
-  const int32_t n = static_cast<int32_t>(orbits.size());
-  const int32_t every = std::max(1, (n + 9) / 10);
-  painter.setClipRect(plot);
-  painter.setRenderHint(QPainter::Antialiasing, true);
-  const QColor thin = grid ? QColor(255, 255, 255, 110) : QColor(90, 90, 90, 140);
-  painter.setPen(QPen(thin, 0.6));
-  for (int32_t i = 0; i < n; ++i)
-    if (orbits[i].size() >= 2) painter.drawPolyline(InPixels(orbits[i], frame));
-  for (int32_t i = 0; i < n; ++i) {
-    if (orbits[i].size() < 2 || (i % every != 0 && i != n - 1)) continue;
-    const QPolygonF line = InPixels(orbits[i], frame);
-    painter.setPen(QPen(QColor(0, 0, 0, 150), 2.6));
-    painter.drawPolyline(line);
-    painter.setPen(QPen(grid ? QColor(255, 255, 255) : QColor(0, 0, 255), 1.3));
-    painter.drawPolyline(line);
+  // The map and the orbits: on a device of pixels from the layer (made again with the image, the
+  // orbits or the plot's size), elsewhere (SVG, PDF, paper) as lines.
+  if (RasterDevice(painter)) {
+    if (cache.layer.isNull() || cache.layer.size() != QSize(pixels, pixels) ||
+        cache.layerPlotWidth != plot.width() || cache.layerOverMap != (grid != nullptr)) {
+      cache.layer =
+          grid ? cache.image.copy() : QImage(pixels, pixels, QImage::Format_ARGB32_Premultiplied);
+      if (!grid) cache.layer.fill(Qt::transparent);
+      QPainter layer(&cache.layer);
+      layer.scale(pixels / plot.width(), pixels / plot.height());
+      layer.translate(-plot.topLeft());
+      DrawOrbits(layer, orbits, frame, grid != nullptr);
+      cache.layerPlotWidth = plot.width();
+      cache.layerOverMap = grid != nullptr;
+    }
+    painter.drawImage(plot, cache.layer);
+  } else {
+    if (grid) painter.drawImage(plot, cache.image);
+    painter.save();
+    painter.setClipRect(plot);
+    DrawOrbits(painter, orbits, frame, grid != nullptr);
+    painter.restore();
   }
+
+  // The selected orbit over everything.
+  const int32_t n = static_cast<int32_t>(orbits.size());
+  const int32_t every = EmphasisStep(n);
   const int32_t selected = extras.selected;
   if (selected >= 0 && selected < n && orbits[selected].size() >= 2) {
+    painter.save();
+    painter.setClipRect(plot);
+    painter.setRenderHint(QPainter::Antialiasing, true);
     const QPolygonF line = InPixels(orbits[selected], frame);
     painter.setPen(QPen(QColor(0, 0, 0, 170), 4.2));
     painter.drawPolyline(line);
     painter.setPen(QPen(QColor(230, 30, 30), 2.4));
     painter.drawPolyline(line);
+    painter.restore();
   }
-  painter.setClipping(false);
 
   // One line under the plot: what is drawn, or why the map is not.
   QString note;

@@ -14,7 +14,7 @@
 namespace zuba {
 namespace {
 
-constexpr int kDrawnSamples = 1500;  // per orbit
+constexpr int kDrawnSamples = 720;  // per orbit: a point every half degree
 
 // One orbit's curves: azimuth (deg), R - Rmean (mm) and dR/dtau (mm/rad), thinned.
 struct OrbitCurves {

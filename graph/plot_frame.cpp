@@ -116,6 +116,14 @@ void PlotFrame::EqualAspect() {
   const double scale = std::min(plot_.width() / (x1_ - x0_), plot_.height() / (y1_ - y0_));
   const double w = scale * (x1_ - x0_), h = scale * (y1_ - y0_);
   plot_ = QRectF(plot_.center().x() - w / 2, plot_.center().y() - h / 2, w, h);
+  // The same step on both axes: the horizontal one's.
+  const double step = xTicks_.step;
+  if (step > 0) {
+    yTicks_.step = step;
+    yTicks_.values.clear();
+    for (double k = std::ceil(y0_ / step - 1e-9); k * step <= y1_ + step * 1e-9; k += 1)
+      yTicks_.values.push_back(k == 0 ? 0.0 : k * step);
+  }
 }
 
 double PlotFrame::X(double x) const {
