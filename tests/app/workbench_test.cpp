@@ -10,12 +10,16 @@
 #include <QFile>
 #include <QHeaderView>
 #include <QImage>
+#include <QLineEdit>
 #include <QPainter>
 #include <QProcess>
+#include <QPushButton>
+#include <QSpinBox>
 #include <QStatusBar>
 #include <QTableView>
 #include <QTest>
 
+#include "app/export_graph_dlg.h"
 #include "app/main_frame.h"
 #include "app/results_table.h"
 #include "app_test_support.h"
@@ -185,6 +189,25 @@ TEST_F(Workbench, ExportsWriteWhatTheCommandLineWrites) {
   EXPECT_FALSE(frame->OnExportGraph());
   ASSERT_EQ(messages.texts().size(), 1u);
   EXPECT_NE(messages.texts()[0].find(".png, .svg or .pdf"), std::string::npos);
+}
+
+TEST(ExportGraphDialog, TakesOnlyPictureFilesAndTheSizeAsGiven) {
+  MessageCapture messages;
+  CExportGraphDlg dialog(QStringLiteral("/tmp/run-map.png"), QSize(900, 600));
+  EXPECT_EQ(dialog.Path(), "/tmp/run-map.png");
+  EXPECT_EQ(dialog.GraphSize(), QSize(900, 600));
+  dialog.show();
+  dialog.pathEdit->setText(QStringLiteral("/tmp/run-map.bmp"));
+  dialog.okButton->click();
+  EXPECT_EQ(dialog.result(), QDialog::Rejected);  // still open
+  ASSERT_EQ(messages.texts().size(), 1u);
+  EXPECT_EQ(messages.texts()[0], "The file name must end in .png, .svg or .pdf.");
+  dialog.pathEdit->setText(QStringLiteral(" /tmp/run-map.SVG "));
+  dialog.widthSpin->setValue(1600);
+  dialog.okButton->click();
+  EXPECT_EQ(dialog.result(), QDialog::Accepted);
+  EXPECT_EQ(dialog.Path(), "/tmp/run-map.SVG");
+  EXPECT_EQ(dialog.GraphSize(), QSize(1600, 600));
 }
 
 TEST_F(Workbench, MapViewDrawsTheRunsMapUntilTheFileChangesAndFollowsTheWindowSize) {
