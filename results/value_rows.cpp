@@ -20,8 +20,17 @@ std::string Formatted(double value, int digits) {
 void ValueRows::Add(std::string key, std::string title, std::vector<double> values, int digits,
                     std::string missing) {
   if (values.size() > RowCount()) values.resize(RowCount());
-  columns_.push_back(
-      ValueColumn{std::move(key), std::move(title), std::move(values), digits, std::move(missing)});
+  columns_.push_back(ValueColumn{
+      std::move(key), std::move(title), std::move(values), digits, std::move(missing), {}});
+}
+
+void ValueRows::AddText(std::string key, std::string title, std::vector<std::string> texts) {
+  texts.resize(RowCount());
+  for (std::string& text : texts)
+    for (char& c : text)
+      if (c == '\t' || c == '\n' || c == '\r') c = ' ';
+  ValueColumn column{std::move(key), std::move(title), {}, 0, {}, std::move(texts)};
+  columns_.push_back(std::move(column));
 }
 
 void ValueRows::MarkNotClosed(size_t row) {
@@ -40,12 +49,14 @@ double ValueRows::Value(size_t row, size_t column) const {
 }
 
 std::string ValueRows::Cell(size_t row, size_t column) const {
+  if (!columns_.at(column).texts.empty()) return columns_[column].texts[row];
   const double value = Value(row, column);
   if (value == kNoValue) return columns_.at(column).missing;
   return Formatted(value, columns_[column].digits);
 }
 
 std::string ValueRows::ExactCell(size_t row, size_t column) const {
+  if (!columns_.at(column).texts.empty()) return columns_[column].texts[row];
   const double value = Value(row, column);
   if (value == kNoValue) return columns_.at(column).missing;
   return Formatted(value, 17);

@@ -14,11 +14,12 @@
 namespace zuba {
 
 struct ValueColumn {
-  std::string key;             // the column's name in the values file ("Rmn_m")
-  std::string title;           // its heading on screen ("Rmn (m)")
-  std::vector<double> values;  // per energy; kNoValue (2147483647.0) or none where missing
-  int digits = 6;              // significant digits shown on screen
-  std::string missing;         // the text of a missing value ("unstable" for a tune)
+  std::string key;                 // the column's name in the values file ("Rmn_m")
+  std::string title;               // its heading on screen ("Rmn (m)")
+  std::vector<double> values;      // per energy; kNoValue (2147483647.0) or none where missing
+  int digits = 6;                  // significant digits shown on screen
+  std::string missing;             // the text of a missing value ("unstable" for a tune)
+  std::vector<std::string> texts;  // a column of words instead of numbers (a status, a reason)
 };
 
 class ValueRows {
@@ -28,6 +29,8 @@ class ValueRows {
   // Appends a column. Values beyond the rows are dropped; rows beyond the values are missing.
   void Add(std::string key, std::string title, std::vector<double> values, int digits,
            std::string missing = {});
+  // Appends a column of texts, shown and copied as they are (tabs and line breaks become spaces).
+  void AddText(std::string key, std::string title, std::vector<std::string> texts);
   // Marks a row whose orbit was not closed (its values are not an equilibrium orbit's).
   void MarkNotClosed(size_t row);
 
@@ -38,7 +41,7 @@ class ValueRows {
   size_t Find(const std::string& key) const;
   bool Closed(size_t row) const { return closed_.at(row); }
 
-  // The value of a cell; kNoValue where it is missing.
+  // The value of a cell; kNoValue where it is missing or the column holds texts.
   double Value(size_t row, size_t column) const;
   // The cell as shown: the column's digits, its missing text for a missing value.
   std::string Cell(size_t row, size_t column) const;

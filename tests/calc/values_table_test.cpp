@@ -119,5 +119,18 @@ TEST(ValueRows, ChosenRowsAreCopiedUnderTheHeaderInTheirOrder) {
   EXPECT_EQ(some.rows[1], all.rows[1]);
 }
 
+TEST(ValueRows, TextColumnsAreShownAndCopiedAsTheyAre) {
+  ValueRows rows = ValueRowsOf(Record(false));
+  rows.AddText("status", "Status", {"closed", "not closed\tdiverged", "closed"});
+  const size_t status = rows.Find("status");
+  ASSERT_LT(status, rows.ColumnCount());
+  EXPECT_EQ(rows.Cell(1, status), "not closed diverged");  // the tab would break the copy
+  EXPECT_EQ(rows.ExactCell(0, status), "closed");
+  EXPECT_EQ(rows.Cell(3, status), "");  // a row beyond the texts
+  const Sheet copy = Parse(rows.TabSeparated());
+  EXPECT_EQ(copy.header.back(), "status");
+  EXPECT_EQ(copy.rows[1].back(), "not closed diverged");
+}
+
 }  // namespace
 }  // namespace zuba
