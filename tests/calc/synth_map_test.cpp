@@ -30,6 +30,18 @@ SynthMapOptions ExampleOptions(const char* mode, const char* unit, double spiral
   return o;
 }
 
+// The separated-sector ring of examples/ring-590.sdf: 590 MeV protons, 8 sectors.
+SynthMapOptions RingOptions() {
+  SynthMapOptions o;
+  o.frfMhz = 50.65, o.harmonic = 6, o.sectors = 8;
+  o.massSamu = 1.007276466812, o.chargeNumber = 1;
+  o.unit = "Gs";
+  o.rMin = 1.8, o.rMax = 4.7, o.dR = 0.02;
+  o.thetaMin = 0, o.thetaMax = 360, o.dTheta = 0.5;
+  o.hillFraction = 0.47, o.edgeWidth = 0.15, o.spiral = 33;
+  return o;
+}
+
 // A small map of hills for the shape checks: 4 sectors, hills over 40 % of a sector, valleys at
 // 10 % of the hill field, edges 3 cm wide.
 SynthMapOptions HillOptions() {
@@ -281,7 +293,8 @@ TEST(ExampleMaps, MatchTheirRegeneratingCommandsAndHoldTheHighestEnergy) {
     double lastMev;
   };
   for (const Example& e : {Example{"tvk310-p.sdf", ExampleOptions(kModeTvk310, "Gs", 0), 60.6},
-                           Example{"avf-14n5.sdf", ExampleOptions(kModeAvf14N5, "T", 0), 100.0}}) {
+                           Example{"avf-14n5.sdf", ExampleOptions(kModeAvf14N5, "T", 0), 100.0},
+                           Example{"ring-590.sdf", RingOptions(), 590.0}}) {
     std::ifstream in(std::string(ZUBA_EXAMPLES_DIR) + "/" + e.file, std::ios::binary);
     ASSERT_TRUE(in) << e.file;
     std::stringstream content;
@@ -294,6 +307,35 @@ TEST(ExampleMaps, MatchTheirRegeneratingCommandsAndHoldTheHighestEnergy) {
     EXPECT_LT(last.maxRadius, e.options.rMax - 0.005) << e.file;
     EXPECT_NEAR(last.periodRatio, 1, 3e-6) << e.file;
   }
+}
+
+// The ring of examples/ring-590.sdf: every closed orbit from injection at 72 MeV to 590 MeV turns
+// in 2π/ω0 and stays on the mesh; hills below 2.1 T, valleys near 0 T, flutter near 1.
+TEST(ExampleMaps, RingIsIsochronousFrom72To590MeV) {
+  SynthMapOptions o = RingOptions();
+  Result<SynthField> ring = SynthField::Make(o);
+  ASSERT_TRUE(ring) << ring.failure().message.text;
+  // Energies between the radii of the fitted orbits as well as on them.
+  for (double mev = 72; mev <= 590; mev += 518.0 / 14) {
+    const SynthOrbit orbit = ring->ClosedOrbit(MevToJoules(mev));
+    ASSERT_TRUE(orbit.found) << mev;
+    EXPECT_NEAR(orbit.periodRatio, 1, 1e-8) << mev;
+    EXPECT_GT(orbit.minRadius, 1.8) << mev;
+    EXPECT_LT(orbit.maxRadius, 4.7) << mev;
+  }
+  for (double r = 1.8; r <= 4.7; r += 0.29) {
+    const double hill = 33 * kPi / 180 * (r / 4.7) * (r / 4.7);
+    EXPECT_LT(ring->Field(r, hill), 2.1) << r;
+    EXPECT_LT(std::fabs(ring->Field(r, hill + kPi / 8)), 1e-4) << r;
+    EXPECT_NEAR(ring->FlutterVariance(r), 0.95, 0.1) << r;
+  }
+  // Without the correction the ring's scalloped orbits turn far too fast.
+  o.flutterCorrection = false;
+  Result<SynthField> plain = SynthField::Make(o);
+  ASSERT_TRUE(plain);
+  const SynthOrbit fast = plain->ClosedOrbit(MevToJoules(590));
+  ASSERT_TRUE(fast.found);
+  EXPECT_LT(fast.periodRatio, 1 - 5e-3);
 }
 
 }  // namespace
