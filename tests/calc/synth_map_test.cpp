@@ -292,7 +292,7 @@ TEST(ExampleMaps, MatchTheirRegeneratingCommandsAndHoldTheHighestEnergy) {
     SynthMapOptions options;
     double lastMev;
   };
-  for (const Example& e : {Example{"tvk310-p.sdf", ExampleOptions(kModeTvk310, "Gs", 0), 60.6},
+  for (const Example& e : {Example{"tvk310-p.sdf", ExampleOptions(kModeTvk310, "Gs", 25), 60.6},
                            Example{"avf-14n5.sdf", ExampleOptions(kModeAvf14N5, "T", 0), 100.0},
                            Example{"ring-590.sdf", RingOptions(), 590.0}}) {
     std::ifstream in(std::string(ZUBA_EXAMPLES_DIR) + "/" + e.file, std::ios::binary);
