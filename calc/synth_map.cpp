@@ -26,7 +26,7 @@ constexpr int kMaxCorrectionRounds = 30;
 // The hill model's κ/g²: Chebyshev terms, and the largest deviation of the turn time from 2π/ω0
 // that the fitted closed orbits may keep.
 constexpr size_t kHillTerms = 20;
-constexpr double kHillTolerance = 1e-7;
+constexpr double kHillTolerance = 1e-6;
 constexpr double kHillTableSpacing = 0.002;  // m
 
 // The reader keeps header values to 0.001 (m or degree), halves away from zero.
@@ -293,10 +293,10 @@ Result<SynthField> SynthField::Make(const SynthMapOptions& o) {
 // the turn time of an orbit hardly sees a ripple of κ as long as that swing, so node values
 // fitted orbit by orbit would ripple. Instead κ/g² is a Chebyshev series in R over the radii
 // the orbits cover (held in the grid as a fine table), fitted by least squares to the turn
-// times of closed orbits at three radii per term: first a few rounds of the local update (an
-// orbit of a given energy that turns slow needs more field; as the field drops it moves out
-// into a field that rises as γ, so its turn time scales as B^(−1/γ²)), then Gauss-Newton steps
-// with the sensitivities of the turn times to the terms.
+// times of closed orbits at three radii per term, by Gauss-Newton steps from κ = 0 with the
+// sensitivities of the turn times to the terms (found by differences once, then kept up to date
+// by Broyden's update). The fit stops at 1e-9 or where the series comes no closer; it fails
+// above kHillTolerance.
 Outcome SynthField::FitHillCorrection(double rMin) {
   const double rMax = options_.rMax;
   const double top = std::min(1.1 * rMax, rMax + 0.5 * (rInfinity_ - rMax));  // m
@@ -349,50 +349,60 @@ Outcome SynthField::FitHillCorrection(double rMin) {
     return worst;
   };
 
-  std::vector<double> ratio(samples), target(samples);
+  // Gauss-Newton steps, halved while a step loses an orbit or does not cut the worst deviation;
+  // the sensitivities are found again where the old ones stop helping.
+  std::vector<double> ratio(samples), trial(samples), miss(samples);
   if (Outcome done = ratiosOf(ratio); !done) return done;
-  for (int round = 0; round < 4; ++round) {
-    for (size_t m = 0; m < samples; ++m) {
-      const double beta = radii[m] / rInfinity_;
-      const double kappa = Correction(radii[m]);
-      target[m] =
-          ((1 + kappa) * (1 + (ratio[m] - 1) / (1 - beta * beta)) - 1) / CorrectionScale(radii[m]);
-    }
-    const std::vector<double> fitted = LeastSquares(basis, target);
-    if (fitted.empty()) return ErrorFailure("the flutter correction is singular");
-    use(fitted);
-    if (Outcome done = ratiosOf(ratio); !done) return done;
-  }
-
-  std::vector<std::vector<double>> jacobian(samples, std::vector<double>(kHillTerms));
-  std::vector<double> shifted(samples);
-  for (size_t k = 0; k < kHillTerms; ++k) {
-    const std::vector<double> base = terms;
-    std::vector<double> moved = base;
-    moved[k] += 1e-6;
-    use(moved);
-    if (Outcome done = ratiosOf(shifted); !done) return done;
-    for (size_t m = 0; m < samples; ++m) jacobian[m][k] = (shifted[m] - ratio[m]) / 1e-6;
-    use(base);
-  }
   double worst = worstOf(ratio);
+  std::vector<std::vector<double>> jacobian;
+  bool fresh = false;  // the sensitivities belong to the current terms
   for (int round = 0; round < kMaxCorrectionRounds && worst > kPeriodTolerance; ++round) {
-    for (size_t m = 0; m < samples; ++m) target[m] = 1 - ratio[m];
-    const std::vector<double> step = LeastSquares(jacobian, target);
+    if (jacobian.empty()) {
+      jacobian.assign(samples, std::vector<double>(kHillTerms));
+      const std::vector<double> base = terms;
+      for (size_t k = 0; k < kHillTerms; ++k) {
+        std::vector<double> moved = base;
+        moved[k] += 1e-6;
+        use(moved);
+        if (Outcome done = ratiosOf(trial); !done) return done;
+        for (size_t m = 0; m < samples; ++m) jacobian[m][k] = (trial[m] - ratio[m]) / 1e-6;
+      }
+      use(base);
+      fresh = true;
+    }
+    for (size_t m = 0; m < samples; ++m) miss[m] = 1 - ratio[m];
+    const std::vector<double> step = LeastSquares(jacobian, miss);
     if (step.empty()) return ErrorFailure("the flutter correction is singular");
     const std::vector<double> before = terms;
-    std::vector<double> next = terms;
-    for (size_t k = 0; k < kHillTerms; ++k) next[k] += step[k];
-    use(next);
-    if (Outcome done = ratiosOf(shifted); !done) return done;
-    const double worstNext = worstOf(shifted);
-    if (!(worstNext < 0.9 * worst)) {
-      // As close as the series comes: keep the better terms.
-      if (!(worstNext <= worst)) use(before);
-      break;
+    bool better = false;
+    for (double part = 1; part > 0.1 && !better; part /= 2) {
+      std::vector<double> next = before;
+      for (size_t k = 0; k < kHillTerms; ++k) next[k] += part * step[k];
+      use(next);
+      better = ratiosOf(trial) && worstOf(trial) < 0.9 * worst;
     }
-    ratio = shifted;
-    worst = worstNext;
+    if (!better) {
+      use(before);
+      if (fresh) break;  // as close as the series comes
+      jacobian.clear();
+      continue;
+    }
+    // Broyden's update: the sensitivities along the step taken become the change observed.
+    std::vector<double> taken(kHillTerms);
+    double length = 0;
+    for (size_t k = 0; k < kHillTerms; ++k) {
+      taken[k] = terms[k] - before[k];
+      length += taken[k] * taken[k];
+    }
+    for (size_t m = 0; m < samples && length > 0; ++m) {
+      double predicted = 0;
+      for (size_t k = 0; k < kHillTerms; ++k) predicted += jacobian[m][k] * taken[k];
+      const double surprise = (trial[m] - ratio[m] - predicted) / length;
+      for (size_t k = 0; k < kHillTerms; ++k) jacobian[m][k] += surprise * taken[k];
+    }
+    ratio = trial;
+    worst = worstOf(ratio);
+    fresh = false;
   }
   if (worst > kHillTolerance)
     return ErrorFailure("the flutter correction of the mean field did not settle; " + remedy);

@@ -1,5 +1,6 @@
 // zuba-cli synth-map [options] -o OUT.sdf: writes the field map of a synthetic N-sector
 // isochronous cyclotron for the ion and RF of an operating mode (or given one by one).
+#include <cmath>
 #include <cstdio>
 #include <iostream>
 #include <memory>
@@ -83,11 +84,11 @@ int RunSynthMap(SynthCommandOptions& o) {
               << Text(high * 100, "%.4f") << " %\n";
   }
   if (map.hillFraction) {
-    // Hill centres at φ = 0, valley centres at φ = π, φ = N·(θ − ξ(R)).
-    const double spiral = map.spiral * kPi / 180;
-    auto hillAzimuth = [&](double r) { return spiral * (r / map.rMax) * (r / map.rMax); };
-    const double hill = field.Field(map.rMax, hillAzimuth(map.rMax));
-    const double valley = field.Field(map.rMax, hillAzimuth(map.rMax) + kPi / map.sectors);
+    // At r-max the hill centre is at the spiral's azimuth, the valley centre half a sector on.
+    const double hillAzimuth = map.spiral * kPi / 180;
+    const double hill = field.Field(map.rMax, hillAzimuth);
+    double valley = field.Field(map.rMax, hillAzimuth + kPi / map.sectors);
+    if (std::fabs(valley) < 5e-6) valley = 0;  // no "-0.00000" for a negative ion
     std::cout << "Hills at r-max: field " << Text(hill, "%.5f") << " T, valleys "
               << Text(valley, "%.5f")
               << " T, flutter <B^2>/<B>^2 - 1 = " << Text(field.FlutterVariance(map.rMax), "%.4f")
