@@ -1,6 +1,7 @@
 // zuba, the desktop program.
 //   zuba [DOC.zub]
-//   zuba --screenshot OUT.png [--dialog mode|input] [DOC.zub]
+//   zuba --screenshot OUT.png [--dialog mode|input]
+//        [--view frequency|isochronism|tunes|map|orbits|harmonics|table] [--select K] [DOC.zub]
 #include <QCommandLineParser>
 #include <cstring>
 
@@ -32,8 +33,20 @@ int main(int argc, char** argv) {
       QStringLiteral("With --screenshot: render the Mode dialog (mode) or the Input Data dialog "
                      "(input) instead."),
       QStringLiteral("mode|input"));
+  const QCommandLineOption viewOption(
+      QStringLiteral("view"),
+      QStringLiteral("With --screenshot: the graph the window shows, or table for the window with "
+                     "the results table docked."),
+      QStringLiteral("frequency|isochronism|tunes|map|orbits|harmonics|table"));
+  const QCommandLineOption selectOption(
+      QStringLiteral("select"),
+      QStringLiteral("With --screenshot: choose row K of the results table (1 the first energy), "
+                     "which every graph marks."),
+      QStringLiteral("K"));
   parser.addOption(screenshotOption);
   parser.addOption(dialogOption);
+  parser.addOption(viewOption);
+  parser.addOption(selectOption);
   parser.addPositionalArgument(QStringLiteral("document"),
                                QStringLiteral("A ZUBA document (*.zub) to open."),
                                QStringLiteral("[DOC.zub]"));
@@ -43,12 +56,24 @@ int main(int argc, char** argv) {
   const QString document = documents.isEmpty() ? QString() : documents.front();
 
   if (parser.isSet(screenshotOption)) {
+    // A picture leaves the user's settings (recent files, closure choice) as they are.
+    if (!app.UseScratchSettings()) {
+      std::fputs("zuba: cannot make a folder for the settings of the picture\n", stderr);
+      return 1;
+    }
     if (!app.InitInstance(document, false, true)) return app.ExitInstance(1);
-    return app.ExitInstance(
-        app.Screenshot(parser.value(screenshotOption), parser.value(dialogOption)));
+    bool number = true;
+    const int energy = parser.isSet(selectOption) ? parser.value(selectOption).toInt(&number) : 0;
+    if (!number || energy < 0) {
+      std::fputs("zuba: --select takes a row number of the results table\n", stderr);
+      return app.ExitInstance(1);
+    }
+    return app.ExitInstance(app.Screenshot(parser.value(screenshotOption),
+                                           parser.value(dialogOption), parser.value(viewOption),
+                                           energy));
   }
-  if (parser.isSet(dialogOption)) {
-    std::fputs("zuba: --dialog needs --screenshot\n", stderr);
+  if (parser.isSet(dialogOption) || parser.isSet(viewOption) || parser.isSet(selectOption)) {
+    std::fputs("zuba: --dialog, --view and --select need --screenshot\n", stderr);
     return 1;
   }
   if (!app.InitInstance(document)) return app.ExitInstance(1);

@@ -23,10 +23,18 @@
 #include <QStatusBar>
 #include <QToolBar>
 #include <QUrl>
+#include <algorithm>
+#include <cmath>
 
 #include "app/about_dlg.h"
+#include "app/export_graph_dlg.h"
 #include "app/input_data_dlg.h"
 #include "app/mode_dlg.h"
+#include "app/results_table.h"
+#include "calc/run_map.h"
+#include "calc/values_table.h"
+#include "numerics/constants.h"
+#include "platform/files.h"
 #include "results/document.h"
 
 // The icons are compiled into this static library; registering them here keeps the linker from
@@ -47,6 +55,9 @@ QString LocalFileName(const QString& path) {
   return QFileInfo(path).absoluteFilePath();
 }
 
+// F0 varies by less than this part of its mean: the rotation-frequency graph shows one flat line.
+constexpr double kFlatFrequency = 1e-4;
+
 }  // namespace
 
 CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent) {
@@ -61,6 +72,20 @@ CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent) {
   document_->AddView(view_);
   setCentralWidget(view_);
   QtMessageService::SetViewWindow(view_);
+  // The map and harmonics views draw the field map of the results, found again beside the
+  // document or in the current folder.
+  view_->SetMapSource([this](const ResultTables& results) {
+    const QString path = document_->PathName();
+    const std::string folder =
+        path.isEmpty() ? std::string()
+                       : QFile::encodeName(QFileInfo(path).absolutePath()).toStdString();
+    RunMap map = LoadRunMap(results, folder);
+    return ViewMap{std::move(map.grid), std::move(map.note)};
+  });
+
+  resultsTable_ = new CResultsTable(this);
+  addDockWidget(Qt::BottomDockWidgetArea, resultsTable_);
+  resultsTable_->hide();
 
   modeDlg_ = new CModeDlg(this);
   inputDlg_ = new CInputDataDlg(this);
@@ -95,21 +120,55 @@ CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent) {
                                 QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel,
                                 QMessageBox::Yes);
   };
+  chooseGraphExport = [this](const QString& suggested,
+                             QSize size) -> std::optional<GraphExportChoice> {
+    CExportGraphDlg dialog(suggested, size, this);
+    if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+    return GraphExportChoice{dialog.Path(), dialog.GraphSize()};
+  };
+  chooseValuesPath = [this](const QString& suggested) {
+    QFileDialog dialog(this, QStringLiteral("Export Values"), suggested,
+                       QStringLiteral("Values files (*.tsv);;All Files (*)"));
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setDefaultSuffix(QStringLiteral("tsv"));
+    return dialog.exec() == QDialog::Accepted ? dialog.selectedFiles().value(0) : QString();
+  };
 
   connect(document_, &CZUBADoc::titleChanged, this, &CMainFrame::UpdateTitle);
   connect(controller_, &CCalculationController::calculationRunning, this,
           &CMainFrame::UpdateCommandUi);
   connect(view_, &CZUBAView::resultsTransferred, this, &CMainFrame::UpdateCommandUi);
+  connect(view_, &CZUBAView::resultsTransferred, this, &CMainFrame::NoteFlatFrequency,
+          Qt::QueuedConnection);
+  // The table follows the view's results (after the paint that may have refreshed them) and
+  // marks its chosen energy in the view.
+  connect(
+      view_, &CZUBAView::resultsRefreshed, this,
+      [this] { resultsTable_->SetResults(view_->ViewResults()); }, Qt::QueuedConnection);
+  connect(resultsTable_, &CResultsTable::energySelected, view_, &CZUBAView::SetSelectedEnergy);
+  connect(resultsTable_, &QDockWidget::visibilityChanged, this, &CMainFrame::UpdateCommandUi);
+  // The progress text names the energy a run has reached.
+  connect(controller_, &CCalculationController::calculationRunning, this, [this](bool running) {
+    energiesMeV_.clear();
+    if (running)
+      for (double ek : controller_->Record().Ek)
+        energiesMeV_.push_back(ek / (1.0e6 * kElementaryCharge));
+    UpdateProgressText(progressBar_->value());
+  });
+  connect(progressBar_, &QProgressBar::valueChanged, this, &CMainFrame::UpdateProgressText);
 
   LoadRecentFiles();
   resize(900, 660);
   document_->OnNewDocument();
   view_->OnInitialUpdate();
+  resultsTable_->SetResults(view_->ViewResults());
   UpdateTitle();
   UpdateCommandUi();
 }
 
 CMainFrame::~CMainFrame() {
+  // The docked table announces that it is hidden while the window goes: nothing here hears it.
+  disconnect(resultsTable_, nullptr, this, nullptr);
   // The worker uses this window's services and hand-over: it ends before they go, and the
   // windows that refer to the hand-over go with it.
   controller_->StopAndWaitForWorker();
@@ -149,6 +208,12 @@ void CMainFrame::CreateActions() {
   saveAsAct =
       make("ID_FILE_SAVE_AS", tr("Save &As..."), tr("Save the active document with a new name"),
            tr("Save As"), [this] { OnFileSaveAs(); });
+  exportGraphAct = make("ID_FILE_EXPORT_GRAPH", tr("Export &Graph..."),
+                        tr("Write the graph shown into a PNG, SVG or PDF file"), tr("Export Graph"),
+                        [this] { OnExportGraph(); });
+  exportValuesAct = make("ID_FILE_EXPORT_VALUES", tr("Export Va&lues..."),
+                         tr("Write the values of every energy into a tab-separated file"),
+                         tr("Export Values"), [this] { OnExportValues(); });
   printAct = make("ID_FILE_PRINT", tr("&Print..."), tr("Print the active document"), tr("Print"),
                   &CMainFrame::OnFilePrint);
   printAct->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_P));
@@ -208,6 +273,10 @@ void CMainFrame::CreateActions() {
   statusBarAct = make("ID_VIEW_STATUS_BAR", tr("&Status Bar"), tr("Show or hide the status bar"),
                       tr("Toggle Status Bar"), [this](bool on) { statusBar()->setVisible(on); });
   statusBarAct->setCheckable(true);
+  resultsTableAct = make("ID_VIEW_RESULTS_TABLE", tr("Results T&able"),
+                         tr("Show or hide the table of the values of every energy"),
+                         tr("Results Table"), [this](bool on) { resultsTable_->setVisible(on); });
+  resultsTableAct->setCheckable(true);
 
   equilibriumOrbitsAct = make("ID_CALCULATE_EQUILIBRIUMORBITS", tr("&Equilibrium Orbits..."),
                               QStringLiteral("Finding of numerical solution of equtions of motion"),
@@ -238,7 +307,7 @@ void CMainFrame::CreateActions() {
   // The graph the view draws.
   auto graphAction = [&](const char* name, const QString& text, const QString& prompt,
                          GraphKind kind) {
-    QAction* action = make(name, text, prompt, text, [this, kind] { view_->SetGraphKind(kind); });
+    QAction* action = make(name, text, prompt, text, [this, kind] { ShowGraph(kind); });
     action->setCheckable(true);
     return action;
   };
@@ -252,9 +321,18 @@ void CMainFrame::CreateActions() {
   tuneGraphAct = graphAction("ID_VIEW_TUNES", tr("T&une Diagram"),
                              tr("Show the vertical against the radial tune (precise closure)"),
                              GraphKind::Tunes);
+  mapGraphAct = graphAction("ID_VIEW_MAP", tr("Field &Map and Orbits"),
+                            tr("Show the field map of the run with the closed orbits over it"),
+                            GraphKind::Map);
+  orbitGraphAct =
+      graphAction("ID_VIEW_ORBITS", tr("&Orbit Radius"),
+                  tr("Show the radius of closed orbits against the azimuth"), GraphKind::Orbits);
+  harmonicsGraphAct = graphAction("ID_VIEW_HARMONICS", tr("Field &Harmonics"),
+                                  tr("Show the mean field, the field index and the first and N-th "
+                                     "harmonics against the radius"),
+                                  GraphKind::Harmonics);
   auto* graphs = new QActionGroup(this);
-  for (QAction* action : {frequencyGraphAct, isochronismGraphAct, tuneGraphAct})
-    graphs->addAction(action);
+  for (GraphKind kind : kGraphKinds) graphs->addAction(GraphAction(kind));
   frequencyGraphAct->setChecked(true);
 
   aboutAct = make("ID_APP_ABOUT", tr("&About ZUBA..."),
@@ -279,6 +357,8 @@ void CMainFrame::CreateMenus() {
   fileMenu->addAction(openAct);
   fileMenu->addAction(saveAct);
   fileMenu->addAction(saveAsAct);
+  fileMenu->addAction(exportGraphAct);
+  fileMenu->addAction(exportValuesAct);
   fileMenu->addSeparator();
   fileMenu->addAction(printAct);
   fileMenu->addAction(printPreviewAct);
@@ -299,10 +379,9 @@ void CMainFrame::CreateMenus() {
   viewMenu = menuBar()->addMenu(tr("&View"));
   viewMenu->addAction(toolbarAct);
   viewMenu->addAction(statusBarAct);
+  viewMenu->addAction(resultsTableAct);
   viewMenu->addSeparator();
-  viewMenu->addAction(frequencyGraphAct);
-  viewMenu->addAction(isochronismGraphAct);
-  viewMenu->addAction(tuneGraphAct);
+  for (GraphKind kind : kGraphKinds) viewMenu->addAction(GraphAction(kind));
 
   calculateMenu = menuBar()->addMenu(tr("&Calculate"));
   calculateMenu->addAction(equilibriumOrbitsAct);
@@ -364,7 +443,7 @@ void CMainFrame::CreateCalculationBand() {
   progressBar_->setObjectName(QStringLiteral("progressBar"));
   progressBar_->setRange(0, 100);
   progressBar_->setValue(0);
-  progressBar_->setTextVisible(false);
+  progressBar_->setTextVisible(false);  // until a run reaches its first energy
   progressBar_->setMinimumSize(250, 20);
   progressBar_->setMaximumHeight(20);
   progressBar_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
@@ -380,8 +459,115 @@ void CMainFrame::UpdateCommandUi() {
   for (QAction* action : {undoAct, cutAct, copyAct, pasteAct}) action->setEnabled(false);
   equilibriumOrbitsAct->setEnabled(!controller_->IsCalculationRunning());
   reportSaveAsAct->setEnabled(controller_->CanSaveResultsReport());
+  const bool results = handOver_.ResultsAvailable.load(std::memory_order_acquire) != 0;
+  exportGraphAct->setEnabled(results);
+  exportValuesAct->setEnabled(results);
   toolbarAct->setChecked(!toolBar_->isHidden());
   statusBarAct->setChecked(!statusBar()->isHidden());
+  resultsTableAct->setChecked(!resultsTable_->isHidden());
+  if (QAction* shown = GraphAction(view_->GetGraphKind())) shown->setChecked(true);
+}
+
+QAction* CMainFrame::GraphAction(GraphKind kind) const {
+  switch (kind) {
+    case GraphKind::Isochronism:
+      return isochronismGraphAct;
+    case GraphKind::Tunes:
+      return tuneGraphAct;
+    case GraphKind::Map:
+      return mapGraphAct;
+    case GraphKind::Orbits:
+      return orbitGraphAct;
+    case GraphKind::Harmonics:
+      return harmonicsGraphAct;
+    case GraphKind::Frequency:
+      break;
+  }
+  return frequencyGraphAct;
+}
+
+void CMainFrame::ShowGraph(GraphKind kind) {
+  view_->SetGraphKind(kind);
+  GraphAction(kind)->setChecked(true);
+}
+
+void CMainFrame::UpdateProgressText(int position) {
+  const int n = static_cast<int>(energiesMeV_.size());
+  if (position <= 0 || n == 0 || position > n) {
+    progressBar_->setTextVisible(false);
+    return;
+  }
+  progressBar_->setFormat(QStringLiteral("energy %1 of %2 (%3 MeV)")
+                              .arg(position)
+                              .arg(n)
+                              .arg(energiesMeV_[static_cast<size_t>(position - 1)], 0, 'g', 6));
+  progressBar_->setTextVisible(true);
+}
+
+void CMainFrame::NoteFlatFrequency() {
+  const ResultTables& r = view_->ViewResults();
+  double low = INFINITY, high = -INFINITY, sum = 0;
+  int64_t count = 0;
+  for (double f : r.F0.values()) {
+    if (!std::isfinite(f) || f == 2147483647.0) continue;
+    low = std::min(low, f);
+    high = std::max(high, f);
+    sum += f;
+    ++count;
+  }
+  if (count < 2 || !(sum > 0)) return;
+  if ((high - low) < kFlatFrequency * (sum / count))
+    statusBar()->showMessage(
+        tr("F0 varies by less than 1e-4 of its mean, too little for the rotation-frequency graph: "
+           "View > Isochronism Error resolves it"),
+        60000);
+}
+
+QString CMainFrame::SuggestedExportPath(const QString& suffix) const {
+  const QString path = document_->PathName();
+  if (path.isEmpty()) return document_->GetTitle() + suffix;
+  const QFileInfo info(path);
+  return info.absolutePath() + QLatin1Char('/') + info.completeBaseName() + suffix;
+}
+
+bool CMainFrame::OnExportGraph() {
+  if (handOver_.ResultsAvailable.load(std::memory_order_acquire) == 0) return false;
+  view_->TransferPendingResults();
+  const GraphKind kind = view_->GetGraphKind();
+  const QString suggested = SuggestedExportPath(
+      QLatin1Char('-') + QString::fromLatin1(GraphKindName(kind).data()) + QStringLiteral(".png"));
+  const std::optional<GraphExportChoice> choice = chooseGraphExport(suggested, view_->size());
+  if (!choice || choice->path.isEmpty()) return false;
+  std::string error;
+  const GraphExtras extras = view_->Extras();
+  const std::string path = QFile::encodeName(choice->path).toStdString();
+  if (!WriteGraphFile(view_->ViewResults(), kind, extras, path, choice->size.width(),
+                      choice->size.height(), error)) {
+    // Without a reason the graph had nothing to draw: its message has been shown.
+    if (!error.empty())
+      ShowMessage("Unable to export the graph: " + error, "Error", Icon::Error, Owner::View);
+    return false;
+  }
+  statusBar()->showMessage(tr("Graph written to %1").arg(QDir::toNativeSeparators(choice->path)),
+                           10000);
+  return true;
+}
+
+bool CMainFrame::OnExportValues() {
+  if (handOver_.ResultsAvailable.load(std::memory_order_acquire) == 0) return false;
+  view_->TransferPendingResults();
+  const QString chosen = chooseValuesPath(SuggestedExportPath(QStringLiteral(".tsv")));
+  if (chosen.isEmpty()) return false;
+  const std::string path = QFile::encodeName(chosen).toStdString();
+  if (const Outcome written = WriteFileAtomically(path, ValuesFileOf(view_->ViewResults()));
+      !written) {
+    ShowMessage("Unable to export the values to " + QDir::toNativeSeparators(chosen).toStdString() +
+                    ": " + written.message().text,
+                "Error", Icon::Error, Owner::View);
+    return false;
+  }
+  statusBar()->showMessage(tr("Values written to %1").arg(QDir::toNativeSeparators(chosen)), 10000);
+  return true;
 }
 
 bool CMainFrame::SaveModified() {

@@ -1,16 +1,20 @@
 // CMainFrame: the main window of the desktop program: menus, accelerators, toolbar, status bar, the
-// band "Calculation:" with the progress bar, the results view as the client area, and the document
-// commands (New, Open, Save, Save As, recent files, printing, Exit). It owns the hand-over of the
-// runs it shows and supplies the calculation commands with the dialogs, the progress bar and the
-// file chooser of the report.
+// band "Calculation:" with the progress bar, the results view as the client area, the dockable
+// results table, and the document commands (New, Open, Save, Save As, Export Graph, Export Values,
+// recent files, printing, Exit). It owns the hand-over of the runs it shows, finds the field map
+// of the results for the map and harmonics views, and supplies the calculation commands with the
+// dialogs, the progress bar and the file chooser of the report.
 #pragma once
 
 #include <QMainWindow>
 #include <QMessageBox>
+#include <QSize>
 #include <QStringList>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "app/calculation_controller.h"
 #include "app/qt_services.h"
@@ -29,6 +33,14 @@ namespace zuba {
 
 class CInputDataDlg;
 class CModeDlg;
+class CResultsTable;
+
+// What File > Export Graph... asks: the file and the size of the client area the graph is laid
+// out in.
+struct GraphExportChoice {
+  QString path;
+  QSize size;
+};
 
 class CMainFrame : public QMainWindow, public ControllerServices {
   Q_OBJECT
@@ -47,6 +59,7 @@ class CMainFrame : public QMainWindow, public ControllerServices {
   CInputDataDlg& InputDataDialog() { return *inputDlg_; }
   QToolBar& ToolBar() { return *toolBar_; }
   QToolBar& CalculationBand() { return *calculationBand_; }
+  CResultsTable& ResultsTable() { return *resultsTable_; }
 
   // The commands.
   void OnFileNew();
@@ -60,6 +73,13 @@ class CMainFrame : public QMainWindow, public ControllerServices {
   void OnFilePrintPreview();
   void OnFilePrintSetup();
   void OnAppAbout();
+  // File > Export Graph...: the graph shown, as the view draws it, into a PNG, SVG or PDF file.
+  // File > Export Values...: the values file of the results shown. Both say on the status bar
+  // what they wrote and in a message why they could not.
+  bool OnExportGraph();
+  bool OnExportValues();
+  // Shows a graph (the View menu's choice).
+  void ShowGraph(GraphKind kind);
 
   // Enables and checks the commands from the current state.
   void UpdateCommandUi();
@@ -68,11 +88,17 @@ class CMainFrame : public QMainWindow, public ControllerServices {
 
   QStringList RecentFiles() const { return recentFiles_; }
 
+  // The action of the View menu that shows the graph of a kind.
+  QAction* GraphAction(GraphKind kind) const;
+
   // Replaceable choosers and questions (tests answer them; the defaults show the standard dialogs).
   std::function<QString()> chooseOpenPath;
   std::function<QString(const QString& suggested)> chooseSavePath;
   std::function<QString()> chooseReportPath;
   std::function<QMessageBox::StandardButton(const QString& question)> askSaveChanges;
+  std::function<std::optional<GraphExportChoice>(const QString& suggested, QSize size)>
+      chooseGraphExport;
+  std::function<QString(const QString& suggested)> chooseValuesPath;
 
   // ControllerServices.
   bool RunModeDialog(std::string& modeLabel) override;
@@ -101,6 +127,12 @@ class CMainFrame : public QMainWindow, public ControllerServices {
   void LoadRecentFiles();
   void UpdateRecentFileActions();
   QPrinter& Printer();
+  // The progress bar's text "energy k of n (E MeV)" at position k of a run over energies_.
+  void UpdateProgressText(int position);
+  // After results came from a run: a note when the F0 graph cannot resolve their spread.
+  void NoteFlatFrequency();
+  // The file name the exports suggest: the document's name with another ending.
+  QString SuggestedExportPath(const QString& suffix) const;
 
   ResultsHandOver handOver_;  // of the runs this window shows
   CZUBADoc* document_ = nullptr;
@@ -115,6 +147,8 @@ class CMainFrame : public QMainWindow, public ControllerServices {
   QToolBar* calculationBand_ = nullptr;
   QLabel* readyLabel_ = nullptr;
   QStringList recentFiles_;
+  CResultsTable* resultsTable_ = nullptr;
+  std::vector<double> energiesMeV_;  // of the run going on, for the progress text
 
  public:
   // The actions, named as the commands.
@@ -122,6 +156,8 @@ class CMainFrame : public QMainWindow, public ControllerServices {
   QAction* openAct = nullptr;
   QAction* saveAct = nullptr;
   QAction* saveAsAct = nullptr;
+  QAction* exportGraphAct = nullptr;
+  QAction* exportValuesAct = nullptr;
   QAction* printAct = nullptr;
   QAction* printPreviewAct = nullptr;
   QAction* printSetupAct = nullptr;
@@ -134,14 +170,18 @@ class CMainFrame : public QMainWindow, public ControllerServices {
   QAction* pasteAct = nullptr;
   QAction* toolbarAct = nullptr;
   QAction* statusBarAct = nullptr;
+  QAction* resultsTableAct = nullptr;
   QAction* equilibriumOrbitsAct = nullptr;
   QAction* reportSaveAsAct = nullptr;
-  // Calculate > Precise Closed Orbits (checkable, remembered in the settings) and the three graphs
+  // Calculate > Precise Closed Orbits (checkable, remembered in the settings) and the six graphs
   // of the View menu (one checked at a time; the rotation frequency at start).
   QAction* preciseClosureAct = nullptr;
   QAction* frequencyGraphAct = nullptr;
   QAction* isochronismGraphAct = nullptr;
   QAction* tuneGraphAct = nullptr;
+  QAction* mapGraphAct = nullptr;
+  QAction* orbitGraphAct = nullptr;
+  QAction* harmonicsGraphAct = nullptr;
   QAction* aboutAct = nullptr;
   QAction* nextPaneAct = nullptr;
   QAction* prevPaneAct = nullptr;

@@ -4,11 +4,13 @@
 #include <QIcon>
 #include <QImage>
 #include <QPixmap>
+#include <QSettings>
 #include <QThread>
 #include <cstdio>
 
 #include "app/input_data_dlg.h"
 #include "app/mode_dlg.h"
+#include "app/results_table.h"
 #include "calc/run_quantities.h"
 
 namespace zuba {
@@ -45,8 +47,35 @@ int CZUBAApp::ExitInstance(int exitCode) {
   return exitCode;
 }
 
-int CZUBAApp::Screenshot(const QString& outPath, const QString& dialog) {
+bool CZUBAApp::UseScratchSettings() {
+  scratchSettings_ = std::make_unique<QTemporaryDir>();
+  if (!scratchSettings_->isValid()) return false;
+  for (QSettings::Format format : {QSettings::NativeFormat, QSettings::IniFormat})
+    for (QSettings::Scope scope : {QSettings::UserScope, QSettings::SystemScope})
+      QSettings::setPath(format, scope, scratchSettings_->path());
+  return true;
+}
+
+int CZUBAApp::Screenshot(const QString& outPath, const QString& dialog, const QString& view,
+                         int energy) {
   QWidget* target = frame_.get();
+  if (view == QStringLiteral("table")) {
+    frame_->resultsTableAct->trigger();
+  } else if (!view.isEmpty()) {
+    const std::optional<GraphKind> kind = ParseGraphKind(view.toStdString());
+    if (!kind) {
+      std::fprintf(stderr,
+                   "zuba: --view takes frequency, isochronism, tunes, map, orbits, harmonics or "
+                   "table, not %s\n",
+                   qPrintable(view));
+      return 1;
+    }
+    frame_->ShowGraph(*kind);
+  }
+  if (energy > 0) {
+    processEvents();  // the table takes the document's results first
+    frame_->ResultsTable().SelectEnergy(energy - 1);
+  }
   if (dialog == QStringLiteral("mode")) {
     frame_->ModeDialog().OnInitDialog();
     target = &frame_->ModeDialog();

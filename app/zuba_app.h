@@ -6,6 +6,7 @@
 
 #include <QApplication>
 #include <QString>
+#include <QTemporaryDir>
 #include <memory>
 
 #include "app/main_frame.h"
@@ -30,9 +31,18 @@ class CZUBAApp : public QApplication {
 
   CMainFrame* MainFrame() const { return frame_.get(); }
 
+  // Points the settings at an empty folder of their own for the rest of the process: a picture
+  // made with --screenshot neither reads nor changes the user's recent files and choices. Call
+  // before InitInstance. False when no such folder can be made.
+  bool UseScratchSettings();
+
   // Renders the main window, or with dialog "mode" / "input" the Mode dialog / the Input Data
-  // dialog showing the "TVK-310: p" preset, into a PNG file. Returns a process exit code.
-  int Screenshot(const QString& outPath, const QString& dialog);
+  // dialog showing the "TVK-310: p" preset, into a PNG file. view names the graph the window
+  // shows (frequency, isochronism, tunes, map, orbits, harmonics) or "table": the window with the
+  // results table docked; energy, when positive, the row of the results table chosen (1 the first
+  // energy), which every graph marks. Returns a process exit code.
+  int Screenshot(const QString& outPath, const QString& dialog, const QString& view = QString(),
+                 int energy = 0);
 
  private:
   QtMessageService messageBoxes_;
@@ -40,6 +50,7 @@ class CZUBAApp : public QApplication {
   MessageService* previousService_ = nullptr;
   bool serviceInstalled_ = false;
   std::unique_ptr<CMainFrame> frame_;
+  std::unique_ptr<QTemporaryDir> scratchSettings_;
 };
 
 }  // namespace zuba

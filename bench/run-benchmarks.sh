@@ -9,6 +9,8 @@
 #     (field benchmark);
 #   - peak resident memory of a 101-energy run against the size of its results (the document);
 #   - document save and load of a 101-energy record;
+#   - the desktop program's map view with a 101-energy document at 1200 x 900 (offscreen): a
+#     repaint, and the first draw that reads the field map again;
 #   - identical reports and per-energy values: the fast path against the per-call routine (on the
 #     three energies always; on the full runs with --full-reference, minutes per map) and the
 #     one-thread against the two-thread run;
@@ -30,7 +32,7 @@ while [ $# -gt 0 ]; do
     --full-reference) fullReference=1 ;;
     --no-build) build=0 ;;
     --keep) keep=${2:?--keep needs a folder}; shift ;;
-    -h|--help) sed -n '2,18p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h|--help) sed -n '2,23p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "unknown option: $1" >&2; exit 2 ;;
   esac
   shift
@@ -44,7 +46,8 @@ if [ ${#needed[@]} -gt 0 ]; then "$here/tools/ensure-packages.sh" "${needed[@]}"
 
 if [ "$build" = 1 ]; then
   (cd "$here" && cmake --preset release >/dev/null &&
-     cmake --build build/release --target zuba-cli field_bench orbit_bench doc_io_bench closure_floor -j2 >/dev/null)
+     cmake --build build/release --target zuba-cli field_bench orbit_bench doc_io_bench closure_floor \
+       view_bench -j2 >/dev/null)
 fi
 bin=$here/build/release
 cli=$bin/cli/zuba-cli
@@ -121,6 +124,9 @@ echo "  orbit_bench" >&2
 "$bin/bench/orbit_bench" --benchmark_format=json >"$work/orbit_bench.json" 2>/dev/null
 echo "  doc_io_bench" >&2
 "$bin/bench/doc_io_bench" --benchmark_format=json >"$work/doc_io_bench.json" 2>/dev/null
+echo "  view_bench" >&2
+"$bin/bench/view_bench" --benchmark_filter='BM_Repaint/3|BM_MapFirstDraw' \
+  --benchmark_format=json >"$work/view_bench.json" 2>/dev/null
 # The rounding floor of the dReo comparison (not timed): bit-equality of the field values along
 # orbits, and the dReo spread that random one-ulp field differences cause.
 echo "  closure_floor" >&2
@@ -254,6 +260,12 @@ for map in tvk avf; do
 done
 row "Document save, ${docMb%.*} MB, wall ms" "$(printf '%.0f' "$docSave")" "about 1 s" ""
 row "Document load, ${docMb%.*} MB, wall ms" "$(printf '%.0f' "$docLoad")" "about 1 s" ""
+mapRepaint=$(bench view_bench BM_Repaint/3 real_time)
+mapFirst=$(bench view_bench BM_MapFirstDraw real_time)
+row "Map view repaint, 101 energies, 1200x900 window, wall ms" "$(printf '%.1f' "$mapRepaint")" \
+  "< 50 ms" "$(verdict "$mapRepaint" 50 '<')"
+row "Map view first draw (reads the map), wall ms" "$(printf '%.1f' "$mapFirst")" "< 300 ms" \
+  "$(verdict "$mapFirst" 300 '<')"
 
 echo
 echo "Machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ //')"

@@ -45,6 +45,7 @@ Outcome PrepareCalculation(const RunParameters& parameters, CalculationRecord& r
   filled.restMass = q.restMass;
   filled.n = q.n;
   filled.run = parameters;
+  filled.mapFile = StampFile(parameters.Path);
   filled.radii = std::move(map->radii);
   filled.azimuths = std::move(map->azimuths);
   filled.field = std::move(map->field);
@@ -367,6 +368,7 @@ WorkerOutcome RunEnergies(CalculationRecord& record, ProgressSink& progress,
   results.OrbitTau = RealTable(std::move(orbits.tau));
   results.OrbitPoints = IntTable(std::move(loop.points()));
   results.run = record.run;
+  results.mapFile = record.mapFile;
   if (options.closure == ClosureMode::Precise) {
     ClosureTables& closure = results.closure;
     closure.mode = static_cast<int32_t>(ClosureMode::Precise);

@@ -11,6 +11,7 @@
 
 #include "calc/orbit.h"
 #include "calc/precise_orbit.h"
+#include "platform/file_stamp.h"
 #include "platform/outcome.h"
 #include "platform/progress.h"
 #include "results/hand_over.h"
@@ -29,6 +30,7 @@ struct CalculationRecord {
   double restMass = 0;                              // kg
   int32_t n = 0;                                    // energy steps
   RunParameters run;                                // run description as entered
+  FileStamp mapFile;                                // the field map file as it was read
   std::vector<double> radii, azimuths;              // m, rad
   std::vector<double> field, moments;               // T, T/m^2; radius-major iR * nTheta + iTheta
   std::vector<double> Ek, Rmn, Bmn, Rev, F0, dReo;  // J, m, T, m, Hz, m; per energy

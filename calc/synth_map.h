@@ -3,19 +3,31 @@
 //
 // Model, in the median plane, for an ion of rest mass m0 and charge q at RF frequency Frf and
 // harmonic H:
-//   B(R, θ) = s · B̄(R) · (1 + f(R) · cos(N · (θ − ξ(R))))
+//   B(R, θ) = s · B̄(R) · P(R, N·(θ − ξ(R)))      P: azimuthal shape, mean 1 over the turn
 //   ω0 = 2π·Frf/H,  B0 = m0·ω0/|q|,  R∞ = c/ω0,  γ(R) = 1/√(1 − (R/R∞)²)
 //   B̄(R) = B0 · γ(R) · (1 + κ(R))
-//   f(R) = f∞ · (1 − exp(−(R/Rf)²))          flutter, near 0 at the centre
 //   ξ(R) = ξmax · (R/Rmax)²                   spiral of the hills
 //   s    = sign of q, so that q·B > 0.
-// κ(R) is the flutter correction of the mean field: a scalloped orbit is longer than the circle
-// of the same mean field, so with B̄ = B0·γ alone it would revolve slower than ω0. κ is found
-// numerically: for mean radii ρ on a fine grid, the closed orbit of the energy β = ρ/R∞ is
-// tracked through the analytic field, and κ(ρ) is scaled by the ratio of its turn time to 2π/ω0
-// until every closed orbit turns in 2π/ω0 within 1e-10 (an orbit of β = ρ/R∞ that turns at ω0 is
-// exactly one of length 2πρ).
-// With a uniform field B_u the model is s·|B_u|·(1 + f(R)·cos(N(θ − ξ(R)))), without γ and κ.
+// Two shapes:
+// - sinusoidal flutter (the default): P = 1 + f(R)·cos φ, f(R) = f∞ · (1 − exp(−(R/Rf)²)), near 0
+//   at the centre;
+// - separated-sector hills (hill fraction set): one hill per sector, covering the hill fraction
+//   h of the sector between its half-field points, valleys at v × the hill field, joined by
+//   tanh edges whose field rises from 10 % to 90 % of the step over the edge width w, measured
+//   across the spiral edge:
+//     S(φ) = Σk ½·[tanh((φ + 2πk + πh)/a) − tanh((φ + 2πk − πh)/a)],
+//     a(R) = N·w/(2·artanh(0.8)·R·cos ε(R)),  tan ε = R·dξ/dR (the spiral angle of the edge),
+//     P    = 1 + g(R)·(1 − v)·(S − h)/(v + (1 − v)·h),  g(R) = 1 − exp(−(R/Rf)²).
+//   S has mean h over the turn, so P has mean 1; the hill field is B̄·P ≈ B̄/(v + (1 − v)·h).
+// κ(R) is the flutter correction of the mean field: the scalloped closed orbit of an energy does
+// not see the mean field of the circle of that energy, and with B̄ = B0·γ alone it turns faster
+// than ω0 (by 0.5 % at 60 MeV in the sinusoidal proton example, by 1.1 to 1.4 % in the ring).
+// κ is found numerically: for mean radii ρ on a fine grid, the closed orbit of the energy
+// β = ρ/R∞ is tracked through the analytic field, and κ(ρ) is scaled by the ratio of its turn
+// time to 2π/ω0 until every closed orbit turns in 2π/ω0 within 1e-9 (an orbit of β = ρ/R∞ that
+// turns at ω0 is exactly one of length 2πρ). The hill model fits κ as a smooth series instead
+// (see FitHillCorrection).
+// With a uniform field B_u the model is s·|B_u|·P, without γ and κ.
 #pragma once
 
 #include <cstdint>
@@ -41,9 +53,14 @@ struct SynthMapOptions {
   double thetaMin = 0, thetaMax = 360, dTheta = 2;  // degree
   std::string unit = "Gs";                          // "Gs" or "T"
   // Field shape.
-  double flutter = 0.4;                // f∞, flutter amplitude far from the centre
-  double flutterRadius = 0.15;         // m, Rf: f reaches 63 % of f∞ at this radius
-  double spiral = 0;                   // degree, hill azimuth shift ξ at rMax
+  double flutter = 0.4;         // f∞, flutter amplitude far from the centre
+  double flutterRadius = 0.15;  // m, Rf: f reaches 63 % of f∞ at this radius
+  double spiral = 0;            // degree, hill azimuth shift ξ at rMax
+  // Separated-sector hills instead of the sinusoidal flutter (flutter is then not used; the
+  // hills grow in from the centre with flutterRadius).
+  std::optional<double> hillFraction;  // h, azimuthal fraction of a sector covered by the hill
+  double valleyField = 0;              // v, valley field / hill field
+  double edgeWidth = 0.1;              // m, w, 10 % to 90 % of the edge, across the edge
   std::optional<double> uniformField;  // T: uniform mean field, no γ(R), no correction
   bool flutterCorrection = true;       // κ(R) as above; off: B̄ = B0·γ(R)
 };
@@ -67,11 +84,15 @@ class SynthField {
   // one-line reason naming the option at fault.
   static Result<SynthField> Make(const SynthMapOptions& options);
 
-  double Field(double r, double theta) const;      // T at radius r (m), azimuth theta (rad)
-  double MeanField(double r) const;                // T, s·B̄(r)
-  double Flutter(double r) const;                  // f(r)
-  double Correction(double r) const;               // κ(r)
-  double B0() const { return b0_; }                // T, magnitude
+  double Field(double r, double theta) const;  // T at radius r (m), azimuth theta (rad)
+  double MeanField(double r) const;            // T, s·B̄(r)
+  // Amplitude of the azimuthal variation relative to the mean, √(2·FlutterVariance(r)): f(r)
+  // of the sinusoidal model.
+  double Flutter(double r) const;
+  double FlutterVariance(double r) const;  // ⟨B²⟩/⟨B⟩² − 1 over the azimuth at r
+  double SpiralAngle(double r) const;      // rad, ε(r) of the hill edges
+  double Correction(double r) const;       // κ(r)
+  double B0() const { return b0_; }        // T, magnitude
   double RInfinity() const { return rInfinity_; }  // m
   double Omega0() const { return omega0_; }        // rad/s
   // The closed orbit of kinetic energy ek (J) near mean radius β·R∞.
@@ -81,15 +102,34 @@ class SynthField {
   // Field relative to s·B0 (uniform: relative to s·|B_u|), and its mean over azimuth.
   double Relative(double r, double theta) const;
   double MeanRelative(double r) const;
-  // κ(r) / f(r)², the slowly varying factor that the grid holds.
+  // Fits the hill model's κ; rMin as the reader sees it.
+  Outcome FitHillCorrection(double rMin);
+  // P(r, φ) of the hill model, φ = N·(θ − ξ(r)).
+  double HillShape(double r, double phi) const;
+  double HillEdge(double r) const;  // a(r), the edge scale in φ
+  double Growth(double r) const;    // g(r) of the hill model
+  // κ(r) / CorrectionScale(r), the slowly varying factor that the grid holds; the scale is the
+  // square of the flutter f(r) (sinusoidal) or of the growth g(r) (hills), 0 at the centre.
   double CorrectionShape(double r) const;
-  SynthOrbit ClosedOrbitOfSpeed(double speed, double gammaE) const;
+  double CorrectionScale(double r) const;
+  // Where a closed orbit starts: radius (m), dR/dτ (m/rad) and azimuth (rad), r = 0: none; and
+  // the matrix of its one-sector map minus the identity, 0: none.
+  struct OrbitStart {
+    double r = 0, vr = 0, theta = 0;
+    double a11 = 0, a12 = 0, a21 = 0, a22 = 0;
+  };
+  // The closed orbit of speed S = β·R∞ and energy factor γE; from start where it holds one,
+  // which then receives the start of the closed orbit found.
+  SynthOrbit ClosedOrbitOfSpeed(double speed, double gammaE, OrbitStart* start = nullptr) const;
 
   SynthMapOptions options_;
   double b0_ = 0, rInfinity_ = 0, omega0_ = 0, sign_ = 1, restEnergy_ = 0;
   double spiralRad_ = 0;
-  std::vector<double> gridRadii_;       // m, grid of κ
-  std::vector<double> gridCorrection_;  // κ/f² at the grid radii
+  bool hills_ = false;
+  // Fourth-order Runge-Kutta steps in θ of a closed orbit over one sector.
+  int stepsPerSector_ = 256;
+  std::vector<double> gridRadii_;       // m, grid of κ, uniform
+  std::vector<double> gridCorrection_;  // κ/f² (hills: κ/g²) at the grid radii
 };
 
 struct SynthMapText {

@@ -1,6 +1,8 @@
-// zuba-cli plot DOC.zub -o OUT.png|.svg|.pdf [--size WxH] [--kind frequency|isochronism|tunes]
-// [--compare OTHER.zub]: a graph of a saved document rendered offscreen; the frequency graph is
-// exactly what the results view draws for a client area of that many pixels.
+// zuba-cli plot DOC.zub -o OUT.png|.svg|.pdf [--size WxH]
+// [--kind frequency|isochronism|tunes|map|orbits|harmonics] [--compare OTHER.zub]: a graph of a
+// saved document rendered offscreen, exactly what the results view draws for a client area of that
+// many pixels. The map and harmonics graphs read the run's field map again (beside the document,
+// then in the current folder).
 #include <cstdlib>
 #include <memory>
 #include <optional>
@@ -10,6 +12,9 @@
 #include "platform/message.h"
 
 #ifdef ZUBA_HAVE_GRAPH
+#include <filesystem>
+
+#include "calc/run_map.h"
 #include "graph/closure_plot.h"
 #include "graph/plot_file.h"
 #include "results/document.h"
@@ -71,9 +76,18 @@ int RunPlot(const PlotOptions& options) {
     other = std::move(*compared);
   }
   const GraphKind kind = ParseGraphKind(options.kind).value_or(GraphKind::Frequency);
+  GraphExtras extras;
+  extras.compare = other ? &other->results : nullptr;
+  if (GraphNeedsMap(kind)) {
+    const std::string folder = std::filesystem::path(options.document).parent_path().string();
+    RunMap map = LoadRunMap(load->results, folder);
+    extras.map = std::move(map.grid);
+    extras.mapNote = std::move(map.note);
+    // The picture says it too; the terminal hears of a map that is not drawn.
+    if (!extras.map && !extras.mapNote.empty()) ShowMessage(extras.mapNote, "Note", Icon::Warning);
+  }
   std::string error;
-  if (!WriteGraphFile(load->results, kind, options.output, width, height, error,
-                      other ? &other->results : nullptr)) {
+  if (!WriteGraphFile(load->results, kind, extras, options.output, width, height, error)) {
     // Without an error text the graph had no real values: its message has been shown.
     if (!error.empty()) ShowMessage(error, "Error");
     return kExitRefused;
@@ -89,7 +103,7 @@ int RunPlot(const PlotOptions& options) {
 Command SetUp(CLI::App& parent) {
   auto options = std::make_shared<PlotOptions>();
   CLI::App* app = parent.add_subcommand(
-      "plot", "Draw the graph of a document (F0 against Rmean) into a PNG, SVG or PDF file");
+      "plot", "Draw a graph of a document (F0 against Rmean, ...) into a PNG, SVG or PDF file");
   app->add_option("document", options->document, "Document file (*.zub)")->required();
   app->add_option("-o,--output", options->output, "Picture file: .png, .svg or .pdf")->required();
   app->add_option("--size", options->size,
@@ -97,8 +111,10 @@ Command SetUp(CLI::App& parent) {
       ->capture_default_str();
   app->add_option("--kind", options->kind,
                   "Graph: frequency (F0 against Rmean), isochronism (F0*H/Frf - 1 against "
-                  "Rmean) or tunes (nu_z against nu_r, needs a precise run)")
-      ->check(CLI::IsMember({"frequency", "isochronism", "tunes"}))
+                  "Rmean), tunes (nu_z against nu_r, needs a precise run), map (the field map "
+                  "with the closed orbits), orbits (R - Rmean against the azimuth) or harmonics "
+                  "(mean field, field index, first and N-th harmonic against the radius)")
+      ->check(CLI::IsMember({"frequency", "isochronism", "tunes", "map", "orbits", "harmonics"}))
       ->capture_default_str();
   app->add_option("--compare", options->compare,
                   "A second document whose curve is drawn in red on the frequency or isochronism "

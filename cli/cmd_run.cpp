@@ -20,6 +20,7 @@
 #include "calc/diagnostics.h"
 #include "calc/driver.h"
 #include "calc/run_quantities.h"
+#include "calc/values_table.h"
 #include "cli/command.h"
 #include "cli/run_description_json.h"
 #include "numerics/average_field.h"
@@ -152,45 +153,6 @@ class TerminalProgress : public ProgressSink, public MessageService {
   int32_t low_ = 0, high_ = 100, step_ = 10, position_ = 0, done_ = 0;
   bool drawn_ = false;
 };
-
-std::string Digits17(double value) {
-  char buffer[40];
-  std::snprintf(buffer, sizeof buffer, "%.17g", value);
-  return buffer;
-}
-
-// The columns of the values table and of the JSON energies, in order.
-constexpr const char* kValueColumns[] = {"Ek_J",      "Ek_MeV", "Rmn_m",  "Bmn_T",
-                                         "Rev_m",     "F0_Hz",  "dReo_m", "isochronism",
-                                         "phase_deg", "nu_r",   "nu_z"};
-
-// A tune cell: empty without tunes (default closure), "unstable" where the motion grows.
-std::string TuneCell(const std::vector<double>& tunes, int64_t i) {
-  if (i >= std::ssize(tunes)) return "";
-  return tunes[i] == kNoValue ? "unstable" : Digits17(tunes[i]);
-}
-
-// The values table: a header line, then one row per energy, 17 significant digits.
-std::string ValuesTable(const ResultTables& r, const ClosureColumns& closure) {
-  const double joulesPerMeV = 1.0e6 * kElementaryCharge;
-  std::string text;
-  for (const char* name : kValueColumns) text += std::string(text.empty() ? "" : "\t") + name;
-  text += '\n';
-  for (int64_t i = 0; i < r.Ek.size(); ++i) {
-    const double row[] = {r.Ek[i],  r.Ek[i] / joulesPerMeV, r.Rmn[i], r.Bmn[i], r.Rev[i], r.F0[i],
-                          r.dReo[i]};
-    for (size_t k = 0; k < std::size(row); ++k) {
-      if (k) text += '\t';
-      text += Digits17(row[k]);
-    }
-    text += '\t' + (i < std::ssize(closure.isochronism) ? Digits17(closure.isochronism[i]) : "");
-    text += '\t' + (i < std::ssize(closure.phaseDeg) ? Digits17(closure.phaseDeg[i]) : "");
-    text += '\t' + TuneCell(closure.nuR, i);
-    text += '\t' + TuneCell(closure.nuZ, i);
-    text += '\n';
-  }
-  return text;
-}
 
 // The run description and one object per energy named like the values columns; tunes are null
 // without the precise closure and "unstable" where the motion grows.

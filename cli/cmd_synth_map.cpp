@@ -1,5 +1,6 @@
 // zuba-cli synth-map [options] -o OUT.sdf: writes the field map of a synthetic N-sector
 // isochronous cyclotron for the ion and RF of an operating mode (or given one by one).
+#include <cmath>
 #include <cstdio>
 #include <iostream>
 #include <memory>
@@ -9,6 +10,7 @@
 #include "calc/run_quantities.h"
 #include "calc/synth_map.h"
 #include "cli/command.h"
+#include "numerics/constants.h"
 #include "platform/files.h"
 #include "platform/message.h"
 #include "results/run_parameters.h"
@@ -68,16 +70,30 @@ int RunSynthMap(SynthCommandOptions& o) {
   if (map.uniformField) {
     std::cout << "Mean field: uniform " << Text(field.MeanField(map.rMin), "%.5f") << " T\n";
   } else {
-    double low = 0, high = 0;
+    // The sinusoidal summary has always counted 0 in the range; the hills start from r-min.
+    double low = map.hillFraction ? field.Correction(map.rMin) : 0, high = low;
     for (double r = map.rMin; r <= map.rMax + 1e-9; r += 0.001) {
       low = std::min(low, field.Correction(r));
       high = std::max(high, field.Correction(r));
     }
     std::cout << "B0 = " << Text(field.B0(), "%.5f")
-              << " T, R_inf = c/omega0 = " << Text(field.RInfinity(), "%.5f")
-              << " m, flutter at r-max " << Text(field.Flutter(map.rMax), "%.3f")
-              << ", flutter correction of the mean field " << Text(low * 100, "%.4f") << " % .. "
+              << " T, R_inf = c/omega0 = " << Text(field.RInfinity(), "%.5f") << " m, ";
+    if (!map.hillFraction)
+      std::cout << "flutter at r-max " << Text(field.Flutter(map.rMax), "%.3f") << ", ";
+    std::cout << "flutter correction of the mean field " << Text(low * 100, "%.4f") << " % .. "
               << Text(high * 100, "%.4f") << " %\n";
+  }
+  if (map.hillFraction) {
+    // At r-max the hill centre is at the spiral's azimuth, the valley centre half a sector on.
+    const double hillAzimuth = map.spiral * kPi / 180;
+    const double hill = field.Field(map.rMax, hillAzimuth);
+    double valley = field.Field(map.rMax, hillAzimuth + kPi / map.sectors);
+    if (std::fabs(valley) < 5e-6) valley = 0;  // no "-0.00000" for a negative ion
+    std::cout << "Hills at r-max: field " << Text(hill, "%.5f") << " T, valleys "
+              << Text(valley, "%.5f")
+              << " T, flutter <B^2>/<B>^2 - 1 = " << Text(field.FlutterVariance(map.rMax), "%.4f")
+              << ", edge spiral angle " << Text(field.SpiralAngle(map.rMax) * 180 / kPi, "%.2f")
+              << " degree\n";
   }
   const double mev = o.checkEnergy ? *o.checkEnergy : preset.EkEnd;
   const SynthOrbit orbit = field.ClosedOrbit(mev * 1000000 * kElementaryCharge);
@@ -120,12 +136,28 @@ Command SetUp(CLI::App& parent) {
   app->add_option("--unit", o->map.unit, "Unit of the values")
       ->check(CLI::IsMember({"Gs", "T"}))
       ->capture_default_str();
-  app->add_option("--flutter", o->map.flutter, "Flutter amplitude far from the centre")
-      ->capture_default_str();
+  CLI::Option* flutter =
+      app->add_option("--flutter", o->map.flutter, "Flutter amplitude far from the centre")
+          ->capture_default_str();
   app->add_option("--flutter-radius", o->map.flutterRadius,
                   "Radius where the flutter reaches 63 % of its amplitude, m")
       ->capture_default_str();
   app->add_option("--spiral", o->map.spiral, "Azimuth shift of the hills at r-max, degree")
+      ->capture_default_str();
+  CLI::Option* hills =
+      app->add_option("--hill-fraction", o->map.hillFraction,
+                      "Separated-sector hills instead of the sinusoidal flutter: the fraction of "
+                      "a sector's azimuth covered by the hill, between its half-field points "
+                      "(the hills grow in from the centre with --flutter-radius)");
+  hills->excludes(flutter);
+  app->add_option("--valley-field", o->map.valleyField,
+                  "Valley field as a fraction of the hill field (with --hill-fraction)")
+      ->needs(hills)
+      ->capture_default_str();
+  app->add_option("--edge-width", o->map.edgeWidth,
+                  "Width of the hill edges, m: the field rises from 10 % to 90 % of the step "
+                  "over this width, measured across the (spiral) edge (with --hill-fraction)")
+      ->needs(hills)
       ->capture_default_str();
   app->add_option("--uniform", o->map.uniformField,
                   "Uniform mean field, T (no relativistic rise, no correction)");

@@ -154,7 +154,8 @@ void CCurve::Draw(QPainter& painter, const std::string& title, const std::string
   bluePen.setColor(QColor(0, 0, 255));
   painter.setPen(bluePen);
   DrawAnchored(painter, Align::CentreTop, middle, plotTop - 3 * H,
-               format("Value Range = (%.5g, %.5g)", yMin, yMax));
+               format("Value Range = (%.5g, %.5g)", shownValueRange ? shownValueRange->first : yMin,
+                      shownValueRange ? shownValueRange->second : yMax));
   painter.setPen(textPen);
 
   // 10. Horizontal-axis exponent box: "10" and the exponent raised like a superscript.

@@ -9,6 +9,7 @@
 #include <QFont>
 #include <QRect>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 
@@ -38,6 +39,9 @@ class CCurve : public AxisScaling {
             std::span<const double> yValues);
 
   QColor textColor = Qt::black;  // the text colour of the drawing surface
+  // The "Value Range" shown instead of the extremes of the vertical series, when set: for a graph
+  // whose series holds points that widen the axes without being drawn.
+  std::optional<std::pair<double, double>> shownValueRange;
 
   QFont titleFont;     // 12.5 pt "Times New Roman"
   QFont captionFont;   // 10 pt "Arial": axis captions and the value range

@@ -26,8 +26,21 @@ void DrawCurve(QPainter& painter, std::span<const int32_t> xPixels,
   flush();
 }
 
+void DrawHighlight(QPainter& painter, std::span<const int32_t> xPixels,
+                   std::span<const int32_t> yPixels, int32_t point) {
+  if (point < 0 || static_cast<size_t>(point) >= std::min(xPixels.size(), yPixels.size())) return;
+  const int32_t x = xPixels[static_cast<size_t>(point)], y = yPixels[static_cast<size_t>(point)];
+  if (x == NO_VALUE || y == NO_VALUE) return;
+  painter.save();
+  painter.setRenderHint(QPainter::Antialiasing, true);
+  painter.setPen(QPen(QColor(230, 30, 30), 2));
+  painter.setBrush(Qt::NoBrush);
+  painter.drawEllipse(QPointF(x, y), 5.5, 5.5);
+  painter.restore();
+}
+
 bool DrawResultsGraph(QPainter& painter, const ResultTables& results, QSize clientSize,
-                      int logicalDpi) {
+                      int logicalDpi, int32_t highlight) {
   // The points: Rmn against F0, with the tables' checked element access.
   const uint32_t pointCount = static_cast<uint32_t>(static_cast<int32_t>(results.Rmn.size()));
   std::vector<double> x(pointCount), y(pointCount);
@@ -50,6 +63,7 @@ bool DrawResultsGraph(QPainter& painter, const ResultTables& results, QSize clie
     painter.setPen(curvePen);
     painter.setBackgroundMode(Qt::TransparentMode);
     DrawCurve(painter, curve.xPixels, curve.yPixels);
+    DrawHighlight(painter, curve.xPixels, curve.yPixels, highlight);
   }
   painter.restore();
   return drawn;

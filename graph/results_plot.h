@@ -23,9 +23,14 @@ inline constexpr const char* kResultsGraphNote = "Particle rotation frequency";
 // broken at every point whose x or y pixel is NO_VALUE. Does not erase the background. Returns
 // false when a series has no usable real value: the message has been shown and nothing drawn.
 // An F0 table shorter than Rmn is an invalid-argument failure (std::invalid_argument) before
-// anything is drawn.
+// anything is drawn. highlight, when it is an energy index, marks that point with a red ring.
 bool DrawResultsGraph(QPainter& painter, const ResultTables& results, QSize clientSize,
-                      int logicalDpi = kScreenLogicalDpi);
+                      int logicalDpi = kScreenLogicalDpi, int32_t highlight = -1);
+
+// A red ring around the point of index `point` of the pixel arrays (nothing when it is not a
+// valid point): the energy selected in the results table.
+void DrawHighlight(QPainter& painter, std::span<const int32_t> xPixels,
+                   std::span<const int32_t> yPixels, int32_t point);
 
 // Joins the pixel points into the curve with the painter's pen: a line from each valid point to
 // the next valid one; an invalid point (either coordinate NO_VALUE) breaks the line, so that a

@@ -33,14 +33,24 @@ void CZUBAView::OnInitialUpdate() {
   OnUpdate();
   if (document_ == nullptr) return;
   results_ = document_->DocumentResults();
-  ++resultsGeneration_;
+  ResultsRefreshed();
   update();
+}
+
+void CZUBAView::ResultsRefreshed() {
+  ++resultsGeneration_;
+  ++record_;
+  selected_ = -1;
+  cache_.Clear();
+  map_ = ViewMap{};
+  mapFor_ = UINT64_MAX;
+  emit resultsRefreshed();
 }
 
 void CZUBAView::OnUpdate() {
   if (document_ == nullptr) return;
   results_ = document_->DocumentResults();
-  ++resultsGeneration_;
+  ResultsRefreshed();
   int32_t pending = 1;
   if (handOver_.TransferPending.compare_exchange_strong(pending, 0, std::memory_order_acq_rel)) {
     // Inside the paint that transfers: that paint draws the new results.
@@ -63,7 +73,41 @@ bool CZUBAView::OnDraw(QPainter& painter, QSize clientSize) {
   if (document_ == nullptr) return false;
   if (handOver_.ResultsAvailable.load(std::memory_order_acquire) == 0) return false;
   TransferPendingResults();
-  return DrawGraph(painter, results_, graphKind_, clientSize);
+  return DrawGraph(painter, results_, graphKind_, clientSize, Extras());
+}
+
+void CZUBAView::SetSelectedEnergy(int32_t energy) {
+  if (energy < 0 || energy >= results_.Ek.size()) energy = -1;
+  if (energy == selected_) return;
+  selected_ = energy;
+  update();
+}
+
+void CZUBAView::SetMapSource(ViewMapSource source) {
+  mapSource_ = std::move(source);
+  map_ = ViewMap{};
+  mapFor_ = UINT64_MAX;
+  cache_.Clear();
+}
+
+const ViewMap& CZUBAView::Map() {
+  if (mapFor_ != record_) {
+    map_ = mapSource_ ? mapSource_(results_) : ViewMap{nullptr, "No field map is at hand."};
+    mapFor_ = record_;
+  }
+  return map_;
+}
+
+GraphExtras CZUBAView::Extras() {
+  GraphExtras extras;
+  extras.selected = selected_;
+  extras.cache = &cache_;
+  if (GraphNeedsMap(graphKind_)) {
+    const ViewMap& map = Map();
+    extras.map = map.grid;
+    extras.mapNote = map.note;
+  }
+  return extras;
 }
 
 void CZUBAView::SetGraphKind(GraphKind kind) {

@@ -9,11 +9,15 @@
 #include <QWidget>
 #include <atomic>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
 #include "graph/closure_plot.h"
+#include "graph/graph_extras.h"
 #include "platform/message.h"
 #include "results/hand_over.h"
 #include "results/result_tables.h"
@@ -35,6 +39,14 @@ class ViewDocument {
   // The document's title: its file name, or the default name of a new document.
   virtual QString GetTitle() const = 0;
 };
+
+// The field map of the results shown, as the application finds it again for the map and the
+// harmonics views: the grid (null when there is none to draw) and one line about it.
+struct ViewMap {
+  std::shared_ptr<const FieldGrid> grid;
+  std::string note;
+};
+using ViewMapSource = std::function<ViewMap(const ResultTables& results)>;
 
 class CZUBAView : public QWidget {
   Q_OBJECT
@@ -78,7 +90,22 @@ class CZUBAView : public QWidget {
   const ResultTables& ViewResults() const { return results_; }
   ResultsHandOver& HandOver() { return handOver_; }
 
+  // The energy marked in every graph (a row chosen in the results table); -1 for none. A new
+  // record clears it. Repaints.
+  void SetSelectedEnergy(int32_t energy);
+  int32_t SelectedEnergy() const { return selected_; }
+  // Where the map and harmonics views get the field map of the results: asked once per record,
+  // when such a view is first drawn.
+  void SetMapSource(ViewMapSource source);
+  // The field map of the results shown, found through the map source when not yet asked for.
+  const ViewMap& Map();
+  // What the graph shown draws beside the results (its map read when it needs one), for a file
+  // drawn like the view.
+  GraphExtras Extras();
+
  signals:
+  // The view's copy of the results has been refreshed (a transfer, New, Open).
+  void resultsRefreshed();
   // Emitted after a paint has copied LatestResults into the document.
   void resultsTransferred();
   // A double click with the left button: the user asks a running calculation to stop.
@@ -89,6 +116,8 @@ class CZUBAView : public QWidget {
   void mouseDoubleClickEvent(QMouseEvent* event) override;
 
  private:
+  // After results_ has been refreshed: a new record, no energy marked, its map not yet asked for.
+  void ResultsRefreshed();
   // Draws through DrawCollectingMessages; a table failure of a damaged record ends the drawing.
   void DrawGuarded(QPainter& painter, QSize clientSize);
   // Draws with the messages of the graph ("No real values in X array!") collected instead of
@@ -115,6 +144,13 @@ class CZUBAView : public QWidget {
   PaintMessages paintMessages_;
 
   GraphKind graphKind_ = GraphKind::Frequency;  // graph drawn
+  int32_t selected_ = -1;                       // energy marked
+
+  ViewMapSource mapSource_;
+  ViewMap map_;                   // the field map of results_
+  uint64_t record_ = 0;           // counts the records results_ has held
+  uint64_t mapFor_ = UINT64_MAX;  // the record whose map map_ is
+  GraphCache cache_;              // colour image, thinned orbits, harmonic analysis
 };
 
 }  // namespace zuba

@@ -266,11 +266,8 @@ const char* const kTableNames[12] = {"Ek",         "Rmn",        "Bmn",      "Re
 constexpr char kClosureTag[8] = {'Z', 'U', 'B', 'A', 'C', 'L', 'S', 'R'};
 constexpr uint32_t kClosureVersion = 1;
 
+// Reads the closure block after its tag.
 bool ReadClosureBlock(Source& source, Reader& in, ClosureTables& closure) {
-  if (source.remaining() < sizeof kClosureTag + 8) return true;
-  char tag[sizeof kClosureTag] = {};
-  if (!in.bytes(tag, sizeof tag, "the closure block")) return false;
-  if (std::memcmp(tag, kClosureTag, sizeof tag) != 0) return true;
   uint32_t version = 0, length = 0;
   in.number(version, "the closure block");
   in.number(length, "the closure block");
@@ -304,6 +301,60 @@ bool ReadClosureBlock(Source& source, Reader& in, ClosureTables& closure) {
   if (!in.bytes(status.data(), status.size() * sizeof(int32_t), "the closure block")) return false;
   read.status.assign(std::move(status));
   closure = std::move(read);
+  return true;
+}
+
+// The optional block of the field map file the run read: the tag, a 32-bit version, the 32-bit
+// byte count of what follows, then (version 1) its size (int64, bytes), its modification time
+// (int64, ns since 1970) and the FNV-1a hash of its bytes (uint64). Written only for a record
+// that knows its map file; a block of a later version is skipped whole.
+constexpr char kMapFileTag[8] = {'Z', 'U', 'B', 'A', 'M', 'A', 'P', 'F'};
+constexpr uint32_t kMapFileVersion = 1;
+constexpr uint32_t kMapFileBytes = 24;
+
+// Reads the map-file block after its tag.
+bool ReadMapFileBlock(Source& source, Reader& in, FileStamp& stamp) {
+  uint32_t version = 0, length = 0;
+  in.number(version, "the map file block");
+  in.number(length, "the map file block");
+  if (!in.error().empty()) return false;
+  if (length > source.remaining()) {
+    in.refuse("Damaged document: the map file block declares " + std::to_string(length) +
+              " bytes but only " + std::to_string(source.remaining()) + " follow.");
+    return false;
+  }
+  if (version != kMapFileVersion) {
+    std::string skipped(length, '\0');
+    return in.bytes(skipped.data(), skipped.size(), "the map file block");
+  }
+  if (length != kMapFileBytes) {
+    in.refuse("Damaged document: the map file block's length " + std::to_string(length) +
+              " is not " + std::to_string(kMapFileBytes) + ".");
+    return false;
+  }
+  FileStamp read;
+  in.number(read.size, "the map file block");
+  in.number(read.modifiedNs, "the map file block");
+  in.number(read.contentHash, "the map file block");
+  if (!in.error().empty()) return false;
+  stamp = read;
+  return true;
+}
+
+// The optional blocks after the last table, each begun by its tag, in any order. Bytes that begin
+// with no known tag end the reading and are ignored, as before there were blocks.
+bool ReadOptionalBlocks(Source& source, Reader& in, ResultTables& results) {
+  while (source.remaining() >= sizeof kClosureTag + 8) {
+    char tag[sizeof kClosureTag] = {};
+    if (!in.bytes(tag, sizeof tag, "an optional block")) return false;
+    if (std::memcmp(tag, kClosureTag, sizeof tag) == 0) {
+      if (!ReadClosureBlock(source, in, results.closure)) return false;
+    } else if (std::memcmp(tag, kMapFileTag, sizeof tag) == 0) {
+      if (!ReadMapFileBlock(source, in, results.mapFile)) return false;
+    } else {
+      return true;
+    }
+  }
   return true;
 }
 
@@ -369,7 +420,7 @@ Result<DocumentLoad> LoadDocument(Source& source) {
     }
   });
   if (!in.error().empty()) return refused();
-  if (!ReadClosureBlock(source, in, load.results.closure)) return refused();
+  if (!ReadOptionalBlocks(source, in, load.results)) return refused();
   return load;
 }
 
@@ -456,6 +507,19 @@ std::string ClosureBlockBytes(const ClosureTables& closure) {
   return out;
 }
 
+// The map-file block, or nothing when the record does not know its map file.
+std::string MapFileBlockBytes(const FileStamp& stamp) {
+  std::string out;
+  if (!stamp.known()) return out;
+  out.append(kMapFileTag, sizeof kMapFileTag);
+  Append(out, kMapFileVersion);
+  Append(out, kMapFileBytes);
+  Append(out, stamp.size);
+  Append(out, stamp.modifiedNs);
+  Append(out, stamp.contentHash);
+  return out;
+}
+
 }  // namespace
 
 Result<DocumentLoad> LoadDocumentBytes(std::string_view bytes) {
@@ -495,6 +559,7 @@ std::string StoreDocumentBytes(const ResultTables& results, int32_t resultsAvail
     out.append(reinterpret_cast<const char*>(values.data()), values.size_bytes());
   });
   out += ClosureBlockBytes(results.closure);
+  out += MapFileBlockBytes(results.mapFile);
   return out;
 }
 
@@ -504,6 +569,7 @@ Outcome SaveDocumentFile(const std::string& path, const ResultTables& results,
   try {
     head = HeadBytes(results, resultsAvailable);
     closure = ClosureBlockBytes(results.closure);
+    closure += MapFileBlockBytes(results.mapFile);
   } catch (const std::length_error& e) {
     return ErrorFailure(std::string("Cannot save the document: ") + e.what() + ".", path);
   }

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "platform/file_stamp.h"
 #include "results/run_parameters.h"
 #include "results/table.h"
 
@@ -50,8 +51,12 @@ struct ResultTables {
 
   // Precise-closure tables: not one of the twelve, stored after them when not empty.
   ClosureTables closure;
+  // The field map file as the run read it (unknown for records made without reading one): the
+  // views tell by it whether the file on disk is still that map. Stored after the closure tables.
+  FileStamp mapFile;
 
-  // Empties every table, both texts and every number, the closure tables included.
+  // Empties every table, both texts and every number, the closure tables and the map stamp
+  // included.
   void reset();
 
   bool operator==(const ResultTables&) const = default;

@@ -84,14 +84,17 @@ TEST_F(MainFrame, TitleMenusAndAccelerators) {
 
   EXPECT_EQ(Items(frame->fileMenu),
             (std::vector<std::string>{"&New\tCtrl+N", "&Open...\tCtrl+O", "&Save\tCtrl+S",
-                                      "Save &As...", "-", "&Print...\tCtrl+P", "Print Pre&view",
-                                      "P&rint Setup...", "-", "Recent File", "-", "E&xit"}));
+                                      "Save &As...", "Export &Graph...", "Export Va&lues...", "-",
+                                      "&Print...\tCtrl+P", "Print Pre&view", "P&rint Setup...", "-",
+                                      "Recent File", "-", "E&xit"}));
   EXPECT_FALSE(frame->recentPlaceholderAct->isEnabled());
   EXPECT_EQ(Items(frame->editMenu), (std::vector<std::string>{"&Undo\tCtrl+Z", "-", "Cu&t\tCtrl+X",
                                                               "&Copy\tCtrl+C", "&Paste\tCtrl+V"}));
-  EXPECT_EQ(Items(frame->viewMenu),
-            (std::vector<std::string>{"&Toolbar", "&Status Bar", "-", "&Rotation Frequency",
-                                      "&Isochronism Error", "T&une Diagram"}));
+  EXPECT_EQ(
+      Items(frame->viewMenu),
+      (std::vector<std::string>{"&Toolbar", "&Status Bar", "Results T&able", "-",
+                                "&Rotation Frequency", "&Isochronism Error", "T&une Diagram",
+                                "Field &Map and Orbits", "&Orbit Radius", "Field &Harmonics"}));
   EXPECT_EQ(Items(frame->calculateMenu),
             (std::vector<std::string>{"&Equilibrium Orbits...", "&Precise Closed Orbits", "-",
                                       "&Save As..."}));

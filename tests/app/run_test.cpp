@@ -11,6 +11,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
+#include <QTimer>
 #include <chrono>
 #include <future>
 #include <thread>
@@ -19,6 +20,7 @@
 #include "app/main_frame.h"
 #include "app/mode_dlg.h"
 #include "app/qt_services.h"
+#include "app/results_table.h"
 #include "app_test_support.h"
 #include "calc/driver.h"
 #include "calc/run_quantities.h"
@@ -246,6 +248,31 @@ TEST_F(CalculationCommand, NewDuringARunStopsItFirst) {
   ASSERT_TRUE(WaitForRunEnd());
   ASSERT_TRUE(WaitFor([&] { return frame->Document().IsModified(); }));
   EXPECT_EQ(frame->Document().DocumentResults().Ek.size(), 3);
+}
+
+TEST_F(CalculationCommand, RunNamesItsEnergiesInTheBandAndFillsTheTableAndTheMapView) {
+  AnswerDialogs(kModeTvk310, "1.8", "0.6", "0.01");
+  std::vector<std::string> texts;
+  QObject::connect(&frame->ProgressBar(), &QProgressBar::valueChanged, [&](int) {
+    // The text is set after the value: read it once the change has been handled.
+    QTimer::singleShot(0, [&] {
+      if (frame->ProgressBar().isTextVisible())
+        texts.push_back(frame->ProgressBar().text().toStdString());
+    });
+  });
+  frame->equilibriumOrbitsAct->trigger();
+  ASSERT_TRUE(WaitForRunEnd());
+  ASSERT_TRUE(WaitFor([&] { return frame->ResultsTable().Rows().RowCount() == 3; }));
+  EXPECT_EQ(texts, (std::vector<std::string>{"energy 1 of 3 (0.6 MeV)", "energy 2 of 3 (1.2 MeV)",
+                                             "energy 3 of 3 (1.8 MeV)"}));
+  EXPECT_FALSE(frame->ProgressBar().isTextVisible());  // back at 0 after the run
+  for (size_t i = 0; i < 3; ++i) EXPECT_TRUE(frame->ResultsTable().Rows().Closed(i));
+
+  // The run's own map, unchanged since: drawn without a note.
+  frame->mapGraphAct->trigger();
+  ASSERT_NE(frame->View().Map().grid, nullptr);
+  EXPECT_EQ(frame->View().Map().note, "");
+  EXPECT_EQ(frame->View().Map().grid->path, mapPath);
 }
 
 // The message service of the program with a box for another thread's message.

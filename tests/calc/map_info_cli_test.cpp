@@ -124,4 +124,25 @@ TEST_F(CliTest, SynthMapRefusesAnUnknownModeAndAnImpossibleMesh) {
   EXPECT_FALSE(fs::exists(dir_ / "x.sdf"));
 }
 
+TEST_F(CliTest, SynthMapTakesHillsInsteadOfTheSinusoidalFlutter) {
+  const std::string out = " -o '" + (dir_ / "hills.sdf").string() + "'";
+  const std::string mesh =
+      " --r-min 0.3 --r-max 0.6 --dr 0.1 --dtheta 5 --uniform 1 --flutter-radius 0.02";
+  for (const char* conflict : {"--hill-fraction 0.5 --flutter 0.3", "--valley-field 0.1",
+                               "--edge-width 0.05", "--hill-fraction 1.5"}) {
+    CliRun refused = Cli(std::string("synth-map ") + conflict + mesh + out);
+    EXPECT_EQ(refused.exitCode, 1) << conflict;
+    EXPECT_FALSE(fs::exists(dir_ / "hills.sdf")) << conflict;
+  }
+  CliRun made =
+      Cli("synth-map --hill-fraction 0.5 --valley-field 0.25 --edge-width 0.02" + mesh + out);
+  ASSERT_EQ(made.exitCode, 0) << made.err;
+  EXPECT_NE(made.out.find("Hills at r-max: field "), std::string::npos) << made.out;
+  const nlohmann::json j =
+      nlohmann::json::parse(Cli("map-info --json '" + (dir_ / "hills.sdf").string() + "'").out);
+  // A uniform mean field of 1 T: valleys at a quarter of the hill field, 1/(0.25 + 0.75 · 0.5) T.
+  EXPECT_NEAR(j["b_max_t"].get<double>(), 1 / 0.625, 1e-5);
+  EXPECT_NEAR(j["b_min_t"].get<double>(), 0.25 / 0.625, 1e-5);
+}
+
 }  // namespace

@@ -1,0 +1,31 @@
+// The per-energy values of a run: the values file (`zuba-cli run --values`, File > Export
+// Values...) and the rows of the desktop program's results table, from the same record and the
+// same closure columns.
+#pragma once
+
+#include <string>
+
+#include "calc/diagnostics.h"
+#include "results/result_tables.h"
+#include "results/value_rows.h"
+
+namespace zuba {
+
+// The columns of the values table and of the JSON energies, in order.
+inline constexpr const char* kValueColumns[] = {"Ek_J",      "Ek_MeV", "Rmn_m",  "Bmn_T",
+                                                "Rev_m",     "F0_Hz",  "dReo_m", "isochronism",
+                                                "phase_deg", "nu_r",   "nu_z"};
+
+// The values table: a header line, then one row per energy, 17 significant digits.
+std::string ValuesTable(const ResultTables& r, const ClosureColumns& closure);
+
+// The values file of a record as `zuba-cli run --values` writes it with the default gain per turn
+// (a precise run's record carries its own phase slip).
+std::string ValuesFileOf(const ResultTables& r);
+
+// The rows of the results table: the values-file columns (energy in MeV only), the tunes only
+// after a precise run; a row whose radius or frequency is missing, or whose precise closure did
+// not converge, is marked not closed.
+ValueRows ValueRowsOf(const ResultTables& r, double gainPerTurnMeV = kDefaultGainPerTurnMeV);
+
+}  // namespace zuba

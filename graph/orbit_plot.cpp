@@ -1,0 +1,139 @@
+// The orbit radius view (see orbit_plot.h).
+#include "graph/orbit_plot.h"
+
+#include <QFontMetricsF>
+#include <QPainter>
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+
+#include "graph/orbit_samples.h"
+#include "graph/plot_frame.h"
+#include "platform/message.h"
+
+namespace zuba {
+namespace {
+
+constexpr int kDrawnSamples = 720;  // per orbit: a point every half degree
+
+// One orbit's curves: azimuth (deg), R - Rmean (mm) and dR/dtau (mm/rad), thinned.
+struct OrbitCurves {
+  int32_t energy = 0;
+  std::vector<double> thetaDeg, dR, vR;
+};
+
+OrbitCurves CurvesOf(const ResultTables& r, const OrbitSpan& span, int32_t energy) {
+  OrbitCurves c;
+  c.energy = energy;
+  const std::span<const double> R = r.OrbitR.values(), theta = r.OrbitTheta.values(),
+                                vR = r.OrbitVr.values();
+  // The mean radius of the record; the mean of the samples where the record has none.
+  double mean = energy < r.Rmn.size() ? r.Rmn[energy] : 2147483647.0;
+  if (!std::isfinite(mean) || mean == 2147483647.0) {
+    double sum = 0;
+    for (int64_t k = span.first; k < span.first + span.count; ++k) sum += R[static_cast<size_t>(k)];
+    mean = sum / static_cast<double>(span.count);
+  }
+  const int64_t stride = std::max<int64_t>(1, span.count / kDrawnSamples);
+  for (int64_t k = span.first; k < span.first + span.count; k += stride) {
+    const size_t i = static_cast<size_t>(k);
+    c.thetaDeg.push_back(theta[i] * 180.0 / std::numbers::pi);
+    c.dR.push_back((R[i] - mean) * 1e3);
+    c.vR.push_back(vR[i] * 1e3);
+  }
+  return c;
+}
+
+QColor CurveColour(size_t k) {
+  static const QColor colours[] = {QColor(31, 119, 180), QColor(255, 127, 14),
+                                   QColor(44, 160, 44),  QColor(148, 103, 189),
+                                   QColor(140, 86, 75),  QColor(23, 190, 207)};
+  return colours[k % std::size(colours)];
+}
+
+std::pair<double, double> RangeOf(const std::vector<OrbitCurves>& curves,
+                                  std::vector<double> OrbitCurves::*member) {
+  double low = INFINITY, high = -INFINITY;
+  for (const OrbitCurves& c : curves) {
+    auto [l, h] = FiniteRange(c.*member);
+    low = std::min(low, l);
+    high = std::max(high, h);
+  }
+  return {low, high};
+}
+
+void DrawPanel(QPainter& painter, QRectF panel, int logicalDpi,
+               const std::vector<OrbitCurves>& curves, std::vector<double> OrbitCurves::*member,
+               const QString& title, const QString& caption, const std::vector<LegendEntry>& legend,
+               int32_t selected, const QString& note) {
+  PlotFrame frame(panel, logicalDpi);
+  const auto [x0, x1] = RangeOf(curves, &OrbitCurves::thetaDeg);
+  const auto [y0, y1] = Padded(RangeOf(curves, member).first, RangeOf(curves, member).second, 0.06);
+  frame.SetRanges(x0, x1, y0, y1);
+  frame.DrawAxes(painter, title, QStringLiteral("θ (deg)"), caption);
+  for (size_t k = 0; k < curves.size(); ++k) {
+    const bool chosen = curves[k].energy == selected;
+    frame.DrawSeries(painter, curves[k].thetaDeg, curves[k].*member,
+                     chosen ? QPen(QColor(214, 39, 40), 2.2) : QPen(CurveColour(k), 1.2));
+  }
+  frame.DrawLegend(painter, legend);
+  if (!note.isEmpty()) frame.DrawNote(painter, note);
+}
+
+}  // namespace
+
+std::vector<int32_t> OrbitGraphEnergies(int32_t count, int32_t selected) {
+  std::vector<int32_t> energies = SpreadEnergies(count, kOrbitGraphOthers);
+  if (selected >= 0 && selected < count) {
+    energies.erase(std::remove(energies.begin(), energies.end(), selected), energies.end());
+    energies.push_back(selected);
+  }
+  return energies;
+}
+
+bool DrawOrbitGraph(QPainter& painter, const ResultTables& results, const GraphExtras& extras,
+                    QSize clientSize, int logicalDpi) {
+  const std::vector<OrbitSpan> spans = OrbitSpans(results);
+  std::vector<OrbitCurves> curves;
+  for (int32_t i : OrbitGraphEnergies(static_cast<int32_t>(spans.size()), extras.selected))
+    if (spans[static_cast<size_t>(i)].count >= 2) curves.push_back(CurvesOf(results, spans[i], i));
+  if (curves.empty()) {
+    ShowMessage("The record holds no orbit samples to draw!", "Message", Icon::Information,
+                Owner::None);
+    return false;
+  }
+  std::vector<LegendEntry> legend;
+  for (size_t k = 0; k < curves.size(); ++k) {
+    const int32_t i = curves[k].energy;
+    const bool chosen = i == extras.selected;
+    QString text = QString::fromStdString(EnergyLabel(results, i));
+    if (i < results.Rmn.size() && results.Rmn[i] != 2147483647.0)
+      text += QStringLiteral(", Rmean %1 m").arg(results.Rmn[i], 0, 'f', 4);
+    legend.push_back({chosen ? QPen(QColor(214, 39, 40), 2.2) : QPen(CurveColour(k), 1.2), text});
+  }
+
+  const QRectF client(QPointF(0, 0), QSizeF(clientSize));
+  const bool velocity = results.closure.mode == 1;
+  const QString note = extras.selected >= 0 ? QString()
+                                            : QStringLiteral(
+                                                  "Select an energy in the results table "
+                                                  "to draw its orbit in red.");
+  painter.save();
+  if (!velocity) {
+    DrawPanel(painter, client, logicalDpi, curves, &OrbitCurves::dR,
+              QStringLiteral("Orbit radius: R(θ) - Rmean"), QStringLiteral("R - Rmean (mm)"),
+              legend, extras.selected, note);
+  } else {
+    const double split = client.height() * 0.56;
+    DrawPanel(painter, QRectF(0, 0, client.width(), split), logicalDpi, curves, &OrbitCurves::dR,
+              QStringLiteral("Orbit radius: R(θ) - Rmean"), QStringLiteral("R - Rmean (mm)"),
+              legend, extras.selected, QString());
+    DrawPanel(painter, QRectF(0, split, client.width(), client.height() - split), logicalDpi,
+              curves, &OrbitCurves::vR, QStringLiteral("Radial velocity dR/dτ"),
+              QStringLiteral("dR/dτ (mm/rad)"), {}, extras.selected, note);
+  }
+  painter.restore();
+  return true;
+}
+
+}  // namespace zuba

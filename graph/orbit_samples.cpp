@@ -1,0 +1,49 @@
+// The closed orbits of a record (see orbit_samples.h).
+#include "graph/orbit_samples.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "numerics/constants.h"
+
+namespace zuba {
+
+std::vector<OrbitSpan> OrbitSpans(const ResultTables& r) {
+  const int64_t n = r.OrbitPoints.size();
+  std::vector<OrbitSpan> spans(static_cast<size_t>(n));
+  const int64_t held = std::min({r.OrbitR.size(), r.OrbitTheta.size(), r.OrbitVr.size()});
+  const std::span<const int32_t> points = r.OrbitPoints.values();
+  int64_t first = 0;
+  for (int64_t i = 0; i < n; ++i) {
+    const int64_t count = points[static_cast<size_t>(i)];
+    if (count < 0 || first + count > held) break;
+    spans[static_cast<size_t>(i)] = OrbitSpan{first, count};
+    first += count;
+  }
+  return spans;
+}
+
+std::vector<int32_t> SpreadEnergies(int32_t count, int32_t wanted) {
+  std::vector<int32_t> out;
+  if (count <= 0 || wanted <= 0) return out;
+  if (wanted == 1 || count == 1) return {count - 1};
+  const int32_t k = std::min(count, wanted);
+  for (int32_t j = 0; j < k; ++j) {
+    const int32_t i = static_cast<int32_t>(static_cast<int64_t>(j) * (count - 1) / (k - 1));
+    if (out.empty() || out.back() != i) out.push_back(i);
+  }
+  return out;
+}
+
+double EnergyMeV(const ResultTables& r, int64_t i) {
+  if (i < 0 || i >= r.Ek.size()) return 2147483647.0;
+  return r.Ek[i] / (1.0e6 * kElementaryCharge);
+}
+
+std::string EnergyLabel(const ResultTables& r, int64_t i) {
+  char text[40];
+  std::snprintf(text, sizeof text, "%.4g MeV", EnergyMeV(r, i));
+  return text;
+}
+
+}  // namespace zuba

@@ -1,0 +1,136 @@
+// The rows of the desktop program's results table against the values file: the same cells under
+// the same column names, the tunes only after a precise run, and the rows of orbits that were not
+// closed marked.
+#include "calc/values_table.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <sstream>
+
+#include "numerics/average_field.h"
+#include "numerics/constants.h"
+
+namespace zuba {
+namespace {
+
+ResultTables Record(bool precise) {
+  ResultTables r;
+  const double MeV = 1.0e6 * kElementaryCharge;
+  r.Ek = RealTable({0.6 * MeV, 1.2 * MeV, 1.8 * MeV, 2.4 * MeV});
+  r.Rmn = RealTable({0.0649, 0.0918, 0.1124, 0.1297});
+  r.Bmn = RealTable({1.7236, 1.7247, 1.7258, 1.7269});
+  r.Rev = RealTable({0.06495, 0.09183, 0.11245, 0.12982});
+  r.F0 = RealTable({26260014.53, 26260045.06, 26260125.09, 26260253.33});
+  r.dReo = RealTable({1.5e-8, 1.4e-7, 6.5e-7, 1.8e-8});
+  r.run.Frf = 26.26;
+  r.run.H = 1;
+  r.run.dEk = 0.6;
+  if (precise) {
+    r.closure.mode = 1;
+    r.closure.gainPerTurn = 0.1;
+    r.closure.isochronism = RealTable({5.5e-7, 1.7e-6, 4.8e-6, 9.6e-6});
+    r.closure.phaseDeg = RealTable({0, -0.0012, -0.0049, -0.0152});
+    r.closure.nuR = RealTable({1.001, 1.004, kNoValue, 1.012});
+    r.closure.nuZ = RealTable({0.05, 0.1, 0.14, 0.17});
+    r.closure.status = IntTable({0, 0, kRadialUnstable, 0});
+  }
+  return r;
+}
+
+// A tab-separated text as its header and its rows of cells.
+struct Sheet {
+  std::vector<std::string> header;
+  std::vector<std::vector<std::string>> rows;
+};
+Sheet Parse(const std::string& text) {
+  Sheet sheet;
+  std::istringstream lines(text);
+  std::string line;
+  while (std::getline(lines, line)) {
+    std::vector<std::string> cells;
+    std::string cell;
+    std::istringstream split(line);
+    while (std::getline(split, cell, '\t')) cells.push_back(cell);
+    if (!line.empty() && line.back() == '\t') cells.push_back("");
+    if (sheet.header.empty())
+      sheet.header = cells;
+    else
+      sheet.rows.push_back(cells);
+  }
+  return sheet;
+}
+
+TEST(ValueRows, CellsAreThoseOfTheValuesFileUnderTheSameNames) {
+  for (bool precise : {false, true}) {
+    SCOPED_TRACE(precise ? "precise run" : "default run");
+    const ResultTables r = Record(precise);
+    const ValueRows rows = ValueRowsOf(r);
+    const Sheet table = Parse(rows.TabSeparated());
+    const Sheet file = Parse(ValuesFileOf(r));
+    ASSERT_EQ(rows.RowCount(), 4u);
+    ASSERT_EQ(table.rows.size(), file.rows.size());
+    std::map<std::string, size_t> fileColumn;
+    for (size_t c = 0; c < file.header.size(); ++c) fileColumn[file.header[c]] = c;
+    for (size_t c = 0; c < table.header.size(); ++c) {
+      ASSERT_TRUE(fileColumn.count(table.header[c])) << table.header[c];
+      for (size_t i = 0; i < table.rows.size(); ++i)
+        EXPECT_EQ(table.rows[i][c], file.rows[i][fileColumn[table.header[c]]])
+            << table.header[c] << " row " << i;
+    }
+    // Every column of the file but the energy in joules, the tunes only after a precise run.
+    const bool tunes =
+        rows.Find("nu_r") < rows.ColumnCount() && rows.Find("nu_z") < rows.ColumnCount();
+    EXPECT_EQ(tunes, precise);
+    EXPECT_EQ(table.header.size(), file.header.size() - 1 - (precise ? 0 : 2));
+  }
+}
+
+TEST(ValueRows, RowsOfOrbitsNotClosedAreMarkedAndMissingValuesShownAsSuch) {
+  ResultTables described = Record(false);
+  described.Rmn.set(2, kNoValue);
+  ResultTables precise = Record(true);
+  precise.closure.status.set(1, 1);  // not converged
+  struct Case {
+    const char* name;
+    const ResultTables& record;
+    std::vector<bool> closed;
+  } cases[] = {{"no radius", described, {true, true, false, true}},
+               {"precise closure failed", precise, {true, false, true, true}}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const ValueRows rows = ValueRowsOf(c.record);
+    for (size_t i = 0; i < rows.RowCount(); ++i) EXPECT_EQ(rows.Closed(i), c.closed[i]) << i;
+  }
+  EXPECT_EQ(ValueRowsOf(described).Cell(2, ValueRowsOf(described).Find("Rmn_m")), "");
+  const ValueRows rows = ValueRowsOf(precise);
+  EXPECT_EQ(rows.Cell(2, rows.Find("nu_r")), "unstable");  // unstable, yet closed
+  EXPECT_EQ(rows.Cell(0, rows.Find("F0_Hz")), "26260014.53");
+}
+
+TEST(ValueRows, ChosenRowsAreCopiedUnderTheHeaderInTheirOrder) {
+  const ValueRows rows = ValueRowsOf(Record(false));
+  const std::vector<size_t> chosen = {3, 1, 9};  // a row beyond the table is left out
+  const Sheet all = Parse(rows.TabSeparated());
+  const Sheet some = Parse(rows.TabSeparated(chosen));
+  EXPECT_EQ(some.header, all.header);
+  ASSERT_EQ(some.rows.size(), 2u);
+  EXPECT_EQ(some.rows[0], all.rows[3]);
+  EXPECT_EQ(some.rows[1], all.rows[1]);
+}
+
+TEST(ValueRows, TextColumnsAreShownAndCopiedAsTheyAre) {
+  ValueRows rows = ValueRowsOf(Record(false));
+  rows.AddText("status", "Status", {"closed", "not closed\tdiverged", "closed"});
+  const size_t status = rows.Find("status");
+  ASSERT_LT(status, rows.ColumnCount());
+  EXPECT_EQ(rows.Cell(1, status), "not closed diverged");  // the tab would break the copy
+  EXPECT_EQ(rows.ExactCell(0, status), "closed");
+  EXPECT_EQ(rows.Cell(3, status), "");  // a row beyond the texts
+  const Sheet copy = Parse(rows.TabSeparated());
+  EXPECT_EQ(copy.header.back(), "status");
+  EXPECT_EQ(copy.rows[1].back(), "not closed diverged");
+}
+
+}  // namespace
+}  // namespace zuba
