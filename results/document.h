@@ -10,7 +10,11 @@
 //   then, only when the record has closure tables (a run of the precise closure), one optional
 //   block that readers of the twelve tables never reach: the eight characters ZUBACLSR, uint32
 //   version (1), uint32 byte count of the rest; then int32 closure mode, real gain per turn (MeV),
-//   int32 n, n reals each of isochronism, phaseDeg, nuR, nuZ, and n int32 of status.
+//   int32 n, n reals each of isochronism, phaseDeg, nuR, nuZ, and n int32 of status (0 closed,
+//   1 not closed, 2 singular, 3 failed, plus 4 / 8 for unstable radial / vertical motion).
+//   Then, only when some energy did not close, the reasons block that readers of the closure block
+//   never reach: the eight characters ZUBACLRS, uint32 version (1), uint32 byte count of the rest;
+//   then int32 n and n texts (length prefix as below), empty where the energy closed.
 // A text's length prefix: L < 255 one byte; L <= 65533: FF, uint16; L <= 4294967294: FF FFFF,
 // uint32; larger: FF FFFF FFFFFFFF, uint64. On reading, FF FEFF (the 16-bit value FFFE) marks a
 // text of 16-bit characters: a second prefix of the same scheme, then L UTF-16LE units.
@@ -40,7 +44,8 @@ struct DocumentLoad {
 // table length, lengths that need more bytes than the file has after the run description, a text
 // whose length runs past the end of the file. Lengths that disagree with each other are loaded as
 // they stand. After the last element, the closure block is read when its tag is there (refused
-// when it is damaged, skipped whole when of a later version); any other bytes there are ignored.
+// when it is damaged, skipped whole when of a later version), then the reasons block in the same
+// way; any other bytes there are ignored.
 // 16-bit texts become UTF-8.
 Result<DocumentLoad> LoadDocumentFile(const std::string& path);
 
