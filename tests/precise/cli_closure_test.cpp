@@ -82,7 +82,7 @@ TEST_F(RunClosure, PreciseRunPrintsTunesAndIsochronismAsJson) {
   ASSERT_EQ(j["energies"].size(), 3u);
   const std::vector<std::vector<std::string>> rows = ReadValues(Path("v.tsv"));
   ASSERT_EQ(rows.size(), 4u);
-  ASSERT_EQ(rows[0].size(), 11u);
+  ASSERT_EQ(rows[0].size(), 13u);
   for (size_t i = 0; i < 3; ++i) {
     const nlohmann::json& e = j["energies"][i];
     // Every values column is a key, with the value of the values file.
@@ -114,7 +114,7 @@ TEST_F(RunClosure, DefaultRunLeavesTheTunesEmpty) {
   }
   const std::vector<std::vector<std::string>> rows = ReadValues(Path("v.tsv"));
   ASSERT_EQ(rows.size(), 4u);
-  EXPECT_EQ(rows[1].size(), 11u);
+  EXPECT_EQ(rows[1].size(), 13u);
   EXPECT_EQ(rows[1][9], "");
   EXPECT_EQ(rows[1][10], "");
   const Result<DocumentLoad> load = LoadDocumentFile(Path("d.zub"));
