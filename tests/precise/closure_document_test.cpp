@@ -1,5 +1,6 @@
 // The closure tables in the document file: one optional block after the last of the twelve
-// tables, absent (and the file unchanged) for a run of the default closure.
+// tables, absent (and the file unchanged) for a run of the default closure; and the reasons of
+// energies that did not close in a block after it, absent when every energy closed.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -133,6 +134,55 @@ TEST(ClosureBlock, UnequalClosureTablesAreCutToTheShortest) {
   EXPECT_EQ(load->results.closure.isochronism.size(), 1);
   EXPECT_EQ(load->results.closure.status.size(), 1);
   EXPECT_EQ(load->results.closure.phaseDeg[0], 0);
+}
+
+ResultTables WithReasons() {
+  ResultTables r = Precise();
+  r.closure.status = IntTable({0, 3});
+  r.closure.reasons = {"", "the orbit needs the field beyond the map (R = 0.75 m)"};
+  return r;
+}
+
+// A reader of the closure block alone reads what it always read and ignores what follows.
+TEST(ReasonsBlock, FollowsTheClosureBlockOnlyWhenAnEnergyDidNotClose) {
+  const ResultTables r = WithReasons();
+  const std::string with = StoreDocumentBytes(r, 1);
+  ResultTables noReasons = r;
+  noReasons.closure.reasons.clear();
+  const std::string without = StoreDocumentBytes(noReasons, 1);
+  ASSERT_GT(with.size(), without.size());
+  EXPECT_EQ(with.compare(0, without.size(), without), 0);
+  EXPECT_EQ(with.compare(without.size(), 8, "ZUBACLRS"), 0);
+  const Result<DocumentLoad> load = LoadDocumentBytes(with);
+  ASSERT_TRUE(load.ok()) << load.message().text;
+  EXPECT_EQ(load->results, r);
+  ResultTables allClosed = Precise();
+  allClosed.closure.reasons = {"", ""};
+  EXPECT_EQ(StoreDocumentBytes(allClosed, 1), StoreDocumentBytes(Precise(), 1));
+}
+
+TEST(ReasonsBlock, DamagedBlockIsRefusedAndLaterVersionSkipped) {
+  const std::string good = StoreDocumentBytes(WithReasons(), 1);
+  ResultTables noReasons = WithReasons();
+  noReasons.closure.reasons.clear();
+  const size_t blockStart = StoreDocumentBytes(noReasons, 1).size();
+  for (size_t cut = blockStart + 16; cut < good.size(); cut += 5) {
+    const Result<DocumentLoad> load = LoadDocumentBytes(std::string_view(good).substr(0, cut));
+    EXPECT_FALSE(load.ok()) << cut;
+    EXPECT_NE(load.message().text.find("reasons block"), std::string::npos) << cut;
+  }
+  // More texts declared than the block holds.
+  std::string wrongCount = good;
+  const int32_t three = 3;
+  std::memcpy(wrongCount.data() + blockStart + 16, &three, 4);
+  EXPECT_FALSE(LoadDocumentBytes(wrongCount).ok());
+  // A later version is skipped whole: the closure tables load, without reasons.
+  std::string later = good;
+  const uint32_t two = 2;
+  std::memcpy(later.data() + blockStart + 8, &two, 4);
+  const Result<DocumentLoad> load = LoadDocumentBytes(later);
+  ASSERT_TRUE(load.ok()) << load.message().text;
+  EXPECT_EQ(load->results, noReasons);
 }
 
 }  // namespace
