@@ -1,6 +1,7 @@
 // The precise closed orbits of a list of energies (see closed_orbits.h).
 #include "calc/closed_orbits.h"
 
+#include <algorithm>
 #include <cmath>
 #include <exception>
 #include <mutex>
@@ -12,31 +13,48 @@
 namespace zuba {
 namespace {
 
-bool Closed(const ClosedOrbit& orbit) {
-  return orbit.result.status == ClosureStatus::Converged;
+// Azimuths of the copy of a closed orbit that seeds its neighbours.
+constexpr int32_t kRingPoints = 1024;
+
+bool Closed(const PreciseOrbitResult& r) {
+  return r.status == ClosureStatus::Converged;
 }
 
 // A closed orbit about which the radial motion is stable: the orbit the ions follow.
-bool StablyClosed(const ClosedOrbit& orbit) {
-  return ClosureRank(orbit.result) == kStableClosureRank;
+bool StablyClosed(const PreciseOrbitResult& r) {
+  return ClosureRank(r) == kStableClosureRank;
+}
+
+// R and vR of a closed orbit at kRingPoints + 1 equal azimuth steps over its turn, from its start
+// azimuth: a sample table that OrbitAt reads as it reads the orbit's own.
+OrbitSamples Ring(const OrbitSamples& samples) {
+  OrbitSamples ring;
+  ring.Reserve(kRingPoints + 1);
+  const double theta0 = samples.theta.front();
+  for (int32_t k = 0; k <= kRingPoints; ++k) {
+    const double theta = theta0 + kTwoPi * k / kRingPoints;
+    const OrbitStart at = OrbitAt(samples, theta);
+    ring.Append(at.R, at.vR, theta, 0, 0, 0);
+  }
+  return ring;
 }
 
 // The seeds of energy i from the closed orbits of its two nearest closed neighbours (by energy;
-// the lower one on a tie; stably closed ones where there are any): both at the start azimuth of the
-// nearest, as R / p and vR / p linear in the momentum p through the two, then the nearest alone
-// scaled by the ratio of momenta. None when no energy has closed.
-std::vector<OrbitStart> NeighbourSeeds(const std::vector<ClosedOrbit>& orbits,
+// the lower one on a tie; stably closed ones where there are any): both at the start azimuth of
+// the nearest, as R / p and vR / p linear in the momentum p through the two, then the nearest
+// alone scaled by the ratio of momenta. None when no energy has closed.
+std::vector<OrbitStart> NeighbourSeeds(const std::vector<PreciseOrbitResult>& results,
+                                       const std::vector<OrbitSamples>& rings,
                                        std::span<const double> energies,
                                        std::span<const double> momenta, size_t i) {
-  size_t nearest = orbits.size(), second = orbits.size();
+  const size_t none = results.size();
+  size_t nearest = none, second = none;
   auto closer = [&](size_t a, size_t b) {  // a nearer to energy i than b
-    return b == orbits.size() ||
-           std::fabs(energies[a] - energies[i]) < std::fabs(energies[b] - energies[i]);
+    return b == none || std::fabs(energies[a] - energies[i]) < std::fabs(energies[b] - energies[i]);
   };
-  // The stably closed neighbours; where there are none, any closed ones.
-  for (bool (*usable)(const ClosedOrbit&) : {StablyClosed, Closed}) {
-    for (size_t k = 0; k < orbits.size(); ++k) {
-      if (k == i || !usable(orbits[k])) continue;
+  for (bool (*usable)(const PreciseOrbitResult&) : {StablyClosed, Closed}) {
+    for (size_t k = 0; k < results.size(); ++k) {
+      if (k == i || !usable(results[k])) continue;
       if (closer(k, nearest)) {
         second = nearest;
         nearest = k;
@@ -44,15 +62,15 @@ std::vector<OrbitStart> NeighbourSeeds(const std::vector<ClosedOrbit>& orbits,
         second = k;
       }
     }
-    if (nearest != orbits.size()) break;
+    if (nearest != none) break;
   }
   std::vector<OrbitStart> seeds;
-  if (nearest == orbits.size()) return seeds;
-  const PreciseOrbitResult& a = orbits[nearest].result;
+  if (nearest == none) return seeds;
+  const PreciseOrbitResult& a = results[nearest];
   const double p = momenta[i], pa = momenta[nearest];
-  if (second != orbits.size() && !orbits[second].samples.R.empty()) {
+  if (second != none && !rings[second].R.empty()) {
     const double pb = momenta[second];
-    const OrbitStart b = OrbitAt(orbits[second].samples, a.thetaS);
+    const OrbitStart b = OrbitAt(rings[second], a.thetaS);
     const double t = (p - pa) / (pa - pb);
     const double uR = a.Rs / pa + (a.Rs / pa - b.R / pb) * t;
     const double uV = a.vRs / pa + (a.vRs / pa - b.vR / pb) * t;
@@ -72,18 +90,20 @@ ClosedOrbits CloseOrbits(const OrbitConstants& constants, const AverageFieldTabl
   const size_t capacity = static_cast<size_t>(PreciseTurnSteps(constants.h)) + 1;
   ClosedOrbits out;
   out.energies.resize(n);
+  std::vector<OrbitSamples> rings(n);  // of the closed orbits, for the second pass
   auto stopAsked = [&options] {
     return options.stop != nullptr && options.stop->load(std::memory_order_acquire) == 1;
   };
 
   // First pass: every energy on its own, on the threads.
-  std::mutex mutex;  // guards next, stopping, error and the calls of energyFinished
+  std::mutex mutex;  // guards next, stopping, error and the calls of the callbacks
   size_t next = 0;
   bool stopping = false;
   std::exception_ptr error;
   auto work = [&] {
     try {
       OrbitSamples samples;
+      samples.Reserve(capacity);
       for (;;) {
         size_t i = 0;
         {
@@ -91,15 +111,15 @@ ClosedOrbits CloseOrbits(const OrbitConstants& constants, const AverageFieldTabl
           if (stopping || error || next >= n) return;
           i = next++;
         }
-        ClosedOrbit& orbit = out.energies[i];
-        samples.Reserve(capacity);
+        PreciseOrbitResult& result = out.energies[i];
         PreciseStarts starts;
         if (i < seeds.size() && seeds[i]) starts.seeds = std::span(&*seeds[i], 1);
-        (void)FindPreciseOrbit(constants, tables, field, energies[i], samples, orbit.result,
-                               starts);
-        if (Closed(orbit)) orbit.samples = std::exchange(samples, OrbitSamples{});
+        (void)FindPreciseOrbit(constants, tables, field, energies[i], samples, result, starts);
+        if (Closed(result)) rings[i] = Ring(samples);
         std::lock_guard lock(mutex);
-        if (options.energyFinished) options.energyFinished(static_cast<int32_t>(i), orbit.result);
+        if (Closed(result) && options.orbitClosed)
+          options.orbitClosed(static_cast<int32_t>(i), samples);
+        if (options.energyFinished) options.energyFinished(static_cast<int32_t>(i), result);
         if (stopAsked()) stopping = true;
       }
     } catch (...) {
@@ -120,37 +140,39 @@ ClosedOrbits CloseOrbits(const OrbitConstants& constants, const AverageFieldTabl
   }
 
   // Second pass: the energies that did not close (or closed only on an orbit about which the
-  // radial motion grows), seeded from their closed neighbours, in
-  // ascending energy and then once more in descending energy.
+  // radial motion grows), seeded from their closed neighbours, in ascending energy and then once
+  // more in descending energy.
   std::vector<double> momenta(n);
   for (size_t i = 0; i < n; ++i) momenta[i] = KinematicsOf(energies[i], constants.E0).pc;
+  OrbitSamples samples;
+  samples.Reserve(capacity);
   for (int sweep = 0; sweep < 2; ++sweep) {
     for (size_t k = 0; k < n; ++k) {
       const size_t i = sweep == 0 ? k : n - 1 - k;
-      ClosedOrbit& orbit = out.energies[i];
-      if (StablyClosed(orbit)) continue;
+      PreciseOrbitResult& result = out.energies[i];
+      if (StablyClosed(result)) continue;
       if (stopAsked()) {
         out.stopped = true;
         return out;
       }
-      const std::vector<OrbitStart> starts = NeighbourSeeds(out.energies, energies, momenta, i);
+      const std::vector<OrbitStart> starts =
+          NeighbourSeeds(out.energies, rings, energies, momenta, i);
       if (starts.empty()) continue;
-      ClosedOrbit seeded;
-      seeded.samples.Reserve(capacity);
-      (void)FindPreciseOrbit(constants, tables, field, energies[i], seeded.samples, seeded.result,
+      PreciseOrbitResult seeded;
+      (void)FindPreciseOrbit(constants, tables, field, energies[i], samples, seeded,
                              PreciseStarts{starts, false});
       // The seeded closure replaces the first one when it got further.
-      seeded.result.iterations += orbit.result.iterations;
-      if (ClosureRank(seeded.result) > ClosureRank(orbit.result)) {
-        orbit = std::move(seeded);
-        if (!Closed(orbit)) orbit.samples = OrbitSamples{};
-      } else {
-        orbit.result.iterations = seeded.result.iterations;
+      seeded.iterations += result.iterations;
+      if (ClosureRank(seeded) <= ClosureRank(result)) {
+        result.iterations = seeded.iterations;
+        continue;
       }
+      result = std::move(seeded);
+      if (!Closed(result)) continue;
+      rings[i] = Ring(samples);
+      if (options.orbitClosed) options.orbitClosed(static_cast<int32_t>(i), samples);
     }
   }
-  if (!options.keepSamples)
-    for (ClosedOrbit& orbit : out.energies) orbit.samples = OrbitSamples{};
   return out;
 }
 

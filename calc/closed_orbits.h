@@ -24,33 +24,32 @@
 
 namespace zuba {
 
-// One energy of a batch.
-struct ClosedOrbit {
-  // Its values, status and reason (see FindPreciseOrbit); result.Rs, vRs and thetaS of a closed
-  // orbit seed the same energy on a slightly changed field.
-  PreciseOrbitResult result;
-  // The closed orbit's samples, when the batch keeps them (empty otherwise and for an energy that
-  // did not close).
-  OrbitSamples samples;
-};
-
 struct ClosedOrbitsOptions {
-  int threads = 1;           // energies closed in parallel in the first pass
-  bool keepSamples = false;  // keep every closed orbit's samples in the result
+  int threads = 1;  // energies closed in parallel in the first pass
   // Called as each energy's first pass ends, with its index and result; from any thread, one
   // call at a time. May be empty.
   std::function<void(int32_t energy, const PreciseOrbitResult& result)> energyFinished;
+  // Called with the samples of each closed orbit as the batch takes it (one precise turn,
+  // PreciseTurnSteps(h) + 1 samples); from any thread, one call at a time. The second pass calls
+  // an energy again when it replaces the energy's orbit by one that closes better (ClosureRank):
+  // the last call of an energy holds the orbit of its result. May be empty.
+  std::function<void(int32_t energy, const OrbitSamples& samples)> orbitClosed;
   // Read after each energy: 1 stops the batch once the energies in flight have ended.
   const std::atomic<int32_t>* stop = nullptr;
 };
 
 struct ClosedOrbits {
-  std::vector<ClosedOrbit> energies;  // one per energy of the batch, in its order
-  bool stopped = false;               // a stop request ended the batch early
+  // One per energy of the batch, in its order: values, status and reason (see FindPreciseOrbit);
+  // Rs, vRs and thetaS of a closed orbit seed the same energy on a slightly changed field.
+  std::vector<PreciseOrbitResult> energies;
+  bool stopped = false;  // a stop request ended the batch early
 };
 
 // Closes the orbits of the energies (J). seeds, when not empty, holds one optional start per
 // energy, tried before anything else. Throws std::bad_alloc when memory runs out.
+//
+// The second pass seeds from a copy of each closed orbit at 1024 azimuths (24 KB an energy); the
+// samples themselves go to orbitClosed and are not kept.
 ClosedOrbits CloseOrbits(const OrbitConstants& constants, const AverageFieldTables& tables,
                          const FieldPatches& field, std::span<const double> energies,
                          std::span<const std::optional<OrbitStart>> seeds,

@@ -346,7 +346,7 @@ Failure NotClosedSummary(const CalculationRecord& record, const ClosedOrbits& cl
   std::string list;
   size_t count = 0;
   for (size_t i = 0; i < closed.energies.size(); ++i) {
-    const PreciseOrbitResult& r = closed.energies[i].result;
+    const PreciseOrbitResult& r = closed.energies[i];
     if (r.status == ClosureStatus::Converged) continue;
     if (++count > kMaxListed) continue;
     char energy[40];
@@ -374,15 +374,34 @@ WorkerOutcome RunPreciseEnergies(CalculationRecord& record, ProgressSink& progre
   progress.setStep(1);
   progress.setPos(0);
 
+  // Each closed orbit (one precise turn) goes into the slot of its energy in the run's sample
+  // tables as it closes; the slots of the energies that do not close are closed up at the end.
+  const size_t n = static_cast<size_t>(record.n);
+  const size_t perOrbit = static_cast<size_t>(PreciseTurnSteps(constants.h)) + 1;
+  CumulativeOrbits orbits;
+  orbits.Reserve(n * perOrbit);
+  for (auto* table : {&orbits.R, &orbits.vR, &orbits.theta, &orbits.w, &orbits.tau})
+    table->resize(n * perOrbit);
+  std::vector<int32_t> points(n, 0);
+
   ClosedOrbitsOptions batch;
   batch.threads = std::clamp(options.threads, 1, std::max(record.n, 1));
-  batch.keepSamples = true;
   batch.stop = &stopRequested;
   batch.energyFinished = [&](int32_t energy, const PreciseOrbitResult& result) {
     if (options.energyFinished) options.energyFinished(energy, result.iterations);
     progress.stepIt();
   };
-  ClosedOrbits closed = CloseOrbits(constants, tables, field, record.Ek, {}, batch);
+  batch.orbitClosed = [&](int32_t energy, const OrbitSamples& s) {
+    const size_t count = std::min(s.Size(), perOrbit);
+    const ptrdiff_t at = static_cast<ptrdiff_t>(static_cast<size_t>(energy) * perOrbit);
+    std::copy_n(s.R.begin(), count, orbits.R.begin() + at);
+    std::copy_n(s.vR.begin(), count, orbits.vR.begin() + at);
+    std::copy_n(s.theta.begin(), count, orbits.theta.begin() + at);
+    std::copy_n(s.w.begin(), count, orbits.w.begin() + at);
+    std::copy_n(s.tau.begin(), count, orbits.tau.begin() + at);
+    points[static_cast<size_t>(energy)] = static_cast<int32_t>(count);
+  };
+  const ClosedOrbits closed = CloseOrbits(constants, tables, field, record.Ek, {}, batch);
   if (closed.stopped) {
     progress.setPos(0);
     stopRequested.store(0, std::memory_order_release);
@@ -390,18 +409,17 @@ WorkerOutcome RunPreciseEnergies(CalculationRecord& record, ProgressSink& progre
   }
   progress.setPos(0);
 
-  const size_t n = static_cast<size_t>(record.n);
   std::vector<double> nuR(n, kNoValue), nuZ(n, kNoValue);
-  std::vector<int32_t> status(n, 0), points(n, 0);
+  std::vector<int32_t> status(n, 0);
   std::vector<std::string> reasons(n);
-  size_t samples = 0, notClosed = 0;
+  size_t notClosed = 0, kept = 0;
   for (size_t i = 0; i < n; ++i) {
-    const PreciseOrbitResult& r = closed.energies[i].result;
-    const bool isClosed = r.status == ClosureStatus::Converged;
+    const PreciseOrbitResult& r = closed.energies[i];
     status[i] = static_cast<int32_t>(r.status);
-    if (!isClosed) {
+    if (r.status != ClosureStatus::Converged) {
       ++notClosed;
       reasons[i] = r.reason;
+      points[i] = 0;
       for (auto* table : {&record.Rmn, &record.Bmn, &record.Rev, &record.F0, &record.dReo})
         (*table)[i] = kNoValue;
       continue;
@@ -414,21 +432,21 @@ WorkerOutcome RunPreciseEnergies(CalculationRecord& record, ProgressSink& progre
     record.Rev[i] = r.Rev;
     record.F0[i] = r.F0;
     record.dReo[i] = r.dReo;
-    points[i] = static_cast<int32_t>(closed.energies[i].samples.Size());
-    samples += closed.energies[i].samples.Size();
+    // Close up the slots before this one.
+    const size_t from = i * perOrbit, count = static_cast<size_t>(points[i]);
+    if (from != kept) {
+      for (auto* table : {&orbits.R, &orbits.vR, &orbits.theta, &orbits.w, &orbits.tau})
+        std::copy_n(table->begin() + static_cast<ptrdiff_t>(from), count,
+                    table->begin() + static_cast<ptrdiff_t>(kept));
+    }
+    kept += count;
+  }
+  for (auto* table : {&orbits.R, &orbits.vR, &orbits.theta, &orbits.w, &orbits.tau}) {
+    table->resize(kept);
+    if (kept < table->capacity() / 2) table->shrink_to_fit();
   }
   if (notClosed > 0 && options.report) options.report(NotClosedSummary(record, closed));
   if (notClosed == 0) reasons.clear();
-
-  // The closed orbits' samples, energy after energy; each energy's own tables are released as
-  // they are copied.
-  CumulativeOrbits orbits;
-  orbits.Reserve(samples);
-  for (ClosedOrbit& orbit : closed.energies) {
-    const OrbitSamples& s = orbit.samples;
-    orbits.Append(s.R, s.vR, s.theta, s.w, s.tau);
-    orbit.samples = OrbitSamples{};
-  }
 
   ResultTables results;
   results.Ek = RealTable(record.Ek);
