@@ -301,7 +301,7 @@ Closure CloseFrom(const OrbitConstants& constants, const FieldPatches& field, co
     if (std::fabs(c.vR + scale * dV) > 0.5 * ion.V && std::fabs(dV) > 0)
       scale = std::min(scale, std::fabs((std::copysign(0.5 * ion.V, dV) - c.vR) / dV));
     const double residual = std::hypot(c.fR, c.fV);
-    bool accepted = false;
+    bool accepted = false, leftMap = false;
     double lambda = 1;
     for (int32_t halving = 0; halving <= kMaxStepHalvings; ++halving, lambda *= 0.5) {
       if (c.turns >= kMaxClosureTurns) break;
@@ -313,6 +313,7 @@ Closure CloseFrom(const OrbitConstants& constants, const FieldPatches& field, co
               TrackPreciseTurn(constants, field, ion.E, ion.V, R, vR, c.thetaS, samples, turn);
           !o) {
         c.refusal = o.failure();
+        leftMap = true;
         continue;
       }
       const bool last = halving == kMaxStepHalvings || c.turns >= kMaxClosureTurns;
@@ -324,9 +325,9 @@ Closure CloseFrom(const OrbitConstants& constants, const FieldPatches& field, co
       break;
     }
     if (!accepted) {
-      // Even the shortest step leaves the map: the closed orbit lies beyond it.
-      c.status = c.turns >= kMaxClosureTurns && !c.refusal ? ClosureStatus::NotConverged
-                                                           : ClosureStatus::Failed;
+      // Every shortened step left the map (the closed orbit lies beyond it), or the turns ran out
+      // on the way.
+      c.status = leftMap ? ClosureStatus::Failed : ClosureStatus::NotConverged;
       return c;
     }
   }
