@@ -292,15 +292,41 @@ class EnergyLoop {
   std::vector<int32_t> points_;
 };
 
+// The results of a complete run, in the table order of the results: the record's per-energy
+// tables, the orbit samples (moved, not copied) and the samples of each energy.
+ResultTables RunResults(const CalculationRecord& record, CumulativeOrbits& orbits,
+                        std::vector<int32_t> points) {
+  ResultTables results;
+  results.Ek = RealTable(record.Ek);
+  results.Rmn = RealTable(record.Rmn);
+  results.Bmn = RealTable(record.Bmn);
+  results.Rev = RealTable(record.Rev);
+  results.F0 = RealTable(record.F0);
+  results.dReo = RealTable(record.dReo);
+  results.OrbitR = RealTable(std::move(orbits.R));
+  results.OrbitVr = RealTable(std::move(orbits.vR));
+  results.OrbitTheta = RealTable(std::move(orbits.theta));
+  results.OrbitOmega = RealTable(std::move(orbits.w));
+  results.OrbitTau = RealTable(std::move(orbits.tau));
+  results.OrbitPoints = IntTable(std::move(points));
+  results.run = record.run;
+  return results;
+}
+
+// The progress bar at the start of the energies: range 0 .. n, step 1, position 0.
+void StartProgress(ProgressSink& progress, int32_t n) {
+  progress.setRange(0, n);
+  progress.setStep(1);
+  progress.setPos(0);
+}
+
 template <class Field>
 WorkerOutcome RunEnergies(CalculationRecord& record, ProgressSink& progress,
                           std::atomic<int32_t>& stopRequested, ResultsHandOver& handOver,
                           const WorkerOptions& options, const OrbitConstants& constants,
                           const AverageFieldTables& tables, const Field& field) {
   // 4. Progress bar.
-  progress.setRange(0, record.n);
-  progress.setStep(1);
-  progress.setPos(0);
+  StartProgress(progress, record.n);
 
   // 5. The energies.
   EnergyLoop<Field> loop(record, progress, stopRequested, options, constants, tables, field);
@@ -317,21 +343,7 @@ WorkerOutcome RunEnergies(CalculationRecord& record, ProgressSink& progress,
   progress.setPos(0);
 
   // 7. Hand-over, in the table order of the results; the samples move, they are not copied.
-  ResultTables results;
-  results.Ek = RealTable(record.Ek);
-  results.Rmn = RealTable(record.Rmn);
-  results.Bmn = RealTable(record.Bmn);
-  results.Rev = RealTable(record.Rev);
-  results.F0 = RealTable(record.F0);
-  results.dReo = RealTable(record.dReo);
-  CumulativeOrbits& orbits = loop.orbits();
-  results.OrbitR = RealTable(std::move(orbits.R));
-  results.OrbitVr = RealTable(std::move(orbits.vR));
-  results.OrbitTheta = RealTable(std::move(orbits.theta));
-  results.OrbitOmega = RealTable(std::move(orbits.w));
-  results.OrbitTau = RealTable(std::move(orbits.tau));
-  results.OrbitPoints = IntTable(std::move(loop.points()));
-  results.run = record.run;
+  ResultTables results = RunResults(record, loop.orbits(), std::move(loop.points()));
   const std::optional<std::string> note = AccuracyNote(results);
   handOver.HandOverResults(std::move(results));
   if (note && options.accuracyNote) options.accuracyNote(*note);
@@ -370,9 +382,7 @@ WorkerOutcome RunPreciseEnergies(CalculationRecord& record, ProgressSink& progre
                                  std::atomic<int32_t>& stopRequested, ResultsHandOver& handOver,
                                  const WorkerOptions& options, const OrbitConstants& constants,
                                  const AverageFieldTables& tables, const FieldPatches& field) {
-  progress.setRange(0, record.n);
-  progress.setStep(1);
-  progress.setPos(0);
+  StartProgress(progress, record.n);
 
   // Each closed orbit (one precise turn) goes into the slot of its energy in the run's sample
   // tables as it closes; the slots of the energies that do not close are closed up at the end.
@@ -448,20 +458,7 @@ WorkerOutcome RunPreciseEnergies(CalculationRecord& record, ProgressSink& progre
   if (notClosed > 0 && options.report) options.report(NotClosedSummary(record, closed));
   if (notClosed == 0) reasons.clear();
 
-  ResultTables results;
-  results.Ek = RealTable(record.Ek);
-  results.Rmn = RealTable(record.Rmn);
-  results.Bmn = RealTable(record.Bmn);
-  results.Rev = RealTable(record.Rev);
-  results.F0 = RealTable(record.F0);
-  results.dReo = RealTable(record.dReo);
-  results.OrbitR = RealTable(std::move(orbits.R));
-  results.OrbitVr = RealTable(std::move(orbits.vR));
-  results.OrbitTheta = RealTable(std::move(orbits.theta));
-  results.OrbitOmega = RealTable(std::move(orbits.w));
-  results.OrbitTau = RealTable(std::move(orbits.tau));
-  results.OrbitPoints = IntTable(std::move(points));
-  results.run = record.run;
+  ResultTables results = RunResults(record, orbits, std::move(points));
   ClosureTables& closure = results.closure;
   closure.mode = static_cast<int32_t>(ClosureMode::Precise);
   closure.gainPerTurn = options.gainPerTurnMeV;

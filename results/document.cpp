@@ -273,20 +273,34 @@ constexpr uint32_t kClosureVersion = 1;
 constexpr char kReasonsTag[8] = {'Z', 'U', 'B', 'A', 'C', 'L', 'R', 'S'};
 constexpr uint32_t kReasonsVersion = 1;
 
-bool ReadReasonsBlock(Source& source, Reader& in, ClosureTables& closure) {
-  if (source.remaining() < sizeof kReasonsTag + 8) return true;
-  char tag[sizeof kReasonsTag] = {};
-  if (!in.bytes(tag, sizeof tag, "the reasons block")) return false;
-  if (std::memcmp(tag, kReasonsTag, sizeof tag) != 0) return true;
-  uint32_t version = 0, length = 0;
-  in.number(version, "the reasons block");
-  in.number(length, "the reasons block");
-  if (!in.error().empty()) return false;
+// What is where an optional block may begin.
+enum class BlockHead { Absent, Present, Damaged };
+
+// Reads the head of an optional block (tag, version, byte count of the rest) when its tag is
+// there; Damaged when the head is cut short or declares more bytes than follow (refused in `in`).
+// Fewer bytes than a head, or another tag, is Absent: those bytes are not ours to read.
+BlockHead ReadBlockHead(Source& source, Reader& in, const char (&tag)[8], const std::string& name,
+                        uint32_t& version, uint32_t& length) {
+  if (source.remaining() < sizeof tag + 8) return BlockHead::Absent;
+  char read[sizeof tag] = {};
+  if (!in.bytes(read, sizeof read, name)) return BlockHead::Damaged;
+  if (std::memcmp(read, tag, sizeof read) != 0) return BlockHead::Absent;
+  in.number(version, name);
+  in.number(length, name);
+  if (!in.error().empty()) return BlockHead::Damaged;
   if (length > source.remaining()) {
-    in.refuse("Damaged document: the reasons block declares " + std::to_string(length) +
+    in.refuse("Damaged document: " + name + " declares " + std::to_string(length) +
               " bytes but only " + std::to_string(source.remaining()) + " follow.");
-    return false;
+    return BlockHead::Damaged;
   }
+  return BlockHead::Present;
+}
+
+bool ReadReasonsBlock(Source& source, Reader& in, ClosureTables& closure) {
+  uint32_t version = 0, length = 0;
+  const BlockHead head =
+      ReadBlockHead(source, in, kReasonsTag, "the reasons block", version, length);
+  if (head != BlockHead::Present) return head == BlockHead::Absent;
   std::string bytes(length, '\0');
   if (!in.bytes(bytes.data(), bytes.size(), "the reasons block")) return false;
   if (version != kReasonsVersion) return true;  // a later writer's block: not ours to read
@@ -311,19 +325,10 @@ bool ReadReasonsBlock(Source& source, Reader& in, ClosureTables& closure) {
 }
 
 bool ReadClosureBlock(Source& source, Reader& in, ClosureTables& closure) {
-  if (source.remaining() < sizeof kClosureTag + 8) return true;
-  char tag[sizeof kClosureTag] = {};
-  if (!in.bytes(tag, sizeof tag, "the closure block")) return false;
-  if (std::memcmp(tag, kClosureTag, sizeof tag) != 0) return true;
   uint32_t version = 0, length = 0;
-  in.number(version, "the closure block");
-  in.number(length, "the closure block");
-  if (!in.error().empty()) return false;
-  if (length > source.remaining()) {
-    in.refuse("Damaged document: the closure block declares " + std::to_string(length) +
-              " bytes but only " + std::to_string(source.remaining()) + " follow.");
-    return false;
-  }
+  const BlockHead head =
+      ReadBlockHead(source, in, kClosureTag, "the closure block", version, length);
+  if (head != BlockHead::Present) return head == BlockHead::Absent;
   if (version != kClosureVersion) {
     std::string skipped(length, '\0');  // a later writer's block: not ours to read
     return in.bytes(skipped.data(), skipped.size(), "the closure block");

@@ -103,25 +103,31 @@ TEST(ClosureBlock, OtherTrailingBytesAreStillIgnored) {
   EXPECT_EQ(load->results, Described());
 }
 
+// The bytes with a number written over those at offset `at`.
+template <class T>
+std::string Patched(std::string bytes, size_t at, T value) {
+  std::memcpy(bytes.data() + at, &value, sizeof value);
+  return bytes;
+}
+
+// Cut anywhere inside the block that begins at blockStart, after its tag and counts: refused,
+// naming the block.
+void ExpectCutsRefused(const std::string& good, size_t blockStart, size_t step, const char* block) {
+  for (size_t cut = blockStart + 16; cut < good.size(); cut += step) {
+    const Result<DocumentLoad> load = LoadDocumentBytes(std::string_view(good).substr(0, cut));
+    EXPECT_FALSE(load.ok()) << cut;
+    EXPECT_NE(load.message().text.find(block), std::string::npos) << cut;
+  }
+}
+
 TEST(ClosureBlock, DamagedBlockIsRefusedAndLaterVersionSkipped) {
   const std::string good = StoreDocumentBytes(Precise(), 1);
   const size_t blockStart = StoreDocumentBytes(Described(), 1).size();
-  // Cut anywhere inside the block after its tag and counts.
-  for (size_t cut = blockStart + 16; cut < good.size(); cut += 7) {
-    const Result<DocumentLoad> load = LoadDocumentBytes(std::string_view(good).substr(0, cut));
-    EXPECT_FALSE(load.ok()) << cut;
-    EXPECT_NE(load.message().text.find("closure block"), std::string::npos) << cut;
-  }
+  ExpectCutsRefused(good, blockStart, 7, "closure block");
   // A count that does not fit the byte length.
-  std::string wrongCount = good;
-  const int32_t three = 3;
-  std::memcpy(wrongCount.data() + blockStart + 16 + 12, &three, 4);
-  EXPECT_FALSE(LoadDocumentBytes(wrongCount).ok());
+  EXPECT_FALSE(LoadDocumentBytes(Patched(good, blockStart + 16 + 12, int32_t{3})).ok());
   // A later version is skipped whole: the twelve tables load, without closure tables.
-  std::string later = good;
-  const uint32_t two = 2;
-  std::memcpy(later.data() + blockStart + 8, &two, 4);
-  const Result<DocumentLoad> load = LoadDocumentBytes(later);
+  const Result<DocumentLoad> load = LoadDocumentBytes(Patched(good, blockStart + 8, uint32_t{2}));
   ASSERT_TRUE(load.ok()) << load.message().text;
   EXPECT_EQ(load->results, Described());
 }
@@ -166,21 +172,11 @@ TEST(ReasonsBlock, DamagedBlockIsRefusedAndLaterVersionSkipped) {
   ResultTables noReasons = WithReasons();
   noReasons.closure.reasons.clear();
   const size_t blockStart = StoreDocumentBytes(noReasons, 1).size();
-  for (size_t cut = blockStart + 16; cut < good.size(); cut += 5) {
-    const Result<DocumentLoad> load = LoadDocumentBytes(std::string_view(good).substr(0, cut));
-    EXPECT_FALSE(load.ok()) << cut;
-    EXPECT_NE(load.message().text.find("reasons block"), std::string::npos) << cut;
-  }
+  ExpectCutsRefused(good, blockStart, 5, "reasons block");
   // More texts declared than the block holds.
-  std::string wrongCount = good;
-  const int32_t three = 3;
-  std::memcpy(wrongCount.data() + blockStart + 16, &three, 4);
-  EXPECT_FALSE(LoadDocumentBytes(wrongCount).ok());
+  EXPECT_FALSE(LoadDocumentBytes(Patched(good, blockStart + 16, int32_t{3})).ok());
   // A later version is skipped whole: the closure tables load, without reasons.
-  std::string later = good;
-  const uint32_t two = 2;
-  std::memcpy(later.data() + blockStart + 8, &two, 4);
-  const Result<DocumentLoad> load = LoadDocumentBytes(later);
+  const Result<DocumentLoad> load = LoadDocumentBytes(Patched(good, blockStart + 8, uint32_t{2}));
   ASSERT_TRUE(load.ok()) << load.message().text;
   EXPECT_EQ(load->results, noReasons);
 }
