@@ -478,6 +478,14 @@ WorkerOutcome RunPreciseEnergies(CalculationRecord& record, ProgressSink& progre
 
 }  // namespace
 
+void UnwrapHarmonicPhase(std::vector<double>& psi, int32_t N) {
+  const double period = kTwoPi / N;  // rad
+  for (std::size_t i = 1; i < psi.size(); ++i) {
+    while (psi[i] - psi[i - 1] > period / 2) psi[i] -= period;
+    while (psi[i] - psi[i - 1] < -period / 2) psi[i] += period;
+  }
+}
+
 Outcome PrepareRun(CalculationRecord& record, PreparedRun& prepared) {
   // 1. Radial spline moments of every azimuth column; the radial steps serve the field.
   if (Outcome o = RadialMoments(record.field, record.radii, record.nTheta, prepared.radialSteps,
@@ -491,6 +499,11 @@ Outcome PrepareRun(CalculationRecord& record, PreparedRun& prepared) {
                                          prepared.v, prepared.epsilon, prepared.psi);
       !o)
     return o;
+  // The phase of the N-th harmonic comes in [-pi/N, pi/N]; where spiral hills turn it past the
+  // end of that range it jumps by a whole period 2 pi/N, and an interpolation across the jump would
+  // start orbits anywhere. Whole periods are added back so that the phase follows the hills (a
+  // start one period on lies on the same closed orbit).
+  UnwrapHarmonicPhase(prepared.psi, record.run.N);
 
   // 3. Run constants.
   const double c = kSpeedOfLight;  // m/s

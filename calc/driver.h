@@ -83,6 +83,11 @@ struct PreparedRun {
   std::span<const double> radii;  // m, the record's radius table
 };
 
+// Makes the phase table of the N-th harmonic (rad, one entry per radius node) continuous in R by
+// adding or taking whole periods 2 pi/N where neighbouring entries differ by more than half a
+// period.
+void UnwrapHarmonicPhase(std::vector<double>& psi, int32_t N);
+
 // Radial moments of the record's map, average-field tables and run constants. Fails with the
 // failure of the operation at fault.
 Outcome PrepareRun(CalculationRecord& record, PreparedRun& prepared);
