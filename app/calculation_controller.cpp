@@ -92,6 +92,11 @@ void CCalculationController::OnCalculateEquilibriumOrbits() {
         this, [this, text = failure.message.text] { services_.ShowStatusNote(text); },
         Qt::QueuedConnection);
   };
+  // The accuracy line of a run of the default search goes on the status bar (no box).
+  options.accuracyNote = [this](const std::string& line) {
+    QMetaObject::invokeMethod(
+        this, [this, line] { services_.ShowStatusNote(line); }, Qt::QueuedConnection);
+  };
   options.requestRepaint = [this] {
     QMetaObject::invokeMethod(
         &view_, [this] { view_.update(); }, Qt::QueuedConnection);

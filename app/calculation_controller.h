@@ -33,7 +33,8 @@ class ControllerServices {
   virtual void SetWorkerDetached(bool detached) = 0;
   // The save-file chooser of the report; an empty text when no file name was chosen.
   virtual std::string AskReportPath() = 0;
-  // A short note on the status bar (a run refused by a silent parameter check).
+  // A short note on the status bar (a run refused by a silent parameter check, the accuracy line of
+  // a run of the default search).
   virtual void ShowStatusNote(const std::string& text) = 0;
 };
 

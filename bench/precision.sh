@@ -45,8 +45,8 @@ done
 for name in tvk avf; do
   paste "$work/$name-described.tsv" "$work/$name-precise.tsv" | awk -v name="$name" '
     BEGIN { FS = "\t"; worst = 0; dr = 0 }
-    NR > 1 { d = $17 / $6 - 1; if (d < 0) d = -d; if (d > worst) { worst = d; at = $2 }
-             r = $14 - $3; if (r < 0) r = -r; if (r > dr) dr = r }
+    NR > 1 { d = $19 / $6 - 1; if (d < 0) d = -d; if (d > worst) { worst = d; at = $2 }
+             r = $16 - $3; if (r < 0) r = -r; if (r > dr) dr = r }
     END { printf "%-4s default - precise: largest |dF0/F0| %.2e at %.1f MeV, largest |dRmn| %.2e m\n",
                  name, worst, at, dr }'
 done

@@ -4,15 +4,16 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <cstdio>
 #include <exception>
 #include <map>
 #include <mutex>
 #include <new>
 #include <optional>
 #include <thread>
-#include <type_traits>
 #include <utility>
 
+#include "calc/closed_orbits.h"
 #include "calc/diagnostics.h"
 #include "calc/field_map.h"
 #include "calc/orbit.h"
@@ -125,11 +126,6 @@ class EnergyLoop {
   WorkerOutcome Run(int threads) {
     const int32_t n = record_.n;
     points_.assign(static_cast<size_t>(n), 0);
-    if (options_.closure == ClosureMode::Precise) {
-      nuR_.assign(static_cast<size_t>(n), kNoValue);
-      nuZ_.assign(static_cast<size_t>(n), kNoValue);
-      status_.assign(static_cast<size_t>(n), 0);
-    }
     ReserveCumulative();
     parallel_ = threads > 1;
     std::vector<std::thread> helpers;
@@ -149,10 +145,6 @@ class EnergyLoop {
 
   CumulativeOrbits& orbits() { return orbits_; }
   std::vector<int32_t>& points() { return points_; }
-  // Per energy with the precise closure: tunes (kNoValue where unstable) and closure status.
-  std::vector<double>& nuR() { return nuR_; }
-  std::vector<double>& nuZ() { return nuZ_; }
-  std::vector<int32_t>& status() { return status_; }
 
  private:
   void ReserveCumulative() {
@@ -180,32 +172,14 @@ class EnergyLoop {
           i = next_++;
         }
         OrbitResult result;
-        PreciseOrbitResult precise;
-        bool isPrecise = false;
-        Outcome ok;
-        if constexpr (std::is_same_v<Field, FieldPatches>) {
-          if (options_.closure == ClosureMode::Precise) {
-            isPrecise = true;
-            ok = FindPreciseOrbit(constants_, tables_, field_, record_.Ek[i], samples, precise);
-            result = {precise.Rmn,
-                      precise.Bmn,
-                      precise.Rev,
-                      precise.F0,
-                      precise.dReo,
-                      precise.iterations,
-                      precise.status == ClosureStatus::Converged,
-                      precise.warning};
-          }
-        }
-        if (!isPrecise) {
-          ok = FindEquilibriumOrbit(constants_, tables_, field_, record_.Ek[i], samples, result);
-        }
+        const Outcome ok =
+            FindEquilibriumOrbit(constants_, tables_, field_, record_.Ek[i], samples, result);
         // What this energy tells the user, in the order it arose: the search's notice, then the
         // failure that ended it.
         std::vector<Failure> messages;
         if (result.warning) messages.push_back(MessageFailure(*result.warning));
         if (!ok) messages.push_back(ok.failure());
-        Finish(i, ok.ok(), result, samples, isPrecise ? &precise : nullptr, std::move(messages));
+        Finish(i, ok.ok(), result, samples, std::move(messages));
       }
     } catch (const std::bad_alloc&) {
       Fail("Not enough memory for the orbit samples of the run!");
@@ -226,7 +200,7 @@ class EnergyLoop {
   }
 
   void Finish(int32_t i, bool ok, const OrbitResult& result, const OrbitSamples& samples,
-              const PreciseOrbitResult* precise, std::vector<Failure> messages) {
+              std::vector<Failure> messages) {
     std::lock_guard lock(mutex_);
     if (parallel_) {
       // On several threads an energy's messages wait until the energies below it are done.
@@ -251,13 +225,6 @@ class EnergyLoop {
     }
     // An energy above a failed one is not part of the run that one thread would have made.
     if (i > firstFailure_) return;
-    if (precise) {
-      nuR_[i] = precise->nuR.value;
-      nuZ_[i] = precise->nuZ.value;
-      status_[i] = static_cast<int32_t>(precise->status) |
-                   (precise->nuR.stable ? 0 : kRadialUnstable) |
-                   (precise->nuZ.stable ? 0 : kVerticalUnstable);
-    }
     record_.Rmn[i] = result.Rmn;
     record_.Bmn[i] = result.Bmn;
     record_.Rev[i] = result.Rev;
@@ -324,9 +291,36 @@ class EnergyLoop {
   std::map<int32_t, PendingOrbit> pending_;
   CumulativeOrbits orbits_;
   std::vector<int32_t> points_;
-  std::vector<double> nuR_, nuZ_;
-  std::vector<int32_t> status_;
 };
+
+// The results of a complete run, in the table order of the results: the record's per-energy
+// tables, the orbit samples (moved, not copied) and the samples of each energy.
+ResultTables RunResults(const CalculationRecord& record, CumulativeOrbits& orbits,
+                        std::vector<int32_t> points) {
+  ResultTables results;
+  results.Ek = RealTable(record.Ek);
+  results.Rmn = RealTable(record.Rmn);
+  results.Bmn = RealTable(record.Bmn);
+  results.Rev = RealTable(record.Rev);
+  results.F0 = RealTable(record.F0);
+  results.dReo = RealTable(record.dReo);
+  results.OrbitR = RealTable(std::move(orbits.R));
+  results.OrbitVr = RealTable(std::move(orbits.vR));
+  results.OrbitTheta = RealTable(std::move(orbits.theta));
+  results.OrbitOmega = RealTable(std::move(orbits.w));
+  results.OrbitTau = RealTable(std::move(orbits.tau));
+  results.OrbitPoints = IntTable(std::move(points));
+  results.run = record.run;
+  results.mapFile = record.mapFile;
+  return results;
+}
+
+// The progress bar at the start of the energies: range 0 .. n, step 1, position 0.
+void StartProgress(ProgressSink& progress, int32_t n) {
+  progress.setRange(0, n);
+  progress.setStep(1);
+  progress.setPos(0);
+}
 
 template <class Field>
 WorkerOutcome RunEnergies(CalculationRecord& record, ProgressSink& progress,
@@ -334,9 +328,7 @@ WorkerOutcome RunEnergies(CalculationRecord& record, ProgressSink& progress,
                           const WorkerOptions& options, const OrbitConstants& constants,
                           const AverageFieldTables& tables, const Field& field) {
   // 4. Progress bar.
-  progress.setRange(0, record.n);
-  progress.setStep(1);
-  progress.setPos(0);
+  StartProgress(progress, record.n);
 
   // 5. The energies.
   EnergyLoop<Field> loop(record, progress, stopRequested, options, constants, tables, field);
@@ -353,39 +345,146 @@ WorkerOutcome RunEnergies(CalculationRecord& record, ProgressSink& progress,
   progress.setPos(0);
 
   // 7. Hand-over, in the table order of the results; the samples move, they are not copied.
-  ResultTables results;
-  results.Ek = RealTable(record.Ek);
-  results.Rmn = RealTable(record.Rmn);
-  results.Bmn = RealTable(record.Bmn);
-  results.Rev = RealTable(record.Rev);
-  results.F0 = RealTable(record.F0);
-  results.dReo = RealTable(record.dReo);
-  CumulativeOrbits& orbits = loop.orbits();
-  results.OrbitR = RealTable(std::move(orbits.R));
-  results.OrbitVr = RealTable(std::move(orbits.vR));
-  results.OrbitTheta = RealTable(std::move(orbits.theta));
-  results.OrbitOmega = RealTable(std::move(orbits.w));
-  results.OrbitTau = RealTable(std::move(orbits.tau));
-  results.OrbitPoints = IntTable(std::move(loop.points()));
-  results.run = record.run;
-  results.mapFile = record.mapFile;
-  if (options.closure == ClosureMode::Precise) {
-    ClosureTables& closure = results.closure;
-    closure.mode = static_cast<int32_t>(ClosureMode::Precise);
-    closure.gainPerTurn = options.gainPerTurnMeV;
-    Diagnostics diagnostics = ComputeDiagnostics(results, options.gainPerTurnMeV);
-    closure.isochronism = RealTable(std::move(diagnostics.isochronism));
-    closure.phaseDeg = RealTable(std::move(diagnostics.phaseDeg));
-    closure.nuR = RealTable(std::move(loop.nuR()));
-    closure.nuZ = RealTable(std::move(loop.nuZ()));
-    closure.status = IntTable(std::move(loop.status()));
+  ResultTables results = RunResults(record, loop.orbits(), std::move(loop.points()));
+  const std::optional<std::string> note = AccuracyNote(results);
+  handOver.HandOverResults(std::move(results));
+  if (note && options.accuracyNote) options.accuracyNote(*note);
+  if (options.requestRepaint) options.requestRepaint();
+  return WorkerOutcome::Completed;
+}
+
+// The one message of a precise run some of whose energies did not close: how many, and each one
+// with its status and reason (the first kMaxListed of them).
+Failure NotClosedSummary(const CalculationRecord& record, const ClosedOrbits& closed) {
+  constexpr size_t kMaxListed = 20;
+  std::string list;
+  size_t count = 0;
+  for (size_t i = 0; i < closed.energies.size(); ++i) {
+    const PreciseOrbitResult& r = closed.energies[i];
+    if (r.status == ClosureStatus::Converged) continue;
+    if (++count > kMaxListed) continue;
+    char energy[40];
+    std::snprintf(energy, sizeof energy, "%.6g MeV", record.Ek[i] / (1e6 * kElementaryCharge));
+    list.append("\n").append(energy).append(": ").append(ClosureStatusName(r.status));
+    list.append(", ").append(r.reason);
   }
+  if (count > kMaxListed)
+    list.append("\n... and ").append(std::to_string(count - kMaxListed)).append(" more");
+  std::string text = std::to_string(count);
+  text.append(" of ").append(std::to_string(closed.energies.size()));
+  text.append(" energies did not close; they are kept without values:").append(list);
+  return MessageFailure(Message{text, "Error", Icon::Warning, Owner::None});
+}
+
+// The energy loop of the precise closure: every energy through CloseOrbits, which closes them on
+// the run's threads and then seeds those that did not close from their closed neighbours. An
+// energy that does not close stays in the results without values (2147483647.0), with its status
+// and reason in the closure tables; one message at the end names them.
+WorkerOutcome RunPreciseEnergies(CalculationRecord& record, ProgressSink& progress,
+                                 std::atomic<int32_t>& stopRequested, ResultsHandOver& handOver,
+                                 const WorkerOptions& options, const OrbitConstants& constants,
+                                 const AverageFieldTables& tables, const FieldPatches& field) {
+  StartProgress(progress, record.n);
+
+  // Each closed orbit (one precise turn) goes into the slot of its energy in the run's sample
+  // tables as it closes; the slots of the energies that do not close are closed up at the end.
+  const size_t n = static_cast<size_t>(record.n);
+  const size_t perOrbit = static_cast<size_t>(PreciseTurnSteps(constants.h)) + 1;
+  CumulativeOrbits orbits;
+  orbits.Reserve(n * perOrbit);
+  for (auto* table : {&orbits.R, &orbits.vR, &orbits.theta, &orbits.w, &orbits.tau})
+    table->resize(n * perOrbit);
+  std::vector<int32_t> points(n, 0);
+
+  ClosedOrbitsOptions batch;
+  batch.threads = std::clamp(options.threads, 1, std::max(record.n, 1));
+  batch.stop = &stopRequested;
+  batch.energyFinished = [&](int32_t energy, const PreciseOrbitResult& result) {
+    if (options.energyFinished) options.energyFinished(energy, result.iterations);
+    progress.stepIt();
+  };
+  batch.orbitClosed = [&](int32_t energy, const OrbitSamples& s) {
+    const size_t count = std::min(s.Size(), perOrbit);
+    const ptrdiff_t at = static_cast<ptrdiff_t>(static_cast<size_t>(energy) * perOrbit);
+    std::copy_n(s.R.begin(), count, orbits.R.begin() + at);
+    std::copy_n(s.vR.begin(), count, orbits.vR.begin() + at);
+    std::copy_n(s.theta.begin(), count, orbits.theta.begin() + at);
+    std::copy_n(s.w.begin(), count, orbits.w.begin() + at);
+    std::copy_n(s.tau.begin(), count, orbits.tau.begin() + at);
+    points[static_cast<size_t>(energy)] = static_cast<int32_t>(count);
+  };
+  const ClosedOrbits closed = CloseOrbits(constants, tables, field, record.Ek, {}, batch);
+  if (closed.stopped) {
+    progress.setPos(0);
+    stopRequested.store(0, std::memory_order_release);
+    return WorkerOutcome::Stopped;
+  }
+  progress.setPos(0);
+
+  std::vector<double> nuR(n, kNoValue), nuZ(n, kNoValue);
+  std::vector<int32_t> status(n, 0);
+  std::vector<std::string> reasons(n);
+  size_t notClosed = 0, kept = 0;
+  for (size_t i = 0; i < n; ++i) {
+    const PreciseOrbitResult& r = closed.energies[i];
+    status[i] = static_cast<int32_t>(r.status);
+    if (r.status != ClosureStatus::Converged) {
+      ++notClosed;
+      reasons[i] = r.reason;
+      points[i] = 0;
+      for (auto* table : {&record.Rmn, &record.Bmn, &record.Rev, &record.F0, &record.dReo})
+        (*table)[i] = kNoValue;
+      continue;
+    }
+    status[i] |= (r.nuR.stable ? 0 : kRadialUnstable) | (r.nuZ.stable ? 0 : kVerticalUnstable);
+    nuR[i] = r.nuR.value;
+    nuZ[i] = r.nuZ.value;
+    record.Rmn[i] = r.Rmn;
+    record.Bmn[i] = r.Bmn;
+    record.Rev[i] = r.Rev;
+    record.F0[i] = r.F0;
+    record.dReo[i] = r.dReo;
+    // Close up the slots before this one.
+    const size_t from = i * perOrbit, count = static_cast<size_t>(points[i]);
+    if (from != kept) {
+      for (auto* table : {&orbits.R, &orbits.vR, &orbits.theta, &orbits.w, &orbits.tau})
+        std::copy_n(table->begin() + static_cast<ptrdiff_t>(from), count,
+                    table->begin() + static_cast<ptrdiff_t>(kept));
+    }
+    kept += count;
+  }
+  for (auto* table : {&orbits.R, &orbits.vR, &orbits.theta, &orbits.w, &orbits.tau}) {
+    table->resize(kept);
+    if (kept < table->capacity() / 2) table->shrink_to_fit();
+  }
+  if (notClosed > 0 && options.report) options.report(NotClosedSummary(record, closed));
+  if (notClosed == 0) reasons.clear();
+
+  ResultTables results = RunResults(record, orbits, std::move(points));
+  ClosureTables& closure = results.closure;
+  closure.mode = static_cast<int32_t>(ClosureMode::Precise);
+  closure.gainPerTurn = options.gainPerTurnMeV;
+  Diagnostics diagnostics = ComputeDiagnostics(results, options.gainPerTurnMeV);
+  closure.isochronism = RealTable(std::move(diagnostics.isochronism));
+  closure.phaseDeg = RealTable(std::move(diagnostics.phaseDeg));
+  closure.nuR = RealTable(std::move(nuR));
+  closure.nuZ = RealTable(std::move(nuZ));
+  closure.status = IntTable(std::move(status));
+  closure.reasons = std::move(reasons);
   handOver.HandOverResults(std::move(results));
   if (options.requestRepaint) options.requestRepaint();
   return WorkerOutcome::Completed;
 }
 
 }  // namespace
+
+void UnwrapHarmonicPhase(std::vector<double>& psi, int32_t N) {
+  const double period = kTwoPi / N;  // rad
+  for (std::size_t i = 1; i < psi.size(); ++i) {
+    while (psi[i] - psi[i - 1] > period / 2) psi[i] -= period;
+    while (psi[i] - psi[i - 1] < -period / 2) psi[i] += period;
+  }
+}
 
 Outcome PrepareRun(CalculationRecord& record, PreparedRun& prepared) {
   // 1. Radial spline moments of every azimuth column; the radial steps serve the field.
@@ -400,6 +499,11 @@ Outcome PrepareRun(CalculationRecord& record, PreparedRun& prepared) {
                                          prepared.v, prepared.epsilon, prepared.psi);
       !o)
     return o;
+  // The phase of the N-th harmonic comes in [-pi/N, pi/N]; where spiral hills turn it past the
+  // end of that range it jumps by a whole period 2 pi/N, and an interpolation across the jump would
+  // start orbits anywhere. Whole periods are added back so that the phase follows the hills (a
+  // start one period on lies on the same closed orbit).
+  UnwrapHarmonicPhase(prepared.psi, record.run.N);
 
   // 3. Run constants.
   const double c = kSpeedOfLight;  // m/s
@@ -451,6 +555,9 @@ WorkerOutcome CalculationWorker(CalculationRecord& record, ProgressSink& progres
         if (options.report) options.report(patches.failure());
         return WorkerOutcome::Failed;
       }
+      if (options.closure == ClosureMode::Precise)
+        return RunPreciseEnergies(record, progress, stopRequested, handOver, options, constants,
+                                  tables, *patches);
       return RunEnergies(record, progress, stopRequested, handOver, options, constants, tables,
                          *patches);
     }

@@ -54,11 +54,18 @@ struct WorkerOptions {
   // Called with the energy index and the number of trials when an energy is finished (any
   // thread, one at a time); may be empty.
   std::function<void(int32_t energy, int32_t trials)> energyFinished;
-  // How each energy's orbit is closed. The default is the step-and-bisect search on the radius;
-  // the precise closure always evaluates the field with the fast patches (it needs their
-  // derivatives) and adds the closure tables (tunes, isochronism, phase slip) to the results.
+  // How each energy's orbit is closed. The default is the step-and-bisect search on the radius,
+  // where a failing energy ends the run. The precise closure (CloseOrbits) always evaluates the
+  // field with the fast patches (it needs their derivatives), adds the closure tables (tunes,
+  // isochronism, phase slip, status and reason of every energy) to the results, and keeps an
+  // energy that does not close in the results without values; one message at the end (through
+  // report) names those energies.
   ClosureMode closure = ClosureMode::Described;
   double gainPerTurnMeV = 0.1;  // MeV per turn, for the phase slip of the closure tables
+  // Called once after the hand-over of a complete run of the default search whose orbits leave F0
+  // uncertain by more than kAccuracyNoteThreshold, with the line that says so (AccuracyNote); may
+  // be empty. The desktop program puts it on the status bar, the command line on stderr.
+  std::function<void(const std::string&)> accuracyNote;
 };
 
 // The step count of a nominal turn that sizes the trial sample tables: round((TIs - T0) / h)
@@ -75,6 +82,11 @@ struct PreparedRun {
   AverageFieldTables tables() const { return {radii, v, epsilon, psi}; }
   std::span<const double> radii;  // m, the record's radius table
 };
+
+// Makes the phase table of the N-th harmonic (rad, one entry per radius node) continuous in R by
+// adding or taking whole periods 2 pi/N where neighbouring entries differ by more than half a
+// period.
+void UnwrapHarmonicPhase(std::vector<double>& psi, int32_t N);
 
 // Radial moments of the record's map, average-field tables and run constants. Fails with the
 // failure of the operation at fault.

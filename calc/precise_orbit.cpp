@@ -7,8 +7,11 @@
 #include <cmath>
 #include <cstdio>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "numerics/average_field.h"
+#include "numerics/interpolation.h"
 #include "numerics/kinematics.h"
 #include "numerics/runge_kutta.h"
 
@@ -216,82 +219,337 @@ Outcome TrackPreciseTurn(const OrbitConstants& constants, const FieldPatches& fi
   return {};
 }
 
-Outcome FindPreciseOrbit(const OrbitConstants& constants, const AverageFieldTables& tables,
-                         const FieldPatches& field, double Ek, OrbitSamples& samples,
-                         PreciseOrbitResult& result) {
-  // Energy as in the default mode: total E (J) and speed relative to light.
-  const Kinematics ion = KinematicsOf(Ek, constants.E0);
-  const double E = ion.E, beta = ion.beta;
-  const double V = beta * constants.rInfinity;  // m/rad, the speed in units of omega0
-  const double kOverE = constants.K / E;        // 1/T
+namespace {
 
-  // Start: the default mode's estimate, or the mean-field circle where that is unusable.
-  double y = 0, R = 0;
-  if (Outcome o = StartRadius(constants, tables, beta, y, R); !o) return o;
-  const bool usable = std::isfinite(y) && y < kNoValue / 2 && R >= tables.radii.front() &&
-                      R <= tables.radii.back() && R > 0;
-  if (!usable) {
-    if (Outcome o = MeanFieldCircle(field, tables.radii, kOverE, V, R); !o) return o;
+// The ion of one energy, as the closure needs it.
+struct Ion {
+  double Ek = 0;      // J, kinetic energy
+  double E = 0;       // J, total energy
+  double beta = 0;    // speed relative to light
+  double V = 0;       // m/rad, the speed in units of omega0
+  double kOverE = 0;  // 1/T: b = kOverE * B
+};
+
+// A value of the radius correction that corrects: not the missing-value marker.
+bool Proper(double v) {
+  return std::isfinite(v) && v < kNoValue / 2;
+}
+
+// Where one Newton closure from one start ended.
+struct Closure {
+  ClosureStatus status = ClosureStatus::Failed;
+  bool followed = false;             // the start's first turn stayed on the map
+  bool continued = false;            // the start came from a closed orbit (a seed)
+  std::optional<Failure> refusal;    // the last refusal of the field met on the way
+  double R = 0, vR = 0, thetaS = 0;  // the orbit it ended on
+  double fR = 0, fV = 0;             // m, m/rad: its closure residual
+  PreciseTurn turn;                  // its turn
+  int32_t turns = 0;                 // turns integrated
+};
+
+// A seed comes from a closed orbit of a nearby energy or field: where even its first turn leaves
+// the map, the orbit of this energy needs the field beyond it, as where a Newton closure is pulled
+// off the map.
+int Rank(const Closure& c) {
+  return ClosureRank(c.status, !c.followed && !c.continued, TuneOfMatrix(c.turn.radial).stable);
+}
+
+// Newton closure of (R, vR) from one start. A step whose orbit leaves the map, or whose residual
+// is not below the residual of the orbit it corrects, is halved; the last halving is taken if its
+// orbit stays on the map. Every turn is integrated into samples: after a closure that closed, or
+// stopped at a singular matrix, they hold the orbit it ended on.
+Closure CloseFrom(const OrbitConstants& constants, const FieldPatches& field, const Ion& ion,
+                  const OrbitStart& start, OrbitSamples& samples) {
+  Closure c;
+  c.R = start.R;
+  c.vR = std::fabs(start.vR) < ion.V ? start.vR : 0;
+  c.thetaS = start.thetaS;
+  ++c.turns;
+  if (Outcome o =
+          TrackPreciseTurn(constants, field, ion.E, ion.V, c.R, c.vR, c.thetaS, samples, c.turn);
+      !o) {
+    c.refusal = o.failure();
+    return c;
   }
-  double vR = 0, thetaS = 0;
-  if (Outcome o = orbit_detail::TrialStart(constants, tables, R, vR, thetaS); !o) return o;
-  if (!(std::fabs(vR) < V)) vR = 0;
-
-  PreciseTurn turn;
-  result = PreciseOrbitResult{};
-  for (;;) {
-    if (Outcome o = TrackPreciseTurn(constants, field, E, V, R, vR, thetaS, samples, turn); !o)
-      return o;
-    ++result.iterations;
-    const double fR = turn.Rend - R, fV = turn.vRend - vR;  // m, m/rad
-    result.dReo = fR;
-    result.dVr = fV;
-    const OneTurnMatrix& m = turn.radial;
+  c.followed = true;
+  for (int32_t steps = 0;; ++steps) {
+    c.fR = c.turn.Rend - c.R;    // m
+    c.fV = c.turn.vRend - c.vR;  // m/rad
+    const OneTurnMatrix& m = c.turn.radial;
     const double a = m.m11 - 1, d = m.m22 - 1;
     const double det = a * d - m.m12 * m.m21;  // det(M - I)
     if (!(std::fabs(det) >= kSingularDeterminant)) {
-      result.status = ClosureStatus::Singular;
-      result.warning =
-          Message{"The one-turn matrix of the radial motion is singular at Ek = " + MeV(Ek) +
-                      " MeV (radial tune a whole number): the closed orbit is not "
-                      "isolated!",
-                  "Error", Icon::Warning, Owner::None};
-      break;
+      c.status = ClosureStatus::Singular;
+      return c;
     }
-    if (std::fabs(fR) <= kPreciseToleranceR && std::fabs(fV) <= kPreciseToleranceVr) {
-      result.status = ClosureStatus::Converged;
-      break;
+    if (std::fabs(c.fR) <= kPreciseToleranceR && std::fabs(c.fV) <= kPreciseToleranceVr) {
+      c.status = ClosureStatus::Converged;
+      return c;
     }
-    if (result.iterations >= kMaxPreciseIterations) {
-      result.status = ClosureStatus::NotConverged;
-      result.warning =
-          Message{"The precise closed orbit at Ek = " + MeV(Ek) + " MeV did not close within " +
-                      std::to_string(kMaxPreciseIterations) + " turns!",
-                  "Error", Icon::Warning, Owner::None};
-      break;
+    if (steps >= kMaxPreciseIterations || c.turns >= kMaxClosureTurns) {
+      c.status = ClosureStatus::NotConverged;
+      return c;
     }
     // Newton step: (M - I) delta = -(end - start).
-    double dR = -(d * fR - m.m12 * fV) / det;
-    double dV = -(a * fV - m.m21 * fR) / det;
+    const double dR = -(d * c.fR - m.m12 * c.fV) / det;
+    const double dV = -(a * c.fV - m.m21 * c.fR) / det;
     // Far from the closed orbit the linear step may overshoot: keep it within a quarter of the
     // radius and within half the speed.
-    const double limitR = 0.25 * R;
+    const double limitR = 0.25 * c.R;
     double scale = 1;
     if (std::fabs(dR) > limitR) scale = limitR / std::fabs(dR);
-    if (std::fabs(vR + scale * dV) > 0.5 * V && std::fabs(dV) > 0)
-      scale = std::min(scale, std::fabs((std::copysign(0.5 * V, dV) - vR) / dV));
-    R = R + scale * dR;
-    vR = vR + scale * dV;
+    if (std::fabs(c.vR + scale * dV) > 0.5 * ion.V && std::fabs(dV) > 0)
+      scale = std::min(scale, std::fabs((std::copysign(0.5 * ion.V, dV) - c.vR) / dV));
+    const double residual = std::hypot(c.fR, c.fV);
+    bool accepted = false, leftMap = false;
+    double lambda = 1;
+    for (int32_t halving = 0; halving <= kMaxStepHalvings; ++halving, lambda *= 0.5) {
+      if (c.turns >= kMaxClosureTurns) break;
+      const double s = scale * lambda;
+      const double R = c.R + s * dR, vR = c.vR + s * dV;
+      PreciseTurn turn;
+      ++c.turns;
+      if (Outcome o =
+              TrackPreciseTurn(constants, field, ion.E, ion.V, R, vR, c.thetaS, samples, turn);
+          !o) {
+        c.refusal = o.failure();
+        leftMap = true;
+        continue;
+      }
+      const bool last = halving == kMaxStepHalvings || c.turns >= kMaxClosureTurns;
+      if (!(std::hypot(turn.Rend - R, turn.vRend - vR) < residual) && !last) continue;
+      c.R = R;
+      c.vR = vR;
+      c.turn = turn;
+      accepted = true;
+      break;
+    }
+    if (!accepted) {
+      // Every shortened step left the map (the closed orbit lies beyond it), or the turns ran out
+      // on the way.
+      c.status = leftMap ? ClosureStatus::Failed : ClosureStatus::NotConverged;
+      return c;
+    }
+  }
+}
+
+// The failure's text as part of a sentence: first letter lower case, no closing mark.
+std::string Clause(const std::string& text) {
+  std::string clause = text;
+  while (!clause.empty() && (clause.back() == '!' || clause.back() == '.')) clause.pop_back();
+  if (!clause.empty() && clause[0] >= 'A' && clause[0] <= 'Z' &&
+      !(clause.size() > 1 && clause[1] >= 'A' && clause[1] <= 'Z'))
+    clause[0] = static_cast<char>(clause[0] - 'A' + 'a');
+  return clause;
+}
+
+// Why a closure that did not close ended, in a few words.
+std::string Reason(const Closure& c) {
+  char text[200];
+  switch (c.status) {
+    case ClosureStatus::Converged:
+      return {};
+    case ClosureStatus::NotConverged:
+      return "did not close within " + std::to_string(kMaxPreciseIterations) + " Newton steps";
+    case ClosureStatus::Singular:
+      return "the radial tune is a whole number (singular one-turn matrix)";
+    case ClosureStatus::Failed:
+      break;
+  }
+  if (!c.refusal) return "no start found";
+  const Failure& f = *c.refusal;
+  std::string why;
+  if (f.subject == "R" && std::isfinite(f.value) && std::isfinite(f.low) && std::isfinite(f.high)) {
+    std::snprintf(text, sizeof text, "R = %.8g m; the map %s %.6g m", f.value,
+                  f.value > f.high ? "ends at" : "begins at", f.value > f.high ? f.high : f.low);
+    why = text;
+    return c.followed || c.continued
+               ? "the orbit needs the field beyond the map (" + why + ")"
+               : "no start found: every start orbit leaves the map (" + why + ")";
+  }
+  why = Clause(f.message.text);
+  return c.followed || c.continued ? why : "no start found: " + why;
+}
+
+// The notice of an energy that did not close.
+Message Warning(const Closure& c, double Ek, const std::string& reason) {
+  std::string text;
+  switch (c.status) {
+    case ClosureStatus::NotConverged:
+      text = "The precise closed orbit at Ek = " + MeV(Ek) + " MeV did not close within " +
+             std::to_string(kMaxPreciseIterations) + " Newton steps!";
+      break;
+    case ClosureStatus::Singular:
+      text = "The one-turn matrix of the radial motion is singular at Ek = " + MeV(Ek) +
+             " MeV (radial tune a whole number): the closed orbit is not isolated!";
+      break;
+    default:
+      text = "No precise closed orbit at Ek = " + MeV(Ek) + " MeV: " + reason + "!";
+      break;
+  }
+  return Message{text, "Error", Icon::Warning, Owner::None};
+}
+
+}  // namespace
+
+int ClosureRank(ClosureStatus status, bool noStart, bool radialStable) {
+  switch (status) {
+    case ClosureStatus::Converged:
+      return radialStable ? kStableClosureRank : 4;
+    case ClosureStatus::Singular:
+      return 3;
+    case ClosureStatus::NotConverged:
+      return 2;
+    case ClosureStatus::Failed:
+      break;
+  }
+  return noStart ? 0 : 1;
+}
+
+std::string_view ClosureStatusName(ClosureStatus status) {
+  switch (status) {
+    case ClosureStatus::Converged:
+      return "closed";
+    case ClosureStatus::NotConverged:
+      return "not_closed";
+    case ClosureStatus::Singular:
+      return "singular";
+    case ClosureStatus::Failed:
+      break;
+  }
+  return "failed";
+}
+
+OrbitStart OrbitAt(const OrbitSamples& samples, double theta) {
+  const size_t n = samples.Size();
+  if (n < 3) return n ? OrbitStart{samples.R[0], samples.vR[0], theta} : OrbitStart{0, 0, theta};
+  const size_t m = n - 1;  // distinct samples of the periodic orbit
+  const double theta0 = samples.theta[0];
+  const double step = (samples.theta[m] - theta0) / static_cast<double>(m);  // rad
+  const double x = theta0 + std::fmod(std::fmod(theta - theta0, kTwoPi) + kTwoPi, kTwoPi);
+  const double u = (x - theta0) / step;
+  const double k = std::clamp(std::floor(u), 0.0, static_cast<double>(m - 1));
+  const double t = u - k;
+  const size_t i = static_cast<size_t>(k);
+  // Lagrange weights of the nodes -1, 0, 1, 2 at t.
+  const double w[4] = {-t * (t - 1) * (t - 2) / 6, (t + 1) * (t - 1) * (t - 2) / 2,
+                       -(t + 1) * t * (t - 2) / 2, (t + 1) * t * (t - 1) / 6};
+  OrbitStart at{0, 0, theta};
+  for (size_t j = 0; j < 4; ++j) {
+    const size_t node = (i + m + j - 1) % m;
+    at.R += w[j] * samples.R[node];
+    at.vR += w[j] * samples.vR[node];
+  }
+  return at;
+}
+
+Outcome FindPreciseOrbit(const OrbitConstants& constants, const AverageFieldTables& tables,
+                         const FieldPatches& field, double Ek, OrbitSamples& samples,
+                         PreciseOrbitResult& result, const PreciseStarts& starts) {
+  // Energy as in the default mode: total E (J) and speed relative to light.
+  const Kinematics kinematics = KinematicsOf(Ek, constants.E0);
+  Ion ion;
+  ion.Ek = Ek;
+  ion.E = kinematics.E;
+  ion.beta = kinematics.beta;
+  ion.V = ion.beta * constants.rInfinity;
+  ion.kOverE = constants.K / ion.E;
+  result = PreciseOrbitResult{};
+
+  // The default estimate; its y also corrects Rev.
+  double y = 0, r0 = 0;
+  const bool estimated = StartRadius(constants, tables, ion.beta, y, r0).ok() && Proper(y);
+
+  OrbitSamples bestSamples;  // the orbit of the best closure while other starts are tried
+  Closure best;
+  bool tried = false;
+  int32_t turns = 0;
+  // Closes from one start; true when the orbit closed with stable radial motion.
+  auto closeFrom = [&](const OrbitStart& start, bool seed = false) {
+    Closure c = CloseFrom(constants, field, ion, start, samples);
+    c.continued = seed;
+    turns += c.turns;
+    if (!tried || Rank(c) > Rank(best)) {
+      best = std::move(c);
+      std::swap(samples, bestSamples);
+    }
+    tried = true;
+    return Rank(best) == kStableClosureRank;
+  };
+  // The start at radius R with the default mode's vR0 and thetaS there.
+  auto startAt = [&](double R, OrbitStart& start) {
+    start.R = R;
+    return orbit_detail::TrialStart(constants, tables, R, start.vR, start.thetaS).ok();
+  };
+
+  bool closed = false;
+  for (const OrbitStart& seed : starts.seeds) {
+    if ((closed = closeFrom(seed, true))) break;
+  }
+  const double rLow = tables.radii.empty() ? 0 : tables.radii.front();
+  const double rHigh = tables.radii.empty() ? 0 : tables.radii.back();
+  if (!closed && starts.estimates) {
+    OrbitStart start;
+    const bool onMap = estimated && r0 >= rLow && r0 <= rHigh && r0 > 0;
+    if (onMap && startAt(r0, start)) closed = closeFrom(start);
+    double circle = 0;
+    if (!closed && MeanFieldCircle(field, tables.radii, ion.kOverE, ion.V, circle).ok() &&
+        !(onMap && circle == r0) && startAt(circle, start))
+      closed = closeFrom(start);
+  }
+  if (!closed && starts.estimates && rHigh > rLow) {
+    // A scan of start radii over the map; the Newton closure starts from those whose first turn
+    // closes best.
+    struct Candidate {
+      double residual;
+      OrbitStart start;
+    };
+    std::vector<Candidate> candidates;
+    for (int32_t k = 0; k < kScanRadii; ++k) {
+      OrbitStart start;
+      if (!startAt(rLow + (rHigh - rLow) * (k + 0.5) / kScanRadii, start)) continue;
+      if (!(std::fabs(start.vR) < ion.V)) start.vR = 0;
+      PreciseTurn turn;
+      ++turns;
+      if (!TrackPreciseTurn(constants, field, ion.E, ion.V, start.R, start.vR, start.thetaS,
+                            samples, turn))
+        continue;
+      candidates.push_back({std::hypot(turn.Rend - start.R, turn.vRend - start.vR), start});
+    }
+    std::stable_sort(
+        candidates.begin(), candidates.end(),
+        [](const Candidate& a, const Candidate& b) { return a.residual < b.residual; });
+    for (size_t k = 0; k < candidates.size() && k < kScanClosures && !closed; ++k)
+      closed = closeFrom(candidates[k].start);
   }
 
+  std::swap(samples, bestSamples);
+  result.iterations = turns;
+  result.status = best.status;
+  result.noStart = best.status == ClosureStatus::Failed && !best.followed && !best.continued;
+  result.reason = Reason(best);
+  if (best.status != ClosureStatus::Converged) result.warning = Warning(best, Ek, result.reason);
+  if (best.status == ClosureStatus::Failed) {
+    result.nuR = result.nuZ = Tune{kNoValue, false};
+    return {};
+  }
+
+  // y of Rev: the estimate's, else the radius correction at the start radius, else none.
+  if (!estimated) {
+    double v = 0;
+    y = InterpolateTable(tables.radii, tables.v, best.R, v).ok() && Proper(v) ? v : 0;
+  }
+  const PreciseTurn& turn = best.turn;
   const double span = turn.tauTurn - constants.T0;  // rad, exactly one turn
   result.Rmn = turn.integralR / span;
   result.Bmn = turn.integralB / span;
   result.Rev = result.Rmn * (1 + y);
   result.F0 = 1 / (constants.invOmega0 * span);
-  result.Rs = R;
-  result.vRs = vR;
-  result.thetaS = thetaS;
+  result.dReo = best.fR;
+  result.dVr = best.fV;
+  result.Rs = best.R;
+  result.vRs = best.vR;
+  result.thetaS = best.thetaS;
   result.radial = turn.radial;
   result.vertical = turn.vertical;
   result.nuR = TuneOfMatrix(turn.radial);

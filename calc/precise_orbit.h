@@ -13,6 +13,8 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
+#include <string>
 #include <string_view>
 
 #include "calc/orbit.h"
@@ -79,15 +81,46 @@ Outcome TrackPreciseTurn(const OrbitConstants& constants, const FieldPatches& fi
 // The bounds of the closure.
 inline constexpr double kPreciseToleranceR = 1e-9;   // m
 inline constexpr double kPreciseToleranceVr = 1e-9;  // m/rad
+// Newton steps of one closure from one start.
 inline constexpr int32_t kMaxPreciseIterations = 30;
+// A Newton step whose orbit leaves the map, or whose closure residual is not smaller than that of
+// the orbit it corrects, is halved up to this many times.
+inline constexpr int32_t kMaxStepHalvings = 10;
+// Turns one closure from one start may integrate, its halved steps included.
+inline constexpr int32_t kMaxClosureTurns = 2 * kMaxPreciseIterations;
+// Start radii tried, evenly over the map, when neither estimate closes the orbit; the Newton
+// closure then starts from the few whose first turn closes best.
+inline constexpr int32_t kScanRadii = 12;
+inline constexpr int32_t kScanClosures = 3;
 // |det(M - I)| below this is a singular one-turn matrix: the closed orbit is not isolated (radial
 // tune within about 1.6e-6 of a whole number) and the Newton step is not formed.
 inline constexpr double kSingularDeterminant = 1e-10;
 
+// The status of one energy (also the two lowest bits of ClosureTables::status).
 enum class ClosureStatus : int32_t {
   Converged = 0,     // closed within the tolerances
-  NotConverged = 1,  // iterations exhausted: a warning, the last orbit reported
-  Singular = 2,      // det(M - I) vanishes: a warning, the last orbit reported
+  NotConverged = 1,  // the Newton steps were exhausted without closing the orbit
+  Singular = 2,      // det(M - I) vanishes: the radial tune is a whole number
+  Failed = 3,        // no start could be followed for a turn, or the orbit needs the field beyond
+                     // the map
+};
+
+// "closed", "not_closed", "singular" or "failed".
+std::string_view ClosureStatusName(ClosureStatus status);
+
+// A start of the Newton closure: (R, vR) at the azimuth thetaS (m, m/rad, rad).
+struct OrbitStart {
+  double R = 0, vR = 0, thetaS = 0;
+};
+
+// Where the closure of one energy starts: the seeds in their order, then, when estimates is set,
+// the default mode's estimate (start radius r0, vR0 and thetaS of its first trial), the circle of
+// the azimuthal mean field, and a scan of start radii over the map. The first start from which the
+// orbit closes with stable radial motion gives the result; where there is none, the closed orbit
+// found first, else the start that got furthest (see ClosureRank).
+struct PreciseStarts {
+  std::span<const OrbitStart> seeds;
+  bool estimates = true;
 };
 
 // What the precise closure delivers for one energy; the closed orbit stays in the OrbitSamples.
@@ -99,20 +132,41 @@ struct PreciseOrbitResult {
   double dReo = 0;  // m, radius after the turn minus start radius of the reported orbit
   double dVr = 0;   // m/rad, the same for the radial velocity
   double Rs = 0, vRs = 0, thetaS = 0;  // m, m/rad, rad: start of the reported orbit
-  int32_t iterations = 0;              // turns integrated
+  int32_t iterations = 0;              // turns integrated, over every start tried
   ClosureStatus status = ClosureStatus::Converged;
   Tune nuR, nuZ;  // radial and vertical tunes of the reported orbit
   OneTurnMatrix radial, vertical;
-  // The notice of a closure that ended NotConverged or Singular (caption "Error", warning icon).
+  // Failed only: no start could be followed for a turn (otherwise a start could, but its closure
+  // was pulled off the map, or a seed from a closed orbit left the map at once).
+  bool noStart = false;
+  // Why the energy did not close, in a few words for a report line; empty when closed.
+  std::string reason;
+  // The notice of a closure that did not close (caption "Error", warning icon).
   std::optional<Message> warning;
 };
 
-// Finds the closed orbit of kinetic energy Ek (J): starts from the default mode's estimate (start
-// radius r0, vR0 and thetaS of its first trial; where that estimate is unusable, as on a map
-// without an N-th harmonic, from the circle of the azimuthal mean field), then Newton-corrects
-// (R, vR). Fails with the failure of the operation of the numerics that failed.
+// Finds the closed orbit of kinetic energy Ek (J) from the starts in their order (see
+// PreciseStarts), Newton-correcting (R, vR) from each; a step that would leave the map or does not
+// reduce the closure residual is halved. The outcome is success: an energy that does not close has
+// its status, reason and warning in the result, NotConverged and Singular with the values of the
+// orbit they ended on, Failed without values. The samples hold the closed orbit (or the orbit a
+// singular matrix was met on).
 Outcome FindPreciseOrbit(const OrbitConstants& constants, const AverageFieldTables& tables,
                          const FieldPatches& field, double Ek, OrbitSamples& samples,
-                         PreciseOrbitResult& result);
+                         PreciseOrbitResult& result, const PreciseStarts& starts = {});
+
+// How far a closure got, for choosing which of two results of one energy to report: a closed orbit
+// with stable radial motion (5), a closed orbit on which the radial motion grows (4), a
+// whole-number tune (3), Newton steps that ran out (2), an orbit pulled off the map (1), no start
+// (0).
+int ClosureRank(ClosureStatus status, bool noStart, bool radialStable);
+inline int ClosureRank(const PreciseOrbitResult& r) {
+  return ClosureRank(r.status, r.noStart, r.nuR.stable);
+}
+inline constexpr int kStableClosureRank = 5;
+
+// (R, vR) of a closed orbit's samples (of one precise turn, equal azimuth steps) at azimuth theta,
+// by four-point interpolation over the periodic orbit.
+OrbitStart OrbitAt(const OrbitSamples& samples, double theta);
 
 }  // namespace zuba

@@ -23,25 +23,34 @@ std::string TuneCell(const std::vector<double>& tunes, int64_t i) {
   return tunes[i] == kNoValue ? "unstable" : Digits17(tunes[i]);
 }
 
+// A cell of a per-energy column: empty where the column has no value for the energy.
+std::string Cell(const std::vector<double>& column, int64_t i) {
+  return i < std::ssize(column) && column[i] != kNoValue ? Digits17(column[i]) : "";
+}
+
 }  // namespace
 
-// The values table: a header line, then one row per energy, 17 significant digits.
+// The values table: a header line, then one row per energy, 17 significant digits. An energy of
+// a precise run that did not close has its energy and empty cells.
 std::string ValuesTable(const ResultTables& r, const ClosureColumns& closure) {
   const double joulesPerMeV = 1.0e6 * kElementaryCharge;
   std::string text;
   for (const char* name : kValueColumns) text += std::string(text.empty() ? "" : "\t") + name;
   text += '\n';
   for (int64_t i = 0; i < r.Ek.size(); ++i) {
-    const double row[] = {r.Ek[i],  r.Ek[i] / joulesPerMeV, r.Rmn[i], r.Bmn[i], r.Rev[i], r.F0[i],
-                          r.dReo[i]};
-    for (size_t k = 0; k < std::size(row); ++k) {
-      if (k) text += '\t';
-      text += Digits17(row[k]);
+    text += Digits17(r.Ek[i]) + '\t' + Digits17(r.Ek[i] / joulesPerMeV);
+    if (!closure.HasValues(i)) {
+      text += std::string(std::size(kValueColumns) - kEnergyColumns, '\t') + '\n';
+      continue;
     }
+    for (double value : {r.Rmn[i], r.Bmn[i], r.Rev[i], r.F0[i], r.dReo[i]})
+      text += '\t' + Digits17(value);
     text += '\t' + (i < std::ssize(closure.isochronism) ? Digits17(closure.isochronism[i]) : "");
     text += '\t' + (i < std::ssize(closure.phaseDeg) ? Digits17(closure.phaseDeg[i]) : "");
     text += '\t' + TuneCell(closure.nuR, i);
     text += '\t' + TuneCell(closure.nuZ, i);
+    text += '\t' + Cell(closure.consistency, i);
+    text += '\t' + Cell(closure.vrResidual, i);
     text += '\n';
   }
   return text;
@@ -70,6 +79,18 @@ ValueRows ValueRowsOf(const ResultTables& r, double gainPerTurnMeV) {
   if (closure.precise) {
     rows.Add("nu_r", "nu_r", closure.nuR, 6, "unstable");
     rows.Add("nu_z", "nu_z", closure.nuZ, 6, "unstable");
+  }
+  rows.Add("consistency", "Consistency", closure.consistency, 3);
+  rows.Add("vr_residual", "vR residual (m/rad)", closure.vrResidual, 3);
+  if (closure.precise) {
+    // The closure's verdict on every energy, and why an energy did not close.
+    std::vector<std::string> status(static_cast<size_t>(r.Ek.size()));
+    for (size_t i = 0; i < status.size(); ++i)
+      status[i] = std::string(ClosureStatusText(i < closure.status.size() ? closure.status[i] : 0));
+    rows.AddText("status", "Status", std::move(status));
+    std::vector<std::string> reasons = closure.reasons;
+    reasons.resize(static_cast<size_t>(r.Ek.size()));
+    rows.AddText("reason", "Reason", std::move(reasons));
   }
 
   const size_t rmn = rows.Find("Rmn_m"), f0 = rows.Find("F0_Hz");

@@ -154,8 +154,10 @@ class TerminalProgress : public ProgressSink, public MessageService {
   bool drawn_ = false;
 };
 
-// The run description and one object per energy named like the values columns; tunes are null
-// without the precise closure and "unstable" where the motion grows.
+// The run description and one object per energy named like the values columns, with its status
+// (and, where it did not close, the reason); tunes are null without the precise closure and
+// "unstable" where the motion grows. An energy of a precise run that did not close has null
+// values.
 std::string RunJson(const ResultTables& r, const ClosureColumns& closure,
                     const RunOptions& options) {
   using Json = nlohmann::ordered_json;
@@ -170,22 +172,32 @@ std::string RunJson(const ResultTables& r, const ClosureColumns& closure,
     if (tunes[i] == kNoValue) return "unstable";
     return tunes[i];
   };
+  auto value = [](const std::vector<double>& column, int64_t i) -> Json {
+    if (i >= std::ssize(column) || column[i] == kNoValue) return nullptr;
+    return column[i];
+  };
   Json energies = Json::array();
   for (int64_t i = 0; i < r.Ek.size(); ++i) {
-    const Json values[] = {
-        r.Ek[i],
-        r.Ek[i] / joulesPerMeV,
-        r.Rmn[i],
-        r.Bmn[i],
-        r.Rev[i],
-        r.F0[i],
-        r.dReo[i],
-        i < std::ssize(closure.isochronism) ? Json(closure.isochronism[i]) : Json(nullptr),
-        i < std::ssize(closure.phaseDeg) ? Json(closure.phaseDeg[i]) : Json(nullptr),
-        tune(closure.nuR, i),
-        tune(closure.nuZ, i)};
+    const bool has = closure.HasValues(i);
+    const Json values[] = {r.Ek[i],
+                           r.Ek[i] / joulesPerMeV,
+                           has ? Json(r.Rmn[i]) : Json(nullptr),
+                           has ? Json(r.Bmn[i]) : Json(nullptr),
+                           has ? Json(r.Rev[i]) : Json(nullptr),
+                           has ? Json(r.F0[i]) : Json(nullptr),
+                           has ? Json(r.dReo[i]) : Json(nullptr),
+                           has ? value(closure.isochronism, i) : Json(nullptr),
+                           has ? value(closure.phaseDeg, i) : Json(nullptr),
+                           has ? tune(closure.nuR, i) : Json(nullptr),
+                           has ? tune(closure.nuZ, i) : Json(nullptr),
+                           has ? value(closure.consistency, i) : Json(nullptr),
+                           has ? value(closure.vrResidual, i) : Json(nullptr)};
     Json energy;
     for (size_t k = 0; k < std::size(kValueColumns); ++k) energy[kValueColumns[k]] = values[k];
+    const int32_t status = i < std::ssize(closure.status) ? closure.status[i] : 0;
+    energy["status"] = std::string(ClosureStatusText(status));
+    if (i < std::ssize(closure.reasons) && !closure.reasons[i].empty())
+      energy["reason"] = closure.reasons[i];
     energies.push_back(std::move(energy));
   }
   out["energies"] = std::move(energies);
@@ -193,13 +205,21 @@ std::string RunJson(const ResultTables& r, const ClosureColumns& closure,
 }
 
 // The table on stdout when no output file is asked: with the precise closure also the isochronism
-// error and the tunes.
+// error and the tunes, and for an energy that did not close its status and reason.
 void PrintSummary(const ResultTables& r, const ClosureColumns& closure) {
   const double joulesPerMeV = 1.0e6 * kElementaryCharge;
   std::printf("%10s %10s %10s %12s %12s", "Ek (MeV)", "Rmn (m)", "Rev (m)", "F0 (MHz)", "dReo (m)");
   if (closure.precise) std::printf(" %12s %9s %9s", "F0*H/Frf-1", "nu_r", "nu_z");
   std::printf("\n");
   for (int64_t i = 0; i < r.Ek.size(); ++i) {
+    if (!closure.HasValues(i)) {
+      const int32_t status = i < std::ssize(closure.status) ? closure.status[i] : 0;
+      const std::string reason = i < std::ssize(closure.reasons) ? closure.reasons[i] : "";
+      std::printf("%10.4f %s%s%s\n", r.Ek[i] / joulesPerMeV,
+                  std::string(ClosureStatusText(status)).c_str(), reason.empty() ? "" : ": ",
+                  reason.c_str());
+      continue;
+    }
     std::printf("%10.4f %10.6f %10.6f %12.8f %12.3e", r.Ek[i] / joulesPerMeV, r.Rmn[i], r.Rev[i],
                 r.F0[i] / 1e6, r.dReo[i]);
     if (closure.precise && i < std::ssize(closure.nuR) && i < std::ssize(closure.nuZ)) {
@@ -253,6 +273,8 @@ int RunCalculation(const RunOptions& options) {
   worker.report = [](const Failure& failure) { ShowMessage(failure.message); };
   worker.closure = ParseClosureMode(options.closure).value_or(ClosureMode::Described);
   worker.gainPerTurnMeV = options.gainPerTurn;
+  std::string accuracy;  // the accuracy line of a run of the default search, if it has one
+  worker.accuracyNote = [&accuracy](const std::string& line) { accuracy = line; };
   std::unique_ptr<TerminalProgress> bar;
   NullProgress silent;
   if (!options.quiet && isatty(STDERR_FILENO)) bar = std::make_unique<TerminalProgress>();
@@ -273,6 +295,11 @@ int RunCalculation(const RunOptions& options) {
   const ResultTables& results = handOver.LatestResults;
   const int32_t available = handOver.ResultsAvailable.load(std::memory_order_acquire);
   const ClosureColumns closure = ClosureColumnsOf(results, options.gainPerTurn);
+  if (!accuracy.empty()) std::fprintf(stderr, "%s\n", accuracy.c_str());
+  // A precise run in which no energy closed has failed, though its outputs are written; the
+  // message of the run has named the energies that did not close and why.
+  bool anyClosed = !closure.precise;
+  for (int64_t i = 0; i < results.Ek.size() && !anyClosed; ++i) anyClosed = closure.HasValues(i);
 
   std::vector<std::string> written;
   bool allWritten = true;
@@ -325,7 +352,8 @@ int RunCalculation(const RunOptions& options) {
     if (!anyOutput) PrintSummary(results, closure);
     for (const std::string& line : written) std::printf("%s\n", line.c_str());
   }
-  return allWritten ? kExitOk : kExitRefused;
+  if (!allWritten) return kExitRefused;
+  return anyClosed ? kExitOk : kExitFailed;
 }
 
 Command SetUp(CLI::App& parent) {

@@ -266,6 +266,47 @@ const char* const kTableNames[12] = {"Ek",         "Rmn",        "Bmn",      "Re
 constexpr char kClosureTag[8] = {'Z', 'U', 'B', 'A', 'C', 'L', 'S', 'R'};
 constexpr uint32_t kClosureVersion = 1;
 
+// The block that may follow the closure block: why energies did not close. The tag, a 32-bit
+// version, the 32-bit byte count of what follows, then (version 1) int32 n and n texts (length
+// prefix, then the characters), one per energy, empty where the energy closed. Written only when
+// some energy did not close; a reader of the closure block alone never reaches it.
+constexpr char kReasonsTag[8] = {'Z', 'U', 'B', 'A', 'C', 'L', 'R', 'S'};
+constexpr uint32_t kReasonsVersion = 1;
+
+// Reads the reasons block after its tag.
+bool ReadReasonsBlock(Source& source, Reader& in, ClosureTables& closure) {
+  uint32_t version = 0, length = 0;
+  in.number(version, "the reasons block");
+  in.number(length, "the reasons block");
+  if (!in.error().empty()) return false;
+  if (length > source.remaining()) {
+    in.refuse("Damaged document: the reasons block declares " + std::to_string(length) +
+              " bytes but only " + std::to_string(source.remaining()) + " follow.");
+    return false;
+  }
+  std::string bytes(length, '\0');
+  if (!in.bytes(bytes.data(), bytes.size(), "the reasons block")) return false;
+  if (version != kReasonsVersion) return true;  // a later writer's block: not ours to read
+  MemorySource block(bytes);
+  Reader texts(block);
+  int32_t n = 0;
+  texts.number(n, "the reasons block");
+  std::vector<std::string> reasons;
+  if (texts.error().empty() && n >= 0 && static_cast<uint64_t>(n) <= block.remaining()) {
+    reasons.resize(static_cast<size_t>(n));
+    for (std::string& reason : reasons)
+      if (!texts.text(reason, "of a reason")) break;
+  }
+  if (!texts.error().empty() || n < 0 || reasons.size() != static_cast<size_t>(n) ||
+      block.remaining() != 0) {
+    in.refuse("Damaged document: the reasons block does not hold " + std::to_string(n) +
+              " texts in its " + std::to_string(length) + " bytes.");
+    return false;
+  }
+  closure.reasons = std::move(reasons);
+  return true;
+}
+
 // Reads the closure block after its tag.
 bool ReadClosureBlock(Source& source, Reader& in, ClosureTables& closure) {
   uint32_t version = 0, length = 0;
@@ -349,6 +390,8 @@ bool ReadOptionalBlocks(Source& source, Reader& in, ResultTables& results) {
     if (!in.bytes(tag, sizeof tag, "an optional block")) return false;
     if (std::memcmp(tag, kClosureTag, sizeof tag) == 0) {
       if (!ReadClosureBlock(source, in, results.closure)) return false;
+    } else if (std::memcmp(tag, kReasonsTag, sizeof tag) == 0) {
+      if (!ReadReasonsBlock(source, in, results.closure)) return false;
     } else if (std::memcmp(tag, kMapFileTag, sizeof tag) == 0) {
       if (!ReadMapFileBlock(source, in, results.mapFile)) return false;
     } else {
@@ -479,6 +522,24 @@ std::string HeadBytes(const ResultTables& results, int32_t resultsAvailable) {
   return out;
 }
 
+// The reasons block for n energies, or nothing when no energy has a reason.
+std::string ReasonsBlockBytes(const std::vector<std::string>& reasons, int64_t n) {
+  std::string out;
+  if (std::all_of(reasons.begin(), reasons.end(), [](const std::string& r) { return r.empty(); }))
+    return out;
+  std::string body;
+  Append(body, static_cast<int32_t>(n));
+  for (int64_t i = 0; i < n; ++i)
+    AppendText(body, i < std::ssize(reasons) ? reasons[static_cast<size_t>(i)] : std::string());
+  if (body.size() > std::numeric_limits<uint32_t>::max())
+    throw std::length_error("the reasons of the closure tables need more than 4 GB");
+  out.append(kReasonsTag, sizeof kReasonsTag);
+  Append(out, kReasonsVersion);
+  Append(out, static_cast<uint32_t>(body.size()));
+  out += body;
+  return out;
+}
+
 // The closure block, or nothing when the record has no closure tables: a document of the default
 // closure is byte for byte what it was without the block. Tables of unequal length are cut to the
 // shortest, so that the block always reads back.
@@ -504,6 +565,7 @@ std::string ClosureBlockBytes(const ClosureTables& closure) {
   }
   auto status = closure.status.values().first(static_cast<size_t>(n));
   out.append(reinterpret_cast<const char*>(status.data()), status.size_bytes());
+  out += ReasonsBlockBytes(closure.reasons, n);
   return out;
 }
 

@@ -10,8 +10,12 @@
 //   then, only when the record has closure tables (a run of the precise closure), one optional
 //   block that readers of the twelve tables never reach: the eight characters ZUBACLSR, uint32
 //   version (1), uint32 byte count of the rest; then int32 closure mode, real gain per turn (MeV),
-//   int32 n, n reals each of isochronism, phaseDeg, nuR, nuZ, and n int32 of status.
-//   then, only when the record knows the field map file its run read, a second optional block:
+//   int32 n, n reals each of isochronism, phaseDeg, nuR, nuZ, and n int32 of status (0 closed,
+//   1 not closed, 2 singular, 3 failed, plus 4 / 8 for unstable radial / vertical motion).
+//   Then, only when some energy did not close, the reasons block that readers of the closure block
+//   never reach: the eight characters ZUBACLRS, uint32 version (1), uint32 byte count of the rest;
+//   then int32 n and n texts (length prefix as below), empty where the energy closed.
+//   Then, only when the record knows the field map file its run read, the map-file block:
 //   ZUBAMAPF, uint32 version (1), uint32 byte count (24); then int64 file size, int64 modification
 //   time (ns since 1970) and uint64 FNV-1a hash of the file's bytes.
 // A text's length prefix: L < 255 one byte; L <= 65533: FF, uint16; L <= 4294967294: FF FFFF,
@@ -42,9 +46,9 @@ struct DocumentLoad {
 // first eight bytes are not the mark, a file that ends before a field is complete, a negative
 // table length, lengths that need more bytes than the file has after the run description, a text
 // whose length runs past the end of the file. Lengths that disagree with each other are loaded as
-// they stand. After the last element, the closure and map-file blocks are read when their tags are
-// there (refused when damaged, skipped whole when of a later version); any other bytes there are
-// ignored.
+// they stand. After the last element, the optional blocks (closure, reasons, map file) are read
+// when their tags are there (refused when damaged, skipped whole when of a later version); any
+// other bytes there are ignored.
 // 16-bit texts become UTF-8.
 Result<DocumentLoad> LoadDocumentFile(const std::string& path);
 

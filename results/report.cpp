@@ -2,6 +2,7 @@
 #include "results/report.h"
 
 #include <array>
+#include <span>
 #include <type_traits>
 
 #include "numerics/constants.h"
@@ -70,10 +71,20 @@ std::optional<std::string> BuildReport(const ResultTables& results, std::string_
   const auto rmn = results.Rmn.values();
   const auto f0 = results.F0.values();
   const auto dReo = results.dReo.values();
+  // A precise run's energy that did not close has no values: its row says why.
+  const ClosureTables& closure = results.closure;
+  const auto status = closure.mode == 1 ? closure.status.values() : std::span<const int32_t>();
   for (size_t i = 0; i < static_cast<size_t>(n); ++i) {
     // J -> eV -> MeV, the division by the elementary charge first; Hz -> MHz.
     report += F6(ek[i] / kElementaryCharge / 1.0e6, failures);
     report += kTab;
+    if (i < status.size() && (status[i] & kClosureStatusBits) != 0) {
+      report += ClosureStatusText(status[i]);
+      if (i < closure.reasons.size() && !closure.reasons[i].empty())
+        report += ": " + closure.reasons[i];
+      report += kLineEnd;
+      continue;
+    }
     report += F6(rev[i], failures);
     report += kTab;
     report += F6(rmn[i], failures);

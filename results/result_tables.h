@@ -3,6 +3,9 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
 
 #include "platform/file_stamp.h"
 #include "results/run_parameters.h"
@@ -20,19 +23,30 @@ struct ClosureTables {
   RealTable phaseDeg;      // RF degrees, phase slip accumulated from the first energy
   RealTable nuR;           // 1, radial tune; 2147483647.0 where the motion is unstable
   RealTable nuZ;           // 1, vertical tune; 2147483647.0 where the motion is unstable
-  IntTable status;         // closure status (0 closed, 1 not closed, 2 singular matrix), plus 4
-                           // when the radial and 8 when the vertical motion is unstable
+  IntTable status;         // closure status (0 closed, 1 not closed, 2 singular matrix, 3 failed),
+                           // plus 4 when the radial and 8 when the vertical motion is unstable
+  // Why each energy did not close, in a few words (empty where it closed); empty when every energy
+  // closed. An energy that did not close has no values: 2147483647.0 in every per-energy table.
+  std::vector<std::string> reasons;
 
   bool empty() const {
     return mode == 0 && isochronism.empty() && phaseDeg.empty() && nuR.empty() && nuZ.empty() &&
-           status.empty();
+           status.empty() && reasons.empty();
   }
   bool operator==(const ClosureTables&) const = default;
 };
 
 // Bits of ClosureTables::status beside the closure status in its two lowest bits.
+inline constexpr int32_t kClosureStatusBits = 3;
 inline constexpr int32_t kRadialUnstable = 4;
 inline constexpr int32_t kVerticalUnstable = 8;
+
+// The name of the closure status in the lowest bits of a status entry: "closed", "not_closed",
+// "singular" or "failed".
+inline std::string_view ClosureStatusText(int32_t status) {
+  constexpr std::string_view kNames[] = {"closed", "not_closed", "singular", "failed"};
+  return kNames[status & kClosureStatusBits];
+}
 
 struct ResultTables {
   RealTable Ek;          // J, kinetic energy of each step

@@ -10,6 +10,7 @@
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QStatusBar>
 #include <QTest>
 #include <QTimer>
 #include <chrono>
@@ -124,6 +125,21 @@ TEST_F(CalculationCommand, CompleteRunShowsItsResultsInTheDocument) {
   EXPECT_TRUE(frame->equilibriumOrbitsAct->isEnabled());
   EXPECT_TRUE(frame->reportSaveAsAct->isEnabled());
   EXPECT_EQ(frame->windowTitle(), "Untitled - ZUBA 2020");
+}
+
+// A run of the default search on the proton example ends with the accuracy line on the status bar,
+// without a message box.
+TEST_F(CalculationCommand, DefaultSearchRunPutsTheAccuracyLineOnTheStatusBar) {
+  mapPath = std::string(ZUBA_EXAMPLES_DIR) + "/tvk310-p.sdf";
+  AnswerDialogs(kModeTvk310, "60.6", "30", "0.003");
+  frame->equilibriumOrbitsAct->trigger();
+  EXPECT_TRUE(answers.Done());
+  ASSERT_TRUE(WaitForRunEnd());
+  ASSERT_TRUE(WaitFor([&] { return !frame->statusBar()->currentMessage().isEmpty(); }));
+  EXPECT_TRUE(frame->statusBar()->currentMessage().startsWith(
+      "Accuracy: the described search leaves F0 uncertain by at least "))
+      << frame->statusBar()->currentMessage().toStdString();
+  EXPECT_TRUE(messages.messages().empty());
 }
 
 TEST_F(CalculationCommand, CancelledDialogsStartNothingAndKeepNothing) {

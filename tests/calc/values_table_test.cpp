@@ -73,16 +73,19 @@ TEST(ValueRows, CellsAreThoseOfTheValuesFileUnderTheSameNames) {
     std::map<std::string, size_t> fileColumn;
     for (size_t c = 0; c < file.header.size(); ++c) fileColumn[file.header[c]] = c;
     for (size_t c = 0; c < table.header.size(); ++c) {
+      // The closure's status and reason of a precise run are the table's own (the JSON has them).
+      if (precise && (table.header[c] == "status" || table.header[c] == "reason")) continue;
       ASSERT_TRUE(fileColumn.count(table.header[c])) << table.header[c];
       for (size_t i = 0; i < table.rows.size(); ++i)
         EXPECT_EQ(table.rows[i][c], file.rows[i][fileColumn[table.header[c]]])
             << table.header[c] << " row " << i;
     }
-    // Every column of the file but the energy in joules, the tunes only after a precise run.
+    // Every column of the file but the energy in joules, the tunes only after a precise run, and
+    // then the status and the reason of a precise run.
     const bool tunes =
         rows.Find("nu_r") < rows.ColumnCount() && rows.Find("nu_z") < rows.ColumnCount();
     EXPECT_EQ(tunes, precise);
-    EXPECT_EQ(table.header.size(), file.header.size() - 1 - (precise ? 0 : 2));
+    EXPECT_EQ(table.header.size(), precise ? file.header.size() + 1 : file.header.size() - 3);
   }
 }
 

@@ -311,3 +311,27 @@ TEST(FindEquilibriumOrbit, OrbitLeavingTheMapFailsWithTheFieldMessage) {
 
 }  // namespace
 }  // namespace zuba
+
+namespace zuba {
+namespace {
+
+// The phase of the N-th harmonic of spiral hills turns past the end of its [-pi/N, pi/N] range;
+// the unwrapped table follows the hills and keeps every value's place modulo a period.
+TEST(UnwrapHarmonicPhase, FollowsSpiralHillsAcrossTheEndOfTheRange) {
+  const int32_t N = 8;
+  const double period = kTwoPi / N;
+  std::vector<double> turned, wrapped;
+  for (int i = 0; i < 40; ++i) {
+    turned.push_back(0.02 * i * i / 10.0 - 0.3);  // rad, spiral growing as R^2
+    wrapped.push_back(std::remainder(turned.back(), period));
+  }
+  std::vector<double> psi = wrapped;
+  UnwrapHarmonicPhase(psi, N);
+  for (int i = 0; i < 40; ++i) EXPECT_NEAR(psi[i], turned[i], 1e-12) << i;
+  std::vector<double> flat(10, 0.1);
+  UnwrapHarmonicPhase(flat, N);
+  EXPECT_EQ(flat, std::vector<double>(10, 0.1));  // nothing to unwrap: unchanged
+}
+
+}  // namespace
+}  // namespace zuba

@@ -118,7 +118,8 @@ TEST_F(RunCommand, WritesTheValuesTableWithSeventeenDigitsAndSaysWhere) {
   std::string line;
   std::getline(lines, line);
   EXPECT_EQ(line,
-            "Ek_J\tEk_MeV\tRmn_m\tBmn_T\tRev_m\tF0_Hz\tdReo_m\tisochronism\tphase_deg\tnu_r\tnu_z");
+            "Ek_J\tEk_MeV\tRmn_m\tBmn_T\tRev_m\tF0_Hz\tdReo_m\tisochronism\tphase_deg\tnu_r\tnu_z"
+            "\tconsistency\tvr_residual");
   int rows = 0;
   while (std::getline(lines, line)) {
     std::istringstream cells(line);

@@ -1,15 +1,20 @@
 // zuba-cli run with either closure: the values columns, the JSON energies, the saved document.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "calc/diagnostics.h"
 #include "calc/synth_map.h"
+#include "numerics/constants.h"
 #include "results/document.h"
 
 namespace zuba {
@@ -66,6 +71,11 @@ class RunClosure : public ::testing::Test {
     return rows;
   }
 
+  std::string ReadText(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
+
   fs::path dir_;
 };
 
@@ -82,7 +92,7 @@ TEST_F(RunClosure, PreciseRunPrintsTunesAndIsochronismAsJson) {
   ASSERT_EQ(j["energies"].size(), 3u);
   const std::vector<std::vector<std::string>> rows = ReadValues(Path("v.tsv"));
   ASSERT_EQ(rows.size(), 4u);
-  ASSERT_EQ(rows[0].size(), 11u);
+  ASSERT_EQ(rows[0].size(), 13u);
   for (size_t i = 0; i < 3; ++i) {
     const nlohmann::json& e = j["energies"][i];
     // Every values column is a key, with the value of the values file.
@@ -114,12 +124,120 @@ TEST_F(RunClosure, DefaultRunLeavesTheTunesEmpty) {
   }
   const std::vector<std::vector<std::string>> rows = ReadValues(Path("v.tsv"));
   ASSERT_EQ(rows.size(), 4u);
-  EXPECT_EQ(rows[1].size(), 11u);
+  EXPECT_EQ(rows[1].size(), 13u);
   EXPECT_EQ(rows[1][9], "");
   EXPECT_EQ(rows[1][10], "");
   const Result<DocumentLoad> load = LoadDocumentFile(Path("d.zub"));
   ASSERT_TRUE(load.ok()) << load.message().text;
   EXPECT_TRUE(load->results.closure.empty());
+}
+
+// 26 MeV needs a larger orbit than the 0.4 m of the map: that energy stays in every output with
+// its status and reason and without values; the run completes.
+TEST_F(RunClosure, PreciseEnergyThatDoesNotCloseIsKeptWithItsReason) {
+  std::string out;
+  ASSERT_EQ(Run({"--closure", "precise", "--set", "EkEnd=26", "--set", "dEk=8", "--json",
+                 "--values", Path("v.tsv"), "--save", Path("d.zub"), "--report", Path("r.txt")},
+                out),
+            0);
+  EXPECT_NE(ReadText(Path("stderr.txt")).find("1 of 4 energies did not close"), std::string::npos)
+      << ReadText(Path("stderr.txt"));
+  const nlohmann::json j = nlohmann::json::parse(out);
+  const std::vector<std::vector<std::string>> rows = ReadValues(Path("v.tsv"));
+  ASSERT_EQ(rows.size(), 5u);
+  ASSERT_EQ(j["energies"].size(), 4u);
+  for (size_t i = 0; i < 4; ++i) {
+    const nlohmann::json& e = j["energies"][i];
+    ASSERT_EQ(rows[i + 1].size(), 13u);
+    const bool closed = i < 3;
+    EXPECT_EQ(e["status"], closed ? "closed" : "failed");
+    EXPECT_EQ(e.contains("reason"), !closed);
+    for (size_t k = 2; k < 13; ++k) {
+      EXPECT_EQ(rows[i + 1][k].empty(), !closed) << i << rows[0][k];
+      EXPECT_EQ(e[rows[0][k]].is_null(), !closed) << i << rows[0][k];
+    }
+    if (closed) {
+      EXPECT_LT(std::fabs(e["consistency"].get<double>()), 1e-8);
+      EXPECT_LE(std::fabs(e["vr_residual"].get<double>()), 1e-9);
+    }
+  }
+  const std::string reason = j["energies"][3]["reason"];
+  EXPECT_NE(reason.find("the orbit needs the field beyond the map (R = 0.4"), std::string::npos)
+      << reason;
+  // The report says it on the energy's row, also when made again from the document.
+  const std::string row = "+26.000000\tfailed: " + reason + "\r\n";
+  EXPECT_NE(ReadText(Path("r.txt")).find(row), std::string::npos);
+  const Result<DocumentLoad> load = LoadDocumentFile(Path("d.zub"));
+  ASSERT_TRUE(load.ok()) << load.message().text;
+  EXPECT_EQ(load->results.closure.status[3] & kClosureStatusBits, 3);
+  EXPECT_EQ(load->results.closure.reasons[3], reason);
+  EXPECT_EQ(load->results.F0[3], 2147483647.0);
+  const std::string again = std::string(ZUBA_CLI_PATH) + " report " + Path("d.zub") + " -o " +
+                            Path("again.txt") + " 2>/dev/null";
+  ASSERT_EQ(std::system(again.c_str()), 0);
+  EXPECT_NE(ReadText(Path("again.txt")).find(row), std::string::npos);
+}
+
+TEST_F(RunClosure, PreciseRunWithoutAClosedOrbitWritesItsOutputsAndExitsThree) {
+  std::string out;
+  EXPECT_EQ(Run({"--closure", "precise", "--set", "EkBegin=30", "--set", "EkEnd=34", "--set",
+                 "dEk=4", "--values", Path("v.tsv")},
+                out),
+            3);
+  EXPECT_NE(ReadText(Path("stderr.txt")).find("2 of 2 energies did not close"), std::string::npos);
+  const std::vector<std::vector<std::string>> rows = ReadValues(Path("v.tsv"));
+  ASSERT_EQ(rows.size(), 3u);
+  EXPECT_EQ(rows[2][1], "34");
+  EXPECT_EQ(rows[2][2], "");
+}
+
+// After a run of the default search on the proton example the accuracy line gives the worst
+// |F0 * 2 pi gamma m / (|q| Bmn) - 1| of its orbits; the precise closure needs no such line. The
+// consistency is also what a document of the run gives.
+TEST_F(RunClosure, AccuracyLineOfTheDefaultSearchGivesItsWorstConsistency) {
+  fs::copy_file(std::string(ZUBA_EXAMPLES_DIR) + "/tvk310-p.sdf", Path("map.sdf"),
+                fs::copy_options::overwrite_existing);
+  const double mass = 1.007276466812 * kKilogramsPerSamu, twoPi = 8 * std::atan(1.0);
+  for (const char* closure : {"described", "precise"}) {
+    std::string out;
+    ASSERT_EQ(Run({"--closure", closure, "--set", "h=3e-3", "--set", "EkBegin=48.6", "--set",
+                   "EkEnd=60.6", "--set", "dEk=6", "--values", Path("v.tsv"), "--save",
+                   Path("d.zub"), "--quiet"},
+                  out),
+              0);
+    const std::vector<std::vector<std::string>> rows = ReadValues(Path("v.tsv"));
+    ASSERT_EQ(rows.size(), 4u);
+    const Result<DocumentLoad> load = LoadDocumentFile(Path("d.zub"));
+    ASSERT_TRUE(load.ok()) << load.message().text;
+    const ClosureColumns fromDocument = ClosureColumnsOf(load->results, kDefaultGainPerTurnMeV);
+    double worst = 0;
+    std::string worstEnergy;
+    for (size_t i = 1; i < rows.size(); ++i) {
+      const double ek = std::stod(rows[i][0]), bmn = std::stod(rows[i][3]);
+      const double f0 = std::stod(rows[i][5]), consistency = std::stod(rows[i][11]);
+      const double gamma = 1 + ek / (mass * kSpeedOfLight * kSpeedOfLight);
+      EXPECT_NEAR(consistency, f0 * twoPi * gamma * mass / (kElementaryCharge * bmn) - 1, 1e-14);
+      EXPECT_EQ(consistency, fromDocument.consistency[i - 1]);
+      EXPECT_EQ(std::stod(rows[i][12]), fromDocument.vrResidual[i - 1]);
+      if (std::fabs(consistency) > worst) {
+        worst = std::fabs(consistency);
+        worstEnergy = rows[i][1];
+      }
+    }
+    const std::string err = ReadText(Path("stderr.txt"));
+    if (std::string(closure) == "precise") {
+      EXPECT_LT(worst, 1e-8);
+      EXPECT_EQ(err.find("Accuracy"), std::string::npos) << err;
+      continue;
+    }
+    ASSERT_GT(worst, 1e-4);
+    char expected[200];
+    std::snprintf(expected, sizeof expected,
+                  "Accuracy: the described search leaves F0 uncertain by at least %.1e (worst at "
+                  "%.4g MeV); Precise Closed Orbits closes the orbit exactly.\n",
+                  worst, std::stod(worstEnergy));
+    EXPECT_EQ(err, expected);
+  }
 }
 
 TEST_F(RunClosure, UnknownClosureIsAUsageError) {

@@ -1,5 +1,6 @@
 // The closure tables in the document file: one optional block after the last of the twelve
-// tables, absent (and the file unchanged) for a run of the default closure.
+// tables, absent (and the file unchanged) for a run of the default closure; and the reasons of
+// energies that did not close in a block after it, absent when every energy closed.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -102,25 +103,31 @@ TEST(ClosureBlock, OtherTrailingBytesAreStillIgnored) {
   EXPECT_EQ(load->results, Described());
 }
 
+// The bytes with a number written over those at offset `at`.
+template <class T>
+std::string Patched(std::string bytes, size_t at, T value) {
+  std::memcpy(bytes.data() + at, &value, sizeof value);
+  return bytes;
+}
+
+// Cut anywhere inside the block that begins at blockStart, after its tag and counts: refused,
+// naming the block.
+void ExpectCutsRefused(const std::string& good, size_t blockStart, size_t step, const char* block) {
+  for (size_t cut = blockStart + 16; cut < good.size(); cut += step) {
+    const Result<DocumentLoad> load = LoadDocumentBytes(std::string_view(good).substr(0, cut));
+    EXPECT_FALSE(load.ok()) << cut;
+    EXPECT_NE(load.message().text.find(block), std::string::npos) << cut;
+  }
+}
+
 TEST(ClosureBlock, DamagedBlockIsRefusedAndLaterVersionSkipped) {
   const std::string good = StoreDocumentBytes(Precise(), 1);
   const size_t blockStart = StoreDocumentBytes(Described(), 1).size();
-  // Cut anywhere inside the block after its tag and counts.
-  for (size_t cut = blockStart + 16; cut < good.size(); cut += 7) {
-    const Result<DocumentLoad> load = LoadDocumentBytes(std::string_view(good).substr(0, cut));
-    EXPECT_FALSE(load.ok()) << cut;
-    EXPECT_NE(load.message().text.find("closure block"), std::string::npos) << cut;
-  }
+  ExpectCutsRefused(good, blockStart, 7, "closure block");
   // A count that does not fit the byte length.
-  std::string wrongCount = good;
-  const int32_t three = 3;
-  std::memcpy(wrongCount.data() + blockStart + 16 + 12, &three, 4);
-  EXPECT_FALSE(LoadDocumentBytes(wrongCount).ok());
+  EXPECT_FALSE(LoadDocumentBytes(Patched(good, blockStart + 16 + 12, int32_t{3})).ok());
   // A later version is skipped whole: the twelve tables load, without closure tables.
-  std::string later = good;
-  const uint32_t two = 2;
-  std::memcpy(later.data() + blockStart + 8, &two, 4);
-  const Result<DocumentLoad> load = LoadDocumentBytes(later);
+  const Result<DocumentLoad> load = LoadDocumentBytes(Patched(good, blockStart + 8, uint32_t{2}));
   ASSERT_TRUE(load.ok()) << load.message().text;
   EXPECT_EQ(load->results, Described());
 }
@@ -133,6 +140,45 @@ TEST(ClosureBlock, UnequalClosureTablesAreCutToTheShortest) {
   EXPECT_EQ(load->results.closure.isochronism.size(), 1);
   EXPECT_EQ(load->results.closure.status.size(), 1);
   EXPECT_EQ(load->results.closure.phaseDeg[0], 0);
+}
+
+ResultTables WithReasons() {
+  ResultTables r = Precise();
+  r.closure.status = IntTable({0, 3});
+  r.closure.reasons = {"", "the orbit needs the field beyond the map (R = 0.75 m)"};
+  return r;
+}
+
+// A reader of the closure block alone reads what it always read and ignores what follows.
+TEST(ReasonsBlock, FollowsTheClosureBlockOnlyWhenAnEnergyDidNotClose) {
+  const ResultTables r = WithReasons();
+  const std::string with = StoreDocumentBytes(r, 1);
+  ResultTables noReasons = r;
+  noReasons.closure.reasons.clear();
+  const std::string without = StoreDocumentBytes(noReasons, 1);
+  ASSERT_GT(with.size(), without.size());
+  EXPECT_EQ(with.compare(0, without.size(), without), 0);
+  EXPECT_EQ(with.compare(without.size(), 8, "ZUBACLRS"), 0);
+  const Result<DocumentLoad> load = LoadDocumentBytes(with);
+  ASSERT_TRUE(load.ok()) << load.message().text;
+  EXPECT_EQ(load->results, r);
+  ResultTables allClosed = Precise();
+  allClosed.closure.reasons = {"", ""};
+  EXPECT_EQ(StoreDocumentBytes(allClosed, 1), StoreDocumentBytes(Precise(), 1));
+}
+
+TEST(ReasonsBlock, DamagedBlockIsRefusedAndLaterVersionSkipped) {
+  const std::string good = StoreDocumentBytes(WithReasons(), 1);
+  ResultTables noReasons = WithReasons();
+  noReasons.closure.reasons.clear();
+  const size_t blockStart = StoreDocumentBytes(noReasons, 1).size();
+  ExpectCutsRefused(good, blockStart, 5, "reasons block");
+  // More texts declared than the block holds.
+  EXPECT_FALSE(LoadDocumentBytes(Patched(good, blockStart + 16, int32_t{3})).ok());
+  // A later version is skipped whole: the closure tables load, without reasons.
+  const Result<DocumentLoad> load = LoadDocumentBytes(Patched(good, blockStart + 8, uint32_t{2}));
+  ASSERT_TRUE(load.ok()) << load.message().text;
+  EXPECT_EQ(load->results, noReasons);
 }
 
 }  // namespace

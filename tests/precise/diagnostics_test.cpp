@@ -1,7 +1,10 @@
-// Isochronism error and RF phase slip of a run.
+// Isochronism error, RF phase slip and statuses of a run.
 #include "calc/diagnostics.h"
 
 #include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
 
 namespace zuba {
 namespace {
@@ -41,6 +44,51 @@ TEST(Diagnostics, TablesFollowTheRecordAndItsRunDescription) {
   EXPECT_NEAR(d.phaseDeg[2], 360 * (20.0e6 / 20.002e6 - 1) * 2, 1e-12);  // fast ion: leads
   EXPECT_LT(d.phaseDeg[2], 0);
   EXPECT_TRUE(ComputeDiagnostics(ResultTables{}, 0.1).phaseDeg.empty());
+}
+
+// An energy without F0 (an orbit that did not close) has no isochronism and no phase; the slip
+// runs over it with the F0 of the energy before, and starts at the first energy with F0.
+TEST(Diagnostics, EnergiesWithoutValuesAreSkippedByTheSlip) {
+  const double none = 2147483647.0, frf = 20.0e6, f0 = 20.002e6;
+  const double perStep = 360 * (frf / f0 - 1) * 2;  // dEk / G = 2 turns per energy step
+  struct Case {
+    std::vector<double> F0, phase;
+  };
+  const Case cases[] = {
+      {{f0, none, f0, f0}, {0, none, 2 * perStep, 3 * perStep}},
+      {{none, f0, f0}, {none, 0, perStep}},
+      {{none, none}, {none, none}},
+  };
+  for (const Case& c : cases) {
+    ResultTables r;
+    r.run.Frf = 20.0;
+    r.run.H = 1;
+    r.run.dEk = 0.5;
+    r.F0 = RealTable(c.F0);
+    const Diagnostics d = ComputeDiagnostics(r, 0.25);
+    ASSERT_EQ(d.phaseDeg.size(), c.phase.size());
+    for (size_t i = 0; i < c.phase.size(); ++i) {
+      EXPECT_NEAR(d.phaseDeg[i], c.phase[i], 1e-9) << i;
+      EXPECT_EQ(d.isochronism[i] == none, c.F0[i] == none) << i;
+    }
+  }
+}
+
+// After a run of the default search every energy has values; one whose search ran out of trials
+// (|dReo| above 0.5 mm) says so in its status and reason.
+TEST(Diagnostics, DefaultSearchStatusFollowsTheClosureError) {
+  ResultTables r;
+  r.run.Frf = 20.0;
+  r.run.H = 1;
+  r.Ek = RealTable({1e-13, 2e-13});
+  r.F0 = RealTable({20e6, 20e6});
+  r.dReo = RealTable({0.0004, -0.0007});
+  const ClosureColumns columns = ClosureColumnsOf(r, 0.1);
+  EXPECT_FALSE(columns.precise);
+  EXPECT_EQ(columns.status, (std::vector<int32_t>{0, 1}));
+  EXPECT_TRUE(columns.reasons[0].empty());
+  EXPECT_NE(columns.reasons[1].find("100 trials"), std::string::npos);
+  EXPECT_TRUE(columns.HasValues(0) && columns.HasValues(1));
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <functional>
 #include <optional>
+#include <utility>
 
 #include "calc/driver.h"
 #include "calc/precise_orbit.h"
@@ -40,6 +41,10 @@ struct PreparedMap {
               int32_t sectors = 4) {
     record = MakeRecord(kModeTvk310, h, 1, 2, 1, shape, B);
     record.run.N = sectors;
+    Prepare();
+  }
+  explicit PreparedMap(CalculationRecord made) : record(std::move(made)) { Prepare(); }
+  void Prepare() {
     if (!ShowOutcome(PrepareRun(record, prepared))) return;
     patches = FieldPatches::Build(prepared.radialSteps, record.radii, record.azimuths, record.field,
                                   record.moments)
@@ -52,6 +57,54 @@ struct PreparedMap {
                                        ekMeV * 1e6 * kElementaryCharge, samples, result);
   }
 };
+
+// An 8-sector separated-sector proton ring (Frf 50.65 MHz, H = 6, h = 1e-3) on radii 1.9 .. 4.7 m
+// in nR steps and nTheta azimuths: soft-edged hills over 30 % of each sector whose field rises with
+// gamma(R) (about 2 T at the top), valleys of -0.003 T, and the pole's outer edge near 4.55 m,
+// where the field falls off. The default estimate of the start radius does not settle above about
+// 400 MeV; the closed orbits end below 570 MeV, where the falling field cannot hold the ion.
+inline CalculationRecord RingRecord(double ekBegin, double ekEnd, double dEk, int32_t nR = 71,
+                                    int32_t nTheta = 180) {
+  RunParameters p;
+  ApplyPreset(kModeTvk310, p);
+  p.Path = "in-memory ring";
+  p.Frf = 50.65;
+  p.H = 6;
+  p.N = 8;
+  p.h = 1e-3;
+  p.EkBegin = ekBegin;
+  p.EkEnd = ekEnd;
+  p.dEk = dEk;
+  CalculationRecord r;
+  const Result<RunQuantities> q = DeriveRunQuantities(p);
+  if (!q) return r;
+  r.T0 = p.T0;
+  r.TIs = p.TIs;
+  r.h = p.h;
+  r.rfFrequency = q->rfFrequency;
+  r.charge = q->charge;
+  r.restMass = q->restMass;
+  r.n = q->n;
+  r.run = p;
+  r.Ek = q->Ek;
+  for (auto* t : {&r.Rmn, &r.Bmn, &r.Rev, &r.F0, &r.dReo}) t->assign(q->n, 0.0);
+  const double twoPi = 8 * std::atan(1.0), sector = twoPi / 8, fraction = 0.3;
+  const double omega0 = twoPi * p.Frf * 1e6 / p.H;
+  const double B0 = q->restMass * omega0 / kElementaryCharge, rInfinity = kSpeedOfLight / omega0;
+  FillMap(r, MapShape{nR, 1.0, nTheta}, [&](double, double) { return 0.0; });
+  for (int32_t i = 0; i < nR; ++i) r.radii[i] = 1.9 + 2.8 * i / (nR - 1);
+  for (int32_t i = 0; i < nR; ++i) {
+    const double R = r.radii[i], x = R / rInfinity;
+    const double hill = B0 / std::sqrt(1 - x * x) / fraction;
+    const double poleEdge = 0.5 * (1 - std::tanh((R - 4.55) / 0.06));
+    for (int32_t j = 0; j < nTheta; ++j) {
+      const double phi = std::remainder(r.azimuths[j], sector);  // rad from the hill centre
+      const double shape = 0.5 * (std::tanh((fraction * sector / 2 - std::fabs(phi)) / 0.02) + 1);
+      r.field[i * nTheta + j] = hill * shape * poleEdge - 0.003;
+    }
+  }
+  return r;
+}
 
 inline double GammaOfMeV(double ekMeV) {
   const double m = 1.007276466812 * kKilogramsPerSamu;

@@ -93,6 +93,37 @@ TEST(BuildReport, RowsFollowEachOtherWithOneLineEndAndMeVAndMHzConversions) {
   EXPECT_EQ(report->substr(report->size() - rows.size()), rows);
 }
 
+// An energy of a precise run that did not close has no values: its row gives the energy, the
+// status and the reason. The same statuses in a record of the default closure change nothing.
+TEST(BuildReport, EnergyThatDidNotCloseGivesItsStatusAndReason) {
+  ResultTables r = OneStep();
+  r.Ek = RealTable({0.6e6 * 1.6021892e-19, 1.2e6 * 1.6021892e-19, 1.8e6 * 1.6021892e-19});
+  r.Rmn = RealTable({0.1234, 2147483647.0, 2147483647.0});
+  r.Bmn = RealTable({1.7, 2147483647.0, 2147483647.0});
+  r.Rev = RealTable({0.123456789, 2147483647.0, 2147483647.0});
+  r.F0 = RealTable({26.26e6, 2147483647.0, 2147483647.0});
+  r.dReo = RealTable({-0.0004, 2147483647.0, 2147483647.0});
+  r.closure.status = IntTable({0 | 8, 3, 2});
+  r.closure.reasons = {"", "the orbit needs the field beyond the map (R = 0.75 m)", ""};
+  const std::string first = "+.600000\t+.123457\t+.123400\t+26.260000\t-.000400\r\n";
+  for (int32_t mode : {1, 0}) {
+    r.closure.mode = mode;
+    auto report = BuildReport(r, "report.txt");
+    ASSERT_TRUE(report.has_value());
+    const std::string rows =
+        mode == 1
+            ? first +
+                  "+1.200000\tfailed: the orbit needs the field beyond the map (R = 0.75 m)\r\n"
+                  "+1.800000\tsingular\r\n\r\n"
+            : first +
+                  "+1.200000\t+2147483647.000000\t+2147483647.000000\t+2147.483647\t"
+                  "+2147483647.000000\r\n"
+                  "+1.800000\t+2147483647.000000\t+2147483647.000000\t+2147.483647\t"
+                  "+2147483647.000000\r\n\r\n";
+    EXPECT_EQ(*report, kTvkHeader + rows) << mode;
+  }
+}
+
 TEST(BuildReport, NoStepsGivesTheHeaderOnly) {
   ResultTables r;
   r.run = Tvk310();
