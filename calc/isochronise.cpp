@@ -6,9 +6,10 @@
 #include <atomic>
 #include <cmath>
 #include <limits>
-#include <thread>
+#include <optional>
 
 #include "calc/bounded_lsq.h"
+#include "calc/closed_orbits.h"
 #include "calc/orbit.h"
 #include "calc/precise_orbit.h"
 #include "numerics/average_field.h"
@@ -165,48 +166,52 @@ OrbitCloser PreciseOrbitCloser(const CalculationRecord& record, int threads) {
     run.field.assign(field.begin(), field.end());
     PreparedRun prepared;
     if (Outcome o = PrepareRun(run, prepared); !o) return o;
-    Result<FieldPatches> patches =
-        FieldPatches::Build(prepared.radialSteps, run.radii, run.azimuths, run.field, run.moments);
+    Result<FieldPatches> patches = FieldPatches::Build(prepared.radialSteps, run.radii,
+                                                       run.azimuths, run.field, run.moments);
     if (!patches) return patches.outcome();
     orbits.resize(static_cast<std::size_t>(run.n));
-    const AverageFieldTables tables = prepared.tables();
-    std::atomic<int32_t> next{0};
-    auto work = [&] {
-      OrbitSamples samples;
-      for (int32_t i = next++; i < run.n; i = next++) {
-        PreciseOrbitResult result;
-        EnergyOrbit& orbit = orbits[i];
-        const Outcome closed =
-            FindPreciseOrbit(prepared.constants, tables, *patches, run.Ek[i], samples, result);
-        orbit.closed = closed.ok() && result.status == ClosureStatus::Converged;
-        orbit.reason = !closed.ok()     ? closed.message().text
-                       : result.warning ? result.warning->text
-                                        : std::string();
-        orbit.F0 = result.F0;
-        orbit.Rmn = result.Rmn;
-        orbit.Bmn = result.Bmn;
-        if (orbit.closed) {
-          orbit.seeded = true;
-          orbit.Rs = result.Rs;
-          orbit.vRs = result.vRs;
-          orbit.thetaS = result.thetaS;
-        }
-        orbit.tau.clear();
-        orbit.R.clear();
-        for (std::size_t s = 0; s < samples.Size(); s += kSampleStride) {
-          orbit.tau.push_back(samples.tau[s]);
-          orbit.R.push_back(samples.R[s]);
-        }
-        if (samples.Size() > 0 && (samples.Size() - 1) % kSampleStride != 0) {
-          orbit.tau.push_back(samples.tau.back());
-          orbit.R.push_back(samples.R.back());
-        }
+    // Each energy starts from its orbit on the field before, where it had one: on a slightly
+    // changed field that closes in a turn or two.
+    std::vector<std::optional<OrbitStart>> seeds(orbits.size());
+    for (std::size_t i = 0; i < orbits.size(); ++i)
+      if (orbits[i].seeded) seeds[i] = OrbitStart{orbits[i].Rs, orbits[i].vRs, orbits[i].thetaS};
+    ClosedOrbitsOptions options;
+    options.threads = threads;
+    // Every few samples of each closed orbit, for the averages along it; the batch calls an energy
+    // one at a time, and again only with a better orbit.
+    options.orbitClosed = [&orbits](int32_t i, const OrbitSamples& samples) {
+      EnergyOrbit& orbit = orbits[static_cast<std::size_t>(i)];
+      orbit.tau.clear();
+      orbit.R.clear();
+      for (std::size_t s = 0; s < samples.Size(); s += kSampleStride) {
+        orbit.tau.push_back(samples.tau[s]);
+        orbit.R.push_back(samples.R[s]);
+      }
+      if (samples.Size() > 0 && (samples.Size() - 1) % kSampleStride != 0) {
+        orbit.tau.push_back(samples.tau.back());
+        orbit.R.push_back(samples.R.back());
       }
     };
-    std::vector<std::thread> helpers;
-    for (int t = 1; t < std::max(1, threads); ++t) helpers.emplace_back(work);
-    work();
-    for (std::thread& helper : helpers) helper.join();
+    const ClosedOrbits closed = CloseOrbits(prepared.constants, prepared.tables(), *patches,
+                                            run.Ek, seeds, options);
+    for (std::size_t i = 0; i < orbits.size(); ++i) {
+      const PreciseOrbitResult& result = closed.energies[i];
+      EnergyOrbit& orbit = orbits[i];
+      orbit.closed = result.status == ClosureStatus::Converged;
+      orbit.reason = result.reason;
+      orbit.F0 = result.F0;
+      orbit.Rmn = result.Rmn;
+      orbit.Bmn = result.Bmn;
+      if (orbit.closed) {
+        orbit.seeded = true;
+        orbit.Rs = result.Rs;
+        orbit.vRs = result.vRs;
+        orbit.thetaS = result.thetaS;
+      } else {
+        orbit.tau.clear();
+        orbit.R.clear();
+      }
+    }
     return {};
   };
 }
