@@ -233,7 +233,7 @@ TEST(FitTrimCoils, UndoesAKnownDisturbanceAndReportsWhatItCannotReach) {
   double worst = 0;
   for (double e : IsochronismOf(record, check))
     if (e != kNoValue) worst = std::max(worst, std::fabs(e));
-  EXPECT_NEAR(partial->isochronismAfter, worst, 1e-12);
+  EXPECT_NEAR(partial->isochronismAfter, worst, 1e-9);  // to the closure tolerance
 }
 
 }  // namespace
