@@ -266,11 +266,14 @@ const char* const kTableNames[12] = {"Ek",         "Rmn",        "Bmn",      "Re
 constexpr char kClosureTag[8] = {'Z', 'U', 'B', 'A', 'C', 'L', 'S', 'R'};
 constexpr uint32_t kClosureVersion = 1;
 
-bool ReadClosureBlock(Source& source, Reader& in, ClosureTables& closure) {
+bool ReadClosureBlock(Source& source, Reader& in, ClosureTables& closure, std::string& nextTag) {
   if (source.remaining() < sizeof kClosureTag + 8) return true;
   char tag[sizeof kClosureTag] = {};
   if (!in.bytes(tag, sizeof tag, "the closure block")) return false;
-  if (std::memcmp(tag, kClosureTag, sizeof tag) != 0) return true;
+  if (std::memcmp(tag, kClosureTag, sizeof tag) != 0) {
+    nextTag.assign(tag, sizeof tag);  // perhaps the tag of the block that follows this one
+    return true;
+  }
   uint32_t version = 0, length = 0;
   in.number(version, "the closure block");
   in.number(length, "the closure block");
@@ -304,6 +307,59 @@ bool ReadClosureBlock(Source& source, Reader& in, ClosureTables& closure) {
   if (!in.bytes(status.data(), status.size() * sizeof(int32_t), "the closure block")) return false;
   read.status.assign(std::move(status));
   closure = std::move(read);
+  return true;
+}
+
+// The map-reading block after the closure block (or in its place when the record has no closure
+// tables): the tag, a 32-bit version, the 32-bit byte count of what follows, then (version 1)
+// six int32: the map format, the sector count of --replicate (0 none), the flags (1 mirror,
+// 2 negate, 4 reverse) and the radius, angle and field units of a table (results/map_reading.h).
+// Written only when the map was not read as a *.sdf map is by default. A block of a later version
+// is skipped whole; bytes that do not begin with the tag are ignored.
+constexpr char kMapReadingTag[8] = {'Z', 'U', 'B', 'A', 'M', 'A', 'P', 'R'};
+constexpr uint32_t kMapReadingVersion = 1;
+constexpr uint32_t kMapReadingBytes = 24;
+
+bool ReadMapReadingBlock(Source& source, Reader& in, MapReadingOptions& reading, std::string tag) {
+  const char* const what = "the map-reading block";
+  if (tag.empty()) {
+    if (source.remaining() < sizeof kMapReadingTag + 8) return true;
+    tag.resize(sizeof kMapReadingTag);
+    if (!in.bytes(tag.data(), tag.size(), what)) return false;
+  }
+  if (tag != std::string_view(kMapReadingTag, sizeof kMapReadingTag)) return true;
+  uint32_t version = 0, length = 0;
+  in.number(version, what);
+  in.number(length, what);
+  if (!in.error().empty()) return false;
+  if (length > source.remaining()) {
+    in.refuse("Damaged document: the map-reading block declares " + std::to_string(length) +
+              " bytes but only " + std::to_string(source.remaining()) + " follow.");
+    return false;
+  }
+  if (version != kMapReadingVersion) {
+    std::string skipped(length, '\0');  // a later writer's block: not ours to read
+    return in.bytes(skipped.data(), skipped.size(), what);
+  }
+  int32_t v[6] = {};
+  if (length != kMapReadingBytes || !in.bytes(v, sizeof v, what)) {
+    in.refuse("Damaged document: the map-reading block's length " + std::to_string(length) +
+              " is not " + std::to_string(kMapReadingBytes) + ".");
+    return false;
+  }
+  if (v[0] < 0 || v[0] > 4 || v[1] < 0 || (v[2] & ~7) != 0 || v[3] < 0 || v[3] > 2 || v[4] < 0 ||
+      v[4] > 2 || v[5] < 0 || v[5] > 3) {
+    in.refuse("Damaged document: the map-reading block holds an unknown format, flag or unit.");
+    return false;
+  }
+  reading.format = static_cast<MapFormat>(v[0]);
+  reading.replicate = v[1];
+  reading.mirror = (v[2] & 1) != 0;
+  reading.negate = (v[2] & 2) != 0;
+  reading.reverse = (v[2] & 4) != 0;
+  reading.rUnit = static_cast<RadiusUnit>(v[3]);
+  reading.thetaUnit = static_cast<AngleUnit>(v[4]);
+  reading.bUnit = static_cast<FieldUnit>(v[5]);
   return true;
 }
 
@@ -369,7 +425,9 @@ Result<DocumentLoad> LoadDocument(Source& source) {
     }
   });
   if (!in.error().empty()) return refused();
-  if (!ReadClosureBlock(source, in, load.results.closure)) return refused();
+  std::string nextTag;
+  if (!ReadClosureBlock(source, in, load.results.closure, nextTag)) return refused();
+  if (!ReadMapReadingBlock(source, in, load.results.mapReading, nextTag)) return refused();
   return load;
 }
 
@@ -456,6 +514,24 @@ std::string ClosureBlockBytes(const ClosureTables& closure) {
   return out;
 }
 
+// The map-reading block, or nothing when the map was read as a *.sdf map is by default: the
+// document of such a run is byte for byte what it was without the block.
+std::string MapReadingBlockBytes(const MapReadingOptions& reading) {
+  std::string out;
+  if (reading.IsDefault()) return out;
+  out.append(kMapReadingTag, sizeof kMapReadingTag);
+  Append(out, kMapReadingVersion);
+  Append(out, kMapReadingBytes);
+  Append(out, static_cast<int32_t>(reading.format));
+  Append(out, reading.replicate);
+  Append(out, static_cast<int32_t>((reading.mirror ? 1 : 0) | (reading.negate ? 2 : 0) |
+                                   (reading.reverse ? 4 : 0)));
+  Append(out, static_cast<int32_t>(reading.rUnit));
+  Append(out, static_cast<int32_t>(reading.thetaUnit));
+  Append(out, static_cast<int32_t>(reading.bUnit));
+  return out;
+}
+
 }  // namespace
 
 Result<DocumentLoad> LoadDocumentBytes(std::string_view bytes) {
@@ -495,6 +571,7 @@ std::string StoreDocumentBytes(const ResultTables& results, int32_t resultsAvail
     out.append(reinterpret_cast<const char*>(values.data()), values.size_bytes());
   });
   out += ClosureBlockBytes(results.closure);
+  out += MapReadingBlockBytes(results.mapReading);
   return out;
 }
 
@@ -503,7 +580,7 @@ Outcome SaveDocumentFile(const std::string& path, const ResultTables& results,
   std::string head, closure;
   try {
     head = HeadBytes(results, resultsAvailable);
-    closure = ClosureBlockBytes(results.closure);
+    closure = ClosureBlockBytes(results.closure) + MapReadingBlockBytes(results.mapReading);
   } catch (const std::length_error& e) {
     return ErrorFailure(std::string("Cannot save the document: ") + e.what() + ".", path);
   }

@@ -11,6 +11,10 @@
 //   block that readers of the twelve tables never reach: the eight characters ZUBACLSR, uint32
 //   version (1), uint32 byte count of the rest; then int32 closure mode, real gain per turn (MeV),
 //   int32 n, n reals each of isochronism, phaseDeg, nuR, nuZ, and n int32 of status.
+//   then, only when the map was not read as a *.sdf map is by default (results/map_reading.h),
+//   a second optional block: the eight characters ZUBAMAPR, uint32 version (1), uint32 byte count
+//   of the rest (24); then int32 each of the map format, the sector count of --replicate (0 none),
+//   the flags (1 mirror, 2 negate, 4 reverse) and the radius, angle and field units of a table.
 // A text's length prefix: L < 255 one byte; L <= 65533: FF, uint16; L <= 4294967294: FF FFFF,
 // uint32; larger: FF FFFF FFFFFFFF, uint64. On reading, FF FEFF (the 16-bit value FFFE) marks a
 // text of 16-bit characters: a second prefix of the same scheme, then L UTF-16LE units.
@@ -39,8 +43,9 @@ struct DocumentLoad {
 // first eight bytes are not the mark, a file that ends before a field is complete, a negative
 // table length, lengths that need more bytes than the file has after the run description, a text
 // whose length runs past the end of the file. Lengths that disagree with each other are loaded as
-// they stand. After the last element, the closure block is read when its tag is there (refused
-// when it is damaged, skipped whole when of a later version); any other bytes there are ignored.
+// they stand. After the last element, the closure block and then the map-reading block are read
+// when their tags are there (refused when damaged, skipped whole when of a later version); any
+// other bytes there are ignored.
 // 16-bit texts become UTF-8.
 Result<DocumentLoad> LoadDocumentFile(const std::string& path);
 

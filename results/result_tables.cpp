@@ -7,6 +7,7 @@ void ResultTables::reset() {
   ForEachTable(*this, [](const char*, auto& table) { table.resize(0); });
   run = RunParameters{};
   closure = ClosureTables{};
+  mapReading = MapReadingOptions{};
 }
 
 }  // namespace zuba

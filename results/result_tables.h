@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "results/map_reading.h"
 #include "results/run_parameters.h"
 #include "results/table.h"
 
@@ -50,8 +51,12 @@ struct ResultTables {
 
   // Precise-closure tables: not one of the twelve, stored after them when not empty.
   ClosureTables closure;
+  // How the run read its field map (the format it was read as, the symmetry that completed it);
+  // not one of the twelve, stored after the closure tables when it is not the default.
+  MapReadingOptions mapReading;
 
-  // Empties every table, both texts and every number, the closure tables included.
+  // Empties every table, both texts and every number, the closure tables and the map reading
+  // included.
   void reset();
 
   bool operator==(const ResultTables&) const = default;
