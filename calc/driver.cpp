@@ -14,7 +14,7 @@
 #include <utility>
 
 #include "calc/diagnostics.h"
-#include "calc/field_map.h"
+#include "calc/map_formats.h"
 #include "calc/orbit.h"
 #include "calc/run_quantities.h"
 #include "numerics/average_field.h"
@@ -25,10 +25,11 @@
 
 namespace zuba {
 
-Outcome PrepareCalculation(const RunParameters& parameters, CalculationRecord& record) {
+Outcome PrepareCalculation(const RunParameters& parameters, CalculationRecord& record,
+                           const MapReadingOptions& mapReading) {
   Result<RunQuantities> derived = DeriveRunQuantities(parameters);
   if (!derived) return derived.outcome();
-  Result<FieldMap> map = ReadFieldMap(parameters.Path);
+  Result<FieldMap> map = ReadMap(parameters.Path, mapReading);
   if (!map) return map.outcome();
 
   RunQuantities& q = *derived;
@@ -45,6 +46,8 @@ Outcome PrepareCalculation(const RunParameters& parameters, CalculationRecord& r
   filled.restMass = q.restMass;
   filled.n = q.n;
   filled.run = parameters;
+  filled.mapReading = mapReading;
+  filled.mapReading.format = map->format;  // the reader that read it, also when chosen by content
   filled.radii = std::move(map->radii);
   filled.azimuths = std::move(map->azimuths);
   filled.field = std::move(map->field);
@@ -367,6 +370,7 @@ WorkerOutcome RunEnergies(CalculationRecord& record, ProgressSink& progress,
   results.OrbitTau = RealTable(std::move(orbits.tau));
   results.OrbitPoints = IntTable(std::move(loop.points()));
   results.run = record.run;
+  results.mapReading = record.mapReading;
   if (options.closure == ClosureMode::Precise) {
     ClosureTables& closure = results.closure;
     closure.mode = static_cast<int32_t>(ClosureMode::Precise);
