@@ -76,9 +76,10 @@ TEST_F(CliTest, MapInfoJsonDescribesTheExampleMap) {
   const nlohmann::json info = nlohmann::json::parse(run.out);
   std::vector<std::string> keys;
   for (auto it = info.begin(); it != info.end(); ++it) keys.push_back(it.key());
-  EXPECT_EQ(keys, (std::vector<std::string>{"azimuth_nodes", "b_max_t", "b_min_t", "dr_m",
+  EXPECT_EQ(keys, (std::vector<std::string>{"azimuth_nodes", "b_max_t", "b_min_t", "dr_m", "format",
                                             "r_max_m", "r_min_m", "radius_nodes", "theta_end_rad",
                                             "theta_start_rad", "unit"}));
+  EXPECT_EQ(info["format"], "sdf");
   EXPECT_EQ(info["unit"], "Gs");
   EXPECT_EQ(info["radius_nodes"], 71);
   EXPECT_EQ(info["azimuth_nodes"], 180);
