@@ -9,6 +9,7 @@
 #     (field benchmark);
 #   - peak resident memory of a 101-energy run against the size of its results (the document);
 #   - document save and load of a 101-energy record;
+#   - reading a measured-record map of 141 x 1080 and a polar map of 801 x 360 nodes;
 #   - identical reports and per-energy values: the fast path against the per-call routine (on the
 #     three energies always; on the full runs with --full-reference, minutes per map) and the
 #     one-thread against the two-thread run;
@@ -44,7 +45,7 @@ if [ ${#needed[@]} -gt 0 ]; then "$here/tools/ensure-packages.sh" "${needed[@]}"
 
 if [ "$build" = 1 ]; then
   (cd "$here" && cmake --preset release >/dev/null &&
-     cmake --build build/release --target zuba-cli field_bench orbit_bench doc_io_bench closure_floor -j2 >/dev/null)
+     cmake --build build/release --target zuba-cli field_bench orbit_bench doc_io_bench map_read_bench closure_floor -j2 >/dev/null)
 fi
 bin=$here/build/release
 cli=$bin/cli/zuba-cli
@@ -121,6 +122,8 @@ echo "  orbit_bench" >&2
 "$bin/bench/orbit_bench" --benchmark_format=json >"$work/orbit_bench.json" 2>/dev/null
 echo "  doc_io_bench" >&2
 "$bin/bench/doc_io_bench" --benchmark_format=json >"$work/doc_io_bench.json" 2>/dev/null
+echo "  map_read_bench" >&2
+"$bin/bench/map_read_bench" --benchmark_format=json >"$work/map_read_bench.json" 2>/dev/null
 # The rounding floor of the dReo comparison (not timed): bit-equality of the field values along
 # orbits, and the dReo spread that random one-ulp field differences cause.
 echo "  closure_floor" >&2
@@ -254,6 +257,12 @@ for map in tvk avf; do
 done
 row "Document save, ${docMb%.*} MB, wall ms" "$(printf '%.0f' "$docSave")" "about 1 s" ""
 row "Document load, ${docMb%.*} MB, wall ms" "$(printf '%.0f' "$docLoad")" "about 1 s" ""
+for map in "BM_ReadRecordMap141x1080:Record map 141 x 1080" "BM_ReadPolarMap801x360:Polar map 801 x 360"; do
+  ms=$(bench map_read_bench "${map%%:*}" real_time)
+  mb=$(bench map_read_bench "${map%%:*}" file_MB)
+  row "${map#*:} read, $(printf '%.0f' "$mb") MB, wall ms" "$(printf '%.1f' "$ms")" "< 100 ms" \
+    "$(verdict "$ms" 100 '<')"
+done
 
 echo
 echo "Machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ //')"

@@ -241,12 +241,14 @@ std::string ReadFields(std::string_view line, std::vector<double>& out, size_t r
   while (!line.empty() && IsBlank(line.back())) line.remove_suffix(1);
   for (size_t at = 0; at < line.size(); at += kFieldWidth) {
     const std::string_view field = TrimBlanks(line.substr(at, kFieldWidth));
-    const std::string columns = "columns " + std::to_string(at + 1) + "-" +
-                                std::to_string(std::min(at + kFieldWidth, line.size()));
-    if (room == 0) return columns + ": a value more than expected, " + Quoted(field);
+    auto columns = [&] {
+      return "columns " + std::to_string(at + 1) + "-" +
+             std::to_string(std::min(at + kFieldWidth, line.size()));
+    };
+    if (room == 0) return columns() + ": a value more than expected, " + Quoted(field);
     double value = 0;
     if (!ParseNumber(field, value))
-      return columns + ": expected a number in a field of " + std::to_string(kFieldWidth) +
+      return columns() + ": expected a number in a field of " + std::to_string(kFieldWidth) +
              " characters, found " + Quoted(field);
     out.push_back(value);
     --room;
