@@ -127,6 +127,12 @@ TEST_F(FormatsCli, ReplicatedSectorRunsLikeTheWholeMap) {
   EXPECT_EQ(document->results.run.Path, (dir_ / "sector.txt").string());
   EXPECT_EQ(document->results.mapReading.format, MapFormat::Polar);
   EXPECT_EQ(document->results.mapReading.replicate, 4);
+  CliRun info = Cli("info --json " + Quote((dir_ / "sector.zub").string()));
+  ASSERT_EQ(info.exitCode, 0) << info.err;
+  const nlohmann::json reading = nlohmann::json::parse(info.out)["map_reading"];
+  EXPECT_EQ(reading["format"], "polar");
+  EXPECT_EQ(reading["replicate"], 4);
+  EXPECT_EQ(reading["negate"], false);
 }
 
 TEST_F(FormatsCli, RefusesReadingOptionsThatCannotApply) {
