@@ -189,14 +189,22 @@ bool HeaderStep(double given, double& step) {
   return std::isfinite(step) && step > 0;
 }
 
-// ---- the polar map -----------------------------------------------------------------------------
+// The header numbers of the polar map, one a line; the record map has the first four.
+const char* const kHeaderNumbers[6] = {"r_min (mm)",
+                                       "the radius step (mm)",
+                                       "theta_min (degree)",
+                                       "the azimuth step (degree)",
+                                       "N_theta (azimuths per radius)",
+                                       "N_r (radii)"};
 
-const char* const kPolarHeader[6] = {"r_min (mm)",
-                                     "the radius step (mm)",
-                                     "theta_min (degree)",
-                                     "the azimuth step (degree)",
-                                     "N_theta (azimuths per radius)",
-                                     "N_r (radii)"};
+bool HeaderNumbers(Lines& lines, std::string_view name, int count, double* header,
+                   int64_t* headerLine, Failure& failure) {
+  for (int k = 0; k < count; ++k) {
+    if (!HeaderNumber(lines, name, kHeaderNumbers[k], header[k], failure)) return false;
+    headerLine[k] = lines.number();
+  }
+  return true;
+}
 
 // ---- the record map ----------------------------------------------------------------------------
 
@@ -411,6 +419,19 @@ const char* UnitOption(Column column) {
   return column == Column::R ? "--r-unit" : column == Column::Theta ? "--theta-unit" : "--b-unit";
 }
 
+// The mesh of the header numbers: radii from r_min every Δr (mm), azimuths from θ_min every Δθ
+// (degree).
+void SetHeaderMesh(GivenMap& g, double rMinMm, double dRMm, int64_t nR, double thetaMinDegrees,
+                   double dThetaDegrees, int64_t nTheta) {
+  g.radii.resize(static_cast<size_t>(nR));
+  for (int64_t i = 0; i < nR; ++i)
+    g.radii[i] = (rMinMm + static_cast<double>(i) * dRMm) / 1000;  // mm -> m
+  g.thetaMin = thetaMinDegrees * kDegree;
+  g.dTheta = dThetaDegrees * kDegree;
+  g.dThetaDegrees = dThetaDegrees;
+  g.nTheta = static_cast<int32_t>(nTheta);
+}
+
 }  // namespace
 
 // ---- options -----------------------------------------------------------------------------------
@@ -554,10 +575,7 @@ Result<FieldMap> ParsePolarMap(std::string_view bytes, std::string_view name,
   double header[6] = {};
   int64_t headerLine[6] = {};
   Failure failure;
-  for (int k = 0; k < 6; ++k) {
-    if (!HeaderNumber(lines, name, kPolarHeader[k], header[k], failure)) return failure;
-    headerLine[k] = lines.number();
-  }
+  if (!HeaderNumbers(lines, name, 6, header, headerLine, failure)) return failure;
   double dR = 0, dTheta = 0;  // mm, degree
   if (!HeaderStep(header[1], dR))
     return Refuse(name, LineText(headerLine[1]) + "the radius step must not be 0");
@@ -614,13 +632,7 @@ Result<FieldMap> ParsePolarMap(std::string_view bytes, std::string_view name,
                             std::to_string(count) + " values of B_z (N_r x N_theta = " +
                             std::to_string(nR) + " x " + std::to_string(nTheta) + ")");
 
-  g.radii.resize(static_cast<size_t>(nR));
-  for (int64_t i = 0; i < nR; ++i)
-    g.radii[i] = (header[0] + static_cast<double>(i) * dR) / 1000;  // mm -> m
-  g.thetaMin = header[2] * kDegree;
-  g.dTheta = dTheta * kDegree;
-  g.dThetaDegrees = dTheta;
-  g.nTheta = static_cast<int32_t>(nTheta);
+  SetHeaderMesh(g, header[0], dR, nR, header[2], dTheta, nTheta);
   return CompleteMap(std::move(g), name, MapFormat::Polar, options);
 }
 
@@ -629,15 +641,10 @@ Result<FieldMap> ParsePolarMap(std::string_view bytes, std::string_view name,
 Result<FieldMap> ParseRecordMap(std::string_view bytes, std::string_view name,
                                 const MapReadingOptions& options) {
   Lines lines(bytes);
-  const char* const what[4] = {"r_min (mm)", "the radius step (mm)", "theta_min (degree)",
-                               "the azimuth step (degree)"};
   double header[4] = {};
   int64_t headerLine[4] = {};
   Failure failure;
-  for (int k = 0; k < 4; ++k) {
-    if (!HeaderNumber(lines, name, what[k], header[k], failure)) return failure;
-    headerLine[k] = lines.number();
-  }
+  if (!HeaderNumbers(lines, name, 4, header, headerLine, failure)) return failure;
   if (header[0] < 0)
     return Refuse(name, LineText(headerLine[0]) + "r_min must not be negative, found " +
                             Num(header[0]) + " mm");
@@ -743,13 +750,7 @@ Result<FieldMap> ParseRecordMap(std::string_view bytes, std::string_view name,
     return Refuse(name, LineText(lines.number()) + "expected the end of the file after record " +
                             std::to_string(nRec) + ", found " + Quoted(TrimBlanks(line)));
 
-  g.radii.resize(static_cast<size_t>(nRec));
-  for (int64_t i = 0; i < nRec; ++i)
-    g.radii[i] = (header[0] + static_cast<double>(i) * header[1]) / 1000;  // mm -> m
-  g.thetaMin = header[2] * kDegree;
-  g.dTheta = dTheta * kDegree;
-  g.dThetaDegrees = dTheta;
-  g.nTheta = static_cast<int32_t>(azimuths);
+  SetHeaderMesh(g, header[0], header[1], nRec, header[2], dTheta, azimuths);
   return CompleteMap(std::move(g), name, MapFormat::Records, options);
 }
 
