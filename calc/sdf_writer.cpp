@@ -179,24 +179,17 @@ Result<SdfConversion> ConvertToSdf(const FieldMap& map, const std::string& unitA
     std::vector<double> there(static_cast<size_t>(m)), back(static_cast<size_t>(n));
     for (int32_t i = 0; i < m; ++i) there[i] = (start + i * dTheta - first) / step;
     for (int32_t j = 0; j < n; ++j) back[j] = (first + j * step - start) / dTheta;
-    const PeriodicResampler forward(n, there), backward(m, back);
-    std::vector<double> again(static_cast<size_t>(n));
-    for (int32_t iR = 0; iR < nR; ++iR) {
-      const std::span<const double> row(&map.field[static_cast<size_t>(iR) * n],
-                                        static_cast<size_t>(n));
-      const std::span<double> resampled(&values[static_cast<size_t>(iR) * m],
-                                        static_cast<size_t>(m));
-      forward.Apply(row, resampled);
-      // The resampled turn interpolated back to the map's azimuths: what the resampling lost (the
-      // harmonics of a coarser step). The writing to 1e-5 T comes on top, as for any *.sdf map.
-      backward.Apply(resampled, again);
-      for (int32_t j = 0; j < n; ++j) {
-        const double change = std::fabs(again[j] - row[j]);
-        if (change > out.largestChange) {
-          out.largestChange = change;
-          out.changeRadius = map.radii[iR];
-          out.changeAzimuth = first + j * step;
-        }
+    PeriodicResampler(n, there).Apply(map.field, values);
+    // The resampled turn interpolated back to the map's azimuths: what the resampling lost (the
+    // harmonics of a coarser step). The writing to 1e-5 T comes on top, as for any *.sdf map.
+    std::vector<double> again(map.field.size());
+    PeriodicResampler(m, back).Apply(values, again);
+    for (size_t k = 0; k < again.size(); ++k) {
+      const double change = std::fabs(again[k] - map.field[k]);
+      if (change > out.largestChange) {
+        out.largestChange = change;
+        out.changeRadius = map.radii[k / static_cast<size_t>(n)];
+        out.changeAzimuth = first + static_cast<double>(k % static_cast<size_t>(n)) * step;
       }
     }
   }

@@ -20,19 +20,21 @@ double PeriodicCardinal(int32_t n, double x) {
 }
 
 PeriodicResampler::PeriodicResampler(int32_t n, std::span<const double> points)
-    : n_(n), points_(points.size()), weights_(points.size() * static_cast<std::size_t>(n)) {
-  double* w = weights_.data();
-  for (double x : points)
-    for (int32_t j = 0; j < n; ++j) *w++ = PeriodicCardinal(n, x - j);
-}
+    : n_(n), points_(points.begin(), points.end()) {}
 
-void PeriodicResampler::Apply(std::span<const double> samples, std::span<double> out) const {
-  const double* w = weights_.data();
-  for (std::size_t i = 0; i < points_; ++i) {
-    double sum = 0;
-    for (int32_t j = 0; j < n_; ++j) sum += w[j] * samples[j];
-    out[i] = sum;
-    w += n_;
+void PeriodicResampler::Apply(std::span<const double> rows, std::span<double> out) const {
+  const std::size_t n = static_cast<std::size_t>(n_), m = points_.size();
+  const std::size_t count = n == 0 ? 0 : rows.size() / n;
+  std::vector<double> weights(n);
+  for (std::size_t i = 0; i < m; ++i) {
+    for (std::size_t j = 0; j < n; ++j)
+      weights[j] = PeriodicCardinal(n_, points_[i] - static_cast<double>(j));
+    for (std::size_t r = 0; r < count; ++r) {
+      const double* row = rows.data() + r * n;
+      double sum = 0;
+      for (std::size_t j = 0; j < n; ++j) sum += weights[j] * row[j];
+      out[r * m + i] = sum;
+    }
   }
 }
 

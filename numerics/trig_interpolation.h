@@ -14,24 +14,21 @@ namespace zuba {
 // multiple of n, 0 at the other sample points; x in units of the sample step.
 double PeriodicCardinal(int32_t n, double x);
 
-// Interpolation of n samples to fixed points: one matrix, applied to as many sample rows as
-// needed (the same resampling of every radius of a map).
+// Interpolation of rows of n samples to fixed points (the same resampling of every radius of a
+// map). The weights of one point at a time are formed and applied to every row, so that memory
+// stays that of one row of weights however many points and samples there are.
 class PeriodicResampler {
  public:
   // points: where the values are wanted, in units of the sample step (period n).
   PeriodicResampler(int32_t n, std::span<const double> points);
 
-  // out[i] = the interpolant of samples at points[i]; samples.size() == n,
-  // out.size() == points.size().
-  void Apply(std::span<const double> samples, std::span<double> out) const;
-
-  int32_t samples() const { return n_; }
-  std::size_t points() const { return points_; }
+  // rows: whole rows of n samples one after the other; out: as many rows of points.size()
+  // values, out[r][i] the interpolant of row r at points[i].
+  void Apply(std::span<const double> rows, std::span<double> out) const;
 
  private:
   int32_t n_ = 0;
-  std::size_t points_ = 0;
-  std::vector<double> weights_;  // points × n, row by row
+  std::vector<double> points_;
 };
 
 }  // namespace zuba
