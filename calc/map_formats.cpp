@@ -19,7 +19,11 @@
 namespace zuba {
 namespace {
 
-const double kDegree = kPi / 180;  // rad per degree
+// rad per degree. A function, not a constant of this file: kPi is itself initialised at start-up
+// (4 * atan(1)), and a constant formed from it at namespace scope may be initialised before it.
+double Degree() {
+  return kPi / 180;
+}
 constexpr int64_t kInt32Max = std::numeric_limits<int32_t>::max();
 
 // ---- messages ----------------------------------------------------------------------------------
@@ -426,8 +430,8 @@ void SetHeaderMesh(GivenMap& g, double rMinMm, double dRMm, int64_t nR, double t
   g.radii.resize(static_cast<size_t>(nR));
   for (int64_t i = 0; i < nR; ++i)
     g.radii[i] = (rMinMm + static_cast<double>(i) * dRMm) / 1000;  // mm -> m
-  g.thetaMin = thetaMinDegrees * kDegree;
-  g.dTheta = dThetaDegrees * kDegree;
+  g.thetaMin = thetaMinDegrees * Degree();
+  g.dTheta = dThetaDegrees * Degree();
   g.dThetaDegrees = dThetaDegrees;
   g.nTheta = static_cast<int32_t>(nTheta);
 }
@@ -468,7 +472,7 @@ Result<FieldMap> CompleteMap(GivenMap g, std::string_view name, MapFormat format
   if (!(g.dTheta > 0) || !(g.dThetaDegrees > 0))
     return Refuse(name, "the azimuth step must be above 0");
   if (!(std::fabs(g.thetaMin) <= kTwoPi * (1 + 1e-12)))
-    return Refuse(name, "the first azimuth " + Num(g.thetaMin / kDegree) +
+    return Refuse(name, "the first azimuth " + Num(g.thetaMin / Degree()) +
                             "\xC2\xB0 lies outside -360\xC2\xB0 .. 360\xC2\xB0");
 
   const int64_t sectors = options.replicate > 0 ? options.replicate : 1;
@@ -848,7 +852,7 @@ Result<FieldMap> ParseTableMap(std::string_view bytes, std::string_view name,
   if (rows.empty()) return Refuse(name, "the file holds no rows of nodes after its header");
 
   const double rScale = unit[0] == static_cast<int>(RadiusUnit::Millimetre) ? 0.001 : 1.0;
-  const double thetaScale = unit[1] == static_cast<int>(AngleUnit::Degree) ? kDegree : 1.0;
+  const double thetaScale = unit[1] == static_cast<int>(AngleUnit::Degree) ? Degree() : 1.0;
   const double bScale = unit[2] == static_cast<int>(FieldUnit::Gauss)       ? 1e-4
                         : unit[2] == static_cast<int>(FieldUnit::Kilogauss) ? 0.1
                                                                             : 1.0;
@@ -914,7 +918,7 @@ Result<FieldMap> ParseTableMap(std::string_view bytes, std::string_view name,
   for (size_t i = 0; i < radii.size(); ++i) g.radii[i] = radii[i] * rScale;
   g.thetaMin = azimuths.front() * thetaScale;
   g.dTheta = step * thetaScale;
-  g.dThetaDegrees = g.dTheta / kDegree;
+  g.dThetaDegrees = g.dTheta / Degree();
   if (unit[1] == static_cast<int>(AngleUnit::Degree)) g.dThetaDegrees = step;
   g.nTheta = static_cast<int32_t>(nTheta);
   return CompleteMap(std::move(g), name, MapFormat::Table, options);

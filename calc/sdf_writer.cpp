@@ -13,7 +13,11 @@
 namespace zuba {
 namespace {
 
-const double kDegree = kPi / 180;  // rad per degree
+// rad per degree. A function, not a constant of this file: kPi is itself initialised at start-up
+// (4 * atan(1)), and a constant formed from it at namespace scope may be initialised before it.
+double Degree() {
+  return kPi / 180;
+}
 
 std::string Num(double value, const char* format = "%.9g") {
   char buffer[64];
@@ -132,8 +136,8 @@ Result<SdfConversion> ConvertToSdf(const FieldMap& map, const std::string& unitA
 
   // The azimuths: the map's own step and first azimuth when the header can hold them, else the
   // asked step from the multiple of it nearest to the first azimuth.
-  const double step = 360.0 / n;                  // degree
-  const double first = map.thetaStart / kDegree;  // degree
+  const double step = 360.0 / n;                   // degree
+  const double first = map.thetaStart / Degree();  // degree
   double dTheta = step;
   if (dThetaAsked) {
     if (!IsSdfAzimuthStep(*dThetaAsked))

@@ -358,5 +358,24 @@ TEST(ConvertToSdf, NamesTheStepsItCanWriteAndTheRadiusMeshItCannot) {
             "the radius step 0.0025 m cannot be written in a .sdf header, which keeps 0.001 m");
 }
 
+// Found by fuzz_table_map: a table in radians read and written as .sdf. The conversion between
+// degrees and radians once came from a constant of the file formed before pi itself was (clang's
+// order of start-up), so that every angle in degrees was 0 or not a number.
+TEST(MapFindings, TableInRadiansConvertsWithItsOwnStep) {
+  const std::string table =
+      "R_m\ttheta_rad\tBz_kG\n120\t4.188790\t1.598936\n120\t2.094395\t1.565699\n"
+      "120\t0.000000\t1.472058\n110\t4.188790\t1.404108\n110\t2.094395\t1.424320\n"
+      "110\t0.000000\t1.514112\n100\t4.188790\t1.590930\n100\t2.094395\t1.584147\n"
+      "100\t0.000000\t1.500000\n";
+  Result<FieldMap> map = ParseMap(table, "finding.tsv", {});
+  ASSERT_TRUE(map.ok()) << map.message().text;
+  Result<SdfConversion> sdf = ConvertToSdf(*map, "", std::nullopt);
+  ASSERT_TRUE(sdf.ok()) << sdf.message().text;
+  EXPECT_EQ(sdf->text.substr(0, sdf->text.find('\n', 40)),
+            "Gs\n100.000 120.000 10.000\n0.000 360.000 120.000");
+  // With --mirror --replicate 3 the 240 degrees it spans are not half a sector of 60.
+  EXPECT_FALSE(ParseMap(table, "finding.tsv", Reading(MapFormat::Table, 3, true)).ok());
+}
+
 }  // namespace
 }  // namespace zuba

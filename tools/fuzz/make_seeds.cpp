@@ -54,7 +54,7 @@ std::string Map(const char* unit, const char* header, int values, double scale) 
 }
 
 // A polar map: six header lines, then B in kG, five a line.
-std::string Polar(const char* header, int values) {
+std::string PolarMap(const char* header, int values) {
   std::string s = std::string(header) + "\n";
   for (int i = 0; i < values; ++i)
     s += std::to_string(17 + 3 * std::cos(i)) + (i % 5 == 4 ? "\n" : " ");
@@ -62,7 +62,7 @@ std::string Polar(const char* header, int values) {
 }
 
 // A record map of `radii` records of 4 x `azimuths` values in fields of 16 characters.
-std::string Records(const char* header, int radii, int azimuths) {
+std::string RecordMap(const char* header, int radii, int azimuths) {
   char line[128];
   std::string s = std::string(header) + "\n LABEL=SEED\n";
   std::snprintf(line, sizeof line, " CFELD=FIELD     NREC=%5d      NPAR=    2\n", radii);
@@ -85,7 +85,8 @@ std::string Records(const char* header, int radii, int azimuths) {
 }
 
 // A table of radii x azimuths nodes (degrees over `span`), rows in reverse order.
-std::string Table(const char* header, const char* separator, int radii, int azimuths, double span) {
+std::string TableMap(const char* header, const char* separator, int radii, int azimuths,
+                     double span) {
   std::string s = header[0] ? std::string(header) + "\n" : "";
   for (int node = radii * azimuths - 1; node >= 0; --node)
     s += std::to_string(100 + 10 * (node / azimuths)) + separator +
@@ -124,13 +125,13 @@ int main(int argc, char** argv) {
   if (argc == 3) return 0;
 
   const std::string polar = argv[3], records = argv[4], tables = argv[5];
-  Write(polar + "/full-3x8.txt", Polar("100\n10\n0\n45\n8\n3", 24));
-  Write(polar + "/closing-2x9.txt", Polar("100\n10\n0\n45\n9\n2", 18));
-  Write(polar + "/third-degree-sector.txt", Polar("0\n-2\n-30\n-3\n46\n2", 92));
-  Write(records + "/sector-2x6.txt", Records("100.0\n10.0\n0.0\n15.0", 2, 6));
-  Write(records + "/half-sector-3x4.txt", Records("100.0\n10.0\n0.0\n-0.2", 3, 4));
-  Write(tables + "/csv-2x4.csv", Table("r_mm,theta_deg,bz_T", ",", 2, 4, 360));
-  Write(tables + "/tsv-3x3.tsv", Table("R_m\ttheta_rad\tBz_kG", "\t", 3, 3, 6.283185307179586));
-  Write(tables + "/bare-2x6.txt", Table("", "  ", 2, 6, 90));
+  Write(polar + "/full-3x8.txt", PolarMap("100\n10\n0\n45\n8\n3", 24));
+  Write(polar + "/closing-2x9.txt", PolarMap("100\n10\n0\n45\n9\n2", 18));
+  Write(polar + "/third-degree-sector.txt", PolarMap("0\n-2\n-30\n-3\n46\n2", 92));
+  Write(records + "/sector-2x6.txt", RecordMap("100.0\n10.0\n0.0\n15.0", 2, 6));
+  Write(records + "/half-sector-3x4.txt", RecordMap("100.0\n10.0\n0.0\n-0.2", 3, 4));
+  Write(tables + "/csv-2x4.csv", TableMap("r_mm,theta_deg,bz_T", ",", 2, 4, 360));
+  Write(tables + "/tsv-3x3.tsv", TableMap("R_m\ttheta_rad\tBz_kG", "\t", 3, 3, 6.283185307179586));
+  Write(tables + "/bare-2x6.txt", TableMap("", "  ", 2, 6, 90));
   return 0;
 }
