@@ -56,11 +56,14 @@ void CCalculationController::OnCalculateEquilibriumOrbits() {
   std::string label;
   if (!services_.RunModeDialog(label)) return;
   if (!ApplyPreset(label, inputData_)) return;
-  if (!services_.RunInputDataDialog(inputData_)) return;
+  // Every opening starts from the preset, with an empty path: the map is read as it is until the
+  // dialog's Map Options... say otherwise.
+  mapReading_ = MapReadingOptions{};
+  if (!services_.RunInputDataDialog(inputData_, mapReading_)) return;
 
   Outcome prepared;
   try {
-    prepared = calculation_.Prepare(inputData_);
+    prepared = calculation_.Prepare(inputData_, mapReading_);
   } catch (const std::bad_alloc&) {
     // A map too large for the memory: the command ends like any other refusal.
     ShowMessage("Not enough memory for the field map!", "Error", Icon::Error, Owner::View);

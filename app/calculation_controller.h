@@ -14,6 +14,7 @@
 #include "calc/precise_orbit.h"
 #include "graph/view.h"
 #include "platform/progress.h"
+#include "results/map_reading.h"
 #include "results/run_parameters.h"
 
 namespace zuba {
@@ -24,8 +25,9 @@ class ControllerServices {
   virtual ~ControllerServices() = default;
   // Runs the Mode dialog modally; true with the chosen label after OK.
   virtual bool RunModeDialog(std::string& modeLabel) = 0;
-  // Runs the Input Data dialog modally on parameters; true after Enter, with parameters updated.
-  virtual bool RunInputDataDialog(RunParameters& parameters) = 0;
+  // Runs the Input Data dialog modally on parameters and the map-reading options; true after
+  // Enter, with both updated.
+  virtual bool RunInputDataDialog(RunParameters& parameters, MapReadingOptions& mapReading) = 0;
   // The progress bar as the worker drives it (synchronous requests from any thread).
   virtual ProgressSink& Progress() = 0;
   // While detached, the worker's progress requests and messages return at once without waiting
@@ -68,6 +70,7 @@ class CCalculationController : public QObject {
   Calculation& GetCalculation() { return calculation_; }
   const CalculationRecord& Record() const { return calculation_.Record(); }
   const RunParameters& InputData() const { return inputData_; }
+  const MapReadingOptions& MapReading() const { return mapReading_; }
 
  signals:
   // A worker was started (true) or has ended and been joined (false).
@@ -78,9 +81,10 @@ class CCalculationController : public QObject {
 
   ControllerServices& services_;
   CZUBAView& view_;
-  RunParameters inputData_;  // the Input Data dialog's record
-  Calculation calculation_;  // the record the worker is given, the stop token, the thread
-  uint64_t runId_ = 0;       // counts the workers started
+  RunParameters inputData_;       // the Input Data dialog's record
+  MapReadingOptions mapReading_;  // how the run reads its map (the Input Data dialog's too)
+  Calculation calculation_;       // the record the worker is given, the stop token, the thread
+  uint64_t runId_ = 0;            // counts the workers started
   ClosureMode closure_ = ClosureMode::Described;  // closure of the next run
 };
 

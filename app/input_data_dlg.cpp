@@ -14,6 +14,7 @@
 #include <type_traits>
 
 #include "app/dialog_units.h"
+#include "app/map_options_dlg.h"
 #include "platform/message.h"
 #include "results/run_completion.h"
 #include "results/run_fields.h"
@@ -115,20 +116,50 @@ CInputDataDlg::CInputDataDlg(QWidget* parent) : QDialog(parent) {
   exitButton->setGeometry(du.Rect(314, 205, 78, 22));
   exitButton->setAutoDefault(false);
   browseButton->setAutoDefault(false);
+  // How the map is read, in the free rows of the right column (after the tabled controls in the
+  // tab order).
+  mapOptionsLabel = new QLabel(this);
+  mapOptionsLabel->setGeometry(du.Rect(227, 117, 83, 8));
+  mapOptionsButton = new QPushButton(QStringLiteral("Map Options..."), this);
+  mapOptionsButton->setGeometry(du.Rect(314, 114, 78, 14));
+  mapOptionsButton->setAutoDefault(false);
 
   chooseMapFile = [] {
     return QFileDialog::getOpenFileName(
         nullptr, QStringLiteral("Open file name for opening sdf file"), QString(),
-        QStringLiteral("Magnetic Field Map Files: (*.sdf)"));
+        QStringLiteral("Magnetic Field Map Files: (*.sdf);;"
+                       "Polar Field Maps, kG (*.txt *.dat *.map *.table);;"
+                       "Measured Record Maps, kG (*.txt *.dat *.rec);;"
+                       "Field Tables: R, theta, Bz (*.csv *.tsv *.txt *.dat);;"
+                       "All Files (*)"));
+  };
+  editMapOptions = [this](MapReadingOptions& options) {
+    CMapOptionsDlg dialog(this);
+    dialog.SetOptions(options);
+    if (dialog.exec() != QDialog::Accepted) return false;
+    options = dialog.Options();
+    return true;
   };
 
   connect(browseButton, &QPushButton::clicked, this, &CInputDataDlg::OnBrowse);
   connect(enterButton, &QPushButton::clicked, this, &CInputDataDlg::OnEnter);
   connect(exitButton, &QPushButton::clicked, this, &QDialog::reject);
+  connect(mapOptionsButton, &QPushButton::clicked, this, &CInputDataDlg::OnMapOptions);
+  ShowMapOptions();
+}
+
+void CInputDataDlg::ShowMapOptions() {
+  mapOptionsLabel->setText(QStringLiteral("Map: ") + CMapOptionsDlg::Summary(mapReading));
+  mapOptionsLabel->setToolTip(QString::fromStdString(DescribeMapReading(mapReading)));
+}
+
+void CInputDataDlg::OnMapOptions() {
+  if (editMapOptions && editMapOptions(mapReading)) ShowMapOptions();
 }
 
 void CInputDataDlg::OnInitDialog() {
   UpdateData(false);
+  ShowMapOptions();
   pathEdit->setFocus();
 }
 

@@ -6,6 +6,7 @@
 #include <QDialog>
 #include <functional>
 
+#include "results/map_reading.h"
 #include "results/run_parameters.h"
 
 class QButtonGroup;
@@ -25,6 +26,8 @@ class CInputDataDlg : public QDialog {
 
   // The fourteen fields; they live as long as the dialog object.
   RunParameters data;
+  // How the map file is read (format, sector symmetry, sign, direction); set by Map Options...
+  MapReadingOptions mapReading;
 
   // Moves the fields into the controls and runs the dialog modally: Accepted after Enter,
   // Rejected after Exit, Escape or the close box.
@@ -40,6 +43,9 @@ class CInputDataDlg : public QDialog {
 
   // The file chooser of "...": a full path, or empty when cancelled. Replaceable (tests).
   std::function<QString()> chooseMapFile;
+  // The Map Options dialog run on the options: true after OK with the options changed.
+  // Replaceable (tests).
+  std::function<bool(MapReadingOptions&)> editMapOptions;
 
   // The controls, for tests.
   QLineEdit* pathEdit = nullptr;
@@ -60,6 +66,8 @@ class CInputDataDlg : public QDialog {
   QLineEdit* stepEdit = nullptr;  // h, the integration step
   QPushButton* enterButton = nullptr;
   QPushButton* exitButton = nullptr;
+  QPushButton* mapOptionsButton = nullptr;  // "Map Options..."
+  QLabel* mapOptionsLabel = nullptr;        // what the options say, in a few words
 
   // The real as the dialog shows it: 15 significant digits.
   static QString FormatReal(double value);
@@ -67,6 +75,8 @@ class CInputDataDlg : public QDialog {
  private:
   void OnBrowse();
   void OnEnter();
+  void OnMapOptions();
+  void ShowMapOptions();
 
   QButtonGroup* signGroup_ = nullptr;
 };

@@ -725,10 +725,12 @@ bool CMainFrame::RunModeDialog(std::string& modeLabel) {
   return true;
 }
 
-bool CMainFrame::RunInputDataDialog(RunParameters& parameters) {
+bool CMainFrame::RunInputDataDialog(RunParameters& parameters, MapReadingOptions& mapReading) {
   inputDlg_->data = parameters;
+  inputDlg_->mapReading = mapReading;
   const int result = inputDlg_->DoModal();
   parameters = inputDlg_->data;
+  mapReading = inputDlg_->mapReading;
   return result == QDialog::Accepted;
 }
 

@@ -102,7 +102,7 @@ class CMainFrame : public QMainWindow, public ControllerServices {
 
   // ControllerServices.
   bool RunModeDialog(std::string& modeLabel) override;
-  bool RunInputDataDialog(RunParameters& parameters) override;
+  bool RunInputDataDialog(RunParameters& parameters, MapReadingOptions& mapReading) override;
   ProgressSink& Progress() override;
   void SetWorkerDetached(bool detached) override;
   std::string AskReportPath() override;

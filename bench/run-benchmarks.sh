@@ -11,6 +11,7 @@
 #   - document save and load of a 101-energy record;
 #   - the desktop program's map view with a 101-energy document at 1200 x 900 (offscreen): a
 #     repaint, and the first draw that reads the field map again;
+#   - reading a measured-record map of 141 x 1080 and a polar map of 801 x 360 nodes;
 #   - identical reports and per-energy values: the fast path against the per-call routine (on the
 #     three energies always; on the full runs with --full-reference, minutes per map) and the
 #     one-thread against the two-thread run;
@@ -47,7 +48,7 @@ if [ ${#needed[@]} -gt 0 ]; then "$here/tools/ensure-packages.sh" "${needed[@]}"
 if [ "$build" = 1 ]; then
   (cd "$here" && cmake --preset release >/dev/null &&
      cmake --build build/release --target zuba-cli field_bench orbit_bench doc_io_bench closure_floor \
-       view_bench -j2 >/dev/null)
+       view_bench map_read_bench -j2 >/dev/null)
 fi
 bin=$here/build/release
 cli=$bin/cli/zuba-cli
@@ -127,6 +128,8 @@ echo "  doc_io_bench" >&2
 echo "  view_bench" >&2
 "$bin/bench/view_bench" --benchmark_filter='BM_Repaint/3|BM_MapFirstDraw' \
   --benchmark_format=json >"$work/view_bench.json" 2>/dev/null
+echo "  map_read_bench" >&2
+"$bin/bench/map_read_bench" --benchmark_format=json >"$work/map_read_bench.json" 2>/dev/null
 # The rounding floor of the dReo comparison (not timed): bit-equality of the field values along
 # orbits, and the dReo spread that random one-ulp field differences cause.
 echo "  closure_floor" >&2
@@ -266,6 +269,12 @@ row "Map view repaint, 101 energies, 1200x900 window, wall ms" "$(printf '%.1f' 
   "< 50 ms" "$(verdict "$mapRepaint" 50 '<')"
 row "Map view first draw (reads the map), wall ms" "$(printf '%.1f' "$mapFirst")" "< 300 ms" \
   "$(verdict "$mapFirst" 300 '<')"
+for map in "BM_ReadRecordMap141x1080:Record map 141 x 1080" "BM_ReadPolarMap801x360:Polar map 801 x 360"; do
+  ms=$(bench map_read_bench "${map%%:*}" real_time)
+  mb=$(bench map_read_bench "${map%%:*}" file_MB)
+  row "${map#*:} read, $(printf '%.0f' "$mb") MB, wall ms" "$(printf '%.1f' "$ms")" "< 100 ms" \
+    "$(verdict "$ms" 100 '<')"
+done
 
 echo
 echo "Machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ //')"

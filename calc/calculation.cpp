@@ -14,8 +14,8 @@ Calculation::~Calculation() {
   }
 }
 
-Outcome Calculation::Prepare(const RunParameters& parameters) {
-  return PrepareCalculation(parameters, record_);
+Outcome Calculation::Prepare(const RunParameters& parameters, const MapReadingOptions& mapReading) {
+  return PrepareCalculation(parameters, record_, mapReading);
 }
 
 WorkerOutcome Calculation::Run(ProgressSink& progress, const WorkerOptions& options) {

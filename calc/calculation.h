@@ -24,9 +24,9 @@ class Calculation {
   Calculation(const Calculation&) = delete;
   Calculation& operator=(const Calculation&) = delete;
 
-  // Derives and checks the run quantities, reads the field map and fills the record; on refusal
-  // the record stays as it was. Not while a run is going.
-  Outcome Prepare(const RunParameters& parameters);
+  // Derives and checks the run quantities, reads the field map with the reading options and fills
+  // the record; on refusal the record stays as it was. Not while a run is going.
+  Outcome Prepare(const RunParameters& parameters, const MapReadingOptions& mapReading = {});
   // Takes a record made elsewhere (a synthetic run of the tests). Not while a run is going.
   void SetRecord(CalculationRecord record) { record_ = std::move(record); }
   const CalculationRecord& Record() const { return record_; }

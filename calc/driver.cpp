@@ -15,7 +15,7 @@
 
 #include "calc/closed_orbits.h"
 #include "calc/diagnostics.h"
-#include "calc/field_map.h"
+#include "calc/map_formats.h"
 #include "calc/orbit.h"
 #include "calc/run_quantities.h"
 #include "numerics/average_field.h"
@@ -26,10 +26,11 @@
 
 namespace zuba {
 
-Outcome PrepareCalculation(const RunParameters& parameters, CalculationRecord& record) {
+Outcome PrepareCalculation(const RunParameters& parameters, CalculationRecord& record,
+                           const MapReadingOptions& mapReading) {
   Result<RunQuantities> derived = DeriveRunQuantities(parameters);
   if (!derived) return derived.outcome();
-  Result<FieldMap> map = ReadFieldMap(parameters.Path);
+  Result<FieldMap> map = ReadMap(parameters.Path, mapReading);
   if (!map) return map.outcome();
 
   RunQuantities& q = *derived;
@@ -47,6 +48,8 @@ Outcome PrepareCalculation(const RunParameters& parameters, CalculationRecord& r
   filled.n = q.n;
   filled.run = parameters;
   filled.mapFile = StampFile(parameters.Path);
+  filled.mapReading = mapReading;
+  filled.mapReading.format = map->format;  // the reader that read it, also when chosen by content
   filled.radii = std::move(map->radii);
   filled.azimuths = std::move(map->azimuths);
   filled.field = std::move(map->field);
@@ -312,6 +315,7 @@ ResultTables RunResults(const CalculationRecord& record, CumulativeOrbits& orbit
   results.OrbitPoints = IntTable(std::move(points));
   results.run = record.run;
   results.mapFile = record.mapFile;
+  results.mapReading = record.mapReading;
   return results;
 }
 

@@ -15,6 +15,7 @@
 #include "platform/outcome.h"
 #include "platform/progress.h"
 #include "results/hand_over.h"
+#include "results/map_reading.h"
 #include "results/run_parameters.h"
 
 namespace zuba {
@@ -31,15 +32,18 @@ struct CalculationRecord {
   int32_t n = 0;                                    // energy steps
   RunParameters run;                                // run description as entered
   FileStamp mapFile;                                // the field map file as it was read
+  MapReadingOptions mapReading;                     // how the map was read (format as found)
   std::vector<double> radii, azimuths;              // m, rad
   std::vector<double> field, moments;               // T, T/m^2; radius-major iR * nTheta + iTheta
   std::vector<double> Ek, Rmn, Bmn, Rev, F0, dReo;  // J, m, T, m, Hz, m; per energy
 };
 
-// Derives and checks the run quantities, reads the field map and fills the record (its contents are
-// replaced only on success). A refusal is that of the map reader or of the checks: the nine basic
-// checks are quiet (they name the field at fault without a message box of their own).
-Outcome PrepareCalculation(const RunParameters& parameters, CalculationRecord& record);
+// Derives and checks the run quantities, reads the field map with the reading options and fills
+// the record (its contents are replaced only on success). A refusal is that of the map reader or
+// of the checks: the nine basic checks are quiet (they name the field at fault without a message
+// box of their own).
+Outcome PrepareCalculation(const RunParameters& parameters, CalculationRecord& record,
+                           const MapReadingOptions& mapReading = {});
 
 enum class WorkerOutcome { Completed, Failed, Stopped };
 

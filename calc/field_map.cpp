@@ -53,7 +53,10 @@ bool AllFinite(double a, double b, double c) {
 }  // namespace
 
 Result<FieldMap> ReadFieldMap(const std::string& path) {
-  FileBytes file = ReadWholeFile(path);
+  return ParseFieldMapFile(ReadWholeFile(path));
+}
+
+Result<FieldMap> ParseFieldMapFile(const FileBytes& file) {
   if (file.status == ReadStatus::CannotOpen)
     return Refuse("Can not Open File!", Owner::None, "file");
   if (file.status == ReadStatus::CannotAllocate)

@@ -3,6 +3,7 @@
 
 #include <sys/stat.h>
 
+#include "calc/map_formats.h"
 #include "platform/file_stamp.h"
 
 namespace zuba {
@@ -29,8 +30,8 @@ std::vector<std::string> RunMapCandidates(const std::string& mapPath,
 }
 
 Result<FieldMap> ReadRunMapFile(const std::string& path, const ResultTables& results) {
-  (void)results;  // the reading options a record may carry choose the reader
-  return ReadFieldMap(path);
+  // Read as the run read it: the same reader and the same symmetry.
+  return ReadMap(path, results.mapReading);
 }
 
 RunMap LoadRunMap(const ResultTables& results, const std::string& documentFolder) {

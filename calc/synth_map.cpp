@@ -8,6 +8,7 @@
 #include <cstdlib>
 
 #include "calc/run_quantities.h"
+#include "calc/sdf_writer.h"
 #include "numerics/kinematics.h"
 #include "numerics/runge_kutta.h"
 #include "platform/files.h"
@@ -37,20 +38,6 @@ double RoundHeader(double x) {
 std::string Num(double value, const char* format = "%.6g") {
   char buffer[64];
   std::snprintf(buffer, sizeof buffer, format, value);
-  return buffer;
-}
-
-// A value kept to 1e-5 T, written in the unit of the map with exactly the digits the reader keeps.
-std::string ValueText(double tesla, bool gauss) {
-  const long long steps = std::llround(tesla * 100000);  // units of 1e-5 T = 0.1 Gs
-  const unsigned long long magnitude = static_cast<unsigned long long>(std::llabs(steps));
-  char buffer[48];
-  if (gauss)
-    std::snprintf(buffer, sizeof buffer, "%s%llu.%llu", steps < 0 ? "-" : "", magnitude / 10,
-                  magnitude % 10);
-  else
-    std::snprintf(buffer, sizeof buffer, "%s%llu.%05llu", steps < 0 ? "-" : "", magnitude / 100000,
-                  magnitude % 100000);
   return buffer;
 }
 
@@ -678,7 +665,7 @@ Result<SynthMapText> SynthesizeMap(const SynthMapOptions& options) {
     const double added = options.addedField ? options.addedField(r) : 0.0;  // T
     for (long long j = 0; j < nTheta; ++j) {
       const double theta = (tMin + j * dT) * kPi / 180;  // rad, the file's own azimuth
-      text += ValueText(field.Field(r, theta) + added, gauss);
+      text += SdfValueText(field.Field(r, theta) + added, gauss);
       text += (j % 10 == 9 || j + 1 == nTheta) ? '\n' : ' ';
     }
   }

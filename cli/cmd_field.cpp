@@ -1,13 +1,14 @@
-// zuba-cli field MAP.sdf R THETA: the median-plane field B (T) of a map at radius R (m) and
-// azimuth THETA (rad), interpolated exactly as the orbit search does, printed with 17 significant
-// digits.
+// zuba-cli field MAP R THETA [reading options]: the median-plane field B (T) of a map at radius R
+// (m) and azimuth THETA (rad), interpolated exactly as the orbit search does, printed with 17
+// significant digits.
 #include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "calc/field_map.h"
+#include "calc/map_formats.h"
 #include "cli/command.h"
+#include "cli/map_reading_cli.h"
 #include "numerics/field_interpolation.h"
 
 namespace zuba::cli {
@@ -15,6 +16,7 @@ namespace {
 
 struct FieldOptions {
   std::string mapPath;
+  MapReadingArgs reading;
   double R = 0;      // m
   double theta = 0;  // rad
 };
@@ -23,11 +25,12 @@ Command SetupField(CLI::App& parent) {
   auto options = std::make_shared<FieldOptions>();
   CLI::App* app = parent.add_subcommand(
       "field", "Print the field B (T) of a map at radius R (m) and azimuth THETA (rad)");
-  app->add_option("MAP", options->mapPath, "Field map file (*.sdf)")->required();
+  app->add_option("MAP", options->mapPath, kMapFileHelp)->required();
   app->add_option("R", options->R, "Radius (m)")->required();
   app->add_option("THETA", options->theta, "Azimuth (rad)")->required();
+  AddMapReadingOptions(app, options->reading);
   return {app, [options]() -> int {
-            Result<FieldMap> map = ReadFieldMap(options->mapPath);
+            Result<FieldMap> map = ReadMap(options->mapPath, options->reading.Options());
             if (!map) return Refused(map.outcome());
             // Radial moments of every azimuth column, prepared once as a calculation run does.
             std::vector<double> h;

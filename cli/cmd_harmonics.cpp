@@ -1,7 +1,8 @@
-// zuba-cli harmonics MAP.sdf --sectors N [--json]: per radius node of a map, the mean field, the
-// field index, amplitude and phase of every analysed harmonic, the harmonic ratio ε of the N-th
-// harmonic, its phase ψ and the radius correction v, as a calculation run computes them. Lets an
-// engineer inspect the flutter, spiral and imperfection harmonics of a map before running orbits.
+// zuba-cli harmonics MAP --sectors N [reading options] [--json]: per radius node of a map, the mean
+// field, the field index, amplitude and phase of every analysed harmonic, the harmonic ratio ε of
+// the N-th harmonic, its phase ψ and the radius correction v, as a calculation run computes them.
+// Lets an engineer inspect the flutter, spiral and imperfection harmonics of a map before running
+// orbits.
 #include <cmath>
 #include <cstdio>
 #include <iostream>
@@ -9,8 +10,9 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
-#include "calc/field_map.h"
+#include "calc/map_formats.h"
 #include "cli/command.h"
+#include "cli/map_reading_cli.h"
 #include "numerics/average_field.h"
 #include "numerics/azimuthal.h"
 
@@ -19,6 +21,7 @@ namespace {
 
 struct HarmonicsOptions {
   std::string mapPath;
+  MapReadingArgs reading;
   int32_t sectors = 0;
   bool json = false;
 };
@@ -73,16 +76,17 @@ Command SetupHarmonics(CLI::App& parent) {
   CLI::App* app = parent.add_subcommand(
       "harmonics",
       "Print per radius node the mean field, field index, field harmonics, epsilon, psi and v");
-  app->add_option("MAP", options->mapPath, "Field map file (*.sdf)")->required();
+  app->add_option("MAP", options->mapPath, kMapFileHelp)->required();
   app->add_option("--sectors", options->sectors, "Number of sectors N of the machine (>= 2)")
       ->required();
   app->add_flag("--json", options->json, "Write JSON instead of a tab-separated table");
+  AddMapReadingOptions(app, options->reading);
   return {app, [options]() -> int {
             const int32_t N = options->sectors;
             if (N < 2)
               throw UsageError{"--sectors: the number of sectors must be at least 2, not " +
                                std::to_string(N)};
-            Result<FieldMap> map = ReadFieldMap(options->mapPath);
+            Result<FieldMap> map = ReadMap(options->mapPath, options->reading.Options());
             if (!map) return Refused(map.outcome());
             // The turn description of a run: the first table azimuth and one turn later.
             AverageFieldAnalysis analysis;

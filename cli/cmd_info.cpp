@@ -1,5 +1,6 @@
 // zuba-cli info DOC.zub [--json]: what a document holds: the results flag, the length of every
-// table, the run description and the ranges of energy, mean radius and rotation frequency.
+// table, the run description (and how the run read its map, when not as a plain .sdf map) and the
+// ranges of energy, mean radius and rotation frequency.
 #include <charconv>
 #include <cmath>
 #include <iostream>
@@ -14,6 +15,7 @@
 #include "numerics/constants.h"
 #include "platform/message.h"
 #include "results/document.h"
+#include "results/map_reading.h"
 #include "results/run_fields.h"
 
 namespace zuba::cli {
@@ -88,6 +90,17 @@ int RunInfo(const InfoOptions& options) {
     out["ek_mev_range"] = RangeJson(ekRange);
     out["rmn_m_range"] = RangeJson(rmnRange);
     out["f0_hz_range"] = RangeJson(f0Range);
+    // How the run read its map, when not as a plain .sdf map.
+    if (const MapReadingOptions& m = r.mapReading; !m.IsDefault()) {
+      out["map_reading"] = {{"format", MapFormatName(m.format)},
+                            {"replicate", m.replicate},
+                            {"mirror", m.mirror},
+                            {"negate", m.negate},
+                            {"reverse", m.reverse},
+                            {"r_unit", RadiusUnitName(m.rUnit)},
+                            {"theta_unit", AngleUnitName(m.thetaUnit)},
+                            {"b_unit", FieldUnitName(m.bUnit)}};
+    }
     // Texts of a document are 8-bit; bytes that are not UTF-8 are shown as U+FFFD.
     std::cout << out.dump(2, ' ', false, Json::error_handler_t::replace) << "\n";
     return kExitOk;
@@ -104,6 +117,8 @@ int RunInfo(const InfoOptions& options) {
                 << (run.ChargeSign == 1 ? " (negative)" : "");
     std::cout << "\n";
   }
+  if (!r.mapReading.IsDefault())
+    std::cout << "Map reading: " << DescribeMapReading(r.mapReading) << "\n";
   std::cout << "Table lengths:\n";
   ForEachTable(r, [](const char* name, const auto& table) {
     std::cout << "  " << name << ": " << table.size() << "\n";

@@ -1,20 +1,24 @@
-// zuba-cli map-info MAP.sdf [--json]: reads and checks a field map exactly as the calculation does
-// and tells what it holds: unit, node counts, radius and azimuth ranges, field extremes.
+// zuba-cli map-info MAP [reading options] [--json]: reads and checks a field map exactly as the
+// calculation does and tells what it holds: format, unit, node counts, radius and azimuth ranges,
+// field extremes.
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <iostream>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <string>
 
-#include "calc/field_map.h"
+#include "calc/map_formats.h"
 #include "cli/command.h"
+#include "cli/map_reading_cli.h"
 
 namespace zuba::cli {
 namespace {
 
 struct MapInfoOptions {
   std::string map;
+  MapReadingArgs reading;
   bool json = false;
 };
 
@@ -25,17 +29,30 @@ std::string Fixed(double value, int decimals) {
 }
 
 int RunMapInfo(const MapInfoOptions& options) {
-  Result<FieldMap> map = ReadFieldMap(options.map);
+  MapReadingOptions reading = options.reading.Options();
+  Result<FieldMap> map = ReadMap(options.map, reading);
   if (!map) return Refused(map.outcome());  // the reader's message
+  reading.format = map->format;
+  const bool sdf = map->format == MapFormat::Sdf;
 
   double bMin = map->field.front(), bMax = map->field.front();  // T
   for (double b : map->field) {
     if (b < bMin) bMin = b;
     if (b > bMax) bMax = b;
   }
-  // The radius step as the header gave it (the table is a running sum of it).
-  const bool hasStep = map->nR > 1;
-  const double dR = hasStep ? std::round((map->radii[1] - map->radii[0]) * 1000) * 0.001 : 0;
+  // The radius step as the header gave it (the table is a running sum of it); of the other
+  // formats the step of equally spaced radii as they are.
+  bool hasStep = map->nR > 1;
+  double dR = hasStep ? std::round((map->radii[1] - map->radii[0]) * 1000) * 0.001 : 0;
+  if (!sdf && hasStep) {
+    // To twelve digits: the step of the file, without the rounding of the subtraction.
+    char digits[32];
+    std::snprintf(digits, sizeof digits, "%.12g",
+                  (map->radii.back() - map->radii.front()) / (map->nR - 1));
+    dR = std::strtod(digits, nullptr);
+    for (int32_t i = 1; i < map->nR; ++i)
+      if (std::fabs(map->radii[i] - map->radii.front() - i * dR) > 1e-6 * dR) hasStep = false;
+  }
 
   if (options.json) {
     nlohmann::json out = {
@@ -49,19 +66,28 @@ int RunMapInfo(const MapInfoOptions& options) {
         {"theta_end_rad", map->thetaEnd},
         {"b_min_t", bMin},
         {"b_max_t", bMax},
+        {"format", MapFormatName(map->format)},
     };
     std::cout << out.dump(2) << "\n";
     return kExitOk;
   }
-  std::cout << "Map:           " << options.map << "\n"
-            << "Unit:          " << map->unit << "\n"
+  char step[32];
+  std::snprintf(step, sizeof step, "%.9g", dR);
+  std::cout << "Map:           " << options.map << "\n";
+  if (!sdf) std::cout << "Format:        " << DescribeMapReading(reading) << "\n";
+  std::cout << "Unit:          " << map->unit << "\n"
             << "Radius nodes:  " << map->nR << " (" << Fixed(map->radii.front(), 3) << " .. "
             << Fixed(map->radii.back(), 3) << " m"
-            << (hasStep ? ", step " + Fixed(dR, 3) + " m" : std::string()) << ")\n"
+            << (hasStep ? ", step " + (sdf ? Fixed(dR, 3) : std::string(step)) + " m"
+                        : std::string())
+            << ")\n"
             << "Azimuth nodes: " << map->nTheta << " (" << Fixed(map->thetaStart, 6) << " .. "
             << Fixed(map->thetaEnd, 6) << " rad, step "
             << Fixed((map->thetaEnd - map->thetaStart) / map->nTheta, 6) << " rad)\n"
             << "Field:         " << Fixed(bMin, 5) << " .. " << Fixed(bMax, 5) << " T\n";
+  if (map->closingDifference >= 0)
+    std::cout << "Closing column: dropped; it differs from the first by at most "
+              << Fixed(map->closingDifference, 6) << " T\n";
   return kExitOk;
 }
 
@@ -69,10 +95,11 @@ Command SetUp(CLI::App& parent) {
   auto options = std::make_shared<MapInfoOptions>();
   CLI::App* app = parent.add_subcommand(
       "map-info", "Read and check a field map as the calculation does, and tell what it holds");
-  app->add_option("map", options->map, "Field map file (*.sdf)")->required();
+  app->add_option("map", options->map, kMapFileHelp)->required();
+  AddMapReadingOptions(app, options->reading);
   app->add_flag("--json", options->json,
                 "JSON output: unit, radius_nodes, azimuth_nodes, r_min_m, r_max_m, dr_m, "
-                "theta_start_rad, theta_end_rad, b_min_t, b_max_t");
+                "theta_start_rad, theta_end_rad, b_min_t, b_max_t, format");
   return Command{app, [options] { return RunMapInfo(*options); }};
 }
 

@@ -22,6 +22,7 @@
 #include "calc/run_quantities.h"
 #include "calc/values_table.h"
 #include "cli/command.h"
+#include "cli/map_reading_cli.h"
 #include "cli/run_description_json.h"
 #include "numerics/average_field.h"
 #include "platform/files.h"
@@ -44,6 +45,7 @@ namespace {
 
 struct RunOptions {
   std::string map;
+  MapReadingArgs reading;  // how the map file is read
   std::string mode = kModeTvk310;
   std::vector<std::string> sets;
   std::string report, save, values, plot;
@@ -242,6 +244,7 @@ int RunCalculation(const RunOptions& options) {
     throw UsageError{"--mode: unknown label \"" + options.mode + "\"; the labels are \"" +
                      kModeTvk310 + "\" and \"" + kModeAvf14N5 + "\""};
   p.Path = options.map;
+  const MapReadingOptions reading = options.reading.Options();
   for (const std::string& assignment : options.sets) ApplySet(assignment, p);
   if (!options.plot.empty()) {
 #ifdef ZUBA_HAVE_GRAPH
@@ -262,7 +265,7 @@ int RunCalculation(const RunOptions& options) {
   Calculation calculation(handOver);
   // A quiet refusal (a basic check of the parameters) has no box of its own; the command line
   // still says why.
-  if (const Outcome prepared = calculation.Prepare(p); !prepared) return Refused(prepared);
+  if (const Outcome prepared = calculation.Prepare(p, reading); !prepared) return Refused(prepared);
 
   WorkerOptions worker;
   worker.threads = options.threads > 0
@@ -360,7 +363,8 @@ Command SetUp(CLI::App& parent) {
   auto options = std::make_shared<RunOptions>();
   CLI::App* app = parent.add_subcommand(
       "run", "Find the equilibrium orbit of every energy of a run on a field map");
-  app->add_option("--map", options->map, "Field map file (*.sdf)")->required();
+  app->add_option("--map", options->map, kMapFileHelp)->required();
+  AddMapReadingOptions(app, options->reading);
   app->add_option("--mode", options->mode,
                   "Operating mode whose preset starts the run: \"TVK-310: p\" or \"AVF: 14N5\"")
       ->capture_default_str();

@@ -34,6 +34,8 @@ function(zuba_add_test name)
   cmake_parse_arguments(ARG "" "" "SOURCES;DEPS;LABELS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gtest GTest::gtest_main)
+  # Test helpers are named from the source tree ("tests/cli_harness.h").
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
   target_compile_definitions(${name} PRIVATE ZUBA_TEST_DATA_DIR="${PROJECT_SOURCE_DIR}/tests/data"
                                              ZUBA_EXAMPLES_DIR="${PROJECT_SOURCE_DIR}/examples")
   if(TARGET zuba-cli)

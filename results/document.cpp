@@ -382,6 +382,53 @@ bool ReadMapFileBlock(Source& source, Reader& in, FileStamp& stamp) {
   return true;
 }
 
+// The map-reading block: the tag, a 32-bit version, the 32-bit byte count of what follows, then
+// (version 1) six int32: the map format, the sector count of --replicate (0 none), the flags
+// (1 mirror, 2 negate, 4 reverse) and the radius, angle and field units of a table
+// (results/map_reading.h). Written only when the map was not read as a *.sdf map is by default.
+// A block of a later version is skipped whole.
+constexpr char kMapReadingTag[8] = {'Z', 'U', 'B', 'A', 'M', 'A', 'P', 'R'};
+constexpr uint32_t kMapReadingVersion = 1;
+constexpr uint32_t kMapReadingBytes = 24;
+
+// Reads the map-reading block after its tag.
+bool ReadMapReadingBlock(Source& source, Reader& in, MapReadingOptions& reading) {
+  const char* const what = "the map-reading block";
+  uint32_t version = 0, length = 0;
+  in.number(version, what);
+  in.number(length, what);
+  if (!in.error().empty()) return false;
+  if (length > source.remaining()) {
+    in.refuse("Damaged document: the map-reading block declares " + std::to_string(length) +
+              " bytes but only " + std::to_string(source.remaining()) + " follow.");
+    return false;
+  }
+  if (version != kMapReadingVersion) {
+    std::string skipped(length, '\0');  // a later writer's block: not ours to read
+    return in.bytes(skipped.data(), skipped.size(), what);
+  }
+  int32_t v[6] = {};
+  if (length != kMapReadingBytes || !in.bytes(v, sizeof v, what)) {
+    in.refuse("Damaged document: the map-reading block's length " + std::to_string(length) +
+              " is not " + std::to_string(kMapReadingBytes) + ".");
+    return false;
+  }
+  if (v[0] < 0 || v[0] > 4 || v[1] < 0 || (v[2] & ~7) != 0 || v[3] < 0 || v[3] > 2 || v[4] < 0 ||
+      v[4] > 2 || v[5] < 0 || v[5] > 3) {
+    in.refuse("Damaged document: the map-reading block holds an unknown format, flag or unit.");
+    return false;
+  }
+  reading.format = static_cast<MapFormat>(v[0]);
+  reading.replicate = v[1];
+  reading.mirror = (v[2] & 1) != 0;
+  reading.negate = (v[2] & 2) != 0;
+  reading.reverse = (v[2] & 4) != 0;
+  reading.rUnit = static_cast<RadiusUnit>(v[3]);
+  reading.thetaUnit = static_cast<AngleUnit>(v[4]);
+  reading.bUnit = static_cast<FieldUnit>(v[5]);
+  return true;
+}
+
 // The optional blocks after the last table, each begun by its tag, in any order. Bytes that begin
 // with no known tag end the reading and are ignored, as before there were blocks.
 bool ReadOptionalBlocks(Source& source, Reader& in, ResultTables& results) {
@@ -392,6 +439,8 @@ bool ReadOptionalBlocks(Source& source, Reader& in, ResultTables& results) {
       if (!ReadClosureBlock(source, in, results.closure)) return false;
     } else if (std::memcmp(tag, kReasonsTag, sizeof tag) == 0) {
       if (!ReadReasonsBlock(source, in, results.closure)) return false;
+    } else if (std::memcmp(tag, kMapReadingTag, sizeof tag) == 0) {
+      if (!ReadMapReadingBlock(source, in, results.mapReading)) return false;
     } else if (std::memcmp(tag, kMapFileTag, sizeof tag) == 0) {
       if (!ReadMapFileBlock(source, in, results.mapFile)) return false;
     } else {
@@ -569,6 +618,24 @@ std::string ClosureBlockBytes(const ClosureTables& closure) {
   return out;
 }
 
+// The map-reading block, or nothing when the map was read as a *.sdf map is by default: the
+// document of such a run is byte for byte what it was without the block.
+std::string MapReadingBlockBytes(const MapReadingOptions& reading) {
+  std::string out;
+  if (reading.IsDefault()) return out;
+  out.append(kMapReadingTag, sizeof kMapReadingTag);
+  Append(out, kMapReadingVersion);
+  Append(out, kMapReadingBytes);
+  Append(out, static_cast<int32_t>(reading.format));
+  Append(out, reading.replicate);
+  Append(out, static_cast<int32_t>((reading.mirror ? 1 : 0) | (reading.negate ? 2 : 0) |
+                                   (reading.reverse ? 4 : 0)));
+  Append(out, static_cast<int32_t>(reading.rUnit));
+  Append(out, static_cast<int32_t>(reading.thetaUnit));
+  Append(out, static_cast<int32_t>(reading.bUnit));
+  return out;
+}
+
 // The map-file block, or nothing when the record does not know its map file.
 std::string MapFileBlockBytes(const FileStamp& stamp) {
   std::string out;
@@ -621,6 +688,7 @@ std::string StoreDocumentBytes(const ResultTables& results, int32_t resultsAvail
     out.append(reinterpret_cast<const char*>(values.data()), values.size_bytes());
   });
   out += ClosureBlockBytes(results.closure);
+  out += MapReadingBlockBytes(results.mapReading);
   out += MapFileBlockBytes(results.mapFile);
   return out;
 }
@@ -631,6 +699,7 @@ Outcome SaveDocumentFile(const std::string& path, const ResultTables& results,
   try {
     head = HeadBytes(results, resultsAvailable);
     closure = ClosureBlockBytes(results.closure);
+    closure += MapReadingBlockBytes(results.mapReading);
     closure += MapFileBlockBytes(results.mapFile);
   } catch (const std::length_error& e) {
     return ErrorFailure(std::string("Cannot save the document: ") + e.what() + ".", path);

@@ -15,6 +15,10 @@
 //   Then, only when some energy did not close, the reasons block that readers of the closure block
 //   never reach: the eight characters ZUBACLRS, uint32 version (1), uint32 byte count of the rest;
 //   then int32 n and n texts (length prefix as below), empty where the energy closed.
+//   Then, only when the map was not read as a *.sdf map is by default (results/map_reading.h), the
+//   map-reading block: ZUBAMAPR, uint32 version (1), uint32 byte count of the rest (24); then int32
+//   each of the map format, the sector count of --replicate (0 none), the flags (1 mirror,
+//   2 negate, 4 reverse) and the radius, angle and field units of a table.
 //   Then, only when the record knows the field map file its run read, the map-file block:
 //   ZUBAMAPF, uint32 version (1), uint32 byte count (24); then int64 file size, int64 modification
 //   time (ns since 1970) and uint64 FNV-1a hash of the file's bytes.
@@ -46,7 +50,8 @@ struct DocumentLoad {
 // first eight bytes are not the mark, a file that ends before a field is complete, a negative
 // table length, lengths that need more bytes than the file has after the run description, a text
 // whose length runs past the end of the file. Lengths that disagree with each other are loaded as
-// they stand. After the last element, the optional blocks (closure, reasons, map file) are read
+// they stand. After the last element, the optional blocks (closure, reasons, map reading, map
+// file) are read in any order
 // when their tags are there (refused when damaged, skipped whole when of a later version); any
 // other bytes there are ignored.
 // 16-bit texts become UTF-8.

@@ -8,6 +8,7 @@ void ResultTables::reset() {
   run = RunParameters{};
   closure = ClosureTables{};
   mapFile = FileStamp{};
+  mapReading = MapReadingOptions{};
 }
 
 }  // namespace zuba

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/file_stamp.h"
+#include "results/map_reading.h"
 #include "results/run_parameters.h"
 #include "results/table.h"
 
@@ -68,8 +69,12 @@ struct ResultTables {
   // The field map file as the run read it (unknown for records made without reading one): the
   // views tell by it whether the file on disk is still that map. Stored after the closure tables.
   FileStamp mapFile;
+  // How the run read its field map (the format it was read as, the symmetry that completed it);
+  // not one of the twelve, stored after the closure tables when it is not the default.
+  MapReadingOptions mapReading;
 
-  // Empties every table, both texts and every number, the closure tables and the map stamp
+  // Empties every table, both texts and every number, the closure tables, the map stamp and the
+  // map reading
   // included.
   void reset();
 

@@ -14,6 +14,7 @@
 #include <QTest>
 #include <QTimer>
 #include <chrono>
+#include <cstdio>
 #include <future>
 #include <thread>
 
@@ -26,6 +27,8 @@
 #include "calc/driver.h"
 #include "calc/run_quantities.h"
 #include "calc/synth_map.h"
+#include "numerics/constants.h"
+#include "platform/files.h"
 
 namespace zuba {
 namespace {
@@ -379,6 +382,54 @@ TEST(ProgressSinkQt, WorkerRequestsAreCarriedOutBeforeTheyReturn) {
   });
   EXPECT_EQ(detached.wait_for(std::chrono::seconds(5)), std::future_status::ready);
   EXPECT_EQ(bar.value(), 0);
+}
+
+// A one-sector map (the small map's field, as a polar map in kG) runs from the window once Map
+// Options... say it is one sector of 4; the results say how the map was read.
+TEST_F(CalculationCommand, RunsAOneSectorMapCompletedByTheMapOptions) {
+  SynthMapOptions options;
+  options.rMax = 0.4;
+  options.dR = 0.05;
+  options.dTheta = 10;
+  options.flutterCorrection = false;
+  Result<SynthField> field = SynthField::Make(options);
+  ASSERT_TRUE(field.ok());
+  std::string text = "50\n50\n0\n10\n9\n8\n";  // 8 radii x 9 azimuths: 0 .. 80 degrees
+  for (int i = 0; i < 8; ++i)
+    for (int j = 0; j < 9; ++j) {
+      char value[40];
+      std::snprintf(value, sizeof value, "%.12g\n",
+                    field->Field((50 + 50 * i) / 1000.0, j * 10 * kPi / 180) * 10);
+      text += value;
+    }
+  const std::string sector = dir.filePath("sector.txt").toStdString();
+  ASSERT_TRUE(WriteFileAtomically(sector, text));
+  answers.Then([](QWidget* modal) { static_cast<CModeDlg*>(modal)->OkButton()->click(); });
+  answers.Then([&](QWidget* modal) {
+    auto* dialog = qobject_cast<CInputDataDlg*>(modal);
+    ASSERT_NE(dialog, nullptr);
+    dialog->pathEdit->setText(QString::fromStdString(sector));
+    dialog->ekEndEdit->setText("1.8");
+    dialog->stepEdit->setText("0.01");
+    dialog->editMapOptions = [](MapReadingOptions& o) {
+      o.replicate = 4;
+      return true;
+    };
+    dialog->mapOptionsButton->click();
+    dialog->enterButton->click();
+  });
+  frame->equilibriumOrbitsAct->trigger();
+  EXPECT_TRUE(answers.Done());
+  ASSERT_TRUE(WaitForRunEnd());
+  ASSERT_TRUE(WaitFor([&] { return frame->Document().IsModified(); }));
+  EXPECT_TRUE(messages.messages().empty()) << messages.texts()[0];
+  const ResultTables& doc = frame->Document().DocumentResults();
+  ASSERT_EQ(doc.Ek.size(), 3);
+  for (int i = 0; i < 3; ++i) EXPECT_NEAR(doc.F0[i], 26.26e6, 0.01 * 26.26e6);
+  EXPECT_EQ(doc.run.Path, sector);
+  EXPECT_EQ(doc.mapReading.format, MapFormat::Polar);
+  EXPECT_EQ(doc.mapReading.replicate, 4);
+  EXPECT_EQ(frame->Controller().MapReading().replicate, 4);
 }
 
 }  // namespace

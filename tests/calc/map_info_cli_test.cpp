@@ -1,57 +1,17 @@
 // zuba-cli map-info and synth-map, run as the real program.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cmath>
-#include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <nlohmann/json.hpp>
-#include <sstream>
+
+#include "tests/cli_harness.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-struct CliRun {
-  int exitCode = -1;
-  std::string out, err;
-};
-
-class CliTest : public testing::Test {
- protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() / ("zuba-cli-calc-" + std::to_string(::getpid()));
-    fs::create_directories(dir_);
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-
-  // Runs zuba-cli with the arguments (already quoted for the shell).
-  CliRun Cli(const std::string& arguments) {
-    const fs::path out = dir_ / "stdout", err = dir_ / "stderr";
-    const std::string command = std::string("'") + ZUBA_CLI_PATH + "' " + arguments + " >'" +
-                                out.string() + "' 2>'" + err.string() + "'";
-    const int status = std::system(command.c_str());
-    CliRun run;
-    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    run.out = Slurp(out);
-    run.err = Slurp(err);
-    return run;
-  }
-  static std::string Slurp(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-  }
-  std::string Write(const std::string& name, const std::string& content) {
-    const fs::path path = dir_ / name;
-    std::ofstream(path, std::ios::binary) << content;
-    return path.string();
-  }
-  fs::path dir_;
-};
+using zuba::test::CliRun;
+using zuba::test::CliTest;
 
 TEST_F(CliTest, MapInfoRefusesABadMapWithTheReadersMessage) {
   CliRun unit = Cli("map-info '" + Write("bad.sdf", "Tesla 0.1 0.3 0.1 0 360 90 1 2 3") + "'");
@@ -76,9 +36,10 @@ TEST_F(CliTest, MapInfoJsonDescribesTheExampleMap) {
   const nlohmann::json info = nlohmann::json::parse(run.out);
   std::vector<std::string> keys;
   for (auto it = info.begin(); it != info.end(); ++it) keys.push_back(it.key());
-  EXPECT_EQ(keys, (std::vector<std::string>{"azimuth_nodes", "b_max_t", "b_min_t", "dr_m",
+  EXPECT_EQ(keys, (std::vector<std::string>{"azimuth_nodes", "b_max_t", "b_min_t", "dr_m", "format",
                                             "r_max_m", "r_min_m", "radius_nodes", "theta_end_rad",
                                             "theta_start_rad", "unit"}));
+  EXPECT_EQ(info["format"], "sdf");
   EXPECT_EQ(info["unit"], "Gs");
   EXPECT_EQ(info["radius_nodes"], 71);
   EXPECT_EQ(info["azimuth_nodes"], 180);

@@ -1,7 +1,8 @@
-// Writes seed inputs for the fuzz targets into two folders: documents stored by the program's own
-// writer (empty, a small run, long and 16-bit texts, lengths that disagree) and small field maps
-// in both units with the header forms the reader knows.
-// Usage: fuzz_seeds DOCUMENT_DIR MAP_DIR
+// Writes seed inputs for the fuzz targets into their folders: documents stored by the program's
+// own writer (empty, a small run, long and 16-bit texts, lengths that disagree), small *.sdf maps
+// in both units with the header forms the reader knows, and small maps of the laboratory formats
+// (polar, measured records, column tables) in their forms.
+// Usage: fuzz_seeds DOCUMENT_DIR MAP_DIR [POLAR_DIR RECORD_DIR TABLE_DIR]
 #include <cmath>
 #include <cstdio>
 #include <fstream>
@@ -52,11 +53,54 @@ std::string Map(const char* unit, const char* header, int values, double scale) 
   return s;
 }
 
+// A polar map: six header lines, then B in kG, five a line.
+std::string PolarMap(const char* header, int values) {
+  std::string s = std::string(header) + "\n";
+  for (int i = 0; i < values; ++i)
+    s += std::to_string(17 + 3 * std::cos(i)) + (i % 5 == 4 ? "\n" : " ");
+  return s;
+}
+
+// A record map of `radii` records of 4 x `azimuths` values in fields of 16 characters.
+std::string RecordMap(const char* header, int radii, int azimuths) {
+  char line[128];
+  std::string s = std::string(header) + "\n LABEL=SEED\n";
+  std::snprintf(line, sizeof line, " CFELD=FIELD     NREC=%5d      NPAR=    2\n", radii);
+  s += line;
+  std::snprintf(line, sizeof line, " LPAR=    3      IENT=    1      IPAR=    1\n%16d%16d%16d\n", 3,
+                radii, azimuths);
+  s += line;
+  s += " LPAR=   12      IENT=    3      IPAR=    2\n SEED MAP    \n";
+  for (int i = 0; i < radii; ++i) {
+    std::snprintf(line, sizeof line, " LREC=%5d      IENT=    2      IREC=%5d\n", 4 * azimuths,
+                  i + 1);
+    s += line;
+    for (int k = 0; k < 4 * azimuths; ++k) {
+      std::snprintf(line, sizeof line, "%16.9E", (k < azimuths ? 10 : -3) * std::cos(k + i));
+      s += line;
+      if (k % 5 == 4 || k + 1 == 4 * azimuths) s += "\n";
+    }
+  }
+  return s;
+}
+
+// A table of radii x azimuths nodes (degrees over `span`), rows in reverse order.
+std::string TableMap(const char* header, const char* separator, int radii, int azimuths,
+                     double span) {
+  std::string s = header[0] ? std::string(header) + "\n" : "";
+  for (int node = radii * azimuths - 1; node >= 0; --node)
+    s += std::to_string(100 + 10 * (node / azimuths)) + separator +
+         std::to_string(span * (node % azimuths) / azimuths) + separator +
+         std::to_string(1.5 + 0.1 * std::sin(node)) + "\n";
+  return s;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 3) {
-    std::fprintf(stderr, "usage: %s DOCUMENT_DIR MAP_DIR\n", argv[0]);
+  if (argc != 3 && argc != 6) {
+    std::fprintf(stderr, "usage: %s DOCUMENT_DIR MAP_DIR [POLAR_DIR RECORD_DIR TABLE_DIR]\n",
+                 argv[0]);
     return 1;
   }
   const std::string docs = argv[1], maps = argv[2];
@@ -78,5 +122,16 @@ int main(int argc, char** argv) {
   Write(maps + "/tesla-4x6.sdf", Map("T", "0.05 0.2 0.05\n-180 180 60", 24, 1.2));
   Write(maps + "/offset-3x8.sdf", Map("Gs", "0.1 0.3 0.1\n0.5 360.5 45", 24, 12000));
   Write(maps + "/round-header.sdf", Map("T", "0.1234 0.3234 0.0999\n0 360.4 120", 9, 1.5));
+  if (argc == 3) return 0;
+
+  const std::string polar = argv[3], records = argv[4], tables = argv[5];
+  Write(polar + "/full-3x8.txt", PolarMap("100\n10\n0\n45\n8\n3", 24));
+  Write(polar + "/closing-2x9.txt", PolarMap("100\n10\n0\n45\n9\n2", 18));
+  Write(polar + "/third-degree-sector.txt", PolarMap("0\n-2\n-30\n-3\n46\n2", 92));
+  Write(records + "/sector-2x6.txt", RecordMap("100.0\n10.0\n0.0\n15.0", 2, 6));
+  Write(records + "/half-sector-3x4.txt", RecordMap("100.0\n10.0\n0.0\n-0.2", 3, 4));
+  Write(tables + "/csv-2x4.csv", TableMap("r_mm,theta_deg,bz_T", ",", 2, 4, 360));
+  Write(tables + "/tsv-3x3.tsv", TableMap("R_m\ttheta_rad\tBz_kG", "\t", 3, 3, 6.283185307179586));
+  Write(tables + "/bare-2x6.txt", TableMap("", "  ", 2, 6, 90));
   return 0;
 }

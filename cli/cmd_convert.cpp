@@ -1,0 +1,84 @@
+// zuba-cli convert MAP [reading options] [--unit Gs|T] [--dtheta D] -o OUT.sdf: reads a field map
+// of any format as the calculation reads it and writes it as *.sdf. Where the map's azimuth step
+// has no three-decimal form (1/3°), --dtheta chooses the step it is resampled to, and the largest
+// change the resampling made is printed.
+#include <cstdio>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "calc/map_formats.h"
+#include "calc/sdf_writer.h"
+#include "cli/command.h"
+#include "cli/map_reading_cli.h"
+#include "platform/files.h"
+
+namespace zuba::cli {
+namespace {
+
+struct ConvertOptions {
+  std::string map;
+  MapReadingArgs reading;
+  std::string unit;  // empty: the map's own (Gs for a map in kG)
+  std::optional<double> dTheta;
+  std::string output;
+  bool quiet = false;
+};
+
+int RunConvert(const ConvertOptions& options) {
+  const MapReadingOptions reading = options.reading.Options();
+  if (options.dTheta && !IsSdfAzimuthStep(*options.dTheta)) {
+    char text[160];
+    std::snprintf(text, sizeof text,
+                  "--dtheta %.9g: the step must have at most three decimals and divide 360 "
+                  "degrees into a whole number of steps",
+                  *options.dTheta);
+    throw UsageError{text};
+  }
+  Result<FieldMap> map = ReadMap(options.map, reading);
+  if (!map) return Refused(map.outcome());
+  Result<SdfConversion> sdf = ConvertToSdf(*map, options.unit, options.dTheta);
+  if (!sdf) {
+    ShowMessage(options.map + ": " + sdf.message().text, "Error");
+    return kExitRefused;
+  }
+  if (Outcome written = WriteFileAtomically(options.output, sdf->text); !written) {
+    ShowMessage(options.output + ": " + written.message().text, "Error");
+    return kExitRefused;
+  }
+  if (options.quiet) return kExitOk;
+  std::printf(
+      "Wrote %s: %d radii (%.3f .. %.3f m, step %.3f m) x %d azimuths (step %.3f degree "
+      "from %.3f), in %s\n",
+      options.output.c_str(), sdf->nR, sdf->rMin, sdf->rMax, sdf->dR, sdf->nTheta, sdf->dTheta,
+      sdf->thetaMin, sdf->unit.c_str());
+  if (sdf->resampled)
+    std::printf(
+        "Resampled from %d to %d azimuths by trigonometric interpolation: largest change "
+        "%.3g T (at R = %.6g m, theta = %.6g degree), then written to 1e-5 T\n",
+        map->nTheta, sdf->nTheta, sdf->largestChange, sdf->changeRadius, sdf->changeAzimuth);
+  return kExitOk;
+}
+
+Command SetUp(CLI::App& parent) {
+  auto options = std::make_shared<ConvertOptions>();
+  CLI::App* app =
+      parent.add_subcommand("convert", "Read a field map of any format and write it as *.sdf");
+  app->add_option("map", options->map, kMapFileHelp)->required();
+  AddMapReadingOptions(app, options->reading);
+  app->add_option("--unit", options->unit,
+                  "Unit of the values written: Gs or T (default: the map's own; Gs for kG)")
+      ->check(CLI::IsMember({"Gs", "T"}));
+  app->add_option("--dtheta", options->dTheta,
+                  "Azimuth step (degree) to resample to, where the map's own step has no "
+                  "three-decimal form: at most three decimals, 360/D whole");
+  app->add_option("-o,--output", options->output, "The *.sdf file to write")->required();
+  app->add_flag("--quiet", options->quiet, "Print nothing when the map is written");
+  return Command{app, [options] { return RunConvert(*options); }};
+}
+
+}  // namespace
+
+ZUBA_CLI_COMMAND(SetUp);
+
+}  // namespace zuba::cli

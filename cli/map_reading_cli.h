@@ -1,0 +1,78 @@
+// The options of zuba-cli that say how a field map file is read, the same on every command that
+// reads a map: --format, --replicate, --mirror, --negate, --reverse and the units of a table.
+#pragma once
+
+#include <CLI/CLI.hpp>
+#include <string>
+
+#include "calc/map_formats.h"
+#include "cli/command.h"
+#include "results/map_reading.h"
+
+namespace zuba::cli {
+
+// The options as given on the command line.
+struct MapReadingArgs {
+  std::string format = "auto";
+  int32_t replicate = 0;
+  bool mirror = false, negate = false, reverse = false;
+  std::string rUnit, thetaUnit, bUnit;
+
+  // The reading options; a combination no file can satisfy (--mirror without --replicate) is a
+  // usage error.
+  MapReadingOptions Options() const {
+    MapReadingOptions o;
+    o.format = ParseMapFormat(format).value_or(MapFormat::Auto);
+    o.replicate = replicate;
+    o.mirror = mirror;
+    o.negate = negate;
+    o.reverse = reverse;
+    o.rUnit = ParseRadiusUnit(rUnit).value_or(RadiusUnit::None);
+    o.thetaUnit = ParseAngleUnit(thetaUnit).value_or(AngleUnit::None);
+    o.bUnit = ParseFieldUnit(bUnit).value_or(FieldUnit::None);
+    if (Outcome checked = CheckMapReadingOptions(o); !checked)
+      throw UsageError{checked.message().text};
+    return o;
+  }
+};
+
+// Adds the reading options to a command that reads a map.
+inline void AddMapReadingOptions(CLI::App* app, MapReadingArgs& args) {
+  const std::string group = "Map reading";
+  app->add_option("--format", args.format,
+                  "Format of the map file: auto (by its content), sdf, polar (six header numbers, "
+                  "then B_z in kG), records (measured records of B_z and its derivatives), table "
+                  "(columns R, theta, B_z)")
+      ->check(CLI::IsMember({"auto", "sdf", "polar", "records", "table"}))
+      ->capture_default_str()
+      ->group(group);
+  app->add_option("--replicate", args.replicate,
+                  "The file holds one sector of N: complete it to the full turn")
+      ->check(CLI::Range(1, kMaxReplicate))
+      ->group(group);
+  app->add_flag("--mirror", args.mirror,
+                "The file holds half a sector (180/N degree), mirror-symmetric about its last "
+                "azimuth: complete it to one sector (with --replicate N)")
+      ->group(group);
+  app->add_flag("--negate", args.negate, "Flip the sign of the field (negative ions)")
+      ->group(group);
+  app->add_flag("--reverse", args.reverse,
+                "Run the azimuth the other way (a map measured against the direction of motion)")
+      ->group(group);
+  app->add_option("--r-unit", args.rUnit, "Unit of a table's radius column without a header")
+      ->check(CLI::IsMember({"m", "mm"}))
+      ->group(group);
+  app->add_option("--theta-unit", args.thetaUnit,
+                  "Unit of a table's azimuth column without a header")
+      ->check(CLI::IsMember({"deg", "rad"}))
+      ->group(group);
+  app->add_option("--b-unit", args.bUnit, "Unit of a table's field column without a header")
+      ->check(CLI::IsMember({"T", "Gs", "kG"}))
+      ->group(group);
+}
+
+// The file types the map commands read, for their help texts.
+inline constexpr const char* kMapFileHelp =
+    "Field map file: *.sdf, a polar map, a measured-record map or a table (see --format)";
+
+}  // namespace zuba::cli
