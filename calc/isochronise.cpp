@@ -10,6 +10,7 @@
 
 #include "calc/bounded_lsq.h"
 #include "calc/closed_orbits.h"
+#include "calc/map_formats.h"
 #include "calc/orbit.h"
 #include "calc/precise_orbit.h"
 #include "numerics/average_field.h"
@@ -34,13 +35,6 @@ double MeV(double joules) {
 // Target revolution frequency Frf / H (Hz).
 double TargetFrequency(const CalculationRecord& record) {
   return record.rfFrequency / record.run.H;
-}
-
-double WorstAbsolute(const std::vector<double>& errors) {
-  double worst = 0;
-  for (double e : errors)
-    if (e != kNoValue) worst = std::max(worst, std::fabs(e));
-  return worst;
 }
 
 // The orbits that closed on the map as read: the energies the correction is made for.
@@ -159,15 +153,16 @@ void RadialWeights::Accumulate(double R, double factor, std::vector<double>& sum
   sum[i0 + 2] += factor * (R - x0) * (R - x1) / ((x2 - x0) * (x2 - x1));
 }
 
-OrbitCloser PreciseOrbitCloser(const CalculationRecord& record, int threads) {
-  return [base = record, threads](std::span<const double> field,
-                                  std::vector<EnergyOrbit>& orbits) -> Outcome {
+OrbitCloser PreciseOrbitCloser(const CalculationRecord& record, int threads,
+                               const std::atomic<int32_t>* stop) {
+  return [base = record, threads, stop](std::span<const double> field,
+                                        std::vector<EnergyOrbit>& orbits) -> Outcome {
     CalculationRecord run = base;
     run.field.assign(field.begin(), field.end());
     PreparedRun prepared;
     if (Outcome o = PrepareRun(run, prepared); !o) return o;
-    Result<FieldPatches> patches = FieldPatches::Build(prepared.radialSteps, run.radii,
-                                                       run.azimuths, run.field, run.moments);
+    Result<FieldPatches> patches =
+        FieldPatches::Build(prepared.radialSteps, run.radii, run.azimuths, run.field, run.moments);
     if (!patches) return patches.outcome();
     orbits.resize(static_cast<std::size_t>(run.n));
     // Each energy starts from its orbit on the field before, where it had one: on a slightly
@@ -177,6 +172,7 @@ OrbitCloser PreciseOrbitCloser(const CalculationRecord& record, int threads) {
       if (orbits[i].seeded) seeds[i] = OrbitStart{orbits[i].Rs, orbits[i].vRs, orbits[i].thetaS};
     ClosedOrbitsOptions options;
     options.threads = threads;
+    options.stop = stop;
     // Every few samples of each closed orbit, for the averages along it; the batch calls an energy
     // one at a time, and again only with a better orbit.
     options.orbitClosed = [&orbits](int32_t i, const OrbitSamples& samples) {
@@ -192,8 +188,9 @@ OrbitCloser PreciseOrbitCloser(const CalculationRecord& record, int threads) {
         orbit.R.push_back(samples.R.back());
       }
     };
-    const ClosedOrbits closed = CloseOrbits(prepared.constants, prepared.tables(), *patches,
-                                            run.Ek, seeds, options);
+    const ClosedOrbits closed =
+        CloseOrbits(prepared.constants, prepared.tables(), *patches, run.Ek, seeds, options);
+    if (closed.stopped) return QuietFailure(kStoppedText);
     for (std::size_t i = 0; i < orbits.size(); ++i) {
       const PreciseOrbitResult& result = closed.energies[i];
       EnergyOrbit& orbit = orbits[i];
@@ -245,6 +242,70 @@ std::vector<std::vector<double>> CoilNodeFields(const TrimCoils& coils,
   return fields;
 }
 
+std::vector<double> RfPhaseOf(const CalculationRecord& record, const std::vector<double>& errors,
+                              double gainPerTurnMeV) {
+  std::vector<double> phase(errors.size(), kNoValue);
+  const double turnsPerStep = record.run.dEk / gainPerTurnMeV;
+  double phi = 0;
+  int last = -1;
+  for (std::size_t i = 0; i < errors.size(); ++i) {
+    if (errors[i] == kNoValue) continue;
+    if (last >= 0) {
+      // Frf / F0 - H = H (1 / (1 + e) - 1) at the last closed energy, over the steps between.
+      const double slip = record.run.H * (1 / (1 + errors[last]) - 1);
+      phi += 360 * slip * turnsPerStep * static_cast<double>(static_cast<int>(i) - last);
+    }
+    phase[i] = phi;
+    last = static_cast<int>(i);
+  }
+  return phase;
+}
+
+double LargestMagnitude(const std::vector<double>& values) {
+  double largest = 0;
+  for (double v : values)
+    if (v != kNoValue) largest = std::max(largest, std::fabs(v));
+  return largest;
+}
+
+Result<std::vector<double>> IsochronismOnMap(const CalculationRecord& record, int threads) {
+  std::vector<EnergyOrbit> orbits;
+  if (Outcome o = PreciseOrbitCloser(record, threads)(record.field, orbits); !o) return o;
+  return IsochronismOf(record, orbits);
+}
+
+Result<SdfConversion> CorrectedMapSdf(const CalculationRecord& record,
+                                      std::span<const double> deltaB) {
+  // The unit of the file the record was read from; the mesh and the field are the record's.
+  Result<FieldMap> read = ReadMap(record.run.Path, record.mapReading);
+  if (!read) return read.outcome();
+  FieldMap map;
+  map.nR = record.nR;
+  map.nTheta = record.nTheta;
+  map.unit = read->unit;
+  map.radii = record.radii;
+  map.azimuths = record.azimuths;
+  map.field = FieldWithMeanChange(record, deltaB);
+  map.moments.assign(map.field.size(), 0.0);
+  map.thetaStart = record.thetaStart;
+  map.thetaEnd = record.thetaEnd;
+  map.format = read->format;
+  Result<SdfConversion> sdf = ConvertToSdf(map, "", std::nullopt);
+  const double step = 360.0 / record.nTheta;
+  if (!sdf && !IsSdfAzimuthStep(step))
+    sdf = ConvertToSdf(map, "", NearestSdfAzimuthSteps(step).nearest.front());
+  return sdf;
+}
+
+std::vector<double> CoilFieldChange(const TrimCoils& coils, std::span<const double> currents,
+                                    std::span<const double> radii) {
+  std::vector<double> nodes(radii.size(), 0.0);
+  for (int c = 0; c < coils.Count(); ++c)
+    for (std::size_t i = 0; i < radii.size(); ++i)
+      nodes[i] += currents[c] * coils.FieldPerAmpere(c, radii[i]);
+  return nodes;
+}
+
 Result<MeanFieldCorrection> FindIsochronousCorrection(const CalculationRecord& record,
                                                       const OrbitCloser& close,
                                                       const IsochroniseOptions& options) {
@@ -259,7 +320,7 @@ Result<MeanFieldCorrection> FindIsochronousCorrection(const CalculationRecord& r
   if (energies.empty())
     return ErrorFailure("No energy of the run has a closed orbit on the map: nothing to correct.");
   out.errorBefore = IsochronismOf(record, orbits);
-  out.isochronismBefore = WorstAbsolute(out.errorBefore);
+  out.isochronismBefore = LargestMagnitude(out.errorBefore);
 
   // The unknowns: the node values over the orbits' span and one node beyond each end; the nodes
   // further out follow the nearest of them.
@@ -322,6 +383,7 @@ Result<MeanFieldCorrection> FindIsochronousCorrection(const CalculationRecord& r
     } else {
       ++sinceBest;
     }
+    if (options.iterationDone) options.iterationDone(out.iterations, worst);
     if (sinceBest >= 3) break;
   }
   out.deltaB = expand(best);
@@ -332,38 +394,13 @@ Result<MeanFieldCorrection> FindIsochronousCorrection(const CalculationRecord& r
 
 namespace {
 
-// RF phase (degrees) at every energy from the isochronism errors of the closed ones, in energy
-// order: each energy step of dEk takes dEk / G turns, each slipping by 360 (Frf / F0 - H).
-std::vector<double> PhaseOf(const CalculationRecord& record, const std::vector<double>& errors,
-                            double gainPerTurnMeV) {
-  std::vector<double> phase(errors.size(), kNoValue);
-  const double turnsPerStep = record.run.dEk / gainPerTurnMeV;
-  double phi = 0;
-  int last = -1;
-  for (std::size_t i = 0; i < errors.size(); ++i) {
-    if (errors[i] == kNoValue) continue;
-    if (last >= 0) {
-      // Frf / F0 - H = H (1 / (1 + e) - 1) at the last closed energy, over the steps between.
-      const double slip = record.run.H * (1 / (1 + errors[last]) - 1);
-      phi += 360 * slip * turnsPerStep * static_cast<double>(static_cast<int>(i) - last);
-    }
-    phase[i] = phi;
-    last = static_cast<int>(i);
-  }
-  return phase;
-}
-
-double LargestAbsolute(const std::vector<double>& values) {
-  return WorstAbsolute(values);
-}
-
 // The quantity the fit minimises, over the energies that closed on the map.
 Eigen::VectorXd Objective(const CalculationRecord& record, const std::vector<EnergyOrbit>& orbits,
                           const std::vector<int>& energies, const TrimFitOptions& options,
                           bool& allClosed) {
   const std::vector<double> errors = IsochronismOf(record, orbits);
   const std::vector<double> phase = options.target == TrimTarget::Phase
-                                        ? PhaseOf(record, errors, options.gainPerTurnMeV)
+                                        ? RfPhaseOf(record, errors, options.gainPerTurnMeV)
                                         : std::vector<double>{};
   Eigen::VectorXd value(static_cast<Eigen::Index>(energies.size()));
   allClosed = true;
@@ -389,10 +426,7 @@ Result<TrimFit> FitTrimCoils(const CalculationRecord& record, const TrimCoils& c
   out.currents.assign(static_cast<std::size_t>(K), 0.0);
   const std::vector<std::vector<double>> profiles = CoilNodeFields(coils, record.radii);
   auto fieldOf = [&](const std::vector<double>& currents) {
-    std::vector<double> nodes(record.radii.size(), 0.0);
-    for (int c = 0; c < K; ++c)
-      for (std::size_t i = 0; i < nodes.size(); ++i) nodes[i] += currents[c] * profiles[c][i];
-    return FieldWithMeanChange(record, nodes);
+    return FieldWithMeanChange(record, CoilFieldChange(coils, currents, record.radii));
   };
 
   std::vector<EnergyOrbit> orbits;
@@ -403,9 +437,9 @@ Result<TrimFit> FitTrimCoils(const CalculationRecord& record, const TrimCoils& c
   if (energies.empty())
     return ErrorFailure("No energy of the run has a closed orbit on the map: nothing to fit.");
   out.errorBefore = IsochronismOf(record, orbits);
-  out.phaseBefore = PhaseOf(record, out.errorBefore, options.gainPerTurnMeV);
-  out.isochronismBefore = WorstAbsolute(out.errorBefore);
-  out.phaseDegBefore = LargestAbsolute(out.phaseBefore);
+  out.phaseBefore = RfPhaseOf(record, out.errorBefore, options.gainPerTurnMeV);
+  out.isochronismBefore = LargestMagnitude(out.errorBefore);
+  out.phaseDegBefore = LargestMagnitude(out.phaseBefore);
 
   // Coils whose field reaches no closed orbit (nowhere over the orbits' span a millionth of its
   // peak) have nothing to say to the fit.
@@ -487,6 +521,8 @@ Result<TrimFit> FitTrimCoils(const CalculationRecord& record, const TrimCoils& c
         break;
       }
     }
+    if (options.iterationDone)
+      options.iterationDone(out.iterations, LargestMagnitude(IsochronismOf(record, orbits)));
     if (!improved) {
       if (measuredNow) break;  // a response measured here did not help either: done
       fresh = false;           // measure the response again where the orbits are now
@@ -494,9 +530,9 @@ Result<TrimFit> FitTrimCoils(const CalculationRecord& record, const TrimCoils& c
   }
   out.currents = currents;
   out.errorAfter = IsochronismOf(record, orbits);
-  out.phaseAfter = PhaseOf(record, out.errorAfter, options.gainPerTurnMeV);
-  out.isochronismAfter = WorstAbsolute(out.errorAfter);
-  out.phaseDegAfter = LargestAbsolute(out.phaseAfter);
+  out.phaseAfter = RfPhaseOf(record, out.errorAfter, options.gainPerTurnMeV);
+  out.isochronismAfter = LargestMagnitude(out.errorAfter);
+  out.phaseDegAfter = LargestMagnitude(out.phaseAfter);
   for (int c : active)
     if (std::isfinite(limits[c]) && std::fabs(currents[c]) >= limits[c] * (1 - 1e-9))
       out.atLimit.push_back(c);

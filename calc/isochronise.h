@@ -5,12 +5,15 @@
 // on the changed field, each started from its orbit of the step before.
 #pragma once
 
+#include <atomic>
+#include <cstdint>
 #include <functional>
 #include <span>
 #include <string>
 #include <vector>
 
 #include "calc/driver.h"
+#include "calc/sdf_writer.h"
 #include "calc/trim_coils.h"
 #include "platform/outcome.h"
 
@@ -34,8 +37,12 @@ using OrbitCloser =
     std::function<Outcome(std::span<const double> field, std::vector<EnergyOrbit>& orbits)>;
 
 // The closer of the precise closure for the record's run (its mesh, energies and ion), on
-// `threads` threads; the same orbits for any thread count.
-OrbitCloser PreciseOrbitCloser(const CalculationRecord& record, int threads);
+// `threads` threads; the same orbits for any thread count. When *stop turns 1 the closer ends after
+// the energies in flight and fails quietly with kStoppedText.
+OrbitCloser PreciseOrbitCloser(const CalculationRecord& record, int threads,
+                               const std::atomic<int32_t>* stop = nullptr);
+
+inline constexpr const char* kStoppedText = "Stopped.";
 
 // The map's radial interpolation (spline inside, parabolas in the two end intervals) written as
 // weights of the node values: Weights(R)[j] is the field at R of a map that is 1 at radius node j
@@ -53,15 +60,32 @@ class RadialWeights {
   std::vector<double> moments_;  // n x n: column j holds the spline moments of the unit map j
 };
 
+// Called after each iteration with its number and the worst |F0 H / Frf - 1| it left (from the
+// thread that runs the search); may be empty.
+using IterationDone = std::function<void(int iteration, double worst)>;
+
 struct IsochroniseOptions {
   double tolerance = 2e-7;  // worst |F0 H / Frf - 1| at which the iteration stops
   int maxIterations = 40;
+  IterationDone iterationDone;
 };
 
 // Per energy of the run: the isochronism error F0 H / Frf - 1 (kNoValue where the orbit did not
 // close).
 std::vector<double> IsochronismOf(const CalculationRecord& record,
                                   const std::vector<EnergyOrbit>& orbits);
+
+// The RF phase (degrees) at every energy from the isochronism errors, accumulated in energy order
+// from 0 at the first closed energy: each step of dEk takes dEk / gain turns, each slipping by
+// 360 (Frf / F0 - H) at the last closed energy. kNoValue where the error is.
+std::vector<double> RfPhaseOf(const CalculationRecord& record, const std::vector<double>& errors,
+                              double gainPerTurnMeV);
+
+// The largest magnitude of the values that are not kNoValue (0 when none).
+double LargestMagnitude(const std::vector<double>& values);
+
+// The isochronism errors of the precise closed orbits on the record's own field.
+Result<std::vector<double>> IsochronismOnMap(const CalculationRecord& record, int threads);
 
 struct MeanFieldCorrection {
   std::vector<double> radii;         // m, the map's radius nodes
@@ -85,9 +109,20 @@ Result<MeanFieldCorrection> FindIsochronousCorrection(const CalculationRecord& r
 std::vector<double> FieldWithMeanChange(const CalculationRecord& record,
                                         std::span<const double> deltaB);
 
+// The record's map with its node values changed by deltaB (T per radius node, every azimuth) as
+// *.sdf text, in the unit of the map file (Gs for one that is in neither Gs nor T), the values
+// written to 1e-5 T. A map whose azimuth step has no three-decimal form is resampled onto the
+// nearest step that has one (the conversion says so and by how much it changed the field).
+Result<SdfConversion> CorrectedMapSdf(const CalculationRecord& record,
+                                      std::span<const double> deltaB);
+
 // The field per ampere of every coil at the record's radius nodes (T/A), coil after coil.
 std::vector<std::vector<double>> CoilNodeFields(const TrimCoils& coils,
                                                 std::span<const double> radii);
+
+// The change of the mean field (T per radius node) made by the coils at the given currents (A).
+std::vector<double> CoilFieldChange(const TrimCoils& coils, std::span<const double> currents,
+                                    std::span<const double> radii);
 
 enum class TrimTarget { Isochronism, Phase };
 
@@ -96,6 +131,7 @@ struct TrimFitOptions {
   TrimTarget target = TrimTarget::Isochronism;
   double gainPerTurnMeV = 0.1;  // for the RF phase
   int maxIterations = 8;
+  IterationDone iterationDone;  // the worst |F0 H / Frf - 1| after each iteration
 };
 
 struct TrimFit {

@@ -8,11 +8,13 @@
 #include <limits>
 #include <memory>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <string>
 
 #include "calc/calculation.h"
 #include "calc/isochronise.h"
 #include "cli/command.h"
+#include "cli/correction_output.h"
 #include "cli/run_setup.h"
 #include "platform/message.h"
 #include "results/hand_over.h"
@@ -63,8 +65,6 @@ std::vector<double> Limits(const TrimCoils& coils, const std::vector<std::string
 }
 
 int RunTrimFit(const TrimFitCli& options) {
-  RunParameters p;
-  if (!MakeRunParameters(options.setup, p)) return kExitRefused;
   const Result<TrimCoils> coils = TrimCoils::Read(options.coils);
   if (!coils) return Refused(coils.outcome());
   TrimFitOptions fit;
@@ -74,15 +74,24 @@ int RunTrimFit(const TrimFitCli& options) {
 
   ResultsHandOver handOver;
   Calculation calculation(handOver);
-  if (const Outcome prepared = calculation.Prepare(p); !prepared) return Refused(prepared);
+  if (const int refused = PrepareCorrectionRun(options.setup, calculation); refused != kExitOk)
+    return refused;
   const CalculationRecord& record = calculation.Record();
+  const int threads = ThreadsOf(options.setup);
   const Result<TrimFit> found =
-      FitTrimCoils(record, *coils, PreciseOrbitCloser(record, ThreadsOf(options.setup)), fit);
+      FitTrimCoils(record, *coils, PreciseOrbitCloser(record, threads), fit);
   if (!found) {
     ShowMessage(found.message());
     return kExitFailed;
   }
   const TrimFit& t = *found;
+  std::optional<double> afterWritten;
+  if (!options.output.empty()) {
+    const std::vector<double> change = CoilFieldChange(*coils, t.currents, record.radii);
+    if (const int w = WriteCorrectedMap(options.output, record, change, threads, afterWritten);
+        w != kExitOk)
+      return w;
+  }
   auto names = [&](const std::vector<int>& indices) {
     std::vector<std::string> list;
     for (int c : indices) list.push_back(coils->Name(c));
@@ -99,6 +108,7 @@ int RunTrimFit(const TrimFitCli& options) {
     out["currents"] = std::move(currents);
     out["isochronism_before"] = t.isochronismBefore;
     out["isochronism_after"] = t.isochronismAfter;
+    if (afterWritten) out["isochronism_after_written"] = *afterWritten;
     out["phase_deg_before"] = t.phaseDegBefore;
     out["phase_deg_after"] = t.phaseDegAfter;
     out["condition_number"] = t.conditionNumber;
@@ -113,9 +123,22 @@ int RunTrimFit(const TrimFitCli& options) {
       std::printf("%-16s %14.6f\n", coils->Name(c).c_str(), t.currents[c]);
     std::printf("Isochronism |F0*H/Frf - 1|: worst %.3e before, %.3e after\n", t.isochronismBefore,
                 t.isochronismAfter);
+    if (afterWritten)
+      std::printf("Isochronism of the map as written to %s (values to 1e-5 T): worst %.3e\n",
+                  options.output.c_str(), *afterWritten);
     std::printf("RF phase: largest %.3f deg before, %.3f deg after\n", t.phaseDegBefore,
                 t.phaseDegAfter);
     std::printf("Condition number %.3g, %d iterations\n", t.conditionNumber, t.iterations);
+    auto list = [&](const char* what, const std::vector<int>& indices) {
+      if (indices.empty()) return;
+      std::printf("%s:", what);
+      for (int c : indices) std::printf(" %s", coils->Name(c).c_str());
+      std::printf("\n");
+    };
+    list("At their current limit", t.atLimit);
+    if (!t.excludedEnergiesMeV.empty())
+      std::printf("%zu energies without a closed orbit on the map are left out\n",
+                  t.excludedEnergiesMeV.size());
   }
   return kExitOk;
 }

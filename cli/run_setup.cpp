@@ -16,6 +16,7 @@ namespace zuba::cli {
 void AddRunSetupOptions(CLI::App& app, RunSetup& setup) {
   if (setup.mode.empty()) setup.mode = kModeTvk310;
   app.add_option("--map", setup.map, "Field map file")->required();
+  AddMapReadingOptions(&app, setup.reading);
   app.add_option("--mode", setup.mode,
                  "Operating mode whose preset starts the run: \"TVK-310: p\" or \"AVF: 14N5\"")
       ->capture_default_str();

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/map_reading_cli.h"
 #include "results/run_parameters.h"
 
 namespace zuba::cli {
@@ -15,10 +16,11 @@ struct RunSetup {
   std::string map;
   std::string mode;  // the label of the preset; the default is the first of the Mode dialog
   std::vector<std::string> sets;
-  int threads = 0;  // 0: the machine's hardware threads
+  MapReadingArgs reading;  // how the map file is read
+  int threads = 0;         // 0: the machine's hardware threads
 };
 
-// Adds --map, --mode, --set and --threads to a command.
+// Adds --map, the map reading options, --mode, --set and --threads to a command.
 void AddRunSetupOptions(CLI::App& app, RunSetup& setup);
 
 // Applies "Name=Value" to the parameters (names of the run-field table that --set may change);
