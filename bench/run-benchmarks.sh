@@ -3,6 +3,8 @@
 # docs/PERFORMANCE.md, then prints them as one table:
 #   - the full "TVK-310: p" and "AVF: 14N5" runs on the example maps with --threads 1 and 2
 #     (wall time, CPU time = user + sys, peak resident memory; these runs write the report only);
+#   - the precise closure on the eight-sector ring example (protons 72 - 590 MeV, 260 energies)
+#     with --threads 1 and 2 (report and values; the values of both compared byte for byte);
 #   - the per-call field routine (--reference-field --threads 1) against the fast path on the same
 #     three energies of each map (first, middle, last), scaled per energy to the full run;
 #   - ns per integration step on one thread (one-trial benchmark) and the field evaluation alone
@@ -33,7 +35,7 @@ while [ $# -gt 0 ]; do
     --full-reference) fullReference=1 ;;
     --no-build) build=0 ;;
     --keep) keep=${2:?--keep needs a folder}; shift ;;
-    -h|--help) sed -n '2,23p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h|--help) sed -n '2,26p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "unknown option: $1" >&2; exit 2 ;;
   esac
   shift
@@ -86,12 +88,20 @@ avfFew=(--set EkBegin=1 --set EkEnd=100 --set dEk=49.5)
 tvkEnergies=101
 avfEnergies=100
 fewEnergies=3
+# The eight-sector ring, every energy closed by the precise closure.
+ring=(--map "$here/examples/ring-590.sdf" --set ParticleName=p --set m0=1.007276466812 --set Q=1
+      --set Frf=50.65 --set H=6 --set N=8 --set EkBegin=72 --set EkEnd=590 --set dEk=2
+      --closure precise)
 
 echo "Runs:" >&2
 for map in tvk avf; do
   declare -n args=$map
   timed "$map-t1" "${args[@]}" --threads 1 --report "$work/$map-t1/report.txt"
   timed "$map-t2" "${args[@]}" --threads 2 --report "$work/$map-t2/report.txt"
+done
+for threads in 1 2; do
+  timed "ring-t$threads" "${ring[@]}" --threads $threads --report "$work/ring-t$threads/report.txt" \
+    --values "$work/ring-t$threads/values.tsv"
 done
 for map in tvk avf; do
   declare -n args=$map few=${map}Few
@@ -147,13 +157,15 @@ bench() {  # FILE NAME FIELD
 # value is within 1e-12 relative and every dReo within 1e-15 m.
 compareValues() {
   if [ "$(wc -l <"$1")" != "$(wc -l <"$2")" ]; then echo "different row counts"; return; fi
+  # The second table's columns start after the first's: their count is taken from the header.
   paste "$1" "$2" | awk -F'\t' '
+    NR == 1 { n = NF / 2 }
     NR > 1 {
       for (k = 1; k <= 6; k++) {
-        a = $k; b = $(k + 11); d = a - b; if (d < 0) d = -d; s = a < 0 ? -a : a
+        a = $k; b = $(k + n); d = a - b; if (d < 0) d = -d; s = a < 0 ? -a : a
         r = s > 0 ? d / s : d; if (r > rel) rel = r; if (r > 1e-12) badRel++
       }
-      d = $7 - $18; if (d < 0) d = -d; if (d > abs) abs = d; if (d > 1e-15) badAbs++
+      d = $7 - $(7 + n); if (d < 0) d = -d; if (d > abs) abs = d; if (d > 1e-15) badAbs++
     }
     END { printf "%s rel %.1e, dReo %.2e m", (badRel + badAbs == 0 ? "ok" : "OVER"), rel, abs
           if (badAbs) printf " (%d rows > 1e-15)", badAbs
@@ -261,6 +273,16 @@ for map in tvk avf; do
     "$(grep -F "$mode, every value" "$work/closure_floor.txt" |
        sed -E 's/.*up to ([0-9.e+-]+) m \(([0-9]+) changed, ([0-9]+) above.*/\1 m (\3 rows > 1e-15)/')" "" ""
 done
+ringT1Cpu=$(cpu ring-t1)
+ringT2Wall=$(wall ring-t2)
+row "Ring 72-590 MeV precise, --threads 1: wall / CPU s" "$(wall ring-t1) / $ringT1Cpu" "" ""
+row "Ring 72-590 MeV precise, --threads 2: wall / CPU s" "$ringT2Wall / $(cpu ring-t2)" "< 5 s wall" \
+  "$(verdict "$ringT2Wall" 5 '<')"
+row "Ring cores obtained, --threads 1 / 2 (CPU / wall)" \
+  "$(ratio "$ringT1Cpu" "$(wall ring-t1)" 2) / $(ratio "$(cpu ring-t2)" "$ringT2Wall" 2)" "" ""
+ringSame=$(same "$work/ring-t1/values.tsv" "$work/ring-t2/values.tsv")
+row "Ring values, --threads 1 vs 2" "$ringSame" "identical" \
+  "$([ "$ringSame" = identical ] && echo met || echo MISSED)"
 row "Document save, ${docMb%.*} MB, wall ms" "$(printf '%.0f' "$docSave")" "about 1 s" ""
 row "Document load, ${docMb%.*} MB, wall ms" "$(printf '%.0f' "$docLoad")" "about 1 s" ""
 mapRepaint=$(bench view_bench BM_Repaint/3 real_time)
