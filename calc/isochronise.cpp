@@ -45,6 +45,29 @@ std::vector<int> ClosedEnergies(const std::vector<EnergyOrbit>& orbits) {
   return closed;
 }
 
+// The closed orbits on the map as read: the energies that closed are those a correction is made
+// for; the others are excluded. Fails, saying there is nothing to `what`, when none closed.
+struct OrbitsOnMap {
+  std::vector<EnergyOrbit> orbits;
+  std::vector<int> energies;        // indices of the closed ones
+  std::vector<double> excludedMeV;  // energies that did not close
+  std::vector<double> errors;       // isochronism error per energy
+};
+
+Result<OrbitsOnMap> CloseOnMap(const CalculationRecord& record, const OrbitCloser& close,
+                               const std::string& what) {
+  OrbitsOnMap on;
+  if (Outcome o = close(record.field, on.orbits); !o) return o;
+  on.energies = ClosedEnergies(on.orbits);
+  for (std::size_t i = 0; i < on.orbits.size(); ++i)
+    if (!on.orbits[i].closed) on.excludedMeV.push_back(MeV(record.Ek[i]));
+  if (on.energies.empty())
+    return ErrorFailure("No energy of the run has a closed orbit on the map: nothing to " + what +
+                        ".");
+  on.errors = IsochronismOf(record, on.orbits);
+  return on;
+}
+
 // The radial span (m) that the given orbits sweep.
 void OrbitSpan(const std::vector<EnergyOrbit>& orbits, const std::vector<int>& energies,
                double& low, double& high) {
@@ -312,14 +335,12 @@ Result<MeanFieldCorrection> FindIsochronousCorrection(const CalculationRecord& r
   MeanFieldCorrection out;
   out.radii = record.radii;
   const std::size_t n = record.radii.size();
-  std::vector<EnergyOrbit> orbits;
-  if (Outcome o = close(record.field, orbits); !o) return o;
-  const std::vector<int> energies = ClosedEnergies(orbits);
-  for (std::size_t i = 0; i < orbits.size(); ++i)
-    if (!orbits[i].closed) out.excludedEnergiesMeV.push_back(MeV(record.Ek[i]));
-  if (energies.empty())
-    return ErrorFailure("No energy of the run has a closed orbit on the map: nothing to correct.");
-  out.errorBefore = IsochronismOf(record, orbits);
+  Result<OrbitsOnMap> start = CloseOnMap(record, close, "correct");
+  if (!start) return start.outcome();
+  std::vector<EnergyOrbit> orbits = std::move(start->orbits);
+  const std::vector<int> energies = std::move(start->energies);
+  out.excludedEnergiesMeV = std::move(start->excludedMeV);
+  out.errorBefore = std::move(start->errors);
   out.isochronismBefore = LargestMagnitude(out.errorBefore);
 
   // The unknowns: the node values over the orbits' span and one node beyond each end; the nodes
@@ -429,14 +450,12 @@ Result<TrimFit> FitTrimCoils(const CalculationRecord& record, const TrimCoils& c
     return FieldWithMeanChange(record, CoilFieldChange(coils, currents, record.radii));
   };
 
-  std::vector<EnergyOrbit> orbits;
-  if (Outcome o = close(record.field, orbits); !o) return o;
-  const std::vector<int> energies = ClosedEnergies(orbits);
-  for (std::size_t i = 0; i < orbits.size(); ++i)
-    if (!orbits[i].closed) out.excludedEnergiesMeV.push_back(MeV(record.Ek[i]));
-  if (energies.empty())
-    return ErrorFailure("No energy of the run has a closed orbit on the map: nothing to fit.");
-  out.errorBefore = IsochronismOf(record, orbits);
+  Result<OrbitsOnMap> start = CloseOnMap(record, close, "fit");
+  if (!start) return start.outcome();
+  std::vector<EnergyOrbit> orbits = std::move(start->orbits);
+  const std::vector<int> energies = std::move(start->energies);
+  out.excludedEnergiesMeV = std::move(start->excludedMeV);
+  out.errorBefore = std::move(start->errors);
   out.phaseBefore = RfPhaseOf(record, out.errorBefore, options.gainPerTurnMeV);
   out.isochronismBefore = LargestMagnitude(out.errorBefore);
   out.phaseDegBefore = LargestMagnitude(out.phaseBefore);
