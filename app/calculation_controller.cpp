@@ -16,6 +16,10 @@
 
 namespace zuba {
 
+int RunThreadCount() {
+  return static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+}
+
 CCalculationController::CCalculationController(ControllerServices& services, CZUBAView& view,
                                                QObject* parent)
     : QObject(parent), services_(services), view_(view), calculation_(view.HandOver()) {
@@ -83,7 +87,7 @@ void CCalculationController::OnCalculateEquilibriumOrbits() {
   view_.TransferPendingResults();
 
   WorkerOptions options;
-  options.threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+  options.threads = RunThreadCount();
   options.closure = closure_;
   // A failure that has no box of its own ends the run with a note on the status bar.
   options.report = [this](const Failure& failure) {

@@ -19,6 +19,9 @@
 
 namespace zuba {
 
+// The threads a run closes its orbits on: one per core of the machine.
+int RunThreadCount();
+
 // What the commands need of the application around them.
 class ControllerServices {
  public:
