@@ -43,6 +43,11 @@ class ControllerServices {
   virtual void ShowStatusNote(const std::string& text) = 0;
 };
 
+// Prepares the calculation's run from the parameters and the map-reading options; a refusal is
+// shown (a quiet one as a status-bar note) and gives false.
+bool PrepareRunShown(Calculation& calculation, const RunParameters& parameters,
+                     const MapReadingOptions& mapReading, ControllerServices& services);
+
 class CCalculationController : public QObject {
   Q_OBJECT
 

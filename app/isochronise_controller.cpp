@@ -79,21 +79,8 @@ void CIsochroniseController::Start(const RunParameters& run, const MapReadingOpt
   }
   RunParameters parameters = run;
   parameters.Path = MapFileOf(run.Path, documentFolder);
-  Outcome prepared;
-  try {
-    prepared = job->calculation.Prepare(parameters, mapReading);
-  } catch (const std::bad_alloc&) {
-    ShowMessage("Not enough memory for the field map!", "Error", Icon::Error, Owner::View);
-    return;
-  }
-  if (!prepared) {
-    // As the run shows it: a basic check of the parameters refuses with a status-bar note.
-    if (prepared.failure().quiet)
-      services_.ShowStatusNote(prepared.message().text);
-    else
-      ShowMessage(prepared.message());
-    return;
-  }
+  // Refused as Calculate's run is refused.
+  if (!PrepareRunShown(job->calculation, parameters, mapReading, services_)) return;
 
   const uint64_t search = ++searchId_;
   // Called on the search's thread: the progress dialog is told on this one.
