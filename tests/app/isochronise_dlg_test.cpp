@@ -130,21 +130,5 @@ TEST(IsochroniseResultWindow, SavesThroughItsFunctionsAndSaysWhatItWrote) {
   }
 }
 
-TEST(IsochroniseResultWindow, FieldCorrectionListsDeltaBAndHasNoCurrents) {
-  MeanFieldCorrection c;
-  c.radii = {0.1, 0.2, 0.3};
-  c.deltaB = {1e-4, -2.5e-5, 0};
-  c.isochronismBefore = 1e-3;
-  c.isochronismAfter = 1e-7;
-  c.excludedEnergiesMeV = {12.5};
-  CIsochroniseResultDlg dialog(c);
-  EXPECT_TRUE(dialog.saveCurrentsButton->isHidden());
-  EXPECT_FALSE(dialog.saveMapButton->isHidden());
-  ASSERT_EQ(dialog.table->rowCount(), 3);
-  EXPECT_EQ(dialog.table->item(1, 0)->text(), "0.2");
-  EXPECT_EQ(dialog.table->item(1, 1)->text(), "-2.5e-05");
-  EXPECT_NE(dialog.summary->text().indexOf("12.5 MeV"), -1) << dialog.summary->text().toStdString();
-}
-
 }  // namespace
 }  // namespace zuba
