@@ -3,6 +3,7 @@
 
 #include <QButtonGroup>
 #include <QComboBox>
+#include <QDir>
 #include <QFile>
 #include <QFileDialog>
 #include <QFormLayout>
@@ -54,6 +55,7 @@ CIsochroniseDlg::CIsochroniseDlg(QWidget* parent) : QDialog(parent) {
   auto* form = new QFormLayout;
   auto* fileRow = new QHBoxLayout;
   coilEdit = new QLineEdit(this);
+  coilEdit->setMinimumWidth(300);  // room for a path
   browseButton = new QPushButton(QStringLiteral("..."), this);
   fileRow->addWidget(coilEdit);
   fileRow->addWidget(browseButton);
@@ -114,7 +116,8 @@ bool CIsochroniseDlg::Ask(IsochroniseRequest& request) {
 }
 
 void CIsochroniseDlg::OnOK() {
-  IsochroniseRequest r;
+  // What the field correction does not use stays as it was for the next opening.
+  IsochroniseRequest r = request_;
   r.trimCoils = coilsButton->isChecked();
   if (r.trimCoils) {
     r.coilPath = coilEdit->text().trimmed().toStdString();
@@ -122,13 +125,15 @@ void CIsochroniseDlg::OnOK() {
       ShowMessage("Enter the file of the trim coils' fields!", "Stop", Icon::Error, Owner::Dialog);
       return;
     }
+    // A limit of 0 A would hold every coil at zero current: nothing left to fit.
     const QString limit = limitEdit->text().trimmed();
+    r.limit = std::numeric_limits<double>::infinity();
     if (!limit.isEmpty()) {
       bool ok = false;
       r.limit = limit.toDouble(&ok);
-      if (!ok || !(r.limit >= 0)) {
-        ShowMessage("The current limit must be a number of amperes, 0 or more!", "Stop",
-                    Icon::Error, Owner::Dialog);
+      if (!ok || !(r.limit > 0)) {
+        ShowMessage("The current limit must be a number of amperes above 0 (empty: no limit)!",
+                    "Stop", Icon::Error, Owner::Dialog);
         return;
       }
     }
@@ -198,6 +203,9 @@ void CIsochroniseResultDlg::Build(const QString& text, const QStringList& header
   }
   table->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
   layout->addWidget(table);
+  note = new QLabel(this);
+  note->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  layout->addWidget(note);
   auto* buttons = new QHBoxLayout;
   saveMapButton = new QPushButton(QStringLiteral("Save Corrected Map..."), this);
   saveCurrentsButton = new QPushButton(QStringLiteral("Save Currents..."), this);
@@ -235,7 +243,13 @@ void CIsochroniseResultDlg::Save(bool map) {
   const auto& save = map ? saveMap : saveCurrents;
   if (!save) return;
   const std::string error = save(QFile::encodeName(path).toStdString());
-  if (!error.empty()) ShowMessage(error, "Error", Icon::Error, Owner::Dialog);
+  if (!error.empty()) {
+    ShowMessage(error, "Error", Icon::Error, Owner::Dialog);
+    return;
+  }
+  note->setText((map ? QStringLiteral("Corrected map written to %1")
+                     : QStringLiteral("Currents written to %1"))
+                    .arg(QDir::toNativeSeparators(path)));
 }
 
 }  // namespace zuba

@@ -77,6 +77,7 @@ class CIsochroniseResultDlg : public QDialog {
 
   QLabel* summary = nullptr;
   QTableWidget* table = nullptr;
+  QLabel* note = nullptr;  // what the last saving wrote
   QPushButton* saveMapButton = nullptr;
   QPushButton* saveCurrentsButton = nullptr;
 

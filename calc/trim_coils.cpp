@@ -14,6 +14,7 @@ namespace zuba {
 namespace {
 
 constexpr std::string_view kGaussSuffix = "_Gs_per_A";
+constexpr std::string_view kCurrentRow = "current_A";
 constexpr double kTeslaPerGauss = 1e-4;
 
 Failure Refusal(const std::string& fileName, const std::string& what) {
@@ -100,6 +101,7 @@ Result<TrimCoils> TrimCoils::Parse(std::string_view text, const std::string& fil
         if (std::find(coils.names_.begin(), coils.names_.end(), name) != coils.names_.end())
           return Refusal(fileName, "coil " + name + " is named twice");
         coils.names_.push_back(name);
+        coils.columns_.push_back(header[k]);
         scale.push_back(unit);
       }
       coils.profiles_.assign(coils.names_.size(), {});
@@ -108,6 +110,19 @@ Result<TrimCoils> TrimCoils::Parse(std::string_view text, const std::string& fil
       if (fields.size() != header.size())
         return Refusal(fileName, where + ": expected " + std::to_string(header.size()) +
                                      " values, found " + std::to_string(fields.size()));
+      if (!coils.currents_.empty())
+        return Refusal(fileName, where + ": the row `current_A` must be the last one");
+      if (fields[0] == kCurrentRow) {
+        for (std::size_t k = 1; k < fields.size(); ++k) {
+          double current = 0;
+          if (!ParseNumber(fields[k], current))
+            return Refusal(fileName, where + ": the current of coil " + coils.names_[k - 1] +
+                                         " \"" + fields[k] + "\" is not a number");
+          coils.currents_.push_back(current);
+        }
+        if (end == text.size()) break;
+        continue;
+      }
       double r = 0;
       if (!ParseNumber(fields[0], r))
         return Refusal(fileName, where + ": the radius \"" + fields[0] + "\" is not a number");
@@ -121,6 +136,7 @@ Result<TrimCoils> TrimCoils::Parse(std::string_view text, const std::string& fil
                                        fields[k] + "\" is not a number");
         coils.profiles_[k - 1].push_back(value * scale[k - 1]);
       }
+      coils.rows_.push_back(fields);
     }
     if (end == text.size()) break;
   }
@@ -155,6 +171,24 @@ Result<TrimCoils> TrimCoils::Parse(std::string_view text, const std::string& fil
     coils.moments_.push_back(std::move(M));
   }
   return coils;
+}
+
+std::string CoilCurrentsText(const TrimCoils& coils, std::span<const double> currents) {
+  auto line = [](const std::string& first, const std::vector<std::string>& rest) {
+    std::string text = first;
+    for (const std::string& field : rest) text += '\t' + field;
+    return text + '\n';
+  };
+  std::string text = line("r_m", coils.columns_);
+  for (const std::vector<std::string>& row : coils.rows_)
+    text += line(row[0], std::vector<std::string>(row.begin() + 1, row.end()));
+  std::vector<std::string> values;
+  for (double current : currents) {
+    char buffer[32];
+    const auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, current);
+    values.emplace_back(buffer, ec == std::errc() ? end : buffer);
+  }
+  return text + line(std::string(kCurrentRow), values);
 }
 
 double TrimCoils::FieldPerAmpere(int coil, double r) const {

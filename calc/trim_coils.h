@@ -4,6 +4,7 @@
 // depend on the azimuth).
 #pragma once
 
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -23,7 +24,8 @@ class TrimCoils {
   // tabs or commas (the header's separator; blanks around fields are ignored). Empty lines and
   // lines starting with '#' are skipped. Refused, naming the line or the coil: a malformed line,
   // fewer than four radii, radii that do not increase, a coil named twice, a column of zeros, two
-  // proportional columns.
+  // proportional columns. A last row whose first field is `current_A` holds a current (A) per
+  // coil, as CoilCurrentsText writes it: kept as Currents(), not a point of the profiles.
   static Result<TrimCoils> Parse(std::string_view text, const std::string& fileName);
 
   int Count() const { return static_cast<int>(names_.size()); }
@@ -35,13 +37,26 @@ class TrimCoils {
   // The coil's field per ampere (T/A) at radius r (m): the natural cubic spline through its
   // points inside the listed radii, zero outside them.
   double FieldPerAmpere(int coil, double r) const;
+  // The currents (A) of the file's `current_A` row; empty when it has none.
+  const std::vector<double>& Currents() const { return currents_; }
 
  private:
+  friend std::string CoilCurrentsText(const TrimCoils& coils, std::span<const double> currents);
+
   std::vector<std::string> names_;
-  std::vector<double> radii_;                  // m
+  std::vector<std::string> columns_;  // the header's coil columns as the file names them
+  std::vector<std::vector<std::string>>
+      rows_;                      // the fields of every radius row as the file has them
+  std::vector<double> currents_;  // A, the `current_A` row
+  std::vector<double> radii_;     // m
   std::vector<std::vector<double>> profiles_;  // T/A, per coil per radius
   std::vector<std::vector<double>> moments_;   // T/(A m²), natural spline moments
 };
+
+// The coil table as the file gave it (header and radius rows, the fields as written there), tab
+// separated, with a last row `current_A` and the current of every coil (A, shortest text that reads
+// back to the same value): a file that Parse reads as the same coils with these currents.
+std::string CoilCurrentsText(const TrimCoils& coils, std::span<const double> currents);
 
 // A value of the natural cubic spline with moments M through (X, Y) at X[0] <= x <= X[n-1], every
 // interval (the end intervals included) by the spline's own cubic.
