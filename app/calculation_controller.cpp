@@ -16,6 +16,31 @@
 
 namespace zuba {
 
+int RunThreadCount() {
+  return static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+}
+
+bool PrepareRunShown(Calculation& calculation, const RunParameters& parameters,
+                     const MapReadingOptions& mapReading, ControllerServices& services) {
+  Outcome prepared;
+  try {
+    prepared = calculation.Prepare(parameters, mapReading);
+  } catch (const std::bad_alloc&) {
+    // A map too large for the memory: the command ends like any other refusal.
+    ShowMessage("Not enough memory for the field map!", "Error", Icon::Error, Owner::View);
+    return false;
+  }
+  if (!prepared) {
+    // A basic check of the parameters refuses quietly: a note on the status bar.
+    if (prepared.failure().quiet)
+      services.ShowStatusNote(prepared.message().text);
+    else
+      ShowMessage(prepared.message());
+    return false;
+  }
+  return true;
+}
+
 CCalculationController::CCalculationController(ControllerServices& services, CZUBAView& view,
                                                QObject* parent)
     : QObject(parent), services_(services), view_(view), calculation_(view.HandOver()) {
@@ -61,29 +86,14 @@ void CCalculationController::OnCalculateEquilibriumOrbits() {
   mapReading_ = MapReadingOptions{};
   if (!services_.RunInputDataDialog(inputData_, mapReading_)) return;
 
-  Outcome prepared;
-  try {
-    prepared = calculation_.Prepare(inputData_, mapReading_);
-  } catch (const std::bad_alloc&) {
-    // A map too large for the memory: the command ends like any other refusal.
-    ShowMessage("Not enough memory for the field map!", "Error", Icon::Error, Owner::View);
-    return;
-  }
-  if (!prepared) {
-    // A basic check of the parameters refuses quietly: a note on the status bar.
-    if (prepared.failure().quiet)
-      services_.ShowStatusNote(prepared.message().text);
-    else
-      ShowMessage(prepared.message());
-    return;
-  }
+  if (!PrepareRunShown(calculation_, inputData_, mapReading_, services_)) return;
 
   // Results of an earlier run that no paint has taken over yet go to the document now, so that the
   // new worker's hand-over never meets a reader of LatestResults.
   view_.TransferPendingResults();
 
   WorkerOptions options;
-  options.threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+  options.threads = RunThreadCount();
   options.closure = closure_;
   // A failure that has no box of its own ends the run with a note on the status bar.
   options.report = [this](const Failure& failure) {

@@ -19,6 +19,9 @@
 
 namespace zuba {
 
+// The threads a run closes its orbits on: one per core of the machine.
+int RunThreadCount();
+
 // What the commands need of the application around them.
 class ControllerServices {
  public:
@@ -39,6 +42,11 @@ class ControllerServices {
   // a run of the default search).
   virtual void ShowStatusNote(const std::string& text) = 0;
 };
+
+// Prepares the calculation's run from the parameters and the map-reading options; a refusal is
+// shown (a quiet one as a status-bar note) and gives false.
+bool PrepareRunShown(Calculation& calculation, const RunParameters& parameters,
+                     const MapReadingOptions& mapReading, ControllerServices& services);
 
 class CCalculationController : public QObject {
   Q_OBJECT

@@ -1,6 +1,6 @@
 // zuba, the desktop program.
 //   zuba [DOC.zub]
-//   zuba --screenshot OUT.png [--dialog mode|input]
+//   zuba --screenshot OUT.png [--dialog mode|input|isochronise]
 //        [--view frequency|isochronism|tunes|map|orbits|harmonics|table] [--select K] [DOC.zub]
 #include <QCommandLineParser>
 #include <cstring>
@@ -30,9 +30,9 @@ int main(int argc, char** argv) {
       QStringLiteral("OUT.png"));
   const QCommandLineOption dialogOption(
       QStringLiteral("dialog"),
-      QStringLiteral("With --screenshot: render the Mode dialog (mode) or the Input Data dialog "
-                     "(input) instead."),
-      QStringLiteral("mode|input"));
+      QStringLiteral("With --screenshot: render the Mode dialog (mode), the Input Data dialog "
+                     "(input) or the Isochronise dialog (isochronise) instead."),
+      QStringLiteral("mode|input|isochronise"));
   const QCommandLineOption viewOption(
       QStringLiteral("view"),
       QStringLiteral("With --screenshot: the graph the window shows, or table for the window with "

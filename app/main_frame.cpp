@@ -29,6 +29,7 @@
 #include "app/about_dlg.h"
 #include "app/export_graph_dlg.h"
 #include "app/input_data_dlg.h"
+#include "app/isochronise_controller.h"
 #include "app/mode_dlg.h"
 #include "app/results_table.h"
 #include "calc/run_map.h"
@@ -69,6 +70,7 @@ CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent) {
   document_ = new CZUBADoc(handOver_, this);
   view_ = new CZUBAView(handOver_, this);
   controller_ = new CCalculationController(*this, *view_, this);
+  isochronise_ = new CIsochroniseController(*this, *this, this);
   document_->AddView(view_);
   setCentralWidget(view_);
   QtMessageService::SetViewWindow(view_);
@@ -137,6 +139,7 @@ CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent) {
   connect(document_, &CZUBADoc::titleChanged, this, &CMainFrame::UpdateTitle);
   connect(controller_, &CCalculationController::calculationRunning, this,
           &CMainFrame::UpdateCommandUi);
+  connect(isochronise_, &CIsochroniseController::searchRunning, this, &CMainFrame::UpdateCommandUi);
   connect(view_, &CZUBAView::resultsTransferred, this, &CMainFrame::UpdateCommandUi);
   connect(view_, &CZUBAView::resultsTransferred, this, &CMainFrame::NoteFlatFrequency,
           Qt::QueuedConnection);
@@ -172,7 +175,9 @@ CMainFrame::~CMainFrame() {
   // The worker uses this window's services and hand-over: it ends before they go, and the
   // windows that refer to the hand-over go with it.
   controller_->StopAndWaitForWorker();
+  isochronise_->StopAndWait();
   QtMessageService::SetViewWindow(nullptr);
+  delete isochronise_;
   delete controller_;
   delete view_;
   delete document_;
@@ -287,6 +292,11 @@ void CMainFrame::CreateActions() {
   reportSaveAsAct = make("ID_CALCULATE_SAVEAS", tr("&Save As..."),
                          QStringLiteral("Save the results of calculations"),
                          QStringLiteral("Save As"), [this] { controller_->SaveResultsReport(); });
+  isochroniseAct =
+      make("ID_CALCULATE_ISOCHRONISE", tr("&Isochronise..."),
+           tr("Find the mean-field correction or the trim-coil currents that make the run of the "
+              "results shown isochronous"),
+           tr("Isochronise"), &CMainFrame::OnIsochronise);
 
   // The closure of the next run: remembered from the last session, off for a first start.
   preciseClosureAct =
@@ -386,6 +396,7 @@ void CMainFrame::CreateMenus() {
   calculateMenu = menuBar()->addMenu(tr("&Calculate"));
   calculateMenu->addAction(equilibriumOrbitsAct);
   calculateMenu->addAction(preciseClosureAct);
+  calculateMenu->addAction(isochroniseAct);
   calculateMenu->addSeparator();
   calculateMenu->addAction(reportSaveAsAct);
 
@@ -457,9 +468,12 @@ void CMainFrame::UpdateTitle() {
 
 void CMainFrame::UpdateCommandUi() {
   for (QAction* action : {undoAct, cutAct, copyAct, pasteAct}) action->setEnabled(false);
-  equilibriumOrbitsAct->setEnabled(!controller_->IsCalculationRunning());
+  // One computation at a time: a run and an isochronisation share the cores.
+  const bool busy = controller_->IsCalculationRunning() || isochronise_->IsRunning();
+  equilibriumOrbitsAct->setEnabled(!busy);
   reportSaveAsAct->setEnabled(controller_->CanSaveResultsReport());
   const bool results = handOver_.ResultsAvailable.load(std::memory_order_acquire) != 0;
+  isochroniseAct->setEnabled(results && !busy);
   exportGraphAct->setEnabled(results);
   exportValuesAct->setEnabled(results);
   toolbarAct->setChecked(!toolBar_->isHidden());
@@ -585,6 +599,19 @@ void CMainFrame::CloseDocumentRun() {
     controller_->StopAndWaitForWorker();
     statusBar()->clearMessage();
   }
+}
+
+void CMainFrame::OnIsochronise() {
+  if (controller_->IsCalculationRunning() || isochronise_->IsRunning()) return;
+  if (handOver_.ResultsAvailable.load(std::memory_order_acquire) == 0) return;
+  view_->TransferPendingResults();
+  const ResultTables& results = view_->ViewResults();
+  const QString path = document_->PathName();
+  const std::string folder = path.isEmpty()
+                                 ? std::string()
+                                 : QFile::encodeName(QFileInfo(path).absolutePath()).toStdString();
+  isochronise_->Start(results.run, results.mapReading, folder);
+  UpdateCommandUi();
 }
 
 void CMainFrame::OnFileNew() {
@@ -757,6 +784,11 @@ void CMainFrame::closeEvent(QCloseEvent* event) {
     return;
   }
   CloseDocumentRun();
+  if (isochronise_->IsRunning()) {
+    statusBar()->showMessage(tr("Stopping the isochronisation..."));
+    isochronise_->StopAndWait();
+    statusBar()->clearMessage();
+  }
   event->accept();
 }
 

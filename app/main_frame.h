@@ -32,6 +32,7 @@ class QToolBar;
 namespace zuba {
 
 class CInputDataDlg;
+class CIsochroniseController;
 class CModeDlg;
 class CResultsTable;
 
@@ -52,6 +53,7 @@ class CMainFrame : public QMainWindow, public ControllerServices {
   CZUBADoc& Document() { return *document_; }
   CZUBAView& View() { return *view_; }
   CCalculationController& Controller() { return *controller_; }
+  CIsochroniseController& Isochronisation() { return *isochronise_; }
   ResultsHandOver& HandOver() { return handOver_; }
   QProgressBar& ProgressBar() { return *progressBar_; }
   QtProgressSink& ProgressSinkQt() { return *progress_; }
@@ -123,6 +125,8 @@ class CMainFrame : public QMainWindow, public ControllerServices {
   void UpdateTitle();
   // Stops a running calculation before the document goes (New, Open, close).
   void CloseDocumentRun();
+  // Calculate > Isochronise... on the run of the results shown.
+  void OnIsochronise();
   void AddRecentFile(const QString& path);
   void LoadRecentFiles();
   void UpdateRecentFileActions();
@@ -138,6 +142,7 @@ class CMainFrame : public QMainWindow, public ControllerServices {
   CZUBADoc* document_ = nullptr;
   CZUBAView* view_ = nullptr;
   CCalculationController* controller_ = nullptr;
+  CIsochroniseController* isochronise_ = nullptr;
   CModeDlg* modeDlg_ = nullptr;
   CInputDataDlg* inputDlg_ = nullptr;
   QProgressBar* progressBar_ = nullptr;
@@ -173,6 +178,8 @@ class CMainFrame : public QMainWindow, public ControllerServices {
   QAction* resultsTableAct = nullptr;
   QAction* equilibriumOrbitsAct = nullptr;
   QAction* reportSaveAsAct = nullptr;
+  // Calculate > Isochronise...: the mean-field correction or trim-coil currents of the run shown.
+  QAction* isochroniseAct = nullptr;
   // Calculate > Precise Closed Orbits (checkable, remembered in the settings) and the six graphs
   // of the View menu (one checked at a time; the rotation frequency at start).
   QAction* preciseClosureAct = nullptr;

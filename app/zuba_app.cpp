@@ -3,12 +3,15 @@
 
 #include <QIcon>
 #include <QImage>
+#include <QLineEdit>
 #include <QPixmap>
+#include <QRadioButton>
 #include <QSettings>
 #include <QThread>
 #include <cstdio>
 
 #include "app/input_data_dlg.h"
+#include "app/isochronise_controller.h"
 #include "app/mode_dlg.h"
 #include "app/results_table.h"
 #include "calc/run_quantities.h"
@@ -84,8 +87,16 @@ int CZUBAApp::Screenshot(const QString& outPath, const QString& dialog, const QS
     ApplyPreset(kModeTvk310, input.data);
     input.OnInitDialog();
     target = &input;
+  } else if (dialog == QStringLiteral("isochronise")) {
+    // The trim-coil request with the example coil table, every field in use.
+    CIsochroniseDlg& request = frame_->Isochronisation().RequestDialog();
+    request.coilsButton->setChecked(true);
+    request.coilEdit->setText(QStringLiteral("examples/trim-coils.tsv"));
+    request.coilEdit->setCursorPosition(0);
+    target = &request;
   } else if (!dialog.isEmpty()) {
-    std::fprintf(stderr, "zuba: --dialog takes mode or input, not %s\n", qPrintable(dialog));
+    std::fprintf(stderr, "zuba: --dialog takes mode, input or isochronise, not %s\n",
+                 qPrintable(dialog));
     return 1;
   }
   target->show();

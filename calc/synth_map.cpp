@@ -662,9 +662,10 @@ Result<SynthMapText> SynthesizeMap(const SynthMapOptions& options) {
   text += Num(tMin, "%.3f") + " " + Num(tMax, "%.3f") + " " + Num(dT, "%.3f") + "\n";
   double r = rMin;  // m, running sum like the reader's radius table
   for (long long i = 0; i < nR; ++i, r = r + dR) {
+    const double added = options.addedField ? options.addedField(r) : 0.0;  // T
     for (long long j = 0; j < nTheta; ++j) {
       const double theta = (tMin + j * dT) * kPi / 180;  // rad, the file's own azimuth
-      text += SdfValueText(field.Field(r, theta), gauss);
+      text += SdfValueText(field.Field(r, theta) + added, gauss);
       text += (j % 10 == 9 || j + 1 == nTheta) ? '\n' : ' ';
     }
   }

@@ -31,6 +31,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -63,6 +64,10 @@ struct SynthMapOptions {
   double edgeWidth = 0.1;              // m, w, 10 % to 90 % of the edge, across the edge
   std::optional<double> uniformField;  // T: uniform mean field, no γ(R), no correction
   bool flutterCorrection = true;       // κ(R) as above; off: B̄ = B0·γ(R)
+  // Added to the sampled field (not to the model the correction is made for): the azimuthally
+  // uniform field of trim coils, given as a function of radius (T at r in m); e.g. a known
+  // disturbance that a fit should find again.
+  std::function<double(double)> addedField;
 };
 
 // Sets the ion and RF options from an operating-mode preset; false for an unknown label.

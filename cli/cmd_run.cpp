@@ -24,6 +24,7 @@
 #include "cli/command.h"
 #include "cli/map_reading_cli.h"
 #include "cli/run_description_json.h"
+#include "cli/run_setup.h"
 #include "numerics/average_field.h"
 #include "platform/files.h"
 #include "platform/message.h"
@@ -56,21 +57,6 @@ struct RunOptions {
   double gainPerTurn = kDefaultGainPerTurnMeV;  // MeV per turn, for the phase slip
   bool json = false;                            // the run description and energies as JSON
 };
-
-// Applies one "Name=Value" to the parameters; the names are those of the run description that the
-// Input Data dialog lets the user edit, the map path aside (--map).
-void ApplySet(const std::string& assignment, RunParameters& p) {
-  const size_t eq = assignment.find('=');
-  if (eq == std::string::npos)
-    throw UsageError{"--set needs Name=Value, not \"" + assignment + "\""};
-  const std::string name = TrimSpace(assignment.substr(0, eq));
-  const RunField* field = FindRunField(name);
-  if (field == nullptr || !field->settable())
-    throw UsageError{"--set: unknown name \"" + name + "\"; the names are " +
-                     SettableRunFieldNames()};
-  const std::string refusal = SetRunField(*field, assignment.substr(eq + 1), p);
-  if (!refusal.empty()) throw UsageError{"--set " + name + ": " + refusal};
-}
 
 // The calculation that Ctrl+C stops (a signal handler reaches it only through a variable of its
 // own; atomic pointers and the stop token are lock-free).

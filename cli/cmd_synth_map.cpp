@@ -2,18 +2,22 @@
 // isochronous cyclotron for the ion and RF of an operating mode (or given one by one).
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <iostream>
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "calc/run_quantities.h"
 #include "calc/synth_map.h"
+#include "calc/trim_coils.h"
 #include "cli/command.h"
 #include "numerics/constants.h"
 #include "platform/files.h"
 #include "platform/message.h"
 #include "results/run_parameters.h"
+#include "results/text.h"
 
 namespace zuba::cli {
 namespace {
@@ -27,6 +31,8 @@ struct SynthCommandOptions {
   bool quiet = false;
   SynthMapOptions map;
   std::string output;
+  std::string coils;                  // trim-coil table whose field is added
+  std::vector<std::string> currents;  // NAME=A
 };
 
 std::string Text(double value, const char* format) {
@@ -49,6 +55,34 @@ int RunSynthMap(SynthCommandOptions& o) {
   if (o.charge) map.chargeNumber = *o.charge;
   if (o.negative) map.negativeIon = true;
   map.flutterCorrection = !o.noCorrection;
+  if (!o.currents.empty() && o.coils.empty())
+    throw UsageError{"synth-map: --current needs --coils, the table of the coils' fields"};
+  std::shared_ptr<TrimCoils> coils;
+  std::vector<double> amperes;
+  if (!o.coils.empty()) {
+    Result<TrimCoils> read = TrimCoils::Read(o.coils);
+    if (!read) return Refused(read.outcome());
+    coils = std::make_shared<TrimCoils>(std::move(*read));
+    amperes.assign(static_cast<std::size_t>(coils->Count()), 0.0);
+    for (const std::string& item : o.currents) {
+      const std::size_t eq = item.find('=');
+      int coil = -1;
+      for (int c = 0; eq != std::string::npos && c < coils->Count(); ++c)
+        if (coils->Name(c) == TrimSpace(item.substr(0, eq))) coil = c;
+      char* end = nullptr;
+      const std::string value = eq == std::string::npos ? "" : TrimSpace(item.substr(eq + 1));
+      const double current = std::strtod(value.c_str(), &end);
+      if (coil < 0 || value.empty() || *end != '\0' || !std::isfinite(current))
+        throw UsageError{"--current needs NAME=A with a coil of " + o.coils + ", not \"" + item +
+                         "\""};
+      amperes[coil] = current;
+    }
+    map.addedField = [coils, amperes](double r) {
+      double b = 0;  // T
+      for (int c = 0; c < coils->Count(); ++c) b += amperes[c] * coils->FieldPerAmpere(c, r);
+      return b;
+    };
+  }
 
   Result<SynthMapText> made = SynthesizeMap(map);
   if (!made) throw UsageError{"synth-map: " + made.failure().message.text};
@@ -165,6 +199,11 @@ Command SetUp(CLI::App& parent) {
                 "Mean field B0*gamma(R) without the flutter correction");
   app->add_option("--check-energy", o->checkEnergy,
                   "Energy whose closed orbit is reported, MeV (default: the mode's last energy)");
+  app->add_option("--coils", o->coils,
+                  "Trim-coil table (r_m, then each coil's field per ampere) whose field --current "
+                  "adds to the map");
+  app->add_option("--current", o->currents,
+                  "NAME=A: the current of one coil of --coils; may be repeated");
   app->add_flag("--quiet", o->quiet, "Write the map without the summary");
   return Command{app, [o] { return RunSynthMap(*o); }};
 }

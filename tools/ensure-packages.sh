@@ -4,7 +4,8 @@
 set -euo pipefail
 
 packages=(g++ cmake ninja-build pkg-config qt6-base-dev qt6-svg-dev libgl-dev libcli11-dev
-          nlohmann-json3-dev libgtest-dev libgmock-dev libbenchmark-dev fonts-liberation2 "$@")
+          nlohmann-json3-dev libgtest-dev libgmock-dev libbenchmark-dev fonts-liberation2 libeigen3-dev
+          "$@")
 
 missing=()
 for p in "${packages[@]}"; do

@@ -96,8 +96,8 @@ TEST_F(MainFrame, TitleMenusAndAccelerators) {
                                 "&Rotation Frequency", "&Isochronism Error", "T&une Diagram",
                                 "Field &Map and Orbits", "&Orbit Radius", "Field &Harmonics"}));
   EXPECT_EQ(Items(frame->calculateMenu),
-            (std::vector<std::string>{"&Equilibrium Orbits...", "&Precise Closed Orbits", "-",
-                                      "&Save As..."}));
+            (std::vector<std::string>{"&Equilibrium Orbits...", "&Precise Closed Orbits",
+                                      "&Isochronise...", "-", "&Save As..."}));
   EXPECT_EQ(Items(frame->helpMenu), (std::vector<std::string>{"&About ZUBA..."}));
 
   // The further accelerators of the Edit commands, and the pane keys reachable by key only.

@@ -10,6 +10,7 @@
 
 #include "calc/field_map.h"
 #include "calc/run_quantities.h"
+#include "calc/trim_coils.h"
 #include "platform/message.h"
 #include "tests/shown.h"
 
@@ -27,6 +28,22 @@ SynthMapOptions ExampleOptions(const char* mode, const char* unit, double spiral
   o.rMin = 0.05, o.rMax = 0.75, o.dR = 0.01;
   o.thetaMin = 0, o.thetaMax = 360, o.dTheta = 2;
   o.flutter = 0.4, o.flutterRadius = 0.15, o.spiral = spiral;
+  return o;
+}
+
+// The proton example disturbed by the five coils of examples/trim-coils.tsv at 20, -35, 15, -10
+// and 40 A: the map of the worked trim-coil fit.
+SynthMapOptions DisturbedOptions() {
+  SynthMapOptions o = ExampleOptions(kModeTvk310, "Gs", 25);
+  Result<TrimCoils> coils = TrimCoils::Read(std::string(ZUBA_EXAMPLES_DIR) + "/trim-coils.tsv");
+  EXPECT_TRUE(coils);
+  if (!coils) return o;
+  o.addedField = [coils = *coils](double r) {
+    const double amperes[] = {20, -35, 15, -10, 40};
+    double b = 0;
+    for (int c = 0; c < coils.Count(); ++c) b += amperes[c] * coils.FieldPerAmpere(c, r);
+    return b;
+  };
   return o;
 }
 
@@ -294,7 +311,8 @@ TEST(ExampleMaps, MatchTheirRegeneratingCommandsAndHoldTheHighestEnergy) {
   };
   for (const Example& e : {Example{"tvk310-p.sdf", ExampleOptions(kModeTvk310, "Gs", 25), 60.6},
                            Example{"avf-14n5.sdf", ExampleOptions(kModeAvf14N5, "T", 0), 100.0},
-                           Example{"ring-590.sdf", RingOptions(), 590.0}}) {
+                           Example{"ring-590.sdf", RingOptions(), 590.0},
+                           Example{"tvk310-p-disturbed.sdf", DisturbedOptions(), 0.0}}) {
     std::ifstream in(std::string(ZUBA_EXAMPLES_DIR) + "/" + e.file, std::ios::binary);
     ASSERT_TRUE(in) << e.file;
     std::stringstream content;
@@ -302,6 +320,7 @@ TEST(ExampleMaps, MatchTheirRegeneratingCommandsAndHoldTheHighestEnergy) {
     Result<SynthMapText> made = SynthesizeMap(e.options);
     ASSERT_TRUE(made) << made.failure().message.text;
     EXPECT_TRUE(made->text == content.str()) << e.file << " differs from its regenerating command";
+    if (e.lastMev == 0) continue;  // a disturbed map: not isochronous by design
     SynthOrbit last = made->field.ClosedOrbit(MevToJoules(e.lastMev));
     ASSERT_TRUE(last.found);
     EXPECT_LT(last.maxRadius, e.options.rMax - 0.005) << e.file;

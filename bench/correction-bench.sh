@@ -1,0 +1,83 @@
+#!/usr/bin/env bash
+# Measures the corrections on the example maps with the release build and prints one table:
+#   - zuba-cli trim-fit on examples/tvk310-p-disturbed.sdf with examples/trim-coils.tsv, the 101
+#     energies of "TVK-310: p", --threads 1 and 2: wall and CPU time, the currents found against
+#     the opposite of the currents that disturbed the map, the isochronism and RF phase before and
+#     after, the condition number;
+#   - zuba-cli isochronise on the proton example made without the flutter correction of its mean
+#     field (synth-map --no-flutter-correction), --threads 2: wall time, isochronism before, after
+#     (unrounded field) and after writing the corrected map (values to 1e-5 T).
+# Usage: bench/correction-bench.sh [--no-build]
+set -euo pipefail
+
+here=$(cd "$(dirname "$0")/.." && pwd)
+build=1
+[ "${1:-}" = --no-build ] && build=0
+needed=()
+/usr/bin/time -f '' true 2>/dev/null || needed+=(time)
+command -v jq >/dev/null || needed+=(jq)
+if [ ${#needed[@]} -gt 0 ]; then "$here/tools/ensure-packages.sh" "${needed[@]}"; fi
+if [ "$build" = 1 ]; then
+  (cd "$here" && cmake --preset release >/dev/null && cmake --build build/release --target zuba-cli -j2 >/dev/null)
+fi
+cli=$here/build/release/cli/zuba-cli
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+echo "Measuring on $(nproc) cores, load average $(cut -d' ' -f1-3 /proc/loadavg)" >&2
+
+# timed NAME ARGS...: zuba-cli with GNU time; NAME.json its output, NAME.time "wall user sys".
+timed() {
+  local name=$1; shift
+  echo "  $name" >&2
+  /usr/bin/time -f '%e %U %S' -o "$work/$name.time" "$cli" "$@" >"$work/$name.json" 2>"$work/$name.err" ||
+    { echo "zuba-cli failed for $name:" >&2; cat "$work/$name.err" >&2; exit 1; }
+}
+wall() { cut -d' ' -f1 "$work/$1.time"; }
+cpu() { awk '{ printf "%.2f", $2 + $3 }' "$work/$1.time"; }
+verdict() { if awk -v a="$1" -v b="$2" "BEGIN { exit !(a $3 b) }"; then echo "met"; else echo "MISSED"; fi; }
+rows=()
+row() { rows+=("$(printf '%-58s|%40s|%12s|%s' "$1" "$2" "$3" "$4")"); }
+
+fit=(trim-fit --map "$here/examples/tvk310-p-disturbed.sdf" --coils "$here/examples/trim-coils.tsv" --json)
+timed fit-t1 "${fit[@]}" --threads 1
+timed fit-t2 "${fit[@]}" --threads 2
+"$cli" synth-map --mode "TVK-310: p" --unit Gs --r-min 0.05 --r-max 0.75 --dr 0.01 --theta-min 0 \
+  --theta-max 360 --dtheta 2 --flutter 0.4 --flutter-radius 0.15 --spiral 25 --no-flutter-correction \
+  -o "$work/uncorrected.sdf" >/dev/null
+timed iso-t2 isochronise --map "$work/uncorrected.sdf" --threads 2 -o "$work/corrected.sdf" --json
+
+j() { jq -r "$2" "$work/$1.json"; }
+row "trim-fit, 101 energies, --threads 1: wall / CPU s" "$(wall fit-t1) / $(cpu fit-t1)" "" ""
+row "trim-fit, 101 energies, --threads 2: wall / CPU s" "$(wall fit-t2) / $(cpu fit-t2)" "< 10 s" \
+  "$(verdict "$(wall fit-t2)" 10 '<')"
+# The map was disturbed by T1..T5 = 20, -35, 15, -10, 40 A: the fit should give the opposite.
+disturbance=(20 -35 15 -10 40)
+worstRel=0
+for k in 0 1 2 3 4; do
+  current=$(j fit-t2 ".currents[$k].current_A")
+  rel=$(awk -v c="$current" -v d="${disturbance[$k]}" 'BEGIN { r = (c + d) / d; if (r < 0) r = -r; printf "%.2e", r }')
+  worstRel=$(awk -v a="$worstRel" -v b="$rel" 'BEGIN { print (b > a ? b : a) }')
+  row "  $(j fit-t2 ".currents[$k].name") (disturbed by ${disturbance[$k]} A), A" \
+    "$(printf '%.4f' "$current") (off by $rel)" "" ""
+done
+row "trim-fit currents, worst relative difference" "$worstRel" "< 1 %" "$(verdict "$worstRel" 0.01 '<')"
+row "trim-fit isochronism before / after" \
+  "$(printf '%.3e / %.3e' "$(j fit-t2 .isochronism_before)" "$(j fit-t2 .isochronism_after)")" "" ""
+row "trim-fit RF phase before / after, deg" \
+  "$(printf '%.3f / %.4f' "$(j fit-t2 .phase_deg_before)" "$(j fit-t2 .phase_deg_after)")" "" ""
+row "trim-fit condition number, iterations" \
+  "$(printf '%.3f' "$(j fit-t2 .condition_number)"), $(j fit-t2 .iterations)" "" ""
+row "trim-fit --threads 1 vs 2, currents" \
+  "$([ "$(jq -c .currents "$work/fit-t1.json")" = "$(jq -c .currents "$work/fit-t2.json")" ] && echo identical || echo DIFFERENT)" \
+  "identical" ""
+row "isochronise, no flutter correction, --threads 2: wall s" "$(wall iso-t2)" "" ""
+after=$(j iso-t2 .isochronism_after)
+row "isochronise: isochronism before / after (unrounded)" \
+  "$(printf '%.3e / %.3e' "$(j iso-t2 .isochronism_before)" "$after")" "< 2e-7" "$(verdict "$after" 2e-7 '<')"
+row "isochronise: after writing the map (values to 1e-5 T)" \
+  "$(printf '%.3e' "$(j iso-t2 .isochronism_after_written)")" "" ""
+row "isochronise: iterations" "$(j iso-t2 .iterations)" "" ""
+
+printf '%-58s|%40s|%12s|%s\n' "Measurement" "Measured" "Target" "Verdict"
+printf '%s\n' "${rows[@]}"
+echo "Load average at the end: $(cut -d' ' -f1-3 /proc/loadavg)"

@@ -1,0 +1,173 @@
+// zuba-cli trim-fit: the currents of circular trim coils, given their field per ampere, that make
+// the machine closest to isochronous (or keep the RF phase closest to zero) over the energies of
+// the run, within each coil's current limit.
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <iostream>
+#include <limits>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <string>
+
+#include "calc/calculation.h"
+#include "calc/isochronise.h"
+#include "cli/command.h"
+#include "cli/correction_output.h"
+#include "cli/run_setup.h"
+#include "platform/message.h"
+#include "results/hand_over.h"
+#include "results/text.h"
+
+namespace zuba::cli {
+namespace {
+
+struct TrimFitCli {
+  RunSetup setup;
+  std::string coils;
+  std::vector<std::string> limits;  // "A" or "NAME=A"
+  std::string target = "isochronism";
+  double gainPerTurn = 0.1;  // MeV
+  std::string output;
+  bool json = false;
+};
+
+double ParseAmperes(const std::string& text, const std::string& option) {
+  const std::string t = TrimSpace(text);
+  double value = 0;
+  auto [end, ec] = std::from_chars(t.data(), t.data() + t.size(), value);
+  if (t.empty() || ec != std::errc() || end != t.data() + t.size() || !(value >= 0) ||
+      !std::isfinite(value))
+    throw UsageError{"--limit " + option + ": \"" + text + "\" is not a current of 0 A or more"};
+  return value;
+}
+
+// The current limit of every coil: a plain value for all, NAME=A for one (the later wins).
+std::vector<double> Limits(const TrimCoils& coils, const std::vector<std::string>& given) {
+  std::vector<double> limits(static_cast<std::size_t>(coils.Count()),
+                             std::numeric_limits<double>::infinity());
+  for (const std::string& item : given) {
+    const std::size_t eq = item.find('=');
+    if (eq == std::string::npos) {
+      const double value = ParseAmperes(item, item);
+      for (double& limit : limits) limit = value;
+      continue;
+    }
+    const std::string name = TrimSpace(item.substr(0, eq));
+    int coil = -1;
+    for (int c = 0; c < coils.Count(); ++c)
+      if (coils.Name(c) == name) coil = c;
+    if (coil < 0) throw UsageError{"--limit: no coil named \"" + name + "\" in the coil file"};
+    limits[coil] = ParseAmperes(item.substr(eq + 1), item);
+  }
+  return limits;
+}
+
+int RunTrimFit(const TrimFitCli& options) {
+  const Result<TrimCoils> coils = TrimCoils::Read(options.coils);
+  if (!coils) return Refused(coils.outcome());
+  TrimFitOptions fit;
+  fit.limits = Limits(*coils, options.limits);
+  fit.target = options.target == "phase" ? TrimTarget::Phase : TrimTarget::Isochronism;
+  fit.gainPerTurnMeV = options.gainPerTurn;
+
+  ResultsHandOver handOver;
+  Calculation calculation(handOver);
+  if (const int refused = PrepareCorrectionRun(options.setup, calculation); refused != kExitOk)
+    return refused;
+  const CalculationRecord& record = calculation.Record();
+  const int threads = ThreadsOf(options.setup);
+  const Result<TrimFit> found =
+      FitTrimCoils(record, *coils, PreciseOrbitCloser(record, threads), fit);
+  if (!found) {
+    ShowMessage(found.message());
+    return kExitFailed;
+  }
+  const TrimFit& t = *found;
+  std::optional<double> afterWritten;
+  if (!options.output.empty()) {
+    const std::vector<double> change = CoilFieldChange(*coils, t.currents, record.radii);
+    if (const int w = WriteCorrectedMap(options.output, record, change, threads, afterWritten);
+        w != kExitOk)
+      return w;
+  }
+  auto names = [&](const std::vector<int>& indices) {
+    std::vector<std::string> list;
+    for (int c : indices) list.push_back(coils->Name(c));
+    return list;
+  };
+  for (int c : t.noEffect)
+    std::fprintf(stderr, "Coil %s reaches no closed orbit of the run and is left out of the fit.\n",
+                 coils->Name(c).c_str());
+  if (options.json) {
+    nlohmann::ordered_json out;
+    nlohmann::ordered_json currents = nlohmann::ordered_json::array();
+    for (int c = 0; c < coils->Count(); ++c)
+      currents.push_back({{"name", coils->Name(c)}, {"current_A", t.currents[c]}});
+    out["currents"] = std::move(currents);
+    out["isochronism_before"] = t.isochronismBefore;
+    out["isochronism_after"] = t.isochronismAfter;
+    if (afterWritten) out["isochronism_after_written"] = *afterWritten;
+    out["phase_deg_before"] = t.phaseDegBefore;
+    out["phase_deg_after"] = t.phaseDegAfter;
+    out["condition_number"] = t.conditionNumber;
+    out["at_limit"] = names(t.atLimit);
+    out["no_effect"] = names(t.noEffect);
+    out["excluded_energies"] = t.excludedEnergiesMeV;
+    out["iterations"] = t.iterations;
+    std::cout << out.dump(2) << "\n";
+  } else {
+    std::printf("%-16s %14s\n", "coil", "current (A)");
+    for (int c = 0; c < coils->Count(); ++c)
+      std::printf("%-16s %14.6f\n", coils->Name(c).c_str(), t.currents[c]);
+    std::printf("Isochronism |F0*H/Frf - 1|: worst %.3e before, %.3e after\n", t.isochronismBefore,
+                t.isochronismAfter);
+    if (afterWritten)
+      std::printf("Isochronism of the map as written to %s (values to 1e-5 T): worst %.3e\n",
+                  options.output.c_str(), *afterWritten);
+    std::printf("RF phase: largest %.3f deg before, %.3f deg after\n", t.phaseDegBefore,
+                t.phaseDegAfter);
+    std::printf("Condition number %.3g, %d iterations\n", t.conditionNumber, t.iterations);
+    auto list = [&](const char* what, const std::vector<int>& indices) {
+      if (indices.empty()) return;
+      std::printf("%s:", what);
+      for (int c : indices) std::printf(" %s", coils->Name(c).c_str());
+      std::printf("\n");
+    };
+    list("At their current limit", t.atLimit);
+    if (!t.excludedEnergiesMeV.empty())
+      std::printf("%zu energies without a closed orbit on the map are left out\n",
+                  t.excludedEnergiesMeV.size());
+  }
+  return kExitOk;
+}
+
+Command SetUp(CLI::App& parent) {
+  auto options = std::make_shared<TrimFitCli>();
+  CLI::App* app = parent.add_subcommand(
+      "trim-fit", "Find the trim-coil currents that make the machine closest to isochronous");
+  AddRunSetupOptions(*app, options->setup);
+  app->add_option("--coils", options->coils,
+                  "Coil table: r_m, then each coil's field per ampere (T/A, or NAME_Gs_per_A)")
+      ->required();
+  app->add_option("--limit", options->limits,
+                  "Current limit |I| <= A of every coil, or NAME=A of one coil; may be repeated");
+  app->add_option("--target", options->target,
+                  "What the fit minimises: isochronism (F0*H/Frf - 1) or phase (the RF phase)")
+      ->check(CLI::IsMember({"isochronism", "phase"}))
+      ->capture_default_str();
+  app->add_option("--gain-per-turn", options->gainPerTurn,
+                  "Energy gain per turn (MeV) for the RF phase")
+      ->check(CLI::Range(1e-6, 1e6))
+      ->capture_default_str();
+  app->add_option("-o,--output", options->output, "Write the corrected map (*.sdf)");
+  app->add_flag("--json", options->json, "Print the result as JSON");
+  return Command{app, [options] { return RunTrimFit(*options); }};
+}
+
+}  // namespace
+
+ZUBA_CLI_COMMAND(SetUp);
+
+}  // namespace zuba::cli

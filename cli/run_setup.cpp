@@ -1,0 +1,64 @@
+// The run description of the commands that run closed orbits (see run_setup.h).
+#include "cli/run_setup.h"
+
+#include <algorithm>
+#include <thread>
+
+#include "calc/run_quantities.h"
+#include "cli/command.h"
+#include "platform/message.h"
+#include "results/run_completion.h"
+#include "results/run_fields.h"
+#include "results/text.h"
+
+namespace zuba::cli {
+
+void AddRunSetupOptions(CLI::App& app, RunSetup& setup) {
+  if (setup.mode.empty()) setup.mode = kModeTvk310;
+  app.add_option("--map", setup.map, "Field map file")->required();
+  AddMapReadingOptions(&app, setup.reading);
+  app.add_option("--mode", setup.mode,
+                 "Operating mode whose preset starts the run: \"TVK-310: p\" or \"AVF: 14N5\"")
+      ->capture_default_str();
+  app.add_option(
+         "--set", setup.sets,
+         "Change one run parameter, Name=Value (" + SettableRunFieldNames() + "); may be repeated")
+      ->allow_extra_args(false);
+  app.add_option("--threads", setup.threads,
+                 "Energies computed in parallel (default: the machine's hardware threads)")
+      ->check(CLI::Range(1, 1024));
+}
+
+void ApplySet(const std::string& assignment, RunParameters& p) {
+  const size_t eq = assignment.find('=');
+  if (eq == std::string::npos)
+    throw UsageError{"--set needs Name=Value, not \"" + assignment + "\""};
+  const std::string name = TrimSpace(assignment.substr(0, eq));
+  const RunField* field = FindRunField(name);
+  if (field == nullptr || !field->settable())
+    throw UsageError{"--set: unknown name \"" + name + "\"; the names are " +
+                     SettableRunFieldNames()};
+  const std::string refusal = SetRunField(*field, assignment.substr(eq + 1), p);
+  if (!refusal.empty()) throw UsageError{"--set " + name + ": " + refusal};
+}
+
+bool MakeRunParameters(const RunSetup& setup, RunParameters& p) {
+  if (!ApplyPreset(setup.mode, p))
+    throw UsageError{"--mode: unknown label \"" + setup.mode + "\"; the labels are \"" +
+                     kModeTvk310 + "\" and \"" + kModeAvf14N5 + "\""};
+  p.Path = setup.map;
+  for (const std::string& assignment : setup.sets) ApplySet(assignment, p);
+  // What the Input Data dialog does when it closes with Enter.
+  if (const Outcome completion = CompleteRunParameters(p); !completion) {
+    ShowMessage(completion.message());
+    return false;
+  }
+  return true;
+}
+
+int ThreadsOf(const RunSetup& setup) {
+  return setup.threads > 0 ? setup.threads
+                           : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+}
+
+}  // namespace zuba::cli

@@ -1,0 +1,240 @@
+// The pieces of the isochronisation and their physics: bounded least squares against brute force,
+// the coil table and its refusals, the radial weights against the map's own interpolation, the
+// isochronous field of an axisymmetric map against its analytic answer, and a trim-coil fit that
+// undoes a known perturbation or says how much it cannot.
+#include "calc/isochronise.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <random>
+
+#include "calc/bounded_lsq.h"
+#include "calc/trim_coils.h"
+#include "numerics/average_field.h"
+#include "numerics/interpolation.h"
+#include "tests/orbit/test_support.h"
+#include "tests/precise/precise_support.h"
+
+namespace zuba {
+namespace {
+
+constexpr double kInf = std::numeric_limits<double>::infinity();
+
+// The best of all 3^n placements of the unknowns (free, at lower, at upper) by plain least squares:
+// the minimum of the bounded problem, for small n.
+double BruteForceMinimum(const Eigen::MatrixXd& A, const Eigen::VectorXd& b,
+                         const Eigen::VectorXd& lo, const Eigen::VectorXd& hi) {
+  const int n = static_cast<int>(A.cols());
+  double best = kInf;
+  int placements = 1;
+  for (int j = 0; j < n; ++j) placements *= 3;
+  for (int code = 0; code < placements; ++code) {
+    Eigen::VectorXd x = Eigen::VectorXd::Zero(n);
+    std::vector<int> free;
+    Eigen::VectorXd rhs = b;
+    for (int j = 0, c = code; j < n; ++j, c /= 3) {
+      if (c % 3 == 0) {
+        free.push_back(j);
+      } else {
+        x[j] = c % 3 == 1 ? lo[j] : hi[j];
+        rhs -= A.col(j) * x[j];
+      }
+    }
+    if (!free.empty()) {
+      Eigen::MatrixXd Af(A.rows(), static_cast<Eigen::Index>(free.size()));
+      for (std::size_t k = 0; k < free.size(); ++k) Af.col(k) = A.col(free[k]);
+      const Eigen::VectorXd z = Af.colPivHouseholderQr().solve(rhs);
+      bool inside = true;
+      for (std::size_t k = 0; k < free.size(); ++k) {
+        inside &= z[k] >= lo[free[k]] - 1e-12 && z[k] <= hi[free[k]] + 1e-12;
+        x[free[k]] = z[k];
+      }
+      if (!inside) continue;
+    }
+    best = std::min(best, (A * x - b).norm());
+  }
+  return best;
+}
+
+TEST(BoundedLeastSquares, ReachesTheBruteForceMinimumInsideTheBounds) {
+  std::mt19937 rng(7);
+  std::normal_distribution<double> normal;
+  for (int trial = 0; trial < 60; ++trial) {
+    const int n = 1 + trial % 4, m = n + 2 + trial % 3;
+    Eigen::MatrixXd A(m, n);
+    Eigen::VectorXd b(m), lo(n), hi(n);
+    for (int i = 0; i < m; ++i) {
+      b[i] = 3 * normal(rng);
+      for (int j = 0; j < n; ++j) A(i, j) = normal(rng);
+    }
+    for (int j = 0; j < n; ++j) {
+      lo[j] = trial % 5 == 0 ? -kInf : -0.5 - std::fabs(normal(rng));
+      hi[j] = trial % 7 == 0 ? kInf : 0.2 + std::fabs(normal(rng));
+    }
+    const BoundedLeastSquares s = SolveBoundedLeastSquares(A, b, lo, hi);
+    ASSERT_TRUE(s.converged) << trial;
+    for (int j = 0; j < n; ++j) {
+      EXPECT_GE(s.x[j], lo[j]) << trial;
+      EXPECT_LE(s.x[j], hi[j]) << trial;
+      EXPECT_EQ(s.atBound[j], s.x[j] == lo[j] || s.x[j] == hi[j]) << trial;
+    }
+    EXPECT_NEAR(s.residualNorm, BruteForceMinimum(A, b, lo, hi), 1e-9 * (1 + b.norm())) << trial;
+  }
+}
+
+TEST(BoundedLeastSquares, ConditionNumberIgnoresColumnUnitsAndSeesDependence) {
+  Eigen::MatrixXd A(3, 2);
+  A << 1, 0, 0, 1, 0, 0;
+  EXPECT_NEAR(ScaledConditionNumber(A), 1, 1e-12);
+  A.col(1) *= 1e6;  // another unit of the same unknown
+  EXPECT_NEAR(ScaledConditionNumber(A), 1, 1e-12);
+  A.col(1) = 2 * A.col(0);
+  EXPECT_TRUE(std::isinf(ScaledConditionNumber(A)) || ScaledConditionNumber(A) > 1e12);
+}
+
+TEST(TrimCoils, ReadsFieldsPerAmpereInEitherUnit) {
+  const std::string text =
+      "# two coils\n"
+      "r_m,A,B_Gs_per_A\n0.1,0,0\n0.2,1e-4,2\n0.3,2e-4,1\n0.4,3e-4,0\n";
+  const Result<TrimCoils> coils = TrimCoils::Parse(text, "c.csv");
+  ASSERT_TRUE(coils) << coils.message().text;
+  ASSERT_EQ(coils->Count(), 2);
+  EXPECT_EQ(coils->Names(), (std::vector<std::string>{"A", "B"}));
+  EXPECT_DOUBLE_EQ(coils->Profile(1)[1], 2e-4);  // 2 Gs/A
+  // A natural spline reproduces a straight line; zero outside the listed radii.
+  EXPECT_NEAR(coils->FieldPerAmpere(0, 0.25), 1.5e-4, 1e-16);
+  EXPECT_EQ(coils->FieldPerAmpere(0, 0.05), 0);
+  EXPECT_EQ(coils->FieldPerAmpere(1, 0.41), 0);
+  EXPECT_NEAR(coils->FieldPerAmpere(1, 0.2), 2e-4, 1e-18);
+}
+
+TEST(TrimCoils, RefusesWhatTheFitCannotUseNamingIt) {
+  const struct {
+    const char* text;
+    const char* part;
+  } cases[] = {
+      {"r\tA\n0.1\t1\n", "header `r_m`"},
+      {"r_m\tA\n0.1\t1\n0.2\t2\n0.3\t1\n", "3 radii"},
+      {"r_m\tA\n0.1\t1\n0.2\t2\n0.2\t1\n0.4\t1\n", "line 4: the radius 0.2 m does not increase"},
+      {"r_m\tA\tA_Gs_per_A\n0.1\t1\t1\n", "coil A is named twice"},
+      {"r_m\tA\tB\n0.1\t1\t0\n0.2\t2\t0\n0.3\t1\t0\n0.4\t1\t0\n", "coil B has no field"},
+      {"r_m\tA\tB\n0.1\t1\t2\n0.2\t2\t4\n0.3\t1\t2\n0.4\t1\t2\n",
+       "coils A and B have proportional"},
+      {"r_m\tA\n0.1\t1\n0.2\tx\n", "line 3: the field of coil A \"x\" is not a number"},
+      {"r_m\tA\tB\n0.1\t1\n", "line 2: expected 3 values, found 2"},
+  };
+  for (const auto& c : cases) {
+    const Result<TrimCoils> coils = TrimCoils::Parse(c.text, "coils.tsv");
+    ASSERT_FALSE(coils) << c.part;
+    EXPECT_EQ(coils.message().text.rfind("coils.tsv: ", 0), 0u) << coils.message().text;
+    EXPECT_NE(coils.message().text.find(c.part), std::string::npos) << coils.message().text;
+  }
+}
+
+TEST(RadialWeights, GiveTheMapsOwnInterpolationOfAnyNodeValues) {
+  const std::vector<double> radii = {0.0, 0.1, 0.2, 0.3, 0.4, 0.5, 0.6};
+  const RadialWeights weights(radii);
+  std::mt19937 rng(3);
+  std::uniform_real_distribution<double> uniform(-1, 1);
+  std::vector<double> values(radii.size());
+  for (double& v : values) v = uniform(rng);
+  for (double R : {0.0, 0.03, 0.1, 0.15, 0.33, 0.5, 0.55, 0.6}) {
+    std::vector<double> w(radii.size(), 0.0);
+    weights.Accumulate(R, 1.0, w);
+    double combined = 0;
+    for (std::size_t j = 0; j < w.size(); ++j) combined += w[j] * values[j];
+    double direct = 0;
+    ASSERT_TRUE(InterpolateTable(radii, values, R, direct).ok());
+    EXPECT_NEAR(combined, direct, 1e-14) << R;
+  }
+}
+
+// An axisymmetric field B(R) = B0 (1 + c (R/R_inf)^2): the closed orbits are circles, and the field
+// that makes them isochronous is B0 gamma(R) at every radius they reach.
+TEST(FindIsochronousCorrection, AxisymmetricFieldGetsTheRelativisticRise) {
+  const test::Ideal ideal;
+  const double c = 0.5;
+  auto B = [&](double R, double) {
+    const double x = R / ideal.rInfinity;
+    return ideal.B0 * (1 + c * x * x);
+  };
+  // Orbits closer together than the radius nodes, so that every node inside the span counts.
+  const CalculationRecord record =
+      test::MakeRecord(kModeTvk310, 2e-3, 5.0, 35.0, 0.5, test::MapShape{61, 0.6, 36}, B);
+  const Result<MeanFieldCorrection> found =
+      FindIsochronousCorrection(record, PreciseOrbitCloser(record, 2));
+  ASSERT_TRUE(found) << found.message().text;
+  EXPECT_GT(found->isochronismBefore, 1e-4);
+  EXPECT_LT(found->isochronismAfter, 2e-7);
+  EXPECT_TRUE(found->excludedEnergiesMeV.empty());
+  for (std::size_t i = 0; i < found->radii.size(); ++i) {
+    const double R = found->radii[i];
+    if (R < found->spanLow + 0.01 || R > found->spanHigh - 0.01) continue;
+    const double expected = ideal.B0 * ideal.Gamma(R) - B(R, 0);
+    EXPECT_NEAR(found->deltaB[i], expected, 2e-6 * ideal.B0) << R;
+  }
+}
+
+// A map isochronous by construction, disturbed by known currents in two Gaussian coils: the fit
+// finds the opposite currents and the isochronism comes back; a coil set that cannot reach the
+// disturbance leaves it and says so.
+TEST(FitTrimCoils, UndoesAKnownDisturbanceAndReportsWhatItCannotReach) {
+  const test::Ideal ideal;
+  std::string table = "r_m\tinner_Gs_per_A\touter_Gs_per_A\tfar_Gs_per_A\n";
+  for (int i = 0; i <= 60; ++i) {
+    const double r = 0.01 * i;
+    char line[160];
+    std::snprintf(line, sizeof line, "%.2f\t%.9f\t%.9f\t%.9f\n", r,
+                  std::exp(-std::pow((r - 0.2) / 0.06, 2) / 2),
+                  std::exp(-std::pow((r - 0.35) / 0.06, 2) / 2),
+                  std::exp(-std::pow((r - 0.58) / 0.01, 2) / 2));
+    table += line;
+  }
+  const Result<TrimCoils> coils = TrimCoils::Parse(table, "coils.tsv");
+  ASSERT_TRUE(coils) << coils.message().text;
+  const double currents[] = {30, -20, 0};
+  auto B = [&](double R, double) {
+    double b = ideal.B0 * ideal.Gamma(R);
+    for (int k = 0; k < 3; ++k) b += currents[k] * coils->FieldPerAmpere(k, R);
+    return b;
+  };
+  const CalculationRecord record =
+      test::MakeRecord(kModeTvk310, 2e-3, 5.0, 30.0, 2.5, test::MapShape{61, 0.6, 36}, B);
+  const OrbitCloser close = PreciseOrbitCloser(record, 2);
+  TrimFitOptions options;
+  const Result<TrimFit> fit = FitTrimCoils(record, *coils, close, options);
+  ASSERT_TRUE(fit) << fit.message().text;
+  EXPECT_GT(fit->isochronismBefore, 3e-4);
+  EXPECT_NEAR(fit->currents[0], -30, 0.3);
+  EXPECT_NEAR(fit->currents[1], 20, 0.2);
+  EXPECT_LT(fit->isochronismAfter, 1e-6);
+  EXPECT_EQ(fit->noEffect, std::vector<int>{2});  // far outside every orbit
+  EXPECT_LT(fit->conditionNumber, 10);
+
+  // The outer coil alone within 5 A cannot undo 30 A of the inner one: the residual is reported
+  // as it is, and the coil sits at its limit.
+  const std::string oneCoil =
+      "r_m\touter\n0.0\t0\n0.2\t1e-6\n0.3\t5e-5\n0.35\t1e-4\n0.4\t5e-5\n0.6\t0\n";
+  const Result<TrimCoils> outer = TrimCoils::Parse(oneCoil, "one.tsv");
+  ASSERT_TRUE(outer);
+  options.limits = {5};
+  const Result<TrimFit> partial = FitTrimCoils(record, *outer, close, options);
+  ASSERT_TRUE(partial);
+  EXPECT_EQ(partial->atLimit, std::vector<int>{0});
+  EXPECT_NEAR(std::fabs(partial->currents[0]), 5, 1e-9);
+  EXPECT_GT(partial->isochronismAfter, 0.3 * partial->isochronismBefore);
+  std::vector<EnergyOrbit> check;
+  const std::vector<double> nodes = CoilNodeFields(*outer, record.radii)[0];
+  std::vector<double> change(nodes.size());
+  for (std::size_t i = 0; i < nodes.size(); ++i) change[i] = partial->currents[0] * nodes[i];
+  ASSERT_TRUE(close(FieldWithMeanChange(record, change), check));
+  double worst = 0;
+  for (double e : IsochronismOf(record, check))
+    if (e != kNoValue) worst = std::max(worst, std::fabs(e));
+  EXPECT_NEAR(partial->isochronismAfter, worst, 1e-9);  // to the closure tolerance
+}
+
+}  // namespace
+}  // namespace zuba
