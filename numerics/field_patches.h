@@ -98,7 +98,7 @@ class FieldPatches {
   // Azimuth (rad) brought into the turn of the table, one turn at a time as the routine does (an
   // azimuth many turns away is first moved close by whole turns); false when it lies beyond the
   // extended ring (Refusal says why).
-  bool WrapAzimuth(double& theta) const {
+  [[gnu::always_inline]] bool WrapAzimuth(double& theta) const {
     const double pi = kPi;
     const double twoPi = 2.0 * pi;
     if (theta < -16.0 * twoPi) theta += twoPi * std::floor(-theta / twoPi);
