@@ -60,7 +60,7 @@ CIsochroniseController::~CIsochroniseController() {
 }
 
 void CIsochroniseController::Start(const RunParameters& run, const MapReadingOptions& mapReading,
-                                   const std::string& documentFolder) {
+                                   const std::string& documentFolder, const FileStamp& shownMap) {
   if (IsRunning()) return;
   IsochroniseRequest request = request_;
   if (!requestDlg_->Ask(request)) return;
@@ -81,6 +81,13 @@ void CIsochroniseController::Start(const RunParameters& run, const MapReadingOpt
   parameters.Path = MapFileOf(run.Path, documentFolder);
   // Refused as Calculate's run is refused.
   if (!PrepareRunShown(job->calculation, parameters, mapReading, services_)) return;
+  if (shownMap.known() && !job->calculation.Record().mapFile.SameContents(shownMap)) {
+    ShowMessage("The field map file " + parameters.Path +
+                    " has changed since the results shown were computed. Run Equilibrium Orbits "
+                    "on it again before isochronising.",
+                "Isochronise", Icon::Warning, Owner::None);
+    return;
+  }
 
   const uint64_t search = ++searchId_;
   // Called on the search's thread: the progress dialog is told on this one.

@@ -16,6 +16,7 @@
 
 #include "app/isochronise_dlg.h"
 #include "calc/calculation.h"
+#include "platform/file_stamp.h"
 #include "results/hand_over.h"
 #include "results/map_reading.h"
 #include "results/run_parameters.h"
@@ -51,9 +52,11 @@ class CIsochroniseController : public QObject {
 
   // Asks the request, prepares the run of `run` read with `mapReading` (a relative map path found
   // as the views find it: beside the document first, then in the current folder) and starts the
-  // search. Nothing when a search is running.
+  // search. Nothing when a search is running. A map file whose contents are no longer those of
+  // `shownMap` (the stamp of the results shown, when known) is refused: the correction would not
+  // be that of the results on the screen.
   void Start(const RunParameters& run, const MapReadingOptions& mapReading,
-             const std::string& documentFolder);
+             const std::string& documentFolder, const FileStamp& shownMap = {});
   bool IsRunning() const { return worker_.joinable(); }
   // Asks a running search to stop and waits for it; nothing is shown of it afterwards.
   void StopAndWait();

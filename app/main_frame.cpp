@@ -610,7 +610,7 @@ void CMainFrame::OnIsochronise() {
   const std::string folder = path.isEmpty()
                                  ? std::string()
                                  : QFile::encodeName(QFileInfo(path).absolutePath()).toStdString();
-  isochronise_->Start(results.run, results.mapReading, folder);
+  isochronise_->Start(results.run, results.mapReading, folder, results.mapFile);
   UpdateCommandUi();
 }
 

@@ -173,6 +173,24 @@ TEST_F(IsochroniseCommand, TrimCoilsSaveTheCurrentsAsACoilFileAndTheMap) {
   EXPECT_TRUE(trimmed.Prepare(run));
 }
 
+TEST_F(IsochroniseCommand, AMapChangedSinceTheRunIsRefused) {
+  RunThreeEnergies();
+  // The same mesh with one value changed: the results shown are not those of this file.
+  const FileBytes bytes = ReadWholeFile(mapPath);
+  ASSERT_EQ(bytes.status, ReadStatus::Ok);
+  std::string text = bytes.bytes;
+  const std::size_t last = text.find_last_of("0123456789");
+  text[last] = text[last] == '1' ? '2' : '1';
+  ASSERT_TRUE(WriteFileAtomically(mapPath, text));
+  AnswerFieldCorrection();
+  frame->isochroniseAct->trigger();
+  EXPECT_FALSE(frame->Isochronisation().IsRunning());
+  ASSERT_EQ(messages.texts().size(), 1u);
+  EXPECT_NE(messages.texts()[0].find("has changed since the results shown were computed"),
+            std::string::npos)
+      << messages.texts()[0];
+}
+
 TEST_F(IsochroniseCommand, ClosingTheWindowDuringTheSearchStopsAndWaits) {
   RunThreeEnergies();
   AnswerFieldCorrection();
