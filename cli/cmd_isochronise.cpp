@@ -9,7 +9,6 @@
 #include <optional>
 #include <string>
 
-#include "calc/calculation.h"
 #include "calc/diagnostics.h"
 #include "calc/isochronise.h"
 #include "cli/command.h"
@@ -17,7 +16,6 @@
 #include "cli/run_setup.h"
 #include "platform/files.h"
 #include "platform/message.h"
-#include "results/hand_over.h"
 
 namespace zuba::cli {
 namespace {
@@ -44,26 +42,19 @@ std::string CorrectionTable(const MeanFieldCorrection& c) {
 }
 
 int RunIsochronise(const IsochroniseOptionsCli& options) {
-  ResultsHandOver handOver;
-  Calculation calculation(handOver);
-  if (const int refused = PrepareCorrectionRun(options.setup, calculation); refused != kExitOk)
-    return refused;
-  const CalculationRecord& record = calculation.Record();
-  const int threads = ThreadsOf(options.setup);
-
-  const Result<MeanFieldCorrection> found =
-      FindIsochronousCorrection(record, PreciseOrbitCloser(record, threads));
-  if (!found) {
-    ShowMessage(found.message());
-    return kExitFailed;
-  }
+  CorrectionRun run;
+  if (const int refused = run.Prepare(options.setup); refused != kExitOk) return refused;
+  const CalculationRecord& record = run.Record();
+  const Result<MeanFieldCorrection> found = FindIsochronousCorrection(record, run.Closer());
+  if (!found) return SearchFailed(found.outcome());
   const MeanFieldCorrection& c = *found;
   const double phaseBefore =
       LargestMagnitude(RfPhaseOf(record, c.errorBefore, options.gainPerTurn));
   const double phaseAfter = LargestMagnitude(RfPhaseOf(record, c.errorAfter, options.gainPerTurn));
   std::optional<double> afterWritten;
   if (!options.output.empty()) {
-    if (const int w = WriteCorrectedMap(options.output, record, c.deltaB, threads, afterWritten);
+    if (const int w =
+            WriteCorrectedMap(options.output, record, c.deltaB, run.threads, afterWritten);
         w != kExitOk)
       return w;
   }

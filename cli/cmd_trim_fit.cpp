@@ -11,13 +11,11 @@
 #include <optional>
 #include <string>
 
-#include "calc/calculation.h"
 #include "calc/isochronise.h"
 #include "cli/command.h"
 #include "cli/correction_output.h"
 #include "cli/run_setup.h"
 #include "platform/message.h"
-#include "results/hand_over.h"
 #include "results/text.h"
 
 namespace zuba::cli {
@@ -72,23 +70,16 @@ int RunTrimFit(const TrimFitCli& options) {
   fit.target = options.target == "phase" ? TrimTarget::Phase : TrimTarget::Isochronism;
   fit.gainPerTurnMeV = options.gainPerTurn;
 
-  ResultsHandOver handOver;
-  Calculation calculation(handOver);
-  if (const int refused = PrepareCorrectionRun(options.setup, calculation); refused != kExitOk)
-    return refused;
-  const CalculationRecord& record = calculation.Record();
-  const int threads = ThreadsOf(options.setup);
-  const Result<TrimFit> found =
-      FitTrimCoils(record, *coils, PreciseOrbitCloser(record, threads), fit);
-  if (!found) {
-    ShowMessage(found.message());
-    return kExitFailed;
-  }
+  CorrectionRun run;
+  if (const int refused = run.Prepare(options.setup); refused != kExitOk) return refused;
+  const CalculationRecord& record = run.Record();
+  const Result<TrimFit> found = FitTrimCoils(record, *coils, run.Closer(), fit);
+  if (!found) return SearchFailed(found.outcome());
   const TrimFit& t = *found;
   std::optional<double> afterWritten;
   if (!options.output.empty()) {
     const std::vector<double> change = CoilFieldChange(*coils, t.currents, record.radii);
-    if (const int w = WriteCorrectedMap(options.output, record, change, threads, afterWritten);
+    if (const int w = WriteCorrectedMap(options.output, record, change, run.threads, afterWritten);
         w != kExitOk)
       return w;
   }

@@ -11,12 +11,18 @@
 
 namespace zuba::cli {
 
-int PrepareCorrectionRun(const RunSetup& setup, Calculation& calculation) {
+int CorrectionRun::Prepare(const RunSetup& setup) {
   const MapReadingOptions reading = setup.reading.Options();
   RunParameters p;
   if (!MakeRunParameters(setup, p)) return kExitRefused;
   if (const Outcome prepared = calculation.Prepare(p, reading); !prepared) return Refused(prepared);
+  threads = ThreadsOf(setup);
   return kExitOk;
+}
+
+int SearchFailed(const Outcome& outcome) {
+  ShowMessage(outcome.message());
+  return kExitFailed;
 }
 
 int WriteCorrectedMap(const std::string& output, const CalculationRecord& record,

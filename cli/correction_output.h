@@ -7,13 +7,27 @@
 #include <string>
 
 #include "calc/calculation.h"
+#include "calc/isochronise.h"
 #include "cli/run_setup.h"
+#include "results/hand_over.h"
 
 namespace zuba::cli {
 
-// The run of the setup (preset, --set, the map read with its reading options) prepared in the
-// calculation; an exit code other than kExitOk when it was refused (the refusal shown).
-int PrepareCorrectionRun(const RunSetup& setup, Calculation& calculation);
+// The run a correction is searched for: the setup's run prepared (preset, --set, the map read
+// with its reading options) and the precise closer of its energies on the setup's threads.
+struct CorrectionRun {
+  ResultsHandOver handOver;
+  Calculation calculation{handOver};
+  int threads = 1;
+
+  // kExitOk, or the exit code of the refusal (shown).
+  int Prepare(const RunSetup& setup);
+  const CalculationRecord& Record() const { return calculation.Record(); }
+  OrbitCloser Closer() const { return PreciseOrbitCloser(Record(), threads); }
+};
+
+// Shows the message of a search that failed (no energy closed on the map); its exit code.
+int SearchFailed(const Outcome& outcome);
 
 // Writes the record's map changed by deltaB (T per radius node) to `output` as *.sdf, then reads
 // the written file back and closes every orbit on it: the worst |F0 H / Frf - 1| of the map as

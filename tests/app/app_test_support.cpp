@@ -1,12 +1,17 @@
 // Helpers of the desktop program's tests (see app_test_support.h).
 #include "app_test_support.h"
 
+#include <gtest/gtest.h>
+
 #include <QApplication>
 #include <QDialog>
+#include <QMessageBox>
 #include <QTest>
 
+#include "app/main_frame.h"
 #include "calc/driver.h"
 #include "calc/run_quantities.h"
+#include "calc/synth_map.h"
 
 namespace zuba::test {
 
@@ -67,6 +72,26 @@ ResultTables MakeResults(int n, double f0Offset) {
 
 bool WaitFor(const std::function<bool()>& predicate, int timeoutMs) {
   return QTest::qWaitFor(predicate, timeoutMs);
+}
+
+bool WriteSmallMap(const std::string& path) {
+  SynthMapOptions map;
+  map.rMax = 0.4;
+  map.dR = 0.05;
+  map.dTheta = 10;
+  map.flutterCorrection = false;
+  const Outcome written = WriteSynthMap(map, path);
+  EXPECT_TRUE(written) << written.message().text;
+  return written.ok();
+}
+
+std::unique_ptr<CMainFrame> ShownMainFrame(int width, int height) {
+  auto frame = std::make_unique<CMainFrame>();
+  frame->askSaveChanges = [](const QString&) { return QMessageBox::No; };
+  frame->resize(width, height);
+  frame->show();
+  EXPECT_TRUE(QTest::qWaitForWindowExposed(frame.get()));
+  return frame;
 }
 
 }  // namespace zuba::test

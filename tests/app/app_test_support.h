@@ -8,9 +8,14 @@
 #include <QWidget>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "results/result_tables.h"
+
+namespace zuba {
+class CMainFrame;
+}
 
 namespace zuba::test {
 
@@ -35,6 +40,13 @@ class ModalAnswerer : public QObject {
 // A record of a run over n energies: Ek 0.6, 1.2, ... MeV, Rmn rising, F0 about 26 MHz, one
 // orbit sample per energy, and a run description from the "TVK-310: p" preset.
 ResultTables MakeResults(int n, double f0Offset = 0);
+
+// Writes the small map of the run tests to path: radii 0.05 .. 0.4 m every 5 cm, azimuths every
+// 10 degrees, flutter without the isochronous correction of the mean field. True when written.
+bool WriteSmallMap(const std::string& path);
+
+// A main window of width x height that answers "save changes?" with No, shown and exposed.
+std::unique_ptr<CMainFrame> ShownMainFrame(int width, int height);
 
 // Processes events until predicate holds or timeoutMs passed; returns predicate().
 bool WaitFor(const std::function<bool()>& predicate, int timeoutMs = 10000);

@@ -32,19 +32,9 @@ using test::WaitFor;
 
 struct IsochroniseCommand : ::testing::Test {
   IsochroniseCommand() {
-    // A small map with flutter and no isochronous correction: radii 0.05 .. 0.4 m every 5 cm.
-    SynthMapOptions map;
-    map.rMax = 0.4;
-    map.dR = 0.05;
-    map.dTheta = 10;
-    map.flutterCorrection = false;
     mapPath = dir.filePath("small.sdf").toStdString();
-    const Outcome written = WriteSynthMap(map, mapPath);
-    EXPECT_TRUE(written) << written.message().text;
-    frame = std::make_unique<CMainFrame>();
-    frame->askSaveChanges = [](const QString&) { return QMessageBox::No; };
-    frame->show();
-    EXPECT_TRUE(QTest::qWaitForWindowExposed(frame.get()));
+    test::WriteSmallMap(mapPath);
+    frame = test::ShownMainFrame(800, 600);
   }
 
   // A run of three energies (0.6 .. 1.8 MeV) through Calculate > Equilibrium Orbits...

@@ -38,21 +38,9 @@ using test::WaitFor;
 
 struct RunFixture : ::testing::Test {
   RunFixture() {
-    // A small isochronous map: radii 0.05 .. 0.4 m every 5 cm, azimuths every 10 degrees.
-    SynthMapOptions map;
-    map.rMax = 0.4;
-    map.dR = 0.05;
-    map.dTheta = 10;
-    map.flutterCorrection = false;
     mapPath = dir.filePath("small.sdf").toStdString();
-    const Outcome written = WriteSynthMap(map, mapPath);
-    EXPECT_TRUE(written) << written.message().text;
-
-    frame = std::make_unique<CMainFrame>();
-    frame->askSaveChanges = [](const QString&) { return QMessageBox::No; };
-    frame->resize(800, 600);
-    frame->show();
-    EXPECT_TRUE(QTest::qWaitForWindowExposed(frame.get()));
+    test::WriteSmallMap(mapPath);
+    frame = test::ShownMainFrame(800, 600);
   }
   ~RunFixture() override { frame.reset(); }
 

@@ -57,25 +57,14 @@ int RunProgram(const QString& program, const QStringList& arguments,
 }
 
 struct WorkbenchFixture : ::testing::Test {
-  WorkbenchFixture() {
-    frame = std::make_unique<CMainFrame>();
-    frame->askSaveChanges = [](const QString&) { return QMessageBox::No; };
-    frame->resize(900, 660);
-    frame->show();
-    EXPECT_TRUE(QTest::qWaitForWindowExposed(frame.get()));
-  }
+  WorkbenchFixture() { frame = test::ShownMainFrame(900, 660); }
   ~WorkbenchFixture() override { frame.reset(); }
 
   // A small map and a run of three energies on it by the command line: the document and the
   // values file it writes.
   void RunOnTheCommandLine() {
-    SynthMapOptions map;
-    map.rMax = 0.4;
-    map.dR = 0.05;
-    map.dTheta = 10;
-    map.flutterCorrection = false;
     mapPath = dir.filePath("small.sdf");
-    ASSERT_TRUE(WriteSynthMap(map, mapPath.toStdString()));
+    ASSERT_TRUE(test::WriteSmallMap(mapPath.toStdString()));
     docPath = dir.filePath("run.zub");
     ASSERT_EQ(
         RunProgram(QStringLiteral(ZUBA_CLI_PATH),
