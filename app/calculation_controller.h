@@ -93,7 +93,7 @@ class CCalculationController : public QObject {
   MapReadingOptions mapReading_;  // how the run reads its map (the Input Data dialog's too)
   Calculation calculation_;       // the record the worker is given, the stop token, the thread
   uint64_t runId_ = 0;            // counts the workers started
-  ClosureMode closure_ = ClosureMode::Described;  // closure of the next run
+  ClosureMode closure_ = ClosureMode::Standard;  // closure of the next run
 };
 
 }  // namespace zuba

@@ -304,14 +304,14 @@ void CMainFrame::CreateActions() {
            tr("Close radius and radial velocity of every orbit by Newton iteration and find the "
               "betatron tunes"),
            tr("Precise Closed Orbits"), [this](bool on) {
-             controller_->SetClosureMode(on ? ClosureMode::Precise : ClosureMode::Described);
+             controller_->SetClosureMode(on ? ClosureMode::Precise : ClosureMode::Standard);
              QSettings().setValue(QString::fromLatin1(kPreciseClosureKey), on);
            });
   preciseClosureAct->setCheckable(true);
   {
     const bool on = QSettings().value(QString::fromLatin1(kPreciseClosureKey), false).toBool();
     preciseClosureAct->setChecked(on);
-    controller_->SetClosureMode(on ? ClosureMode::Precise : ClosureMode::Described);
+    controller_->SetClosureMode(on ? ClosureMode::Precise : ClosureMode::Standard);
   }
 
   // The graph the view draws.

@@ -1,5 +1,5 @@
 // The field evaluation B(R, θ) on a 71 × 180 four-sector map (0.05 … 0.75 m, 2° steps, values
-// rounded to 1e-5 T as the map reader stores them): the described per-call routine against the
+// rounded to 1e-5 T as the map reader stores them): the per-call spline evaluation against the
 // precomputed patches, on the same sequence of points along a spiralling track (as an orbit
 // visits them: neighbouring cells, azimuth running past the end of the turn).
 #include <benchmark/benchmark.h>

@@ -49,13 +49,13 @@ run() {  # name map mass_samu charge closure run-parameter-arguments...
 
 ring=(--set ParticleName=p --set m0=1.007276466812 --set Q=1 --set Frf=50.65 --set H=6 --set N=8
       --set EkBegin=72 --set EkEnd=590 --set dEk=2)
-for closure in described precise; do
+for closure in standard precise; do
   run tvk tvk310-p.sdf 1.007276466812 1 "$closure" --mode "TVK-310: p"
   run avf avf-14n5.sdf 14.000330460238006 5 "$closure" --mode "AVF: 14N5"
   run ring ring-590.sdf 1.007276466812 1 "$closure" "${ring[@]}"
 done
 for name in tvk avf ring; do
-  paste "$work/$name-described.tsv" "$work/$name-precise.tsv" | awk -v name="$name" '
+  paste "$work/$name-standard.tsv" "$work/$name-precise.tsv" | awk -v name="$name" '
     BEGIN { FS = "\t"; worst = 0; dr = 0 }
     NR > 1 && $6 != "" && $19 != "" { d = $19 / $6 - 1; if (d < 0) d = -d; if (d > worst) { worst = d; at = $2 }
              r = $16 - $3; if (r < 0) r = -r; if (r > dr) dr = r }
@@ -65,9 +65,9 @@ done
 if [ -n "$pictures" ]; then
   mkdir -p "$pictures"
   for name in tvk avf ring; do
-    "$cli" plot "$work/$name-described.zub" --kind frequency -o "$pictures/$name-f0-default.png"
+    "$cli" plot "$work/$name-standard.zub" --kind frequency -o "$pictures/$name-f0-default.png"
     "$cli" plot "$work/$name-precise.zub" --kind frequency -o "$pictures/$name-f0-precise.png"
-    "$cli" plot "$work/$name-described.zub" --compare "$work/$name-precise.zub" \
+    "$cli" plot "$work/$name-standard.zub" --compare "$work/$name-precise.zub" \
       --kind isochronism -o "$pictures/$name-isochronism.png"
     "$cli" plot "$work/$name-precise.zub" --kind tunes -o "$pictures/$name-tunes.png"
   done 2>/dev/null

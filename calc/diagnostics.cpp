@@ -108,7 +108,7 @@ std::optional<std::string> AccuracyNote(const ResultTables& results) {
   if (!(worst > kAccuracyNoteThreshold)) return std::nullopt;
   char line[200];
   std::snprintf(line, sizeof line,
-                "Accuracy: the described search leaves F0 uncertain by at least %.1e (worst at "
+                "Accuracy: the standard search leaves F0 uncertain by at least %.1e (worst at "
                 "%.4g MeV); Precise Closed Orbits closes the orbit exactly.",
                 worst, results.Ek[static_cast<int64_t>(at)] / (1e6 * kElementaryCharge));
   return std::string(line);

@@ -57,7 +57,7 @@ std::vector<double> VrResiduals(const ResultTables& results);
 inline constexpr double kAccuracyNoteThreshold = 1e-4;
 
 // After a run of the default search whose worst |consistency| is above kAccuracyNoteThreshold,
-// the line that says so: "Accuracy: the described search leaves F0 uncertain by at least X (worst
+// the line that says so: "Accuracy: the standard search leaves F0 uncertain by at least X (worst
 // at E MeV); Precise Closed Orbits closes the orbit exactly.", X with two significant digits
 // (1.9e-04), E with up to four (60.6). Nothing for other runs. The consistency understates the
 // error of F0, hence "at least".

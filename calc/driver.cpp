@@ -331,10 +331,10 @@ WorkerOutcome RunEnergies(CalculationRecord& record, ProgressSink& progress,
                           std::atomic<int32_t>& stopRequested, ResultsHandOver& handOver,
                           const WorkerOptions& options, const OrbitConstants& constants,
                           const AverageFieldTables& tables, const Field& field) {
-  // 4. Progress bar.
+  // Progress bar.
   StartProgress(progress, record.n);
 
-  // 5. The energies.
+  // The energies.
   EnergyLoop<Field> loop(record, progress, stopRequested, options, constants, tables, field);
   const int threads = std::clamp(options.threads, 1, std::max(record.n, 1));
   const WorkerOutcome outcome = loop.Run(threads);
@@ -345,10 +345,10 @@ WorkerOutcome RunEnergies(CalculationRecord& record, ProgressSink& progress,
     return outcome;
   }
 
-  // 6. Bar back to the start.
+  // Bar back to the start.
   progress.setPos(0);
 
-  // 7. Hand-over, in the table order of the results; the samples move, they are not copied.
+  // Hand-over, in the table order of the results; the samples move, they are not copied.
   ResultTables results = RunResults(record, loop.orbits(), std::move(loop.points()));
   const std::optional<std::string> note = AccuracyNote(results);
   handOver.HandOverResults(std::move(results));
@@ -491,13 +491,13 @@ void UnwrapHarmonicPhase(std::vector<double>& psi, int32_t N) {
 }
 
 Outcome PrepareRun(CalculationRecord& record, PreparedRun& prepared) {
-  // 1. Radial spline moments of every azimuth column; the radial steps serve the field.
+  // Radial spline moments of every azimuth column; the radial steps serve the field.
   if (Outcome o = RadialMoments(record.field, record.radii, record.nTheta, prepared.radialSteps,
                                 record.moments);
       !o)
     return o;
 
-  // 2. Average-field tables.
+  // Average-field tables.
   if (Outcome o = AverageFieldParameters(record.field, record.radii, record.run.N,
                                          record.thetaStart, record.thetaEnd, record.nTheta,
                                          prepared.v, prepared.epsilon, prepared.psi);
@@ -509,7 +509,7 @@ Outcome PrepareRun(CalculationRecord& record, PreparedRun& prepared) {
   // start one period on lies on the same closed orbit).
   UnwrapHarmonicPhase(prepared.psi, record.run.N);
 
-  // 3. Run constants.
+  // Run constants.
   const double c = kSpeedOfLight;  // m/s
   OrbitConstants& constants = prepared.constants;
   constants.E0 = RestEnergy(record.restMass);                          // J

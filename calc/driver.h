@@ -49,7 +49,7 @@ enum class WorkerOutcome { Completed, Failed, Stopped };
 
 struct WorkerOptions {
   int threads = 1;                       // energies computed in parallel
-  bool referenceField = false;           // the per-call spline routine instead of the fast one
+  bool referenceField = false;           // the per-call spline evaluation instead of the fast one
   std::function<void()> requestRepaint;  // called after the hand-over into LatestResults
   // Called with every message of the run (a search's notice, the failure that ends the run) in
   // the order one thread would give them, one at a time, from the worker threads; may be empty.
@@ -64,7 +64,7 @@ struct WorkerOptions {
   // isochronism, phase slip, status and reason of every energy) to the results, and keeps an
   // energy that does not close in the results without values; one message at the end (through
   // report) names those energies.
-  ClosureMode closure = ClosureMode::Described;
+  ClosureMode closure = ClosureMode::Standard;
   double gainPerTurnMeV = 0.1;  // MeV per turn, for the phase slip of the closure tables
   // Called once after the hand-over of a complete run of the default search whose orbits leave F0
   // uncertain by more than kAccuracyNoteThreshold, with the line that says so (AccuracyNote); may
@@ -78,7 +78,7 @@ struct WorkerOptions {
 inline constexpr double kMaxSampleCapacity = 50'000'000;
 int64_t SampleCapacity(double T0, double TIs, double h);
 
-// What the worker prepares before the energy loop (its steps 1 to 3).
+// What the worker prepares before the energy loop: spline moments, average-field tables, run constants.
 struct PreparedRun {
   std::vector<double> radialSteps;      // m, steps of the radius table (serves the field)
   std::vector<double> v, epsilon, psi;  // average-field tables over the radius nodes

@@ -18,11 +18,11 @@
 namespace zuba {
 
 std::string_view ClosureModeName(ClosureMode mode) {
-  return mode == ClosureMode::Precise ? "precise" : "described";
+  return mode == ClosureMode::Precise ? "precise" : "standard";
 }
 
 std::optional<ClosureMode> ParseClosureMode(std::string_view name) {
-  if (name == "described") return ClosureMode::Described;
+  if (name == "standard") return ClosureMode::Standard;
   if (name == "precise") return ClosureMode::Precise;
   return std::nullopt;
 }

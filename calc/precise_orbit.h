@@ -24,9 +24,9 @@ namespace zuba {
 
 // How each energy's orbit is closed: the step-and-bisect search on the radius (the default), or
 // the Newton closure of radius and radial velocity of this file.
-enum class ClosureMode : int32_t { Described = 0, Precise = 1 };
+enum class ClosureMode : int32_t { Standard = 0, Precise = 1 };
 
-// "described" or "precise".
+// "standard" or "precise".
 std::string_view ClosureModeName(ClosureMode mode);
 // The mode of a name as above; nullopt for any other text.
 std::optional<ClosureMode> ParseClosureMode(std::string_view name);

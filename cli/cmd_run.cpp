@@ -53,7 +53,7 @@ struct RunOptions {
   int threads = 0;  // 0: the machine's hardware threads
   bool referenceField = false;
   bool quiet = false;
-  std::string closure = "described";            // how each orbit is closed: described or precise
+  std::string closure = "standard";             // how each orbit is closed: standard or precise
   double gainPerTurn = kDefaultGainPerTurnMeV;  // MeV per turn, for the phase slip
   bool json = false;                            // the run description and energies as JSON
 };
@@ -260,7 +260,7 @@ int RunCalculation(const RunOptions& options) {
   worker.referenceField = options.referenceField;
   // Every message of the run, a quiet failure's too: the command line always says why it failed.
   worker.report = [](const Failure& failure) { ShowMessage(failure.message); };
-  worker.closure = ParseClosureMode(options.closure).value_or(ClosureMode::Described);
+  worker.closure = ParseClosureMode(options.closure).value_or(ClosureMode::Standard);
   worker.gainPerTurnMeV = options.gainPerTurn;
   std::string accuracy;  // the accuracy line of a run of the default search, if it has one
   worker.accuracyNote = [&accuracy](const std::string& line) { accuracy = line; };
@@ -367,12 +367,12 @@ Command SetUp(CLI::App& parent) {
                   "Energies computed in parallel (default: the machine's hardware threads)")
       ->check(CLI::Range(1, 1024));
   app->add_flag("--reference-field", options->referenceField,
-                "Evaluate the field with the per-call spline routine (slow; for verification)");
+                "Evaluate the field with the per-call spline evaluation (slow; for verification)");
   app->add_flag("--quiet", options->quiet, "No progress bar, summary or list of outputs");
   app->add_option("--closure", options->closure,
-                  "How each orbit is closed: described (the step-and-bisect search on the radius) "
+                  "How each orbit is closed: standard (the step-and-bisect search on the radius) "
                   "or precise (Newton closure of radius and radial velocity, with tunes)")
-      ->check(CLI::IsMember({"described", "precise"}))
+      ->check(CLI::IsMember({"standard", "precise"}))
       ->capture_default_str();
   app->add_option("--gain-per-turn", options->gainPerTurn,
                   "Energy gain per turn (MeV) for the RF phase slip")

@@ -16,6 +16,9 @@ endif()
 # zuba_target_defaults(target): warnings for the project's own code.
 function(zuba_target_defaults target)
   target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic)
+  if(ZUBA_WERROR)
+    target_compile_options(${target} PRIVATE -Werror)
+  endif()
   target_compile_features(${target} PUBLIC cxx_std_20)
 endfunction()
 

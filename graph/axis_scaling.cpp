@@ -58,7 +58,7 @@ int32_t IntervalPixels(int32_t extent, uint32_t intervals) {
   return FloorToInt32(extent * kPlotShare / intervals);
 }
 
-// Steps 1 to 6, common to both axes.
+// The scaling common to both axes: bounds, range, step and its unit.
 struct AxisBasis {
   double min = 0, max = 0, range = 0;
   int32_t exponent = 0;
@@ -73,7 +73,7 @@ bool ScaleBasis(std::span<const double> values, uint32_t pointCount, AxisBasis& 
   while (i < pointCount && !IsUsable(Element(values, i))) ++i;
   if (i >= pointCount) return false;
 
-  // 3. Bounds.
+  // Bounds.
   double min = Element(values, i);
   double max = min;
   for (uint32_t j = i; j < pointCount; ++j) {
@@ -85,7 +85,7 @@ bool ScaleBasis(std::span<const double> values, uint32_t pointCount, AxisBasis& 
   basis.min = min;
   basis.max = max;
 
-  // 4. Normalised range m in [1, 10], or 0 when all usable values are equal.
+  // Normalised range m in [1, 10], or 0 when all usable values are equal.
   double range = max - min;
   basis.range = range;
   // Values near the largest doubles can overflow the range; such a series cannot be drawn.
@@ -104,7 +104,7 @@ bool ScaleBasis(std::span<const double> values, uint32_t pointCount, AxisBasis& 
   }
   basis.exponent = exponent;
 
-  // 5. Step mantissa.
+  // Step mantissa.
   if (range <= 1) {
     basis.step = 0.1;
   } else if (range <= 2.5) {
@@ -115,7 +115,7 @@ bool ScaleBasis(std::span<const double> values, uint32_t pointCount, AxisBasis& 
     basis.step = 1.0;
   }
 
-  // 6. The unit of one grid step.
+  // The unit of one grid step.
   basis.power = std::pow(10.0, static_cast<double>(exponent));
   basis.unit = basis.power * basis.step;
   return true;
@@ -156,7 +156,7 @@ void ScaleX(AxisScaling& g, std::span<const double> xValues) {
   g.plotRight = static_cast<int32_t>(static_cast<uint32_t>(g.xIntervalPixels) * g.xIntervals +
                                      static_cast<uint32_t>(g.plotLeft));
 
-  // 11. Pixel of every point.
+  // Pixel of every point.
   const double pixelsPerUnit = static_cast<double>(g.xIntervalPixels) / b.unit;
   for (uint32_t j = 0; j < g.pointCount; ++j) {
     const double v = Element(xValues, j);
@@ -193,7 +193,7 @@ void ScaleY(AxisScaling& g, std::span<const double> yValues) {
   g.plotBottom = static_cast<int32_t>(static_cast<uint32_t>(g.yIntervalPixels) * g.yIntervals +
                                       static_cast<uint32_t>(g.plotTop));
 
-  // 11. The largest value lies at the top.
+  // The largest value lies at the top.
   const double pixelsPerUnit = static_cast<double>(g.yIntervalPixels) / b.unit;
   for (uint32_t j = 0; j < g.pointCount; ++j) {
     const double v = Element(yValues, j);

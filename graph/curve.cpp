@@ -83,7 +83,7 @@ CCurve::CCurve(QRect frameRect, uint32_t count, int logicalDpi)
 void CCurve::Draw(QPainter& painter, const std::string& title, const std::string& xCaption,
                   const std::string& yCaption, const std::string& note,
                   std::span<const double> xValues, std::span<const double> yValues) {
-  // 1. Tick font, transparent background, centre-top alignment; all restored at the end.
+  // Tick font, transparent background, centre-top alignment; all restored at the end.
   painter.save();
   painter.setFont(tickFont);
   painter.setBackgroundMode(Qt::TransparentMode);
@@ -91,12 +91,12 @@ void CCurve::Draw(QPainter& painter, const std::string& title, const std::string
   QPen textPen = linePen;
   textPen.setColor(textColor);
 
-  // 2. Metrics of the tick font.
+  // Metrics of the tick font.
   const QFontMetrics tickMetrics(tickFont, painter.device());
   const int H = tickMetrics.height();
   const int W = tickMetrics.maxWidth();
 
-  // 3. Scaling; nothing is drawn when a series has no usable value.
+  // Scaling; nothing is drawn when a series has no usable value.
   ScaleX(*this, xValues);
   if (noData == 1) {
     painter.restore();
@@ -110,7 +110,7 @@ void CCurve::Draw(QPainter& painter, const std::string& title, const std::string
 
   Formatter format;
 
-  // 4. Vertical grid lines with their labels under the plot (the bound is inclusive).
+  // Vertical grid lines with their labels under the plot (the bound is inclusive).
   double label = xFirstLabel;
   for (uint32_t k = 0; k <= xIntervals; ++k) {
     const int x = plotLeft + static_cast<int>(k) * xIntervalPixels;
@@ -121,7 +121,7 @@ void CCurve::Draw(QPainter& painter, const std::string& title, const std::string
     label = label + xStep;
   }
 
-  // 5. Horizontal grid lines with their labels left of the plot.
+  // Horizontal grid lines with their labels left of the plot.
   label = yTopLabel;
   for (uint32_t k = 0; k <= yIntervals; ++k) {
     const int y = plotTop + static_cast<int>(k) * yIntervalPixels;
@@ -132,23 +132,23 @@ void CCurve::Draw(QPainter& painter, const std::string& title, const std::string
     label = label - yStep;
   }
 
-  // 6. Axis captions, left-top aligned.
+  // Axis captions, left-top aligned.
   painter.setPen(textPen);
   painter.setFont(captionFont);
   DrawAnchored(painter, Align::LeftTop, plotRight + W, plotBottom + H / 2 - 3 * H, xCaption);
   DrawAnchored(painter, Align::LeftTop, plotLeft + 2 * W - W / 2, plotTop - 2 * H + H / 2,
                yCaption);
 
-  // 7. The note under the horizontal tick labels.
+  // The note under the horizontal tick labels.
   painter.setFont(noteFont);
   DrawAnchored(painter, Align::LeftTop, plotLeft - 2 * W, plotBottom + H / 2 + 2 * H, note);
 
-  // 8. The title, centred above the plot.
+  // The title, centred above the plot.
   const int middle = (plotLeft + plotRight) / 2;
   painter.setFont(titleFont);
   DrawAnchored(painter, Align::CentreTop, middle, plotTop - 4 * H - H / 2, title);
 
-  // 9. The extreme real values of the vertical series, in blue.
+  // The extreme real values of the vertical series, in blue.
   painter.setFont(captionFont);
   QPen bluePen = textPen;
   bluePen.setColor(QColor(0, 0, 255));
@@ -158,7 +158,7 @@ void CCurve::Draw(QPainter& painter, const std::string& title, const std::string
                       shownValueRange ? shownValueRange->second : yMax));
   painter.setPen(textPen);
 
-  // 10. Horizontal-axis exponent box: "10" and the exponent raised like a superscript.
+  // Horizontal-axis exponent box: "10" and the exponent raised like a superscript.
   painter.setFont(exponentFont);
   painter.setPen(linePen);
   DrawRoundRect(painter, plotRight + W, plotBottom - H, plotRight + 4 * W - W / 4,
@@ -168,7 +168,7 @@ void CCurve::Draw(QPainter& painter, const std::string& title, const std::string
   DrawAnchored(painter, Align::CentreTop, plotRight + 3 * W, plotBottom - H + H / 4,
                format("%d", xExponent));
 
-  // 11. Vertical-axis exponent box.
+  // Vertical-axis exponent box.
   painter.setPen(linePen);
   DrawRoundRect(painter, plotLeft - 2 * W - W / 4, plotTop - 3 * H, plotLeft + W / 2,
                 plotTop - H / 4 - H / 2, W / 2, H / 2);
@@ -177,7 +177,7 @@ void CCurve::Draw(QPainter& painter, const std::string& title, const std::string
   DrawAnchored(painter, Align::CentreTop, plotLeft - W / 4, plotTop - 2 * H - H / 4 - H / 2,
                format("%d", yExponent));
 
-  // 12. Previous font, background mode, pen.
+  // Previous font, background mode, pen.
   painter.restore();
 }
 

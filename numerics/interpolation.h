@@ -3,7 +3,7 @@
 // its table (spline inside, parabolas at the two ends). Abscissae are radii (m) or azimuths (rad);
 // the kernels themselves carry no unit. Every operation returns its outcome: success, or what
 // failed with the value at fault; its output values are not to be used after a failure. A failure
-// that the described kernels report without a message of their own is quiet (Failure::quiet).
+// that these kernels report without a message of their own is quiet (Failure::quiet).
 #pragma once
 
 #include <cstdint>

@@ -14,6 +14,8 @@ mkdir -p "$out"
 # Every file is named relative to the output folder (the report and the document keep the names
 # they are given), so that snapshots of two checkouts compare equal.
 cp examples/tvk310-p.sdf examples/avf-14n5.sdf "$out/"
+# A fixed time for the copied maps: documents keep the map's stamp (size, time, hash).
+touch -d "2000-01-01 00:00:00 UTC" "$out/tvk310-p.sdf" "$out/avf-14n5.sdf"
 cd "$out"
 out=.
 export XDG_RUNTIME_DIR=${XDG_RUNTIME_DIR:-$(mktemp -d)}
@@ -28,6 +30,11 @@ keep() {
   set -e
 }
 
+# The default closure's name on the command line of the build being snapshotted (builds before
+# the name "standard" called it otherwise), so that snapshots of old and new builds compare.
+standard=$("$cli" run --help | grep -o -E '\{[a-z]+,precise\}' | head -n 1 |
+  sed -E 's/\{([a-z]+),.*/\1/')
+
 for map in tvk310-p avf-14n5; do
   mode="TVK-310: p"
   [ "$map" = avf-14n5 ] && mode="AVF: 14N5"
@@ -35,16 +42,18 @@ for map in tvk310-p avf-14n5; do
   keep "$map.map-info-json" "$cli" map-info "$map.sdf" --json
   keep "$map.harmonics" "$cli" harmonics "$map.sdf" --sectors 4 --json
   keep "$map.field" "$cli" field "$map.sdf" 0.3 0.7
-  for closure in described precise; do
+  for closure in standard precise; do
+    arg=$closure
+    [ "$closure" = standard ] && arg=$standard
     for threads in 1 2; do
       tag="$map.$closure.t$threads"
-      keep "$tag.run" "$cli" run --map "$map.sdf" --mode "$mode" --closure "$closure" \
+      keep "$tag.run" "$cli" run --map "$map.sdf" --mode "$mode" --closure "$arg" \
         --threads "$threads" --quiet --report "$out/$tag.txt" --save "$out/$tag.zub" \
         --values "$out/$tag.tsv" --plot "$out/$tag.png"
-      keep "$tag.json" "$cli" run --map "$map.sdf" --mode "$mode" --closure "$closure" \
+      keep "$tag.json" "$cli" run --map "$map.sdf" --mode "$mode" --closure "$arg" \
         --threads "$threads" --quiet --json
       keep "$tag.summary" "$cli" run --map "$map.sdf" --mode "$mode" \
-        --closure "$closure" --threads "$threads" --set EkEnd=20
+        --closure "$arg" --threads "$threads" --set EkEnd=20
     done
     tag="$map.$closure.t1"
     keep "$tag.info" "$cli" info "$out/$tag.zub" --json

@@ -128,7 +128,7 @@ TEST_F(CalculationCommand, DefaultSearchRunPutsTheAccuracyLineOnTheStatusBar) {
   ASSERT_TRUE(WaitForRunEnd());
   ASSERT_TRUE(WaitFor([&] { return !frame->statusBar()->currentMessage().isEmpty(); }));
   EXPECT_TRUE(frame->statusBar()->currentMessage().startsWith(
-      "Accuracy: the described search leaves F0 uncertain by at least "))
+      "Accuracy: the standard search leaves F0 uncertain by at least "))
       << frame->statusBar()->currentMessage().toStdString();
   EXPECT_TRUE(messages.messages().empty());
 }

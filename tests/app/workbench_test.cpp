@@ -101,7 +101,7 @@ TEST_F(Workbench, TableFollowsTheDocumentMarksTheChosenEnergyAndCopiesRows) {
   frame->UpdateCommandUi();
   EXPECT_TRUE(frame->resultsTableAct->isChecked());
 
-  // Nothing chosen: the graph as described, all rows copied.
+  // Nothing chosen: the graph as drawn without a choice, all rows copied.
   const int redBefore = CountNear(Paint(), qRgb(230, 30, 30), 30);
   QTableView& table = frame->ResultsTable().Table();
   table.setFocus();

@@ -89,7 +89,7 @@ TEST_F(FieldMapTest, ReadsTablesRadiusMajorInTesla) {
     }
 }
 
-TEST_F(FieldMapTest, DescribedExampleHeaderGives71By180Nodes) {
+TEST_F(FieldMapTest, ExampleHeaderGives71By180Nodes) {
   std::optional<FieldMap> map = Read("Gs 0.05 0.75 0.01 0 360 2\n" + Values(71 * 180, "17000"));
   ASSERT_TRUE(map);
   EXPECT_EQ(map->nR, 71);

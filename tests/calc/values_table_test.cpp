@@ -90,22 +90,22 @@ TEST(ValueRows, CellsAreThoseOfTheValuesFileUnderTheSameNames) {
 }
 
 TEST(ValueRows, RowsOfOrbitsNotClosedAreMarkedAndMissingValuesShownAsSuch) {
-  ResultTables described = Record(false);
-  described.Rmn.set(2, kNoValue);
+  ResultTables standard = Record(false);
+  standard.Rmn.set(2, kNoValue);
   ResultTables precise = Record(true);
   precise.closure.status.set(1, 1);  // not converged
   struct Case {
     const char* name;
     const ResultTables& record;
     std::vector<bool> closed;
-  } cases[] = {{"no radius", described, {true, true, false, true}},
+  } cases[] = {{"no radius", standard, {true, true, false, true}},
                {"precise closure failed", precise, {true, false, true, true}}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     const ValueRows rows = ValueRowsOf(c.record);
     for (size_t i = 0; i < rows.RowCount(); ++i) EXPECT_EQ(rows.Closed(i), c.closed[i]) << i;
   }
-  EXPECT_EQ(ValueRowsOf(described).Cell(2, ValueRowsOf(described).Find("Rmn_m")), "");
+  EXPECT_EQ(ValueRowsOf(standard).Cell(2, ValueRowsOf(standard).Find("Rmn_m")), "");
   const ValueRows rows = ValueRowsOf(precise);
   EXPECT_EQ(rows.Cell(2, rows.Find("nu_r")), "unstable");  // unstable, yet closed
   EXPECT_EQ(rows.Cell(0, rows.Find("F0_Hz")), "26260014.53");

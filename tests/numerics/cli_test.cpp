@@ -80,7 +80,7 @@ TEST_F(CliNumerics, FieldPrintsTheStoredValueAtANodeWithSeventeenDigits) {
   EXPECT_EQ(out_, digits);
 }
 
-TEST_F(CliNumerics, FieldRefusalsShowTheRoutinesMessageAndExitTwo) {
+TEST_F(CliNumerics, FieldRefusalsShowTheEvaluationsMessageAndExitTwo) {
   EXPECT_EQ(Run("field " + Map() + " -0.1 0"), 2);
   EXPECT_EQ(err_, "Error: Negative value of R!\n");
   EXPECT_EQ(out_, "");

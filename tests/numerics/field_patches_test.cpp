@@ -70,7 +70,7 @@ void ExpectSame(const TestMap& m, const FieldPatches& p, double R, double theta)
       << "R " << R << " theta " << theta << " reference " << reference << " patches " << fast;
 }
 
-TEST(FieldPatches, EqualsTheDescribedRoutineAtRandomPoints) {
+TEST(FieldPatches, EqualsThePerCallEvaluationAtRandomPoints) {
   std::mt19937_64 random(20240611);
   for (const Case& c : Maps()) {
     SCOPED_TRACE(c.name);
@@ -81,7 +81,7 @@ TEST(FieldPatches, EqualsTheDescribedRoutineAtRandomPoints) {
   }
 }
 
-TEST(FieldPatches, EqualsTheDescribedRoutineAtNodesCellEdgesAndWrappedAzimuths) {
+TEST(FieldPatches, EqualsThePerCallEvaluationAtNodesCellEdgesAndWrappedAzimuths) {
   for (const Case& c : Maps()) {
     SCOPED_TRACE(c.name);
     const TestMap& m = c.map;
@@ -112,7 +112,7 @@ TEST(FieldPatches, EqualsTheDescribedRoutineAtNodesCellEdgesAndWrappedAzimuths) 
   }
 }
 
-// Like the routine, up to the rounding of the end parabolas' monomial form, which at the outer
+// Like the per-call evaluation, up to the rounding of the end parabolas' monomial form, which at the outer
 // radii of a fine table reaches about 1e-12 of the field.
 TEST(FieldPatches, ReturnsTheStoredValuesAtTheNodes) {
   const TestMap m = MakeMap(71, 0.05, 0.01, 180, 0.0, Cyclotron);
@@ -156,12 +156,12 @@ int64_t UlpDistance(double a, double b) {
   return x > y ? x - y : y - x;  // both values positive here
 }
 
-// The value form repeats the routine's rounding except for the ring moments, whose rounding the
-// routine gets from its solve over the whole ring: about two thirds of the values are the
-// routine's bit for bit, the others one unit in the last place off, rarely two or three. The plain
+// The value form repeats the per-call evaluation's rounding except for the ring moments, whose
+// rounding the per-call evaluation gets from its solve over the whole ring: about two thirds of the
+// values are the per-call evaluation's bit for bit, the others one unit in the last place off, rarely two or three. The plain
 // patch sum gives 41 to 47 % here and up to 8 units; a change of the operation order or a radial
 // value formed differently falls back towards that.
-TEST(FieldPatches, ValuesAreMostlyTheRoutinesBitForBit) {
+TEST(FieldPatches, ValuesAreMostlyThePerCallEvaluationsBitForBit) {
   std::mt19937_64 random(77);
   for (const Case& c : Maps()) {
     SCOPED_TRACE(c.name);
@@ -226,7 +226,7 @@ TEST(FieldPatches, ACursorGivesEvaluatesValuesBitForBit) {
   }
 }
 
-TEST(FieldPatches, RefusesWhatTheRoutineRefusesWithTheSameMessages) {
+TEST(FieldPatches, RefusesWhatThePerCallEvaluationRefusesWithTheSameMessages) {
   const TestMap m = MakeMap(5, 0.0, 0.25, 8, 0.0, Cyclotron);
   const FieldPatches p = BuildPatches(m);
   FieldPatches::Cursor cursor(p);
@@ -260,7 +260,7 @@ TEST(FieldPatches, RefusesWhatTheRoutineRefusesWithTheSameMessages) {
   EXPECT_EQ(messages[16].text, "Azimuth value error!");
 }
 
-TEST(FieldPatches, BuildFailsLikeTheRoutineOnBadTables) {
+TEST(FieldPatches, BuildFailsLikeThePerCallEvaluationOnBadTables) {
   TestMap m = MakeMap(5, 0.0, 0.25, 8, 0.0, Cyclotron);
   MessageCapture capture;
   std::vector<double> shortMoments(m.moments.begin(), m.moments.end() - 1);
@@ -281,7 +281,7 @@ TEST(FieldPatches, BuildFailsLikeTheRoutineOnBadTables) {
   EXPECT_EQ(capture.messages()[1], capture.messages()[0]);
   capture.clear();
 
-  // Radii that do not increase: the routine's radial parabolas fail silently, and Build with them.
+  // Radii that do not increase: the per-call evaluation's radial parabolas fail silently, and Build with them.
   std::vector<double> radii = m.radii;
   radii[2] = radii[1];
   EXPECT_EQ(ShowOutcome(InterpolateField(0.1, 0.0, m.h, radii, m.azimuths, m.field, m.moments, B)),

@@ -115,7 +115,7 @@ TEST_F(RunClosure, DefaultRunLeavesTheTunesEmpty) {
   std::string out;
   ASSERT_EQ(Run({"--json", "--values", Path("v.tsv"), "--save", Path("d.zub")}, out), 0);
   const nlohmann::json j = nlohmann::json::parse(out);
-  EXPECT_EQ(j["closure"], "described");
+  EXPECT_EQ(j["closure"], "standard");
   ASSERT_EQ(j["energies"].size(), 3u);
   for (const nlohmann::json& e : j["energies"]) {
     EXPECT_TRUE(e["nu_r"].is_null());
@@ -198,7 +198,7 @@ TEST_F(RunClosure, AccuracyLineOfTheDefaultSearchGivesItsWorstConsistency) {
   fs::copy_file(std::string(ZUBA_EXAMPLES_DIR) + "/tvk310-p.sdf", Path("map.sdf"),
                 fs::copy_options::overwrite_existing);
   const double mass = 1.007276466812 * kKilogramsPerSamu, twoPi = 8 * std::atan(1.0);
-  for (const char* closure : {"described", "precise"}) {
+  for (const char* closure : {"standard", "precise"}) {
     std::string out;
     ASSERT_EQ(Run({"--closure", closure, "--set", "h=3e-3", "--set", "EkBegin=48.6", "--set",
                    "EkEnd=60.6", "--set", "dEk=6", "--values", Path("v.tsv"), "--save",
@@ -233,7 +233,7 @@ TEST_F(RunClosure, AccuracyLineOfTheDefaultSearchGivesItsWorstConsistency) {
     ASSERT_GT(worst, 1e-4);
     char expected[200];
     std::snprintf(expected, sizeof expected,
-                  "Accuracy: the described search leaves F0 uncertain by at least %.1e (worst at "
+                  "Accuracy: the standard search leaves F0 uncertain by at least %.1e (worst at "
                   "%.4g MeV); Precise Closed Orbits closes the orbit exactly.\n",
                   worst, std::stod(worstEnergy));
     EXPECT_EQ(err, expected);

@@ -12,7 +12,7 @@
 namespace zuba {
 namespace {
 
-ResultTables Described() {
+ResultTables Standard() {
   ResultTables r;
   r.Ek = RealTable({9.6131352e-14, 1.92262704e-13});
   r.Rmn = RealTable({0.1, 0.2});
@@ -31,7 +31,7 @@ ResultTables Described() {
 }
 
 ResultTables Precise() {
-  ResultTables r = Described();
+  ResultTables r = Standard();
   r.closure.mode = 1;
   r.closure.gainPerTurn = 0.1;
   r.closure.isochronism = RealTable({0, -3.8e-4});
@@ -44,14 +44,14 @@ ResultTables Precise() {
 
 // The size of a document of the twelve tables alone, from the layout: 140 bytes of fixed fields,
 // the texts with one-byte prefixes, 8 bytes per real element and 4 per OrbitPoints element.
-size_t DescribedSize(const ResultTables& r) {
+size_t StandardSize(const ResultTables& r) {
   return 140 + 2 + r.run.Path.size() + r.run.ParticleName.size() + 8 * (6 * 2 + 5 * 3) + 4 * 2;
 }
 
 TEST(ClosureBlock, DefaultClosureDocumentHasNoBlock) {
-  const ResultTables r = Described();
+  const ResultTables r = Standard();
   const std::string bytes = StoreDocumentBytes(r, 1);
-  EXPECT_EQ(bytes.size(), DescribedSize(r));
+  EXPECT_EQ(bytes.size(), StandardSize(r));
   const Result<DocumentLoad> load = LoadDocumentBytes(bytes);
   ASSERT_TRUE(load.ok()) << load.message().text;
   EXPECT_EQ(load->results, r);
@@ -61,7 +61,7 @@ TEST(ClosureBlock, DefaultClosureDocumentHasNoBlock) {
 TEST(ClosureBlock, RoundTripKeepsTheClosureTables) {
   const ResultTables r = Precise();
   const std::string bytes = StoreDocumentBytes(r, 1);
-  EXPECT_EQ(bytes.size(), DescribedSize(r) + 8 + 4 + 4 + 16 + 36 * 2);
+  EXPECT_EQ(bytes.size(), StandardSize(r) + 8 + 4 + 4 + 16 + 36 * 2);
   const Result<DocumentLoad> load = LoadDocumentBytes(bytes);
   ASSERT_TRUE(load.ok()) << load.message().text;
   EXPECT_EQ(load->results, r);
@@ -71,9 +71,9 @@ TEST(ClosureBlock, RoundTripKeepsTheClosureTables) {
 
 // A reader of the twelve tables stops where the block begins: everything before it is the
 // document of the default closure, byte for byte.
-TEST(ClosureBlock, TheBlockOnlyFollowsTheDescribedBytes) {
+TEST(ClosureBlock, TheBlockOnlyFollowsTheStandardBytes) {
   const std::string with = StoreDocumentBytes(Precise(), 1);
-  const std::string without = StoreDocumentBytes(Described(), 1);
+  const std::string without = StoreDocumentBytes(Standard(), 1);
   ASSERT_GT(with.size(), without.size());
   EXPECT_EQ(with.compare(0, without.size(), without), 0);
   EXPECT_EQ(with.compare(without.size(), 8, "ZUBACLSR"), 0);
@@ -82,7 +82,7 @@ TEST(ClosureBlock, TheBlockOnlyFollowsTheDescribedBytes) {
 TEST(ClosureBlock, SavedFileHasTheBytesOfTheRecord) {
   const auto dir = std::filesystem::temp_directory_path() / "zuba_closure_block_test";
   std::filesystem::create_directories(dir);
-  for (const ResultTables& r : {Described(), Precise()}) {
+  for (const ResultTables& r : {Standard(), Precise()}) {
     const std::string path = (dir / "doc.zub").string();
     ASSERT_TRUE(SaveDocumentFile(path, r, 1).ok());
     const FileBytes file = ReadWholeFile(path);
@@ -96,11 +96,11 @@ TEST(ClosureBlock, SavedFileHasTheBytesOfTheRecord) {
 }
 
 TEST(ClosureBlock, OtherTrailingBytesAreStillIgnored) {
-  std::string bytes = StoreDocumentBytes(Described(), 1);
+  std::string bytes = StoreDocumentBytes(Standard(), 1);
   bytes += "some trailing bytes of another program";
   const Result<DocumentLoad> load = LoadDocumentBytes(bytes);
   ASSERT_TRUE(load.ok()) << load.message().text;
-  EXPECT_EQ(load->results, Described());
+  EXPECT_EQ(load->results, Standard());
 }
 
 // The bytes with a number written over those at offset `at`.
@@ -122,14 +122,14 @@ void ExpectCutsRefused(const std::string& good, size_t blockStart, size_t step, 
 
 TEST(ClosureBlock, DamagedBlockIsRefusedAndLaterVersionSkipped) {
   const std::string good = StoreDocumentBytes(Precise(), 1);
-  const size_t blockStart = StoreDocumentBytes(Described(), 1).size();
+  const size_t blockStart = StoreDocumentBytes(Standard(), 1).size();
   ExpectCutsRefused(good, blockStart, 7, "closure block");
   // A count that does not fit the byte length.
   EXPECT_FALSE(LoadDocumentBytes(Patched(good, blockStart + 16 + 12, int32_t{3})).ok());
   // A later version is skipped whole: the twelve tables load, without closure tables.
   const Result<DocumentLoad> load = LoadDocumentBytes(Patched(good, blockStart + 8, uint32_t{2}));
   ASSERT_TRUE(load.ok()) << load.message().text;
-  EXPECT_EQ(load->results, Described());
+  EXPECT_EQ(load->results, Standard());
 }
 
 TEST(ClosureBlock, UnequalClosureTablesAreCutToTheShortest) {

@@ -26,7 +26,7 @@ TEST_F(ClosureMenu, DefaultClosureAndFrequencyGraphAtFirstStart) {
   CMainFrame frame;
   EXPECT_TRUE(frame.preciseClosureAct->isCheckable());
   EXPECT_FALSE(frame.preciseClosureAct->isChecked());
-  EXPECT_EQ(frame.Controller().GetClosureMode(), ClosureMode::Described);
+  EXPECT_EQ(frame.Controller().GetClosureMode(), ClosureMode::Standard);
   EXPECT_TRUE(frame.frequencyGraphAct->isChecked());
   EXPECT_FALSE(frame.isochronismGraphAct->isChecked());
   EXPECT_FALSE(frame.tuneGraphAct->isChecked());
@@ -45,7 +45,7 @@ TEST_F(ClosureMenu, PreciseClosureIsRememberedForTheNextStart) {
     EXPECT_TRUE(frame.preciseClosureAct->isChecked());
     EXPECT_EQ(frame.Controller().GetClosureMode(), ClosureMode::Precise);
     frame.preciseClosureAct->trigger();
-    EXPECT_EQ(frame.Controller().GetClosureMode(), ClosureMode::Described);
+    EXPECT_EQ(frame.Controller().GetClosureMode(), ClosureMode::Standard);
   }
   CMainFrame frame;
   EXPECT_FALSE(frame.preciseClosureAct->isChecked());

@@ -78,11 +78,11 @@ TEST(ClosurePlot, TuneDiagramNeedsThePreciseClosure) {
 }
 
 TEST(ClosurePlot, IsochronismOfTwoRunsInBlueAndRed) {
-  ResultTables described = PreciseRun();
-  described.closure = ClosureTables{};  // isochronism from F0: 0, 3.8e-6, 1.1e-5, -3.8e-6
+  ResultTables standard = PreciseRun();
+  standard.closure = ClosureTables{};  // isochronism from F0: 0, 3.8e-6, 1.1e-5, -3.8e-6
   bool drawn = false;
   const ResultTables precise = PreciseRun();
-  const QImage image = Draw(described, GraphKind::Isochronism, drawn, &precise);
+  const QImage image = Draw(standard, GraphKind::Isochronism, drawn, &precise);
   ASSERT_TRUE(drawn);
   EXPECT_GT(CountColour(image, QColor(0, 0, 255)), 50);
   EXPECT_GT(CountColour(image, QColor(220, 0, 0)), 50);

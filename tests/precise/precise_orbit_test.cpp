@@ -44,8 +44,9 @@ TEST(TuneOfMatrix, GrowingMotionHasNoTune) {
 
 TEST(ClosureMode, NamesRoundTrip) {
   EXPECT_EQ(ParseClosureMode("precise"), ClosureMode::Precise);
-  EXPECT_EQ(ParseClosureMode("described"), ClosureMode::Described);
+  EXPECT_EQ(ParseClosureMode("standard"), ClosureMode::Standard);
   EXPECT_FALSE(ParseClosureMode("Precise").has_value());
+  EXPECT_FALSE(ParseClosureMode("described").has_value());
   EXPECT_EQ(ClosureModeName(ClosureMode::Precise), "precise");
 }
 

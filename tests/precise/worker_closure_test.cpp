@@ -69,16 +69,16 @@ TEST(WorkerClosure, PreciseRunAddsTheClosureTables) {
 
 TEST(WorkerClosure, DefaultRunHasNoClosureTablesAndDiffersFromThePrecise) {
   MessageCapture capture;
-  const ResultTables described = RunWorker(FlutterRecord(), WorkerOptions{});
-  EXPECT_TRUE(described.closure.empty());
+  const ResultTables standard = RunWorker(FlutterRecord(), WorkerOptions{});
+  EXPECT_TRUE(standard.closure.empty());
   WorkerOptions options;
   options.closure = ClosureMode::Precise;
   const ResultTables precise = RunWorker(FlutterRecord(), options);
   // Same energies, close but not equal orbits.
   for (int i = 0; i < 3; ++i) {
-    EXPECT_EQ(described.Ek[i], precise.Ek[i]);
-    EXPECT_NEAR(described.Rmn[i], precise.Rmn[i], 2e-3) << i;
-    EXPECT_NE(described.F0[i], precise.F0[i]) << i;
+    EXPECT_EQ(standard.Ek[i], precise.Ek[i]);
+    EXPECT_NEAR(standard.Rmn[i], precise.Rmn[i], 2e-3) << i;
+    EXPECT_NE(standard.F0[i], precise.F0[i]) << i;
   }
 }
 
