@@ -191,7 +191,7 @@ bool CInputDataDlg::UpdateData(bool saveAndValidate) {
     return true;
   }
 
-  auto refuse = [this](QLineEdit* box, const char* text) {
+  auto refuse = [](QLineEdit* box, const char* text) {
     ShowMessage(text, "Error", Icon::Error, Owner::Dialog);
     box->setFocus();
     box->selectAll();

@@ -244,7 +244,7 @@ void CMainFrame::CreateActions() {
 
   // The Edit commands have no handler here: always disabled.
   auto editAction = [&](const char* name, const QString& text, const QString& prompt,
-                        const QString& tip, QList<QKeySequence> keys, const char* theme,
+                        const QString& tip, const QList<QKeySequence>& keys, const char* theme,
                         const char* file) {
     auto* action = new QAction(text, this);
     action->setObjectName(QString::fromLatin1(name));

@@ -99,10 +99,10 @@ CResultsTable::CResultsTable(QWidget* parent)
     if (current.isValid() && table_->selectionModel()->isRowSelected(current.row()))
       energy = current.row();
     else if (!rows.isEmpty())
-      energy = std::min_element(
-                   rows.begin(), rows.end(),
-                   [](const QModelIndex& a, const QModelIndex& b) { return a.row() < b.row(); })
-                   ->row();
+      energy = std::min_element(rows.begin(), rows.end(), [](const QModelIndex& a,
+                                                             const QModelIndex& b) {
+                 return a.row() < b.row();
+               })->row();
     emit energySelected(energy);
   });
 }

@@ -125,7 +125,7 @@ double ScaledConditionNumber(const Eigen::MatrixXd& A) {
     scaled.col(j) /= norm;
   }
   const Eigen::JacobiSVD<Eigen::MatrixXd> svd(scaled);
-  const Eigen::VectorXd s = svd.singularValues();
+  const Eigen::VectorXd& s = svd.singularValues();
   const double smallest = s[s.size() - 1];
   if (!(smallest > 0) || s.size() < A.cols()) return std::numeric_limits<double>::infinity();
   return s[0] / smallest;

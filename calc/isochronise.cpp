@@ -239,6 +239,7 @@ OrbitCloser PreciseOrbitCloser(const CalculationRecord& record, int threads,
 std::vector<double> IsochronismOf(const CalculationRecord& record,
                                   const std::vector<EnergyOrbit>& orbits) {
   std::vector<double> errors;
+  errors.reserve(orbits.size());
   const double target = TargetFrequency(record);
   for (const EnergyOrbit& orbit : orbits)
     errors.push_back(orbit.closed ? orbit.F0 / target - 1 : kNoValue);

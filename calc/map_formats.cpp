@@ -286,7 +286,7 @@ bool ReadFieldBlock(Lines& lines, std::string_view name, const std::string& what
     }
     const std::string error = ReadFields(line, out, want - (out.size() - start));
     if (!error.empty()) {
-      failure = Refuse(name, LineText(lines.number()) + what + ", " + error);
+      failure = Refuse(name, LineText(lines.number()).append(what).append(", ").append(error));
       return false;
     }
   }

@@ -346,7 +346,8 @@ Outcome SynthField::FitHillCorrection(double rMin) {
   for (int round = 0; round < kMaxCorrectionRounds && worst > kPeriodTolerance; ++round) {
     if (jacobian.empty()) {
       jacobian.assign(samples, std::vector<double>(kHillTerms));
-      const std::vector<double> base = terms;
+      // A copy: use() below replaces terms.
+      const std::vector<double> base = terms;  // NOLINT(performance-unnecessary-copy-initialization)
       for (size_t k = 0; k < kHillTerms; ++k) {
         std::vector<double> moved = base;
         moved[k] += 1e-6;

@@ -59,7 +59,7 @@ void PrintTable(const FieldMap& map, int32_t N, const AverageFieldAnalysis& a) {
   std::string header = "R_m\tmean_field_T\tfield_index";
   for (int32_t p = 0; p < count; ++p) {
     const std::string n = std::to_string(HarmonicNumber(N, p));
-    header += "\tA" + n + "_T\tphase" + n + "_rad";
+    header.append("\tA").append(n).append("_T\tphase").append(n).append("_rad");
   }
   header += "\tepsilon\tpsi_rad\tv";
   std::printf("%s\n", header.c_str());

@@ -85,6 +85,7 @@ int RunTrimFit(const TrimFitCli& options) {
   }
   auto names = [&](const std::vector<int>& indices) {
     std::vector<std::string> list;
+    list.reserve(indices.size());
     for (int c : indices) list.push_back(coils->Name(c));
     return list;
   };

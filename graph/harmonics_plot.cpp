@@ -104,7 +104,9 @@ bool DrawHarmonicsGraph(QPainter& painter, const ResultTables& results, const Gr
   painter.save();
   for (size_t k = 0; k < panels.size(); ++k) {
     const Panel& p = panels[k];
-    PlotFrame frame(QRectF((k % 2) * w, (k / 2) * h, w, h), logicalDpi);
+    const size_t column = k % 2, row = k / 2;  // two panels a row
+    PlotFrame frame(QRectF(static_cast<double>(column) * w, static_cast<double>(row) * h, w, h),
+                    logicalDpi);
     frame.OmitNoteLine();
     auto [y0, y1] = FiniteRange(p.values);
     if (p.fromZero) y0 = std::min(y0, 0.0);

@@ -157,7 +157,7 @@ QImage MapImage(const FieldGrid& grid, int pixels, double halfWidth, double low,
       const double b = (1 - fr) * ((1 - ft) * row0[j0] + ft * row0[j1]) +
                        fr * ((1 - ft) * row1[j0] + ft * row1[j1]);
       const double index = std::clamp((b - low) * toIndex, 0.0, 255.0);
-      line[px] = table[static_cast<size_t>(index + 0.5)];
+      line[px] = table[static_cast<size_t>(std::lround(index))];
     }
   }
   return image;
@@ -173,7 +173,7 @@ std::vector<QPolygonF> ThinnedOrbits(const ResultTables& results, int samplesPer
     const int64_t wanted = std::max(2, samplesPerOrbit);
     const int64_t stride = std::max<int64_t>(1, (s.count + wanted - 1) / wanted);
     QPolygonF& orbit = orbits[i];
-    orbit.reserve(static_cast<qsizetype>(s.count / stride + 2));
+    orbit.reserve(static_cast<qsizetype>(s.count / stride) + 2);
     auto add = [&](int64_t k) {
       const double r = R[static_cast<size_t>(k)], a = theta[static_cast<size_t>(k)];
       if (std::isfinite(r) && std::isfinite(a))

@@ -14,10 +14,13 @@ void AdviseLargeTable(void* data, std::size_t bytes) {
 #if defined(__linux__) && defined(MADV_HUGEPAGE)
   const long pageSize = sysconf(_SC_PAGESIZE);
   if (data == nullptr || pageSize <= 0) return;
-  const auto page = static_cast<std::uintptr_t>(pageSize);
-  const auto begin = (reinterpret_cast<std::uintptr_t>(data) + page - 1) & ~(page - 1);
-  const auto end = (reinterpret_cast<std::uintptr_t>(data) + bytes) & ~(page - 1);
-  if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+  // The whole pages inside the range, found by offsets from data (no integer becomes a pointer).
+  const auto page = static_cast<std::size_t>(pageSize);
+  const std::size_t misalignment = reinterpret_cast<std::uintptr_t>(data) % page;
+  const std::size_t lead = misalignment == 0 ? 0 : page - misalignment;
+  if (bytes <= lead) return;
+  const std::size_t whole = (bytes - lead) / page * page;
+  if (whole > 0) madvise(static_cast<char*>(data) + lead, whole, MADV_HUGEPAGE);
 #else
   (void)data;
   (void)bytes;

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "platform/files.h"
+#include "platform/memory.h"
 #include "results/run_fields.h"
 
 namespace zuba {
@@ -123,15 +124,8 @@ template <class T>
 std::vector<T> TableStorage(size_t n) {
   std::vector<T> values;
   values.reserve(n);
-#ifdef MADV_HUGEPAGE
-  const size_t bytes = n * sizeof(T);
-  if (bytes >= (size_t{4} << 20)) {
-    const uintptr_t page = static_cast<uintptr_t>(::sysconf(_SC_PAGESIZE));
-    const uintptr_t begin = (reinterpret_cast<uintptr_t>(values.data()) + page - 1) & ~(page - 1);
-    const uintptr_t end = reinterpret_cast<uintptr_t>(values.data()) + bytes;
-    if (end > begin) ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
-  }
-#endif
+  if (const size_t bytes = n * sizeof(T); bytes >= (size_t{4} << 20))
+    AdviseLargeTable(values.data(), bytes);
   values.resize(n);
   return values;
 }
