@@ -10,7 +10,7 @@
 #include <thread>
 #include <vector>
 
-#include "calc/run_quantities.h"
+#include "calc/run/run_quantities.h"
 #include "platform/message.h"
 #include "results/report.h"
 

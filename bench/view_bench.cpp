@@ -19,9 +19,9 @@
 #include <thread>
 
 #include "app/main_frame.h"
-#include "calc/calculation.h"
-#include "calc/run_map.h"
-#include "calc/run_quantities.h"
+#include "calc/run/calculation.h"
+#include "calc/run/run_map.h"
+#include "calc/run/run_quantities.h"
 #include "platform/progress.h"
 #include "results/document.h"
 

@@ -7,8 +7,8 @@
 #include <optional>
 #include <string>
 
-#include "calc/map_formats.h"
-#include "calc/sdf_writer.h"
+#include "calc/maps/map_formats.h"
+#include "calc/maps/sdf_writer.h"
 #include "cli/command.h"
 #include "cli/map_reading_cli.h"
 #include "platform/files.h"

@@ -9,8 +9,8 @@
 #include <optional>
 #include <string>
 
-#include "calc/diagnostics.h"
-#include "calc/isochronise.h"
+#include "calc/corrections/isochronise.h"
+#include "calc/run/diagnostics.h"
 #include "cli/command.h"
 #include "cli/correction_output.h"
 #include "cli/run_setup.h"

@@ -16,11 +16,11 @@
 #include <thread>
 #include <vector>
 
-#include "calc/calculation.h"
-#include "calc/diagnostics.h"
-#include "calc/driver.h"
-#include "calc/run_quantities.h"
-#include "calc/values_table.h"
+#include "calc/run/calculation.h"
+#include "calc/run/diagnostics.h"
+#include "calc/run/driver.h"
+#include "calc/run/run_quantities.h"
+#include "calc/run/values_table.h"
 #include "cli/command.h"
 #include "cli/map_reading_cli.h"
 #include "cli/run_description_json.h"

@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "calc/run_quantities.h"
-#include "calc/synth_map.h"
-#include "calc/trim_coils.h"
+#include "calc/maps/coil_table.h"
+#include "calc/run/run_quantities.h"
+#include "calc/synth/synth_map.h"
 #include "cli/command.h"
 #include "numerics/constants.h"
 #include "platform/files.h"

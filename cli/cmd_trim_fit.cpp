@@ -11,7 +11,7 @@
 #include <optional>
 #include <string>
 
-#include "calc/isochronise.h"
+#include "calc/corrections/isochronise.h"
 #include "cli/command.h"
 #include "cli/correction_output.h"
 #include "cli/run_setup.h"

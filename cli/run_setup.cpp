@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <thread>
 
-#include "calc/run_quantities.h"
+#include "calc/run/run_quantities.h"
 #include "cli/command.h"
 #include "platform/message.h"
 #include "results/run_completion.h"

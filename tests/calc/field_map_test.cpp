@@ -1,4 +1,4 @@
-#include "calc/field_map.h"
+#include "calc/maps/field_map.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>

@@ -2,7 +2,7 @@
 // the coil table and its refusals, the radial weights against the map's own interpolation, the
 // isochronous field of an axisymmetric map against its analytic answer, and a trim-coil fit that
 // undoes a known perturbation or says how much it cannot.
-#include "calc/isochronise.h"
+#include "calc/corrections/isochronise.h"
 
 #include <gtest/gtest.h>
 
@@ -10,9 +10,9 @@
 #include <limits>
 #include <random>
 
-#include "calc/bounded_lsq.h"
-#include "calc/trim_coils.h"
+#include "calc/maps/coil_table.h"
 #include "numerics/average_field.h"
+#include "numerics/bounded_lsq.h"
 #include "numerics/interpolation.h"
 #include "tests/orbit/test_support.h"
 #include "tests/precise/precise_support.h"

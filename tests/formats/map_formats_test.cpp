@@ -1,7 +1,7 @@
 // The readers of the polar map, the measured-record map and the column table: every node of a
 // file written from a known field reads back as that field, by content and by name; the symmetry
 // options complete sectors; damaged files are refused with one line naming file, line and fault.
-#include "calc/map_formats.h"
+#include "calc/maps/map_formats.h"
 
 #include <gtest/gtest.h>
 
@@ -9,8 +9,8 @@
 #include <functional>
 #include <string>
 
-#include "calc/field_map.h"
-#include "calc/sdf_writer.h"
+#include "calc/maps/field_map.h"
+#include "calc/maps/sdf_writer.h"
 #include "tests/formats/map_files.h"
 
 namespace zuba {

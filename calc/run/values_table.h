@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <string>
 
-#include "calc/diagnostics.h"
+#include "calc/run/diagnostics.h"
 #include "results/result_tables.h"
 #include "results/value_rows.h"
 

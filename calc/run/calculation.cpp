@@ -1,5 +1,5 @@
 // One calculation run as an object (see calculation.h).
-#include "calc/calculation.h"
+#include "calc/run/calculation.h"
 
 #include <exception>
 #include <string>

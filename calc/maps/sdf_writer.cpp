@@ -1,6 +1,6 @@
 // *.sdf text of a field map: header and values as the reader keeps them, and the azimuthal
 // resampling of maps whose step the header cannot hold.
-#include "calc/sdf_writer.h"
+#include "calc/maps/sdf_writer.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,5 +1,5 @@
 // The per-energy values of a run (see values_table.h).
-#include "calc/values_table.h"
+#include "calc/run/values_table.h"
 
 #include <cstdio>
 #include <iterator>

@@ -13,7 +13,7 @@
 #include <string_view>
 #include <vector>
 
-#include "calc/field_map.h"
+#include "calc/maps/field_map.h"
 #include "platform/outcome.h"
 #include "results/map_reading.h"
 

@@ -1,9 +1,9 @@
 // The field map of a run found again (see run_map.h).
-#include "calc/run_map.h"
+#include "calc/run/run_map.h"
 
 #include <sys/stat.h>
 
-#include "calc/map_formats.h"
+#include "calc/maps/map_formats.h"
 #include "platform/file_stamp.h"
 
 namespace zuba {

@@ -1,10 +1,10 @@
 // Isochronism error, RF phase slip, self-consistency and vR residual of the energies of a run.
-#include "calc/diagnostics.h"
+#include "calc/run/diagnostics.h"
 
 #include <cmath>
 #include <cstdio>
 
-#include "calc/orbit.h"
+#include "calc/orbits/orbit.h"
 #include "numerics/average_field.h"
 #include "numerics/kinematics.h"
 

@@ -1,6 +1,6 @@
 // The precise closed orbit: one-turn integration in azimuth with the linearised radial and
 // vertical motion, Newton closure of (R, vR), tunes from the one-turn matrices.
-#include "calc/precise_orbit.h"
+#include "calc/orbits/precise_orbit.h"
 
 #include <algorithm>
 #include <array>

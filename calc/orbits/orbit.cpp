@@ -1,5 +1,5 @@
 // Equilibrium orbit of one kinetic energy: start estimate, end of the turn, search update, means.
-#include "calc/orbit.h"
+#include "calc/orbits/orbit.h"
 
 #include <string>
 

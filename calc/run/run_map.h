@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "calc/field_map.h"
+#include "calc/maps/field_map.h"
 #include "platform/outcome.h"
 #include "results/field_grid.h"
 #include "results/result_tables.h"

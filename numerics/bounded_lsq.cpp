@@ -1,5 +1,5 @@
 // Bounded-variable least squares by the active-set method (see bounded_lsq.h).
-#include "calc/bounded_lsq.h"
+#include "numerics/bounded_lsq.h"
 
 #include <algorithm>
 #include <cmath>

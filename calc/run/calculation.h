@@ -9,7 +9,7 @@
 #include <functional>
 #include <thread>
 
-#include "calc/driver.h"
+#include "calc/run/driver.h"
 #include "platform/progress.h"
 #include "results/hand_over.h"
 #include "results/run_parameters.h"

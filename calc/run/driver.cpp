@@ -1,5 +1,5 @@
 // The calculation run without windows: preparation of the record and the worker.
-#include "calc/driver.h"
+#include "calc/run/driver.h"
 
 #include <algorithm>
 #include <climits>
@@ -13,11 +13,11 @@
 #include <thread>
 #include <utility>
 
-#include "calc/closed_orbits.h"
-#include "calc/diagnostics.h"
-#include "calc/map_formats.h"
-#include "calc/orbit.h"
-#include "calc/run_quantities.h"
+#include "calc/maps/map_formats.h"
+#include "calc/orbits/closed_orbits.h"
+#include "calc/orbits/orbit.h"
+#include "calc/run/diagnostics.h"
+#include "calc/run/run_quantities.h"
 #include "numerics/average_field.h"
 #include "numerics/field_interpolation.h"
 #include "numerics/field_patches.h"

@@ -1,6 +1,6 @@
 // Presets of the two operating modes, conversion of the run parameters to SI units, their checks
 // and the energy table.
-#include "calc/run_quantities.h"
+#include "calc/run/run_quantities.h"
 
 #include <cmath>
 #include <cstdio>

@@ -1,5 +1,5 @@
 // The isochronous mean-field correction and the trim-coil fit (see isochronise.h).
-#include "calc/isochronise.h"
+#include "calc/corrections/isochronise.h"
 
 #include <Eigen/Dense>
 #include <algorithm>
@@ -8,13 +8,13 @@
 #include <limits>
 #include <optional>
 
-#include "calc/bounded_lsq.h"
-#include "calc/closed_orbits.h"
-#include "calc/map_formats.h"
-#include "calc/orbit.h"
-#include "calc/precise_orbit.h"
+#include "calc/maps/map_formats.h"
+#include "calc/orbits/closed_orbits.h"
+#include "calc/orbits/orbit.h"
+#include "calc/orbits/precise_orbit.h"
 #include "numerics/average_field.h"
 #include "numerics/azimuthal.h"
+#include "numerics/bounded_lsq.h"
 #include "numerics/constants.h"
 #include "numerics/field_patches.h"
 #include "numerics/interpolation.h"

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "calc/orbit.h"
-#include "calc/precise_orbit.h"
+#include "calc/orbits/orbit.h"
+#include "calc/orbits/precise_orbit.h"
 #include "platform/file_stamp.h"
 #include "platform/outcome.h"
 #include "platform/progress.h"

@@ -1,6 +1,6 @@
 // Reading of a *.sdf field map: unit token, radius and azimuth headers, then the field values
 // radius by radius, converted to tesla.
-#include "calc/field_map.h"
+#include "calc/maps/field_map.h"
 
 #include <locale.h>
 #include <stdlib.h>

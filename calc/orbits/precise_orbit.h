@@ -17,7 +17,7 @@
 #include <string>
 #include <string_view>
 
-#include "calc/orbit.h"
+#include "calc/orbits/orbit.h"
 #include "numerics/field_patches.h"
 
 namespace zuba {

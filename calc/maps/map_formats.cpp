@@ -1,6 +1,6 @@
 // The readers of the polar text map, the measured-record map and the column table, their
 // completion to the full turn, and the choice of the reader.
-#include "calc/map_formats.h"
+#include "calc/maps/map_formats.h"
 
 #include <algorithm>
 #include <charconv>

@@ -1,5 +1,5 @@
 // The precise closed orbits of a list of energies (see closed_orbits.h).
-#include "calc/closed_orbits.h"
+#include "calc/orbits/closed_orbits.h"
 
 #include <algorithm>
 #include <cmath>

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "calc/field_map.h"
+#include "calc/maps/field_map.h"
 #include "platform/outcome.h"
 
 namespace zuba {

@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "calc/driver.h"
-#include "calc/sdf_writer.h"
-#include "calc/trim_coils.h"
+#include "calc/maps/coil_table.h"
+#include "calc/maps/sdf_writer.h"
+#include "calc/run/driver.h"
 #include "platform/outcome.h"
 
 namespace zuba {

@@ -1,5 +1,5 @@
 // The table of trim-coil fields and the field of one coil (see trim_coils.h).
-#include "calc/trim_coils.h"
+#include "calc/maps/coil_table.h"
 
 #include <algorithm>
 #include <charconv>

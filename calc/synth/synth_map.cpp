@@ -1,5 +1,5 @@
 // Synthetic isochronous field maps: the analytic model, its flutter correction, and the *.sdf text.
-#include "calc/synth_map.h"
+#include "calc/synth/synth_map.h"
 
 #include <algorithm>
 #include <array>
@@ -7,8 +7,8 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "calc/run_quantities.h"
-#include "calc/sdf_writer.h"
+#include "calc/maps/sdf_writer.h"
+#include "calc/run/run_quantities.h"
 #include "numerics/kinematics.h"
 #include "numerics/runge_kutta.h"
 #include "platform/files.h"

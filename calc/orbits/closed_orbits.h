@@ -18,8 +18,8 @@
 #include <span>
 #include <vector>
 
-#include "calc/orbit.h"
-#include "calc/precise_orbit.h"
+#include "calc/orbits/orbit.h"
+#include "calc/orbits/precise_orbit.h"
 #include "numerics/field_patches.h"
 
 namespace zuba {
