@@ -1,4 +1,4 @@
-// The isochronous mean-field correction and the trim-coil fit (see isochronise.h).
+// The isochronous mean-field correction and the orbit closer it iterates on (see isochronise.h).
 #include "calc/corrections/isochronise.h"
 
 #include <Eigen/Dense>
@@ -8,6 +8,7 @@
 #include <limits>
 #include <optional>
 
+#include "calc/corrections/orbits_on_map.h"
 #include "calc/maps/map_formats.h"
 #include "calc/orbits/closed_orbits.h"
 #include "calc/orbits/orbit.h"
@@ -19,6 +20,8 @@
 #include "numerics/field_patches.h"
 #include "numerics/interpolation.h"
 #include "numerics/kinematics.h"
+#include "numerics/units.h"
+#include "platform/numbers.h"
 
 namespace zuba {
 namespace {
@@ -28,56 +31,9 @@ constexpr double kInfinity = std::numeric_limits<double>::infinity();
 // more).
 constexpr std::size_t kSampleStride = 8;
 
-double MeV(double joules) {
-  return joules / (1e6 * kElementaryCharge);
-}
-
 // Target revolution frequency Frf / H (Hz).
 double TargetFrequency(const CalculationRecord& record) {
   return record.rfFrequency / record.run.H;
-}
-
-// The orbits that closed on the map as read: the energies the correction is made for.
-std::vector<int> ClosedEnergies(const std::vector<EnergyOrbit>& orbits) {
-  std::vector<int> closed;
-  for (std::size_t i = 0; i < orbits.size(); ++i)
-    if (orbits[i].closed) closed.push_back(static_cast<int>(i));
-  return closed;
-}
-
-// The closed orbits on the map as read: the energies that closed are those a correction is made
-// for; the others are excluded. Fails, saying there is nothing to `what`, when none closed.
-struct OrbitsOnMap {
-  std::vector<EnergyOrbit> orbits;
-  std::vector<int> energies;        // indices of the closed ones
-  std::vector<double> excludedMeV;  // energies that did not close
-  std::vector<double> errors;       // isochronism error per energy
-};
-
-Result<OrbitsOnMap> CloseOnMap(const CalculationRecord& record, const OrbitCloser& close,
-                               const std::string& what) {
-  OrbitsOnMap on;
-  if (Outcome o = close(record.field, on.orbits); !o) return o;
-  on.energies = ClosedEnergies(on.orbits);
-  for (std::size_t i = 0; i < on.orbits.size(); ++i)
-    if (!on.orbits[i].closed) on.excludedMeV.push_back(MeV(record.Ek[i]));
-  if (on.energies.empty())
-    return ErrorFailure("No energy of the run has a closed orbit on the map: nothing to " + what +
-                        ".");
-  on.errors = IsochronismOf(record, on.orbits);
-  return on;
-}
-
-// The radial span (m) that the given orbits sweep.
-void OrbitSpan(const std::vector<EnergyOrbit>& orbits, const std::vector<int>& energies,
-               double& low, double& high) {
-  low = kInfinity;
-  high = -kInfinity;
-  for (int i : energies)
-    for (double R : orbits[i].R) {
-      low = std::min(low, R);
-      high = std::max(high, R);
-    }
 }
 
 // The time average along an orbit of the radial weights: Σ over the kept samples by the
@@ -137,44 +93,6 @@ Eigen::MatrixXd FrequencyResponse(const CalculationRecord& record, const RadialW
 }
 
 }  // namespace
-
-RadialWeights::RadialWeights(std::vector<double> radii) : radii_(std::move(radii)) {
-  const int32_t n = static_cast<int32_t>(radii_.size());
-  moments_.assign(static_cast<std::size_t>(n) * n, 0.0);
-  std::vector<double> unit(radii_.size(), 0.0), h, M;
-  for (int32_t j = 0; j < n; ++j) {
-    unit[j] = 1;
-    if (SplineSetup(radii_, unit, n, h, M))
-      for (int32_t i = 0; i < n; ++i) moments_[static_cast<std::size_t>(i) * n + j] = M[i];
-    unit[j] = 0;
-  }
-}
-
-void RadialWeights::Accumulate(double R, double factor, std::vector<double>& sum) const {
-  const int32_t n = static_cast<int32_t>(radii_.size());
-  const int32_t f = FindInterval(radii_, R);
-  if (f < 0 || n < 3) return;
-  if (1 <= f && f <= n - 3) {
-    // The spline interval: y = a M_f + b M_f+1 + (A / H) y_f + (B / H) y_f+1 with the moments
-    // linear in the node values.
-    const double H = radii_[f + 1] - radii_[f];
-    const double A = radii_[f + 1] - R, B = R - radii_[f];
-    const double a = A * A * A / (6 * H) - A * H / 6;
-    const double b = B * B * B / (6 * H) - B * H / 6;
-    const double* Mf = &moments_[static_cast<std::size_t>(f) * n];
-    const double* Mg = &moments_[static_cast<std::size_t>(f + 1) * n];
-    for (int32_t j = 0; j < n; ++j) sum[j] += factor * (a * Mf[j] + b * Mg[j]);
-    sum[f] += factor * A / H;
-    sum[f + 1] += factor * B / H;
-    return;
-  }
-  // The end intervals: the parabola through three nodes, in Lagrange form.
-  const int32_t i0 = f == 0 ? 0 : n - 3;
-  const double x0 = radii_[i0], x1 = radii_[i0 + 1], x2 = radii_[i0 + 2];
-  sum[i0] += factor * (R - x1) * (R - x2) / ((x0 - x1) * (x0 - x2));
-  sum[i0 + 1] += factor * (R - x0) * (R - x2) / ((x1 - x0) * (x1 - x2));
-  sum[i0 + 2] += factor * (R - x0) * (R - x1) / ((x2 - x0) * (x2 - x1));
-}
 
 OrbitCloser PreciseOrbitCloser(const CalculationRecord& record, int threads,
                                const std::atomic<int32_t>* stop) {
@@ -255,17 +173,6 @@ std::vector<double> FieldWithMeanChange(const CalculationRecord& record,
   return field;
 }
 
-std::vector<std::vector<double>> CoilNodeFields(const TrimCoils& coils,
-                                                std::span<const double> radii) {
-  std::vector<std::vector<double>> fields;
-  for (int c = 0; c < coils.Count(); ++c) {
-    std::vector<double> values;
-    for (double R : radii) values.push_back(coils.FieldPerAmpere(c, R));
-    fields.push_back(std::move(values));
-  }
-  return fields;
-}
-
 std::vector<double> RfPhaseOf(const CalculationRecord& record, const std::vector<double>& errors,
                               double gainPerTurnMeV) {
   std::vector<double> phase(errors.size(), kNoValue);
@@ -319,15 +226,6 @@ Result<SdfConversion> CorrectedMapSdf(const CalculationRecord& record,
   if (!sdf && !IsSdfAzimuthStep(step))
     sdf = ConvertToSdf(map, "", NearestSdfAzimuthSteps(step).nearest.front());
   return sdf;
-}
-
-std::vector<double> CoilFieldChange(const TrimCoils& coils, std::span<const double> currents,
-                                    std::span<const double> radii) {
-  std::vector<double> nodes(radii.size(), 0.0);
-  for (int c = 0; c < coils.Count(); ++c)
-    for (std::size_t i = 0; i < radii.size(); ++i)
-      nodes[i] += currents[c] * coils.FieldPerAmpere(c, radii[i]);
-  return nodes;
 }
 
 Result<MeanFieldCorrection> FindIsochronousCorrection(const CalculationRecord& record,
@@ -411,151 +309,6 @@ Result<MeanFieldCorrection> FindIsochronousCorrection(const CalculationRecord& r
   out.deltaB = expand(best);
   out.errorAfter = bestErrors;
   out.isochronismAfter = bestWorst;
-  return out;
-}
-
-namespace {
-
-// The quantity the fit minimises, over the energies that closed on the map.
-Eigen::VectorXd Objective(const CalculationRecord& record, const std::vector<EnergyOrbit>& orbits,
-                          const std::vector<int>& energies, const TrimFitOptions& options,
-                          bool& allClosed) {
-  const std::vector<double> errors = IsochronismOf(record, orbits);
-  const std::vector<double> phase = options.target == TrimTarget::Phase
-                                        ? RfPhaseOf(record, errors, options.gainPerTurnMeV)
-                                        : std::vector<double>{};
-  Eigen::VectorXd value(static_cast<Eigen::Index>(energies.size()));
-  allClosed = true;
-  for (std::size_t row = 0; row < energies.size(); ++row) {
-    const int i = energies[row];
-    if (errors[i] == kNoValue) {
-      allClosed = false;
-      value[static_cast<Eigen::Index>(row)] = 0;
-      continue;
-    }
-    value[static_cast<Eigen::Index>(row)] =
-        options.target == TrimTarget::Phase ? phase[i] : errors[i];
-  }
-  return value;
-}
-
-}  // namespace
-
-Result<TrimFit> FitTrimCoils(const CalculationRecord& record, const TrimCoils& coils,
-                             const OrbitCloser& close, const TrimFitOptions& options) {
-  TrimFit out;
-  const int K = coils.Count();
-  out.currents.assign(static_cast<std::size_t>(K), 0.0);
-  const std::vector<std::vector<double>> profiles = CoilNodeFields(coils, record.radii);
-  auto fieldOf = [&](const std::vector<double>& currents) {
-    return FieldWithMeanChange(record, CoilFieldChange(coils, currents, record.radii));
-  };
-
-  Result<OrbitsOnMap> start = CloseOnMap(record, close, "fit");
-  if (!start) return start.outcome();
-  std::vector<EnergyOrbit> orbits = std::move(start->orbits);
-  const std::vector<int> energies = std::move(start->energies);
-  out.excludedEnergiesMeV = std::move(start->excludedMeV);
-  out.errorBefore = std::move(start->errors);
-  out.phaseBefore = RfPhaseOf(record, out.errorBefore, options.gainPerTurnMeV);
-  out.isochronismBefore = LargestMagnitude(out.errorBefore);
-  out.phaseDegBefore = LargestMagnitude(out.phaseBefore);
-
-  // Coils whose field reaches no closed orbit (nowhere over the orbits' span a millionth of its
-  // peak) have nothing to say to the fit.
-  double spanLow = 0, spanHigh = 0;
-  OrbitSpan(orbits, energies, spanLow, spanHigh);
-  const double step = record.radii[1] - record.radii[0];
-  std::vector<int> active;
-  for (int c = 0; c < K; ++c) {
-    double peak = 0, inside = 0;
-    for (std::size_t i = 0; i < record.radii.size(); ++i) {
-      peak = std::max(peak, std::fabs(profiles[c][i]));
-      if (record.radii[i] >= spanLow - step && record.radii[i] <= spanHigh + step)
-        inside = std::max(inside, std::fabs(profiles[c][i]));
-    }
-    const bool reaches = inside > 1e-6 * peak;
-    if (reaches)
-      active.push_back(c);
-    else
-      out.noEffect.push_back(c);
-  }
-  std::vector<double> limits(static_cast<std::size_t>(K), kInfinity);
-  for (int c = 0; c < K && c < static_cast<int>(options.limits.size()); ++c)
-    limits[c] = options.limits[c];
-
-  // The finite-difference step of each coil: the current that changes the field by about 1e-5 of
-  // its largest magnitude where the coil is strongest.
-  double fieldScale = 0;
-  for (double b : record.field) fieldScale = std::max(fieldScale, std::fabs(b));
-  bool allClosed = true;
-  Eigen::VectorXd objective = Objective(record, orbits, energies, options, allClosed);
-  std::vector<double> currents = out.currents;
-  Eigen::MatrixXd J(objective.size(), static_cast<Eigen::Index>(active.size()));
-  // The response is measured once and again only when a step taken with it fails to lower the
-  // sum of squares: near the answer it hardly changes, and each measurement closes every orbit
-  // once per coil.
-  bool fresh = false;
-  for (out.iterations = 0; out.iterations < options.maxIterations && !active.empty();) {
-    for (std::size_t a = 0; a < active.size() && !fresh; ++a) {
-      const int c = active[a];
-      double peak = 0;
-      for (double g : profiles[c]) peak = std::max(peak, std::fabs(g));
-      const double dI = 1e-5 * fieldScale / peak;
-      std::vector<double> shifted = currents;
-      shifted[c] += dI;
-      std::vector<EnergyOrbit> moved = orbits;
-      if (Outcome o = close(fieldOf(shifted), moved); !o) return o;
-      bool closedAll = true;
-      const Eigen::VectorXd value = Objective(record, moved, energies, options, closedAll);
-      J.col(static_cast<Eigen::Index>(a)) = (value - objective) / dI;
-    }
-    const bool measuredNow = !fresh;
-    fresh = true;
-    Eigen::VectorXd lower(static_cast<Eigen::Index>(active.size()));
-    Eigen::VectorXd upper(static_cast<Eigen::Index>(active.size()));
-    for (std::size_t a = 0; a < active.size(); ++a) {
-      lower[static_cast<Eigen::Index>(a)] = -limits[active[a]] - currents[active[a]];
-      upper[static_cast<Eigen::Index>(a)] = limits[active[a]] - currents[active[a]];
-    }
-    out.conditionNumber = ScaledConditionNumber(J);
-    const BoundedLeastSquares step = SolveBoundedLeastSquares(J, -objective, lower, upper);
-    ++out.iterations;
-    // Take the step, halved while it does not lower the sum of squares (the response is linear
-    // only near the orbits it was taken on).
-    bool improved = false;
-    for (double scale = 1; scale > 1.0 / 16; scale /= 2) {
-      std::vector<double> trial = currents;
-      for (std::size_t a = 0; a < active.size(); ++a)
-        trial[active[a]] += scale * step.x[static_cast<Eigen::Index>(a)];
-      std::vector<EnergyOrbit> moved = orbits;
-      if (Outcome o = close(fieldOf(trial), moved); !o) return o;
-      bool closedAll = true;
-      const Eigen::VectorXd value = Objective(record, moved, energies, options, closedAll);
-      if (closedAll && value.squaredNorm() < objective.squaredNorm()) {
-        const double gain = 1 - value.squaredNorm() / objective.squaredNorm();
-        currents = trial;
-        orbits = std::move(moved);
-        objective = value;
-        improved = gain > 1e-3;
-        break;
-      }
-    }
-    if (options.iterationDone)
-      options.iterationDone(out.iterations, LargestMagnitude(IsochronismOf(record, orbits)));
-    if (!improved) {
-      if (measuredNow) break;  // a response measured here did not help either: done
-      fresh = false;           // measure the response again where the orbits are now
-    }
-  }
-  out.currents = currents;
-  out.errorAfter = IsochronismOf(record, orbits);
-  out.phaseAfter = RfPhaseOf(record, out.errorAfter, options.gainPerTurnMeV);
-  out.isochronismAfter = LargestMagnitude(out.errorAfter);
-  out.phaseDegAfter = LargestMagnitude(out.phaseAfter);
-  for (int c : active)
-    if (std::isfinite(limits[c]) && std::fabs(currents[c]) >= limits[c] * (1 - 1e-9))
-      out.atLimit.push_back(c);
   return out;
 }
 

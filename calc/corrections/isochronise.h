@@ -15,6 +15,7 @@
 #include "calc/maps/coil_table.h"
 #include "calc/maps/sdf_writer.h"
 #include "calc/run/driver.h"
+#include "numerics/radial_weights.h"
 #include "platform/outcome.h"
 
 namespace zuba {
@@ -43,22 +44,6 @@ OrbitCloser PreciseOrbitCloser(const CalculationRecord& record, int threads,
                                const std::atomic<int32_t>* stop = nullptr);
 
 inline constexpr const char* kStoppedText = "Stopped.";
-
-// The map's radial interpolation (spline inside, parabolas in the two end intervals) written as
-// weights of the node values: Weights(R)[j] is the field at R of a map that is 1 at radius node j
-// and 0 elsewhere. A change of the node values therefore changes the field at R by
-// Σ_j Weights(R)[j] ΔB_j, exactly as the field evaluation sees it.
-class RadialWeights {
- public:
-  explicit RadialWeights(std::vector<double> radii);
-  // Adds factor * Weights(R) to sum (length of the radius table).
-  void Accumulate(double R, double factor, std::vector<double>& sum) const;
-  std::size_t Count() const { return radii_.size(); }
-
- private:
-  std::vector<double> radii_;    // m
-  std::vector<double> moments_;  // n x n: column j holds the spline moments of the unit map j
-};
 
 // Called after each iteration with its number and the worst |F0 H / Frf - 1| it left (from the
 // thread that runs the search); may be empty.

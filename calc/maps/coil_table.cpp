@@ -1,13 +1,16 @@
-// The table of trim-coil fields and the field of one coil (see trim_coils.h).
+// The table of trim-coil fields and the field of one coil (see coil_table.h).
 #include "calc/maps/coil_table.h"
 
 #include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <string_view>
 
+#include "calc/maps/map_text.h"
 #include "numerics/interpolation.h"
 #include "platform/files.h"
+#include "platform/numbers.h"
 #include "results/text.h"
 
 namespace zuba {
@@ -23,23 +26,13 @@ Failure Refusal(const std::string& fileName, const std::string& what) {
 
 // The fields of one line, split at the separator, each trimmed.
 std::vector<std::string> SplitFields(std::string_view line, char separator) {
-  std::vector<std::string> fields;
-  std::size_t start = 0;
-  for (;;) {
-    const std::size_t end = line.find(separator, start);
-    fields.push_back(TrimSpace(line.substr(start, end - start)));
-    if (end == std::string_view::npos) break;
-    start = end + 1;
-  }
-  return fields;
+  std::vector<std::string_view> views;
+  SplitAt(line, separator, views);
+  return {views.begin(), views.end()};
 }
 
 bool ParseNumber(const std::string& text, double& value) {
-  const char* first = text.data();
-  const char* last = first + text.size();
-  if (first != last && *first == '+') ++first;
-  auto [end, ec] = std::from_chars(first, last, value);
-  return first != last && ec == std::errc() && end == last && std::isfinite(value);
+  return ReadFileNumber(text, value);
 }
 
 }  // namespace
@@ -67,19 +60,12 @@ Result<TrimCoils> TrimCoils::Parse(std::string_view text, const std::string& fil
   std::vector<std::string> header;
   std::vector<double> scale;  // T/A per unit of each coil column
   char separator = '\t';
-  std::size_t lineNumber = 0, position = 0;
-  while (position <= text.size()) {
-    const std::size_t end = std::min(text.find('\n', position), text.size());
-    std::string_view line = text.substr(position, end - position);
-    position = end + 1;
-    ++lineNumber;
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+  Lines lines(text);
+  std::string_view line;
+  while (lines.Next(line)) {
     const std::string trimmed = TrimSpace(line);
-    if (trimmed.empty() || trimmed[0] == '#') {
-      if (end == text.size()) break;
-      continue;
-    }
-    const std::string where = "line " + std::to_string(lineNumber);
+    if (trimmed.empty() || trimmed[0] == '#') continue;
+    const std::string where = "line " + std::to_string(lines.number());
     if (header.empty()) {
       separator = trimmed.find('\t') != std::string::npos ? '\t' : ',';
       header = SplitFields(trimmed, separator);
@@ -120,7 +106,6 @@ Result<TrimCoils> TrimCoils::Parse(std::string_view text, const std::string& fil
                                          " \"" + fields[k] + "\" is not a number");
           coils.currents_.push_back(current);
         }
-        if (end == text.size()) break;
         continue;
       }
       double r = 0;
@@ -138,7 +123,6 @@ Result<TrimCoils> TrimCoils::Parse(std::string_view text, const std::string& fil
       }
       coils.rows_.push_back(fields);
     }
-    if (end == text.size()) break;
   }
   if (header.empty()) return Refusal(fileName, "no header line `r_m` and coil names");
   if (coils.radii_.size() < 4)

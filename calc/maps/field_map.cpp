@@ -2,14 +2,12 @@
 // radius by radius, converted to tesla.
 #include "calc/maps/field_map.h"
 
-#include <locale.h>
-#include <stdlib.h>
-
 #include <cmath>
 #include <limits>
 #include <new>
 #include <string_view>
 
+#include "calc/maps/map_text.h"
 #include "numerics/constants.h"
 #include "platform/files.h"
 #include "results/text.h"
@@ -17,20 +15,12 @@
 namespace zuba {
 namespace {
 
-constexpr double kInt32Max = std::numeric_limits<int32_t>::max();
 
-// The text-to-number conversion of the C library in the "C" locale, whatever locale the program
-// runs in (a desktop program takes the user's locale, which may want a decimal comma).
-locale_t CLocale() {
-  static const locale_t locale = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
-  return locale;
-}
-
-// The longest leading part of the token that strtod accepts, 0 when there is none. The token is
-// collected into a NUL-terminated text first: the file buffer has no terminator after a token.
-double TokenNumber(std::string_view token, std::string& scratch) {
-  scratch.assign(token);
-  return strtod_l(scratch.c_str(), nullptr, CLocale());
+// The token as a number (decimal, E or D exponent); not a number when it is anything else, which
+// the header checks then refuse as they refuse a value out of range.
+double TokenNumber(std::string_view token) {
+  double value = 0;
+  return ReadFileNumber(token, value) ? value : std::numeric_limits<double>::quiet_NaN();
 }
 
 // Header values are kept to 0.001 (m or degree), halves away from zero.
@@ -39,7 +29,7 @@ double RoundHeader(double x) {
 }
 
 // A refusal of the map: its message, and what in the file is at fault.
-Failure Refuse(const char* text, Owner owner, const char* subject = "",
+Failure Refuse(const std::string& text, Owner owner, const char* subject = "",
                double value = std::numeric_limits<double>::quiet_NaN()) {
   Failure failure = ErrorFailure(text, subject, value);
   failure.message.owner = owner;
@@ -68,7 +58,6 @@ Result<FieldMap> ParseFieldMap(std::string_view text) {
   if (text.empty())  // a block of length 0 cannot be made addressable
     return Refuse("Memory Locking Error!", Owner::None, "file");
   std::size_t cursor = 0;
-  std::string scratch;
 
   FieldMap map;
   const std::string_view unit = ReadToken(text, cursor);
@@ -76,11 +65,11 @@ Result<FieldMap> ParseFieldMap(std::string_view text) {
   map.unit = std::string(unit);
   const bool gauss = unit == "Gs";
 
-  // Radius header, m. A value that is not a finite number (strtod accepts "nan" and "inf"), or a
-  // node count beyond 32 bits, is a header fault like a reversed range.
-  const double rMin = RoundHeader(TokenNumber(ReadToken(text, cursor), scratch));
-  const double rMax = RoundHeader(TokenNumber(ReadToken(text, cursor), scratch));
-  const double dR = RoundHeader(TokenNumber(ReadToken(text, cursor), scratch));
+  // Radius header, m. A value that is not a finite number ("nan", "0x10", "12abc"), or a node count
+  // beyond 32 bits, is a header fault like a reversed range.
+  const double rMin = RoundHeader(TokenNumber(ReadToken(text, cursor)));
+  const double rMax = RoundHeader(TokenNumber(ReadToken(text, cursor)));
+  const double dR = RoundHeader(TokenNumber(ReadToken(text, cursor)));
   if (!AllFinite(rMin, rMax, dR) || !(rMin < rMax) || !(dR > 0))
     return Refuse("Field map header error!", Owner::View, "dR", dR);
   const double nRReal = std::round((rMax - rMin) / dR) + 1;
@@ -88,9 +77,9 @@ Result<FieldMap> ParseFieldMap(std::string_view text) {
     return Refuse("Field map header error!", Owner::View, "radius nodes", nRReal);
 
   // Azimuth header, degrees.
-  const double thetaMin = RoundHeader(TokenNumber(ReadToken(text, cursor), scratch));
-  const double thetaMax = RoundHeader(TokenNumber(ReadToken(text, cursor), scratch));
-  const double dTheta = RoundHeader(TokenNumber(ReadToken(text, cursor), scratch));
+  const double thetaMin = RoundHeader(TokenNumber(ReadToken(text, cursor)));
+  const double thetaMax = RoundHeader(TokenNumber(ReadToken(text, cursor)));
+  const double dTheta = RoundHeader(TokenNumber(ReadToken(text, cursor)));
   if (!AllFinite(thetaMin, thetaMax, dTheta) || !(thetaMin < thetaMax) || !(dTheta > 0))
     return Refuse("Magnetic field map header error!", Owner::View, "dTheta", dTheta);
   // No "+ 1": the column of thetaMax is the column of thetaMin one turn later. The first table
@@ -137,15 +126,20 @@ Result<FieldMap> ParseFieldMap(std::string_view text) {
   map.thetaEnd = map.thetaStart + kTwoPi;
 
   // Values radius by radius, kept to 1e-5 T (0.1 Gs), halves away from zero.
-  bool ranOut = false;
-  for (double& value : map.field) {
+  for (std::size_t k = 0; k < count; ++k) {
     const std::string_view token = ReadToken(text, cursor);
-    if (token.empty()) ranOut = true;
-    const double v = TokenNumber(token, scratch);
-    value = gauss ? std::round(v * 10) * 1e-5 : std::round(v * 100000) * 1e-5;
+    if (token.empty())
+      return Refuse("File Reading Error!", Owner::View, "values", static_cast<double>(count));
+    double v = 0;
+    if (!ReadFileNumber(token, v)) {
+      const std::size_t nTheta = static_cast<std::size_t>(map.nTheta);
+      const std::string where = "radius node " + std::to_string(k / nTheta + 1) +
+                                ", azimuth node " + std::to_string(k % nTheta + 1);
+      return Refuse("Field map value " + Quoted(token) + " at " + where + " is not a number!",
+                    Owner::View, "values", static_cast<double>(k));
+    }
+    map.field[k] = gauss ? std::round(v * 10) * 1e-5 : std::round(v * 100000) * 1e-5;
   }
-  if (ranOut)
-    return Refuse("File Reading Error!", Owner::View, "values", static_cast<double>(count));
   return map;
 }
 

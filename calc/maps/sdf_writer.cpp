@@ -9,6 +9,7 @@
 
 #include "numerics/constants.h"
 #include "numerics/trig_interpolation.h"
+#include "platform/numbers.h"
 
 namespace zuba {
 namespace {
@@ -19,10 +20,8 @@ double Degree() {
   return kPi / 180;
 }
 
-std::string Num(double value, const char* format = "%.9g") {
-  char buffer[64];
-  std::snprintf(buffer, sizeof buffer, format, value);
-  return buffer;
+std::string Num(double value, NumberFormat format = Significant(9)) {
+  return FormatNumber(value, format);
 }
 
 // A header value in thousandths (of a metre or a degree) written with three decimals.
@@ -150,11 +149,14 @@ Result<SdfConversion> ConvertToSdf(const FieldMap& map, const std::string& unitA
     auto list = [](const std::vector<double>& values, const char* joint) {
       std::string text;
       for (size_t k = 0; k < values.size(); ++k)
-        text += (k == 0 ? "" : k + 1 == values.size() ? joint : ", ") + Num(values[k], "%.3g");
+        text += (k == 0                   ? ""
+                 : k + 1 == values.size() ? joint
+                                          : ", ") +
+                Num(values[k], Significant(3));
       return text;
     };
     return Refusal(
-        "the azimuth step 360/" + std::to_string(n) + " = " + Num(step, "%.6g") +
+        "the azimuth step 360/" + std::to_string(n) + " = " + Num(step, Significant(6)) +
         " degree cannot be written in a .sdf header, which keeps three decimals; "
         "resample the map with --dtheta D, the nearest steps that can be written being " +
         list(steps.nearest, ", ") +

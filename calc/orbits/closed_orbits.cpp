@@ -3,12 +3,11 @@
 
 #include <algorithm>
 #include <cmath>
-#include <exception>
 #include <mutex>
-#include <thread>
 #include <utility>
 
 #include "numerics/kinematics.h"
+#include "platform/threads.h"
 
 namespace zuba {
 namespace {
@@ -96,21 +95,13 @@ ClosedOrbits CloseOrbits(const OrbitConstants& constants, const AverageFieldTabl
   };
 
   // First pass: every energy on its own, on the threads.
-  std::mutex mutex;  // guards next, stopping, error and the calls of the callbacks
-  size_t next = 0;
-  bool stopping = false;
-  std::exception_ptr error;
-  auto work = [&] {
-    try {
-      OrbitSamples samples;
-      samples.Reserve(capacity);
-      for (;;) {
-        size_t i = 0;
-        {
-          std::lock_guard lock(mutex);
-          if (stopping || error || next >= n) return;
-          i = next++;
-        }
+  std::mutex mutex;  // guards the calls of the callbacks
+  std::vector<OrbitSamples> scratch(LoopThreads(n, options.threads));  // each worker's own
+  const bool complete = ParallelFor(
+      n, options.threads,
+      [&](size_t worker, size_t i) {
+        OrbitSamples& samples = scratch[worker];
+        if (samples.R.capacity() == 0) samples.Reserve(capacity);
         PreciseOrbitResult& result = out.energies[i];
         PreciseStarts starts;
         if (i < seeds.size() && seeds[i]) starts.seeds = std::span(&*seeds[i], 1);
@@ -120,21 +111,10 @@ ClosedOrbits CloseOrbits(const OrbitConstants& constants, const AverageFieldTabl
         if (Closed(result) && options.orbitClosed)
           options.orbitClosed(static_cast<int32_t>(i), samples);
         if (options.energyFinished) options.energyFinished(static_cast<int32_t>(i), result);
-        if (stopAsked()) stopping = true;
-      }
-    } catch (...) {
-      std::lock_guard lock(mutex);
-      if (!error) error = std::current_exception();
-    }
-  };
-  const size_t threads =
-      std::min(static_cast<size_t>(std::max(options.threads, 1)), std::max<size_t>(n, 1));
-  std::vector<std::thread> helpers;
-  for (size_t t = 1; t < threads; ++t) helpers.emplace_back(work);
-  work();
-  for (std::thread& helper : helpers) helper.join();
-  if (error) std::rethrow_exception(error);
-  if (stopping) {
+        return true;
+      },
+      stopAsked);
+  if (!complete) {
     out.stopped = true;
     return out;
   }

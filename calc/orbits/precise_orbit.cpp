@@ -14,6 +14,8 @@
 #include "numerics/interpolation.h"
 #include "numerics/kinematics.h"
 #include "numerics/runge_kutta.h"
+#include "numerics/units.h"
+#include "platform/numbers.h"
 
 namespace zuba {
 
@@ -124,12 +126,11 @@ struct Derivatives {
   }
 
   bool Refuse(double R, double vR) {
-    char text[200];
-    std::snprintf(text, sizeof text,
-                  "The orbit lost its azimuthal motion at R = %.6g m, vR = %.6g m/rad: no closed "
-                  "orbit at this energy!",
-                  R, vR);
-    refusal = ErrorFailure(text, "vR", vR, -V, V);
+    refusal = ErrorFailure(
+        "The orbit lost its azimuthal motion at R = " + FormatNumber(R, Significant(6)) +
+            " m, vR = " + FormatNumber(vR, Significant(6)) +
+            " m/rad: no closed orbit at this energy!",
+        "vR", vR, -V, V);
     return false;
   }
 };
@@ -143,9 +144,7 @@ void CountSignChange(double value, int& lastSign, int32_t& changes) {
 }
 
 std::string MeV(double ekJoules) {
-  char text[64];
-  std::snprintf(text, sizeof text, "%.6g", ekJoules / (1e6 * kElementaryCharge));
-  return text;
+  return FormatNumber(JoulesToMeV(ekJoules), Significant(6));
 }
 
 // The radius where the circle of the azimuthal mean field has the ion's momentum:
@@ -345,7 +344,6 @@ std::string Clause(const std::string& text) {
 
 // Why a closure that did not close ended, in a few words.
 std::string Reason(const Closure& c) {
-  char text[200];
   switch (c.status) {
     case ClosureStatus::Converged:
       return {};
@@ -360,9 +358,9 @@ std::string Reason(const Closure& c) {
   const Failure& f = *c.refusal;
   std::string why;
   if (f.subject == "R" && std::isfinite(f.value) && std::isfinite(f.low) && std::isfinite(f.high)) {
-    std::snprintf(text, sizeof text, "R = %.8g m; the map %s %.6g m", f.value,
-                  f.value > f.high ? "ends at" : "begins at", f.value > f.high ? f.high : f.low);
-    why = text;
+    why = "R = " + FormatNumber(f.value, Significant(8)) + " m; the map " +
+          (f.value > f.high ? "ends at " : "begins at ") +
+          FormatNumber(f.value > f.high ? f.high : f.low, Significant(6)) + " m";
     return c.followed || c.continued
                ? "the orbit needs the field beyond the map (" + why + ")"
                : "no start found: every start orbit leaves the map (" + why + ")";

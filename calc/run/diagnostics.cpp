@@ -7,6 +7,8 @@
 #include "calc/orbits/orbit.h"
 #include "numerics/average_field.h"
 #include "numerics/kinematics.h"
+#include "numerics/units.h"
+#include "platform/numbers.h"
 
 namespace zuba {
 
@@ -106,12 +108,10 @@ std::optional<std::string> AccuracyNote(const ResultTables& results) {
     }
   }
   if (!(worst > kAccuracyNoteThreshold)) return std::nullopt;
-  char line[200];
-  std::snprintf(line, sizeof line,
-                "Accuracy: the standard search leaves F0 uncertain by at least %.1e (worst at "
-                "%.4g MeV); Precise Closed Orbits closes the orbit exactly.",
-                worst, results.Ek[static_cast<int64_t>(at)] / (1e6 * kElementaryCharge));
-  return std::string(line);
+  return "Accuracy: the standard search leaves F0 uncertain by at least " +
+         FormatNumber(worst, Scientific(1)) + " (worst at " +
+         FormatNumber(JoulesToMeV(results.Ek[static_cast<int64_t>(at)]), Significant(4)) +
+         " MeV); Precise Closed Orbits closes the orbit exactly.";
 }
 
 ClosureColumns ClosureColumnsOf(const ResultTables& results, double gainPerTurnMeV) {

@@ -10,7 +10,6 @@
 #include <mutex>
 #include <new>
 #include <optional>
-#include <thread>
 #include <utility>
 
 #include "calc/maps/map_formats.h"
@@ -21,7 +20,10 @@
 #include "numerics/average_field.h"
 #include "numerics/field_interpolation.h"
 #include "numerics/field_patches.h"
+#include "numerics/units.h"
 #include "platform/memory.h"
+#include "platform/numbers.h"
+#include "platform/threads.h"
 #include "results/hand_over.h"
 
 namespace zuba {
@@ -130,11 +132,27 @@ class EnergyLoop {
     const int32_t n = record_.n;
     points_.assign(static_cast<size_t>(n), 0);
     ReserveCumulative();
-    parallel_ = threads > 1;
-    std::vector<std::thread> helpers;
-    for (int t = 1; t < threads; ++t) helpers.emplace_back([this] { Work(); });
-    Work();
-    for (std::thread& helper : helpers) helper.join();
+    const size_t workers = LoopThreads(static_cast<size_t>(n), threads);
+    parallel_ = workers > 1;
+    std::vector<OrbitSamples> samples(workers);  // each worker's own, reserved on first use
+    try {
+      ParallelFor(
+          static_cast<size_t>(n), threads,
+          [&](size_t worker, size_t i) {
+            if (samples[worker].R.capacity() == 0)
+              samples[worker].Reserve(static_cast<size_t>(constants_.nSteps) + 1);
+            Compute(static_cast<int32_t>(i), samples[worker]);
+            return true;
+          },
+          [this] {
+            std::lock_guard lock(mutex_);
+            return failed_ || stopping_ || firstFailure_ < record_.n;
+          });
+    } catch (const std::bad_alloc&) {
+      Fail("Not enough memory for the orbit samples of the run!");
+    } catch (const std::exception& e) {
+      Fail(std::string("The calculation failed: ") + e.what());
+    }
     if (firstFailure_ < record_.n) {
       // Every energy below the failed one has finished by now: its messages come out in order.
       std::lock_guard lock(mutex_);
@@ -163,32 +181,17 @@ class EnergyLoop {
     }
   }
 
-  void Work() {
-    try {
-      OrbitSamples samples;
-      samples.Reserve(static_cast<size_t>(constants_.nSteps) + 1);
-      for (;;) {
-        int32_t i = 0;
-        {
-          std::lock_guard lock(mutex_);
-          if (failed_ || stopping_ || firstFailure_ < record_.n || next_ >= record_.n) return;
-          i = next_++;
-        }
-        OrbitResult result;
-        const Outcome ok =
-            FindEquilibriumOrbit(constants_, tables_, field_, record_.Ek[i], samples, result);
-        // What this energy tells the user, in the order it arose: the search's notice, then the
-        // failure that ended it.
-        std::vector<Failure> messages;
-        if (result.warning) messages.push_back(MessageFailure(*result.warning));
-        if (!ok) messages.push_back(ok.failure());
-        Finish(i, ok.ok(), result, samples, std::move(messages));
-      }
-    } catch (const std::bad_alloc&) {
-      Fail("Not enough memory for the orbit samples of the run!");
-    } catch (const std::exception& e) {
-      Fail(std::string("The calculation failed: ") + e.what());
-    }
+  // One energy: its orbit, then its bookkeeping.
+  void Compute(int32_t i, OrbitSamples& samples) {
+    OrbitResult result;
+    const Outcome ok =
+        FindEquilibriumOrbit(constants_, tables_, field_, record_.Ek[i], samples, result);
+    // What this energy tells the user, in the order it arose: the search's notice, then the
+    // failure that ended it.
+    std::vector<Failure> messages;
+    if (result.warning) messages.push_back(MessageFailure(*result.warning));
+    if (!ok) messages.push_back(ok.failure());
+    Finish(i, ok.ok(), result, samples, std::move(messages));
   }
 
   void Fail(const std::string& text) {
@@ -283,7 +286,6 @@ class EnergyLoop {
   const Field& field_;
 
   std::mutex mutex_;  // guards everything below, the record's per-energy tables and the progress
-  int32_t next_ = 0;  // next energy to start
   int32_t nextAppend_ = 0;  // next energy whose samples go into the cumulative tables
   bool failed_ = false;
   bool stopping_ = false;
@@ -367,8 +369,7 @@ Failure NotClosedSummary(const CalculationRecord& record, const ClosedOrbits& cl
     const PreciseOrbitResult& r = closed.energies[i];
     if (r.status == ClosureStatus::Converged) continue;
     if (++count > kMaxListed) continue;
-    char energy[40];
-    std::snprintf(energy, sizeof energy, "%.6g MeV", record.Ek[i] / (1e6 * kElementaryCharge));
+    const std::string energy = FormatNumber(JoulesToMeV(record.Ek[i]), Significant(6)) + " MeV";
     list.append("\n").append(energy).append(": ").append(ClosureStatusName(r.status));
     list.append(", ").append(r.reason);
   }

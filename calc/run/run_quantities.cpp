@@ -8,14 +8,15 @@
 #include <new>
 #include <stdexcept>
 
+#include "numerics/units.h"
+#include "platform/numbers.h"
+
 namespace zuba {
 namespace {
 
 // Number text for the refusal lines: enough digits to recognise what was typed.
 std::string Num(double value) {
-  char buffer[64];
-  std::snprintf(buffer, sizeof buffer, "%.10g", value);
-  return buffer;
+  return FormatNumber(value, Significant(10));
 }
 
 // A refusal of a basic check: quiet, the command ends without a message box.
@@ -28,11 +29,6 @@ Failure Shown(std::string refusal) {
   Failure failure = ErrorFailure(std::move(refusal));
   failure.message.owner = Owner::View;
   return failure;
-}
-
-// Megaelectronvolts to joules, in this order of operations.
-double MevToJoules(double mev) {
-  return mev * 1000000 * kElementaryCharge;
 }
 
 }  // namespace
@@ -58,9 +54,9 @@ Result<RunQuantities> DeriveRunQuantities(const RunParameters& p) {
   const double sign = p.ChargeSign == 1 ? -1.0 : 1.0;
   q.charge = sign * p.Q * kElementaryCharge;  // C
   q.restMass = p.m0 * kKilogramsPerSamu;      // kg
-  q.ekBegin = MevToJoules(p.EkBegin);         // J
-  q.ekEnd = MevToJoules(p.EkEnd);             // J
-  q.dEk = MevToJoules(p.dEk);                 // J
+  q.ekBegin = MeVToJoules(p.EkBegin);         // J
+  q.ekEnd = MeVToJoules(p.EkEnd);             // J
+  q.dEk = MeVToJoules(p.dEk);                 // J
 
   // The nine basic checks, in this order; the first that fails ends the command silently. Each is
   // written as "not (condition holds)", so that a value that is not a number fails it as well.

@@ -7,14 +7,14 @@
 
 #include "numerics/average_field.h"
 #include "numerics/constants.h"
+#include "numerics/units.h"
+#include "platform/numbers.h"
 
 namespace zuba {
 namespace {
 
 std::string Digits17(double value) {
-  char buffer[40];
-  std::snprintf(buffer, sizeof buffer, "%.17g", value);
-  return buffer;
+  return FormatNumber(value, Significant(17));
 }
 
 // A tune cell: empty without tunes (default closure), "unstable" where the motion grows.
@@ -33,12 +33,11 @@ std::string Cell(const std::vector<double>& column, int64_t i) {
 // The values table: a header line, then one row per energy, 17 significant digits. An energy of
 // a precise run that did not close has its energy and empty cells.
 std::string ValuesTable(const ResultTables& r, const ClosureColumns& closure) {
-  const double joulesPerMeV = 1.0e6 * kElementaryCharge;
   std::string text;
   for (const char* name : kValueColumns) text += std::string(text.empty() ? "" : "\t") + name;
   text += '\n';
   for (int64_t i = 0; i < r.Ek.size(); ++i) {
-    text += Digits17(r.Ek[i]) + '\t' + Digits17(r.Ek[i] / joulesPerMeV);
+    text += Digits17(r.Ek[i]) + '\t' + Digits17(JoulesToMeV(r.Ek[i]));
     if (!closure.HasValues(i)) {
       text += std::string(std::size(kValueColumns) - kEnergyColumns, '\t') + '\n';
       continue;
@@ -62,9 +61,8 @@ std::string ValuesFileOf(const ResultTables& r) {
 
 ValueRows ValueRowsOf(const ResultTables& r, double gainPerTurnMeV) {
   const ClosureColumns closure = ClosureColumnsOf(r, gainPerTurnMeV);
-  const double joulesPerMeV = 1.0e6 * kElementaryCharge;
   std::vector<double> ekMeV = r.Ek.toVector();
-  for (double& e : ekMeV) e = e / joulesPerMeV;
+  for (double& e : ekMeV) e = JoulesToMeV(e);
 
   // One line per column; the values-file name first.
   ValueRows rows(static_cast<size_t>(r.Ek.size()));

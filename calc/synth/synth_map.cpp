@@ -1,6 +1,7 @@
 // Synthetic isochronous field maps: the analytic model, its flutter correction, and the *.sdf text.
 #include "calc/synth/synth_map.h"
 
+#include <Eigen/Dense>
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -11,7 +12,9 @@
 #include "calc/run/run_quantities.h"
 #include "numerics/kinematics.h"
 #include "numerics/runge_kutta.h"
+#include "numerics/units.h"
 #include "platform/files.h"
+#include "platform/numbers.h"
 #include "results/run_parameters.h"
 
 namespace zuba {
@@ -35,43 +38,19 @@ double RoundHeader(double x) {
   return std::round(x * 1000) * 0.001;
 }
 
-std::string Num(double value, const char* format = "%.6g") {
-  char buffer[64];
-  std::snprintf(buffer, sizeof buffer, format, value);
-  return buffer;
+std::string Num(double value, NumberFormat format = Significant(6)) {
+  return FormatNumber(value, format);
 }
 
 // Least-squares solution x of a·x ≈ b (rows ≥ columns) by Householder reflections; empty when a
-// column is dependent on the others.
-std::vector<double> LeastSquares(std::vector<std::vector<double>> a, std::vector<double> b) {
-  const size_t rows = a.size(), columns = a.front().size();
-  for (size_t c = 0; c < columns; ++c) {
-    double norm = 0;
-    for (size_t r = c; r < rows; ++r) norm += a[r][c] * a[r][c];
-    norm = std::sqrt(norm);
-    if (!(norm > 0)) return {};
-    const double alpha = a[c][c] > 0 ? -norm : norm;
-    std::vector<double> v(rows, 0.0);
-    for (size_t r = c; r < rows; ++r) v[r] = a[r][c];
-    v[c] -= alpha;
-    double vv = 0;
-    for (size_t r = c; r < rows; ++r) vv += v[r] * v[r];
-    for (size_t k = c; k < columns; ++k) {
-      double dot = 0;
-      for (size_t r = c; r < rows; ++r) dot += v[r] * a[r][k];
-      for (size_t r = c; r < rows; ++r) a[r][k] -= 2 * dot / vv * v[r];
-    }
-    double dot = 0;
-    for (size_t r = c; r < rows; ++r) dot += v[r] * b[r];
-    for (size_t r = c; r < rows; ++r) b[r] -= 2 * dot / vv * v[r];
-  }
-  std::vector<double> x(columns);
-  for (size_t c = columns; c-- > 0;) {
-    double sum = b[c];
-    for (size_t k = c + 1; k < columns; ++k) sum -= a[c][k] * x[k];
-    x[c] = sum / a[c][c];
-  }
-  return x;
+// column is dependent on the others (a zero on the diagonal of R).
+std::vector<double> LeastSquares(const Eigen::MatrixXd& a, const Eigen::VectorXd& b) {
+  const Eigen::HouseholderQR<Eigen::MatrixXd> qr(a);
+  const Eigen::Index columns = a.cols();
+  for (Eigen::Index c = 0; c < columns; ++c)
+    if (!(std::fabs(qr.matrixQR()(c, c)) > 0)) return {};
+  const Eigen::VectorXd x = qr.solve(b);
+  return {x.begin(), x.end()};
 }
 
 // Chebyshev polynomials T0 .. T(n−1) at x.
@@ -155,7 +134,7 @@ Result<SynthField> SynthField::Make(const SynthMapOptions& o) {
   f.b0_ = mass * f.omega0_ / charge;                         // T
   f.restEnergy_ = std::pow(kSpeedOfLight, 2) * mass;         // J
   f.sign_ = o.negativeIon ? -1.0 : 1.0;
-  f.spiralRad_ = o.spiral * kPi / 180;
+  f.spiralRad_ = Radians(o.spiral);
   f.hills_ = o.hillFraction.has_value();
   if (f.hills_) {
     // The closed orbits cross the edges: at least 8 steps per edge scale a at the last radius,
@@ -228,7 +207,8 @@ Result<SynthField> SynthField::Make(const SynthMapOptions& o) {
     const double spacing = f.gridRadii_[1] - f.gridRadii_[0];
     const double swing = top * o.flutter / (o.sectors * o.sectors - 1.0);  // m, about
     const size_t band = 4 + static_cast<size_t>(std::ceil(3 * swing / spacing));
-    std::vector<std::vector<double>> jacobian(count, std::vector<double>(count, 0.0));
+    Eigen::MatrixXd jacobian =
+        Eigen::MatrixXd::Zero(static_cast<Eigen::Index>(count), static_cast<Eigen::Index>(count));
     for (size_t k = 0; k < count; ++k) {
       const double dk = 1e-6 / std::max(f.CorrectionScale(f.gridRadii_[k]), 1e-6);  // 1e-6 in κ
       const double saved = f.gridCorrection_[k];
@@ -236,7 +216,8 @@ Result<SynthField> SynthField::Make(const SynthMapOptions& o) {
       for (size_t j = k > band ? k - band : 0; j < std::min(count, k + band + 1); ++j) {
         double shifted = 0;
         if (!ratioAt(j, shifted)) return fail("no closed orbit in the model field");
-        jacobian[j][k] = (shifted - ratio[j]) / dk;
+        jacobian(static_cast<Eigen::Index>(j), static_cast<Eigen::Index>(k)) =
+            (shifted - ratio[j]) / dk;
       }
       f.gridCorrection_[k] = saved;
     }
@@ -246,29 +227,14 @@ Result<SynthField> SynthField::Make(const SynthMapOptions& o) {
             "the flutter correction of the mean field did not settle; reduce --flutter "
             "or --r-max");
       // Solve jacobian · δ = 1 − ratio by Gaussian elimination with partial pivoting.
-      std::vector<std::vector<double>> a = jacobian;
-      std::vector<double> b(count);
-      for (size_t j = 0; j < count; ++j) b[j] = 1 - ratio[j];
-      for (size_t c = 0; c < count; ++c) {
-        size_t pivot = c;
-        for (size_t r = c + 1; r < count; ++r)
-          if (std::fabs(a[r][c]) > std::fabs(a[pivot][c])) pivot = r;
-        if (!(std::fabs(a[pivot][c]) > 0)) return fail("the flutter correction is singular");
-        std::swap(a[c], a[pivot]);
-        std::swap(b[c], b[pivot]);
-        for (size_t r = c + 1; r < count; ++r) {
-          const double factor = a[r][c] / a[c][c];
-          if (factor == 0) continue;
-          for (size_t k = c; k < count; ++k) a[r][k] -= factor * a[c][k];
-          b[r] -= factor * b[c];
-        }
-      }
-      for (size_t c = count; c-- > 0;) {
-        double sum = b[c];
-        for (size_t k = c + 1; k < count; ++k) sum -= a[c][k] * b[k];
-        b[c] = sum / a[c][c];
-      }
-      for (size_t j = 0; j < count; ++j) f.gridCorrection_[j] += b[j];
+      const Eigen::PartialPivLU<Eigen::MatrixXd> lu(jacobian);
+      for (Eigen::Index c = 0; c < lu.matrixLU().rows(); ++c)
+        if (!(std::fabs(lu.matrixLU()(c, c)) > 0))
+          return fail("the flutter correction is singular");
+      Eigen::VectorXd rhs(static_cast<Eigen::Index>(count));
+      for (size_t j = 0; j < count; ++j) rhs(static_cast<Eigen::Index>(j)) = 1 - ratio[j];
+      const Eigen::VectorXd b = lu.solve(rhs);
+      for (size_t j = 0; j < count; ++j) f.gridCorrection_[j] += b(static_cast<Eigen::Index>(j));
       worst = allRatios();
       if (worst < 0) return fail(error);
     }
@@ -347,7 +313,8 @@ Outcome SynthField::FitHillCorrection(double rMin) {
     if (jacobian.empty()) {
       jacobian.assign(samples, std::vector<double>(kHillTerms));
       // A copy: use() below replaces terms.
-      const std::vector<double> base = terms;  // NOLINT(performance-unnecessary-copy-initialization)
+      const std::vector<double> base =
+          terms;  // NOLINT(performance-unnecessary-copy-initialization)
       for (size_t k = 0; k < kHillTerms; ++k) {
         std::vector<double> moved = base;
         moved[k] += 1e-6;
@@ -359,7 +326,12 @@ Outcome SynthField::FitHillCorrection(double rMin) {
       fresh = true;
     }
     for (size_t m = 0; m < samples; ++m) miss[m] = 1 - ratio[m];
-    const std::vector<double> step = LeastSquares(jacobian, miss);
+    Eigen::MatrixXd a(static_cast<Eigen::Index>(samples), static_cast<Eigen::Index>(kHillTerms));
+    for (size_t m = 0; m < samples; ++m)
+      for (size_t k = 0; k < kHillTerms; ++k)
+        a(static_cast<Eigen::Index>(m), static_cast<Eigen::Index>(k)) = jacobian[m][k];
+    const std::vector<double> step =
+        LeastSquares(a, Eigen::Map<const Eigen::VectorXd>(miss.data(), std::ssize(miss)));
     if (step.empty()) return ErrorFailure("the flutter correction is singular");
     const std::vector<double> before = terms;
     bool better = false;
@@ -659,13 +631,13 @@ Result<SynthMapText> SynthesizeMap(const SynthMapOptions& options) {
   std::string& text = out.text;
   text.reserve(static_cast<size_t>(nR * nTheta) * 9 + 100);
   text += options.unit + "\n";
-  text += Num(rMin, "%.3f") + " " + Num(rMax, "%.3f") + " " + Num(dR, "%.3f") + "\n";
-  text += Num(tMin, "%.3f") + " " + Num(tMax, "%.3f") + " " + Num(dT, "%.3f") + "\n";
+  text += Num(rMin, Fixed(3)) + " " + Num(rMax, Fixed(3)) + " " + Num(dR, Fixed(3)) + "\n";
+  text += Num(tMin, Fixed(3)) + " " + Num(tMax, Fixed(3)) + " " + Num(dT, Fixed(3)) + "\n";
   double r = rMin;  // m, running sum like the reader's radius table
   for (long long i = 0; i < nR; ++i, r = r + dR) {
     const double added = options.addedField ? options.addedField(r) : 0.0;  // T
     for (long long j = 0; j < nTheta; ++j) {
-      const double theta = (tMin + j * dT) * kPi / 180;  // rad, the file's own azimuth
+      const double theta = Radians(tMin + j * dT);  // rad, the file's own azimuth
       text += SdfValueText(field.Field(r, theta) + added, gauss);
       text += (j % 10 == 9 || j + 1 == nTheta) ? '\n' : ' ';
     }
