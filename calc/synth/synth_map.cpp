@@ -313,8 +313,8 @@ Outcome SynthField::FitHillCorrection(double rMin) {
     if (jacobian.empty()) {
       jacobian.assign(samples, std::vector<double>(kHillTerms));
       // A copy: use() below replaces terms.
-      const std::vector<double> base =
-          terms;  // NOLINT(performance-unnecessary-copy-initialization)
+      // NOLINTNEXTLINE(performance-unnecessary-copy-initialization)
+      const std::vector<double> base = terms;
       for (size_t k = 0; k < kHillTerms; ++k) {
         std::vector<double> moved = base;
         moved[k] += 1e-6;
