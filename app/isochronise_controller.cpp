@@ -5,11 +5,13 @@
 #include <QWidget>
 #include <cerrno>
 #include <filesystem>
+#include <mutex>
 #include <new>
 #include <system_error>
 #include <vector>
 
 #include "app/calculation_controller.h"
+#include "app/queued_job.h"
 #include "calc/corrections/isochronise.h"
 #include "calc/run/run_map.h"
 #include "platform/files.h"
@@ -28,14 +30,15 @@ std::string MapFileOf(const std::string& path, const std::string& documentFolder
   return path;
 }
 
-// Writes the record's map changed by deltaB (T per radius node) to path as *.sdf: an empty text
-// when written, else the reason.
-std::string SaveCorrectedMap(const CalculationRecord& record, std::span<const double> deltaB,
-                             const std::string& path) {
-  const Result<SdfConversion> sdf = CorrectedMapSdf(record, deltaB);
-  if (!sdf) return "Unable to save the corrected map: " + sdf.message().text;
+// Writes the run's map changed by deltaB (T per radius node) to path as *.sdf. A failure says
+// why; a resampled map is noted first.
+Outcome SaveCorrectedMap(const PreparedRun& run, std::span<const double> deltaB,
+                         const std::string& path) {
+  const Result<SdfConversion> sdf = CorrectedMapSdf(run, deltaB);
+  if (!sdf) return ErrorFailure("Unable to save the corrected map: " + sdf.message().text, path);
   if (const Outcome written = WriteFileAtomically(path, sdf->text); !written)
-    return "Unable to save the corrected map " + path + ": " + written.message().text;
+    return ErrorFailure("Unable to save the corrected map " + path + ": " + written.message().text,
+                        path);
   if (sdf->resampled)
     ShowMessage(
         "The map's azimuth step has no three-decimal form: the corrected map is written on " +
@@ -47,7 +50,43 @@ std::string SaveCorrectedMap(const CalculationRecord& record, std::span<const do
   return {};
 }
 
+// The search of the request on the prepared run, stoppable, iterations reported to `done`.
+IsochroniseOutput Search(const SharedRun& run, const std::shared_ptr<const TrimCoils>& coils,
+                         const IsochroniseRequest& request, int threads,
+                         const IterationDone& iterationDone, const StopToken& stop) {
+  IsochroniseOutput out;
+  try {
+    const OrbitCloser close = PreciseOrbitCloser(run, threads, stop);
+    if (coils) {
+      TrimFitOptions options;
+      options.limits.assign(static_cast<std::size_t>(coils->Count()), request.limit);
+      options.target = request.target;
+      options.gainPerTurnMeV = request.gainPerTurnMeV;
+      options.iterationDone = iterationDone;
+      Result<TrimFit> fit = FitTrimCoils(*run, *coils, close, options);
+      out.outcome = fit.outcome();
+      out.fit = std::move(fit).TakeOptional();
+    } else {
+      IsochroniseOptions options;
+      options.iterationDone = iterationDone;
+      Result<MeanFieldCorrection> found = FindIsochronousCorrection(*run, close, options);
+      out.outcome = found.outcome();
+      out.correction = std::move(found).TakeOptional();
+    }
+  } catch (const std::bad_alloc&) {
+    out.outcome = ErrorFailure("Not enough memory for the isochronisation!");
+  }
+  return out;
+}
+
 }  // namespace
+
+// The last iteration a search reported, between its thread and this one.
+struct CIsochroniseController::LatestIteration {
+  std::mutex mutex;
+  int iteration = 0;
+  double worst = 0;
+};
 
 CIsochroniseController::CIsochroniseController(QWidget& window, ControllerServices& services,
                                                QObject* parent)
@@ -66,22 +105,21 @@ void CIsochroniseController::Start(const RunParameters& run, const MapReadingOpt
   if (!requestDlg_->Ask(request)) return;
   request_ = request;
 
-  auto job = std::make_shared<IsochroniseJob>();
-  job->request = request;
-  job->threads = RunThreadCount();
+  std::shared_ptr<const TrimCoils> coils;
   if (request.trimCoils) {
-    Result<TrimCoils> coils = TrimCoils::Read(request.coilPath);
-    if (!coils) {
-      ShowFailure(coils.failure());
+    Result<TrimCoils> read = TrimCoils::Read(request.coilPath);
+    if (!read) {
+      ShowFailure(read.failure());
       return;
     }
-    job->coils = std::move(*coils);
+    coils = std::make_shared<const TrimCoils>(std::move(*read));
   }
   RunParameters parameters = run;
   parameters.Path = MapFileOf(run.Path, documentFolder);
   // Refused as Calculate's run is refused.
-  if (!PrepareRunShown(job->calculation, parameters, mapReading, services_)) return;
-  if (shownMap.known() && !job->calculation.Record().mapFile.SameContents(shownMap)) {
+  SharedRun prepared = PrepareRunShown(parameters, mapReading, services_);
+  if (!prepared) return;
+  if (shownMap.known() && !prepared->mapFile.SameContents(shownMap)) {
     ShowMessage("The field map file " + parameters.Path +
                     " has changed since the results shown were computed. Run Equilibrium Orbits "
                     "on it again before isochronising.",
@@ -90,45 +128,48 @@ void CIsochroniseController::Start(const RunParameters& run, const MapReadingOpt
   }
 
   const uint64_t search = ++searchId_;
-  // Called on the search's thread: the progress dialog is told on this one.
-  IterationDone iterationDone = [this, search](int iteration, double worst) {
-    QMetaObject::invokeMethod(
-        this, [this, search, iteration, worst] { OnIterationDone(search, iteration, worst); },
-        Qt::QueuedConnection);
+  // Called on the search's thread: the latest iteration is kept behind a lock, and this thread is
+  // told without waiting.
+  auto latest = std::make_shared<LatestIteration>();
+  IterationDone iterationDone = [this, latest](int iteration, double worst) {
+    {
+      std::lock_guard lock(latest->mutex);
+      latest->iteration = iteration;
+      latest->worst = worst;
+    }
+    emit relay_.progressed();
   };
-  try {
-    worker_ = std::thread([this, job, search, iterationDone] {
-      try {
-        const CalculationRecord& record = job->calculation.Record();
-        const OrbitCloser close = PreciseOrbitCloser(record, job->threads, &job->stop);
-        if (job->coils) {
-          TrimFitOptions options;
-          options.limits.assign(static_cast<std::size_t>(job->coils->Count()), job->request.limit);
-          options.target = job->request.target;
-          options.gainPerTurnMeV = job->request.gainPerTurnMeV;
-          options.iterationDone = iterationDone;
-          Result<TrimFit> fit = FitTrimCoils(record, *job->coils, close, options);
-          job->outcome = fit.outcome();
-          job->fit = std::move(fit).TakeOptional();
-        } else {
-          IsochroniseOptions options;
-          options.iterationDone = iterationDone;
-          Result<MeanFieldCorrection> found = FindIsochronousCorrection(record, close, options);
-          job->outcome = found.outcome();
-          job->correction = std::move(found).TakeOptional();
+  disconnect(&relay_, &JobRelay::progressed, this, nullptr);
+  connect(
+      &relay_, &JobRelay::progressed, this,
+      [this, search, latest] {
+        int iteration = 0;
+        double worst = 0;
+        {
+          std::lock_guard lock(latest->mutex);
+          iteration = latest->iteration;
+          worst = latest->worst;
         }
-      } catch (const std::bad_alloc&) {
-        job->outcome = ErrorFailure("Not enough memory for the isochronisation!");
-      }
-      QMetaObject::invokeMethod(
-          this, [this, search] { OnFinished(search); }, Qt::QueuedConnection);
-    });
+        OnIterationDone(search, iteration, worst);
+      },
+      Qt::QueuedConnection);
+  const int threads = RunThreadCount();
+  try {
+    const bool started = StartQueued<IsochroniseOutput>(
+        runner_, relay_,
+        [prepared, coils, request, threads, iterationDone](const StopToken& stop) {
+          return Search(prepared, coils, request, threads, iterationDone, stop);
+        },
+        [this, search](IsochroniseOutput output) { OnFinished(search, std::move(output)); });
+    if (!started) return;  // the runner still holds a search (not possible past the check above)
   } catch (const std::system_error& e) {
     errno = e.code().value();
     ReportSystemError("CreateThread");
     return;
   }
-  job_ = job;
+  run_ = prepared;
+  coils_ = coils;
+  running_ = true;
 
   progress_ = new QProgressDialog(QStringLiteral("Closing the orbits of the run on its map..."),
                                   QStringLiteral("Cancel"), 0, 0, &window_);
@@ -140,9 +181,12 @@ void CIsochroniseController::Start(const RunParameters& run, const MapReadingOpt
   progress_->setMinimumWidth(420);
   // Cancel, the window's close button and Escape all stop the search.
   auto stop = [this] {
-    if (!job_ || job_->stop.exchange(1, std::memory_order_acq_rel) != 0) return;
+    if (!running_ || stopAsked_) return;
+    stopAsked_ = true;
+    runner_.RequestStop();
     services_.ShowStatusNote("Stopping the isochronisation...");
   };
+  stopAsked_ = false;
   connect(progress_, &QProgressDialog::canceled, this, stop);
   connect(progress_, &QDialog::rejected, this, stop);
   progress_->show();
@@ -156,58 +200,63 @@ void CIsochroniseController::OnIterationDone(uint64_t search, int iteration, dou
                               .arg(worst, 0, 'e', 3));
 }
 
-void CIsochroniseController::OnFinished(uint64_t search) {
-  // Already joined by StopAndWait.
-  if (search != searchId_ || !worker_.joinable()) return;
-  worker_.join();
-  const std::shared_ptr<IsochroniseJob> job = std::move(job_);
+void CIsochroniseController::OnFinished(uint64_t search, IsochroniseOutput output) {
+  // A search given up by StopAndWait: nothing of it is shown.
+  if (search != searchId_ || !running_) return;
+  running_ = false;
   if (progress_) progress_->deleteLater();
   progress_ = nullptr;
   emit searchRunning(false);
-  if (!job->outcome) {
-    // A stopped search fails quietly: a note, no box.
-    if (job->outcome.failure().quiet)
-      services_.ShowStatusNote("Isochronisation stopped.");
-    else
-      ShowFailure(job->outcome.failure());
+  if (!output.outcome) {
+    ShowFailure(output.outcome.failure());
     return;
   }
-  ShowResult(job);
+  const SearchEnd end = output.fit ? output.fit->end : output.correction->end;
+  if (end == SearchEnd::Stopped) {
+    // A stopped search shows nothing but a note.
+    services_.ShowStatusNote("Isochronisation stopped.");
+    return;
+  }
+  ShowResult(std::move(output));
 }
 
 void CIsochroniseController::StopAndWait() {
-  if (!worker_.joinable()) return;
-  job_->stop.store(1, std::memory_order_release);
+  if (!running_) return;
+  runner_.RequestStop();
   // The search posts to this thread and never waits for it: a plain join ends.
-  worker_.join();
-  job_.reset();
+  runner_.Join();
+  ++searchId_;  // what the search posted is dropped
+  running_ = false;
   if (progress_) progress_->deleteLater();
   progress_ = nullptr;
   emit searchRunning(false);
 }
 
-void CIsochroniseController::ShowResult(const std::shared_ptr<IsochroniseJob>& job) {
+void CIsochroniseController::ShowResult(IsochroniseOutput output) {
   if (result_) result_->close();
   CIsochroniseResultDlg* dialog = nullptr;
-  const CalculationRecord& record = job->calculation.Record();
-  if (job->fit) {
-    dialog = new CIsochroniseResultDlg(*job->fit, job->coils->Names(), &window_);
-    // The saving keeps the job: it reads the record and the coils.
-    dialog->saveMap = [job, &record](const std::string& path) {
-      return SaveCorrectedMap(record,
-                              CoilFieldChange(*job->coils, job->fit->currents, record.radii), path);
+  const SharedRun run = run_;
+  auto shown = std::make_shared<const IsochroniseOutput>(std::move(output));
+  if (shown->fit) {
+    const std::shared_ptr<const TrimCoils> coils = coils_;
+    dialog = new CIsochroniseResultDlg(*shown->fit, coils->Names(), &window_);
+    // The saving keeps the run and the coils it needs.
+    dialog->saveMap = [run, coils, shown](const std::string& path) {
+      return SaveCorrectedMap(*run, CoilFieldChange(*coils, shown->fit->currents, run->radii),
+                              path);
     };
-    dialog->saveCurrents = [job](const std::string& path) -> std::string {
+    dialog->saveCurrents = [coils, shown](const std::string& path) -> Outcome {
       if (const Outcome written =
-              WriteFileAtomically(path, CoilCurrentsText(*job->coils, job->fit->currents));
+              WriteFileAtomically(path, CoilCurrentsText(*coils, shown->fit->currents));
           !written)
-        return "Unable to save the currents " + path + ": " + written.message().text;
+        return ErrorFailure("Unable to save the currents " + path + ": " + written.message().text,
+                            path);
       return {};
     };
   } else {
-    dialog = new CIsochroniseResultDlg(*job->correction, &window_);
-    dialog->saveMap = [job, &record](const std::string& path) {
-      return SaveCorrectedMap(record, job->correction->deltaB, path);
+    dialog = new CIsochroniseResultDlg(*shown->correction, &window_);
+    dialog->saveMap = [run, shown](const std::string& path) {
+      return SaveCorrectedMap(*run, shown->correction->deltaB, path);
     };
   }
   dialog->setAttribute(Qt::WA_DeleteOnClose);

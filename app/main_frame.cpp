@@ -69,8 +69,8 @@ CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent) {
   setWindowIcon(QIcon(QStringLiteral(":/icons/zuba.svg")));
   setAcceptDrops(true);
 
-  document_ = new CZUBADoc(handOver_, this);
-  view_ = new CZUBAView(handOver_, this);
+  document_ = new CZUBADoc(this);
+  view_ = new CZUBAView(this);
   controller_ = new CCalculationController(*this, *view_, this);
   isochronise_ = new CIsochroniseController(*this, *this, this);
   document_->AddView(view_);
@@ -142,9 +142,7 @@ CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent) {
   connect(controller_, &CCalculationController::calculationRunning, this,
           &CMainFrame::UpdateCommandUi);
   connect(isochronise_, &CIsochroniseController::searchRunning, this, &CMainFrame::UpdateCommandUi);
-  connect(view_, &CZUBAView::resultsTransferred, this, &CMainFrame::UpdateCommandUi);
-  connect(view_, &CZUBAView::resultsTransferred, this, &CMainFrame::NoteFlatFrequency,
-          Qt::QueuedConnection);
+
   // The table follows the view's results (after the paint that may have refreshed them) and
   // marks its chosen energy in the view.
   connect(
@@ -156,7 +154,7 @@ CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent) {
   connect(controller_, &CCalculationController::calculationRunning, this, [this](bool running) {
     energiesMeV_.clear();
     if (running)
-      for (double ek : controller_->Record().Ek) energiesMeV_.push_back(JoulesToMeV(ek));
+      for (double ek : controller_->Run()->Ek) energiesMeV_.push_back(JoulesToMeV(ek));
     UpdateProgressText(progressBar_->value());
   });
   connect(progressBar_, &QProgressBar::valueChanged, this, &CMainFrame::UpdateProgressText);
@@ -164,7 +162,7 @@ CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent) {
   LoadRecentFiles();
   resize(900, 660);
   document_->OnNewDocument();
-  view_->OnInitialUpdate();
+  document_->UpdateAllViews();
   resultsTable_->SetResults(view_->ViewResults());
   UpdateTitle();
   UpdateCommandUi();
@@ -473,7 +471,7 @@ void CMainFrame::UpdateCommandUi() {
   const bool busy = controller_->IsCalculationRunning() || isochronise_->IsRunning();
   equilibriumOrbitsAct->setEnabled(!busy);
   reportSaveAsAct->setEnabled(controller_->CanSaveResultsReport());
-  const bool results = handOver_.ResultsAvailable.load(std::memory_order_acquire) != 0;
+  const bool results = document_->ResultsAvailable();
   isochroniseAct->setEnabled(results && !busy);
   exportGraphAct->setEnabled(results);
   exportValuesAct->setEnabled(results);
@@ -546,21 +544,22 @@ QString CMainFrame::SuggestedExportPath(const QString& suffix) const {
 }
 
 bool CMainFrame::OnExportGraph() {
-  if (handOver_.ResultsAvailable.load(std::memory_order_acquire) == 0) return false;
-  view_->TransferPendingResults();
+  if (!document_->ResultsAvailable()) return false;
   const GraphKind kind = view_->GetGraphKind();
   const QString suggested = SuggestedExportPath(
       QLatin1Char('-') + QString::fromLatin1(GraphKindName(kind).data()) + QStringLiteral(".png"));
   const std::optional<GraphExportChoice> choice = chooseGraphExport(suggested, view_->size());
   if (!choice || choice->path.isEmpty()) return false;
-  std::string error;
   const GraphExtras extras = view_->Extras();
   const std::string path = QFile::encodeName(choice->path).toStdString();
-  if (!WriteGraphFile(view_->ViewResults(), kind, extras, path, choice->size.width(),
-                      choice->size.height(), error)) {
-    // Without a reason the graph had nothing to draw: its message has been shown.
-    if (!error.empty())
-      ShowMessage("Unable to export the graph: " + error, "Error", Icon::Error, Owner::View);
+  const PlotWriting written = WriteGraphFile(view_->ViewResults(), kind, extras, path,
+                                             choice->size.width(), choice->size.height());
+  for (const Message& note : written.notes) ShowMessage(note);
+  if (!written.outcome) {
+    // A quiet failure: the graph had nothing to draw, and its note said why.
+    if (!written.outcome.failure().quiet)
+      ShowMessage("Unable to export the graph: " + written.outcome.message().text, "Error",
+                  Icon::Error, Owner::View);
     return false;
   }
   statusBar()->showMessage(tr("Graph written to %1").arg(QDir::toNativeSeparators(choice->path)),
@@ -569,8 +568,7 @@ bool CMainFrame::OnExportGraph() {
 }
 
 bool CMainFrame::OnExportValues() {
-  if (handOver_.ResultsAvailable.load(std::memory_order_acquire) == 0) return false;
-  view_->TransferPendingResults();
+  if (!document_->ResultsAvailable()) return false;
   const QString chosen = chooseValuesPath(SuggestedExportPath(QStringLiteral(".tsv")));
   if (chosen.isEmpty()) return false;
   const std::string path = QFile::encodeName(chosen).toStdString();
@@ -604,8 +602,7 @@ void CMainFrame::CloseDocumentRun() {
 
 void CMainFrame::OnIsochronise() {
   if (controller_->IsCalculationRunning() || isochronise_->IsRunning()) return;
-  if (handOver_.ResultsAvailable.load(std::memory_order_acquire) == 0) return;
-  view_->TransferPendingResults();
+  if (!document_->ResultsAvailable()) return;
   const ResultTables& results = view_->ViewResults();
   const QString path = document_->PathName();
   const std::string folder = path.isEmpty()
@@ -619,7 +616,7 @@ void CMainFrame::OnFileNew() {
   if (!SaveModified()) return;
   CloseDocumentRun();
   document_->OnNewDocument();
-  view_->OnInitialUpdate();
+  document_->UpdateAllViews();
   UpdateCommandUi();
 }
 
@@ -642,7 +639,7 @@ bool CMainFrame::OpenDocumentFile(const QString& path) {
   }
   CloseDocumentRun();
   document_->TakeLoaded(std::move(*loaded), path);
-  view_->OnInitialUpdate();
+  document_->UpdateAllViews();
   AddRecentFile(LocalFileName(path));
   UpdateCommandUi();
   return true;
@@ -650,10 +647,10 @@ bool CMainFrame::OpenDocumentFile(const QString& path) {
 
 bool CMainFrame::OnFileSave() {
   if (document_->PathName().isEmpty()) return OnFileSaveAs();
-  std::string error;
-  if (!document_->OnSaveDocument(document_->PathName(), error)) {
+  if (const Outcome saved = document_->OnSaveDocument(document_->PathName()); !saved) {
     ShowMessage("Unable to save the document " +
-                    QDir::toNativeSeparators(document_->PathName()).toStdString() + ": " + error,
+                    QDir::toNativeSeparators(document_->PathName()).toStdString() + ": " +
+                    saved.message().text,
                 "Error", Icon::Error, Owner::View);
     return false;
   }
@@ -666,10 +663,9 @@ bool CMainFrame::OnFileSaveAs() {
       document_->PathName().isEmpty() ? document_->GetTitle() : document_->PathName();
   const QString path = chooseSavePath(suggested);
   if (path.isEmpty()) return false;
-  std::string error;
-  if (!document_->OnSaveDocument(path, error)) {
+  if (const Outcome saved = document_->OnSaveDocument(path); !saved) {
     ShowMessage("Unable to save the document " + QDir::toNativeSeparators(path).toStdString() +
-                    ": " + error,
+                    ": " + saved.message().text,
                 "Error", Icon::Error, Owner::View);
     return false;
   }
@@ -766,9 +762,26 @@ ProgressSink& CMainFrame::Progress() {
   return *progress_;
 }
 
-void CMainFrame::SetWorkerDetached(bool detached) {
-  progress_->SetDetached(detached);
-  QtMessageService::SetWorkerDetached(detached);
+void CMainFrame::TakeRunResults(ResultTables results, const SharedRun& run) {
+  // The map the run read, for the map and harmonics views: no file is read again.
+  auto grid = std::make_shared<FieldGrid>();
+  grid->radii = run->radii;
+  grid->azimuths = run->azimuths;
+  grid->field = run->field;
+  grid->thetaStart = run->thetaStart;
+  grid->thetaEnd = run->thetaEnd;
+  grid->path = run->run.Path;
+  document_->TakeRunResults(std::move(results), ViewMap{std::move(grid), std::string()});
+  UpdateCommandUi();
+  NoteFlatFrequency();
+}
+
+const ResultTables& CMainFrame::ShownResults() const {
+  return view_->ViewResults();
+}
+
+bool CMainFrame::ResultsShown() const {
+  return document_->ResultsAvailable();
 }
 
 std::string CMainFrame::AskReportPath() {

@@ -43,7 +43,7 @@ std::string CorrectionTable(const MeanFieldCorrection& c) {
 int RunIsochronise(const IsochroniseOptionsCli& options) {
   CorrectionRun run;
   if (const int refused = run.Prepare(options.setup); refused != kExitOk) return refused;
-  const CalculationRecord& record = run.Record();
+  const PreparedRun& record = run.Record();
   const Result<MeanFieldCorrection> found = FindIsochronousCorrection(record, run.Closer());
   if (!found) return SearchFailed(found.outcome());
   const MeanFieldCorrection& c = *found;

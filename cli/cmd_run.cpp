@@ -16,7 +16,6 @@
 #include <thread>
 #include <vector>
 
-#include "calc/run/calculation.h"
 #include "calc/run/diagnostics.h"
 #include "calc/run/driver.h"
 #include "calc/run/run_quantities.h"
@@ -31,9 +30,9 @@
 #include "platform/message.h"
 #include "platform/numbers.h"
 #include "platform/progress.h"
+#include "platform/stop.h"
 #include "platform/threads.h"
 #include "results/document.h"
-#include "results/hand_over.h"
 #include "results/report.h"
 #include "results/result_tables.h"
 #include "results/run_completion.h"
@@ -61,18 +60,18 @@ struct RunOptions {
   bool json = false;                            // the run description and energies as JSON
 };
 
-// The calculation that Ctrl+C stops (a signal handler reaches it only through a variable of its
-// own; atomic pointers and the stop token are lock-free).
-std::atomic<Calculation*> interruptTarget{nullptr};
+// The stop flag of the run that Ctrl+C stops (a signal handler reaches it only through a variable
+// of its own; the atomic pointer and the flag are lock-free).
+std::atomic<std::atomic<bool>*> interruptTarget{nullptr};
 
-// Ctrl+C: the first asks the worker to stop after the energies in flight; the handler then falls
+// Ctrl+C: the first asks the run to stop after the energies in flight; the handler then falls
 // back to the default, so a second Ctrl+C ends the program at once.
 extern "C" void OnInterrupt(int) {
-  if (Calculation* calculation = interruptTarget.load()) calculation->RequestStop();
+  if (std::atomic<bool>* flag = interruptTarget.load()) flag->store(true);
 }
 
-void InstallInterruptHandler(Calculation& calculation) {
-  interruptTarget.store(&calculation);
+void InstallInterruptHandler(const StopSource& stop) {
+  interruptTarget.store(stop.Flag());
   struct sigaction action {};
   action.sa_handler = OnInterrupt;
   sigemptyset(&action.sa_mask);
@@ -223,7 +222,7 @@ void PrintSummary(const ResultTables& r, const ClosureColumns& closure) {
   }
 }
 
-int RunCalculation(const RunOptions& options) {
+int RunCommand(const RunOptions& options) {
   RunParameters p;
   if (!ApplyPreset(options.mode, p))
     throw UsageError{"--mode: unknown label \"" + options.mode + "\"; the labels are \"" +
@@ -246,42 +245,37 @@ int RunCalculation(const RunOptions& options) {
     return kExitRefused;
   }
 
-  ResultsHandOver handOver;
-  Calculation calculation(handOver);
   // A quiet refusal (a basic check of the parameters) has no box of its own; the command line
   // still says why.
-  if (const Outcome prepared = calculation.Prepare(p, reading); !prepared) return Refused(prepared);
+  const Result<SharedRun> prepared = PrepareCalculation(p, reading);
+  if (!prepared) return Refused(prepared.outcome());
 
   WorkerOptions worker;
   worker.threads = options.threads > 0 ? options.threads : HardwareThreads();
   worker.referenceField = options.referenceField;
-  // Every message of the run, a quiet failure's too: the command line always says why it failed.
-  worker.report = [](const Failure& failure) { ShowMessage(failure.message); };
   worker.closure = ParseClosureMode(options.closure).value_or(ClosureMode::Standard);
   worker.gainPerTurnMeV = options.gainPerTurn;
-  std::string accuracy;  // the accuracy line of a run of the default search, if it has one
-  worker.accuracyNote = [&accuracy](const std::string& line) { accuracy = line; };
   std::unique_ptr<TerminalProgress> bar;
   NullProgress silent;
   if (!options.quiet && isatty(STDERR_FILENO)) bar = std::make_unique<TerminalProgress>();
-  InstallInterruptHandler(calculation);
-  const WorkerOutcome outcome =
-      calculation.Run(bar ? static_cast<ProgressSink&>(*bar) : silent, worker);
+  const StopSource stop;
+  InstallInterruptHandler(stop);
+  CalculationOutput output = RunCalculation(
+      **prepared, worker, bar ? static_cast<ProgressSink&>(*bar) : silent, stop.Token());
   bar.reset();
   std::signal(SIGINT, SIG_DFL);
   interruptTarget.store(nullptr);
+  // Every message of the run, a quiet failure's too: the command line always says why it failed.
+  for (const Failure& failure : output.messages) ShowMessage(failure.message);
 
-  if (outcome == WorkerOutcome::Failed) return kExitFailed;
-  if (outcome == WorkerOutcome::Stopped) {
+  if (output.outcome == WorkerOutcome::Failed) return kExitFailed;
+  if (output.outcome == WorkerOutcome::Stopped) {
     ShowMessage("The calculation was stopped; nothing was written.", "Stop", Icon::Information);
     return kExitStopped;
   }
-  if (handOver.TransferPending.load(std::memory_order_acquire) != 1) return kExitFailed;
-  handOver.TransferPending.store(0);
-  const ResultTables& results = handOver.LatestResults;
-  const int32_t available = handOver.ResultsAvailable.load(std::memory_order_acquire);
+  const ResultTables& results = output.results;
   const ClosureColumns closure = ClosureColumnsOf(results, options.gainPerTurn);
-  if (!accuracy.empty()) std::fprintf(stderr, "%s\n", accuracy.c_str());
+  if (output.accuracyNote) std::fprintf(stderr, "%s\n", output.accuracyNote->c_str());
   // A precise run in which no energy closed has failed, though its outputs are written; the
   // message of the run has named the energies that did not close and why.
   bool anyClosed = !closure.precise;
@@ -290,16 +284,17 @@ int RunCalculation(const RunOptions& options) {
   std::vector<std::string> written;
   bool allWritten = true;
   if (!options.report.empty()) {
-    std::vector<Failure> failures;
-    const ReportWrite w = SaveResultsReportFile(results, options.report, &failures);
-    ShowFailures(failures);
-    if (w == ReportWrite::Written)
+    const ReportSaving w = SaveResultsReportFile(results, options.report);
+    ShowFailures(w.leftOut);
+    if (w.outcome) {
       written.push_back("Report:    " + options.report);
-    else
-      allWritten = false;  // "Unable to open file for saving!" has been shown
+    } else {
+      ShowMessage(w.outcome.message());  // "Unable to open file for saving!"
+      allWritten = false;
+    }
   }
   if (!options.save.empty()) {
-    const Outcome s = SaveDocumentFile(options.save, results, available);
+    const Outcome s = SaveDocumentFile(options.save, results, 1);
     if (s.ok()) {
       written.push_back("Document:  " + options.save);
     } else {
@@ -318,11 +313,15 @@ int RunCalculation(const RunOptions& options) {
   }
 #ifdef ZUBA_HAVE_GRAPH
   if (!options.plot.empty()) {
-    std::string error;
-    if (WritePlotFile(results, options.plot, kDefaultPlotWidth, kDefaultPlotHeight, error)) {
+    const PlotWriting w =
+        WritePlotFile(results, options.plot, kDefaultPlotWidth, kDefaultPlotHeight);
+    for (const Message& note : w.notes) ShowMessage(note);
+    if (w.outcome) {
       written.push_back("Graph:     " + options.plot);
     } else {
-      if (!error.empty()) ShowMessage(options.plot + ": " + error, "Error");
+      // A quiet failure: nothing to draw, as its note said.
+      if (!w.outcome.failure().quiet)
+        ShowMessage(options.plot + ": " + w.outcome.message().text, "Error");
       allWritten = false;
     }
   }
@@ -377,7 +376,7 @@ Command SetUp(CLI::App& parent) {
       ->capture_default_str();
   app->add_flag("--json", options->json,
                 "Print the run description and the values of every energy as JSON on stdout");
-  return Command{app, [options] { return RunCalculation(*options); }};
+  return Command{app, [options] { return RunCommand(*options); }};
 }
 
 }  // namespace

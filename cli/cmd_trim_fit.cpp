@@ -69,7 +69,7 @@ int RunTrimFit(const TrimFitCli& options) {
 
   CorrectionRun run;
   if (const int refused = run.Prepare(options.setup); refused != kExitOk) return refused;
-  const CalculationRecord& record = run.Record();
+  const PreparedRun& record = run.Record();
   const Result<TrimFit> found = FitTrimCoils(record, *coils, run.Closer(), fit);
   if (!found) return SearchFailed(found.outcome());
   const TrimFit& t = *found;

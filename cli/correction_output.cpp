@@ -7,7 +7,6 @@
 #include "cli/command.h"
 #include "platform/files.h"
 #include "platform/message.h"
-#include "results/hand_over.h"
 
 namespace zuba::cli {
 
@@ -15,7 +14,9 @@ int CorrectionRun::Prepare(const RunSetup& setup) {
   const MapReadingOptions reading = setup.reading.Options();
   RunParameters p;
   if (!MakeRunParameters(setup, p)) return kExitRefused;
-  if (const Outcome prepared = calculation.Prepare(p, reading); !prepared) return Refused(prepared);
+  Result<SharedRun> prepared = PrepareCalculation(p, reading);
+  if (!prepared) return Refused(prepared.outcome());
+  run = std::move(*prepared);
   threads = ThreadsOf(setup);
   return kExitOk;
 }
@@ -25,7 +26,7 @@ int SearchFailed(const Outcome& outcome) {
   return kExitFailed;
 }
 
-int WriteCorrectedMap(const std::string& output, const CalculationRecord& record,
+int WriteCorrectedMap(const std::string& output, const PreparedRun& record,
                       std::span<const double> deltaB, int threads,
                       std::optional<double>& afterWritten) {
   const Result<SdfConversion> sdf = CorrectedMapSdf(record, deltaB);
@@ -45,10 +46,9 @@ int WriteCorrectedMap(const std::string& output, const CalculationRecord& record
   // The map as written: the same run on the file just written, read as a plain *.sdf.
   RunParameters p = record.run;
   p.Path = output;
-  ResultsHandOver handOver;
-  Calculation reread(handOver);
-  if (const Outcome prepared = reread.Prepare(p); !prepared) return Refused(prepared);
-  const Result<std::vector<double>> errors = IsochronismOnMap(reread.Record(), threads);
+  const Result<SharedRun> reread = PrepareCalculation(p);
+  if (!reread) return Refused(reread.outcome());
+  const Result<std::vector<double>> errors = IsochronismOnMap(*reread, threads);
   if (!errors) {
     ShowMessage(errors.message());
     return kExitFailed;

@@ -7,23 +7,21 @@
 #include <string>
 
 #include "calc/corrections/isochronise.h"
-#include "calc/run/calculation.h"
+#include "calc/run/prepared_run.h"
 #include "cli/run_setup.h"
-#include "results/hand_over.h"
 
 namespace zuba::cli {
 
 // The run a correction is searched for: the setup's run prepared (preset, --set, the map read
 // with its reading options) and the precise closer of its energies on the setup's threads.
 struct CorrectionRun {
-  ResultsHandOver handOver;
-  Calculation calculation{handOver};
+  SharedRun run;
   int threads = 1;
 
   // kExitOk, or the exit code of the refusal (shown).
   int Prepare(const RunSetup& setup);
-  const CalculationRecord& Record() const { return calculation.Record(); }
-  OrbitCloser Closer() const { return PreciseOrbitCloser(Record(), threads); }
+  const PreparedRun& Record() const { return *run; }
+  OrbitCloser Closer() const { return PreciseOrbitCloser(run, threads); }
 };
 
 // Shows the message of a search that failed (no energy closed on the map); its exit code.
@@ -33,7 +31,7 @@ int SearchFailed(const Outcome& outcome);
 // the written file back and closes every orbit on it: the worst |F0 H / Frf - 1| of the map as
 // written (its values kept to 1e-5 T) goes to `afterWritten`. Notes (a resampled azimuth step)
 // go to stderr. An exit code other than kExitOk when the map could not be written or read back.
-int WriteCorrectedMap(const std::string& output, const CalculationRecord& record,
+int WriteCorrectedMap(const std::string& output, const PreparedRun& record,
                       std::span<const double> deltaB, int threads,
                       std::optional<double>& afterWritten);
 

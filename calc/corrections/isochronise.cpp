@@ -32,7 +32,7 @@ constexpr double kInfinity = std::numeric_limits<double>::infinity();
 constexpr std::size_t kSampleStride = 8;
 
 // Target revolution frequency Frf / H (Hz).
-double TargetFrequency(const CalculationRecord& record) {
+double TargetFrequency(const PreparedRun& record) {
   return record.rfFrequency / record.run.H;
 }
 
@@ -63,7 +63,7 @@ double MeanFieldIndex(std::span<const double> radii, std::span<const double> mea
   return R * (high - low) / (Rhigh - Rlow) / mid;
 }
 
-std::vector<double> AzimuthalMeans(const CalculationRecord& record, std::span<const double> field) {
+std::vector<double> AzimuthalMeans(const PreparedRun& record, std::span<const double> field) {
   std::vector<double> mean;
   if (!AzimuthalMean(field, record.nR, record.thetaStart, record.thetaEnd, record.nTheta, mean))
     mean.assign(static_cast<std::size_t>(record.nR), 0.0);
@@ -74,7 +74,7 @@ std::vector<double> AzimuthalMeans(const CalculationRecord& record, std::span<co
 // along the orbit, averaged over the turn, moves F0 by F0 ΔB / (B̄ (1 + k)) in the smooth
 // approximation — the orbit moves outwards as the field grows, and in a field of index k that takes
 // back the fraction k / (1 + k) of the gain.
-Eigen::MatrixXd FrequencyResponse(const CalculationRecord& record, const RadialWeights& weights,
+Eigen::MatrixXd FrequencyResponse(const PreparedRun& record, const RadialWeights& weights,
                                   std::span<const double> field,
                                   const std::vector<EnergyOrbit>& orbits,
                                   const std::vector<int>& energies) {
@@ -94,30 +94,29 @@ Eigen::MatrixXd FrequencyResponse(const CalculationRecord& record, const RadialW
 
 }  // namespace
 
-OrbitCloser PreciseOrbitCloser(const CalculationRecord& record, int threads,
-                               const std::atomic<int32_t>* stop) {
-  return [base = record, threads, stop](std::span<const double> field,
-                                        std::vector<EnergyOrbit>& orbits) -> Outcome {
-    CalculationRecord run = base;
-    run.field.assign(field.begin(), field.end());
-    PreparedRun prepared;
-    if (Outcome o = PrepareRun(run, prepared); !o) return o;
+OrbitCloser PreciseOrbitCloser(SharedRun run, int threads, StopToken stop) {
+  return [run = std::move(run), threads, stop = std::move(stop)](
+             std::span<const double> field, std::vector<EnergyOrbit>& orbits) -> Result<Closing> {
+    // The run is shared, not copied: the tables of this field are made beside it.
+    Result<OrbitInputs> tables = PrepareOrbitInputs(*run, field);
+    if (!tables) return tables.outcome();
     Result<FieldPatches> patches =
-        FieldPatches::Build(prepared.radialSteps, run.radii, run.azimuths, run.field, run.moments);
+        FieldPatches::Build(tables->radialSteps, run->radii, run->azimuths, field, tables->moments);
     if (!patches) return patches.outcome();
-    orbits.resize(static_cast<std::size_t>(run.n));
+    orbits.resize(static_cast<std::size_t>(run->n));
     // Each energy starts from its orbit on the field before, where it had one: on a slightly
     // changed field that closes in a turn or two.
     std::vector<std::optional<OrbitStart>> seeds(orbits.size());
     for (std::size_t i = 0; i < orbits.size(); ++i)
       if (orbits[i].seeded) seeds[i] = OrbitStart{orbits[i].Rs, orbits[i].vRs, orbits[i].thetaS};
+    // Every few samples of each closed orbit, for the averages along it; the batch calls an energy
+    // one at a time, and again only with a better orbit.
+    std::vector<EnergyOrbit> closedOrbits(orbits.size());
     ClosedOrbitsOptions options;
     options.threads = threads;
     options.stop = stop;
-    // Every few samples of each closed orbit, for the averages along it; the batch calls an energy
-    // one at a time, and again only with a better orbit.
-    options.orbitClosed = [&orbits](int32_t i, const OrbitSamples& samples) {
-      EnergyOrbit& orbit = orbits[static_cast<std::size_t>(i)];
+    options.orbitClosed = [&closedOrbits](int32_t i, const OrbitSamples& samples) {
+      EnergyOrbit& orbit = closedOrbits[static_cast<std::size_t>(i)];
       orbit.tau.clear();
       orbit.R.clear();
       for (std::size_t s = 0; s < samples.Size(); s += kSampleStride) {
@@ -130,8 +129,9 @@ OrbitCloser PreciseOrbitCloser(const CalculationRecord& record, int threads,
       }
     };
     const ClosedOrbits closed =
-        CloseOrbits(prepared.constants, prepared.tables(), *patches, run.Ek, seeds, options);
-    if (closed.stopped) return QuietFailure(kStoppedText);
+        CloseOrbits(tables->constants, tables->tables(), *patches, run->Ek, seeds, options);
+    // Stopped: the orbits stay those of the field before.
+    if (closed.stopped) return Closing::Stopped;
     for (std::size_t i = 0; i < orbits.size(); ++i) {
       const PreciseOrbitResult& result = closed.energies[i];
       EnergyOrbit& orbit = orbits[i];
@@ -145,16 +145,32 @@ OrbitCloser PreciseOrbitCloser(const CalculationRecord& record, int threads,
         orbit.Rs = result.Rs;
         orbit.vRs = result.vRs;
         orbit.thetaS = result.thetaS;
+        orbit.tau = std::move(closedOrbits[i].tau);
+        orbit.R = std::move(closedOrbits[i].R);
       } else {
         orbit.tau.clear();
         orbit.R.clear();
       }
     }
-    return {};
+    return Closing::Closed;
   };
 }
 
-std::vector<double> IsochronismOf(const CalculationRecord& record,
+std::string_view SearchEndName(SearchEnd end) {
+  switch (end) {
+    case SearchEnd::Converged:
+      return "converged";
+    case SearchEnd::IterationLimit:
+      return "iteration_limit";
+    case SearchEnd::NoProgress:
+      return "no_progress";
+    case SearchEnd::Stopped:
+      break;
+  }
+  return "stopped";
+}
+
+std::vector<double> IsochronismOf(const PreparedRun& record,
                                   const std::vector<EnergyOrbit>& orbits) {
   std::vector<double> errors;
   errors.reserve(orbits.size());
@@ -164,8 +180,7 @@ std::vector<double> IsochronismOf(const CalculationRecord& record,
   return errors;
 }
 
-std::vector<double> FieldWithMeanChange(const CalculationRecord& record,
-                                        std::span<const double> deltaB) {
+std::vector<double> FieldWithMeanChange(const PreparedRun& record, std::span<const double> deltaB) {
   std::vector<double> field = record.field;
   for (int32_t i = 0; i < record.nR; ++i)
     for (int32_t j = 0; j < record.nTheta; ++j)
@@ -173,7 +188,7 @@ std::vector<double> FieldWithMeanChange(const CalculationRecord& record,
   return field;
 }
 
-std::vector<double> RfPhaseOf(const CalculationRecord& record, const std::vector<double>& errors,
+std::vector<double> RfPhaseOf(const PreparedRun& record, const std::vector<double>& errors,
                               double gainPerTurnMeV) {
   std::vector<double> phase(errors.size(), kNoValue);
   const double turnsPerStep = record.run.dEk / gainPerTurnMeV;
@@ -199,28 +214,26 @@ double LargestMagnitude(const std::vector<double>& values) {
   return largest;
 }
 
-Result<std::vector<double>> IsochronismOnMap(const CalculationRecord& record, int threads) {
+Result<std::vector<double>> IsochronismOnMap(const SharedRun& run, int threads) {
   std::vector<EnergyOrbit> orbits;
-  if (Outcome o = PreciseOrbitCloser(record, threads)(record.field, orbits); !o) return o;
-  return IsochronismOf(record, orbits);
+  if (Result<Closing> c = PreciseOrbitCloser(run, threads)(run->field, orbits); !c)
+    return c.outcome();
+  return IsochronismOf(*run, orbits);
 }
 
-Result<SdfConversion> CorrectedMapSdf(const CalculationRecord& record,
-                                      std::span<const double> deltaB) {
-  // The unit of the file the record was read from; the mesh and the field are the record's.
-  Result<FieldMap> read = ReadMap(record.run.Path, record.mapReading);
-  if (!read) return read.outcome();
+Result<SdfConversion> CorrectedMapSdf(const PreparedRun& record, std::span<const double> deltaB) {
+  // In the unit of the file the run read; the mesh and the field are the run's.
   FieldMap map;
   map.nR = record.nR;
   map.nTheta = record.nTheta;
-  map.unit = read->unit;
+  map.unit = record.mapUnit;
   map.radii = record.radii;
   map.azimuths = record.azimuths;
   map.field = FieldWithMeanChange(record, deltaB);
   map.moments.assign(map.field.size(), 0.0);
   map.thetaStart = record.thetaStart;
   map.thetaEnd = record.thetaEnd;
-  map.format = read->format;
+  map.format = record.mapReading.format;
   Result<SdfConversion> sdf = ConvertToSdf(map, "", std::nullopt);
   const double step = 360.0 / record.nTheta;
   if (!sdf && !IsSdfAzimuthStep(step))
@@ -228,7 +241,7 @@ Result<SdfConversion> CorrectedMapSdf(const CalculationRecord& record,
   return sdf;
 }
 
-Result<MeanFieldCorrection> FindIsochronousCorrection(const CalculationRecord& record,
+Result<MeanFieldCorrection> FindIsochronousCorrection(const PreparedRun& record,
                                                       const OrbitCloser& close,
                                                       const IsochroniseOptions& options) {
   MeanFieldCorrection out;
@@ -236,6 +249,10 @@ Result<MeanFieldCorrection> FindIsochronousCorrection(const CalculationRecord& r
   const std::size_t n = record.radii.size();
   Result<OrbitsOnMap> start = CloseOnMap(record, close, "correct");
   if (!start) return start.outcome();
+  if (start->stopped) {
+    out.end = SearchEnd::Stopped;
+    return out;
+  }
   std::vector<EnergyOrbit> orbits = std::move(start->orbits);
   const std::vector<int> energies = std::move(start->energies);
   out.excludedEnergiesMeV = std::move(start->excludedMeV);
@@ -267,6 +284,7 @@ Result<MeanFieldCorrection> FindIsochronousCorrection(const CalculationRecord& r
   double worst = out.isochronismBefore, bestWorst = worst;
   std::vector<double> bestErrors = out.errorBefore;
   int sinceBest = 0;
+  out.end = SearchEnd::IterationLimit;
   for (out.iterations = 0; out.iterations < options.maxIterations && worst >= options.tolerance;) {
     // Response of the closed orbits to the node values, rows in units of the relative error.
     const Eigen::MatrixXd full = FrequencyResponse(record, weights, field, orbits, energies);
@@ -289,7 +307,12 @@ Result<MeanFieldCorrection> FindIsochronousCorrection(const CalculationRecord& r
 
     const std::vector<double> nodes = expand(deltaB);
     field = FieldWithMeanChange(record, nodes);
-    if (Outcome o = close(field, orbits); !o) return o;
+    const Result<Closing> closing = close(field, orbits);
+    if (!closing) return closing.outcome();
+    if (*closing == Closing::Stopped) {
+      out.end = SearchEnd::Stopped;
+      break;
+    }
     std::vector<double> errors = IsochronismOf(record, orbits);
     worst = 0;
     for (int i : energies)
@@ -304,8 +327,13 @@ Result<MeanFieldCorrection> FindIsochronousCorrection(const CalculationRecord& r
       ++sinceBest;
     }
     if (options.iterationDone) options.iterationDone(out.iterations, worst);
-    if (sinceBest >= 3) break;
+    if (sinceBest >= 3) {
+      out.end = SearchEnd::NoProgress;
+      break;
+    }
   }
+  if (out.end == SearchEnd::IterationLimit && bestWorst < options.tolerance)
+    out.end = SearchEnd::Converged;
   out.deltaB = expand(best);
   out.errorAfter = bestErrors;
   out.isochronismAfter = bestWorst;

@@ -5,18 +5,19 @@
 // on the changed field, each started from its orbit of the step before.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "calc/maps/coil_table.h"
 #include "calc/maps/sdf_writer.h"
-#include "calc/run/driver.h"
+#include "calc/run/prepared_run.h"
 #include "numerics/radial_weights.h"
 #include "platform/outcome.h"
+#include "platform/stop.h"
 
 namespace zuba {
 
@@ -32,18 +33,26 @@ struct EnergyOrbit {
   std::vector<double> tau, R;          // rad, m: the turn, every few integration steps and its end
 };
 
+// How a call of an orbit closer ended: every energy closed (or found not to close), or stopped
+// before that (the orbits then stay those of the field before).
+enum class Closing { Closed, Stopped };
+
 // Closes the orbit of every energy of the run on the field values `field` (T, the map's mesh,
 // radius-major), starting each from its earlier orbit where it is seeded; writes the orbits.
 using OrbitCloser =
-    std::function<Outcome(std::span<const double> field, std::vector<EnergyOrbit>& orbits)>;
+    std::function<Result<Closing>(std::span<const double> field, std::vector<EnergyOrbit>& orbits)>;
 
-// The closer of the precise closure for the record's run (its mesh, energies and ion), on
-// `threads` threads; the same orbits for any thread count. When *stop turns 1 the closer ends after
-// the energies in flight and fails quietly with kStoppedText.
-OrbitCloser PreciseOrbitCloser(const CalculationRecord& record, int threads,
-                               const std::atomic<int32_t>* stop = nullptr);
+// The closer of the precise closure for the prepared run (its mesh, energies and ion), on
+// `threads` threads; the same orbits for any thread count. The run is shared, never copied: each
+// call makes the tables of its field beside it. A stop ends a call after the energies in flight.
+OrbitCloser PreciseOrbitCloser(SharedRun run, int threads, StopToken stop = {});
 
-inline constexpr const char* kStoppedText = "Stopped.";
+// How a search ended: at its tolerance, at its iteration limit, when its iterations stopped
+// gaining, or on a stop (with the best it had found by then).
+enum class SearchEnd { Converged, IterationLimit, NoProgress, Stopped };
+
+// "converged", "iteration_limit", "no_progress" or "stopped".
+std::string_view SearchEndName(SearchEnd end);
 
 // Called after each iteration with its number and the worst |F0 H / Frf - 1| it left (from the
 // thread that runs the search); may be empty.
@@ -57,20 +66,20 @@ struct IsochroniseOptions {
 
 // Per energy of the run: the isochronism error F0 H / Frf - 1 (kNoValue where the orbit did not
 // close).
-std::vector<double> IsochronismOf(const CalculationRecord& record,
+std::vector<double> IsochronismOf(const PreparedRun& record,
                                   const std::vector<EnergyOrbit>& orbits);
 
 // The RF phase (degrees) at every energy from the isochronism errors, accumulated in energy order
 // from 0 at the first closed energy: each step of dEk takes dEk / gain turns, each slipping by
 // 360 (Frf / F0 - H) at the last closed energy. kNoValue where the error is.
-std::vector<double> RfPhaseOf(const CalculationRecord& record, const std::vector<double>& errors,
+std::vector<double> RfPhaseOf(const PreparedRun& record, const std::vector<double>& errors,
                               double gainPerTurnMeV);
 
 // The largest magnitude of the values that are not kNoValue (0 when none).
 double LargestMagnitude(const std::vector<double>& values);
 
-// The isochronism errors of the precise closed orbits on the record's own field.
-Result<std::vector<double>> IsochronismOnMap(const CalculationRecord& record, int threads);
+// The isochronism errors of the precise closed orbits on the run's own field.
+Result<std::vector<double>> IsochronismOnMap(const SharedRun& run, int threads);
 
 struct MeanFieldCorrection {
   std::vector<double> radii;         // m, the map's radius nodes
@@ -81,27 +90,26 @@ struct MeanFieldCorrection {
   double isochronismAfter = 0;                  // the same on the corrected field (unrounded)
   int iterations = 0;                           // corrections made
   std::vector<double> excludedEnergiesMeV;      // energies without a closed orbit on the map
+  SearchEnd end = SearchEnd::Converged;         // how the search ended
 };
 
-// The correction ΔB̄(R) of the record's map. Nodes beyond the orbits' span take the correction of
+// The correction ΔB̄(R) of the run's map. Nodes beyond the orbits' span take the correction of
 // the nearest node inside it (held constant outwards; the map's radial spline joins them
 // smoothly). Fails when no energy closes on the map.
-Result<MeanFieldCorrection> FindIsochronousCorrection(const CalculationRecord& record,
+Result<MeanFieldCorrection> FindIsochronousCorrection(const PreparedRun& record,
                                                       const OrbitCloser& close,
                                                       const IsochroniseOptions& options = {});
 
-// The record's field with node values changed by deltaB (T per radius node, every azimuth).
-std::vector<double> FieldWithMeanChange(const CalculationRecord& record,
-                                        std::span<const double> deltaB);
+// The run's field with node values changed by deltaB (T per radius node, every azimuth).
+std::vector<double> FieldWithMeanChange(const PreparedRun& record, std::span<const double> deltaB);
 
-// The record's map with its node values changed by deltaB (T per radius node, every azimuth) as
+// The run's map with its node values changed by deltaB (T per radius node, every azimuth) as
 // *.sdf text, in the unit of the map file (Gs for one that is in neither Gs nor T), the values
 // written to 1e-5 T. A map whose azimuth step has no three-decimal form is resampled onto the
 // nearest step that has one (the conversion says so and by how much it changed the field).
-Result<SdfConversion> CorrectedMapSdf(const CalculationRecord& record,
-                                      std::span<const double> deltaB);
+Result<SdfConversion> CorrectedMapSdf(const PreparedRun& record, std::span<const double> deltaB);
 
-// The field per ampere of every coil at the record's radius nodes (T/A), coil after coil.
+// The field per ampere of every coil at the run's radius nodes (T/A), coil after coil.
 std::vector<std::vector<double>> CoilNodeFields(const TrimCoils& coils,
                                                 std::span<const double> radii);
 
@@ -130,11 +138,13 @@ struct TrimFit {
   std::vector<int> noEffect;   // coils whose field reaches no closed orbit (left out)
   std::vector<double> excludedEnergiesMeV;
   int iterations = 0;
+  SearchEnd end = SearchEnd::Converged;  // how the fit ended (Converged: at the least-squares
+                                         // minimum within the limits)
 };
 
 // The currents that minimise the sum of squares of the target (isochronism error or RF phase) over
 // the energies that close, within the limits. Fails when no energy closes on the map.
-Result<TrimFit> FitTrimCoils(const CalculationRecord& record, const TrimCoils& coils,
+Result<TrimFit> FitTrimCoils(const PreparedRun& record, const TrimCoils& coils,
                              const OrbitCloser& close, const TrimFitOptions& options);
 
 }  // namespace zuba

@@ -16,10 +16,15 @@ std::vector<int> ClosedEnergies(const std::vector<EnergyOrbit>& orbits) {
   return closed;
 }
 
-Result<OrbitsOnMap> CloseOnMap(const CalculationRecord& record, const OrbitCloser& close,
+Result<OrbitsOnMap> CloseOnMap(const PreparedRun& record, const OrbitCloser& close,
                                const std::string& what) {
   OrbitsOnMap on;
-  if (Outcome o = close(record.field, on.orbits); !o) return o;
+  const Result<Closing> closing = close(record.field, on.orbits);
+  if (!closing) return closing.outcome();
+  if (*closing == Closing::Stopped) {
+    on.stopped = true;
+    return on;
+  }
   on.energies = ClosedEnergies(on.orbits);
   for (std::size_t i = 0; i < on.orbits.size(); ++i)
     if (!on.orbits[i].closed) on.excludedMeV.push_back(JoulesToMeV(record.Ek[i]));

@@ -15,11 +15,12 @@ struct OrbitsOnMap {
   std::vector<int> energies;        // indices of the closed ones
   std::vector<double> excludedMeV;  // energies that did not close
   std::vector<double> errors;       // isochronism error per energy
+  bool stopped = false;             // a stop came first: nothing else is filled
 };
 
-// Closes the orbits on the record's field. Fails, saying there is nothing to `what`, when none
+// Closes the orbits on the run's own field. Fails, saying there is nothing to `what`, when none
 // closed.
-Result<OrbitsOnMap> CloseOnMap(const CalculationRecord& record, const OrbitCloser& close,
+Result<OrbitsOnMap> CloseOnMap(const PreparedRun& record, const OrbitCloser& close,
                                const std::string& what);
 
 // The indices of the orbits that closed.

@@ -41,7 +41,7 @@ std::vector<double> CoilFieldChange(const TrimCoils& coils, std::span<const doub
 namespace {
 
 // The quantity the fit minimises, over the energies that closed on the map.
-Eigen::VectorXd Objective(const CalculationRecord& record, const std::vector<EnergyOrbit>& orbits,
+Eigen::VectorXd Objective(const PreparedRun& record, const std::vector<EnergyOrbit>& orbits,
                           const std::vector<int>& energies, const TrimFitOptions& options,
                           bool& allClosed) {
   const std::vector<double> errors = IsochronismOf(record, orbits);
@@ -65,7 +65,7 @@ Eigen::VectorXd Objective(const CalculationRecord& record, const std::vector<Ene
 
 }  // namespace
 
-Result<TrimFit> FitTrimCoils(const CalculationRecord& record, const TrimCoils& coils,
+Result<TrimFit> FitTrimCoils(const PreparedRun& record, const TrimCoils& coils,
                              const OrbitCloser& close, const TrimFitOptions& options) {
   TrimFit out;
   const int K = coils.Count();
@@ -77,6 +77,10 @@ Result<TrimFit> FitTrimCoils(const CalculationRecord& record, const TrimCoils& c
 
   Result<OrbitsOnMap> start = CloseOnMap(record, close, "fit");
   if (!start) return start.outcome();
+  if (start->stopped) {
+    out.end = SearchEnd::Stopped;
+    return out;
+  }
   std::vector<EnergyOrbit> orbits = std::move(start->orbits);
   const std::vector<int> energies = std::move(start->energies);
   out.excludedEnergiesMeV = std::move(start->excludedMeV);
@@ -120,6 +124,10 @@ Result<TrimFit> FitTrimCoils(const CalculationRecord& record, const TrimCoils& c
   // sum of squares: near the answer it hardly changes, and each measurement closes every orbit
   // once per coil.
   bool fresh = false;
+  bool stopped = false;
+  // Ends at the least-squares minimum within the limits (a step with a freshly measured response
+  // lowers the sum of squares no more), at the iteration limit, or on a stop.
+  out.end = active.empty() ? SearchEnd::Converged : SearchEnd::IterationLimit;
   for (out.iterations = 0; out.iterations < options.maxIterations && !active.empty();) {
     for (std::size_t a = 0; a < active.size() && !fresh; ++a) {
       const int c = active[a];
@@ -129,11 +137,17 @@ Result<TrimFit> FitTrimCoils(const CalculationRecord& record, const TrimCoils& c
       std::vector<double> shifted = currents;
       shifted[c] += dI;
       std::vector<EnergyOrbit> moved = orbits;
-      if (Outcome o = close(fieldOf(shifted), moved); !o) return o;
+      const Result<Closing> closing = close(fieldOf(shifted), moved);
+      if (!closing) return closing.outcome();
+      if (*closing == Closing::Stopped) {
+        stopped = true;
+        break;
+      }
       bool closedAll = true;
       const Eigen::VectorXd value = Objective(record, moved, energies, options, closedAll);
       J.col(static_cast<Eigen::Index>(a)) = (value - objective) / dI;
     }
+    if (stopped) break;
     const bool measuredNow = !fresh;
     fresh = true;
     Eigen::VectorXd lower(static_cast<Eigen::Index>(active.size()));
@@ -153,7 +167,12 @@ Result<TrimFit> FitTrimCoils(const CalculationRecord& record, const TrimCoils& c
       for (std::size_t a = 0; a < active.size(); ++a)
         trial[active[a]] += scale * step.x[static_cast<Eigen::Index>(a)];
       std::vector<EnergyOrbit> moved = orbits;
-      if (Outcome o = close(fieldOf(trial), moved); !o) return o;
+      const Result<Closing> closing = close(fieldOf(trial), moved);
+      if (!closing) return closing.outcome();
+      if (*closing == Closing::Stopped) {
+        stopped = true;
+        break;
+      }
       bool closedAll = true;
       const Eigen::VectorXd value = Objective(record, moved, energies, options, closedAll);
       if (closedAll && value.squaredNorm() < objective.squaredNorm()) {
@@ -165,13 +184,18 @@ Result<TrimFit> FitTrimCoils(const CalculationRecord& record, const TrimCoils& c
         break;
       }
     }
+    if (stopped) break;
     if (options.iterationDone)
       options.iterationDone(out.iterations, LargestMagnitude(IsochronismOf(record, orbits)));
     if (!improved) {
-      if (measuredNow) break;  // a response measured here did not help either: done
-      fresh = false;           // measure the response again where the orbits are now
+      if (measuredNow) {
+        out.end = SearchEnd::Converged;  // a response measured here did not help either: done
+        break;
+      }
+      fresh = false;  // measure the response again where the orbits are now
     }
   }
+  if (stopped) out.end = SearchEnd::Stopped;
   out.currents = currents;
   out.errorAfter = IsochronismOf(record, orbits);
   out.phaseAfter = RfPhaseOf(record, out.errorAfter, options.gainPerTurnMeV);

@@ -75,7 +75,12 @@ Result<FieldMap> ParseMap(std::string_view bytes, std::string_view name,
   return RefuseMapFile(name, "unknown map format");
 }
 
-Result<FieldMap> ReadMap(const std::string& path, const MapReadingOptions& options) {
+namespace {
+
+// The reading of a map file; its stamp too when asked for.
+Result<FieldMap> ReadMapFile(const std::string& path, const MapReadingOptions& options,
+                             FileStamp* stamp) {
+  if (stamp != nullptr) *stamp = FileStamp{};
   if (Outcome o = CheckMapReadingOptions(options); !o) return o;
   FileBytes file = ReadWholeFile(path);
   if (file.status != ReadStatus::Ok) {
@@ -86,7 +91,20 @@ Result<FieldMap> ReadMap(const std::string& path, const MapReadingOptions& optio
                              ? std::string("not enough memory to read the file")
                              : "cannot open the file: " + std::string(std::strerror(file.error)));
   }
-  return ParseMap(file.bytes, path, options);
+  Result<FieldMap> map = ParseMap(file.bytes, path, options);
+  if (map && stamp != nullptr) *stamp = StampOfBytes(path, file.bytes);
+  return map;
+}
+
+}  // namespace
+
+Result<FieldMap> ReadMap(const std::string& path, const MapReadingOptions& options,
+                         FileStamp& stamp) {
+  return ReadMapFile(path, options, &stamp);
+}
+
+Result<FieldMap> ReadMap(const std::string& path, const MapReadingOptions& options) {
+  return ReadMapFile(path, options, nullptr);
 }
 
 }  // namespace zuba

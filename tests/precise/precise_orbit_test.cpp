@@ -61,7 +61,7 @@ TEST(PreciseOrbit, IsochronousAxisymmetricFieldGivesTheIdealCircle) {
   OrbitSamples samples;
   for (double ek : {2.0, 15.0, 60.0}) {
     PreciseOrbitResult r;
-    ASSERT_TRUE(map.Find(ek, samples, r)) << ek;
+    map.Find(ek, samples, r);
     const double gamma = test::GammaOfMeV(ek);
     const double beta = std::sqrt(1 - 1 / (gamma * gamma));
     const double radius = beta * kSpeedOfLight / ideal.omega0;
@@ -88,7 +88,7 @@ TEST(PreciseOrbit, UniformFieldReportsTheSingularOneTurnMatrix) {
   MessageCapture capture;
   OrbitSamples samples;
   PreciseOrbitResult r;
-  ASSERT_TRUE(map.Find(20.0, samples, r));
+  map.Find(20.0, samples, r);
   EXPECT_EQ(r.status, ClosureStatus::Singular);
   ASSERT_EQ(capture.messages().size(), 1u);
   EXPECT_NE(capture.texts()[0].find("singular"), std::string::npos);
@@ -113,7 +113,7 @@ TEST(PreciseOrbit, PowerLawFieldHasTheTextbookTunes) {
   MessageCapture capture;
   OrbitSamples samples;
   PreciseOrbitResult r;
-  ASSERT_TRUE(map.Find(10.0, samples, r));
+  map.Find(10.0, samples, r);
   EXPECT_EQ(r.status, ClosureStatus::Converged);
   ASSERT_TRUE(r.nuR.stable);
   ASSERT_TRUE(r.nuZ.stable);
@@ -139,7 +139,7 @@ TEST(PreciseOrbit, FlutterFocusingFollowsTheSmoothApproximation) {
   OrbitSamples samples;
   for (double ek : {5.0, 15.0}) {
     PreciseOrbitResult r;
-    ASSERT_TRUE(map.Find(ek, samples, r)) << ek;
+    map.Find(ek, samples, r);
     EXPECT_EQ(r.status, ClosureStatus::Converged) << ek;
     const double gamma = test::GammaOfMeV(ek);
     const double fieldIndex = gamma * gamma - 1;  // beta^2 gamma^2 of B0 gamma(R)
@@ -171,7 +171,7 @@ TEST(PreciseOrbit, ClosedOrbitsObeyTheFrequencyIdentity) {
   OrbitSamples samples;
   for (double ek : {3.0, 25.0, 55.0}) {
     PreciseOrbitResult r;
-    ASSERT_TRUE(map.Find(ek, samples, r)) << ek;
+    map.Find(ek, samples, r);
     EXPECT_EQ(r.status, ClosureStatus::Converged) << ek;
     const double gamma = test::GammaOfMeV(ek);
     const double identity =
