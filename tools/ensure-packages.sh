@@ -5,6 +5,8 @@ set -euo pipefail
 
 packages=(g++ cmake ninja-build pkg-config qt6-base-dev qt6-svg-dev libgl-dev libcli11-dev
           nlohmann-json3-dev libgtest-dev libgmock-dev libbenchmark-dev fonts-liberation2 libeigen3-dev
+          python3-dev pybind11-dev python3-numpy python3-pytest python3-distributed
+          python3-matplotlib
           "$@")
 
 missing=()

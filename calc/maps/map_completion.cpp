@@ -145,4 +145,60 @@ Result<FieldMap> CompleteMap(GivenMap g, std::string_view name, MapFormat format
   return map;
 }
 
+// ---- a map made in memory -----------------------------------------------------------------------
+
+Result<FieldMap> MapOfArrays(std::vector<double> radii, const std::vector<double>& azimuths,
+                             std::vector<double> field) {
+  auto refuse = [](const std::string& text) {
+    Failure failure = ErrorFailure(text, "map");
+    failure.message.owner = Owner::View;
+    return failure;
+  };
+  const size_t nR = radii.size(), nTheta = azimuths.size();
+  if (nR < 1) return refuse("r: the map needs at least one radius");
+  if (nTheta < 2) return refuse("theta: the map needs at least two azimuths");
+  if (static_cast<double>(nR) * static_cast<double>(nTheta) > kInt32Max)
+    return refuse("b: " + std::to_string(nR) + " x " + std::to_string(nTheta) +
+                  " nodes, more than a map can hold");
+  if (field.size() != nR * nTheta)
+    return refuse("b: " + std::to_string(field.size()) + " values, not len(r) x len(theta) = " +
+                  std::to_string(nR) + " x " + std::to_string(nTheta));
+  for (size_t i = 0; i < nR; ++i) {
+    if (!std::isfinite(radii[i]))
+      return refuse("r[" + std::to_string(i) + "] is not a finite number");
+    if (i > 0 && !(radii[i - 1] < radii[i]))
+      return refuse("r: the radii do not increase (r[" + std::to_string(i) +
+                    "] = " + MessageNumber(radii[i]) + " m)");
+  }
+  if (radii.front() < 0) return refuse("r: the radius " + MessageNumber(radii.front()) +
+                                       " m is negative");
+  for (size_t k = 0; k < nTheta; ++k)
+    if (!std::isfinite(azimuths[k]))
+      return refuse("theta[" + std::to_string(k) + "] is not a finite number");
+  for (size_t j = 0; j < field.size(); ++j)
+    if (!std::isfinite(field[j]))
+      return refuse("b[" + std::to_string(j / nTheta) + ", " + std::to_string(j % nTheta) +
+                    "] is not a finite number");
+  // The steps of one full turn, as the azimuths of a file are checked (to 1e-6 of a step).
+  const double step = kTwoPi / static_cast<double>(nTheta);  // rad
+  for (size_t k = 1; k < nTheta; ++k) {
+    const double expected = azimuths.front() + static_cast<double>(k) * step;
+    if (std::fabs(azimuths[k] - expected) > 1e-6 * step)
+      return refuse("theta: " + std::to_string(nTheta) +
+                    " azimuths must be one full turn at equal steps of 2 pi / " +
+                    std::to_string(nTheta) + " rad without the closing azimuth; theta[" +
+                    std::to_string(k) + "] = " + MessageNumber(azimuths[k]) + " rad where " +
+                    MessageNumber(expected) + " rad is expected");
+  }
+  GivenMap given;
+  given.unit = "T";
+  given.radii = std::move(radii);
+  given.thetaMin = azimuths.front();
+  given.dTheta = step;
+  given.dThetaDegrees = 360.0 / static_cast<double>(nTheta);
+  given.nTheta = static_cast<int32_t>(nTheta);
+  given.field = std::move(field);
+  return CompleteMap(std::move(given), "theta", MapFormat::Table, MapReadingOptions{});
+}
+
 }  // namespace zuba

@@ -68,6 +68,14 @@ struct GivenMap {
 Result<FieldMap> CompleteMap(GivenMap given, std::string_view name, MapFormat format,
                              const MapReadingOptions& options);
 
+// A map given as arrays (a map made in memory): radii (m, increasing, not negative), azimuths
+// (rad, equally spaced, theta[k] = theta[0] + k 2 pi / n over one full turn without the closing
+// column, the first within one turn of 0) and the field (T, radius-major iR * n + iTheta), every
+// value finite. Refused as a file's mesh is, one line naming the array at fault ("r", "theta",
+// "b"); the map's unit is "T" and its format Table (the reader of node columns).
+Result<FieldMap> MapOfArrays(std::vector<double> radii, const std::vector<double>& azimuths,
+                             std::vector<double> field);
+
 // The options that no file can satisfy (a sector count out of range, --mirror without
 // --replicate); an ok outcome otherwise. The command line refuses these as usage errors.
 Outcome CheckMapReadingOptions(const MapReadingOptions& options);

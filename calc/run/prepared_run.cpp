@@ -19,21 +19,27 @@ Result<SharedRun> PrepareCalculation(const RunParameters& parameters,
   FileStamp stamp;
   Result<FieldMap> map = ReadMap(parameters.Path, mapReading, stamp);
   if (!map) return map.outcome();
+  return PrepareCalculation(parameters, std::move(*map), mapReading, stamp);
+}
 
+Result<SharedRun> PrepareCalculation(const RunParameters& parameters, FieldMap map,
+                                     const MapReadingOptions& mapReading, const FileStamp& stamp) {
+  Result<RunQuantities> derived = DeriveRunQuantities(parameters);
+  if (!derived) return derived.outcome();
   RunQuantities& q = *derived;
   auto run = std::make_shared<PreparedRun>();
   run->run = parameters;
   run->mapReading = mapReading;
-  run->mapReading.format = map->format;  // the reader that read it, also when chosen by content
+  run->mapReading.format = map.format;  // the reader that read it, also when chosen by content
   run->mapFile = stamp;
-  run->mapUnit = map->unit;
-  run->nR = map->nR;
-  run->nTheta = map->nTheta;
-  run->thetaStart = map->thetaStart;
-  run->thetaEnd = map->thetaEnd;
-  run->radii = std::move(map->radii);
-  run->azimuths = std::move(map->azimuths);
-  run->field = std::move(map->field);
+  run->mapUnit = map.unit;
+  run->nR = map.nR;
+  run->nTheta = map.nTheta;
+  run->thetaStart = map.thetaStart;
+  run->thetaEnd = map.thetaEnd;
+  run->radii = std::move(map.radii);
+  run->azimuths = std::move(map.azimuths);
+  run->field = std::move(map.field);
   FormMoments(*run);
   run->T0 = parameters.T0;
   run->TIs = parameters.TIs;

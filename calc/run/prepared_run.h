@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "calc/maps/field_map.h"
 #include "calc/orbits/orbit.h"
 #include "platform/file_stamp.h"
 #include "platform/outcome.h"
@@ -44,6 +45,12 @@ using SharedRun = std::shared_ptr<const PreparedRun>;
 // are quiet (they name the field at fault without a message box of their own).
 Result<SharedRun> PrepareCalculation(const RunParameters& parameters,
                                      const MapReadingOptions& mapReading = {});
+
+// The same on a map already read (or made in memory): the stamp and the reading options are those
+// it was read with (an unknown stamp for a map made in memory); parameters.Path is kept as given.
+// The numbers are those of a run that reads the same map from its file.
+Result<SharedRun> PrepareCalculation(const RunParameters& parameters, FieldMap map,
+                                     const MapReadingOptions& mapReading, const FileStamp& stamp);
 
 // The radial moments of the run's own field, for a run whose map was made in memory.
 void FormMoments(PreparedRun& run);

@@ -1,0 +1,41 @@
+// The run parameters and the results of a run as the Python module holds them.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "calc/orbits/precise_orbit.h"
+#include "python/binding.h"
+#include "results/map_reading.h"
+#include "results/result_tables.h"
+#include "results/run_parameters.h"
+
+namespace zuba::python {
+
+// Completed and checked run parameters, with what a machine file adds.
+struct ParametersHandle {
+  RunParameters run;  // Path empty: a run takes the path of its map
+  std::string mode;   // the preset's label (empty for a machine file's)
+  std::optional<double> gainPerTurn;  // MeV per turn
+  std::optional<ClosureMode> closure;
+};
+
+struct RunResult {
+  ResultTables tables;
+  std::vector<std::string> warnings;  // as zuba-cli prints them
+  double gainPerTurn = 0;             // MeV per turn of the values' phase slip
+};
+
+// The parameters completed as the Input Data dialog completes them and checked as a run checks
+// its quantities; a ParameterError otherwise.
+ParametersHandle Completed(ParametersHandle p);
+
+// The gain per turn of a call (MeV): the argument, else the parameters', else the default; a
+// TypeError or ValueError naming gain_per_turn.
+double GainOf(const py::object& gain, const ParametersHandle& p);
+
+// A message as zuba-cli prints it: "Caption: text".
+std::string Printed(const Message& message);
+
+}  // namespace zuba::python
