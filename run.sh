@@ -3,13 +3,28 @@
 #   ./run.sh          the main job on the bundled example map
 #   ./run.sh ARGS...  passes ARGS to zuba-cli
 #   ./run.sh --gui    starts the desktop program
+#   ./run.sh --python SCRIPT [ARGS...]  runs a Python script with the module zuba importable
 set -euo pipefail
+caller=$PWD
 cd "$(dirname "$0")"
+here=$PWD
 
 tools/ensure-packages.sh
 cmake --preset release >/dev/null
-cmake --build --preset release -j "$(nproc)" --target zuba-cli $( [ "${1:-}" = "--gui" ] && echo zuba )
 bin=build/release
+
+if [ "${1:-}" = "--python" ]; then
+  shift
+  [ $# -gt 0 ] || { echo "usage: ./run.sh --python SCRIPT [ARGS...]" >&2; exit 1; }
+  if ! built=$(cmake --build --preset release -j "$(nproc)" --target zuba_python 2>&1); then
+    echo "$built" >&2
+    exit 1
+  fi
+  # Debian's interpreter, whichever python3 comes first on PATH, in the caller's folder.
+  cd "$caller"
+  PYTHONPATH="$here/$bin/python${PYTHONPATH:+:$PYTHONPATH}" exec /usr/bin/python3 "$@"
+fi
+cmake --build --preset release -j "$(nproc)" --target zuba-cli $( [ "${1:-}" = "--gui" ] && echo zuba )
 
 if [ "${1:-}" = "--gui" ]; then
   shift

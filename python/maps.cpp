@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -108,11 +109,14 @@ py::array View(const py::object& owner, const std::vector<double>& values,
   return out;
 }
 
-// B (T) at each point (R, theta), interpolated as zuba-cli field does; refused at the first point
-// the interpolation refuses.
 using Doubles = py::array_t<double, py::array::c_style | py::array::forcecast>;
 
-py::array_t<double> FieldAt(const MapHandle& m, const Doubles& r, const Doubles& theta) {
+// B (T) at each point (R, theta): by the constant-time patches of the orbit searches, or with
+// `reference` by the per-call evaluation of zuba-cli field (the same value or one unit in the last
+// place apart); refused at the first point the interpolation refuses. Large arrays are shared
+// among the machine's threads.
+py::array_t<double> FieldAt(const MapHandle& m, const Doubles& r, const Doubles& theta,
+                            bool reference) {
   if (r.size() != theta.size()) throw py::value_error("r and theta: arrays of one length");
   if (!m.momentsFormed) Raise("MapError", m.Name(), m.momentsFormed);
   const py::ssize_t n = r.size();
@@ -120,36 +124,47 @@ py::array_t<double> FieldAt(const MapHandle& m, const Doubles& r, const Doubles&
   const double* R = r.data();
   const double* T = theta.data();
   double* B = out.mutable_data();
-  std::vector<Outcome> refused;
+  std::optional<Outcome> refused;
   {
     py::gil_scoped_release release;
-    const int32_t threads = n < 20000 ? 1 : HardwareThreads();
-    const py::ssize_t chunk = (n + threads - 1) / std::max(threads, 1);
-    std::vector<Outcome> outcomes(static_cast<size_t>(threads));
-    std::vector<py::ssize_t> failedAt(static_cast<size_t>(threads), n);
+    const FieldPatches* patches = nullptr;
+    if (!reference) {
+      const Result<FieldPatches>& built = m.Patches();
+      if (!built) {
+        refused = built.outcome();
+      } else {
+        patches = &*built;
+      }
+    }
+    const int32_t threads = refused || n < 20000 ? 1 : HardwareThreads();
+    const py::ssize_t chunk = (n + threads - 1) / threads;
+    std::vector<std::optional<Outcome>> failed(static_cast<size_t>(threads));
     auto work = [&](int32_t t) {
       const py::ssize_t end = std::min(n, (t + 1) * chunk);
       for (py::ssize_t i = t * chunk; i < end; ++i) {
-        Outcome o = InterpolateField(R[i], T[i], m.h, m.map.radii, m.map.azimuths, m.map.field,
-                                     m.moments, B[i]);
+        Outcome o = patches != nullptr
+                        ? patches->Evaluate(R[i], T[i], B[i])
+                        : InterpolateField(R[i], T[i], m.h, m.map.radii, m.map.azimuths,
+                                           m.map.field, m.moments, B[i]);
         if (!o) {
-          outcomes[static_cast<size_t>(t)] = std::move(o);
-          failedAt[static_cast<size_t>(t)] = i;
+          failed[static_cast<size_t>(t)] = std::move(o);
           return;
         }
       }
     };
-    std::vector<std::thread> pool;
-    for (int32_t t = 1; t < threads; ++t) pool.emplace_back(work, t);
-    work(0);
-    for (std::thread& thread : pool) thread.join();
-    for (size_t t = 0; t < outcomes.size(); ++t)
-      if (failedAt[t] < n) {
-        refused.push_back(outcomes[t]);
-        break;
-      }
+    if (!refused) {
+      std::vector<std::thread> pool;
+      for (int32_t t = 1; t < threads; ++t) pool.emplace_back(work, t);
+      work(0);
+      for (std::thread& thread : pool) thread.join();
+      for (const std::optional<Outcome>& f : failed)
+        if (f) {
+          refused = *f;
+          break;
+        }
+    }
   }
-  if (!refused.empty()) Raise("MapError", refused.front());
+  if (refused) Raise("MapError", *refused);
   return out;
 }
 
@@ -263,7 +278,7 @@ arrays are copied. zuba.read_map reads a map file.)")
                              "\"array\".")
       .def_property_readonly("unit", [](const MapHandle& h) { return h.map.unit; },
                              "The file's unit of B (Gs, T, kG); \"T\" for arrays.")
-      .def("_field", &FieldAt, py::arg("r"), py::arg("theta"))
+      .def("_field", &FieldAt, py::arg("r"), py::arg("theta"), py::arg("reference"))
       .def("harmonics", &Harmonics, py::arg("sectors"),
            "Per radius node the columns of zuba-cli harmonics (R_m, mean_field_T, field_index, "
            "A<n>_T, phase<n>_rad per harmonic n, epsilon, psi_rad, v) as float64 arrays.")

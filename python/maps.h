@@ -3,11 +3,13 @@
 #pragma once
 
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "calc/maps/field_map.h"
+#include "numerics/field_patches.h"
 #include "platform/file_stamp.h"
 #include "platform/outcome.h"
 #include "results/map_reading.h"
@@ -22,10 +24,23 @@ struct MapHandle {
   MapReadingOptions reading;        // how the file was read
   FileStamp stamp;                  // the file as it was read
 
+  // The constant-time patches of the field, built on first use (any thread); the failure of the
+  // build, if it failed.
+  const Result<FieldPatches>& Patches() const {
+    std::call_once(patchesBuilt_, [this] {
+      patches_.emplace(FieldPatches::Build(h, map.radii, map.azimuths, map.field, moments));
+    });
+    return *patches_;
+  }
+
   // "sdf", "polar", "records", "table", or "array" for a map made from arrays.
   std::string FormatName() const;
   // What names the map in messages: its path, or "FieldMap".
   std::string Name() const { return path ? *path : "FieldMap"; }
+
+ private:
+  mutable std::once_flag patchesBuilt_;
+  mutable std::optional<Result<FieldPatches>> patches_;
 };
 using SharedMap = std::shared_ptr<MapHandle>;  // never changed after it is made
 

@@ -198,7 +198,16 @@ Result<FieldMap> MapOfArrays(std::vector<double> radii, const std::vector<double
   given.dThetaDegrees = 360.0 / static_cast<double>(nTheta);
   given.nTheta = static_cast<int32_t>(nTheta);
   given.field = std::move(field);
-  return CompleteMap(std::move(given), "theta", MapFormat::Table, MapReadingOptions{});
+  Result<FieldMap> map =
+      CompleteMap(std::move(given), "theta", MapFormat::Table, MapReadingOptions{});
+  if (map) {
+    // The azimuths as given (a file's reader keeps its own sums of the step too), so that the
+    // arrays of a map read from a file give that map again to the last bit.
+    map->azimuths = azimuths;
+    map->thetaStart = azimuths.front();
+    map->thetaEnd = map->thetaStart + kTwoPi;
+  }
+  return map;
 }
 
 }  // namespace zuba

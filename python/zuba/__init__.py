@@ -122,10 +122,11 @@ def run(m, p, closure=None, threads=None, gain_per_turn=None, progress=None):
     return _zuba._run(m, p, closure, threads, gain_per_turn, progress)
 
 
-def _field(self, r, theta):
-    """B (T) at radius r (m) and azimuth theta (rad), interpolated exactly as zuba-cli field and
-    the orbit search do; r and theta broadcast as NumPy arrays do (two scalars give a float).
-    MapError for a point the interpolation refuses (outside the map's radii)."""
+def _field(self, r, theta, reference=False):
+    """B (T) at radius r (m) and azimuth theta (rad); r and theta broadcast as NumPy arrays do
+    (two scalars give a float). The values are those the orbit searches use (the map's
+    constant-time patches); with reference=True the per-call evaluation of `zuba-cli field`
+    (a thousand times slower), equal to it to the last bit. The two agree to about 1e-15 T. MapError for a point the interpolation refuses (outside the map's radii)."""
     try:
         ra = _np.asarray(r, dtype=_np.float64)
         ta = _np.asarray(theta, dtype=_np.float64)
@@ -135,7 +136,8 @@ def _field(self, r, theta):
         rb, tb = _np.broadcast_arrays(ra, ta)
     except ValueError:
         raise ValueError(f"r and theta: shapes {ra.shape} and {ta.shape} do not broadcast") from None
-    b = self._field(_np.ascontiguousarray(rb).ravel(), _np.ascontiguousarray(tb).ravel())
+    b = self._field(_np.ascontiguousarray(rb).ravel(), _np.ascontiguousarray(tb).ravel(),
+                    bool(reference))
     if rb.ndim == 0:
         return float(b[0])
     return b.reshape(rb.shape)
