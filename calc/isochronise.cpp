@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cmath>
 #include <limits>
+#include <cstdio>
 #include <optional>
 
 #include "calc/bounded_lsq.h"
@@ -66,6 +67,63 @@ Result<OrbitsOnMap> CloseOnMap(const CalculationRecord& record, const OrbitClose
                         ".");
   on.errors = IsochronismOf(record, on.orbits);
   return on;
+}
+
+// A closer's failure that is a stop on request.
+bool IsStop(const Outcome& outcome) {
+  return !outcome && outcome.failure().quiet && outcome.message().text == kStoppedText;
+}
+
+// The largest magnitude of the values of the energies not excluded.
+double LargestIncluded(const std::vector<double>& values, const std::vector<bool>& excluded) {
+  double largest = 0;
+  for (std::size_t i = 0; i < values.size(); ++i)
+    if (!excluded[i] && values[i] != kNoValue) largest = std::max(largest, std::fabs(values[i]));
+  return largest;
+}
+
+// The parts of the outcome known from the orbits on the map as read: the errors before, the
+// energies without a closed orbit excluded.
+void StartOutcome(const OrbitsOnMap& on, double target, CorrectionOutcome& out) {
+  out.target = target;
+  out.errorBefore = on.errors;
+  out.unclosedEnergiesMeV = on.excludedMeV;
+  out.excluded.assign(on.orbits.size(), false);
+  for (std::size_t i = 0; i < on.orbits.size(); ++i) out.excluded[i] = !on.orbits[i].closed;
+}
+
+// The rest at the end: the errors after, the RF phase (accumulated over every closed energy), the
+// worst values over the energies not excluded, the excluded energies listed from their flags.
+void EndOutcome(const CalculationRecord& record, std::vector<double> errorsAfter,
+                double gainPerTurnMeV, CorrectionOutcome& out) {
+  out.errorAfter = std::move(errorsAfter);
+  out.phaseBefore = RfPhaseOf(record, out.errorBefore, gainPerTurnMeV);
+  out.phaseAfter = RfPhaseOf(record, out.errorAfter, gainPerTurnMeV);
+  out.isochronismBefore = LargestIncluded(out.errorBefore, out.excluded);
+  out.isochronismAfter = LargestIncluded(out.errorAfter, out.excluded);
+  out.phaseDegBefore = LargestIncluded(out.phaseBefore, out.excluded);
+  out.phaseDegAfter = LargestIncluded(out.phaseAfter, out.excluded);
+  out.excludedEnergiesMeV.clear();
+  for (std::size_t i = 0; i < out.excluded.size(); ++i)
+    if (out.excluded[i]) out.excludedEnergiesMeV.push_back(MeV(record.Ek[i]));
+  std::sort(out.lostInIterationMeV.begin(), out.lostInIterationMeV.end());
+  out.lostInIterationMeV.erase(
+      std::unique(out.lostInIterationMeV.begin(), out.lostInIterationMeV.end()),
+      out.lostInIterationMeV.end());
+}
+
+// The worst |error| over the given energies; infinity when one of them has no closed orbit.
+double WorstOf(const std::vector<double>& errors, const std::vector<int>& energies) {
+  double worst = 0;
+  for (int i : energies)
+    worst = std::max(worst, errors[i] == kNoValue ? kInfinity : std::fabs(errors[i]));
+  return worst;
+}
+
+std::string Format(const char* format, double value) {
+  char buffer[64];
+  std::snprintf(buffer, sizeof buffer, format, value);
+  return buffer;
 }
 
 // The radial span (m) that the given orbits sweep.
@@ -134,6 +192,72 @@ Eigen::MatrixXd FrequencyResponse(const CalculationRecord& record, const RadialW
       J(static_cast<Eigen::Index>(row), static_cast<Eigen::Index>(j)) = factor * average[j];
   }
   return J;
+}
+
+// Radius steps between two knots of the correction at the least: a correction that turns within
+// fewer nodes than this is not one the map's own interpolation of the node values can carry.
+constexpr double kKnotSpacingInSteps = 2.0;
+
+// The most that the cross-validation counts an effective unknown over (see docs/ISOCHRONISE.md).
+constexpr double kMostInfluenceFactor = 2.5;
+
+// The correction's cubic spline: its knots, and the values at the free radius nodes jLow .. jHigh
+// of the spline with coefficients c in the cubic B-spline basis of the knots (the ends' knots
+// taken four times), nodes = S c. The basis spans every cubic spline on the knots, with no
+// condition at the ends.
+struct CorrectionSpline {
+  std::vector<double> knots;  // m
+  Eigen::MatrixXd S;          // free nodes x (knots + 2)
+};
+
+// The values at x of the cubic B-splines on the knot sequence t (Cox-de Boor), t[0] <= x <= t.back().
+std::vector<double> CubicBSplines(const std::vector<double>& t, double x) {
+  const std::size_t count = t.size() - 4;
+  // The interval t[i] <= x < t[i+1] with t[i] < t[i+1]; x at the last knot belongs to the last.
+  std::size_t span = 3;
+  while (span + 1 < t.size() - 4 && x >= t[span + 1]) ++span;
+  std::vector<double> value(t.size() - 1, 0.0);
+  value[span] = 1;
+  for (std::size_t degree = 1; degree <= 3; ++degree)
+    for (std::size_t i = span - degree; i <= span; ++i) {
+      const double left = t[i + degree] > t[i] ? (x - t[i]) / (t[i + degree] - t[i]) : 0.0;
+      const double right = t[i + degree + 1] > t[i + 1]
+                               ? (t[i + degree + 1] - x) / (t[i + degree + 1] - t[i + 1])
+                               : 0.0;
+      value[i] = left * value[i] + right * value[i + 1];
+    }
+  value.resize(count);
+  return value;
+}
+
+// Knots at the free end nodes and, between them, at the orbits' mean radii, each at least
+// kKnotSpacingInSteps radius steps from the knot before it and from the last one.
+CorrectionSpline MakeCorrectionSpline(const std::vector<double>& radii, int jLow, int jHigh,
+                                      std::vector<double> meanRadii) {
+  CorrectionSpline spline;
+  const double step = (radii.back() - radii.front()) / static_cast<double>(radii.size() - 1);
+  const double spacing = kKnotSpacingInSteps * step;
+  std::sort(meanRadii.begin(), meanRadii.end());
+  spline.knots.push_back(radii[jLow]);
+  for (double R : meanRadii)
+    if (R - spline.knots.back() >= spacing && radii[jHigh] - R >= spacing)
+      spline.knots.push_back(R);
+  spline.knots.push_back(radii[jHigh]);
+  std::vector<double> t(3, spline.knots.front());
+  t.insert(t.end(), spline.knots.begin(), spline.knots.end());
+  t.insert(t.end(), 3, spline.knots.back());
+  const Eigen::Index P = jHigh - jLow + 1;
+  const Eigen::Index count = static_cast<Eigen::Index>(spline.knots.size() + 2);
+  spline.S = Eigen::MatrixXd::Zero(P, count + 2);
+  for (Eigen::Index p = 0; p < P; ++p) {
+    const std::vector<double> b = CubicBSplines(t, radii[jLow + p]);
+    for (std::size_t k = 0; k < b.size(); ++k) spline.S(p, static_cast<Eigen::Index>(k)) = b[k];
+  }
+  // The two end nodes also on their own: the map's spline through the correction held constant
+  // beyond them turns there, and the orbits next to the ends see how.
+  spline.S(0, count) = 1;
+  spline.S(P - 1, count + 1) = 1;
+  return spline;
 }
 
 }  // namespace
@@ -330,6 +454,111 @@ std::vector<double> CoilFieldChange(const TrimCoils& coils, std::span<const doub
   return nodes;
 }
 
+const char* TerminationName(CorrectionTermination termination) {
+  switch (termination) {
+    case CorrectionTermination::Converged:
+      return "converged";
+    case CorrectionTermination::IterationLimit:
+      return "iteration_limit";
+    case CorrectionTermination::NoProgress:
+      return "no_progress";
+    case CorrectionTermination::Stopped:
+      return "stopped";
+  }
+  return "no_progress";
+}
+
+std::vector<std::string> CorrectionWarnings(const CalculationRecord& record,
+                                            const CorrectionOutcome& outcome) {
+  std::vector<std::string> lines;
+  if (!(outcome.isochronismAfter <= outcome.target)) {
+    int worst = -1;
+    for (std::size_t i = 0; i < outcome.errorAfter.size(); ++i)
+      if (!outcome.excluded[i] && outcome.errorAfter[i] != kNoValue &&
+          (worst < 0 || std::fabs(outcome.errorAfter[i]) > std::fabs(outcome.errorAfter[worst])))
+        worst = static_cast<int>(i);
+    if (worst >= 0)
+      lines.push_back("Warning: the target " + Format("%g", outcome.target) +
+                      " was not reached: worst residual " +
+                      Format("%.1e", outcome.errorAfter[worst]) + " at " +
+                      Format("%g", MeV(record.Ek[worst])) + " MeV");
+  }
+  if (outcome.phaseDegAfter > outcome.phaseDegBefore)
+    lines.push_back("Warning: the RF phase slip grew from " +
+                    Format("%.0f", outcome.phaseDegBefore) + " to " +
+                    Format("%.0f", outcome.phaseDegAfter) + " deg");
+  if (!outcome.lostInIterationMeV.empty()) {
+    std::string list;
+    for (double e : outcome.lostInIterationMeV) list += (list.empty() ? "" : ", ") + Format("%g", e);
+    lines.push_back("Warning: the orbits of " + list +
+                    " MeV were lost during the search and left out of an iteration");
+  }
+  return lines;
+}
+
+std::vector<std::string> TrimFitWarnings(const CalculationRecord& record, const TrimFit& fit,
+                                         const std::vector<std::string>& coilNames) {
+  std::vector<std::string> lines = CorrectionWarnings(record, fit);
+  if (fit.conditionNumber > kConditionWarning && fit.alikeFirst >= 0)
+    lines.push_back("Warning: the condition number " + Format("%.3g", fit.conditionNumber) +
+                    " is above " + Format("%g", kConditionWarning) + ": coils " +
+                    coilNames[fit.alikeFirst] + " and " + coilNames[fit.alikeSecond] +
+                    " act most alike on these orbits (cosine " + Format("%.6f", fit.alikeCosine) +
+                    ")");
+  return lines;
+}
+
+CorrectionShape ShapeOf(const MeanFieldCorrection& correction) {
+  CorrectionShape shape;
+  double low = kInfinity, high = -kInfinity, previous = 0;
+  bool first = true;
+  for (std::size_t j = 0; j < correction.radii.size(); ++j) {
+    const double R = correction.radii[j], b = correction.deltaB[j];
+    shape.largest = std::max(shape.largest, std::fabs(b));
+    if (R < correction.spanLow || R > correction.spanHigh) continue;
+    if (!first) shape.totalVariation += std::fabs(b - previous);
+    low = std::min(low, b);
+    high = std::max(high, b);
+    previous = b;
+    first = false;
+  }
+  shape.range = first ? 0.0 : high - low;
+  return shape;
+}
+
+Result<std::vector<double>> EnergyWeightsOf(const CalculationRecord& record,
+                                            const std::vector<EnergyRange>& exclude,
+                                            const std::vector<EnergyWeight>& weights) {
+  auto refused = [](const std::string& text) { return ErrorFailure(text); };
+  auto rangeText = [](const EnergyRange& r) { return Format("%g", r.low) + ":" + Format("%g", r.high); };
+  std::vector<double> out(record.Ek.size(), 1.0);
+  // An energy of the run lies in a range also where its accumulated steps put it a rounding off.
+  auto inside = [&](const EnergyRange& r, std::size_t i) {
+    const double e = MeV(record.Ek[i]), slack = 1e-9 * std::max(1.0, std::fabs(e));
+    return e >= r.low - slack && e <= r.high + slack;
+  };
+  for (const EnergyWeight& w : weights) {
+    if (!(w.range.low <= w.range.high))
+      return refused("The weighted energy range " + rangeText(w.range) +
+                     " MeV has its low end above its high end.");
+    if (!(w.weight > 0) || !std::isfinite(w.weight))
+      return refused("The weight " + Format("%g", w.weight) + " of " + rangeText(w.range) +
+                     " MeV is not a number above 0.");
+    for (std::size_t i = 0; i < out.size(); ++i)
+      if (inside(w.range, i)) out[i] = w.weight;
+  }
+  for (const EnergyRange& r : exclude) {
+    if (!(r.low <= r.high))
+      return refused("The excluded energy range " + rangeText(r) +
+                     " MeV has its low end above its high end.");
+    for (std::size_t i = 0; i < out.size(); ++i)
+      if (inside(r, i)) out[i] = 0;
+  }
+  if (!out.empty() && std::all_of(out.begin(), out.end(), [](double w) { return w == 0; }))
+    return refused("The excluded energy ranges leave no energy of the run to fit.");
+  return out;
+}
+
 Result<MeanFieldCorrection> FindIsochronousCorrection(const CalculationRecord& record,
                                                       const OrbitCloser& close,
                                                       const IsochroniseOptions& options) {
@@ -338,105 +567,129 @@ Result<MeanFieldCorrection> FindIsochronousCorrection(const CalculationRecord& r
   const std::size_t n = record.radii.size();
   Result<OrbitsOnMap> start = CloseOnMap(record, close, "correct");
   if (!start) return start.outcome();
+  StartOutcome(*start, options.tolerance, out);
   std::vector<EnergyOrbit> orbits = std::move(start->orbits);
   const std::vector<int> energies = std::move(start->energies);
-  out.excludedEnergiesMeV = std::move(start->excludedMeV);
-  out.errorBefore = std::move(start->errors);
-  out.isochronismBefore = LargestMagnitude(out.errorBefore);
 
-  // The unknowns: the node values over the orbits' span and one node beyond each end; the nodes
-  // further out follow the nearest of them.
+  // The free nodes: those over the orbits' span and one beyond each end; the nodes further out
+  // follow the nearest of them. On them the correction is the spline through its knot values.
   OrbitSpan(orbits, energies, out.spanLow, out.spanHigh);
   int jLow = 0, jHigh = static_cast<int>(n) - 1;
   while (jLow + 1 < static_cast<int>(n) && record.radii[jLow + 1] <= out.spanLow) ++jLow;
   while (jHigh - 1 >= 0 && record.radii[jHigh - 1] >= out.spanHigh) --jHigh;
   jLow = std::max(0, jLow - 1);
   jHigh = std::min(static_cast<int>(n) - 1, jHigh + 1);
-  const Eigen::Index p = jHigh - jLow + 1;
-  auto expand = [&](const Eigen::VectorXd& free) {
+  const Eigen::Index P = jHigh - jLow + 1;
+  std::vector<double> meanRadii;
+  for (int i : energies) meanRadii.push_back(orbits[i].Rmn);
+  const CorrectionSpline spline = MakeCorrectionSpline(record.radii, jLow, jHigh, meanRadii);
+  out.knots = spline.knots;
+  const Eigen::Index K = spline.S.cols();
+  auto expand = [&](const Eigen::VectorXd& c) {
+    const Eigen::VectorXd free = spline.S * c;
     std::vector<double> full(n);
     for (int j = 0; j < static_cast<int>(n); ++j) full[j] = free[std::clamp(j, jLow, jHigh) - jLow];
     return full;
   };
-  // Second differences of the unknowns: a light smoothing of each step.
-  Eigen::MatrixXd D = Eigen::MatrixXd::Zero(std::max<Eigen::Index>(p - 2, 0), p);
-  for (Eigen::Index r = 0; r + 2 < p; ++r) D(r, r) = 1, D(r, r + 1) = -2, D(r, r + 2) = 1;
+  // The smoothness: second differences of the correction at the free nodes.
+  Eigen::MatrixXd D = Eigen::MatrixXd::Zero(std::max<Eigen::Index>(P - 2, 0), P);
+  for (Eigen::Index r = 0; r + 2 < P; ++r) D(r, r) = 1, D(r, r + 1) = -2, D(r, r + 2) = 1;
+  const Eigen::MatrixXd L = D * spline.S;
 
   const RadialWeights weights(record.radii);
   const double target = TargetFrequency(record);
-  Eigen::VectorXd deltaB = Eigen::VectorXd::Zero(p), best = deltaB;
+  Eigen::VectorXd c = Eigen::VectorXd::Zero(K), best = c;
   std::vector<double> field = record.field;
-  double worst = out.isochronismBefore, bestWorst = worst;
+  double worst = WorstOf(out.errorBefore, energies), bestWorst = worst;
   std::vector<double> bestErrors = out.errorBefore;
   int sinceBest = 0;
-  for (out.iterations = 0; out.iterations < options.maxIterations && worst >= options.tolerance;) {
-    // Response of the closed orbits to the node values, rows in units of the relative error.
-    const Eigen::MatrixXd full = FrequencyResponse(record, weights, field, orbits, energies);
-    Eigen::MatrixXd J(full.rows(), p);
-    J.setZero();
+  for (;;) {
+    if (bestWorst < options.tolerance) {
+      out.termination = CorrectionTermination::Converged;
+      break;
+    }
+    if (out.iterations >= options.maxIterations) {
+      out.termination = CorrectionTermination::IterationLimit;
+      break;
+    }
+    if (sinceBest >= 3) {
+      out.termination = CorrectionTermination::NoProgress;
+      break;
+    }
+    // The energies closed on the field now; one lost on it sits this step out.
+    std::vector<int> rows;
+    for (int i : energies)
+      if (orbits[i].closed) rows.push_back(i);
+    // Response of the closed orbits to the knot values, in units of the relative error.
+    const Eigen::MatrixXd full = FrequencyResponse(record, weights, field, orbits, rows);
+    Eigen::MatrixXd nodes = Eigen::MatrixXd::Zero(full.rows(), P);
     for (int j = 0; j < static_cast<int>(n); ++j)
-      J.col(std::clamp(j, jLow, jHigh) - jLow) += full.col(j);
-    J /= target;
-    Eigen::VectorXd residual(static_cast<Eigen::Index>(energies.size()));
-    for (std::size_t row = 0; row < energies.size(); ++row)
-      residual[static_cast<Eigen::Index>(row)] = 1 - orbits[energies[row]].F0 / target;
-    const double lambda = 1e-4 * J.norm() / std::sqrt(static_cast<double>(p));
-    Eigen::MatrixXd stacked(J.rows() + D.rows(), p);
-    stacked << J, lambda * D;
-    Eigen::VectorXd rhs = Eigen::VectorXd::Zero(stacked.rows());
-    rhs.head(J.rows()) = residual;
-    const Eigen::VectorXd step = stacked.completeOrthogonalDecomposition().solve(rhs);
-    deltaB += step;
+      nodes.col(std::clamp(j, jLow, jHigh) - jLow) += full.col(j);
+    const Eigen::MatrixXd J = nodes * spline.S / target;
+    Eigen::VectorXd residual(static_cast<Eigen::Index>(rows.size()));
+    for (std::size_t row = 0; row < rows.size(); ++row)
+      residual[static_cast<Eigen::Index>(row)] = 1 - orbits[rows[row]].F0 / target;
+    // The whole correction, not the step, is smoothed: the linearised problem for it is
+    // J c_new = residual + J c.
+    // Orbits beyond one per unknown sample the radius nodes of their neighbours: their errors
+    // are correlated, and the cross-validation counts them as one observation per unknown.
+    const double orbitsPerUnknown =
+        static_cast<double>(rows.size()) / static_cast<double>(spline.S.cols());
+    const SmoothedLeastSquares solved = SolveSmoothedLeastSquares(
+        J, residual + J * c, L, std::clamp(orbitsPerUnknown, 1.0, kMostInfluenceFactor));
+    c = solved.x;
+    out.smoothing = solved.weight;
+    fprintf(stderr, "DBG it %d m %d K %d lambda %g eff %g res %g\n", out.iterations, (int)J.rows(), (int)J.cols(), solved.weight, solved.effectiveUnknowns, solved.residualNorm);
     ++out.iterations;
 
-    const std::vector<double> nodes = expand(deltaB);
-    field = FieldWithMeanChange(record, nodes);
-    if (Outcome o = close(field, orbits); !o) return o;
-    std::vector<double> errors = IsochronismOf(record, orbits);
-    worst = 0;
+    field = FieldWithMeanChange(record, expand(c));
+    if (Outcome o = close(field, orbits); !o) {
+      if (!IsStop(o)) return o;
+      out.termination = CorrectionTermination::Stopped;
+      break;
+    }
+    const std::vector<double> errors = IsochronismOf(record, orbits);
     for (int i : energies)
-      worst = std::max(worst, errors[i] == kNoValue ? kInfinity : std::fabs(errors[i]));
+      if (!orbits[i].closed) out.lostInIterationMeV.push_back(MeV(record.Ek[i]));
+    worst = WorstOf(errors, energies);
     if (worst < bestWorst) {
       // Improving: keep it; an iteration that gains less than 2 % counts as not improving.
       sinceBest = worst < 0.98 * bestWorst ? 0 : sinceBest + 1;
       bestWorst = worst;
-      best = deltaB;
+      best = c;
       bestErrors = errors;
     } else {
       ++sinceBest;
     }
     if (options.iterationDone) options.iterationDone(out.iterations, worst);
-    if (sinceBest >= 3) break;
   }
   out.deltaB = expand(best);
-  out.errorAfter = bestErrors;
-  out.isochronismAfter = bestWorst;
+  EndOutcome(record, std::move(bestErrors), options.gainPerTurnMeV, out);
   return out;
 }
 
 namespace {
 
-// The quantity the fit minimises, over the energies that closed on the map.
-Eigen::VectorXd Objective(const CalculationRecord& record, const std::vector<EnergyOrbit>& orbits,
-                          const std::vector<int>& energies, const TrimFitOptions& options,
-                          bool& allClosed) {
-  const std::vector<double> errors = IsochronismOf(record, orbits);
+// The quantity the fit minimises at the fitted energies (rows), each times the square root of its
+// weight: the isochronism errors, or the RF phase accumulated over every energy with an error.
+Eigen::VectorXd Objective(const CalculationRecord& record, const std::vector<double>& errors,
+                          const std::vector<int>& rows, const std::vector<double>& rootWeights,
+                          const TrimFitOptions& options) {
   const std::vector<double> phase = options.target == TrimTarget::Phase
                                         ? RfPhaseOf(record, errors, options.gainPerTurnMeV)
                                         : std::vector<double>{};
-  Eigen::VectorXd value(static_cast<Eigen::Index>(energies.size()));
-  allClosed = true;
-  for (std::size_t row = 0; row < energies.size(); ++row) {
-    const int i = energies[row];
-    if (errors[i] == kNoValue) {
-      allClosed = false;
-      value[static_cast<Eigen::Index>(row)] = 0;
-      continue;
-    }
+  Eigen::VectorXd value(static_cast<Eigen::Index>(rows.size()));
+  for (std::size_t row = 0; row < rows.size(); ++row) {
+    const int i = rows[row];
     value[static_cast<Eigen::Index>(row)] =
-        options.target == TrimTarget::Phase ? phase[i] : errors[i];
+        rootWeights[i] * (options.target == TrimTarget::Phase ? phase[i] : errors[i]);
   }
   return value;
+}
+
+// Whether every listed energy has a closed orbit.
+bool AllClosed(const std::vector<EnergyOrbit>& orbits, const std::vector<int>& energies) {
+  return std::all_of(energies.begin(), energies.end(), [&](int i) { return orbits[i].closed; });
 }
 
 }  // namespace
@@ -453,18 +706,29 @@ Result<TrimFit> FitTrimCoils(const CalculationRecord& record, const TrimCoils& c
 
   Result<OrbitsOnMap> start = CloseOnMap(record, close, "fit");
   if (!start) return start.outcome();
+  StartOutcome(*start, options.tolerance, out);
   std::vector<EnergyOrbit> orbits = std::move(start->orbits);
-  const std::vector<int> energies = std::move(start->energies);
-  out.excludedEnergiesMeV = std::move(start->excludedMeV);
-  out.errorBefore = std::move(start->errors);
-  out.phaseBefore = RfPhaseOf(record, out.errorBefore, options.gainPerTurnMeV);
-  out.isochronismBefore = LargestMagnitude(out.errorBefore);
-  out.phaseDegBefore = LargestMagnitude(out.phaseBefore);
+  // Every energy closed on the map must stay closed at the currents taken (the RF phase runs
+  // through them all); the fitted ones are those the user has not left out.
+  const std::vector<int> closedOnMap = std::move(start->energies);
+  std::vector<double> rootWeights(orbits.size(), 1.0);
+  std::vector<int> rows;
+  for (int i : closedOnMap) {
+    const double w = options.energyWeights.empty() ? 1.0 : options.energyWeights[i];
+    rootWeights[i] = std::sqrt(w);
+    if (w > 0)
+      rows.push_back(i);
+    else
+      out.excluded[i] = true;
+  }
+  if (rows.empty())
+    return ErrorFailure(
+        "Every energy with a closed orbit on the map is left out of the fit: nothing to fit.");
 
-  // Coils whose field reaches no closed orbit (nowhere over the orbits' span a millionth of its
-  // peak) have nothing to say to the fit.
+  // Coils whose field reaches no fitted orbit (nowhere over their span a millionth of its peak)
+  // have nothing to say to the fit.
   double spanLow = 0, spanHigh = 0;
-  OrbitSpan(orbits, energies, spanLow, spanHigh);
+  OrbitSpan(orbits, rows, spanLow, spanHigh);
   const double step = record.radii[1] - record.radii[0];
   std::vector<int> active;
   for (int c = 0; c < K; ++c) {
@@ -488,71 +752,131 @@ Result<TrimFit> FitTrimCoils(const CalculationRecord& record, const TrimCoils& c
   // its largest magnitude where the coil is strongest.
   double fieldScale = 0;
   for (double b : record.field) fieldScale = std::max(fieldScale, std::fabs(b));
-  bool allClosed = true;
-  Eigen::VectorXd objective = Objective(record, orbits, energies, options, allClosed);
+  std::vector<double> errors = out.errorBefore;
+  Eigen::VectorXd objective = Objective(record, errors, rows, rootWeights, options);
   std::vector<double> currents = out.currents;
-  Eigen::MatrixXd J(objective.size(), static_cast<Eigen::Index>(active.size()));
+  const Eigen::Index A = static_cast<Eigen::Index>(active.size());
+  Eigen::MatrixXd J(objective.size(), A);
+  // Rows of J measured without their orbit: left out of the steps taken with this J.
+  std::vector<bool> rowLost(rows.size(), false);
   // The response is measured once and again only when a step taken with it fails to lower the
   // sum of squares: near the answer it hardly changes, and each measurement closes every orbit
   // once per coil.
   bool fresh = false;
-  for (out.iterations = 0; out.iterations < options.maxIterations && !active.empty();) {
-    for (std::size_t a = 0; a < active.size() && !fresh; ++a) {
-      const int c = active[a];
+  out.termination = CorrectionTermination::NoProgress;
+  for (;;) {
+    if (WorstOf(errors, rows) <= options.tolerance) {
+      out.termination = CorrectionTermination::Converged;
+      break;
+    }
+    if (out.iterations >= options.maxIterations) {
+      out.termination = CorrectionTermination::IterationLimit;
+      break;
+    }
+    if (active.empty()) break;  // no progress possible
+    bool stopped = false;
+    if (!fresh) rowLost.assign(rows.size(), false);
+    for (Eigen::Index a = 0; a < A && !fresh; ++a) {
+      const int c = active[static_cast<std::size_t>(a)];
       double peak = 0;
       for (double g : profiles[c]) peak = std::max(peak, std::fabs(g));
-      const double dI = 1e-5 * fieldScale / peak;
-      std::vector<double> shifted = currents;
-      shifted[c] += dI;
-      std::vector<EnergyOrbit> moved = orbits;
-      if (Outcome o = close(fieldOf(shifted), moved); !o) return o;
-      bool closedAll = true;
-      const Eigen::VectorXd value = Objective(record, moved, energies, options, closedAll);
-      J.col(static_cast<Eigen::Index>(a)) = (value - objective) / dI;
+      // A probe that loses an orbit is made again with a quarter of the step, twice; an orbit
+      // still lost then leaves its energy out of this iteration rather than give a derivative
+      // from an orbit that is not there.
+      double dI = 1e-5 * fieldScale / peak;
+      std::vector<EnergyOrbit> moved;
+      for (int attempt = 0;; ++attempt) {
+        std::vector<double> shifted = currents;
+        shifted[c] += dI;
+        moved = orbits;
+        if (Outcome o = close(fieldOf(shifted), moved); !o) {
+          if (!IsStop(o)) return o;
+          stopped = true;
+          break;
+        }
+        if (AllClosed(moved, closedOnMap) || attempt == 2) break;
+        dI /= 4;
+      }
+      if (stopped) break;
+      std::vector<double> probed = IsochronismOf(record, moved);
+      for (int i : closedOnMap) {
+        if (moved[i].closed) continue;
+        probed[i] = errors[i];  // the RF phase runs on through it as it was
+        out.lostInIterationMeV.push_back(MeV(record.Ek[i]));
+        for (std::size_t row = 0; row < rows.size(); ++row)
+          if (rows[row] == i) rowLost[row] = true;
+      }
+      J.col(a) = (Objective(record, probed, rows, rootWeights, options) - objective) / dI;
+    }
+    if (stopped) {
+      out.termination = CorrectionTermination::Stopped;
+      break;
     }
     const bool measuredNow = !fresh;
     fresh = true;
-    Eigen::VectorXd lower(static_cast<Eigen::Index>(active.size()));
-    Eigen::VectorXd upper(static_cast<Eigen::Index>(active.size()));
-    for (std::size_t a = 0; a < active.size(); ++a) {
-      lower[static_cast<Eigen::Index>(a)] = -limits[active[a]] - currents[active[a]];
-      upper[static_cast<Eigen::Index>(a)] = limits[active[a]] - currents[active[a]];
+    // The step from the rows measured with their orbits.
+    std::vector<Eigen::Index> kept;
+    for (std::size_t row = 0; row < rows.size(); ++row)
+      if (!rowLost[row]) kept.push_back(static_cast<Eigen::Index>(row));
+    Eigen::MatrixXd Jk(static_cast<Eigen::Index>(kept.size()), A);
+    Eigen::VectorXd objectiveK(static_cast<Eigen::Index>(kept.size()));
+    for (std::size_t k = 0; k < kept.size(); ++k) {
+      Jk.row(static_cast<Eigen::Index>(k)) = J.row(kept[k]);
+      objectiveK[static_cast<Eigen::Index>(k)] = objective[kept[k]];
     }
-    out.conditionNumber = ScaledConditionNumber(J);
-    const BoundedLeastSquares step = SolveBoundedLeastSquares(J, -objective, lower, upper);
+    Eigen::VectorXd lower(A), upper(A);
+    for (Eigen::Index a = 0; a < A; ++a) {
+      const int c = active[static_cast<std::size_t>(a)];
+      lower[a] = -limits[c] - currents[c];
+      upper[a] = limits[c] - currents[c];
+    }
+    out.conditionNumber = ScaledConditionNumber(Jk);
+    const AlikeColumns alike = MostAlikeColumns(Jk);
+    if (alike.first >= 0) {
+      out.alikeFirst = active[static_cast<std::size_t>(alike.first)];
+      out.alikeSecond = active[static_cast<std::size_t>(alike.second)];
+      out.alikeCosine = alike.cosine;
+    }
+    const BoundedLeastSquares solved = SolveBoundedLeastSquares(Jk, -objectiveK, lower, upper);
     ++out.iterations;
     // Take the step, halved while it does not lower the sum of squares (the response is linear
     // only near the orbits it was taken on).
     bool improved = false;
     for (double scale = 1; scale > 1.0 / 16; scale /= 2) {
       std::vector<double> trial = currents;
-      for (std::size_t a = 0; a < active.size(); ++a)
-        trial[active[a]] += scale * step.x[static_cast<Eigen::Index>(a)];
+      for (Eigen::Index a = 0; a < A; ++a)
+        trial[active[static_cast<std::size_t>(a)]] += scale * solved.x[a];
       std::vector<EnergyOrbit> moved = orbits;
-      if (Outcome o = close(fieldOf(trial), moved); !o) return o;
-      bool closedAll = true;
-      const Eigen::VectorXd value = Objective(record, moved, energies, options, closedAll);
-      if (closedAll && value.squaredNorm() < objective.squaredNorm()) {
+      if (Outcome o = close(fieldOf(trial), moved); !o) {
+        if (!IsStop(o)) return o;
+        stopped = true;
+        break;
+      }
+      if (!AllClosed(moved, closedOnMap)) continue;
+      std::vector<double> trialErrors = IsochronismOf(record, moved);
+      const Eigen::VectorXd value = Objective(record, trialErrors, rows, rootWeights, options);
+      if (value.squaredNorm() < objective.squaredNorm()) {
         const double gain = 1 - value.squaredNorm() / objective.squaredNorm();
         currents = trial;
         orbits = std::move(moved);
+        errors = std::move(trialErrors);
         objective = value;
         improved = gain > 1e-3;
         break;
       }
     }
-    if (options.iterationDone)
-      options.iterationDone(out.iterations, LargestMagnitude(IsochronismOf(record, orbits)));
+    if (stopped) {
+      out.termination = CorrectionTermination::Stopped;
+      break;
+    }
+    if (options.iterationDone) options.iterationDone(out.iterations, WorstOf(errors, rows));
     if (!improved) {
-      if (measuredNow) break;  // a response measured here did not help either: done
+      if (measuredNow) break;  // a response measured here did not help either: no progress
       fresh = false;           // measure the response again where the orbits are now
     }
   }
   out.currents = currents;
-  out.errorAfter = IsochronismOf(record, orbits);
-  out.phaseAfter = RfPhaseOf(record, out.errorAfter, options.gainPerTurnMeV);
-  out.isochronismAfter = LargestMagnitude(out.errorAfter);
-  out.phaseDegAfter = LargestMagnitude(out.phaseAfter);
+  EndOutcome(record, errors, options.gainPerTurnMeV, out);
   for (int c : active)
     if (std::isfinite(limits[c]) && std::fabs(currents[c]) >= limits[c] * (1 - 1e-9))
       out.atLimit.push_back(c);
