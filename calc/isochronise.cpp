@@ -639,7 +639,6 @@ Result<MeanFieldCorrection> FindIsochronousCorrection(const CalculationRecord& r
         J, residual + J * c, L, std::clamp(orbitsPerUnknown, 1.0, kMostInfluenceFactor));
     c = solved.x;
     out.smoothing = solved.weight;
-    fprintf(stderr, "DBG it %d m %d K %d lambda %g eff %g res %g\n", out.iterations, (int)J.rows(), (int)J.cols(), solved.weight, solved.effectiveUnknowns, solved.residualNorm);
     ++out.iterations;
 
     field = FieldWithMeanChange(record, expand(c));
