@@ -10,14 +10,15 @@
 #include <thread>
 #include <vector>
 
-#include "calc/run_quantities.h"
+#include "calc/run/run_quantities.h"
 #include "platform/message.h"
+#include "platform/threads.h"
 #include "results/report.h"
 
 namespace zuba {
 
 int RunThreadCount() {
-  return static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+  return HardwareThreads();
 }
 
 bool PrepareRunShown(Calculation& calculation, const RunParameters& parameters,

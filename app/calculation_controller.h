@@ -10,8 +10,8 @@
 #include <cstdint>
 #include <string>
 
-#include "calc/calculation.h"
-#include "calc/precise_orbit.h"
+#include "calc/orbits/precise_orbit.h"
+#include "calc/run/calculation.h"
 #include "graph/view.h"
 #include "platform/progress.h"
 #include "results/map_reading.h"

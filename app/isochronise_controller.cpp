@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "app/calculation_controller.h"
-#include "calc/isochronise.h"
-#include "calc/run_map.h"
-#include "numerics/constants.h"
+#include "calc/corrections/isochronise.h"
+#include "calc/run/run_map.h"
+#include "numerics/units.h"
 #include "platform/files.h"
 #include "platform/message.h"
 
@@ -211,7 +211,7 @@ void CIsochroniseController::ShowResult(const std::shared_ptr<IsochroniseJob>& j
   CIsochroniseResultDlg* dialog = nullptr;
   const CalculationRecord& record = job->calculation.Record();
   std::vector<double> energiesMeV;
-  for (double ek : record.Ek) energiesMeV.push_back(ek / (1e6 * kElementaryCharge));
+  for (double ek : record.Ek) energiesMeV.push_back(JoulesToMeV(ek));
   if (job->fit) {
     dialog = new CIsochroniseResultDlg(*job->fit, job->coils->Names(), &window_, energiesMeV,
                                        TrimFitWarnings(record, *job->fit, job->coils->Names()));

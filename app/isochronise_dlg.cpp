@@ -19,9 +19,11 @@
 #include <QPainterPath>
 #include <algorithm>
 #include <cmath>
+#include <optional>
 
 #include "numerics/average_field.h"
 #include "platform/message.h"
+#include "platform/numbers.h"
 
 namespace zuba {
 namespace {
@@ -46,17 +48,18 @@ bool ParseRanges(const QString& text, bool weighted, std::vector<EnergyRange>& r
     double weight = 1;
     if (weighted) {
       const QStringList parts = item.split(QLatin1Char('='));
-      bool ok = false;
       if (parts.size() != 2) return false;
-      weight = parts[1].trimmed().toDouble(&ok);
-      if (!ok || !(weight > 0)) return false;
+      const std::optional<double> w = ParseNumber(parts[1].trimmed().toStdString());
+      if (!w || !(*w > 0)) return false;
+      weight = *w;
       range = parts[0];
     }
     const QStringList ends = range.split(QLatin1Char(':'));
-    bool okLow = false, okHigh = false;
     if (ends.size() != 2) return false;
-    const EnergyRange r{ends[0].trimmed().toDouble(&okLow), ends[1].trimmed().toDouble(&okHigh)};
-    if (!okLow || !okHigh || !(r.low <= r.high)) return false;
+    const std::optional<double> low = ParseNumber(ends[0].trimmed().toStdString());
+    const std::optional<double> high = ParseNumber(ends[1].trimmed().toStdString());
+    if (!low || !high || !(*low <= *high)) return false;
+    const EnergyRange r{*low, *high};
     ranges.push_back(r);
     weights.push_back(weight);
   }
@@ -173,18 +176,17 @@ void CIsochroniseDlg::OnOK() {
     const QString limit = limitEdit->text().trimmed();
     r.limit = std::numeric_limits<double>::infinity();
     if (!limit.isEmpty()) {
-      bool ok = false;
-      r.limit = limit.toDouble(&ok);
-      if (!ok || !(r.limit > 0)) {
+      const std::optional<double> amperes = ParseNumber(limit.toStdString());
+      r.limit = amperes.value_or(0);
+      if (!(r.limit > 0)) {
         ShowMessage("The current limit must be a number of amperes above 0 (empty: no limit)!",
                     "Stop", Icon::Error, Owner::Dialog);
         return;
       }
     }
     r.target = targetBox->currentIndex() == 1 ? TrimTarget::Phase : TrimTarget::Isochronism;
-    bool ok = false;
-    r.gainPerTurnMeV = gainEdit->text().trimmed().toDouble(&ok);
-    if (!ok || !(r.gainPerTurnMeV > 0)) {
+    r.gainPerTurnMeV = ParseNumber(gainEdit->text().trimmed().toStdString()).value_or(0);
+    if (!(r.gainPerTurnMeV > 0)) {
       ShowMessage("The energy gain per turn must be a number of MeV above 0!", "Stop", Icon::Error,
                   Owner::Dialog);
       return;

@@ -1,7 +1,6 @@
 // zuba-cli trim-fit: the currents of circular trim coils, given their field per ampere, that make
 // the machine closest to isochronous (or keep the RF phase closest to zero) over the energies of
 // the run, within each coil's current limit.
-#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -12,12 +11,13 @@
 #include <optional>
 #include <string>
 
-#include "calc/isochronise.h"
+#include "calc/corrections/isochronise.h"
 #include "cli/command.h"
 #include "cli/correction_output.h"
 #include "cli/run_setup.h"
 #include "platform/files.h"
 #include "platform/message.h"
+#include "platform/numbers.h"
 #include "results/text.h"
 
 namespace zuba::cli {
@@ -37,13 +37,10 @@ struct TrimFitCli {
 };
 
 double ParseAmperes(const std::string& text, const std::string& option) {
-  const std::string t = TrimSpace(text);
-  double value = 0;
-  auto [end, ec] = std::from_chars(t.data(), t.data() + t.size(), value);
-  if (t.empty() || ec != std::errc() || end != t.data() + t.size() || !(value >= 0) ||
-      !std::isfinite(value))
+  const std::optional<double> value = ParseNumber(TrimSpace(text));
+  if (!value || !(*value >= 0))
     throw UsageError{"--limit " + option + ": \"" + text + "\" is not a current of 0 A or more"};
-  return value;
+  return *value;
 }
 
 // The current limit of every coil: a plain value for all, NAME=A for one (the later wins).
@@ -67,16 +64,11 @@ std::vector<double> Limits(const TrimCoils& coils, const std::vector<std::string
   return limits;
 }
 
-double ParseNumber(const std::string& text, const std::string& option, const std::string& item,
-                   const char* what) {
-  const std::string t = TrimSpace(text);
-  const char* first = t.data() + (!t.empty() && t[0] == '+' ? 1 : 0);
-  double value = 0;
-  auto [end, ec] = std::from_chars(first, t.data() + t.size(), value);
-  if (first == t.data() + t.size() || ec != std::errc() || end != t.data() + t.size() ||
-      !std::isfinite(value))
-    throw UsageError{option + " " + item + ": \"" + text + "\" is not " + what};
-  return value;
+double NumberOf(const std::string& text, const std::string& option, const std::string& item,
+                const char* what) {
+  const std::optional<double> value = ParseNumber(TrimSpace(text));
+  if (!value) throw UsageError{option + " " + item + ": \"" + text + "\" is not " + what};
+  return *value;
 }
 
 // MIN:MAX (MeV).
@@ -85,8 +77,8 @@ EnergyRange ParseRange(const std::string& text, const std::string& option,
   const std::size_t colon = text.find(':');
   if (colon == std::string::npos)
     throw UsageError{option + " " + item + ": expected MIN:MAX, energies in MeV"};
-  return {ParseNumber(text.substr(0, colon), option, item, "an energy in MeV"),
-          ParseNumber(text.substr(colon + 1), option, item, "an energy in MeV")};
+  return {NumberOf(text.substr(0, colon), option, item, "an energy in MeV"),
+          NumberOf(text.substr(colon + 1), option, item, "an energy in MeV")};
 }
 
 // The per-energy weights of the run from --exclude-energy and --weight; refused (shown) when they
@@ -100,7 +92,7 @@ Result<std::vector<double>> WeightsOf(const CalculationRecord& record, const Tri
     const std::size_t eq = item.find('=');
     if (eq == std::string::npos) throw UsageError{"--weight " + item + ": expected MIN:MAX=W"};
     weights.push_back({ParseRange(item.substr(0, eq), "--weight", item),
-                       ParseNumber(item.substr(eq + 1), "--weight", item, "a number")});
+                       NumberOf(item.substr(eq + 1), "--weight", item, "a number")});
   }
   return EnergyWeightsOf(record, exclude, weights);
 }

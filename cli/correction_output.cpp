@@ -4,7 +4,7 @@
 #include <csignal>
 #include <cstdio>
 
-#include "calc/isochronise.h"
+#include "calc/corrections/isochronise.h"
 #include "cli/command.h"
 #include "platform/files.h"
 #include "numerics/average_field.h"

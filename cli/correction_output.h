@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "calc/calculation.h"
-#include "calc/isochronise.h"
+#include "calc/corrections/isochronise.h"
+#include "calc/run/calculation.h"
 #include "cli/run_setup.h"
 #include "results/hand_over.h"
 

@@ -8,8 +8,8 @@
 #include <cmath>
 #include <random>
 
-#include "calc/calculation.h"
-#include "calc/isochronise.h"
+#include "calc/run/calculation.h"
+#include "calc/corrections/isochronise.h"
 #include "numerics/average_field.h"
 #include "results/hand_over.h"
 #include "tests/orbit/test_support.h"
