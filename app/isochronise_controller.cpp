@@ -186,8 +186,8 @@ void CIsochroniseController::OnFinished(uint64_t search) {
     return;
   }
   // Cancel between two steps: as a stop before the first, nothing is shown of it.
-  const CorrectionOutcome* outcome = job->fit ? static_cast<const CorrectionOutcome*>(&*job->fit)
-                                              : &*job->correction;
+  const CorrectionOutcome* outcome =
+      job->fit ? static_cast<const CorrectionOutcome*>(&*job->fit) : &*job->correction;
   if (outcome->termination == CorrectionTermination::Stopped) {
     services_.ShowStatusNote("Isochronisation stopped.");
     return;

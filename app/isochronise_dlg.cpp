@@ -11,12 +11,12 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPainter>
+#include <QPainterPath>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTableWidget>
 #include <QVBoxLayout>
-#include <QPainter>
-#include <QPainterPath>
 #include <algorithm>
 #include <cmath>
 #include <optional>
@@ -137,9 +137,8 @@ CIsochroniseDlg::CIsochroniseDlg(QWidget* parent) : QDialog(parent) {
 
 void CIsochroniseDlg::UpdateEnabled() {
   const bool coils = coilsButton->isChecked();
-  for (QWidget* w :
-       std::initializer_list<QWidget*>{coilEdit, browseButton, limitEdit, targetBox, gainEdit,
-                                       excludeEdit, weightEdit})
+  for (QWidget* w : std::initializer_list<QWidget*>{coilEdit, browseButton, limitEdit, targetBox,
+                                                    gainEdit, excludeEdit, weightEdit})
     w->setEnabled(coils);
 }
 

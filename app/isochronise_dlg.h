@@ -104,8 +104,8 @@ class CIsochroniseResultDlg : public QDialog {
   std::function<std::string(const std::string& path)> saveCurrents;
 
   QLabel* summary = nullptr;
-  QLabel* warnings = nullptr;               // one line per warning; hidden when none
-  CResidualsGraph* residuals = nullptr;     // null without energies
+  QLabel* warnings = nullptr;            // one line per warning; hidden when none
+  CResidualsGraph* residuals = nullptr;  // null without energies
   QTableWidget* table = nullptr;
   QLabel* note = nullptr;  // what the last saving wrote
   QPushButton* saveMapButton = nullptr;

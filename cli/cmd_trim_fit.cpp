@@ -28,7 +28,7 @@ struct TrimFitCli {
   std::string coils;
   std::vector<std::string> limits;  // "A" or "NAME=A"
   std::string target = "isochronism";
-  double gainPerTurn = 0.1;  // MeV
+  double gainPerTurn = 0.1;                  // MeV
   std::vector<std::string> excludeEnergies;  // "MIN:MAX" (MeV)
   std::vector<std::string> weights;          // "MIN:MAX=W"
   std::string output;
@@ -223,8 +223,9 @@ Command SetUp(CLI::App& parent) {
                   "Energy gain per turn (MeV) for the RF phase")
       ->check(CLI::Range(1e-6, 1e6))
       ->capture_default_str();
-  app->add_option("--exclude-energy", options->excludeEnergies,
-                  "Leave the energies MIN:MAX (MeV, ends included) out of the fit; may be repeated");
+  app->add_option(
+      "--exclude-energy", options->excludeEnergies,
+      "Leave the energies MIN:MAX (MeV, ends included) out of the fit; may be repeated");
   app->add_option("--weight", options->weights,
                   "MIN:MAX=W: weigh the squares of the energies MIN..MAX (MeV) by W > 0 (default "
                   "1; the later wins); may be repeated");

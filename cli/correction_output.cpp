@@ -6,9 +6,9 @@
 
 #include "calc/corrections/isochronise.h"
 #include "cli/command.h"
-#include "platform/files.h"
 #include "numerics/average_field.h"
 #include "numerics/constants.h"
+#include "platform/files.h"
 #include "platform/message.h"
 #include "results/hand_over.h"
 

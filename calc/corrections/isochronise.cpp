@@ -116,7 +116,8 @@ struct CorrectionSpline {
   Eigen::MatrixXd S;          // free nodes x (knots + 2)
 };
 
-// The values at x of the cubic B-splines on the knot sequence t (Cox-de Boor), t[0] <= x <= t.back().
+// The values at x of the cubic B-splines on the knot sequence t (Cox-de Boor), t[0] <= x <=
+// t.back().
 std::vector<double> CubicBSplines(const std::vector<double>& t, double x) {
   const std::size_t count = t.size() - 4;
   // The interval t[i] <= x < t[i+1] with t[i] < t[i+1]; x at the last knot belongs to the last.
@@ -337,7 +338,8 @@ std::vector<std::string> CorrectionWarnings(const CalculationRecord& record,
                     Format("%.0f", outcome.phaseDegAfter) + " deg");
   if (!outcome.lostInIterationMeV.empty()) {
     std::string list;
-    for (double e : outcome.lostInIterationMeV) list += (list.empty() ? "" : ", ") + Format("%g", e);
+    for (double e : outcome.lostInIterationMeV)
+      list += (list.empty() ? "" : ", ") + Format("%g", e);
     lines.push_back("Warning: the orbits of " + list +
                     " MeV were lost during the search and left out of an iteration");
   }
@@ -366,7 +368,9 @@ Result<std::vector<double>> EnergyWeightsOf(const CalculationRecord& record,
                                             const std::vector<EnergyRange>& exclude,
                                             const std::vector<EnergyWeight>& weights) {
   auto refused = [](const std::string& text) { return ErrorFailure(text); };
-  auto rangeText = [](const EnergyRange& r) { return Format("%g", r.low) + ":" + Format("%g", r.high); };
+  auto rangeText = [](const EnergyRange& r) {
+    return Format("%g", r.low) + ":" + Format("%g", r.high);
+  };
   std::vector<double> out(record.Ek.size(), 1.0);
   // An energy of the run lies in a range also where its accumulated steps put it a rounding off.
   auto inside = [&](const EnergyRange& r, std::size_t i) {
@@ -417,6 +421,7 @@ Result<MeanFieldCorrection> FindIsochronousCorrection(const CalculationRecord& r
   jHigh = std::min(static_cast<int>(n) - 1, jHigh + 1);
   const Eigen::Index P = jHigh - jLow + 1;
   std::vector<double> meanRadii;
+  meanRadii.reserve(energies.size());
   for (int i : energies) meanRadii.push_back(orbits[i].Rmn);
   const CorrectionSpline spline = MakeCorrectionSpline(record.radii, jLow, jHigh, meanRadii);
   out.knots = spline.knots;

@@ -92,11 +92,11 @@ struct CorrectionOutcome {
   std::vector<double> errorBefore, errorAfter;  // F0 H / Frf - 1 per energy, kNoValue: not closed
   std::vector<double> phaseBefore, phaseAfter;  // RF phase per energy (degrees)
   std::vector<bool> excluded;  // per energy: not closed on the map, or left out by the user
-  std::vector<double> excludedEnergiesMeV;    // the excluded energies
-  std::vector<double> unclosedEnergiesMeV;    // those without a closed orbit on the map
-  std::vector<double> lostInIterationMeV;     // left out of an iteration: the orbit was lost
-  double isochronismBefore = 0;               // worst |F0 H / Frf - 1| on the map as read
-  double isochronismAfter = 0;                // the same at the result (unrounded field)
+  std::vector<double> excludedEnergiesMeV;       // the excluded energies
+  std::vector<double> unclosedEnergiesMeV;       // those without a closed orbit on the map
+  std::vector<double> lostInIterationMeV;        // left out of an iteration: the orbit was lost
+  double isochronismBefore = 0;                  // worst |F0 H / Frf - 1| on the map as read
+  double isochronismAfter = 0;                   // the same at the result (unrounded field)
   double phaseDegBefore = 0, phaseDegAfter = 0;  // largest |RF phase| (degrees)
   int iterations = 0;                            // steps made
 
@@ -169,12 +169,12 @@ struct TrimFitOptions {
 };
 
 struct TrimFit : CorrectionOutcome {
-  std::vector<double> currents;  // A, per coil
-  double conditionNumber = 0;    // of the response matrix, columns scaled to unit length
+  std::vector<double> currents;           // A, per coil
+  double conditionNumber = 0;             // of the response matrix, columns scaled to unit length
   int alikeFirst = -1, alikeSecond = -1;  // the coils whose response columns are most alike
   double alikeCosine = 0;                 // the cosine between those columns
-  std::vector<int> atLimit;   // coils whose current sits at its limit
-  std::vector<int> noEffect;  // coils whose field reaches no closed orbit (left out)
+  std::vector<int> atLimit;               // coils whose current sits at its limit
+  std::vector<int> noEffect;              // coils whose field reaches no closed orbit (left out)
 };
 
 inline constexpr double kConditionWarning = 1e3;

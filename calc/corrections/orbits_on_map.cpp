@@ -2,10 +2,9 @@
 #include "calc/corrections/orbits_on_map.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstddef>
 #include <limits>
-
-#include <cmath>
 
 #include "numerics/average_field.h"
 #include "numerics/units.h"
@@ -91,9 +90,9 @@ void EndOutcome(const CalculationRecord& record, std::vector<double> errorsAfter
 double WorstOf(const std::vector<double>& errors, const std::vector<int>& energies) {
   double worst = 0;
   for (int i : energies)
-    worst = std::max(worst, errors[i] == kNoValue ? std::numeric_limits<double>::infinity() : std::fabs(errors[i]));
+    worst = std::max(worst, errors[i] == kNoValue ? std::numeric_limits<double>::infinity()
+                                                  : std::fabs(errors[i]));
   return worst;
 }
 
 }  // namespace zuba
-

@@ -8,8 +8,8 @@
 #include <cmath>
 #include <random>
 
-#include "calc/run/calculation.h"
 #include "calc/corrections/isochronise.h"
+#include "calc/run/calculation.h"
 #include "numerics/average_field.h"
 #include "results/hand_over.h"
 #include "tests/orbit/test_support.h"
@@ -91,8 +91,9 @@ TEST(SmoothCorrection, NodeNoiseTheOrbitsCannotDetermineStaysSmoothAndIsReported
   // The target is out of reach, and it says so.
   EXPECT_FALSE(found->converged());
   EXPECT_NE(found->termination, CorrectionTermination::Stopped);
-  EXPECT_TRUE(Mentions(CorrectionWarnings(record, *found), "Warning: the target 2e-07 was not "
-                                                            "reached: worst residual"));
+  EXPECT_TRUE(Mentions(CorrectionWarnings(record, *found),
+                       "Warning: the target 2e-07 was not "
+                       "reached: worst residual"));
 }
 
 // An axisymmetric field B(R) = B0 (1 - 0.05 R / R_inf), B0 = m omega0 / q: the orbits are circles
@@ -270,8 +271,8 @@ TEST(TrimFitEnergies, LeftOutOrWeightedAsAskedAndRefusedWhenNoneIsLeft) {
   // Left out, an energy takes no part; its residuals are still given and flagged.
   TrimFitOptions options;
   options.energyWeights = *EnergyWeightsOf(map.record, {{5, 10}}, {});
-  const Result<TrimFit> fit = FitTrimCoils(map.record, map.coils,
-                                           PreciseOrbitCloser(map.record, 2), options);
+  const Result<TrimFit> fit =
+      FitTrimCoils(map.record, map.coils, PreciseOrbitCloser(map.record, 2), options);
   ASSERT_TRUE(fit) << fit.message().text;
   ASSERT_EQ(fit->excludedEnergiesMeV.size(), 3u);
   EXPECT_NEAR(fit->excludedEnergiesMeV[2], 10, 1e-9);

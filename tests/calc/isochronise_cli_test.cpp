@@ -140,17 +140,17 @@ TEST_F(CorrectionCli, TrimFitLeavesOutWeighsSavesTheCurrentsAndSaysHowItEnded) {
   const CliRun text = Cli(fitArgs + " --exclude-energy 4:6 --weight 30:60=2");
   ASSERT_EQ(text.exitCode, 0) << text.err;
   char line[64];
-  std::snprintf(line, sizeof line, "%-16s %14.3f\n", "T2", j["currents"][1]["current_A"].get<double>());
+  std::snprintf(line, sizeof line, "%-16s %14.3f\n", "T2",
+                j["currents"][1]["current_A"].get<double>());
   EXPECT_NE(text.out.find(line), std::string::npos) << text.out;
   EXPECT_NE(text.out.find("1 energies are left out by --exclude-energy"), std::string::npos);
 }
 
 TEST_F(CorrectionCli, TrimFitRefusesEnergiesAndFilesItCannotUseWritingNothing) {
   const std::string out = (dir_ / "trimmed.sdf").string();
-  const std::string fitArgs = "trim-fit --map " +
-                              Quote(ZUBA_EXAMPLES_DIR "/tvk310-p-disturbed.sdf") + " --coils " +
-                              Quote(ZUBA_EXAMPLES_DIR "/trim-coils.tsv") + kFewEnergies + " -o " +
-                              Quote(out);
+  const std::string fitArgs =
+      "trim-fit --map " + Quote(ZUBA_EXAMPLES_DIR "/tvk310-p-disturbed.sdf") + " --coils " +
+      Quote(ZUBA_EXAMPLES_DIR "/trim-coils.tsv") + kFewEnergies + " -o " + Quote(out);
   const struct {
     std::string arguments;
     int exitCode;
