@@ -23,6 +23,7 @@
 #include "calc/values_table.h"
 #include "cli/command.h"
 #include "cli/map_reading_cli.h"
+#include "cli/orbits_output.h"
 #include "cli/run_description_json.h"
 #include "cli/run_setup.h"
 #include "numerics/average_field.h"
@@ -56,6 +57,8 @@ struct RunOptions {
   std::string closure = "standard";             // how each orbit is closed: standard or precise
   double gainPerTurn = kDefaultGainPerTurnMeV;  // MeV per turn, for the phase slip
   bool json = false;                            // the run description and energies as JSON
+  std::string orbits;                           // the closed orbits' coordinates file
+  OrbitRequest orbitRequest;                    // its azimuth and grid
 };
 
 // The calculation that Ctrl+C stops (a signal handler reaches it only through a variable of its
@@ -246,6 +249,9 @@ int RunCalculation(const RunOptions& options) {
     ShowMessage(completion.message());
     return kExitRefused;
   }
+  if (!options.orbits.empty())
+    if (Outcome checked = CheckOrbitRequest(options.orbitRequest); !checked)
+      return Refused(checked);
 
   ResultsHandOver handOver;
   Calculation calculation(handOver);
@@ -319,6 +325,12 @@ int RunCalculation(const RunOptions& options) {
       allWritten = false;
     }
   }
+  if (!options.orbits.empty()) {
+    if (WriteOrbits(results, options.orbitRequest, false, options.orbits, "The run") == kExitOk)
+      written.push_back("Orbits:    " + options.orbits);
+    else
+      allWritten = false;
+  }
 #ifdef ZUBA_HAVE_GRAPH
   if (!options.plot.empty()) {
     std::string error;
@@ -337,7 +349,8 @@ int RunCalculation(const RunOptions& options) {
       for (const std::string& line : written) std::fprintf(stderr, "%s\n", line.c_str());
   } else if (!options.quiet) {
     const bool anyOutput = !options.report.empty() || !options.save.empty() ||
-                           !options.values.empty() || !options.plot.empty();
+                           !options.values.empty() || !options.plot.empty() ||
+                           !options.orbits.empty();
     if (!anyOutput) PrintSummary(results, closure);
     for (const std::string& line : written) std::printf("%s\n", line.c_str());
   }
@@ -363,6 +376,10 @@ Command SetUp(CLI::App& parent) {
   app->add_option("--values", options->values,
                   "Write the per-energy values, tab-separated, 17 significant digits");
   app->add_option("--plot", options->plot, "Draw the graph into this picture (.png, .svg, .pdf)");
+  app->add_option("--orbits", options->orbits,
+                  "Write the closed orbits' coordinates at an azimuth (as zuba-cli orbits) into "
+                  "this file");
+  AddOrbitRequestOptions(*app, "--orbits-", options->orbitRequest);
   app->add_option("--threads", options->threads,
                   "Energies computed in parallel (default: the machine's hardware threads)")
       ->check(CLI::Range(1, 1024));
