@@ -26,7 +26,8 @@ struct TrimFitCli {
   std::string coils;
   std::vector<std::string> limits;  // "A" or "NAME=A"
   std::string target = "isochronism";
-  double gainPerTurn = 0.1;  // MeV
+  double gainPerTurn = 0.1;                 // MeV
+  const CLI::Option* gainOption = nullptr;  // --gain-per-turn, given or not
   std::string output;
   bool json = false;
 };
@@ -68,10 +69,10 @@ int RunTrimFit(const TrimFitCli& options) {
   TrimFitOptions fit;
   fit.limits = Limits(*coils, options.limits);
   fit.target = options.target == "phase" ? TrimTarget::Phase : TrimTarget::Isochronism;
-  fit.gainPerTurnMeV = options.gainPerTurn;
 
   CorrectionRun run;
   if (const int refused = run.Prepare(options.setup); refused != kExitOk) return refused;
+  fit.gainPerTurnMeV = run.start.GainPerTurn(options.gainOption, options.gainPerTurn);
   const CalculationRecord& record = run.Record();
   const Result<TrimFit> found = FitTrimCoils(record, *coils, run.Closer(), fit);
   if (!found) return SearchFailed(found.outcome());
@@ -149,10 +150,10 @@ Command SetUp(CLI::App& parent) {
                   "What the fit minimises: isochronism (F0*H/Frf - 1) or phase (the RF phase)")
       ->check(CLI::IsMember({"isochronism", "phase"}))
       ->capture_default_str();
-  app->add_option("--gain-per-turn", options->gainPerTurn,
-                  "Energy gain per turn (MeV) for the RF phase")
-      ->check(CLI::Range(1e-6, 1e6))
-      ->capture_default_str();
+  options->gainOption = app->add_option("--gain-per-turn", options->gainPerTurn,
+                                        "Energy gain per turn (MeV) for the RF phase")
+                            ->check(CLI::Range(1e-6, 1e6))
+                            ->capture_default_str();
   app->add_option("-o,--output", options->output, "Write the corrected map (*.sdf)");
   app->add_flag("--json", options->json, "Print the result as JSON");
   return Command{app, [options] { return RunTrimFit(*options); }};

@@ -13,11 +13,13 @@
 
 namespace zuba::cli {
 
-// The run a correction is searched for: the setup's run prepared (preset, --set, the map read
+// The run a correction is searched for: the setup's run prepared (preset or machine file, --set,
+// the map read
 // with its reading options) and the precise closer of its energies on the setup's threads.
 struct CorrectionRun {
   ResultsHandOver handOver;
   Calculation calculation{handOver};
+  RunStart start;  // the parameters as prepared, and the machine file's when one was given
   int threads = 1;
 
   // kExitOk, or the exit code of the refusal (shown).
