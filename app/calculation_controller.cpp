@@ -10,15 +10,16 @@
 #include <thread>
 #include <vector>
 
-#include "calc/machine_file.h"
-#include "calc/run_quantities.h"
+#include "calc/run/machine_file.h"
+#include "calc/run/run_quantities.h"
 #include "platform/message.h"
+#include "platform/threads.h"
 #include "results/report.h"
 
 namespace zuba {
 
 int RunThreadCount() {
-  return static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+  return HardwareThreads();
 }
 
 bool PrepareRunShown(Calculation& calculation, const RunParameters& parameters,

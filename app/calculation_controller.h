@@ -10,9 +10,9 @@
 #include <cstdint>
 #include <string>
 
-#include "calc/calculation.h"
-#include "calc/diagnostics.h"
-#include "calc/precise_orbit.h"
+#include "calc/orbits/precise_orbit.h"
+#include "calc/run/calculation.h"
+#include "calc/run/diagnostics.h"
 #include "graph/view.h"
 #include "platform/progress.h"
 #include "results/map_reading.h"

@@ -9,16 +9,20 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <cmath>
+#include <cstdint>
 #include <filesystem>
 #include <iterator>
+#include <limits>
+#include <optional>
 #include <string>
 #include <type_traits>
 
 #include "app/dialog_units.h"
 #include "app/map_options_dlg.h"
-#include "calc/machine_file.h"
+#include "calc/run/machine_file.h"
 #include "platform/files.h"
 #include "platform/message.h"
+#include "platform/numbers.h"
 #include "results/run_completion.h"
 #include "results/run_fields.h"
 #include "results/text.h"
@@ -219,16 +223,16 @@ bool CInputDataDlg::UpdateData(bool saveAndValidate) {
       field = box->text().toStdString();
       return true;
     } else if constexpr (std::is_same_v<T, double>) {
-      bool ok = false;
-      const double value = box->text().trimmed().toDouble(&ok);
-      if (!ok || !std::isfinite(value)) return refuse(box, "Please enter a number.");
-      field = value;
+      const std::optional<double> value = ParseNumber(box->text().trimmed().toStdString());
+      if (!value) return refuse(box, "Please enter a number.");
+      field = *value;
       return true;
     } else {
-      bool ok = false;
-      const int value = box->text().trimmed().toInt(&ok, 10);
-      if (!ok) return refuse(box, "Please enter an integer.");
-      field = value;
+      const std::optional<int64_t> value = ParseWholeNumber(box->text().trimmed().toStdString());
+      if (!value || *value < std::numeric_limits<int>::min() ||
+          *value > std::numeric_limits<int>::max())
+        return refuse(box, "Please enter an integer.");
+      field = static_cast<int>(*value);
       return true;
     }
   };

@@ -32,10 +32,12 @@
 #include "app/isochronise_controller.h"
 #include "app/mode_dlg.h"
 #include "app/results_table.h"
-#include "calc/run_map.h"
-#include "calc/values_table.h"
+#include "calc/run/run_map.h"
+#include "calc/run/values_table.h"
 #include "numerics/constants.h"
+#include "numerics/units.h"
 #include "platform/files.h"
+#include "platform/numbers.h"
 #include "results/document.h"
 
 // The icons are compiled into this static library; registering them here keeps the linker from
@@ -154,8 +156,7 @@ CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent) {
   connect(controller_, &CCalculationController::calculationRunning, this, [this](bool running) {
     energiesMeV_.clear();
     if (running)
-      for (double ek : controller_->Record().Ek)
-        energiesMeV_.push_back(ek / (1.0e6 * kElementaryCharge));
+      for (double ek : controller_->Record().Ek) energiesMeV_.push_back(JoulesToMeV(ek));
     UpdateProgressText(progressBar_->value());
   });
   connect(progressBar_, &QProgressBar::valueChanged, this, &CMainFrame::UpdateProgressText);
@@ -529,7 +530,7 @@ void CMainFrame::NoteFlatFrequency() {
   double low = INFINITY, high = -INFINITY, sum = 0;
   int64_t count = 0;
   for (double f : r.F0.values()) {
-    if (!std::isfinite(f) || f == 2147483647.0) continue;
+    if (!std::isfinite(f) || f == kNoValue) continue;
     low = std::min(low, f);
     high = std::max(high, f);
     sum += f;

@@ -8,8 +8,8 @@
 #include <algorithm>
 
 #include "app/dialog_units.h"
-#include "calc/machine_file.h"
-#include "calc/run_quantities.h"
+#include "calc/run/machine_file.h"
+#include "calc/run/run_quantities.h"
 #include "platform/message.h"
 
 namespace zuba {

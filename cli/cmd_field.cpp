@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "calc/map_formats.h"
+#include "calc/maps/map_formats.h"
 #include "cli/command.h"
 #include "cli/map_reading_cli.h"
 #include "numerics/field_interpolation.h"

@@ -6,8 +6,8 @@
 #include <memory>
 #include <string>
 
-#include "calc/machine_file.h"
-#include "calc/run_map.h"
+#include "calc/run/machine_file.h"
+#include "calc/run/run_map.h"
 #include "cli/command.h"
 #include "platform/files.h"
 #include "platform/message.h"

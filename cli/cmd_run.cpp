@@ -16,20 +16,23 @@
 #include <thread>
 #include <vector>
 
-#include "calc/calculation.h"
-#include "calc/diagnostics.h"
-#include "calc/driver.h"
-#include "calc/run_quantities.h"
-#include "calc/values_table.h"
+#include "calc/run/calculation.h"
+#include "calc/run/diagnostics.h"
+#include "calc/run/driver.h"
+#include "calc/run/run_quantities.h"
+#include "calc/run/values_table.h"
 #include "cli/command.h"
 #include "cli/map_reading_cli.h"
 #include "cli/orbits_output.h"
 #include "cli/run_description_json.h"
 #include "cli/run_setup.h"
 #include "numerics/average_field.h"
+#include "numerics/units.h"
 #include "platform/files.h"
 #include "platform/message.h"
+#include "platform/numbers.h"
 #include "platform/progress.h"
+#include "platform/threads.h"
 #include "results/document.h"
 #include "results/hand_over.h"
 #include "results/report.h"
@@ -150,7 +153,6 @@ class TerminalProgress : public ProgressSink, public MessageService {
 std::string RunJson(const ResultTables& r, const ClosureColumns& closure, ClosureMode mode,
                     double gainPerTurn) {
   using Json = nlohmann::ordered_json;
-  const double joulesPerMeV = 1.0e6 * kElementaryCharge;
   const RunParameters& run = r.run;
   Json out;
   out["run"] = RunDescriptionJson(run);
@@ -169,7 +171,7 @@ std::string RunJson(const ResultTables& r, const ClosureColumns& closure, Closur
   for (int64_t i = 0; i < r.Ek.size(); ++i) {
     const bool has = closure.HasValues(i);
     const Json values[] = {r.Ek[i],
-                           r.Ek[i] / joulesPerMeV,
+                           JoulesToMeV(r.Ek[i]),
                            has ? Json(r.Rmn[i]) : Json(nullptr),
                            has ? Json(r.Bmn[i]) : Json(nullptr),
                            has ? Json(r.Rev[i]) : Json(nullptr),
@@ -196,7 +198,6 @@ std::string RunJson(const ResultTables& r, const ClosureColumns& closure, Closur
 // The table on stdout when no output file is asked: with the precise closure also the isochronism
 // error and the tunes, and for an energy that did not close its status and reason.
 void PrintSummary(const ResultTables& r, const ClosureColumns& closure) {
-  const double joulesPerMeV = 1.0e6 * kElementaryCharge;
   std::printf("%10s %10s %10s %12s %12s", "Ek (MeV)", "Rmn (m)", "Rev (m)", "F0 (MHz)", "dReo (m)");
   if (closure.precise) std::printf(" %12s %9s %9s", "F0*H/Frf-1", "nu_r", "nu_z");
   std::printf("\n");
@@ -204,19 +205,17 @@ void PrintSummary(const ResultTables& r, const ClosureColumns& closure) {
     if (!closure.HasValues(i)) {
       const int32_t status = i < std::ssize(closure.status) ? closure.status[i] : 0;
       const std::string reason = i < std::ssize(closure.reasons) ? closure.reasons[i] : "";
-      std::printf("%10.4f %s%s%s\n", r.Ek[i] / joulesPerMeV,
+      std::printf("%10.4f %s%s%s\n", JoulesToMeV(r.Ek[i]),
                   std::string(ClosureStatusText(status)).c_str(), reason.empty() ? "" : ": ",
                   reason.c_str());
       continue;
     }
-    std::printf("%10.4f %10.6f %10.6f %12.8f %12.3e", r.Ek[i] / joulesPerMeV, r.Rmn[i], r.Rev[i],
+    std::printf("%10.4f %10.6f %10.6f %12.8f %12.3e", JoulesToMeV(r.Ek[i]), r.Rmn[i], r.Rev[i],
                 r.F0[i] / 1e6, r.dReo[i]);
     if (closure.precise && i < std::ssize(closure.nuR) && i < std::ssize(closure.nuZ)) {
       auto tune = [](double nu) {
-        char text[32];
         if (nu == kNoValue) return std::string("unstable");
-        std::snprintf(text, sizeof text, "%.6f", nu);
-        return std::string(text);
+        return FormatNumber(nu, Fixed(6));
       };
       std::printf(" %12.3e %9s %9s", closure.isochronism[i], tune(closure.nuR[i]).c_str(),
                   tune(closure.nuZ[i]).c_str());

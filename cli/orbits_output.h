@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "calc/orbit_coordinates.h"
+#include "calc/run/orbit_coordinates.h"
 #include "results/result_tables.h"
 
 namespace zuba::cli {

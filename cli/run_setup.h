@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "calc/machine_file.h"
-#include "calc/precise_orbit.h"
+#include "calc/orbits/precise_orbit.h"
+#include "calc/run/machine_file.h"
 #include "cli/map_reading_cli.h"
 #include "results/run_parameters.h"
 

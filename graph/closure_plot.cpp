@@ -17,11 +17,10 @@
 #include "graph/plot_frame.h"
 #include "graph/results_plot.h"
 #include "platform/message.h"
+#include "platform/numbers.h"
 
 namespace zuba {
 namespace {
-
-constexpr double kMissing = 2147483647.0;  // NO_VALUE in a data series
 
 // F0 * H / Frf - 1 per energy: the closure tables of a precise run, else from F0.
 std::vector<double> Isochronism(const ResultTables& r) {
@@ -30,7 +29,7 @@ std::vector<double> Isochronism(const ResultTables& r) {
   std::vector<double> values;
   const double rf = r.run.Frf * 1e6;  // Hz
   for (int64_t i = 0; i < r.Rmn.size(); ++i)
-    values.push_back(i < r.F0.size() ? r.F0[i] * r.run.H / rf - 1 : kMissing);
+    values.push_back(i < r.F0.size() ? r.F0[i] * r.run.H / rf - 1 : kNoValue);
   return values;
 }
 
@@ -88,10 +87,10 @@ bool DrawFrequencyCompared(QPainter& painter, const ResultTables& r, const Resul
                            QSize clientSize, int logicalDpi, int32_t highlight) {
   std::vector<double> x = r.Rmn.toVector(), y = r.F0.toVector();
   const size_t first = x.size();
-  y.resize(first, kMissing);
+  y.resize(first, kNoValue);
   const std::vector<double> cx = compare.Rmn.toVector(), cy = compare.F0.toVector();
   x.insert(x.end(), cx.begin(), cx.end());
-  for (size_t i = 0; i < cx.size(); ++i) y.push_back(i < cy.size() ? cy[i] : kMissing);
+  for (size_t i = 0; i < cx.size(); ++i) y.push_back(i < cy.size() ? cy[i] : kNoValue);
   const std::string note =
       std::string(r.closure.mode == 1 ? "Blue: precise" : "Blue: default") +
       (compare.closure.mode == 1 ? ", red: precise closure" : ", red: default closure");
@@ -145,7 +144,7 @@ bool ClipToRect(QLineF& segment, const QRectF& rect) {
 }
 
 bool Drawn(double x, double y) {
-  return x != kMissing && y != kMissing && std::isfinite(x) && std::isfinite(y);
+  return x != kNoValue && y != kNoValue && std::isfinite(x) && std::isfinite(y);
 }
 
 // The tune path (nu_z against nu_r, energy after energy), the resonance lines near it with their
@@ -159,9 +158,9 @@ bool DrawTunes(QPainter& painter, const ResultTables& r, const GraphExtras& extr
     return false;
   }
   std::vector<double> x = c.nuR.toVector(), y = c.nuZ.toVector();
-  y.resize(x.size(), kMissing);
+  y.resize(x.size(), kNoValue);
   for (size_t i = 0; i < x.size(); ++i)
-    if (!Drawn(x[i], y[i])) x[i] = y[i] = kMissing;  // unstable: no point
+    if (!Drawn(x[i], y[i])) x[i] = y[i] = kNoValue;  // unstable: no point
   const size_t first = x.size();
   const int32_t N = r.run.N;
 
@@ -236,7 +235,7 @@ bool DrawTunes(QPainter& painter, const ResultTables& r, const GraphExtras& extr
     painter.setBrush(QColor(0, 0, 255));
     std::vector<size_t> points;
     for (size_t i = 0; i < first; ++i)
-      if (xp[i] != NO_VALUE && yp[i] != NO_VALUE) {
+      if (xp[i] != kNoValueInt && yp[i] != kNoValueInt) {
         painter.drawEllipse(QPoint(xp[i], yp[i]), 2, 2);
         points.push_back(i);
       }

@@ -17,7 +17,7 @@ void DrawCurve(QPainter& painter, std::span<const int32_t> xPixels,
     run.clear();
   };
   for (size_t i = 0; i < count; ++i) {
-    if (xPixels[i] == NO_VALUE || yPixels[i] == NO_VALUE) {
+    if (xPixels[i] == kNoValueInt || yPixels[i] == kNoValueInt) {
       flush();
       continue;
     }
@@ -30,7 +30,7 @@ void DrawHighlight(QPainter& painter, std::span<const int32_t> xPixels,
                    std::span<const int32_t> yPixels, int32_t point) {
   if (point < 0 || static_cast<size_t>(point) >= std::min(xPixels.size(), yPixels.size())) return;
   const int32_t x = xPixels[static_cast<size_t>(point)], y = yPixels[static_cast<size_t>(point)];
-  if (x == NO_VALUE || y == NO_VALUE) return;
+  if (x == kNoValueInt || y == kNoValueInt) return;
   painter.save();
   painter.setRenderHint(QPainter::Antialiasing, true);
   painter.setPen(QPen(QColor(230, 30, 30), 2));

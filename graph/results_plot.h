@@ -20,7 +20,7 @@ inline constexpr const char* kResultsGraphNote = "Particle rotation frequency";
 // Draws the graph of results.F0 against results.Rmn laid out in a client area of clientSize
 // logical pixels with origin (0, 0): the grid, labels and boxes with a solid black pen of width 1
 // and a white brush, then the curve with a solid blue pen of width 1 through the valid points,
-// broken at every point whose x or y pixel is NO_VALUE. Does not erase the background. Returns
+// broken at every point whose x or y pixel is kNoValueInt. Does not erase the background. Returns
 // false when a series has no usable real value: the message has been shown and nothing drawn.
 // An F0 table shorter than Rmn is an invalid-argument failure (std::invalid_argument) before
 // anything is drawn. highlight, when it is an energy index, marks that point with a red ring.
@@ -33,7 +33,7 @@ void DrawHighlight(QPainter& painter, std::span<const int32_t> xPixels,
                    std::span<const int32_t> yPixels, int32_t point);
 
 // Joins the pixel points into the curve with the painter's pen: a line from each valid point to
-// the next valid one; an invalid point (either coordinate NO_VALUE) breaks the line, so that a
+// the next valid one; an invalid point (either coordinate kNoValueInt) breaks the line, so that a
 // single valid point between invalid ones leaves no mark.
 void DrawCurve(QPainter& painter, std::span<const int32_t> xPixels,
                std::span<const int32_t> yPixels);

@@ -15,8 +15,8 @@
 #include "app/main_frame.h"
 #include "app/mode_dlg.h"
 #include "app_test_support.h"
-#include "calc/machine_file.h"
-#include "calc/run_quantities.h"
+#include "calc/run/machine_file.h"
+#include "calc/run/run_quantities.h"
 #include "platform/message.h"
 
 namespace zuba {
@@ -59,8 +59,9 @@ TEST_F(MachineDialogs, ModeDialogListsAndOpensMachineFiles) {
     dialog.OpenMachineButton()->click();  // refused: one box, nothing added
     ASSERT_EQ(messages.messages().size(), 1u);
     EXPECT_EQ(messages.messages()[0].text,
-              broken + ": unknown field \"fields.Frq\"; the fields are ParticleName EkBegin EkEnd "
-                       "dEk Frf H N ChargeSign Q m0 h");
+              broken +
+                  ": unknown field \"fields.Frq\"; the fields are ParticleName EkBegin EkEnd "
+                  "dEk Frf H N ChargeSign Q m0 h");
     EXPECT_EQ(dialog.List()->count(), 3);
     dialog.OpenMachineButton()->click();  // added and selected
     ASSERT_EQ(dialog.List()->count(), 4);

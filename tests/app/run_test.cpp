@@ -24,9 +24,9 @@
 #include "app/qt_services.h"
 #include "app/results_table.h"
 #include "app_test_support.h"
-#include "calc/driver.h"
-#include "calc/run_quantities.h"
-#include "calc/synth_map.h"
+#include "calc/run/driver.h"
+#include "calc/run/run_quantities.h"
+#include "calc/synth/synth_map.h"
 #include "numerics/constants.h"
 #include "platform/files.h"
 

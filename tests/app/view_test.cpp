@@ -15,7 +15,7 @@
 
 #include "app/main_frame.h"
 #include "app_test_support.h"
-#include "calc/driver.h"
+#include "calc/run/driver.h"
 #include "results/document.h"
 
 namespace zuba {

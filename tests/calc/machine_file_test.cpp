@@ -1,6 +1,6 @@
 // Machine files: what a file sets, what it leaves at its defaults, the text written back, and one
 // refusal line naming the file and the field for every kind of fault.
-#include "calc/machine_file.h"
+#include "calc/run/machine_file.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // Closed orbits at any azimuth: the interpolation against curves known in closed form, and the
 // closed orbits of the bundled ring against the same orbits integrated independently (Cartesian
 // coordinates, a Runge-Kutta integrator of the test's own, in time, to the azimuth).
-#include "calc/orbit_coordinates.h"
+#include "calc/run/orbit_coordinates.h"
 
 #include <gtest/gtest.h>
 
@@ -10,12 +10,12 @@
 #include <cstdio>
 #include <vector>
 
-#include "calc/calculation.h"
-#include "calc/driver.h"
-#include "calc/run_quantities.h"
-#include "numerics/average_field.h"
+#include "calc/run/calculation.h"
+#include "calc/run/driver.h"
+#include "calc/run/run_quantities.h"
 #include "numerics/field_patches.h"
 #include "platform/message.h"
+#include "platform/numbers.h"
 #include "platform/progress.h"
 
 namespace zuba {

@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "calc/diagnostics.h"
-#include "calc/synth_map.h"
+#include "calc/run/diagnostics.h"
+#include "calc/synth/synth_map.h"
 #include "numerics/constants.h"
 #include "results/document.h"
 

@@ -1,5 +1,5 @@
 // Isochronism error, RF phase slip and statuses of a run.
-#include "calc/diagnostics.h"
+#include "calc/run/diagnostics.h"
 
 #include <gtest/gtest.h>
 

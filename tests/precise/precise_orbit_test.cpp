@@ -1,7 +1,7 @@
 // The precise closure against physics that does not come from this program: the isochronous
 // field of a relativistic ion, the uniform field, power-law fields with their textbook tunes, the
 // smooth approximation of flutter focusing, and the frequency identity of every closed orbit.
-#include "calc/precise_orbit.h"
+#include "calc/orbits/precise_orbit.h"
 
 #include <gtest/gtest.h>
 
