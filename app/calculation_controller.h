@@ -12,6 +12,7 @@
 
 #include "calc/orbits/precise_orbit.h"
 #include "calc/run/calculation.h"
+#include "calc/run/diagnostics.h"
 #include "graph/view.h"
 #include "platform/progress.h"
 #include "results/map_reading.h"
@@ -26,8 +27,9 @@ int RunThreadCount();
 class ControllerServices {
  public:
   virtual ~ControllerServices() = default;
-  // Runs the Mode dialog modally; true with the chosen label after OK.
-  virtual bool RunModeDialog(std::string& modeLabel) = 0;
+  // Runs the Mode dialog modally; true with the chosen label after OK, and the machine file of a
+  // machine chosen (empty for a preset).
+  virtual bool RunModeDialog(std::string& modeLabel, std::string& machineFile) = 0;
   // Runs the Input Data dialog modally on parameters and the map-reading options; true after
   // Enter, with both updated.
   virtual bool RunInputDataDialog(RunParameters& parameters, MapReadingOptions& mapReading) = 0;
@@ -57,7 +59,9 @@ class CCalculationController : public QObject {
   // Stops a running worker and waits for it: the worker reads the calculation's record.
   ~CCalculationController() override;
 
-  // Calculate > Equilibrium Orbits...: dialogs, checks, field map, then the worker thread.
+  // Calculate > Equilibrium Orbits...: dialogs, checks, field map, then the worker thread. A
+  // machine file chosen in the Mode dialog gives the fields, the map and how it is read, the
+  // gain per turn and (when it names one) the closure.
   void OnCalculateEquilibriumOrbits();
   // Calculate > Save As...: the text report of the view's results.
   void SaveResultsReport();
@@ -78,14 +82,20 @@ class CCalculationController : public QObject {
   Calculation& GetCalculation() { return calculation_; }
   const CalculationRecord& Record() const { return calculation_.Record(); }
   const RunParameters& InputData() const { return inputData_; }
+  double GainPerTurnMeV() const { return gainPerTurnMeV_; }
   const MapReadingOptions& MapReading() const { return mapReading_; }
 
  signals:
   // A worker was started (true) or has ended and been joined (false).
   void calculationRunning(bool running);
+  // A machine file chose the closure of the runs from now on.
+  void closureChosen(ClosureMode mode);
 
  private:
   void OnWorkerFinished(uint64_t run);
+  // The start of the run parameters: the preset of the label or the machine file; false (after
+  // a message box for a machine file that no longer reads) when there is none.
+  bool StartParameters(const std::string& label, const std::string& machineFile);
 
   ControllerServices& services_;
   CZUBAView& view_;
@@ -93,7 +103,8 @@ class CCalculationController : public QObject {
   MapReadingOptions mapReading_;  // how the run reads its map (the Input Data dialog's too)
   Calculation calculation_;       // the record the worker is given, the stop token, the thread
   uint64_t runId_ = 0;            // counts the workers started
-  ClosureMode closure_ = ClosureMode::Standard;  // closure of the next run
+  ClosureMode closure_ = ClosureMode::Standard;     // closure of the next run
+  double gainPerTurnMeV_ = kDefaultGainPerTurnMeV;  // MeV, the phase slip's (a machine file's)
 };
 
 }  // namespace zuba

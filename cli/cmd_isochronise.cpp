@@ -26,6 +26,7 @@ struct IsochroniseOptionsCli {
   std::string output;                           // corrected map
   std::string table;                            // r_m, delta_b_t
   double gainPerTurn = kDefaultGainPerTurnMeV;  // MeV, for the RF phase
+  const CLI::Option* gainOption = nullptr;      // --gain-per-turn, given or not
   bool json = false;
 };
 
@@ -45,7 +46,7 @@ int RunIsochronise(const IsochroniseOptionsCli& options) {
   if (const int refused = run.Prepare(options.setup); refused != kExitOk) return refused;
   const CalculationRecord& record = run.Record();
   IsochroniseOptions search;
-  search.gainPerTurnMeV = options.gainPerTurn;
+  search.gainPerTurnMeV = run.start.GainPerTurn(options.gainOption, options.gainPerTurn);
   const Result<MeanFieldCorrection> found = FindIsochronousCorrection(record, run.Closer(), search);
   if (!found) return SearchFailed(found.outcome());
   const MeanFieldCorrection& c = *found;
@@ -121,10 +122,10 @@ Command SetUp(CLI::App& parent) {
   AddRunSetupOptions(*app, options->setup);
   app->add_option("-o,--output", options->output, "Write the corrected map (*.sdf)");
   app->add_option("--table", options->table, "Write the correction, r_m and delta_b_t (TSV)");
-  app->add_option("--gain-per-turn", options->gainPerTurn,
-                  "Energy gain per turn (MeV) for the RF phase")
-      ->check(CLI::Range(1e-6, 1e6))
-      ->capture_default_str();
+  options->gainOption = app->add_option("--gain-per-turn", options->gainPerTurn,
+                                        "Energy gain per turn (MeV) for the RF phase")
+                            ->check(CLI::Range(1e-6, 1e6))
+                            ->capture_default_str();
   app->add_flag("--json", options->json, "Print the result as JSON");
   return Command{app, [options] { return RunIsochronise(*options); }};
 }

@@ -29,6 +29,7 @@ struct TrimFitCli {
   std::vector<std::string> limits;  // "A" or "NAME=A"
   std::string target = "isochronism";
   double gainPerTurn = 0.1;                  // MeV
+  const CLI::Option* gainOption = nullptr;   // --gain-per-turn, given or not
   std::vector<std::string> excludeEnergies;  // "MIN:MAX" (MeV)
   std::vector<std::string> weights;          // "MIN:MAX=W"
   std::string output;
@@ -103,10 +104,10 @@ int RunTrimFit(const TrimFitCli& options) {
   TrimFitOptions fit;
   fit.limits = Limits(*coils, options.limits);
   fit.target = options.target == "phase" ? TrimTarget::Phase : TrimTarget::Isochronism;
-  fit.gainPerTurnMeV = options.gainPerTurn;
 
   CorrectionRun run;
   if (const int refused = run.Prepare(options.setup); refused != kExitOk) return refused;
+  fit.gainPerTurnMeV = run.start.GainPerTurn(options.gainOption, options.gainPerTurn);
   const CalculationRecord& record = run.Record();
   const Result<std::vector<double>> energyWeights = WeightsOf(record, options);
   if (!energyWeights) return Refused(energyWeights.outcome());
@@ -219,10 +220,10 @@ Command SetUp(CLI::App& parent) {
                   "What the fit minimises: isochronism (F0*H/Frf - 1) or phase (the RF phase)")
       ->check(CLI::IsMember({"isochronism", "phase"}))
       ->capture_default_str();
-  app->add_option("--gain-per-turn", options->gainPerTurn,
-                  "Energy gain per turn (MeV) for the RF phase")
-      ->check(CLI::Range(1e-6, 1e6))
-      ->capture_default_str();
+  options->gainOption = app->add_option("--gain-per-turn", options->gainPerTurn,
+                                        "Energy gain per turn (MeV) for the RF phase")
+                            ->check(CLI::Range(1e-6, 1e6))
+                            ->capture_default_str();
   app->add_option(
       "--exclude-energy", options->excludeEnergies,
       "Leave the energies MIN:MAX (MeV, ends included) out of the fit; may be repeated");

@@ -69,10 +69,9 @@ int SearchStopped(const CorrectionOutcome& outcome) {
 }
 
 int CorrectionRun::Prepare(const RunSetup& setup) {
-  const MapReadingOptions reading = setup.reading.Options();
-  RunParameters p;
-  if (!MakeRunParameters(setup, p)) return kExitRefused;
-  if (const Outcome prepared = calculation.Prepare(p, reading); !prepared) return Refused(prepared);
+  if (const int made = MakeRunStart(setup, start); made != kExitOk) return made;
+  if (const Outcome prepared = calculation.Prepare(start.parameters, start.reading); !prepared)
+    return Refused(prepared);
   threads = ThreadsOf(setup);
   return kExitOk;
 }

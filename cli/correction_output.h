@@ -17,12 +17,14 @@
 
 namespace zuba::cli {
 
-// The run a correction is searched for: the setup's run prepared (preset, --set, the map read
-// with its reading options) and the precise closer of its energies on the setup's threads, which
-// Ctrl+C stops after the energies in flight (a second Ctrl+C ends the program at once).
+// The run a correction is searched for: the setup's run prepared (preset or machine file, --set,
+// the map read with its reading options) and the precise closer of its energies on the setup's
+// threads, which Ctrl+C stops after the energies in flight (a second Ctrl+C ends the program at
+// once).
 struct CorrectionRun {
   ResultsHandOver handOver;
   Calculation calculation{handOver};
+  RunStart start;  // the parameters as prepared, and the machine file's when one was given
   int threads = 1;
   std::atomic<int32_t> stop{0};
 
