@@ -171,8 +171,8 @@ CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent) {
 CMainFrame::~CMainFrame() {
   // The docked table announces that it is hidden while the window goes: nothing here hears it.
   disconnect(resultsTable_, nullptr, this, nullptr);
-  // The worker uses this window's services and hand-over: it ends before they go, and the
-  // windows that refer to the hand-over go with it.
+  // The run and the search use this window's services: they are stopped and joined before the
+  // services go.
   controller_->StopAndWaitForWorker();
   isochronise_->StopAndWait();
   QtMessageService::SetViewWindow(nullptr);
