@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/queued_job.h"
+#include "calc/run/machine_file.h"
 #include "calc/run/run_quantities.h"
 #include "platform/message.h"
 #include "platform/threads.h"
@@ -86,12 +87,9 @@ void CCalculationController::OnCalculateEquilibriumOrbits() {
   // One run at a time, and not before the last one's results have reached the window.
   if (IsCalculationRunning()) return;
 
-  std::string label;
-  if (!services_.RunModeDialog(label)) return;
-  if (!ApplyPreset(label, inputData_)) return;
-  // Every opening starts from the preset, with an empty path: the map is read as it is until the
-  // dialog's Map Options... say otherwise.
-  mapReading_ = MapReadingOptions{};
+  std::string label, machineFile;
+  if (!services_.RunModeDialog(label, machineFile)) return;
+  if (!StartParameters(label, machineFile)) return;
   if (!services_.RunInputDataDialog(inputData_, mapReading_)) return;
 
   SharedRun run = PrepareRunShown(inputData_, mapReading_, services_);
@@ -101,6 +99,7 @@ void CCalculationController::OnCalculateEquilibriumOrbits() {
   WorkerOptions options;
   options.threads = RunThreadCount();
   options.closure = closure_;
+  options.gainPerTurnMeV = gainPerTurnMeV_;
   ProgressSink& progress = services_.Progress();
   const uint64_t id = ++runId_;
   try {
@@ -118,6 +117,32 @@ void CCalculationController::OnCalculateEquilibriumOrbits() {
   }
   running_ = true;
   emit calculationRunning(true);
+}
+
+bool CCalculationController::StartParameters(const std::string& label,
+                                             const std::string& machineFile) {
+  gainPerTurnMeV_ = kDefaultGainPerTurnMeV;
+  if (machineFile.empty()) {
+    if (!ApplyPreset(label, inputData_)) return false;
+    // Every opening starts from the preset, with an empty path: the map is read as it is until
+    // the dialog's Map Options... say otherwise.
+    mapReading_ = MapReadingOptions{};
+    return true;
+  }
+  // The file as it reads now (it may have changed since the Mode dialog listed it).
+  const Result<Machine> machine = ReadMachineFile(machineFile);
+  if (!machine) {
+    ShowMessage(machine.message().text, "Error", Icon::Error, Owner::View);
+    return false;
+  }
+  inputData_ = machine->run;
+  mapReading_ = machine->mapReading;
+  if (machine->gainPerTurnMeV) gainPerTurnMeV_ = *machine->gainPerTurnMeV;
+  if (machine->closure) {
+    closure_ = *machine->closure;
+    emit closureChosen(closure_);
+  }
+  return true;
 }
 
 void CCalculationController::OnRunFinished(uint64_t run, CalculationOutput output) {

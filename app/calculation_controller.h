@@ -12,6 +12,7 @@
 
 #include "app/queued_job.h"
 #include "calc/orbits/precise_orbit.h"
+#include "calc/run/diagnostics.h"
 #include "calc/run/driver.h"
 #include "calc/run/prepared_run.h"
 #include "graph/view.h"
@@ -29,8 +30,9 @@ int RunThreadCount();
 class ControllerServices {
  public:
   virtual ~ControllerServices() = default;
-  // Runs the Mode dialog modally; true with the chosen label after OK.
-  virtual bool RunModeDialog(std::string& modeLabel) = 0;
+  // Runs the Mode dialog modally; true with the chosen label after OK, and the machine file of a
+  // machine chosen (empty for a preset).
+  virtual bool RunModeDialog(std::string& modeLabel, std::string& machineFile) = 0;
   // Runs the Input Data dialog modally on parameters and the map-reading options; true after
   // Enter, with both updated.
   virtual bool RunInputDataDialog(RunParameters& parameters, MapReadingOptions& mapReading) = 0;
@@ -66,7 +68,9 @@ class CCalculationController : public QObject {
   ~CCalculationController() override;
 
   // Calculate > Equilibrium Orbits...: dialogs, checks, field map, then the run on the runner.
-  // Nothing while a run is going or its results have not yet reached the window.
+  // Nothing while a run is going or its results have not yet reached the window. A machine file
+  // chosen in the Mode dialog gives the fields, the map and how it is read, the gain per turn and
+  // (when it names one) the closure.
   void OnCalculateEquilibriumOrbits();
   // Calculate > Save As...: the text report of the results shown.
   void SaveResultsReport();
@@ -87,14 +91,20 @@ class CCalculationController : public QObject {
   const SharedRun& Run() const { return run_; }
   const Runner& GetRunner() const { return runner_; }
   const RunParameters& InputData() const { return inputData_; }
+  double GainPerTurnMeV() const { return gainPerTurnMeV_; }
   const MapReadingOptions& MapReading() const { return mapReading_; }
 
  signals:
   // A run was started (true) or has ended and its results reached the window (false).
   void calculationRunning(bool running);
+  // A machine file chose the closure of the runs from now on.
+  void closureChosen(ClosureMode mode);
 
  private:
   void OnRunFinished(uint64_t run, CalculationOutput output);
+  // The start of the run parameters: the preset of the label or the machine file; false (after
+  // a message box for a machine file that no longer reads) when there is none.
+  bool StartParameters(const std::string& label, const std::string& machineFile);
 
   ControllerServices& services_;
   CZUBAView& view_;
@@ -105,7 +115,8 @@ class CCalculationController : public QObject {
   Runner runner_;                 // the thread of the run, its stop token (joined first)
   bool running_ = false;          // see IsCalculationRunning
   uint64_t runId_ = 0;            // counts the runs started; a stopped one's results are dropped
-  ClosureMode closure_ = ClosureMode::Standard;  // closure of the next run
+  ClosureMode closure_ = ClosureMode::Standard;     // closure of the next run
+  double gainPerTurnMeV_ = kDefaultGainPerTurnMeV;  // MeV, the phase slip's (a machine file's)
 };
 
 }  // namespace zuba

@@ -10,6 +10,7 @@
 #include <QRadioButton>
 #include <cmath>
 #include <cstdint>
+#include <filesystem>
 #include <iterator>
 #include <limits>
 #include <optional>
@@ -18,10 +19,13 @@
 
 #include "app/dialog_units.h"
 #include "app/map_options_dlg.h"
+#include "calc/run/machine_file.h"
+#include "platform/files.h"
 #include "platform/message.h"
 #include "platform/numbers.h"
 #include "results/run_completion.h"
 #include "results/run_fields.h"
+#include "results/text.h"
 
 namespace zuba {
 namespace {
@@ -127,6 +131,9 @@ CInputDataDlg::CInputDataDlg(QWidget* parent) : QDialog(parent) {
   mapOptionsButton = new QPushButton(QStringLiteral("Map Options..."), this);
   mapOptionsButton->setGeometry(du.Rect(314, 114, 78, 14));
   mapOptionsButton->setAutoDefault(false);
+  saveMachineButton = new QPushButton(QStringLiteral("Save as Machine File..."), this);
+  saveMachineButton->setGeometry(du.Rect(25, 209, 100, 14));
+  saveMachineButton->setAutoDefault(false);
 
   chooseMapFile = [] {
     return QFileDialog::getOpenFileName(
@@ -149,6 +156,15 @@ CInputDataDlg::CInputDataDlg(QWidget* parent) : QDialog(parent) {
   connect(enterButton, &QPushButton::clicked, this, &CInputDataDlg::OnEnter);
   connect(exitButton, &QPushButton::clicked, this, &QDialog::reject);
   connect(mapOptionsButton, &QPushButton::clicked, this, &CInputDataDlg::OnMapOptions);
+  connect(saveMachineButton, &QPushButton::clicked, this, &CInputDataDlg::OnSaveMachine);
+  chooseMachineFile = [this] {
+    const std::string folder = UserMachineFolder();
+    std::error_code error;
+    if (!folder.empty()) std::filesystem::create_directories(folder, error);
+    return QFileDialog::getSaveFileName(this, QStringLiteral("Save as Machine File"),
+                                        QString::fromStdString(folder),
+                                        QStringLiteral("Machine Files (*.json)"));
+  };
   ShowMapOptions();
 }
 
@@ -238,6 +254,34 @@ void CInputDataDlg::OnBrowse() {
   if (path.isEmpty()) return;
   data.Path = path.toStdString();
   UpdateData(false);
+}
+
+void CInputDataDlg::OnSaveMachine() {
+  const RunParameters kept = data;
+  const bool read = UpdateData(true);
+  RunParameters fields = data;
+  data = kept;
+  if (!read) return;
+  fields.Path = TrimSpace(fields.Path);
+  fields.ParticleName = TrimSpace(fields.ParticleName);
+  std::string file = chooseMachineFile ? chooseMachineFile().toStdString() : std::string();
+  if (file.empty()) return;
+  if (std::filesystem::path(file).extension().empty()) file += ".json";
+  std::string mapPath;
+  if (!fields.Path.empty()) {
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(fields.Path, error)) {
+      ShowMessage(file + ": the field map " + fields.Path +
+                      " names no file; the machine file is not written",
+                  "Error", Icon::Error, Owner::Dialog);
+      return;
+    }
+    mapPath = PathRelativeToFile(fields.Path, file);
+  }
+  const Machine machine = MachineOfRun(std::filesystem::path(file).stem().string(), fields,
+                                       std::nullopt, std::nullopt, mapPath, mapReading);
+  if (Outcome written = WriteFileAtomically(file, MachineFileText(machine)); !written)
+    ShowMessage(file + ": " + written.message().text, "Error", Icon::Error, Owner::Dialog);
 }
 
 void CInputDataDlg::OnEnter() {

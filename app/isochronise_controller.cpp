@@ -11,9 +11,10 @@
 #include <vector>
 
 #include "app/calculation_controller.h"
-#include "app/queued_job.h"
 #include "calc/corrections/isochronise.h"
+#include "app/queued_job.h"
 #include "calc/run/run_map.h"
+#include "numerics/units.h"
 #include "platform/files.h"
 #include "platform/message.h"
 
@@ -37,8 +38,8 @@ Outcome SaveCorrectedMap(const PreparedRun& run, std::span<const double> deltaB,
   const Result<SdfConversion> sdf = CorrectedMapSdf(run, deltaB);
   if (!sdf) return ErrorFailure("Unable to save the corrected map: " + sdf.message().text, path);
   if (const Outcome written = WriteFileAtomically(path, sdf->text); !written)
-    return ErrorFailure("Unable to save the corrected map " + path + ": " + written.message().text,
-                        path);
+    return ErrorFailure(
+        "Unable to save the corrected map " + path + ": " + written.message().text, path);
   if (sdf->resampled)
     ShowMessage(
         "The map's azimuth step has no three-decimal form: the corrected map is written on " +
@@ -50,10 +51,10 @@ Outcome SaveCorrectedMap(const PreparedRun& run, std::span<const double> deltaB,
   return {};
 }
 
-// The search of the request on the prepared run, stoppable, iterations reported to `done`.
+// The search of the request on the prepared run, stoppable, its iterations reported.
 IsochroniseOutput Search(const SharedRun& run, const std::shared_ptr<const TrimCoils>& coils,
-                         const IsochroniseRequest& request, int threads,
-                         const IterationDone& iterationDone, const StopToken& stop) {
+                         const IsochroniseRequest& request, const std::vector<double>& weights,
+                         int threads, const IterationDone& iterationDone, const StopToken& stop) {
   IsochroniseOutput out;
   try {
     const OrbitCloser close = PreciseOrbitCloser(run, threads, stop);
@@ -62,12 +63,14 @@ IsochroniseOutput Search(const SharedRun& run, const std::shared_ptr<const TrimC
       options.limits.assign(static_cast<std::size_t>(coils->Count()), request.limit);
       options.target = request.target;
       options.gainPerTurnMeV = request.gainPerTurnMeV;
+      options.energyWeights = weights;
       options.iterationDone = iterationDone;
       Result<TrimFit> fit = FitTrimCoils(*run, *coils, close, options);
       out.outcome = fit.outcome();
       out.fit = std::move(fit).TakeOptional();
     } else {
       IsochroniseOptions options;
+      options.gainPerTurnMeV = request.gainPerTurnMeV;
       options.iterationDone = iterationDone;
       Result<MeanFieldCorrection> found = FindIsochronousCorrection(*run, close, options);
       out.outcome = found.outcome();
@@ -127,6 +130,17 @@ void CIsochroniseController::Start(const RunParameters& run, const MapReadingOpt
     return;
   }
 
+  std::vector<double> weights;
+  if (coils) {
+    const Result<std::vector<double>> made =
+        EnergyWeightsOf(*prepared, request.exclude, request.weights);
+    if (!made) {
+      ShowFailure(made.failure());
+      return;
+    }
+    weights = *made;
+  }
+
   const uint64_t search = ++searchId_;
   // Called on the search's thread: the latest iteration is kept behind a lock, and this thread is
   // told without waiting.
@@ -157,8 +171,8 @@ void CIsochroniseController::Start(const RunParameters& run, const MapReadingOpt
   try {
     const bool started = StartQueued<IsochroniseOutput>(
         runner_, relay_,
-        [prepared, coils, request, threads, iterationDone](const StopToken& stop) {
-          return Search(prepared, coils, request, threads, iterationDone, stop);
+        [prepared, coils, request, weights, threads, iterationDone](const StopToken& stop) {
+          return Search(prepared, coils, request, weights, threads, iterationDone, stop);
         },
         [this, search](IsochroniseOutput output) { OnFinished(search, std::move(output)); });
     if (!started) return;  // the runner still holds a search (not possible past the check above)
@@ -170,6 +184,7 @@ void CIsochroniseController::Start(const RunParameters& run, const MapReadingOpt
   run_ = prepared;
   coils_ = coils;
   running_ = true;
+  stopAsked_ = false;
 
   progress_ = new QProgressDialog(QStringLiteral("Closing the orbits of the run on its map..."),
                                   QStringLiteral("Cancel"), 0, 0, &window_);
@@ -186,7 +201,6 @@ void CIsochroniseController::Start(const RunParameters& run, const MapReadingOpt
     runner_.RequestStop();
     services_.ShowStatusNote("Stopping the isochronisation...");
   };
-  stopAsked_ = false;
   connect(progress_, &QProgressDialog::canceled, this, stop);
   connect(progress_, &QDialog::rejected, this, stop);
   progress_->show();
@@ -208,12 +222,17 @@ void CIsochroniseController::OnFinished(uint64_t search, IsochroniseOutput outpu
   progress_ = nullptr;
   emit searchRunning(false);
   if (!output.outcome) {
-    ShowFailure(output.outcome.failure());
+    // A stopped search fails quietly: a note, no box.
+    if (output.outcome.failure().quiet)
+      services_.ShowStatusNote("Isochronisation stopped.");
+    else
+      ShowFailure(output.outcome.failure());
     return;
   }
-  const SearchEnd end = output.fit ? output.fit->end : output.correction->end;
-  if (end == SearchEnd::Stopped) {
-    // A stopped search shows nothing but a note.
+  // Cancel between two steps: as a stop before the first, nothing is shown of it.
+  const CorrectionOutcome& outcome =
+      output.fit ? static_cast<const CorrectionOutcome&>(*output.fit) : *output.correction;
+  if (outcome.termination == CorrectionTermination::Stopped) {
     services_.ShowStatusNote("Isochronisation stopped.");
     return;
   }
@@ -237,9 +256,12 @@ void CIsochroniseController::ShowResult(IsochroniseOutput output) {
   CIsochroniseResultDlg* dialog = nullptr;
   const SharedRun run = run_;
   auto shown = std::make_shared<const IsochroniseOutput>(std::move(output));
+  std::vector<double> energiesMeV;
+  for (double ek : run->Ek) energiesMeV.push_back(JoulesToMeV(ek));
   if (shown->fit) {
     const std::shared_ptr<const TrimCoils> coils = coils_;
-    dialog = new CIsochroniseResultDlg(*shown->fit, coils->Names(), &window_);
+    dialog = new CIsochroniseResultDlg(*shown->fit, coils->Names(), &window_, energiesMeV,
+                                       TrimFitWarnings(*run, *shown->fit, coils->Names()));
     // The saving keeps the run and the coils it needs.
     dialog->saveMap = [run, coils, shown](const std::string& path) {
       return SaveCorrectedMap(*run, CoilFieldChange(*coils, shown->fit->currents, run->radii),
@@ -249,12 +271,13 @@ void CIsochroniseController::ShowResult(IsochroniseOutput output) {
       if (const Outcome written =
               WriteFileAtomically(path, CoilCurrentsText(*coils, shown->fit->currents));
           !written)
-        return ErrorFailure("Unable to save the currents " + path + ": " + written.message().text,
-                            path);
+        return ErrorFailure(
+            "Unable to save the currents " + path + ": " + written.message().text, path);
       return {};
     };
   } else {
-    dialog = new CIsochroniseResultDlg(*shown->correction, &window_);
+    dialog = new CIsochroniseResultDlg(*shown->correction, &window_, energiesMeV,
+                                       CorrectionWarnings(*run, *shown->correction));
     dialog->saveMap = [run, shown](const std::string& path) {
       return SaveCorrectedMap(*run, shown->correction->deltaB, path);
     };

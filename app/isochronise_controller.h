@@ -11,6 +11,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "app/isochronise_dlg.h"
 #include "app/queued_job.h"
@@ -74,14 +75,14 @@ class CIsochroniseController : public QObject {
   QWidget& window_;
   ControllerServices& services_;
   CIsochroniseDlg* requestDlg_ = nullptr;
-  IsochroniseRequest request_;              // kept between openings
-  SharedRun run_;                           // the prepared run of the search
-  std::shared_ptr<const TrimCoils> coils_;  // the coils of a trim-coil fit
-  JobRelay relay_;                          // carries the search's end to this thread
-  Runner runner_;           // the thread of the search, its stop token (joined first)
-  bool running_ = false;    // see IsRunning
-  bool stopAsked_ = false;  // the running search was asked to stop
-  uint64_t searchId_ = 0;   // counts the searches; a stopped one's result is dropped
+  IsochroniseRequest request_;               // kept between openings
+  SharedRun run_;                            // the prepared run of the search
+  std::shared_ptr<const TrimCoils> coils_;   // the coils of a trim-coil fit
+  JobRelay relay_;                           // carries the search's end to this thread
+  Runner runner_;                            // the thread of the search (joined first)
+  bool running_ = false;                     // see IsRunning
+  bool stopAsked_ = false;                   // the running search was asked to stop
+  uint64_t searchId_ = 0;  // counts the searches; a stopped one's result is dropped
   QPointer<QProgressDialog> progress_;
   QPointer<CIsochroniseResultDlg> result_;
 };

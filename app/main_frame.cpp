@@ -171,8 +171,8 @@ CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent) {
 CMainFrame::~CMainFrame() {
   // The docked table announces that it is hidden while the window goes: nothing here hears it.
   disconnect(resultsTable_, nullptr, this, nullptr);
-  // The worker uses this window's services and hand-over: it ends before they go, and the
-  // windows that refer to the hand-over go with it.
+  // The run and the search use this window's services: they are stopped and joined before the
+  // services go.
   controller_->StopAndWaitForWorker();
   isochronise_->StopAndWait();
   QtMessageService::SetViewWindow(nullptr);
@@ -312,6 +312,12 @@ void CMainFrame::CreateActions() {
     preciseClosureAct->setChecked(on);
     controller_->SetClosureMode(on ? ClosureMode::Precise : ClosureMode::Standard);
   }
+  // A machine file that names its closure sets the menu as the user would.
+  connect(controller_, &CCalculationController::closureChosen, this, [this](ClosureMode mode) {
+    const bool on = mode == ClosureMode::Precise;
+    preciseClosureAct->setChecked(on);
+    QSettings().setValue(QString::fromLatin1(kPreciseClosureKey), on);
+  });
 
   // The graph the view draws.
   auto graphAction = [&](const char* name, const QString& text, const QString& prompt,
@@ -743,9 +749,10 @@ void CMainFrame::UpdateRecentFileActions() {
   }
 }
 
-bool CMainFrame::RunModeDialog(std::string& modeLabel) {
+bool CMainFrame::RunModeDialog(std::string& modeLabel, std::string& machineFile) {
   if (modeDlg_->DoModal() != QDialog::Accepted) return false;
   modeLabel = modeDlg_->ModeText();
+  machineFile = modeDlg_->MachineFile();
   return true;
 }
 

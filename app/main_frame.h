@@ -101,7 +101,7 @@ class CMainFrame : public QMainWindow, public ControllerServices {
   std::function<QString(const QString& suggested)> chooseValuesPath;
 
   // ControllerServices.
-  bool RunModeDialog(std::string& modeLabel) override;
+  bool RunModeDialog(std::string& modeLabel, std::string& machineFile) override;
   bool RunInputDataDialog(RunParameters& parameters, MapReadingOptions& mapReading) override;
   ProgressSink& Progress() override;
   std::string AskReportPath() override;

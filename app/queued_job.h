@@ -7,6 +7,7 @@
 #pragma once
 
 #include <QObject>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -40,11 +41,13 @@ bool StartQueued(Runner& runner, JobRelay& relay, std::function<T(const StopToke
   if (runner.Busy()) return false;
   auto result = std::make_shared<std::optional<T>>();
   // Connected before the job starts, so that its signal cannot come first; undone when no job
-  // starts.
+  // starts. A call that arrives after its job was joined elsewhere (a stop) and a later job
+  // started leaves the later job running.
+  const uint64_t started = runner.Started() + 1;
   const QMetaObject::Connection connection = QObject::connect(
       &relay, &JobRelay::jobReturned, &relay,
-      [&runner, result, done = std::move(done)] {
-        runner.Join();
+      [&runner, started, result, done = std::move(done)] {
+        if (runner.Started() == started) runner.Join();
         done(std::move(**result));
       },
       static_cast<Qt::ConnectionType>(Qt::QueuedConnection | Qt::SingleShotConnection));

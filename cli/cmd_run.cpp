@@ -22,6 +22,7 @@
 #include "calc/run/values_table.h"
 #include "cli/command.h"
 #include "cli/map_reading_cli.h"
+#include "cli/orbits_output.h"
 #include "cli/run_description_json.h"
 #include "cli/run_setup.h"
 #include "numerics/average_field.h"
@@ -47,17 +48,17 @@ namespace zuba::cli {
 namespace {
 
 struct RunOptions {
-  std::string map;
-  MapReadingArgs reading;  // how the map file is read
-  std::string mode = kModeTvk310;
-  std::vector<std::string> sets;
+  RunSetup setup;  // --map, the reading options, --mode or --machine, --set, --threads
   std::string report, save, values, plot;
-  int threads = 0;  // 0: the machine's hardware threads
   bool referenceField = false;
   bool quiet = false;
   std::string closure = "standard";             // how each orbit is closed: standard or precise
   double gainPerTurn = kDefaultGainPerTurnMeV;  // MeV per turn, for the phase slip
+  const CLI::Option* closureOption = nullptr;   // --closure, given or not
+  const CLI::Option* gainOption = nullptr;      // --gain-per-turn, given or not
   bool json = false;                            // the run description and energies as JSON
+  std::string orbits;                           // the closed orbits' coordinates file
+  OrbitRequest orbitRequest;                    // its azimuth and grid
 };
 
 // The stop flag of the run that Ctrl+C stops (a signal handler reaches it only through a variable
@@ -148,14 +149,14 @@ class TerminalProgress : public ProgressSink, public MessageService {
 // (and, where it did not close, the reason); tunes are null without the precise closure and
 // "unstable" where the motion grows. An energy of a precise run that did not close has null
 // values.
-std::string RunJson(const ResultTables& r, const ClosureColumns& closure,
-                    const RunOptions& options) {
+std::string RunJson(const ResultTables& r, const ClosureColumns& closure, ClosureMode mode,
+                    double gainPerTurn) {
   using Json = nlohmann::ordered_json;
   const RunParameters& run = r.run;
   Json out;
   out["run"] = RunDescriptionJson(run);
-  out["closure"] = options.closure;
-  out["gain_per_turn_mev"] = options.gainPerTurn;
+  out["closure"] = std::string(ClosureModeName(mode));
+  out["gain_per_turn_mev"] = gainPerTurn;
   auto tune = [](const std::vector<double>& tunes, int64_t i) -> Json {
     if (i >= std::ssize(tunes)) return nullptr;
     if (tunes[i] == kNoValue) return "unstable";
@@ -223,13 +224,6 @@ void PrintSummary(const ResultTables& r, const ClosureColumns& closure) {
 }
 
 int RunCommand(const RunOptions& options) {
-  RunParameters p;
-  if (!ApplyPreset(options.mode, p))
-    throw UsageError{"--mode: unknown label \"" + options.mode + "\"; the labels are \"" +
-                     kModeTvk310 + "\" and \"" + kModeAvf14N5 + "\""};
-  p.Path = options.map;
-  const MapReadingOptions reading = options.reading.Options();
-  for (const std::string& assignment : options.sets) ApplySet(assignment, p);
   if (!options.plot.empty()) {
 #ifdef ZUBA_HAVE_GRAPH
     if (!IsPlotFileName(options.plot))
@@ -239,22 +233,26 @@ int RunCommand(const RunOptions& options) {
 #endif
   }
 
-  // What the Input Data dialog does when it closes with Enter.
-  if (const Outcome completion = CompleteRunParameters(p); !completion) {
-    ShowMessage(completion.message());
-    return kExitRefused;
-  }
+  RunStart start;
+  if (const int made = MakeRunStart(options.setup, start); made != kExitOk) return made;
+  const RunParameters& p = start.parameters;
+  const ClosureMode closureMode = start.Closure(
+      options.closureOption, ParseClosureMode(options.closure).value_or(ClosureMode::Standard));
+  const double gainPerTurn = start.GainPerTurn(options.gainOption, options.gainPerTurn);
+  if (!options.orbits.empty())
+    if (Outcome checked = CheckOrbitRequest(options.orbitRequest); !checked)
+      return Refused(checked);
 
   // A quiet refusal (a basic check of the parameters) has no box of its own; the command line
   // still says why.
-  const Result<SharedRun> prepared = PrepareCalculation(p, reading);
+  const Result<SharedRun> prepared = PrepareCalculation(p, start.reading);
   if (!prepared) return Refused(prepared.outcome());
 
   WorkerOptions worker;
-  worker.threads = options.threads > 0 ? options.threads : HardwareThreads();
+  worker.threads = ThreadsOf(options.setup);
   worker.referenceField = options.referenceField;
-  worker.closure = ParseClosureMode(options.closure).value_or(ClosureMode::Standard);
-  worker.gainPerTurnMeV = options.gainPerTurn;
+  worker.closure = closureMode;
+  worker.gainPerTurnMeV = gainPerTurn;
   std::unique_ptr<TerminalProgress> bar;
   NullProgress silent;
   if (!options.quiet && isatty(STDERR_FILENO)) bar = std::make_unique<TerminalProgress>();
@@ -274,7 +272,7 @@ int RunCommand(const RunOptions& options) {
     return kExitStopped;
   }
   const ResultTables& results = output.results;
-  const ClosureColumns closure = ClosureColumnsOf(results, options.gainPerTurn);
+  const ClosureColumns closure = ClosureColumnsOf(results, gainPerTurn);
   if (output.accuracyNote) std::fprintf(stderr, "%s\n", output.accuracyNote->c_str());
   // A precise run in which no energy closed has failed, though its outputs are written; the
   // message of the run has named the energies that did not close and why.
@@ -311,6 +309,12 @@ int RunCommand(const RunOptions& options) {
       allWritten = false;
     }
   }
+  if (!options.orbits.empty()) {
+    if (WriteOrbits(results, options.orbitRequest, false, options.orbits, "The run") == kExitOk)
+      written.push_back("Orbits:    " + options.orbits);
+    else
+      allWritten = false;
+  }
 #ifdef ZUBA_HAVE_GRAPH
   if (!options.plot.empty()) {
     const PlotWriting w =
@@ -328,12 +332,13 @@ int RunCommand(const RunOptions& options) {
 #endif
   if (options.json) {
     // The JSON alone on stdout; the list of files written goes to stderr.
-    std::cout << RunJson(results, closure, options) << std::flush;
+    std::cout << RunJson(results, closure, closureMode, gainPerTurn) << std::flush;
     if (!options.quiet)
       for (const std::string& line : written) std::fprintf(stderr, "%s\n", line.c_str());
   } else if (!options.quiet) {
     const bool anyOutput = !options.report.empty() || !options.save.empty() ||
-                           !options.values.empty() || !options.plot.empty();
+                           !options.values.empty() || !options.plot.empty() ||
+                           !options.orbits.empty();
     if (!anyOutput) PrintSummary(results, closure);
     for (const std::string& line : written) std::printf("%s\n", line.c_str());
   }
@@ -345,35 +350,30 @@ Command SetUp(CLI::App& parent) {
   auto options = std::make_shared<RunOptions>();
   CLI::App* app = parent.add_subcommand(
       "run", "Find the equilibrium orbit of every energy of a run on a field map");
-  app->add_option("--map", options->map, kMapFileHelp)->required();
-  AddMapReadingOptions(app, options->reading);
-  app->add_option("--mode", options->mode,
-                  "Operating mode whose preset starts the run: \"TVK-310: p\" or \"AVF: 14N5\"")
-      ->capture_default_str();
-  app->add_option(
-         "--set", options->sets,
-         "Change one run parameter, Name=Value (" + SettableRunFieldNames() + "); may be repeated")
-      ->allow_extra_args(false);
+  AddRunSetupOptions(*app, options->setup);
   app->add_option("--report", options->report, "Write the text report to this file (*.txt)");
   app->add_option("--save", options->save, "Save the results as a document (*.zub)");
   app->add_option("--values", options->values,
                   "Write the per-energy values, tab-separated, 17 significant digits");
   app->add_option("--plot", options->plot, "Draw the graph into this picture (.png, .svg, .pdf)");
-  app->add_option("--threads", options->threads,
-                  "Energies computed in parallel (default: the machine's hardware threads)")
-      ->check(CLI::Range(1, 1024));
+  app->add_option("--orbits", options->orbits,
+                  "Write the closed orbits' coordinates at an azimuth (as zuba-cli orbits) into "
+                  "this file");
+  AddOrbitRequestOptions(*app, "--orbits-", options->orbitRequest);
   app->add_flag("--reference-field", options->referenceField,
                 "Evaluate the field with the per-call spline evaluation (slow; for verification)");
   app->add_flag("--quiet", options->quiet, "No progress bar, summary or list of outputs");
-  app->add_option("--closure", options->closure,
-                  "How each orbit is closed: standard (the step-and-bisect search on the radius) "
-                  "or precise (Newton closure of radius and radial velocity, with tunes)")
-      ->check(CLI::IsMember({"standard", "precise"}))
-      ->capture_default_str();
-  app->add_option("--gain-per-turn", options->gainPerTurn,
-                  "Energy gain per turn (MeV) for the RF phase slip")
-      ->check(CLI::Range(1e-6, 1e6))
-      ->capture_default_str();
+  options->closureOption =
+      app->add_option(
+             "--closure", options->closure,
+             "How each orbit is closed: standard (the step-and-bisect search on the radius) "
+             "or precise (Newton closure of radius and radial velocity, with tunes)")
+          ->check(CLI::IsMember({"standard", "precise"}))
+          ->capture_default_str();
+  options->gainOption = app->add_option("--gain-per-turn", options->gainPerTurn,
+                                        "Energy gain per turn (MeV) for the RF phase slip")
+                            ->check(CLI::Range(1e-6, 1e6))
+                            ->capture_default_str();
   app->add_flag("--json", options->json,
                 "Print the run description and the values of every energy as JSON on stdout");
   return Command{app, [options] { return RunCommand(*options); }};

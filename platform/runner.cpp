@@ -18,6 +18,7 @@ bool Runner::Start(std::function<void(const StopToken&)> job) {
     job(token);
     returned_.store(true, std::memory_order_release);
   });
+  ++started_;
   return true;
 }
 

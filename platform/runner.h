@@ -5,6 +5,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <functional>
 #include <thread>
 
@@ -31,9 +32,12 @@ class Runner {
   bool Busy() const { return thread_.joinable(); }
   // The job has returned (its thread is ending; Join will not wait for the job).
   bool JobReturned() const { return returned_.load(std::memory_order_acquire); }
+  // How many jobs were started (to tell the job of a call from a later one; the starting thread's).
+  uint64_t Started() const { return started_; }
 
  private:
   std::thread thread_;
+  uint64_t started_ = 0;
   StopSource stop_;
   std::atomic<bool> returned_{false};
 };

@@ -84,6 +84,12 @@ inline CalculationOutput RunShown(const PreparedRun& run, ProgressSink& progress
   return output;
 }
 
+// A run made in memory, its moments formed for its field as it is now, to be shared.
+inline SharedRun Share(PreparedRun run) {
+  FormMoments(run);
+  return std::make_shared<const PreparedRun>(std::move(run));
+}
+
 // The orbit inputs of the run's own field, a failure shown; 1 when made.
 inline int PrepareOrbitInputsShown(const PreparedRun& run, OrbitInputs& inputs) {
   Result<OrbitInputs> made = PrepareOrbitInputs(run);

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QDialog>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMessageBox>
@@ -22,6 +23,7 @@
 #include "app/main_frame.h"
 #include "app/mode_dlg.h"
 #include "app/qt_services.h"
+#include "app/queued_job.h"
 #include "app/results_table.h"
 #include "app_test_support.h"
 #include "calc/run/driver.h"
@@ -216,7 +218,9 @@ TEST_F(CalculationCommand, OnlyOneRunAtATime) {
   ASSERT_TRUE(frame->Controller().IsCalculationRunning());
   frame->UpdateCommandUi();
   EXPECT_FALSE(frame->equilibriumOrbitsAct->isEnabled());
-  // Even when reached directly, the command starts no second run (no dialog opens).
+  // Even when reached directly, the command starts no second run (no dialog opens; one that did
+  // would be cancelled here).
+  answers.Then([](QWidget* modal) { qobject_cast<QDialog*>(modal)->reject(); });
   frame->Controller().OnCalculateEquilibriumOrbits();
   EXPECT_EQ(answers.Answered(), 2);
   frame->Controller().StopAndWaitForWorker();
@@ -322,6 +326,36 @@ TEST(MessageBoxes, AnotherThreadsMessageNeverWaitsForABox) {
   for (QWidget* widget : QApplication::topLevelWidgets())
     EXPECT_EQ(qobject_cast<QMessageBox*>(widget), nullptr);
   SetMessageService(previous);
+}
+
+// The finished call of a job that a stop joined may still wait in the event queue when the next
+// job starts: it hands its result over and leaves the next job running (a join there would hold
+// the user-interface thread until the next job ends).
+TEST(QueuedJob, ALateFinishedCallOfAJoinedJobLeavesTheNextJobRunning) {
+  Runner runner;
+  JobRelay relay;
+  std::vector<int> done;
+  const std::function<void(int)> keep = [&](int value) { done.push_back(value); };
+  ASSERT_TRUE(StartQueued<int>(
+      runner, relay, [](const StopToken&) { return 1; }, keep));
+  // Joined as a stop joins it, without handling its finished call.
+  while (!runner.JobReturned()) std::this_thread::yield();
+  runner.Join();
+  std::promise<void> release;
+  const std::shared_future<void> released = release.get_future().share();
+  ASSERT_TRUE(StartQueued<int>(
+      runner, relay,
+      [released](const StopToken&) {
+        released.wait_for(std::chrono::seconds(5));
+        return 2;
+      },
+      keep));
+  QApplication::processEvents();
+  EXPECT_EQ(done, std::vector<int>{1});
+  EXPECT_FALSE(runner.JobReturned());
+  release.set_value();
+  ASSERT_TRUE(WaitFor([&] { return done.size() == 2; }));
+  EXPECT_EQ(done[1], 2);
 }
 
 // The bar as a run drives it from its thread: the requests return at once, without the

@@ -17,6 +17,7 @@
 #include "platform/stop.h"
 #include "tests/orbit/test_support.h"
 #include "tests/precise/precise_support.h"
+#include "tests/shown.h"
 
 namespace zuba {
 namespace {
@@ -173,7 +174,7 @@ TEST(FindIsochronousCorrection, AxisymmetricFieldGetsTheRelativisticRise) {
   const Result<MeanFieldCorrection> found =
       FindIsochronousCorrection(record, PreciseOrbitCloser(shared, 2));
   ASSERT_TRUE(found) << found.message().text;
-  EXPECT_EQ(found->end, SearchEnd::Converged);
+  EXPECT_EQ(found->termination, CorrectionTermination::Converged);
   EXPECT_GT(found->isochronismBefore, 1e-4);
   EXPECT_LT(found->isochronismAfter, 2e-7);
   EXPECT_TRUE(found->excludedEnergiesMeV.empty());
@@ -215,7 +216,6 @@ TEST(FitTrimCoils, UndoesAKnownDisturbanceAndReportsWhatItCannotReach) {
   TrimFitOptions options;
   const Result<TrimFit> fit = FitTrimCoils(record, *coils, close, options);
   ASSERT_TRUE(fit) << fit.message().text;
-  EXPECT_EQ(fit->end, SearchEnd::Converged);
   EXPECT_GT(fit->isochronismBefore, 3e-4);
   EXPECT_NEAR(fit->currents[0], -30, 0.3);
   EXPECT_NEAR(fit->currents[1], 20, 0.2);
@@ -239,19 +239,16 @@ TEST(FitTrimCoils, UndoesAKnownDisturbanceAndReportsWhatItCannotReach) {
   const std::vector<double> nodes = CoilNodeFields(*outer, record.radii)[0];
   std::vector<double> change(nodes.size());
   for (std::size_t i = 0; i < nodes.size(); ++i) change[i] = partial->currents[0] * nodes[i];
-  const Result<Closing> closing = close(FieldWithMeanChange(record, change), check);
-  ASSERT_TRUE(closing);
-  EXPECT_EQ(*closing, Closing::Closed);
+  ASSERT_TRUE(close(FieldWithMeanChange(record, change), check));
   double worst = 0;
   for (double e : IsochronismOf(record, check))
     if (e != kNoValue) worst = std::max(worst, std::fabs(e));
   EXPECT_NEAR(partial->isochronismAfter, worst, 1e-9);  // to the closure tolerance
 }
 
-// The searches say how they ended: at the iteration limit with the best found so far, or on a stop
-// with nothing more (a stop asked before the search closes no orbit at all); a closer on a shared
-// run leaves the run as it was.
-TEST(Searches, SayHowTheyEndedAndLeaveTheSharedRunAsItWas) {
+// A search on a shared run ends at its iteration limit with the best found so far and leaves the
+// run as it was; a stop asked before the search closes no orbit at all and gives nothing.
+TEST(Searches, OnASharedRunEndAtTheirLimitAndLeaveTheRunAsItWas) {
   const test::Ideal ideal;
   auto B = [&](double R, double) {
     const double x = R / ideal.rInfinity;
@@ -265,7 +262,7 @@ TEST(Searches, SayHowTheyEndedAndLeaveTheSharedRunAsItWas) {
   const Result<MeanFieldCorrection> limited =
       FindIsochronousCorrection(*shared, PreciseOrbitCloser(shared, 2), once);
   ASSERT_TRUE(limited) << limited.message().text;
-  EXPECT_EQ(limited->end, SearchEnd::IterationLimit);
+  EXPECT_EQ(limited->termination, CorrectionTermination::IterationLimit);
   EXPECT_EQ(limited->iterations, 1);
   EXPECT_LT(limited->isochronismAfter, limited->isochronismBefore);
   EXPECT_EQ(shared->field, before.field);
@@ -278,19 +275,15 @@ TEST(Searches, SayHowTheyEndedAndLeaveTheSharedRunAsItWas) {
   counted.iterationDone = [&](int, double) { ++calls; };
   const Result<MeanFieldCorrection> stopped =
       FindIsochronousCorrection(*shared, PreciseOrbitCloser(shared, 2, stop.Token()), counted);
-  ASSERT_TRUE(stopped);
-  EXPECT_EQ(stopped->end, SearchEnd::Stopped);
-  EXPECT_EQ(stopped->iterations, 0);
+  // Stopped before its first step: nothing to keep.
+  EXPECT_FALSE(stopped);
   EXPECT_EQ(calls, 0);
   const Result<TrimCoils> coils =
       TrimCoils::Parse("r_m\tA\n0.0\t0\n0.2\t1e-6\n0.3\t5e-5\n0.4\t1e-4\n0.6\t0\n", "a.tsv");
   ASSERT_TRUE(coils);
   const Result<TrimFit> fit =
       FitTrimCoils(*shared, *coils, PreciseOrbitCloser(shared, 2, stop.Token()), TrimFitOptions{});
-  ASSERT_TRUE(fit);
-  EXPECT_EQ(fit->end, SearchEnd::Stopped);
-  EXPECT_EQ(SearchEndName(SearchEnd::IterationLimit), "iteration_limit");
-  EXPECT_EQ(SearchEndName(SearchEnd::NoProgress), "no_progress");
+  EXPECT_FALSE(fit);
 }
 
 }  // namespace
