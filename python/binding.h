@@ -140,5 +140,6 @@ int ThreadsOf(const py::object& threads);
 
 void BindMaps(py::module_& m);
 void BindRuns(py::module_& m);
+void BindCorrections(py::module_& m);
 
 }  // namespace zuba::python

@@ -27,8 +27,10 @@ std::string MapHandle::FormatName() const {
 
 namespace {
 
-SharedMap Finish(FieldMap map, std::optional<std::string> path, const MapReadingOptions& reading,
-                 const FileStamp& stamp) {
+}  // namespace
+
+SharedMap MapOf(FieldMap map, std::optional<std::string> path, const MapReadingOptions& reading,
+                const FileStamp& stamp) {
   auto handle = std::make_shared<MapHandle>();
   handle->momentsFormed = RadialMoments(map.field, map.radii, map.nTheta, handle->h,
                                         handle->moments);
@@ -39,6 +41,18 @@ SharedMap Finish(FieldMap map, std::optional<std::string> path, const MapReading
   handle->stamp = stamp;
   return handle;
 }
+
+SharedMap ReadMapWith(const std::string& path, const MapReadingOptions& options) {
+  FileStamp stamp;
+  Result<FieldMap> map = [&] {
+    py::gil_scoped_release release;
+    return ReadMap(path, options, stamp);
+  }();
+  if (!map) Raise("MapError", map.outcome());
+  return MapOf(std::move(*map), path, options, stamp);
+}
+
+namespace {
 
 // A name of the reading options, or a ValueError naming the argument and the names it takes.
 template <class T>
@@ -75,13 +89,7 @@ SharedMap ReadMapPy(const std::string& path, const py::object& format, const py:
   o.bUnit = Parsed(ParseFieldUnit, bUnit, FieldUnit::None, "b_unit", "T, Gs, kG");
   if (Outcome checked = CheckMapReadingOptions(o); !checked)
     throw py::value_error(checked.message().text);
-  FileStamp stamp;
-  Result<FieldMap> map = [&] {
-    py::gil_scoped_release release;
-    return ReadMap(path, o, stamp);
-  }();
-  if (!map) Raise("MapError", map.outcome());
-  return Finish(std::move(*map), path, o, stamp);
+  return ReadMapWith(path, o);
 }
 
 SharedMap MapOfArraysPy(const py::handle& r, const py::handle& theta, const py::handle& b) {
@@ -98,7 +106,7 @@ SharedMap MapOfArraysPy(const py::handle& r, const py::handle& theta, const py::
                           ")");
   Result<FieldMap> map = MapOfArrays(std::move(radii), azimuths, DoublesOf(b, "b"));
   if (!map) Raise("MapError", map.outcome());
-  return Finish(std::move(*map), std::nullopt, MapReadingOptions{}, FileStamp{});
+  return MapOf(std::move(*map), std::nullopt, MapReadingOptions{}, FileStamp{});
 }
 
 // A read-only view of a table of the map, kept alive by the map's Python object.

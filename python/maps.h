@@ -44,4 +44,11 @@ struct MapHandle {
 };
 using SharedMap = std::shared_ptr<MapHandle>;  // never changed after it is made
 
+// Reads a map file with the reading options (the GIL released); a MapError when refused.
+SharedMap ReadMapWith(const std::string& path, const MapReadingOptions& options);
+
+// The map of a map already made, e.g. a corrected map as its *.sdf text gives it.
+SharedMap MapOf(FieldMap map, std::optional<std::string> path, const MapReadingOptions& reading,
+                const FileStamp& stamp);
+
 }  // namespace zuba::python

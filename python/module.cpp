@@ -25,4 +25,5 @@ PYBIND11_MODULE(_zuba, m) {
   zp::RegisterErrors();
   zp::BindMaps(m);
   zp::BindRuns(m);
+  zp::BindCorrections(m);
 }

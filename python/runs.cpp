@@ -11,6 +11,8 @@
 
 #include "calc/run/diagnostics.h"
 #include "calc/run/driver.h"
+#include "calc/run/machine_file.h"
+#include "calc/run/orbit_coordinates.h"
 #include "calc/run/prepared_run.h"
 #include "calc/run/run_quantities.h"
 #include "calc/run/values_table.h"
@@ -45,21 +47,9 @@ int ThreadsOf(const py::object& threads) {
 
 namespace {
 
-// The value of a run field as Python holds it.
-py::object FieldValue(const RunField& field, const RunParameters& run) {
-  return VisitRunField(field, run, [](const auto& value) { return py::cast(value); });
-}
-
-// The preset of the mode and every change (name, text), completed as the Input Data dialog
-// completes them and checked as a run checks them. The map path is not a run field here: the run
-// takes it from the map it is given.
-ParametersHandle MakeParameters(const std::string& mode,
-                                const std::vector<std::pair<std::string, std::string>>& changes) {
-  ParametersHandle p;
-  if (!ApplyPreset(mode, p.run))
-    throw py::value_error("mode: unknown label \"" + mode + "\"; the labels are \"" +
-                          kModeTvk310 + "\" and \"" + kModeAvf14N5 + "\"");
-  p.mode = mode;
+// The parameters with the changes (name, text) by the names --set takes, completed and checked.
+ParametersHandle Changed(ParametersHandle p,
+                         const std::vector<std::pair<std::string, std::string>>& changes) {
   for (const auto& [name, text] : changes) {
     const RunField* field = FindRunField(name);
     if (field == nullptr || !field->settable())
@@ -72,44 +62,61 @@ ParametersHandle MakeParameters(const std::string& mode,
   return Completed(std::move(p));
 }
 
+// The value of a run field as Python holds it.
+py::object FieldValue(const RunField& field, const RunParameters& run) {
+  return VisitRunField(field, run, [](const auto& value) { return py::cast(value); });
+}
+
+// The preset of the mode and every change (name, text), completed as the Input Data dialog
+// completes them and checked as a run checks them. The map path is not a run field here: the run
+// takes it from the map it is given.
+ParametersHandle MakeParameters(const std::string& mode, const std::optional<std::string>& machine,
+                                const std::vector<std::pair<std::string, std::string>>& changes) {
+  ParametersHandle p;
+  if (machine) {
+    Result<Machine> read = [&] {
+      py::gil_scoped_release release;
+      return ReadMachineFile(*machine);
+    }();
+    if (!read) Raise("ParameterError", read.outcome());
+    p.run = read->run;
+    p.machine = machine;
+    p.mode = read->name;
+    p.gainPerTurn = read->gainPerTurnMeV;
+    p.closure = read->closure;
+    if (read->hasMap) p.mapPath = read->run.Path;
+    p.mapReading = read->mapReading;
+    p.run.Path.clear();
+  } else {
+    if (!ApplyPreset(mode, p.run))
+      throw py::value_error("mode: unknown label \"" + mode + "\"; the labels are \"" +
+                            kModeTvk310 + "\" and \"" + kModeAvf14N5 + "\"");
+    p.mode = mode;
+  }
+  return Changed(std::move(p), changes);
+}
+
 py::dict ParameterUnits() {
   py::dict units;
   for (const RunField& field : kRunFields) units[field.name] = field.unit;
   return units;
 }
 
-// The values file's columns of a record by their header names: NaN for an empty cell or
-// "unstable", every number read back from the file's own text (17 significant digits: exact).
+// The values file's columns of a record by their header names.
 py::dict ValuesOf(const RunResult& r) {
-  const std::string text = ValuesTable(r.tables, ClosureColumnsOf(r.tables, r.gainPerTurn));
-  std::vector<std::string> names;
-  std::vector<std::vector<double>> columns;
-  size_t lineStart = 0;
-  for (bool header = true; lineStart < text.size(); header = false) {
-    size_t lineEnd = text.find('\n', lineStart);
-    if (lineEnd == std::string::npos) lineEnd = text.size();
-    const std::string_view line(text.data() + lineStart, lineEnd - lineStart);
-    size_t cellStart = 0, column = 0;
-    for (;;) {
-      size_t cellEnd = line.find('\t', cellStart);
-      const std::string_view cell =
-          line.substr(cellStart, cellEnd == std::string_view::npos ? line.npos : cellEnd - cellStart);
-      if (header) {
-        names.emplace_back(cell);
-        columns.emplace_back();
-      } else if (column < columns.size()) {
-        columns[column].push_back(
-            ParseNumber(cell).value_or(std::numeric_limits<double>::quiet_NaN()));
-      }
-      ++column;
-      if (cellEnd == std::string_view::npos) break;
-      cellStart = cellEnd + 1;
-    }
-    lineStart = lineEnd + 1;
-  }
-  py::dict out;
-  for (size_t k = 0; k < names.size(); ++k) out[py::str(names[k])] = CopyArray(columns[k]);
-  return out;
+  return ColumnsOf(ValuesTable(r.tables, ClosureColumnsOf(r.tables, r.gainPerTurn)));
+}
+
+// The closed orbits at an azimuth as zuba-cli orbits writes them, by column.
+py::dict OrbitsAt(const RunResult& r, double thetaDeg, const py::object& gridDeg) {
+  OrbitRequest request;
+  request.thetaDeg = thetaDeg;
+  if (!gridDeg.is_none()) request.gridDeg = gridDeg.cast<double>();
+  if (const Outcome checked = CheckOrbitRequest(request); !checked)
+    throw py::value_error(checked.message().text);
+  const Result<OrbitCoordinates> orbits = OrbitCoordinatesOf(r.tables, request);
+  if (!orbits) Raise("CalculationError", orbits.outcome());
+  return ColumnsOf(OrbitCoordinatesTable(*orbits));
 }
 
 // Energy i of the record, or an IndexError.
@@ -230,6 +237,49 @@ RunResult LoadPy(const std::string& path) {
 
 }  // namespace
 
+py::dict ColumnsOf(const std::string& text) {
+  std::vector<std::string> names;
+  std::vector<std::vector<std::string>> cells;
+  size_t lineStart = 0;
+  for (bool header = true; lineStart < text.size(); header = false) {
+    size_t lineEnd = text.find('\n', lineStart);
+    if (lineEnd == std::string::npos) lineEnd = text.size();
+    const std::string_view line(text.data() + lineStart, lineEnd - lineStart);
+    size_t cellStart = 0, column = 0;
+    for (;;) {
+      const size_t cellEnd = line.find('\t', cellStart);
+      const std::string_view cell = line.substr(
+          cellStart, cellEnd == std::string_view::npos ? line.npos : cellEnd - cellStart);
+      if (header) {
+        names.emplace_back(cell);
+        cells.emplace_back();
+      } else if (column < cells.size()) {
+        cells[column].emplace_back(cell);
+      }
+      ++column;
+      if (cellEnd == std::string_view::npos) break;
+      cellStart = cellEnd + 1;
+    }
+    lineStart = lineEnd + 1;
+  }
+  py::dict out;
+  for (size_t k = 0; k < names.size(); ++k) {
+    // A column of numbers (an empty cell or "unstable" among them) or of words.
+    bool numbers = true;
+    std::vector<double> values;
+    for (const std::string& cell : cells[k]) {
+      const std::optional<double> value = ParseNumber(cell);
+      if (!value && !cell.empty() && cell != "unstable") numbers = false;
+      values.push_back(value.value_or(std::numeric_limits<double>::quiet_NaN()));
+    }
+    if (numbers)
+      out[py::str(names[k])] = CopyArray(values);
+    else
+      out[py::str(names[k])] = py::cast(cells[k]);
+  }
+  return out;
+}
+
 ParametersHandle Completed(ParametersHandle p) {
   // What the Input Data dialog does when it closes with Enter, on a stand-in path (the run takes
   // the path of its map), then the checks of a run's quantities.
@@ -285,7 +335,12 @@ checked set. Made by zuba.parameters().)")
              for (const RunField& field : kRunFields) names.append(field.name);
              return names;
            })
-      .def_property_readonly("mode", [](const ParametersHandle& p) { return p.mode; })
+      .def_property_readonly("mode", [](const ParametersHandle& p) { return p.mode; },
+                             "The preset's label, or the machine file's name.")
+      .def_property_readonly("machine", [](const ParametersHandle& p) { return p.machine; },
+                             "The machine file read, or None.")
+      .def_property_readonly("map_path", [](const ParametersHandle& p) { return p.mapPath; },
+                             "The machine file's map (resolved), or None.")
       .def_property_readonly(
           "gain_per_turn", [](const ParametersHandle& p) { return p.gainPerTurn; },
           "MeV per turn the parameters carry (a machine file's), or None.")
@@ -306,23 +361,16 @@ checked set. Made by zuba.parameters().)")
         }
         return text + ")";
       });
-  m.def("_parameters", &MakeParameters, py::arg("mode"), py::arg("changes"));
+  m.def("_parameters", &MakeParameters, py::arg("mode"), py::arg("machine"), py::arg("changes"));
   m.def(
-      "_replace",
-      [](const ParametersHandle& p, const std::vector<std::pair<std::string, std::string>>& changes) {
-        ParametersHandle q = p;
-        for (const auto& [name, text] : changes) {
-          const RunField* field = FindRunField(name);
-          if (field == nullptr || !field->settable())
-            Raise("ParameterError", Message{"unknown parameter \"" + name +
-                                                "\"; the names are " + SettableRunFieldNames(),
-                                            "Error"});
-          if (const Outcome set = SetRunField(*field, text, q.run); !set)
-            Raise("ParameterError", name, set);
-        }
-        return Completed(std::move(q));
+      "_machine_map",
+      [](const ParametersHandle& p) {
+        if (!p.mapPath)
+          throw py::value_error("the parameters name no map (only a machine file's may)");
+        return ReadMapWith(*p.mapPath, p.mapReading);
       },
-      py::arg("parameters"), py::arg("changes"));
+      py::arg("parameters"));
+  m.def("_replace", &Changed, py::arg("parameters"), py::arg("changes"));
 
   py::class_<RunResult>(m, "Results", R"(The results of a run (zuba.run) or of a document
 (zuba.load): per energy the values of zuba-cli run --values, the closure status, the stored orbit
@@ -351,6 +399,10 @@ samples, and the files zuba-cli run writes. Every array is a copy owned by Pytho
                                return p;
                              })
       .def("__len__", [](const RunResult& r) { return r.tables.Ek.size(); })
+      .def("orbit_at", &OrbitsAt, py::arg("theta_deg") = 0.0, py::arg("grid_deg") = py::none(),
+           "The closed orbits at an azimuth, as zuba-cli orbits writes them: per energy (and "
+           "grid azimuth) Ek_MeV, theta_deg, R_m, pr_bg, u, Rmean_m, xc_m, yc_m (arrays, NaN "
+           "where the orbit did not close) and status (list).")
       .def("orbit", &OrbitOf, py::arg("i"),
            "The stored samples of energy i: R_m, vR (m/rad), theta_rad, omega, tau (arrays).")
       .def(

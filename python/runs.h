@@ -19,6 +19,9 @@ struct ParametersHandle {
   std::string mode;   // the preset's label (empty for a machine file's)
   std::optional<double> gainPerTurn;  // MeV per turn
   std::optional<ClosureMode> closure;
+  std::optional<std::string> machine;  // the machine file read
+  std::optional<std::string> mapPath;  // the machine file's map (resolved), if it names one
+  MapReadingOptions mapReading;        // how the machine file reads its map
 };
 
 struct RunResult {
@@ -34,6 +37,10 @@ ParametersHandle Completed(ParametersHandle p);
 // The gain per turn of a call (MeV): the argument, else the parameters', else the default; a
 // TypeError or ValueError naming gain_per_turn.
 double GainOf(const py::object& gain, const ParametersHandle& p);
+
+// The columns of a tab-separated table with a header line: a column of numbers (an empty cell or
+// "unstable" read as NaN) as a float64 array, any other as a list of str.
+py::dict ColumnsOf(const std::string& text);
 
 // A message as zuba-cli prints it: "Caption: text".
 std::string Printed(const Message& message);

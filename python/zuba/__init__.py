@@ -10,17 +10,19 @@ this package only converts arguments and results. See docs/PYTHON.md.
 """
 
 import collections.abc as _abc
+import os as _os
 import numbers as _numbers
 
 import numpy as _np
 
 from . import _zuba
-from ._zuba import FieldMap, Parameters, Results, read_map, load
+from ._zuba import CoilTable, FieldMap, Parameters, Results
 
 __version__ = _zuba.__version__
 
 __all__ = ["Error", "MapError", "ParameterError", "DocumentError", "CalculationError",
-           "FieldMap", "Parameters", "Results", "read_map", "parameters", "run", "load"]
+           "FieldMap", "Parameters", "Results", "CoilTable", "Correction", "TrimFit", "read_map",
+           "parameters", "run", "load", "isochronise", "trim_fit"]
 
 
 class Error(Exception):
@@ -70,18 +72,28 @@ def _changes(changes):
     return [(name, _field_text(name, value)) for name, value in changes.items()]
 
 
-def parameters(mode="TVK-310: p", **changes):
-    """The run parameters of an operating mode ("TVK-310: p" or "AVF: 14N5") with changes by
-    the names zuba-cli run --set takes, in its units (Parameters.units): EkBegin/EkEnd/dEk in
-    MeV, Frf in MHz, m0 in u, h in rad, ... Completed and checked as zuba-cli does: ValueError
-    for an unknown mode, ParameterError for an unknown name or a refused value.
+def parameters(mode=None, machine=None, **changes):
+    """The run parameters of an operating mode ("TVK-310: p", the default, or "AVF: 14N5") or of
+    a machine file (machine=PATH, as zuba-cli --machine), with changes by the names zuba-cli run
+    --set takes, in its units (Parameters.units): EkBegin/EkEnd/dEk in MeV, Frf in MHz, m0 in u,
+    h in rad, ... Completed and checked as zuba-cli does: ValueError for an unknown mode,
+    ParameterError for an unknown name, a refused value or a refused machine file.
 
         p = zuba.parameters("TVK-310: p", EkEnd=30.6, dEk=1.0)
-        q = p.replace(Frf=26.3)   # a new, checked set
+        q = p.replace(Frf=26.3)                 # a new, checked set
+        ring = zuba.parameters(machine="examples/ring-590.json")
+        r = zuba.run(ring.read_map(), ring)     # the machine's map, closure and gain per turn
     """
+    if mode is not None and machine is not None:
+        raise ValueError("mode and machine: give one of them (a machine file holds its mode)")
+    if mode is None:
+        mode = "TVK-310: p"
     if not isinstance(mode, str):
         raise TypeError("mode: a str, the label of an operating mode")
-    return _zuba._parameters(mode, _changes(changes))
+    if machine is not None and not isinstance(machine, (str, _os.PathLike)):
+        raise TypeError("machine: the path of a machine file")
+    return _zuba._parameters(mode, None if machine is None else _os.fspath(machine),
+                             _changes(changes))
 
 
 def _replace(self, **changes):
@@ -90,6 +102,8 @@ def _replace(self, **changes):
 
 
 Parameters.replace = _replace
+Parameters.read_map = lambda self: _zuba._machine_map(self)
+Parameters.read_map.__doc__ = "The machine file's map, read as the file says (ValueError without one)."
 Parameters.items = lambda self: [(k, self[k]) for k in self.keys()]
 Parameters.values = lambda self: [self[k] for k in self.keys()]
 Parameters.get = lambda self, key, default=None: self[key] if key in self else default
@@ -144,3 +158,96 @@ def _field(self, r, theta, reference=False):
 
 
 FieldMap.field = _field
+
+
+def read_map(path, format="auto", replicate=None, mirror=False, negate=False, reverse=False,
+             r_unit=None, theta_unit=None, b_unit=None):
+    """Reads a field map file of any format zuba-cli reads (format "auto", "sdf", "polar",
+    "records" or "table"), with the command line's reading options: replicate=N completes one
+    sector of N, mirror half a sector, negate flips the sign, reverse runs the azimuth the other
+    way; r_unit ("m", "mm"), theta_unit ("deg", "rad") and b_unit ("T", "Gs", "kG") for a table
+    without a header. MapError when the file is refused, with zuba-cli's text."""
+    return _zuba.read_map(_path(path, "path"), format, replicate, mirror, negate, reverse,
+                          r_unit, theta_unit, b_unit)
+
+
+def load(path):
+    """Reads a document (*.zub) as a Results object (DocumentError when refused)."""
+    return _zuba.load(_path(path, "path"))
+
+
+def _path(path, name):
+    if not isinstance(path, (str, _os.PathLike)):
+        raise TypeError(f"{name}: a file path, not {type(path).__name__}")
+    return _os.fspath(path)
+
+
+class _Search:
+    """What a search gives back; every attribute is a plain value or an array owned by Python."""
+
+    def __init__(self, members):
+        self._sdf = members.pop("_sdf")
+        self.__dict__.update(members)
+
+    def save_sdf(self, path):
+        """Writes the corrected map as zuba-cli writes it with -o (values to 1e-5 T)."""
+        _zuba._write_bytes(_path(path, "path"), self._sdf)
+
+    def __repr__(self):
+        return (f"<zuba.{type(self).__name__} {self.termination}, isochronism "
+                f"{self.isochronism_before:.3e} -> {self.isochronism_after:.3e}>")
+
+
+class Correction(_Search):
+    """The isochronous correction of zuba.isochronise: r_m and delta_b_t (T per radius node, the
+    same at every azimuth), isochronism_before/after (worst |F0 H/Frf - 1|), phase_deg_before/
+    after, iterations, excluded_energies (MeV), converged, target, termination, residuals (per
+    energy: Ek_MeV, isochronism_before, isochronism_after, excluded), lost_in_iteration,
+    knots_m, span_m, largest_delta_b_t, total_variation_t, range_t, warnings, and corrected_map
+    (a FieldMap: the map as zuba-cli isochronise -o writes it, values to 1e-5 T)."""
+
+
+class TrimFit(_Search):
+    """The trim-coil fit of zuba.trim_fit: currents ({name: A}), isochronism_before/after,
+    phase_deg_before/after, condition_number, at_limit and no_effect (coil names),
+    excluded_energies, iterations, converged, target, termination, residuals, lost_in_iteration,
+    warnings, and corrected_map (the map as zuba-cli trim-fit -o writes it)."""
+
+    def __init__(self, members):
+        self._currents_table = members.pop("_currents_table")
+        super().__init__(members)
+
+    def write_currents(self, path):
+        """Writes the coil table with a last row of the currents, as zuba-cli trim-fit
+        --currents-out does."""
+        _zuba._write_bytes(_path(path, "path"), self._currents_table.encode())
+
+
+def _check_run_arguments(m, p):
+    if not isinstance(m, FieldMap):
+        raise TypeError("m: a zuba.FieldMap (zuba.read_map or zuba.FieldMap(r, theta, b))")
+    if not isinstance(p, Parameters):
+        raise TypeError("p: zuba.Parameters (zuba.parameters(...))")
+
+
+def isochronise(m, p, gain_per_turn=None, threads=None, progress=None):
+    """The change of the mean field dB(R) that makes every energy of p revolve at Frf/H, from the
+    precise closed orbits on m, as zuba-cli isochronise finds it. progress(iteration, worst) is
+    called on the calling thread after iterations; Ctrl+C stops the search (KeyboardInterrupt).
+    CalculationError when no energy closes on the map."""
+    _check_run_arguments(m, p)
+    return Correction(_zuba._isochronise(m, p, gain_per_turn, threads, progress))
+
+
+def trim_fit(m, p, coils, limit=None, target="isochronism", gain_per_turn=None, threads=None,
+             exclude=None, weights=None, progress=None):
+    """The currents of trim coils that make the machine closest to isochronous (target
+    "isochronism") or keep the RF phase closest to zero ("phase"), as zuba-cli trim-fit finds
+    them. coils: a coil-table path or a zuba.CoilTable; limit: None, a current (A) for every coil
+    or {name: A}; exclude: [(lo_mev, hi_mev), ...] energies left out; weights:
+    {(lo_mev, hi_mev): w}."""
+    _check_run_arguments(m, p)
+    if not isinstance(coils, CoilTable):
+        coils = _path(coils, "coils")
+    return TrimFit(_zuba._trim_fit(m, p, coils, limit, target, gain_per_turn, threads, exclude,
+                                   weights, progress))
