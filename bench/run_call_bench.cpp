@@ -38,9 +38,15 @@ void PrepareAndRun(benchmark::State& state, ClosureMode closure) {
 }
 
 BENCHMARK_CAPTURE(PrepareAndRun, Standard, ClosureMode::Standard)
-    ->Arg(2)->Arg(11)->Unit(benchmark::kMillisecond)->UseRealTime();
+    ->Arg(2)
+    ->Arg(11)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 BENCHMARK_CAPTURE(PrepareAndRun, Precise, ClosureMode::Precise)
-    ->Arg(2)->Arg(11)->Unit(benchmark::kMillisecond)->UseRealTime();
+    ->Arg(2)
+    ->Arg(11)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 }  // namespace
 }  // namespace zuba

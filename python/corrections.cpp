@@ -116,8 +116,7 @@ py::dict IsochronisePy(const MapHandle& map, const ParametersHandle& p, const py
   options.iterationDone = searched.Sink();
   const std::function<Result<MeanFieldCorrection>(const StopToken&)> job =
       [&](const StopToken& stop) {
-        return FindIsochronousCorrection(*run, PreciseOrbitCloser(run, threadCount, stop),
-                                         options);
+        return FindIsochronousCorrection(*run, PreciseOrbitCloser(run, threadCount, stop), options);
       };
   const Result<MeanFieldCorrection> found = RunBlocking(job, searched.Tick(progress));
   if (!found) Raise("CalculationError", found.outcome());
@@ -147,8 +146,8 @@ TrimCoils CoilsOfArrays(const py::handle& r, const py::dict& profiles) {
     names.push_back(py::str(name).cast<std::string>());
     columns.push_back(DoublesOf(values, "coils"));
     if (columns.back().size() != radii.size())
-      throw py::value_error("coils[\"" + names.back() + "\"]: " +
-                            std::to_string(columns.back().size()) + " values for " +
+      throw py::value_error("coils[\"" + names.back() +
+                            "\"]: " + std::to_string(columns.back().size()) + " values for " +
                             std::to_string(radii.size()) + " radii");
   }
   std::string text = "r_m";
@@ -213,8 +212,8 @@ EnergyRange RangeOf(const py::handle& range, const char* argument) {
 
 py::dict TrimFitPy(const MapHandle& map, const ParametersHandle& p, const py::object& coilsArg,
                    const py::object& limit, const std::string& target, const py::object& gain,
-                   const py::object& threads, const py::object& exclude,
-                   const py::object& weights, const py::object& progress) {
+                   const py::object& threads, const py::object& exclude, const py::object& weights,
+                   const py::object& progress) {
   const TrimCoils coils = CoilsOf(coilsArg);
   TrimFitOptions options;
   options.limits = LimitsOf(coils, limit);
@@ -253,6 +252,7 @@ py::dict TrimFitPy(const MapHandle& map, const ParametersHandle& p, const py::ob
   out["condition_number"] = t.conditionNumber;
   auto names = [&](const std::vector<int>& indices) {
     std::vector<std::string> list;
+    list.reserve(indices.size());
     for (int c : indices) list.push_back(coils.Name(c));
     return list;
   };

@@ -25,15 +25,13 @@ std::string MapHandle::FormatName() const {
   return path ? MapFormatName(map.format) : "array";
 }
 
-namespace {
-
-}  // namespace
+namespace {}  // namespace
 
 SharedMap MapOf(FieldMap map, std::optional<std::string> path, const MapReadingOptions& reading,
                 const FileStamp& stamp) {
   auto handle = std::make_shared<MapHandle>();
-  handle->momentsFormed = RadialMoments(map.field, map.radii, map.nTheta, handle->h,
-                                        handle->moments);
+  handle->momentsFormed =
+      RadialMoments(map.field, map.radii, map.nTheta, handle->h, handle->moments);
   handle->map = std::move(map);
   handle->path = std::move(path);
   handle->reading = reading;
@@ -70,16 +68,15 @@ SharedMap ReadMapPy(const std::string& path, const py::object& format, const py:
                     bool mirror, bool negate, bool reverse, const py::object& rUnit,
                     const py::object& thetaUnit, const py::object& bUnit) {
   MapReadingOptions o;
-  o.format = Parsed(ParseMapFormat, format, MapFormat::Auto, "format",
-                    "auto, sdf, polar, records, table");
+  o.format =
+      Parsed(ParseMapFormat, format, MapFormat::Auto, "format", "auto, sdf, polar, records, table");
   if (!replicate.is_none()) {
     if (!py::isinstance<py::int_>(replicate) || py::isinstance<py::bool_>(replicate))
       throw py::type_error("replicate: an int (the number of sectors) or None");
     o.replicate = replicate.cast<int32_t>();
     if (o.replicate < 1 || o.replicate > kMaxReplicate)
       throw py::value_error("replicate: the number of sectors must be 1 to " +
-                            std::to_string(kMaxReplicate) + ", not " +
-                            std::to_string(o.replicate));
+                            std::to_string(kMaxReplicate) + ", not " + std::to_string(o.replicate));
   }
   o.mirror = mirror;
   o.negate = negate;
@@ -224,8 +221,9 @@ py::dict SaveSdf(const MapHandle& m, const std::string& path, const py::object& 
   if (!dTheta.is_none()) {
     step = dTheta.cast<double>();
     if (!IsSdfAzimuthStep(*step))
-      throw py::value_error("dtheta: the step must have at most three decimals and divide 360 "
-                            "degrees into a whole number of steps");
+      throw py::value_error(
+          "dtheta: the step must have at most three decimals and divide 360 "
+          "degrees into a whole number of steps");
   }
   Result<SdfConversion> sdf = ConvertToSdf(m.map, unitName, step);
   if (!sdf) Raise("MapError", m.Name(), sdf.outcome());
@@ -262,30 +260,35 @@ equal steps 2 pi / n without the closing azimuth: theta[k] = theta[0] + k 2 pi /
 arrays are copied. zuba.read_map reads a map file.)")
       .def(py::init(&MapOfArraysPy), py::arg("r"), py::arg("theta"), py::arg("b"))
       .def_property_readonly(
-          "r", [](const py::object& self) {
+          "r",
+          [](const py::object& self) {
             return View(self, self.cast<const MapHandle&>().map.radii,
                         {static_cast<py::ssize_t>(self.cast<const MapHandle&>().map.nR)});
           },
           "Radii (m): a read-only view into the map.")
       .def_property_readonly(
-          "theta", [](const py::object& self) {
+          "theta",
+          [](const py::object& self) {
             const MapHandle& h = self.cast<const MapHandle&>();
             return View(self, h.map.azimuths, {static_cast<py::ssize_t>(h.map.nTheta)});
           },
           "Azimuths (rad) of the full turn, equally spaced: a read-only view into the map.")
       .def_property_readonly(
-          "b", [](const py::object& self) {
+          "b",
+          [](const py::object& self) {
             const MapHandle& h = self.cast<const MapHandle&>();
             return View(self, h.map.field, {h.map.nR, h.map.nTheta});
           },
           "Field B (T), shape (len(r), len(theta)): a read-only view into the map.")
-      .def_property_readonly("path", [](const MapHandle& h) { return h.path; },
-                             "The file read, or None for a map made from arrays.")
+      .def_property_readonly(
+          "path", [](const MapHandle& h) { return h.path; },
+          "The file read, or None for a map made from arrays.")
       .def_property_readonly("format", &MapHandle::FormatName,
                              "The reader that read the file (sdf, polar, records, table), or "
                              "\"array\".")
-      .def_property_readonly("unit", [](const MapHandle& h) { return h.map.unit; },
-                             "The file's unit of B (Gs, T, kG); \"T\" for arrays.")
+      .def_property_readonly(
+          "unit", [](const MapHandle& h) { return h.map.unit; },
+          "The file's unit of B (Gs, T, kG); \"T\" for arrays.")
       .def("_field", &FieldAt, py::arg("r"), py::arg("theta"), py::arg("reference"))
       .def("harmonics", &Harmonics, py::arg("sectors"),
            "Per radius node the columns of zuba-cli harmonics (R_m, mean_field_T, field_index, "

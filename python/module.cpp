@@ -5,6 +5,8 @@
 namespace zuba::python {
 
 void RegisterErrors() {
+  // pybind11 takes a translator of this exact signature (a function pointer).
+  // NOLINTNEXTLINE(performance-unnecessary-value-param)
   py::register_exception_translator([](std::exception_ptr raised) {
     try {
       if (raised) std::rethrow_exception(raised);

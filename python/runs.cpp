@@ -1,6 +1,8 @@
 // Runs in Python: the run parameters (a preset and changes by the names --set takes), a run of
 // every energy on a field map through the prepared run and RunCalculation, its results as NumPy
 // arrays, and the files zuba-cli run writes, from the same functions.
+#include "python/runs.h"
+
 #include <pybind11/stl.h>
 
 #include <cmath>
@@ -22,7 +24,6 @@
 #include "platform/threads.h"
 #include "python/binding.h"
 #include "python/maps.h"
-#include "python/runs.h"
 #include "results/document.h"
 #include "results/report.h"
 #include "results/run_completion.h"
@@ -197,7 +198,8 @@ RunResult RunPy(const MapHandle& map, const ParametersHandle& p, const std::stri
 
   RunResult result;
   result.gainPerTurn = worker.gainPerTurnMeV;
-  for (const Failure& failure : output.messages) result.warnings.push_back(Printed(failure.message));
+  for (const Failure& failure : output.messages)
+    result.warnings.push_back(Printed(failure.message));
   if (output.outcome == WorkerOutcome::Stopped) {
     // A stop comes from Ctrl+C only, which RunBlocking raises; a run stopped otherwise fails.
     Raise("CalculationError", Message{"The calculation was stopped.", "Stop"});
@@ -335,12 +337,15 @@ checked set. Made by zuba.parameters().)")
              for (const RunField& field : kRunFields) names.append(field.name);
              return names;
            })
-      .def_property_readonly("mode", [](const ParametersHandle& p) { return p.mode; },
-                             "The preset's label, or the machine file's name.")
-      .def_property_readonly("machine", [](const ParametersHandle& p) { return p.machine; },
-                             "The machine file read, or None.")
-      .def_property_readonly("map_path", [](const ParametersHandle& p) { return p.mapPath; },
-                             "The machine file's map (resolved), or None.")
+      .def_property_readonly(
+          "mode", [](const ParametersHandle& p) { return p.mode; },
+          "The preset's label, or the machine file's name.")
+      .def_property_readonly(
+          "machine", [](const ParametersHandle& p) { return p.machine; },
+          "The machine file read, or None.")
+      .def_property_readonly(
+          "map_path", [](const ParametersHandle& p) { return p.mapPath; },
+          "The machine file's map (resolved), or None.")
       .def_property_readonly(
           "gain_per_turn", [](const ParametersHandle& p) { return p.gainPerTurn; },
           "MeV per turn the parameters carry (a machine file's), or None.")
@@ -380,8 +385,9 @@ samples, and the files zuba-cli run writes. Every array is a copy owned by Pytho
                              "Rmn_m, Bmn_T, Rev_m, F0_Hz, dReo_m, isochronism, phase_deg, nu_r, "
                              "nu_z, consistency, vr_residual) as float64 arrays; NaN where the "
                              "file has an empty cell or \"unstable\".")
-      .def_property_readonly("warnings", [](const RunResult& r) { return r.warnings; },
-                             "The messages of the run, one line each as zuba-cli prints them.")
+      .def_property_readonly(
+          "warnings", [](const RunResult& r) { return r.warnings; },
+          "The messages of the run, one line each as zuba-cli prints them.")
       .def_property_readonly(
           "status", [](const RunResult& r) { return StatusOf(r, false); },
           "Per energy: closed, not_closed, singular or failed.")

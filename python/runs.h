@@ -15,8 +15,8 @@ namespace zuba::python {
 
 // Completed and checked run parameters, with what a machine file adds.
 struct ParametersHandle {
-  RunParameters run;  // Path empty: a run takes the path of its map
-  std::string mode;   // the preset's label (empty for a machine file's)
+  RunParameters run;                  // Path empty: a run takes the path of its map
+  std::string mode;                   // the preset's label (empty for a machine file's)
   std::optional<double> gainPerTurn;  // MeV per turn
   std::optional<ClosureMode> closure;
   std::optional<std::string> machine;  // the machine file read
