@@ -170,8 +170,8 @@ Result<FieldMap> MapOfArrays(std::vector<double> radii, const std::vector<double
       return refuse("r: the radii do not increase (r[" + std::to_string(i) +
                     "] = " + MessageNumber(radii[i]) + " m)");
   }
-  if (radii.front() < 0) return refuse("r: the radius " + MessageNumber(radii.front()) +
-                                       " m is negative");
+  if (radii.front() < 0)
+    return refuse("r: the radius " + MessageNumber(radii.front()) + " m is negative");
   for (size_t k = 0; k < nTheta; ++k)
     if (!std::isfinite(azimuths[k]))
       return refuse("theta[" + std::to_string(k) + "] is not a finite number");

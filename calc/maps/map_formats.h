@@ -70,9 +70,9 @@ Result<FieldMap> CompleteMap(GivenMap given, std::string_view name, MapFormat fo
 
 // A map given as arrays (a map made in memory): radii (m, increasing, not negative), azimuths
 // (rad, equally spaced, theta[k] = theta[0] + k 2 pi / n over one full turn without the closing
-// column, the first within one turn of 0; kept as given) and the field (T, radius-major iR * n + iTheta), every
-// value finite. Refused as a file's mesh is, one line naming the array at fault ("r", "theta",
-// "b"); the map's unit is "T" and its format Table (the reader of node columns).
+// column, the first within one turn of 0; kept as given) and the field (T, radius-major iR * n +
+// iTheta), every value finite. Refused as a file's mesh is, one line naming the array at fault
+// ("r", "theta", "b"); the map's unit is "T" and its format Table (the reader of node columns).
 Result<FieldMap> MapOfArrays(std::vector<double> radii, const std::vector<double>& azimuths,
                              std::vector<double> field);
 

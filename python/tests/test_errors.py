@@ -27,6 +27,8 @@ def refusals(tmp_path):
         (lambda: zuba.FieldMap(R, T, np.ones(40)), ValueError, "b: a 2-dimensional"),
         (lambda: zuba.FieldMap(R, T, np.where(B > 0, np.nan, 0)), zuba.MapError, "b[0, 0] is not"),
         (lambda: zuba.FieldMap(R[::-1], T, B), zuba.MapError, "r: the radii do not increase"),
+        (lambda: zuba.FieldMap(R - 0.2, T, B), zuba.MapError, "r: the radius -0.1 m is negative"),
+        (lambda: zuba.FieldMap(R, T + 7, B), zuba.MapError, "lies outside"),
         (lambda: zuba.FieldMap(R, T * 0.9, B), zuba.MapError, "theta: 8 azimuths"),
         (lambda: zuba.FieldMap(R, T + [0, 0, 0.1, 0, 0, 0, 0, 0], B), zuba.MapError, "theta[2]"),
         (lambda: zuba.FieldMap(R, "x", B), TypeError, "theta"),
