@@ -1,6 +1,7 @@
 // Writing a field map in every format that is read (see map_writers.h).
 #include "calc/maps/map_writers.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -72,6 +73,17 @@ class ValueLines {
   int64_t count_ = 0;
 };
 
+// Whether a column's values lie far enough apart for the table reader to tell them apart: it takes
+// values closer than 1e-9 of the column's range (or magnitude) for one.
+bool Distinct(const std::vector<double>& values) {
+  if (values.size() < 2) return true;
+  const double scale = std::max(
+      {std::fabs(values.front()), std::fabs(values.back()), values.back() - values.front()});
+  for (size_t i = 1; i < values.size(); ++i)
+    if (!(values[i] - values[i - 1] > 1e-9 * scale)) return false;
+  return true;
+}
+
 }  // namespace
 
 Result<std::string> PolarMapText(const FieldMap& map) {
@@ -97,16 +109,26 @@ Result<std::string> PolarMapText(const FieldMap& map) {
   return text;
 }
 
-std::string TableMapText(const FieldMap& map) {
+Result<std::string> TableMapText(const FieldMap& map) {
+  std::vector<double> degrees;
+  for (double theta : map.azimuths) degrees.push_back(Degrees(theta));
+  if (!Distinct(map.radii) || !Distinct(degrees))
+    return ErrorFailure(
+        "a table tells its nodes apart to 1e-9 of their range; this map's radii or azimuths lie "
+        "closer than that",
+        "radii");
+  // A turn of one azimuth needs its closing azimuth, one turn on, to show its step.
+  const int32_t columns = map.nTheta == 1 ? 2 : map.nTheta;
+  if (map.nTheta == 1) degrees.push_back(degrees.front() + 360);
   std::string text = "R_m\ttheta_deg\tB_T\n";
   for (int32_t i = 0; i < map.nR; ++i) {
     const std::string r = Number(map.radii[static_cast<size_t>(i)]);
-    for (int32_t j = 0; j < map.nTheta; ++j) {
+    for (int32_t j = 0; j < columns; ++j) {
       text += r;
       text += '\t';
-      text += Number(Degrees(map.azimuths[static_cast<size_t>(j)]));
+      text += Number(degrees[static_cast<size_t>(j)]);
       text += '\t';
-      text += Number(map.field[static_cast<size_t>(i) * map.nTheta + j]);
+      text += Number(map.field[static_cast<size_t>(i) * map.nTheta + j % map.nTheta]);
       text += '\n';
     }
   }
@@ -119,9 +141,10 @@ Result<std::string> PolarMeshText(const FieldMap& map) {
   if (Outcome even = EvenRadii(map, "polar-mesh", dR); !even) return even;
   const int64_t azimuths = map.nTheta + 1;  // the full turn and its closing azimuth
   char header[160];
-  std::snprintf(header, sizeof header, "%12lld%12d%12.6f%16.5f%16d%12d\n",
-                static_cast<long long>(azimuths), map.nR, 360.0,
-                (map.radii.front() + map.radii.back()) / 2 * 100, 1, 1);
+  // The reference radius: the middle of the radii (cm), in the fewest digits that hold it.
+  const std::string reference = Number((map.radii.front() + map.radii.back()) / 2 * 100);
+  std::snprintf(header, sizeof header, "%12lld%12d%12.6f %15s%16d%12d\n",
+                static_cast<long long>(azimuths), map.nR, 360.0, reference.c_str(), 1, 1);
   std::string text = "ZUBA median-plane field map, polar mesh of the full turn\n";
   text += std::to_string(azimuths) + " azimuths (rad, the last closing the turn), " +
           std::to_string(map.nR) + " radii (cm)\n";
@@ -150,9 +173,12 @@ Result<MapFileText> WriteMapText(const FieldMap& map, const MapWriting& how) {
       out.text = std::move(*text);
       return out;
     }
-    case MapFormat::Table:
-      out.text = TableMapText(map);
+    case MapFormat::Table: {
+      Result<std::string> text = TableMapText(map);
+      if (!text) return text.outcome();
+      out.text = std::move(*text);
       return out;
+    }
     case MapFormat::PolarMesh: {
       Result<std::string> text = PolarMeshText(map);
       if (!text) return text.outcome();

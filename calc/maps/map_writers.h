@@ -22,8 +22,9 @@ namespace zuba {
 Result<std::string> PolarMapText(const FieldMap& map);
 
 // The column table: the header line `R_m theta_deg B_T`, then one node a row, tab-separated,
-// radius by radius, azimuth fastest.
-std::string TableMapText(const FieldMap& map);
+// radius by radius, azimuth fastest. Refused: radii or azimuths closer than the table reader tells
+// apart (1e-9 of their range).
+Result<std::string> TableMapText(const FieldMap& map);
 
 // The polar-mesh map: three header lines, the line of six numbers (azimuth count with the
 // closing azimuth, radius count, total angle 360, the middle radius in cm as reference radius,

@@ -89,6 +89,29 @@ TEST(MapWriters, EveryFormatReadsBackAsTheMapWritten) {
   }
 }
 
+TEST(MapWriters, ExtremeMeshesReadBack) {
+  // One azimuth (a table needs its closing azimuth to show the step) at a radius whose reference
+  // in cm has more digits than a fixed-width header field (findings of the fuzz targets).
+  FieldMap map;
+  map.nR = 1;
+  map.nTheta = 1;
+  map.radii = {1.0666666666666667e64};
+  map.azimuths = {-test::kTestPi / 2};
+  map.field = {1.5};
+  map.moments = {0};
+  map.thetaStart = -test::kTestPi / 2;
+  map.thetaEnd = map.thetaStart + 2 * test::kTestPi;
+  for (MapFormat format : {MapFormat::Polar, MapFormat::Table, MapFormat::PolarMesh}) {
+    SCOPED_TRACE(MapFormatName(format));
+    const Result<MapFileText> text = WriteMapText(map, MapWriting{format, "", std::nullopt});
+    ASSERT_TRUE(text.ok()) << text.message().text;
+    const FieldMap back = Read(text->text, As(format));
+    ASSERT_EQ(back.nTheta, 1);
+    EXPECT_NEAR(back.radii[0], map.radii[0], 1e-15 * map.radii[0]);
+    EXPECT_NEAR(back.field[0], 1.5, 1e-15);
+  }
+}
+
 TEST(MapWriters, RefuseAMeshTheFormatCannotHold) {
   // A table with unequal radius steps.
   const std::string table =
@@ -103,6 +126,14 @@ TEST(MapWriters, RefuseAMeshTheFormatCannotHold) {
             " map holds radii at equal steps; this map's radius 2 lies at 0.2 m, not 0.225 m");
   }
   EXPECT_TRUE(WriteMapText(uneven, MapWriting{MapFormat::Table, "", std::nullopt}).ok());
+  // Radii closer than the table reader tells apart (a finding of the polar-mesh fuzz target).
+  FieldMap close = uneven;
+  close.radii = {0.05, 0.05000000001, 0.1};
+  const Result<MapFileText> merged = WriteMapText(close, MapWriting{MapFormat::Table, "", {}});
+  ASSERT_FALSE(merged.ok());
+  EXPECT_EQ(merged.message().text,
+            "a table tells its nodes apart to 1e-9 of their range; this map's radii or azimuths "
+            "lie closer than that");
   const Result<MapFileText> records =
       WriteMapText(uneven, MapWriting{MapFormat::Records, "", std::nullopt});
   EXPECT_FALSE(records.ok());
