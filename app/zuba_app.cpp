@@ -63,6 +63,8 @@ bool CZUBAApp::UseScratchSettings() {
 int CZUBAApp::Screenshot(const QString& outPath, const QString& dialog, const QString& view,
                          int energy, const QString& compare, const QString& difference) {
   QWidget* target = frame_.get();
+  // A picture shows the presets alone: the user's machine files are not read.
+  frame_->ModeDialog().machineFolder.clear();
   // The comparisons first: the difference shows the map view, which --view may change.
   if (!compare.isEmpty() && !frame_->Comparison().CompareWith(compare)) return 1;
   if (!difference.isEmpty() && !frame_->Comparison().DifferenceTo(difference)) return 1;
