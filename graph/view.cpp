@@ -35,6 +35,8 @@ void CZUBAView::ShowResults(const ResultTables& results, bool available,
   mapKnown_ = map.has_value();
   map_ = map ? std::move(*map) : ViewMap{};
   if (GraphNeedsMap(graphKind_)) Map();
+  difference_ = nullptr;  // the difference of another run's map
+  differenceName_.clear();
   emit resultsRefreshed();
   update();
 }
@@ -67,7 +69,14 @@ GraphExtras CZUBAView::ExtrasAsTheyAre() {
   GraphExtras extras;
   extras.selected = selected_;
   extras.cache = &cache_;
-  if (GraphNeedsMap(graphKind_)) {
+  extras.compare = compare_.get();
+  extras.compareName = compareName_;
+  if (title_) extras.name = title_().toStdString();
+  if (graphKind_ == GraphKind::Map && difference_) {
+    extras.map = difference_;
+    extras.difference = true;
+    extras.differenceName = differenceName_;
+  } else if (GraphNeedsMap(graphKind_)) {
     extras.map = map_.grid;
     extras.mapNote = mapKnown_ ? map_.note : std::string();
   }
@@ -77,6 +86,18 @@ GraphExtras CZUBAView::ExtrasAsTheyAre() {
 GraphExtras CZUBAView::Extras() {
   if (GraphNeedsMap(graphKind_)) Map();
   return ExtrasAsTheyAre();
+}
+
+void CZUBAView::SetCompare(std::shared_ptr<const ResultTables> other, std::string name) {
+  compare_ = std::move(other);
+  compareName_ = compare_ ? std::move(name) : std::string();
+  update();
+}
+
+void CZUBAView::SetMapDifference(std::shared_ptr<const FieldGrid> difference, std::string name) {
+  difference_ = std::move(difference);
+  differenceName_ = difference_ ? std::move(name) : std::string();
+  update();
 }
 
 void CZUBAView::SetGraphKind(GraphKind kind) {

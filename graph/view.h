@@ -85,6 +85,17 @@ class CZUBAView : public QWidget {
   // drawn like the view; not in a paint).
   GraphExtras Extras();
 
+  // A second record drawn beside the results in the per-energy graphs (File > Compare With...),
+  // named by its file in the legends; null for none. Kept when the results change. Repaints.
+  void SetCompare(std::shared_ptr<const ResultTables> other, std::string name);
+  const ResultTables* Compare() const { return compare_.get(); }
+  const std::string& CompareName() const { return compareName_; }
+  // The map view draws this difference of the run's map and another map (View > Field Map >
+  // Difference to map...) instead of the map; a null grid for none. Dropped with the results.
+  // Repaints.
+  void SetMapDifference(std::shared_ptr<const FieldGrid> difference, std::string name);
+  bool HasMapDifference() const { return difference_ != nullptr; }
+
  signals:
   // The view's record has been replaced (a run's results, New, Open).
   void resultsRefreshed();
@@ -118,6 +129,11 @@ class CZUBAView : public QWidget {
   ViewMap map_;            // the field map of results_
   bool mapKnown_ = false;  // map_ was given or has been asked for
   GraphCache cache_;       // colour image, thinned orbits, harmonic analysis
+
+  std::shared_ptr<const ResultTables> compare_;  // the compared record; null for none
+  std::string compareName_;
+  std::shared_ptr<const FieldGrid> difference_;  // the map difference drawn; null for none
+  std::string differenceName_;
 };
 
 }  // namespace zuba

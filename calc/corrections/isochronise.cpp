@@ -171,7 +171,7 @@ CorrectionSpline MakeCorrectionSpline(const std::vector<double>& radii, int jLow
 
 OrbitCloser PreciseOrbitCloser(SharedRun run, int threads, StopToken stop) {
   return [run = std::move(run), threads, stop = std::move(stop)](
-             std::span<const double> field, std::vector<EnergyOrbit>& orbits) -> Outcome {
+             std::span<const double> field, std::vector<EnergyOrbit>& orbits) -> Result<Closing> {
     // The run is shared, not copied: the tables of this field are made beside it.
     Result<OrbitInputs> tables = PrepareOrbitInputs(*run, field);
     if (!tables) return tables.outcome();
@@ -204,7 +204,7 @@ OrbitCloser PreciseOrbitCloser(SharedRun run, int threads, StopToken stop) {
     };
     const ClosedOrbits closed =
         CloseOrbits(tables->constants, tables->tables(), *patches, run->Ek, seeds, options);
-    if (closed.stopped) return QuietFailure(kStoppedText);
+    if (closed.stopped) return Closing::Stopped;
     for (std::size_t i = 0; i < orbits.size(); ++i) {
       const PreciseOrbitResult& result = closed.energies[i];
       EnergyOrbit& orbit = orbits[i];
@@ -223,7 +223,7 @@ OrbitCloser PreciseOrbitCloser(SharedRun run, int threads, StopToken stop) {
         orbit.R.clear();
       }
     }
-    return {};
+    return Closing::Closed;
   };
 }
 
@@ -237,8 +237,7 @@ std::vector<double> IsochronismOf(const PreparedRun& record,
   return errors;
 }
 
-std::vector<double> FieldWithMeanChange(const PreparedRun& record,
-                                        std::span<const double> deltaB) {
+std::vector<double> FieldWithMeanChange(const PreparedRun& record, std::span<const double> deltaB) {
   std::vector<double> field = record.field;
   for (int32_t i = 0; i < record.nR; ++i)
     for (int32_t j = 0; j < record.nTheta; ++j)
@@ -274,12 +273,12 @@ double LargestMagnitude(const std::vector<double>& values) {
 
 Result<std::vector<double>> IsochronismOnMap(const SharedRun& run, int threads) {
   std::vector<EnergyOrbit> orbits;
-  if (Outcome o = PreciseOrbitCloser(run, threads)(run->field, orbits); !o) return o;
-  return IsochronismOf(*run, orbits);
+  const Result<Closing> closing = PreciseOrbitCloser(run, threads)(run->field, orbits);
+  if (!closing) return closing.failure();
+  return IsochronismOf(*run, orbits);  // never stopped: the closer has no stop token
 }
 
-Result<SdfConversion> CorrectedMapSdf(const PreparedRun& record,
-                                      std::span<const double> deltaB) {
+Result<SdfConversion> CorrectedMapSdf(const PreparedRun& record, std::span<const double> deltaB) {
   // In the unit of the file the run read; the mesh and the field are the run's.
   FieldMap map;
   map.nR = record.nR;
@@ -479,8 +478,9 @@ Result<MeanFieldCorrection> FindIsochronousCorrection(const PreparedRun& record,
     ++out.iterations;
 
     field = FieldWithMeanChange(record, expand(c));
-    if (Outcome o = close(field, orbits); !o) {
-      if (!IsStop(o)) return o;
+    const Result<Closing> closing = close(field, orbits);
+    if (!closing) return closing.failure();
+    if (*closing == Closing::Stopped) {
       out.termination = CorrectionTermination::Stopped;
       break;
     }

@@ -32,17 +32,22 @@ struct EnergyOrbit {
   std::vector<double> tau, R;          // rad, m: the turn, every few integration steps and its end
 };
 
+// How a call of a closer ended: every energy tried, or stopped on request before that (the
+// orbits are then not to be used).
+enum class Closing { Closed, Stopped };
+
 // Closes the orbit of every energy of the run on the field values `field` (T, the map's mesh,
 // radius-major), starting each from its earlier orbit where it is seeded; writes the orbits.
 using OrbitCloser =
-    std::function<Outcome(std::span<const double> field, std::vector<EnergyOrbit>& orbits)>;
+    std::function<Result<Closing>(std::span<const double> field, std::vector<EnergyOrbit>& orbits)>;
 
 // The closer of the precise closure for the prepared run (its mesh, energies and ion), on
 // `threads` threads; the same orbits for any thread count. The run is shared, never copied: each
-// call makes the tables of its field beside it. A stop ends a call after the energies in flight; it
-// fails quietly with kStoppedText, which the searches turn into CorrectionTermination::Stopped.
+// call makes the tables of its field beside it. A stop ends a call after the energies in flight
+// (Closing::Stopped), which the searches turn into CorrectionTermination::Stopped.
 OrbitCloser PreciseOrbitCloser(SharedRun run, int threads, StopToken stop = {});
 
+// The quiet failure of a search stopped before its first step.
 inline constexpr const char* kStoppedText = "Stopped.";
 
 // Called after each iteration with its number and the worst |F0 H / Frf - 1| it left (from the
@@ -137,15 +142,13 @@ Result<MeanFieldCorrection> FindIsochronousCorrection(const PreparedRun& record,
                                                       const IsochroniseOptions& options = {});
 
 // The record's field with node values changed by deltaB (T per radius node, every azimuth).
-std::vector<double> FieldWithMeanChange(const PreparedRun& record,
-                                        std::span<const double> deltaB);
+std::vector<double> FieldWithMeanChange(const PreparedRun& record, std::span<const double> deltaB);
 
 // The record's map with its node values changed by deltaB (T per radius node, every azimuth) as
 // *.sdf text, in the unit of the map file (Gs for one that is in neither Gs nor T), the values
 // written to 1e-5 T. A map whose azimuth step has no three-decimal form is resampled onto the
 // nearest step that has one (the conversion says so and by how much it changed the field).
-Result<SdfConversion> CorrectedMapSdf(const PreparedRun& record,
-                                      std::span<const double> deltaB);
+Result<SdfConversion> CorrectedMapSdf(const PreparedRun& record, std::span<const double> deltaB);
 
 // The field per ampere of every coil at the record's radius nodes (T/A), coil after coil.
 std::vector<std::vector<double>> CoilNodeFields(const TrimCoils& coils,

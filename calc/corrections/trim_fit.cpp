@@ -183,8 +183,9 @@ Result<TrimFit> FitTrimCoils(const PreparedRun& record, const TrimCoils& coils,
         std::vector<double> shifted = currents;
         shifted[c] += dI;
         moved = orbits;
-        if (Outcome o = close(fieldOf(shifted), moved); !o) {
-          if (!IsStop(o)) return o;
+        const Result<Closing> closing = close(fieldOf(shifted), moved);
+        if (!closing) return closing.failure();
+        if (*closing == Closing::Stopped) {
           stopped = true;
           break;
         }
@@ -241,8 +242,9 @@ Result<TrimFit> FitTrimCoils(const PreparedRun& record, const TrimCoils& coils,
       for (Eigen::Index a = 0; a < A; ++a)
         trial[active[static_cast<std::size_t>(a)]] += scale * solved.x[a];
       std::vector<EnergyOrbit> moved = orbits;
-      if (Outcome o = close(fieldOf(trial), moved); !o) {
-        if (!IsStop(o)) return o;
+      const Result<Closing> closing = close(fieldOf(trial), moved);
+      if (!closing) return closing.failure();
+      if (*closing == Closing::Stopped) {
         stopped = true;
         break;
       }

@@ -215,13 +215,13 @@ OrbitCloser OnTheVerge(const PreparedRun& record, double ceiling) {
   const std::size_t node = 19 * static_cast<std::size_t>(record.nTheta);  // R = 0.19 m
   return [&record, ceiling, node, close = PreciseOrbitCloser(test::Share(record), 2)](
              std::span<const double> field, std::vector<EnergyOrbit>& orbits) {
-    const Outcome o = close(field, orbits);
-    if (o && field[node] - record.field[node] > ceiling) {
+    const Result<Closing> closing = close(field, orbits);
+    if (closing && field[node] - record.field[node] > ceiling) {
       orbits[0].closed = false;
       orbits[0].tau.clear();
       orbits[0].R.clear();
     }
-    return o;
+    return closing;
   };
 }
 

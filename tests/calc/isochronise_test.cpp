@@ -239,7 +239,9 @@ TEST(FitTrimCoils, UndoesAKnownDisturbanceAndReportsWhatItCannotReach) {
   const std::vector<double> nodes = CoilNodeFields(*outer, record.radii)[0];
   std::vector<double> change(nodes.size());
   for (std::size_t i = 0; i < nodes.size(); ++i) change[i] = partial->currents[0] * nodes[i];
-  ASSERT_TRUE(close(FieldWithMeanChange(record, change), check));
+  const Result<Closing> closing = close(FieldWithMeanChange(record, change), check);
+  ASSERT_TRUE(closing);
+  EXPECT_EQ(*closing, Closing::Closed);
   double worst = 0;
   for (double e : IsochronismOf(record, check))
     if (e != kNoValue) worst = std::max(worst, std::fabs(e));
@@ -275,15 +277,20 @@ TEST(Searches, OnASharedRunEndAtTheirLimitAndLeaveTheRunAsItWas) {
   counted.iterationDone = [&](int, double) { ++calls; };
   const Result<MeanFieldCorrection> stopped =
       FindIsochronousCorrection(*shared, PreciseOrbitCloser(shared, 2, stop.Token()), counted);
-  // Stopped before its first step: nothing to keep.
-  EXPECT_FALSE(stopped);
+  // Stopped before its first step: nothing to keep, and no box for it.
+  std::vector<EnergyOrbit> orbits;
+  EXPECT_EQ(*PreciseOrbitCloser(shared, 2, stop.Token())(shared->field, orbits), Closing::Stopped);
+  ASSERT_FALSE(stopped);
+  EXPECT_TRUE(stopped.failure().quiet);
+  EXPECT_EQ(stopped.message().text, kStoppedText);
   EXPECT_EQ(calls, 0);
   const Result<TrimCoils> coils =
       TrimCoils::Parse("r_m\tA\n0.0\t0\n0.2\t1e-6\n0.3\t5e-5\n0.4\t1e-4\n0.6\t0\n", "a.tsv");
   ASSERT_TRUE(coils);
   const Result<TrimFit> fit =
       FitTrimCoils(*shared, *coils, PreciseOrbitCloser(shared, 2, stop.Token()), TrimFitOptions{});
-  EXPECT_FALSE(fit);
+  ASSERT_FALSE(fit);
+  EXPECT_EQ(fit.message().text, kStoppedText);
 }
 
 }  // namespace
