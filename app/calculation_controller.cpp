@@ -5,6 +5,7 @@
 #include <QTimer>
 #include <algorithm>
 #include <cerrno>
+#include <memory>
 #include <new>
 #include <system_error>
 #include <thread>
@@ -31,11 +32,14 @@ bool PrepareRunShown(Calculation& calculation, const RunParameters& parameters,
     return false;
   }
   if (!prepared) {
-    // A basic check of the parameters refuses quietly: a note on the status bar.
+    // A basic check of the parameters refuses quietly: a note on the status bar. A refused map
+    // file keeps the text of its box; the note names the file.
     if (prepared.failure().quiet)
       services.ShowStatusNote(prepared.message().text);
     else
       ShowMessage(prepared.message());
+    if (!prepared.failure().file.empty())
+      services.ShowStatusNote(TextNamingFile(prepared.failure()));
     return false;
   }
   return true;
@@ -105,10 +109,13 @@ void CCalculationController::OnCalculateEquilibriumOrbits() {
         this, [this, text = failure.message.text] { services_.ShowStatusNote(text); },
         Qt::QueuedConnection);
   };
-  // The accuracy line of a run of the default search goes on the status bar (no box).
-  options.accuracyNote = [this](const std::string& line) {
+  // The notes of a run of the default search (accuracy, inner edge) go on the status bar (no box),
+  // one after the other on its one line.
+  auto notes = std::make_shared<std::string>();
+  options.accuracyNote = [this, notes](const std::string& line) {
+    *notes += (notes->empty() ? "" : "  ") + line;
     QMetaObject::invokeMethod(
-        this, [this, line] { services_.ShowStatusNote(line); }, Qt::QueuedConnection);
+        this, [this, text = *notes] { services_.ShowStatusNote(text); }, Qt::QueuedConnection);
   };
   options.requestRepaint = [this] {
     QMetaObject::invokeMethod(

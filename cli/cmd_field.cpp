@@ -1,6 +1,6 @@
 // zuba-cli field MAP R THETA [reading options]: the median-plane field B (T) of a map at radius R
 // (m) and azimuth THETA (rad), interpolated exactly as the orbit search does, printed with 17
-// significant digits.
+// significant digits. A radius below the map's first radius is refused.
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -32,6 +32,17 @@ Command SetupField(CLI::App& parent) {
   return {app, [options]() -> int {
             Result<FieldMap> map = ReadMap(options->mapPath, options->reading.Options());
             if (!map) return Refused(map.outcome());
+            // Below the first radius node the interpolation would extrapolate the radial
+            // parabola: the map does not know the field there, and the closures refuse it too. (A
+            // negative radius keeps the evaluation's own refusal.)
+            if (options->R >= 0 && options->R < map->radii.front()) {
+              char text[160];
+              std::snprintf(text, sizeof text,
+                            ": R = %.6g m lies below the map, whose radii run from %.6g to %.6g m",
+                            options->R, map->radii.front(), map->radii.back());
+              return Refused(ErrorFailure(options->mapPath + text, "R", options->R,
+                                          map->radii.front(), map->radii.back()));
+            }
             // Radial moments of every azimuth column, prepared once as a calculation run does.
             std::vector<double> h;
             if (Outcome o = RadialMoments(map->field, map->radii, map->nTheta, h, map->moments); !o)

@@ -14,25 +14,28 @@
 
 namespace zuba {
 
-// What a run with the precise closure adds per energy; empty after a run of the default closure.
-// Kept apart from the twelve tables, whose order the document file binds: the document stores it
-// in an optional block after the last table (results/document.h).
+// What a run with the precise closure adds per energy; after a run of the default closure only its
+// gain per turn. Kept apart from the twelve tables, whose order the document file binds: the
+// document stores it in an optional block after the last table (results/document.h).
 struct ClosureTables {
   int32_t mode = 0;        // closure of the run: 0 the default search, 1 the precise closure
-  double gainPerTurn = 0;  // MeV per turn assumed for phaseDeg
+  double gainPerTurn = 0;  // MeV per turn assumed for the phase slip (0: not kept, older documents)
   RealTable isochronism;   // 1, F0 * H / Frf - 1
   RealTable phaseDeg;      // RF degrees, phase slip accumulated from the first energy
   RealTable nuR;           // 1, radial tune; 2147483647.0 where the motion is unstable
   RealTable nuZ;           // 1, vertical tune; 2147483647.0 where the motion is unstable
   IntTable status;         // closure status (0 closed, 1 not closed, 2 singular matrix, 3 failed),
                            // plus 4 when the radial and 8 when the vertical motion is unstable
-  // Why each energy did not close, in a few words (empty where it closed); empty when every energy
-  // closed. An energy that did not close has no values: 2147483647.0 in every per-energy table.
+  // Why each energy did not close, in a few words, or for an energy that closed a note on its
+  // values (why it has no Rev), empty where there is nothing to say; empty when no energy has one.
+  // An energy that did not close has no values: 2147483647.0 in every per-energy table.
   std::vector<std::string> reasons;
 
+  // Nothing to store: a record made without a run (a run of the default search keeps its gain per
+  // turn, and with it a closure block without tables).
   bool empty() const {
-    return mode == 0 && isochronism.empty() && phaseDeg.empty() && nuR.empty() && nuZ.empty() &&
-           status.empty() && reasons.empty();
+    return mode == 0 && gainPerTurn == 0 && isochronism.empty() && phaseDeg.empty() &&
+           nuR.empty() && nuZ.empty() && status.empty() && reasons.empty();
   }
   bool operator==(const ClosureTables&) const = default;
 };

@@ -92,12 +92,16 @@ TEST_F(RunClosure, PreciseRunPrintsTunesAndIsochronismAsJson) {
   ASSERT_EQ(j["energies"].size(), 3u);
   const std::vector<std::vector<std::string>> rows = ReadValues(Path("v.tsv"));
   ASSERT_EQ(rows.size(), 4u);
-  ASSERT_EQ(rows[0].size(), 13u);
+  ASSERT_EQ(rows[0].size(), 15u);
   for (size_t i = 0; i < 3; ++i) {
     const nlohmann::json& e = j["energies"][i];
-    // Every values column is a key, with the value of the values file.
-    for (size_t k = 0; k < rows[0].size(); ++k)
+    // Every values column is a key, with the value of the values file; the last two are the
+    // status and the reason.
+    for (size_t k = 0; k < 13; ++k)
       EXPECT_EQ(e[rows[0][k]].get<double>(), std::stod(rows[i + 1][k])) << rows[0][k];
+    EXPECT_EQ(e["status"], rows[i + 1][13]);
+    EXPECT_EQ(rows[i + 1][14], "");
+    EXPECT_FALSE(e.contains("reason"));
     EXPECT_GT(e["nu_r"].get<double>(), 1.0);
     EXPECT_GT(e["nu_z"].get<double>(), 0.0);
     // The synthetic map is isochronous: the precise closure sees it within a few 1e-6.
@@ -116,6 +120,8 @@ TEST_F(RunClosure, DefaultRunLeavesTheTunesEmpty) {
   ASSERT_EQ(Run({"--json", "--values", Path("v.tsv"), "--save", Path("d.zub")}, out), 0);
   const nlohmann::json j = nlohmann::json::parse(out);
   EXPECT_EQ(j["closure"], "standard");
+  EXPECT_EQ(j["outcome"], "completed");
+  EXPECT_EQ(j["warnings"], nlohmann::json::array());  // always there, empty for a sound run
   ASSERT_EQ(j["energies"].size(), 3u);
   for (const nlohmann::json& e : j["energies"]) {
     EXPECT_TRUE(e["nu_r"].is_null());
@@ -124,12 +130,16 @@ TEST_F(RunClosure, DefaultRunLeavesTheTunesEmpty) {
   }
   const std::vector<std::vector<std::string>> rows = ReadValues(Path("v.tsv"));
   ASSERT_EQ(rows.size(), 4u);
-  EXPECT_EQ(rows[1].size(), 13u);
+  EXPECT_EQ(rows[1].size(), 15u);
   EXPECT_EQ(rows[1][9], "");
   EXPECT_EQ(rows[1][10], "");
+  EXPECT_EQ(rows[1][13], "closed");
+  // The document keeps the gain per turn of the phase slip, and nothing else of a closure.
   const Result<DocumentLoad> load = LoadDocumentFile(Path("d.zub"));
   ASSERT_TRUE(load.ok()) << load.message().text;
-  EXPECT_TRUE(load->results.closure.empty());
+  EXPECT_EQ(load->results.closure.mode, 0);
+  EXPECT_EQ(load->results.closure.gainPerTurn, 0.1);
+  EXPECT_TRUE(load->results.closure.status.empty());
 }
 
 // 26 MeV needs a larger orbit than the 0.4 m of the map: that energy stays in every output with
@@ -148,9 +158,11 @@ TEST_F(RunClosure, PreciseEnergyThatDoesNotCloseIsKeptWithItsReason) {
   ASSERT_EQ(j["energies"].size(), 4u);
   for (size_t i = 0; i < 4; ++i) {
     const nlohmann::json& e = j["energies"][i];
-    ASSERT_EQ(rows[i + 1].size(), 13u);
+    ASSERT_EQ(rows[i + 1].size(), 15u);
     const bool closed = i < 3;
     EXPECT_EQ(e["status"], closed ? "closed" : "failed");
+    EXPECT_EQ(rows[i + 1][13], e["status"]);
+    EXPECT_EQ(rows[i + 1][14], closed ? "" : e["reason"]);
     EXPECT_EQ(e.contains("reason"), !closed);
     for (size_t k = 2; k < 13; ++k) {
       EXPECT_EQ(rows[i + 1][k].empty(), !closed) << i << rows[0][k];
