@@ -4,6 +4,7 @@
 #include <QEventLoop>
 #include <QTimer>
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <memory>
 #include <new>
@@ -11,14 +12,23 @@
 #include <thread>
 #include <vector>
 
-#include "calc/run_quantities.h"
+#include "calc/run/run_checks.h"
+#include "calc/run/run_quantities.h"
+#include "numerics/units.h"
 #include "platform/message.h"
+#include "platform/numbers.h"
+#include "platform/threads.h"
 #include "results/report.h"
 
 namespace zuba {
 
+// What the status bar adds after a run of the default search that a failing energy ended.
+constexpr const char* kPreciseClosureDesktopHint =
+    "The precise closure (Calculate > Precise Closed Orbits) closes each energy on its own and "
+    "keeps the others.";
+
 int RunThreadCount() {
-  return static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+  return HardwareThreads();
 }
 
 bool PrepareRunShown(Calculation& calculation, const RunParameters& parameters,
@@ -88,9 +98,18 @@ void CCalculationController::OnCalculateEquilibriumOrbits() {
   // Every opening starts from the preset, with an empty path: the map is read as it is until the
   // dialog's Map Options... say otherwise.
   mapReading_ = MapReadingOptions{};
-  if (!services_.RunInputDataDialog(inputData_, mapReading_)) return;
+  if (!services_.RunInputDataDialog(inputData_, mapReading_, gainPerTurn_)) return;
 
   if (!PrepareRunShown(calculation_, inputData_, mapReading_, services_)) return;
+  // An implausible run (Frf, H, N, ChargeSign or energies that do not fit the map) is named before
+  // it starts; the user may run it anyway.
+  const std::vector<std::string> warnings = RunWarnings(calculation_.Record());
+  if (!warnings.empty()) {
+    std::string note;
+    for (const std::string& warning : warnings) note += (note.empty() ? "" : "  ") + warning;
+    services_.ShowStatusNote(note);
+    if (!services_.ConfirmRunWarnings(warnings)) return;
+  }
 
   // Results of an earlier run that no paint has taken over yet go to the document now, so that the
   // new worker's hand-over never meets a reader of LatestResults.
@@ -99,6 +118,7 @@ void CCalculationController::OnCalculateEquilibriumOrbits() {
   WorkerOptions options;
   options.threads = RunThreadCount();
   options.closure = closure_;
+  options.gainPerTurnMeV = gainPerTurn_;
   // A failure that has no box of its own ends the run with a note on the status bar.
   options.report = [this](const Failure& failure) {
     if (!failure.quiet) {
@@ -123,9 +143,9 @@ void CCalculationController::OnCalculateEquilibriumOrbits() {
   };
   const uint64_t run = ++runId_;
   try {
-    calculation_.Start(services_.Progress(), options, [this, run](WorkerOutcome) {
+    calculation_.Start(services_.Progress(), options, [this, run](WorkerOutcome outcome) {
       QMetaObject::invokeMethod(
-          this, [this, run] { OnWorkerFinished(run); }, Qt::QueuedConnection);
+          this, [this, run, outcome] { OnWorkerFinished(run, outcome); }, Qt::QueuedConnection);
     });
   } catch (const std::system_error& e) {
     errno = e.code().value();
@@ -135,11 +155,36 @@ void CCalculationController::OnCalculateEquilibriumOrbits() {
   emit calculationRunning(true);
 }
 
-void CCalculationController::OnWorkerFinished(uint64_t run) {
+void CCalculationController::OnWorkerFinished(uint64_t run, WorkerOutcome outcome) {
   // Already joined by StopAndWaitForWorker (perhaps a later run is going on by now).
   if (run != runId_ || !calculation_.IsRunning()) return;
   calculation_.Join();
+  if (outcome != WorkerOutcome::Completed) NoteRunEndedEarly(outcome);
   emit calculationRunning(false);
+}
+
+void CCalculationController::NoteRunEndedEarly(WorkerOutcome outcome) {
+  const CalculationRecord& record = calculation_.Record();
+  // The energy it ended at: the one whose failure ended a run of the default search, else the
+  // highest energy done.
+  int64_t at = record.failedEnergy;
+  for (size_t i = 0; at < 0 && i < record.energyStatus.size(); ++i)
+    if (record.energyStatus[record.energyStatus.size() - 1 - i] >= 0)
+      at = static_cast<int64_t>(record.energyStatus.size() - 1 - i);
+  const bool stopped = outcome == WorkerOutcome::Stopped;
+  std::string ended = stopped ? "the last run stopped" : "the last run failed";
+  if (at >= 0 && at < std::ssize(record.Ek))
+    ended += " at " +
+             FormatNumber(JoulesToMeV(record.Ek[static_cast<size_t>(at)]), Significant(6)) + " MeV";
+  const bool shown = view_.HandOver().ResultsAvailable.load(std::memory_order_acquire) != 0;
+  const std::string note = shown ? "results of the previous run; " + ended : ended;
+  services_.SetLastRunNote(note);
+  std::string status = note;
+  status[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(status[0])));
+  status += '.';
+  if (!stopped && record.failedEnergy >= 0 && closure_ == ClosureMode::Standard)
+    status += " " + std::string(kPreciseClosureDesktopHint);
+  services_.ShowStatusNote(status);
 }
 
 void CCalculationController::StopAndWaitForWorker() {

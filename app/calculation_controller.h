@@ -9,9 +9,11 @@
 #include <QObject>
 #include <cstdint>
 #include <string>
+#include <vector>
 
-#include "calc/calculation.h"
-#include "calc/precise_orbit.h"
+#include "calc/orbits/precise_orbit.h"
+#include "calc/run/calculation.h"
+#include "calc/run/diagnostics.h"
 #include "graph/view.h"
 #include "platform/progress.h"
 #include "results/map_reading.h"
@@ -28,9 +30,16 @@ class ControllerServices {
   virtual ~ControllerServices() = default;
   // Runs the Mode dialog modally; true with the chosen label after OK.
   virtual bool RunModeDialog(std::string& modeLabel) = 0;
-  // Runs the Input Data dialog modally on parameters and the map-reading options; true after
-  // Enter, with both updated.
-  virtual bool RunInputDataDialog(RunParameters& parameters, MapReadingOptions& mapReading) = 0;
+  // Runs the Input Data dialog modally on parameters, the map-reading options and the gain per
+  // turn of the phase slip (MeV); true after Enter, with all three updated.
+  virtual bool RunInputDataDialog(RunParameters& parameters, MapReadingOptions& mapReading,
+                                  double& gainPerTurnMeV) = 0;
+  // Shows the warnings of an implausible run in one message box with "Run anyway" and "Cancel";
+  // true to run anyway.
+  virtual bool ConfirmRunWarnings(const std::vector<std::string>& warnings) = 0;
+  // What the window shows besides the results after a run that failed or stopped ("the last run
+  // stopped at 480 MeV"); empty once results of a later run, or another document, are shown.
+  virtual void SetLastRunNote(const std::string& note) = 0;
   // The progress bar as the worker drives it (synchronous requests from any thread).
   virtual ProgressSink& Progress() = 0;
   // While detached, the worker's progress requests and messages return at once without waiting
@@ -79,20 +88,25 @@ class CCalculationController : public QObject {
   const CalculationRecord& Record() const { return calculation_.Record(); }
   const RunParameters& InputData() const { return inputData_; }
   const MapReadingOptions& MapReading() const { return mapReading_; }
+  double GainPerTurn() const { return gainPerTurn_; }
 
  signals:
   // A worker was started (true) or has ended and been joined (false).
   void calculationRunning(bool running);
 
  private:
-  void OnWorkerFinished(uint64_t run);
+  void OnWorkerFinished(uint64_t run, WorkerOutcome outcome);
+  // After a run that failed or stopped: the status bar and the window say which energy it ended
+  // at and that the results shown are those before it.
+  void NoteRunEndedEarly(WorkerOutcome outcome);
 
   ControllerServices& services_;
   CZUBAView& view_;
   RunParameters inputData_;       // the Input Data dialog's record
   MapReadingOptions mapReading_;  // how the run reads its map (the Input Data dialog's too)
-  Calculation calculation_;       // the record the worker is given, the stop token, the thread
-  uint64_t runId_ = 0;            // counts the workers started
+  double gainPerTurn_ = kDefaultGainPerTurnMeV;  // MeV per turn (the Input Data dialog's too)
+  Calculation calculation_;  // the record the worker is given, the stop token, the thread
+  uint64_t runId_ = 0;       // counts the workers started
   ClosureMode closure_ = ClosureMode::Standard;  // closure of the next run
 };
 

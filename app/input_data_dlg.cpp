@@ -9,13 +9,17 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <cmath>
+#include <cstdint>
 #include <iterator>
+#include <limits>
+#include <optional>
 #include <string>
 #include <type_traits>
 
 #include "app/dialog_units.h"
 #include "app/map_options_dlg.h"
 #include "platform/message.h"
+#include "platform/numbers.h"
 #include "results/run_completion.h"
 #include "results/run_fields.h"
 
@@ -116,6 +120,10 @@ CInputDataDlg::CInputDataDlg(QWidget* parent) : QDialog(parent) {
   exitButton->setGeometry(du.Rect(314, 205, 78, 22));
   exitButton->setAutoDefault(false);
   browseButton->setAutoDefault(false);
+  // The gain per turn of the phase slip, in the free row of the left column (after the tabled
+  // controls in the tab order).
+  label("Gain per turn (MeV)", 25, 208, 83, 8);
+  gainEdit = edit(112, 205, 78, 14);
   // How the map is read, in the free rows of the right column (after the tabled controls in the
   // tab order).
   mapOptionsLabel = new QLabel(this);
@@ -159,6 +167,7 @@ void CInputDataDlg::OnMapOptions() {
 
 void CInputDataDlg::OnInitDialog() {
   UpdateData(false);
+  gainEdit->setText(FormatReal(gainPerTurn));
   ShowMapOptions();
   pathEdit->setFocus();
 }
@@ -203,16 +212,16 @@ bool CInputDataDlg::UpdateData(bool saveAndValidate) {
       field = box->text().toStdString();
       return true;
     } else if constexpr (std::is_same_v<T, double>) {
-      bool ok = false;
-      const double value = box->text().trimmed().toDouble(&ok);
-      if (!ok || !std::isfinite(value)) return refuse(box, "Please enter a number.");
-      field = value;
+      const std::optional<double> value = ParseNumber(box->text().trimmed().toStdString());
+      if (!value) return refuse(box, "Please enter a number.");
+      field = *value;
       return true;
     } else {
-      bool ok = false;
-      const int value = box->text().trimmed().toInt(&ok, 10);
-      if (!ok) return refuse(box, "Please enter an integer.");
-      field = value;
+      const std::optional<int64_t> value = ParseWholeNumber(box->text().trimmed().toStdString());
+      if (!value || *value < std::numeric_limits<int>::min() ||
+          *value > std::numeric_limits<int>::max())
+        return refuse(box, "Please enter an integer.");
+      field = static_cast<int>(*value);
       return true;
     }
   };
@@ -238,6 +247,15 @@ void CInputDataDlg::OnBrowse() {
 
 void CInputDataDlg::OnEnter() {
   if (!UpdateData(true)) return;
+  const std::optional<double> gain = ParseNumber(gainEdit->text().trimmed().toStdString());
+  if (!gain || !(*gain > 0)) {
+    ShowMessage(gain ? "The gain per turn must be above 0 MeV." : "Please enter a number.", "Error",
+                Icon::Error, Owner::Dialog);
+    gainEdit->setFocus();
+    gainEdit->selectAll();
+    return;
+  }
+  gainPerTurn = *gain;
   if (const Outcome completion = CompleteRunParameters(data); !completion) {
     Message message = completion.message();
     message.owner = Owner::Dialog;

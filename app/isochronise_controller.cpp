@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "app/calculation_controller.h"
-#include "calc/isochronise.h"
-#include "calc/run_map.h"
+#include "calc/corrections/isochronise.h"
+#include "calc/run/run_map.h"
 #include "platform/files.h"
 #include "platform/message.h"
 

@@ -15,7 +15,7 @@
 #include <thread>
 
 #include "app/isochronise_dlg.h"
-#include "calc/calculation.h"
+#include "calc/run/calculation.h"
 #include "platform/file_stamp.h"
 #include "results/hand_over.h"
 #include "results/map_reading.h"

@@ -16,8 +16,10 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 #include <cmath>
+#include <optional>
 
 #include "platform/message.h"
+#include "platform/numbers.h"
 
 namespace zuba {
 namespace {
@@ -129,18 +131,17 @@ void CIsochroniseDlg::OnOK() {
     const QString limit = limitEdit->text().trimmed();
     r.limit = std::numeric_limits<double>::infinity();
     if (!limit.isEmpty()) {
-      bool ok = false;
-      r.limit = limit.toDouble(&ok);
-      if (!ok || !(r.limit > 0)) {
+      const std::optional<double> amperes = ParseNumber(limit.toStdString());
+      r.limit = amperes.value_or(0);
+      if (!(r.limit > 0)) {
         ShowMessage("The current limit must be a number of amperes above 0 (empty: no limit)!",
                     "Stop", Icon::Error, Owner::Dialog);
         return;
       }
     }
     r.target = targetBox->currentIndex() == 1 ? TrimTarget::Phase : TrimTarget::Isochronism;
-    bool ok = false;
-    r.gainPerTurnMeV = gainEdit->text().trimmed().toDouble(&ok);
-    if (!ok || !(r.gainPerTurnMeV > 0)) {
+    r.gainPerTurnMeV = ParseNumber(gainEdit->text().trimmed().toStdString()).value_or(0);
+    if (!(r.gainPerTurnMeV > 0)) {
       ShowMessage("The energy gain per turn must be a number of MeV above 0!", "Stop", Icon::Error,
                   Owner::Dialog);
       return;

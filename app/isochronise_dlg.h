@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "calc/isochronise.h"
+#include "calc/corrections/isochronise.h"
 
 class QButtonGroup;
 class QComboBox;

@@ -19,6 +19,7 @@
 #include <QPrintPreviewDialog>
 #include <QPrinter>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QSettings>
 #include <QStatusBar>
 #include <QToolBar>
@@ -32,10 +33,12 @@
 #include "app/isochronise_controller.h"
 #include "app/mode_dlg.h"
 #include "app/results_table.h"
-#include "calc/run_map.h"
-#include "calc/values_table.h"
+#include "calc/run/run_map.h"
+#include "calc/run/values_table.h"
 #include "numerics/constants.h"
+#include "numerics/units.h"
 #include "platform/files.h"
+#include "platform/numbers.h"
 #include "results/document.h"
 
 // The icons are compiled into this static library; registering them here keeps the linker from
@@ -136,7 +139,22 @@ CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent) {
     return dialog.exec() == QDialog::Accepted ? dialog.selectedFiles().value(0) : QString();
   };
 
+  confirmRunWarnings = [this](const QStringList& warnings) {
+    QMessageBox box(
+        QMessageBox::Warning, QStringLiteral("ZUBA"),
+        QStringLiteral("This run looks implausible:\n\n") + warnings.join(QStringLiteral("\n\n")),
+        QMessageBox::NoButton, this);
+    QPushButton* run = box.addButton(QStringLiteral("Run anyway"), QMessageBox::AcceptRole);
+    box.addButton(QMessageBox::Cancel);
+    box.setDefaultButton(QMessageBox::Cancel);
+    box.exec();
+    return box.clickedButton() == run;
+  };
+
   connect(document_, &CZUBADoc::titleChanged, this, &CMainFrame::UpdateTitle);
+  connect(document_, &CZUBADoc::modifiedChanged, this, &QWidget::setWindowModified);
+  // Results of a later run replace those the title says are of the previous run.
+  connect(view_, &CZUBAView::resultsTransferred, this, [this] { SetLastRunNote({}); });
   connect(controller_, &CCalculationController::calculationRunning, this,
           &CMainFrame::UpdateCommandUi);
   connect(isochronise_, &CIsochroniseController::searchRunning, this, &CMainFrame::UpdateCommandUi);
@@ -154,8 +172,7 @@ CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent) {
   connect(controller_, &CCalculationController::calculationRunning, this, [this](bool running) {
     energiesMeV_.clear();
     if (running)
-      for (double ek : controller_->Record().Ek)
-        energiesMeV_.push_back(ek / (1.0e6 * kElementaryCharge));
+      for (double ek : controller_->Record().Ek) energiesMeV_.push_back(JoulesToMeV(ek));
     UpdateProgressText(progressBar_->value());
   });
   connect(progressBar_, &QProgressBar::valueChanged, this, &CMainFrame::UpdateProgressText);
@@ -463,7 +480,23 @@ void CMainFrame::CreateCalculationBand() {
 }
 
 void CMainFrame::UpdateTitle() {
-  setWindowTitle(document_->GetTitle() + QStringLiteral(" - ZUBA 2020"));
+  // [*] shows the document's modified state; after a run that failed or stopped the title says
+  // that the results are those of the run before.
+  QString title = document_->GetTitle() + QStringLiteral("[*] - ZUBA 2020");
+  if (!lastRunNote_.isEmpty()) title += QStringLiteral(" (") + lastRunNote_ + QStringLiteral(")");
+  setWindowTitle(title);
+  setWindowModified(document_->IsModified());
+}
+
+void CMainFrame::SetLastRunNote(const std::string& note) {
+  lastRunNote_ = QString::fromStdString(note);
+  UpdateTitle();
+}
+
+bool CMainFrame::ConfirmRunWarnings(const std::vector<std::string>& warnings) {
+  QStringList lines;
+  for (const std::string& warning : warnings) lines << QString::fromStdString(warning);
+  return confirmRunWarnings(lines);
 }
 
 void CMainFrame::UpdateCommandUi() {
@@ -523,7 +556,7 @@ void CMainFrame::NoteFlatFrequency() {
   double low = INFINITY, high = -INFINITY, sum = 0;
   int64_t count = 0;
   for (double f : r.F0.values()) {
-    if (!std::isfinite(f) || f == 2147483647.0) continue;
+    if (!std::isfinite(f) || f == kNoValue) continue;
     low = std::min(low, f);
     high = std::max(high, f);
     sum += f;
@@ -619,6 +652,7 @@ void CMainFrame::OnFileNew() {
   CloseDocumentRun();
   document_->OnNewDocument();
   view_->OnInitialUpdate();
+  SetLastRunNote({});
   UpdateCommandUi();
 }
 
@@ -642,6 +676,7 @@ bool CMainFrame::OpenDocumentFile(const QString& path) {
   CloseDocumentRun();
   document_->TakeLoaded(std::move(*loaded), path);
   view_->OnInitialUpdate();
+  SetLastRunNote({});
   AddRecentFile(LocalFileName(path));
   UpdateCommandUi();
   return true;
@@ -752,12 +787,15 @@ bool CMainFrame::RunModeDialog(std::string& modeLabel) {
   return true;
 }
 
-bool CMainFrame::RunInputDataDialog(RunParameters& parameters, MapReadingOptions& mapReading) {
+bool CMainFrame::RunInputDataDialog(RunParameters& parameters, MapReadingOptions& mapReading,
+                                    double& gainPerTurnMeV) {
   inputDlg_->data = parameters;
   inputDlg_->mapReading = mapReading;
+  inputDlg_->gainPerTurn = gainPerTurnMeV;
   const int result = inputDlg_->DoModal();
   parameters = inputDlg_->data;
   mapReading = inputDlg_->mapReading;
+  gainPerTurnMeV = inputDlg_->gainPerTurn;
   return result == QDialog::Accepted;
 }
 

@@ -10,7 +10,7 @@
 #include <QSpinBox>
 #include <QVBoxLayout>
 
-#include "calc/map_formats.h"
+#include "calc/maps/map_formats.h"
 #include "platform/message.h"
 
 namespace zuba {

@@ -6,7 +6,7 @@
 #include <QPushButton>
 
 #include "app/dialog_units.h"
-#include "calc/run_quantities.h"
+#include "calc/run/run_quantities.h"
 #include "platform/message.h"
 
 namespace zuba {

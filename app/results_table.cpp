@@ -11,7 +11,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "calc/values_table.h"
+#include "calc/run/values_table.h"
 
 namespace zuba {
 

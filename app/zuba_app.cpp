@@ -14,7 +14,7 @@
 #include "app/isochronise_controller.h"
 #include "app/mode_dlg.h"
 #include "app/results_table.h"
-#include "calc/run_quantities.h"
+#include "calc/run/run_quantities.h"
 
 namespace zuba {
 

@@ -13,9 +13,9 @@
 #include <vector>
 
 #include "bench/example_map.h"
-#include "calc/closed_orbits.h"
-#include "calc/driver.h"
-#include "calc/precise_orbit.h"
+#include "calc/orbits/closed_orbits.h"
+#include "calc/orbits/precise_orbit.h"
+#include "calc/run/driver.h"
 #include "numerics/field_patches.h"
 
 namespace zuba {

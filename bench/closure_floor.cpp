@@ -21,8 +21,8 @@
 #include <vector>
 
 #include "bench/example_map.h"
-#include "calc/driver.h"
-#include "calc/orbit.h"
+#include "calc/orbits/orbit.h"
+#include "calc/run/driver.h"
 #include "numerics/field_patches.h"
 
 namespace zuba {

@@ -6,8 +6,8 @@
 #include <optional>
 #include <string>
 
-#include "calc/driver.h"
-#include "calc/run_quantities.h"
+#include "calc/run/driver.h"
+#include "calc/run/run_quantities.h"
 #include "numerics/field_patches.h"
 
 namespace zuba {

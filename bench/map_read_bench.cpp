@@ -12,7 +12,7 @@
 #include <fstream>
 #include <string>
 
-#include "calc/map_formats.h"
+#include "calc/maps/map_formats.h"
 #include "numerics/constants.h"
 
 namespace zuba {

@@ -7,9 +7,9 @@
 #include <cmath>
 #include <optional>
 
-#include "calc/driver.h"
-#include "calc/orbit.h"
-#include "calc/run_quantities.h"
+#include "calc/orbits/orbit.h"
+#include "calc/run/driver.h"
+#include "calc/run/run_quantities.h"
 #include "numerics/field_patches.h"
 
 namespace zuba {

@@ -19,10 +19,11 @@
 #include <thread>
 
 #include "app/main_frame.h"
-#include "calc/calculation.h"
-#include "calc/run_map.h"
-#include "calc/run_quantities.h"
+#include "calc/run/calculation.h"
+#include "calc/run/run_map.h"
+#include "calc/run/run_quantities.h"
 #include "platform/progress.h"
+#include "platform/threads.h"
 #include "results/document.h"
 
 namespace zuba {
@@ -49,7 +50,7 @@ Workbench& TheWorkbench() {
         std::exit(1);
       }
       WorkerOptions options;
-      options.threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+      options.threads = HardwareThreads();
       NullProgress progress;
       if (calculation.Run(progress, options) != WorkerOutcome::Completed) std::exit(1);
       w.document = (std::filesystem::temp_directory_path() /

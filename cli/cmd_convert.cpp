@@ -7,11 +7,12 @@
 #include <optional>
 #include <string>
 
-#include "calc/map_formats.h"
-#include "calc/sdf_writer.h"
+#include "calc/maps/map_formats.h"
+#include "calc/maps/sdf_writer.h"
 #include "cli/command.h"
 #include "cli/map_reading_cli.h"
 #include "platform/files.h"
+#include "platform/numbers.h"
 
 namespace zuba::cli {
 namespace {
@@ -28,12 +29,9 @@ struct ConvertOptions {
 int RunConvert(const ConvertOptions& options) {
   const MapReadingOptions reading = options.reading.Options();
   if (options.dTheta && !IsSdfAzimuthStep(*options.dTheta)) {
-    char text[160];
-    std::snprintf(text, sizeof text,
-                  "--dtheta %.9g: the step must have at most three decimals and divide 360 "
-                  "degrees into a whole number of steps",
-                  *options.dTheta);
-    throw UsageError{text};
+    throw UsageError{"--dtheta " + FormatNumber(*options.dTheta, Significant(9)) +
+                     ": the step must have at most three decimals and divide 360 degrees into a "
+                     "whole number of steps"};
   }
   Result<FieldMap> map = ReadMap(options.map, reading);
   if (!map) return Refused(map.outcome());

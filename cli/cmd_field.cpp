@@ -6,10 +6,11 @@
 #include <string>
 #include <vector>
 
-#include "calc/map_formats.h"
+#include "calc/maps/map_formats.h"
 #include "cli/command.h"
 #include "cli/map_reading_cli.h"
 #include "numerics/field_interpolation.h"
+#include "platform/numbers.h"
 
 namespace zuba::cli {
 namespace {
@@ -36,12 +37,12 @@ Command SetupField(CLI::App& parent) {
             // parabola: the map does not know the field there, and the closures refuse it too. (A
             // negative radius keeps the evaluation's own refusal.)
             if (options->R >= 0 && options->R < map->radii.front()) {
-              char text[160];
-              std::snprintf(text, sizeof text,
-                            ": R = %.6g m lies below the map, whose radii run from %.6g to %.6g m",
-                            options->R, map->radii.front(), map->radii.back());
-              return Refused(ErrorFailure(options->mapPath + text, "R", options->R,
-                                          map->radii.front(), map->radii.back()));
+              auto metres = [](double R) { return FormatNumber(R, Significant(6)); };
+              return Refused(ErrorFailure(options->mapPath + ": R = " + metres(options->R) +
+                                              " m lies below the map, whose radii run from " +
+                                              metres(map->radii.front()) + " to " +
+                                              metres(map->radii.back()) + " m",
+                                          "R", options->R, map->radii.front(), map->radii.back()));
             }
             // Radial moments of every azimuth column, prepared once as a calculation run does.
             std::vector<double> h;

@@ -10,7 +10,7 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
-#include "calc/map_formats.h"
+#include "calc/maps/map_formats.h"
 #include "cli/command.h"
 #include "cli/map_reading_cli.h"
 #include "numerics/average_field.h"

@@ -13,7 +13,9 @@
 #include "cli/command.h"
 #include "cli/run_description_json.h"
 #include "numerics/constants.h"
+#include "numerics/units.h"
 #include "platform/message.h"
+#include "platform/numbers.h"
 #include "results/document.h"
 #include "results/map_reading.h"
 #include "results/run_fields.h"
@@ -47,14 +49,9 @@ std::optional<std::pair<double, double>> Range(const RealTable& table, double (*
 double Same(double v) {
   return v;
 }
-double JoulesToMeV(double j) {
-  return j / kElementaryCharge / 1.0e6;
-}
-
 // The shortest text that reads back as the same number.
 std::string Number(double v) {
-  char buffer[32];
-  return std::string(buffer, std::to_chars(buffer, buffer + sizeof buffer, v).ptr);
+  return FormatNumber(v);
 }
 
 Json RangeJson(const std::optional<std::pair<double, double>>& range) {

@@ -9,13 +9,14 @@
 #include <optional>
 #include <string>
 
-#include "calc/diagnostics.h"
-#include "calc/isochronise.h"
+#include "calc/corrections/isochronise.h"
+#include "calc/run/diagnostics.h"
 #include "cli/command.h"
 #include "cli/correction_output.h"
 #include "cli/run_setup.h"
 #include "platform/files.h"
 #include "platform/message.h"
+#include "platform/numbers.h"
 
 namespace zuba::cli {
 namespace {
@@ -29,9 +30,7 @@ struct IsochroniseOptionsCli {
 };
 
 std::string Digits17(double value) {
-  char buffer[40];
-  std::snprintf(buffer, sizeof buffer, "%.17g", value);
-  return buffer;
+  return FormatNumber(value, Significant(17));
 }
 
 std::string CorrectionTable(const MeanFieldCorrection& c) {

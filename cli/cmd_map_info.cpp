@@ -2,16 +2,15 @@
 // calculation does and tells what it holds: format, unit, node counts, radius and azimuth ranges,
 // field extremes.
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
 #include <iostream>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <string>
 
-#include "calc/map_formats.h"
+#include "calc/maps/map_formats.h"
 #include "cli/command.h"
 #include "cli/map_reading_cli.h"
+#include "platform/numbers.h"
 
 namespace zuba::cli {
 namespace {
@@ -22,10 +21,8 @@ struct MapInfoOptions {
   bool json = false;
 };
 
-std::string Fixed(double value, int decimals) {
-  char buffer[64];
-  std::snprintf(buffer, sizeof buffer, "%.*f", decimals, value);
-  return buffer;
+std::string FixedText(double value, int decimals) {
+  return FormatNumber(value, Fixed(decimals));
 }
 
 int RunMapInfo(const MapInfoOptions& options) {
@@ -46,10 +43,8 @@ int RunMapInfo(const MapInfoOptions& options) {
   double dR = hasStep ? std::round((map->radii[1] - map->radii[0]) * 1000) * 0.001 : 0;
   if (!sdf && hasStep) {
     // To twelve digits: the step of the file, without the rounding of the subtraction.
-    char digits[32];
-    std::snprintf(digits, sizeof digits, "%.12g",
-                  (map->radii.back() - map->radii.front()) / (map->nR - 1));
-    dR = std::strtod(digits, nullptr);
+    dR = *ParseNumber(
+        FormatNumber((map->radii.back() - map->radii.front()) / (map->nR - 1), Significant(12)));
     for (int32_t i = 1; i < map->nR; ++i)
       if (std::fabs(map->radii[i] - map->radii.front() - i * dR) > 1e-6 * dR) hasStep = false;
   }
@@ -71,23 +66,21 @@ int RunMapInfo(const MapInfoOptions& options) {
     std::cout << out.dump(2) << "\n";
     return kExitOk;
   }
-  char step[32];
-  std::snprintf(step, sizeof step, "%.9g", dR);
+  const std::string step = FormatNumber(dR, Significant(9));
   std::cout << "Map:           " << options.map << "\n";
   if (!sdf) std::cout << "Format:        " << DescribeMapReading(reading) << "\n";
   std::cout << "Unit:          " << map->unit << "\n"
-            << "Radius nodes:  " << map->nR << " (" << Fixed(map->radii.front(), 3) << " .. "
-            << Fixed(map->radii.back(), 3) << " m"
-            << (hasStep ? ", step " + (sdf ? Fixed(dR, 3) : std::string(step)) + " m"
-                        : std::string())
+            << "Radius nodes:  " << map->nR << " (" << FixedText(map->radii.front(), 3) << " .. "
+            << FixedText(map->radii.back(), 3) << " m"
+            << (hasStep ? ", step " + (sdf ? FixedText(dR, 3) : step) + " m" : std::string())
             << ")\n"
-            << "Azimuth nodes: " << map->nTheta << " (" << Fixed(map->thetaStart, 6) << " .. "
-            << Fixed(map->thetaEnd, 6) << " rad, step "
-            << Fixed((map->thetaEnd - map->thetaStart) / map->nTheta, 6) << " rad)\n"
-            << "Field:         " << Fixed(bMin, 5) << " .. " << Fixed(bMax, 5) << " T\n";
+            << "Azimuth nodes: " << map->nTheta << " (" << FixedText(map->thetaStart, 6) << " .. "
+            << FixedText(map->thetaEnd, 6) << " rad, step "
+            << FixedText((map->thetaEnd - map->thetaStart) / map->nTheta, 6) << " rad)\n"
+            << "Field:         " << FixedText(bMin, 5) << " .. " << FixedText(bMax, 5) << " T\n";
   if (map->closingDifference >= 0)
     std::cout << "Closing column: dropped; it differs from the first by at most "
-              << Fixed(map->closingDifference, 6) << " T\n";
+              << FixedText(map->closingDifference, 6) << " T\n";
   return kExitOk;
 }
 

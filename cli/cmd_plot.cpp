@@ -14,7 +14,7 @@
 #ifdef ZUBA_HAVE_GRAPH
 #include <filesystem>
 
-#include "calc/run_map.h"
+#include "calc/run/run_map.h"
 #include "graph/closure_plot.h"
 #include "graph/plot_file.h"
 #include "results/document.h"

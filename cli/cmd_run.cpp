@@ -17,20 +17,23 @@
 #include <utility>
 #include <vector>
 
-#include "calc/calculation.h"
-#include "calc/diagnostics.h"
-#include "calc/driver.h"
-#include "calc/run_checks.h"
-#include "calc/run_quantities.h"
-#include "calc/values_table.h"
+#include "calc/run/calculation.h"
+#include "calc/run/diagnostics.h"
+#include "calc/run/driver.h"
+#include "calc/run/run_checks.h"
+#include "calc/run/run_quantities.h"
+#include "calc/run/values_table.h"
 #include "cli/command.h"
 #include "cli/map_reading_cli.h"
 #include "cli/run_description_json.h"
 #include "cli/run_setup.h"
 #include "numerics/average_field.h"
+#include "numerics/units.h"
 #include "platform/files.h"
 #include "platform/message.h"
+#include "platform/numbers.h"
 #include "platform/progress.h"
+#include "platform/threads.h"
 #include "results/document.h"
 #include "results/hand_over.h"
 #include "results/report.h"
@@ -164,7 +167,6 @@ struct RunVerdict {
 std::string RunJson(const ResultTables& r, const ClosureColumns& closure, const RunOptions& options,
                     const RunVerdict& verdict) {
   using Json = nlohmann::ordered_json;
-  const double joulesPerMeV = 1.0e6 * kElementaryCharge;
   const RunParameters& run = r.run;
   Json out;
   out["run"] = RunDescriptionJson(run);
@@ -190,7 +192,7 @@ std::string RunJson(const ResultTables& r, const ClosureColumns& closure, const 
     if (i < std::ssize(verdict.done) && !verdict.done[static_cast<size_t>(i)]) continue;
     const bool has = closure.HasValues(i);
     const Json values[] = {r.Ek[i],
-                           r.Ek[i] / joulesPerMeV,
+                           JoulesToMeV(r.Ek[i]),
                            has ? real(r.Rmn, i) : Json(nullptr),
                            has ? real(r.Bmn, i) : Json(nullptr),
                            has ? real(r.Rev, i) : Json(nullptr),
@@ -216,28 +218,25 @@ std::string RunJson(const ResultTables& r, const ClosureColumns& closure, const 
 // The table on stdout when no output file is asked: with the precise closure also the isochronism
 // error and the tunes, and for an energy that did not close its status and reason.
 void PrintSummary(const ResultTables& r, const ClosureColumns& closure) {
-  const double joulesPerMeV = 1.0e6 * kElementaryCharge;
   std::printf("%10s %10s %10s %12s %12s", "Ek (MeV)", "Rmn (m)", "Rev (m)", "F0 (MHz)", "dReo (m)");
   if (closure.precise) std::printf(" %12s %9s %9s", "F0*H/Frf-1", "nu_r", "nu_z");
   std::printf("\n");
   for (int64_t i = 0; i < r.Ek.size(); ++i) {
     if (!closure.HasValues(i)) {
       const std::string reason = i < std::ssize(closure.reasons) ? closure.reasons[i] : "";
-      std::printf("%10.4f %s%s%s\n", r.Ek[i] / joulesPerMeV,
+      std::printf("%10.4f %s%s%s\n", JoulesToMeV(r.Ek[i]),
                   std::string(closure.StatusText(i)).c_str(), reason.empty() ? "" : ": ",
                   reason.c_str());
       continue;
     }
     char rev[32] = "";  // empty where the energy has no Rev
     if (r.Rev[i] != kNoValue) std::snprintf(rev, sizeof rev, "%.6f", r.Rev[i]);
-    std::printf("%10.4f %10.6f %10s %12.8f %12.3e", r.Ek[i] / joulesPerMeV, r.Rmn[i], rev,
+    std::printf("%10.4f %10.6f %10s %12.8f %12.3e", JoulesToMeV(r.Ek[i]), r.Rmn[i], rev,
                 r.F0[i] / 1e6, r.dReo[i]);
     if (closure.precise && i < std::ssize(closure.nuR) && i < std::ssize(closure.nuZ)) {
       auto tune = [](double nu) {
-        char text[32];
         if (nu == kNoValue) return std::string("unstable");
-        std::snprintf(text, sizeof text, "%.6f", nu);
-        return std::string(text);
+        return FormatNumber(nu, Fixed(6));
       };
       std::printf(" %12.3e %9s %9s", closure.isochronism[i], tune(closure.nuR[i]).c_str(),
                   tune(closure.nuZ[i]).c_str());
@@ -297,11 +296,11 @@ int EndedEarly(const CalculationRecord& record, WorkerOutcome outcome, const Run
     ShowMessage("The calculation was stopped; nothing was written.", "Stop", Icon::Information);
   } else if (record.failedEnergy >= 0 && record.failedEnergy < std::ssize(record.Ek)) {
     // The default search ends the run at the first energy it cannot follow.
+    const double ek = JoulesToMeV(record.Ek[static_cast<size_t>(record.failedEnergy)]);
     std::fprintf(stderr,
-                 "The standard search failed at Ek = %.6g MeV; the run ended there and no file "
-                 "was written.\n%s\n",
-                 record.Ek[static_cast<size_t>(record.failedEnergy)] / (1e6 * kElementaryCharge),
-                 kPreciseClosureHint);
+                 "The standard search failed at Ek = %s MeV; the run ended there and no file was "
+                 "written.\n%s\n",
+                 FormatNumber(ek, Significant(6)).c_str(), kPreciseClosureHint);
   }
   if (options.json) {
     const auto [results, closure] = PartialResults(record, precise, options.gainPerTurn);
@@ -349,9 +348,7 @@ int RunCalculation(const RunOptions& options) {
     ShowMessage(warning, "Warning", Icon::Warning);
 
   WorkerOptions worker;
-  worker.threads = options.threads > 0
-                       ? options.threads
-                       : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+  worker.threads = options.threads > 0 ? options.threads : HardwareThreads();
   worker.referenceField = options.referenceField;
   // Every message of the run, a quiet failure's too: the command line always says why it failed.
   worker.report = [](const Failure& failure) { ShowMessage(failure.message); };

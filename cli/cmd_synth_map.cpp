@@ -9,13 +9,15 @@
 #include <string>
 #include <vector>
 
-#include "calc/run_quantities.h"
-#include "calc/synth_map.h"
-#include "calc/trim_coils.h"
+#include "calc/maps/coil_table.h"
+#include "calc/run/run_quantities.h"
+#include "calc/synth/synth_map.h"
 #include "cli/command.h"
 #include "numerics/constants.h"
+#include "numerics/units.h"
 #include "platform/files.h"
 #include "platform/message.h"
+#include "platform/numbers.h"
 #include "results/run_parameters.h"
 #include "results/text.h"
 
@@ -34,12 +36,6 @@ struct SynthCommandOptions {
   std::string coils;                  // trim-coil table whose field is added
   std::vector<std::string> currents;  // NAME=A
 };
-
-std::string Text(double value, const char* format) {
-  char buffer[64];
-  std::snprintf(buffer, sizeof buffer, format, value);
-  return buffer;
-}
 
 int RunSynthMap(SynthCommandOptions& o) {
   SynthMapOptions& map = o.map;
@@ -69,13 +65,12 @@ int RunSynthMap(SynthCommandOptions& o) {
       int coil = -1;
       for (int c = 0; eq != std::string::npos && c < coils->Count(); ++c)
         if (coils->Name(c) == TrimSpace(item.substr(0, eq))) coil = c;
-      char* end = nullptr;
-      const std::string value = eq == std::string::npos ? "" : TrimSpace(item.substr(eq + 1));
-      const double current = std::strtod(value.c_str(), &end);
-      if (coil < 0 || value.empty() || *end != '\0' || !std::isfinite(current))
+      const std::optional<double> current =
+          eq == std::string::npos ? std::nullopt : ParseNumber(TrimSpace(item.substr(eq + 1)));
+      if (coil < 0 || !current)
         throw UsageError{"--current needs NAME=A with a coil of " + o.coils + ", not \"" + item +
                          "\""};
-      amperes[coil] = current;
+      amperes[coil] = *current;
     }
     map.addedField = [coils, amperes](double r) {
       double b = 0;  // T
@@ -93,16 +88,19 @@ int RunSynthMap(SynthCommandOptions& o) {
   if (o.quiet) return kExitOk;
 
   const SynthField& field = made->field;
-  std::cout << "Wrote " << o.output << ": unit " << map.unit << ", radii " << Text(map.rMin, "%.3f")
-            << " .. " << Text(map.rMax, "%.3f") << " m step " << Text(map.dR, "%.3f")
-            << " m, azimuths " << Text(map.thetaMin, "%.3f") << " .. " << Text(map.thetaMax, "%.3f")
-            << " degree step " << Text(map.dTheta, "%.3f") << "\n";
-  std::cout << "Ion: m0 = " << Text(map.massSamu, "%.12g")
+  std::cout << "Wrote " << o.output << ": unit " << map.unit << ", radii "
+            << FormatNumber(map.rMin, Fixed(3)) << " .. " << FormatNumber(map.rMax, Fixed(3))
+            << " m step " << FormatNumber(map.dR, Fixed(3)) << " m, azimuths "
+            << FormatNumber(map.thetaMin, Fixed(3)) << " .. "
+            << FormatNumber(map.thetaMax, Fixed(3)) << " degree step "
+            << FormatNumber(map.dTheta, Fixed(3)) << "\n";
+  std::cout << "Ion: m0 = " << FormatNumber(map.massSamu, Significant(12))
             << " samu, q = " << (map.negativeIon ? "-" : "+") << map.chargeNumber
-            << " e; Frf = " << Text(map.frfMhz, "%.6g") << " MHz, H = " << map.harmonic
-            << ", N = " << map.sectors << "\n";
+            << " e; Frf = " << FormatNumber(map.frfMhz, Significant(6))
+            << " MHz, H = " << map.harmonic << ", N = " << map.sectors << "\n";
   if (map.uniformField) {
-    std::cout << "Mean field: uniform " << Text(field.MeanField(map.rMin), "%.5f") << " T\n";
+    std::cout << "Mean field: uniform " << FormatNumber(field.MeanField(map.rMin), Fixed(5))
+              << " T\n";
   } else {
     // The sinusoidal summary has always counted 0 in the range; the hills start from r-min.
     double low = map.hillFraction ? field.Correction(map.rMin) : 0, high = low;
@@ -110,40 +108,41 @@ int RunSynthMap(SynthCommandOptions& o) {
       low = std::min(low, field.Correction(r));
       high = std::max(high, field.Correction(r));
     }
-    std::cout << "B0 = " << Text(field.B0(), "%.5f")
-              << " T, R_inf = c/omega0 = " << Text(field.RInfinity(), "%.5f") << " m, ";
+    std::cout << "B0 = " << FormatNumber(field.B0(), Fixed(5))
+              << " T, R_inf = c/omega0 = " << FormatNumber(field.RInfinity(), Fixed(5)) << " m, ";
     if (!map.hillFraction)
-      std::cout << "flutter at r-max " << Text(field.Flutter(map.rMax), "%.3f") << ", ";
-    std::cout << "flutter correction of the mean field " << Text(low * 100, "%.4f") << " % .. "
-              << Text(high * 100, "%.4f") << " %\n";
+      std::cout << "flutter at r-max " << FormatNumber(field.Flutter(map.rMax), Fixed(3)) << ", ";
+    std::cout << "flutter correction of the mean field " << FormatNumber(low * 100, Fixed(4))
+              << " % .. " << FormatNumber(high * 100, Fixed(4)) << " %\n";
   }
   if (map.hillFraction) {
     // At r-max the hill centre is at the spiral's azimuth, the valley centre half a sector on.
-    const double hillAzimuth = map.spiral * kPi / 180;
+    const double hillAzimuth = Radians(map.spiral);
     const double hill = field.Field(map.rMax, hillAzimuth);
     double valley = field.Field(map.rMax, hillAzimuth + kPi / map.sectors);
     if (std::fabs(valley) < 5e-6) valley = 0;  // no "-0.00000" for a negative ion
-    std::cout << "Hills at r-max: field " << Text(hill, "%.5f") << " T, valleys "
-              << Text(valley, "%.5f")
-              << " T, flutter <B^2>/<B>^2 - 1 = " << Text(field.FlutterVariance(map.rMax), "%.4f")
-              << ", edge spiral angle " << Text(field.SpiralAngle(map.rMax) * 180 / kPi, "%.2f")
-              << " degree\n";
+    std::cout << "Hills at r-max: field " << FormatNumber(hill, Fixed(5)) << " T, valleys "
+              << FormatNumber(valley, Fixed(5)) << " T, flutter <B^2>/<B>^2 - 1 = "
+              << FormatNumber(field.FlutterVariance(map.rMax), Fixed(4)) << ", edge spiral angle "
+              << FormatNumber(Degrees(field.SpiralAngle(map.rMax)), Fixed(2)) << " degree\n";
   }
   const double mev = o.checkEnergy ? *o.checkEnergy : preset.EkEnd;
-  const SynthOrbit orbit = field.ClosedOrbit(mev * 1000000 * kElementaryCharge);
+  const SynthOrbit orbit = field.ClosedOrbit(MeVToJoules(mev));
   if (!orbit.found) {
-    ShowMessage("no closed orbit of " + Text(mev, "%.6g") + " MeV in the model field", "Warning",
-                Icon::Warning);
+    ShowMessage(
+        "no closed orbit of " + FormatNumber(mev, Significant(6)) + " MeV in the model field",
+        "Warning", Icon::Warning);
     return kExitOk;
   }
-  std::cout << "Closed orbit of " << Text(mev, "%.6g") << " MeV: mean radius "
-            << Text(orbit.meanRadius, "%.4f") << " m, radius " << Text(orbit.minRadius, "%.4f")
-            << " .. " << Text(orbit.maxRadius, "%.4f") << " m, turn time x omega0 / 2pi "
-            << Text(orbit.periodRatio, "%.10f") << "\n";
+  std::cout << "Closed orbit of " << FormatNumber(mev, Significant(6)) << " MeV: mean radius "
+            << FormatNumber(orbit.meanRadius, Fixed(4)) << " m, radius "
+            << FormatNumber(orbit.minRadius, Fixed(4)) << " .. "
+            << FormatNumber(orbit.maxRadius, Fixed(4)) << " m, turn time x omega0 / 2pi "
+            << FormatNumber(orbit.periodRatio, Fixed(10)) << "\n";
   if (orbit.maxRadius > map.rMax)
-    ShowMessage("the closed orbit of " + Text(mev, "%.6g") + " MeV reaches " +
-                    Text(orbit.maxRadius, "%.4f") + " m, beyond r-max " + Text(map.rMax, "%.3f") +
-                    " m",
+    ShowMessage("the closed orbit of " + FormatNumber(mev, Significant(6)) + " MeV reaches " +
+                    FormatNumber(orbit.maxRadius, Fixed(4)) + " m, beyond r-max " +
+                    FormatNumber(map.rMax, Fixed(3)) + " m",
                 "Warning", Icon::Warning);
   return kExitOk;
 }

@@ -1,7 +1,6 @@
 // zuba-cli trim-fit: the currents of circular trim coils, given their field per ampere, that make
 // the machine closest to isochronous (or keep the RF phase closest to zero) over the energies of
 // the run, within each coil's current limit.
-#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <iostream>
@@ -11,11 +10,12 @@
 #include <optional>
 #include <string>
 
-#include "calc/isochronise.h"
+#include "calc/corrections/isochronise.h"
 #include "cli/command.h"
 #include "cli/correction_output.h"
 #include "cli/run_setup.h"
 #include "platform/message.h"
+#include "platform/numbers.h"
 #include "results/text.h"
 
 namespace zuba::cli {
@@ -32,13 +32,10 @@ struct TrimFitCli {
 };
 
 double ParseAmperes(const std::string& text, const std::string& option) {
-  const std::string t = TrimSpace(text);
-  double value = 0;
-  auto [end, ec] = std::from_chars(t.data(), t.data() + t.size(), value);
-  if (t.empty() || ec != std::errc() || end != t.data() + t.size() || !(value >= 0) ||
-      !std::isfinite(value))
+  const std::optional<double> value = ParseNumber(TrimSpace(text));
+  if (!value || !(*value >= 0))
     throw UsageError{"--limit " + option + ": \"" + text + "\" is not a current of 0 A or more"};
-  return value;
+  return *value;
 }
 
 // The current limit of every coil: a plain value for all, NAME=A for one (the later wins).

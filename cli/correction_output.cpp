@@ -3,7 +3,7 @@
 
 #include <cstdio>
 
-#include "calc/isochronise.h"
+#include "calc/corrections/isochronise.h"
 #include "cli/command.h"
 #include "platform/files.h"
 #include "platform/message.h"

@@ -6,8 +6,8 @@
 #include <span>
 #include <string>
 
-#include "calc/calculation.h"
-#include "calc/isochronise.h"
+#include "calc/corrections/isochronise.h"
+#include "calc/run/calculation.h"
 #include "cli/run_setup.h"
 #include "results/hand_over.h"
 

@@ -5,7 +5,7 @@
 #include <CLI/CLI.hpp>
 #include <string>
 
-#include "calc/map_formats.h"
+#include "calc/maps/map_formats.h"
 #include "cli/command.h"
 #include "results/map_reading.h"
 

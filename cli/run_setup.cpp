@@ -4,9 +4,10 @@
 #include <algorithm>
 #include <thread>
 
-#include "calc/run_quantities.h"
+#include "calc/run/run_quantities.h"
 #include "cli/command.h"
 #include "platform/message.h"
+#include "platform/threads.h"
 #include "results/run_completion.h"
 #include "results/run_fields.h"
 #include "results/text.h"
@@ -57,8 +58,7 @@ bool MakeRunParameters(const RunSetup& setup, RunParameters& p) {
 }
 
 int ThreadsOf(const RunSetup& setup) {
-  return setup.threads > 0 ? setup.threads
-                           : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+  return setup.threads > 0 ? setup.threads : HardwareThreads();
 }
 
 }  // namespace zuba::cli

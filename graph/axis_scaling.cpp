@@ -23,7 +23,7 @@ constexpr double kMarginShare = 0.2;  // share of the frame before the plot star
 // not-a-number (only possible in a damaged document) are left out as well: they have no place on
 // an axis and would make the range endless.
 bool IsUsable(double v) {
-  return v != static_cast<double>(NO_VALUE) && std::isfinite(v);
+  return v != static_cast<double>(kNoValueInt) && std::isfinite(v);
 }
 
 // The checked element access of a series.
@@ -39,7 +39,7 @@ double Element(std::span<const double> values, uint32_t j) {
 int32_t FloorToInt32(double v) {
   const double f = std::floor(v);
   if (!(f >= std::numeric_limits<int32_t>::min() && f <= std::numeric_limits<int32_t>::max()))
-    return NO_VALUE;
+    return kNoValueInt;
   return static_cast<int32_t>(f);
 }
 
@@ -161,11 +161,11 @@ void ScaleX(AxisScaling& g, std::span<const double> xValues) {
   for (uint32_t j = 0; j < g.pointCount; ++j) {
     const double v = Element(xValues, j);
     if (!IsUsable(v)) {
-      g.xPixels[j] = NO_VALUE;
+      g.xPixels[j] = kNoValueInt;
       continue;
     }
     const int32_t offset = FloorToInt32(pixelsPerUnit * (v - lower));
-    g.xPixels[j] = offset == NO_VALUE ? NO_VALUE : offset + g.plotLeft;
+    g.xPixels[j] = offset == kNoValueInt ? kNoValueInt : offset + g.plotLeft;
   }
 
   // 12.
@@ -198,11 +198,11 @@ void ScaleY(AxisScaling& g, std::span<const double> yValues) {
   for (uint32_t j = 0; j < g.pointCount; ++j) {
     const double v = Element(yValues, j);
     if (!IsUsable(v)) {
-      g.yPixels[j] = NO_VALUE;
+      g.yPixels[j] = kNoValueInt;
       continue;
     }
     const int32_t offset = FloorToInt32(pixelsPerUnit * (upper - v));
-    g.yPixels[j] = offset == NO_VALUE ? NO_VALUE : offset + g.plotTop;
+    g.yPixels[j] = offset == kNoValueInt ? kNoValueInt : offset + g.plotTop;
   }
 
   // 12.

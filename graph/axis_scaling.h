@@ -8,11 +8,9 @@
 #include <span>
 #include <vector>
 
-namespace zuba {
+#include "platform/numbers.h"
 
-// Marker of a missing value: the real 2147483647.0 in a data series, the integer 2147483647 in a
-// pixel array.
-inline constexpr int32_t NO_VALUE = 2147483647;
+namespace zuba {
 
 // The drawing area of a graph (left, top, right, bottom); right and bottom lie just outside the
 // area, so that width = right - left and height = bottom - top.
@@ -45,7 +43,7 @@ struct AxisScaling {
   int32_t plotLeft = 0, plotRight = 0;  // x pixel of the plot edges
   int32_t plotTop = 0, plotBottom = 0;  // y pixel of the plot edges (y grows downward)
 
-  std::vector<int32_t> xPixels;  // pointCount entries, NO_VALUE where the value is missing
+  std::vector<int32_t> xPixels;  // pointCount entries, kNoValueInt where the value is missing
   std::vector<int32_t> yPixels;
 
   int32_t xExponent = 0, yExponent = 0;  // labels are printed in units of 10 to this power

@@ -17,11 +17,10 @@
 #include "graph/plot_frame.h"
 #include "graph/results_plot.h"
 #include "platform/message.h"
+#include "platform/numbers.h"
 
 namespace zuba {
 namespace {
-
-constexpr double kMissing = 2147483647.0;  // NO_VALUE in a data series
 
 // F0 * H / Frf - 1 per energy: the closure tables of a precise run, else from F0.
 std::vector<double> Isochronism(const ResultTables& r) {
@@ -30,7 +29,7 @@ std::vector<double> Isochronism(const ResultTables& r) {
   std::vector<double> values;
   const double rf = r.run.Frf * 1e6;  // Hz
   for (int64_t i = 0; i < r.Rmn.size(); ++i)
-    values.push_back(i < r.F0.size() ? r.F0[i] * r.run.H / rf - 1 : kMissing);
+    values.push_back(i < r.F0.size() ? r.F0[i] * r.run.H / rf - 1 : kNoValue);
   return values;
 }
 
@@ -44,24 +43,33 @@ double AxisPixel(double v, double first, double step, int32_t exponent, int32_t 
 
 // Draws up to two series of y against x with one scaling: the first in blue, the second in red;
 // the point `highlight` of the first marked.
+// The points marked (one entry per point of both series) are drawn hollow, and the note says so.
 bool DrawSeries(QPainter& painter, const std::string& title, const std::string& xCaption,
                 const std::string& yCaption, const std::string& note, std::vector<double> x,
                 std::vector<double> y, size_t firstCount, QSize clientSize, int logicalDpi,
-                int32_t highlight) {
+                int32_t highlight, const std::vector<bool>& marked) {
   CCurve curve(QRect(QPoint(0, 0), clientSize), static_cast<uint32_t>(x.size()), logicalDpi);
   painter.save();
   painter.setPen(QPen(QBrush(QColor(0, 0, 0)), 1, Qt::SolidLine));
   painter.setBrush(Qt::white);
-  curve.Draw(painter, title, xCaption, yCaption, note, x, y);
+  curve.Draw(painter, title, xCaption, yCaption, NoteWithHollowLegend(note, marked), x, y);
   const bool drawn = curve.noData == 0;
   if (drawn) {
     painter.setBackgroundMode(Qt::TransparentMode);
     const std::span<const int32_t> xp(curve.xPixels), yp(curve.yPixels);
+    const std::vector<bool> firstMarked(
+        marked.begin(),
+        marked.begin() + static_cast<ptrdiff_t>(std::min(firstCount, marked.size())));
     painter.setPen(QPen(QBrush(QColor(0, 0, 255)), 1, Qt::SolidLine));
     DrawCurve(painter, xp.first(firstCount), yp.first(firstCount));
+    DrawHollowPoints(painter, xp.first(firstCount), yp.first(firstCount), firstMarked);
     if (x.size() > firstCount) {
       painter.setPen(QPen(QBrush(QColor(220, 0, 0)), 1, Qt::SolidLine));
       DrawCurve(painter, xp.subspan(firstCount), yp.subspan(firstCount));
+      const std::vector<bool> secondMarked(
+          marked.begin() + static_cast<ptrdiff_t>(std::min(firstCount, marked.size())),
+          marked.end());
+      DrawHollowPoints(painter, xp.subspan(firstCount), yp.subspan(firstCount), secondMarked);
     }
     DrawHighlight(painter, xp.first(firstCount), yp.first(firstCount), highlight);
   }
@@ -73,30 +81,39 @@ bool DrawIsochronism(QPainter& painter, const ResultTables& r, const GraphExtras
                      QSize clientSize, int logicalDpi) {
   std::vector<double> x = r.Rmn.toVector(), y = Isochronism(r);
   const size_t first = x.size();
+  std::vector<bool> marked = NotAcceptedEnergies(r);
+  marked.resize(first, false);
   std::string note = r.closure.mode == 1 ? "Blue: precise closure" : "Blue: default closure";
   if (const ResultTables* compare = extras.compare) {
     const std::vector<double> cx = compare->Rmn.toVector(), cy = Isochronism(*compare);
     x.insert(x.end(), cx.begin(), cx.end());
     y.insert(y.end(), cy.begin(), cy.end());
+    std::vector<bool> compared = NotAcceptedEnergies(*compare);
+    compared.resize(cx.size(), false);
+    marked.insert(marked.end(), compared.begin(), compared.end());
     note += compare->closure.mode == 1 ? ", red: precise closure" : ", red: default closure";
   }
   return DrawSeries(painter, "Isochronism error", "Rmean (m)", "F0*H/Frf - 1", note, x, y, first,
-                    clientSize, logicalDpi, extras.selected);
+                    clientSize, logicalDpi, extras.selected, marked);
 }
 
 bool DrawFrequencyCompared(QPainter& painter, const ResultTables& r, const ResultTables& compare,
                            QSize clientSize, int logicalDpi, int32_t highlight) {
   std::vector<double> x = r.Rmn.toVector(), y = r.F0.toVector();
   const size_t first = x.size();
-  y.resize(first, kMissing);
+  y.resize(first, kNoValue);
   const std::vector<double> cx = compare.Rmn.toVector(), cy = compare.F0.toVector();
   x.insert(x.end(), cx.begin(), cx.end());
-  for (size_t i = 0; i < cx.size(); ++i) y.push_back(i < cy.size() ? cy[i] : kMissing);
+  for (size_t i = 0; i < cx.size(); ++i) y.push_back(i < cy.size() ? cy[i] : kNoValue);
+  std::vector<bool> marked = NotAcceptedEnergies(r), compared = NotAcceptedEnergies(compare);
+  marked.resize(first, false);
+  compared.resize(cx.size(), false);
+  marked.insert(marked.end(), compared.begin(), compared.end());
   const std::string note =
       std::string(r.closure.mode == 1 ? "Blue: precise" : "Blue: default") +
       (compare.closure.mode == 1 ? ", red: precise closure" : ", red: default closure");
   return DrawSeries(painter, kResultsGraphTitle, kResultsGraphXCaption, kResultsGraphYCaption, note,
-                    x, y, first, clientSize, logicalDpi, highlight);
+                    x, y, first, clientSize, logicalDpi, highlight, marked);
 }
 
 // A resonance line a nu_r + b nu_z = c of the tune diagram.
@@ -145,7 +162,7 @@ bool ClipToRect(QLineF& segment, const QRectF& rect) {
 }
 
 bool Drawn(double x, double y) {
-  return x != kMissing && y != kMissing && std::isfinite(x) && std::isfinite(y);
+  return x != kNoValue && y != kNoValue && std::isfinite(x) && std::isfinite(y);
 }
 
 // The tune path (nu_z against nu_r, energy after energy), the resonance lines near it with their
@@ -159,9 +176,9 @@ bool DrawTunes(QPainter& painter, const ResultTables& r, const GraphExtras& extr
     return false;
   }
   std::vector<double> x = c.nuR.toVector(), y = c.nuZ.toVector();
-  y.resize(x.size(), kMissing);
+  y.resize(x.size(), kNoValue);
   for (size_t i = 0; i < x.size(); ++i)
-    if (!Drawn(x[i], y[i])) x[i] = y[i] = kMissing;  // unstable: no point
+    if (!Drawn(x[i], y[i])) x[i] = y[i] = kNoValue;  // unstable: no point
   const size_t first = x.size();
   const int32_t N = r.run.N;
 
@@ -236,7 +253,7 @@ bool DrawTunes(QPainter& painter, const ResultTables& r, const GraphExtras& extr
     painter.setBrush(QColor(0, 0, 255));
     std::vector<size_t> points;
     for (size_t i = 0; i < first; ++i)
-      if (xp[i] != NO_VALUE && yp[i] != NO_VALUE) {
+      if (xp[i] != kNoValueInt && yp[i] != kNoValueInt) {
         painter.drawEllipse(QPoint(xp[i], yp[i]), 2, 2);
         points.push_back(i);
       }

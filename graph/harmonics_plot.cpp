@@ -9,7 +9,9 @@
 #include "graph/orbit_samples.h"
 #include "graph/plot_frame.h"
 #include "numerics/azimuthal.h"
+#include "numerics/units.h"
 #include "platform/message.h"
+#include "platform/numbers.h"
 
 namespace zuba {
 namespace {
@@ -69,14 +71,14 @@ bool DrawHarmonicsGraph(QPainter& painter, const ResultTables& results, const Gr
   const int32_t first = 0, sectors = N - 1;  // list positions of harmonics 1 and N
   const size_t nR = grid.radii.size();
   auto harmonic = [&](const std::vector<double>& table, int32_t p, double scale) {
-    std::vector<double> values(nR, 2147483647.0);
+    std::vector<double> values(nR, kNoValue);
     for (size_t i = 0; i < nR; ++i) {
       const size_t k = i * static_cast<size_t>(count) + static_cast<size_t>(p);
       if (k < table.size()) values[i] = table[k] * scale;
     }
     return values;
   };
-  const double degrees = 180.0 / std::numbers::pi;
+  const double degrees = Degrees(1);  // degree per rad
   const QString n = QString::number(N);
   const std::vector<Panel> panels = {
       {QStringLiteral("Mean field"), QStringLiteral("B (T)"), a.meanField, QColor(31, 119, 180)},
@@ -98,7 +100,7 @@ bool DrawHarmonicsGraph(QPainter& painter, const ResultTables& results, const Gr
   const double noteHeight = 1.6 * H;
   const double w = client.width() / 2, h = (client.height() - noteHeight) / 3;
   const bool marked = extras.selected >= 0 && extras.selected < results.Rmn.size() &&
-                      results.Rmn[extras.selected] != 2147483647.0;
+                      results.Rmn[extras.selected] != kNoValue;
   const auto [r0, r1] = FiniteRange(grid.radii);
 
   painter.save();

@@ -9,7 +9,9 @@
 
 #include "graph/orbit_samples.h"
 #include "graph/plot_frame.h"
+#include "numerics/units.h"
 #include "platform/message.h"
+#include "platform/numbers.h"
 
 namespace zuba {
 namespace {
@@ -28,8 +30,8 @@ OrbitCurves CurvesOf(const ResultTables& r, const OrbitSpan& span, int32_t energ
   const std::span<const double> R = r.OrbitR.values(), theta = r.OrbitTheta.values(),
                                 vR = r.OrbitVr.values();
   // The mean radius of the record; the mean of the samples where the record has none.
-  double mean = energy < r.Rmn.size() ? r.Rmn[energy] : 2147483647.0;
-  if (!std::isfinite(mean) || mean == 2147483647.0) {
+  double mean = energy < r.Rmn.size() ? r.Rmn[energy] : kNoValue;
+  if (!std::isfinite(mean) || mean == kNoValue) {
     double sum = 0;
     for (int64_t k = span.first; k < span.first + span.count; ++k) sum += R[static_cast<size_t>(k)];
     mean = sum / static_cast<double>(span.count);
@@ -37,7 +39,7 @@ OrbitCurves CurvesOf(const ResultTables& r, const OrbitSpan& span, int32_t energ
   const int64_t stride = std::max<int64_t>(1, span.count / kDrawnSamples);
   for (int64_t k = span.first; k < span.first + span.count; k += stride) {
     const size_t i = static_cast<size_t>(k);
-    c.thetaDeg.push_back(theta[i] * 180.0 / std::numbers::pi);
+    c.thetaDeg.push_back(Degrees(theta[i]));
     c.dR.push_back((R[i] - mean) * 1e3);
     c.vR.push_back(vR[i] * 1e3);
   }
@@ -107,7 +109,7 @@ bool DrawOrbitGraph(QPainter& painter, const ResultTables& results, const GraphE
     const int32_t i = curves[k].energy;
     const bool chosen = i == extras.selected;
     QString text = QString::fromStdString(EnergyLabel(results, i));
-    if (i < results.Rmn.size() && results.Rmn[i] != 2147483647.0)
+    if (i < results.Rmn.size() && results.Rmn[i] != kNoValue)
       text += QStringLiteral(", Rmean %1 m").arg(results.Rmn[i], 0, 'f', 4);
     legend.push_back({chosen ? QPen(QColor(214, 39, 40), 2.2) : QPen(CurveColour(k), 1.2), text});
   }

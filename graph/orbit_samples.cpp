@@ -5,6 +5,8 @@
 #include <cstdio>
 
 #include "numerics/constants.h"
+#include "numerics/units.h"
+#include "platform/numbers.h"
 
 namespace zuba {
 
@@ -36,14 +38,12 @@ std::vector<int32_t> SpreadEnergies(int32_t count, int32_t wanted) {
 }
 
 double EnergyMeV(const ResultTables& r, int64_t i) {
-  if (i < 0 || i >= r.Ek.size()) return 2147483647.0;
-  return r.Ek[i] / (1.0e6 * kElementaryCharge);
+  if (i < 0 || i >= r.Ek.size()) return kNoValue;
+  return JoulesToMeV(r.Ek[i]);
 }
 
 std::string EnergyLabel(const ResultTables& r, int64_t i) {
-  char text[40];
-  std::snprintf(text, sizeof text, "%.4g MeV", EnergyMeV(r, i));
-  return text;
+  return FormatNumber(EnergyMeV(r, i), Significant(4)) + " MeV";
 }
 
 }  // namespace zuba

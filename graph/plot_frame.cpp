@@ -8,10 +8,10 @@
 #include <cmath>
 #include <limits>
 
+#include "platform/numbers.h"
+
 namespace zuba {
 namespace {
-
-constexpr double kMissing = 2147483647.0;
 
 QFont FontOf(const char* family, double points, int logicalDpi, bool bold = false) {
   QFont font(QString::fromLatin1(family));
@@ -21,7 +21,7 @@ QFont FontOf(const char* family, double points, int logicalDpi, bool bold = fals
 }
 
 bool Usable(double v) {
-  return std::isfinite(v) && v != kMissing;
+  return std::isfinite(v) && v != kNoValue;
 }
 
 }  // namespace

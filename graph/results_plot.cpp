@@ -1,6 +1,7 @@
 // The results graph as the results view draws it (see results_plot.h).
 #include "graph/results_plot.h"
 
+#include <QFont>
 #include <QPainter>
 #include <QPolygon>
 #include <algorithm>
@@ -17,7 +18,7 @@ void DrawCurve(QPainter& painter, std::span<const int32_t> xPixels,
     run.clear();
   };
   for (size_t i = 0; i < count; ++i) {
-    if (xPixels[i] == NO_VALUE || yPixels[i] == NO_VALUE) {
+    if (xPixels[i] == kNoValueInt || yPixels[i] == kNoValueInt) {
       flush();
       continue;
     }
@@ -30,12 +31,42 @@ void DrawHighlight(QPainter& painter, std::span<const int32_t> xPixels,
                    std::span<const int32_t> yPixels, int32_t point) {
   if (point < 0 || static_cast<size_t>(point) >= std::min(xPixels.size(), yPixels.size())) return;
   const int32_t x = xPixels[static_cast<size_t>(point)], y = yPixels[static_cast<size_t>(point)];
-  if (x == NO_VALUE || y == NO_VALUE) return;
+  if (x == kNoValueInt || y == kNoValueInt) return;
   painter.save();
   painter.setRenderHint(QPainter::Antialiasing, true);
   painter.setPen(QPen(QColor(230, 30, 30), 2));
   painter.setBrush(Qt::NoBrush);
   painter.drawEllipse(QPointF(x, y), 5.5, 5.5);
+  painter.restore();
+}
+
+void DrawHollowPoints(QPainter& painter, std::span<const int32_t> xPixels,
+                      std::span<const int32_t> yPixels, const std::vector<bool>& marked) {
+  const size_t count = std::min({xPixels.size(), yPixels.size(), marked.size()});
+  painter.save();
+  painter.setRenderHint(QPainter::Antialiasing, true);
+  painter.setBrush(Qt::white);
+  for (size_t i = 0; i < count; ++i) {
+    if (!marked[i] || xPixels[i] == kNoValueInt || yPixels[i] == kNoValueInt) continue;
+    painter.drawEllipse(QPointF(xPixels[i], yPixels[i]), 3.0, 3.0);
+  }
+  painter.restore();
+}
+
+std::string NoteWithHollowLegend(const std::string& note, const std::vector<bool>& marked) {
+  if (std::find(marked.begin(), marked.end(), true) == marked.end()) return note;
+  return note + "; hollow: not accepted by the standard search (its last trial)";
+}
+
+void DrawNoEnergyHasValues(QPainter& painter, QSize clientSize, int logicalDpi) {
+  painter.save();
+  painter.setPen(QColor(0, 0, 0));
+  QFont font(QStringLiteral("Arial"));
+  font.setPixelSize(std::max(1, 12 * logicalDpi / 72));  // 12 points
+  painter.setFont(font);
+  painter.drawText(QRect(QPoint(0, 0), clientSize), Qt::AlignCenter | Qt::TextWordWrap,
+                   QStringLiteral("No energy of this run has an orbit: every energy failed. The "
+                                  "results table gives each energy's reason."));
   painter.restore();
 }
 
@@ -56,13 +87,15 @@ bool DrawResultsGraph(QPainter& painter, const ResultTables& results, QSize clie
   const QPen curvePen(QBrush(QColor(0, 0, 255)), 1, Qt::SolidLine);
   painter.setPen(gridPen);
   painter.setBrush(Qt::white);  // the drawing surface's default brush fills the exponent boxes
+  const std::vector<bool> marked = NotAcceptedEnergies(results);
   curve.Draw(painter, kResultsGraphTitle, kResultsGraphXCaption, kResultsGraphYCaption,
-             kResultsGraphNote, x, y);
+             NoteWithHollowLegend(kResultsGraphNote, marked), x, y);
   const bool drawn = curve.noData == 0;
   if (drawn) {
     painter.setPen(curvePen);
     painter.setBackgroundMode(Qt::TransparentMode);
     DrawCurve(painter, curve.xPixels, curve.yPixels);
+    DrawHollowPoints(painter, curve.xPixels, curve.yPixels, marked);
     DrawHighlight(painter, curve.xPixels, curve.yPixels, highlight);
   }
   painter.restore();

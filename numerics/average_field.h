@@ -6,12 +6,10 @@
 #include <span>
 #include <vector>
 
+#include "platform/numbers.h"
 #include "platform/outcome.h"
 
 namespace zuba {
-
-// Value of v where u has no real square root (also the marker of a missing value).
-inline constexpr double kNoValue = 2147483647.0;
 
 // v, ε (both without unit) and ψ (rad) at every radius node of the map, for N sectors; the turn
 // description thetaStart, thetaEnd (rad), nTheta as for AzimuthalMean. Needs at least 3 radius

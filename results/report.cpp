@@ -7,6 +7,7 @@
 
 #include "numerics/average_field.h"
 #include "numerics/constants.h"
+#include "numerics/units.h"
 #include "platform/files.h"
 #include "results/run_fields.h"
 #include "results/text.h"
@@ -76,8 +77,7 @@ std::optional<std::string> BuildReport(const ResultTables& results, std::string_
   const ClosureTables& closure = results.closure;
   const auto status = closure.mode == 1 ? closure.status.values() : std::span<const int32_t>();
   for (size_t i = 0; i < static_cast<size_t>(n); ++i) {
-    // J -> eV -> MeV, the division by the elementary charge first; Hz -> MHz.
-    report += F6(ek[i] / kElementaryCharge / 1.0e6, failures);
+    report += F6(JoulesToMeV(ek[i]), failures);
     report += kTab;
     if (i < status.size() && (status[i] & kClosureStatusBits) != 0) {
       report += ClosureStatusText(status[i]);

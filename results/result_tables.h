@@ -84,6 +84,20 @@ struct ResultTables {
   bool operator==(const ResultTables&) const = default;
 };
 
+// m: the closure error up to which the default search accepts an orbit (the tolerance of its
+// search); an energy whose |dReo| is larger reports the search's last trial.
+inline constexpr double kAcceptedClosureError = 0.0005;
+
+// Per energy, whether the record's values are not those of an accepted closed orbit although it
+// has them: after a run of the default search, the energies whose |dReo| exceeds
+// kAcceptedClosureError. A precise run's energies that did not close have no values and are not
+// marked. The graphs draw the marked energies hollow.
+std::vector<bool> NotAcceptedEnergies(const ResultTables& results);
+
+// Whether the record has energies but none of them has a rotation frequency (every energy of the
+// run failed): the graphs of its energies then say so instead of drawing.
+bool NoEnergyHasValues(const ResultTables& results);
+
 // Visits the twelve tables in their binding order: f(name, table).
 template <class F>
 void ForEachTable(ResultTables& r, F&& f) {

@@ -1,10 +1,12 @@
 // The table of the run fields and the conversion of a field's value to and from text.
 #include "results/run_fields.h"
 
-#include <charconv>
 #include <cmath>
 #include <limits>
+#include <optional>
+#include <string>
 
+#include "platform/numbers.h"
 #include "results/text.h"
 
 namespace zuba {
@@ -49,13 +51,6 @@ constexpr std::array<RunField, kRunFieldCount> kRunFields{{
 
 namespace {
 
-// The number part of a value: white space and one leading '+' removed.
-std::string NumberText(std::string_view text) {
-  std::string t = TrimSpace(text);
-  if (!t.empty() && t[0] == '+') t.erase(0, 1);
-  return t;
-}
-
 // The reason a value was refused: the value as given, quoted, then what it is not.
 std::string Refusal(std::string_view text, std::string_view notWhat) {
   std::string refusal;
@@ -65,12 +60,6 @@ std::string Refusal(std::string_view text, std::string_view notWhat) {
   refusal += '"';
   refusal += notWhat;
   return refusal;
-}
-
-template <class T>
-bool ReadWhole(const std::string& t, T& value) {
-  auto [end, ec] = std::from_chars(t.data(), t.data() + t.size(), value);
-  return !t.empty() && ec == std::errc() && end == t.data() + t.size();
 }
 
 }  // namespace
@@ -96,18 +85,17 @@ std::string SetRunField(const RunField& field, std::string_view text, RunParamet
     if constexpr (std::is_same_v<T, std::string>) {
       member = std::string(text);
     } else if constexpr (std::is_same_v<T, double>) {
-      double value = 0;
-      if (!ReadWhole(NumberText(text), value) || !std::isfinite(value))
-        return Refusal(text, " is not a finite real number");
-      member = value;
+      const std::optional<double> value = ParseNumber(TrimSpace(text));
+      if (!value) return Refusal(text, " is not a finite real number");
+      member = *value;
     } else {
       // Read wider, so that the range is checked here; it is symmetric about zero, so that the
       // magnitude of every value fits (the charge is taken as |Q|).
-      int64_t value = 0;
-      if (!ReadWhole(NumberText(text), value) || value < std::numeric_limits<int32_t>::min() + 1 ||
-          value > std::numeric_limits<int32_t>::max())
+      const std::optional<int64_t> value = ParseWholeNumber(TrimSpace(text));
+      if (!value || *value < std::numeric_limits<int32_t>::min() + 1 ||
+          *value > std::numeric_limits<int32_t>::max())
         return Refusal(text, " is not a whole number of the range -2147483647 .. 2147483647");
-      member = static_cast<int32_t>(value);
+      member = static_cast<int32_t>(*value);
     }
     return {};
   });
@@ -118,8 +106,8 @@ std::string RunFieldText(const RunField& field, const RunParameters& run) {
     if constexpr (std::is_same_v<T, std::string>) {
       return value;
     } else {
-      char buffer[32];  // the shortest form of any double or int32_t fits
-      return std::string(buffer, std::to_chars(buffer, buffer + sizeof buffer, value).ptr);
+      if constexpr (std::is_same_v<T, double>) return FormatNumber(value);
+      return std::to_string(value);
     }
   });
 }

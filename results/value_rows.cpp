@@ -5,14 +5,13 @@
 #include <cstdio>
 
 #include "numerics/average_field.h"
+#include "platform/numbers.h"
 
 namespace zuba {
 namespace {
 
 std::string Formatted(double value, int digits) {
-  char buffer[48];
-  std::snprintf(buffer, sizeof buffer, "%.*g", digits, value);
-  return buffer;
+  return FormatNumber(value, Significant(digits));
 }
 
 }  // namespace

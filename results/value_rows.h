@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/numbers.h"
+
 namespace zuba {
 
 struct ValueColumn {

@@ -7,11 +7,11 @@
 #include <string_view>
 #include <vector>
 
-#include "calc/driver.h"
-#include "calc/field_map.h"
-#include "calc/orbit.h"
-#include "calc/precise_orbit.h"
-#include "calc/run_quantities.h"
+#include "calc/maps/field_map.h"
+#include "calc/orbits/orbit.h"
+#include "calc/orbits/precise_orbit.h"
+#include "calc/run/driver.h"
+#include "calc/run/run_quantities.h"
 #include "platform/message.h"
 #include "results/report.h"
 #include "results/text.h"

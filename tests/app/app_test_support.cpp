@@ -9,9 +9,9 @@
 #include <QTest>
 
 #include "app/main_frame.h"
-#include "calc/driver.h"
-#include "calc/run_quantities.h"
-#include "calc/synth_map.h"
+#include "calc/run/driver.h"
+#include "calc/run/run_quantities.h"
+#include "calc/synth/synth_map.h"
 
 namespace zuba::test {
 

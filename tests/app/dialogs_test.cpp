@@ -12,7 +12,7 @@
 #include "app/input_data_dlg.h"
 #include "app/mode_dlg.h"
 #include "app_test_support.h"
-#include "calc/run_quantities.h"
+#include "calc/run/run_quantities.h"
 #include "platform/message.h"
 
 namespace zuba {

@@ -20,8 +20,8 @@
 #include "app/main_frame.h"
 #include "app/mode_dlg.h"
 #include "app_test_support.h"
-#include "calc/run_quantities.h"
-#include "calc/synth_map.h"
+#include "calc/run/run_quantities.h"
+#include "calc/synth/synth_map.h"
 #include "platform/files.h"
 
 namespace zuba {

@@ -23,7 +23,7 @@
 #include "app/main_frame.h"
 #include "app/results_table.h"
 #include "app_test_support.h"
-#include "calc/synth_map.h"
+#include "calc/synth/synth_map.h"
 #include "graph/colour_scale.h"
 #include "platform/files.h"
 #include "results/document.h"

@@ -1,4 +1,4 @@
-#include "calc/field_map.h"
+#include "calc/maps/field_map.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -118,17 +118,13 @@ TEST_F(FieldMapTest, UnitTokenIsExactAndCaseSensitive) {
 }
 
 TEST_F(FieldMapTest, ValuesAreKeptToTenMicroteslaHalvesAwayFromZero) {
-  std::optional<FieldMap> t = Read(
-      "T 0.1 0.3 0.1 0 360 90 1.234567 -1.234567 0.000005 -0.000005 "
-      "1.5e-2xyz abc " +
-      Values(6));
+  std::optional<FieldMap> t =
+      Read("T 0.1 0.3 0.1 0 360 90 1.234567 -1.234567 0.000005 -0.000005 " + Values(8));
   ASSERT_TRUE(t);
   EXPECT_DOUBLE_EQ(t->field[0], 1.23457);
   EXPECT_DOUBLE_EQ(t->field[1], -1.23457);
   EXPECT_DOUBLE_EQ(t->field[2], 1e-5);
   EXPECT_DOUBLE_EQ(t->field[3], -1e-5);
-  EXPECT_DOUBLE_EQ(t->field[4], 0.015);  // longest number prefix, rest of the token ignored
-  EXPECT_EQ(t->field[5], 0.0);           // no number at all
   std::optional<FieldMap> gs =
       Read("Gs 0.1 0.3 0.1 0 360 90 12345.67 0.05 -0.05 0.04 0.25 -0.25 " + Values(6));
   ASSERT_TRUE(gs);
@@ -140,18 +136,28 @@ TEST_F(FieldMapTest, ValuesAreKeptToTenMicroteslaHalvesAwayFromZero) {
   EXPECT_DOUBLE_EQ(gs->field[5], -3e-5);
 }
 
-TEST_F(FieldMapTest, NumbersAreConvertedLikeStrtodWithoutLocale) {
+TEST_F(FieldMapTest, NumbersAreDecimalWithAnEOrDExponentWithoutLocale) {
   std::optional<FieldMap> map =
-      Read("T 0.1 0.3 0.1 0 360 90 0x10 +2.5 .5 1e 1,5 -0 1e-400 7e0e1 " + Values(4));
+      Read("T 0.1 0.3 0.1 0 360 90 +2.5 .5 5. -0 1e-400 1.5D-1 2d0 7E+0 " + Values(4));
   ASSERT_TRUE(map);
-  EXPECT_DOUBLE_EQ(map->field[0], 16.0);  // hexadecimal, as strtod reads it
-  EXPECT_DOUBLE_EQ(map->field[1], 2.5);
-  EXPECT_DOUBLE_EQ(map->field[2], 0.5);
-  EXPECT_DOUBLE_EQ(map->field[3], 1.0);  // "1e": the exponent part is not a number
-  EXPECT_DOUBLE_EQ(map->field[4], 1.0);  // a decimal comma ends the number
-  EXPECT_EQ(map->field[5], 0.0);
-  EXPECT_EQ(map->field[6], 0.0);  // underflow
+  EXPECT_DOUBLE_EQ(map->field[0], 2.5);
+  EXPECT_DOUBLE_EQ(map->field[1], 0.5);
+  EXPECT_DOUBLE_EQ(map->field[2], 5.0);
+  EXPECT_EQ(map->field[3], 0.0);
+  EXPECT_EQ(map->field[4], 0.0);  // below the smallest double
+  EXPECT_DOUBLE_EQ(map->field[5], 0.15);  // Fortran's double-precision exponent
+  EXPECT_DOUBLE_EQ(map->field[6], 2.0);
   EXPECT_DOUBLE_EQ(map->field[7], 7.0);
+}
+
+TEST_F(FieldMapTest, AValueThatIsNoNumberIsRefusedNamingItsNode) {
+  // The fifth value: radius node 2, azimuth node 1.
+  for (const char* value : {"0x10", "1e", "nan", "inf", "-inf", "12abc", "1,5", "7e0e1", "--1",
+                            "1.5e-2xyz", "abc", "1e400"})
+    ExpectRefused("T 0.1 0.3 0.1 0 360 90 1 2 3 4 " + std::string(value) + " " + Values(7),
+                  "Field map value \"" + std::string(value) +
+                      "\" at radius node 2, azimuth node 1 is not a number!",
+                  Owner::View);
 }
 
 TEST_F(FieldMapTest, HeaderValuesAreKeptToOneThousandth) {
@@ -212,10 +218,12 @@ TEST_F(FieldMapTest, NonFiniteHeaderValuesAreHeaderErrorsOfTheirGroup) {
   for (const char* azimuth : {"nan 360 90", "0 inf 90", "0 360 nan", "-inf 0 90", "0 360 inf"})
     ExpectRefused(std::string("Gs 0.1 0.3 0.1 ") + azimuth + " " + v,
                   "Magnetic field map header error!", Owner::View);
-  // A hexadecimal header is a finite number like any other.
-  std::optional<FieldMap> map = Read("Gs 0x1p-3 0.325 0.1 0 360 90 " + v);
-  ASSERT_TRUE(map);
-  EXPECT_DOUBLE_EQ(map->radii[0], 0.125);
+  // A header value that is no decimal number is a header fault of its group too.
+  for (const char* radius : {"0x1p-3 0.325 0.1", "0.1 0.3abc 0.1", "0.1 0.3 1e"})
+    ExpectRefused(std::string("Gs ") + radius + " 0 360 90 " + v, "Field map header error!",
+                  Owner::View);
+  ExpectRefused("Gs 0.1 0.3 0.1 0 0x168 90 " + v, "Magnetic field map header error!",
+                Owner::View);
 }
 
 TEST_F(FieldMapTest, NodeCountsBeyondThirtyTwoBitsAreHeaderErrorsOfTheirGroup) {

@@ -2,7 +2,7 @@
 // the coil table and its refusals, the radial weights against the map's own interpolation, the
 // isochronous field of an axisymmetric map against its analytic answer, and a trim-coil fit that
 // undoes a known perturbation or says how much it cannot.
-#include "calc/isochronise.h"
+#include "calc/corrections/isochronise.h"
 
 #include <gtest/gtest.h>
 
@@ -10,9 +10,9 @@
 #include <limits>
 #include <random>
 
-#include "calc/bounded_lsq.h"
-#include "calc/trim_coils.h"
+#include "calc/maps/coil_table.h"
 #include "numerics/average_field.h"
+#include "numerics/bounded_lsq.h"
 #include "numerics/interpolation.h"
 #include "tests/orbit/test_support.h"
 #include "tests/precise/precise_support.h"
@@ -97,12 +97,13 @@ TEST(BoundedLeastSquares, ConditionNumberIgnoresColumnUnitsAndSeesDependence) {
 TEST(TrimCoils, ReadsFieldsPerAmpereInEitherUnit) {
   const std::string text =
       "# two coils\n"
-      "r_m,A,B_Gs_per_A\n0.1,0,0\n0.2,1e-4,2\n0.3,2e-4,1\n0.4,3e-4,0\n";
+      "r_m,A,B_Gs_per_A\n0.1,0,0\n0.2,1e-4,2\n0.3,2D-4,1\n0.4,3e-4,0\n";
   const Result<TrimCoils> coils = TrimCoils::Parse(text, "c.csv");
   ASSERT_TRUE(coils) << coils.message().text;
   ASSERT_EQ(coils->Count(), 2);
   EXPECT_EQ(coils->Names(), (std::vector<std::string>{"A", "B"}));
   EXPECT_DOUBLE_EQ(coils->Profile(1)[1], 2e-4);  // 2 Gs/A
+  EXPECT_DOUBLE_EQ(coils->Profile(0)[2], 2e-4);  // Fortran's exponent
   // A natural spline reproduces a straight line; zero outside the listed radii.
   EXPECT_NEAR(coils->FieldPerAmpere(0, 0.25), 1.5e-4, 1e-16);
   EXPECT_EQ(coils->FieldPerAmpere(0, 0.05), 0);
@@ -123,6 +124,10 @@ TEST(TrimCoils, RefusesWhatTheFitCannotUseNamingIt) {
       {"r_m\tA\tB\n0.1\t1\t2\n0.2\t2\t4\n0.3\t1\t2\n0.4\t1\t2\n",
        "coils A and B have proportional"},
       {"r_m\tA\n0.1\t1\n0.2\tx\n", "line 3: the field of coil A \"x\" is not a number"},
+      {"r_m\tA\n0.1\t1\n0.2\t0x10\n", "line 3: the field of coil A \"0x10\" is not a number"},
+      {"r_m\tA\n0.1\t1\n0.2\tnan\n", "line 3: the field of coil A \"nan\" is not a number"},
+      {"r_m\tA\n0.1\t1\n12abc\t1\n", "line 3: the radius \"12abc\" is not a number"},
+      {"r_m\tA\n0.1\t1\ncurrent_A\t1e\n", "the current of coil A \"1e\" is not a number"},
       {"r_m\tA\tB\n0.1\t1\n", "line 2: expected 3 values, found 2"},
   };
   for (const auto& c : cases) {

@@ -1,6 +1,6 @@
 // The field map of a run found again for the views: beside the document or in the current folder,
 // drawn only while its file is the one the run read, and a prepared run stamping its map.
-#include "calc/run_map.h"
+#include "calc/run/run_map.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -8,9 +8,9 @@
 #include <filesystem>
 #include <fstream>
 
-#include "calc/driver.h"
-#include "calc/run_quantities.h"
-#include "calc/synth_map.h"
+#include "calc/run/driver.h"
+#include "calc/run/run_quantities.h"
+#include "calc/synth/synth_map.h"
 #include "platform/file_stamp.h"
 
 namespace zuba {

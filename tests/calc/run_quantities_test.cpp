@@ -1,4 +1,4 @@
-#include "calc/run_quantities.h"
+#include "calc/run/run_quantities.h"
 
 #include <gtest/gtest.h>
 

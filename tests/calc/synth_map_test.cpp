@@ -1,4 +1,4 @@
-#include "calc/synth_map.h"
+#include "calc/synth/synth_map.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -8,9 +8,9 @@
 #include <fstream>
 #include <sstream>
 
-#include "calc/field_map.h"
-#include "calc/run_quantities.h"
-#include "calc/trim_coils.h"
+#include "calc/maps/coil_table.h"
+#include "calc/maps/field_map.h"
+#include "calc/run/run_quantities.h"
 #include "platform/message.h"
 #include "tests/shown.h"
 

@@ -1,11 +1,11 @@
 // The coil table with its currents: the text that Save Currents... writes, read back as the same
 // coils with those currents, and the refusals of a damaged `current_A` row.
-#include "calc/trim_coils.h"
-
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
+
+#include "calc/maps/coil_table.h"
 
 namespace zuba {
 namespace {

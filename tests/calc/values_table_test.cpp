@@ -1,7 +1,7 @@
 // The rows of the desktop program's results table against the values file: the same cells under
 // the same column names, the tunes only after a precise run, and the rows of orbits that were not
 // closed marked.
-#include "calc/values_table.h"
+#include "calc/run/values_table.h"
 
 #include <gtest/gtest.h>
 

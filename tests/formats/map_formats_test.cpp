@@ -1,7 +1,7 @@
 // The readers of the polar map, the measured-record map and the column table: every node of a
 // file written from a known field reads back as that field, by content and by name; the symmetry
 // options complete sectors; damaged files are refused with one line naming file, line and fault.
-#include "calc/map_formats.h"
+#include "calc/maps/map_formats.h"
 
 #include <gtest/gtest.h>
 
@@ -9,8 +9,8 @@
 #include <functional>
 #include <string>
 
-#include "calc/field_map.h"
-#include "calc/sdf_writer.h"
+#include "calc/maps/field_map.h"
+#include "calc/maps/sdf_writer.h"
 #include "tests/formats/map_files.h"
 
 namespace zuba {
@@ -199,6 +199,14 @@ std::vector<BadCase> BadCases() {
        "line 4: the azimuth step must not be 0"},
       {"PolarValueNotANumber", MapFormat::Polar, kPolarHeader + "1 2 3 4\n5 x 7 8\n",
        "line 8: expected B_z (kG) at radius 2, azimuth 2, found \"x\""},
+      {"PolarHexadecimalValue", MapFormat::Polar, kPolarHeader + "1 2 3 4\n5 0x10 7 8\n",
+       "line 8: expected B_z (kG) at radius 2, azimuth 2, found \"0x10\""},
+      {"PolarInfiniteValue", MapFormat::Polar, kPolarHeader + "1 2 inf 4\n5 6 7 8\n",
+       "line 7: expected B_z (kG) at radius 1, azimuth 3, found \"inf\""},
+      {"PolarExponentWithoutDigits", MapFormat::Polar, kPolarHeader + "1e 2 3 4\n5 6 7 8\n",
+       "line 7: expected B_z (kG) at radius 1, azimuth 1, found \"1e\""},
+      {"PolarHeaderNotANumber", MapFormat::Polar, "100\n10abc\n",
+       "line 2: expected the radius step (mm), one number alone on its line, found \"10abc\""},
       {"PolarTooFewValues", MapFormat::Polar, kPolarHeader + "1.5 2.5 3.5 4.5\n5.5 6.5 7.5",
        "the file ends after 7 of the 8 values of B_z (N_r x N_theta = 2 x 4)"},
       {"PolarTooManyValues", MapFormat::Polar, kPolarHeader + "1 2 3 4\n5 6 7 8 9\n",

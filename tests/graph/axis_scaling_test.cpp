@@ -93,7 +93,7 @@ TEST(ScaleX, EqualValuesGiveAZeroRangeAndOneOrNoInterval) {
   EXPECT_EQ(whole.xIntervalPixels, 0);
   EXPECT_EQ(whole.plotLeft, 100);
   EXPECT_EQ(whole.plotRight, 100);
-  EXPECT_EQ(whole.xPixels, (std::vector<int32_t>{100, 100, NO_VALUE, 100}));
+  EXPECT_EQ(whole.xPixels, (std::vector<int32_t>{100, 100, kNoValueInt, 100}));
   // 0.3 / 0.1 is 2.9999999999999996: the axis runs from 0.2 to 0.3 in one interval.
   const AxisScaling third = ScaledX({0.3, 0.3});
   EXPECT_EQ(third.xIntervals, 1u);
@@ -105,15 +105,15 @@ TEST(ScaleX, MissingValuesKeepTheMarkerAndStayOutOfTheBounds) {
   const AxisScaling g = ScaledX({kMissing, 0.1, kMissing, 0.65, kMissing});
   EXPECT_EQ(g.xMin, 0.1);
   EXPECT_EQ(g.xMax, 0.65);
-  EXPECT_EQ(g.xPixels, (std::vector<int32_t>{NO_VALUE, 100, NO_VALUE, 375, NO_VALUE}));
+  EXPECT_EQ(g.xPixels, (std::vector<int32_t>{kNoValueInt, 100, kNoValueInt, 375, kNoValueInt}));
 
   // The other axis is computed from its own series.
   AxisScaling both(FrameRect{0, 0, 500, 600}, 3);
   const std::vector<double> x{0.1, kMissing, 0.65}, y{1.5e7, 1.6e7, kMissing};
   ScaleX(both, x);
   ScaleY(both, y);
-  EXPECT_EQ(both.xPixels, (std::vector<int32_t>{100, NO_VALUE, 375}));
-  EXPECT_EQ(both.yPixels, (std::vector<int32_t>{480, 120, NO_VALUE}));
+  EXPECT_EQ(both.xPixels, (std::vector<int32_t>{100, kNoValueInt, 375}));
+  EXPECT_EQ(both.yPixels, (std::vector<int32_t>{480, 120, kNoValueInt}));
 }
 
 TEST(ScaleX, ASingleRealValueBoundsTheAxisAlone) {
@@ -162,7 +162,7 @@ TEST(ScaleX, InfinitiesAndNotANumberAreLeftOutLikeMissingValues) {
   EXPECT_EQ(g.noData, 0);
   EXPECT_EQ(g.xMin, 0.1);
   EXPECT_EQ(g.xMax, 0.65);
-  EXPECT_EQ(g.xPixels, (std::vector<int32_t>{NO_VALUE, 100, NO_VALUE, 375, NO_VALUE}));
+  EXPECT_EQ(g.xPixels, (std::vector<int32_t>{kNoValueInt, 100, kNoValueInt, 375, kNoValueInt}));
 
   MessageCapture capture;
   const double huge = std::numeric_limits<double>::max();

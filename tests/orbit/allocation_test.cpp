@@ -7,8 +7,8 @@
 #include <new>
 #include <optional>
 
-#include "calc/driver.h"
-#include "calc/orbit.h"
+#include "calc/orbits/orbit.h"
+#include "calc/run/driver.h"
 #include "numerics/field_patches.h"
 #include "platform/message.h"
 #include "tests/orbit/test_support.h"

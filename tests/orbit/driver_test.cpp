@@ -1,14 +1,14 @@
 // The calculation worker: progress protocol, stop request, failures, hand-over, and energies on
 // several threads giving the one-thread results bit for bit.
-#include "calc/driver.h"
+#include "calc/run/driver.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <numeric>
 
-#include "calc/calculation.h"
-#include "calc/orbit.h"
+#include "calc/orbits/orbit.h"
+#include "calc/run/calculation.h"
 #include "numerics/field_patches.h"
 #include "platform/message.h"
 #include "results/hand_over.h"

@@ -6,9 +6,9 @@
 #include <cmath>
 #include <string>
 
-#include "calc/calculation.h"
-#include "calc/driver.h"
-#include "calc/run_quantities.h"
+#include "calc/run/calculation.h"
+#include "calc/run/driver.h"
+#include "calc/run/run_quantities.h"
 #include "platform/message.h"
 #include "results/result_tables.h"
 #include "tests/shown.h"

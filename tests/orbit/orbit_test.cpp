@@ -1,12 +1,12 @@
 // The equilibrium-orbit search: its search rule, the end of the turn, its bounds, and the physics
 // of a near-uniform field, where textbook relations give the answer.
-#include "calc/orbit.h"
+#include "calc/orbits/orbit.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 
-#include "calc/driver.h"
+#include "calc/run/driver.h"
 #include "platform/message.h"
 #include "tests/orbit/test_support.h"
 #include "tests/shown.h"

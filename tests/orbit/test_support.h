@@ -6,8 +6,8 @@
 #include <functional>
 #include <string>
 
-#include "calc/driver.h"
-#include "calc/run_quantities.h"
+#include "calc/run/driver.h"
+#include "calc/run/run_quantities.h"
 
 namespace zuba::test {
 

@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "calc/diagnostics.h"
-#include "calc/synth_map.h"
+#include "calc/run/diagnostics.h"
+#include "calc/synth/synth_map.h"
 #include "numerics/constants.h"
 #include "results/document.h"
 
@@ -188,6 +188,35 @@ TEST_F(RunClosure, PreciseEnergyThatDoesNotCloseIsKeptWithItsReason) {
                             Path("again.txt") + " 2>/dev/null";
   ASSERT_EQ(std::system(again.c_str()), 0);
   EXPECT_NE(ReadText(Path("again.txt")).find(row), std::string::npos);
+}
+
+// A run that the standard search ends prints its JSON all the same: how it ended, the warnings it
+// started with, and the energies up to the one that failed; no file is written (exit 3).
+TEST_F(RunClosure, JsonOfARunTheStandardSearchEndsHoldsTheEnergiesDone) {
+  std::string out;
+  EXPECT_EQ(Run({"--set", "EkEnd=34", "--set", "dEk=8", "--json", "--values", Path("v.tsv")}, out),
+            3);
+  const nlohmann::json j = nlohmann::json::parse(out);
+  EXPECT_EQ(j["outcome"], "failed");
+  // The orbit of 23.6 MeV in B0 gamma(R) has R = 0.4 m, where the map ends.
+  ASSERT_EQ(j["warnings"].size(), 1u);
+  EXPECT_EQ(j["warnings"][0].get<std::string>().rfind("26\u201334 MeV: no orbit in this field", 0),
+            0u);
+  ASSERT_EQ(j["energies"].size(), 4u);  // 2, 10, 18 and 26 MeV, which ended the run
+  for (size_t i = 0; i < 3; ++i) {
+    EXPECT_EQ(j["energies"][i]["status"], "closed") << i;
+    EXPECT_TRUE(j["energies"][i]["F0_Hz"].is_number()) << i;
+  }
+  const nlohmann::json& failed = j["energies"][3];
+  EXPECT_EQ(failed["Ek_MeV"], 26.0);
+  EXPECT_EQ(failed["status"], "failed");
+  EXPECT_EQ(failed["reason"], "Radius value error!");
+  EXPECT_TRUE(failed["F0_Hz"].is_null());
+  EXPECT_FALSE(fs::exists(Path("v.tsv")));
+  const std::string err = ReadText(Path("stderr.txt"));
+  EXPECT_NE(err.find("\nThe standard search failed at Ek = 26 MeV;"), std::string::npos) << err;
+  EXPECT_NE(err.find("\nThe precise closure (--closure precise) closes each energy on its own"),
+            std::string::npos);
 }
 
 TEST_F(RunClosure, PreciseRunWithoutAClosedOrbitWritesItsOutputsAndExitsThree) {

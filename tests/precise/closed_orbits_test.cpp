@@ -2,7 +2,7 @@
 // 8-sector separated-sector ring with near-zero valleys and a pole edge the top energies cannot
 // be held by, and a field with a whole-number radial tune. What the batch closes, what it reports
 // for what it cannot close, that the thread count does not change a bit, and warm starts.
-#include "calc/closed_orbits.h"
+#include "calc/orbits/closed_orbits.h"
 
 #include <gtest/gtest.h>
 
@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "calc/driver.h"
-#include "calc/run_quantities.h"
+#include "calc/run/driver.h"
+#include "calc/run/run_quantities.h"
 #include "numerics/average_field.h"
 #include "platform/message.h"
 #include "platform/progress.h"

@@ -8,8 +8,8 @@
 #include <optional>
 #include <utility>
 
-#include "calc/driver.h"
-#include "calc/precise_orbit.h"
+#include "calc/orbits/precise_orbit.h"
+#include "calc/run/driver.h"
 #include "numerics/field_patches.h"
 #include "tests/orbit/test_support.h"
 #include "tests/shown.h"

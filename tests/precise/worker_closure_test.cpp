@@ -2,8 +2,8 @@
 // entry per energy, and agree with what a single precise search gives.
 #include <gtest/gtest.h>
 
-#include "calc/diagnostics.h"
-#include "calc/driver.h"
+#include "calc/run/diagnostics.h"
+#include "calc/run/driver.h"
 #include "numerics/average_field.h"
 #include "platform/message.h"
 #include "platform/progress.h"

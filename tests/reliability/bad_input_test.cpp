@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "calc/field_map.h"
+#include "calc/maps/field_map.h"
 #include "platform/message.h"
 #include "results/document.h"
 #include "results/hand_over.h"

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "calc/field_map.h"
+#include "calc/maps/field_map.h"
 #include "numerics/field_interpolation.h"
 #include "results/text.h"
 #include "tools/fuzz/silent_messages.h"

@@ -11,9 +11,9 @@
 #include <string>
 #include <string_view>
 
-#include "calc/field_map.h"
-#include "calc/map_formats.h"
-#include "calc/sdf_writer.h"
+#include "calc/maps/field_map.h"
+#include "calc/maps/map_formats.h"
+#include "calc/maps/sdf_writer.h"
 #include "tools/fuzz/silent_messages.h"
 
 namespace {

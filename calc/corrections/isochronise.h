@@ -1,0 +1,140 @@
+// From diagnosis to correction: the azimuthally uniform change of the mean field ΔB̄(R) that makes
+// the precise closed orbit of every energy of a run revolve at Frf / H, and the currents of
+// circular trim coils that come closest to it. Both iterate, because the orbits move with the
+// field: a linear response of F0 to the change, a least-squares step, and every orbit closed again
+// on the changed field, each started from its orbit of the step before.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "calc/maps/coil_table.h"
+#include "calc/maps/sdf_writer.h"
+#include "calc/run/driver.h"
+#include "numerics/radial_weights.h"
+#include "platform/outcome.h"
+
+namespace zuba {
+
+// The closed orbit of one energy on the current field.
+struct EnergyOrbit {
+  bool closed = false;
+  std::string reason;                  // why it did not close
+  double F0 = 0;                       // Hz
+  double Rmn = 0;                      // m, time-mean radius
+  double Bmn = 0;                      // T, time-mean field
+  bool seeded = false;                 // Rs, vRs, thetaS hold the start of an earlier closed orbit
+  double Rs = 0, vRs = 0, thetaS = 0;  // m, m/rad, rad
+  std::vector<double> tau, R;          // rad, m: the turn, every few integration steps and its end
+};
+
+// Closes the orbit of every energy of the run on the field values `field` (T, the map's mesh,
+// radius-major), starting each from its earlier orbit where it is seeded; writes the orbits.
+using OrbitCloser =
+    std::function<Outcome(std::span<const double> field, std::vector<EnergyOrbit>& orbits)>;
+
+// The closer of the precise closure for the record's run (its mesh, energies and ion), on
+// `threads` threads; the same orbits for any thread count. When *stop turns 1 the closer ends after
+// the energies in flight and fails quietly with kStoppedText.
+OrbitCloser PreciseOrbitCloser(const CalculationRecord& record, int threads,
+                               const std::atomic<int32_t>* stop = nullptr);
+
+inline constexpr const char* kStoppedText = "Stopped.";
+
+// Called after each iteration with its number and the worst |F0 H / Frf - 1| it left (from the
+// thread that runs the search); may be empty.
+using IterationDone = std::function<void(int iteration, double worst)>;
+
+struct IsochroniseOptions {
+  double tolerance = 2e-7;  // worst |F0 H / Frf - 1| at which the iteration stops
+  int maxIterations = 40;
+  IterationDone iterationDone;
+};
+
+// Per energy of the run: the isochronism error F0 H / Frf - 1 (kNoValue where the orbit did not
+// close).
+std::vector<double> IsochronismOf(const CalculationRecord& record,
+                                  const std::vector<EnergyOrbit>& orbits);
+
+// The RF phase (degrees) at every energy from the isochronism errors, accumulated in energy order
+// from 0 at the first closed energy: each step of dEk takes dEk / gain turns, each slipping by
+// 360 (Frf / F0 - H) at the last closed energy. kNoValue where the error is.
+std::vector<double> RfPhaseOf(const CalculationRecord& record, const std::vector<double>& errors,
+                              double gainPerTurnMeV);
+
+// The largest magnitude of the values that are not kNoValue (0 when none).
+double LargestMagnitude(const std::vector<double>& values);
+
+// The isochronism errors of the precise closed orbits on the record's own field.
+Result<std::vector<double>> IsochronismOnMap(const CalculationRecord& record, int threads);
+
+struct MeanFieldCorrection {
+  std::vector<double> radii;         // m, the map's radius nodes
+  std::vector<double> deltaB;        // T, the correction at each node (the same at every azimuth)
+  double spanLow = 0, spanHigh = 0;  // m, the radial span of the closed orbits
+  std::vector<double> errorBefore, errorAfter;  // per energy, kNoValue where not closed
+  double isochronismBefore = 0;                 // worst |F0 H / Frf - 1| on the map as read
+  double isochronismAfter = 0;                  // the same on the corrected field (unrounded)
+  int iterations = 0;                           // corrections made
+  std::vector<double> excludedEnergiesMeV;      // energies without a closed orbit on the map
+};
+
+// The correction ΔB̄(R) of the record's map. Nodes beyond the orbits' span take the correction of
+// the nearest node inside it (held constant outwards; the map's radial spline joins them
+// smoothly). Fails when no energy closes on the map.
+Result<MeanFieldCorrection> FindIsochronousCorrection(const CalculationRecord& record,
+                                                      const OrbitCloser& close,
+                                                      const IsochroniseOptions& options = {});
+
+// The record's field with node values changed by deltaB (T per radius node, every azimuth).
+std::vector<double> FieldWithMeanChange(const CalculationRecord& record,
+                                        std::span<const double> deltaB);
+
+// The record's map with its node values changed by deltaB (T per radius node, every azimuth) as
+// *.sdf text, in the unit of the map file (Gs for one that is in neither Gs nor T), the values
+// written to 1e-5 T. A map whose azimuth step has no three-decimal form is resampled onto the
+// nearest step that has one (the conversion says so and by how much it changed the field).
+Result<SdfConversion> CorrectedMapSdf(const CalculationRecord& record,
+                                      std::span<const double> deltaB);
+
+// The field per ampere of every coil at the record's radius nodes (T/A), coil after coil.
+std::vector<std::vector<double>> CoilNodeFields(const TrimCoils& coils,
+                                                std::span<const double> radii);
+
+// The change of the mean field (T per radius node) made by the coils at the given currents (A).
+std::vector<double> CoilFieldChange(const TrimCoils& coils, std::span<const double> currents,
+                                    std::span<const double> radii);
+
+enum class TrimTarget { Isochronism, Phase };
+
+struct TrimFitOptions {
+  std::vector<double> limits;  // A, |I| bound per coil; +infinity for none (default: none)
+  TrimTarget target = TrimTarget::Isochronism;
+  double gainPerTurnMeV = 0.1;  // for the RF phase
+  int maxIterations = 8;
+  IterationDone iterationDone;  // the worst |F0 H / Frf - 1| after each iteration
+};
+
+struct TrimFit {
+  std::vector<double> currents;                        // A, per coil
+  double isochronismBefore = 0, isochronismAfter = 0;  // worst |F0 H / Frf - 1|
+  double phaseDegBefore = 0, phaseDegAfter = 0;        // largest |RF phase| (degrees)
+  std::vector<double> errorBefore, errorAfter;         // per energy (kNoValue: not closed)
+  std::vector<double> phaseBefore, phaseAfter;         // per energy, RF degrees
+  double conditionNumber = 0;  // of the response matrix, columns scaled to unit length
+  std::vector<int> atLimit;    // coils whose current sits at its limit
+  std::vector<int> noEffect;   // coils whose field reaches no closed orbit (left out)
+  std::vector<double> excludedEnergiesMeV;
+  int iterations = 0;
+};
+
+// The currents that minimise the sum of squares of the target (isochronism error or RF phase) over
+// the energies that close, within the limits. Fails when no energy closes on the map.
+Result<TrimFit> FitTrimCoils(const CalculationRecord& record, const TrimCoils& coils,
+                             const OrbitCloser& close, const TrimFitOptions& options);
+
+}  // namespace zuba

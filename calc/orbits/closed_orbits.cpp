@@ -1,0 +1,159 @@
+// The precise closed orbits of a list of energies (see closed_orbits.h).
+#include "calc/orbits/closed_orbits.h"
+
+#include <algorithm>
+#include <cmath>
+#include <mutex>
+#include <utility>
+
+#include "numerics/kinematics.h"
+#include "platform/threads.h"
+
+namespace zuba {
+namespace {
+
+// Azimuths of the copy of a closed orbit that seeds its neighbours.
+constexpr int32_t kRingPoints = 1024;
+
+bool Closed(const PreciseOrbitResult& r) {
+  return r.status == ClosureStatus::Converged;
+}
+
+// A closed orbit about which the radial motion is stable: the orbit the ions follow.
+bool StablyClosed(const PreciseOrbitResult& r) {
+  return ClosureRank(r) == kStableClosureRank;
+}
+
+// R and vR of a closed orbit at kRingPoints + 1 equal azimuth steps over its turn, from its start
+// azimuth: a sample table that OrbitAt reads as it reads the orbit's own.
+OrbitSamples Ring(const OrbitSamples& samples) {
+  OrbitSamples ring;
+  ring.Reserve(kRingPoints + 1);
+  const double theta0 = samples.theta.front();
+  for (int32_t k = 0; k <= kRingPoints; ++k) {
+    const double theta = theta0 + kTwoPi * k / kRingPoints;
+    const OrbitStart at = OrbitAt(samples, theta);
+    ring.Append(at.R, at.vR, theta, 0, 0, 0);
+  }
+  return ring;
+}
+
+// The seeds of energy i from the closed orbits of its two nearest closed neighbours (by energy;
+// the lower one on a tie; stably closed ones where there are any): both at the start azimuth of
+// the nearest, as R / p and vR / p linear in the momentum p through the two, then the nearest
+// alone scaled by the ratio of momenta. None when no energy has closed.
+std::vector<OrbitStart> NeighbourSeeds(const std::vector<PreciseOrbitResult>& results,
+                                       const std::vector<OrbitSamples>& rings,
+                                       std::span<const double> energies,
+                                       std::span<const double> momenta, size_t i) {
+  const size_t none = results.size();
+  size_t nearest = none, second = none;
+  auto closer = [&](size_t a, size_t b) {  // a nearer to energy i than b
+    return b == none || std::fabs(energies[a] - energies[i]) < std::fabs(energies[b] - energies[i]);
+  };
+  for (bool (*usable)(const PreciseOrbitResult&) : {StablyClosed, Closed}) {
+    for (size_t k = 0; k < results.size(); ++k) {
+      if (k == i || !usable(results[k])) continue;
+      if (closer(k, nearest)) {
+        second = nearest;
+        nearest = k;
+      } else if (closer(k, second)) {
+        second = k;
+      }
+    }
+    if (nearest != none) break;
+  }
+  std::vector<OrbitStart> seeds;
+  if (nearest == none) return seeds;
+  const PreciseOrbitResult& a = results[nearest];
+  const double p = momenta[i], pa = momenta[nearest];
+  if (second != none && !rings[second].R.empty()) {
+    const double pb = momenta[second];
+    const OrbitStart b = OrbitAt(rings[second], a.thetaS);
+    const double t = (p - pa) / (pa - pb);
+    const double uR = a.Rs / pa + (a.Rs / pa - b.R / pb) * t;
+    const double uV = a.vRs / pa + (a.vRs / pa - b.vR / pb) * t;
+    seeds.push_back({uR * p, uV * p, a.thetaS});
+  }
+  seeds.push_back({a.Rs * (p / pa), a.vRs * (p / pa), a.thetaS});
+  return seeds;
+}
+
+}  // namespace
+
+ClosedOrbits CloseOrbits(const OrbitConstants& constants, const AverageFieldTables& tables,
+                         const FieldPatches& field, std::span<const double> energies,
+                         std::span<const std::optional<OrbitStart>> seeds,
+                         const ClosedOrbitsOptions& options) {
+  const size_t n = energies.size();
+  const size_t capacity = static_cast<size_t>(PreciseTurnSteps(constants.h)) + 1;
+  ClosedOrbits out;
+  out.energies.resize(n);
+  std::vector<OrbitSamples> rings(n);  // of the closed orbits, for the second pass
+  auto stopAsked = [&options] {
+    return options.stop != nullptr && options.stop->load(std::memory_order_acquire) == 1;
+  };
+
+  // First pass: every energy on its own, on the threads.
+  std::mutex mutex;  // guards the calls of the callbacks
+  std::vector<OrbitSamples> scratch(LoopThreads(n, options.threads));  // each worker's own
+  const bool complete = ParallelFor(
+      n, options.threads,
+      [&](size_t worker, size_t i) {
+        OrbitSamples& samples = scratch[worker];
+        if (samples.R.capacity() == 0) samples.Reserve(capacity);
+        PreciseOrbitResult& result = out.energies[i];
+        PreciseStarts starts;
+        if (i < seeds.size() && seeds[i]) starts.seeds = std::span(&*seeds[i], 1);
+        (void)FindPreciseOrbit(constants, tables, field, energies[i], samples, result, starts);
+        if (Closed(result)) rings[i] = Ring(samples);
+        std::lock_guard lock(mutex);
+        if (Closed(result) && options.orbitClosed)
+          options.orbitClosed(static_cast<int32_t>(i), samples);
+        if (options.energyFinished) options.energyFinished(static_cast<int32_t>(i), result);
+        return true;
+      },
+      stopAsked);
+  if (!complete) {
+    out.stopped = true;
+    return out;
+  }
+
+  // Second pass: the energies that did not close (or closed only on an orbit about which the
+  // radial motion grows), seeded from their closed neighbours, in ascending energy and then once
+  // more in descending energy.
+  std::vector<double> momenta(n);
+  for (size_t i = 0; i < n; ++i) momenta[i] = KinematicsOf(energies[i], constants.E0).pc;
+  OrbitSamples samples;
+  samples.Reserve(capacity);
+  for (int sweep = 0; sweep < 2; ++sweep) {
+    for (size_t k = 0; k < n; ++k) {
+      const size_t i = sweep == 0 ? k : n - 1 - k;
+      PreciseOrbitResult& result = out.energies[i];
+      if (StablyClosed(result)) continue;
+      if (stopAsked()) {
+        out.stopped = true;
+        return out;
+      }
+      const std::vector<OrbitStart> starts =
+          NeighbourSeeds(out.energies, rings, energies, momenta, i);
+      if (starts.empty()) continue;
+      PreciseOrbitResult seeded;
+      (void)FindPreciseOrbit(constants, tables, field, energies[i], samples, seeded,
+                             PreciseStarts{starts, false});
+      // The seeded closure replaces the first one when it got further.
+      seeded.iterations += result.iterations;
+      if (ClosureRank(seeded) <= ClosureRank(result)) {
+        result.iterations = seeded.iterations;
+        continue;
+      }
+      result = std::move(seeded);
+      if (!Closed(result)) continue;
+      rings[i] = Ring(samples);
+      if (options.orbitClosed) options.orbitClosed(static_cast<int32_t>(i), samples);
+    }
+  }
+  return out;
+}
+
+}  // namespace zuba

@@ -1,0 +1,58 @@
+// The precise closed orbits of a list of energies on one field, as a batch: the calculation
+// worker's precise mode runs through it, and so can any caller that closes the same energies again
+// and again on a changing field, seeding each energy from the orbit it closed the time before.
+//
+// A first pass treats every energy on its own, on several threads: the caller's seed (if any), the
+// default mode's estimate, the circle of the azimuthal mean field, a scan of start radii. A second
+// pass, one energy after another in ascending energy and then once more in descending energy,
+// seeds every energy that did not close from the closed orbits of its nearest closed neighbours,
+// in momentum-scaled form (R / p and vR / p, linear in the momentum p through the two nearest, or
+// scaled by the ratio of momenta from the nearest alone). The results do not depend on the
+// thread count, bit for bit.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "calc/orbits/orbit.h"
+#include "calc/orbits/precise_orbit.h"
+#include "numerics/field_patches.h"
+
+namespace zuba {
+
+struct ClosedOrbitsOptions {
+  int threads = 1;  // energies closed in parallel in the first pass
+  // Called as each energy's first pass ends, with its index and result; from any thread, one
+  // call at a time. May be empty.
+  std::function<void(int32_t energy, const PreciseOrbitResult& result)> energyFinished;
+  // Called with the samples of each closed orbit as the batch takes it (one precise turn,
+  // PreciseTurnSteps(h) + 1 samples); from any thread, one call at a time. The second pass calls
+  // an energy again when it replaces the energy's orbit by one that closes better (ClosureRank):
+  // the last call of an energy holds the orbit of its result. May be empty.
+  std::function<void(int32_t energy, const OrbitSamples& samples)> orbitClosed;
+  // Read after each energy: 1 stops the batch once the energies in flight have ended.
+  const std::atomic<int32_t>* stop = nullptr;
+};
+
+struct ClosedOrbits {
+  // One per energy of the batch, in its order: values, status and reason (see FindPreciseOrbit);
+  // Rs, vRs and thetaS of a closed orbit seed the same energy on a slightly changed field.
+  std::vector<PreciseOrbitResult> energies;
+  bool stopped = false;  // a stop request ended the batch early
+};
+
+// Closes the orbits of the energies (J). seeds, when not empty, holds one optional start per
+// energy, tried before anything else. Throws std::bad_alloc when memory runs out.
+//
+// The second pass seeds from a copy of each closed orbit at 1024 azimuths (24 KB an energy); the
+// samples themselves go to orbitClosed and are not kept.
+ClosedOrbits CloseOrbits(const OrbitConstants& constants, const AverageFieldTables& tables,
+                         const FieldPatches& field, std::span<const double> energies,
+                         std::span<const std::optional<OrbitStart>> seeds,
+                         const ClosedOrbitsOptions& options);
+
+}  // namespace zuba

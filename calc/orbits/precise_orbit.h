@@ -1,0 +1,195 @@
+// The precise closed orbit of one kinetic energy: Newton closure of both the radius and the radial
+// velocity at the start azimuth, with the speed of the ion held at beta*c, the one-turn matrices of
+// the linearised radial and vertical motion, and the betatron tunes taken from them.
+//
+// The orbit is integrated with the azimuth theta as the independent variable, so that a turn ends
+// exactly at thetaS + 2 pi. With V = beta * R_inf (m/rad, the speed in units of omega0) the state
+// is (R, vR) and w = dtheta/dtau = sqrt(V^2 - vR^2) / R follows from it:
+//   dR/dtheta = vR / w,  dvR/dtheta = R (w - b),  dtau/dtheta = 1 / w,  b = (K / E) B(R, theta).
+// Each of the four Runge-Kutta stages evaluates the field and its derivatives at its own point.
+// The time means over the turn are integrated as two more components (R / w and B / w), so they
+// cover exactly the turn [tau0, tauTurn].
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "calc/orbits/orbit.h"
+#include "numerics/field_patches.h"
+
+namespace zuba {
+
+// How each energy's orbit is closed: the step-and-bisect search on the radius (the default), or
+// the Newton closure of radius and radial velocity of this file.
+enum class ClosureMode : int32_t { Standard = 0, Precise = 1 };
+
+// "standard" or "precise".
+std::string_view ClosureModeName(ClosureMode mode);
+// The mode of a name as above; nullopt for any other text.
+std::optional<ClosureMode> ParseClosureMode(std::string_view name);
+
+// A betatron tune from a one-turn matrix; stable is false (and value kNoValue) where the motion
+// grows from turn to turn.
+struct Tune {
+  double value = 0;
+  bool stable = false;
+};
+
+// The one-turn matrix [[m11, m12], [m21, m22]] of a linear motion, and how many half-oscillations
+// its sine-like solution (started with displacement 0) made over the turn.
+struct OneTurnMatrix {
+  double m11 = 1, m12 = 0, m21 = 0, m22 = 1;
+  int32_t halfOscillations = 0;
+};
+
+// The tune of a one-turn matrix: cos(2 pi nu) = trace / 2, the sign of sin(2 pi nu) from m12, the
+// whole half-turns from the half-oscillation count (nu lies in [n/2, (n+1)/2) for n of them).
+// |trace / 2| above 1 + 1e-9 is unstable; up to there it is taken as the edge of stability.
+Tune TuneOfMatrix(const OneTurnMatrix& matrix);
+
+// Everything one turn of the precise integration gives, from a start (R, vR) at thetaS.
+struct PreciseTurn {
+  double Rend = 0, vRend = 0;  // m, m/rad: the state after exactly one turn
+  double tauTurn = 0;          // rad, tau at the end of the turn (tau0 = T0 at the start)
+  double integralR = 0;        // m rad, integral of R dtau over the turn
+  double integralB = 0;        // T rad, integral of B dtau over the turn
+  OneTurnMatrix radial;        // of (R, vR)
+  OneTurnMatrix vertical;      // of (z, dz/dtau)
+};
+
+// Field evaluations per precise step: each step evaluates the field at its four Runge-Kutta stages.
+inline constexpr int32_t kPreciseStagesPerStep = 4;
+
+// Number of integration steps of a precise turn: 2 pi divided into equal azimuth steps no longer
+// than kPreciseStagesPerStep * h (rad), at least 3. The field is then evaluated as often per turn
+// as by the default mode's steps of h with one evaluation each; with all four stages seeing the
+// field at their own point the steps are fourth-order accurate, and F0 changes by less than 1e-11
+// between this step and one eight times finer on the example maps.
+int64_t PreciseTurnSteps(double h);
+
+// Integrates one turn from (Rs, vRs) at thetaS for an ion of total energy E (J) and speed
+// V = beta * R_inf (m/rad). The samples (R, vR, theta, w, tau, B at the start of every step and
+// after the last) are written into `samples`. Fails with the field's refusal when the orbit leaves
+// the map, and with one of our own when |vR| reaches the speed.
+Outcome TrackPreciseTurn(const OrbitConstants& constants, const FieldPatches& field, double E,
+                         double V, double Rs, double vRs, double thetaS, OrbitSamples& samples,
+                         PreciseTurn& turn);
+
+// The same over an arc of the azimuth (rad) instead of a whole turn, in steps no longer than those
+// of a turn; TrackPreciseTurn is the arc 2 pi.
+Outcome TrackPreciseArc(const OrbitConstants& constants, const FieldPatches& field, double E,
+                        double V, double Rs, double vRs, double thetaS, double arc,
+                        OrbitSamples& samples, PreciseTurn& turn);
+
+// The bounds of the closure.
+inline constexpr double kPreciseToleranceR = 1e-9;   // m
+inline constexpr double kPreciseToleranceVr = 1e-9;  // m/rad
+// Newton steps of one closure from one start.
+inline constexpr int32_t kMaxPreciseIterations = 30;
+// A Newton step whose orbit leaves the map, or whose closure residual is not smaller than that of
+// the orbit it corrects, is halved up to this many times.
+inline constexpr int32_t kMaxStepHalvings = 10;
+// Turns one closure from one start may integrate, its halved steps included.
+inline constexpr int32_t kMaxClosureTurns = 2 * kMaxPreciseIterations;
+// Start radii tried, evenly over the map, when neither estimate closes the orbit; the Newton
+// closure then starts from the few whose first turn closes best.
+inline constexpr int32_t kScanRadii = 12;
+inline constexpr int32_t kScanClosures = 3;
+// Start radii over the map from which the orbit that repeats itself after one sector is sought when
+// no start of a whole turn closes the orbit (near an edge of the map).
+inline constexpr int32_t kSectorScanRadii = 24;
+// |det(M - I)| below this is a singular one-turn matrix: the closed orbit is not isolated (radial
+// tune within about 1.6e-6 of a whole number) and the Newton step is not formed.
+inline constexpr double kSingularDeterminant = 1e-10;
+
+// Rev = Rmn * (1 + y) of a precise orbit exists only where the start estimate's radius correction
+// y settles at a radius inside the average-field tables and |y| is at most this: a Rev further
+// than a tenth from Rmn is not a radius of that orbit. Otherwise Rev is kNoValue.
+inline constexpr double kMaxRevCorrection = 0.1;
+
+// Rev of a closed orbit of mean radius Rmn (m): Rmn * (1 + y) when the start estimate settled
+// (estimated) at r0 within the tables' radii rLow .. rHigh (m) with |y| <= kMaxRevCorrection;
+// otherwise kNoValue, with note saying why ("no Rev: ...").
+double PreciseRev(double Rmn, bool estimated, double y, double r0, double rLow, double rHigh,
+                  std::string& note);
+
+// The status of one energy (also the two lowest bits of ClosureTables::status).
+enum class ClosureStatus : int32_t {
+  Converged = 0,     // closed within the tolerances
+  NotConverged = 1,  // the Newton steps were exhausted without closing the orbit
+  Singular = 2,      // det(M - I) vanishes: the radial tune is a whole number
+  Failed = 3,        // no start could be followed for a turn, or the orbit needs the field beyond
+                     // the map
+};
+
+// "closed", "not_closed", "singular" or "failed".
+std::string_view ClosureStatusName(ClosureStatus status);
+
+// A start of the Newton closure: (R, vR) at the azimuth thetaS (m, m/rad, rad).
+struct OrbitStart {
+  double R = 0, vR = 0, thetaS = 0;
+};
+
+// Where the closure of one energy starts: the seeds in their order, then, when estimates is set,
+// the default mode's estimate (start radius r0, vR0 and thetaS of its first trial), the circle of
+// the azimuthal mean field, and a scan of start radii over the map. The first start from which the
+// orbit closes with stable radial motion gives the result; where there is none, the closed orbit
+// found first, else the start that got furthest (see ClosureRank).
+struct PreciseStarts {
+  std::span<const OrbitStart> seeds;
+  bool estimates = true;
+};
+
+// What the precise closure delivers for one energy; the closed orbit stays in the OrbitSamples.
+struct PreciseOrbitResult {
+  double Rmn = 0;   // m, time-mean radius over exactly one turn
+  double Bmn = 0;   // T, time-mean field over the same turn
+  double Rev = 0;   // m, Rmn * (1 + y), y from the start-radius estimate; kNoValue where that
+                    // correction does not exist at the orbit (see kMaxRevCorrection and note)
+  double F0 = 0;    // Hz, 1 / turn time
+  double dReo = 0;  // m, radius after the turn minus start radius of the reported orbit
+  double dVr = 0;   // m/rad, the same for the radial velocity
+  double Rs = 0, vRs = 0, thetaS = 0;  // m, m/rad, rad: start of the reported orbit
+  int32_t iterations = 0;              // turns integrated, over every start tried
+  ClosureStatus status = ClosureStatus::Converged;
+  Tune nuR, nuZ;  // radial and vertical tunes of the reported orbit
+  OneTurnMatrix radial, vertical;
+  // Failed only: no start could be followed for a turn (otherwise a start could, but its closure
+  // was pulled off the map, or a seed from a closed orbit left the map at once).
+  bool noStart = false;
+  // Why the energy did not close, in a few words for a report line; empty when closed.
+  std::string reason;
+  // A closed orbit's note on its values, empty when there is none: why it has no Rev.
+  std::string note;
+  // The notice of a closure that did not close (caption "Error", warning icon).
+  std::optional<Message> warning;
+};
+
+// Finds the closed orbit of kinetic energy Ek (J) from the starts in their order (see
+// PreciseStarts), Newton-correcting (R, vR) from each; a step that would leave the map or does not
+// reduce the closure residual is halved. The outcome is success: an energy that does not close has
+// its status, reason and warning in the result, NotConverged and Singular with the values of the
+// orbit they ended on, Failed without values. The samples hold the closed orbit (or the orbit a
+// singular matrix was met on).
+Outcome FindPreciseOrbit(const OrbitConstants& constants, const AverageFieldTables& tables,
+                         const FieldPatches& field, double Ek, OrbitSamples& samples,
+                         PreciseOrbitResult& result, const PreciseStarts& starts = {});
+
+// How far a closure got, for choosing which of two results of one energy to report: a closed orbit
+// with stable radial motion (5), a closed orbit on which the radial motion grows (4), a
+// whole-number tune (3), Newton steps that ran out (2), an orbit pulled off the map (1), no start
+// (0).
+int ClosureRank(ClosureStatus status, bool noStart, bool radialStable);
+inline int ClosureRank(const PreciseOrbitResult& r) {
+  return ClosureRank(r.status, r.noStart, r.nuR.stable);
+}
+inline constexpr int kStableClosureRank = 5;
+
+// (R, vR) of a closed orbit's samples (of one precise turn, equal azimuth steps) at azimuth theta,
+// by four-point interpolation over the periodic orbit.
+OrbitStart OrbitAt(const OrbitSamples& samples, double theta);
+
+}  // namespace zuba

@@ -1,0 +1,134 @@
+// Bounded-variable least squares by the active-set method (see bounded_lsq.h).
+#include "numerics/bounded_lsq.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace zuba {
+namespace {
+
+enum class Place { Free, Lower, Upper };
+
+// Least squares of b over the free columns of A with the others held: the free values.
+Eigen::VectorXd SolveFree(const Eigen::MatrixXd& A, const Eigen::VectorXd& b,
+                          const Eigen::VectorXd& x, const std::vector<Place>& place) {
+  const Eigen::Index n = A.cols();
+  std::vector<Eigen::Index> free;
+  Eigen::VectorXd rhs = b;
+  for (Eigen::Index j = 0; j < n; ++j) {
+    if (place[j] == Place::Free)
+      free.push_back(j);
+    else
+      rhs -= A.col(j) * x[j];
+  }
+  Eigen::VectorXd z = x;
+  if (free.empty()) return z;
+  Eigen::MatrixXd Af(A.rows(), static_cast<Eigen::Index>(free.size()));
+  for (std::size_t k = 0; k < free.size(); ++k)
+    Af.col(static_cast<Eigen::Index>(k)) = A.col(free[k]);
+  const Eigen::VectorXd zf = Af.completeOrthogonalDecomposition().solve(rhs);
+  for (std::size_t k = 0; k < free.size(); ++k) z[free[k]] = zf[static_cast<Eigen::Index>(k)];
+  return z;
+}
+
+}  // namespace
+
+BoundedLeastSquares SolveBoundedLeastSquares(const Eigen::MatrixXd& A, const Eigen::VectorXd& b,
+                                             const Eigen::VectorXd& lower,
+                                             const Eigen::VectorXd& upper) {
+  const Eigen::Index n = A.cols();
+  BoundedLeastSquares out;
+  out.x = Eigen::VectorXd::Zero(n);
+  std::vector<Place> place(static_cast<std::size_t>(n), Place::Free);
+  // Start from zero brought into the box: an unknown whose range excludes zero starts at the
+  // bound nearest to it, held there.
+  for (Eigen::Index j = 0; j < n; ++j) {
+    if (lower[j] >= 0) {
+      out.x[j] = lower[j];
+      place[j] = Place::Lower;
+    } else if (upper[j] <= 0) {
+      out.x[j] = upper[j];
+      place[j] = Place::Upper;
+    }
+  }
+  // Relative tolerance of the optimality test on the gradient.
+  const double scale = std::max(1.0, A.norm() * (b.norm() + 1e-300));
+  const double gradientTolerance = 1e-12 * scale;
+  const int maxIterations = static_cast<int>(10 * n + 20);
+
+  for (out.iterations = 0; out.iterations < maxIterations; ++out.iterations) {
+    // Inner loop: least squares on the free unknowns, stepping back to the box whenever the
+    // solution leaves it.
+    for (int inner = 0; inner <= n; ++inner) {
+      const Eigen::VectorXd z = SolveFree(A, b, out.x, place);
+      double alpha = 1;
+      Eigen::Index hit = -1;
+      for (Eigen::Index j = 0; j < n; ++j) {
+        if (place[j] != Place::Free) continue;
+        const double step = z[j] - out.x[j];
+        if (z[j] > upper[j] && step > 0) {
+          const double a = (upper[j] - out.x[j]) / step;
+          if (a < alpha) alpha = a, hit = j;
+        } else if (z[j] < lower[j] && step < 0) {
+          const double a = (lower[j] - out.x[j]) / step;
+          if (a < alpha) alpha = a, hit = j;
+        }
+      }
+      if (hit < 0) {
+        for (Eigen::Index j = 0; j < n; ++j)
+          if (place[j] == Place::Free) out.x[j] = z[j];
+        break;
+      }
+      alpha = std::clamp(alpha, 0.0, 1.0);
+      for (Eigen::Index j = 0; j < n; ++j) {
+        if (place[j] != Place::Free) continue;
+        out.x[j] += alpha * (z[j] - out.x[j]);
+        // Every unknown that reached its bound (within rounding) is held there.
+        if (j == hit || out.x[j] >= upper[j] || out.x[j] <= lower[j]) {
+          const bool up = j == hit ? z[j] > upper[j] : out.x[j] >= upper[j];
+          out.x[j] = up ? upper[j] : lower[j];
+          place[j] = up ? Place::Upper : Place::Lower;
+        }
+      }
+    }
+    // Optimality: an unknown at its lower bound must not gain by rising, one at its upper bound
+    // not by falling. Free the one that gains most.
+    const Eigen::VectorXd gradient = A.transpose() * (b - A * out.x);  // descent direction
+    Eigen::Index best = -1;
+    double bestGain = gradientTolerance;
+    for (Eigen::Index j = 0; j < n; ++j) {
+      if (lower[j] == upper[j]) continue;  // fixed by its bounds
+      const double gain = place[j] == Place::Lower   ? gradient[j]
+                          : place[j] == Place::Upper ? -gradient[j]
+                                                     : 0.0;
+      if (gain > bestGain) bestGain = gain, best = j;
+    }
+    if (best < 0) {
+      out.converged = true;
+      break;
+    }
+    place[best] = Place::Free;
+  }
+  out.atBound.resize(static_cast<std::size_t>(n));
+  for (Eigen::Index j = 0; j < n; ++j) out.atBound[j] = place[j] != Place::Free;
+  out.residualNorm = (A * out.x - b).norm();
+  return out;
+}
+
+double ScaledConditionNumber(const Eigen::MatrixXd& A) {
+  if (A.cols() == 0 || A.rows() == 0) return std::numeric_limits<double>::infinity();
+  Eigen::MatrixXd scaled = A;
+  for (Eigen::Index j = 0; j < A.cols(); ++j) {
+    const double norm = A.col(j).norm();
+    if (!(norm > 0)) return std::numeric_limits<double>::infinity();
+    scaled.col(j) /= norm;
+  }
+  const Eigen::JacobiSVD<Eigen::MatrixXd> svd(scaled);
+  const Eigen::VectorXd& s = svd.singularValues();
+  const double smallest = s[s.size() - 1];
+  if (!(smallest > 0) || s.size() < A.cols()) return std::numeric_limits<double>::infinity();
+  return s[0] / smallest;
+}
+
+}  // namespace zuba
