@@ -43,6 +43,10 @@ void DrawHighlight(QPainter& painter, std::span<const int32_t> xPixels,
 void DrawHollowPoints(QPainter& painter, std::span<const int32_t> xPixels,
                       std::span<const int32_t> yPixels, const std::vector<bool>& marked) {
   const size_t count = std::min({xPixels.size(), yPixels.size(), marked.size()});
+  // Nothing marked: not even a change of the painter's state (a vector file would record it).
+  if (std::find(marked.begin(), marked.begin() + static_cast<ptrdiff_t>(count), true) ==
+      marked.begin() + static_cast<ptrdiff_t>(count))
+    return;
   painter.save();
   painter.setRenderHint(QPainter::Antialiasing, true);
   painter.setBrush(Qt::white);

@@ -18,7 +18,7 @@ std::vector<bool> NotAcceptedEnergies(const ResultTables& results) {
 }
 
 bool NoEnergyHasValues(const ResultTables& results) {
-  if (results.Ek.size() == 0) return false;
+  if (results.Ek.empty()) return false;
   for (int64_t i = 0; i < results.F0.size(); ++i)
     if (results.F0[i] != kNoValue) return false;
   return true;
