@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "calc/run/machine_file.h"
 #include "calc/run/run_checks.h"
 #include "calc/run/run_quantities.h"
 #include "numerics/units.h"
@@ -92,13 +93,10 @@ void CCalculationController::OnCalculateEquilibriumOrbits() {
   calculation_.ClearStopRequest();
   if (view_.GetDocument() == nullptr) return;
 
-  std::string label;
-  if (!services_.RunModeDialog(label)) return;
-  if (!ApplyPreset(label, inputData_)) return;
-  // Every opening starts from the preset, with an empty path: the map is read as it is until the
-  // dialog's Map Options... say otherwise.
-  mapReading_ = MapReadingOptions{};
-  if (!services_.RunInputDataDialog(inputData_, mapReading_, gainPerTurn_)) return;
+  std::string label, machineFile;
+  if (!services_.RunModeDialog(label, machineFile)) return;
+  if (!StartParameters(label, machineFile)) return;
+  if (!services_.RunInputDataDialog(inputData_, mapReading_, gainPerTurnMeV_)) return;
 
   if (!PrepareRunShown(calculation_, inputData_, mapReading_, services_)) return;
   // An implausible run (Frf, H, N, ChargeSign or energies that do not fit the map) is named before
@@ -118,7 +116,7 @@ void CCalculationController::OnCalculateEquilibriumOrbits() {
   WorkerOptions options;
   options.threads = RunThreadCount();
   options.closure = closure_;
-  options.gainPerTurnMeV = gainPerTurn_;
+  options.gainPerTurnMeV = gainPerTurnMeV_;
   // A failure that has no box of its own ends the run with a note on the status bar.
   options.report = [this](const Failure& failure) {
     if (!failure.quiet) {
@@ -153,6 +151,32 @@ void CCalculationController::OnCalculateEquilibriumOrbits() {
     return;
   }
   emit calculationRunning(true);
+}
+
+bool CCalculationController::StartParameters(const std::string& label,
+                                             const std::string& machineFile) {
+  gainPerTurnMeV_ = kDefaultGainPerTurnMeV;
+  if (machineFile.empty()) {
+    if (!ApplyPreset(label, inputData_)) return false;
+    // Every opening starts from the preset, with an empty path: the map is read as it is until
+    // the dialog's Map Options... say otherwise.
+    mapReading_ = MapReadingOptions{};
+    return true;
+  }
+  // The file as it reads now (it may have changed since the Mode dialog listed it).
+  const Result<Machine> machine = ReadMachineFile(machineFile);
+  if (!machine) {
+    ShowMessage(machine.message().text, "Error", Icon::Error, Owner::View);
+    return false;
+  }
+  inputData_ = machine->run;
+  mapReading_ = machine->mapReading;
+  if (machine->gainPerTurnMeV) gainPerTurnMeV_ = *machine->gainPerTurnMeV;
+  if (machine->closure) {
+    closure_ = *machine->closure;
+    emit closureChosen(closure_);
+  }
+  return true;
 }
 
 void CCalculationController::OnWorkerFinished(uint64_t run, WorkerOutcome outcome) {

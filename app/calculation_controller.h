@@ -28,8 +28,9 @@ int RunThreadCount();
 class ControllerServices {
  public:
   virtual ~ControllerServices() = default;
-  // Runs the Mode dialog modally; true with the chosen label after OK.
-  virtual bool RunModeDialog(std::string& modeLabel) = 0;
+  // Runs the Mode dialog modally; true with the chosen label after OK, and the machine file of a
+  // machine chosen (empty for a preset).
+  virtual bool RunModeDialog(std::string& modeLabel, std::string& machineFile) = 0;
   // Runs the Input Data dialog modally on parameters, the map-reading options and the gain per
   // turn of the phase slip (MeV); true after Enter, with all three updated.
   virtual bool RunInputDataDialog(RunParameters& parameters, MapReadingOptions& mapReading,
@@ -66,7 +67,9 @@ class CCalculationController : public QObject {
   // Stops a running worker and waits for it: the worker reads the calculation's record.
   ~CCalculationController() override;
 
-  // Calculate > Equilibrium Orbits...: dialogs, checks, field map, then the worker thread.
+  // Calculate > Equilibrium Orbits...: dialogs, checks, field map, then the worker thread. A
+  // machine file chosen in the Mode dialog gives the fields, the map and how it is read, the
+  // gain per turn and (when it names one) the closure.
   void OnCalculateEquilibriumOrbits();
   // Calculate > Save As...: the text report of the view's results.
   void SaveResultsReport();
@@ -87,27 +90,33 @@ class CCalculationController : public QObject {
   Calculation& GetCalculation() { return calculation_; }
   const CalculationRecord& Record() const { return calculation_.Record(); }
   const RunParameters& InputData() const { return inputData_; }
+  double GainPerTurnMeV() const { return gainPerTurnMeV_; }
   const MapReadingOptions& MapReading() const { return mapReading_; }
-  double GainPerTurn() const { return gainPerTurn_; }
 
  signals:
   // A worker was started (true) or has ended and been joined (false).
   void calculationRunning(bool running);
+  // A machine file chose the closure of the runs from now on.
+  void closureChosen(ClosureMode mode);
 
  private:
   void OnWorkerFinished(uint64_t run, WorkerOutcome outcome);
   // After a run that failed or stopped: the status bar and the window say which energy it ended
   // at and that the results shown are those before it.
   void NoteRunEndedEarly(WorkerOutcome outcome);
+  // The start of the run parameters: the preset of the label or the machine file; false (after
+  // a message box for a machine file that no longer reads) when there is none.
+  bool StartParameters(const std::string& label, const std::string& machineFile);
 
   ControllerServices& services_;
   CZUBAView& view_;
   RunParameters inputData_;       // the Input Data dialog's record
   MapReadingOptions mapReading_;  // how the run reads its map (the Input Data dialog's too)
-  double gainPerTurn_ = kDefaultGainPerTurnMeV;  // MeV per turn (the Input Data dialog's too)
-  Calculation calculation_;  // the record the worker is given, the stop token, the thread
-  uint64_t runId_ = 0;       // counts the workers started
+  Calculation calculation_;       // the record the worker is given, the stop token, the thread
+  uint64_t runId_ = 0;            // counts the workers started
   ClosureMode closure_ = ClosureMode::Standard;  // closure of the next run
+  // MeV, the phase slip's (a machine file's, then the Input Data dialog's)
+  double gainPerTurnMeV_ = kDefaultGainPerTurnMeV;
 };
 
 }  // namespace zuba

@@ -1,4 +1,4 @@
-// The Input Data dialog (see input_data_dlg.h), laid out in dialog units: 410 x 243.
+// The Input Data dialog (see input_data_dlg.h), laid out in dialog units: 410 x 258.
 #include "app/input_data_dlg.h"
 
 #include <QButtonGroup>
@@ -10,6 +10,7 @@
 #include <QRadioButton>
 #include <cmath>
 #include <cstdint>
+#include <filesystem>
 #include <iterator>
 #include <limits>
 #include <optional>
@@ -18,10 +19,13 @@
 
 #include "app/dialog_units.h"
 #include "app/map_options_dlg.h"
+#include "calc/run/machine_file.h"
+#include "platform/files.h"
 #include "platform/message.h"
 #include "platform/numbers.h"
 #include "results/run_completion.h"
 #include "results/run_fields.h"
+#include "results/text.h"
 
 namespace zuba {
 namespace {
@@ -74,7 +78,7 @@ CInputDataDlg::CInputDataDlg(QWidget* parent) : QDialog(parent) {
   setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                  Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
   const DialogUnits du(font());
-  setFixedSize(du.Size(410, 243));
+  setFixedSize(du.Size(410, 258));
 
   auto label = [&](const char* text, int l, int t, int w, int h, bool wrap = false) {
     auto* widget = new QLabel(QString::fromUtf8(text), this);
@@ -131,6 +135,9 @@ CInputDataDlg::CInputDataDlg(QWidget* parent) : QDialog(parent) {
   mapOptionsButton = new QPushButton(QStringLiteral("Map Options..."), this);
   mapOptionsButton->setGeometry(du.Rect(314, 114, 78, 14));
   mapOptionsButton->setAutoDefault(false);
+  saveMachineButton = new QPushButton(QStringLiteral("Save as Machine File..."), this);
+  saveMachineButton->setGeometry(du.Rect(25, 229, 100, 14));
+  saveMachineButton->setAutoDefault(false);
 
   chooseMapFile = [] {
     return QFileDialog::getOpenFileName(
@@ -153,6 +160,15 @@ CInputDataDlg::CInputDataDlg(QWidget* parent) : QDialog(parent) {
   connect(enterButton, &QPushButton::clicked, this, &CInputDataDlg::OnEnter);
   connect(exitButton, &QPushButton::clicked, this, &QDialog::reject);
   connect(mapOptionsButton, &QPushButton::clicked, this, &CInputDataDlg::OnMapOptions);
+  connect(saveMachineButton, &QPushButton::clicked, this, &CInputDataDlg::OnSaveMachine);
+  chooseMachineFile = [this] {
+    const std::string folder = UserMachineFolder();
+    std::error_code error;
+    if (!folder.empty()) std::filesystem::create_directories(folder, error);
+    return QFileDialog::getSaveFileName(this, QStringLiteral("Save as Machine File"),
+                                        QString::fromStdString(folder),
+                                        QStringLiteral("Machine Files (*.json)"));
+  };
   ShowMapOptions();
 }
 
@@ -245,16 +261,50 @@ void CInputDataDlg::OnBrowse() {
   UpdateData(false);
 }
 
+std::optional<double> CInputDataDlg::ReadGainPerTurn() {
+  const std::optional<double> gain = ParseNumber(gainEdit->text().trimmed().toStdString());
+  if (gain && *gain > 0) return gain;
+  ShowMessage(gain ? "The gain per turn must be above 0 MeV." : "Please enter a number.", "Error",
+              Icon::Error, Owner::Dialog);
+  gainEdit->setFocus();
+  gainEdit->selectAll();
+  return std::nullopt;
+}
+
+void CInputDataDlg::OnSaveMachine() {
+  const RunParameters kept = data;
+  const bool read = UpdateData(true);
+  RunParameters fields = data;
+  data = kept;
+  if (!read) return;
+  const std::optional<double> gain = ReadGainPerTurn();
+  if (!gain) return;
+  fields.Path = TrimSpace(fields.Path);
+  fields.ParticleName = TrimSpace(fields.ParticleName);
+  std::string file = chooseMachineFile ? chooseMachineFile().toStdString() : std::string();
+  if (file.empty()) return;
+  if (std::filesystem::path(file).extension().empty()) file += ".json";
+  std::string mapPath;
+  if (!fields.Path.empty()) {
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(fields.Path, error)) {
+      ShowMessage(file + ": the field map " + fields.Path +
+                      " names no file; the machine file is not written",
+                  "Error", Icon::Error, Owner::Dialog);
+      return;
+    }
+    mapPath = PathRelativeToFile(fields.Path, file);
+  }
+  const Machine machine = MachineOfRun(std::filesystem::path(file).stem().string(), fields,
+                                       std::nullopt, gain, mapPath, mapReading);
+  if (Outcome written = WriteFileAtomically(file, MachineFileText(machine)); !written)
+    ShowMessage(file + ": " + written.message().text, "Error", Icon::Error, Owner::Dialog);
+}
+
 void CInputDataDlg::OnEnter() {
   if (!UpdateData(true)) return;
-  const std::optional<double> gain = ParseNumber(gainEdit->text().trimmed().toStdString());
-  if (!gain || !(*gain > 0)) {
-    ShowMessage(gain ? "The gain per turn must be above 0 MeV." : "Please enter a number.", "Error",
-                Icon::Error, Owner::Dialog);
-    gainEdit->setFocus();
-    gainEdit->selectAll();
-    return;
-  }
+  const std::optional<double> gain = ReadGainPerTurn();
+  if (!gain) return;
   gainPerTurn = *gain;
   if (const Outcome completion = CompleteRunParameters(data); !completion) {
     Message message = completion.message();

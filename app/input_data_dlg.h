@@ -5,6 +5,7 @@
 
 #include <QDialog>
 #include <functional>
+#include <optional>
 
 #include "calc/run/diagnostics.h"
 #include "results/map_reading.h"
@@ -49,6 +50,9 @@ class CInputDataDlg : public QDialog {
   // The Map Options dialog run on the options: true after OK with the options changed.
   // Replaceable (tests).
   std::function<bool(MapReadingOptions&)> editMapOptions;
+  // The file chooser of "Save as Machine File...": a full path, or empty when cancelled.
+  // Replaceable (tests).
+  std::function<QString()> chooseMachineFile;
 
   // The controls, for tests.
   QLineEdit* pathEdit = nullptr;
@@ -70,16 +74,23 @@ class CInputDataDlg : public QDialog {
   QLineEdit* gainEdit = nullptr;  // the gain per turn (MeV)
   QPushButton* enterButton = nullptr;
   QPushButton* exitButton = nullptr;
-  QPushButton* mapOptionsButton = nullptr;  // "Map Options..."
-  QLabel* mapOptionsLabel = nullptr;        // what the options say, in a few words
+  QPushButton* mapOptionsButton = nullptr;   // "Map Options..."
+  QLabel* mapOptionsLabel = nullptr;         // what the options say, in a few words
+  QPushButton* saveMachineButton = nullptr;  // "Save as Machine File..."
 
   // The real as the dialog shows it: 15 significant digits.
   static QString FormatReal(double value);
 
  private:
+  // The gain per turn of its box; nothing (after a message, with the focus on the box) when it is
+  // not a number above 0.
+  std::optional<double> ReadGainPerTurn();
   void OnBrowse();
   void OnEnter();
   void OnMapOptions();
+  // Writes the fields as the boxes show them, the map and how it is read into a machine file;
+  // the dialog's fields stay as they were.
+  void OnSaveMachine();
   void ShowMapOptions();
 
   QButtonGroup* signGroup_ = nullptr;

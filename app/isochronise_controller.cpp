@@ -12,6 +12,7 @@
 #include "app/calculation_controller.h"
 #include "calc/corrections/isochronise.h"
 #include "calc/run/run_map.h"
+#include "numerics/units.h"
 #include "platform/files.h"
 #include "platform/message.h"
 
@@ -89,6 +90,16 @@ void CIsochroniseController::Start(const RunParameters& run, const MapReadingOpt
     return;
   }
 
+  if (job->coils) {
+    const Result<std::vector<double>> weights =
+        EnergyWeightsOf(job->calculation.Record(), request.exclude, request.weights);
+    if (!weights) {
+      ShowFailure(weights.failure());
+      return;
+    }
+    job->energyWeights = *weights;
+  }
+
   const uint64_t search = ++searchId_;
   // Called on the search's thread: the progress dialog is told on this one.
   IterationDone iterationDone = [this, search](int iteration, double worst) {
@@ -106,12 +117,14 @@ void CIsochroniseController::Start(const RunParameters& run, const MapReadingOpt
           options.limits.assign(static_cast<std::size_t>(job->coils->Count()), job->request.limit);
           options.target = job->request.target;
           options.gainPerTurnMeV = job->request.gainPerTurnMeV;
+          options.energyWeights = job->energyWeights;
           options.iterationDone = iterationDone;
           Result<TrimFit> fit = FitTrimCoils(record, *job->coils, close, options);
           job->outcome = fit.outcome();
           job->fit = std::move(fit).TakeOptional();
         } else {
           IsochroniseOptions options;
+          options.gainPerTurnMeV = job->request.gainPerTurnMeV;
           options.iterationDone = iterationDone;
           Result<MeanFieldCorrection> found = FindIsochronousCorrection(record, close, options);
           job->outcome = found.outcome();
@@ -172,6 +185,13 @@ void CIsochroniseController::OnFinished(uint64_t search) {
       ShowFailure(job->outcome.failure());
     return;
   }
+  // Cancel between two steps: as a stop before the first, nothing is shown of it.
+  const CorrectionOutcome* outcome =
+      job->fit ? static_cast<const CorrectionOutcome*>(&*job->fit) : &*job->correction;
+  if (outcome->termination == CorrectionTermination::Stopped) {
+    services_.ShowStatusNote("Isochronisation stopped.");
+    return;
+  }
   ShowResult(job);
 }
 
@@ -190,8 +210,11 @@ void CIsochroniseController::ShowResult(const std::shared_ptr<IsochroniseJob>& j
   if (result_) result_->close();
   CIsochroniseResultDlg* dialog = nullptr;
   const CalculationRecord& record = job->calculation.Record();
+  std::vector<double> energiesMeV;
+  for (double ek : record.Ek) energiesMeV.push_back(JoulesToMeV(ek));
   if (job->fit) {
-    dialog = new CIsochroniseResultDlg(*job->fit, job->coils->Names(), &window_);
+    dialog = new CIsochroniseResultDlg(*job->fit, job->coils->Names(), &window_, energiesMeV,
+                                       TrimFitWarnings(record, *job->fit, job->coils->Names()));
     // The saving keeps the job: it reads the record and the coils.
     dialog->saveMap = [job, &record](const std::string& path) {
       return SaveCorrectedMap(record,
@@ -205,7 +228,8 @@ void CIsochroniseController::ShowResult(const std::shared_ptr<IsochroniseJob>& j
       return {};
     };
   } else {
-    dialog = new CIsochroniseResultDlg(*job->correction, &window_);
+    dialog = new CIsochroniseResultDlg(*job->correction, &window_, energiesMeV,
+                                       CorrectionWarnings(record, *job->correction));
     dialog->saveMap = [job, &record](const std::string& path) {
       return SaveCorrectedMap(record, job->correction->deltaB, path);
     };

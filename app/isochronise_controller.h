@@ -13,6 +13,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "app/isochronise_dlg.h"
 #include "calc/run/calculation.h"
@@ -34,6 +35,7 @@ struct IsochroniseJob {
   Calculation calculation{handOver};
   IsochroniseRequest request;
   std::optional<TrimCoils> coils;
+  std::vector<double> energyWeights;  // per energy of the run, for the coil fit
   int threads = 1;
   std::atomic<int32_t> stop{0};
   Outcome outcome;  // of the search

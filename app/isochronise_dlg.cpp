@@ -11,13 +11,17 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPainter>
+#include <QPainterPath>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTableWidget>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <cmath>
 #include <optional>
 
+#include "numerics/average_field.h"
 #include "platform/message.h"
 #include "platform/numbers.h"
 
@@ -32,6 +36,34 @@ QString Names(const std::vector<int>& indices, const std::vector<std::string>& n
   QStringList list;
   for (int c : indices) list << QString::fromStdString(names[c]);
   return list.isEmpty() ? QStringLiteral("none") : list.join(QStringLiteral(", "));
+}
+
+// Comma-separated items "MIN:MAX" (and "=W" when weighted); false when one is malformed.
+bool ParseRanges(const QString& text, bool weighted, std::vector<EnergyRange>& ranges,
+                 std::vector<double>& weights) {
+  for (const QString& raw : text.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+    const QString item = raw.trimmed();
+    if (item.isEmpty()) continue;
+    QString range = item;
+    double weight = 1;
+    if (weighted) {
+      const QStringList parts = item.split(QLatin1Char('='));
+      if (parts.size() != 2) return false;
+      const std::optional<double> w = ParseNumber(parts[1].trimmed().toStdString());
+      if (!w || !(*w > 0)) return false;
+      weight = *w;
+      range = parts[0];
+    }
+    const QStringList ends = range.split(QLatin1Char(':'));
+    if (ends.size() != 2) return false;
+    const std::optional<double> low = ParseNumber(ends[0].trimmed().toStdString());
+    const std::optional<double> high = ParseNumber(ends[1].trimmed().toStdString());
+    if (!low || !high || !(*low <= *high)) return false;
+    const EnergyRange r{*low, *high};
+    ranges.push_back(r);
+    weights.push_back(weight);
+  }
+  return true;
 }
 
 QString Energies(const std::vector<double>& mev) {
@@ -71,6 +103,12 @@ CIsochroniseDlg::CIsochroniseDlg(QWidget* parent) : QDialog(parent) {
   form->addRow(QStringLiteral("Minimise:"), targetBox);
   gainEdit = new QLineEdit(QStringLiteral("0.1"), this);
   form->addRow(QStringLiteral("Energy gain per turn (MeV):"), gainEdit);
+  excludeEdit = new QLineEdit(this);
+  excludeEdit->setPlaceholderText(QStringLiteral("none (e.g. 5:10, 58:61)"));
+  form->addRow(QStringLiteral("Leave out energies (MeV):"), excludeEdit);
+  weightEdit = new QLineEdit(this);
+  weightEdit->setPlaceholderText(QStringLiteral("all 1 (e.g. 30:60=2)"));
+  form->addRow(QStringLiteral("Weights (MeV=W):"), weightEdit);
   layout->addLayout(form);
 
   auto* buttons = new QHBoxLayout;
@@ -99,8 +137,8 @@ CIsochroniseDlg::CIsochroniseDlg(QWidget* parent) : QDialog(parent) {
 
 void CIsochroniseDlg::UpdateEnabled() {
   const bool coils = coilsButton->isChecked();
-  for (QWidget* w :
-       std::initializer_list<QWidget*>{coilEdit, browseButton, limitEdit, targetBox, gainEdit})
+  for (QWidget* w : std::initializer_list<QWidget*>{coilEdit, browseButton, limitEdit, targetBox,
+                                                    gainEdit, excludeEdit, weightEdit})
     w->setEnabled(coils);
 }
 
@@ -111,6 +149,12 @@ bool CIsochroniseDlg::Ask(IsochroniseRequest& request) {
   limitEdit->setText(std::isfinite(request.limit) ? Number(request.limit) : QString());
   targetBox->setCurrentIndex(request.target == TrimTarget::Phase ? 1 : 0);
   gainEdit->setText(Number(request.gainPerTurnMeV));
+  QStringList excluded, weighted;
+  for (const EnergyRange& r : request.exclude) excluded << Number(r.low) + ":" + Number(r.high);
+  for (const EnergyWeight& w : request.weights)
+    weighted << Number(w.range.low) + ":" + Number(w.range.high) + "=" + Number(w.weight);
+  excludeEdit->setText(excluded.join(QStringLiteral(", ")));
+  weightEdit->setText(weighted.join(QStringLiteral(", ")));
   UpdateEnabled();
   if (exec() != QDialog::Accepted) return false;
   request = request_;
@@ -146,12 +190,32 @@ void CIsochroniseDlg::OnOK() {
                   Owner::Dialog);
       return;
     }
+    std::vector<EnergyRange> ranges;
+    std::vector<double> ignored;
+    if (!ParseRanges(excludeEdit->text(), false, ranges, ignored)) {
+      ShowMessage("The energies to leave out must be ranges MIN:MAX in MeV, separated by commas!",
+                  "Stop", Icon::Error, Owner::Dialog);
+      return;
+    }
+    std::vector<EnergyRange> weightedRanges;
+    std::vector<double> weights;
+    if (!ParseRanges(weightEdit->text(), true, weightedRanges, weights)) {
+      ShowMessage("The weights must be MIN:MAX=W (MeV, W above 0), separated by commas!", "Stop",
+                  Icon::Error, Owner::Dialog);
+      return;
+    }
+    r.exclude = ranges;
+    r.weights.clear();
+    for (std::size_t k = 0; k < weights.size(); ++k)
+      r.weights.push_back({weightedRanges[k], weights[k]});
   }
   request_ = r;
   accept();
 }
 
-CIsochroniseResultDlg::CIsochroniseResultDlg(const MeanFieldCorrection& c, QWidget* parent)
+CIsochroniseResultDlg::CIsochroniseResultDlg(const MeanFieldCorrection& c, QWidget* parent,
+                                             const std::vector<double>& energiesMeV,
+                                             const std::vector<std::string>& warningLines)
     : QDialog(parent) {
   const QString text =
       QStringLiteral(
@@ -164,11 +228,14 @@ CIsochroniseResultDlg::CIsochroniseResultDlg(const MeanFieldCorrection& c, QWidg
   std::vector<std::pair<QString, QString>> rows;
   for (std::size_t i = 0; i < c.radii.size(); ++i)
     rows.emplace_back(Number(c.radii[i], 6), Number(c.deltaB[i], 8));
-  Build(text, {QStringLiteral("R (m)"), QStringLiteral("ΔB̄ (T)")}, rows, false);
+  Build(text, {QStringLiteral("R (m)"), QStringLiteral("ΔB̄ (T)")}, rows, false, c, energiesMeV,
+        warningLines);
 }
 
 CIsochroniseResultDlg::CIsochroniseResultDlg(const TrimFit& f,
-                                             const std::vector<std::string>& names, QWidget* parent)
+                                             const std::vector<std::string>& names, QWidget* parent,
+                                             const std::vector<double>& energiesMeV,
+                                             const std::vector<std::string>& warningLines)
     : QDialog(parent) {
   const QString text =
       QStringLiteral(
@@ -183,17 +250,34 @@ CIsochroniseResultDlg::CIsochroniseResultDlg(const TrimFit& f,
   std::vector<std::pair<QString, QString>> rows;
   for (std::size_t c = 0; c < names.size(); ++c)
     rows.emplace_back(QString::fromStdString(names[c]), Number(f.currents[c], 8));
-  Build(text, {QStringLiteral("Coil"), QStringLiteral("Current (A)")}, rows, true);
+  Build(text, {QStringLiteral("Coil"), QStringLiteral("Current (A)")}, rows, true, f, energiesMeV,
+        warningLines);
 }
 
 void CIsochroniseResultDlg::Build(const QString& text, const QStringList& header,
                                   const std::vector<std::pair<QString, QString>>& rows,
-                                  bool currents) {
+                                  bool currents, const CorrectionOutcome& outcome,
+                                  const std::vector<double>& energiesMeV,
+                                  const std::vector<std::string>& warningLines) {
   setWindowTitle(QStringLiteral("Isochronise"));
   auto* layout = new QVBoxLayout(this);
-  summary = new QLabel(text, this);
+  summary = new QLabel(text + QStringLiteral("\nSearch: %1 (target %2).")
+                                  .arg(TerminationName(outcome.termination))
+                                  .arg(Number(outcome.target, 3)),
+                       this);
   summary->setTextInteractionFlags(Qt::TextSelectableByMouse);
   layout->addWidget(summary);
+  QStringList lines;
+  for (const std::string& line : warningLines) lines << QString::fromStdString(line);
+  warnings = new QLabel(lines.join(QLatin1Char('\n')), this);
+  warnings->setStyleSheet(QStringLiteral("color: #a00000"));
+  warnings->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  warnings->setVisible(!lines.isEmpty());
+  layout->addWidget(warnings);
+  if (!energiesMeV.empty() && energiesMeV.size() == outcome.errorBefore.size()) {
+    residuals = new CResidualsGraph(energiesMeV, outcome, this);
+    layout->addWidget(residuals);
+  }
   table = new QTableWidget(static_cast<int>(rows.size()), 2, this);
   table->setHorizontalHeaderLabels(header);
   table->verticalHeader()->hide();
@@ -217,7 +301,7 @@ void CIsochroniseResultDlg::Build(const QString& text, const QStringList& header
   buttons->addStretch();
   buttons->addWidget(close);
   layout->addLayout(buttons);
-  resize(460, 520);
+  resize(460, residuals ? 720 : 520);
 
   chooseMapPath = [this] {
     QFileDialog dialog(this, QStringLiteral("Save Corrected Map"), QString(),
@@ -251,6 +335,69 @@ void CIsochroniseResultDlg::Save(bool map) {
   note->setText((map ? QStringLiteral("Corrected map written to %1")
                      : QStringLiteral("Currents written to %1"))
                     .arg(QDir::toNativeSeparators(path)));
+}
+
+CResidualsGraph::CResidualsGraph(std::vector<double> energiesMeV, const CorrectionOutcome& outcome,
+                                 QWidget* parent)
+    : QWidget(parent), energies_(std::move(energiesMeV)) {
+  for (std::size_t i = 0; i < energies_.size(); ++i) {
+    const bool shown = !outcome.excluded[i];
+    before_.push_back(shown ? outcome.errorBefore[i] : kNoValue);
+    after_.push_back(shown && i < outcome.errorAfter.size() ? outcome.errorAfter[i] : kNoValue);
+  }
+  for (const auto* values : {&before_, &after_})
+    for (double v : *values)
+      if (v != kNoValue) scale_ = std::max(scale_, std::fabs(v));
+  setMinimumHeight(180);
+  setToolTip(QStringLiteral("F0·H/Frf − 1 per energy: before (blue), after (red)"));
+}
+
+void CResidualsGraph::paintEvent(QPaintEvent*) {
+  QPainter painter(this);
+  painter.setRenderHint(QPainter::Antialiasing);
+  painter.fillRect(rect(), Qt::white);
+  const QFontMetrics metrics(font());
+  const int left = metrics.horizontalAdvance(QStringLiteral("-0.000e-00")) + 8, right = 10;
+  const int top = 8, bottom = metrics.height() + 10;
+  const QRectF plot(left, top, width() - left - right, height() - top - bottom);
+  painter.setPen(Qt::gray);
+  painter.drawRect(plot);
+  if (energies_.empty() || plot.width() <= 0 || plot.height() <= 0) return;
+  const double low = energies_.front(), high = std::max(energies_.back(), low + 1e-9);
+  const double scale = scale_ > 0 ? scale_ : 1;
+  auto x = [&](double e) { return plot.left() + (e - low) / (high - low) * plot.width(); };
+  auto y = [&](double v) { return plot.center().y() - v / scale * plot.height() / 2; };
+  painter.drawLine(QPointF(plot.left(), y(0)), QPointF(plot.right(), y(0)));
+  painter.setPen(Qt::black);
+  painter.drawText(QRectF(0, plot.top() - 2, left - 4, metrics.height()),
+                   Qt::AlignRight | Qt::AlignTop, QString::number(scale, 'e', 2));
+  painter.drawText(QRectF(0, plot.bottom() - metrics.height() + 2, left - 4, metrics.height()),
+                   Qt::AlignRight | Qt::AlignBottom, QString::number(-scale, 'e', 2));
+  painter.drawText(QRectF(plot.left(), plot.bottom() + 2, plot.width(), metrics.height()),
+                   Qt::AlignLeft, QStringLiteral("%1 MeV").arg(low, 0, 'g', 5));
+  painter.drawText(QRectF(plot.left(), plot.bottom() + 2, plot.width(), metrics.height()),
+                   Qt::AlignRight, QStringLiteral("%1 MeV").arg(high, 0, 'g', 5));
+  const std::pair<const std::vector<double>*, QColor> curves[] = {{&before_, QColor(0, 0, 200)},
+                                                                  {&after_, QColor(200, 0, 0)}};
+  for (const auto& [values, colour] : curves) {
+    painter.setPen(QPen(colour, 1.5));
+    QPainterPath path;
+    bool drawing = false;
+    for (std::size_t i = 0; i < energies_.size(); ++i) {
+      if ((*values)[i] == kNoValue) {
+        drawing = false;
+        continue;
+      }
+      const QPointF point(x(energies_[i]), y((*values)[i]));
+      if (drawing)
+        path.lineTo(point);
+      else
+        path.moveTo(point);
+      drawing = true;
+      painter.drawEllipse(point, 2, 2);
+    }
+    painter.drawPath(path);
+  }
 }
 
 }  // namespace zuba

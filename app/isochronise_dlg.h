@@ -28,7 +28,28 @@ struct IsochroniseRequest {
   std::string coilPath;                                    // the coil table (trim coils)
   double limit = std::numeric_limits<double>::infinity();  // A, every coil's |I|
   TrimTarget target = TrimTarget::Isochronism;
-  double gainPerTurnMeV = 0.1;  // for the RF phase
+  double gainPerTurnMeV = 0.1;       // for the RF phase
+  std::vector<EnergyRange> exclude;  // MeV, energies left out of the fit
+  std::vector<EnergyWeight> weights;
+};
+
+// The residuals of a correction per energy, before (blue) and after (red), as points joined by
+// lines against the energy, with the zero line and the extremes written at the axes.
+class CResidualsGraph : public QWidget {
+  Q_OBJECT
+
+ public:
+  CResidualsGraph(std::vector<double> energiesMeV, const CorrectionOutcome& outcome,
+                  QWidget* parent = nullptr);
+  // The largest |residual| drawn (kNoValue and excluded energies left out).
+  double Scale() const { return scale_; }
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+
+ private:
+  std::vector<double> energies_, before_, after_;
+  double scale_ = 0;
 };
 
 class CIsochroniseDlg : public QDialog {
@@ -51,6 +72,8 @@ class CIsochroniseDlg : public QDialog {
   QLineEdit* limitEdit = nullptr;
   QComboBox* targetBox = nullptr;
   QLineEdit* gainEdit = nullptr;
+  QLineEdit* excludeEdit = nullptr;  // "MIN:MAX, ..." (MeV)
+  QLineEdit* weightEdit = nullptr;   // "MIN:MAX=W, ..."
   QPushButton* okButton = nullptr;
   QPushButton* cancelButton = nullptr;
 
@@ -66,9 +89,14 @@ class CIsochroniseResultDlg : public QDialog {
   Q_OBJECT
 
  public:
-  CIsochroniseResultDlg(const MeanFieldCorrection& correction, QWidget* parent = nullptr);
+  // energiesMeV: the run's energies (the residuals graph); warningLines: what the result did not
+  // reach (CorrectionWarnings, TrimFitWarnings).
+  CIsochroniseResultDlg(const MeanFieldCorrection& correction, QWidget* parent = nullptr,
+                        const std::vector<double>& energiesMeV = {},
+                        const std::vector<std::string>& warningLines = {});
   CIsochroniseResultDlg(const TrimFit& fit, const std::vector<std::string>& coilNames,
-                        QWidget* parent = nullptr);
+                        QWidget* parent = nullptr, const std::vector<double>& energiesMeV = {},
+                        const std::vector<std::string>& warningLines = {});
 
   std::function<QString()> chooseMapPath;       // the file for "Save Corrected Map..."
   std::function<QString()> chooseCurrentsPath;  // the file for "Save Currents..."
@@ -76,6 +104,8 @@ class CIsochroniseResultDlg : public QDialog {
   std::function<std::string(const std::string& path)> saveCurrents;
 
   QLabel* summary = nullptr;
+  QLabel* warnings = nullptr;            // one line per warning; hidden when none
+  CResidualsGraph* residuals = nullptr;  // null without energies
   QTableWidget* table = nullptr;
   QLabel* note = nullptr;  // what the last saving wrote
   QPushButton* saveMapButton = nullptr;
@@ -83,7 +113,9 @@ class CIsochroniseResultDlg : public QDialog {
 
  private:
   void Build(const QString& text, const QStringList& header,
-             const std::vector<std::pair<QString, QString>>& rows, bool currents);
+             const std::vector<std::pair<QString, QString>>& rows, bool currents,
+             const CorrectionOutcome& outcome, const std::vector<double>& energiesMeV,
+             const std::vector<std::string>& warningLines);
   void Save(bool map);
 };
 

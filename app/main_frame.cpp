@@ -330,6 +330,12 @@ void CMainFrame::CreateActions() {
     preciseClosureAct->setChecked(on);
     controller_->SetClosureMode(on ? ClosureMode::Precise : ClosureMode::Standard);
   }
+  // A machine file that names its closure sets the menu as the user would.
+  connect(controller_, &CCalculationController::closureChosen, this, [this](ClosureMode mode) {
+    const bool on = mode == ClosureMode::Precise;
+    preciseClosureAct->setChecked(on);
+    QSettings().setValue(QString::fromLatin1(kPreciseClosureKey), on);
+  });
 
   // The graph the view draws.
   auto graphAction = [&](const char* name, const QString& text, const QString& prompt,
@@ -781,9 +787,10 @@ void CMainFrame::UpdateRecentFileActions() {
   }
 }
 
-bool CMainFrame::RunModeDialog(std::string& modeLabel) {
+bool CMainFrame::RunModeDialog(std::string& modeLabel, std::string& machineFile) {
   if (modeDlg_->DoModal() != QDialog::Accepted) return false;
   modeLabel = modeDlg_->ModeText();
+  machineFile = modeDlg_->MachineFile();
   return true;
 }
 

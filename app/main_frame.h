@@ -105,7 +105,7 @@ class CMainFrame : public QMainWindow, public ControllerServices {
   std::function<bool(const QStringList& warnings)> confirmRunWarnings;
 
   // ControllerServices.
-  bool RunModeDialog(std::string& modeLabel) override;
+  bool RunModeDialog(std::string& modeLabel, std::string& machineFile) override;
   bool RunInputDataDialog(RunParameters& parameters, MapReadingOptions& mapReading,
                           double& gainPerTurnMeV) override;
   bool ConfirmRunWarnings(const std::vector<std::string>& warnings) override;

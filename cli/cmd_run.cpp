@@ -25,6 +25,7 @@
 #include "calc/run/values_table.h"
 #include "cli/command.h"
 #include "cli/map_reading_cli.h"
+#include "cli/orbits_output.h"
 #include "cli/run_description_json.h"
 #include "cli/run_setup.h"
 #include "numerics/average_field.h"
@@ -50,17 +51,17 @@ namespace zuba::cli {
 namespace {
 
 struct RunOptions {
-  std::string map;
-  MapReadingArgs reading;  // how the map file is read
-  std::string mode = kModeTvk310;
-  std::vector<std::string> sets;
+  RunSetup setup;  // --map, the reading options, --mode or --machine, --set, --threads
   std::string report, save, values, plot;
-  int threads = 0;  // 0: the machine's hardware threads
   bool referenceField = false;
   bool quiet = false;
   std::string closure = "standard";             // how each orbit is closed: standard or precise
   double gainPerTurn = kDefaultGainPerTurnMeV;  // MeV per turn, for the phase slip
+  const CLI::Option* closureOption = nullptr;   // --closure, given or not
+  const CLI::Option* gainOption = nullptr;      // --gain-per-turn, given or not
   bool json = false;                            // the run description and energies as JSON
+  std::string orbits;                           // the closed orbits' coordinates file
+  OrbitRequest orbitRequest;                    // its azimuth and grid
   bool noChecks = false;                        // no warnings before the run
 };
 
@@ -164,14 +165,14 @@ struct RunVerdict {
 // are null without the precise closure or an orbit and "unstable" where the motion grows. An
 // energy of a precise run that did not close has null values, as has a value the energy does not
 // have (a precise orbit's Rev).
-std::string RunJson(const ResultTables& r, const ClosureColumns& closure, const RunOptions& options,
-                    const RunVerdict& verdict) {
+std::string RunJson(const ResultTables& r, const ClosureColumns& closure, ClosureMode mode,
+                    double gainPerTurn, const RunVerdict& verdict) {
   using Json = nlohmann::ordered_json;
   const RunParameters& run = r.run;
   Json out;
   out["run"] = RunDescriptionJson(run);
-  out["closure"] = options.closure;
-  out["gain_per_turn_mev"] = closure.gainPerTurn;
+  out["closure"] = std::string(ClosureModeName(mode));
+  out["gain_per_turn_mev"] = gainPerTurn;
   out["outcome"] = verdict.outcome;
   out["warnings"] = verdict.warnings;
   auto tune = [](const std::vector<double>& tunes, int64_t i) -> Json {
@@ -229,9 +230,9 @@ void PrintSummary(const ResultTables& r, const ClosureColumns& closure) {
                   reason.c_str());
       continue;
     }
-    char rev[32] = "";  // empty where the energy has no Rev
-    if (r.Rev[i] != kNoValue) std::snprintf(rev, sizeof rev, "%.6f", r.Rev[i]);
-    std::printf("%10.4f %10.6f %10s %12.8f %12.3e", JoulesToMeV(r.Ek[i]), r.Rmn[i], rev,
+    // An energy without Rev (a precise orbit whose correction does not exist there) shows none.
+    const std::string rev = r.Rev[i] == kNoValue ? std::string() : FormatNumber(r.Rev[i], Fixed(6));
+    std::printf("%10.4f %10.6f %10s %12.8f %12.3e", JoulesToMeV(r.Ek[i]), r.Rmn[i], rev.c_str(),
                 r.F0[i] / 1e6, r.dReo[i]);
     if (closure.precise && i < std::ssize(closure.nuR) && i < std::ssize(closure.nuZ)) {
       auto tune = [](double nu) {
@@ -290,7 +291,7 @@ std::pair<ResultTables, ClosureColumns> PartialResults(const CalculationRecord& 
 // A run that failed or stopped: what the command line says, the JSON of the energies it did when
 // asked, and the exit code.
 int EndedEarly(const CalculationRecord& record, WorkerOutcome outcome, const RunOptions& options,
-               RunVerdict verdict, bool precise) {
+               RunVerdict verdict, ClosureMode mode, double gainPerTurn) {
   const bool stopped = outcome == WorkerOutcome::Stopped;
   if (stopped) {
     ShowMessage("The calculation was stopped; nothing was written.", "Stop", Icon::Information);
@@ -303,24 +304,18 @@ int EndedEarly(const CalculationRecord& record, WorkerOutcome outcome, const Run
                  FormatNumber(ek, Significant(6)).c_str(), kPreciseClosureHint);
   }
   if (options.json) {
-    const auto [results, closure] = PartialResults(record, precise, options.gainPerTurn);
+    const auto [results, closure] =
+        PartialResults(record, mode == ClosureMode::Precise, gainPerTurn);
     verdict.outcome = stopped ? "stopped" : "failed";
     verdict.done.assign(record.Ek.size(), false);
     for (size_t i = 0; i < verdict.done.size() && i < record.energyStatus.size(); ++i)
       verdict.done[i] = record.energyStatus[i] >= 0;
-    std::cout << RunJson(results, closure, options, verdict) << std::flush;
+    std::cout << RunJson(results, closure, mode, gainPerTurn, verdict) << std::flush;
   }
   return stopped ? kExitStopped : kExitFailed;
 }
 
 int RunCalculation(const RunOptions& options) {
-  RunParameters p;
-  if (!ApplyPreset(options.mode, p))
-    throw UsageError{"--mode: unknown label \"" + options.mode + "\"; the labels are \"" +
-                     kModeTvk310 + "\" and \"" + kModeAvf14N5 + "\""};
-  p.Path = options.map;
-  const MapReadingOptions reading = options.reading.Options();
-  for (const std::string& assignment : options.sets) ApplySet(assignment, p);
   if (!options.plot.empty()) {
 #ifdef ZUBA_HAVE_GRAPH
     if (!IsPlotFileName(options.plot))
@@ -330,17 +325,22 @@ int RunCalculation(const RunOptions& options) {
 #endif
   }
 
-  // What the Input Data dialog does when it closes with Enter.
-  if (const Outcome completion = CompleteRunParameters(p); !completion) {
-    ShowMessage(completion.message());
-    return kExitRefused;
-  }
+  RunStart start;
+  if (const int made = MakeRunStart(options.setup, start); made != kExitOk) return made;
+  const RunParameters& p = start.parameters;
+  const ClosureMode closureMode = start.Closure(
+      options.closureOption, ParseClosureMode(options.closure).value_or(ClosureMode::Standard));
+  const double gainPerTurn = start.GainPerTurn(options.gainOption, options.gainPerTurn);
+  if (!options.orbits.empty())
+    if (Outcome checked = CheckOrbitRequest(options.orbitRequest); !checked)
+      return Refused(checked);
 
   ResultsHandOver handOver;
   Calculation calculation(handOver);
   // A quiet refusal (a basic check of the parameters) has no box of its own; the command line
   // still says why.
-  if (const Outcome prepared = calculation.Prepare(p, reading); !prepared) return Refused(prepared);
+  if (const Outcome prepared = calculation.Prepare(p, start.reading); !prepared)
+    return Refused(prepared);
   // What makes the run implausible, said once before it starts.
   RunVerdict verdict;
   if (!options.noChecks) verdict.warnings = RunWarnings(calculation.Record());
@@ -348,12 +348,12 @@ int RunCalculation(const RunOptions& options) {
     ShowMessage(warning, "Warning", Icon::Warning);
 
   WorkerOptions worker;
-  worker.threads = options.threads > 0 ? options.threads : HardwareThreads();
+  worker.threads = ThreadsOf(options.setup);
   worker.referenceField = options.referenceField;
   // Every message of the run, a quiet failure's too: the command line always says why it failed.
   worker.report = [](const Failure& failure) { ShowMessage(failure.message); };
-  worker.closure = ParseClosureMode(options.closure).value_or(ClosureMode::Standard);
-  worker.gainPerTurnMeV = options.gainPerTurn;
+  worker.closure = closureMode;
+  worker.gainPerTurnMeV = gainPerTurn;
   std::string accuracy;  // the notes of a run of the default search (accuracy, inner edge), if any
   worker.accuracyNote = [&accuracy](const std::string& line) { accuracy += line + "\n"; };
   std::unique_ptr<TerminalProgress> bar;
@@ -367,13 +367,13 @@ int RunCalculation(const RunOptions& options) {
   interruptTarget.store(nullptr);
 
   if (outcome != WorkerOutcome::Completed)
-    return EndedEarly(calculation.Record(), outcome, options, std::move(verdict),
-                      worker.closure == ClosureMode::Precise);
+    return EndedEarly(calculation.Record(), outcome, options, std::move(verdict), closureMode,
+                      gainPerTurn);
   if (handOver.TransferPending.load(std::memory_order_acquire) != 1) return kExitFailed;
   handOver.TransferPending.store(0);
   const ResultTables& results = handOver.LatestResults;
   const int32_t available = handOver.ResultsAvailable.load(std::memory_order_acquire);
-  const ClosureColumns closure = ClosureColumnsOf(results, options.gainPerTurn);
+  const ClosureColumns closure = ClosureColumnsOf(results, gainPerTurn);
   if (!accuracy.empty()) std::fputs(accuracy.c_str(), stderr);
   // A precise run in which no energy closed has failed, though its outputs are written; the
   // message of the run has named the energies that did not close and why.
@@ -409,6 +409,12 @@ int RunCalculation(const RunOptions& options) {
       allWritten = false;
     }
   }
+  if (!options.orbits.empty()) {
+    if (WriteOrbits(results, options.orbitRequest, false, options.orbits, "The run") == kExitOk)
+      written.push_back("Orbits:    " + options.orbits);
+    else
+      allWritten = false;
+  }
 #ifdef ZUBA_HAVE_GRAPH
   if (!options.plot.empty()) {
     std::string error;
@@ -422,12 +428,13 @@ int RunCalculation(const RunOptions& options) {
 #endif
   if (options.json) {
     // The JSON alone on stdout; the list of files written goes to stderr.
-    std::cout << RunJson(results, closure, options, verdict) << std::flush;
+    std::cout << RunJson(results, closure, closureMode, gainPerTurn, verdict) << std::flush;
     if (!options.quiet)
       for (const std::string& line : written) std::fprintf(stderr, "%s\n", line.c_str());
   } else if (!options.quiet) {
     const bool anyOutput = !options.report.empty() || !options.save.empty() ||
-                           !options.values.empty() || !options.plot.empty();
+                           !options.values.empty() || !options.plot.empty() ||
+                           !options.orbits.empty();
     if (!anyOutput) PrintSummary(results, closure);
     for (const std::string& line : written) std::printf("%s\n", line.c_str());
   }
@@ -439,35 +446,30 @@ Command SetUp(CLI::App& parent) {
   auto options = std::make_shared<RunOptions>();
   CLI::App* app = parent.add_subcommand(
       "run", "Find the equilibrium orbit of every energy of a run on a field map");
-  app->add_option("--map", options->map, kMapFileHelp)->required();
-  AddMapReadingOptions(app, options->reading);
-  app->add_option("--mode", options->mode,
-                  "Operating mode whose preset starts the run: \"TVK-310: p\" or \"AVF: 14N5\"")
-      ->capture_default_str();
-  app->add_option(
-         "--set", options->sets,
-         "Change one run parameter, Name=Value (" + SettableRunFieldNames() + "); may be repeated")
-      ->allow_extra_args(false);
+  AddRunSetupOptions(*app, options->setup);
   app->add_option("--report", options->report, "Write the text report to this file (*.txt)");
   app->add_option("--save", options->save, "Save the results as a document (*.zub)");
   app->add_option("--values", options->values,
                   "Write the per-energy values, tab-separated, 17 significant digits");
   app->add_option("--plot", options->plot, "Draw the graph into this picture (.png, .svg, .pdf)");
-  app->add_option("--threads", options->threads,
-                  "Energies computed in parallel (default: the machine's hardware threads)")
-      ->check(CLI::Range(1, 1024));
+  app->add_option("--orbits", options->orbits,
+                  "Write the closed orbits' coordinates at an azimuth (as zuba-cli orbits) into "
+                  "this file");
+  AddOrbitRequestOptions(*app, "--orbits-", options->orbitRequest);
   app->add_flag("--reference-field", options->referenceField,
                 "Evaluate the field with the per-call spline evaluation (slow; for verification)");
   app->add_flag("--quiet", options->quiet, "No progress bar, summary or list of outputs");
-  app->add_option("--closure", options->closure,
-                  "How each orbit is closed: standard (the step-and-bisect search on the radius) "
-                  "or precise (Newton closure of radius and radial velocity, with tunes)")
-      ->check(CLI::IsMember({"standard", "precise"}))
-      ->capture_default_str();
-  app->add_option("--gain-per-turn", options->gainPerTurn,
-                  "Energy gain per turn (MeV) for the RF phase slip")
-      ->check(CLI::Range(1e-6, 1e6))
-      ->capture_default_str();
+  options->closureOption =
+      app->add_option(
+             "--closure", options->closure,
+             "How each orbit is closed: standard (the step-and-bisect search on the radius) "
+             "or precise (Newton closure of radius and radial velocity, with tunes)")
+          ->check(CLI::IsMember({"standard", "precise"}))
+          ->capture_default_str();
+  options->gainOption = app->add_option("--gain-per-turn", options->gainPerTurn,
+                                        "Energy gain per turn (MeV) for the RF phase slip")
+                            ->check(CLI::Range(1e-6, 1e6))
+                            ->capture_default_str();
   app->add_flag("--json", options->json,
                 "Print the run description, its warnings and the values of every energy as JSON "
                 "on stdout (also of the energies done when the run fails or is stopped)");

@@ -3,6 +3,7 @@
 // the run, within each coil's current limit.
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <iostream>
 #include <limits>
 #include <memory>
@@ -14,6 +15,7 @@
 #include "cli/command.h"
 #include "cli/correction_output.h"
 #include "cli/run_setup.h"
+#include "platform/files.h"
 #include "platform/message.h"
 #include "platform/numbers.h"
 #include "results/text.h"
@@ -26,8 +28,12 @@ struct TrimFitCli {
   std::string coils;
   std::vector<std::string> limits;  // "A" or "NAME=A"
   std::string target = "isochronism";
-  double gainPerTurn = 0.1;  // MeV
+  double gainPerTurn = 0.1;                  // MeV
+  const CLI::Option* gainOption = nullptr;   // --gain-per-turn, given or not
+  std::vector<std::string> excludeEnergies;  // "MIN:MAX" (MeV)
+  std::vector<std::string> weights;          // "MIN:MAX=W"
   std::string output;
+  std::string currentsOut;  // the coil table with the currents
   bool json = false;
 };
 
@@ -59,22 +65,82 @@ std::vector<double> Limits(const TrimCoils& coils, const std::vector<std::string
   return limits;
 }
 
+double NumberOf(const std::string& text, const std::string& option, const std::string& item,
+                const char* what) {
+  const std::optional<double> value = ParseNumber(TrimSpace(text));
+  if (!value) throw UsageError{option + " " + item + ": \"" + text + "\" is not " + what};
+  return *value;
+}
+
+// MIN:MAX (MeV).
+EnergyRange ParseRange(const std::string& text, const std::string& option,
+                       const std::string& item) {
+  const std::size_t colon = text.find(':');
+  if (colon == std::string::npos)
+    throw UsageError{option + " " + item + ": expected MIN:MAX, energies in MeV"};
+  return {NumberOf(text.substr(0, colon), option, item, "an energy in MeV"),
+          NumberOf(text.substr(colon + 1), option, item, "an energy in MeV")};
+}
+
+// The per-energy weights of the run from --exclude-energy and --weight; refused (shown) when they
+// leave no energy or a weight is not above 0.
+Result<std::vector<double>> WeightsOf(const CalculationRecord& record, const TrimFitCli& options) {
+  std::vector<EnergyRange> exclude;
+  for (const std::string& item : options.excludeEnergies)
+    exclude.push_back(ParseRange(item, "--exclude-energy", item));
+  std::vector<EnergyWeight> weights;
+  for (const std::string& item : options.weights) {
+    const std::size_t eq = item.find('=');
+    if (eq == std::string::npos) throw UsageError{"--weight " + item + ": expected MIN:MAX=W"};
+    weights.push_back({ParseRange(item.substr(0, eq), "--weight", item),
+                       NumberOf(item.substr(eq + 1), "--weight", item, "a number")});
+  }
+  return EnergyWeightsOf(record, exclude, weights);
+}
+
 int RunTrimFit(const TrimFitCli& options) {
   const Result<TrimCoils> coils = TrimCoils::Read(options.coils);
   if (!coils) return Refused(coils.outcome());
   TrimFitOptions fit;
   fit.limits = Limits(*coils, options.limits);
   fit.target = options.target == "phase" ? TrimTarget::Phase : TrimTarget::Isochronism;
-  fit.gainPerTurnMeV = options.gainPerTurn;
 
   CorrectionRun run;
   if (const int refused = run.Prepare(options.setup); refused != kExitOk) return refused;
+  fit.gainPerTurnMeV = run.start.GainPerTurn(options.gainOption, options.gainPerTurn);
   const CalculationRecord& record = run.Record();
+  const Result<std::vector<double>> energyWeights = WeightsOf(record, options);
+  if (!energyWeights) return Refused(energyWeights.outcome());
+  fit.energyWeights = *energyWeights;
+  // The currents' file is opened before the fit, so that one that cannot be written is said at
+  // once; it is written only when the fit has ended.
+  std::unique_ptr<AtomicFileWriter> currentsFile;
+  if (!options.currentsOut.empty()) {
+    std::error_code error;
+    if (std::filesystem::is_directory(options.currentsOut, error)) {
+      ShowMessage(options.currentsOut + ": is a folder, not a file", "Error");
+      return kExitRefused;
+    }
+    currentsFile = std::make_unique<AtomicFileWriter>(options.currentsOut);
+    if (!currentsFile->write("", 0)) {
+      ShowMessage(options.currentsOut + ": " + currentsFile->commit().message().text, "Error");
+      return kExitRefused;
+    }
+  }
   const Result<TrimFit> found = FitTrimCoils(record, *coils, run.Closer(), fit);
   if (!found) return SearchFailed(found.outcome());
   const TrimFit& t = *found;
+  const bool stopped = t.termination == CorrectionTermination::Stopped;
+  if (currentsFile && !stopped) {
+    const std::string text = CoilCurrentsText(*coils, t.currents);
+    currentsFile->write(text.data(), text.size());
+    if (const Outcome written = currentsFile->commit(); !written) {
+      ShowMessage(options.currentsOut + ": " + written.message().text, "Error");
+      return kExitRefused;
+    }
+  }
   std::optional<double> afterWritten;
-  if (!options.output.empty()) {
+  if (!options.output.empty() && !stopped) {
     const std::vector<double> change = CoilFieldChange(*coils, t.currents, record.radii);
     if (const int w = WriteCorrectedMap(options.output, record, change, run.threads, afterWritten);
         w != kExitOk)
@@ -105,11 +171,12 @@ int RunTrimFit(const TrimFitCli& options) {
     out["no_effect"] = names(t.noEffect);
     out["excluded_energies"] = t.excludedEnergiesMeV;
     out["iterations"] = t.iterations;
+    AddOutcomeJson(out, record, t);
     std::cout << out.dump(2) << "\n";
   } else {
     std::printf("%-16s %14s\n", "coil", "current (A)");
     for (int c = 0; c < coils->Count(); ++c)
-      std::printf("%-16s %14.6f\n", coils->Name(c).c_str(), t.currents[c]);
+      std::printf("%-16s %14.3f\n", coils->Name(c).c_str(), t.currents[c]);
     std::printf("Isochronism |F0*H/Frf - 1|: worst %.3e before, %.3e after\n", t.isochronismBefore,
                 t.isochronismAfter);
     if (afterWritten)
@@ -118,6 +185,7 @@ int RunTrimFit(const TrimFitCli& options) {
     std::printf("RF phase: largest %.3f deg before, %.3f deg after\n", t.phaseDegBefore,
                 t.phaseDegAfter);
     std::printf("Condition number %.3g, %d iterations\n", t.conditionNumber, t.iterations);
+    std::printf("Fit: %s (target %g)\n", TerminationName(t.termination), t.target);
     auto list = [&](const char* what, const std::vector<int>& indices) {
       if (indices.empty()) return;
       std::printf("%s:", what);
@@ -125,10 +193,16 @@ int RunTrimFit(const TrimFitCli& options) {
       std::printf("\n");
     };
     list("At their current limit", t.atLimit);
-    if (!t.excludedEnergiesMeV.empty())
+    if (!t.unclosedEnergiesMeV.empty())
       std::printf("%zu energies without a closed orbit on the map are left out\n",
-                  t.excludedEnergiesMeV.size());
+                  t.unclosedEnergiesMeV.size());
+    if (t.excludedEnergiesMeV.size() > t.unclosedEnergiesMeV.size())
+      std::printf("%zu energies are left out by --exclude-energy\n",
+                  t.excludedEnergiesMeV.size() - t.unclosedEnergiesMeV.size());
   }
+  std::fflush(stdout);
+  PrintWarnings(TrimFitWarnings(record, t, coils->Names()));
+  if (stopped) return SearchStopped(t);
   return kExitOk;
 }
 
@@ -146,11 +220,19 @@ Command SetUp(CLI::App& parent) {
                   "What the fit minimises: isochronism (F0*H/Frf - 1) or phase (the RF phase)")
       ->check(CLI::IsMember({"isochronism", "phase"}))
       ->capture_default_str();
-  app->add_option("--gain-per-turn", options->gainPerTurn,
-                  "Energy gain per turn (MeV) for the RF phase")
-      ->check(CLI::Range(1e-6, 1e6))
-      ->capture_default_str();
+  options->gainOption = app->add_option("--gain-per-turn", options->gainPerTurn,
+                                        "Energy gain per turn (MeV) for the RF phase")
+                            ->check(CLI::Range(1e-6, 1e6))
+                            ->capture_default_str();
+  app->add_option(
+      "--exclude-energy", options->excludeEnergies,
+      "Leave the energies MIN:MAX (MeV, ends included) out of the fit; may be repeated");
+  app->add_option("--weight", options->weights,
+                  "MIN:MAX=W: weigh the squares of the energies MIN..MAX (MeV) by W > 0 (default "
+                  "1; the later wins); may be repeated");
   app->add_option("-o,--output", options->output, "Write the corrected map (*.sdf)");
+  app->add_option("--currents-out", options->currentsOut,
+                  "Write the coil table with a last row current_A holding the currents (A)");
   app->add_flag("--json", options->json, "Print the result as JSON");
   return Command{app, [options] { return RunTrimFit(*options); }};
 }

@@ -1,21 +1,77 @@
 // The run and the corrected map of isochronise and trim-fit (see correction_output.h).
 #include "cli/correction_output.h"
 
+#include <csignal>
 #include <cstdio>
 
 #include "calc/corrections/isochronise.h"
 #include "cli/command.h"
+#include "numerics/average_field.h"
+#include "numerics/constants.h"
 #include "platform/files.h"
 #include "platform/message.h"
 #include "results/hand_over.h"
 
 namespace zuba::cli {
+namespace {
+
+// The stop token of the search that Ctrl+C stops (a signal handler reaches it only through a
+// variable of its own; the atomics are lock-free).
+std::atomic<std::atomic<int32_t>*> interruptTarget{nullptr};
+
+extern "C" void OnCorrectionInterrupt(int) {
+  if (std::atomic<int32_t>* stop = interruptTarget.load()) stop->store(1);
+}
+
+nlohmann::ordered_json ValueOrNull(double value) {
+  return value == kNoValue ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(value);
+}
+
+}  // namespace
+
+CorrectionRun::CorrectionRun() {
+  interruptTarget.store(&stop);
+  struct sigaction action {};
+  action.sa_handler = OnCorrectionInterrupt;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESETHAND | SA_RESTART;
+  sigaction(SIGINT, &action, nullptr);
+}
+
+CorrectionRun::~CorrectionRun() {
+  std::signal(SIGINT, SIG_DFL);
+  interruptTarget.store(nullptr);
+}
+
+void AddOutcomeJson(nlohmann::ordered_json& out, const CalculationRecord& record,
+                    const CorrectionOutcome& outcome) {
+  out["converged"] = outcome.converged();
+  out["target"] = outcome.target;
+  out["termination"] = TerminationName(outcome.termination);
+  nlohmann::ordered_json residuals = nlohmann::ordered_json::array();
+  for (std::size_t i = 0; i < outcome.errorBefore.size(); ++i)
+    residuals.push_back({{"Ek_MeV", record.Ek[i] / (1e6 * kElementaryCharge)},
+                         {"isochronism_before", ValueOrNull(outcome.errorBefore[i])},
+                         {"isochronism_after", ValueOrNull(outcome.errorAfter[i])},
+                         {"excluded", static_cast<bool>(outcome.excluded[i])}});
+  out["residuals"] = std::move(residuals);
+  out["lost_in_iteration"] = outcome.lostInIterationMeV;
+}
+
+void PrintWarnings(const std::vector<std::string>& lines) {
+  for (const std::string& line : lines) std::fprintf(stderr, "%s\n", line.c_str());
+}
+
+int SearchStopped(const CorrectionOutcome& outcome) {
+  std::fprintf(stderr, "The search was stopped after %d iterations; nothing was written.\n",
+               outcome.iterations);
+  return kExitStopped;
+}
 
 int CorrectionRun::Prepare(const RunSetup& setup) {
-  const MapReadingOptions reading = setup.reading.Options();
-  RunParameters p;
-  if (!MakeRunParameters(setup, p)) return kExitRefused;
-  if (const Outcome prepared = calculation.Prepare(p, reading); !prepared) return Refused(prepared);
+  if (const int made = MakeRunStart(setup, start); made != kExitOk) return made;
+  if (const Outcome prepared = calculation.Prepare(start.parameters, start.reading); !prepared)
+    return Refused(prepared);
   threads = ThreadsOf(setup);
   return kExitOk;
 }

@@ -2,9 +2,13 @@
 // map written as *.sdf and closed again as its reader keeps it.
 #pragma once
 
+#include <atomic>
+#include <cstdint>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "calc/corrections/isochronise.h"
 #include "calc/run/calculation.h"
@@ -13,18 +17,39 @@
 
 namespace zuba::cli {
 
-// The run a correction is searched for: the setup's run prepared (preset, --set, the map read
-// with its reading options) and the precise closer of its energies on the setup's threads.
+// The run a correction is searched for: the setup's run prepared (preset or machine file, --set,
+// the map read with its reading options) and the precise closer of its energies on the setup's
+// threads, which Ctrl+C stops after the energies in flight (a second Ctrl+C ends the program at
+// once).
 struct CorrectionRun {
   ResultsHandOver handOver;
   Calculation calculation{handOver};
+  RunStart start;  // the parameters as prepared, and the machine file's when one was given
   int threads = 1;
+  std::atomic<int32_t> stop{0};
+
+  CorrectionRun();
+  ~CorrectionRun();
+  CorrectionRun(const CorrectionRun&) = delete;
+  CorrectionRun& operator=(const CorrectionRun&) = delete;
 
   // kExitOk, or the exit code of the refusal (shown).
   int Prepare(const RunSetup& setup);
   const CalculationRecord& Record() const { return calculation.Record(); }
-  OrbitCloser Closer() const { return PreciseOrbitCloser(Record(), threads); }
+  OrbitCloser Closer() const { return PreciseOrbitCloser(Record(), threads, &stop); }
 };
+
+// What both commands' JSON adds after its own members: converged, target, termination, residuals
+// (per energy of the run: Ek_MeV, isochronism_before, isochronism_after, excluded; null where no
+// orbit closed), and lost_in_iteration (MeV).
+void AddOutcomeJson(nlohmann::ordered_json& out, const CalculationRecord& record,
+                    const CorrectionOutcome& outcome);
+
+// The warning lines on stderr.
+void PrintWarnings(const std::vector<std::string>& lines);
+
+// A search stopped by Ctrl+C, after what it reached was printed: says so; its exit code.
+int SearchStopped(const CorrectionOutcome& outcome);
 
 // Shows the message of a search that failed (no energy closed on the map); its exit code.
 int SearchFailed(const Outcome& outcome);

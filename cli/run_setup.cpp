@@ -16,11 +16,16 @@ namespace zuba::cli {
 
 void AddRunSetupOptions(CLI::App& app, RunSetup& setup) {
   if (setup.mode.empty()) setup.mode = kModeTvk310;
-  app.add_option("--map", setup.map, "Field map file")->required();
+  app.add_option("--map", setup.map, std::string(kMapFileHelp) + " (default: the machine file's)");
   AddMapReadingOptions(&app, setup.reading);
-  app.add_option("--mode", setup.mode,
-                 "Operating mode whose preset starts the run: \"TVK-310: p\" or \"AVF: 14N5\"")
-      ->capture_default_str();
+  CLI::Option* mode =
+      app.add_option("--mode", setup.mode,
+                     "Operating mode whose preset starts the run: \"TVK-310: p\" or \"AVF: 14N5\"")
+          ->capture_default_str();
+  app.add_option("--machine", setup.machine,
+                 "Machine file (JSON) whose fields, map and closure start the run, in place of "
+                 "--mode")
+      ->excludes(mode);
   app.add_option(
          "--set", setup.sets,
          "Change one run parameter, Name=Value (" + SettableRunFieldNames() + "); may be repeated")
@@ -43,18 +48,46 @@ void ApplySet(const std::string& assignment, RunParameters& p) {
   if (!refusal.empty()) throw UsageError{"--set " + name + ": " + refusal};
 }
 
-bool MakeRunParameters(const RunSetup& setup, RunParameters& p) {
-  if (!ApplyPreset(setup.mode, p))
-    throw UsageError{"--mode: unknown label \"" + setup.mode + "\"; the labels are \"" +
-                     kModeTvk310 + "\" and \"" + kModeAvf14N5 + "\""};
-  p.Path = setup.map;
+double RunStart::GainPerTurn(const CLI::Option* option, double value) const {
+  const bool given = option != nullptr && option->count() > 0;
+  return !given && machine && machine->gainPerTurnMeV ? *machine->gainPerTurnMeV : value;
+}
+
+ClosureMode RunStart::Closure(const CLI::Option* option, ClosureMode value) const {
+  const bool given = option != nullptr && option->count() > 0;
+  return !given && machine && machine->closure ? *machine->closure : value;
+}
+
+int MakeRunStart(const RunSetup& setup, RunStart& start) {
+  RunParameters& p = start.parameters;
+  if (!setup.machine.empty()) {
+    Result<Machine> machine = ReadMachineFile(setup.machine);
+    if (!machine) return Refused(machine.outcome());
+    start.machine = std::move(*machine);
+    p = start.machine->run;
+    start.reading = setup.reading.Over(start.machine->mapReading);
+  } else {
+    if (!ApplyPreset(setup.mode, p))
+      throw UsageError{"--mode: unknown label \"" + setup.mode + "\"; the labels are \"" +
+                       kModeTvk310 + "\" and \"" + kModeAvf14N5 + "\""};
+    start.reading = setup.reading.Options();
+  }
+  if (!setup.map.empty()) {
+    // Another map than the machine file's: read as the command line says.
+    p.Path = setup.map;
+    start.reading = setup.reading.Options();
+  }
+  if (p.Path.empty())
+    throw UsageError{setup.machine.empty() ? "--map is required"
+                                           : "--map is required: the machine file " +
+                                                 setup.machine + " names no map"};
   for (const std::string& assignment : setup.sets) ApplySet(assignment, p);
   // What the Input Data dialog does when it closes with Enter.
   if (const Outcome completion = CompleteRunParameters(p); !completion) {
     ShowMessage(completion.message());
-    return false;
+    return kExitRefused;
   }
-  return true;
+  return kExitOk;
 }
 
 int ThreadsOf(const RunSetup& setup) {

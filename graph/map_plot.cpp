@@ -164,11 +164,11 @@ QImage MapImage(const FieldGrid& grid, int pixels, double halfWidth, double low,
 }
 
 std::vector<QPolygonF> ThinnedOrbits(const ResultTables& results, int samplesPerOrbit) {
-  const std::vector<OrbitSpan> spans = OrbitSpans(results);
+  const std::vector<SampleSpan> spans = OrbitSpans(results);
   const std::span<const double> R = results.OrbitR.values(), theta = results.OrbitTheta.values();
   std::vector<QPolygonF> orbits(spans.size());
   for (size_t i = 0; i < spans.size(); ++i) {
-    const OrbitSpan s = spans[i];
+    const SampleSpan s = spans[i];
     if (s.count < 2) continue;
     const int64_t wanted = std::max(2, samplesPerOrbit);
     const int64_t stride = std::max<int64_t>(1, (s.count + wanted - 1) / wanted);

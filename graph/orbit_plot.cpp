@@ -24,7 +24,7 @@ struct OrbitCurves {
   std::vector<double> thetaDeg, dR, vR;
 };
 
-OrbitCurves CurvesOf(const ResultTables& r, const OrbitSpan& span, int32_t energy) {
+OrbitCurves CurvesOf(const ResultTables& r, const SampleSpan& span, int32_t energy) {
   OrbitCurves c;
   c.energy = energy;
   const std::span<const double> R = r.OrbitR.values(), theta = r.OrbitTheta.values(),
@@ -95,7 +95,7 @@ std::vector<int32_t> OrbitGraphEnergies(int32_t count, int32_t selected) {
 
 bool DrawOrbitGraph(QPainter& painter, const ResultTables& results, const GraphExtras& extras,
                     QSize clientSize, int logicalDpi) {
-  const std::vector<OrbitSpan> spans = OrbitSpans(results);
+  const std::vector<SampleSpan> spans = OrbitSpans(results);
   std::vector<OrbitCurves> curves;
   for (int32_t i : OrbitGraphEnergies(static_cast<int32_t>(spans.size()), extras.selected))
     if (spans[static_cast<size_t>(i)].count >= 2) curves.push_back(CurvesOf(results, spans[i], i));

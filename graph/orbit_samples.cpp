@@ -10,21 +10,6 @@
 
 namespace zuba {
 
-std::vector<OrbitSpan> OrbitSpans(const ResultTables& r) {
-  const int64_t n = r.OrbitPoints.size();
-  std::vector<OrbitSpan> spans(static_cast<size_t>(n));
-  const int64_t held = std::min({r.OrbitR.size(), r.OrbitTheta.size(), r.OrbitVr.size()});
-  const std::span<const int32_t> points = r.OrbitPoints.values();
-  int64_t first = 0;
-  for (int64_t i = 0; i < n; ++i) {
-    const int64_t count = points[static_cast<size_t>(i)];
-    if (count < 0 || first + count > held) break;
-    spans[static_cast<size_t>(i)] = OrbitSpan{first, count};
-    first += count;
-  }
-  return spans;
-}
-
 std::vector<int32_t> SpreadEnergies(int32_t count, int32_t wanted) {
   std::vector<int32_t> out;
   if (count <= 0 || wanted <= 0) return out;

@@ -1,6 +1,6 @@
 // The closed orbits a record stores: every energy's samples lie one after the other in the orbit
-// tables (OrbitR, OrbitTheta, ...), OrbitPoints[i] of them for energy i. Helpers of the graphs
-// that draw them.
+// tables (OrbitR, OrbitTheta, ...), OrbitPoints[i] of them for energy i (OrbitSpans,
+// results/result_tables.h). Helpers of the graphs that draw them.
 #pragma once
 
 #include <cstdint>
@@ -10,16 +10,6 @@
 #include "results/result_tables.h"
 
 namespace zuba {
-
-// Where the samples of one energy lie in the orbit tables.
-struct OrbitSpan {
-  int64_t first = 0;
-  int64_t count = 0;
-};
-
-// The span of every energy. An energy whose samples the tables do not hold in full (a damaged
-// record, a negative count) gets no samples, and neither do the energies after it.
-std::vector<OrbitSpan> OrbitSpans(const ResultTables& r);
 
 // Up to `wanted` energy indices spread evenly over 0 .. count - 1, the first and the last
 // included, in increasing order.

@@ -131,4 +131,78 @@ double ScaledConditionNumber(const Eigen::MatrixXd& A) {
   return s[0] / smallest;
 }
 
+AlikeColumns MostAlikeColumns(const Eigen::MatrixXd& A) {
+  AlikeColumns out;
+  for (Eigen::Index i = 0; i < A.cols(); ++i)
+    for (Eigen::Index j = i + 1; j < A.cols(); ++j) {
+      const double norms = A.col(i).norm() * A.col(j).norm();
+      const double cosine = norms > 0 ? A.col(i).dot(A.col(j)) / norms : 0;
+      if (out.first < 0 || std::fabs(cosine) > std::fabs(out.cosine)) out = {i, j, cosine};
+    }
+  return out;
+}
+
+SmoothedLeastSquares SolveSmoothedLeastSquares(const Eigen::MatrixXd& A, const Eigen::VectorXd& b,
+                                               const Eigen::MatrixXd& L, double influenceFactor) {
+  SmoothedLeastSquares out;
+  const Eigen::Index n = A.cols();
+  const double m = static_cast<double>(A.rows());
+  const Eigen::MatrixXd G = A.transpose() * A;
+  const double traceG = G.trace();
+  const double traceP = L.rows() > 0 ? L.squaredNorm() : 0.0;
+  if (!(traceG > 0) || !(traceP > 0)) {
+    out.x = A.completeOrthogonalDecomposition().solve(b);
+    out.effectiveUnknowns = static_cast<double>(n);
+    out.residualNorm = (A * out.x - b).norm();
+    return out;
+  }
+  // The penalty scaled to the data's size, with a ridge far below it so that G + P is positive
+  // definite also when A and L both miss a direction.
+  const double scale = traceG / traceP;
+  Eigen::MatrixXd P = scale * (L.transpose() * L);
+  P.diagonal().array() += 1e-13 * traceG / static_cast<double>(n);
+  // P v = mu (G + P) v with vᵀ (G + P) v = 1: then Gv = (1 - mu)(G + P) v, and x_λ has the
+  // coordinates w_i / (1 - mu_i + λ mu_i) with w = Vᵀ Aᵀ b.
+  const Eigen::GeneralizedSelfAdjointEigenSolver<Eigen::MatrixXd> eigen(P, G + P);
+  const Eigen::MatrixXd& V = eigen.eigenvectors();
+  const Eigen::VectorXd mu = eigen.eigenvalues().cwiseMax(0.0).cwiseMin(1.0);
+  const Eigen::VectorXd w = V.transpose() * (A.transpose() * b);
+  const Eigen::MatrixXd AV = A * V;
+  double bestScore = std::numeric_limits<double>::infinity();
+  for (int step = -200; step <= 120; ++step) {
+    const double lambda = std::pow(10.0, step / 20.0);
+    Eigen::VectorXd coordinates(n);
+    double influence = 0;
+    for (Eigen::Index i = 0; i < n; ++i) {
+      const double seen = 1 - mu[i];
+      const double d = seen + lambda * mu[i];
+      coordinates[i] = seen > 1e-12 ? w[i] / d : 0.0;
+      influence += seen > 1e-12 ? seen / d : 0.0;
+    }
+    const double freedom = m - influenceFactor * influence;
+    // With no more equations than unknowns nothing is left to cross-validate with: the smoothest
+    // of the exact fits (the smallest λ) is taken.
+    if (m <= static_cast<double>(n)) {
+      bestScore = 0;
+      out.x = V * coordinates;
+      out.weight = lambda;
+      out.effectiveUnknowns = influence;
+      out.residualNorm = (AV * coordinates - b).norm();
+      break;
+    }
+    if (freedom < 0.05) continue;
+    const double residual = (AV * coordinates - b).norm();
+    const double score = m * residual * residual / (freedom * freedom);
+    if (score < bestScore) {
+      bestScore = score;
+      out.x = V * coordinates;
+      out.weight = lambda;
+      out.effectiveUnknowns = influence;
+      out.residualNorm = residual;
+    }
+  }
+  if (out.x.size() != n) out.x = Eigen::VectorXd::Zero(n);
+  return out;
+}
+
 }  // namespace zuba

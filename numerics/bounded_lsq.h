@@ -1,4 +1,7 @@
-// Linear least squares with bounds on the unknowns: minimise |A x - b|² subject to
+// Linear least squares with bounds on the unknowns, and smoothing least squares with the strength
+// of the smoothing chosen from the data.
+//
+// Bounded least squares: minimise |A x - b|² subject to
 // lower <= x <= upper, by the bounded-variable active-set method (the Lawson-Hanson active set
 // extended to two-sided bounds): the unknowns are split into free ones, solved for by least
 // squares, and ones held at a bound; a free unknown whose least-squares value leaves its range is
@@ -29,5 +32,34 @@ BoundedLeastSquares SolveBoundedLeastSquares(const Eigen::MatrixXd& A, const Eig
 // the unknowns do not count): largest over smallest singular value; infinity when a column is zero
 // or the columns are dependent.
 double ScaledConditionNumber(const Eigen::MatrixXd& A);
+
+// The two columns of A that are most alike: the pair with the largest |cosine| between them
+// (first < second; both -1 when A has fewer than two columns).
+struct AlikeColumns {
+  Eigen::Index first = -1, second = -1;
+  double cosine = 0;  // signed
+};
+AlikeColumns MostAlikeColumns(const Eigen::MatrixXd& A);
+
+struct SmoothedLeastSquares {
+  Eigen::VectorXd x;             // the solution
+  double weight = 0;             // λ chosen, relative to trace(AᵀA) / trace(LᵀL)
+  double effectiveUnknowns = 0;  // trace of the influence matrix A (AᵀA + λ LᵀL)⁻¹ Aᵀ
+  double residualNorm = 0;       // |A x - b|
+};
+
+// Smoothing least squares: minimise |A x - b|² + λ |L x|², λ chosen by generalised
+// cross-validation: the λ that minimises m |A x_λ - b|² / (m - f · trace of the influence matrix)²
+// (f = influenceFactor: 1 for plain cross-validation; above 1 counts every effective unknown
+// f-fold, for data whose errors are correlated, which plain cross-validation takes for signal),
+// searched over 1e-10 .. 1e6 of trace(AᵀA) / trace(LᵀL) in twentieths of a decade, keeping at
+// least a twentieth of an equation's freedom (so that a problem with as many unknowns as equations
+// does not divide nought by nought). The problem is diagonalised once by the generalised
+// eigenvectors of (LᵀL, AᵀA + LᵀL), so every λ costs only a product. Directions of x that A does
+// not see (to 1e-12 of its largest) are left at zero; an L without rows gives the minimum-norm
+// least-squares solution.
+SmoothedLeastSquares SolveSmoothedLeastSquares(const Eigen::MatrixXd& A, const Eigen::VectorXd& b,
+                                               const Eigen::MatrixXd& L,
+                                               double influenceFactor = 1);
 
 }  // namespace zuba

@@ -120,4 +120,15 @@ void ForEachTable(const ResultTables& r, F&& f) {
                [&](const char* name, const auto& table) { f(name, table); });
 }
 
+// Where the samples of one energy lie in the orbit tables: every energy's samples lie one after
+// the other, OrbitPoints[i] of them for energy i.
+struct SampleSpan {
+  int64_t first = 0;
+  int64_t count = 0;
+};
+
+// The span of every energy. An energy whose samples the tables do not hold in full (a damaged
+// record, a negative count) gets no samples, and neither do the energies after it.
+std::vector<SampleSpan> OrbitSpans(const ResultTables& r);
+
 }  // namespace zuba

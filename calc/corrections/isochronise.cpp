@@ -5,8 +5,10 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <cstdio>
 #include <limits>
 #include <optional>
+#include <string>
 
 #include "calc/corrections/orbits_on_map.h"
 #include "calc/maps/map_formats.h"
@@ -90,6 +92,79 @@ Eigen::MatrixXd FrequencyResponse(const CalculationRecord& record, const RadialW
       J(static_cast<Eigen::Index>(row), static_cast<Eigen::Index>(j)) = factor * average[j];
   }
   return J;
+}
+
+std::string Format(const char* format, double value) {
+  char buffer[64];
+  std::snprintf(buffer, sizeof buffer, format, value);
+  return buffer;
+}
+
+// Radius steps between two knots of the correction at the least: a correction that turns within
+// fewer nodes than this is not one the map's own interpolation of the node values can carry.
+constexpr double kKnotSpacingInSteps = 2.0;
+
+// The most that the cross-validation counts an effective unknown over (see docs/ISOCHRONISE.md).
+constexpr double kMostInfluenceFactor = 2.5;
+
+// The correction's cubic spline: its knots, and the values at the free radius nodes jLow .. jHigh
+// of the spline with coefficients c in the cubic B-spline basis of the knots (the ends' knots
+// taken four times), nodes = S c. The basis spans every cubic spline on the knots, with no
+// condition at the ends.
+struct CorrectionSpline {
+  std::vector<double> knots;  // m
+  Eigen::MatrixXd S;          // free nodes x (knots + 2)
+};
+
+// The values at x of the cubic B-splines on the knot sequence t (Cox-de Boor), t[0] <= x <=
+// t.back().
+std::vector<double> CubicBSplines(const std::vector<double>& t, double x) {
+  const std::size_t count = t.size() - 4;
+  // The interval t[i] <= x < t[i+1] with t[i] < t[i+1]; x at the last knot belongs to the last.
+  std::size_t span = 3;
+  while (span + 1 < t.size() - 4 && x >= t[span + 1]) ++span;
+  std::vector<double> value(t.size() - 1, 0.0);
+  value[span] = 1;
+  for (std::size_t degree = 1; degree <= 3; ++degree)
+    for (std::size_t i = span - degree; i <= span; ++i) {
+      const double left = t[i + degree] > t[i] ? (x - t[i]) / (t[i + degree] - t[i]) : 0.0;
+      const double right = t[i + degree + 1] > t[i + 1]
+                               ? (t[i + degree + 1] - x) / (t[i + degree + 1] - t[i + 1])
+                               : 0.0;
+      value[i] = left * value[i] + right * value[i + 1];
+    }
+  value.resize(count);
+  return value;
+}
+
+// Knots at the free end nodes and, between them, at the orbits' mean radii, each at least
+// kKnotSpacingInSteps radius steps from the knot before it and from the last one.
+CorrectionSpline MakeCorrectionSpline(const std::vector<double>& radii, int jLow, int jHigh,
+                                      std::vector<double> meanRadii) {
+  CorrectionSpline spline;
+  const double step = (radii.back() - radii.front()) / static_cast<double>(radii.size() - 1);
+  const double spacing = kKnotSpacingInSteps * step;
+  std::sort(meanRadii.begin(), meanRadii.end());
+  spline.knots.push_back(radii[jLow]);
+  for (double R : meanRadii)
+    if (R - spline.knots.back() >= spacing && radii[jHigh] - R >= spacing)
+      spline.knots.push_back(R);
+  spline.knots.push_back(radii[jHigh]);
+  std::vector<double> t(3, spline.knots.front());
+  t.insert(t.end(), spline.knots.begin(), spline.knots.end());
+  t.insert(t.end(), 3, spline.knots.back());
+  const Eigen::Index P = jHigh - jLow + 1;
+  const Eigen::Index count = static_cast<Eigen::Index>(spline.knots.size() + 2);
+  spline.S = Eigen::MatrixXd::Zero(P, count + 2);
+  for (Eigen::Index p = 0; p < P; ++p) {
+    const std::vector<double> b = CubicBSplines(t, radii[jLow + p]);
+    for (std::size_t k = 0; k < b.size(); ++k) spline.S(p, static_cast<Eigen::Index>(k)) = b[k];
+  }
+  // The two end nodes also on their own: the map's spline through the correction held constant
+  // beyond them turns there, and the orbits next to the ends see how.
+  spline.S(0, count) = 1;
+  spline.S(P - 1, count + 1) = 1;
+  return spline;
 }
 
 }  // namespace
@@ -228,6 +303,102 @@ Result<SdfConversion> CorrectedMapSdf(const CalculationRecord& record,
   return sdf;
 }
 
+const char* TerminationName(CorrectionTermination termination) {
+  switch (termination) {
+    case CorrectionTermination::Converged:
+      return "converged";
+    case CorrectionTermination::IterationLimit:
+      return "iteration_limit";
+    case CorrectionTermination::NoProgress:
+      return "no_progress";
+    case CorrectionTermination::Stopped:
+      return "stopped";
+  }
+  return "no_progress";
+}
+
+std::vector<std::string> CorrectionWarnings(const CalculationRecord& record,
+                                            const CorrectionOutcome& outcome) {
+  std::vector<std::string> lines;
+  if (!(outcome.isochronismAfter <= outcome.target)) {
+    int worst = -1;
+    for (std::size_t i = 0; i < outcome.errorAfter.size(); ++i)
+      if (!outcome.excluded[i] && outcome.errorAfter[i] != kNoValue &&
+          (worst < 0 || std::fabs(outcome.errorAfter[i]) > std::fabs(outcome.errorAfter[worst])))
+        worst = static_cast<int>(i);
+    if (worst >= 0)
+      lines.push_back("Warning: the target " + Format("%g", outcome.target) +
+                      " was not reached: worst residual " +
+                      Format("%.1e", outcome.errorAfter[worst]) + " at " +
+                      Format("%g", JoulesToMeV(record.Ek[worst])) + " MeV");
+  }
+  if (outcome.phaseDegAfter > outcome.phaseDegBefore)
+    lines.push_back("Warning: the RF phase slip grew from " +
+                    Format("%.0f", outcome.phaseDegBefore) + " to " +
+                    Format("%.0f", outcome.phaseDegAfter) + " deg");
+  if (!outcome.lostInIterationMeV.empty()) {
+    std::string list;
+    for (double e : outcome.lostInIterationMeV)
+      list += (list.empty() ? "" : ", ") + Format("%g", e);
+    lines.push_back("Warning: the orbits of " + list +
+                    " MeV were lost during the search and left out of an iteration");
+  }
+  return lines;
+}
+
+CorrectionShape ShapeOf(const MeanFieldCorrection& correction) {
+  CorrectionShape shape;
+  double low = kInfinity, high = -kInfinity, previous = 0;
+  bool first = true;
+  for (std::size_t j = 0; j < correction.radii.size(); ++j) {
+    const double R = correction.radii[j], b = correction.deltaB[j];
+    shape.largest = std::max(shape.largest, std::fabs(b));
+    if (R < correction.spanLow || R > correction.spanHigh) continue;
+    if (!first) shape.totalVariation += std::fabs(b - previous);
+    low = std::min(low, b);
+    high = std::max(high, b);
+    previous = b;
+    first = false;
+  }
+  shape.range = first ? 0.0 : high - low;
+  return shape;
+}
+
+Result<std::vector<double>> EnergyWeightsOf(const CalculationRecord& record,
+                                            const std::vector<EnergyRange>& exclude,
+                                            const std::vector<EnergyWeight>& weights) {
+  auto refused = [](const std::string& text) { return ErrorFailure(text); };
+  auto rangeText = [](const EnergyRange& r) {
+    return Format("%g", r.low) + ":" + Format("%g", r.high);
+  };
+  std::vector<double> out(record.Ek.size(), 1.0);
+  // An energy of the run lies in a range also where its accumulated steps put it a rounding off.
+  auto inside = [&](const EnergyRange& r, std::size_t i) {
+    const double e = JoulesToMeV(record.Ek[i]), slack = 1e-9 * std::max(1.0, std::fabs(e));
+    return e >= r.low - slack && e <= r.high + slack;
+  };
+  for (const EnergyWeight& w : weights) {
+    if (!(w.range.low <= w.range.high))
+      return refused("The weighted energy range " + rangeText(w.range) +
+                     " MeV has its low end above its high end.");
+    if (!(w.weight > 0) || !std::isfinite(w.weight))
+      return refused("The weight " + Format("%g", w.weight) + " of " + rangeText(w.range) +
+                     " MeV is not a number above 0.");
+    for (std::size_t i = 0; i < out.size(); ++i)
+      if (inside(w.range, i)) out[i] = w.weight;
+  }
+  for (const EnergyRange& r : exclude) {
+    if (!(r.low <= r.high))
+      return refused("The excluded energy range " + rangeText(r) +
+                     " MeV has its low end above its high end.");
+    for (std::size_t i = 0; i < out.size(); ++i)
+      if (inside(r, i)) out[i] = 0;
+  }
+  if (!out.empty() && std::all_of(out.begin(), out.end(), [](double w) { return w == 0; }))
+    return refused("The excluded energy ranges leave no energy of the run to fit.");
+  return out;
+}
+
 Result<MeanFieldCorrection> FindIsochronousCorrection(const CalculationRecord& record,
                                                       const OrbitCloser& close,
                                                       const IsochroniseOptions& options) {
@@ -236,79 +407,104 @@ Result<MeanFieldCorrection> FindIsochronousCorrection(const CalculationRecord& r
   const std::size_t n = record.radii.size();
   Result<OrbitsOnMap> start = CloseOnMap(record, close, "correct");
   if (!start) return start.outcome();
+  StartOutcome(*start, options.tolerance, out);
   std::vector<EnergyOrbit> orbits = std::move(start->orbits);
   const std::vector<int> energies = std::move(start->energies);
-  out.excludedEnergiesMeV = std::move(start->excludedMeV);
-  out.errorBefore = std::move(start->errors);
-  out.isochronismBefore = LargestMagnitude(out.errorBefore);
 
-  // The unknowns: the node values over the orbits' span and one node beyond each end; the nodes
-  // further out follow the nearest of them.
+  // The free nodes: those over the orbits' span and one beyond each end; the nodes further out
+  // follow the nearest of them. On them the correction is the spline through its knot values.
   OrbitSpan(orbits, energies, out.spanLow, out.spanHigh);
   int jLow = 0, jHigh = static_cast<int>(n) - 1;
   while (jLow + 1 < static_cast<int>(n) && record.radii[jLow + 1] <= out.spanLow) ++jLow;
   while (jHigh - 1 >= 0 && record.radii[jHigh - 1] >= out.spanHigh) --jHigh;
   jLow = std::max(0, jLow - 1);
   jHigh = std::min(static_cast<int>(n) - 1, jHigh + 1);
-  const Eigen::Index p = jHigh - jLow + 1;
-  auto expand = [&](const Eigen::VectorXd& free) {
+  const Eigen::Index P = jHigh - jLow + 1;
+  std::vector<double> meanRadii;
+  meanRadii.reserve(energies.size());
+  for (int i : energies) meanRadii.push_back(orbits[i].Rmn);
+  const CorrectionSpline spline = MakeCorrectionSpline(record.radii, jLow, jHigh, meanRadii);
+  out.knots = spline.knots;
+  const Eigen::Index K = spline.S.cols();
+  auto expand = [&](const Eigen::VectorXd& c) {
+    const Eigen::VectorXd free = spline.S * c;
     std::vector<double> full(n);
     for (int j = 0; j < static_cast<int>(n); ++j) full[j] = free[std::clamp(j, jLow, jHigh) - jLow];
     return full;
   };
-  // Second differences of the unknowns: a light smoothing of each step.
-  Eigen::MatrixXd D = Eigen::MatrixXd::Zero(std::max<Eigen::Index>(p - 2, 0), p);
-  for (Eigen::Index r = 0; r + 2 < p; ++r) D(r, r) = 1, D(r, r + 1) = -2, D(r, r + 2) = 1;
+  // The smoothness: second differences of the correction at the free nodes.
+  Eigen::MatrixXd D = Eigen::MatrixXd::Zero(std::max<Eigen::Index>(P - 2, 0), P);
+  for (Eigen::Index r = 0; r + 2 < P; ++r) D(r, r) = 1, D(r, r + 1) = -2, D(r, r + 2) = 1;
+  const Eigen::MatrixXd L = D * spline.S;
 
   const RadialWeights weights(record.radii);
   const double target = TargetFrequency(record);
-  Eigen::VectorXd deltaB = Eigen::VectorXd::Zero(p), best = deltaB;
+  Eigen::VectorXd c = Eigen::VectorXd::Zero(K), best = c;
   std::vector<double> field = record.field;
-  double worst = out.isochronismBefore, bestWorst = worst;
+  double worst = WorstOf(out.errorBefore, energies), bestWorst = worst;
   std::vector<double> bestErrors = out.errorBefore;
   int sinceBest = 0;
-  for (out.iterations = 0; out.iterations < options.maxIterations && worst >= options.tolerance;) {
-    // Response of the closed orbits to the node values, rows in units of the relative error.
-    const Eigen::MatrixXd full = FrequencyResponse(record, weights, field, orbits, energies);
-    Eigen::MatrixXd J(full.rows(), p);
-    J.setZero();
+  for (;;) {
+    if (bestWorst < options.tolerance) {
+      out.termination = CorrectionTermination::Converged;
+      break;
+    }
+    if (out.iterations >= options.maxIterations) {
+      out.termination = CorrectionTermination::IterationLimit;
+      break;
+    }
+    if (sinceBest >= 3) {
+      out.termination = CorrectionTermination::NoProgress;
+      break;
+    }
+    // The energies closed on the field now; one lost on it sits this step out.
+    std::vector<int> rows;
+    for (int i : energies)
+      if (orbits[i].closed) rows.push_back(i);
+    // Response of the closed orbits to the knot values, in units of the relative error.
+    const Eigen::MatrixXd full = FrequencyResponse(record, weights, field, orbits, rows);
+    Eigen::MatrixXd nodes = Eigen::MatrixXd::Zero(full.rows(), P);
     for (int j = 0; j < static_cast<int>(n); ++j)
-      J.col(std::clamp(j, jLow, jHigh) - jLow) += full.col(j);
-    J /= target;
-    Eigen::VectorXd residual(static_cast<Eigen::Index>(energies.size()));
-    for (std::size_t row = 0; row < energies.size(); ++row)
-      residual[static_cast<Eigen::Index>(row)] = 1 - orbits[energies[row]].F0 / target;
-    const double lambda = 1e-4 * J.norm() / std::sqrt(static_cast<double>(p));
-    Eigen::MatrixXd stacked(J.rows() + D.rows(), p);
-    stacked << J, lambda * D;
-    Eigen::VectorXd rhs = Eigen::VectorXd::Zero(stacked.rows());
-    rhs.head(J.rows()) = residual;
-    const Eigen::VectorXd step = stacked.completeOrthogonalDecomposition().solve(rhs);
-    deltaB += step;
+      nodes.col(std::clamp(j, jLow, jHigh) - jLow) += full.col(j);
+    const Eigen::MatrixXd J = nodes * spline.S / target;
+    Eigen::VectorXd residual(static_cast<Eigen::Index>(rows.size()));
+    for (std::size_t row = 0; row < rows.size(); ++row)
+      residual[static_cast<Eigen::Index>(row)] = 1 - orbits[rows[row]].F0 / target;
+    // The whole correction, not the step, is smoothed: the linearised problem for it is
+    // J c_new = residual + J c.
+    // Orbits beyond one per unknown sample the radius nodes of their neighbours: their errors
+    // are correlated, and the cross-validation counts them as one observation per unknown.
+    const double orbitsPerUnknown =
+        static_cast<double>(rows.size()) / static_cast<double>(spline.S.cols());
+    const SmoothedLeastSquares solved = SolveSmoothedLeastSquares(
+        J, residual + J * c, L, std::clamp(orbitsPerUnknown, 1.0, kMostInfluenceFactor));
+    c = solved.x;
+    out.smoothing = solved.weight;
     ++out.iterations;
 
-    const std::vector<double> nodes = expand(deltaB);
-    field = FieldWithMeanChange(record, nodes);
-    if (Outcome o = close(field, orbits); !o) return o;
-    std::vector<double> errors = IsochronismOf(record, orbits);
-    worst = 0;
+    field = FieldWithMeanChange(record, expand(c));
+    if (Outcome o = close(field, orbits); !o) {
+      if (!IsStop(o)) return o;
+      out.termination = CorrectionTermination::Stopped;
+      break;
+    }
+    const std::vector<double> errors = IsochronismOf(record, orbits);
     for (int i : energies)
-      worst = std::max(worst, errors[i] == kNoValue ? kInfinity : std::fabs(errors[i]));
+      if (!orbits[i].closed) out.lostInIterationMeV.push_back(JoulesToMeV(record.Ek[i]));
+    worst = WorstOf(errors, energies);
     if (worst < bestWorst) {
       // Improving: keep it; an iteration that gains less than 2 % counts as not improving.
       sinceBest = worst < 0.98 * bestWorst ? 0 : sinceBest + 1;
       bestWorst = worst;
-      best = deltaB;
+      best = c;
       bestErrors = errors;
     } else {
       ++sinceBest;
     }
     if (options.iterationDone) options.iterationDone(out.iterations, worst);
-    if (sinceBest >= 3) break;
   }
   out.deltaB = expand(best);
-  out.errorAfter = bestErrors;
-  out.isochronismAfter = bestWorst;
+  EndOutcome(record, std::move(bestErrors), options.gainPerTurnMeV, out);
   return out;
 }
 

@@ -49,9 +49,22 @@ inline constexpr const char* kStoppedText = "Stopped.";
 // thread that runs the search); may be empty.
 using IterationDone = std::function<void(int iteration, double worst)>;
 
+inline constexpr double kDefaultIsochronismTarget = 2e-7;
+
+// How a search ended.
+enum class CorrectionTermination {
+  Converged,       // the worst |F0 H / Frf - 1| reached the target
+  IterationLimit,  // the iterations allowed were made
+  NoProgress,      // further steps did not improve the fit
+  Stopped,         // stopped on request
+};
+// "converged", "iteration_limit", "no_progress", "stopped".
+const char* TerminationName(CorrectionTermination termination);
+
 struct IsochroniseOptions {
-  double tolerance = 2e-7;  // worst |F0 H / Frf - 1| at which the iteration stops
+  double tolerance = kDefaultIsochronismTarget;  // worst |F0 H / Frf - 1| the search aims at
   int maxIterations = 40;
+  double gainPerTurnMeV = 0.1;  // for the RF phase
   IterationDone iterationDone;
 };
 
@@ -72,20 +85,53 @@ double LargestMagnitude(const std::vector<double>& values);
 // The isochronism errors of the precise closed orbits on the record's own field.
 Result<std::vector<double>> IsochronismOnMap(const CalculationRecord& record, int threads);
 
-struct MeanFieldCorrection {
+// What both searches report, per energy of the run and over all of them.
+struct CorrectionOutcome {
+  CorrectionTermination termination = CorrectionTermination::NoProgress;
+  double target = kDefaultIsochronismTarget;    // worst |F0 H / Frf - 1| aimed at
+  std::vector<double> errorBefore, errorAfter;  // F0 H / Frf - 1 per energy, kNoValue: not closed
+  std::vector<double> phaseBefore, phaseAfter;  // RF phase per energy (degrees)
+  std::vector<bool> excluded;  // per energy: not closed on the map, or left out by the user
+  std::vector<double> excludedEnergiesMeV;       // the excluded energies
+  std::vector<double> unclosedEnergiesMeV;       // those without a closed orbit on the map
+  std::vector<double> lostInIterationMeV;        // left out of an iteration: the orbit was lost
+  double isochronismBefore = 0;                  // worst |F0 H / Frf - 1| on the map as read
+  double isochronismAfter = 0;                   // the same at the result (unrounded field)
+  double phaseDegBefore = 0, phaseDegAfter = 0;  // largest |RF phase| (degrees)
+  int iterations = 0;                            // steps made
+
+  bool converged() const { return termination == CorrectionTermination::Converged; }
+};
+
+// The lines that say what a result did not reach (one line each, "Warning: ..."): the target not
+// reached (naming the worst energy and its residual), an RF phase slip that grew, energies whose
+// orbit was lost during the search.
+std::vector<std::string> CorrectionWarnings(const CalculationRecord& record,
+                                            const CorrectionOutcome& outcome);
+
+struct MeanFieldCorrection : CorrectionOutcome {
   std::vector<double> radii;         // m, the map's radius nodes
   std::vector<double> deltaB;        // T, the correction at each node (the same at every azimuth)
   double spanLow = 0, spanHigh = 0;  // m, the radial span of the closed orbits
-  std::vector<double> errorBefore, errorAfter;  // per energy, kNoValue where not closed
-  double isochronismBefore = 0;                 // worst |F0 H / Frf - 1| on the map as read
-  double isochronismAfter = 0;                  // the same on the corrected field (unrounded)
-  int iterations = 0;                           // corrections made
-  std::vector<double> excludedEnergiesMeV;      // energies without a closed orbit on the map
+  std::vector<double> knots;         // m, the knots of the correction's cubic spline
+  double smoothing = 0;  // the curvature weight of the last step, relative (see bounded_lsq.h)
 };
 
-// The correction ΔB̄(R) of the record's map. Nodes beyond the orbits' span take the correction of
-// the nearest node inside it (held constant outwards; the map's radial spline joins them
-// smoothly). Fails when no energy closes on the map.
+// The size and the smoothness of a correction: the largest |ΔB̄| at any node, and over the orbits'
+// span (the radius nodes within it) the total variation Σ |ΔB̄(j+1) - ΔB̄(j)| and the range
+// max - min (T).
+struct CorrectionShape {
+  double largest = 0, totalVariation = 0, range = 0;
+};
+CorrectionShape ShapeOf(const MeanFieldCorrection& correction);
+
+// The correction ΔB̄(R) of the record's map: a natural cubic spline whose knots are the radius
+// nodes one beyond each end of the orbits' span and, between them, the orbits' mean radii no closer
+// than two radius steps; each step the smoothest spline by generalised cross-validation (see
+// docs/ISOCHRONISE.md). Nodes beyond the knots take the correction of the end knot (held constant
+// outwards; the map's radial spline joins them smoothly). The best iterate is kept; a stop during
+// the iterations ends with it (CorrectionTermination::Stopped). Fails when no energy closes on the
+// map or the search is stopped before its first step.
 Result<MeanFieldCorrection> FindIsochronousCorrection(const CalculationRecord& record,
                                                       const OrbitCloser& close,
                                                       const IsochroniseOptions& options = {});
@@ -116,24 +162,48 @@ struct TrimFitOptions {
   TrimTarget target = TrimTarget::Isochronism;
   double gainPerTurnMeV = 0.1;  // for the RF phase
   int maxIterations = 8;
+  double tolerance = kDefaultIsochronismTarget;  // worst |F0 H / Frf - 1| at which the fit stops
+  // Per energy of the run, the weight of its square in the sum (0: left out); empty: all 1.
+  std::vector<double> energyWeights;
   IterationDone iterationDone;  // the worst |F0 H / Frf - 1| after each iteration
 };
 
-struct TrimFit {
-  std::vector<double> currents;                        // A, per coil
-  double isochronismBefore = 0, isochronismAfter = 0;  // worst |F0 H / Frf - 1|
-  double phaseDegBefore = 0, phaseDegAfter = 0;        // largest |RF phase| (degrees)
-  std::vector<double> errorBefore, errorAfter;         // per energy (kNoValue: not closed)
-  std::vector<double> phaseBefore, phaseAfter;         // per energy, RF degrees
-  double conditionNumber = 0;  // of the response matrix, columns scaled to unit length
-  std::vector<int> atLimit;    // coils whose current sits at its limit
-  std::vector<int> noEffect;   // coils whose field reaches no closed orbit (left out)
-  std::vector<double> excludedEnergiesMeV;
-  int iterations = 0;
+struct TrimFit : CorrectionOutcome {
+  std::vector<double> currents;           // A, per coil
+  double conditionNumber = 0;             // of the response matrix, columns scaled to unit length
+  int alikeFirst = -1, alikeSecond = -1;  // the coils whose response columns are most alike
+  double alikeCosine = 0;                 // the cosine between those columns
+  std::vector<int> atLimit;               // coils whose current sits at its limit
+  std::vector<int> noEffect;              // coils whose field reaches no closed orbit (left out)
 };
 
-// The currents that minimise the sum of squares of the target (isochronism error or RF phase) over
-// the energies that close, within the limits. Fails when no energy closes on the map.
+inline constexpr double kConditionWarning = 1e3;
+
+// CorrectionWarnings, and a condition number above kConditionWarning naming the two coils whose
+// columns are most alike.
+std::vector<std::string> TrimFitWarnings(const CalculationRecord& record, const TrimFit& fit,
+                                         const std::vector<std::string>& coilNames);
+
+// Energy ranges (MeV, both ends included) to leave out of a fit or to weight.
+struct EnergyRange {
+  double low = 0, high = 0;
+};
+struct EnergyWeight {
+  EnergyRange range;
+  double weight = 1;
+};
+// The weight per energy of the record's run: 1, then each weighted range's weight (the later wins),
+// then 0 in every excluded range. Refused, naming it: a range whose low end is above its high
+// end, a weight that is not above 0, exclusions that leave no energy of the run.
+Result<std::vector<double>> EnergyWeightsOf(const CalculationRecord& record,
+                                            const std::vector<EnergyRange>& exclude,
+                                            const std::vector<EnergyWeight>& weights);
+
+// The currents that minimise the weighted sum of squares of the target (isochronism error or RF
+// phase) over the energies that close and are not left out, within the limits. The response is
+// measured by finite differences; an energy whose orbit a probe loses is probed again with a
+// quarter of the step, twice, and else left out of that iteration (lostInIterationMeV). Fails when
+// no energy closes on the map (or none is left), or the search is stopped before its first step.
 Result<TrimFit> FitTrimCoils(const CalculationRecord& record, const TrimCoils& coils,
                              const OrbitCloser& close, const TrimFitOptions& options);
 

@@ -2,9 +2,11 @@
 #include "calc/corrections/orbits_on_map.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstddef>
 #include <limits>
 
+#include "numerics/average_field.h"
 #include "numerics/units.h"
 
 namespace zuba {
@@ -39,6 +41,58 @@ void OrbitSpan(const std::vector<EnergyOrbit>& orbits, const std::vector<int>& e
       low = std::min(low, R);
       high = std::max(high, R);
     }
+}
+
+// A closer's failure that is a stop on request.
+bool IsStop(const Outcome& outcome) {
+  return !outcome && outcome.failure().quiet && outcome.message().text == kStoppedText;
+}
+
+// The largest magnitude of the values of the energies not excluded.
+double LargestIncluded(const std::vector<double>& values, const std::vector<bool>& excluded) {
+  double largest = 0;
+  for (std::size_t i = 0; i < values.size(); ++i)
+    if (!excluded[i] && values[i] != kNoValue) largest = std::max(largest, std::fabs(values[i]));
+  return largest;
+}
+
+// The parts of the outcome known from the orbits on the map as read: the errors before, the
+// energies without a closed orbit excluded.
+void StartOutcome(const OrbitsOnMap& on, double target, CorrectionOutcome& out) {
+  out.target = target;
+  out.errorBefore = on.errors;
+  out.unclosedEnergiesMeV = on.excludedMeV;
+  out.excluded.assign(on.orbits.size(), false);
+  for (std::size_t i = 0; i < on.orbits.size(); ++i) out.excluded[i] = !on.orbits[i].closed;
+}
+
+// The rest at the end: the errors after, the RF phase (accumulated over every closed energy), the
+// worst values over the energies not excluded, the excluded energies listed from their flags.
+void EndOutcome(const CalculationRecord& record, std::vector<double> errorsAfter,
+                double gainPerTurnMeV, CorrectionOutcome& out) {
+  out.errorAfter = std::move(errorsAfter);
+  out.phaseBefore = RfPhaseOf(record, out.errorBefore, gainPerTurnMeV);
+  out.phaseAfter = RfPhaseOf(record, out.errorAfter, gainPerTurnMeV);
+  out.isochronismBefore = LargestIncluded(out.errorBefore, out.excluded);
+  out.isochronismAfter = LargestIncluded(out.errorAfter, out.excluded);
+  out.phaseDegBefore = LargestIncluded(out.phaseBefore, out.excluded);
+  out.phaseDegAfter = LargestIncluded(out.phaseAfter, out.excluded);
+  out.excludedEnergiesMeV.clear();
+  for (std::size_t i = 0; i < out.excluded.size(); ++i)
+    if (out.excluded[i]) out.excludedEnergiesMeV.push_back(JoulesToMeV(record.Ek[i]));
+  std::sort(out.lostInIterationMeV.begin(), out.lostInIterationMeV.end());
+  out.lostInIterationMeV.erase(
+      std::unique(out.lostInIterationMeV.begin(), out.lostInIterationMeV.end()),
+      out.lostInIterationMeV.end());
+}
+
+// The worst |error| over the given energies; infinity when one of them has no closed orbit.
+double WorstOf(const std::vector<double>& errors, const std::vector<int>& energies) {
+  double worst = 0;
+  for (int i : energies)
+    worst = std::max(worst, errors[i] == kNoValue ? std::numeric_limits<double>::infinity()
+                                                  : std::fabs(errors[i]));
+  return worst;
 }
 
 }  // namespace zuba

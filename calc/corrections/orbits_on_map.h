@@ -29,4 +29,22 @@ std::vector<int> ClosedEnergies(const std::vector<EnergyOrbit>& orbits);
 void OrbitSpan(const std::vector<EnergyOrbit>& orbits, const std::vector<int>& energies,
                double& low, double& high);
 
+// A closer's failure that is a stop on request.
+bool IsStop(const Outcome& outcome);
+
+// The largest magnitude of the values of the energies not excluded.
+double LargestIncluded(const std::vector<double>& values, const std::vector<bool>& excluded);
+
+// The parts of an outcome known from the orbits on the map as read: the errors before, the
+// energies without a closed orbit excluded.
+void StartOutcome(const OrbitsOnMap& on, double target, CorrectionOutcome& out);
+
+// The rest at the end: the errors after, the RF phase (accumulated over every closed energy), the
+// worst values over the energies not excluded, the excluded energies listed from their flags.
+void EndOutcome(const CalculationRecord& record, std::vector<double> errorsAfter,
+                double gainPerTurnMeV, CorrectionOutcome& out);
+
+// The worst |error| over the given energies; infinity when one of them has no closed orbit.
+double WorstOf(const std::vector<double>& errors, const std::vector<int>& energies);
+
 }  // namespace zuba

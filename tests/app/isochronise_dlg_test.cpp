@@ -14,6 +14,7 @@
 #include <limits>
 
 #include "app_test_support.h"
+#include "numerics/average_field.h"
 #include "platform/message.h"
 
 namespace zuba {
@@ -128,6 +129,66 @@ TEST(IsochroniseResultWindow, SavesThroughItsFunctionsAndSaysWhatItWrote) {
     EXPECT_EQ(messages.texts(),
               c.error.empty() ? std::vector<std::string>{} : std::vector<std::string>{c.error});
   }
+}
+
+TEST(IsochroniseDialog, ReadsTheEnergiesToLeaveOutAndTheirWeights) {
+  const struct {
+    const char* exclude;
+    const char* weights;
+    const char* refusal;  // null: accepted
+  } cases[] = {
+      {" 5:10, 58:61 ", "30:60=2", nullptr},
+      {"", "", nullptr},
+      {"5-10", "", "The energies to leave out must be ranges MIN:MAX"},
+      {"10:5", "", "The energies to leave out must be ranges MIN:MAX"},
+      {"", "30:60", "The weights must be MIN:MAX=W"},
+      {"", "30:60=0", "The weights must be MIN:MAX=W"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.exclude) + "|" + c.weights);
+    MessageCapture messages;
+    CIsochroniseDlg dialog;
+    ModalAnswerer answers;
+    answers.Then([&](QWidget*) {
+      dialog.coilsButton->setChecked(true);
+      EXPECT_TRUE(dialog.excludeEdit->isEnabled());
+      dialog.coilEdit->setText("c.tsv");
+      dialog.excludeEdit->setText(c.exclude);
+      dialog.weightEdit->setText(c.weights);
+      dialog.okButton->click();
+      if (dialog.isVisible()) dialog.cancelButton->click();
+    });
+    IsochroniseRequest request;
+    EXPECT_EQ(dialog.Ask(request), c.refusal == nullptr);
+    if (c.refusal) {
+      ASSERT_EQ(messages.texts().size(), 1u);
+      EXPECT_EQ(messages.texts()[0].rfind(c.refusal, 0), 0u) << messages.texts()[0];
+    } else if (*c.exclude) {
+      ASSERT_EQ(request.exclude.size(), 2u);
+      EXPECT_EQ(request.exclude[1].low, 58);
+      EXPECT_EQ(request.exclude[1].high, 61);
+      ASSERT_EQ(request.weights.size(), 1u);
+      EXPECT_EQ(request.weights[0].weight, 2);
+      EXPECT_EQ(request.weights[0].range.high, 60);
+    }
+  }
+}
+
+TEST(IsochroniseResultWindow, ShowsTheWarningsAndTheResidualsBeforeAndAfter) {
+  MeanFieldCorrection c;
+  c.errorBefore = {3e-4, kNoValue, -2e-4};
+  c.errorAfter = {1e-6, kNoValue, 5e-4};
+  c.excluded = {false, true, false};
+  const std::vector<std::string> lines = {"Warning: the RF phase slip grew from 1 to 2 deg"};
+  CIsochroniseResultDlg dialog(c, nullptr, {10, 20, 30}, lines);
+  EXPECT_FALSE(dialog.warnings->isHidden());
+  EXPECT_EQ(dialog.warnings->text().toStdString(), lines[0]);
+  ASSERT_NE(dialog.residuals, nullptr);
+  EXPECT_EQ(dialog.residuals->Scale(), 5e-4);  // the largest after as well as before
+  EXPECT_FALSE(dialog.residuals->grab().isNull());
+  CIsochroniseResultDlg plain(c);
+  EXPECT_TRUE(plain.warnings->isHidden());
+  EXPECT_EQ(plain.residuals, nullptr);
 }
 
 }  // namespace

@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <filesystem>
 #include <nlohmann/json.hpp>
 #include <string>
 
@@ -99,6 +101,75 @@ TEST_F(CorrectionCli, RefusalsAndRunsWithoutAClosedOrbitGiveTheirExitCodes) {
     const CliRun run = Cli(c.arguments);
     EXPECT_EQ(run.exitCode, c.exitCode) << c.arguments << "\n" << run.err;
     EXPECT_NE(run.err.find(c.said), std::string::npos) << c.arguments << "\n" << run.err;
+  }
+}
+
+TEST_F(CorrectionCli, TrimFitLeavesOutWeighsSavesTheCurrentsAndSaysHowItEnded) {
+  const std::string currents = (dir_ / "currents.tsv").string();
+  const std::string fitArgs = "trim-fit --map " +
+                              Quote(ZUBA_EXAMPLES_DIR "/tvk310-p-disturbed.sdf") + " --coils " +
+                              Quote(ZUBA_EXAMPLES_DIR "/trim-coils.tsv") + kFewEnergies;
+  const CliRun fit = Cli(fitArgs + " --exclude-energy 4:6 --weight 30:60=2 --currents-out " +
+                         Quote(currents) + " --json");
+  ASSERT_EQ(fit.exitCode, 0) << fit.err;
+  const nlohmann::json j = nlohmann::json::parse(fit.out);
+  EXPECT_EQ(j["excluded_energies"], nlohmann::json::array({5.0}));
+  ASSERT_EQ(j["residuals"].size(), 6u);
+  EXPECT_EQ(j["residuals"][0]["excluded"], true);
+  EXPECT_EQ(j["residuals"][1]["excluded"], false);
+  EXPECT_DOUBLE_EQ(j["residuals"][1]["Ek_MeV"].get<double>(), 15);
+  EXPECT_EQ(j["target"], 2e-7);
+  // Over these five energies the coils reach the target; the 5 MeV left out is not made
+  // isochronous, and the RF phase, which runs through it, grows: said as it is.
+  EXPECT_LT(j["isochronism_after"].get<double>(), 2e-7);
+  EXPECT_EQ(j["converged"], true);
+  EXPECT_EQ(j["termination"], "converged");
+  EXPECT_EQ(fit.err.find("was not reached"), std::string::npos) << fit.err;
+  ASSERT_GT(j["phase_deg_after"].get<double>(), j["phase_deg_before"].get<double>());
+  char grew[96];
+  std::snprintf(grew, sizeof grew, "Warning: the RF phase slip grew from %.0f to %.0f deg\n",
+                j["phase_deg_before"].get<double>(), j["phase_deg_after"].get<double>());
+  EXPECT_NE(fit.err.find(grew), std::string::npos) << fit.err;
+  // The currents file is the coil table again, with the currents of the JSON.
+  const std::string saved = Slurp(currents);
+  const std::size_t row = saved.find("current_A\t");
+  ASSERT_NE(row, std::string::npos) << saved;
+  EXPECT_NE(saved.find(j["currents"][1]["current_A"].dump().substr(0, 8), row), std::string::npos)
+      << saved;
+  // The plain text gives the currents to the milliampere.
+  const CliRun text = Cli(fitArgs + " --exclude-energy 4:6 --weight 30:60=2");
+  ASSERT_EQ(text.exitCode, 0) << text.err;
+  char line[64];
+  std::snprintf(line, sizeof line, "%-16s %14.3f\n", "T2",
+                j["currents"][1]["current_A"].get<double>());
+  EXPECT_NE(text.out.find(line), std::string::npos) << text.out;
+  EXPECT_NE(text.out.find("1 energies are left out by --exclude-energy"), std::string::npos);
+}
+
+TEST_F(CorrectionCli, TrimFitRefusesEnergiesAndFilesItCannotUseWritingNothing) {
+  const std::string out = (dir_ / "trimmed.sdf").string();
+  const std::string fitArgs =
+      "trim-fit --map " + Quote(ZUBA_EXAMPLES_DIR "/tvk310-p-disturbed.sdf") + " --coils " +
+      Quote(ZUBA_EXAMPLES_DIR "/trim-coils.tsv") + kFewEnergies + " -o " + Quote(out);
+  const struct {
+    std::string arguments;
+    int exitCode;
+    const char* said;
+  } cases[] = {
+      {" --exclude-energy 0:100", 2, "leave no energy of the run"},
+      {" --weight 10:20=0", 2, "is not a number above 0"},
+      {" --weight 10:20=-1", 2, "is not a number above 0"},
+      {" --currents-out " + Quote((dir_ / "no-folder" / "c.tsv").string()), 2, "c.tsv: "},
+      {" --currents-out " + Quote(dir_.string()), 2, "is a folder"},
+      {" --exclude-energy 10-20", 1, "expected MIN:MAX"},
+      {" --weight 10:20", 1, "expected MIN:MAX=W"},
+  };
+  for (const auto& c : cases) {
+    const CliRun run = Cli(fitArgs + c.arguments);
+    EXPECT_EQ(run.exitCode, c.exitCode) << c.arguments << "\n" << run.err;
+    EXPECT_NE(run.err.find(c.said), std::string::npos) << c.arguments << "\n" << run.err;
+    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+    EXPECT_FALSE(std::filesystem::exists(out)) << c.arguments;
   }
 }
 
