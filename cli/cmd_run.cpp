@@ -161,7 +161,7 @@ struct RunVerdict {
 };
 
 // The run description, how the run ended, its warnings, and one object per energy named like the
-// values columns, with its status (and, where it did not close or has a note, the reason); tunes
+// values columns, with its status and reason (null where it closed without a note); tunes
 // are null without the precise closure or an orbit and "unstable" where the motion grows. An
 // energy of a precise run that did not close has null values, as has a value the energy does not
 // have (a precise orbit's Rev).
@@ -208,8 +208,11 @@ std::string RunJson(const ResultTables& r, const ClosureColumns& closure, Closur
     Json energy;
     for (size_t k = 0; k < std::size(kValueColumns); ++k) energy[kValueColumns[k]] = values[k];
     energy["status"] = std::string(closure.StatusText(i));
+    // Every energy has its reason: null where there is nothing to say.
     if (i < std::ssize(closure.reasons) && !closure.reasons[i].empty())
       energy["reason"] = closure.reasons[i];
+    else
+      energy["reason"] = nullptr;
     energies.push_back(std::move(energy));
   }
   out["energies"] = std::move(energies);

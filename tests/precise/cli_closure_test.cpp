@@ -101,7 +101,7 @@ TEST_F(RunClosure, PreciseRunPrintsTunesAndIsochronismAsJson) {
       EXPECT_EQ(e[rows[0][k]].get<double>(), std::stod(rows[i + 1][k])) << rows[0][k];
     EXPECT_EQ(e["status"], rows[i + 1][13]);
     EXPECT_EQ(rows[i + 1][14], "");
-    EXPECT_FALSE(e.contains("reason"));
+    EXPECT_TRUE(e["reason"].is_null());
     EXPECT_GT(e["nu_r"].get<double>(), 1.0);
     EXPECT_GT(e["nu_z"].get<double>(), 0.0);
     // The synthetic map is isochronous: the precise closure sees it within a few 1e-6.
@@ -163,7 +163,7 @@ TEST_F(RunClosure, PreciseEnergyThatDoesNotCloseIsKeptWithItsReason) {
     EXPECT_EQ(e["status"], closed ? "closed" : "failed");
     EXPECT_EQ(rows[i + 1][13], e["status"]);
     EXPECT_EQ(rows[i + 1][14], closed ? "" : e["reason"]);
-    EXPECT_EQ(e.contains("reason"), !closed);
+    EXPECT_EQ(e["reason"].is_null(), closed);
     for (size_t k = 2; k < 13; ++k) {
       EXPECT_EQ(rows[i + 1][k].empty(), !closed) << i << rows[0][k];
       EXPECT_EQ(e[rows[0][k]].is_null(), !closed) << i << rows[0][k];
