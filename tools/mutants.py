@@ -72,6 +72,11 @@ MUTANTS = [
       "if (!sdf && !IsSdfAzimuthStep(step) && false)",
       "calc_tests calc_cli_tests",
       "no resampling of a corrected map whose azimuth step cannot be written (1/3 deg)"),
+    M("sample-gap", "calc/run/driver.cpp",
+      "if (from != kept) {", "if (from != kept && false) {",
+      "precise_tests",
+      "the slots of energies that did not close in the middle of a precise run not closed up in "
+      "the sample tables"),
     M("trim-step-loses-orbits", "calc/corrections/trim_fit.cpp",
       "if (!AllClosed(moved, closedOnMap)) continue;",
       "",
