@@ -119,8 +119,7 @@ TEST(TrimFitOnAModel, AStepThatLosesAnOrbitIsNeverTakenAndALeftOutEnergyIsNotCou
   TrimFitOptions options;
   options.energyWeights.assign(record.Ek.size(), 1.0);
   options.energyWeights[2] = 0;
-  const Result<TrimFit> fit =
-      FitTrimCoils(record, FlatCoil(), ModelCloser(record, model), options);
+  const Result<TrimFit> fit = FitTrimCoils(record, FlatCoil(), ModelCloser(record, model), options);
   ASSERT_TRUE(fit) << fit.message().text;
   EXPECT_NEAR(fit->currents[0], 5, 1e-9);  // as far as every orbit stays
   ASSERT_EQ(fit->errorAfter.size(), record.Ek.size());
