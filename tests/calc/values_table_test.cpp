@@ -109,11 +109,13 @@ TEST(ValueRows, RowsOfOrbitsNotClosedAreMarkedAndMissingValuesShownAsSuch) {
   const ValueRows rows = ValueRowsOf(precise);
   EXPECT_EQ(rows.Cell(2, rows.Find("nu_r")), "unstable");  // unstable, yet closed
   EXPECT_EQ(rows.Cell(0, rows.Find("F0_Hz")), "26260014.53");
-  // The values file gives such an energy alone, its other cells empty.
+  // The values file gives such an energy alone, its other cells empty up to its status.
   const Sheet file = Parse(ValuesFileOf(precise));
   ASSERT_EQ(file.rows.size(), 4u);
   ASSERT_EQ(file.rows[1].size(), file.header.size());
-  for (size_t k = 2; k < file.header.size(); ++k) EXPECT_EQ(file.rows[1][k], "") << k;
+  ASSERT_EQ(file.header[file.header.size() - 2], "status");
+  for (size_t k = 2; k + 2 < file.header.size(); ++k) EXPECT_EQ(file.rows[1][k], "") << k;
+  EXPECT_EQ(file.rows[1][file.header.size() - 2], "not_closed");
   EXPECT_EQ(file.rows[0][2], "0.064899999999999999");
 }
 
