@@ -1,7 +1,9 @@
 // The calculation commands of the desktop program (see calculation_controller.h).
 #include "app/calculation_controller.h"
 
+#include <cctype>
 #include <cerrno>
+#include <memory>
 #include <new>
 #include <system_error>
 #include <utility>
@@ -9,12 +11,20 @@
 
 #include "app/queued_job.h"
 #include "calc/run/machine_file.h"
+#include "calc/run/run_checks.h"
 #include "calc/run/run_quantities.h"
+#include "numerics/units.h"
 #include "platform/message.h"
+#include "platform/numbers.h"
 #include "platform/threads.h"
 #include "results/report.h"
 
 namespace zuba {
+
+// What the status bar adds after a run of the default search that a failing energy ended.
+constexpr const char* kPreciseClosureDesktopHint =
+    "The precise closure (Calculate > Precise Closed Orbits) closes each energy on its own and "
+    "keeps the others.";
 
 int RunThreadCount() {
   return HardwareThreads();
@@ -31,11 +41,14 @@ SharedRun PrepareRunShown(const RunParameters& parameters, const MapReadingOptio
     return nullptr;
   }
   if (!prepared) {
-    // A basic check of the parameters refuses quietly: a note on the status bar.
+    // A basic check of the parameters refuses quietly: a note on the status bar. A refused map
+    // file keeps the text of its box; the note names the file.
     if (prepared.failure().quiet)
       services.ShowStatusNote(prepared.message().text);
     else
       ShowMessage(prepared.message());
+    if (!prepared.failure().file.empty())
+      services.ShowStatusNote(TextNamingFile(prepared.failure()));
     return nullptr;
   }
   return std::move(*prepared);
@@ -90,10 +103,19 @@ void CCalculationController::OnCalculateEquilibriumOrbits() {
   std::string label, machineFile;
   if (!services_.RunModeDialog(label, machineFile)) return;
   if (!StartParameters(label, machineFile)) return;
-  if (!services_.RunInputDataDialog(inputData_, mapReading_)) return;
+  if (!services_.RunInputDataDialog(inputData_, mapReading_, gainPerTurnMeV_)) return;
 
   SharedRun run = PrepareRunShown(inputData_, mapReading_, services_);
   if (!run) return;
+  // An implausible run (Frf, H, N, ChargeSign or energies that do not fit the map) is named before
+  // it starts; the user may run it anyway.
+  const std::vector<std::string> warnings = RunWarnings(*run);
+  if (!warnings.empty()) {
+    std::string note;
+    for (const std::string& warning : warnings) note += (note.empty() ? "" : "  ") + warning;
+    services_.ShowStatusNote(note);
+    if (!services_.ConfirmRunWarnings(warnings)) return;
+  }
   run_ = run;
 
   WorkerOptions options;
@@ -153,10 +175,39 @@ void CCalculationController::OnRunFinished(uint64_t run, CalculationOutput outpu
   ShowRunMessages(output.messages, services_);
   if (output.outcome == WorkerOutcome::Completed) {
     services_.TakeRunResults(std::move(output.results), run_);
-    // The accuracy line of a run of the default search goes on the status bar (no box).
-    if (output.accuracyNote) services_.ShowStatusNote(*output.accuracyNote);
+    // The notes of a run of the default search (accuracy, inner edge) go on the status bar (no
+    // box), one after the other on its one line.
+    std::string notes;
+    for (const std::string& line : output.notes) notes += (notes.empty() ? "" : "  ") + line;
+    if (!notes.empty()) services_.ShowStatusNote(notes);
+  } else {
+    NoteRunEndedEarly(output);
   }
   emit calculationRunning(false);
+}
+
+void CCalculationController::NoteRunEndedEarly(const CalculationOutput& output) {
+  const std::vector<double>& energies = run_->Ek;
+  // The energy it ended at: the one whose failure ended a run of the default search, else the
+  // highest energy done.
+  int64_t at = output.failedEnergy;
+  for (size_t i = 0; at < 0 && i < output.energyStatus.size(); ++i)
+    if (output.energyStatus[output.energyStatus.size() - 1 - i] >= 0)
+      at = static_cast<int64_t>(output.energyStatus.size() - 1 - i);
+  const bool stopped = output.outcome == WorkerOutcome::Stopped;
+  std::string ended = stopped ? "the last run stopped" : "the last run failed";
+  if (at >= 0 && at < std::ssize(energies))
+    ended += " at " + FormatNumber(JoulesToMeV(energies[static_cast<size_t>(at)]), Significant(6)) +
+             " MeV";
+  const bool shown = services_.ResultsShown();
+  const std::string note = shown ? "results of the previous run; " + ended : ended;
+  services_.SetLastRunNote(note);
+  std::string status = note;
+  status[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(status[0])));
+  status += '.';
+  if (!stopped && output.failedEnergy >= 0 && closure_ == ClosureMode::Standard)
+    status += " " + std::string(kPreciseClosureDesktopHint);
+  services_.ShowStatusNote(status);
 }
 
 void CCalculationController::StopAndWaitForWorker() {

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/queued_job.h"
 #include "calc/orbits/precise_orbit.h"
@@ -33,9 +34,16 @@ class ControllerServices {
   // Runs the Mode dialog modally; true with the chosen label after OK, and the machine file of a
   // machine chosen (empty for a preset).
   virtual bool RunModeDialog(std::string& modeLabel, std::string& machineFile) = 0;
-  // Runs the Input Data dialog modally on parameters and the map-reading options; true after
-  // Enter, with both updated.
-  virtual bool RunInputDataDialog(RunParameters& parameters, MapReadingOptions& mapReading) = 0;
+  // Runs the Input Data dialog modally on parameters, the map-reading options and the gain per
+  // turn of the phase slip (MeV); true after Enter, with all three updated.
+  virtual bool RunInputDataDialog(RunParameters& parameters, MapReadingOptions& mapReading,
+                                  double& gainPerTurnMeV) = 0;
+  // Shows the warnings of an implausible run in one message box with "Run anyway" and "Cancel";
+  // true to run anyway.
+  virtual bool ConfirmRunWarnings(const std::vector<std::string>& warnings) = 0;
+  // What the window shows besides the results after a run that failed or stopped ("the last run
+  // stopped at 480 MeV"); empty once results of a later run, or another document, are shown.
+  virtual void SetLastRunNote(const std::string& note) = 0;
   // The progress bar as the run drives it (requests from any thread, never waited for).
   virtual ProgressSink& Progress() = 0;
   // The save-file chooser of the report; an empty text when no file name was chosen.
@@ -102,6 +110,9 @@ class CCalculationController : public QObject {
 
  private:
   void OnRunFinished(uint64_t run, CalculationOutput output);
+  // After a run that failed or stopped: the status bar and the window say which energy it ended
+  // at and that the results shown are those before it.
+  void NoteRunEndedEarly(const CalculationOutput& output);
   // The start of the run parameters: the preset of the label or the machine file; false (after
   // a message box for a machine file that no longer reads) when there is none.
   bool StartParameters(const std::string& label, const std::string& machineFile);
@@ -115,8 +126,9 @@ class CCalculationController : public QObject {
   Runner runner_;                 // the thread of the run, its stop token (joined first)
   bool running_ = false;          // see IsCalculationRunning
   uint64_t runId_ = 0;            // counts the runs started; a stopped one's results are dropped
-  ClosureMode closure_ = ClosureMode::Standard;     // closure of the next run
-  double gainPerTurnMeV_ = kDefaultGainPerTurnMeV;  // MeV, the phase slip's (a machine file's)
+  ClosureMode closure_ = ClosureMode::Standard;  // closure of the next run
+  // MeV, the phase slip's (a machine file's, then the Input Data dialog's)
+  double gainPerTurnMeV_ = kDefaultGainPerTurnMeV;
 };
 
 }  // namespace zuba

@@ -68,7 +68,8 @@ Result<FieldPatches> FieldPatches::Build(std::span<const double> h, std::span<co
   p.first_ = azimuths[0];
   p.turnEnd_ = azimuths[nTheta - 1] + delta;
 
-  // The extended ring exactly as the per-call evaluation builds it; ring node i holds column column[i].
+  // The extended ring exactly as the per-call evaluation builds it; ring node i holds column
+  // column[i].
   const int32_t nRing = nTheta + 5;
   p.ring_.resize(nRing);
   std::vector<int32_t>& column = p.column_;
@@ -146,7 +147,8 @@ Result<FieldPatches> FieldPatches::Build(std::span<const double> h, std::span<co
     p.radialInvSixH_[c] = 1.0 / (6.0 * H);
     if (spline) {
       for (int32_t k = 0; k < nTheta; ++k) {
-        // The column spline's large terms (Y/H − M·H/6) exactly as the per-call evaluation rounds them.
+        // The column spline's large terms (Y/H − M·H/6) exactly as the per-call evaluation rounds
+        // them.
         const double Y0 = field[c * nTheta + k], Y1 = field[(c + 1) * nTheta + k];
         const double M0 = moments[c * nTheta + k], M1 = moments[(c + 1) * nTheta + k];
         double* col = &p.columns_[(static_cast<std::size_t>(c) * nTheta + k) * 4];
@@ -161,8 +163,8 @@ Result<FieldPatches> FieldPatches::Build(std::span<const double> h, std::span<co
       }
     } else {
       // End cells: the column parabola S·R² − L·R + C from the same rounded S, L, C as the
-      // per-call evaluation (at the far end of a fine radius table these coefficients carry most of its
-      // rounding), re-expanded about R_c: the value at R_c, then H·(2S·R_c − L) and H²·S.
+      // per-call evaluation (at the far end of a fine radius table these coefficients carry most of
+      // its rounding), re-expanded about R_c: the value at R_c, then H·(2S·R_c − L) and H²·S.
       const int32_t i0 = c == 0 ? 0 : nR - 3;
       const double Rc = radii[c];
       for (int32_t k = 0; k < nTheta; ++k) {
@@ -224,6 +226,8 @@ Outcome FieldPatches::EvaluateWithDerivatives(double R, double theta, double& B,
                                               double& dBdTheta) const {
   const double given = theta;
   if (Refused(R, theta) || !WrapAzimuth(theta)) return Refusal(R, given);
+  if (R < radii_.front())
+    return ErrorFailure("Radius value error!", "R", R, radii_.front(), radii_.back());
   const int32_t c = RadialCell(R);
   const int32_t f = RingCell(theta);
   const double s = (R - radii_[c]) * radialInv_[c];

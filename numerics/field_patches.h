@@ -9,13 +9,14 @@
 // s = (R − R_c)/H_c and τ = (θ − θ_f)/H_f, both in [0, 1) inside the cell (for the derivatives and
 // the ring end intervals).
 //
-// The value itself is formed closer to the per-call evaluation's own rounding: the radial values at the two
-// ring nodes of the interval exactly as the per-call evaluation computes them (its column spline or parabola,
-// with the large terms precomputed from the same operands), then the ring spline interval formula
-// in the per-call evaluation's order, with the ring moments — which the per-call evaluation solves from the whole ring and
-// which carry its rounding of every ring value, amplified by 1/H_f² — from their precomputed cubics
-// in s. On the example maps about 70 % of the values along orbits are then bit for bit the
-// routine's and the rest one unit in the last place apart (against about 50 % with the plain sum).
+// The value itself is formed closer to the per-call evaluation's own rounding: the radial values at
+// the two ring nodes of the interval exactly as the per-call evaluation computes them (its column
+// spline or parabola, with the large terms precomputed from the same operands), then the ring
+// spline interval formula in the per-call evaluation's order, with the ring moments — which the
+// per-call evaluation solves from the whole ring and which carry its rounding of every ring value,
+// amplified by 1/H_f² — from their precomputed cubics in s. On the example maps about 70 % of the
+// values along orbits are then bit for bit the routine's and the rest one unit in the last place
+// apart (against about 50 % with the plain sum).
 //
 // An evaluation finds the cell by a guess from the mean step corrected against the tables. A
 // Cursor, which follows one orbit, first tries the cell of its previous point: along an orbit the
@@ -50,7 +51,11 @@ class FieldPatches {
   inline Outcome Evaluate(double R, double theta, double& B) const;
 
   // B (T), the same value as Evaluate, with its partial derivatives ∂B/∂R (T/m) and ∂B/∂θ (T/rad)
-  // from the cell's patch.
+  // from the cell's patch. Unlike Evaluate, which extrapolates the first radial parabola down to
+  // R = 0 as the per-call evaluation does, it refuses a radius below the first radius node as it
+  // refuses one beyond the last ("Radius value error!", subject R, the radii as its range): the
+  // field there is not measured, and the closures built on it do not invent it. A map whose first
+  // radius is 0 serves every R >= 0.
   Outcome EvaluateWithDerivatives(double R, double theta, double& B, double& dBdR,
                                   double& dBdTheta) const;
 
@@ -95,9 +100,9 @@ class FieldPatches {
     return R < 0 || !(std::fabs(theta) <= kMaxAzimuthMagnitude) || !(R <= radii_.back());
   }
 
-  // Azimuth (rad) brought into the turn of the table, one turn at a time as the per-call evaluation does (an
-  // azimuth many turns away is first moved close by whole turns); false when it lies beyond the
-  // extended ring (Refusal says why).
+  // Azimuth (rad) brought into the turn of the table, one turn at a time as the per-call evaluation
+  // does (an azimuth many turns away is first moved close by whole turns); false when it lies
+  // beyond the extended ring (Refusal says why).
   [[gnu::always_inline]] bool WrapAzimuth(double& theta) const {
     const double pi = kPi;
     const double twoPi = 2.0 * pi;
@@ -137,12 +142,13 @@ class FieldPatches {
     return radialLow_[c] <= R && R < radialHigh_[c] && ringLow_[f] <= theta && theta < ringHigh_[f];
   }
 
-  // The field at a point of cell (c, f), rounded as the per-call evaluation rounds it wherever that is
-  // possible in constant time: the radial values of the two ring nodes of the interval exactly as
-  // the per-call evaluation's column splines or parabolas give them, and the ring spline's large terms
-  // (Y/H − M·H/6)·A with the per-call evaluation's own division; only the ring moments M, which the per-call evaluation
-  // solves from the whole ring, come from their precomputed polynomials in R. The ring end
-  // intervals, which a wrapped azimuth does not reach on a full-turn table, use the patch sum.
+  // The field at a point of cell (c, f), rounded as the per-call evaluation rounds it wherever that
+  // is possible in constant time: the radial values of the two ring nodes of the interval exactly
+  // as the per-call evaluation's column splines or parabolas give them, and the ring spline's large
+  // terms (Y/H − M·H/6)·A with the per-call evaluation's own division; only the ring moments M,
+  // which the per-call evaluation solves from the whole ring, come from their precomputed
+  // polynomials in R. The ring end intervals, which a wrapped azimuth does not reach on a full-turn
+  // table, use the patch sum.
   double Value(double R, double theta, int32_t c, int32_t f) const {
     if (f == 0 || f == ringCells_ - 1) return Sum(R, theta, c, f);
     const double* col0 = &columns_[(static_cast<std::size_t>(c) * nTheta_ + column_[f]) * 4];

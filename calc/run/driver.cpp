@@ -76,6 +76,8 @@ class EnergyLoop {
         field_(field) {
     for (auto* table : {&values_.Rmn, &values_.Bmn, &values_.Rev, &values_.F0, &values_.dReo})
       table->assign(static_cast<size_t>(run.n), 0.0);
+    status_.assign(static_cast<size_t>(run.n), -1);
+    reasons_.assign(static_cast<size_t>(run.n), std::string());
   }
 
   // Runs every energy on `threads` threads (the calling one included).
@@ -109,6 +111,12 @@ class EnergyLoop {
       std::lock_guard lock(mutex_);
       ReleaseInOrder();
       failed_ = true;
+      // The energies above it are not part of the run one thread would have made.
+      failedEnergy_ = firstFailure_;
+      for (int32_t i = firstFailure_ + 1; i < run_.n; ++i) {
+        status_[static_cast<size_t>(i)] = -1;
+        reasons_[static_cast<size_t>(i)].clear();
+      }
     }
     if (failed_) return WorkerOutcome::Failed;
     if (stopping_) return WorkerOutcome::Stopped;
@@ -119,6 +127,9 @@ class EnergyLoop {
   std::vector<int32_t>& points() { return points_; }
   EnergyValues& values() { return values_; }
   std::vector<Failure>& messages() { return messages_; }
+  std::vector<int32_t>& status() { return status_; }
+  std::vector<std::string>& reasons() { return reasons_; }
+  int32_t failedEnergy() const { return failedEnergy_; }
 
  private:
   void ReserveCumulative() {
@@ -144,7 +155,7 @@ class EnergyLoop {
     std::vector<Failure> messages;
     if (result.warning) messages.push_back(MessageFailure(*result.warning));
     if (!ok) messages.push_back(ok.failure());
-    Finish(i, ok.ok(), result, samples, std::move(messages));
+    Finish(i, ok, result, samples, std::move(messages));
   }
 
   void Fail(const std::string& text) {
@@ -156,9 +167,17 @@ class EnergyLoop {
   // Keeps a message of the run for the caller. Called with the mutex held: one at a time.
   void Report(const Failure& failure) { messages_.push_back(failure); }
 
-  void Finish(int32_t i, bool ok, const OrbitResult& result, const OrbitSamples& samples,
-              std::vector<Failure> messages) {
+  void Finish(int32_t i, const Outcome& outcome, const OrbitResult& result,
+              const OrbitSamples& samples, std::vector<Failure> messages) {
+    const bool ok = outcome.ok();
     std::lock_guard lock(mutex_);
+    const auto at = static_cast<size_t>(i);
+    status_[at] = !ok                ? static_cast<int32_t>(ClosureStatus::Failed)
+                  : result.converged ? static_cast<int32_t>(ClosureStatus::Converged)
+                                     : static_cast<int32_t>(ClosureStatus::NotConverged);
+    reasons_[at] = !ok                ? outcome.message().text
+                   : result.converged ? std::string()
+                                      : NotAcceptedReason();
     if (parallel_) {
       // On several threads an energy's messages wait until the energies below it are done.
       finished_.emplace(i, FinishedEnergy{ok, std::move(messages)});
@@ -236,7 +255,7 @@ class EnergyLoop {
   const AverageFieldTables& tables_;
   const Field& field_;
 
-  std::mutex mutex_;  // guards everything below, the record's per-energy tables and the progress
+  std::mutex mutex_;        // guards everything below and the progress
   int32_t nextAppend_ = 0;  // next energy whose samples go into the cumulative tables
   bool failed_ = false;
   bool stopping_ = false;
@@ -249,6 +268,9 @@ class EnergyLoop {
   std::vector<int32_t> points_;
   EnergyValues values_;
   std::vector<Failure> messages_;
+  std::vector<int32_t> status_;       // per energy: -1 until done, then its ClosureStatus
+  std::vector<std::string> reasons_;  // per energy: why it did not close
+  int32_t failedEnergy_ = -1;         // the energy whose failure ended the run
 };
 
 // The results of a complete run, in the table order of the results: the record's per-energy
@@ -294,14 +316,29 @@ CalculationOutput RunEnergies(const PreparedRun& run, ProgressSink& progress, co
   const int threads = std::clamp(options.threads, 1, std::max(run.n, 1));
   out.outcome = loop.Run(threads);
   out.messages = std::move(loop.messages());
-  if (out.outcome == WorkerOutcome::Failed) return out;
-  // Bar back to the start (after a stop too).
-  progress.setPos(0);
-  if (out.outcome == WorkerOutcome::Stopped) return out;
+  out.energyStatus = std::move(loop.status());
+  out.energyReasons = std::move(loop.reasons());
+  out.failedEnergy = loop.failedEnergy();
+  // Bar back to the start (after a stop too; a failure leaves it where it is).
+  if (out.outcome != WorkerOutcome::Failed) progress.setPos(0);
+  if (out.outcome != WorkerOutcome::Completed) {
+    EnergyValues& done = loop.values();
+    out.Rmn = std::move(done.Rmn);
+    out.Bmn = std::move(done.Bmn);
+    out.Rev = std::move(done.Rev);
+    out.F0 = std::move(done.F0);
+    out.dReo = std::move(done.dReo);
+    return out;
+  }
 
   // The results, in the table order of the results; the samples move, they are not copied.
   out.results = RunResults(run, loop.values(), loop.orbits(), std::move(loop.points()));
-  out.accuracyNote = AccuracyNote(out.results);
+  out.results.closure.gainPerTurn =
+      options.gainPerTurnMeV;  // the only closure value of this search
+  for (const std::optional<std::string>& note :
+       {AccuracyNote(out.results),
+        run.radii.empty() ? std::nullopt : InnerEdgeNote(out.results, run.radii.front())})
+    if (note) out.notes.push_back(*note);
   return out;
 }
 
@@ -351,7 +388,24 @@ CalculationOutput RunPreciseEnergies(const PreparedRun& run, ProgressSink& progr
   ClosedOrbitsOptions batch;
   batch.threads = std::clamp(options.threads, 1, std::max(run.n, 1));
   batch.stop = stop;
+  // The first pass's verdict of each energy, which a stopped run keeps; the second pass may still
+  // improve it.
+  out.energyStatus.assign(n, -1);
+  out.energyReasons.assign(n, std::string());
+  EnergyValues first;
+  for (auto* table : {&first.Rmn, &first.Bmn, &first.Rev, &first.F0, &first.dReo})
+    table->assign(n, kNoValue);
   batch.energyFinished = [&](int32_t energy, const PreciseOrbitResult& result) {
+    const auto at = static_cast<size_t>(energy);
+    out.energyStatus[at] = static_cast<int32_t>(result.status);
+    out.energyReasons[at] = result.reason;
+    if (result.status == ClosureStatus::Converged) {
+      first.Rmn[at] = result.Rmn;
+      first.Bmn[at] = result.Bmn;
+      first.Rev[at] = result.Rev;
+      first.F0[at] = result.F0;
+      first.dReo[at] = result.dReo;
+    }
     if (options.energyFinished) options.energyFinished(energy, result.iterations);
     progress.stepIt();
   };
@@ -369,6 +423,11 @@ CalculationOutput RunPreciseEnergies(const PreparedRun& run, ProgressSink& progr
   progress.setPos(0);
   if (closed.stopped) {
     out.outcome = WorkerOutcome::Stopped;
+    out.Rmn = std::move(first.Rmn);
+    out.Bmn = std::move(first.Bmn);
+    out.Rev = std::move(first.Rev);
+    out.F0 = std::move(first.F0);
+    out.dReo = std::move(first.dReo);
     return out;
   }
 
@@ -382,6 +441,8 @@ CalculationOutput RunPreciseEnergies(const PreparedRun& run, ProgressSink& progr
   for (size_t i = 0; i < n; ++i) {
     const PreciseOrbitResult& r = closed.energies[i];
     status[i] = static_cast<int32_t>(r.status);
+    out.energyStatus[i] = status[i];
+    out.energyReasons[i] = r.reason;
     if (r.status != ClosureStatus::Converged) {
       ++notClosed;
       reasons[i] = r.reason;
@@ -391,6 +452,7 @@ CalculationOutput RunPreciseEnergies(const PreparedRun& run, ProgressSink& progr
       continue;
     }
     status[i] |= (r.nuR.stable ? 0 : kRadialUnstable) | (r.nuZ.stable ? 0 : kVerticalUnstable);
+    reasons[i] = r.note;  // a closed orbit's note on its values (no Rev), if any
     nuR[i] = r.nuR.value;
     nuZ[i] = r.nuZ.value;
     values.Rmn[i] = r.Rmn;
@@ -412,7 +474,8 @@ CalculationOutput RunPreciseEnergies(const PreparedRun& run, ProgressSink& progr
     if (kept < table->capacity() / 2) table->shrink_to_fit();
   }
   if (notClosed > 0) out.messages.push_back(NotClosedSummary(run, closed));
-  if (notClosed == 0) reasons.clear();
+  if (std::all_of(reasons.begin(), reasons.end(), [](const std::string& t) { return t.empty(); }))
+    reasons.clear();
 
   ResultTables results = RunResults(run, values, orbits, std::move(points));
   ClosureTables& closure = results.closure;

@@ -48,9 +48,22 @@ struct CalculationOutput {
   // desktop program shows them after the run (a quiet one as a status-bar note), the command line
   // on stderr.
   std::vector<Failure> messages;
-  // After a complete run of the default search whose orbits leave F0 uncertain by more than
-  // kAccuracyNoteThreshold, the line that says so (AccuracyNote).
-  std::optional<std::string> accuracyNote;
+  // After a complete run of the default search, each of its notes in turn: the line that says how
+  // uncertain its orbits leave F0 when that is more than kAccuracyNoteThreshold (AccuracyNote),
+  // then the line that names the energies whose orbits run below the map's first radius
+  // (InnerEdgeNote). The desktop program puts them on the status bar, the command line on stderr.
+  std::vector<std::string> notes;
+  // Per energy as the run went, also when it failed or stopped: -1 for an energy not done, else
+  // its ClosureStatus (the default search: 0 accepted, 1 not accepted, 3 failed) and, where it did
+  // not close, why. A run that fails keeps those of the run one thread would have made: below the
+  // energy at which a run of the default search failed.
+  std::vector<int32_t> energyStatus;
+  std::vector<std::string> energyReasons;
+  int32_t failedEnergy = -1;  // the energy whose failure ended a run of the default search
+  // The values of the energies done by a run that failed or stopped (m, T, m, Hz, m; the precise
+  // closure's first verdict, kNoValue where it did not close); empty after a complete run, whose
+  // values are in its results.
+  std::vector<double> Rmn, Bmn, Rev, F0, dReo;
 };
 
 // Runs every energy of the prepared run on options.threads threads (the calling one among them):

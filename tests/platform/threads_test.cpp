@@ -15,6 +15,8 @@
 namespace zuba {
 namespace {
 
+using namespace std::chrono_literals;
+
 TEST(ParallelFor, RunsEveryIndexOnceOnAnyNumberOfThreads) {
   for (int threads : {1, 2, 3, 8}) {
     for (size_t n : {size_t{0}, size_t{1}, size_t{5}, size_t{200}}) {
@@ -81,16 +83,25 @@ TEST(ParallelFor, AStopOrABodysFalseStartsNoFurtherIndex) {
 TEST(ParallelFor, RethrowsTheExceptionOfABodyAfterEveryThreadHasEnded) {
   for (int threads : {1, 4}) {
     std::atomic<int> running{0}, calls{0};
+    std::atomic<bool> thrown{false};
     EXPECT_THROW(ParallelFor(1000, threads,
                              [&](size_t, size_t i) {
                                running.fetch_add(1);
                                calls.fetch_add(1);
                                if (i == 3) {
                                  running.fetch_sub(1);
+                                 thrown = true;
                                  throw std::runtime_error("energy 3");
                                }
-                               // An energy takes its time: the loop ends long before the last.
-                               std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                               // The indices after it wait for the throw and take a while, so
+                               // that the others cannot finish the loop while the thread of
+                               // index 3 is descheduled on a loaded machine.
+                               if (i > 3) {
+                                 const auto until = std::chrono::steady_clock::now() + 10s;
+                                 while (!thrown && std::chrono::steady_clock::now() < until)
+                                   std::this_thread::yield();
+                                 std::this_thread::sleep_for(1ms);
+                               }
                                running.fetch_sub(1);
                                return true;
                              }),
