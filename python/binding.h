@@ -38,8 +38,11 @@ struct ErrorRaised {
 [[noreturn]] inline void Raise(const char* kind, const Message& message) {
   throw ErrorRaised{kind, message};
 }
+// The failure's message with the file at fault in front of it, as the command line shows it.
 [[noreturn]] inline void Raise(const char* kind, const Outcome& outcome) {
-  Raise(kind, outcome.message());
+  Message message = outcome.message();
+  message.text = TextNamingFile(outcome.failure());
+  Raise(kind, message);
 }
 // The message of a failure that names a file or value beside the failure's own text.
 [[noreturn]] inline void Raise(const char* kind, const std::string& prefix,

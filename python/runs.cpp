@@ -209,7 +209,7 @@ RunResult RunPy(const MapHandle& map, const ParametersHandle& p, const std::stri
     if (!output.messages.empty()) message = output.messages.back().message;
     Raise("CalculationError", message);
   }
-  if (output.accuracyNote) result.warnings.push_back(*output.accuracyNote);
+  for (const std::string& note : output.notes) result.warnings.push_back(note);
   result.tables = std::move(output.results);
   const ClosureColumns columns = ClosureColumnsOf(result.tables, result.gainPerTurn);
   bool anyClosed = !columns.precise;

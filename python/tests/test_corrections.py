@@ -24,7 +24,8 @@ def test_isochronise_equals_the_cli(tmp_path):
     seen = []
     c = zuba.isochronise(zuba.read_map(path), zuba.parameters(**SHORT),
                          progress=lambda i, worst: seen.append(i))
-    assert isinstance(c, zuba.Correction) and seen == list(range(1, c.iterations + 1))
+    # Progress after iterations (those that end between two looks come together).
+    assert isinstance(c, zuba.Correction) and seen == sorted(set(seen)) and seen[-1] == c.iterations
     for key in ("isochronism_before", "isochronism_after", "phase_deg_before", "phase_deg_after",
                 "iterations", "converged", "target", "termination", "total_variation_t"):
         assert getattr(c, key) == out[key], key

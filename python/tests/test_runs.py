@@ -23,8 +23,13 @@ def read_values(path):
     lines = path.read_text().splitlines()
     names = lines[0].split("\t")
     rows = [line.split("\t") for line in lines[1:]]
-    cell = lambda c: math.nan if c in ("", "unstable") else float(c)
-    return {n: np.array([cell(row[k]) for row in rows]) for k, n in enumerate(names)}
+    def column(k):
+        cells = [row[k] for row in rows]
+        try:
+            return np.array([math.nan if c in ("", "unstable") else float(c) for c in cells])
+        except ValueError:
+            return cells  # a column of words (the status)
+    return {n: column(k) for k, n in enumerate(names)}
 
 
 @pytest.mark.parametrize("name,mode,changes,closure", CASES)
@@ -46,7 +51,10 @@ def test_run_gives_the_cli_files_and_numbers(tmp_path, name, mode, changes, clos
     expected = read_values(tmp_path / "cli.tsv")
     assert list(r.values) == list(expected)
     for column, values in expected.items():
-        np.testing.assert_array_equal(r.values[column], values, err_msg=column)
+        if isinstance(values, list):
+            assert r.values[column] == values, column
+        else:
+            np.testing.assert_array_equal(r.values[column], values, err_msg=column)
     assert r.closure == closure and len(r) == len(expected["Ek_J"])
     # A document reads back as the same results.
     loaded = zuba.load(str(tmp_path / "py.zub"))
@@ -61,7 +69,8 @@ def test_a_map_of_arrays_runs_as_its_file(tvk):
     for closure in ("standard", "precise"):
         a, b = zuba.run(tvk, p, closure=closure), zuba.run(again, p, closure=closure)
         for column in a.values:
-            np.testing.assert_array_equal(a.values[column], b.values[column], err_msg=column)
+            assert np.array_equal(a.values[column], b.values[column], equal_nan=True) \
+                if not isinstance(a.values[column], list) else a.values[column] == b.values[column]
         np.testing.assert_array_equal(a.orbit(-1)["R_m"], b.orbit(-1)["R_m"])
 
 
