@@ -68,7 +68,8 @@ Result<FieldPatches> FieldPatches::Build(std::span<const double> h, std::span<co
   p.first_ = azimuths[0];
   p.turnEnd_ = azimuths[nTheta - 1] + delta;
 
-  // The extended ring exactly as the per-call evaluation builds it; ring node i holds column column[i].
+  // The extended ring exactly as the per-call evaluation builds it; ring node i holds column
+  // column[i].
   const int32_t nRing = nTheta + 5;
   p.ring_.resize(nRing);
   std::vector<int32_t>& column = p.column_;
@@ -146,7 +147,8 @@ Result<FieldPatches> FieldPatches::Build(std::span<const double> h, std::span<co
     p.radialInvSixH_[c] = 1.0 / (6.0 * H);
     if (spline) {
       for (int32_t k = 0; k < nTheta; ++k) {
-        // The column spline's large terms (Y/H − M·H/6) exactly as the per-call evaluation rounds them.
+        // The column spline's large terms (Y/H − M·H/6) exactly as the per-call evaluation rounds
+        // them.
         const double Y0 = field[c * nTheta + k], Y1 = field[(c + 1) * nTheta + k];
         const double M0 = moments[c * nTheta + k], M1 = moments[(c + 1) * nTheta + k];
         double* col = &p.columns_[(static_cast<std::size_t>(c) * nTheta + k) * 4];
@@ -161,8 +163,8 @@ Result<FieldPatches> FieldPatches::Build(std::span<const double> h, std::span<co
       }
     } else {
       // End cells: the column parabola S·R² − L·R + C from the same rounded S, L, C as the
-      // per-call evaluation (at the far end of a fine radius table these coefficients carry most of its
-      // rounding), re-expanded about R_c: the value at R_c, then H·(2S·R_c − L) and H²·S.
+      // per-call evaluation (at the far end of a fine radius table these coefficients carry most of
+      // its rounding), re-expanded about R_c: the value at R_c, then H·(2S·R_c − L) and H²·S.
       const int32_t i0 = c == 0 ? 0 : nR - 3;
       const double Rc = radii[c];
       for (int32_t k = 0; k < nTheta; ++k) {
@@ -207,6 +209,36 @@ Result<FieldPatches> FieldPatches::Build(std::span<const double> h, std::span<co
     }
   }
   return p;
+}
+
+bool FieldPatches::PatchCursor::Locate(double R, double theta) {
+  const FieldPatches& p = *field_;
+  double wrapped = theta;
+  if (p.Refused(R, theta) || !(R >= p.radii_.front()) || !p.WrapAzimuth(wrapped)) return false;
+  const int32_t c = p.RadialCell(R);
+  const int32_t f = p.RingCell(wrapped);
+  const int32_t lastCell = static_cast<int32_t>(p.radii_.size()) - 2;
+  // The cell's radii, closed at the map's last radius; its azimuths in the point's turn.
+  lowR_ = c == 0 ? p.radii_.front() : p.radialLow_[c];
+  highR_ = c == lastCell ? std::nextafter(p.radii_.back(), HUGE_VAL) : p.radialHigh_[c];
+  const double turn = theta - wrapped;  // rad, the whole turns between the point and the table
+  // The cell serves the points of its interval within the table's turn only: a point that the
+  // wrap's rounding puts just below the first azimuth lies in the ring's extension, whose cubic
+  // is not that of the turn's last interval, so that the next point locates its cell again.
+  lowTheta_ = std::max(p.ringLow_[f], p.first_) + turn;
+  highTheta_ = std::min(p.ringHigh_[f], p.turnEnd_) + turn;
+  originR_ = p.radii_[c];
+  invStepR_ = p.radialInv_[c];
+  originTheta_ = p.ring_[f] + turn;
+  invStepTheta_ = p.ringInv_[f];
+  patch_ = &p.patches_[(static_cast<std::size_t>(c) * p.ringCells_ + f) * 16];
+  return true;
+}
+
+Failure FieldPatches::PatchRefusal(double R, double theta) const {
+  if (R >= 0 && R < radii_.front() && std::fabs(theta) <= kMaxAzimuthMagnitude)
+    return ErrorFailure("Radius value error!", "R", R, radii_.front(), radii_.back());
+  return Refusal(R, theta);
 }
 
 Failure FieldPatches::Refusal(double R, double theta) const {
