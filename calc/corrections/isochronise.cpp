@@ -29,9 +29,9 @@ namespace zuba {
 namespace {
 
 constexpr double kInfinity = std::numeric_limits<double>::infinity();
-// Integration steps between two kept samples of a closed orbit (the averages along it need no
-// more).
-constexpr std::size_t kSampleStride = 8;
+// Samples between two kept samples of a closed orbit: every one (a precise orbit's samples lie on
+// the map's azimuth step, at most 2 degrees apart).
+constexpr std::size_t kSampleStride = 1;
 
 // Target revolution frequency Frf / H (Hz).
 double TargetFrequency(const CalculationRecord& record) {
@@ -170,13 +170,14 @@ CorrectionSpline MakeCorrectionSpline(const std::vector<double>& radii, int jLow
 }  // namespace
 
 OrbitCloser PreciseOrbitCloser(const CalculationRecord& record, int threads,
-                               const std::atomic<int32_t>* stop) {
-  return [base = record, threads, stop](std::span<const double> field,
-                                        std::vector<EnergyOrbit>& orbits) -> Outcome {
+                               const std::atomic<int32_t>* stop, double tolerance) {
+  return [base = record, threads, stop, tolerance](std::span<const double> field,
+                                                   std::vector<EnergyOrbit>& orbits) -> Outcome {
     CalculationRecord run = base;
     run.field.assign(field.begin(), field.end());
     PreparedRun prepared;
     if (Outcome o = PrepareRun(run, prepared); !o) return o;
+    prepared.constants.tolerance = tolerance;
     Result<FieldPatches> patches =
         FieldPatches::Build(prepared.radialSteps, run.radii, run.azimuths, run.field, run.moments);
     if (!patches) return patches.outcome();
@@ -274,9 +275,11 @@ double LargestMagnitude(const std::vector<double>& values) {
   return largest;
 }
 
-Result<std::vector<double>> IsochronismOnMap(const CalculationRecord& record, int threads) {
+Result<std::vector<double>> IsochronismOnMap(const CalculationRecord& record, int threads,
+                                             double tolerance) {
   std::vector<EnergyOrbit> orbits;
-  if (Outcome o = PreciseOrbitCloser(record, threads)(record.field, orbits); !o) return o;
+  if (Outcome o = PreciseOrbitCloser(record, threads, nullptr, tolerance)(record.field, orbits); !o)
+    return o;
   return IsochronismOf(record, orbits);
 }
 

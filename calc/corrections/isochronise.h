@@ -38,10 +38,12 @@ using OrbitCloser =
     std::function<Outcome(std::span<const double> field, std::vector<EnergyOrbit>& orbits)>;
 
 // The closer of the precise closure for the record's run (its mesh, energies and ion), on
-// `threads` threads; the same orbits for any thread count. When *stop turns 1 the closer ends after
-// the energies in flight and fails quietly with kStoppedText.
+// `threads` threads, integrating to `tolerance` (see precise_orbit.h); the same orbits for any
+// thread count. When *stop turns 1 the closer ends after the energies in flight and fails quietly
+// with kStoppedText.
 OrbitCloser PreciseOrbitCloser(const CalculationRecord& record, int threads,
-                               const std::atomic<int32_t>* stop = nullptr);
+                               const std::atomic<int32_t>* stop = nullptr,
+                               double tolerance = kDefaultPreciseTolerance);
 
 inline constexpr const char* kStoppedText = "Stopped.";
 
@@ -83,7 +85,8 @@ std::vector<double> RfPhaseOf(const CalculationRecord& record, const std::vector
 double LargestMagnitude(const std::vector<double>& values);
 
 // The isochronism errors of the precise closed orbits on the record's own field.
-Result<std::vector<double>> IsochronismOnMap(const CalculationRecord& record, int threads);
+Result<std::vector<double>> IsochronismOnMap(const CalculationRecord& record, int threads,
+                                             double tolerance = kDefaultPreciseTolerance);
 
 // What both searches report, per energy of the run and over all of them.
 struct CorrectionOutcome {

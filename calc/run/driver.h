@@ -66,6 +66,8 @@ struct WorkerOptions {
   // report) names those energies.
   ClosureMode closure = ClosureMode::Standard;
   double gainPerTurnMeV = 0.1;  // MeV per turn, for the phase slip of the closure tables
+  // The error bound of each integration step of the precise closure (see precise_orbit.h).
+  double tolerance = kDefaultPreciseTolerance;
   // Called once after the hand-over of a complete run of the default search whose orbits leave F0
   // uncertain by more than kAccuracyNoteThreshold, with the line that says so (AccuracyNote); may
   // be empty. The desktop program puts it on the status bar, the command line on stderr.
@@ -78,7 +80,8 @@ struct WorkerOptions {
 inline constexpr double kMaxSampleCapacity = 50'000'000;
 int64_t SampleCapacity(double T0, double TIs, double h);
 
-// What the worker prepares before the energy loop: spline moments, average-field tables, run constants.
+// What the worker prepares before the energy loop: spline moments, average-field tables, run
+// constants.
 struct PreparedRun {
   std::vector<double> radialSteps;      // m, steps of the radius table (serves the field)
   std::vector<double> v, epsilon, psi;  // average-field tables over the radius nodes
