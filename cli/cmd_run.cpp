@@ -258,6 +258,7 @@ int RunCalculation(const RunOptions& options) {
   worker.report = [](const Failure& failure) { ShowMessage(failure.message); };
   worker.closure = closureMode;
   worker.gainPerTurnMeV = gainPerTurn;
+  worker.tolerance = start.tolerance;
   std::string accuracy;  // the accuracy line of a run of the default search, if it has one
   worker.accuracyNote = [&accuracy](const std::string& line) { accuracy = line; };
   std::unique_ptr<TerminalProgress> bar;

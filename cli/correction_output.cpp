@@ -82,7 +82,7 @@ int SearchFailed(const Outcome& outcome) {
 }
 
 int WriteCorrectedMap(const std::string& output, const CalculationRecord& record,
-                      std::span<const double> deltaB, int threads,
+                      std::span<const double> deltaB, int threads, double tolerance,
                       std::optional<double>& afterWritten) {
   const Result<SdfConversion> sdf = CorrectedMapSdf(record, deltaB);
   if (!sdf) {
@@ -104,7 +104,7 @@ int WriteCorrectedMap(const std::string& output, const CalculationRecord& record
   ResultsHandOver handOver;
   Calculation reread(handOver);
   if (const Outcome prepared = reread.Prepare(p); !prepared) return Refused(prepared);
-  const Result<std::vector<double>> errors = IsochronismOnMap(reread.Record(), threads);
+  const Result<std::vector<double>> errors = IsochronismOnMap(reread.Record(), threads, tolerance);
   if (!errors) {
     ShowMessage(errors.message());
     return kExitFailed;
