@@ -1,7 +1,8 @@
 // zuba, the desktop program.
 //   zuba [DOC.zub]
 //   zuba --screenshot OUT.png [--dialog mode|input|isochronise]
-//        [--view frequency|isochronism|tunes|map|orbits|harmonics|table] [--select K] [DOC.zub]
+//        [--view frequency|isochronism|tunes|map|orbits|harmonics|table] [--select K]
+//        [--compare OTHER.zub] [--difference MAP] [DOC.zub]
 #include <QCommandLineParser>
 #include <cstring>
 
@@ -43,7 +44,19 @@ int main(int argc, char** argv) {
       QStringLiteral("With --screenshot: choose row K of the results table (1 the first energy), "
                      "which every graph marks."),
       QStringLiteral("K"));
+  const QCommandLineOption compareOption(
+      QStringLiteral("compare"),
+      QStringLiteral("With --screenshot: draw a second document beside the results, as File > "
+                     "Compare With... does."),
+      QStringLiteral("OTHER.zub"));
+  const QCommandLineOption differenceOption(
+      QStringLiteral("difference"),
+      QStringLiteral("With --screenshot: draw the run's field map minus this map, as View > "
+                     "Difference to Map... does."),
+      QStringLiteral("MAP"));
   parser.addOption(screenshotOption);
+  parser.addOption(compareOption);
+  parser.addOption(differenceOption);
   parser.addOption(dialogOption);
   parser.addOption(viewOption);
   parser.addOption(selectOption);
@@ -68,12 +81,14 @@ int main(int argc, char** argv) {
       std::fputs("zuba: --select takes a row number of the results table\n", stderr);
       return app.ExitInstance(1);
     }
-    return app.ExitInstance(app.Screenshot(parser.value(screenshotOption),
-                                           parser.value(dialogOption), parser.value(viewOption),
-                                           energy));
+    return app.ExitInstance(app.Screenshot(
+        parser.value(screenshotOption), parser.value(dialogOption), parser.value(viewOption),
+        energy, parser.value(compareOption), parser.value(differenceOption)));
   }
-  if (parser.isSet(dialogOption) || parser.isSet(viewOption) || parser.isSet(selectOption)) {
-    std::fputs("zuba: --dialog, --view and --select need --screenshot\n", stderr);
+  if (parser.isSet(dialogOption) || parser.isSet(viewOption) || parser.isSet(selectOption) ||
+      parser.isSet(compareOption) || parser.isSet(differenceOption)) {
+    std::fputs("zuba: --dialog, --view, --select, --compare and --difference need --screenshot\n",
+               stderr);
     return 1;
   }
   if (!app.InitInstance(document)) return app.ExitInstance(1);

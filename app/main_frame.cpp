@@ -27,6 +27,7 @@
 #include <cmath>
 
 #include "app/about_dlg.h"
+#include "app/comparison_commands.h"
 #include "app/export_graph_dlg.h"
 #include "app/input_data_dlg.h"
 #include "app/isochronise_controller.h"
@@ -90,6 +91,14 @@ CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent) {
   resultsTable_ = new CResultsTable(this);
   addDockWidget(Qt::BottomDockWidgetArea, resultsTable_);
   resultsTable_->hide();
+  comparison_ = new CComparisonCommands(
+      *view_, *resultsTable_,
+      [this] {
+        const QString path = document_->PathName();
+        return path.isEmpty() ? std::string()
+                              : QFile::encodeName(QFileInfo(path).absolutePath()).toStdString();
+      },
+      this);
 
   modeDlg_ = new CModeDlg(this);
   inputDlg_ = new CInputDataDlg(this);
@@ -148,8 +157,8 @@ CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent) {
   // The table follows the view's results (after the paint that may have refreshed them) and
   // marks its chosen energy in the view.
   connect(
-      view_, &CZUBAView::resultsRefreshed, this,
-      [this] { resultsTable_->SetResults(view_->ViewResults()); }, Qt::QueuedConnection);
+      view_, &CZUBAView::resultsRefreshed, this, [this] { comparison_->RefreshTable(); },
+      Qt::QueuedConnection);
   connect(resultsTable_, &CResultsTable::energySelected, view_, &CZUBAView::SetSelectedEnergy);
   connect(resultsTable_, &QDockWidget::visibilityChanged, this, &CMainFrame::UpdateCommandUi);
   // The progress text names the energy a run has reached.
@@ -165,7 +174,7 @@ CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent) {
   resize(900, 660);
   document_->OnNewDocument();
   view_->OnInitialUpdate();
-  resultsTable_->SetResults(view_->ViewResults());
+  comparison_->RefreshTable();
   UpdateTitle();
   UpdateCommandUi();
 }
@@ -376,6 +385,8 @@ void CMainFrame::CreateMenus() {
   fileMenu->addAction(saveAsAct);
   fileMenu->addAction(exportGraphAct);
   fileMenu->addAction(exportValuesAct);
+  fileMenu->addAction(comparison_->compareAct);
+  fileMenu->addAction(comparison_->compareNoneAct);
   fileMenu->addSeparator();
   fileMenu->addAction(printAct);
   fileMenu->addAction(printPreviewAct);
@@ -398,7 +409,10 @@ void CMainFrame::CreateMenus() {
   viewMenu->addAction(statusBarAct);
   viewMenu->addAction(resultsTableAct);
   viewMenu->addSeparator();
-  for (GraphKind kind : kGraphKinds) viewMenu->addAction(GraphAction(kind));
+  for (GraphKind kind : kGraphKinds) {
+    viewMenu->addAction(GraphAction(kind));
+    if (kind == GraphKind::Map) viewMenu->addAction(comparison_->differenceAct);
+  }
 
   calculateMenu = menuBar()->addMenu(tr("&Calculate"));
   calculateMenu->addAction(equilibriumOrbitsAct);
@@ -483,6 +497,7 @@ void CMainFrame::UpdateCommandUi() {
   isochroniseAct->setEnabled(results && !busy);
   exportGraphAct->setEnabled(results);
   exportValuesAct->setEnabled(results);
+  comparison_->UpdateCommands(results);
   toolbarAct->setChecked(!toolBar_->isHidden());
   statusBarAct->setChecked(!statusBar()->isHidden());
   resultsTableAct->setChecked(!resultsTable_->isHidden());

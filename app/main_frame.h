@@ -33,6 +33,7 @@ namespace zuba {
 
 class CInputDataDlg;
 class CIsochroniseController;
+class CComparisonCommands;
 class CModeDlg;
 class CResultsTable;
 
@@ -53,6 +54,7 @@ class CMainFrame : public QMainWindow, public ControllerServices {
   CZUBADoc& Document() { return *document_; }
   CZUBAView& View() { return *view_; }
   CCalculationController& Controller() { return *controller_; }
+  CComparisonCommands& Comparison() { return *comparison_; }
   CIsochroniseController& Isochronisation() { return *isochronise_; }
   ResultsHandOver& HandOver() { return handOver_; }
   QProgressBar& ProgressBar() { return *progressBar_; }
@@ -142,6 +144,7 @@ class CMainFrame : public QMainWindow, public ControllerServices {
   CZUBADoc* document_ = nullptr;
   CZUBAView* view_ = nullptr;
   CCalculationController* controller_ = nullptr;
+  CComparisonCommands* comparison_ = nullptr;  // File > Compare With..., the map difference
   CIsochroniseController* isochronise_ = nullptr;
   CModeDlg* modeDlg_ = nullptr;
   CInputDataDlg* inputDlg_ = nullptr;

@@ -47,7 +47,8 @@ CMapOptionsDlg::CMapOptionsDlg(QWidget* parent) : QDialog(parent) {
                        {".sdf map (Gs or T)", MapFormat::Sdf},
                        {"Polar map (six header numbers, kG)", MapFormat::Polar},
                        {"Measured records (B and its derivatives, kG)", MapFormat::Records},
-                       {"Table (columns R, theta, Bz)", MapFormat::Table}});
+                       {"Table (columns R, theta, Bz)", MapFormat::Table},
+                       {"Polar mesh (azimuths, radii in cm, kG)", MapFormat::PolarMesh}});
   sectorsBox = new QSpinBox(this);
   sectorsBox->setRange(0, kMaxReplicate);
   sectorsBox->setSpecialValueText(QStringLiteral("Full turn in the file"));

@@ -107,8 +107,8 @@ CResultsTable::CResultsTable(QWidget* parent)
   });
 }
 
-void CResultsTable::SetResults(const ResultTables& results) {
-  model_->SetRows(ValueRowsOf(results));
+void CResultsTable::SetResults(const ResultTables& results, const ResultTables* compare) {
+  model_->SetRows(compare ? ComparedValueRows(results, *compare) : ValueRowsOf(results));
   emit energySelected(-1);
 }
 

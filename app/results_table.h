@@ -43,8 +43,9 @@ class CResultsTable : public QDockWidget {
  public:
   explicit CResultsTable(QWidget* parent = nullptr);
 
-  // Shows the rows of a record (no row chosen).
-  void SetResults(const ResultTables& results);
+  // Shows the rows of a record (no row chosen); with a compared record, after its columns the
+  // differences from it at the energies both hold (d_isochronism, d_nu_r, d_nu_z).
+  void SetResults(const ResultTables& results, const ResultTables* compare = nullptr);
   const ValueRows& Rows() const { return model_->Rows(); }
   QTableView& Table() { return *table_; }
 

@@ -10,6 +10,7 @@
 #include <QThread>
 #include <cstdio>
 
+#include "app/comparison_commands.h"
 #include "app/input_data_dlg.h"
 #include "app/isochronise_controller.h"
 #include "app/mode_dlg.h"
@@ -60,8 +61,13 @@ bool CZUBAApp::UseScratchSettings() {
 }
 
 int CZUBAApp::Screenshot(const QString& outPath, const QString& dialog, const QString& view,
-                         int energy) {
+                         int energy, const QString& compare, const QString& difference) {
   QWidget* target = frame_.get();
+  // A picture shows the presets alone: the user's machine files are not read.
+  frame_->ModeDialog().machineFolder.clear();
+  // The comparisons first: the difference shows the map view, which --view may change.
+  if (!compare.isEmpty() && !frame_->Comparison().CompareWith(compare)) return 1;
+  if (!difference.isEmpty() && !frame_->Comparison().DifferenceTo(difference)) return 1;
   if (view == QStringLiteral("table")) {
     frame_->resultsTableAct->trigger();
   } else if (!view.isEmpty()) {

@@ -40,9 +40,12 @@ class CZUBAApp : public QApplication {
   // dialog showing the "TVK-310: p" preset, into a PNG file. view names the graph the window
   // shows (frequency, isochronism, tunes, map, orbits, harmonics) or "table": the window with the
   // results table docked; energy, when positive, the row of the results table chosen (1 the first
-  // energy), which every graph marks. Returns a process exit code.
+  // energy), which every graph marks; compare, when not empty, a second document drawn beside the
+  // results (File > Compare With...); difference, when not empty, a map file whose difference to
+  // the run's map the map view draws. Returns a process exit code.
   int Screenshot(const QString& outPath, const QString& dialog, const QString& view = QString(),
-                 int energy = 0);
+                 int energy = 0, const QString& compare = QString(),
+                 const QString& difference = QString());
 
  private:
   QtMessageService messageBoxes_;

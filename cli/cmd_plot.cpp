@@ -28,7 +28,7 @@ struct PlotOptions {
   std::string output;
   std::string size = "800x600";
   std::string kind = "frequency";
-  std::string compare;  // a second document whose curve is drawn in red
+  std::string compare;  // a second document drawn beside the first
 };
 
 #ifdef ZUBA_HAVE_GRAPH
@@ -78,6 +78,9 @@ int RunPlot(const PlotOptions& options) {
   const GraphKind kind = ParseGraphKind(options.kind).value_or(GraphKind::Frequency);
   GraphExtras extras;
   extras.compare = other ? &other->results : nullptr;
+  // The legends name the files.
+  extras.name = std::filesystem::path(options.document).filename().string();
+  extras.compareName = std::filesystem::path(options.compare).filename().string();
   if (GraphNeedsMap(kind)) {
     const std::string folder = std::filesystem::path(options.document).parent_path().string();
     RunMap map = LoadRunMap(load->results, folder);
@@ -117,8 +120,8 @@ Command SetUp(CLI::App& parent) {
       ->check(CLI::IsMember({"frequency", "isochronism", "tunes", "map", "orbits", "harmonics"}))
       ->capture_default_str();
   app->add_option("--compare", options->compare,
-                  "A second document whose curve is drawn in red on the frequency or isochronism "
-                  "graph");
+                  "A second document drawn beside the first: in red on the frequency, isochronism "
+                  "and tune graphs, dashed on the orbit graph; the legend names both files");
   return Command{app, [options] { return RunPlot(*options); }};
 }
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "calc/maps/coil_table.h"
+#include "calc/run/machine_file.h"
 #include "calc/run/run_quantities.h"
 #include "calc/synth/synth_map.h"
 #include "cli/command.h"
@@ -26,6 +27,7 @@ namespace {
 
 struct SynthCommandOptions {
   std::string mode = kModeTvk310;
+  std::string machine;  // a machine file in place of the preset
   std::optional<double> frf, mass, checkEnergy;
   std::optional<int32_t> harmonic, sectors, charge;
   bool negative = false;
@@ -39,11 +41,17 @@ struct SynthCommandOptions {
 
 int RunSynthMap(SynthCommandOptions& o) {
   SynthMapOptions& map = o.map;
-  if (!SynthOptionsFromPreset(o.mode, map))
+  // The ion, the RF and the energies of the preset or of the machine file.
+  RunParameters preset;
+  if (!o.machine.empty()) {
+    const Result<Machine> machine = ReadMachineFile(o.machine);
+    if (!machine) return Refused(machine.outcome());
+    preset = machine->run;
+  } else if (!ApplyPreset(o.mode, preset)) {
     throw UsageError{"Unknown --mode \"" + o.mode + "\" (allowed: \"" + kModeTvk310 + "\", \"" +
                      kModeAvf14N5 + "\")"};
-  RunParameters preset;
-  ApplyPreset(o.mode, preset);
+  }
+  SynthOptionsFromRun(preset, map);
   if (o.frf) map.frfMhz = *o.frf;
   if (o.mass) map.massSamu = *o.mass;
   if (o.harmonic) map.harmonic = *o.harmonic;
@@ -152,8 +160,11 @@ Command SetUp(CLI::App& parent) {
   CLI::App* app = parent.add_subcommand(
       "synth-map", "Write the field map of a synthetic N-sector isochronous cyclotron");
   app->add_option("-o,--output", o->output, "Field map file to write (*.sdf)")->required();
-  app->add_option("--mode", o->mode, "Operating mode whose ion and RF are used")
-      ->capture_default_str();
+  CLI::Option* mode = app->add_option("--mode", o->mode, "Operating mode whose ion and RF are used")
+                          ->capture_default_str();
+  app->add_option("--machine", o->machine,
+                  "Machine file (JSON) whose ion, RF and last energy are used, in place of --mode")
+      ->excludes(mode);
   app->add_option("--frf", o->frf, "RF frequency, MHz");
   app->add_option("--harmonic", o->harmonic, "Harmonic number H");
   app->add_option("--sectors", o->sectors, "Number of sectors N");

@@ -53,8 +53,9 @@ inline void AddMapReadingOptions(CLI::App* app, MapReadingArgs& args) {
              "--format", args.format,
              "Format of the map file: auto (by its content), sdf, polar (six header numbers, "
              "then B_z in kG), records (measured records of B_z and its derivatives), table "
-             "(columns R, theta, B_z)")
-          ->check(CLI::IsMember({"auto", "sdf", "polar", "records", "table"}))
+             "(columns R, theta, B_z), polar-mesh (three header lines, six numbers, the "
+             "azimuths, the radii, then B_z in kG)")
+          ->check(CLI::IsMember({"auto", "sdf", "polar", "records", "table", "polar-mesh"}))
           ->capture_default_str()
           ->group(group);
   args.replicateOption =

@@ -50,9 +50,8 @@ function(zuba_add_test name)
   # GCC 12 at -O3 warns falsely about overlapping copies when tests assign string literals
   # (GCC bug 105329); the warning stays on for the program itself.
   target_compile_options(${name} PRIVATE $<$<CXX_COMPILER_ID:GNU>:-Wno-restrict>)
-  set(props ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
-  if(ARG_LABELS)
-    list(APPEND props LABELS "${ARG_LABELS}")
-  endif()
+  # Each test also carries the name of its program as a label (tools/mutants.py runs them so).
+  set(labels ${name} ${ARG_LABELS})
+  set(props ENVIRONMENT "QT_QPA_PLATFORM=offscreen" LABELS "${labels}")
   gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES ${props})
 endfunction()

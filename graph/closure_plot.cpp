@@ -41,8 +41,27 @@ double AxisPixel(double v, double first, double step, int32_t exponent, int32_t 
   return p0 + sign * (v / unit - first) / step * pixels;
 }
 
-// Draws up to two series of y against x with one scaling: the first in blue, the second in red;
-// the point `highlight` of the first marked.
+// "name (precise closure)": a record in a legend.
+std::string Named(const std::string& name, const ResultTables& r, const char* otherwise) {
+  return (name.empty() ? std::string(otherwise) : name) +
+         (r.closure.mode == 1 ? " (precise closure)" : " (standard closure)");
+}
+
+// The legend of a record compared with another: which colour is which file.
+std::string ComparedLegend(const ResultTables& r, const ResultTables& compare,
+                           const GraphExtras& extras) {
+  return "Blue: " + Named(extras.name, r, "first") +
+         ", red: " + Named(extras.compareName, compare, "second");
+}
+
+// The pen of a series: 1 pixel alone, 2 when two records are compared, so that a curve that runs
+// along a grid line stays in sight.
+QPen SeriesPen(const QColor& colour, bool compared) {
+  return QPen(QBrush(colour), compared ? 2 : 1, Qt::SolidLine);
+}
+
+// Draws up to two series of y against x with one scaling: the first in blue, the second in red
+// (over the grid, both wider); the point `highlight` of the first marked.
 bool DrawSeries(QPainter& painter, const std::string& title, const std::string& xCaption,
                 const std::string& yCaption, const std::string& note, std::vector<double> x,
                 std::vector<double> y, size_t firstCount, QSize clientSize, int logicalDpi,
@@ -56,10 +75,11 @@ bool DrawSeries(QPainter& painter, const std::string& title, const std::string& 
   if (drawn) {
     painter.setBackgroundMode(Qt::TransparentMode);
     const std::span<const int32_t> xp(curve.xPixels), yp(curve.yPixels);
-    painter.setPen(QPen(QBrush(QColor(0, 0, 255)), 1, Qt::SolidLine));
+    const bool compared = x.size() > firstCount;
+    painter.setPen(SeriesPen(QColor(0, 0, 255), compared));
     DrawCurve(painter, xp.first(firstCount), yp.first(firstCount));
-    if (x.size() > firstCount) {
-      painter.setPen(QPen(QBrush(QColor(220, 0, 0)), 1, Qt::SolidLine));
+    if (compared) {
+      painter.setPen(SeriesPen(QColor(220, 0, 0), compared));
       DrawCurve(painter, xp.subspan(firstCount), yp.subspan(firstCount));
     }
     DrawHighlight(painter, xp.first(firstCount), yp.first(firstCount), highlight);
@@ -77,25 +97,23 @@ bool DrawIsochronism(QPainter& painter, const ResultTables& r, const GraphExtras
     const std::vector<double> cx = compare->Rmn.toVector(), cy = Isochronism(*compare);
     x.insert(x.end(), cx.begin(), cx.end());
     y.insert(y.end(), cy.begin(), cy.end());
-    note += compare->closure.mode == 1 ? ", red: precise closure" : ", red: default closure";
+    note = ComparedLegend(r, *compare, extras);
   }
   return DrawSeries(painter, "Isochronism error", "Rmean (m)", "F0*H/Frf - 1", note, x, y, first,
                     clientSize, logicalDpi, extras.selected);
 }
 
 bool DrawFrequencyCompared(QPainter& painter, const ResultTables& r, const ResultTables& compare,
-                           QSize clientSize, int logicalDpi, int32_t highlight) {
+                           const GraphExtras& extras, QSize clientSize, int logicalDpi) {
   std::vector<double> x = r.Rmn.toVector(), y = r.F0.toVector();
   const size_t first = x.size();
   y.resize(first, kNoValue);
   const std::vector<double> cx = compare.Rmn.toVector(), cy = compare.F0.toVector();
   x.insert(x.end(), cx.begin(), cx.end());
   for (size_t i = 0; i < cx.size(); ++i) y.push_back(i < cy.size() ? cy[i] : kNoValue);
-  const std::string note =
-      std::string(r.closure.mode == 1 ? "Blue: precise" : "Blue: default") +
-      (compare.closure.mode == 1 ? ", red: precise closure" : ", red: default closure");
-  return DrawSeries(painter, kResultsGraphTitle, kResultsGraphXCaption, kResultsGraphYCaption, note,
-                    x, y, first, clientSize, logicalDpi, highlight);
+  return DrawSeries(painter, kResultsGraphTitle, kResultsGraphXCaption, kResultsGraphYCaption,
+                    ComparedLegend(r, compare, extras), x, y, first, clientSize, logicalDpi,
+                    extras.selected);
 }
 
 // A resonance line a nu_r + b nu_z = c of the tune diagram.
@@ -163,6 +181,19 @@ bool DrawTunes(QPainter& painter, const ResultTables& r, const GraphExtras& extr
     if (!Drawn(x[i], y[i])) x[i] = y[i] = kNoValue;  // unstable: no point
   const size_t first = x.size();
   const int32_t N = r.run.N;
+  // The compared record's tunes follow, drawn in red (none unless it is a precise run).
+  size_t second = 0;
+  if (const ResultTables* compare = extras.compare; compare && compare->closure.mode == 1) {
+    std::vector<double> cx = compare->closure.nuR.toVector(), cy = compare->closure.nuZ.toVector();
+    cy.resize(cx.size(), kNoValue);
+    for (size_t i = 0; i < cx.size(); ++i) {
+      const bool drawn = Drawn(cx[i], cy[i]);
+      x.push_back(drawn ? cx[i] : kNoValue);
+      y.push_back(drawn ? cy[i] : kNoValue);
+    }
+    second = cx.size();
+  }
+  const size_t pointCount = first + second;
 
   // Two anchors (not drawn) set the axes to the extent of the points and the lines near them.
   const TuneExtent extent = TuneDiagramExtent(x, y, N);
@@ -173,14 +204,19 @@ bool DrawTunes(QPainter& painter, const ResultTables& r, const GraphExtras& extr
 
   CCurve curve(QRect(QPoint(0, 0), clientSize), static_cast<uint32_t>(x.size()), logicalDpi);
   // The value range of the points drawn, not of the anchors.
-  const auto [low, high] = FiniteRange(std::span<const double>(y).first(first));
+  const auto [low, high] = FiniteRange(std::span<const double>(y).first(pointCount));
   if (low <= high) curve.shownValueRange = std::make_pair(low, high);
   painter.save();
   painter.setPen(QPen(QBrush(QColor(0, 0, 0)), 1, Qt::SolidLine));
   painter.setBrush(Qt::white);
   std::string names;
   for (const Resonance& line : Resonances(N)) names += (names.empty() ? "" : ", ") + line.label;
-  curve.Draw(painter, "Tune diagram", "nu_r", "nu_z", "Resonances: " + names, x, y);
+  std::string note = "Resonances: " + names;
+  // Compared, the legend of the two records (the lines are named on the plot).
+  if (extras.compare)
+    note = ComparedLegend(r, *extras.compare, extras) +
+           (second == 0 ? ", which has no tunes without the precise closure" : "");
+  curve.Draw(painter, "Tune diagram", "nu_r", "nu_z", note, x, y);
   const bool drawn = curve.noData == 0;
   if (drawn) {
     painter.setBackgroundMode(Qt::TransparentMode);
@@ -228,7 +264,18 @@ bool DrawTunes(QPainter& painter, const ResultTables& r, const GraphExtras& extr
       painter.drawText(QPointF(tx, ty), text);
       painter.setClipping(false);
     }
-    painter.setPen(QPen(QBrush(QColor(0, 0, 255)), 1, Qt::SolidLine));
+    if (second > 0) {
+      // The compared path first, so that the record's own lies over it.
+      const auto cxp = std::span<const int32_t>(curve.xPixels).subspan(first, second);
+      const auto cyp = std::span<const int32_t>(curve.yPixels).subspan(first, second);
+      painter.setPen(SeriesPen(QColor(220, 0, 0), true));
+      DrawCurve(painter, cxp, cyp);
+      painter.setBrush(QColor(220, 0, 0));
+      for (size_t i = 0; i < second; ++i)
+        if (cxp[i] != kNoValueInt && cyp[i] != kNoValueInt)
+          painter.drawEllipse(QPoint(cxp[i], cyp[i]), 2, 2);
+    }
+    painter.setPen(SeriesPen(QColor(0, 0, 255), second > 0));
     const std::span<const int32_t> xp = std::span<const int32_t>(curve.xPixels).first(first);
     const std::span<const int32_t> yp = std::span<const int32_t>(curve.yPixels).first(first);
     DrawCurve(painter, xp, yp);
@@ -365,8 +412,7 @@ bool DrawGraph(QPainter& painter, const ResultTables& results, GraphKind kind, Q
       break;
   }
   if (extras.compare)
-    return DrawFrequencyCompared(painter, results, *extras.compare, clientSize, logicalDpi,
-                                 extras.selected);
+    return DrawFrequencyCompared(painter, results, *extras.compare, extras, clientSize, logicalDpi);
   return DrawResultsGraph(painter, results, clientSize, logicalDpi, extras.selected);
 }
 

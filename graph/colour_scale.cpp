@@ -1,4 +1,4 @@
-// The viridis colour scale (see colour_scale.h).
+// The colour scales of the map views (see colour_scale.h).
 #include "graph/colour_scale.h"
 
 #include <cmath>
@@ -14,18 +14,30 @@ constexpr unsigned char kControlPoints[17][3] = {
     {0x5e, 0xc9, 0x62}, {0x84, 0xd4, 0x4b}, {0xad, 0xdc, 0x30}, {0xd8, 0xe2, 0x19},
     {0xfd, 0xe7, 0x25}};
 
-QRgb Interpolated(double t) {
+// The diverging scale from blue through white to red: the eleven colours of the published
+// red-blue diverging scheme, reversed so that negative values are blue, placed evenly on [0, 1].
+constexpr unsigned char kDivergingPoints[11][3] = {
+    {0x05, 0x30, 0x61}, {0x21, 0x66, 0xac}, {0x43, 0x93, 0xc3}, {0x92, 0xc5, 0xde},
+    {0xd1, 0xe5, 0xf0}, {0xf7, 0xf7, 0xf7}, {0xfd, 0xdb, 0xc7}, {0xf4, 0xa5, 0x82},
+    {0xd6, 0x60, 0x4d}, {0xb2, 0x18, 0x2b}, {0x67, 0x00, 0x1f}};
+
+template <size_t N>
+QRgb InterpolatedIn(const unsigned char (&points)[N][3], double t) {
   if (!(t > 0)) t = 0;  // also not-a-number
   if (t > 1) t = 1;
-  const double position = t * 16.0;
-  const int k = std::min(15, static_cast<int>(position));
+  const double position = t * (N - 1);
+  const int k = std::min(static_cast<int>(N) - 2, static_cast<int>(position));
   const double f = position - k;
   int rgb[3];
   for (int c = 0; c < 3; ++c) {
-    const double v = kControlPoints[k][c] + f * (kControlPoints[k + 1][c] - kControlPoints[k][c]);
+    const double v = points[k][c] + f * (points[k + 1][c] - points[k][c]);
     rgb[c] = static_cast<int>(std::lround(v));
   }
   return qRgb(rgb[0], rgb[1], rgb[2]);
+}
+
+QRgb Interpolated(double t) {
+  return InterpolatedIn(kControlPoints, t);
 }
 
 }  // namespace
@@ -41,6 +53,15 @@ const std::array<QRgb, 256>& ViridisTable() {
 
 QRgb ViridisColour(double t) {
   return Interpolated(t);
+}
+
+const std::array<QRgb, 256>& DivergingTable() {
+  static const std::array<QRgb, 256> table = [] {
+    std::array<QRgb, 256> t{};
+    for (int k = 0; k < 256; ++k) t[k] = InterpolatedIn(kDivergingPoints, k / 255.0);
+    return t;
+  }();
+  return table;
 }
 
 }  // namespace zuba

@@ -23,6 +23,7 @@ namespace zuba {
 struct GraphCache {
   // The colour image of the map.
   std::shared_ptr<const FieldGrid> imageGrid;
+  bool imageDiverging = false;  // drawn on the diverging scale of a difference
   QSize imagePixels;
   double imageHalfWidth = 0;  // m, the image spans -imageHalfWidth .. imageHalfWidth on both axes
   QImage image;
@@ -40,6 +41,7 @@ struct GraphCache {
   QImage layer;
   double layerPlotWidth = 0;
   bool layerOverMap = false;
+  bool layerDark = false;  // the orbits drawn as over a difference map
 
   // The harmonic analysis of the map for a number of sectors.
   std::shared_ptr<const FieldGrid> analysisGrid;
@@ -52,11 +54,20 @@ struct GraphCache {
 };
 
 struct GraphExtras {
-  const ResultTables* compare = nullptr;  // a second record, drawn in red (frequency, isochronism)
-  int32_t selected = -1;                  // the energy highlighted; -1 for none
-  std::shared_ptr<const FieldGrid> map;   // the run's field map (map and harmonics views)
-  std::string mapNote;                    // one line about the map: why it is missing, a caveat
-  GraphCache* cache = nullptr;            // kept between paints; a drawing of its own without
+  // A second record drawn beside the results: in red in the frequency, isochronism and tune
+  // graphs, dashed in the orbit graph.
+  const ResultTables* compare = nullptr;
+  // The files of the results and of the compared record, for the legends (empty: "first" and
+  // "second").
+  std::string name, compareName;
+  int32_t selected = -1;                 // the energy highlighted; -1 for none
+  std::shared_ptr<const FieldGrid> map;  // the run's field map (map and harmonics views)
+  std::string mapNote;                   // one line about the map: why it is missing, a caveat
+  // The map view draws `map` as a difference of two maps (T) on a diverging scale centred at zero;
+  // differenceName names it ("A - B").
+  bool difference = false;
+  std::string differenceName;
+  GraphCache* cache = nullptr;  // kept between paints; a drawing of its own without
 };
 
 }  // namespace zuba

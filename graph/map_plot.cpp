@@ -36,20 +36,26 @@ const GraphCache& CachedOrbits(const ResultTables& results, GraphCache& cache) {
   return cache;
 }
 
-// The ends of the colour scale: the smallest and largest field value of the map.
-std::pair<double, double> FieldRange(const FieldGrid& grid) {
+// The ends of the colour scale: the smallest and largest field value of the map; for a difference
+// symmetric about zero, from minus to plus the largest magnitude.
+std::pair<double, double> FieldRange(const FieldGrid& grid, bool difference) {
   auto [low, high] = FiniteRange(grid.field);
+  if (difference) {
+    const double m = std::max(std::fabs(low), std::fabs(high));
+    return m > 0 ? std::pair{-m, m} : std::pair{-1e-6, 1e-6};
+  }
   if (!(high > low)) high = low + 1e-6;
   return {low, high};
 }
 
-void DrawColourBar(QPainter& painter, const PlotFrame& frame, double low, double high) {
+void DrawColourBar(QPainter& painter, const PlotFrame& frame, double low, double high,
+                   bool difference) {
   const QFontMetricsF fm(frame.textFont);
   const double H = fm.height();
   const QRectF plot = frame.Plot();
   const QRectF bar(plot.right() + 1.2 * H, plot.top() + 1.5 * H, 1.1 * H, plot.height() - 1.5 * H);
   QImage strip(1, 256, QImage::Format_RGB32);
-  const auto& table = ViridisTable();
+  const auto& table = difference ? DivergingTable() : ViridisTable();
   for (int k = 0; k < 256; ++k) strip.setPixel(0, 255 - k, table[static_cast<size_t>(k)]);
   painter.save();
   painter.drawImage(bar, strip);
@@ -65,7 +71,7 @@ void DrawColourBar(QPainter& painter, const PlotFrame& frame, double low, double
                      Qt::AlignLeft | Qt::AlignVCenter, TickLabel(v, ticks.step));
   }
   painter.drawText(QRectF(bar.left() - H, plot.top(), 5 * H, H), Qt::AlignLeft | Qt::AlignTop,
-                   QStringLiteral("B (T)"));
+                   difference ? QStringLiteral("ΔB (T)") : QStringLiteral("B (T)"));
   painter.restore();
 }
 
@@ -91,22 +97,34 @@ QPolygonF InPixels(const QPolygonF& orbit, const PlotFrame& frame) {
   return out;
 }
 
-// Every orbit thin, every k-th one emphasised, in the frame's logical pixels; over a map in white
-// (with a dark edge), alone in grey and blue.
+// How the orbits are drawn: over a field map, alone, over a difference map.
+enum class OrbitStyle { OverMap, Alone, OverDifference };
+
+// Every orbit thin, every k-th one emphasised, in the frame's logical pixels: over a map in white
+// (with a dark edge), alone in grey and blue, over the blue, white and red of a difference in black
+// (with a light edge).
 void DrawOrbits(QPainter& painter, const std::vector<QPolygonF>& orbits, const PlotFrame& frame,
-                bool overMap) {
+                OrbitStyle style) {
   const int32_t n = static_cast<int32_t>(orbits.size());
   const int32_t every = EmphasisStep(n);
+  const bool overMap = style == OrbitStyle::OverMap;
+  const bool overDifference = style == OrbitStyle::OverDifference;
   painter.setRenderHint(QPainter::Antialiasing, true);
-  painter.setPen(QPen(overMap ? QColor(255, 255, 255, 110) : QColor(90, 90, 90, 140), 0.6));
+  painter.setPen(QPen(overMap          ? QColor(255, 255, 255, 110)
+                      : overDifference ? QColor(30, 30, 30, 120)
+                                       : QColor(90, 90, 90, 140),
+                      0.6));
   for (int32_t i = 0; i < n; ++i)
     if (orbits[i].size() >= 2) painter.drawPolyline(InPixels(orbits[i], frame));
   for (int32_t i = 0; i < n; ++i) {
     if (orbits[i].size() < 2 || (i % every != 0 && i != n - 1)) continue;
     const QPolygonF line = InPixels(orbits[i], frame);
-    painter.setPen(QPen(QColor(0, 0, 0, 150), 2.6));
+    painter.setPen(QPen(overDifference ? QColor(255, 255, 255, 170) : QColor(0, 0, 0, 150), 2.6));
     painter.drawPolyline(line);
-    painter.setPen(QPen(overMap ? QColor(255, 255, 255) : QColor(0, 0, 255), 1.3));
+    painter.setPen(QPen(overMap          ? QColor(255, 255, 255)
+                        : overDifference ? QColor(0, 0, 0)
+                                         : QColor(0, 0, 255),
+                        1.3));
     painter.drawPolyline(line);
   }
 }
@@ -120,11 +138,12 @@ bool RasterDevice(const QPainter& painter) {
 
 }  // namespace
 
-QImage MapImage(const FieldGrid& grid, int pixels, double halfWidth, double low, double high) {
+QImage MapImage(const FieldGrid& grid, int pixels, double halfWidth, double low, double high,
+                bool diverging) {
   QImage image(pixels, pixels, QImage::Format_ARGB32_Premultiplied);
   image.fill(Qt::transparent);
   if (!grid.usable() || pixels <= 0 || !(halfWidth > 0)) return image;
-  const auto& table = ViridisTable();
+  const auto& table = diverging ? DivergingTable() : ViridisTable();
   const std::vector<double>& radii = grid.radii;
   const int32_t nTheta = grid.nTheta();
   const double dTheta = kTwoPi / nTheta;
@@ -206,49 +225,57 @@ bool DrawMapGraph(QPainter& painter, const ResultTables& results, const GraphExt
   frame.EqualAspect();
 
   painter.save();
-  frame.DrawAxes(painter, QString::fromLatin1(kMapGraphTitle), QStringLiteral("x (m)"),
-                 QStringLiteral("y (m)"));
+  const bool difference = extras.difference && grid != nullptr;
+  frame.DrawAxes(painter,
+                 QString::fromLatin1(difference ? kMapDifferenceGraphTitle : kMapGraphTitle),
+                 QStringLiteral("x (m)"), QStringLiteral("y (m)"));
   const QRectF plot = frame.Plot();
 
   // The colour image, made again when the map, its size on the device or the extent changed.
   const double deviceScale = std::max(1.0, std::abs(painter.deviceTransform().m11()));
   const int pixels = std::clamp(static_cast<int>(std::lround(plot.width() * deviceScale)), 1, 2400);
   if (grid) {
-    const auto [low, high] = FieldRange(*grid);
+    const auto [low, high] = FieldRange(*grid, difference);
     if (cache.imageGrid.get() != grid || cache.imagePixels != QSize(pixels, pixels) ||
-        cache.imageHalfWidth != half) {
-      cache.image = MapImage(*grid, pixels, half, low, high);
+        cache.imageHalfWidth != half || cache.imageDiverging != difference) {
+      cache.image = MapImage(*grid, pixels, half, low, high, difference);
       cache.imageGrid = extras.map;
+      cache.imageDiverging = difference;
       cache.imagePixels = QSize(pixels, pixels);
       cache.imageHalfWidth = half;
       cache.fieldLow = low;
       cache.fieldHigh = high;
       cache.layer = QImage();
     }
-    DrawColourBar(painter, frame, low, high);
+    DrawColourBar(painter, frame, low, high, difference);
   }
+  const OrbitStyle style = !grid        ? OrbitStyle::Alone
+                           : difference ? OrbitStyle::OverDifference
+                                        : OrbitStyle::OverMap;
 
   // The map and the orbits: on a device of pixels from the layer (made again with the image, the
   // orbits or the plot's size), elsewhere (SVG, PDF, paper) as lines.
   if (RasterDevice(painter)) {
     if (cache.layer.isNull() || cache.layer.size() != QSize(pixels, pixels) ||
-        cache.layerPlotWidth != plot.width() || cache.layerOverMap != (grid != nullptr)) {
+        cache.layerPlotWidth != plot.width() || cache.layerOverMap != (grid != nullptr) ||
+        cache.layerDark != difference) {
       cache.layer =
           grid ? cache.image.copy() : QImage(pixels, pixels, QImage::Format_ARGB32_Premultiplied);
       if (!grid) cache.layer.fill(Qt::transparent);
       QPainter layer(&cache.layer);
       layer.scale(pixels / plot.width(), pixels / plot.height());
       layer.translate(-plot.topLeft());
-      DrawOrbits(layer, orbits, frame, grid != nullptr);
+      DrawOrbits(layer, orbits, frame, style);
       cache.layerPlotWidth = plot.width();
       cache.layerOverMap = grid != nullptr;
+      cache.layerDark = difference;
     }
     painter.drawImage(plot, cache.layer);
   } else {
     if (grid) painter.drawImage(plot, cache.image);
     painter.save();
     painter.setClipRect(plot);
-    DrawOrbits(painter, orbits, frame, grid != nullptr);
+    DrawOrbits(painter, orbits, frame, style);
     painter.restore();
   }
 
@@ -272,6 +299,12 @@ bool DrawMapGraph(QPainter& painter, const ResultTables& results, const GraphExt
   QString note;
   if (!extras.mapNote.empty()) {
     note = QString::fromStdString(extras.mapNote);
+  } else if (difference) {
+    note = QStringLiteral("%1 (%2 x %3 nodes, largest |ΔB| %4 T)")
+               .arg(QString::fromStdString(extras.differenceName))
+               .arg(grid->nR())
+               .arg(grid->nTheta())
+               .arg(cache.fieldHigh, 0, 'g', 4);
   } else if (grid) {
     note = QStringLiteral("Map %1 (%2 x %3 nodes, %4 .. %5 T)")
                .arg(QString::fromStdString(grid->path))

@@ -2,7 +2,8 @@
 // y (one metre as long on both axes, the viridis scale, a colour bar in tesla) and the closed
 // orbits of the record over it, drawn from their stored samples thinned for the screen: every orbit
 // thin, every k-th one and the selected one emphasised. Without a map the orbits are drawn alone
-// and the note under the plot says why.
+// and the note under the plot says why. A difference of two maps (extras.difference) is drawn on a
+// diverging scale, blue through white to red, symmetric about zero.
 #pragma once
 
 #include <QSize>
@@ -16,6 +17,7 @@ class QPainter;
 namespace zuba {
 
 inline constexpr const char* kMapGraphTitle = "Field map and closed orbits";
+inline constexpr const char* kMapDifferenceGraphTitle = "Field map difference and closed orbits";
 
 // Samples kept per orbit for drawing (the stored orbit has tens of thousands).
 inline constexpr int kOrbitDrawSamples = 360;
@@ -27,8 +29,9 @@ bool DrawMapGraph(QPainter& painter, const ResultTables& results, const GraphExt
 
 // The colour image of a map over -halfWidth .. halfWidth metres on both axes, pixels wide and
 // high: bilinear in radius and azimuth, transparent outside the map's radii; low and high are the
-// ends of the colour scale (T).
-QImage MapImage(const FieldGrid& grid, int pixels, double halfWidth, double low, double high);
+// ends of the colour scale (T), viridis, or the diverging scale of a difference.
+QImage MapImage(const FieldGrid& grid, int pixels, double halfWidth, double low, double high,
+                bool diverging = false);
 
 // The orbits of the record thinned to at most samplesPerOrbit points each and the last sample, in
 // metres, per energy.

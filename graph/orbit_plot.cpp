@@ -54,29 +54,44 @@ QColor CurveColour(size_t k) {
 }
 
 std::pair<double, double> RangeOf(const std::vector<OrbitCurves>& curves,
+                                  const std::vector<OrbitCurves>& compared,
                                   std::vector<double> OrbitCurves::*member) {
   double low = INFINITY, high = -INFINITY;
-  for (const OrbitCurves& c : curves) {
-    auto [l, h] = FiniteRange(c.*member);
-    low = std::min(low, l);
-    high = std::max(high, h);
-  }
+  for (const std::vector<OrbitCurves>* set : {&curves, &compared})
+    for (const OrbitCurves& c : *set) {
+      auto [l, h] = FiniteRange(c.*member);
+      low = std::min(low, l);
+      high = std::max(high, h);
+    }
   return {low, high};
 }
 
+// The pen of curve k: its colour, red when chosen; dashed for the compared record.
+QPen CurvePen(size_t k, bool chosen, bool compared) {
+  QPen pen = chosen ? QPen(QColor(214, 39, 40), 2.2) : QPen(CurveColour(k), 1.2);
+  if (compared) pen.setStyle(Qt::DashLine);
+  return pen;
+}
+
+// compared: the compared record's curves of the same energies, entry k beside curve k (empty
+// where it has none), drawn dashed.
 void DrawPanel(QPainter& painter, QRectF panel, int logicalDpi,
-               const std::vector<OrbitCurves>& curves, std::vector<double> OrbitCurves::*member,
-               const QString& title, const QString& caption, const std::vector<LegendEntry>& legend,
-               int32_t selected, const QString& note) {
+               const std::vector<OrbitCurves>& curves, const std::vector<OrbitCurves>& compared,
+               std::vector<double> OrbitCurves::*member, const QString& title,
+               const QString& caption, const std::vector<LegendEntry>& legend, int32_t selected,
+               const QString& note) {
   PlotFrame frame(panel, logicalDpi);
-  const auto [x0, x1] = RangeOf(curves, &OrbitCurves::thetaDeg);
-  const auto [y0, y1] = Padded(RangeOf(curves, member).first, RangeOf(curves, member).second, 0.06);
+  const auto [x0, x1] = RangeOf(curves, compared, &OrbitCurves::thetaDeg);
+  const auto [yLow, yHigh] = RangeOf(curves, compared, member);
+  const auto [y0, y1] = Padded(yLow, yHigh, 0.06);
   frame.SetRanges(x0, x1, y0, y1);
   frame.DrawAxes(painter, title, QStringLiteral("θ (deg)"), caption);
   for (size_t k = 0; k < curves.size(); ++k) {
     const bool chosen = curves[k].energy == selected;
-    frame.DrawSeries(painter, curves[k].thetaDeg, curves[k].*member,
-                     chosen ? QPen(QColor(214, 39, 40), 2.2) : QPen(CurveColour(k), 1.2));
+    frame.DrawSeries(painter, curves[k].thetaDeg, curves[k].*member, CurvePen(k, chosen, false));
+    if (k < compared.size() && !compared[k].thetaDeg.empty())
+      frame.DrawSeries(painter, compared[k].thetaDeg, compared[k].*member,
+                       CurvePen(k, chosen, true));
   }
   frame.DrawLegend(painter, legend);
   if (!note.isEmpty()) frame.DrawNote(painter, note);
@@ -111,7 +126,30 @@ bool DrawOrbitGraph(QPainter& painter, const ResultTables& results, const GraphE
     QString text = QString::fromStdString(EnergyLabel(results, i));
     if (i < results.Rmn.size() && results.Rmn[i] != kNoValue)
       text += QStringLiteral(", Rmean %1 m").arg(results.Rmn[i], 0, 'f', 4);
-    legend.push_back({chosen ? QPen(QColor(214, 39, 40), 2.2) : QPen(CurveColour(k), 1.2), text});
+    legend.push_back({CurvePen(k, chosen, false), text});
+  }
+  // The compared record's orbits of the same energies, dashed; the legend names both files.
+  std::vector<OrbitCurves> compared;
+  if (const ResultTables* other = extras.compare) {
+    const std::vector<SampleSpan> otherSpans = OrbitSpans(*other);
+    for (const OrbitCurves& c : curves) {
+      compared.emplace_back();
+      const double ek = results.Ek[c.energy];
+      for (int64_t j = 0; j < other->Ek.size() && j < std::ssize(otherSpans); ++j)
+        if (std::fabs(other->Ek[j] - ek) <= 1e-9 * std::fabs(ek) &&
+            otherSpans[static_cast<size_t>(j)].count >= 2) {
+          compared.back() =
+              CurvesOf(*other, otherSpans[static_cast<size_t>(j)], static_cast<int32_t>(j));
+          break;
+        }
+    }
+    const QString first = QString::fromStdString(extras.name.empty() ? "first" : extras.name);
+    const QString second =
+        QString::fromStdString(extras.compareName.empty() ? "second" : extras.compareName);
+    legend.push_back({QPen(Qt::black, 1.2), QStringLiteral("solid: %1").arg(first)});
+    QPen dashed(Qt::black, 1.2);
+    dashed.setStyle(Qt::DashLine);
+    legend.push_back({dashed, QStringLiteral("dashed: %1").arg(second)});
   }
 
   const QRectF client(QPointF(0, 0), QSizeF(clientSize));
@@ -122,16 +160,16 @@ bool DrawOrbitGraph(QPainter& painter, const ResultTables& results, const GraphE
                                                   "to draw its orbit in red.");
   painter.save();
   if (!velocity) {
-    DrawPanel(painter, client, logicalDpi, curves, &OrbitCurves::dR,
+    DrawPanel(painter, client, logicalDpi, curves, compared, &OrbitCurves::dR,
               QStringLiteral("Orbit radius: R(θ) - Rmean"), QStringLiteral("R - Rmean (mm)"),
               legend, extras.selected, note);
   } else {
     const double split = client.height() * 0.56;
-    DrawPanel(painter, QRectF(0, 0, client.width(), split), logicalDpi, curves, &OrbitCurves::dR,
-              QStringLiteral("Orbit radius: R(θ) - Rmean"), QStringLiteral("R - Rmean (mm)"),
-              legend, extras.selected, QString());
+    DrawPanel(painter, QRectF(0, 0, client.width(), split), logicalDpi, curves, compared,
+              &OrbitCurves::dR, QStringLiteral("Orbit radius: R(θ) - Rmean"),
+              QStringLiteral("R - Rmean (mm)"), legend, extras.selected, QString());
     DrawPanel(painter, QRectF(0, split, client.width(), client.height() - split), logicalDpi,
-              curves, &OrbitCurves::vR, QStringLiteral("Radial velocity dR/dτ"),
+              curves, compared, &OrbitCurves::vR, QStringLiteral("Radial velocity dR/dτ"),
               QStringLiteral("dR/dτ (mm/rad)"), {}, extras.selected, note);
   }
   painter.restore();

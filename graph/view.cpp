@@ -44,6 +44,8 @@ void CZUBAView::ResultsRefreshed() {
   cache_.Clear();
   map_ = ViewMap{};
   mapFor_ = UINT64_MAX;
+  difference_ = nullptr;  // the difference of another run's map
+  differenceName_.clear();
   emit resultsRefreshed();
 }
 
@@ -102,12 +104,31 @@ GraphExtras CZUBAView::Extras() {
   GraphExtras extras;
   extras.selected = selected_;
   extras.cache = &cache_;
-  if (GraphNeedsMap(graphKind_)) {
+  extras.compare = compare_.get();
+  extras.compareName = compareName_;
+  if (document_ != nullptr) extras.name = document_->GetTitle().toStdString();
+  if (graphKind_ == GraphKind::Map && difference_) {
+    extras.map = difference_;
+    extras.difference = true;
+    extras.differenceName = differenceName_;
+  } else if (GraphNeedsMap(graphKind_)) {
     const ViewMap& map = Map();
     extras.map = map.grid;
     extras.mapNote = map.note;
   }
   return extras;
+}
+
+void CZUBAView::SetCompare(std::shared_ptr<const ResultTables> other, std::string name) {
+  compare_ = std::move(other);
+  compareName_ = compare_ ? std::move(name) : std::string();
+  update();
+}
+
+void CZUBAView::SetMapDifference(std::shared_ptr<const FieldGrid> difference, std::string name) {
+  difference_ = std::move(difference);
+  differenceName_ = difference_ ? std::move(name) : std::string();
+  update();
 }
 
 void CZUBAView::SetGraphKind(GraphKind kind) {

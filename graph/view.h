@@ -103,6 +103,17 @@ class CZUBAView : public QWidget {
   // drawn like the view.
   GraphExtras Extras();
 
+  // A second record drawn beside the results in the per-energy graphs (File > Compare With...),
+  // named by its file in the legends; null for none. Kept when the results change. Repaints.
+  void SetCompare(std::shared_ptr<const ResultTables> other, std::string name);
+  const ResultTables* Compare() const { return compare_.get(); }
+  const std::string& CompareName() const { return compareName_; }
+  // The map view draws this difference of the run's map and another map (View > Field Map >
+  // Difference to map...) instead of the map; a null grid for none. Dropped with the results.
+  // Repaints.
+  void SetMapDifference(std::shared_ptr<const FieldGrid> difference, std::string name);
+  bool HasMapDifference() const { return difference_ != nullptr; }
+
  signals:
   // The view's copy of the results has been refreshed (a transfer, New, Open).
   void resultsRefreshed();
@@ -151,6 +162,11 @@ class CZUBAView : public QWidget {
   uint64_t record_ = 0;           // counts the records results_ has held
   uint64_t mapFor_ = UINT64_MAX;  // the record whose map map_ is
   GraphCache cache_;              // colour image, thinned orbits, harmonic analysis
+
+  std::shared_ptr<const ResultTables> compare_;  // the compared record; null for none
+  std::string compareName_;
+  std::shared_ptr<const FieldGrid> difference_;  // the map difference drawn; null for none
+  std::string differenceName_;
 };
 
 }  // namespace zuba

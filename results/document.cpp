@@ -407,7 +407,7 @@ bool ReadMapReadingBlock(Source& source, Reader& in, MapReadingOptions& reading)
               " is not " + std::to_string(kMapReadingBytes) + ".");
     return false;
   }
-  if (v[0] < 0 || v[0] > 4 || v[1] < 0 || (v[2] & ~7) != 0 || v[3] < 0 || v[3] > 2 || v[4] < 0 ||
+  if (v[0] < 0 || v[0] > static_cast<int32_t>(kLastMapFormat) || v[1] < 0 || (v[2] & ~7) != 0 || v[3] < 0 || v[3] > 2 || v[4] < 0 ||
       v[4] > 2 || v[5] < 0 || v[5] > 3) {
     in.refuse("Damaged document: the map-reading block holds an unknown format, flag or unit.");
     return false;

@@ -23,12 +23,13 @@ const char* NameOf(const std::array<std::pair<E, const char*>, N>& names, E valu
   return "?";
 }
 
-constexpr std::array<std::pair<MapFormat, const char*>, 5> kFormats{
+constexpr std::array<std::pair<MapFormat, const char*>, 6> kFormats{
     {{MapFormat::Auto, "auto"},
      {MapFormat::Sdf, "sdf"},
      {MapFormat::Polar, "polar"},
      {MapFormat::Records, "records"},
-     {MapFormat::Table, "table"}}};
+     {MapFormat::Table, "table"},
+     {MapFormat::PolarMesh, "polar-mesh"}}};
 constexpr std::array<std::pair<RadiusUnit, const char*>, 2> kRadiusUnits{
     {{RadiusUnit::Metre, "m"}, {RadiusUnit::Millimetre, "mm"}}};
 constexpr std::array<std::pair<AngleUnit, const char*>, 2> kAngleUnits{
@@ -64,7 +65,8 @@ std::optional<FieldUnit> ParseFieldUnit(std::string_view name) {
 }
 
 std::string DescribeMapReading(const MapReadingOptions& o) {
-  static const char* const kKinds[] = {"map", ".sdf map", "polar map", "record map", "table"};
+  static const char* const kKinds[] = {"map",        ".sdf map", "polar map", "record map",
+                                       "table", "polar-mesh map"};
   const auto kind = static_cast<size_t>(o.format);
   std::string text = kind < std::size(kKinds) ? kKinds[kind] : "map";
   if (o.AsGiven()) return text + " as given";

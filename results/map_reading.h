@@ -18,7 +18,12 @@ enum class MapFormat : int32_t {
   Records = 3,  // four header numbers, labelled parameter blocks, one record of B_z and its
                 // azimuthal derivatives per radius (kG), fixed-width fields
   Table = 4,    // one row per node: R, θ, B_z (CSV, TSV or blank-separated)
+  PolarMesh = 5,  // three header lines, six numbers (azimuth and radius counts, total angle, a
+                  // reference radius, two integers), the azimuths (rad), the radii (cm), then
+                  // B_z in kG radius by radius, azimuth fastest
 };
+// The last format: the formats are 0 .. kLastMapFormat.
+inline constexpr MapFormat kLastMapFormat = MapFormat::PolarMesh;
 
 // Units of a table's columns when its header does not name them (None: take the header's).
 enum class RadiusUnit : int32_t { None = 0, Metre = 1, Millimetre = 2 };
@@ -49,7 +54,8 @@ struct MapReadingOptions {
   bool operator==(const MapReadingOptions&) const = default;
 };
 
-// The names used on the command line and in messages: "auto", "sdf", "polar", "records", "table";
+// The names used on the command line and in messages: "auto", "sdf", "polar", "records", "table",
+// "polar-mesh";
 // "m", "mm"; "deg", "rad"; "T", "Gs", "kG". Parsing takes exactly these names.
 const char* MapFormatName(MapFormat format);
 const char* RadiusUnitName(RadiusUnit unit);

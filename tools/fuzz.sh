@@ -2,7 +2,8 @@
 # Builds the libFuzzer targets (preset `fuzz`: clang, AddressSanitizer + UndefinedBehaviorSanitizer)
 # and runs each for the given number of seconds, one after the other.
 #   tools/fuzz.sh [seconds] [target...]   default 60 per target; targets: document field_map
-#                                         polar_map record_map table_map (default all)
+#                                         polar_map record_map table_map polar_mesh_map
+#                                         (default all)
 # Seeds: documents and small maps of every format written by the program itself (fuzz_seeds), plus
 # examples/*.sdf.
 # The growing corpora stay in BUILD/corpus/<target>; a finding is written to BUILD/findings/ and
@@ -13,7 +14,7 @@ cd "$(dirname "$0")/.."
 seconds=${1:-60}
 shift || true
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(document field_map polar_map record_map table_map)
+[ ${#targets[@]} -gt 0 ] || targets=(document field_map polar_map record_map table_map polar_mesh_map)
 build=${ZUBA_FUZZ_BUILD_DIR:-build/fuzz}
 jobs=${ZUBA_FUZZ_JOBS:-2}
 
@@ -22,11 +23,12 @@ cmake --preset fuzz -B "$build" >/dev/null
 cmake --build "$build" --target fuzz_seeds "${targets[@]/#/fuzz_}" -j "$jobs"
 
 mkdir -p "$build/findings"
-for target in document field_map polar_map record_map table_map; do
+for target in document field_map polar_map record_map table_map polar_mesh_map; do
   mkdir -p "$build/seeds/$target" "$build/corpus/$target"
 done
 "$build/tools/fuzz/fuzz_seeds" "$build/seeds/document" "$build/seeds/field_map" \
-  "$build/seeds/polar_map" "$build/seeds/record_map" "$build/seeds/table_map"
+  "$build/seeds/polar_map" "$build/seeds/record_map" "$build/seeds/table_map" \
+  "$build/seeds/polar_mesh_map"
 for map in examples/*.sdf tests/data/*.sdf; do
   [ -f "$map" ] && cp "$map" "$build/seeds/field_map/"
 done

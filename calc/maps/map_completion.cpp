@@ -23,7 +23,7 @@ Outcome CheckMapReadingOptions(const MapReadingOptions& o) {
         "--mirror completes half a sector to one sector: it needs --replicate N, the number of "
         "sectors",
         "mirror");
-  if (static_cast<int32_t>(o.format) < 0 || static_cast<int32_t>(o.format) > 4 ||
+  if (static_cast<int32_t>(o.format) < 0 || static_cast<int32_t>(o.format) > static_cast<int32_t>(kLastMapFormat) ||
       static_cast<int32_t>(o.rUnit) < 0 || static_cast<int32_t>(o.rUnit) > 2 ||
       static_cast<int32_t>(o.thetaUnit) < 0 || static_cast<int32_t>(o.thetaUnit) > 2 ||
       static_cast<int32_t>(o.bUnit) < 0 || static_cast<int32_t>(o.bUnit) > 3)

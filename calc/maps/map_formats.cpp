@@ -2,6 +2,7 @@
 // format with the reading options of a run.
 #include "calc/maps/map_formats.h"
 
+#include <cmath>
 #include <cstring>
 #include <string>
 
@@ -12,10 +13,46 @@
 
 namespace zuba {
 
+namespace {
+
+// Six numbers on a line, the first two counts (1 ..), the last two whole: the header line of a
+// polar-mesh map.
+bool IsSixNumberLine(std::string_view line, bool checkCounts) {
+  double v[6] = {};
+  int count = 0;
+  bool numbers = true;
+  ForEachWord(line, [&](std::string_view word) {
+    if (count < 6 && !ReadFileNumber(word, v[count])) numbers = false;
+    ++count;
+    return numbers;
+  });
+  if (!numbers || count != 6) return false;
+  if (!checkCounts) return true;
+  int64_t n = 0;
+  return WholeCount(v[0], n) && WholeCount(v[1], n) && v[4] == std::floor(v[4]) &&
+         v[5] == std::floor(v[5]) && v[2] > 0;
+}
+
+// Three lines of anything, then the header line of six numbers, which the lines before it are
+// not.
+bool LooksLikePolarMesh(std::string_view bytes) {
+  Lines lines(bytes);
+  std::string_view line;
+  int sixes = 0;
+  for (int k = 0; k < 3; ++k) {
+    if (!lines.Next(line)) return false;
+    if (IsSixNumberLine(line, false)) ++sixes;
+  }
+  return sixes < 3 && lines.NextContent(line) && IsSixNumberLine(line, true);
+}
+
+}  // namespace
+
 MapFormat DetectMapFormat(std::string_view bytes) {
   std::size_t cursor = 0;
   const std::string_view first = ReadToken(bytes, cursor);
   if (first == "Gs" || first == "T") return MapFormat::Sdf;
+  if (LooksLikePolarMesh(bytes)) return MapFormat::PolarMesh;
 
   Lines lines(bytes);
   std::string_view line;
@@ -71,6 +108,8 @@ Result<FieldMap> ParseMap(std::string_view bytes, std::string_view name,
       return ParseRecordMap(bytes, name, options);
     case MapFormat::Table:
       return ParseTableMap(bytes, name, options);
+    case MapFormat::PolarMesh:
+      return ParsePolarMeshMap(bytes, name, options);
   }
   return RefuseMapFile(name, "unknown map format");
 }

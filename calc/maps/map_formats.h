@@ -23,7 +23,8 @@ namespace zuba {
 inline constexpr int32_t kMaxReplicate = 360;
 
 // The format of a map file by its content: *.sdf when the first token is a unit ("Gs", "T"); the
-// record map when a LABEL= or CFELD= line follows its header; the polar map when its first six
+// polar-mesh map when its fourth line holds six numbers, the two counts and the last two whole,
+// and the lines before it do not; the record map when a LABEL= or CFELD= line follows its header; the polar map when its first six
 // lines hold one number each; the table when its first line names the columns or holds three or
 // more numbers. Anything else is taken for *.sdf, whose reader then says what is wrong.
 MapFormat DetectMapFormat(std::string_view bytes);
@@ -38,13 +39,15 @@ Result<FieldMap> ReadMap(const std::string& path, const MapReadingOptions& optio
 Result<FieldMap> ParseMap(std::string_view bytes, std::string_view name,
                           const MapReadingOptions& options);
 
-// The readers of the three formats, each followed by the completion of the options.
+// The readers of the laboratory formats, each followed by the completion of the options.
 Result<FieldMap> ParsePolarMap(std::string_view bytes, std::string_view name,
                                const MapReadingOptions& options);
 Result<FieldMap> ParseRecordMap(std::string_view bytes, std::string_view name,
                                 const MapReadingOptions& options);
 Result<FieldMap> ParseTableMap(std::string_view bytes, std::string_view name,
                                const MapReadingOptions& options);
+Result<FieldMap> ParsePolarMeshMap(std::string_view bytes, std::string_view name,
+                                   const MapReadingOptions& options);
 
 // A map as a file gives it, before it is completed to the full turn.
 struct GivenMap {

@@ -2,6 +2,7 @@
 // one record of fixed-width numbers per radius (B_z in kG and its azimuthal derivatives).
 #include <algorithm>
 #include <charconv>
+#include <cmath>
 #include <cstdint>
 #include <string>
 #include <system_error>
@@ -16,6 +17,12 @@ namespace zuba {
 namespace {
 
 constexpr size_t kFieldWidth = 16;  // characters of one number in the blocks and records
+// The second parameter block: nine numbers of the run, then the mean field of every radius (kG).
+constexpr int64_t kMeanFieldOffset = 9;
+// How far the stored mean field of a radius may lie from the mean of its record's B_z, relative
+// to the mean field: real maps agree to a few 1e-7; a value damaged by even a few gauss at one
+// azimuth moves the mean by far more.
+constexpr double kMeanFieldTolerance = 1e-5;
 
 // The integer after "KEY=" in a line (blanks allowed between), or nothing.
 bool KeyValue(std::string_view line, std::string_view key, int64_t& value) {
@@ -97,6 +104,27 @@ bool ReadFieldBlock(Lines& lines, std::string_view name, const std::string& what
   return true;
 }
 
+// Why the mean field stored for a radius disagrees with the record's B_z (empty when it agrees):
+// the mean over the record's azimuths, without the last where it closes the period (equals the
+// first).
+std::string MeanFieldRefusal(const std::vector<double>& record, int64_t azimuths, double stored,
+                             double radiusMm) {
+  const double first = record.front(), last = record[static_cast<size_t>(azimuths - 1)];
+  const bool closing =
+      azimuths >= 2 && std::fabs(last - first) <= 1e-9 * std::max(1.0, std::fabs(first));
+  const int64_t count = closing ? azimuths - 1 : azimuths;
+  double sum = 0;
+  for (int64_t j = 0; j < count; ++j) sum += record[static_cast<size_t>(j)];
+  const double mean = sum / static_cast<double>(count);
+  const double scale = std::max(std::fabs(stored), std::fabs(mean));
+  const double off = std::fabs(stored - mean);
+  if (off <= kMeanFieldTolerance * scale) return {};
+  return "the stored mean field " + MessageNumber(stored) + " kG at R = " +
+         MessageNumber(radiusMm) + " mm differs from the mean of the record's B_z, " +
+         MessageNumber(mean) + " kG, by " + MessageNumber(off / scale) +
+         " of it (more than 1e-5): a damaged or edited file";
+}
+
 }  // namespace
 
 Result<FieldMap> ParseRecordMap(std::string_view bytes, std::string_view name,
@@ -132,10 +160,15 @@ Result<FieldMap> ParseRecordMap(std::string_view bytes, std::string_view name,
                          LineText(lines.number()) + "NPAR= " + std::to_string(nPar) +
                              ": expected one parameter block or more (the first gives the mesh)");
 
-  // The parameter blocks: the first gives the counts, the others are read past.
+  // The parameter blocks: the first gives the counts; every block of numbers (integers IENT= 1,
+  // reals IENT= 2) is read whole, each number checked; a block of text (IENT= 3) is read past.
+  // The second block holds, after nine numbers, the mean field of every radius (kG), which the
+  // records are checked against below.
   int64_t radii = 0, azimuths = 0;
+  std::vector<double> means;  // kG, the second block's last NREC numbers when it holds them
+  int64_t meansLine = 0;
   for (int64_t p = 1; p <= nPar; ++p) {
-    int64_t length = 0, index = 0;
+    int64_t length = 0, index = 0, kind = 0;
     const std::string expected = "parameter block " + std::to_string(p) + " of " +
                                  std::to_string(nPar) + ", LPAR= n ... IPAR= " + std::to_string(p);
     if (!ExpectLine(lines, name, "LPAR=", expected, line, failure)) return failure;
@@ -145,8 +178,11 @@ Result<FieldMap> ParseRecordMap(std::string_view bytes, std::string_view name,
     if (index != p)
       return RefuseMapFile(name, LineText(lines.number()) + "expected parameter block IPAR= " +
                                      std::to_string(p) + ", found IPAR= " + std::to_string(index));
-    if (p > 1) {
-      // Read past the block: its lines run to the next block or record.
+    const bool numbers = p == 1 || (KeyValue(line, "IENT=", kind) && (kind == 1 || kind == 2));
+    const std::string block =
+        "parameter block " + std::to_string(p) + " (line " + std::to_string(lines.number()) + ")";
+    if (!numbers) {
+      // Text: its lines run to the next block or record.
       for (;;) {
         const Lines::Mark before = lines.mark();
         if (!lines.Next(line)) break;
@@ -157,20 +193,24 @@ Result<FieldMap> ParseRecordMap(std::string_view bytes, std::string_view name,
       }
       continue;
     }
-    const std::string block = "parameter block 1 (line " + std::to_string(lines.number()) + ")";
-    if (length < 3 || length > static_cast<int64_t>(lines.remaining()))
-      return RefuseMapFile(name,
-                           block + ": LPAR= " + std::to_string(length) +
-                               ", expected at least 3 integers (the radii and the azimuths per "
-                               "record are the second and the third)");
-    std::vector<double> integers;
-    if (!ReadFieldBlock(lines, name, block, length, integers, failure)) return failure;
-    if (!WholeCount(integers[1], radii) || !WholeCount(integers[2], azimuths))
-      return RefuseMapFile(name, block +
-                                     ": expected the number of radii and of azimuths per record, "
-                                     "whole numbers from 1 on, found " +
-                                     MessageNumber(integers[1]) + " and " +
-                                     MessageNumber(integers[2]));
+    if (length < (p == 1 ? 3 : 1) || length > static_cast<int64_t>(lines.remaining()))
+      return RefuseMapFile(name, block + ": LPAR= " + std::to_string(length) + ", expected " +
+                                     (p == 1 ? "at least 3 integers (the radii and the azimuths "
+                                               "per record are the second and the third)"
+                                             : "as many numbers as the file holds after it"));
+    std::vector<double> values;
+    if (!ReadFieldBlock(lines, name, block, length, values, failure)) return failure;
+    if (p == 1) {
+      if (!WholeCount(values[1], radii) || !WholeCount(values[2], azimuths))
+        return RefuseMapFile(name, block +
+                                       ": expected the number of radii and of azimuths per "
+                                       "record, whole numbers from 1 on, found " +
+                                       MessageNumber(values[1]) + " and " +
+                                       MessageNumber(values[2]));
+    } else if (p == 2 && length == kMeanFieldOffset + radii) {
+      means.assign(values.begin() + kMeanFieldOffset, values.end());
+      meansLine = lines.number();
+    }
   }
   if (nRec != radii)
     return RefuseMapFile(name, "NREC= " + std::to_string(nRec) +
@@ -212,6 +252,17 @@ Result<FieldMap> ParseRecordMap(std::string_view bytes, std::string_view name,
     if (!ReadFieldBlock(lines, name, where, length, record, failure)) return failure;
     // B_z comes first; its derivatives follow and are not needed.
     for (int64_t j = 0; j < azimuths; ++j) g.field.push_back(record[j] * 0.1);  // kG -> T
+    if (!means.empty()) {
+      const std::string refusal = MeanFieldRefusal(
+          record, azimuths, means[static_cast<size_t>(k - 1)], header[0] + (k - 1) * header[1]);
+      if (!refusal.empty())
+        return RefuseMapFile(name, std::string(where)
+                                       .append(": ")
+                                       .append(refusal)
+                                       .append(" (parameter block 2, line ")
+                                       .append(std::to_string(meansLine))
+                                       .append(")"));
+    }
   }
   if (lines.NextContent(line))
     return RefuseMapFile(name, LineText(lines.number()) +

@@ -33,6 +33,10 @@ constexpr ColumnName kColumnNames[] = {
     {"bz_t", Column::Bz, static_cast<int>(FieldUnit::Tesla)},
     {"bz_gs", Column::Bz, static_cast<int>(FieldUnit::Gauss)},
     {"bz_kg", Column::Bz, static_cast<int>(FieldUnit::Kilogauss)},
+    {"b", Column::Bz, 0},
+    {"b_t", Column::Bz, static_cast<int>(FieldUnit::Tesla)},
+    {"b_gs", Column::Bz, static_cast<int>(FieldUnit::Gauss)},
+    {"b_kg", Column::Bz, static_cast<int>(FieldUnit::Kilogauss)},
 };
 
 const ColumnName* FindColumnName(std::string_view text) {

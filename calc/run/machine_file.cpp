@@ -113,7 +113,7 @@ Outcome ReadMapBlock(const Refusals& refuse, const Json& map, Machine& machine) 
       machine.mapPath = value.get<std::string>();
     } else if (key == "format") {
       read =
-          ReadName(refuse, field, value, ParseMapFormat, "auto sdf polar records table", o.format);
+          ReadName(refuse, field, value, ParseMapFormat, "auto sdf polar records table polar-mesh", o.format);
     } else if (key == "replicate") {
       const std::optional<int32_t> n = WholeNumber(value);
       if (!n || *n < 0 || *n > kMaxReplicate)

@@ -3,6 +3,9 @@
 
 #include <sys/stat.h>
 
+#include <filesystem>
+
+#include "calc/maps/map_difference.h"
 #include "calc/maps/map_formats.h"
 #include "platform/file_stamp.h"
 
@@ -73,6 +76,43 @@ RunMap LoadRunMap(const ResultTables& results, const std::string& documentFolder
   if (!results.mapFile.known())
     out.note = "The field map " + out.path +
                " is drawn as it is now: this document does not record the file its run read.";
+  return out;
+}
+
+Result<RunMapDifference> DifferenceToRunMap(const ResultTables& results,
+                                            const std::string& documentFolder,
+                                            const std::string& otherPath) {
+  RunMap own = LoadRunMap(results, documentFolder);
+  if (!own.grid) {
+    std::string why = own.note;
+    const size_t cut = why.find(": the orbits are drawn alone.");
+    if (cut != std::string::npos) why.resize(cut);
+    return ErrorFailure(why + ": there is no map of the run to take the difference from", "map");
+  }
+  Result<FieldMap> other = ReadMap(otherPath, MapReadingOptions{});
+  if (!other) return other.outcome();
+  FieldMap mine;
+  mine.nR = own.grid->nR();
+  mine.nTheta = own.grid->nTheta();
+  mine.radii = own.grid->radii;
+  mine.azimuths = own.grid->azimuths;
+  mine.field = own.grid->field;
+  mine.moments.assign(mine.field.size(), 0.0);
+  mine.thetaStart = own.grid->thetaStart;
+  mine.thetaEnd = own.grid->thetaEnd;
+  Result<MapDifference> d = DifferenceOfMaps(mine, *other);
+  if (!d) return ErrorFailure(own.path + " - " + otherPath + ": " + d.message().text, "map");
+  RunMapDifference out;
+  out.name = std::filesystem::path(own.path).filename().string() + " - " +
+             std::filesystem::path(otherPath).filename().string();
+  auto grid = std::make_shared<FieldGrid>();
+  grid->radii = std::move(d->difference.radii);
+  grid->azimuths = std::move(d->difference.azimuths);
+  grid->field = std::move(d->difference.field);
+  grid->thetaStart = d->difference.thetaStart;
+  grid->thetaEnd = d->difference.thetaEnd;
+  grid->path = out.name;
+  out.grid = std::move(grid);
   return out;
 }
 

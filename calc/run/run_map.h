@@ -33,4 +33,16 @@ Result<FieldMap> ReadRunMapFile(const std::string& path, const ResultTables& res
 // run read (or the record does not know them: then drawn with a note saying it is unchecked).
 RunMap LoadRunMap(const ResultTables& results, const std::string& documentFolder);
 
+// The record's map minus another map file (read by its content) interpolated on the record's
+// mesh, for the map view: the difference as a grid and its name ("run.sdf - other.sdf").
+// Refused, one line: the record's map not at hand (gone, changed since the run), the other map
+// refused by its reader, maps that do not overlap.
+struct RunMapDifference {
+  std::shared_ptr<const FieldGrid> grid;
+  std::string name;
+};
+Result<RunMapDifference> DifferenceToRunMap(const ResultTables& results,
+                                            const std::string& documentFolder,
+                                            const std::string& otherPath);
+
 }  // namespace zuba

@@ -1,6 +1,7 @@
 // The per-energy values of a run (see values_table.h).
 #include "calc/run/values_table.h"
 
+#include <cmath>
 #include <cstdio>
 #include <iterator>
 #include <vector>
@@ -98,6 +99,46 @@ ValueRows ValueRowsOf(const ResultTables& r, double gainPerTurnMeV) {
                              (r.closure.status[static_cast<int64_t>(i)] & 3) != 0;
     if (missing || unconverged) rows.MarkNotClosed(i);
   }
+  return rows;
+}
+
+ComparisonColumns CompareRecords(const ResultTables& r, const ResultTables& other,
+                                 double gainPerTurnMeV) {
+  const ClosureColumns mine = ClosureColumnsOf(r, gainPerTurnMeV);
+  const ClosureColumns theirs = ClosureColumnsOf(other, gainPerTurnMeV);
+  const size_t n = static_cast<size_t>(r.Ek.size());
+  ComparisonColumns out;
+  for (std::vector<double>* column : {&out.isochronism, &out.nuR, &out.nuZ})
+    column->assign(n, kNoValue);
+  // A value of both records: the difference, or missing.
+  auto difference = [](const std::vector<double>& a, size_t i, const std::vector<double>& b,
+                       size_t j) {
+    if (i >= a.size() || j >= b.size() || a[i] == kNoValue || b[j] == kNoValue) return kNoValue;
+    return a[i] - b[j];
+  };
+  for (size_t i = 0; i < n; ++i) {
+    const double ek = r.Ek[static_cast<int64_t>(i)];
+    for (int64_t j = 0; j < other.Ek.size(); ++j) {
+      if (!(std::fabs(other.Ek[j] - ek) <= 1e-9 * std::fabs(ek))) continue;
+      const size_t k = static_cast<size_t>(j);
+      if (mine.HasValues(static_cast<int64_t>(i)) && theirs.HasValues(j)) {
+        out.isochronism[i] = difference(mine.isochronism, i, theirs.isochronism, k);
+        out.nuR[i] = difference(mine.nuR, i, theirs.nuR, k);
+        out.nuZ[i] = difference(mine.nuZ, i, theirs.nuZ, k);
+      }
+      break;
+    }
+  }
+  return out;
+}
+
+ValueRows ComparedValueRows(const ResultTables& r, const ResultTables& other,
+                            double gainPerTurnMeV) {
+  ValueRows rows = ValueRowsOf(r, gainPerTurnMeV);
+  ComparisonColumns d = CompareRecords(r, other, gainPerTurnMeV);
+  rows.Add("d_isochronism", "Δ(F0*H/Frf - 1)", std::move(d.isochronism), 4);
+  rows.Add("d_nu_r", "Δnu_r", std::move(d.nuR), 6);
+  rows.Add("d_nu_z", "Δnu_z", std::move(d.nuZ), 6);
   return rows;
 }
 

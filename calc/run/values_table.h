@@ -31,4 +31,17 @@ std::string ValuesFileOf(const ResultTables& r);
 // missing, or whose precise closure did not converge, is marked not closed.
 ValueRows ValueRowsOf(const ResultTables& r, double gainPerTurnMeV = kDefaultGainPerTurnMeV);
 
+// The differences of a record from another at the energies both hold (equal to 1e-9 of the
+// energy), each energy's value minus the other's where both have one: d_isochronism, d_nu_r and
+// d_nu_z (tunes of precise runs only; missing where either is unstable).
+struct ComparisonColumns {
+  std::vector<double> isochronism, nuR, nuZ;  // per energy of the record; kNoValue where missing
+};
+ComparisonColumns CompareRecords(const ResultTables& r, const ResultTables& other,
+                                 double gainPerTurnMeV = kDefaultGainPerTurnMeV);
+
+// The rows of the results table with the differences from another record after its columns.
+ValueRows ComparedValueRows(const ResultTables& r, const ResultTables& other,
+                            double gainPerTurnMeV = kDefaultGainPerTurnMeV);
+
 }  // namespace zuba

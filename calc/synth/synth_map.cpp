@@ -69,13 +69,17 @@ using State = std::array<double, 4>;
 bool SynthOptionsFromPreset(std::string_view label, SynthMapOptions& options) {
   RunParameters p;
   if (!ApplyPreset(label, p)) return false;
+  SynthOptionsFromRun(p, options);
+  return true;
+}
+
+void SynthOptionsFromRun(const RunParameters& p, SynthMapOptions& options) {
   options.frfMhz = p.Frf;
   options.harmonic = p.H;
   options.sectors = p.N;
   options.massSamu = p.m0;
   options.chargeNumber = p.Q;
   options.negativeIon = p.ChargeSign == 1;
-  return true;
 }
 
 Result<SynthField> SynthField::Make(const SynthMapOptions& o) {

@@ -38,6 +38,7 @@
 #include <vector>
 
 #include "platform/outcome.h"
+#include "results/run_parameters.h"
 
 namespace zuba {
 
@@ -72,6 +73,8 @@ struct SynthMapOptions {
 
 // Sets the ion and RF options from an operating-mode preset; false for an unknown label.
 bool SynthOptionsFromPreset(std::string_view label, SynthMapOptions& options);
+// The same from run parameters (a machine file's).
+void SynthOptionsFromRun(const RunParameters& run, SynthMapOptions& options);
 
 // A closed orbit of the analytic field (for checks of the model and the summary of a map).
 struct SynthOrbit {

@@ -84,7 +84,8 @@ TEST_F(MainFrame, TitleMenusAndAccelerators) {
 
   EXPECT_EQ(Items(frame->fileMenu),
             (std::vector<std::string>{"&New\tCtrl+N", "&Open...\tCtrl+O", "&Save\tCtrl+S",
-                                      "Save &As...", "Export &Graph...", "Export Va&lues...", "-",
+                                      "Save &As...", "Export &Graph...", "Export Va&lues...",
+                                      "Co&mpare With...", "Compare &With None", "-",
                                       "&Print...\tCtrl+P", "Print Pre&view", "P&rint Setup...", "-",
                                       "Recent File", "-", "E&xit"}));
   EXPECT_FALSE(frame->recentPlaceholderAct->isEnabled());
@@ -94,7 +95,8 @@ TEST_F(MainFrame, TitleMenusAndAccelerators) {
       Items(frame->viewMenu),
       (std::vector<std::string>{"&Toolbar", "&Status Bar", "Results T&able", "-",
                                 "&Rotation Frequency", "&Isochronism Error", "T&une Diagram",
-                                "Field &Map and Orbits", "&Orbit Radius", "Field &Harmonics"}));
+                                "Field &Map and Orbits", "&Difference to Map...", "&Orbit Radius",
+                                "Field &Harmonics"}));
   EXPECT_EQ(Items(frame->calculateMenu),
             (std::vector<std::string>{"&Equilibrium Orbits...", "&Precise Closed Orbits",
                                       "&Isochronise...", "-", "&Save As..."}));

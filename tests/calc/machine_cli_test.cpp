@@ -78,6 +78,18 @@ TEST_F(MachineCli, ASavedRunGivesBackItsMachineFile) {
   EXPECT_EQ(Slurp(a), Slurp(b));
 }
 
+TEST_F(MachineCli, SynthMapTakesTheIonTheRfAndTheLastEnergyOfTheMachine) {
+  // The ring example's command of examples/README.md with its ion and RF from the machine file.
+  const std::string out = (dir_ / "ring.sdf").string();
+  const CliRun made = Cli("synth-map --machine " + Quote(kExamples + "/ring-590.json") +
+                          " --unit Gs --r-min 1.8 --r-max 4.7 --dr 0.02 --theta-min 0 "
+                          "--theta-max 360 --dtheta 0.5 --hill-fraction 0.47 --edge-width 0.15 "
+                          "--spiral 33 --quiet -o " +
+                          Quote(out));
+  ASSERT_EQ(made.exitCode, 0) << made.err;
+  EXPECT_EQ(Slurp(out), Slurp(kExamples + "/ring-590.sdf"));
+}
+
 TEST_F(MachineCli, RefusesABadFileAndAMissingMap) {
   const std::string bad = Write("bad.json", R"({"fields": {"Frq": 1}})");
   const CliRun refused = Cli("run --machine " + Quote(bad));

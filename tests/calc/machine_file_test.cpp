@@ -123,7 +123,7 @@ TEST_F(MachineFileTest, RefusesWithTheFileAndTheField) {
       {Text("", R"(, "map": {"path": "maps/ring.sdf", "mirror": "yes"})"),
        f + "\"map.mirror\" must be true or false, not \"yes\""},
       {Text("", R"(, "map": {"path": "maps/ring.sdf", "format": "opera"})"),
-       f + "\"map.format\" must be one of auto sdf polar records table, not \"opera\""},
+       f + "\"map.format\" must be one of auto sdf polar records table polar-mesh, not \"opera\""},
       {Text("", R"(, "map": {"path": "maps/ring.sdf", "colour": 1})"),
        f + "unknown field \"map.colour\"; the fields are path format replicate mirror negate "
            "reverse r_unit theta_unit b_unit"},

@@ -109,6 +109,12 @@ TEST(ValueRows, RowsOfOrbitsNotClosedAreMarkedAndMissingValuesShownAsSuch) {
   const ValueRows rows = ValueRowsOf(precise);
   EXPECT_EQ(rows.Cell(2, rows.Find("nu_r")), "unstable");  // unstable, yet closed
   EXPECT_EQ(rows.Cell(0, rows.Find("F0_Hz")), "26260014.53");
+  // The values file gives such an energy alone, its other cells empty.
+  const Sheet file = Parse(ValuesFileOf(precise));
+  ASSERT_EQ(file.rows.size(), 4u);
+  ASSERT_EQ(file.rows[1].size(), file.header.size());
+  for (size_t k = 2; k < file.header.size(); ++k) EXPECT_EQ(file.rows[1][k], "") << k;
+  EXPECT_EQ(file.rows[0][2], "0.064899999999999999");
 }
 
 TEST(ValueRows, ChosenRowsAreCopiedUnderTheHeaderInTheirOrder) {
@@ -133,6 +139,41 @@ TEST(ValueRows, TextColumnsAreShownAndCopiedAsTheyAre) {
   const Sheet copy = Parse(rows.TabSeparated());
   EXPECT_EQ(copy.header.back(), "status");
   EXPECT_EQ(copy.rows[1].back(), "not closed diverged");
+}
+
+}  // namespace
+}  // namespace zuba
+
+namespace zuba {
+namespace {
+
+TEST(CompareRecords, DifferencesAtTheEnergiesBothHold) {
+  const ResultTables a = Record(true);
+  ResultTables b = Record(true);
+  // b lacks the first energy, has an unstable vertical tune at the last and a closure that failed
+  // at the second.
+  const double MeV = 1.0e6 * kElementaryCharge;
+  b.Ek = RealTable({1.2 * MeV, 1.8 * MeV, 2.4 * MeV});
+  b.closure.isochronism = RealTable({1.0e-6, 4.0e-6, 9.0e-6});
+  b.closure.nuR = RealTable({1.003, 1.005, 1.010});
+  b.closure.nuZ = RealTable({0.11, 0.13, kNoValue});
+  b.closure.status = IntTable({3, 0, kVerticalUnstable});
+  b.closure.phaseDeg = RealTable({0, 0, 0});
+  const ComparisonColumns d = CompareRecords(a, b);
+  ASSERT_EQ(d.isochronism.size(), 4u);
+  EXPECT_EQ(d.isochronism[0], kNoValue);  // not in b
+  EXPECT_EQ(d.isochronism[1], kNoValue);  // b did not close there
+  EXPECT_NEAR(d.isochronism[2], 4.8e-6 - 4.0e-6, 1e-18);
+  EXPECT_NEAR(d.isochronism[3], 9.6e-6 - 9.0e-6, 1e-18);
+  EXPECT_EQ(d.nuR[2], kNoValue);  // a is radially unstable there
+  EXPECT_NEAR(d.nuZ[2], 0.14 - 0.13, 1e-15);
+  EXPECT_NEAR(d.nuR[3], 1.012 - 1.010, 1e-15);
+  EXPECT_EQ(d.nuZ[3], kNoValue);  // b vertically unstable
+  // The table's columns follow the record's own.
+  const ValueRows rows = ComparedValueRows(a, b);
+  EXPECT_EQ(rows.Column(rows.ColumnCount() - 3).key, "d_isochronism");
+  EXPECT_EQ(rows.Column(rows.ColumnCount() - 1).key, "d_nu_z");
+  EXPECT_EQ(rows.Value(3, rows.Find("d_nu_r")), d.nuR[3]);
 }
 
 }  // namespace

@@ -264,3 +264,103 @@ TEST(WorkbenchGraphs, FilesOfEveryFormatAndRefusalsWithTheirMessage) {
 
 }  // namespace
 }  // namespace zuba
+
+namespace zuba {
+namespace {
+
+// What a graph writes: every text drawn on a recording device.
+std::vector<std::string> Texts(const ResultTables& r, GraphKind kind, const GraphExtras& extras) {
+  std::string error;
+  EXPECT_TRUE(EnsurePlotApplication(error)) << error;
+  test::RecordingDevice device(QSize(800, 600));
+  {
+    QPainter painter(&device);
+    EXPECT_TRUE(DrawGraph(painter, r, kind, QSize(800, 600), extras));
+  }
+  return device.recording().textStrings();
+}
+
+bool Contains(const std::vector<std::string>& texts, const std::string& text) {
+  return std::find(texts.begin(), texts.end(), text) != texts.end();
+}
+
+TEST(ComparedGraphs, EveryPerEnergyGraphDrawsBothRunsAndNamesTheirFiles) {
+  ResultTables a = TuneRun({1.01, 1.02, 1.03, 1.04}, {0.1, 0.15, 0.2, 0.25}, 4);
+  a.F0 = RealTable({26.26e6, 26.261e6, 26.262e6, 26.2615e6});
+  ResultTables b = TuneRun({1.05, 1.06, 1.07, 1.08}, {0.3, 0.32, 0.35, 0.4}, 4);
+  b.F0 = RealTable({26.259e6, 26.258e6, 26.257e6, 26.256e6});
+  b.closure.isochronism = RealTable({-3e-5, -7e-5, -1e-4, -1.5e-4});
+  for (ResultTables* r : {&a, &b}) {
+    const ResultTables circles = Circles({400, 400, 400, 400});
+    r->OrbitR = circles.OrbitR;
+    r->OrbitTheta = circles.OrbitTheta;
+    r->OrbitVr = circles.OrbitVr;
+    r->OrbitPoints = circles.OrbitPoints;
+  }
+  GraphExtras extras;
+  extras.compare = &b;
+  extras.name = "a.zub";
+  extras.compareName = "b.zub";
+  for (GraphKind kind : {GraphKind::Frequency, GraphKind::Isochronism, GraphKind::Tunes}) {
+    SCOPED_TRACE(std::string(GraphKindName(kind)));
+    EXPECT_TRUE(Contains(Texts(a, kind, extras),
+                         "Blue: a.zub (precise closure), red: b.zub (precise closure)"));
+    // The second run in red, wide enough to show over a grid line.
+    bool ok = false;
+    GraphExtras alone;
+    const int without = CountNear(Drawn(a, kind, alone, ok), QColor(220, 0, 0), 30);
+    const int with = CountNear(Drawn(a, kind, extras, ok), QColor(220, 0, 0), 30);
+    ASSERT_TRUE(ok);
+    EXPECT_GT(with, without + 40);
+  }
+  const std::vector<std::string> orbits = Texts(a, GraphKind::Orbits, extras);
+  EXPECT_TRUE(Contains(orbits, "solid: a.zub"));
+  EXPECT_TRUE(Contains(orbits, "dashed: b.zub"));
+  // Without a precise run the compared record has no tunes, and the legend says so.
+  b.closure = ClosureTables{};
+  EXPECT_TRUE(Contains(Texts(a, GraphKind::Tunes, extras),
+                       "Blue: a.zub (precise closure), red: b.zub (standard closure), which has "
+                       "no tunes without the precise closure"));
+}
+
+TEST(MapImage, ADifferenceIsDrawnBlueWhiteRedAboutZero) {
+  FieldGrid grid = FourFoldGrid();
+  for (double& b : grid.field) b -= 1;  // -0.5 .. 0.5 T
+  const int pixels = 200;
+  const double half = 0.5;
+  const QImage image = MapImage(grid, pixels, half, -0.5, 0.5, true);
+  auto pixel = [&](double theta) {
+    const double r = 0.3;
+    const int px = static_cast<int>((r * std::cos(theta) + half) / (2 * half) * pixels);
+    const int py = static_cast<int>((half - r * std::sin(theta)) / (2 * half) * pixels);
+    return image.pixel(px, py);
+  };
+  auto near = [](QRgb a, QRgb b) {
+    return std::abs(qRed(a) - qRed(b)) <= 3 && std::abs(qGreen(a) - qGreen(b)) <= 3 &&
+           std::abs(qBlue(a) - qBlue(b)) <= 3;
+  };
+  EXPECT_TRUE(near(pixel(0.001), DivergingTable()[255]));  // +0.5 T: the red end
+  EXPECT_TRUE(near(pixel(kPi / 4), DivergingTable()[0]));  // -0.5 T: the blue end
+  const QRgb zero = pixel(kPi / 8);                        // 0 T: white
+  EXPECT_GT(qRed(zero), 230);
+  EXPECT_GT(qGreen(zero), 230);
+  EXPECT_GT(qBlue(zero), 230);
+  EXPECT_GT(qBlue(DivergingTable()[0]), qRed(DivergingTable()[0]));
+  EXPECT_GT(qRed(DivergingTable()[255]), qBlue(DivergingTable()[255]));
+
+  // The view of a difference: its own title and colour bar.
+  ResultTables r = Circles({400, 400});
+  GraphExtras extras;
+  extras.map = std::make_shared<const FieldGrid>(grid);
+  extras.difference = true;
+  extras.differenceName = "a.sdf - b.sdf";
+  const std::vector<std::string> texts = Texts(r, GraphKind::Map, extras);
+  EXPECT_TRUE(Contains(texts, "Field map difference and closed orbits"));
+  // The Greek letter comes in a text item of its own (a font that has it).
+  const auto delta = std::find(texts.begin(), texts.end(), "Δ");
+  ASSERT_NE(delta, texts.end());
+  EXPECT_EQ(*std::next(delta), "B (T)");
+}
+
+}  // namespace
+}  // namespace zuba

@@ -126,6 +126,14 @@ TEST(ClosureBlock, DamagedBlockIsRefusedAndLaterVersionSkipped) {
   ExpectCutsRefused(good, blockStart, 7, "closure block");
   // A count that does not fit the byte length.
   EXPECT_FALSE(LoadDocumentBytes(Patched(good, blockStart + 16 + 12, int32_t{3})).ok());
+  // A byte length 8 above what its two energies take, with 8 bytes more in the block.
+  std::string longer = Patched(good, blockStart + 12, uint32_t{16 + 36 * 2 + 8});
+  longer.insert(blockStart + 16 + 16 + 36 * 2, 8, '\0');
+  const Result<DocumentLoad> refused = LoadDocumentBytes(longer);
+  ASSERT_FALSE(refused.ok());
+  EXPECT_NE(refused.message().text.find("closure block's length 96 does not fit its 2 energies"),
+            std::string::npos)
+      << refused.message().text;
   // A later version is skipped whole: the twelve tables load, without closure tables.
   const Result<DocumentLoad> load = LoadDocumentBytes(Patched(good, blockStart + 8, uint32_t{2}));
   ASSERT_TRUE(load.ok()) << load.message().text;

@@ -3,7 +3,8 @@
 // turn whose tables agree with its node counts, or one line that names the file. Each input is
 // read as it is and with sector options of its own choosing (replicate, mirror, negate, reverse).
 // A map that is read is written as *.sdf where that needs no resampling of a large turn, and the
-// text must read back with the same node counts.
+// text must read back with the same node counts; written in the other formats (polar, table, polar
+// mesh) it must read back as the same map.
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -13,6 +14,7 @@
 
 #include "calc/maps/field_map.h"
 #include "calc/maps/map_formats.h"
+#include "calc/maps/map_writers.h"
 #include "calc/maps/sdf_writer.h"
 #include "tools/fuzz/silent_messages.h"
 
@@ -43,6 +45,21 @@ void CheckRead(std::string_view bytes, const zuba::MapReadingOptions& options) {
     Check(map->azimuths[j - 1] < map->azimuths[j]);
   for (double b : map->field) Check(std::isfinite(b));
   Check(std::fabs(map->thetaEnd - map->thetaStart - 8 * std::atan(1.0)) < 1e-9);
+
+  for (zuba::MapFormat format : {MapFormat::Polar, MapFormat::Table, MapFormat::PolarMesh}) {
+    if (count > 4096) break;
+    Result<MapFileText> text = WriteMapText(*map, MapWriting{format, "", std::nullopt});
+    if (!text) {
+      Check(text.message().text.find('\n') == std::string::npos);
+      continue;
+    }
+    MapReadingOptions as;
+    as.format = format;
+    Result<FieldMap> back = ParseMap(text->text, "written", as);
+    Check(back.ok() && back->nR == map->nR && back->nTheta == map->nTheta);
+    for (std::size_t k = 0; k < count; ++k)
+      Check(std::fabs(back->field[k] - map->field[k]) <= 1e-12 * (1 + std::fabs(map->field[k])));
+  }
 
   if (map->nTheta <= 2048) {
     Result<SdfConversion> sdf = ConvertToSdf(*map, "", std::nullopt);

@@ -84,6 +84,60 @@ std::string RecordMap(const char* header, int radii, int azimuths) {
   return s;
 }
 
+// A record map whose second parameter block holds reals: nine numbers, then the mean B of every
+// record's azimuths (kG), which the reader checks.
+std::string RecordMapWithMeans(int radii, int azimuths) {
+  char line[128];
+  std::string s = "100.0\n10.0\n0.0\n15.0\n LABEL=SEED\n";
+  std::snprintf(line, sizeof line, " CFELD=FIELD     NREC=%5d      NPAR=    2\n", radii);
+  s += line;
+  std::snprintf(line, sizeof line, " LPAR=    3      IENT=    1      IPAR=    1\n%16d%16d%16d\n", 3,
+                radii, azimuths);
+  s += line;
+  std::snprintf(line, sizeof line, " LPAR=%5d      IENT=    2      IPAR=    2\n", 9 + radii);
+  s += line;
+  std::string records;
+  for (int k = 0; k < 9; ++k) {
+    std::snprintf(line, sizeof line, "%16.9E", 1.0 + k);
+    s += line;
+  }
+  for (int i = 0; i < radii; ++i) {
+    double sum = 0;
+    std::snprintf(line, sizeof line, " LREC=%5d      IENT=    2      IREC=%5d\n", 4 * azimuths,
+                  i + 1);
+    records += line;
+    for (int k = 0; k < 4 * azimuths; ++k) {
+      const double value = k < azimuths ? 12 + std::cos(k + i) : -3 * std::sin(k + i);
+      if (k < azimuths) sum += value;
+      std::snprintf(line, sizeof line, "%16.9E", value);
+      records += line;
+      if (k % 5 == 4 || k + 1 == 4 * azimuths) records += "\n";
+    }
+    std::snprintf(line, sizeof line, "%16.9E", sum / azimuths);
+    s += line;
+  }
+  return s + "\n" + records;
+}
+
+// A polar-mesh map: three header lines, the six numbers, the azimuths (rad) over `degrees`, the
+// radii (cm), then B (kG), seven a line.
+std::string PolarMeshMap(int azimuths, int radii, double degrees) {
+  char line[160];
+  std::snprintf(line, sizeof line, "Header\nHeader\nHeader\n%12d%12d%12.6f%16.5f%16d%12d\n",
+                azimuths, radii, degrees, 40.0, 1, 1);
+  std::string s = line;
+  int count = 0;
+  auto add = [&](double v) {
+    std::snprintf(line, sizeof line, "%.9f", v);
+    s += line;
+    s += ++count % 7 == 0 ? "\n" : " ";
+  };
+  for (int j = 0; j < azimuths; ++j) add(degrees / (azimuths - 1) * j * 3.141592653589793 / 180);
+  for (int i = 0; i < radii; ++i) add(5 + 10 * i);
+  for (int n = 0; n < radii * azimuths; ++n) add(17 + 3 * std::cos(n));
+  return s + "\n";
+}
+
 // A table of radii x azimuths nodes (degrees over `span`), rows in reverse order.
 std::string TableMap(const char* header, const char* separator, int radii, int azimuths,
                      double span) {
@@ -98,8 +152,9 @@ std::string TableMap(const char* header, const char* separator, int radii, int a
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 3 && argc != 6) {
-    std::fprintf(stderr, "usage: %s DOCUMENT_DIR MAP_DIR [POLAR_DIR RECORD_DIR TABLE_DIR]\n",
+  if (argc != 3 && argc != 7) {
+    std::fprintf(stderr,
+                 "usage: %s DOCUMENT_DIR MAP_DIR [POLAR_DIR RECORD_DIR TABLE_DIR POLAR_MESH_DIR]\n",
                  argv[0]);
     return 1;
   }
@@ -130,8 +185,12 @@ int main(int argc, char** argv) {
   Write(polar + "/third-degree-sector.txt", PolarMap("0\n-2\n-30\n-3\n46\n2", 92));
   Write(records + "/sector-2x6.txt", RecordMap("100.0\n10.0\n0.0\n15.0", 2, 6));
   Write(records + "/half-sector-3x4.txt", RecordMap("100.0\n10.0\n0.0\n-0.2", 3, 4));
+  Write(records + "/means-3x6.txt", RecordMapWithMeans(3, 6));
   Write(tables + "/csv-2x4.csv", TableMap("r_mm,theta_deg,bz_T", ",", 2, 4, 360));
   Write(tables + "/tsv-3x3.tsv", TableMap("R_m\ttheta_rad\tBz_kG", "\t", 3, 3, 6.283185307179586));
   Write(tables + "/bare-2x6.txt", TableMap("", "  ", 2, 6, 90));
+  const std::string meshes = argv[6];
+  Write(meshes + "/sector-7x3.map", PolarMeshMap(7, 3, 90));
+  Write(meshes + "/turn-9x2.map", PolarMeshMap(9, 2, 360));
   return 0;
 }
