@@ -314,7 +314,9 @@ TEST(FieldPatches, APatchCursorFollowsOrbitsAcrossTheTurnsEnds) {
           ASSERT_TRUE(cursor.Evaluate(R, at, B, dR, dTheta)) << at;
           ASSERT_EQ(ShowOutcome(p.EvaluateWithDerivatives(R, at, b, r, t)), 1);
           worstB = std::max(worstB, std::fabs(B - b));
-          worstDerivative = std::max({worstDerivative, std::fabs(dR - r), std::fabs(dTheta - t)});
+          // On the seam itself the slope has two values; which cell's the point gets is rounding.
+          if (at != theta)
+            worstDerivative = std::max({worstDerivative, std::fabs(dR - r), std::fabs(dTheta - t)});
         }
       }
     }
