@@ -4,19 +4,29 @@
 #include <QEventLoop>
 #include <QTimer>
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
+#include <memory>
 #include <new>
 #include <system_error>
 #include <thread>
 #include <vector>
 
 #include "calc/run/machine_file.h"
+#include "calc/run/run_checks.h"
 #include "calc/run/run_quantities.h"
+#include "numerics/units.h"
 #include "platform/message.h"
+#include "platform/numbers.h"
 #include "platform/threads.h"
 #include "results/report.h"
 
 namespace zuba {
+
+// What the status bar adds after a run of the default search that a failing energy ended.
+constexpr const char* kPreciseClosureDesktopHint =
+    "The precise closure (Calculate > Precise Closed Orbits) closes each energy on its own and "
+    "keeps the others.";
 
 int RunThreadCount() {
   return HardwareThreads();
@@ -33,11 +43,14 @@ bool PrepareRunShown(Calculation& calculation, const RunParameters& parameters,
     return false;
   }
   if (!prepared) {
-    // A basic check of the parameters refuses quietly: a note on the status bar.
+    // A basic check of the parameters refuses quietly: a note on the status bar. A refused map
+    // file keeps the text of its box; the note names the file.
     if (prepared.failure().quiet)
       services.ShowStatusNote(prepared.message().text);
     else
       ShowMessage(prepared.message());
+    if (!prepared.failure().file.empty())
+      services.ShowStatusNote(TextNamingFile(prepared.failure()));
     return false;
   }
   return true;
@@ -83,9 +96,18 @@ void CCalculationController::OnCalculateEquilibriumOrbits() {
   std::string label, machineFile;
   if (!services_.RunModeDialog(label, machineFile)) return;
   if (!StartParameters(label, machineFile)) return;
-  if (!services_.RunInputDataDialog(inputData_, mapReading_)) return;
+  if (!services_.RunInputDataDialog(inputData_, mapReading_, gainPerTurnMeV_)) return;
 
   if (!PrepareRunShown(calculation_, inputData_, mapReading_, services_)) return;
+  // An implausible run (Frf, H, N, ChargeSign or energies that do not fit the map) is named before
+  // it starts; the user may run it anyway.
+  const std::vector<std::string> warnings = RunWarnings(calculation_.Record());
+  if (!warnings.empty()) {
+    std::string note;
+    for (const std::string& warning : warnings) note += (note.empty() ? "" : "  ") + warning;
+    services_.ShowStatusNote(note);
+    if (!services_.ConfirmRunWarnings(warnings)) return;
+  }
 
   // Results of an earlier run that no paint has taken over yet go to the document now, so that the
   // new worker's hand-over never meets a reader of LatestResults.
@@ -105,10 +127,13 @@ void CCalculationController::OnCalculateEquilibriumOrbits() {
         this, [this, text = failure.message.text] { services_.ShowStatusNote(text); },
         Qt::QueuedConnection);
   };
-  // The accuracy line of a run of the default search goes on the status bar (no box).
-  options.accuracyNote = [this](const std::string& line) {
+  // The notes of a run of the default search (accuracy, inner edge) go on the status bar (no box),
+  // one after the other on its one line.
+  auto notes = std::make_shared<std::string>();
+  options.accuracyNote = [this, notes](const std::string& line) {
+    *notes += (notes->empty() ? "" : "  ") + line;
     QMetaObject::invokeMethod(
-        this, [this, line] { services_.ShowStatusNote(line); }, Qt::QueuedConnection);
+        this, [this, text = *notes] { services_.ShowStatusNote(text); }, Qt::QueuedConnection);
   };
   options.requestRepaint = [this] {
     QMetaObject::invokeMethod(
@@ -116,9 +141,9 @@ void CCalculationController::OnCalculateEquilibriumOrbits() {
   };
   const uint64_t run = ++runId_;
   try {
-    calculation_.Start(services_.Progress(), options, [this, run](WorkerOutcome) {
+    calculation_.Start(services_.Progress(), options, [this, run](WorkerOutcome outcome) {
       QMetaObject::invokeMethod(
-          this, [this, run] { OnWorkerFinished(run); }, Qt::QueuedConnection);
+          this, [this, run, outcome] { OnWorkerFinished(run, outcome); }, Qt::QueuedConnection);
     });
   } catch (const std::system_error& e) {
     errno = e.code().value();
@@ -154,11 +179,36 @@ bool CCalculationController::StartParameters(const std::string& label,
   return true;
 }
 
-void CCalculationController::OnWorkerFinished(uint64_t run) {
+void CCalculationController::OnWorkerFinished(uint64_t run, WorkerOutcome outcome) {
   // Already joined by StopAndWaitForWorker (perhaps a later run is going on by now).
   if (run != runId_ || !calculation_.IsRunning()) return;
   calculation_.Join();
+  if (outcome != WorkerOutcome::Completed) NoteRunEndedEarly(outcome);
   emit calculationRunning(false);
+}
+
+void CCalculationController::NoteRunEndedEarly(WorkerOutcome outcome) {
+  const CalculationRecord& record = calculation_.Record();
+  // The energy it ended at: the one whose failure ended a run of the default search, else the
+  // highest energy done.
+  int64_t at = record.failedEnergy;
+  for (size_t i = 0; at < 0 && i < record.energyStatus.size(); ++i)
+    if (record.energyStatus[record.energyStatus.size() - 1 - i] >= 0)
+      at = static_cast<int64_t>(record.energyStatus.size() - 1 - i);
+  const bool stopped = outcome == WorkerOutcome::Stopped;
+  std::string ended = stopped ? "the last run stopped" : "the last run failed";
+  if (at >= 0 && at < std::ssize(record.Ek))
+    ended += " at " +
+             FormatNumber(JoulesToMeV(record.Ek[static_cast<size_t>(at)]), Significant(6)) + " MeV";
+  const bool shown = view_.HandOver().ResultsAvailable.load(std::memory_order_acquire) != 0;
+  const std::string note = shown ? "results of the previous run; " + ended : ended;
+  services_.SetLastRunNote(note);
+  std::string status = note;
+  status[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(status[0])));
+  status += '.';
+  if (!stopped && record.failedEnergy >= 0 && closure_ == ClosureMode::Standard)
+    status += " " + std::string(kPreciseClosureDesktopHint);
+  services_.ShowStatusNote(status);
 }
 
 void CCalculationController::StopAndWaitForWorker() {

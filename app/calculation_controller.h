@@ -9,6 +9,7 @@
 #include <QObject>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "calc/orbits/precise_orbit.h"
 #include "calc/run/calculation.h"
@@ -30,9 +31,16 @@ class ControllerServices {
   // Runs the Mode dialog modally; true with the chosen label after OK, and the machine file of a
   // machine chosen (empty for a preset).
   virtual bool RunModeDialog(std::string& modeLabel, std::string& machineFile) = 0;
-  // Runs the Input Data dialog modally on parameters and the map-reading options; true after
-  // Enter, with both updated.
-  virtual bool RunInputDataDialog(RunParameters& parameters, MapReadingOptions& mapReading) = 0;
+  // Runs the Input Data dialog modally on parameters, the map-reading options and the gain per
+  // turn of the phase slip (MeV); true after Enter, with all three updated.
+  virtual bool RunInputDataDialog(RunParameters& parameters, MapReadingOptions& mapReading,
+                                  double& gainPerTurnMeV) = 0;
+  // Shows the warnings of an implausible run in one message box with "Run anyway" and "Cancel";
+  // true to run anyway.
+  virtual bool ConfirmRunWarnings(const std::vector<std::string>& warnings) = 0;
+  // What the window shows besides the results after a run that failed or stopped ("the last run
+  // stopped at 480 MeV"); empty once results of a later run, or another document, are shown.
+  virtual void SetLastRunNote(const std::string& note) = 0;
   // The progress bar as the worker drives it (synchronous requests from any thread).
   virtual ProgressSink& Progress() = 0;
   // While detached, the worker's progress requests and messages return at once without waiting
@@ -92,7 +100,10 @@ class CCalculationController : public QObject {
   void closureChosen(ClosureMode mode);
 
  private:
-  void OnWorkerFinished(uint64_t run);
+  void OnWorkerFinished(uint64_t run, WorkerOutcome outcome);
+  // After a run that failed or stopped: the status bar and the window say which energy it ended
+  // at and that the results shown are those before it.
+  void NoteRunEndedEarly(WorkerOutcome outcome);
   // The start of the run parameters: the preset of the label or the machine file; false (after
   // a message box for a machine file that no longer reads) when there is none.
   bool StartParameters(const std::string& label, const std::string& machineFile);
@@ -103,8 +114,9 @@ class CCalculationController : public QObject {
   MapReadingOptions mapReading_;  // how the run reads its map (the Input Data dialog's too)
   Calculation calculation_;       // the record the worker is given, the stop token, the thread
   uint64_t runId_ = 0;            // counts the workers started
-  ClosureMode closure_ = ClosureMode::Standard;     // closure of the next run
-  double gainPerTurnMeV_ = kDefaultGainPerTurnMeV;  // MeV, the phase slip's (a machine file's)
+  ClosureMode closure_ = ClosureMode::Standard;  // closure of the next run
+  // MeV, the phase slip's (a machine file's, then the Input Data dialog's)
+  double gainPerTurnMeV_ = kDefaultGainPerTurnMeV;
 };
 
 }  // namespace zuba

@@ -1,4 +1,4 @@
-// The Input Data dialog (see input_data_dlg.h), laid out in dialog units: 410 x 243.
+// The Input Data dialog (see input_data_dlg.h), laid out in dialog units: 410 x 258.
 #include "app/input_data_dlg.h"
 
 #include <QButtonGroup>
@@ -78,7 +78,7 @@ CInputDataDlg::CInputDataDlg(QWidget* parent) : QDialog(parent) {
   setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                  Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
   const DialogUnits du(font());
-  setFixedSize(du.Size(410, 243));
+  setFixedSize(du.Size(410, 258));
 
   auto label = [&](const char* text, int l, int t, int w, int h, bool wrap = false) {
     auto* widget = new QLabel(QString::fromUtf8(text), this);
@@ -124,6 +124,10 @@ CInputDataDlg::CInputDataDlg(QWidget* parent) : QDialog(parent) {
   exitButton->setGeometry(du.Rect(314, 205, 78, 22));
   exitButton->setAutoDefault(false);
   browseButton->setAutoDefault(false);
+  // The gain per turn of the phase slip, in the free row of the left column (after the tabled
+  // controls in the tab order).
+  label("Gain per turn (MeV)", 25, 208, 83, 8);
+  gainEdit = edit(112, 205, 78, 14);
   // How the map is read, in the free rows of the right column (after the tabled controls in the
   // tab order).
   mapOptionsLabel = new QLabel(this);
@@ -132,7 +136,7 @@ CInputDataDlg::CInputDataDlg(QWidget* parent) : QDialog(parent) {
   mapOptionsButton->setGeometry(du.Rect(314, 114, 78, 14));
   mapOptionsButton->setAutoDefault(false);
   saveMachineButton = new QPushButton(QStringLiteral("Save as Machine File..."), this);
-  saveMachineButton->setGeometry(du.Rect(25, 209, 100, 14));
+  saveMachineButton->setGeometry(du.Rect(25, 229, 100, 14));
   saveMachineButton->setAutoDefault(false);
 
   chooseMapFile = [] {
@@ -179,6 +183,7 @@ void CInputDataDlg::OnMapOptions() {
 
 void CInputDataDlg::OnInitDialog() {
   UpdateData(false);
+  gainEdit->setText(FormatReal(gainPerTurn));
   ShowMapOptions();
   pathEdit->setFocus();
 }
@@ -256,12 +261,24 @@ void CInputDataDlg::OnBrowse() {
   UpdateData(false);
 }
 
+std::optional<double> CInputDataDlg::ReadGainPerTurn() {
+  const std::optional<double> gain = ParseNumber(gainEdit->text().trimmed().toStdString());
+  if (gain && *gain > 0) return gain;
+  ShowMessage(gain ? "The gain per turn must be above 0 MeV." : "Please enter a number.", "Error",
+              Icon::Error, Owner::Dialog);
+  gainEdit->setFocus();
+  gainEdit->selectAll();
+  return std::nullopt;
+}
+
 void CInputDataDlg::OnSaveMachine() {
   const RunParameters kept = data;
   const bool read = UpdateData(true);
   RunParameters fields = data;
   data = kept;
   if (!read) return;
+  const std::optional<double> gain = ReadGainPerTurn();
+  if (!gain) return;
   fields.Path = TrimSpace(fields.Path);
   fields.ParticleName = TrimSpace(fields.ParticleName);
   std::string file = chooseMachineFile ? chooseMachineFile().toStdString() : std::string();
@@ -279,13 +296,16 @@ void CInputDataDlg::OnSaveMachine() {
     mapPath = PathRelativeToFile(fields.Path, file);
   }
   const Machine machine = MachineOfRun(std::filesystem::path(file).stem().string(), fields,
-                                       std::nullopt, std::nullopt, mapPath, mapReading);
+                                       std::nullopt, gain, mapPath, mapReading);
   if (Outcome written = WriteFileAtomically(file, MachineFileText(machine)); !written)
     ShowMessage(file + ": " + written.message().text, "Error", Icon::Error, Owner::Dialog);
 }
 
 void CInputDataDlg::OnEnter() {
   if (!UpdateData(true)) return;
+  const std::optional<double> gain = ReadGainPerTurn();
+  if (!gain) return;
+  gainPerTurn = *gain;
   if (const Outcome completion = CompleteRunParameters(data); !completion) {
     Message message = completion.message();
     message.owner = Owner::Dialog;

@@ -5,7 +5,9 @@
 
 #include <QDialog>
 #include <functional>
+#include <optional>
 
+#include "calc/run/diagnostics.h"
 #include "results/map_reading.h"
 #include "results/run_parameters.h"
 
@@ -28,6 +30,8 @@ class CInputDataDlg : public QDialog {
   RunParameters data;
   // How the map file is read (format, sector symmetry, sign, direction); set by Map Options...
   MapReadingOptions mapReading;
+  // The energy gain per turn (MeV) that the RF phase slip assumes; above 0.
+  double gainPerTurn = kDefaultGainPerTurnMeV;
 
   // Moves the fields into the controls and runs the dialog modally: Accepted after Enter,
   // Rejected after Exit, Escape or the close box.
@@ -67,6 +71,7 @@ class CInputDataDlg : public QDialog {
   QLineEdit* t0Edit = nullptr;
   QLineEdit* tisEdit = nullptr;
   QLineEdit* stepEdit = nullptr;  // h, the integration step
+  QLineEdit* gainEdit = nullptr;  // the gain per turn (MeV)
   QPushButton* enterButton = nullptr;
   QPushButton* exitButton = nullptr;
   QPushButton* mapOptionsButton = nullptr;   // "Map Options..."
@@ -77,6 +82,9 @@ class CInputDataDlg : public QDialog {
   static QString FormatReal(double value);
 
  private:
+  // The gain per turn of its box; nothing (after a message, with the focus on the box) when it is
+  // not a number above 0.
+  std::optional<double> ReadGainPerTurn();
   void OnBrowse();
   void OnEnter();
   void OnMapOptions();

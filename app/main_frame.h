@@ -103,10 +103,15 @@ class CMainFrame : public QMainWindow, public ControllerServices {
   std::function<std::optional<GraphExportChoice>(const QString& suggested, QSize size)>
       chooseGraphExport;
   std::function<QString(const QString& suggested)> chooseValuesPath;
+  // The question before an implausible run: its warnings, one a line; true to run anyway.
+  std::function<bool(const QStringList& warnings)> confirmRunWarnings;
 
   // ControllerServices.
   bool RunModeDialog(std::string& modeLabel, std::string& machineFile) override;
-  bool RunInputDataDialog(RunParameters& parameters, MapReadingOptions& mapReading) override;
+  bool RunInputDataDialog(RunParameters& parameters, MapReadingOptions& mapReading,
+                          double& gainPerTurnMeV) override;
+  bool ConfirmRunWarnings(const std::vector<std::string>& warnings) override;
+  void SetLastRunNote(const std::string& note) override;
   ProgressSink& Progress() override;
   void SetWorkerDetached(bool detached) override;
   std::string AskReportPath() override;
@@ -157,6 +162,7 @@ class CMainFrame : public QMainWindow, public ControllerServices {
   QStringList recentFiles_;
   CResultsTable* resultsTable_ = nullptr;
   std::vector<double> energiesMeV_;  // of the run going on, for the progress text
+  QString lastRunNote_;              // in the title after a run that failed or stopped
 
  public:
   // The actions, named as the commands.

@@ -1,6 +1,6 @@
 // zuba-cli field MAP R THETA [reading options]: the median-plane field B (T) of a map at radius R
 // (m) and azimuth THETA (rad), interpolated exactly as the orbit search does, printed with 17
-// significant digits.
+// significant digits. A radius below the map's first radius is refused.
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -10,6 +10,7 @@
 #include "cli/command.h"
 #include "cli/map_reading_cli.h"
 #include "numerics/field_interpolation.h"
+#include "platform/numbers.h"
 
 namespace zuba::cli {
 namespace {
@@ -32,6 +33,17 @@ Command SetupField(CLI::App& parent) {
   return {app, [options]() -> int {
             Result<FieldMap> map = ReadMap(options->mapPath, options->reading.Options());
             if (!map) return Refused(map.outcome());
+            // Below the first radius node the interpolation would extrapolate the radial
+            // parabola: the map does not know the field there, and the closures refuse it too. (A
+            // negative radius keeps the evaluation's own refusal.)
+            if (options->R >= 0 && options->R < map->radii.front()) {
+              auto metres = [](double R) { return FormatNumber(R, Significant(6)); };
+              return Refused(ErrorFailure(options->mapPath + ": R = " + metres(options->R) +
+                                              " m lies below the map, whose radii run from " +
+                                              metres(map->radii.front()) + " to " +
+                                              metres(map->radii.back()) + " m",
+                                          "R", options->R, map->radii.front(), map->radii.back()));
+            }
             // Radial moments of every azimuth column, prepared once as a calculation run does.
             std::vector<double> h;
             if (Outcome o = RadialMoments(map->field, map->radii, map->nTheta, h, map->moments); !o)

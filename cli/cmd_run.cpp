@@ -14,11 +14,13 @@
 #include <nlohmann/json.hpp>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "calc/run/calculation.h"
 #include "calc/run/diagnostics.h"
 #include "calc/run/driver.h"
+#include "calc/run/run_checks.h"
 #include "calc/run/run_quantities.h"
 #include "calc/run/values_table.h"
 #include "cli/command.h"
@@ -60,7 +62,12 @@ struct RunOptions {
   bool json = false;                            // the run description and energies as JSON
   std::string orbits;                           // the closed orbits' coordinates file
   OrbitRequest orbitRequest;                    // its azimuth and grid
+  bool noChecks = false;                        // no warnings before the run
 };
+
+// What a run of the default search that a failing energy ended adds.
+constexpr const char* kPreciseClosureHint =
+    "The precise closure (--closure precise) closes each energy on its own and keeps the others.";
 
 // The calculation that Ctrl+C stops (a signal handler reaches it only through a variable of its
 // own; atomic pointers and the stop token are lock-free).
@@ -146,18 +153,28 @@ class TerminalProgress : public ProgressSink, public MessageService {
   bool drawn_ = false;
 };
 
-// The run description and one object per energy named like the values columns, with its status
-// (and, where it did not close, the reason); tunes are null without the precise closure and
-// "unstable" where the motion grows. An energy of a precise run that did not close has null
-// values.
+// What the JSON says about the run as a whole: how it ended and the warnings it started with.
+struct RunVerdict {
+  const char* outcome = "completed";  // "completed", "failed" or "stopped"
+  std::vector<std::string> warnings;
+  std::vector<bool> done;  // the energies to list; all when empty
+};
+
+// The run description, how the run ended, its warnings, and one object per energy named like the
+// values columns, with its status and reason (null where it closed without a note); tunes
+// are null without the precise closure or an orbit and "unstable" where the motion grows. An
+// energy of a precise run that did not close has null values, as has a value the energy does not
+// have (a precise orbit's Rev).
 std::string RunJson(const ResultTables& r, const ClosureColumns& closure, ClosureMode mode,
-                    double gainPerTurn) {
+                    double gainPerTurn, const RunVerdict& verdict) {
   using Json = nlohmann::ordered_json;
   const RunParameters& run = r.run;
   Json out;
   out["run"] = RunDescriptionJson(run);
   out["closure"] = std::string(ClosureModeName(mode));
   out["gain_per_turn_mev"] = gainPerTurn;
+  out["outcome"] = verdict.outcome;
+  out["warnings"] = verdict.warnings;
   auto tune = [](const std::vector<double>& tunes, int64_t i) -> Json {
     if (i >= std::ssize(tunes)) return nullptr;
     if (tunes[i] == kNoValue) return "unstable";
@@ -167,16 +184,21 @@ std::string RunJson(const ResultTables& r, const ClosureColumns& closure, Closur
     if (i >= std::ssize(column) || column[i] == kNoValue) return nullptr;
     return column[i];
   };
+  auto real = [](const RealTable& column, int64_t i) -> Json {
+    if (i >= column.size() || column[i] == kNoValue) return nullptr;
+    return column[i];
+  };
   Json energies = Json::array();
   for (int64_t i = 0; i < r.Ek.size(); ++i) {
+    if (i < std::ssize(verdict.done) && !verdict.done[static_cast<size_t>(i)]) continue;
     const bool has = closure.HasValues(i);
     const Json values[] = {r.Ek[i],
                            JoulesToMeV(r.Ek[i]),
-                           has ? Json(r.Rmn[i]) : Json(nullptr),
-                           has ? Json(r.Bmn[i]) : Json(nullptr),
-                           has ? Json(r.Rev[i]) : Json(nullptr),
-                           has ? Json(r.F0[i]) : Json(nullptr),
-                           has ? Json(r.dReo[i]) : Json(nullptr),
+                           has ? real(r.Rmn, i) : Json(nullptr),
+                           has ? real(r.Bmn, i) : Json(nullptr),
+                           has ? real(r.Rev, i) : Json(nullptr),
+                           has ? real(r.F0, i) : Json(nullptr),
+                           has ? real(r.dReo, i) : Json(nullptr),
                            has ? value(closure.isochronism, i) : Json(nullptr),
                            has ? value(closure.phaseDeg, i) : Json(nullptr),
                            has ? tune(closure.nuR, i) : Json(nullptr),
@@ -185,10 +207,12 @@ std::string RunJson(const ResultTables& r, const ClosureColumns& closure, Closur
                            has ? value(closure.vrResidual, i) : Json(nullptr)};
     Json energy;
     for (size_t k = 0; k < std::size(kValueColumns); ++k) energy[kValueColumns[k]] = values[k];
-    const int32_t status = i < std::ssize(closure.status) ? closure.status[i] : 0;
-    energy["status"] = std::string(ClosureStatusText(status));
+    energy["status"] = std::string(closure.StatusText(i));
+    // Every energy has its reason: null where there is nothing to say.
     if (i < std::ssize(closure.reasons) && !closure.reasons[i].empty())
       energy["reason"] = closure.reasons[i];
+    else
+      energy["reason"] = nullptr;
     energies.push_back(std::move(energy));
   }
   out["energies"] = std::move(energies);
@@ -203,14 +227,15 @@ void PrintSummary(const ResultTables& r, const ClosureColumns& closure) {
   std::printf("\n");
   for (int64_t i = 0; i < r.Ek.size(); ++i) {
     if (!closure.HasValues(i)) {
-      const int32_t status = i < std::ssize(closure.status) ? closure.status[i] : 0;
       const std::string reason = i < std::ssize(closure.reasons) ? closure.reasons[i] : "";
       std::printf("%10.4f %s%s%s\n", JoulesToMeV(r.Ek[i]),
-                  std::string(ClosureStatusText(status)).c_str(), reason.empty() ? "" : ": ",
+                  std::string(closure.StatusText(i)).c_str(), reason.empty() ? "" : ": ",
                   reason.c_str());
       continue;
     }
-    std::printf("%10.4f %10.6f %10.6f %12.8f %12.3e", JoulesToMeV(r.Ek[i]), r.Rmn[i], r.Rev[i],
+    // An energy without Rev (a precise orbit whose correction does not exist there) shows none.
+    const std::string rev = r.Rev[i] == kNoValue ? std::string() : FormatNumber(r.Rev[i], Fixed(6));
+    std::printf("%10.4f %10.6f %10s %12.8f %12.3e", JoulesToMeV(r.Ek[i]), r.Rmn[i], rev.c_str(),
                 r.F0[i] / 1e6, r.dReo[i]);
     if (closure.precise && i < std::ssize(closure.nuR) && i < std::ssize(closure.nuZ)) {
       auto tune = [](double nu) {
@@ -222,6 +247,75 @@ void PrintSummary(const ResultTables& r, const ClosureColumns& closure) {
     }
     std::printf("\n");
   }
+}
+
+// The values of the energies a run that failed or stopped did, as a record of results without
+// orbits: the energies not done have no values, the statuses and reasons are the run's.
+std::pair<ResultTables, ClosureColumns> PartialResults(const CalculationRecord& record,
+                                                       bool precise, double gainPerTurn) {
+  ResultTables r;
+  r.run = record.run;
+  const size_t n = record.Ek.size();
+  std::vector<double> Rmn(n, kNoValue), Bmn(n, kNoValue), Rev(n, kNoValue), F0(n, kNoValue),
+      dReo(n, kNoValue);
+  for (size_t i = 0; i < n && i < record.energyStatus.size(); ++i) {
+    const int32_t status = record.energyStatus[i];
+    if (status < 0 || status == static_cast<int32_t>(ClosureStatus::Failed) ||
+        (precise && status != static_cast<int32_t>(ClosureStatus::Converged)))
+      continue;
+    Rmn[i] = record.Rmn[i];
+    Bmn[i] = record.Bmn[i];
+    Rev[i] = record.Rev[i];
+    F0[i] = record.F0[i];
+    dReo[i] = record.dReo[i];
+  }
+  r.Ek = RealTable(record.Ek);
+  r.Rmn = RealTable(std::move(Rmn));
+  r.Bmn = RealTable(std::move(Bmn));
+  r.Rev = RealTable(std::move(Rev));
+  r.F0 = RealTable(std::move(F0));
+  r.dReo = RealTable(std::move(dReo));
+  r.closure.gainPerTurn = gainPerTurn;
+  if (precise) {
+    Diagnostics d = ComputeDiagnostics(r, gainPerTurn);
+    r.closure.mode = static_cast<int32_t>(ClosureMode::Precise);
+    r.closure.isochronism = RealTable(std::move(d.isochronism));
+    r.closure.phaseDeg = RealTable(std::move(d.phaseDeg));
+    r.closure.status = IntTable(record.energyStatus);
+  }
+  ClosureColumns columns = ClosureColumnsOf(r, gainPerTurn);
+  for (size_t i = 0; i < n && i < record.energyStatus.size(); ++i) {
+    columns.status[i] = std::max(record.energyStatus[i], 0);
+    columns.reasons[i] = record.energyReasons[i];
+  }
+  return {std::move(r), std::move(columns)};
+}
+
+// A run that failed or stopped: what the command line says, the JSON of the energies it did when
+// asked, and the exit code.
+int EndedEarly(const CalculationRecord& record, WorkerOutcome outcome, const RunOptions& options,
+               RunVerdict verdict, ClosureMode mode, double gainPerTurn) {
+  const bool stopped = outcome == WorkerOutcome::Stopped;
+  if (stopped) {
+    ShowMessage("The calculation was stopped; nothing was written.", "Stop", Icon::Information);
+  } else if (record.failedEnergy >= 0 && record.failedEnergy < std::ssize(record.Ek)) {
+    // The default search ends the run at the first energy it cannot follow.
+    const double ek = JoulesToMeV(record.Ek[static_cast<size_t>(record.failedEnergy)]);
+    std::fprintf(stderr,
+                 "The standard search failed at Ek = %s MeV; the run ended there and no file was "
+                 "written.\n%s\n",
+                 FormatNumber(ek, Significant(6)).c_str(), kPreciseClosureHint);
+  }
+  if (options.json) {
+    const auto [results, closure] =
+        PartialResults(record, mode == ClosureMode::Precise, gainPerTurn);
+    verdict.outcome = stopped ? "stopped" : "failed";
+    verdict.done.assign(record.Ek.size(), false);
+    for (size_t i = 0; i < verdict.done.size() && i < record.energyStatus.size(); ++i)
+      verdict.done[i] = record.energyStatus[i] >= 0;
+    std::cout << RunJson(results, closure, mode, gainPerTurn, verdict) << std::flush;
+  }
+  return stopped ? kExitStopped : kExitFailed;
 }
 
 int RunCalculation(const RunOptions& options) {
@@ -250,6 +344,11 @@ int RunCalculation(const RunOptions& options) {
   // still says why.
   if (const Outcome prepared = calculation.Prepare(p, start.reading); !prepared)
     return Refused(prepared);
+  // What makes the run implausible, said once before it starts.
+  RunVerdict verdict;
+  if (!options.noChecks) verdict.warnings = RunWarnings(calculation.Record());
+  for (const std::string& warning : verdict.warnings)
+    ShowMessage(warning, "Warning", Icon::Warning);
 
   WorkerOptions worker;
   worker.threads = ThreadsOf(options.setup);
@@ -259,8 +358,8 @@ int RunCalculation(const RunOptions& options) {
   worker.closure = closureMode;
   worker.gainPerTurnMeV = gainPerTurn;
   worker.tolerance = start.tolerance;
-  std::string accuracy;  // the accuracy line of a run of the default search, if it has one
-  worker.accuracyNote = [&accuracy](const std::string& line) { accuracy = line; };
+  std::string accuracy;  // the notes of a run of the default search (accuracy, inner edge), if any
+  worker.accuracyNote = [&accuracy](const std::string& line) { accuracy += line + "\n"; };
   std::unique_ptr<TerminalProgress> bar;
   NullProgress silent;
   if (!options.quiet && isatty(STDERR_FILENO)) bar = std::make_unique<TerminalProgress>();
@@ -271,17 +370,15 @@ int RunCalculation(const RunOptions& options) {
   std::signal(SIGINT, SIG_DFL);
   interruptTarget.store(nullptr);
 
-  if (outcome == WorkerOutcome::Failed) return kExitFailed;
-  if (outcome == WorkerOutcome::Stopped) {
-    ShowMessage("The calculation was stopped; nothing was written.", "Stop", Icon::Information);
-    return kExitStopped;
-  }
+  if (outcome != WorkerOutcome::Completed)
+    return EndedEarly(calculation.Record(), outcome, options, std::move(verdict), closureMode,
+                      gainPerTurn);
   if (handOver.TransferPending.load(std::memory_order_acquire) != 1) return kExitFailed;
   handOver.TransferPending.store(0);
   const ResultTables& results = handOver.LatestResults;
   const int32_t available = handOver.ResultsAvailable.load(std::memory_order_acquire);
   const ClosureColumns closure = ClosureColumnsOf(results, gainPerTurn);
-  if (!accuracy.empty()) std::fprintf(stderr, "%s\n", accuracy.c_str());
+  if (!accuracy.empty()) std::fputs(accuracy.c_str(), stderr);
   // A precise run in which no energy closed has failed, though its outputs are written; the
   // message of the run has named the energies that did not close and why.
   bool anyClosed = !closure.precise;
@@ -335,7 +432,7 @@ int RunCalculation(const RunOptions& options) {
 #endif
   if (options.json) {
     // The JSON alone on stdout; the list of files written goes to stderr.
-    std::cout << RunJson(results, closure, closureMode, gainPerTurn) << std::flush;
+    std::cout << RunJson(results, closure, closureMode, gainPerTurn, verdict) << std::flush;
     if (!options.quiet)
       for (const std::string& line : written) std::fprintf(stderr, "%s\n", line.c_str());
   } else if (!options.quiet) {
@@ -378,7 +475,11 @@ Command SetUp(CLI::App& parent) {
                             ->check(CLI::Range(1e-6, 1e6))
                             ->capture_default_str();
   app->add_flag("--json", options->json,
-                "Print the run description and the values of every energy as JSON on stdout");
+                "Print the run description, its warnings and the values of every energy as JSON "
+                "on stdout (also of the energies done when the run fails or is stopped)");
+  app->add_flag("--no-checks", options->noChecks,
+                "Do not check the run for implausible settings (Frf, H, N, ChargeSign, energies "
+                "against the map) before it starts");
   return Command{app, [options] { return RunCalculation(*options); }};
 }
 

@@ -19,7 +19,9 @@ inline constexpr int kExitStopped = 130;  // stopped by Ctrl+C
 // command line says why even where the desktop program shows no box) and gives the exit code of a
 // refusal.
 inline int Refused(const Outcome& outcome) {
-  ShowMessage(outcome.message());
+  Message message = outcome.message();
+  message.text = TextNamingFile(outcome.failure());  // a refused file is named in front
+  ShowMessage(message);
   return kExitRefused;
 }
 

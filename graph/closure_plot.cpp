@@ -62,25 +62,34 @@ QPen SeriesPen(const QColor& colour, bool compared) {
 
 // Draws up to two series of y against x with one scaling: the first in blue, the second in red
 // (over the grid, both wider); the point `highlight` of the first marked.
+// The points marked (one entry per point of both series) are drawn hollow, and the note says so.
 bool DrawSeries(QPainter& painter, const std::string& title, const std::string& xCaption,
                 const std::string& yCaption, const std::string& note, std::vector<double> x,
                 std::vector<double> y, size_t firstCount, QSize clientSize, int logicalDpi,
-                int32_t highlight) {
+                int32_t highlight, const std::vector<bool>& marked) {
   CCurve curve(QRect(QPoint(0, 0), clientSize), static_cast<uint32_t>(x.size()), logicalDpi);
   painter.save();
   painter.setPen(QPen(QBrush(QColor(0, 0, 0)), 1, Qt::SolidLine));
   painter.setBrush(Qt::white);
-  curve.Draw(painter, title, xCaption, yCaption, note, x, y);
+  curve.Draw(painter, title, xCaption, yCaption, NoteWithHollowLegend(note, marked), x, y);
   const bool drawn = curve.noData == 0;
   if (drawn) {
     painter.setBackgroundMode(Qt::TransparentMode);
     const std::span<const int32_t> xp(curve.xPixels), yp(curve.yPixels);
     const bool compared = x.size() > firstCount;
+    const std::vector<bool> firstMarked(
+        marked.begin(),
+        marked.begin() + static_cast<ptrdiff_t>(std::min(firstCount, marked.size())));
     painter.setPen(SeriesPen(QColor(0, 0, 255), compared));
     DrawCurve(painter, xp.first(firstCount), yp.first(firstCount));
+    DrawHollowPoints(painter, xp.first(firstCount), yp.first(firstCount), firstMarked);
     if (compared) {
       painter.setPen(SeriesPen(QColor(220, 0, 0), compared));
       DrawCurve(painter, xp.subspan(firstCount), yp.subspan(firstCount));
+      const std::vector<bool> secondMarked(
+          marked.begin() + static_cast<ptrdiff_t>(std::min(firstCount, marked.size())),
+          marked.end());
+      DrawHollowPoints(painter, xp.subspan(firstCount), yp.subspan(firstCount), secondMarked);
     }
     DrawHighlight(painter, xp.first(firstCount), yp.first(firstCount), highlight);
   }
@@ -92,15 +101,20 @@ bool DrawIsochronism(QPainter& painter, const ResultTables& r, const GraphExtras
                      QSize clientSize, int logicalDpi) {
   std::vector<double> x = r.Rmn.toVector(), y = Isochronism(r);
   const size_t first = x.size();
+  std::vector<bool> marked = NotAcceptedEnergies(r);
+  marked.resize(first, false);
   std::string note = r.closure.mode == 1 ? "Blue: precise closure" : "Blue: default closure";
   if (const ResultTables* compare = extras.compare) {
     const std::vector<double> cx = compare->Rmn.toVector(), cy = Isochronism(*compare);
     x.insert(x.end(), cx.begin(), cx.end());
     y.insert(y.end(), cy.begin(), cy.end());
+    std::vector<bool> compared = NotAcceptedEnergies(*compare);
+    compared.resize(cx.size(), false);
+    marked.insert(marked.end(), compared.begin(), compared.end());
     note = ComparedLegend(r, *compare, extras);
   }
   return DrawSeries(painter, "Isochronism error", "Rmean (m)", "F0*H/Frf - 1", note, x, y, first,
-                    clientSize, logicalDpi, extras.selected);
+                    clientSize, logicalDpi, extras.selected, marked);
 }
 
 bool DrawFrequencyCompared(QPainter& painter, const ResultTables& r, const ResultTables& compare,
@@ -111,9 +125,13 @@ bool DrawFrequencyCompared(QPainter& painter, const ResultTables& r, const Resul
   const std::vector<double> cx = compare.Rmn.toVector(), cy = compare.F0.toVector();
   x.insert(x.end(), cx.begin(), cx.end());
   for (size_t i = 0; i < cx.size(); ++i) y.push_back(i < cy.size() ? cy[i] : kNoValue);
+  std::vector<bool> marked = NotAcceptedEnergies(r), compared = NotAcceptedEnergies(compare);
+  marked.resize(first, false);
+  compared.resize(cx.size(), false);
+  marked.insert(marked.end(), compared.begin(), compared.end());
   return DrawSeries(painter, kResultsGraphTitle, kResultsGraphXCaption, kResultsGraphYCaption,
                     ComparedLegend(r, compare, extras), x, y, first, clientSize, logicalDpi,
-                    extras.selected);
+                    extras.selected, marked);
 }
 
 // A resonance line a nu_r + b nu_z = c of the tune diagram.

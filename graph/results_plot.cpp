@@ -1,6 +1,7 @@
 // The results graph as the results view draws it (see results_plot.h).
 #include "graph/results_plot.h"
 
+#include <QFont>
 #include <QPainter>
 #include <QPolygon>
 #include <algorithm>
@@ -39,6 +40,40 @@ void DrawHighlight(QPainter& painter, std::span<const int32_t> xPixels,
   painter.restore();
 }
 
+void DrawHollowPoints(QPainter& painter, std::span<const int32_t> xPixels,
+                      std::span<const int32_t> yPixels, const std::vector<bool>& marked) {
+  const size_t count = std::min({xPixels.size(), yPixels.size(), marked.size()});
+  // Nothing marked: not even a change of the painter's state (a vector file would record it).
+  if (std::find(marked.begin(), marked.begin() + static_cast<ptrdiff_t>(count), true) ==
+      marked.begin() + static_cast<ptrdiff_t>(count))
+    return;
+  painter.save();
+  painter.setRenderHint(QPainter::Antialiasing, true);
+  painter.setBrush(Qt::white);
+  for (size_t i = 0; i < count; ++i) {
+    if (!marked[i] || xPixels[i] == kNoValueInt || yPixels[i] == kNoValueInt) continue;
+    painter.drawEllipse(QPointF(xPixels[i], yPixels[i]), 3.0, 3.0);
+  }
+  painter.restore();
+}
+
+std::string NoteWithHollowLegend(const std::string& note, const std::vector<bool>& marked) {
+  if (std::find(marked.begin(), marked.end(), true) == marked.end()) return note;
+  return note + "; hollow: not accepted by the standard search (its last trial)";
+}
+
+void DrawNoEnergyHasValues(QPainter& painter, QSize clientSize, int logicalDpi) {
+  painter.save();
+  painter.setPen(QColor(0, 0, 0));
+  QFont font(QStringLiteral("Arial"));
+  font.setPixelSize(std::max(1, 12 * logicalDpi / 72));  // 12 points
+  painter.setFont(font);
+  painter.drawText(QRect(QPoint(0, 0), clientSize), Qt::AlignCenter | Qt::TextWordWrap,
+                   QStringLiteral("No energy of this run has an orbit: every energy failed. The "
+                                  "results table gives each energy's reason."));
+  painter.restore();
+}
+
 bool DrawResultsGraph(QPainter& painter, const ResultTables& results, QSize clientSize,
                       int logicalDpi, int32_t highlight) {
   // The points: Rmn against F0, with the tables' checked element access.
@@ -56,13 +91,15 @@ bool DrawResultsGraph(QPainter& painter, const ResultTables& results, QSize clie
   const QPen curvePen(QBrush(QColor(0, 0, 255)), 1, Qt::SolidLine);
   painter.setPen(gridPen);
   painter.setBrush(Qt::white);  // the drawing surface's default brush fills the exponent boxes
+  const std::vector<bool> marked = NotAcceptedEnergies(results);
   curve.Draw(painter, kResultsGraphTitle, kResultsGraphXCaption, kResultsGraphYCaption,
-             kResultsGraphNote, x, y);
+             NoteWithHollowLegend(kResultsGraphNote, marked), x, y);
   const bool drawn = curve.noData == 0;
   if (drawn) {
     painter.setPen(curvePen);
     painter.setBackgroundMode(Qt::TransparentMode);
     DrawCurve(painter, curve.xPixels, curve.yPixels);
+    DrawHollowPoints(painter, curve.xPixels, curve.yPixels, marked);
     DrawHighlight(painter, curve.xPixels, curve.yPixels, highlight);
   }
   painter.restore();

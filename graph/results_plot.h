@@ -4,6 +4,8 @@
 #pragma once
 
 #include <QSize>
+#include <string>
+#include <vector>
 
 #include "graph/curve.h"
 #include "results/result_tables.h"
@@ -23,7 +25,9 @@ inline constexpr const char* kResultsGraphNote = "Particle rotation frequency";
 // broken at every point whose x or y pixel is kNoValueInt. Does not erase the background. Returns
 // false when a series has no usable real value: the message has been shown and nothing drawn.
 // An F0 table shorter than Rmn is an invalid-argument failure (std::invalid_argument) before
-// anything is drawn. highlight, when it is an energy index, marks that point with a red ring.
+// anything is drawn. highlight, when it is an energy index, marks that point with a red ring. The
+// energies the default search did not accept (NotAcceptedEnergies) are drawn hollow, and the note
+// says so.
 bool DrawResultsGraph(QPainter& painter, const ResultTables& results, QSize clientSize,
                       int logicalDpi = kScreenLogicalDpi, int32_t highlight = -1);
 
@@ -31,6 +35,18 @@ bool DrawResultsGraph(QPainter& painter, const ResultTables& results, QSize clie
 // valid point): the energy selected in the results table.
 void DrawHighlight(QPainter& painter, std::span<const int32_t> xPixels,
                    std::span<const int32_t> yPixels, int32_t point);
+
+// A hollow circle in the painter's pen colour, filled white, at every valid point whose entry of
+// marked is true: an energy whose values are not those of an accepted closed orbit.
+void DrawHollowPoints(QPainter& painter, std::span<const int32_t> xPixels,
+                      std::span<const int32_t> yPixels, const std::vector<bool>& marked);
+
+// The note of a graph with the legend of the hollow points added when some energy is marked.
+std::string NoteWithHollowLegend(const std::string& note, const std::vector<bool>& marked);
+
+// Draws, instead of a graph of its energies, the line that says that no energy of the record has
+// values (every energy failed), centred in the client area.
+void DrawNoEnergyHasValues(QPainter& painter, QSize clientSize, int logicalDpi);
 
 // Joins the pixel points into the curve with the painter's pen: a line from each valid point to
 // the next valid one; an invalid point (either coordinate kNoValueInt) breaks the line, so that a

@@ -75,6 +75,14 @@ bool CZUBAView::OnDraw(QPainter& painter, QSize clientSize) {
   if (document_ == nullptr) return false;
   if (handOver_.ResultsAvailable.load(std::memory_order_acquire) == 0) return false;
   TransferPendingResults();
+  // A run whose every energy failed has no point to draw its energies' graphs with: the view says
+  // so (instead of the scaling's message over a blank view).
+  const bool ofEnergies = graphKind_ == GraphKind::Frequency ||
+                          graphKind_ == GraphKind::Isochronism || graphKind_ == GraphKind::Tunes;
+  if (ofEnergies && NoEnergyHasValues(results_)) {
+    DrawNoEnergyHasValues(painter, clientSize, kScreenLogicalDpi);
+    return true;
+  }
   return DrawGraph(painter, results_, graphKind_, clientSize, Extras());
 }
 

@@ -256,6 +256,8 @@ Outcome FieldPatches::EvaluateWithDerivatives(double R, double theta, double& B,
                                               double& dBdTheta) const {
   const double given = theta;
   if (Refused(R, theta) || !WrapAzimuth(theta)) return Refusal(R, given);
+  if (R < radii_.front())
+    return ErrorFailure("Radius value error!", "R", R, radii_.front(), radii_.back());
   const int32_t c = RadialCell(R);
   const int32_t f = RingCell(theta);
   const double s = (R - radii_[c]) * radialInv_[c];

@@ -51,7 +51,11 @@ class FieldPatches {
   inline Outcome Evaluate(double R, double theta, double& B) const;
 
   // B (T), the same value as Evaluate, with its partial derivatives ∂B/∂R (T/m) and ∂B/∂θ (T/rad)
-  // from the cell's patch.
+  // from the cell's patch. Unlike Evaluate, which extrapolates the first radial parabola down to
+  // R = 0 as the per-call evaluation does, it refuses a radius below the first radius node as it
+  // refuses one beyond the last ("Radius value error!", subject R, the radii as its range): the
+  // field there is not measured, and the closures built on it do not invent it. A map whose first
+  // radius is 0 serves every R >= 0.
   Outcome EvaluateWithDerivatives(double R, double theta, double& B, double& dBdR,
                                   double& dBdTheta) const;
 

@@ -37,7 +37,16 @@ struct Failure {
   // The failure ends the operation without a box of its own: a command that refuses silently
   // (a note on the status bar, a line on stderr) or a kernel whose callers report for it.
   bool quiet = false;
+  // The file at fault where the text does not name it (a refusal of the *.sdf reader keeps the
+  // text of its box): the command line and the status note put it in front of the text.
+  std::string file;
 };
+
+// The text of a failure with the file at fault in front of it, where it has one:
+// "examples/x.sdf: Can not Open File!".
+inline std::string TextNamingFile(const Failure& failure) {
+  return failure.file.empty() ? failure.message.text : failure.file + ": " + failure.message.text;
+}
 
 // A failure shown as the given message.
 inline Failure MessageFailure(Message message, std::string subject = {}) {
@@ -57,7 +66,8 @@ inline Failure ErrorFailure(std::string text, std::string subject = {},
                  value,
                  low,
                  high,
-                 false};
+                 false,
+                 {}};
 }
 
 // A failure that its callers report without a box of its own (see Failure::quiet).

@@ -583,9 +583,9 @@ std::string ReasonsBlockBytes(const std::vector<std::string>& reasons, int64_t n
   return out;
 }
 
-// The closure block, or nothing when the record has no closure tables: a document of the default
-// closure is byte for byte what it was without the block. Tables of unequal length are cut to the
-// shortest, so that the block always reads back.
+// The closure block, or nothing when the record has no closure tables and no gain per turn (a
+// record made without a run). Tables of unequal length are cut to the shortest, so that the block
+// always reads back.
 std::string ClosureBlockBytes(const ClosureTables& closure) {
   std::string out;
   if (closure.empty()) return out;

@@ -7,14 +7,16 @@
 //   then       EkBegin EkEnd dEk Frf (reals), H N ChargeSign Q (int32), m0 T0 TIs h (reals): the
 //              fields in the order of the table of run fields (results/run_fields.h)
 //   then       the elements of the twelve tables, table after table (reals; OrbitPoints int32)
-//   then, only when the record has closure tables (a run of the precise closure), one optional
-//   block that readers of the twelve tables never reach: the eight characters ZUBACLSR, uint32
-//   version (1), uint32 byte count of the rest; then int32 closure mode, real gain per turn (MeV),
-//   int32 n, n reals each of isochronism, phaseDeg, nuR, nuZ, and n int32 of status (0 closed,
-//   1 not closed, 2 singular, 3 failed, plus 4 / 8 for unstable radial / vertical motion).
-//   Then, only when some energy did not close, the reasons block that readers of the closure block
-//   never reach: the eight characters ZUBACLRS, uint32 version (1), uint32 byte count of the rest;
-//   then int32 n and n texts (length prefix as below), empty where the energy closed.
+//   then, only when the record has closure tables (a run of the precise closure) or keeps the gain
+//   per turn of its run (a run of the default search: mode 0 and n = 0), one optional block that
+//   readers of the twelve tables never reach: the eight characters ZUBACLSR, uint32 version (1),
+//   uint32 byte count of the rest; then int32 closure mode, real gain per turn (MeV), int32 n, n
+//   reals each of isochronism, phaseDeg, nuR, nuZ, and n int32 of status (0 closed, 1 not closed,
+//   2 singular, 3 failed, plus 4 / 8 for unstable radial / vertical motion).
+//   Then, only when some energy did not close or has a note on its values, the reasons block that
+//   readers of the closure block never reach: the eight characters ZUBACLRS, uint32 version (1),
+//   uint32 byte count of the rest; then int32 n and n texts (length prefix as below), empty where
+//   there is nothing to say.
 //   Then, only when the map was not read as a *.sdf map is by default (results/map_reading.h), the
 //   map-reading block: ZUBAMAPR, uint32 version (1), uint32 byte count of the rest (24); then int32
 //   each of the map format, the sector count of --replicate (0 none), the flags (1 mirror,

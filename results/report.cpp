@@ -5,6 +5,7 @@
 #include <span>
 #include <type_traits>
 
+#include "numerics/average_field.h"
 #include "numerics/constants.h"
 #include "numerics/units.h"
 #include "platform/files.h"
@@ -85,7 +86,8 @@ std::optional<std::string> BuildReport(const ResultTables& results, std::string_
       report += kLineEnd;
       continue;
     }
-    report += F6(rev[i], failures);
+    // A precise orbit without Rev (its correction does not exist there) leaves the cell empty.
+    if (closure.mode != 1 || rev[i] != kNoValue) report += F6(rev[i], failures);
     report += kTab;
     report += F6(rmn[i], failures);
     report += kTab;

@@ -14,25 +14,28 @@
 
 namespace zuba {
 
-// What a run with the precise closure adds per energy; empty after a run of the default closure.
-// Kept apart from the twelve tables, whose order the document file binds: the document stores it
-// in an optional block after the last table (results/document.h).
+// What a run with the precise closure adds per energy; after a run of the default closure only its
+// gain per turn. Kept apart from the twelve tables, whose order the document file binds: the
+// document stores it in an optional block after the last table (results/document.h).
 struct ClosureTables {
   int32_t mode = 0;        // closure of the run: 0 the default search, 1 the precise closure
-  double gainPerTurn = 0;  // MeV per turn assumed for phaseDeg
+  double gainPerTurn = 0;  // MeV per turn assumed for the phase slip (0: not kept, older documents)
   RealTable isochronism;   // 1, F0 * H / Frf - 1
   RealTable phaseDeg;      // RF degrees, phase slip accumulated from the first energy
   RealTable nuR;           // 1, radial tune; 2147483647.0 where the motion is unstable
   RealTable nuZ;           // 1, vertical tune; 2147483647.0 where the motion is unstable
   IntTable status;         // closure status (0 closed, 1 not closed, 2 singular matrix, 3 failed),
                            // plus 4 when the radial and 8 when the vertical motion is unstable
-  // Why each energy did not close, in a few words (empty where it closed); empty when every energy
-  // closed. An energy that did not close has no values: 2147483647.0 in every per-energy table.
+  // Why each energy did not close, in a few words, or for an energy that closed a note on its
+  // values (why it has no Rev), empty where there is nothing to say; empty when no energy has one.
+  // An energy that did not close has no values: 2147483647.0 in every per-energy table.
   std::vector<std::string> reasons;
 
+  // Nothing to store: a record made without a run (a run of the default search keeps its gain per
+  // turn, and with it a closure block without tables).
   bool empty() const {
-    return mode == 0 && isochronism.empty() && phaseDeg.empty() && nuR.empty() && nuZ.empty() &&
-           status.empty() && reasons.empty();
+    return mode == 0 && gainPerTurn == 0 && isochronism.empty() && phaseDeg.empty() &&
+           nuR.empty() && nuZ.empty() && status.empty() && reasons.empty();
   }
   bool operator==(const ClosureTables&) const = default;
 };
@@ -80,6 +83,20 @@ struct ResultTables {
 
   bool operator==(const ResultTables&) const = default;
 };
+
+// m: the closure error up to which the default search accepts an orbit (the tolerance of its
+// search); an energy whose |dReo| is larger reports the search's last trial.
+inline constexpr double kAcceptedClosureError = 0.0005;
+
+// Per energy, whether the record's values are not those of an accepted closed orbit although it
+// has them: after a run of the default search, the energies whose |dReo| exceeds
+// kAcceptedClosureError. A precise run's energies that did not close have no values and are not
+// marked. The graphs draw the marked energies hollow.
+std::vector<bool> NotAcceptedEnergies(const ResultTables& results);
+
+// Whether the record has energies but none of them has a rotation frequency (every energy of the
+// run failed): the graphs of its energies then say so instead of drawing.
+bool NoEnergyHasValues(const ResultTables& results);
 
 // Visits the twelve tables in their binding order: f(name, table).
 template <class F>

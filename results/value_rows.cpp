@@ -44,11 +44,18 @@ size_t ValueRows::Find(const std::string& key) const {
 
 double ValueRows::Value(size_t row, size_t column) const {
   const ValueColumn& c = columns_.at(column);
-  return row < c.values.size() ? c.values[row] : kNoValue;
+  return row < c.values.size() && !std::isnan(c.values[row]) ? c.values[row] : kNoValue;
+}
+
+// NaN: a cell that has nothing to show (a tune of an energy without an orbit).
+bool ValueRows::Empty(size_t row, size_t column) const {
+  const ValueColumn& c = columns_.at(column);
+  return row < c.values.size() && std::isnan(c.values[row]);
 }
 
 std::string ValueRows::Cell(size_t row, size_t column) const {
   if (!columns_.at(column).texts.empty()) return columns_[column].texts[row];
+  if (Empty(row, column)) return {};
   const double value = Value(row, column);
   if (value == kNoValue) return columns_.at(column).missing;
   return Formatted(value, columns_[column].digits);
@@ -56,6 +63,7 @@ std::string ValueRows::Cell(size_t row, size_t column) const {
 
 std::string ValueRows::ExactCell(size_t row, size_t column) const {
   if (!columns_.at(column).texts.empty()) return columns_[column].texts[row];
+  if (Empty(row, column)) return {};
   const double value = Value(row, column);
   if (value == kNoValue) return columns_.at(column).missing;
   return Formatted(value, 17);

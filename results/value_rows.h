@@ -18,7 +18,8 @@ namespace zuba {
 struct ValueColumn {
   std::string key;                 // the column's name in the values file ("Rmn_m")
   std::string title;               // its heading on screen ("Rmn (m)")
-  std::vector<double> values;      // per energy; kNoValue (2147483647.0) or none where missing
+  std::vector<double> values;      // per energy; kNoValue (2147483647.0) or none where missing,
+                                   // NaN where the cell is empty (nothing to show, not missing)
   int digits = 6;                  // significant digits shown on screen
   std::string missing;             // the text of a missing value ("unstable" for a tune)
   std::vector<std::string> texts;  // a column of words instead of numbers (a status, a reason)
@@ -43,8 +44,10 @@ class ValueRows {
   size_t Find(const std::string& key) const;
   bool Closed(size_t row) const { return closed_.at(row); }
 
-  // The value of a cell; kNoValue where it is missing or the column holds texts.
+  // The value of a cell; kNoValue where it is missing or empty or the column holds texts.
   double Value(size_t row, size_t column) const;
+  // Whether the cell is empty (NaN given): it shows nothing, not the missing text.
+  bool Empty(size_t row, size_t column) const;
   // The cell as shown: the column's digits, its missing text for a missing value.
   std::string Cell(size_t row, size_t column) const;
   // The cell with 17 significant digits, as the values file writes it.

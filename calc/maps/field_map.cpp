@@ -55,8 +55,7 @@ Result<FieldMap> ParseFieldMapFile(const FileBytes& file) {
 }
 
 Result<FieldMap> ParseFieldMap(std::string_view text) {
-  if (text.empty())  // a block of length 0 cannot be made addressable
-    return Refuse("Memory Locking Error!", Owner::None, "file");
+  if (text.empty()) return Refuse("The file is empty!", Owner::None, "file");
   std::size_t cursor = 0;
 
   FieldMap map;

@@ -36,7 +36,7 @@ Result<FieldMap> ReadFieldMap(const std::string& path);
 Result<FieldMap> ParseFieldMapFile(const FileBytes& file);
 
 // The same checks and refusals on the file's bytes already in memory (everything after the read):
-// an empty text gives "Memory Locking Error!".
+// an empty text gives "The file is empty!".
 Result<FieldMap> ParseFieldMap(std::string_view bytes);
 
 }  // namespace zuba

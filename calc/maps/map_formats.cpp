@@ -117,15 +117,23 @@ Result<FieldMap> ParseMap(std::string_view bytes, std::string_view name,
 Result<FieldMap> ReadMap(const std::string& path, const MapReadingOptions& options) {
   if (Outcome o = CheckMapReadingOptions(options); !o) return o;
   FileBytes file = ReadWholeFile(path);
-  if (file.status != ReadStatus::Ok) {
-    if (options.format == MapFormat::Auto || options.format == MapFormat::Sdf)
-      return ParseFieldMapFile(file);  // the *.sdf reader's own refusals
+  const bool sdf =
+      options.format == MapFormat::Sdf ||
+      (options.format == MapFormat::Auto &&
+       (file.status != ReadStatus::Ok || DetectMapFormat(file.bytes) == MapFormat::Sdf));
+  Result<FieldMap> map = [&]() -> Result<FieldMap> {
+    if (file.status == ReadStatus::Ok) return ParseMap(file.bytes, path, options);
+    if (sdf) return ParseFieldMapFile(file);  // the *.sdf reader's own refusals
     return RefuseMapFile(path,
                          file.status == ReadStatus::CannotAllocate
                              ? std::string("not enough memory to read the file")
                              : "cannot open the file: " + std::string(std::strerror(file.error)));
-  }
-  return ParseMap(file.bytes, path, options);
+  }();
+  if (map || !sdf) return map;
+  // The *.sdf reader's texts do not name the file: the refusal carries it for the front ends.
+  Failure failure = map.failure();
+  if (failure.message.text.rfind(path + ": ", 0) != 0) failure.file = path;
+  return failure;
 }
 
 }  // namespace zuba

@@ -214,11 +214,12 @@ struct TurnErrorNorm {
   }
 };
 
-// Integrates one turn from (Rs, vRs) at thetaS into path and turn; tau starts at zero.
+// Integrates one turn (or the arc given) from (Rs, vRs) at thetaS into path and turn; tau starts
+// at zero.
 // steps counts the integration steps made.
 Outcome TrackTurn(const OrbitConstants& constants, const FieldPatches& field, double E, double V,
                   double Rs, double vRs, double thetaS, TurnPath& path, PreciseTurn& turn,
-                  int64_t& steps) {
+                  int64_t& steps, double arc = kTwoPi) {
   Derivatives f(field, constants.K / E, V);
   State y{};
   y[kR] = Rs;
@@ -281,7 +282,7 @@ Outcome TrackTurn(const OrbitConstants& constants, const FieldPatches& field, do
 
   path.steps.clear();
   path.thetaS = thetaS;
-  path.thetaEnd = thetaS + kTwoPi;
+  path.thetaEnd = thetaS + arc;
   path.Rs = Rs;
   path.vRs = vRs;
   int radialSign = 0, verticalSign = 0;
@@ -366,9 +367,15 @@ Outcome CheckPreciseTolerance(double tolerance) {
 Outcome TrackPreciseTurn(const OrbitConstants& constants, const FieldPatches& field, double E,
                          double V, double Rs, double vRs, double thetaS, OrbitSamples& samples,
                          PreciseTurn& turn) {
+  return TrackPreciseArc(constants, field, E, V, Rs, vRs, thetaS, kTwoPi, samples, turn);
+}
+
+Outcome TrackPreciseArc(const OrbitConstants& constants, const FieldPatches& field, double E,
+                        double V, double Rs, double vRs, double thetaS, double arc,
+                        OrbitSamples& samples, PreciseTurn& turn) {
   TurnPath path;
   int64_t steps = 0;
-  if (Outcome o = TrackTurn(constants, field, E, V, Rs, vRs, thetaS, path, turn, steps); !o)
+  if (Outcome o = TrackTurn(constants, field, E, V, Rs, vRs, thetaS, path, turn, steps, arc); !o)
     return o;
   SampleTurn(path, field, V, constants.T0, samples);
   return {};
@@ -413,16 +420,18 @@ int Rank(const Closure& c) {
 // Newton closure of (R, vR) from one start. A step whose orbit leaves the map, or whose residual
 // is not below the residual of the orbit it corrects, is halved; the last halving is taken if its
 // orbit stays on the map. Every turn is integrated into path: after a closure that closed, or
-// stopped at a singular matrix, it holds the orbit it ended on.
+// stopped at a singular matrix, it holds the orbit it ended on. With arc = 2 pi / N instead of a
+// whole turn it closes the orbit that repeats itself after one sector (the turns it counts are
+// then arcs).
 Closure CloseFrom(const OrbitConstants& constants, const FieldPatches& field, const Ion& ion,
-                  const OrbitStart& start, TurnPath& path) {
+                  const OrbitStart& start, TurnPath& path, double arc = kTwoPi) {
   Closure c;
   c.R = start.R;
   c.vR = std::fabs(start.vR) < ion.V ? start.vR : 0;
   c.thetaS = start.thetaS;
   ++c.turns;
-  if (Outcome o =
-          TrackTurn(constants, field, ion.E, ion.V, c.R, c.vR, c.thetaS, path, c.turn, c.steps);
+  if (Outcome o = TrackTurn(constants, field, ion.E, ion.V, c.R, c.vR, c.thetaS, path, c.turn,
+                            c.steps, arc);
       !o) {
     c.refusal = o.failure();
     return c;
@@ -466,7 +475,7 @@ Closure CloseFrom(const OrbitConstants& constants, const FieldPatches& field, co
       PreciseTurn turn;
       ++c.turns;
       if (Outcome o =
-              TrackTurn(constants, field, ion.E, ion.V, R, vR, c.thetaS, path, turn, c.steps);
+              TrackTurn(constants, field, ion.E, ion.V, R, vR, c.thetaS, path, turn, c.steps, arc);
           !o) {
         c.refusal = o.failure();
         leftMap = true;
@@ -513,16 +522,18 @@ std::string Reason(const Closure& c) {
   }
   if (!c.refusal) return "no start found";
   const Failure& f = *c.refusal;
-  std::string why;
   if (f.subject == "R" && std::isfinite(f.value) && std::isfinite(f.low) && std::isfinite(f.high)) {
-    why = "R = " + FormatNumber(f.value, Significant(8)) + " m; the map " +
-          (f.value > f.high ? "ends at " : "begins at ") +
-          FormatNumber(f.value > f.high ? f.high : f.low, Significant(6)) + " m";
-    return c.followed || c.continued
-               ? "the orbit needs the field beyond the map (" + why + ")"
-               : "no start found: every start orbit leaves the map (" + why + ")";
+    // The map's outer edge, or its inner edge (a radius below the first node is not extrapolated).
+    // Where every start, the orbits repeating after one sector among them, left the map there, the
+    // orbit of this energy needs the field the map does not have, as where a closure was pulled
+    // off it.
+    const bool beyond = f.value > f.high;
+    return std::string("the orbit needs the field ") + (beyond ? "beyond" : "below") +
+           " the map (R = " + FormatNumber(f.value, Significant(8)) + " m; the map " +
+           (beyond ? "ends at " : "starts at ") +
+           FormatNumber(beyond ? f.high : f.low, Significant(6)) + " m)";
   }
-  why = Clause(f.message.text);
+  const std::string why = Clause(f.message.text);
   return c.followed || c.continued ? why : "no start found: " + why;
 }
 
@@ -546,6 +557,23 @@ Message Warning(const Closure& c, double Ek, const std::string& reason) {
 }
 
 }  // namespace
+
+double PreciseRev(double Rmn, bool estimated, double y, double r0, double rLow, double rHigh,
+                  std::string& note) {
+  auto metres = [](double R) { return FormatNumber(R, Significant(6)); };
+  if (!estimated) {
+    note = "no Rev: the average-field radius correction does not settle at this energy";
+  } else if (!(r0 >= rLow && r0 <= rHigh)) {
+    note = "no Rev: the average-field radius correction leaves the map's radii (R = " + metres(r0) +
+           " m; the map has " + metres(rLow) + " to " + metres(rHigh) + " m)";
+  } else if (!(std::fabs(y) <= kMaxRevCorrection)) {
+    note = "no Rev: the average-field radius correction " + FormatNumber(y, Significant(3)) +
+           " exceeds " + FormatNumber(kMaxRevCorrection, Significant(6)) + " of the radius";
+  } else {
+    return Rmn * (1 + y);
+  }
+  return kNoValue;
+}
 
 int ClosureRank(ClosureStatus status, bool noStart, bool radialStable) {
   switch (status) {
@@ -681,6 +709,30 @@ Outcome FindPreciseOrbit(const OrbitConstants& constants, const AverageFieldTabl
     for (size_t k = 0; k < candidates.size() && k < kScanClosures && !closed; ++k)
       closed = closeFrom(candidates[k].start);
   }
+  if (!closed && starts.estimates && rHigh > rLow && constants.N > 1) {
+    // Near an edge of the map a start off the closed orbit may leave the map within one turn
+    // although the closed orbit lies inside it. The orbit that repeats itself after one sector
+    // (2 pi / N) is found over a sector's arc, which stays close to it; in an N-fold symmetric
+    // field it is the closed orbit, in any other a start near it. From the estimate, then from
+    // kSectorScanRadii radii over the map from the inside out: where an energy has several closed
+    // orbits (near a falling field), the innermost, which the ions reach first, is found first.
+    std::vector<double> radii;
+    if (estimated && r0 >= rLow && r0 <= rHigh) radii.push_back(r0);
+    for (int32_t k = 0; k < kSectorScanRadii; ++k)
+      radii.push_back(rLow + (rHigh - rLow) * (k + 0.5) / kSectorScanRadii);
+    const double sector = kTwoPi / constants.N;  // rad
+    int32_t arcs = 0;
+    for (size_t k = 0; k < radii.size() && !closed; ++k) {
+      OrbitStart start;
+      if (!startAt(radii[k], start)) continue;
+      const Closure periodic = CloseFrom(constants, field, ion, start, path, sector);
+      arcs += periodic.turns;
+      steps += periodic.steps;
+      if (periodic.status != ClosureStatus::Converged) continue;
+      closed = closeFrom({periodic.R, periodic.vR, periodic.thetaS});
+    }
+    turns += (arcs + constants.N - 1) / constants.N;
+  }
 
   samples.Clear();
   result.iterations = turns;
@@ -695,16 +747,11 @@ Outcome FindPreciseOrbit(const OrbitConstants& constants, const AverageFieldTabl
   }
   SampleTurn(bestPath, field, ion.V, constants.T0, samples);
 
-  // y of Rev: the estimate's, else the radius correction at the start radius, else none.
-  if (!estimated) {
-    double v = 0;
-    y = InterpolateTable(tables.radii, tables.v, best.R, v).ok() && Proper(v) ? v : 0;
-  }
   const PreciseTurn& turn = best.turn;
   const double span = turn.tauTurn - constants.T0;  // rad, exactly one turn
   result.Rmn = turn.integralR / span;
   result.Bmn = turn.integralB / span;
-  result.Rev = result.Rmn * (1 + y);
+  result.Rev = PreciseRev(result.Rmn, estimated, y, r0, rLow, rHigh, result.note);
   result.F0 = 1 / (constants.invOmega0 * span);
   result.dReo = best.fR;
   result.dVr = best.fV;

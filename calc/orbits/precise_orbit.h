@@ -102,6 +102,12 @@ Outcome TrackPreciseTurn(const OrbitConstants& constants, const FieldPatches& fi
 // radius; subject "tolerance".
 Failure StepControlFailure(AdaptiveEnd end, double tolerance, double theta, double R);
 
+// The same over an arc of the azimuth (rad) instead of a whole turn, to the same tolerance;
+// TrackPreciseTurn is the arc 2 pi.
+Outcome TrackPreciseArc(const OrbitConstants& constants, const FieldPatches& field, double E,
+                        double V, double Rs, double vRs, double thetaS, double arc,
+                        OrbitSamples& samples, PreciseTurn& turn);
+
 // The bounds of the closure.
 inline constexpr double kPreciseToleranceR = 1e-9;   // m
 inline constexpr double kPreciseToleranceVr = 1e-9;  // m/rad
@@ -116,9 +122,23 @@ inline constexpr int32_t kMaxClosureTurns = 2 * kMaxPreciseIterations;
 // closure then starts from the few whose first turn closes best.
 inline constexpr int32_t kScanRadii = 12;
 inline constexpr int32_t kScanClosures = 3;
+// Start radii over the map from which the orbit that repeats itself after one sector is sought when
+// no start of a whole turn closes the orbit (near an edge of the map).
+inline constexpr int32_t kSectorScanRadii = 24;
 // |det(M - I)| below this is a singular one-turn matrix: the closed orbit is not isolated (radial
 // tune within about 1.6e-6 of a whole number) and the Newton step is not formed.
 inline constexpr double kSingularDeterminant = 1e-10;
+
+// Rev = Rmn * (1 + y) of a precise orbit exists only where the start estimate's radius correction
+// y settles at a radius inside the average-field tables and |y| is at most this: a Rev further
+// than a tenth from Rmn is not a radius of that orbit. Otherwise Rev is kNoValue.
+inline constexpr double kMaxRevCorrection = 0.1;
+
+// Rev of a closed orbit of mean radius Rmn (m): Rmn * (1 + y) when the start estimate settled
+// (estimated) at r0 within the tables' radii rLow .. rHigh (m) with |y| <= kMaxRevCorrection;
+// otherwise kNoValue, with note saying why ("no Rev: ...").
+double PreciseRev(double Rmn, bool estimated, double y, double r0, double rLow, double rHigh,
+                  std::string& note);
 
 // The status of one energy (also the two lowest bits of ClosureTables::status).
 enum class ClosureStatus : int32_t {
@@ -151,7 +171,8 @@ struct PreciseStarts {
 struct PreciseOrbitResult {
   double Rmn = 0;   // m, time-mean radius over exactly one turn
   double Bmn = 0;   // T, time-mean field over the same turn
-  double Rev = 0;   // m, Rmn * (1 + y), y from the start-radius estimate
+  double Rev = 0;   // m, Rmn * (1 + y), y from the start-radius estimate; kNoValue where that
+                    // correction does not exist at the orbit (see kMaxRevCorrection and note)
   double F0 = 0;    // Hz, 1 / turn time
   double dReo = 0;  // m, radius after the turn minus start radius of the reported orbit
   double dVr = 0;   // m/rad, the same for the radial velocity
@@ -166,6 +187,8 @@ struct PreciseOrbitResult {
   bool noStart = false;
   // Why the energy did not close, in a few words for a report line; empty when closed.
   std::string reason;
+  // A closed orbit's note on its values, empty when there is none: why it has no Rev.
+  std::string note;
   // The notice of a closure that did not close (caption "Error", warning icon).
   std::optional<Message> warning;
 };

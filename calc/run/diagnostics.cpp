@@ -1,6 +1,7 @@
 // Isochronism error, RF phase slip, self-consistency and vR residual of the energies of a run.
 #include "calc/run/diagnostics.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -96,6 +97,14 @@ std::vector<double> VrResiduals(const ResultTables& results) {
   return residuals;
 }
 
+static_assert(kOrbitTolerance == kAcceptedClosureError,
+              "the records mark as not accepted what the search does not accept");
+
+std::string NotAcceptedReason() {
+  return "the search did not close the orbit to 0.0005 m within " + std::to_string(kMaxTrials) +
+         " trials; its last orbit is reported";
+}
+
 std::optional<std::string> AccuracyNote(const ResultTables& results) {
   if (results.closure.mode != 0) return std::nullopt;
   const std::vector<double> consistency = FrequencyConsistency(results);
@@ -114,9 +123,60 @@ std::optional<std::string> AccuracyNote(const ResultTables& results) {
          " MeV); Precise Closed Orbits closes the orbit exactly.";
 }
 
+std::string EnergyRanges(std::span<const double> energies, const std::vector<bool>& chosen) {
+  auto mev = [&energies](size_t i) {
+    return FormatNumber(JoulesToMeV(energies[i]), Significant(4));
+  };
+  std::string ranges;
+  const size_t n = std::min(energies.size(), chosen.size());
+  for (size_t i = 0; i < n;) {
+    if (!chosen[i]) {
+      ++i;
+      continue;
+    }
+    size_t last = i;
+    while (last + 1 < n && chosen[last + 1]) ++last;
+    if (!ranges.empty()) ranges += ", ";
+    ranges += last == i ? mev(i) : mev(i) + "\u2013" + mev(last);
+    i = last + 1;
+  }
+  return ranges.empty() ? ranges : ranges + " MeV";
+}
+
+std::optional<std::string> InnerEdgeNote(const ResultTables& results, double firstRadius) {
+  if (results.closure.mode != 0) return std::nullopt;
+  const auto R = results.OrbitR.values();
+  const int64_t n = std::min(results.Ek.size(), results.OrbitPoints.size());
+  std::vector<bool> below(static_cast<size_t>(n), false);
+  bool any = false;
+  size_t offset = 0;
+  for (int64_t i = 0; i < n; ++i) {
+    const int32_t points = results.OrbitPoints[i];
+    if (points < 0 || offset + static_cast<size_t>(points) > R.size()) break;
+    const auto orbit = R.subspan(offset, static_cast<size_t>(points));
+    offset += static_cast<size_t>(points);
+    if (!orbit.empty() && *std::min_element(orbit.begin(), orbit.end()) < firstRadius)
+      any = below[static_cast<size_t>(i)] = true;
+  }
+  if (!any) return std::nullopt;
+  return "Inner edge: the orbits of " + EnergyRanges(results.Ek.values(), below) +
+         " run below the map's first radius (" + FormatNumber(firstRadius, Significant(6)) +
+         " m), on field extrapolated from the map; the precise closure does not close them.";
+}
+
+double GainPerTurnOf(const ResultTables& results, double gainPerTurnMeV) {
+  return results.closure.gainPerTurn > 0 ? results.closure.gainPerTurn : gainPerTurnMeV;
+}
+
+std::string PhaseTitle(double gainPerTurnMeV) {
+  return "Phase (RF deg, " + FormatNumber(gainPerTurnMeV, Significant(6)) + " MeV/turn)";
+}
+
 ClosureColumns ClosureColumnsOf(const ResultTables& results, double gainPerTurnMeV) {
   ClosureColumns columns;
   const ClosureTables& closure = results.closure;
+  gainPerTurnMeV = GainPerTurnOf(results, gainPerTurnMeV);
+  columns.gainPerTurn = gainPerTurnMeV;
   const size_t n = static_cast<size_t>(results.Ek.size());
   columns.consistency = FrequencyConsistency(results);
   columns.vrResidual = VrResiduals(results);
@@ -139,8 +199,7 @@ ClosureColumns ClosureColumnsOf(const ResultTables& results, double gainPerTurnM
   for (size_t i = 0; i < n && i < static_cast<size_t>(results.dReo.size()); ++i) {
     if (std::fabs(results.dReo[static_cast<int64_t>(i)]) > kOrbitTolerance) {
       columns.status[i] = static_cast<int32_t>(1);
-      columns.reasons[i] = "the search did not close the orbit to 0.0005 m within " +
-                           std::to_string(kMaxTrials) + " trials; its last orbit is reported";
+      columns.reasons[i] = NotAcceptedReason();
     }
   }
   return columns;

@@ -8,6 +8,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "results/result_tables.h"
@@ -52,6 +53,9 @@ std::vector<double> FrequencyConsistency(const ResultTables& results);
 // precise orbit, which ends exactly at the turn. 2147483647.0 where the energy has no orbit.
 std::vector<double> VrResiduals(const ResultTables& results);
 
+// Why an energy of the default search is not accepted: its search ran out of trials.
+std::string NotAcceptedReason();
+
 // Worst |consistency| of a run of the default search above which the run says how uncertain its
 // F0 is.
 inline constexpr double kAccuracyNoteThreshold = 1e-4;
@@ -63,6 +67,16 @@ inline constexpr double kAccuracyNoteThreshold = 1e-4;
 // error of F0, hence "at least".
 std::optional<std::string> AccuracyNote(const ResultTables& results);
 
+// The energies (J) marked in chosen as ranges of neighbouring energies, in MeV with up to four
+// significant digits: "40–52, 60 MeV"; empty when none is marked.
+std::string EnergyRanges(std::span<const double> energies, const std::vector<bool>& chosen);
+
+// After a run of the default search: the line that names the energies whose accepted orbit runs
+// below the map's first radius (m), on field the interpolation extrapolates there ("Inner edge: the
+// orbits of 40–52 MeV run below the map's first radius (1.9 m), ..."). Nothing when there are none
+// (and for a precise run, which refuses such orbits).
+std::optional<std::string> InnerEdgeNote(const ResultTables& results, double firstRadius);
+
 // The per-energy closure columns of a record, as the values file, the JSON output and the graphs
 // show them: after a precise run its closure tables; otherwise isochronism and phase slip from F0
 // with the given gain per turn, and no tunes. In both modes the consistency and the vR residual,
@@ -71,6 +85,7 @@ std::optional<std::string> AccuracyNote(const ResultTables& results);
 // with the reason of an energy that did not close.
 struct ClosureColumns {
   bool precise = false;              // the record holds closure tables of a precise run
+  double gainPerTurn = 0;            // MeV per turn of the phase slip
   std::vector<double> isochronism;   // 1, per energy
   std::vector<double> phaseDeg;      // RF degrees, per energy
   std::vector<double> nuR, nuZ;      // 1, per energy when precise (kNoValue where unstable)
@@ -84,7 +99,27 @@ struct ClosureColumns {
   bool HasValues(int64_t i) const {
     return !precise || (i < std::ssize(status) && (status[i] & kClosureStatusBits) == 0);
   }
+  // Whether energy i is a closed orbit: closed by the precise closure, or accepted by the default
+  // search (whose last trial it otherwise reports).
+  bool Accepted(int64_t i) const {
+    return i < std::ssize(status) ? (status[i] & kClosureStatusBits) == 0 : !precise;
+  }
+  // The name of energy i's status: ClosureStatusText after a precise run; "closed" or
+  // "not_accepted" after a run of the default search ("failed" for the energy whose failure ended
+  // it).
+  std::string_view StatusText(int64_t i) const {
+    const int32_t s = i < std::ssize(status) ? status[i] : 0;
+    if (!precise && (s & kClosureStatusBits) == 1) return "not_accepted";
+    return ClosureStatusText(s);
+  }
 };
 ClosureColumns ClosureColumnsOf(const ResultTables& results, double gainPerTurnMeV);
+
+// The gain per turn (MeV) of a record: the one its run kept (ClosureTables::gainPerTurn), else the
+// one given (a document of a run of the default search written before runs kept it).
+double GainPerTurnOf(const ResultTables& results, double gainPerTurnMeV = kDefaultGainPerTurnMeV);
+
+// The heading of the phase slip that names its gain per turn: "Phase (RF deg, 0.1 MeV/turn)".
+std::string PhaseTitle(double gainPerTurnMeV);
 
 }  // namespace zuba

@@ -59,6 +59,8 @@ Outcome PrepareCalculation(const RunParameters& parameters, CalculationRecord& r
   filled.Ek = std::move(q.Ek);
   for (auto* table : {&filled.Rmn, &filled.Bmn, &filled.Rev, &filled.F0, &filled.dReo})
     table->assign(static_cast<size_t>(filled.n), 0.0);
+  filled.energyStatus.assign(static_cast<size_t>(filled.n), -1);
+  filled.energyReasons.assign(static_cast<size_t>(filled.n), std::string());
   record = std::move(filled);
   return {};
 }
@@ -158,6 +160,12 @@ class EnergyLoop {
       std::lock_guard lock(mutex_);
       ReleaseInOrder();
       failed_ = true;
+      // The energies above it are not part of the run one thread would have made.
+      record_.failedEnergy = firstFailure_;
+      for (int32_t i = firstFailure_ + 1; i < record_.n; ++i) {
+        record_.energyStatus[static_cast<size_t>(i)] = -1;
+        record_.energyReasons[static_cast<size_t>(i)].clear();
+      }
     }
     if (failed_) return WorkerOutcome::Failed;
     if (stopping_) return WorkerOutcome::Stopped;
@@ -191,7 +199,7 @@ class EnergyLoop {
     std::vector<Failure> messages;
     if (result.warning) messages.push_back(MessageFailure(*result.warning));
     if (!ok) messages.push_back(ok.failure());
-    Finish(i, ok.ok(), result, samples, std::move(messages));
+    Finish(i, ok, result, samples, std::move(messages));
   }
 
   void Fail(const std::string& text) {
@@ -205,9 +213,18 @@ class EnergyLoop {
     if (options_.report) options_.report(failure);
   }
 
-  void Finish(int32_t i, bool ok, const OrbitResult& result, const OrbitSamples& samples,
-              std::vector<Failure> messages) {
+  void Finish(int32_t i, const Outcome& outcome, const OrbitResult& result,
+              const OrbitSamples& samples, std::vector<Failure> messages) {
+    const bool ok = outcome.ok();
     std::lock_guard lock(mutex_);
+    const auto at = static_cast<size_t>(i);
+    record_.energyStatus[at] = !ok ? static_cast<int32_t>(ClosureStatus::Failed)
+                               : result.converged
+                                   ? static_cast<int32_t>(ClosureStatus::Converged)
+                                   : static_cast<int32_t>(ClosureStatus::NotConverged);
+    record_.energyReasons[at] = !ok                ? outcome.message().text
+                                : result.converged ? std::string()
+                                                   : NotAcceptedReason();
     if (parallel_) {
       // On several threads an energy's messages wait until the energies below it are done.
       finished_.emplace(i, FinishedEnergy{ok, std::move(messages)});
@@ -352,9 +369,13 @@ WorkerOutcome RunEnergies(CalculationRecord& record, ProgressSink& progress,
 
   // Hand-over, in the table order of the results; the samples move, they are not copied.
   ResultTables results = RunResults(record, loop.orbits(), std::move(loop.points()));
-  const std::optional<std::string> note = AccuracyNote(results);
+  results.closure.gainPerTurn = options.gainPerTurnMeV;  // the only closure value of this search
+  const std::optional<std::string> notes[] = {
+      AccuracyNote(results),
+      record.radii.empty() ? std::nullopt : InnerEdgeNote(results, record.radii.front())};
   handOver.HandOverResults(std::move(results));
-  if (note && options.accuracyNote) options.accuracyNote(*note);
+  for (const std::optional<std::string>& note : notes)
+    if (note && options.accuracyNote) options.accuracyNote(*note);
   if (options.requestRepaint) options.requestRepaint();
   return WorkerOutcome::Completed;
 }
@@ -402,6 +423,16 @@ WorkerOutcome RunPreciseEnergies(CalculationRecord& record, ProgressSink& progre
   batch.threads = std::clamp(options.threads, 1, std::max(record.n, 1));
   batch.stop = &stopRequested;
   batch.energyFinished = [&](int32_t energy, const PreciseOrbitResult& result) {
+    // The first pass's verdict, which a stopped run keeps; the second pass may still improve it.
+    const auto at = static_cast<size_t>(energy);
+    record.energyStatus[at] = static_cast<int32_t>(result.status);
+    record.energyReasons[at] = result.reason;
+    const bool closed = result.status == ClosureStatus::Converged;
+    record.Rmn[at] = closed ? result.Rmn : kNoValue;
+    record.Bmn[at] = closed ? result.Bmn : kNoValue;
+    record.Rev[at] = closed ? result.Rev : kNoValue;
+    record.F0[at] = closed ? result.F0 : kNoValue;
+    record.dReo[at] = closed ? result.dReo : kNoValue;
     if (options.energyFinished) options.energyFinished(energy, result.iterations);
     progress.stepIt();
   };
@@ -430,6 +461,8 @@ WorkerOutcome RunPreciseEnergies(CalculationRecord& record, ProgressSink& progre
   for (size_t i = 0; i < n; ++i) {
     const PreciseOrbitResult& r = closed.energies[i];
     status[i] = static_cast<int32_t>(r.status);
+    record.energyStatus[i] = status[i];
+    record.energyReasons[i] = r.reason;
     if (r.status != ClosureStatus::Converged) {
       ++notClosed;
       reasons[i] = r.reason;
@@ -439,6 +472,7 @@ WorkerOutcome RunPreciseEnergies(CalculationRecord& record, ProgressSink& progre
       continue;
     }
     status[i] |= (r.nuR.stable ? 0 : kRadialUnstable) | (r.nuZ.stable ? 0 : kVerticalUnstable);
+    reasons[i] = r.note;  // a closed orbit's note on its values (no Rev), if any
     nuR[i] = r.nuR.value;
     nuZ[i] = r.nuZ.value;
     record.Rmn[i] = r.Rmn;
@@ -456,7 +490,8 @@ WorkerOutcome RunPreciseEnergies(CalculationRecord& record, ProgressSink& progre
     s = OrbitSamples{};
   }
   if (notClosed > 0 && options.report) options.report(NotClosedSummary(record, closed));
-  if (notClosed == 0) reasons.clear();
+  if (std::all_of(reasons.begin(), reasons.end(), [](const std::string& t) { return t.empty(); }))
+    reasons.clear();
 
   ResultTables results = RunResults(record, orbits, std::move(points));
   ClosureTables& closure = results.closure;
@@ -536,6 +571,9 @@ WorkerOutcome CalculationWorker(CalculationRecord& record, ProgressSink& progres
     }
     for (auto* table : {&record.Rmn, &record.Bmn, &record.Rev, &record.F0, &record.dReo})
       table->resize(static_cast<size_t>(record.n), 0.0);
+    record.energyStatus.assign(static_cast<size_t>(record.n), -1);
+    record.energyReasons.assign(static_cast<size_t>(record.n), std::string());
+    record.failedEnergy = -1;
 
     PreparedRun prepared;
     if (Outcome o = PrepareRun(record, prepared); !o) {

@@ -36,6 +36,13 @@ struct CalculationRecord {
   std::vector<double> radii, azimuths;              // m, rad
   std::vector<double> field, moments;               // T, T/m^2; radius-major iR * nTheta + iTheta
   std::vector<double> Ek, Rmn, Bmn, Rev, F0, dReo;  // J, m, T, m, Hz, m; per energy
+  // Per energy as the run goes: -1 until the energy is done, then its ClosureStatus (the default
+  // search: 0 accepted, 1 not accepted, 3 failed) and, where it did not close, why. A run that
+  // fails or stops keeps them for the energies it did (those of the run one thread would have
+  // made: below the energy at which a run of the default search failed).
+  std::vector<int32_t> energyStatus;
+  std::vector<std::string> energyReasons;
+  int32_t failedEnergy = -1;  // the energy whose failure ended a run of the default search
 };
 
 // Derives and checks the run quantities, reads the field map with the reading options and fills
@@ -68,9 +75,11 @@ struct WorkerOptions {
   double gainPerTurnMeV = 0.1;  // MeV per turn, for the phase slip of the closure tables
   // The error bound of each integration step of the precise closure (see precise_orbit.h).
   double tolerance = kDefaultPreciseTolerance;
-  // Called once after the hand-over of a complete run of the default search whose orbits leave F0
-  // uncertain by more than kAccuracyNoteThreshold, with the line that says so (AccuracyNote); may
-  // be empty. The desktop program puts it on the status bar, the command line on stderr.
+  // Called after the hand-over of a complete run of the default search with each of its notes in
+  // turn: the line that says how uncertain its orbits leave F0 when that is more than
+  // kAccuracyNoteThreshold (AccuracyNote), then the line that names the energies whose orbits run
+  // below the map's first radius (InnerEdgeNote). May be empty. The desktop program puts them on
+  // the status bar, the command line on stderr.
   std::function<void(const std::string&)> accuracyNote;
 };
 

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <iterator>
+#include <limits>
 #include <vector>
 
 #include "numerics/average_field.h"
@@ -31,27 +32,37 @@ std::string Cell(const std::vector<double>& column, int64_t i) {
 
 }  // namespace
 
-// The values table: a header line, then one row per energy, 17 significant digits. An energy of
-// a precise run that did not close has its energy and empty cells.
+// The values table: a header line, then one row per energy, 17 significant digits, and last its
+// status and reason. An energy of a precise run that did not close has its energy, empty cells and
+// its status and reason.
 std::string ValuesTable(const ResultTables& r, const ClosureColumns& closure) {
   std::string text;
   for (const char* name : kValueColumns) text += std::string(text.empty() ? "" : "\t") + name;
-  text += '\n';
+  text += "\tstatus\treason\n";
+  // The status and reason cells that end a row; a reason stays on its line and in its cell.
+  auto verdict = [&closure](int64_t i) {
+    std::string reason = i < std::ssize(closure.reasons) ? closure.reasons[i] : std::string();
+    for (char& c : reason)
+      if (c == '\t' || c == '\n' || c == '\r') c = ' ';
+    return '\t' + std::string(closure.StatusText(i)) + '\t' + reason + '\n';
+  };
   for (int64_t i = 0; i < r.Ek.size(); ++i) {
     text += Digits17(r.Ek[i]) + '\t' + Digits17(JoulesToMeV(r.Ek[i]));
     if (!closure.HasValues(i)) {
-      text += std::string(std::size(kValueColumns) - kEnergyColumns, '\t') + '\n';
+      text += std::string(std::size(kValueColumns) - kEnergyColumns, '\t') + verdict(i);
       continue;
     }
+    // A value the energy does not have (a precise orbit's Rev where its correction does not exist)
+    // is an empty cell.
     for (double value : {r.Rmn[i], r.Bmn[i], r.Rev[i], r.F0[i], r.dReo[i]})
-      text += '\t' + Digits17(value);
+      text += '\t' + (value == kNoValue ? std::string() : Digits17(value));
     text += '\t' + (i < std::ssize(closure.isochronism) ? Digits17(closure.isochronism[i]) : "");
     text += '\t' + (i < std::ssize(closure.phaseDeg) ? Digits17(closure.phaseDeg[i]) : "");
     text += '\t' + TuneCell(closure.nuR, i);
     text += '\t' + TuneCell(closure.nuZ, i);
     text += '\t' + Cell(closure.consistency, i);
     text += '\t' + Cell(closure.vrResidual, i);
-    text += '\n';
+    text += verdict(i);
   }
   return text;
 }
@@ -61,7 +72,13 @@ std::string ValuesFileOf(const ResultTables& r) {
 }
 
 ValueRows ValueRowsOf(const ResultTables& r, double gainPerTurnMeV) {
-  const ClosureColumns closure = ClosureColumnsOf(r, gainPerTurnMeV);
+  ClosureColumns closure = ClosureColumnsOf(r, gainPerTurnMeV);
+  // A tune cell of an energy without an orbit is empty; "unstable" only where an orbit exists and
+  // its motion grows.
+  const double empty = std::numeric_limits<double>::quiet_NaN();
+  for (auto* tunes : {&closure.nuR, &closure.nuZ})
+    for (size_t i = 0; i < tunes->size(); ++i)
+      if (!closure.HasValues(static_cast<int64_t>(i))) (*tunes)[i] = empty;
   std::vector<double> ekMeV = r.Ek.toVector();
   for (double& e : ekMeV) e = JoulesToMeV(e);
 
@@ -74,30 +91,27 @@ ValueRows ValueRowsOf(const ResultTables& r, double gainPerTurnMeV) {
   rows.Add("F0_Hz", "F0 (Hz)", r.F0.toVector(), 10);
   rows.Add("dReo_m", "dReo (m)", r.dReo.toVector(), 3);
   rows.Add("isochronism", "F0*H/Frf - 1", closure.isochronism, 4);
-  rows.Add("phase_deg", "Phase (RF deg)", closure.phaseDeg, 4);
+  rows.Add("phase_deg", PhaseTitle(closure.gainPerTurn), closure.phaseDeg, 4);
   if (closure.precise) {
     rows.Add("nu_r", "nu_r", closure.nuR, 6, "unstable");
     rows.Add("nu_z", "nu_z", closure.nuZ, 6, "unstable");
   }
   rows.Add("consistency", "Consistency", closure.consistency, 3);
   rows.Add("vr_residual", "vR residual (m/rad)", closure.vrResidual, 3);
-  if (closure.precise) {
-    // The closure's verdict on every energy, and why an energy did not close.
-    std::vector<std::string> status(static_cast<size_t>(r.Ek.size()));
-    for (size_t i = 0; i < status.size(); ++i)
-      status[i] = std::string(ClosureStatusText(i < closure.status.size() ? closure.status[i] : 0));
-    rows.AddText("status", "Status", std::move(status));
-    std::vector<std::string> reasons = closure.reasons;
-    reasons.resize(static_cast<size_t>(r.Ek.size()));
-    rows.AddText("reason", "Reason", std::move(reasons));
-  }
+  // The verdict on every energy (the precise closure's status, or whether the default search
+  // accepted its orbit), and why an energy did not close.
+  std::vector<std::string> status(static_cast<size_t>(r.Ek.size()));
+  for (size_t i = 0; i < status.size(); ++i)
+    status[i] = std::string(closure.StatusText(static_cast<int64_t>(i)));
+  rows.AddText("status", "Status", std::move(status));
+  std::vector<std::string> reasons = closure.reasons;
+  reasons.resize(static_cast<size_t>(r.Ek.size()));
+  rows.AddText("reason", "Reason", std::move(reasons));
 
   const size_t rmn = rows.Find("Rmn_m"), f0 = rows.Find("F0_Hz");
   for (size_t i = 0; i < rows.RowCount(); ++i) {
     const bool missing = rows.Value(i, rmn) == kNoValue || rows.Value(i, f0) == kNoValue;
-    const bool unconverged = closure.precise && static_cast<int64_t>(i) < r.closure.status.size() &&
-                             (r.closure.status[static_cast<int64_t>(i)] & 3) != 0;
-    if (missing || unconverged) rows.MarkNotClosed(i);
+    if (missing || !closure.Accepted(static_cast<int64_t>(i))) rows.MarkNotClosed(i);
   }
   return rows;
 }

@@ -18,17 +18,21 @@ inline constexpr const char* kValueColumns[] = {
     "isochronism", "phase_deg", "nu_r",  "nu_z",  "consistency", "vr_residual"};
 inline constexpr size_t kEnergyColumns = 2;  // Ek_J and Ek_MeV, which every energy has
 
-// The values table: a header line, then one row per energy, 17 significant digits. An energy of
-// a precise run that did not close has its energy and empty cells.
+// The values table: a header line, then one row per energy, 17 significant digits, then the
+// energy's status ("closed", "not_accepted" by the default search, or the precise closure's
+// status) and reason. An energy of a precise run that did not close has its energy, empty cells,
+// its status and its reason.
 std::string ValuesTable(const ResultTables& r, const ClosureColumns& closure);
 
 // The values file of a record as `zuba-cli run --values` writes it with the default gain per turn
 // (a precise run's record carries its own phase slip).
 std::string ValuesFileOf(const ResultTables& r);
 
-// The rows of the results table: the values-file columns (energy in MeV only), the tunes only
-// after a precise run, then the closure status and its reason; a row whose radius or frequency is
-// missing, or whose precise closure did not converge, is marked not closed.
+// The rows of the results table: the values-file columns (energy in MeV only; the phase slip's
+// heading names its gain per turn), the tunes only after a precise run (empty for an energy
+// without an orbit), then the status and its reason; a row whose radius or frequency is missing,
+// whose precise closure did not converge or whose orbit the default search did not accept, is
+// marked not closed.
 ValueRows ValueRowsOf(const ResultTables& r, double gainPerTurnMeV = kDefaultGainPerTurnMeV);
 
 // The differences of a record from another at the energies both hold (equal to 1e-9 of the

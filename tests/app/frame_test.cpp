@@ -75,7 +75,7 @@ std::vector<std::string> Items(QMenu* menu) {
 using MainFrame = FrameFixture;
 
 TEST_F(MainFrame, TitleMenusAndAccelerators) {
-  EXPECT_EQ(frame->windowTitle(), "Untitled - ZUBA 2020");
+  EXPECT_EQ(frame->windowTitle(), "Untitled[*] - ZUBA 2020");
 
   std::vector<std::string> titles;
   for (QAction* action : frame->menuBar()->actions())
@@ -188,6 +188,7 @@ TEST_F(MainFrame, SaveAndOpenRoundTripWithTitleAndRecentFiles) {
   frame->Document().DocumentResults() = results;
   frame->HandOver().ResultsAvailable.store(1);
   frame->Document().SetModifiedFlag();
+  EXPECT_TRUE(frame->isWindowModified());  // the title's [*] shows it
 
   const QString path = dir.filePath("run.zub");
   frame->chooseSavePath = [&](const QString& suggested) {
@@ -196,11 +197,12 @@ TEST_F(MainFrame, SaveAndOpenRoundTripWithTitleAndRecentFiles) {
   };
   ASSERT_TRUE(frame->OnFileSave());  // no name yet: Save As
   EXPECT_FALSE(frame->Document().IsModified());
-  EXPECT_EQ(frame->windowTitle(), "run.zub - ZUBA 2020");
+  EXPECT_FALSE(frame->isWindowModified());
+  EXPECT_EQ(frame->windowTitle(), "run.zub[*] - ZUBA 2020");
   EXPECT_EQ(frame->RecentFiles(), QStringList{path});
 
   frame->OnFileNew();
-  EXPECT_EQ(frame->windowTitle(), "Untitled - ZUBA 2020");
+  EXPECT_EQ(frame->windowTitle(), "Untitled[*] - ZUBA 2020");
   EXPECT_EQ(frame->Document().DocumentResults().Ek.size(), 0);
   EXPECT_TRUE(questions.empty());  // nothing to save
 
@@ -209,7 +211,7 @@ TEST_F(MainFrame, SaveAndOpenRoundTripWithTitleAndRecentFiles) {
   EXPECT_EQ(frame->Document().DocumentResults(), results);
   EXPECT_EQ(frame->View().ViewResults(), results);
   EXPECT_EQ(frame->HandOver().ResultsAvailable.load(), 1);
-  EXPECT_EQ(frame->windowTitle(), "run.zub - ZUBA 2020");
+  EXPECT_EQ(frame->windowTitle(), "run.zub[*] - ZUBA 2020");
 
   // The recent-file list keeps four entries, the newest first, and lives in the settings.
   for (const char* name : {"b.zub", "c.zub", "d.zub", "e.zub"}) {
@@ -284,7 +286,7 @@ TEST_F(MainFrame, FailedOpenIsReportedAndLeavesTheDocument) {
   EXPECT_EQ(messages.messages()[0].caption, "Error");
   EXPECT_NE(messages.texts()[0].find(bad.toStdString()), std::string::npos) << messages.texts()[0];
   EXPECT_EQ(frame->Document().DocumentResults().Ek.size(), 6);
-  EXPECT_EQ(frame->windowTitle(), "good.zub - ZUBA 2020");
+  EXPECT_EQ(frame->windowTitle(), "good.zub[*] - ZUBA 2020");
   EXPECT_EQ(frame->HandOver().ResultsAvailable.load(), 1);
 
   messages.clear();
@@ -300,7 +302,8 @@ TEST_F(MainFrame, FailedSaveIsReportedAndKeepsTheDocumentModified) {
   EXPECT_FALSE(frame->OnFileSaveAs());
   EXPECT_EQ(messages.messages().size(), 1u);
   EXPECT_TRUE(frame->Document().IsModified());
-  EXPECT_EQ(frame->windowTitle(), "Untitled - ZUBA 2020");
+  EXPECT_TRUE(frame->isWindowModified());
+  EXPECT_EQ(frame->windowTitle(), "Untitled[*] - ZUBA 2020");
 }
 
 TEST_F(MainFrame, DroppedFileIsOpened) {
@@ -314,7 +317,7 @@ TEST_F(MainFrame, DroppedFileIsOpened) {
   QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
   QCoreApplication::sendEvent(frame.get(), &drop);
   EXPECT_EQ(frame->Document().DocumentResults(), results);
-  EXPECT_EQ(frame->windowTitle(), "dropped.zub - ZUBA 2020");
+  EXPECT_EQ(frame->windowTitle(), "dropped.zub[*] - ZUBA 2020");
 
   QMimeData text;
   text.setText("no file");

@@ -26,6 +26,7 @@
 #include "app_test_support.h"
 #include "calc/run/driver.h"
 #include "calc/run/run_quantities.h"
+#include "calc/run/values_table.h"
 #include "calc/synth/synth_map.h"
 #include "numerics/constants.h"
 #include "platform/files.h"
@@ -115,7 +116,7 @@ TEST_F(CalculationCommand, CompleteRunShowsItsResultsInTheDocument) {
   frame->UpdateCommandUi();
   EXPECT_TRUE(frame->equilibriumOrbitsAct->isEnabled());
   EXPECT_TRUE(frame->reportSaveAsAct->isEnabled());
-  EXPECT_EQ(frame->windowTitle(), "Untitled - ZUBA 2020");
+  EXPECT_EQ(frame->windowTitle(), "Untitled[*] - ZUBA 2020");
 }
 
 // A run of the default search on the proton example ends with the accuracy line on the status bar,
@@ -212,6 +213,87 @@ TEST_F(CalculationCommand, DoubleClickStopsTheRunWithoutHandingOver) {
   EXPECT_EQ(frame->HandOver().LatestResults.Ek.size(), 0);
   QTest::qWait(30);
   EXPECT_FALSE(frame->Document().IsModified());
+  // The window says where the run stopped (there were no results before it).
+  EXPECT_TRUE(frame->windowTitle().startsWith("Untitled[*] - ZUBA 2020 (the last run stopped at "))
+      << frame->windowTitle().toStdString();
+  EXPECT_TRUE(frame->statusBar()->currentMessage().startsWith("The last run stopped at "));
+}
+
+// Before an implausible run the warnings are shown in one box with Run anyway and Cancel, and on
+// the status bar; Cancel starts nothing, Run anyway runs. The gain per turn of the Input Data
+// dialog goes into the results, whose table names it in the heading of the phase.
+TEST_F(CalculationCommand, WarningsAskBeforeTheRunAndTheGainPerTurnIsKept) {
+  std::vector<QStringList> asked;
+  bool runAnyway = false;
+  frame->confirmRunWarnings = [&](const QStringList& warnings) {
+    asked.push_back(warnings);
+    return runAnyway;
+  };
+  auto answer = [this] {
+    answers.Then([](QWidget* modal) { static_cast<CModeDlg*>(modal)->OkButton()->click(); });
+    answers.Then([this](QWidget* modal) {
+      auto* dialog = qobject_cast<CInputDataDlg*>(modal);
+      ASSERT_NE(dialog, nullptr);
+      dialog->pathEdit->setText(QString::fromStdString(mapPath));
+      dialog->ekBeginEdit->setText("0.1");  // a radius of 0.027 m: the map starts at 0.05 m
+      dialog->ekEndEdit->setText("1.3");
+      dialog->dEkEdit->setText("0.6");
+      dialog->stepEdit->setText("0.01");
+      dialog->gainEdit->setText("2.5");
+      dialog->enterButton->click();
+    });
+  };
+  const QString warning =
+      "0.1 MeV: the mean-field radius lies below the map's first radius (0.05 m): check EkBegin "
+      "and the map's radii.";
+  answer();
+  frame->equilibriumOrbitsAct->trigger();
+  EXPECT_TRUE(answers.Done());
+  ASSERT_EQ(asked.size(), 1u);
+  EXPECT_EQ(asked[0], QStringList{warning});
+  EXPECT_EQ(frame->statusBar()->currentMessage(), warning);
+  EXPECT_FALSE(frame->Controller().IsCalculationRunning());
+  EXPECT_EQ(frame->HandOver().ResultsAvailable.load(), 0);
+
+  runAnyway = true;
+  answer();
+  frame->equilibriumOrbitsAct->trigger();
+  ASSERT_TRUE(WaitForRunEnd());
+  ASSERT_TRUE(WaitFor([&] { return frame->Document().IsModified(); }));
+  EXPECT_EQ(asked.size(), 2u);
+  const ResultTables& doc = frame->Document().DocumentResults();
+  EXPECT_EQ(doc.closure.gainPerTurn, 2.5);
+  const ValueRows rows = ValueRowsOf(doc);
+  EXPECT_EQ(rows.Column(rows.Find("phase_deg")).title, "Phase (RF deg, 2.5 MeV/turn)");
+  // The standard search extrapolated the field below the map for 0.1 MeV, and says so.
+  ASSERT_TRUE(WaitFor([&] { return frame->statusBar()->currentMessage().contains("Inner edge"); }));
+  EXPECT_TRUE(frame->statusBar()->currentMessage().contains(
+      "Inner edge: the orbits of 0.1 MeV run below the map's first radius (0.05 m)"));
+}
+
+// A run of the default search that a failing energy ends leaves the previous results on screen;
+// the title and the status bar say where it ended, and the status bar names the closure that
+// would have gone on.
+TEST_F(CalculationCommand, FailedStandardRunKeepsThePreviousResultsAndSaysWhere) {
+  frame->confirmRunWarnings = [](const QStringList&) { return true; };
+  AnswerDialogs(kModeTvk310, "1.8", "0.6", "0.01");
+  frame->equilibriumOrbitsAct->trigger();
+  ASSERT_TRUE(WaitForRunEnd());
+  ASSERT_TRUE(WaitFor([&] { return frame->Document().IsModified(); }));
+  const ResultTables before = frame->Document().DocumentResults();
+
+  AnswerDialogs(kModeTvk310, "30.6", "30", "0.01");  // 30.6 MeV needs more than the map's 0.4 m
+  frame->equilibriumOrbitsAct->trigger();
+  ASSERT_TRUE(WaitForRunEnd());
+  QTest::qWait(30);
+  EXPECT_EQ(frame->Document().DocumentResults(), before);
+  EXPECT_EQ(
+      frame->windowTitle(),
+      "Untitled[*] - ZUBA 2020 (results of the previous run; the last run failed at 30.6 MeV)");
+  EXPECT_EQ(frame->statusBar()->currentMessage(),
+            "Results of the previous run; the last run failed at 30.6 MeV. The precise closure "
+            "(Calculate > Precise Closed Orbits) closes each energy on its own and keeps the "
+            "others.");
 }
 
 TEST_F(CalculationCommand, OnlyOneRunAtATime) {

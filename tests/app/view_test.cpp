@@ -95,9 +95,30 @@ TEST_F(ResultsView, OpenWhileATransferIsPendingShowsTheLoadedRecord) {
   EXPECT_FALSE(doc().IsModified());
 }
 
+// A run whose every energy failed (no F0 at all) is said so in the view, without a message.
+TEST_F(ResultsView, RunWhoseEveryEnergyFailedSaysSoInTheView) {
+  ResultTables failed = MakeResults(5);
+  failed.F0.assign(std::vector<double>(5, 2147483647.0));
+  doc().DocumentResults() = failed;
+  frame->HandOver().ResultsAvailable.store(1);
+  view().OnInitialUpdate();
+  QImage image(QSize(400, 300), QImage::Format_RGB32);
+  image.fill(Qt::white);
+  {
+    QPainter painter(&image);
+    EXPECT_TRUE(view().OnDraw(painter, image.size()));
+  }
+  QTest::qWait(20);
+  EXPECT_TRUE(messages.messages().empty());
+  int ink = 0;  // the line of text, in the middle of the view
+  for (int y = 100; y < 200; ++y)
+    for (int x = 0; x < 400; ++x) ink += image.pixel(x, y) != qRgb(255, 255, 255);
+  EXPECT_GT(ink, 100);
+}
+
 TEST_F(ResultsView, GraphMessagesAreShownOncePerRecordAndAfterThePaint) {
   ResultTables bad = MakeResults(5);
-  bad.F0.assign(std::vector<double>(5, 2147483647.0));  // no real value in the F0 series
+  bad.Rmn.assign(std::vector<double>(5, 2147483647.0));  // no real value in the Rmn series
   doc().DocumentResults() = bad;
   frame->HandOver().ResultsAvailable.store(1);
   view().OnInitialUpdate();
@@ -106,7 +127,7 @@ TEST_F(ResultsView, GraphMessagesAreShownOncePerRecordAndAfterThePaint) {
   EXPECT_TRUE(messages.messages().empty());  // nothing from inside the paint
   Paint();
   QTest::qWait(20);
-  const Message expected{"No real values in Y array!", "Message", Icon::Information, Owner::View};
+  const Message expected{"No real values in X array!", "Message", Icon::Information, Owner::View};
   ASSERT_EQ(messages.messages().size(), 1u);
   EXPECT_EQ(messages.messages()[0].text, expected.text);
   EXPECT_EQ(messages.messages()[0].caption, expected.caption);

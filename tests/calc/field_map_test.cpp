@@ -277,7 +277,7 @@ TEST_F(FieldMapTest, FileFaultsHaveNoOwnerWindow) {
   EXPECT_FALSE(test::ReadFieldMapShown(dir_.string()));  // a directory
   EXPECT_EQ(capture_.messages(),
             (std::vector<Message>{{"Can not Open File!", "Error", Icon::Error, Owner::None}}));
-  ExpectRefused("", "Memory Locking Error!", Owner::None);
+  ExpectRefused("", "The file is empty!", Owner::None);
   // A file of separators only has a length: its unit token is empty.
   ExpectRefused(" \r\n", "Field Map Unit Error!", Owner::View);
 }

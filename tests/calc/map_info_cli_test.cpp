@@ -14,20 +14,27 @@ using zuba::test::CliRun;
 using zuba::test::CliTest;
 
 TEST_F(CliTest, MapInfoRefusesABadMapWithTheReadersMessage) {
-  CliRun unit = Cli("map-info '" + Write("bad.sdf", "Tesla 0.1 0.3 0.1 0 360 90 1 2 3") + "'");
+  // The *.sdf reader's texts stay as they are, with the file named in front.
+  const std::string bad = Write("bad.sdf", "Tesla 0.1 0.3 0.1 0 360 90 1 2 3");
+  CliRun unit = Cli("map-info '" + bad + "'");
   EXPECT_EQ(unit.exitCode, 2);
-  EXPECT_EQ(unit.err, "Error: Field Map Unit Error!\n");
+  EXPECT_EQ(unit.err, "Error: " + bad + ": Field Map Unit Error!\n");
   EXPECT_EQ(unit.out, "");
-  CliRun missing = Cli("map-info --json '" + (dir_ / "none.sdf").string() + "'");
+  const std::string none = (dir_ / "none.sdf").string();
+  CliRun missing = Cli("map-info --json '" + none + "'");
   EXPECT_EQ(missing.exitCode, 2);
-  EXPECT_EQ(missing.err, "Error: Can not Open File!\n");
-  CliRun empty = Cli("map-info '" + Write("empty.sdf", "") + "'");
+  EXPECT_EQ(missing.err, "Error: " + none + ": Can not Open File!\n");
+  CliRun directory = Cli("map-info '" + dir_.string() + "'");
+  EXPECT_EQ(directory.exitCode, 2);
+  EXPECT_EQ(directory.err, "Error: " + dir_.string() + ": Can not Open File!\n");
+  const std::string emptyFile = Write("empty.sdf", "");
+  CliRun empty = Cli("map-info '" + emptyFile + "'");
   EXPECT_EQ(empty.exitCode, 2);
-  EXPECT_EQ(empty.err, "Error: Memory Locking Error!\n");
-  CliRun garbage =
-      Cli("map-info '" + Write("garbage.sdf", std::string("Gs \x01\xff\0\x7f", 7)) + "'");
+  EXPECT_EQ(empty.err, "Error: " + emptyFile + ": The file is empty!\n");
+  const std::string garbageFile = Write("garbage.sdf", std::string("Gs \x01\xff\0\x7f", 7));
+  CliRun garbage = Cli("map-info '" + garbageFile + "'");
   EXPECT_EQ(garbage.exitCode, 2);
-  EXPECT_EQ(garbage.err, "Error: Field map header error!\n");
+  EXPECT_EQ(garbage.err, "Error: " + garbageFile + ": Field map header error!\n");
 }
 
 TEST_F(CliTest, MapInfoJsonDescribesTheExampleMap) {

@@ -73,19 +73,19 @@ TEST(ValueRows, CellsAreThoseOfTheValuesFileUnderTheSameNames) {
     std::map<std::string, size_t> fileColumn;
     for (size_t c = 0; c < file.header.size(); ++c) fileColumn[file.header[c]] = c;
     for (size_t c = 0; c < table.header.size(); ++c) {
-      // The closure's status and reason of a precise run are the table's own (the JSON has them).
-      if (precise && (table.header[c] == "status" || table.header[c] == "reason")) continue;
       ASSERT_TRUE(fileColumn.count(table.header[c])) << table.header[c];
       for (size_t i = 0; i < table.rows.size(); ++i)
         EXPECT_EQ(table.rows[i][c], file.rows[i][fileColumn[table.header[c]]])
             << table.header[c] << " row " << i;
     }
-    // Every column of the file but the energy in joules, the tunes only after a precise run, and
-    // then the status and the reason of a precise run.
+    // Every column of the file but the energy in joules, the tunes only after a precise run; the
+    // status and the reason last in both.
     const bool tunes =
         rows.Find("nu_r") < rows.ColumnCount() && rows.Find("nu_z") < rows.ColumnCount();
     EXPECT_EQ(tunes, precise);
-    EXPECT_EQ(table.header.size(), precise ? file.header.size() + 1 : file.header.size() - 3);
+    EXPECT_EQ(table.header.size(), precise ? file.header.size() - 1 : file.header.size() - 3);
+    EXPECT_EQ(file.header[file.header.size() - 2], "status");
+    EXPECT_EQ(file.header.back(), "reason");
   }
 }
 
@@ -109,11 +109,13 @@ TEST(ValueRows, RowsOfOrbitsNotClosedAreMarkedAndMissingValuesShownAsSuch) {
   const ValueRows rows = ValueRowsOf(precise);
   EXPECT_EQ(rows.Cell(2, rows.Find("nu_r")), "unstable");  // unstable, yet closed
   EXPECT_EQ(rows.Cell(0, rows.Find("F0_Hz")), "26260014.53");
-  // The values file gives such an energy alone, its other cells empty.
+  // The values file gives such an energy alone, its other cells empty up to its status.
   const Sheet file = Parse(ValuesFileOf(precise));
   ASSERT_EQ(file.rows.size(), 4u);
   ASSERT_EQ(file.rows[1].size(), file.header.size());
-  for (size_t k = 2; k < file.header.size(); ++k) EXPECT_EQ(file.rows[1][k], "") << k;
+  ASSERT_EQ(file.header[file.header.size() - 2], "status");
+  for (size_t k = 2; k + 2 < file.header.size(); ++k) EXPECT_EQ(file.rows[1][k], "") << k;
+  EXPECT_EQ(file.rows[1][file.header.size() - 2], "not_closed");
   EXPECT_EQ(file.rows[0][2], "0.064899999999999999");
 }
 
@@ -130,15 +132,81 @@ TEST(ValueRows, ChosenRowsAreCopiedUnderTheHeaderInTheirOrder) {
 
 TEST(ValueRows, TextColumnsAreShownAndCopiedAsTheyAre) {
   ValueRows rows = ValueRowsOf(Record(false));
-  rows.AddText("status", "Status", {"closed", "not closed\tdiverged", "closed"});
-  const size_t status = rows.Find("status");
+  rows.AddText("note", "Note", {"closed", "not closed\tdiverged", "closed"});
+  const size_t status = rows.Find("note");
   ASSERT_LT(status, rows.ColumnCount());
   EXPECT_EQ(rows.Cell(1, status), "not closed diverged");  // the tab would break the copy
   EXPECT_EQ(rows.ExactCell(0, status), "closed");
   EXPECT_EQ(rows.Cell(3, status), "");  // a row beyond the texts
   const Sheet copy = Parse(rows.TabSeparated());
-  EXPECT_EQ(copy.header.back(), "status");
+  EXPECT_EQ(copy.header.back(), "note");
   EXPECT_EQ(copy.rows[1].back(), "not closed diverged");
+}
+
+// Both closures end every row of the values file with the energy's status and reason, and show
+// only what the energy has: no value where the precise closure failed or Rev does not exist, no
+// tune without an orbit ("unstable" only on an orbit whose motion grows); the results table marks
+// the energies the default search did not accept as it marks a failed precise closure, and names
+// the gain per turn of the phase slip.
+TEST(ValuesFile, StatusAndReasonEndEveryRowAndMissingValuesStayEmpty) {
+  ResultTables standard = Record(false);
+  standard.dReo.set(1, 0.0031);  // the search ran out of trials at 1.2 MeV
+  standard.closure.gainPerTurn = 2.5;
+  ResultTables precise = Record(true);
+  precise.closure.status = IntTable({0, 3, kRadialUnstable, 0});
+  precise.closure.reasons = {"", "the orbit needs the field below the map (R = 0.02 m)", "",
+                             "no Rev: the average-field radius correction does not settle"};
+  for (auto* table : {&precise.Rmn, &precise.Bmn, &precise.Rev, &precise.F0, &precise.dReo})
+    table->set(1, kNoValue);
+  precise.closure.nuR.set(1, kNoValue);
+  precise.closure.nuZ.set(1, kNoValue);
+  precise.Rev.set(3, kNoValue);
+  struct Case {
+    const char* name;
+    const ResultTables& record;
+    std::vector<std::string> status, reasonStart, rev, nuR;
+    std::vector<bool> closed;
+    const char* phaseTitle;
+  } cases[] = {{"default search",
+                standard,
+                {"closed", "not_accepted", "closed", "closed"},
+                {"", "the search did not close the orbit to 0.0005 m within 100 trials", "", ""},
+                {"0.064949999999999994", "0.091829999999999995", "0.11244999999999999",
+                 "0.12981999999999999"},
+                {"", "", "", ""},
+                {true, false, true, true},
+                "Phase (RF deg, 2.5 MeV/turn)"},
+               {"precise closure",
+                precise,
+                {"closed", "failed", "closed", "closed"},
+                {"", "the orbit needs the field below", "", "no Rev:"},
+                {"0.064949999999999994", "", "0.11244999999999999", ""},
+                {"1.0009999999999999", "", "unstable", "1.012"},
+                {true, false, true, true},
+                "Phase (RF deg, 0.1 MeV/turn)"}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const Sheet file = Parse(ValuesFileOf(c.record));
+    ASSERT_EQ(file.rows.size(), 4u);
+    const ValueRows rows = ValueRowsOf(c.record);
+    for (size_t i = 0; i < 4; ++i) {
+      const std::vector<std::string>& row = file.rows[i];
+      ASSERT_EQ(row.size(), file.header.size()) << i;
+      EXPECT_EQ(row[row.size() - 2], c.status[i]) << i;
+      EXPECT_EQ(row.back().rfind(c.reasonStart[i], 0), 0u) << i << " " << row.back();
+      EXPECT_EQ(row.back().empty(), c.reasonStart[i].empty()) << i;
+      EXPECT_EQ(row[4], c.rev[i]) << i;  // Rev_m
+      EXPECT_EQ(row[9], c.nuR[i]) << i;  // nu_r
+      EXPECT_EQ(rows.Closed(i), c.closed[i]) << i;
+      EXPECT_EQ(rows.Cell(i, rows.Find("status")), c.status[i]) << i;
+    }
+    const size_t nuR = rows.Find("nu_r");
+    if (nuR < rows.ColumnCount()) {
+      EXPECT_EQ(rows.Cell(1, nuR), "");  // no orbit: no tune
+      EXPECT_EQ(rows.Cell(2, nuR), "unstable");
+    }
+    EXPECT_EQ(rows.Column(rows.Find("phase_deg")).title, c.phaseTitle);
+  }
 }
 
 }  // namespace

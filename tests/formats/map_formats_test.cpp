@@ -306,7 +306,7 @@ TEST(MapDetection, DamagedSdfMapsStayWithTheSdfReader) {
            {"Tesla 0.1 0.3 0.1 0 360 90 1 2 3", "Field Map Unit Error!"},
            {"0.050 0.750 0.010\n0.000 360.000 2.000\n1 2 3 4 5 6 7 8 9 10\n",
             "Field Map Unit Error!"},
-           {"", "Memory Locking Error!"}}) {
+           {"", "The file is empty!"}}) {
     EXPECT_EQ(DetectMapFormat(bytes), MapFormat::Sdf);
     EXPECT_EQ(ParseMap(bytes, "x.sdf", {}).message().text, message);
   }

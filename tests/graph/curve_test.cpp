@@ -276,6 +276,43 @@ TEST(DrawResultsGraph, DrawsOnePolylinePerRunOfAtLeastTwoValidPoints) {
   EXPECT_NE(device.recording().find("Rmean (m)"), nullptr);
 }
 
+// The energies the standard search did not accept (|dReo| above 0.5 mm) are drawn hollow on the
+// curve and the note says what the hollow points are; with every orbit accepted the graph is
+// drawn as it always was.
+TEST(DrawResultsGraph, EnergiesTheSearchDidNotAcceptAreDrawnHollow) {
+  const std::string legend =
+      "Particle rotation frequency; hollow: not accepted by the standard search (its last trial)";
+  for (bool someRejected : {false, true}) {
+    SCOPED_TRACE(someRejected);
+    ResultTables r = GappedResults();
+    r.Ek.assign(std::vector<double>(12, 1e-12));
+    r.dReo.assign(std::vector<double>(12, 4e-4));
+    if (someRejected) {
+      r.dReo.set(2, 0.003);
+      r.dReo.set(5, -0.002);  // its F0 is missing: nothing to mark
+      r.dReo.set(11, -0.0006);
+    }
+    RecordingDevice device(QSize(800, 600));
+    {
+      QPainter painter(&device);
+      EXPECT_TRUE(DrawResultsGraph(painter, r, QSize(800, 600)));
+    }
+    const AxisScaling g = ScaledPoints(r, QSize(800, 600));
+    std::vector<QPointF> rings;
+    for (const QRectF& shape : device.recording().shapes)
+      if (std::fabs(shape.width() - 6) < 0.5 && std::fabs(shape.height() - 6) < 0.5)
+        rings.push_back(shape.center());
+    const std::vector<QPointF> expected =
+        someRejected ? std::vector<QPointF>{QPointF(g.xPixels[2], g.yPixels[2]),
+                                            QPointF(g.xPixels[11], g.yPixels[11])}
+                     : std::vector<QPointF>{};
+    EXPECT_EQ(rings, expected);
+    EXPECT_EQ(device.recording().find(legend) != nullptr, someRejected);
+    // The title, and the plain note where there is no legend to add.
+    EXPECT_EQ(device.recording().find("Particle rotation frequency", 1) != nullptr, !someRejected);
+  }
+}
+
 TEST(DrawResultsGraph, AnF0TableShorterThanRmnIsAnInvalidArgumentBeforeDrawing) {
   ResultTables r = GappedResults();
   r.F0.resize(4);

@@ -86,6 +86,12 @@ TEST_F(CliNumerics, FieldRefusalsShowTheEvaluationsMessageAndExitTwo) {
   EXPECT_EQ(out_, "");
   EXPECT_EQ(Run("field " + Map() + " 0.61 0"), 2);
   EXPECT_EQ(err_, "Error: Radius value error!\n");
+  // Below the first radius the field is not extrapolated: one line naming the file and the radii.
+  EXPECT_EQ(Run("field " + Map() + " 0.05 0"), 2);
+  EXPECT_EQ(err_, "Error: " + (dir_ / "map.sdf").string() +
+                      ": R = 0.05 m lies below the map, whose radii run from 0.1 to 0.6 m\n");
+  EXPECT_EQ(out_, "");
+  EXPECT_EQ(Run("field " + Map() + " 0.1 0"), 0) << err_;
   EXPECT_EQ(Run("field " + Map() + " 0.3 abc"), 1);
   EXPECT_EQ(Run("field \"" + (dir_ / "missing.sdf").string() + "\" 0.3 0"), 2);
 }

@@ -119,7 +119,7 @@ TEST_F(RunCommand, WritesTheValuesTableWithSeventeenDigitsAndSaysWhere) {
   std::getline(lines, line);
   EXPECT_EQ(line,
             "Ek_J\tEk_MeV\tRmn_m\tBmn_T\tRev_m\tF0_Hz\tdReo_m\tisochronism\tphase_deg\tnu_r\tnu_z"
-            "\tconsistency\tvr_residual");
+            "\tconsistency\tvr_residual\tstatus\treason");
   int rows = 0;
   while (std::getline(lines, line)) {
     std::istringstream cells(line);
@@ -158,17 +158,31 @@ TEST_F(RunCommand, UsageErrorsRefusalsAndFailuresHaveTheirExitCodes) {
   o = Run({"run", "--map", map, "--set", "ParticleName=  "});
   EXPECT_EQ(o.exitCode, 2);
   EXPECT_EQ(o.err, "Stop: Enter the name of particle!\n");
-  o = Run({"run", "--map", (dir_ / "missing.sdf").string()});
+  // A refused map file is named in front of the reader's text.
+  const std::string missing = (dir_ / "missing.sdf").string();
+  o = Run({"run", "--map", missing});
   EXPECT_EQ(o.exitCode, 2);
-  EXPECT_FALSE(o.err.empty());
+  EXPECT_EQ(o.err, "Error: " + missing + ": Can not Open File!\n");
 
-  // The orbits of the higher energies leave a map that ends at 0.25 m.
+  // The orbits of the higher energies leave a map that ends at 0.25 m: the checks say so before
+  // the run, and the run that the search ends names the energy and the closure that would go on.
   const std::string values = (dir_ / "v.tsv").string();
   o = Run({"run", "--map", map, "--set", "h=1e-3", "--set", "EkEnd=12", "--set", "dEk=3",
            "--values", values});
   EXPECT_EQ(o.exitCode, 3);
-  EXPECT_EQ(o.err, "Error: Radius value error!\n");
+  EXPECT_EQ(o.err,
+            "Warning: 9.6\u2013"
+            "12.6 MeV: no orbit in this field (no radius of the map, 0 to 0.25 m, "
+            "bends them): check the energies, m0 and Q.\n"
+            "Error: Radius value error!\n"
+            "The standard search failed at Ek = 9.6 MeV; the run ended there and no file was "
+            "written.\n"
+            "The precise closure (--closure precise) closes each energy on its own and keeps the "
+            "others.\n");
   EXPECT_FALSE(fs::exists(values));
+  o = Run({"run", "--map", map, "--set", "h=1e-3", "--set", "EkEnd=12", "--set", "dEk=3",
+           "--no-checks"});
+  EXPECT_EQ(o.err.find("Warning"), std::string::npos) << o.err;
 }
 
 TEST_F(RunCommand, SetRefusalsNameTheValueAndTheNames) {

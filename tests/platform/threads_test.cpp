@@ -5,13 +5,17 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <mutex>
 #include <set>
 #include <stdexcept>
+#include <thread>
 #include <vector>
 
 namespace zuba {
 namespace {
+
+using namespace std::chrono_literals;
 
 TEST(ParallelFor, RunsEveryIndexOnceOnAnyNumberOfThreads) {
   for (int threads : {1, 2, 3, 8}) {
@@ -78,13 +82,24 @@ TEST(ParallelFor, AStopOrABodysFalseStartsNoFurtherIndex) {
 TEST(ParallelFor, RethrowsTheExceptionOfABodyAfterEveryThreadHasEnded) {
   for (int threads : {1, 4}) {
     std::atomic<int> running{0}, calls{0};
+    std::atomic<bool> thrown{false};
     EXPECT_THROW(ParallelFor(1000, threads,
                              [&](size_t, size_t i) {
                                running.fetch_add(1);
                                calls.fetch_add(1);
                                if (i == 3) {
                                  running.fetch_sub(1);
+                                 thrown = true;
                                  throw std::runtime_error("energy 3");
+                               }
+                               // The indices after it wait for the throw and take a while, so
+                               // that the others cannot finish the loop while the thread of
+                               // index 3 is descheduled on a loaded machine.
+                               if (i > 3) {
+                                 const auto until = std::chrono::steady_clock::now() + 10s;
+                                 while (!thrown && std::chrono::steady_clock::now() < until)
+                                   std::this_thread::yield();
+                                 std::this_thread::sleep_for(1ms);
                                }
                                running.fetch_sub(1);
                                return true;

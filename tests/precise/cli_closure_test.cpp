@@ -93,12 +93,16 @@ TEST_F(RunClosure, PreciseRunPrintsTunesAndIsochronismAsJson) {
   ASSERT_EQ(j["energies"].size(), 3u);
   const std::vector<std::vector<std::string>> rows = ReadValues(Path("v.tsv"));
   ASSERT_EQ(rows.size(), 4u);
-  ASSERT_EQ(rows[0].size(), 13u);
+  ASSERT_EQ(rows[0].size(), 15u);
   for (size_t i = 0; i < 3; ++i) {
     const nlohmann::json& e = j["energies"][i];
-    // Every values column is a key, with the value of the values file.
-    for (size_t k = 0; k < rows[0].size(); ++k)
+    // Every values column is a key, with the value of the values file; the last two are the
+    // status and the reason.
+    for (size_t k = 0; k < 13; ++k)
       EXPECT_EQ(e[rows[0][k]].get<double>(), std::stod(rows[i + 1][k])) << rows[0][k];
+    EXPECT_EQ(e["status"], rows[i + 1][13]);
+    EXPECT_EQ(rows[i + 1][14], "");
+    EXPECT_TRUE(e["reason"].is_null());
     EXPECT_GT(e["nu_r"].get<double>(), 1.0);
     EXPECT_GT(e["nu_z"].get<double>(), 0.0);
     // The synthetic map is isochronous: the precise closure sees it within a few 1e-6.
@@ -117,6 +121,8 @@ TEST_F(RunClosure, DefaultRunLeavesTheTunesEmpty) {
   ASSERT_EQ(Run({"--json", "--values", Path("v.tsv"), "--save", Path("d.zub")}, out), 0);
   const nlohmann::json j = nlohmann::json::parse(out);
   EXPECT_EQ(j["closure"], "standard");
+  EXPECT_EQ(j["outcome"], "completed");
+  EXPECT_EQ(j["warnings"], nlohmann::json::array());  // always there, empty for a sound run
   ASSERT_EQ(j["energies"].size(), 3u);
   for (const nlohmann::json& e : j["energies"]) {
     EXPECT_TRUE(e["nu_r"].is_null());
@@ -125,12 +131,16 @@ TEST_F(RunClosure, DefaultRunLeavesTheTunesEmpty) {
   }
   const std::vector<std::vector<std::string>> rows = ReadValues(Path("v.tsv"));
   ASSERT_EQ(rows.size(), 4u);
-  EXPECT_EQ(rows[1].size(), 13u);
+  EXPECT_EQ(rows[1].size(), 15u);
   EXPECT_EQ(rows[1][9], "");
   EXPECT_EQ(rows[1][10], "");
+  EXPECT_EQ(rows[1][13], "closed");
+  // The document keeps the gain per turn of the phase slip, and nothing else of a closure.
   const Result<DocumentLoad> load = LoadDocumentFile(Path("d.zub"));
   ASSERT_TRUE(load.ok()) << load.message().text;
-  EXPECT_TRUE(load->results.closure.empty());
+  EXPECT_EQ(load->results.closure.mode, 0);
+  EXPECT_EQ(load->results.closure.gainPerTurn, 0.1);
+  EXPECT_TRUE(load->results.closure.status.empty());
 }
 
 // 26 MeV needs a larger orbit than the 0.4 m of the map: that energy stays in every output with
@@ -149,10 +159,12 @@ TEST_F(RunClosure, PreciseEnergyThatDoesNotCloseIsKeptWithItsReason) {
   ASSERT_EQ(j["energies"].size(), 4u);
   for (size_t i = 0; i < 4; ++i) {
     const nlohmann::json& e = j["energies"][i];
-    ASSERT_EQ(rows[i + 1].size(), 13u);
+    ASSERT_EQ(rows[i + 1].size(), 15u);
     const bool closed = i < 3;
     EXPECT_EQ(e["status"], closed ? "closed" : "failed");
-    EXPECT_EQ(e.contains("reason"), !closed);
+    EXPECT_EQ(rows[i + 1][13], e["status"]);
+    EXPECT_EQ(rows[i + 1][14], closed ? "" : e["reason"]);
+    EXPECT_EQ(e["reason"].is_null(), closed);
     for (size_t k = 2; k < 13; ++k) {
       EXPECT_EQ(rows[i + 1][k].empty(), !closed) << i << rows[0][k];
       EXPECT_EQ(e[rows[0][k]].is_null(), !closed) << i << rows[0][k];
@@ -177,6 +189,35 @@ TEST_F(RunClosure, PreciseEnergyThatDoesNotCloseIsKeptWithItsReason) {
                             Path("again.txt") + " 2>/dev/null";
   ASSERT_EQ(std::system(again.c_str()), 0);
   EXPECT_NE(ReadText(Path("again.txt")).find(row), std::string::npos);
+}
+
+// A run that the standard search ends prints its JSON all the same: how it ended, the warnings it
+// started with, and the energies up to the one that failed; no file is written (exit 3).
+TEST_F(RunClosure, JsonOfARunTheStandardSearchEndsHoldsTheEnergiesDone) {
+  std::string out;
+  EXPECT_EQ(Run({"--set", "EkEnd=34", "--set", "dEk=8", "--json", "--values", Path("v.tsv")}, out),
+            3);
+  const nlohmann::json j = nlohmann::json::parse(out);
+  EXPECT_EQ(j["outcome"], "failed");
+  // The orbit of 23.6 MeV in B0 gamma(R) has R = 0.4 m, where the map ends.
+  ASSERT_EQ(j["warnings"].size(), 1u);
+  EXPECT_EQ(j["warnings"][0].get<std::string>().rfind("26\u201334 MeV: no orbit in this field", 0),
+            0u);
+  ASSERT_EQ(j["energies"].size(), 4u);  // 2, 10, 18 and 26 MeV, which ended the run
+  for (size_t i = 0; i < 3; ++i) {
+    EXPECT_EQ(j["energies"][i]["status"], "closed") << i;
+    EXPECT_TRUE(j["energies"][i]["F0_Hz"].is_number()) << i;
+  }
+  const nlohmann::json& failed = j["energies"][3];
+  EXPECT_EQ(failed["Ek_MeV"], 26.0);
+  EXPECT_EQ(failed["status"], "failed");
+  EXPECT_EQ(failed["reason"], "Radius value error!");
+  EXPECT_TRUE(failed["F0_Hz"].is_null());
+  EXPECT_FALSE(fs::exists(Path("v.tsv")));
+  const std::string err = ReadText(Path("stderr.txt"));
+  EXPECT_NE(err.find("\nThe standard search failed at Ek = 26 MeV;"), std::string::npos) << err;
+  EXPECT_NE(err.find("\nThe precise closure (--closure precise) closes each energy on its own"),
+            std::string::npos);
 }
 
 TEST_F(RunClosure, PreciseRunWithoutAClosedOrbitWritesItsOutputsAndExitsThree) {

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "numerics/constants.h"
+
 namespace zuba {
 namespace {
 
@@ -89,6 +91,39 @@ TEST(Diagnostics, DefaultSearchStatusFollowsTheClosureError) {
   EXPECT_TRUE(columns.reasons[0].empty());
   EXPECT_NE(columns.reasons[1].find("100 trials"), std::string::npos);
   EXPECT_TRUE(columns.HasValues(0) && columns.HasValues(1));
+  EXPECT_EQ(columns.StatusText(0), "closed");
+  EXPECT_EQ(columns.StatusText(1), "not_accepted");
+  EXPECT_EQ(NotAcceptedEnergies(r), (std::vector<bool>{false, true}));
+}
+
+TEST(Diagnostics, EnergyRangesJoinNeighbours) {
+  const double MeV = 1e6 * kElementaryCharge;
+  const std::vector<double> ek = {0.6 * MeV, 1.2 * MeV, 1.8 * MeV, 2.4 * MeV, 3.0 * MeV};
+  struct Case {
+    std::vector<bool> chosen;
+    const char* text;
+  } cases[] = {{{false, false, false, false, false}, ""},
+               {{true, false, false, false, false}, "0.6 MeV"},
+               {{true, true, false, true, false}, "0.6\u20131.2, 2.4 MeV"},
+               {{false, true, true, true, true}, "1.2\u20133 MeV"}};
+  for (const Case& c : cases) EXPECT_EQ(EnergyRanges(ek, c.chosen), c.text);
+}
+
+// After a run of the default search the energies whose accepted orbit runs below the map's first
+// radius are named; a precise run refuses such orbits and has no such note.
+TEST(Diagnostics, InnerEdgeNoteNamesTheOrbitsBelowTheMap) {
+  const double MeV = 1e6 * kElementaryCharge;
+  ResultTables r;
+  r.Ek = RealTable({0.6 * MeV, 1.2 * MeV, 1.8 * MeV, 2.4 * MeV});
+  r.OrbitPoints = IntTable({3, 3, 3, 3});
+  r.OrbitR = RealTable({0.19, 0.21, 0.22, 0.21, 0.199, 0.23, 0.25, 0.24, 0.26, 0.3, 0.31, 0.3});
+  EXPECT_EQ(
+      InnerEdgeNote(r, 0.2),
+      "Inner edge: the orbits of 0.6\u20131.2 MeV run below the map's first radius (0.2 m), on "
+      "field extrapolated from the map; the precise closure does not close them.");
+  EXPECT_FALSE(InnerEdgeNote(r, 0.1));
+  r.closure.mode = 1;
+  EXPECT_FALSE(InnerEdgeNote(r, 0.2));
 }
 
 }  // namespace

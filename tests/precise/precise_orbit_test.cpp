@@ -232,5 +232,66 @@ TEST(PreciseOrbit, SpeedLostToRadialMotionIsRefused) {
   EXPECT_NE(capture.texts()[0].find("no closed orbit"), std::string::npos);
 }
 
+// The map's first radius is an edge as its last one is: an orbit that needs the field below it
+// does not close and says where (the field is not extrapolated towards the centre); above it the
+// field closes its orbits as a map that starts at R = 0 does (IsochronousAxisymmetricField...).
+TEST(PreciseOrbit, OrbitBelowTheFirstRadiusFailsAtTheInnerEdge) {
+  const Ideal ideal;
+  CalculationRecord record = test::MakeRecord(
+      kModeTvk310, kCoarseStep, 1, 2, 1, MapShape{81, 1.0, 36}, [](double, double) { return 0.0; });
+  for (size_t i = 0; i < record.radii.size(); ++i) {
+    record.radii[i] = 0.2 + 0.01 * static_cast<double>(i);  // 0.2 .. 1.0 m
+    for (size_t j = 0; j < 36; ++j)
+      record.field[i * 36 + j] = ideal.B0 * ideal.Gamma(record.radii[i]);
+  }
+  const PreparedMap map(std::move(record));
+  ASSERT_TRUE(map.ok());
+  MessageCapture capture;
+  OrbitSamples samples;
+  PreciseOrbitResult r;
+  // 2 MeV: the circle of radius 0.118 m.
+  ASSERT_TRUE(map.Find(2.0, samples, r));
+  EXPECT_EQ(r.status, ClosureStatus::Failed);
+  EXPECT_NE(r.reason.find("below the map (R = 0.1"), std::string::npos) << r.reason;
+  EXPECT_TRUE(r.reason.ends_with("; the map starts at 0.2 m)")) << r.reason;
+  // 15 MeV: the circle of radius 0.32 m.
+  ASSERT_TRUE(map.Find(15.0, samples, r));
+  EXPECT_EQ(r.status, ClosureStatus::Converged) << r.reason;
+  const double gamma = test::GammaOfMeV(15.0);
+  const double radius = std::sqrt(1 - 1 / (gamma * gamma)) * kSpeedOfLight / ideal.omega0;
+  EXPECT_NEAR(r.Rmn / radius - 1, 0, 1e-9);
+}
+
+// Rev = Rmn (1 + y) only where the radius correction exists at the orbit and keeps Rev within a
+// tenth of Rmn; otherwise no Rev, and a note that says why.
+TEST(PreciseRev, IsARadiusOfTheOrbitOrNone) {
+  struct Case {
+    const char* name;
+    bool estimated;
+    double y, r0;
+    double rev;        // kNoValue for none
+    const char* note;  // the note's beginning
+  } cases[] = {
+      {"settled", true, 0.007, 2.0, 2.5175, ""},
+      {"not settled", false, 0.007, 2.0, kNoValue,
+       "no Rev: the average-field radius correction does not settle at this energy"},
+      {"off the tables", true, 0.007, 1.7, kNoValue,
+       "no Rev: the average-field radius correction leaves the map's radii (R = 1.7 m; "
+       "the map has 1.8 to 4.7 m)"},
+      {"too large", true, -0.2, 2.0, kNoValue,
+       "no Rev: the average-field radius correction -0.2 exceeds 0.1 of the radius"},
+      {"the largest", true, 0.1, 4.7, 2.75, ""},
+  };
+  for (const Case& c : cases) {
+    std::string note;
+    const double rev = PreciseRev(2.5, c.estimated, c.y, c.r0, 1.8, 4.7, note);
+    if (c.rev == kNoValue)
+      EXPECT_EQ(rev, kNoValue) << c.name;
+    else
+      EXPECT_NEAR(rev, c.rev, 1e-12) << c.name;
+    EXPECT_EQ(note, c.note) << c.name;
+  }
+}
+
 }  // namespace
 }  // namespace zuba

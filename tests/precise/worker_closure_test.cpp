@@ -72,10 +72,13 @@ TEST(WorkerClosure, PreciseRunAddsTheClosureTables) {
   EXPECT_TRUE(capture.messages().empty());
 }
 
-TEST(WorkerClosure, DefaultRunHasNoClosureTablesAndDiffersFromThePrecise) {
+TEST(WorkerClosure, DefaultRunKeepsOnlyItsGainAndDiffersFromThePrecise) {
   MessageCapture capture;
   const ResultTables standard = RunWorker(FlutterRecord(), WorkerOptions{});
-  EXPECT_TRUE(standard.closure.empty());
+  // The default search keeps only the gain per turn of its phase slip.
+  ClosureTables gainOnly;
+  gainOnly.gainPerTurn = kDefaultGainPerTurnMeV;
+  EXPECT_EQ(standard.closure, gainOnly);
   WorkerOptions options;
   options.closure = ClosureMode::Precise;
   const ResultTables precise = RunWorker(FlutterRecord(), options);

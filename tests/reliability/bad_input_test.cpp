@@ -112,7 +112,7 @@ TEST_F(BadFieldMap, CutAfterEveryTokenGivesTheMessageOfWhatIsMissing) {
 }
 
 TEST_F(BadFieldMap, EmptyBinaryAndForeignFilesGiveOneMessage) {
-  ExpectRefused("", "Memory Locking Error!", Owner::None);
+  ExpectRefused("", "The file is empty!", Owner::None);
   ExpectRefused(std::string(4096, '\0'), "Field Map Unit Error!", Owner::View);
   ExpectRefused(std::string("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16), "Field Map Unit Error!",
                 Owner::View);
