@@ -303,6 +303,8 @@ Outcome TrackTurn(const OrbitConstants& constants, const FieldPatches& field, do
       return f.refusal;
     case AdaptiveEnd::Underflow:
     case AdaptiveEnd::StepLimit:
+      // Steps that crept up to the map's edge after a refused point: the edge is the reason.
+      if (!f.refusal) return f.refusal;
       return StepControlFailure(end.end, constants.tolerance, end.t, end.y[kR]);
   }
   const State& last = end.y;

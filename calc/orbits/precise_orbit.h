@@ -82,7 +82,7 @@ inline constexpr double kMaxPreciseTolerance = 1e-4;
 // control cannot follow at the tolerance ends the turn, with the azimuth and radius where it
 // happened, instead of stepping on for ever.
 inline constexpr double kSmallestPreciseStep = 1e-12;
-inline constexpr int64_t kMaxPreciseTurnSteps = 500'000;
+inline constexpr int64_t kMaxPreciseTurnSteps = 100'000;
 
 // Refuses a tolerance outside [kMinPreciseTolerance, kMaxPreciseTolerance] (or not a number),
 // naming it.
