@@ -89,9 +89,7 @@ ClosedOrbits CloseOrbits(const OrbitConstants& constants, const AverageFieldTabl
   ClosedOrbits out;
   out.energies.resize(n);
   std::vector<OrbitSamples> rings(n);  // of the closed orbits, for the second pass
-  auto stopAsked = [&options] {
-    return options.stop != nullptr && options.stop->load(std::memory_order_acquire) == 1;
-  };
+  auto stopAsked = [&options] { return options.stop.StopRequested(); };
 
   // First pass: every energy on its own, on the threads.
   std::mutex mutex;  // guards the calls of the callbacks
@@ -100,10 +98,10 @@ ClosedOrbits CloseOrbits(const OrbitConstants& constants, const AverageFieldTabl
       n, options.threads,
       [&](size_t worker, size_t i) {
         OrbitSamples& samples = scratch[worker];
-        PreciseOrbitResult& result = out.energies[i];
         PreciseStarts starts;
         if (i < seeds.size() && seeds[i]) starts.seeds = std::span(&*seeds[i], 1);
-        (void)FindPreciseOrbit(constants, tables, field, energies[i], samples, result, starts);
+        PreciseOrbitResult& result = out.energies[i];
+        result = FindPreciseOrbit(constants, tables, field, energies[i], samples, starts);
         if (Closed(result)) rings[i] = Ring(samples);
         std::lock_guard lock(mutex);
         if (Closed(result) && options.orbitClosed)
@@ -135,9 +133,8 @@ ClosedOrbits CloseOrbits(const OrbitConstants& constants, const AverageFieldTabl
       const std::vector<OrbitStart> starts =
           NeighbourSeeds(out.energies, rings, energies, momenta, i);
       if (starts.empty()) continue;
-      PreciseOrbitResult seeded;
-      (void)FindPreciseOrbit(constants, tables, field, energies[i], samples, seeded,
-                             PreciseStarts{starts, false});
+      PreciseOrbitResult seeded = FindPreciseOrbit(constants, tables, field, energies[i], samples,
+                                                   PreciseStarts{starts, false});
       // The seeded closure replaces the first one when it got further.
       seeded.iterations += result.iterations;
       seeded.steps += result.steps;

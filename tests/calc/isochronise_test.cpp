@@ -14,8 +14,10 @@
 #include "numerics/average_field.h"
 #include "numerics/bounded_lsq.h"
 #include "numerics/interpolation.h"
+#include "platform/stop.h"
 #include "tests/orbit/test_support.h"
 #include "tests/precise/precise_support.h"
+#include "tests/shown.h"
 
 namespace zuba {
 namespace {
@@ -94,6 +96,67 @@ TEST(BoundedLeastSquares, ConditionNumberIgnoresColumnUnitsAndSeesDependence) {
   EXPECT_TRUE(std::isinf(ScaledConditionNumber(A)) || ScaledConditionNumber(A) > 1e12);
 }
 
+// Rows that sample a curve on 31 nodes at 121 points in [0, 1] by linear interpolation; the
+// penalty is the second differences of the nodes. Each block of `shared` consecutive rows carries
+// one error, as neighbouring orbits share the error of the radius nodes they all see.
+struct SampledCurve {
+  Eigen::MatrixXd A = Eigen::MatrixXd::Zero(121, 31), L = Eigen::MatrixXd::Zero(29, 31);
+  Eigen::VectorXd truth = Eigen::VectorXd::Zero(31), b;
+  std::vector<std::vector<Eigen::Index>> blocks, none = std::vector<std::vector<Eigen::Index>>(121);
+  SampledCurve(int shared, double error) {
+    for (Eigen::Index j = 0; j < 31; ++j)
+      truth[j] = 0.1 * std::sin(3.0 * static_cast<double>(j) / 30);
+    for (Eigen::Index i = 0; i < 121; ++i) {
+      const double at = 30.0 * static_cast<double>(i) / 120;
+      const auto j = std::min<Eigen::Index>(static_cast<Eigen::Index>(at), 29);
+      A(i, j) = 1 - (at - static_cast<double>(j));
+      A(i, j + 1) = at - static_cast<double>(j);
+    }
+    for (Eigen::Index r = 0; r < 29; ++r) L(r, r) = 1, L(r, r + 1) = -2, L(r, r + 2) = 1;
+    std::mt19937 random(5);
+    std::uniform_real_distribution<double> uniform(-error, error);
+    b = A * truth;
+    blocks.resize(121);
+    for (Eigen::Index first = 0; first < 121; first += shared) {
+      const double e = uniform(random);
+      for (Eigen::Index i = first; i < std::min<Eigen::Index>(first + shared, 121); ++i) {
+        b[i] += e;
+        for (Eigen::Index r = first; r < std::min<Eigen::Index>(first + shared, 121); ++r)
+          blocks[static_cast<std::size_t>(i)].push_back(r);
+      }
+    }
+  }
+  double Off(const Eigen::VectorXd& x) const { return (x - truth).cwiseAbs().maxCoeff(); }
+};
+
+TEST(SmoothedLeastSquares, FollowsWhatRowsOutsideTheSharedErrorsConfirm) {
+  // A smooth curve without error comes back whatever is left out.
+  const SampledCurve exact(8, 0);
+  EXPECT_LT(exact.Off(SolveSmoothedLeastSquares(exact.A, exact.b, exact.L, exact.none).x), 1e-6);
+  EXPECT_LT(exact.Off(SolveSmoothedLeastSquares(exact.A, exact.b, exact.L, exact.blocks).x), 1e-6);
+  // Errors shared by blocks of 8 rows: left out with their block, the rows choose a smoothing
+  // that keeps the curve; each row left out alone, the others of its block vouch for its error
+  // and the fit follows the blocks.
+  const SampledCurve blocky(8, 0.05);
+  const SmoothedLeastSquares shared =
+      SolveSmoothedLeastSquares(blocky.A, blocky.b, blocky.L, blocky.blocks);
+  const SmoothedLeastSquares alone =
+      SolveSmoothedLeastSquares(blocky.A, blocky.b, blocky.L, blocky.none);
+  EXPECT_GT(shared.weight, 100 * alone.weight);
+  EXPECT_LT(blocky.Off(shared.x), 0.5 * 0.05);
+  EXPECT_GT(blocky.Off(alone.x), 0.8 * 0.05);
+  EXPECT_LT(shared.effectiveUnknowns, alone.effectiveUnknowns);
+  EXPECT_NEAR(shared.residualNorm, (blocky.A * shared.x - blocky.b).norm(), 1e-12);
+  // No more rows than unknowns (every seventh, none two to a node interval): the smoothest exact
+  // fit, whatever is left out.
+  Eigen::MatrixXd few(18, 31);
+  Eigen::VectorXd fewB(18);
+  for (Eigen::Index k = 0; k < 18; ++k) few.row(k) = blocky.A.row(7 * k), fewB[k] = blocky.b[7 * k];
+  const SmoothedLeastSquares exactFit =
+      SolveSmoothedLeastSquares(few, fewB, blocky.L, std::vector<std::vector<Eigen::Index>>(18));
+  EXPECT_LT(exactFit.residualNorm, 1e-9);
+}
+
 TEST(TrimCoils, ReadsFieldsPerAmpereInEitherUnit) {
   const std::string text =
       "# two coils\n"
@@ -166,11 +229,13 @@ TEST(FindIsochronousCorrection, AxisymmetricFieldGetsTheRelativisticRise) {
     return ideal.B0 * (1 + c * x * x);
   };
   // Orbits closer together than the radius nodes, so that every node inside the span counts.
-  const CalculationRecord record =
-      test::MakeRecord(kModeTvk310, 2e-3, 5.0, 35.0, 0.5, test::MapShape{61, 0.6, 36}, B);
+  const auto shared = std::make_shared<const PreparedRun>(
+      test::MakeRecord(kModeTvk310, 2e-3, 5.0, 35.0, 0.5, test::MapShape{61, 0.6, 36}, B));
+  const PreparedRun& record = *shared;
   const Result<MeanFieldCorrection> found =
-      FindIsochronousCorrection(record, PreciseOrbitCloser(record, 2));
+      FindIsochronousCorrection(record, PreciseOrbitCloser(shared, 2));
   ASSERT_TRUE(found) << found.message().text;
+  EXPECT_EQ(found->termination, CorrectionTermination::Converged);
   EXPECT_GT(found->isochronismBefore, 1e-4);
   EXPECT_LT(found->isochronismAfter, 2e-7);
   EXPECT_TRUE(found->excludedEnergiesMeV.empty());
@@ -205,9 +270,10 @@ TEST(FitTrimCoils, UndoesAKnownDisturbanceAndReportsWhatItCannotReach) {
     for (int k = 0; k < 3; ++k) b += currents[k] * coils->FieldPerAmpere(k, R);
     return b;
   };
-  const CalculationRecord record =
-      test::MakeRecord(kModeTvk310, 2e-3, 5.0, 30.0, 2.5, test::MapShape{61, 0.6, 36}, B);
-  const OrbitCloser close = PreciseOrbitCloser(record, 2);
+  const auto shared = std::make_shared<const PreparedRun>(
+      test::MakeRecord(kModeTvk310, 2e-3, 5.0, 30.0, 2.5, test::MapShape{61, 0.6, 36}, B));
+  const PreparedRun& record = *shared;
+  const OrbitCloser close = PreciseOrbitCloser(shared, 2);
   TrimFitOptions options;
   const Result<TrimFit> fit = FitTrimCoils(record, *coils, close, options);
   ASSERT_TRUE(fit) << fit.message().text;
@@ -234,11 +300,58 @@ TEST(FitTrimCoils, UndoesAKnownDisturbanceAndReportsWhatItCannotReach) {
   const std::vector<double> nodes = CoilNodeFields(*outer, record.radii)[0];
   std::vector<double> change(nodes.size());
   for (std::size_t i = 0; i < nodes.size(); ++i) change[i] = partial->currents[0] * nodes[i];
-  ASSERT_TRUE(close(FieldWithMeanChange(record, change), check));
+  const Result<Closing> closing = close(FieldWithMeanChange(record, change), check);
+  ASSERT_TRUE(closing);
+  EXPECT_EQ(*closing, Closing::Closed);
   double worst = 0;
   for (double e : IsochronismOf(record, check))
     if (e != kNoValue) worst = std::max(worst, std::fabs(e));
   EXPECT_NEAR(partial->isochronismAfter, worst, 1e-9);  // to the closure tolerance
+}
+
+// A search on a shared run ends at its iteration limit with the best found so far and leaves the
+// run as it was; a stop asked before the search closes no orbit at all and gives nothing.
+TEST(Searches, OnASharedRunEndAtTheirLimitAndLeaveTheRunAsItWas) {
+  const test::Ideal ideal;
+  auto B = [&](double R, double) {
+    const double x = R / ideal.rInfinity;
+    return ideal.B0 * (1 + 0.5 * x * x);
+  };
+  const auto shared = std::make_shared<const PreparedRun>(
+      test::MakeRecord(kModeTvk310, 2e-3, 5.0, 20.0, 5.0, test::MapShape{61, 0.6, 36}, B));
+  const PreparedRun before = *shared;
+  IsochroniseOptions once;
+  once.maxIterations = 1;
+  const Result<MeanFieldCorrection> limited =
+      FindIsochronousCorrection(*shared, PreciseOrbitCloser(shared, 2), once);
+  ASSERT_TRUE(limited) << limited.message().text;
+  EXPECT_EQ(limited->termination, CorrectionTermination::IterationLimit);
+  EXPECT_EQ(limited->iterations, 1);
+  EXPECT_LT(limited->isochronismAfter, limited->isochronismBefore);
+  EXPECT_EQ(shared->field, before.field);
+  EXPECT_EQ(shared->moments, before.moments);
+
+  StopSource stop;
+  stop.RequestStop();
+  int calls = 0;
+  IsochroniseOptions counted;
+  counted.iterationDone = [&](int, double) { ++calls; };
+  const Result<MeanFieldCorrection> stopped =
+      FindIsochronousCorrection(*shared, PreciseOrbitCloser(shared, 2, stop.Token()), counted);
+  // Stopped before its first step: nothing to keep, and no box for it.
+  std::vector<EnergyOrbit> orbits;
+  EXPECT_EQ(*PreciseOrbitCloser(shared, 2, stop.Token())(shared->field, orbits), Closing::Stopped);
+  ASSERT_FALSE(stopped);
+  EXPECT_TRUE(stopped.failure().quiet);
+  EXPECT_EQ(stopped.message().text, kStoppedText);
+  EXPECT_EQ(calls, 0);
+  const Result<TrimCoils> coils =
+      TrimCoils::Parse("r_m\tA\n0.0\t0\n0.2\t1e-6\n0.3\t5e-5\n0.4\t1e-4\n0.6\t0\n", "a.tsv");
+  ASSERT_TRUE(coils);
+  const Result<TrimFit> fit =
+      FitTrimCoils(*shared, *coils, PreciseOrbitCloser(shared, 2, stop.Token()), TrimFitOptions{});
+  ASSERT_FALSE(fit);
+  EXPECT_EQ(fit.message().text, kStoppedText);
 }
 
 }  // namespace
