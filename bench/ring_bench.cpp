@@ -19,6 +19,7 @@
 #include "calc/orbits/closed_orbits.h"
 #include "calc/orbits/precise_orbit.h"
 #include "calc/run/driver.h"
+#include "calc/run/prepared_run.h"
 #include "calc/run/machine_file.h"
 #include "calc/run/run_quantities.h"
 #include "numerics/field_patches.h"
@@ -26,41 +27,45 @@
 namespace zuba {
 namespace {
 
-// A run prepared up to its energy loop, and a copy of its field with a smooth bump of the mean
-// field.
+// A run prepared up to its energy loop, and its field with a smooth bump of the mean field.
 struct PreparedExample {
-  CalculationRecord record;
-  PreparedRun prepared;
+  SharedRun run;
+  OrbitInputs inputs;
   std::optional<FieldPatches> patches;
-  CalculationRecord bumped;
-  PreparedRun bumpedPrepared;
+  std::vector<double> bumpedField;
+  OrbitInputs bumpedInputs;
   std::optional<FieldPatches> bumpedPatches;
 
   explicit PreparedExample(const RunParameters& p, const MapReadingOptions& reading = {}) {
-    if (!PrepareCalculation(p, record, reading)) std::abort();
-    bumped = record;
-    Prepare(record, prepared, patches);
+    Result<SharedRun> made = PrepareCalculation(p, reading);
+    if (!made) std::abort();
+    run = *made;
+    const PreparedRun& r = *run;
+    Prepare(r, r.field, inputs, patches);
     // 1e-4 of the mean field at the middle of the radii, a Gaussian over a third of them.
-    const double middle = 0.5 * (record.radii.front() + record.radii.back());
-    const double width = (record.radii.back() - record.radii.front()) / 6;
+    const double middle = 0.5 * (r.radii.front() + r.radii.back());
+    const double width = (r.radii.back() - r.radii.front()) / 6;
     double mean = 0;
-    for (int32_t j = 0; j < record.nTheta; ++j)
-      mean += std::fabs(record.field[static_cast<size_t>(record.nR / 2) * record.nTheta + j]);
-    mean /= record.nTheta;
-    for (int32_t i = 0; i < record.nR; ++i) {
-      const double x = (record.radii[i] - middle) / width;
-      for (int32_t j = 0; j < record.nTheta; ++j)
-        bumped.field[static_cast<size_t>(i) * record.nTheta + j] +=
-            1e-4 * mean * std::exp(-0.5 * x * x);
+    for (int32_t j = 0; j < r.nTheta; ++j)
+      mean += std::fabs(r.field[static_cast<size_t>(r.nR / 2) * r.nTheta + j]);
+    mean /= r.nTheta;
+    bumpedField = r.field;
+    for (int32_t i = 0; i < r.nR; ++i) {
+      const double x = (r.radii[i] - middle) / width;
+      for (int32_t j = 0; j < r.nTheta; ++j)
+        bumpedField[static_cast<size_t>(i) * r.nTheta + j] += 1e-4 * mean * std::exp(-0.5 * x * x);
     }
-    Prepare(bumped, bumpedPrepared, bumpedPatches);
+    Prepare(r, bumpedField, bumpedInputs, bumpedPatches);
   }
 
-  static void Prepare(CalculationRecord& r, PreparedRun& run, std::optional<FieldPatches>& field) {
-    if (!PrepareRun(r, run)) std::abort();
-    field = FieldPatches::Build(run.radialSteps, r.radii, r.azimuths, r.field, r.moments)
-                .TakeOptional();
-    if (!field) std::abort();
+  static void Prepare(const PreparedRun& r, std::span<const double> field, OrbitInputs& inputs,
+                      std::optional<FieldPatches>& patches) {
+    Result<OrbitInputs> made = PrepareOrbitInputs(r, field);
+    if (!made) std::abort();
+    inputs = std::move(*made);
+    patches = FieldPatches::Build(inputs.radialSteps, r.radii, r.azimuths, field, inputs.moments)
+                  .TakeOptional();
+    if (!patches) std::abort();
   }
 };
 
@@ -116,8 +121,8 @@ void Loop(benchmark::State& state, const PreparedExample& (*example)()) {
   ClosedOrbitsOptions options;
   Tally tally;
   for (auto _ : state) {
-    const ClosedOrbits closed = CloseOrbits(run.prepared.constants, run.prepared.tables(),
-                                            *run.patches, run.record.Ek, {}, options);
+    const ClosedOrbits closed = CloseOrbits(run.inputs.constants, run.inputs.tables(),
+                                            *run.patches, run.run->Ek, {}, options);
     tally.Add(closed);
   }
   tally.Report(state);
@@ -127,8 +132,8 @@ void Warm(benchmark::State& state, const PreparedExample& (*example)()) {
   const PreparedExample& run = example();
   ClosedOrbitsOptions options;
   std::vector<std::optional<OrbitStart>> seeds;
-  for (const PreciseOrbitResult& r : CloseOrbits(run.prepared.constants, run.prepared.tables(),
-                                                 *run.patches, run.record.Ek, {}, options)
+  for (const PreciseOrbitResult& r : CloseOrbits(run.inputs.constants, run.inputs.tables(),
+                                                 *run.patches, run.run->Ek, {}, options)
                                          .energies)
     if (r.status == ClosureStatus::Converged)
       seeds.emplace_back(OrbitStart{r.Rs, r.vRs, r.thetaS});
@@ -136,9 +141,8 @@ void Warm(benchmark::State& state, const PreparedExample& (*example)()) {
       seeds.emplace_back();
   Tally tally;
   for (auto _ : state) {
-    const ClosedOrbits closed =
-        CloseOrbits(run.bumpedPrepared.constants, run.bumpedPrepared.tables(), *run.bumpedPatches,
-                    run.bumped.Ek, seeds, options);
+    const ClosedOrbits closed = CloseOrbits(run.bumpedInputs.constants, run.bumpedInputs.tables(),
+                                            *run.bumpedPatches, run.run->Ek, seeds, options);
     tally.Add(closed);
   }
   tally.Report(state);
@@ -147,10 +151,9 @@ void Warm(benchmark::State& state, const PreparedExample& (*example)()) {
 void Prepare(benchmark::State& state) {
   const PreparedExample& run = Ring();
   for (auto _ : state) {
-    CalculationRecord record = run.record;
-    PreparedRun prepared;
+    OrbitInputs inputs;
     std::optional<FieldPatches> field;
-    PreparedExample::Prepare(record, prepared, field);
+    PreparedExample::Prepare(*run.run, run.run->field, inputs, field);
     benchmark::DoNotOptimize(field);
   }
 }
