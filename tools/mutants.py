@@ -125,7 +125,7 @@ MUTANTS = [
       "result.nuZ = TuneOfMatrix(turn.vertical);", "result.nuZ = TuneOfMatrix(turn.radial);",
       "precise_tests", "the vertical tune given the radial one"),
     M("rev-sign", "calc/orbits/precise_orbit.cpp",
-      "result.Rev = result.Rmn * (1 + y);", "result.Rev = result.Rmn * (1 - y);",
+      "    return Rmn * (1 + y);\n  }\n  return kNoValue;", "    return Rmn * (1 - y);\n  }\n  return kNoValue;",
       "precise_tests", "the precise closure's Rev with the radius correction taken off"),
     # ---- the corrections ---------------------------------------------------------------------
     M("weights-not-rooted", "calc/corrections/trim_fit.cpp",
