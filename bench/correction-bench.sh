@@ -10,13 +10,23 @@
 #   - zuba-cli isochronise on the ring example (80 .. 560 MeV in 4 MeV steps) as it is, with a
 #     Gaussian bump of 0.3 mT at 3.5 m (sigma 0.2 m) and with noise of 0.05 mT from radius node to
 #     radius node added (written as .sdf, values to 0.1 Gs): termination, iterations, isochronism
-#     before and after, the largest |dB| and its total variation and range over the orbits' span.
-# Usage: bench/correction-bench.sh [--no-build]
+#     before and after, the largest |dB| and its total variation and range over the orbits' span;
+#   - with --noise-draws N, the same for N further draws of that noise (draws 1 .. N; draw 0 is the
+#     one above), and the largest total variation / range over all of them.
+# Usage: bench/correction-bench.sh [--no-build] [--noise-draws N]
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")/.." && pwd)
 build=1
-[ "${1:-}" = --no-build ] && build=0
+draws=0
+while [ $# -gt 0 ]; do
+  case $1 in
+    --no-build) build=0 ;;
+    --noise-draws) draws=${2:?--noise-draws needs a count}; shift ;;
+    *) echo "usage: $0 [--no-build] [--noise-draws N]" >&2; exit 1 ;;
+  esac
+  shift
+done
 needed=()
 /usr/bin/time -f '' true 2>/dev/null || needed+=(time)
 command -v jq >/dev/null || needed+=(jq)
@@ -53,11 +63,13 @@ timed iso-t2 isochronise --map "$work/uncorrected.sdf" --threads 2 -o "$work/cor
 # radius by radius, 720 azimuths each).
 ring=(--set ParticleName=p --set m0=1.007276466812 --set Q=1 --set Frf=50.65 --set H=6 --set N=8
   --set EkBegin=80 --set EkEnd=560 --set dEk=4 --threads 2 --json)
+# perturb bump | perturb noise [DRAW]: the noise of each radius node from a generator seeded by the
+# draw and the node.
 perturb() {
-  awk -v kind="$1" 'BEGIN { last = -1 } NR <= 3 { print; if (NR == 2) { r0 = $1; dr = $3 } next }
+  awk -v kind="$1" -v draw="${2:-0}" 'BEGIN { last = -1 } NR <= 3 { print; if (NR == 2) { r0 = $1; dr = $3 } next }
     { for (k = 1; k <= NF; k++) { i = int(n / 720); R = r0 + i * dr
         if (kind == "bump") d = 3 * exp(-0.5 * ((R - 3.5) / 0.2) ^ 2)
-        else { if (i != last) { srand(1000 + i); u = rand(); v = rand(); noise = 0.5 * sqrt(-2 * log(u)) * cos(6.283185307 * v); last = i } d = noise }
+        else { if (i != last) { srand(draw * 100000 + 1000 + i); u = rand(); v = rand(); noise = 0.5 * sqrt(-2 * log(u)) * cos(6.283185307 * v); last = i } d = noise }
         printf "%.1f%s", $k + d, (k < NF ? " " : "\n"); n++ } }' "$here/examples/ring-590.sdf"
 }
 perturb bump >"$work/ring-bump.sdf"
@@ -65,6 +77,12 @@ perturb noise >"$work/ring-noise.sdf"
 timed ring isochronise --map "$here/examples/ring-590.sdf" "${ring[@]}"
 timed ring-bump isochronise --map "$work/ring-bump.sdf" "${ring[@]}"
 timed ring-noise isochronise --map "$work/ring-noise.sdf" "${ring[@]}"
+noiseRuns=(ring-noise)
+for ((d = 1; d <= draws; d++)); do
+  perturb noise "$d" >"$work/ring-noise-$d.sdf"
+  timed "ring-noise-$d" isochronise --map "$work/ring-noise-$d.sdf" "${ring[@]}"
+  noiseRuns+=("ring-noise-$d")
+done
 
 j() { jq -r "$2" "$work/$1.json"; }
 row "trim-fit, 101 energies, --threads 1: wall / CPU s" "$(wall fit-t1) / $(cpu fit-t1)" "" ""
@@ -97,7 +115,7 @@ row "isochronise: isochronism before / after (unrounded)" \
 row "isochronise: after writing the map (values to 1e-5 T)" \
   "$(printf '%.3e' "$(j iso-t2 .isochronism_after_written)")" "" ""
 row "isochronise: iterations, termination" "$(j iso-t2 .iterations), $(j iso-t2 .termination)" "" ""
-for name in ring ring-bump ring-noise; do
+for name in ring ring-bump "${noiseRuns[@]}"; do
   row "isochronise $name: wall s, termination, iterations" \
     "$(wall $name), $(j $name .termination), $(j $name .iterations)" "" ""
   row "  isochronism before / after" \
@@ -110,6 +128,12 @@ for name in ring ring-bump ring-noise; do
     "$(verdict "$tv" "$(awk -v r="$range" 'BEGIN { print 4 * r }')" '<=')"
 done
 
+if [ "$draws" -gt 0 ]; then
+  worstRatio=$(for name in "${noiseRuns[@]}"; do j "$name" 'if .range_t > 0 then .total_variation_t / .range_t else 0 end'; done |
+    awk 'NR == 1 || $1 > w { w = $1 } END { printf "%.2f", w }')
+  row "noise, $((draws + 1)) draws: largest total variation / range" "$worstRatio" "<= 4" \
+    "$(verdict "$worstRatio" 4 '<=')"
+fi
 printf '%-58s|%40s|%12s|%s\n' "Measurement" "Measured" "Target" "Verdict"
 printf '%s\n' "${rows[@]}"
 echo "Load average at the end: $(cut -d' ' -f1-3 /proc/loadavg)"

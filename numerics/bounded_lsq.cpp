@@ -142,11 +142,11 @@ AlikeColumns MostAlikeColumns(const Eigen::MatrixXd& A) {
   return out;
 }
 
-SmoothedLeastSquares SolveSmoothedLeastSquares(const Eigen::MatrixXd& A, const Eigen::VectorXd& b,
-                                               const Eigen::MatrixXd& L, double influenceFactor) {
+SmoothedLeastSquares SolveSmoothedLeastSquares(
+    const Eigen::MatrixXd& A, const Eigen::VectorXd& b, const Eigen::MatrixXd& L,
+    const std::vector<std::vector<Eigen::Index>>& leftOut) {
   SmoothedLeastSquares out;
-  const Eigen::Index n = A.cols();
-  const double m = static_cast<double>(A.rows());
+  const Eigen::Index n = A.cols(), m = A.rows();
   const Eigen::MatrixXd G = A.transpose() * A;
   const double traceG = G.trace();
   const double traceP = L.rows() > 0 ? L.squaredNorm() : 0.0;
@@ -161,47 +161,72 @@ SmoothedLeastSquares SolveSmoothedLeastSquares(const Eigen::MatrixXd& A, const E
   const double scale = traceG / traceP;
   Eigen::MatrixXd P = scale * (L.transpose() * L);
   P.diagonal().array() += 1e-13 * traceG / static_cast<double>(n);
+  const Eigen::VectorXd Atb = A.transpose() * b;
   // P v = mu (G + P) v with vᵀ (G + P) v = 1: then Gv = (1 - mu)(G + P) v, and x_λ has the
-  // coordinates w_i / (1 - mu_i + λ mu_i) with w = Vᵀ Aᵀ b.
-  const Eigen::GeneralizedSelfAdjointEigenSolver<Eigen::MatrixXd> eigen(P, G + P);
-  const Eigen::MatrixXd& V = eigen.eigenvectors();
-  const Eigen::VectorXd mu = eigen.eigenvalues().cwiseMax(0.0).cwiseMin(1.0);
-  const Eigen::VectorXd w = V.transpose() * (A.transpose() * b);
-  const Eigen::MatrixXd AV = A * V;
-  double bestScore = std::numeric_limits<double>::infinity();
-  for (int step = -200; step <= 120; ++step) {
-    const double lambda = std::pow(10.0, step / 20.0);
-    Eigen::VectorXd coordinates(n);
-    double influence = 0;
-    for (Eigen::Index i = 0; i < n; ++i) {
-      const double seen = 1 - mu[i];
-      const double d = seen + lambda * mu[i];
-      coordinates[i] = seen > 1e-12 ? w[i] / d : 0.0;
-      influence += seen > 1e-12 ? seen / d : 0.0;
+  // coordinates w_k / (1 - mu_k + λ mu_k) with w = Vᵀ Aᵀ b. Directions G does not see (to 1e-12)
+  // stay at zero.
+  struct Diagonalised {
+    Eigen::MatrixXd V;
+    Eigen::VectorXd mu, w;
+  };
+  auto diagonalise = [&](const Eigen::MatrixXd& Gpart, const Eigen::VectorXd& Atbpart) {
+    const Eigen::GeneralizedSelfAdjointEigenSolver<Eigen::MatrixXd> eigen(P, Gpart + P);
+    Diagonalised d{eigen.eigenvectors(), eigen.eigenvalues().cwiseMax(0.0).cwiseMin(1.0), {}};
+    d.w = d.V.transpose() * Atbpart;
+    return d;
+  };
+  auto coordinate = [](const Diagonalised& d, Eigen::Index k, double lambda) {
+    const double seen = 1 - d.mu[k];
+    return seen > 1e-12 ? d.w[k] / (seen + lambda * d.mu[k]) : 0.0;
+  };
+  constexpr int kLowest = -200, kHighest = 120;  // λ = 10^(step / 20)
+  auto lambdaOf = [](int step) { return std::pow(10.0, step / 20.0); };
+  // Each row predicted from the fit to the rows it is not left out with: the sum of squares of
+  // the prediction errors per λ. With no more equations than unknowns nothing is left to
+  // cross-validate with: the smoothest of the exact fits (the least λ) is taken.
+  std::vector<double> score(kHighest - kLowest + 1, 0.0);
+  const std::vector<Eigen::Index> none;
+  for (Eigen::Index i = 0; m > n && i < m; ++i) {
+    Eigen::MatrixXd Gpart = G;
+    Eigen::VectorXd Atbpart = Atb;
+    bool self = false;
+    const auto row = static_cast<std::size_t>(i);
+    for (Eigen::Index r : row < leftOut.size() ? leftOut[row] : none) {
+      Gpart -= A.row(r).transpose() * A.row(r);
+      Atbpart -= A.row(r).transpose() * b[r];
+      self = self || r == i;
     }
-    const double freedom = m - influenceFactor * influence;
-    // With no more equations than unknowns nothing is left to cross-validate with: the smoothest
-    // of the exact fits (the smallest λ) is taken.
-    if (m <= static_cast<double>(n)) {
-      bestScore = 0;
-      out.x = V * coordinates;
-      out.weight = lambda;
-      out.effectiveUnknowns = influence;
-      out.residualNorm = (AV * coordinates - b).norm();
-      break;
+    if (!self) {
+      Gpart -= A.row(i).transpose() * A.row(i);
+      Atbpart -= A.row(i).transpose() * b[i];
     }
-    if (freedom < 0.05) continue;
-    const double residual = (AV * coordinates - b).norm();
-    const double score = m * residual * residual / (freedom * freedom);
-    if (score < bestScore) {
-      bestScore = score;
-      out.x = V * coordinates;
-      out.weight = lambda;
-      out.effectiveUnknowns = influence;
-      out.residualNorm = residual;
+    const Diagonalised d = diagonalise(Gpart, Atbpart);
+    const Eigen::RowVectorXd aV = A.row(i) * d.V;
+    for (int step = kLowest; step <= kHighest; ++step) {
+      const double lambda = lambdaOf(step);
+      double predicted = 0;
+      for (Eigen::Index k = 0; k < n; ++k) predicted += aV[k] * coordinate(d, k, lambda);
+      score[static_cast<std::size_t>(step - kLowest)] += (predicted - b[i]) * (predicted - b[i]);
     }
   }
-  if (out.x.size() != n) out.x = Eigen::VectorXd::Zero(n);
+  // The least score; among equal ones the least smoothing.
+  int best = kLowest;
+  for (int step = kLowest; step <= kHighest; ++step)
+    if (score[static_cast<std::size_t>(step - kLowest)] <
+        score[static_cast<std::size_t>(best - kLowest)])
+      best = step;
+  const Diagonalised all = diagonalise(G, Atb);
+  const double lambda = lambdaOf(best);
+  Eigen::VectorXd coordinates(n);
+  out.effectiveUnknowns = 0;
+  for (Eigen::Index k = 0; k < n; ++k) {
+    coordinates[k] = coordinate(all, k, lambda);
+    const double seen = 1 - all.mu[k];
+    out.effectiveUnknowns += seen > 1e-12 ? seen / (seen + lambda * all.mu[k]) : 0.0;
+  }
+  out.x = all.V * coordinates;
+  out.weight = lambda;
+  out.residualNorm = (A * out.x - b).norm();
   return out;
 }
 

@@ -48,18 +48,19 @@ struct SmoothedLeastSquares {
   double residualNorm = 0;       // |A x - b|
 };
 
-// Smoothing least squares: minimise |A x - b|² + λ |L x|², λ chosen by generalised
-// cross-validation: the λ that minimises m |A x_λ - b|² / (m - f · trace of the influence matrix)²
-// (f = influenceFactor: 1 for plain cross-validation; above 1 counts every effective unknown
-// f-fold, for data whose errors are correlated, which plain cross-validation takes for signal),
-// searched over 1e-10 .. 1e6 of trace(AᵀA) / trace(LᵀL) in twentieths of a decade, keeping at
-// least a twentieth of an equation's freedom (so that a problem with as many unknowns as equations
-// does not divide nought by nought). The problem is diagonalised once by the generalised
-// eigenvectors of (LᵀL, AᵀA + LᵀL), so every λ costs only a product. Directions of x that A does
-// not see (to 1e-12 of its largest) are left at zero; an L without rows gives the minimum-norm
-// least-squares solution.
-SmoothedLeastSquares SolveSmoothedLeastSquares(const Eigen::MatrixXd& A, const Eigen::VectorXd& b,
-                                               const Eigen::MatrixXd& L,
-                                               double influenceFactor = 1);
+// Smoothing least squares: minimise |A x - b|² + λ |L x|², λ chosen by cross-validation that
+// leaves out neighbours: row i is predicted by the solution fitted to every row but i and those
+// leftOut[i] names (one list per row; rows whose errors share a cause with row i's, which a fit
+// that kept them would follow and so predict row i too well), and λ minimises the sum of squares of
+// those prediction errors, searched over 1e-10 .. 1e6 of trace(AᵀA) / trace(LᵀL) in twentieths of a
+// decade (among equal sums the least λ). With leftOut[i] empty for every row this is ordinary
+// leave-one-out cross-validation. With no more rows than unknowns, nothing is left to
+// cross-validate with and the least λ is taken (the smoothest of the exact fits). Each left-out
+// problem is diagonalised once by the generalised eigenvectors of (LᵀL, AᵀA + LᵀL), so every λ
+// costs only a product. Directions of x that A does not see (to 1e-12 of its largest) are left at
+// zero; an L without rows gives the minimum-norm least-squares solution.
+SmoothedLeastSquares SolveSmoothedLeastSquares(
+    const Eigen::MatrixXd& A, const Eigen::VectorXd& b, const Eigen::MatrixXd& L,
+    const std::vector<std::vector<Eigen::Index>>& leftOut);
 
 }  // namespace zuba

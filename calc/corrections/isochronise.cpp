@@ -9,6 +9,7 @@
 #include <limits>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "calc/corrections/orbits_on_map.h"
 #include "calc/maps/map_formats.h"
@@ -104,9 +105,6 @@ std::string Format(const char* format, double value) {
 // fewer nodes than this is not one the map's own interpolation of the node values can carry.
 constexpr double kKnotSpacingInSteps = 2.0;
 
-// The most that the cross-validation counts an effective unknown over (see docs/ISOCHRONISE.md).
-constexpr double kMostInfluenceFactor = 2.5;
-
 // The correction's cubic spline: its knots, and the values at the free radius nodes jLow .. jHigh
 // of the spline with coefficients c in the cubic B-spline basis of the knots (the ends' knots
 // taken four times), nodes = S c. The basis spans every cubic spline on the knots, with no
@@ -165,6 +163,34 @@ CorrectionSpline MakeCorrectionSpline(const std::vector<double>& radii, int jLow
   spline.S(0, count) = 1;
   spline.S(P - 1, count + 1) = 1;
   return spline;
+}
+
+// For each of the orbits rows: the rows whose orbit comes within a radius step of its radial
+// extent. Those see some of the same radius nodes and share the part of its error that comes from
+// them, so the choice of the smoothing predicts an orbit's error without them: a correction that
+// only they confirm is one the orbits cannot tell from an error of the nodes they share.
+std::vector<std::vector<Eigen::Index>> SharingNodes(const std::vector<double>& radii,
+                                                    const std::vector<EnergyOrbit>& orbits,
+                                                    const std::vector<int>& rows) {
+  const double step = (radii.back() - radii.front()) / static_cast<double>(radii.size() - 1);
+  std::vector<std::pair<double, double>> extent;
+  extent.reserve(rows.size());
+  for (int i : rows) {
+    const std::vector<double>& R = orbits[static_cast<std::size_t>(i)].R;
+    if (R.empty()) {
+      extent.emplace_back(orbits[static_cast<std::size_t>(i)].Rmn,
+                          orbits[static_cast<std::size_t>(i)].Rmn);
+      continue;
+    }
+    const auto [low, high] = std::minmax_element(R.begin(), R.end());
+    extent.emplace_back(*low, *high);
+  }
+  std::vector<std::vector<Eigen::Index>> sharing(rows.size());
+  for (std::size_t a = 0; a < rows.size(); ++a)
+    for (std::size_t r = 0; r < rows.size(); ++r)
+      if (extent[r].first < extent[a].second + step && extent[a].first < extent[r].second + step)
+        sharing[a].push_back(static_cast<Eigen::Index>(r));
+  return sharing;
 }
 
 }  // namespace
@@ -472,12 +498,8 @@ Result<MeanFieldCorrection> FindIsochronousCorrection(const CalculationRecord& r
       residual[static_cast<Eigen::Index>(row)] = 1 - orbits[rows[row]].F0 / target;
     // The whole correction, not the step, is smoothed: the linearised problem for it is
     // J c_new = residual + J c.
-    // Orbits beyond one per unknown sample the radius nodes of their neighbours: their errors
-    // are correlated, and the cross-validation counts them as one observation per unknown.
-    const double orbitsPerUnknown =
-        static_cast<double>(rows.size()) / static_cast<double>(spline.S.cols());
-    const SmoothedLeastSquares solved = SolveSmoothedLeastSquares(
-        J, residual + J * c, L, std::clamp(orbitsPerUnknown, 1.0, kMostInfluenceFactor));
+    const SmoothedLeastSquares solved =
+        SolveSmoothedLeastSquares(J, residual + J * c, L, SharingNodes(record.radii, orbits, rows));
     c = solved.x;
     out.smoothing = solved.weight;
     ++out.iterations;

@@ -127,8 +127,8 @@ CorrectionShape ShapeOf(const MeanFieldCorrection& correction);
 
 // The correction ΔB̄(R) of the record's map: a natural cubic spline whose knots are the radius
 // nodes one beyond each end of the orbits' span and, between them, the orbits' mean radii no closer
-// than two radius steps; each step the smoothest spline by generalised cross-validation (see
-// docs/ISOCHRONISE.md). Nodes beyond the knots take the correction of the end knot (held constant
+// than two radius steps; each step its smoothing chosen by cross-validation that predicts each
+// orbit from the orbits sharing no radius node with it (see docs/ISOCHRONISE.md). Nodes beyond the knots take the correction of the end knot (held constant
 // outwards; the map's radial spline joins them smoothly). The best iterate is kept; a stop during
 // the iterations ends with it (CorrectionTermination::Stopped). Fails when no energy closes on the
 // map or the search is stopped before its first step.

@@ -94,6 +94,67 @@ TEST(BoundedLeastSquares, ConditionNumberIgnoresColumnUnitsAndSeesDependence) {
   EXPECT_TRUE(std::isinf(ScaledConditionNumber(A)) || ScaledConditionNumber(A) > 1e12);
 }
 
+// Rows that sample a curve on 31 nodes at 121 points in [0, 1] by linear interpolation; the
+// penalty is the second differences of the nodes. Each block of `shared` consecutive rows carries
+// one error, as neighbouring orbits share the error of the radius nodes they all see.
+struct SampledCurve {
+  Eigen::MatrixXd A = Eigen::MatrixXd::Zero(121, 31), L = Eigen::MatrixXd::Zero(29, 31);
+  Eigen::VectorXd truth = Eigen::VectorXd::Zero(31), b;
+  std::vector<std::vector<Eigen::Index>> blocks, none = std::vector<std::vector<Eigen::Index>>(121);
+  SampledCurve(int shared, double error) {
+    for (Eigen::Index j = 0; j < 31; ++j)
+      truth[j] = 0.1 * std::sin(3.0 * static_cast<double>(j) / 30);
+    for (Eigen::Index i = 0; i < 121; ++i) {
+      const double at = 30.0 * static_cast<double>(i) / 120;
+      const auto j = std::min<Eigen::Index>(static_cast<Eigen::Index>(at), 29);
+      A(i, j) = 1 - (at - static_cast<double>(j));
+      A(i, j + 1) = at - static_cast<double>(j);
+    }
+    for (Eigen::Index r = 0; r < 29; ++r) L(r, r) = 1, L(r, r + 1) = -2, L(r, r + 2) = 1;
+    std::mt19937 random(5);
+    std::uniform_real_distribution<double> uniform(-error, error);
+    b = A * truth;
+    blocks.resize(121);
+    for (Eigen::Index first = 0; first < 121; first += shared) {
+      const double e = uniform(random);
+      for (Eigen::Index i = first; i < std::min<Eigen::Index>(first + shared, 121); ++i) {
+        b[i] += e;
+        for (Eigen::Index r = first; r < std::min<Eigen::Index>(first + shared, 121); ++r)
+          blocks[static_cast<std::size_t>(i)].push_back(r);
+      }
+    }
+  }
+  double Off(const Eigen::VectorXd& x) const { return (x - truth).cwiseAbs().maxCoeff(); }
+};
+
+TEST(SmoothedLeastSquares, FollowsWhatRowsOutsideTheSharedErrorsConfirm) {
+  // A smooth curve without error comes back whatever is left out.
+  const SampledCurve exact(8, 0);
+  EXPECT_LT(exact.Off(SolveSmoothedLeastSquares(exact.A, exact.b, exact.L, exact.none).x), 1e-6);
+  EXPECT_LT(exact.Off(SolveSmoothedLeastSquares(exact.A, exact.b, exact.L, exact.blocks).x), 1e-6);
+  // Errors shared by blocks of 8 rows: left out with their block, the rows choose a smoothing
+  // that keeps the curve; each row left out alone, the others of its block vouch for its error
+  // and the fit follows the blocks.
+  const SampledCurve blocky(8, 0.05);
+  const SmoothedLeastSquares shared =
+      SolveSmoothedLeastSquares(blocky.A, blocky.b, blocky.L, blocky.blocks);
+  const SmoothedLeastSquares alone =
+      SolveSmoothedLeastSquares(blocky.A, blocky.b, blocky.L, blocky.none);
+  EXPECT_GT(shared.weight, 100 * alone.weight);
+  EXPECT_LT(blocky.Off(shared.x), 0.5 * 0.05);
+  EXPECT_GT(blocky.Off(alone.x), 0.8 * 0.05);
+  EXPECT_LT(shared.effectiveUnknowns, alone.effectiveUnknowns);
+  EXPECT_NEAR(shared.residualNorm, (blocky.A * shared.x - blocky.b).norm(), 1e-12);
+  // No more rows than unknowns (every seventh, none two to a node interval): the smoothest exact
+  // fit, whatever is left out.
+  Eigen::MatrixXd few(18, 31);
+  Eigen::VectorXd fewB(18);
+  for (Eigen::Index k = 0; k < 18; ++k) few.row(k) = blocky.A.row(7 * k), fewB[k] = blocky.b[7 * k];
+  const SmoothedLeastSquares exactFit =
+      SolveSmoothedLeastSquares(few, fewB, blocky.L, std::vector<std::vector<Eigen::Index>>(18));
+  EXPECT_LT(exactFit.residualNorm, 1e-9);
+}
+
 TEST(TrimCoils, ReadsFieldsPerAmpereInEitherUnit) {
   const std::string text =
       "# two coils\n"
