@@ -1,17 +1,15 @@
 // The calculation commands of the desktop program (see calculation_controller.h).
 #include "app/calculation_controller.h"
 
-#include <QEventLoop>
-#include <QTimer>
-#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <memory>
 #include <new>
 #include <system_error>
-#include <thread>
+#include <utility>
 #include <vector>
 
+#include "app/queued_job.h"
 #include "calc/run/machine_file.h"
 #include "calc/run/run_checks.h"
 #include "calc/run/run_quantities.h"
@@ -32,15 +30,15 @@ int RunThreadCount() {
   return HardwareThreads();
 }
 
-bool PrepareRunShown(Calculation& calculation, const RunParameters& parameters,
-                     const MapReadingOptions& mapReading, ControllerServices& services) {
-  Outcome prepared;
+SharedRun PrepareRunShown(const RunParameters& parameters, const MapReadingOptions& mapReading,
+                          ControllerServices& services) {
+  Result<SharedRun> prepared = Failure{};
   try {
-    prepared = calculation.Prepare(parameters, mapReading);
+    prepared = PrepareCalculation(parameters, mapReading);
   } catch (const std::bad_alloc&) {
     // A map too large for the memory: the command ends like any other refusal.
     ShowMessage("Not enough memory for the field map!", "Error", Icon::Error, Owner::View);
-    return false;
+    return nullptr;
   }
   if (!prepared) {
     // A basic check of the parameters refuses quietly: a note on the status bar. A refused map
@@ -51,15 +49,25 @@ bool PrepareRunShown(Calculation& calculation, const RunParameters& parameters,
       ShowMessage(prepared.message());
     if (!prepared.failure().file.empty())
       services.ShowStatusNote(TextNamingFile(prepared.failure()));
-    return false;
+    return nullptr;
   }
-  return true;
+  return std::move(*prepared);
+}
+
+void ShowRunMessages(const std::vector<Failure>& messages, ControllerServices& services) {
+  for (const Failure& failure : messages) {
+    // A failure that has no box of its own ends the run with a note on the status bar.
+    if (failure.quiet)
+      services.ShowStatusNote(failure.message.text);
+    else
+      ShowMessage(failure.message);
+  }
 }
 
 CCalculationController::CCalculationController(ControllerServices& services, CZUBAView& view,
                                                QObject* parent)
-    : QObject(parent), services_(services), view_(view), calculation_(view.HandOver()) {
-  connect(&view_, &CZUBAView::stopRequested, this, [this] { calculation_.RequestStop(); });
+    : QObject(parent), services_(services), view_(view) {
+  connect(&view_, &CZUBAView::stopRequested, this, [this] { runner_.RequestStop(); });
 }
 
 CCalculationController::~CCalculationController() {
@@ -67,11 +75,11 @@ CCalculationController::~CCalculationController() {
 }
 
 bool CCalculationController::CanSaveResultsReport() const {
-  return view_.HandOver().ResultsAvailable.load(std::memory_order_acquire) != 0;
+  return services_.ResultsShown();
 }
 
 void CCalculationController::SaveResultsReport() {
-  const ResultTables& results = view_.ViewResults();
+  const ResultTables& results = services_.ShownResults();
   const int64_t n = results.Ek.size();
   if (results.Rmn.size() != n || results.Bmn.size() != n || results.Rev.size() != n ||
       results.F0.size() != n || results.dReo.size() != n) {
@@ -82,74 +90,54 @@ void CCalculationController::SaveResultsReport() {
     ShowMessage("Unable to open file name for saving!", "Error", Icon::Error, Owner::View);
     return;
   }
-  std::vector<Failure> failures;
-  SaveResultsReportFile(results, path, &failures);
-  ShowFailures(failures);  // "Unable to open file for saving!" when the file cannot be written
+  const ReportSaving saved = SaveResultsReportFile(results, path);
+  ShowFailures(saved.leftOut);
+  // "Unable to open file for saving!" when the file cannot be written.
+  if (!saved.outcome) ShowMessage(saved.outcome.message());
 }
 
 void CCalculationController::OnCalculateEquilibriumOrbits() {
-  // One run at a time: the running worker reads the record that this command would refill.
+  // One run at a time, and not before the last one's results have reached the window.
   if (IsCalculationRunning()) return;
-  calculation_.ClearStopRequest();
-  if (view_.GetDocument() == nullptr) return;
 
   std::string label, machineFile;
   if (!services_.RunModeDialog(label, machineFile)) return;
   if (!StartParameters(label, machineFile)) return;
   if (!services_.RunInputDataDialog(inputData_, mapReading_, gainPerTurnMeV_)) return;
 
-  if (!PrepareRunShown(calculation_, inputData_, mapReading_, services_)) return;
+  SharedRun run = PrepareRunShown(inputData_, mapReading_, services_);
+  if (!run) return;
   // An implausible run (Frf, H, N, ChargeSign or energies that do not fit the map) is named before
   // it starts; the user may run it anyway.
-  const std::vector<std::string> warnings = RunWarnings(calculation_.Record());
+  const std::vector<std::string> warnings = RunWarnings(*run);
   if (!warnings.empty()) {
     std::string note;
     for (const std::string& warning : warnings) note += (note.empty() ? "" : "  ") + warning;
     services_.ShowStatusNote(note);
     if (!services_.ConfirmRunWarnings(warnings)) return;
   }
-
-  // Results of an earlier run that no paint has taken over yet go to the document now, so that the
-  // new worker's hand-over never meets a reader of LatestResults.
-  view_.TransferPendingResults();
+  run_ = run;
 
   WorkerOptions options;
   options.threads = RunThreadCount();
   options.closure = closure_;
   options.gainPerTurnMeV = gainPerTurnMeV_;
-  // A failure that has no box of its own ends the run with a note on the status bar.
-  options.report = [this](const Failure& failure) {
-    if (!failure.quiet) {
-      ShowMessage(failure.message);
-      return;
-    }
-    QMetaObject::invokeMethod(
-        this, [this, text = failure.message.text] { services_.ShowStatusNote(text); },
-        Qt::QueuedConnection);
-  };
-  // The notes of a run of the default search (accuracy, inner edge) go on the status bar (no box),
-  // one after the other on its one line.
-  auto notes = std::make_shared<std::string>();
-  options.accuracyNote = [this, notes](const std::string& line) {
-    *notes += (notes->empty() ? "" : "  ") + line;
-    QMetaObject::invokeMethod(
-        this, [this, text = *notes] { services_.ShowStatusNote(text); }, Qt::QueuedConnection);
-  };
-  options.requestRepaint = [this] {
-    QMetaObject::invokeMethod(
-        &view_, [this] { view_.update(); }, Qt::QueuedConnection);
-  };
-  const uint64_t run = ++runId_;
+  ProgressSink& progress = services_.Progress();
+  const uint64_t id = ++runId_;
   try {
-    calculation_.Start(services_.Progress(), options, [this, run](WorkerOutcome outcome) {
-      QMetaObject::invokeMethod(
-          this, [this, run, outcome] { OnWorkerFinished(run, outcome); }, Qt::QueuedConnection);
-    });
+    const bool started = StartQueued<CalculationOutput>(
+        runner_, relay_,
+        [run, options, &progress](const StopToken& stop) {
+          return RunCalculation(*run, options, progress, stop);
+        },
+        [this, id](CalculationOutput output) { OnRunFinished(id, std::move(output)); });
+    if (!started) return;  // the runner still holds a run (not possible past the check above)
   } catch (const std::system_error& e) {
     errno = e.code().value();
     ReportSystemError("CreateThread");
     return;
   }
+  running_ = true;
   emit calculationRunning(true);
 }
 
@@ -179,58 +167,57 @@ bool CCalculationController::StartParameters(const std::string& label,
   return true;
 }
 
-void CCalculationController::OnWorkerFinished(uint64_t run, WorkerOutcome outcome) {
-  // Already joined by StopAndWaitForWorker (perhaps a later run is going on by now).
-  if (run != runId_ || !calculation_.IsRunning()) return;
-  calculation_.Join();
-  if (outcome != WorkerOutcome::Completed) NoteRunEndedEarly(outcome);
+void CCalculationController::OnRunFinished(uint64_t run, CalculationOutput output) {
+  // A run given up by StopAndWaitForWorker: nothing of it is shown.
+  if (run != runId_ || !running_) return;
+  running_ = false;
+  // The run's messages in the order the run gave them, then its results.
+  ShowRunMessages(output.messages, services_);
+  if (output.outcome == WorkerOutcome::Completed) {
+    services_.TakeRunResults(std::move(output.results), run_);
+    // The notes of a run of the default search (accuracy, inner edge) go on the status bar (no
+    // box), one after the other on its one line.
+    std::string notes;
+    for (const std::string& line : output.notes) notes += (notes.empty() ? "" : "  ") + line;
+    if (!notes.empty()) services_.ShowStatusNote(notes);
+  } else {
+    NoteRunEndedEarly(output);
+  }
   emit calculationRunning(false);
 }
 
-void CCalculationController::NoteRunEndedEarly(WorkerOutcome outcome) {
-  const CalculationRecord& record = calculation_.Record();
+void CCalculationController::NoteRunEndedEarly(const CalculationOutput& output) {
+  const std::vector<double>& energies = run_->Ek;
   // The energy it ended at: the one whose failure ended a run of the default search, else the
   // highest energy done.
-  int64_t at = record.failedEnergy;
-  for (size_t i = 0; at < 0 && i < record.energyStatus.size(); ++i)
-    if (record.energyStatus[record.energyStatus.size() - 1 - i] >= 0)
-      at = static_cast<int64_t>(record.energyStatus.size() - 1 - i);
-  const bool stopped = outcome == WorkerOutcome::Stopped;
+  int64_t at = output.failedEnergy;
+  for (size_t i = 0; at < 0 && i < output.energyStatus.size(); ++i)
+    if (output.energyStatus[output.energyStatus.size() - 1 - i] >= 0)
+      at = static_cast<int64_t>(output.energyStatus.size() - 1 - i);
+  const bool stopped = output.outcome == WorkerOutcome::Stopped;
   std::string ended = stopped ? "the last run stopped" : "the last run failed";
-  if (at >= 0 && at < std::ssize(record.Ek))
-    ended += " at " +
-             FormatNumber(JoulesToMeV(record.Ek[static_cast<size_t>(at)]), Significant(6)) + " MeV";
-  const bool shown = view_.HandOver().ResultsAvailable.load(std::memory_order_acquire) != 0;
+  if (at >= 0 && at < std::ssize(energies))
+    ended += " at " + FormatNumber(JoulesToMeV(energies[static_cast<size_t>(at)]), Significant(6)) +
+             " MeV";
+  const bool shown = services_.ResultsShown();
   const std::string note = shown ? "results of the previous run; " + ended : ended;
   services_.SetLastRunNote(note);
   std::string status = note;
   status[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(status[0])));
   status += '.';
-  if (!stopped && record.failedEnergy >= 0 && closure_ == ClosureMode::Standard)
+  if (!stopped && output.failedEnergy >= 0 && closure_ == ClosureMode::Standard)
     status += " " + std::string(kPreciseClosureDesktopHint);
   services_.ShowStatusNote(status);
 }
 
 void CCalculationController::StopAndWaitForWorker() {
-  if (!calculation_.IsRunning()) return;
-  calculation_.RequestStop();
-  services_.SetWorkerDetached(true);
-  if (!calculation_.HasFinished()) {
-    // Wait with the event loop running: a progress request or a message of the worker that is
-    // already on its way to this thread is carried out (as a no-op) instead of blocking both.
-    QEventLoop loop;
-    QTimer poll;
-    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-      if (calculation_.HasFinished()) loop.quit();
-    });
-    poll.start(10);
-    loop.exec(QEventLoop::ExcludeUserInputEvents);
-  }
-  // The worker's end may have been handled (and the thread joined) inside the loop above.
-  const bool joinedHere = calculation_.IsRunning();
-  if (joinedHere) calculation_.Join();
-  services_.SetWorkerDetached(false);
-  if (joinedHere) emit calculationRunning(false);
+  if (!running_) return;
+  runner_.RequestStop();
+  // The run posts to this thread and never waits for it: a plain join ends.
+  runner_.Join();
+  ++runId_;  // what the run posted is dropped
+  running_ = false;
+  emit calculationRunning(false);
 }
 
 }  // namespace zuba

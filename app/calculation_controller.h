@@ -1,21 +1,24 @@
 // The calculation commands of the desktop program: Calculate > Equilibrium Orbits... (the two
-// dialogs, the checks and the field map, then the run on a worker thread), the stop request of a
-// double click in the view, stopping and waiting when the document goes, and Calculate > Save
-// As... (the text report of the results shown). It owns the calculation object of the window and
-// reaches the dialogs, the progress bar and the file chooser of the report through
-// ControllerServices, which the main window implements.
+// dialogs, the checks and the field map, then the run on the window's runner), the stop request of
+// a double click in the view, stopping when the document goes, and Calculate > Save As... (the text
+// report of the results shown). A run posts its progress without waiting and hands what it made to
+// the window in one queued call when it ends: its results, notices and failures by value.
 #pragma once
 
 #include <QObject>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "app/queued_job.h"
 #include "calc/orbits/precise_orbit.h"
-#include "calc/run/calculation.h"
 #include "calc/run/diagnostics.h"
+#include "calc/run/driver.h"
+#include "calc/run/prepared_run.h"
 #include "graph/view.h"
 #include "platform/progress.h"
+#include "platform/runner.h"
 #include "results/map_reading.h"
 #include "results/run_parameters.h"
 
@@ -41,45 +44,50 @@ class ControllerServices {
   // What the window shows besides the results after a run that failed or stopped ("the last run
   // stopped at 480 MeV"); empty once results of a later run, or another document, are shown.
   virtual void SetLastRunNote(const std::string& note) = 0;
-  // The progress bar as the worker drives it (synchronous requests from any thread).
+  // The progress bar as the run drives it (requests from any thread, never waited for).
   virtual ProgressSink& Progress() = 0;
-  // While detached, the worker's progress requests and messages return at once without waiting
-  // for the user-interface thread: set while a worker is stopped and waited for.
-  virtual void SetWorkerDetached(bool detached) = 0;
   // The save-file chooser of the report; an empty text when no file name was chosen.
   virtual std::string AskReportPath() = 0;
   // A short note on the status bar (a run refused by a silent parameter check, the accuracy line of
   // a run of the default search).
   virtual void ShowStatusNote(const std::string& text) = 0;
+  // The results of a completed run, with the run they were computed from (its map for the views).
+  virtual void TakeRunResults(ResultTables results, const SharedRun& run) = 0;
+  // The results shown and whether there are any.
+  virtual const ResultTables& ShownResults() const = 0;
+  virtual bool ResultsShown() const = 0;
 };
 
-// Prepares the calculation's run from the parameters and the map-reading options; a refusal is
-// shown (a quiet one as a status-bar note) and gives false.
-bool PrepareRunShown(Calculation& calculation, const RunParameters& parameters,
-                     const MapReadingOptions& mapReading, ControllerServices& services);
+// Prepares a run from the parameters and the map-reading options; a refusal is shown (a quiet one
+// as a status-bar note) and gives null.
+SharedRun PrepareRunShown(const RunParameters& parameters, const MapReadingOptions& mapReading,
+                          ControllerServices& services);
+
+// Shows the messages of a run in their order: a quiet one as a status-bar note, the others as
+// message boxes.
+void ShowRunMessages(const std::vector<Failure>& messages, ControllerServices& services);
 
 class CCalculationController : public QObject {
   Q_OBJECT
 
  public:
-  // The runs hand their results over into the view's hand-over, which the view takes them from.
   CCalculationController(ControllerServices& services, CZUBAView& view, QObject* parent = nullptr);
-  // Stops a running worker and waits for it: the worker reads the calculation's record.
+  // Stops a running run and waits for it.
   ~CCalculationController() override;
 
-  // Calculate > Equilibrium Orbits...: dialogs, checks, field map, then the worker thread. A
-  // machine file chosen in the Mode dialog gives the fields, the map and how it is read, the
-  // gain per turn and (when it names one) the closure.
+  // Calculate > Equilibrium Orbits...: dialogs, checks, field map, then the run on the runner.
+  // Nothing while a run is going or its results have not yet reached the window. A machine file
+  // chosen in the Mode dialog gives the fields, the map and how it is read, the gain per turn and
+  // (when it names one) the closure.
   void OnCalculateEquilibriumOrbits();
-  // Calculate > Save As...: the text report of the view's results.
+  // Calculate > Save As...: the text report of the results shown.
   void SaveResultsReport();
-  // Enabling of the report command: exactly while results are available.
+  // Enabling of the report command: exactly while results are shown.
   bool CanSaveResultsReport() const;
 
-  bool IsCalculationRunning() const { return calculation_.IsRunning(); }
-  // Asks a running worker to stop and waits for it, processing the user-interface thread's events
-  // meanwhile (so that a pending progress request or message box cannot dead-lock the wait). The
-  // worker's progress requests and messages return at once while it winds down.
+  // From the start of a run until its results (or its end) have reached the window.
+  bool IsCalculationRunning() const { return running_; }
+  // Asks a running run to stop and waits for its thread; nothing of it reaches the window.
   void StopAndWaitForWorker();
 
   // How the next run closes its orbits (Calculate > Precise Closed Orbits); the default search
@@ -87,23 +95,24 @@ class CCalculationController : public QObject {
   void SetClosureMode(ClosureMode mode) { closure_ = mode; }
   ClosureMode GetClosureMode() const { return closure_; }
 
-  Calculation& GetCalculation() { return calculation_; }
-  const CalculationRecord& Record() const { return calculation_.Record(); }
+  // The run going or last made (null before the first).
+  const SharedRun& Run() const { return run_; }
+  const Runner& GetRunner() const { return runner_; }
   const RunParameters& InputData() const { return inputData_; }
   double GainPerTurnMeV() const { return gainPerTurnMeV_; }
   const MapReadingOptions& MapReading() const { return mapReading_; }
 
  signals:
-  // A worker was started (true) or has ended and been joined (false).
+  // A run was started (true) or has ended and its results reached the window (false).
   void calculationRunning(bool running);
   // A machine file chose the closure of the runs from now on.
   void closureChosen(ClosureMode mode);
 
  private:
-  void OnWorkerFinished(uint64_t run, WorkerOutcome outcome);
+  void OnRunFinished(uint64_t run, CalculationOutput output);
   // After a run that failed or stopped: the status bar and the window say which energy it ended
   // at and that the results shown are those before it.
-  void NoteRunEndedEarly(WorkerOutcome outcome);
+  void NoteRunEndedEarly(const CalculationOutput& output);
   // The start of the run parameters: the preset of the label or the machine file; false (after
   // a message box for a machine file that no longer reads) when there is none.
   bool StartParameters(const std::string& label, const std::string& machineFile);
@@ -112,8 +121,11 @@ class CCalculationController : public QObject {
   CZUBAView& view_;
   RunParameters inputData_;       // the Input Data dialog's record
   MapReadingOptions mapReading_;  // how the run reads its map (the Input Data dialog's too)
-  Calculation calculation_;       // the record the worker is given, the stop token, the thread
-  uint64_t runId_ = 0;            // counts the workers started
+  SharedRun run_;                 // the prepared run of the run going or last made
+  JobRelay relay_;                // carries the run's end to this thread
+  Runner runner_;                 // the thread of the run, its stop token (joined first)
+  bool running_ = false;          // see IsCalculationRunning
+  uint64_t runId_ = 0;            // counts the runs started; a stopped one's results are dropped
   ClosureMode closure_ = ClosureMode::Standard;  // closure of the next run
   // MeV, the phase slip's (a machine file's, then the Input Data dialog's)
   double gainPerTurnMeV_ = kDefaultGainPerTurnMeV;

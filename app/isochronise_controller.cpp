@@ -5,12 +5,14 @@
 #include <QWidget>
 #include <cerrno>
 #include <filesystem>
+#include <mutex>
 #include <new>
 #include <system_error>
 #include <vector>
 
 #include "app/calculation_controller.h"
 #include "calc/corrections/isochronise.h"
+#include "app/queued_job.h"
 #include "calc/run/run_map.h"
 #include "numerics/units.h"
 #include "platform/files.h"
@@ -29,14 +31,15 @@ std::string MapFileOf(const std::string& path, const std::string& documentFolder
   return path;
 }
 
-// Writes the record's map changed by deltaB (T per radius node) to path as *.sdf: an empty text
-// when written, else the reason.
-std::string SaveCorrectedMap(const CalculationRecord& record, std::span<const double> deltaB,
-                             const std::string& path) {
-  const Result<SdfConversion> sdf = CorrectedMapSdf(record, deltaB);
-  if (!sdf) return "Unable to save the corrected map: " + sdf.message().text;
+// Writes the run's map changed by deltaB (T per radius node) to path as *.sdf. A failure says
+// why; a resampled map is noted first.
+Outcome SaveCorrectedMap(const PreparedRun& run, std::span<const double> deltaB,
+                         const std::string& path) {
+  const Result<SdfConversion> sdf = CorrectedMapSdf(run, deltaB);
+  if (!sdf) return ErrorFailure("Unable to save the corrected map: " + sdf.message().text, path);
   if (const Outcome written = WriteFileAtomically(path, sdf->text); !written)
-    return "Unable to save the corrected map " + path + ": " + written.message().text;
+    return ErrorFailure(
+        "Unable to save the corrected map " + path + ": " + written.message().text, path);
   if (sdf->resampled)
     ShowMessage(
         "The map's azimuth step has no three-decimal form: the corrected map is written on " +
@@ -48,7 +51,45 @@ std::string SaveCorrectedMap(const CalculationRecord& record, std::span<const do
   return {};
 }
 
+// The search of the request on the prepared run, stoppable, its iterations reported.
+IsochroniseOutput Search(const SharedRun& run, const std::shared_ptr<const TrimCoils>& coils,
+                         const IsochroniseRequest& request, const std::vector<double>& weights,
+                         int threads, const IterationDone& iterationDone, const StopToken& stop) {
+  IsochroniseOutput out;
+  try {
+    const OrbitCloser close = PreciseOrbitCloser(run, threads, stop);
+    if (coils) {
+      TrimFitOptions options;
+      options.limits.assign(static_cast<std::size_t>(coils->Count()), request.limit);
+      options.target = request.target;
+      options.gainPerTurnMeV = request.gainPerTurnMeV;
+      options.energyWeights = weights;
+      options.iterationDone = iterationDone;
+      Result<TrimFit> fit = FitTrimCoils(*run, *coils, close, options);
+      out.outcome = fit.outcome();
+      out.fit = std::move(fit).TakeOptional();
+    } else {
+      IsochroniseOptions options;
+      options.gainPerTurnMeV = request.gainPerTurnMeV;
+      options.iterationDone = iterationDone;
+      Result<MeanFieldCorrection> found = FindIsochronousCorrection(*run, close, options);
+      out.outcome = found.outcome();
+      out.correction = std::move(found).TakeOptional();
+    }
+  } catch (const std::bad_alloc&) {
+    out.outcome = ErrorFailure("Not enough memory for the isochronisation!");
+  }
+  return out;
+}
+
 }  // namespace
+
+// The last iteration a search reported, between its thread and this one.
+struct CIsochroniseController::LatestIteration {
+  std::mutex mutex;
+  int iteration = 0;
+  double worst = 0;
+};
 
 CIsochroniseController::CIsochroniseController(QWidget& window, ControllerServices& services,
                                                QObject* parent)
@@ -67,22 +108,21 @@ void CIsochroniseController::Start(const RunParameters& run, const MapReadingOpt
   if (!requestDlg_->Ask(request)) return;
   request_ = request;
 
-  auto job = std::make_shared<IsochroniseJob>();
-  job->request = request;
-  job->threads = RunThreadCount();
+  std::shared_ptr<const TrimCoils> coils;
   if (request.trimCoils) {
-    Result<TrimCoils> coils = TrimCoils::Read(request.coilPath);
-    if (!coils) {
-      ShowFailure(coils.failure());
+    Result<TrimCoils> read = TrimCoils::Read(request.coilPath);
+    if (!read) {
+      ShowFailure(read.failure());
       return;
     }
-    job->coils = std::move(*coils);
+    coils = std::make_shared<const TrimCoils>(std::move(*read));
   }
   RunParameters parameters = run;
   parameters.Path = MapFileOf(run.Path, documentFolder);
   // Refused as Calculate's run is refused.
-  if (!PrepareRunShown(job->calculation, parameters, mapReading, services_)) return;
-  if (shownMap.known() && !job->calculation.Record().mapFile.SameContents(shownMap)) {
+  SharedRun prepared = PrepareRunShown(parameters, mapReading, services_);
+  if (!prepared) return;
+  if (shownMap.known() && !prepared->mapFile.SameContents(shownMap)) {
     ShowMessage("The field map file " + parameters.Path +
                     " has changed since the results shown were computed. Run Equilibrium Orbits "
                     "on it again before isochronising.",
@@ -90,58 +130,61 @@ void CIsochroniseController::Start(const RunParameters& run, const MapReadingOpt
     return;
   }
 
-  if (job->coils) {
-    const Result<std::vector<double>> weights =
-        EnergyWeightsOf(job->calculation.Record(), request.exclude, request.weights);
-    if (!weights) {
-      ShowFailure(weights.failure());
+  std::vector<double> weights;
+  if (coils) {
+    const Result<std::vector<double>> made =
+        EnergyWeightsOf(*prepared, request.exclude, request.weights);
+    if (!made) {
+      ShowFailure(made.failure());
       return;
     }
-    job->energyWeights = *weights;
+    weights = *made;
   }
 
   const uint64_t search = ++searchId_;
-  // Called on the search's thread: the progress dialog is told on this one.
-  IterationDone iterationDone = [this, search](int iteration, double worst) {
-    QMetaObject::invokeMethod(
-        this, [this, search, iteration, worst] { OnIterationDone(search, iteration, worst); },
-        Qt::QueuedConnection);
+  // Called on the search's thread: the latest iteration is kept behind a lock, and this thread is
+  // told without waiting.
+  auto latest = std::make_shared<LatestIteration>();
+  IterationDone iterationDone = [this, latest](int iteration, double worst) {
+    {
+      std::lock_guard lock(latest->mutex);
+      latest->iteration = iteration;
+      latest->worst = worst;
+    }
+    emit relay_.progressed();
   };
-  try {
-    worker_ = std::thread([this, job, search, iterationDone] {
-      try {
-        const CalculationRecord& record = job->calculation.Record();
-        const OrbitCloser close = PreciseOrbitCloser(record, job->threads, &job->stop);
-        if (job->coils) {
-          TrimFitOptions options;
-          options.limits.assign(static_cast<std::size_t>(job->coils->Count()), job->request.limit);
-          options.target = job->request.target;
-          options.gainPerTurnMeV = job->request.gainPerTurnMeV;
-          options.energyWeights = job->energyWeights;
-          options.iterationDone = iterationDone;
-          Result<TrimFit> fit = FitTrimCoils(record, *job->coils, close, options);
-          job->outcome = fit.outcome();
-          job->fit = std::move(fit).TakeOptional();
-        } else {
-          IsochroniseOptions options;
-          options.gainPerTurnMeV = job->request.gainPerTurnMeV;
-          options.iterationDone = iterationDone;
-          Result<MeanFieldCorrection> found = FindIsochronousCorrection(record, close, options);
-          job->outcome = found.outcome();
-          job->correction = std::move(found).TakeOptional();
+  disconnect(&relay_, &JobRelay::progressed, this, nullptr);
+  connect(
+      &relay_, &JobRelay::progressed, this,
+      [this, search, latest] {
+        int iteration = 0;
+        double worst = 0;
+        {
+          std::lock_guard lock(latest->mutex);
+          iteration = latest->iteration;
+          worst = latest->worst;
         }
-      } catch (const std::bad_alloc&) {
-        job->outcome = ErrorFailure("Not enough memory for the isochronisation!");
-      }
-      QMetaObject::invokeMethod(
-          this, [this, search] { OnFinished(search); }, Qt::QueuedConnection);
-    });
+        OnIterationDone(search, iteration, worst);
+      },
+      Qt::QueuedConnection);
+  const int threads = RunThreadCount();
+  try {
+    const bool started = StartQueued<IsochroniseOutput>(
+        runner_, relay_,
+        [prepared, coils, request, weights, threads, iterationDone](const StopToken& stop) {
+          return Search(prepared, coils, request, weights, threads, iterationDone, stop);
+        },
+        [this, search](IsochroniseOutput output) { OnFinished(search, std::move(output)); });
+    if (!started) return;  // the runner still holds a search (not possible past the check above)
   } catch (const std::system_error& e) {
     errno = e.code().value();
     ReportSystemError("CreateThread");
     return;
   }
-  job_ = job;
+  run_ = prepared;
+  coils_ = coils;
+  running_ = true;
+  stopAsked_ = false;
 
   progress_ = new QProgressDialog(QStringLiteral("Closing the orbits of the run on its map..."),
                                   QStringLiteral("Cancel"), 0, 0, &window_);
@@ -153,7 +196,9 @@ void CIsochroniseController::Start(const RunParameters& run, const MapReadingOpt
   progress_->setMinimumWidth(420);
   // Cancel, the window's close button and Escape all stop the search.
   auto stop = [this] {
-    if (!job_ || job_->stop.exchange(1, std::memory_order_acq_rel) != 0) return;
+    if (!running_ || stopAsked_) return;
+    stopAsked_ = true;
+    runner_.RequestStop();
     services_.ShowStatusNote("Stopping the isochronisation...");
   };
   connect(progress_, &QProgressDialog::canceled, this, stop);
@@ -169,69 +214,72 @@ void CIsochroniseController::OnIterationDone(uint64_t search, int iteration, dou
                               .arg(worst, 0, 'e', 3));
 }
 
-void CIsochroniseController::OnFinished(uint64_t search) {
-  // Already joined by StopAndWait.
-  if (search != searchId_ || !worker_.joinable()) return;
-  worker_.join();
-  const std::shared_ptr<IsochroniseJob> job = std::move(job_);
+void CIsochroniseController::OnFinished(uint64_t search, IsochroniseOutput output) {
+  // A search given up by StopAndWait: nothing of it is shown.
+  if (search != searchId_ || !running_) return;
+  running_ = false;
   if (progress_) progress_->deleteLater();
   progress_ = nullptr;
   emit searchRunning(false);
-  if (!job->outcome) {
+  if (!output.outcome) {
     // A stopped search fails quietly: a note, no box.
-    if (job->outcome.failure().quiet)
+    if (output.outcome.failure().quiet)
       services_.ShowStatusNote("Isochronisation stopped.");
     else
-      ShowFailure(job->outcome.failure());
+      ShowFailure(output.outcome.failure());
     return;
   }
   // Cancel between two steps: as a stop before the first, nothing is shown of it.
-  const CorrectionOutcome* outcome =
-      job->fit ? static_cast<const CorrectionOutcome*>(&*job->fit) : &*job->correction;
-  if (outcome->termination == CorrectionTermination::Stopped) {
+  const CorrectionOutcome& outcome =
+      output.fit ? static_cast<const CorrectionOutcome&>(*output.fit) : *output.correction;
+  if (outcome.termination == CorrectionTermination::Stopped) {
     services_.ShowStatusNote("Isochronisation stopped.");
     return;
   }
-  ShowResult(job);
+  ShowResult(std::move(output));
 }
 
 void CIsochroniseController::StopAndWait() {
-  if (!worker_.joinable()) return;
-  job_->stop.store(1, std::memory_order_release);
+  if (!running_) return;
+  runner_.RequestStop();
   // The search posts to this thread and never waits for it: a plain join ends.
-  worker_.join();
-  job_.reset();
+  runner_.Join();
+  ++searchId_;  // what the search posted is dropped
+  running_ = false;
   if (progress_) progress_->deleteLater();
   progress_ = nullptr;
   emit searchRunning(false);
 }
 
-void CIsochroniseController::ShowResult(const std::shared_ptr<IsochroniseJob>& job) {
+void CIsochroniseController::ShowResult(IsochroniseOutput output) {
   if (result_) result_->close();
   CIsochroniseResultDlg* dialog = nullptr;
-  const CalculationRecord& record = job->calculation.Record();
+  const SharedRun run = run_;
+  auto shown = std::make_shared<const IsochroniseOutput>(std::move(output));
   std::vector<double> energiesMeV;
-  for (double ek : record.Ek) energiesMeV.push_back(JoulesToMeV(ek));
-  if (job->fit) {
-    dialog = new CIsochroniseResultDlg(*job->fit, job->coils->Names(), &window_, energiesMeV,
-                                       TrimFitWarnings(record, *job->fit, job->coils->Names()));
-    // The saving keeps the job: it reads the record and the coils.
-    dialog->saveMap = [job, &record](const std::string& path) {
-      return SaveCorrectedMap(record,
-                              CoilFieldChange(*job->coils, job->fit->currents, record.radii), path);
+  for (double ek : run->Ek) energiesMeV.push_back(JoulesToMeV(ek));
+  if (shown->fit) {
+    const std::shared_ptr<const TrimCoils> coils = coils_;
+    dialog = new CIsochroniseResultDlg(*shown->fit, coils->Names(), &window_, energiesMeV,
+                                       TrimFitWarnings(*run, *shown->fit, coils->Names()));
+    // The saving keeps the run and the coils it needs.
+    dialog->saveMap = [run, coils, shown](const std::string& path) {
+      return SaveCorrectedMap(*run, CoilFieldChange(*coils, shown->fit->currents, run->radii),
+                              path);
     };
-    dialog->saveCurrents = [job](const std::string& path) -> std::string {
+    dialog->saveCurrents = [coils, shown](const std::string& path) -> Outcome {
       if (const Outcome written =
-              WriteFileAtomically(path, CoilCurrentsText(*job->coils, job->fit->currents));
+              WriteFileAtomically(path, CoilCurrentsText(*coils, shown->fit->currents));
           !written)
-        return "Unable to save the currents " + path + ": " + written.message().text;
+        return ErrorFailure(
+            "Unable to save the currents " + path + ": " + written.message().text, path);
       return {};
     };
   } else {
-    dialog = new CIsochroniseResultDlg(*job->correction, &window_, energiesMeV,
-                                       CorrectionWarnings(record, *job->correction));
-    dialog->saveMap = [job, &record](const std::string& path) {
-      return SaveCorrectedMap(record, job->correction->deltaB, path);
+    dialog = new CIsochroniseResultDlg(*shown->correction, &window_, energiesMeV,
+                                       CorrectionWarnings(*run, *shown->correction));
+    dialog->saveMap = [run, shown](const std::string& path) {
+      return SaveCorrectedMap(*run, shown->correction->deltaB, path);
     };
   }
   dialog->setAttribute(Qt::WA_DeleteOnClose);

@@ -7,18 +7,18 @@
 #include <QObject>
 #include <QPointer>
 #include <QProgressDialog>
-#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "app/isochronise_dlg.h"
-#include "calc/run/calculation.h"
+#include "app/queued_job.h"
+#include "calc/corrections/isochronise.h"
+#include "calc/run/prepared_run.h"
 #include "platform/file_stamp.h"
-#include "results/hand_over.h"
+#include "platform/runner.h"
 #include "results/map_reading.h"
 #include "results/run_parameters.h"
 
@@ -28,17 +28,9 @@ namespace zuba {
 
 class ControllerServices;
 
-// One search: its own prepared run (the record the closer reads), the request and its outcome.
-// Shared by the thread and the result window, whose saving reads the record.
-struct IsochroniseJob {
-  ResultsHandOver handOver;
-  Calculation calculation{handOver};
-  IsochroniseRequest request;
-  std::optional<TrimCoils> coils;
-  std::vector<double> energyWeights;  // per energy of the run, for the coil fit
-  int threads = 1;
-  std::atomic<int32_t> stop{0};
-  Outcome outcome;  // of the search
+// What a search hands back: its outcome and its result (the correction or the currents).
+struct IsochroniseOutput {
+  Outcome outcome;
   std::optional<MeanFieldCorrection> correction;
   std::optional<TrimFit> fit;
 };
@@ -59,9 +51,11 @@ class CIsochroniseController : public QObject {
   // be that of the results on the screen.
   void Start(const RunParameters& run, const MapReadingOptions& mapReading,
              const std::string& documentFolder, const FileStamp& shownMap = {});
-  bool IsRunning() const { return worker_.joinable(); }
+  // From the start of a search until what it found has reached the window.
+  bool IsRunning() const { return running_; }
   // Asks a running search to stop and waits for it; nothing is shown of it afterwards.
   void StopAndWait();
+  const Runner& GetRunner() const { return runner_; }
 
   CIsochroniseDlg& RequestDialog() { return *requestDlg_; }
   QProgressDialog* ProgressDialog() const { return progress_; }
@@ -73,17 +67,22 @@ class CIsochroniseController : public QObject {
   void searchRunning(bool running);
 
  private:
+  struct LatestIteration;
   void OnIterationDone(uint64_t search, int iteration, double worst);
-  void OnFinished(uint64_t search);
-  void ShowResult(const std::shared_ptr<IsochroniseJob>& job);
+  void OnFinished(uint64_t search, IsochroniseOutput output);
+  void ShowResult(IsochroniseOutput output);
 
   QWidget& window_;
   ControllerServices& services_;
   CIsochroniseDlg* requestDlg_ = nullptr;
-  IsochroniseRequest request_;  // kept between openings
-  std::shared_ptr<IsochroniseJob> job_;
-  std::thread worker_;
-  uint64_t searchId_ = 0;
+  IsochroniseRequest request_;               // kept between openings
+  SharedRun run_;                            // the prepared run of the search
+  std::shared_ptr<const TrimCoils> coils_;   // the coils of a trim-coil fit
+  JobRelay relay_;                           // carries the search's end to this thread
+  Runner runner_;                            // the thread of the search (joined first)
+  bool running_ = false;                     // see IsRunning
+  bool stopAsked_ = false;                   // the running search was asked to stop
+  uint64_t searchId_ = 0;  // counts the searches; a stopped one's result is dropped
   QPointer<QProgressDialog> progress_;
   QPointer<CIsochroniseResultDlg> result_;
 };

@@ -327,9 +327,8 @@ void CIsochroniseResultDlg::Save(bool map) {
   if (path.isEmpty()) return;
   const auto& save = map ? saveMap : saveCurrents;
   if (!save) return;
-  const std::string error = save(QFile::encodeName(path).toStdString());
-  if (!error.empty()) {
-    ShowMessage(error, "Error", Icon::Error, Owner::Dialog);
+  if (const Outcome saved = save(QFile::encodeName(path).toStdString()); !saved) {
+    ShowMessage(saved.message().text, "Error", Icon::Error, Owner::Dialog);
     return;
   }
   note->setText((map ? QStringLiteral("Corrected map written to %1")

@@ -100,8 +100,9 @@ class CIsochroniseResultDlg : public QDialog {
 
   std::function<QString()> chooseMapPath;       // the file for "Save Corrected Map..."
   std::function<QString()> chooseCurrentsPath;  // the file for "Save Currents..."
-  std::function<std::string(const std::string& path)> saveMap;
-  std::function<std::string(const std::string& path)> saveCurrents;
+  // Write the file; a failure says why (shown in a box owned by this window).
+  std::function<Outcome(const std::string& path)> saveMap;
+  std::function<Outcome(const std::string& path)> saveCurrents;
 
   QLabel* summary = nullptr;
   QLabel* warnings = nullptr;            // one line per warning; hidden when none

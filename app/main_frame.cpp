@@ -71,8 +71,8 @@ CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent) {
   setWindowIcon(QIcon(QStringLiteral(":/icons/zuba.svg")));
   setAcceptDrops(true);
 
-  document_ = new CZUBADoc(handOver_, this);
-  view_ = new CZUBAView(handOver_, this);
+  document_ = new CZUBADoc(this);
+  view_ = new CZUBAView(this);
   controller_ = new CCalculationController(*this, *view_, this);
   isochronise_ = new CIsochroniseController(*this, *this, this);
   document_->AddView(view_);
@@ -162,16 +162,11 @@ CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent) {
 
   connect(document_, &CZUBADoc::titleChanged, this, &CMainFrame::UpdateTitle);
   connect(document_, &CZUBADoc::modifiedChanged, this, &QWidget::setWindowModified);
-  // Results of a later run replace those the title says are of the previous run.
-  connect(view_, &CZUBAView::resultsTransferred, this, [this] { SetLastRunNote({}); });
   connect(controller_, &CCalculationController::calculationRunning, this,
           &CMainFrame::UpdateCommandUi);
   connect(isochronise_, &CIsochroniseController::searchRunning, this, &CMainFrame::UpdateCommandUi);
-  connect(view_, &CZUBAView::resultsTransferred, this, &CMainFrame::UpdateCommandUi);
-  connect(view_, &CZUBAView::resultsTransferred, this, &CMainFrame::NoteFlatFrequency,
-          Qt::QueuedConnection);
-  // The table follows the view's results (after the paint that may have refreshed them) and
-  // marks its chosen energy in the view.
+
+  // The table follows the view's results and marks its chosen energy in the view.
   connect(
       view_, &CZUBAView::resultsRefreshed, this, [this] { comparison_->RefreshTable(); },
       Qt::QueuedConnection);
@@ -181,7 +176,7 @@ CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent) {
   connect(controller_, &CCalculationController::calculationRunning, this, [this](bool running) {
     energiesMeV_.clear();
     if (running)
-      for (double ek : controller_->Record().Ek) energiesMeV_.push_back(JoulesToMeV(ek));
+      for (double ek : controller_->Run()->Ek) energiesMeV_.push_back(JoulesToMeV(ek));
     UpdateProgressText(progressBar_->value());
   });
   connect(progressBar_, &QProgressBar::valueChanged, this, &CMainFrame::UpdateProgressText);
@@ -189,7 +184,7 @@ CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent) {
   LoadRecentFiles();
   resize(900, 660);
   document_->OnNewDocument();
-  view_->OnInitialUpdate();
+  document_->UpdateAllViews();
   comparison_->RefreshTable();
   UpdateTitle();
   UpdateCommandUi();
@@ -198,8 +193,8 @@ CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent) {
 CMainFrame::~CMainFrame() {
   // The docked table announces that it is hidden while the window goes: nothing here hears it.
   disconnect(resultsTable_, nullptr, this, nullptr);
-  // The worker uses this window's services and hand-over: it ends before they go, and the
-  // windows that refer to the hand-over go with it.
+  // The run and the search use this window's services: they are stopped and joined before the
+  // services go.
   controller_->StopAndWaitForWorker();
   isochronise_->StopAndWait();
   QtMessageService::SetViewWindow(nullptr);
@@ -525,7 +520,7 @@ void CMainFrame::UpdateCommandUi() {
   const bool busy = controller_->IsCalculationRunning() || isochronise_->IsRunning();
   equilibriumOrbitsAct->setEnabled(!busy);
   reportSaveAsAct->setEnabled(controller_->CanSaveResultsReport());
-  const bool results = handOver_.ResultsAvailable.load(std::memory_order_acquire) != 0;
+  const bool results = document_->ResultsAvailable();
   isochroniseAct->setEnabled(results && !busy);
   exportGraphAct->setEnabled(results);
   exportValuesAct->setEnabled(results);
@@ -599,21 +594,22 @@ QString CMainFrame::SuggestedExportPath(const QString& suffix) const {
 }
 
 bool CMainFrame::OnExportGraph() {
-  if (handOver_.ResultsAvailable.load(std::memory_order_acquire) == 0) return false;
-  view_->TransferPendingResults();
+  if (!document_->ResultsAvailable()) return false;
   const GraphKind kind = view_->GetGraphKind();
   const QString suggested = SuggestedExportPath(
       QLatin1Char('-') + QString::fromLatin1(GraphKindName(kind).data()) + QStringLiteral(".png"));
   const std::optional<GraphExportChoice> choice = chooseGraphExport(suggested, view_->size());
   if (!choice || choice->path.isEmpty()) return false;
-  std::string error;
   const GraphExtras extras = view_->Extras();
   const std::string path = QFile::encodeName(choice->path).toStdString();
-  if (!WriteGraphFile(view_->ViewResults(), kind, extras, path, choice->size.width(),
-                      choice->size.height(), error)) {
-    // Without a reason the graph had nothing to draw: its message has been shown.
-    if (!error.empty())
-      ShowMessage("Unable to export the graph: " + error, "Error", Icon::Error, Owner::View);
+  const PlotWriting written = WriteGraphFile(view_->ViewResults(), kind, extras, path,
+                                             choice->size.width(), choice->size.height());
+  for (const Message& note : written.notes) ShowMessage(note);
+  if (!written.outcome) {
+    // A quiet failure: the graph had nothing to draw, and its note said why.
+    if (!written.outcome.failure().quiet)
+      ShowMessage("Unable to export the graph: " + written.outcome.message().text, "Error",
+                  Icon::Error, Owner::View);
     return false;
   }
   statusBar()->showMessage(tr("Graph written to %1").arg(QDir::toNativeSeparators(choice->path)),
@@ -622,8 +618,7 @@ bool CMainFrame::OnExportGraph() {
 }
 
 bool CMainFrame::OnExportValues() {
-  if (handOver_.ResultsAvailable.load(std::memory_order_acquire) == 0) return false;
-  view_->TransferPendingResults();
+  if (!document_->ResultsAvailable()) return false;
   const QString chosen = chooseValuesPath(SuggestedExportPath(QStringLiteral(".tsv")));
   if (chosen.isEmpty()) return false;
   const std::string path = QFile::encodeName(chosen).toStdString();
@@ -657,8 +652,7 @@ void CMainFrame::CloseDocumentRun() {
 
 void CMainFrame::OnIsochronise() {
   if (controller_->IsCalculationRunning() || isochronise_->IsRunning()) return;
-  if (handOver_.ResultsAvailable.load(std::memory_order_acquire) == 0) return;
-  view_->TransferPendingResults();
+  if (!document_->ResultsAvailable()) return;
   const ResultTables& results = view_->ViewResults();
   const QString path = document_->PathName();
   const std::string folder = path.isEmpty()
@@ -672,7 +666,7 @@ void CMainFrame::OnFileNew() {
   if (!SaveModified()) return;
   CloseDocumentRun();
   document_->OnNewDocument();
-  view_->OnInitialUpdate();
+  document_->UpdateAllViews();
   SetLastRunNote({});
   UpdateCommandUi();
 }
@@ -696,7 +690,7 @@ bool CMainFrame::OpenDocumentFile(const QString& path) {
   }
   CloseDocumentRun();
   document_->TakeLoaded(std::move(*loaded), path);
-  view_->OnInitialUpdate();
+  document_->UpdateAllViews();
   SetLastRunNote({});
   AddRecentFile(LocalFileName(path));
   UpdateCommandUi();
@@ -705,10 +699,10 @@ bool CMainFrame::OpenDocumentFile(const QString& path) {
 
 bool CMainFrame::OnFileSave() {
   if (document_->PathName().isEmpty()) return OnFileSaveAs();
-  std::string error;
-  if (!document_->OnSaveDocument(document_->PathName(), error)) {
+  if (const Outcome saved = document_->OnSaveDocument(document_->PathName()); !saved) {
     ShowMessage("Unable to save the document " +
-                    QDir::toNativeSeparators(document_->PathName()).toStdString() + ": " + error,
+                    QDir::toNativeSeparators(document_->PathName()).toStdString() + ": " +
+                    saved.message().text,
                 "Error", Icon::Error, Owner::View);
     return false;
   }
@@ -721,10 +715,9 @@ bool CMainFrame::OnFileSaveAs() {
       document_->PathName().isEmpty() ? document_->GetTitle() : document_->PathName();
   const QString path = chooseSavePath(suggested);
   if (path.isEmpty()) return false;
-  std::string error;
-  if (!document_->OnSaveDocument(path, error)) {
+  if (const Outcome saved = document_->OnSaveDocument(path); !saved) {
     ShowMessage("Unable to save the document " + QDir::toNativeSeparators(path).toStdString() +
-                    ": " + error,
+                    ": " + saved.message().text,
                 "Error", Icon::Error, Owner::View);
     return false;
   }
@@ -825,9 +818,28 @@ ProgressSink& CMainFrame::Progress() {
   return *progress_;
 }
 
-void CMainFrame::SetWorkerDetached(bool detached) {
-  progress_->SetDetached(detached);
-  QtMessageService::SetWorkerDetached(detached);
+void CMainFrame::TakeRunResults(ResultTables results, const SharedRun& run) {
+  // The map the run read, for the map and harmonics views: no file is read again.
+  auto grid = std::make_shared<FieldGrid>();
+  grid->radii = run->radii;
+  grid->azimuths = run->azimuths;
+  grid->field = run->field;
+  grid->thetaStart = run->thetaStart;
+  grid->thetaEnd = run->thetaEnd;
+  grid->path = run->run.Path;
+  document_->TakeRunResults(std::move(results), ViewMap{std::move(grid), std::string()});
+  // Results of a later run replace those the title says are of the previous run.
+  SetLastRunNote({});
+  UpdateCommandUi();
+  NoteFlatFrequency();
+}
+
+const ResultTables& CMainFrame::ShownResults() const {
+  return view_->ViewResults();
+}
+
+bool CMainFrame::ResultsShown() const {
+  return document_->ResultsAvailable();
 }
 
 std::string CMainFrame::AskReportPath() {

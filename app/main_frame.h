@@ -1,9 +1,9 @@
 // CMainFrame: the main window of the desktop program: menus, accelerators, toolbar, status bar, the
 // band "Calculation:" with the progress bar, the results view as the client area, the dockable
 // results table, and the document commands (New, Open, Save, Save As, Export Graph, Export Values,
-// recent files, printing, Exit). It owns the hand-over of the runs it shows, finds the field map
-// of the results for the map and harmonics views, and supplies the calculation commands with the
-// dialogs, the progress bar and the file chooser of the report.
+// recent files, printing, Exit). It takes the results of its runs into its document, finds the
+// field map of an opened document's results for the map and harmonics views, and supplies the
+// calculation commands with the dialogs, the progress bar and the file chooser of the report.
 #pragma once
 
 #include <QMainWindow>
@@ -20,7 +20,6 @@
 #include "app/qt_services.h"
 #include "app/zuba_doc.h"
 #include "graph/view.h"
-#include "results/hand_over.h"
 
 class QAction;
 class QLabel;
@@ -56,7 +55,6 @@ class CMainFrame : public QMainWindow, public ControllerServices {
   CCalculationController& Controller() { return *controller_; }
   CComparisonCommands& Comparison() { return *comparison_; }
   CIsochroniseController& Isochronisation() { return *isochronise_; }
-  ResultsHandOver& HandOver() { return handOver_; }
   QProgressBar& ProgressBar() { return *progressBar_; }
   QtProgressSink& ProgressSinkQt() { return *progress_; }
   CModeDlg& ModeDialog() { return *modeDlg_; }
@@ -113,9 +111,11 @@ class CMainFrame : public QMainWindow, public ControllerServices {
   bool ConfirmRunWarnings(const std::vector<std::string>& warnings) override;
   void SetLastRunNote(const std::string& note) override;
   ProgressSink& Progress() override;
-  void SetWorkerDetached(bool detached) override;
   std::string AskReportPath() override;
   void ShowStatusNote(const std::string& text) override;
+  void TakeRunResults(ResultTables results, const SharedRun& run) override;
+  const ResultTables& ShownResults() const override;
+  bool ResultsShown() const override;
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -145,7 +145,6 @@ class CMainFrame : public QMainWindow, public ControllerServices {
   // The file name the exports suggest: the document's name with another ending.
   QString SuggestedExportPath(const QString& suffix) const;
 
-  ResultsHandOver handOver_;  // of the runs this window shows
   CZUBADoc* document_ = nullptr;
   CZUBAView* view_ = nullptr;
   CCalculationController* controller_ = nullptr;

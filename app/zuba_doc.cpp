@@ -3,17 +3,16 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <utility>
 
 namespace zuba {
 
-CZUBADoc::CZUBADoc(ResultsHandOver& handOver, QObject* parent)
-    : QObject(parent), handOver_(handOver) {
+CZUBADoc::CZUBADoc(QObject* parent) : QObject(parent) {
   results_.reset();
-  handOver_.ResultsAvailable.store(0, std::memory_order_release);
 }
 
-void CZUBADoc::UpdateAllViews() {
-  for (CZUBAView* view : views_) view->OnUpdate();
+void CZUBADoc::UpdateAllViews(std::optional<ViewMap> map) {
+  for (CZUBAView* view : views_) view->ShowResults(results_, available_, map);
 }
 
 QString CZUBADoc::GetTitle() const {
@@ -22,7 +21,7 @@ QString CZUBADoc::GetTitle() const {
 
 void CZUBADoc::AddView(CZUBAView* view) {
   views_.push_back(view);
-  view->SetDocument(this);
+  view->SetTitleSource([this] { return GetTitle(); });
 }
 
 void CZUBADoc::SetModified(bool modified) {
@@ -38,7 +37,7 @@ void CZUBADoc::SetPathName(const QString& path) {
 
 bool CZUBADoc::OnNewDocument() {
   results_.reset();
-  handOver_.ResultsAvailable.store(0, std::memory_order_release);
+  available_ = false;
   SetModified(false);
   SetPathName(QString());
   return true;
@@ -46,22 +45,25 @@ bool CZUBADoc::OnNewDocument() {
 
 void CZUBADoc::TakeLoaded(DocumentLoad loaded, const QString& path) {
   results_ = std::move(loaded.results);
-  handOver_.ResultsAvailable.store(loaded.resultsAvailable, std::memory_order_release);
+  available_ = loaded.resultsAvailable != 0;
   SetModified(false);
   SetPathName(path);
 }
 
-bool CZUBADoc::OnSaveDocument(const QString& path, std::string& error) {
+void CZUBADoc::TakeRunResults(ResultTables results, ViewMap map) {
+  results_ = std::move(results);
+  available_ = true;
+  SetModified(true);
+  UpdateAllViews(std::move(map));
+}
+
+Outcome CZUBADoc::OnSaveDocument(const QString& path) {
   const Outcome saved =
-      SaveDocumentFile(QFile::encodeName(path).toStdString(), results_,
-                       handOver_.ResultsAvailable.load(std::memory_order_acquire));
-  if (!saved.ok()) {
-    error = saved.message().text;
-    return false;
-  }
+      SaveDocumentFile(QFile::encodeName(path).toStdString(), results_, available_ ? 1 : 0);
+  if (!saved) return saved;
   SetModified(false);
   SetPathName(path);
-  return true;
+  return {};
 }
 
 }  // namespace zuba

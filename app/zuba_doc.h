@@ -1,32 +1,37 @@
-// CZUBADoc: the document of the desktop program. It holds the document's instance of the results,
-// its file name and its modified state, and refreshes its view.
+// CZUBADoc: the document of the desktop program. It holds the document's instance of the results
+// and whether it holds results at all, its file name and its modified state, and gives its record
+// to its views.
 #pragma once
 
 #include <QObject>
 #include <QString>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "graph/view.h"
+#include "platform/outcome.h"
 #include "results/document.h"
-#include "results/hand_over.h"
 #include "results/result_tables.h"
 
 namespace zuba {
 
-class CZUBADoc : public QObject, public ViewDocument {
+class CZUBADoc : public QObject {
   Q_OBJECT
 
  public:
-  // handOver: the hand-over of the window's runs, whose ResultsAvailable says whether the
-  // document's record holds results.
-  explicit CZUBADoc(ResultsHandOver& handOver, QObject* parent = nullptr);
+  explicit CZUBADoc(QObject* parent = nullptr);
 
-  ResultTables& DocumentResults() override { return results_; }
-  void SetModifiedFlag() override { SetModified(true); }
-  void UpdateAllViews() override;
+  ResultTables& DocumentResults() { return results_; }
+  const ResultTables& DocumentResults() const { return results_; }
+  // The record holds the results of a completed run (stored in the document file).
+  bool ResultsAvailable() const { return available_; }
+  void SetResultsAvailable(bool available) { available_ = available; }
+  void SetModifiedFlag() { SetModified(true); }
+  // Gives the record to every view (with its field map when given).
+  void UpdateAllViews(std::optional<ViewMap> map = std::nullopt);
   // The file name without its folder, or "Untitled" for a new document.
-  QString GetTitle() const override;
+  QString GetTitle() const;
 
   void AddView(CZUBAView* view);
   bool IsModified() const { return modified_; }
@@ -35,20 +40,23 @@ class CZUBADoc : public QObject, public ViewDocument {
   const QString& PathName() const { return path_; }
   void SetPathName(const QString& path);
 
-  // File > New: empties the record, clears ResultsAvailable, forgets the file name.
+  // File > New: empties the record, forgets the file name.
   bool OnNewDocument();
-  // Takes over what a document file held: the record and the value of ResultsAvailable.
+  // Takes over what a document file held: the record and whether it holds results.
   void TakeLoaded(DocumentLoad loaded, const QString& path);
-  // Writes the document file; on success the document takes the path and is unmodified.
-  bool OnSaveDocument(const QString& path, std::string& error);
+  // Takes over the results of a completed run with the map the run read: modified.
+  void TakeRunResults(ResultTables results, ViewMap map);
+  // Writes the document file; on success the document takes the path and is unmodified. A
+  // failure says why.
+  Outcome OnSaveDocument(const QString& path);
 
  signals:
   void titleChanged();
   void modifiedChanged(bool modified);
 
  private:
-  ResultsHandOver& handOver_;
   ResultTables results_;
+  bool available_ = false;
   QString path_;
   bool modified_ = false;
   std::vector<CZUBAView*> views_;

@@ -45,10 +45,8 @@ void Closure(benchmark::State& state, const ExampleRun& (*example)(), bool preci
   for (auto _ : state) {
     for (double ek : run.energies) {
       if (precise) {
-        PreciseOrbitResult result;
-        if (!FindPreciseOrbit(run.prepared.constants, run.prepared.tables(), *run.patches, ek,
-                              samples, result))
-          std::abort();
+        const PreciseOrbitResult result = FindPreciseOrbit(
+            run.prepared.constants, run.prepared.tables(), *run.patches, ek, samples);
         turns += result.iterations;
         benchmark::DoNotOptimize(result.F0);
       } else {

@@ -76,7 +76,7 @@ struct Energy {
 };
 
 template <class Field>
-std::vector<Energy> CloseAll(const CalculationRecord& record, const PreparedRun& prepared,
+std::vector<Energy> CloseAll(const PreparedRun& record, const OrbitInputs& prepared,
                              const Field& field) {
   std::vector<Energy> energies(static_cast<std::size_t>(record.n));
   OrbitSamples samples;
@@ -102,10 +102,10 @@ int64_t UlpDistance(double a, double b) {
 
 // The field patches against the per-call routine at points of accepted orbits (every 50th sample
 // of every tenth energy): how many agree to the bit, to one unit, and the largest distance.
-void CompareWithRoutine(const char* mode, const CalculationRecord& record,
-                        const PreparedRun& prepared, const FieldPatches& patches) {
+void CompareWithRoutine(const char* mode, const PreparedRun& record, const OrbitInputs& prepared,
+                        const FieldPatches& patches) {
   const ReferenceField routine(prepared.radialSteps, record.radii, record.azimuths, record.field,
-                               record.moments);
+                               prepared.moments);
   OrbitSamples samples;
   int64_t points = 0, equal = 0, oneUlp = 0, largest = 0;
   for (int32_t i = 0; i < record.n; i += 10) {
@@ -140,8 +140,8 @@ double Relative(double a, double b) {
 
 int Measure(const char* mode, const char* file) {
   const ExampleMap example(mode, file);
-  const CalculationRecord& record = example.record;
-  const PreparedRun& prepared = example.prepared;
+  const PreparedRun& record = example.record;
+  const OrbitInputs& prepared = example.prepared;
   const FieldPatches& patches = *example.patches;
 
   CompareWithRoutine(mode, record, prepared, patches);

@@ -13,8 +13,9 @@
 namespace zuba {
 
 struct ExampleMap {
-  CalculationRecord record;
-  PreparedRun prepared;
+  SharedRun shared;
+  PreparedRun record;
+  OrbitInputs prepared;
   std::optional<FieldPatches> patches;
 
   // Aborts when the map cannot be read or prepared: a benchmark has nothing to measure then.
@@ -22,9 +23,15 @@ struct ExampleMap {
     RunParameters p;
     ApplyPreset(mode, p);
     p.Path = std::string(ZUBA_EXAMPLES_DIR) + "/" + file;
-    if (!PrepareCalculation(p, record) || !PrepareRun(record, prepared)) std::abort();
+    Result<SharedRun> made = PrepareCalculation(p);
+    if (!made) std::abort();
+    shared = *made;
+    record = *shared;
+    Result<OrbitInputs> inputs = PrepareOrbitInputs(record);
+    if (!inputs) std::abort();
+    prepared = std::move(*inputs);
     patches = FieldPatches::Build(prepared.radialSteps, record.radii, record.azimuths, record.field,
-                                  record.moments)
+                                  prepared.moments)
                   .TakeOptional();
     if (!patches) std::abort();
   }

@@ -18,8 +18,8 @@ namespace {
 // The preset "TVK-310: p" on an isochronous four-sector map of 71 radii (0 .. 0.7 m) and 180
 // azimuths: mean field gamma(R) * B0, flutter 0.1.
 struct BenchRun {
-  CalculationRecord record;
-  PreparedRun prepared;
+  PreparedRun record;
+  OrbitInputs prepared;
   std::optional<FieldPatches> patches;
   double E = 0;  // J, total energy of the benchmarked orbit
 
@@ -54,9 +54,12 @@ struct BenchRun {
     record.n = q.n;
     record.run = p;
     record.Ek = q.Ek;
-    if (!PrepareRun(record, prepared)) std::abort();
+    FormMoments(record);
+    Result<OrbitInputs> inputs = PrepareOrbitInputs(record);
+    if (!inputs) std::abort();
+    prepared = std::move(*inputs);
     patches = FieldPatches::Build(prepared.radialSteps, record.radii, record.azimuths, record.field,
-                                  record.moments)
+                                  prepared.moments)
                   .TakeOptional();
     if (!patches) std::abort();
     E = record.Ek[50] + prepared.constants.E0;  // 30.6 MeV
@@ -97,7 +100,7 @@ BENCHMARK(BM_TrialOrbitFieldPatches)->Unit(benchmark::kMillisecond);
 void BM_TrialOrbitReferenceField(benchmark::State& state) {
   const BenchRun& run = Run();
   const ReferenceField field(run.prepared.radialSteps, run.record.radii, run.record.azimuths,
-                             run.record.field, run.record.moments);
+                             run.record.field, run.prepared.moments);
   TrialOrbit(state, field);
 }
 BENCHMARK(BM_TrialOrbitReferenceField)->Unit(benchmark::kMillisecond)->Iterations(1);

@@ -19,7 +19,7 @@
 #include <thread>
 
 #include "app/main_frame.h"
-#include "calc/run/calculation.h"
+#include "calc/run/driver.h"
 #include "calc/run/run_map.h"
 #include "calc/run/run_quantities.h"
 #include "platform/progress.h"
@@ -43,20 +43,20 @@ Workbench& TheWorkbench() {
       RunParameters p;
       ApplyPreset(kModeTvk310, p);
       p.Path = ZUBA_EXAMPLES_DIR "/tvk310-p.sdf";
-      ResultsHandOver handOver;
-      Calculation calculation(handOver);
-      if (const Outcome prepared = calculation.Prepare(p); !prepared) {
+      const Result<SharedRun> prepared = PrepareCalculation(p);
+      if (!prepared) {
         std::fprintf(stderr, "view_bench: %s\n", prepared.message().text.c_str());
         std::exit(1);
       }
       WorkerOptions options;
       options.threads = HardwareThreads();
       NullProgress progress;
-      if (calculation.Run(progress, options) != WorkerOutcome::Completed) std::exit(1);
+      const CalculationOutput output = RunCalculation(**prepared, options, progress);
+      if (output.outcome != WorkerOutcome::Completed) std::exit(1);
       w.document = (std::filesystem::temp_directory_path() /
                     ("zuba_view_bench_" + std::to_string(::getpid()) + ".zub"))
                        .string();
-      if (!SaveDocumentFile(w.document, handOver.LatestResults, 1)) std::exit(1);
+      if (!SaveDocumentFile(w.document, output.results, 1)) std::exit(1);
       w.frame = std::make_unique<CMainFrame>();
       w.frame->resize(1200, 900);
       w.frame->show();

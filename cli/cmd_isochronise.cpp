@@ -44,7 +44,7 @@ std::string CorrectionTable(const MeanFieldCorrection& c) {
 int RunIsochronise(const IsochroniseOptionsCli& options) {
   CorrectionRun run;
   if (const int refused = run.Prepare(options.setup); refused != kExitOk) return refused;
-  const CalculationRecord& record = run.Record();
+  const PreparedRun& record = run.Record();
   IsochroniseOptions search;
   search.gainPerTurnMeV = run.start.GainPerTurn(options.gainOption, options.gainPerTurn);
   const Result<MeanFieldCorrection> found = FindIsochronousCorrection(record, run.Closer(), search);

@@ -39,8 +39,8 @@ bool ParseSize(const std::string& text, int& width, int& height) {
   for (size_t i = 0; i < text.size(); ++i)
     if (i != x && (text[i] < '0' || text[i] > '9')) return false;
   if (x > 9 || text.size() - x - 1 > 9) return false;  // keeps both numbers within int
-  width = std::atoi(text.substr(0, x).c_str());
-  height = std::atoi(text.substr(x + 1).c_str());
+  width = static_cast<int>(ParseWholeNumber(text.substr(0, x)).value_or(0));
+  height = static_cast<int>(ParseWholeNumber(text.substr(x + 1)).value_or(0));
   return true;
 }
 #endif
@@ -89,10 +89,12 @@ int RunPlot(const PlotOptions& options) {
     // The picture says it too; the terminal hears of a map that is not drawn.
     if (!extras.map && !extras.mapNote.empty()) ShowMessage(extras.mapNote, "Note", Icon::Warning);
   }
-  std::string error;
-  if (!WriteGraphFile(load->results, kind, extras, options.output, width, height, error)) {
-    // Without an error text the graph had no real values: its message has been shown.
-    if (!error.empty()) ShowMessage(error, "Error");
+  const PlotWriting written =
+      WriteGraphFile(load->results, kind, extras, options.output, width, height);
+  for (const Message& note : written.notes) ShowMessage(note);
+  if (!written.outcome) {
+    // A quiet failure: the graph had nothing to draw, as its note said.
+    if (!written.outcome.failure().quiet) ShowMessage(written.outcome.message().text, "Error");
     return kExitRefused;
   }
   return kExitOk;

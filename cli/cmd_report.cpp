@@ -29,23 +29,15 @@ int RunReport(const ReportOptions& options) {
     return kExitRefused;
   }
   const ResultTables& r = load->results;
-  std::vector<Failure> failures;
-  const ReportWrite written = SaveResultsReportFile(r, options.output, &failures);
-  ShowFailures(failures);
-  switch (written) {
-    case ReportWrite::Written:
-      return kExitOk;
-    case ReportWrite::TablesUnequal:
-      ShowMessage(options.document + ": the tables Ek, Rmn, Bmn, Rev, F0 and dReo differ in " +
-                      "length (" + std::to_string(r.Ek.size()) + ", " +
-                      std::to_string(r.Rmn.size()) + ", " + std::to_string(r.Bmn.size()) + ", " +
-                      std::to_string(r.Rev.size()) + ", " + std::to_string(r.F0.size()) + ", " +
-                      std::to_string(r.dReo.size()) + "); no report is written",
-                  "Error");
-      return kExitRefused;
-    case ReportWrite::CannotOpen:
-      break;  // "Unable to open file for saving!" has been shown
-  }
+  const ReportSaving written = SaveResultsReportFile(r, options.output);
+  ShowFailures(written.leftOut);
+  if (written.outcome) return kExitOk;
+  // Tables of unequal length name the document; a file that cannot be written shows its own
+  // message ("Unable to open file for saving!").
+  if (written.outcome.failure().subject == "tables")
+    ShowMessage(options.document + ": " + written.outcome.message().text, "Error");
+  else
+    ShowMessage(written.outcome.message());
   return kExitRefused;
 }
 

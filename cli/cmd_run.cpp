@@ -17,7 +17,6 @@
 #include <utility>
 #include <vector>
 
-#include "calc/run/calculation.h"
 #include "calc/run/diagnostics.h"
 #include "calc/run/driver.h"
 #include "calc/run/run_checks.h"
@@ -34,9 +33,9 @@
 #include "platform/message.h"
 #include "platform/numbers.h"
 #include "platform/progress.h"
+#include "platform/stop.h"
 #include "platform/threads.h"
 #include "results/document.h"
-#include "results/hand_over.h"
 #include "results/report.h"
 #include "results/result_tables.h"
 #include "results/run_completion.h"
@@ -69,18 +68,18 @@ struct RunOptions {
 constexpr const char* kPreciseClosureHint =
     "The precise closure (--closure precise) closes each energy on its own and keeps the others.";
 
-// The calculation that Ctrl+C stops (a signal handler reaches it only through a variable of its
-// own; atomic pointers and the stop token are lock-free).
-std::atomic<Calculation*> interruptTarget{nullptr};
+// The stop flag of the run that Ctrl+C stops (a signal handler reaches it only through a variable
+// of its own; the atomic pointer and the flag are lock-free).
+std::atomic<std::atomic<bool>*> interruptTarget{nullptr};
 
-// Ctrl+C: the first asks the worker to stop after the energies in flight; the handler then falls
+// Ctrl+C: the first asks the run to stop after the energies in flight; the handler then falls
 // back to the default, so a second Ctrl+C ends the program at once.
 extern "C" void OnInterrupt(int) {
-  if (Calculation* calculation = interruptTarget.load()) calculation->RequestStop();
+  if (std::atomic<bool>* flag = interruptTarget.load()) flag->store(true);
 }
 
-void InstallInterruptHandler(Calculation& calculation) {
-  interruptTarget.store(&calculation);
+void InstallInterruptHandler(const StopSource& stop) {
+  interruptTarget.store(stop.Flag());
   struct sigaction action {};
   action.sa_handler = OnInterrupt;
   sigemptyset(&action.sa_mask);
@@ -251,14 +250,15 @@ void PrintSummary(const ResultTables& r, const ClosureColumns& closure) {
 
 // The values of the energies a run that failed or stopped did, as a record of results without
 // orbits: the energies not done have no values, the statuses and reasons are the run's.
-std::pair<ResultTables, ClosureColumns> PartialResults(const CalculationRecord& record,
+std::pair<ResultTables, ClosureColumns> PartialResults(const PreparedRun& run,
+                                                       const CalculationOutput& record,
                                                        bool precise, double gainPerTurn) {
   ResultTables r;
-  r.run = record.run;
-  const size_t n = record.Ek.size();
+  r.run = run.run;
+  const size_t n = run.Ek.size();
   std::vector<double> Rmn(n, kNoValue), Bmn(n, kNoValue), Rev(n, kNoValue), F0(n, kNoValue),
       dReo(n, kNoValue);
-  for (size_t i = 0; i < n && i < record.energyStatus.size(); ++i) {
+  for (size_t i = 0; i < n && i < record.energyStatus.size() && i < record.Rmn.size(); ++i) {
     const int32_t status = record.energyStatus[i];
     if (status < 0 || status == static_cast<int32_t>(ClosureStatus::Failed) ||
         (precise && status != static_cast<int32_t>(ClosureStatus::Converged)))
@@ -269,7 +269,7 @@ std::pair<ResultTables, ClosureColumns> PartialResults(const CalculationRecord& 
     F0[i] = record.F0[i];
     dReo[i] = record.dReo[i];
   }
-  r.Ek = RealTable(record.Ek);
+  r.Ek = RealTable(run.Ek);
   r.Rmn = RealTable(std::move(Rmn));
   r.Bmn = RealTable(std::move(Bmn));
   r.Rev = RealTable(std::move(Rev));
@@ -293,14 +293,14 @@ std::pair<ResultTables, ClosureColumns> PartialResults(const CalculationRecord& 
 
 // A run that failed or stopped: what the command line says, the JSON of the energies it did when
 // asked, and the exit code.
-int EndedEarly(const CalculationRecord& record, WorkerOutcome outcome, const RunOptions& options,
+int EndedEarly(const PreparedRun& run, const CalculationOutput& record, const RunOptions& options,
                RunVerdict verdict, ClosureMode mode, double gainPerTurn) {
-  const bool stopped = outcome == WorkerOutcome::Stopped;
+  const bool stopped = record.outcome == WorkerOutcome::Stopped;
   if (stopped) {
     ShowMessage("The calculation was stopped; nothing was written.", "Stop", Icon::Information);
-  } else if (record.failedEnergy >= 0 && record.failedEnergy < std::ssize(record.Ek)) {
+  } else if (record.failedEnergy >= 0 && record.failedEnergy < std::ssize(run.Ek)) {
     // The default search ends the run at the first energy it cannot follow.
-    const double ek = JoulesToMeV(record.Ek[static_cast<size_t>(record.failedEnergy)]);
+    const double ek = JoulesToMeV(run.Ek[static_cast<size_t>(record.failedEnergy)]);
     std::fprintf(stderr,
                  "The standard search failed at Ek = %s MeV; the run ended there and no file was "
                  "written.\n%s\n",
@@ -308,9 +308,9 @@ int EndedEarly(const CalculationRecord& record, WorkerOutcome outcome, const Run
   }
   if (options.json) {
     const auto [results, closure] =
-        PartialResults(record, mode == ClosureMode::Precise, gainPerTurn);
+        PartialResults(run, record, mode == ClosureMode::Precise, gainPerTurn);
     verdict.outcome = stopped ? "stopped" : "failed";
-    verdict.done.assign(record.Ek.size(), false);
+    verdict.done.assign(run.Ek.size(), false);
     for (size_t i = 0; i < verdict.done.size() && i < record.energyStatus.size(); ++i)
       verdict.done[i] = record.energyStatus[i] >= 0;
     std::cout << RunJson(results, closure, mode, gainPerTurn, verdict) << std::flush;
@@ -318,7 +318,7 @@ int EndedEarly(const CalculationRecord& record, WorkerOutcome outcome, const Run
   return stopped ? kExitStopped : kExitFailed;
 }
 
-int RunCalculation(const RunOptions& options) {
+int RunCommand(const RunOptions& options) {
   if (!options.plot.empty()) {
 #ifdef ZUBA_HAVE_GRAPH
     if (!IsPlotFileName(options.plot))
@@ -338,46 +338,40 @@ int RunCalculation(const RunOptions& options) {
     if (Outcome checked = CheckOrbitRequest(options.orbitRequest); !checked)
       return Refused(checked);
 
-  ResultsHandOver handOver;
-  Calculation calculation(handOver);
   // A quiet refusal (a basic check of the parameters) has no box of its own; the command line
   // still says why.
-  if (const Outcome prepared = calculation.Prepare(p, start.reading); !prepared)
-    return Refused(prepared);
+  const Result<SharedRun> prepared = PrepareCalculation(p, start.reading);
+  if (!prepared) return Refused(prepared.outcome());
   // What makes the run implausible, said once before it starts.
   RunVerdict verdict;
-  if (!options.noChecks) verdict.warnings = RunWarnings(calculation.Record());
+  if (!options.noChecks) verdict.warnings = RunWarnings(**prepared);
   for (const std::string& warning : verdict.warnings)
     ShowMessage(warning, "Warning", Icon::Warning);
 
   WorkerOptions worker;
   worker.threads = ThreadsOf(options.setup);
   worker.referenceField = options.referenceField;
-  // Every message of the run, a quiet failure's too: the command line always says why it failed.
-  worker.report = [](const Failure& failure) { ShowMessage(failure.message); };
   worker.closure = closureMode;
   worker.gainPerTurnMeV = gainPerTurn;
-  std::string accuracy;  // the notes of a run of the default search (accuracy, inner edge), if any
-  worker.accuracyNote = [&accuracy](const std::string& line) { accuracy += line + "\n"; };
   std::unique_ptr<TerminalProgress> bar;
   NullProgress silent;
   if (!options.quiet && isatty(STDERR_FILENO)) bar = std::make_unique<TerminalProgress>();
-  InstallInterruptHandler(calculation);
-  const WorkerOutcome outcome =
-      calculation.Run(bar ? static_cast<ProgressSink&>(*bar) : silent, worker);
+  const StopSource stop;
+  InstallInterruptHandler(stop);
+  CalculationOutput output = RunCalculation(
+      **prepared, worker, bar ? static_cast<ProgressSink&>(*bar) : silent, stop.Token());
   bar.reset();
   std::signal(SIGINT, SIG_DFL);
   interruptTarget.store(nullptr);
+  // Every message of the run, a quiet failure's too: the command line always says why it failed.
+  for (const Failure& failure : output.messages) ShowMessage(failure.message);
 
-  if (outcome != WorkerOutcome::Completed)
-    return EndedEarly(calculation.Record(), outcome, options, std::move(verdict), closureMode,
-                      gainPerTurn);
-  if (handOver.TransferPending.load(std::memory_order_acquire) != 1) return kExitFailed;
-  handOver.TransferPending.store(0);
-  const ResultTables& results = handOver.LatestResults;
-  const int32_t available = handOver.ResultsAvailable.load(std::memory_order_acquire);
+  if (output.outcome != WorkerOutcome::Completed)
+    return EndedEarly(**prepared, output, options, std::move(verdict), closureMode, gainPerTurn);
+  const ResultTables& results = output.results;
   const ClosureColumns closure = ClosureColumnsOf(results, gainPerTurn);
-  if (!accuracy.empty()) std::fputs(accuracy.c_str(), stderr);
+  // The notes of a run of the default search (accuracy, inner edge), if any.
+  for (const std::string& note : output.notes) std::fprintf(stderr, "%s\n", note.c_str());
   // A precise run in which no energy closed has failed, though its outputs are written; the
   // message of the run has named the energies that did not close and why.
   bool anyClosed = !closure.precise;
@@ -386,16 +380,17 @@ int RunCalculation(const RunOptions& options) {
   std::vector<std::string> written;
   bool allWritten = true;
   if (!options.report.empty()) {
-    std::vector<Failure> failures;
-    const ReportWrite w = SaveResultsReportFile(results, options.report, &failures);
-    ShowFailures(failures);
-    if (w == ReportWrite::Written)
+    const ReportSaving w = SaveResultsReportFile(results, options.report);
+    ShowFailures(w.leftOut);
+    if (w.outcome) {
       written.push_back("Report:    " + options.report);
-    else
-      allWritten = false;  // "Unable to open file for saving!" has been shown
+    } else {
+      ShowMessage(w.outcome.message());  // "Unable to open file for saving!"
+      allWritten = false;
+    }
   }
   if (!options.save.empty()) {
-    const Outcome s = SaveDocumentFile(options.save, results, available);
+    const Outcome s = SaveDocumentFile(options.save, results, 1);
     if (s.ok()) {
       written.push_back("Document:  " + options.save);
     } else {
@@ -420,11 +415,15 @@ int RunCalculation(const RunOptions& options) {
   }
 #ifdef ZUBA_HAVE_GRAPH
   if (!options.plot.empty()) {
-    std::string error;
-    if (WritePlotFile(results, options.plot, kDefaultPlotWidth, kDefaultPlotHeight, error)) {
+    const PlotWriting w =
+        WritePlotFile(results, options.plot, kDefaultPlotWidth, kDefaultPlotHeight);
+    for (const Message& note : w.notes) ShowMessage(note);
+    if (w.outcome) {
       written.push_back("Graph:     " + options.plot);
     } else {
-      if (!error.empty()) ShowMessage(options.plot + ": " + error, "Error");
+      // A quiet failure: nothing to draw, as its note said.
+      if (!w.outcome.failure().quiet)
+        ShowMessage(options.plot + ": " + w.outcome.message().text, "Error");
       allWritten = false;
     }
   }
@@ -479,7 +478,7 @@ Command SetUp(CLI::App& parent) {
   app->add_flag("--no-checks", options->noChecks,
                 "Do not check the run for implausible settings (Frf, H, N, ChargeSign, energies "
                 "against the map) before it starts");
-  return Command{app, [options] { return RunCalculation(*options); }};
+  return Command{app, [options] { return RunCommand(*options); }};
 }
 
 }  // namespace

@@ -84,7 +84,7 @@ EnergyRange ParseRange(const std::string& text, const std::string& option,
 
 // The per-energy weights of the run from --exclude-energy and --weight; refused (shown) when they
 // leave no energy or a weight is not above 0.
-Result<std::vector<double>> WeightsOf(const CalculationRecord& record, const TrimFitCli& options) {
+Result<std::vector<double>> WeightsOf(const PreparedRun& record, const TrimFitCli& options) {
   std::vector<EnergyRange> exclude;
   for (const std::string& item : options.excludeEnergies)
     exclude.push_back(ParseRange(item, "--exclude-energy", item));
@@ -108,7 +108,7 @@ int RunTrimFit(const TrimFitCli& options) {
   CorrectionRun run;
   if (const int refused = run.Prepare(options.setup); refused != kExitOk) return refused;
   fit.gainPerTurnMeV = run.start.GainPerTurn(options.gainOption, options.gainPerTurn);
-  const CalculationRecord& record = run.Record();
+  const PreparedRun& record = run.Record();
   const Result<std::vector<double>> energyWeights = WeightsOf(record, options);
   if (!energyWeights) return Refused(energyWeights.outcome());
   fit.energyWeights = *energyWeights;

@@ -10,17 +10,16 @@
 #include "numerics/constants.h"
 #include "platform/files.h"
 #include "platform/message.h"
-#include "results/hand_over.h"
 
 namespace zuba::cli {
 namespace {
 
-// The stop token of the search that Ctrl+C stops (a signal handler reaches it only through a
+// The stop flag of the search that Ctrl+C stops (a signal handler reaches it only through a
 // variable of its own; the atomics are lock-free).
-std::atomic<std::atomic<int32_t>*> interruptTarget{nullptr};
+std::atomic<std::atomic<bool>*> interruptTarget{nullptr};
 
 extern "C" void OnCorrectionInterrupt(int) {
-  if (std::atomic<int32_t>* stop = interruptTarget.load()) stop->store(1);
+  if (std::atomic<bool>* stop = interruptTarget.load()) stop->store(true);
 }
 
 nlohmann::ordered_json ValueOrNull(double value) {
@@ -30,7 +29,7 @@ nlohmann::ordered_json ValueOrNull(double value) {
 }  // namespace
 
 CorrectionRun::CorrectionRun() {
-  interruptTarget.store(&stop);
+  interruptTarget.store(stop.Flag());
   struct sigaction action {};
   action.sa_handler = OnCorrectionInterrupt;
   sigemptyset(&action.sa_mask);
@@ -43,7 +42,7 @@ CorrectionRun::~CorrectionRun() {
   interruptTarget.store(nullptr);
 }
 
-void AddOutcomeJson(nlohmann::ordered_json& out, const CalculationRecord& record,
+void AddOutcomeJson(nlohmann::ordered_json& out, const PreparedRun& record,
                     const CorrectionOutcome& outcome) {
   out["converged"] = outcome.converged();
   out["target"] = outcome.target;
@@ -70,8 +69,9 @@ int SearchStopped(const CorrectionOutcome& outcome) {
 
 int CorrectionRun::Prepare(const RunSetup& setup) {
   if (const int made = MakeRunStart(setup, start); made != kExitOk) return made;
-  if (const Outcome prepared = calculation.Prepare(start.parameters, start.reading); !prepared)
-    return Refused(prepared);
+  Result<SharedRun> prepared = PrepareCalculation(start.parameters, start.reading);
+  if (!prepared) return Refused(prepared.outcome());
+  run = std::move(*prepared);
   threads = ThreadsOf(setup);
   return kExitOk;
 }
@@ -81,7 +81,7 @@ int SearchFailed(const Outcome& outcome) {
   return kExitFailed;
 }
 
-int WriteCorrectedMap(const std::string& output, const CalculationRecord& record,
+int WriteCorrectedMap(const std::string& output, const PreparedRun& record,
                       std::span<const double> deltaB, int threads,
                       std::optional<double>& afterWritten) {
   const Result<SdfConversion> sdf = CorrectedMapSdf(record, deltaB);
@@ -101,10 +101,9 @@ int WriteCorrectedMap(const std::string& output, const CalculationRecord& record
   // The map as written: the same run on the file just written, read as a plain *.sdf.
   RunParameters p = record.run;
   p.Path = output;
-  ResultsHandOver handOver;
-  Calculation reread(handOver);
-  if (const Outcome prepared = reread.Prepare(p); !prepared) return Refused(prepared);
-  const Result<std::vector<double>> errors = IsochronismOnMap(reread.Record(), threads);
+  const Result<SharedRun> reread = PrepareCalculation(p);
+  if (!reread) return Refused(reread.outcome());
+  const Result<std::vector<double>> errors = IsochronismOnMap(*reread, threads);
   if (!errors) {
     ShowMessage(errors.message());
     return kExitFailed;

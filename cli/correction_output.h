@@ -11,9 +11,9 @@
 #include <vector>
 
 #include "calc/corrections/isochronise.h"
-#include "calc/run/calculation.h"
+#include "calc/run/prepared_run.h"
 #include "cli/run_setup.h"
-#include "results/hand_over.h"
+#include "platform/stop.h"
 
 namespace zuba::cli {
 
@@ -22,11 +22,10 @@ namespace zuba::cli {
 // threads, which Ctrl+C stops after the energies in flight (a second Ctrl+C ends the program at
 // once).
 struct CorrectionRun {
-  ResultsHandOver handOver;
-  Calculation calculation{handOver};
+  SharedRun run;   // the prepared run, shared by every closing of its orbits
   RunStart start;  // the parameters as prepared, and the machine file's when one was given
   int threads = 1;
-  std::atomic<int32_t> stop{0};
+  StopSource stop;  // what Ctrl+C asks
 
   CorrectionRun();
   ~CorrectionRun();
@@ -35,14 +34,14 @@ struct CorrectionRun {
 
   // kExitOk, or the exit code of the refusal (shown).
   int Prepare(const RunSetup& setup);
-  const CalculationRecord& Record() const { return calculation.Record(); }
-  OrbitCloser Closer() const { return PreciseOrbitCloser(Record(), threads, &stop); }
+  const PreparedRun& Record() const { return *run; }
+  OrbitCloser Closer() const { return PreciseOrbitCloser(run, threads, stop.Token()); }
 };
 
 // What both commands' JSON adds after its own members: converged, target, termination, residuals
 // (per energy of the run: Ek_MeV, isochronism_before, isochronism_after, excluded; null where no
 // orbit closed), and lost_in_iteration (MeV).
-void AddOutcomeJson(nlohmann::ordered_json& out, const CalculationRecord& record,
+void AddOutcomeJson(nlohmann::ordered_json& out, const PreparedRun& record,
                     const CorrectionOutcome& outcome);
 
 // The warning lines on stderr.
@@ -58,7 +57,7 @@ int SearchFailed(const Outcome& outcome);
 // the written file back and closes every orbit on it: the worst |F0 H / Frf - 1| of the map as
 // written (its values kept to 1e-5 T) goes to `afterWritten`. Notes (a resampled azimuth step)
 // go to stderr. An exit code other than kExitOk when the map could not be written or read back.
-int WriteCorrectedMap(const std::string& output, const CalculationRecord& record,
+int WriteCorrectedMap(const std::string& output, const PreparedRun& record,
                       std::span<const double> deltaB, int threads,
                       std::optional<double>& afterWritten);
 

@@ -44,8 +44,8 @@ void ApplySet(const std::string& assignment, RunParameters& p) {
   if (field == nullptr || !field->settable())
     throw UsageError{"--set: unknown name \"" + name + "\"; the names are " +
                      SettableRunFieldNames()};
-  const std::string refusal = SetRunField(*field, assignment.substr(eq + 1), p);
-  if (!refusal.empty()) throw UsageError{"--set " + name + ": " + refusal};
+  const Outcome set = SetRunField(*field, assignment.substr(eq + 1), p);
+  if (!set) throw UsageError{"--set " + name + ": " + set.message().text};
 }
 
 double RunStart::GainPerTurn(const CLI::Option* option, double value) const {

@@ -53,5 +53,12 @@ function(zuba_add_test name)
   # Each test also carries the name of its program as a label (tools/mutants.py runs them so).
   set(labels ${name} ${ARG_LABELS})
   set(props ENVIRONMENT "QT_QPA_PLATFORM=offscreen" LABELS "${labels}")
+  # The tests that run threads, built together for the ThreadSanitizer job (zuba_threads_tests).
+  if("threads" IN_LIST ARG_LABELS)
+    if(NOT TARGET zuba_threads_tests)
+      add_custom_target(zuba_threads_tests)
+    endif()
+    add_dependencies(zuba_threads_tests ${name})
+  endif()
   gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES ${props})
 endfunction()

@@ -7,8 +7,6 @@
 #include <stdexcept>
 #include <string>
 
-#include "platform/message.h"
-
 namespace zuba {
 
 namespace {
@@ -138,7 +136,8 @@ AxisScaling::AxisScaling(FrameRect frameRect, uint32_t count)
 void ScaleX(AxisScaling& g, std::span<const double> xValues) {
   AxisBasis b;
   if (!ScaleBasis(xValues, g.pointCount, b)) {
-    ShowMessage("No real values in X array!", "Message", Icon::Information, Owner::None);
+    g.notes.push_back(
+        Message{"No real values in X array!", "Message", Icon::Information, Owner::None});
     g.noData = 1;
     return;
   }
@@ -175,7 +174,8 @@ void ScaleX(AxisScaling& g, std::span<const double> xValues) {
 void ScaleY(AxisScaling& g, std::span<const double> yValues) {
   AxisBasis b;
   if (!ScaleBasis(yValues, g.pointCount, b)) {
-    ShowMessage("No real values in Y array!", "Message", Icon::Information, Owner::None);
+    g.notes.push_back(
+        Message{"No real values in Y array!", "Message", Icon::Information, Owner::None});
     g.noData = 1;
     return;
   }

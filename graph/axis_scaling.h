@@ -1,7 +1,7 @@
 // Axis scaling of a graph: bounds of the real values of each series, a decimal exponent and a step
 // of 0.1, 0.25, 0.5 or 1 times that power of ten, the axis widened to whole steps, the grid
 // intervals and their length in pixels, the plot edges, and the pixel coordinate of every point.
-// Pure arithmetic (no windowing toolkit); the only platform service used is ShowMessage.
+// Pure arithmetic (no windowing toolkit): what cannot be scaled comes back as a note.
 #pragma once
 
 #include <cstdint>
@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/numbers.h"
+#include "platform/outcome.h"
 
 namespace zuba {
 
@@ -48,10 +49,11 @@ struct AxisScaling {
 
   int32_t xExponent = 0, yExponent = 0;  // labels are printed in units of 10 to this power
   int32_t noData = 0;                    // 1 once a series had no usable real values
+  std::vector<Message> notes;            // why a series could not be scaled
 };
 
 // Scales the horizontal axis from xValues (at least pointCount long; a shorter series is an
-// invalid-argument failure). Without a usable real value it shows "No real values in X array!"
+// invalid-argument failure). Without a usable real value it notes "No real values in X array!"
 // (caption "Message", information icon, no owner) and sets noData.
 void ScaleX(AxisScaling& graph, std::span<const double> xValues);
 

@@ -16,7 +16,6 @@
 #include "graph/plot_file.h"
 #include "graph/plot_frame.h"
 #include "graph/results_plot.h"
-#include "platform/message.h"
 #include "platform/numbers.h"
 
 namespace zuba {
@@ -63,10 +62,10 @@ QPen SeriesPen(const QColor& colour, bool compared) {
 // Draws up to two series of y against x with one scaling: the first in blue, the second in red
 // (over the grid, both wider); the point `highlight` of the first marked.
 // The points marked (one entry per point of both series) are drawn hollow, and the note says so.
-bool DrawSeries(QPainter& painter, const std::string& title, const std::string& xCaption,
-                const std::string& yCaption, const std::string& note, std::vector<double> x,
-                std::vector<double> y, size_t firstCount, QSize clientSize, int logicalDpi,
-                int32_t highlight, const std::vector<bool>& marked) {
+GraphDrawing DrawSeries(QPainter& painter, const std::string& title, const std::string& xCaption,
+                        const std::string& yCaption, const std::string& note, std::vector<double> x,
+                        std::vector<double> y, size_t firstCount, QSize clientSize, int logicalDpi,
+                        int32_t highlight, const std::vector<bool>& marked) {
   CCurve curve(QRect(QPoint(0, 0), clientSize), static_cast<uint32_t>(x.size()), logicalDpi);
   painter.save();
   painter.setPen(QPen(QBrush(QColor(0, 0, 0)), 1, Qt::SolidLine));
@@ -94,11 +93,11 @@ bool DrawSeries(QPainter& painter, const std::string& title, const std::string& 
     DrawHighlight(painter, xp.first(firstCount), yp.first(firstCount), highlight);
   }
   painter.restore();
-  return drawn;
+  return {drawn, std::move(curve.notes)};
 }
 
-bool DrawIsochronism(QPainter& painter, const ResultTables& r, const GraphExtras& extras,
-                     QSize clientSize, int logicalDpi) {
+GraphDrawing DrawIsochronism(QPainter& painter, const ResultTables& r, const GraphExtras& extras,
+                             QSize clientSize, int logicalDpi) {
   std::vector<double> x = r.Rmn.toVector(), y = Isochronism(r);
   const size_t first = x.size();
   std::vector<bool> marked = NotAcceptedEnergies(r);
@@ -117,8 +116,9 @@ bool DrawIsochronism(QPainter& painter, const ResultTables& r, const GraphExtras
                     clientSize, logicalDpi, extras.selected, marked);
 }
 
-bool DrawFrequencyCompared(QPainter& painter, const ResultTables& r, const ResultTables& compare,
-                           const GraphExtras& extras, QSize clientSize, int logicalDpi) {
+GraphDrawing DrawFrequencyCompared(QPainter& painter, const ResultTables& r,
+                                   const ResultTables& compare, const GraphExtras& extras,
+                                   QSize clientSize, int logicalDpi) {
   std::vector<double> x = r.Rmn.toVector(), y = r.F0.toVector();
   const size_t first = x.size();
   y.resize(first, kNoValue);
@@ -185,14 +185,11 @@ bool Drawn(double x, double y) {
 
 // The tune path (nu_z against nu_r, energy after energy), the resonance lines near it with their
 // names, and the energies of some of the points.
-bool DrawTunes(QPainter& painter, const ResultTables& r, const GraphExtras& extras,
-               QSize clientSize, int logicalDpi) {
+GraphDrawing DrawTunes(QPainter& painter, const ResultTables& r, const GraphExtras& extras,
+                       QSize clientSize, int logicalDpi) {
   const ClosureTables& c = r.closure;
-  if (c.mode != 1 || c.nuR.empty()) {
-    ShowMessage("The tune diagram needs a run with the precise closure!", "Message",
-                Icon::Information, Owner::None);
-    return false;
-  }
+  if (c.mode != 1 || c.nuR.empty())
+    return NotDrawn("The tune diagram needs a run with the precise closure!");
   std::vector<double> x = c.nuR.toVector(), y = c.nuZ.toVector();
   y.resize(x.size(), kNoValue);
   for (size_t i = 0; i < x.size(); ++i)
@@ -333,7 +330,7 @@ bool DrawTunes(QPainter& painter, const ResultTables& r, const GraphExtras& extr
     DrawHighlight(painter, xp, yp, extras.selected);
   }
   painter.restore();
-  return drawn;
+  return {drawn, std::move(curve.notes)};
 }
 
 }  // namespace
@@ -413,8 +410,8 @@ std::string GraphTitle(GraphKind kind) {
   return kResultsGraphTitle;
 }
 
-bool DrawGraph(QPainter& painter, const ResultTables& results, GraphKind kind, QSize clientSize,
-               const GraphExtras& extras, int logicalDpi) {
+GraphDrawing DrawGraph(QPainter& painter, const ResultTables& results, GraphKind kind,
+                       QSize clientSize, const GraphExtras& extras, int logicalDpi) {
   switch (kind) {
     case GraphKind::Isochronism:
       return DrawIsochronism(painter, results, extras, clientSize, logicalDpi);
@@ -434,34 +431,35 @@ bool DrawGraph(QPainter& painter, const ResultTables& results, GraphKind kind, Q
   return DrawResultsGraph(painter, results, clientSize, logicalDpi, extras.selected);
 }
 
-bool DrawGraph(QPainter& painter, const ResultTables& results, GraphKind kind, QSize clientSize,
-               const ResultTables* compare, int logicalDpi) {
+GraphDrawing DrawGraph(QPainter& painter, const ResultTables& results, GraphKind kind,
+                       QSize clientSize, const ResultTables* compare, int logicalDpi) {
   GraphExtras extras;
   extras.compare = compare;
   return DrawGraph(painter, results, kind, clientSize, extras, logicalDpi);
 }
 
-bool WriteGraphFile(const ResultTables& results, GraphKind kind, const GraphExtras& extras,
-                    const std::string& path, int width, int height, std::string& error) {
+PlotWriting WriteGraphFile(const ResultTables& results, GraphKind kind, const GraphExtras& extras,
+                           const std::string& path, int width, int height) {
   if (kind == GraphKind::Frequency && !extras.compare && extras.selected < 0)
-    return WritePlotFile(results, path, width, height, error);
-  if (kind == GraphKind::Frequency && results.F0.size() < results.Rmn.size()) {
-    error = "the F0 table is shorter than the Rmn table (" + std::to_string(results.F0.size()) +
-            " < " + std::to_string(results.Rmn.size()) + ")";
-    return false;
-  }
+    return WritePlotFile(results, path, width, height);
+  if (kind == GraphKind::Frequency && results.F0.size() < results.Rmn.size())
+    return {ErrorFailure("the F0 table is shorter than the Rmn table (" +
+                             std::to_string(results.F0.size()) + " < " +
+                             std::to_string(results.Rmn.size()) + ")",
+                         path),
+            {}};
   return WriteDrawingFile(
       [&](QPainter& painter, QSize size) {
         return DrawGraph(painter, results, kind, size, extras);
       },
-      GraphTitle(kind), path, width, height, error);
+      GraphTitle(kind), path, width, height);
 }
 
-bool WriteGraphFile(const ResultTables& results, GraphKind kind, const std::string& path, int width,
-                    int height, std::string& error, const ResultTables* compare) {
+PlotWriting WriteGraphFile(const ResultTables& results, GraphKind kind, const std::string& path,
+                           int width, int height, const ResultTables* compare) {
   GraphExtras extras;
   extras.compare = compare;
-  return WriteGraphFile(results, kind, extras, path, width, height, error);
+  return WriteGraphFile(results, kind, extras, path, width, height);
 }
 
 }  // namespace zuba

@@ -11,6 +11,7 @@
 
 #include "graph/curve.h"
 #include "graph/graph_extras.h"
+#include "graph/plot_file.h"
 #include "results/result_tables.h"
 
 class QPainter;
@@ -38,18 +39,20 @@ inline bool GraphNeedsMap(GraphKind kind) {
 // results graph exactly; the isochronism error F0 * H / Frf - 1 uses the closure tables of a
 // precise run and otherwise F0; the tune diagram needs the tunes of a precise run; the map and the
 // harmonics draw extras.map. extras.compare adds its curve in red to the frequency and isochronism
-// graphs (both scaled together); extras.selected marks that energy in every graph. Returns false
-// when nothing could be drawn (the message has been shown).
-bool DrawGraph(QPainter& painter, const ResultTables& results, GraphKind kind, QSize clientSize,
-               const GraphExtras& extras, int logicalDpi = kScreenLogicalDpi);
-bool DrawGraph(QPainter& painter, const ResultTables& results, GraphKind kind, QSize clientSize,
-               const ResultTables* compare = nullptr, int logicalDpi = kScreenLogicalDpi);
+// graphs (both scaled together); extras.selected marks that energy in every graph. What could not
+// be drawn comes back as the drawing's notes.
+GraphDrawing DrawGraph(QPainter& painter, const ResultTables& results, GraphKind kind,
+                       QSize clientSize, const GraphExtras& extras,
+                       int logicalDpi = kScreenLogicalDpi);
+GraphDrawing DrawGraph(QPainter& painter, const ResultTables& results, GraphKind kind,
+                       QSize clientSize, const ResultTables* compare = nullptr,
+                       int logicalDpi = kScreenLogicalDpi);
 
 // Writes the graph of the kind into a .png, .svg or .pdf file as WritePlotFile does.
-bool WriteGraphFile(const ResultTables& results, GraphKind kind, const GraphExtras& extras,
-                    const std::string& path, int width, int height, std::string& error);
-bool WriteGraphFile(const ResultTables& results, GraphKind kind, const std::string& path, int width,
-                    int height, std::string& error, const ResultTables* compare = nullptr);
+PlotWriting WriteGraphFile(const ResultTables& results, GraphKind kind, const GraphExtras& extras,
+                           const std::string& path, int width, int height);
+PlotWriting WriteGraphFile(const ResultTables& results, GraphKind kind, const std::string& path,
+                           int width, int height, const ResultTables* compare = nullptr);
 
 // The axes of the tune diagram: the points drawn and every resonance line that passes within
 // kResonanceReach of one of them, widened by a margin on each side so that no line lies on the

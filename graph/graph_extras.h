@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "numerics/average_field.h"
+#include "platform/outcome.h"
 #include "results/field_grid.h"
 #include "results/result_tables.h"
 
@@ -52,6 +53,23 @@ struct GraphCache {
 
   void Clear() { *this = GraphCache{}; }
 };
+
+// What drawing a graph gave: whether anything was drawn, and the notes of what could not be drawn
+// ("No real values in X array!", a graph that needs what the run lacks). The window, the picture
+// writer and the command line show the notes; a graph routine never shows a message itself.
+struct GraphDrawing {
+  bool drawn = false;
+  std::vector<Message> notes;
+  explicit operator bool() const { return drawn; }
+};
+
+// A graph that could not be drawn, with the one note that says why (caption "Message", information
+// icon, no owner).
+inline GraphDrawing NotDrawn(std::string text) {
+  GraphDrawing d;
+  d.notes.push_back(Message{std::move(text), "Message", Icon::Information, Owner::None});
+  return d;
+}
 
 struct GraphExtras {
   // A second record drawn beside the results: in red in the frequency, isochronism and tune

@@ -10,7 +10,6 @@
 #include "graph/plot_frame.h"
 #include "numerics/azimuthal.h"
 #include "numerics/units.h"
-#include "platform/message.h"
 #include "platform/numbers.h"
 
 namespace zuba {
@@ -42,29 +41,21 @@ struct Panel {
 
 }  // namespace
 
-bool DrawHarmonicsGraph(QPainter& painter, const ResultTables& results, const GraphExtras& extras,
-                        QSize clientSize, int logicalDpi) {
+GraphDrawing DrawHarmonicsGraph(QPainter& painter, const ResultTables& results,
+                                const GraphExtras& extras, QSize clientSize, int logicalDpi) {
   if (!extras.map || !extras.map->usable()) {
     const std::string why =
         extras.mapNote.empty() ? "the record names no field map" : extras.mapNote;
-    ShowMessage("The field harmonics need the run's field map: " + why, "Message",
-                Icon::Information, Owner::None);
-    return false;
+    return NotDrawn("The field harmonics need the run's field map: " + why);
   }
   const int32_t N = results.run.N;
-  if (N < 2) {
-    ShowMessage(
-        "The field harmonics need a machine of at least 2 sectors (N = " + std::to_string(N) + ")!",
-        "Message", Icon::Information, Owner::None);
-    return false;
-  }
+  if (N < 2)
+    return NotDrawn("The field harmonics need a machine of at least 2 sectors (N = " +
+                    std::to_string(N) + ")!");
   GraphCache local;
   const GraphCache& cache = CachedAnalysis(extras, N, extras.cache ? *extras.cache : local);
-  if (!cache.analysisFailure.empty()) {
-    ShowMessage("The field harmonics cannot be found: " + cache.analysisFailure, "Message",
-                Icon::Information, Owner::None);
-    return false;
-  }
+  if (!cache.analysisFailure.empty())
+    return NotDrawn("The field harmonics cannot be found: " + cache.analysisFailure);
   const AverageFieldAnalysis& a = cache.analysis;
   const FieldGrid& grid = *extras.map;
   const int32_t count = HarmonicCount(N);
@@ -135,7 +126,7 @@ bool DrawHarmonicsGraph(QPainter& painter, const ResultTables& results, const Gr
   painter.drawText(QRectF(0.5 * H, client.bottom() - noteHeight, client.width() - H, noteHeight),
                    Qt::AlignLeft | Qt::AlignVCenter, note);
   painter.restore();
-  return true;
+  return {true, {}};
 }
 
 }  // namespace zuba

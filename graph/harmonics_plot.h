@@ -16,9 +16,10 @@ namespace zuba {
 
 inline constexpr const char* kHarmonicsGraphTitle = "Field harmonics";
 
-// Draws the view for a client area of clientSize logical pixels. Returns false when there is no
-// map, the record has fewer than 2 sectors or the analysis fails (the message has been shown).
-bool DrawHarmonicsGraph(QPainter& painter, const ResultTables& results, const GraphExtras& extras,
-                        QSize clientSize, int logicalDpi = kScreenLogicalDpi);
+// Draws the view for a client area of clientSize logical pixels. Nothing is drawn when there is no
+// map, the record has fewer than 2 sectors or the analysis fails (the note says which).
+GraphDrawing DrawHarmonicsGraph(QPainter& painter, const ResultTables& results,
+                                const GraphExtras& extras, QSize clientSize,
+                                int logicalDpi = kScreenLogicalDpi);
 
 }  // namespace zuba

@@ -10,7 +10,6 @@
 #include "graph/colour_scale.h"
 #include "graph/orbit_samples.h"
 #include "graph/plot_frame.h"
-#include "platform/message.h"
 
 namespace zuba {
 namespace {
@@ -204,18 +203,14 @@ std::vector<QPolygonF> ThinnedOrbits(const ResultTables& results, int samplesPer
   return orbits;
 }
 
-bool DrawMapGraph(QPainter& painter, const ResultTables& results, const GraphExtras& extras,
-                  QSize clientSize, int logicalDpi) {
+GraphDrawing DrawMapGraph(QPainter& painter, const ResultTables& results, const GraphExtras& extras,
+                          QSize clientSize, int logicalDpi) {
   GraphCache local;
   GraphCache& cache = extras.cache ? *extras.cache : local;
   const std::vector<QPolygonF>& orbits = CachedOrbits(results, cache).orbits;
   const FieldGrid* grid = extras.map && extras.map->usable() ? extras.map.get() : nullptr;
   const double reach = std::max(grid ? grid->radii.back() : 0.0, cache.orbitRadius);
-  if (!(reach > 0)) {
-    ShowMessage("There is neither a field map nor an orbit to draw!", "Message", Icon::Information,
-                Owner::None);
-    return false;
-  }
+  if (!(reach > 0)) return NotDrawn("There is neither a field map nor an orbit to draw!");
   const double half = reach * 1.04;
 
   PlotFrame frame(QRectF(QPointF(0, 0), QSizeF(clientSize)), logicalDpi);
@@ -321,7 +316,7 @@ bool DrawMapGraph(QPainter& painter, const ResultTables& results, const GraphExt
         QStringLiteral(", %1 in red").arg(QString::fromStdString(EnergyLabel(results, selected)));
   frame.DrawNote(painter, note.isEmpty() ? orbitsText : note + QStringLiteral("; ") + orbitsText);
   painter.restore();
-  return true;
+  return {true, {}};
 }
 
 }  // namespace zuba

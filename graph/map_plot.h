@@ -22,10 +22,10 @@ inline constexpr const char* kMapDifferenceGraphTitle = "Field map difference an
 // Samples kept per orbit for drawing (the stored orbit has tens of thousands).
 inline constexpr int kOrbitDrawSamples = 360;
 
-// Draws the view for a client area of clientSize logical pixels. Returns false when there is
-// neither a map nor an orbit to draw (the message has been shown).
-bool DrawMapGraph(QPainter& painter, const ResultTables& results, const GraphExtras& extras,
-                  QSize clientSize, int logicalDpi = kScreenLogicalDpi);
+// Draws the view for a client area of clientSize logical pixels. Nothing is drawn when there is
+// neither a map nor an orbit (the note says so).
+GraphDrawing DrawMapGraph(QPainter& painter, const ResultTables& results, const GraphExtras& extras,
+                          QSize clientSize, int logicalDpi = kScreenLogicalDpi);
 
 // The colour image of a map over -halfWidth .. halfWidth metres on both axes, pixels wide and
 // high: bilinear in radius and azimuth, transparent outside the map's radii; low and high are the

@@ -10,7 +10,6 @@
 #include "graph/orbit_samples.h"
 #include "graph/plot_frame.h"
 #include "numerics/units.h"
-#include "platform/message.h"
 #include "platform/numbers.h"
 
 namespace zuba {
@@ -108,17 +107,13 @@ std::vector<int32_t> OrbitGraphEnergies(int32_t count, int32_t selected) {
   return energies;
 }
 
-bool DrawOrbitGraph(QPainter& painter, const ResultTables& results, const GraphExtras& extras,
-                    QSize clientSize, int logicalDpi) {
+GraphDrawing DrawOrbitGraph(QPainter& painter, const ResultTables& results,
+                            const GraphExtras& extras, QSize clientSize, int logicalDpi) {
   const std::vector<SampleSpan> spans = OrbitSpans(results);
   std::vector<OrbitCurves> curves;
   for (int32_t i : OrbitGraphEnergies(static_cast<int32_t>(spans.size()), extras.selected))
     if (spans[static_cast<size_t>(i)].count >= 2) curves.push_back(CurvesOf(results, spans[i], i));
-  if (curves.empty()) {
-    ShowMessage("The record holds no orbit samples to draw!", "Message", Icon::Information,
-                Owner::None);
-    return false;
-  }
+  if (curves.empty()) return NotDrawn("The record holds no orbit samples to draw!");
   std::vector<LegendEntry> legend;
   for (size_t k = 0; k < curves.size(); ++k) {
     const int32_t i = curves[k].energy;
@@ -173,7 +168,7 @@ bool DrawOrbitGraph(QPainter& painter, const ResultTables& results, const GraphE
               QStringLiteral("dR/dτ (mm/rad)"), {}, extras.selected, note);
   }
   painter.restore();
-  return true;
+  return {true, {}};
 }
 
 }  // namespace zuba

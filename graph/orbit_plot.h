@@ -18,10 +18,11 @@ inline constexpr const char* kOrbitGraphTitle = "Orbit radius";
 // Orbits drawn beside the selected one.
 inline constexpr int kOrbitGraphOthers = 5;
 
-// Draws the view for a client area of clientSize logical pixels. Returns false when the record
-// holds no orbit samples (the message has been shown).
-bool DrawOrbitGraph(QPainter& painter, const ResultTables& results, const GraphExtras& extras,
-                    QSize clientSize, int logicalDpi = kScreenLogicalDpi);
+// Draws the view for a client area of clientSize logical pixels. Nothing is drawn when the record
+// holds no orbit samples (the note says so).
+GraphDrawing DrawOrbitGraph(QPainter& painter, const ResultTables& results,
+                            const GraphExtras& extras, QSize clientSize,
+                            int logicalDpi = kScreenLogicalDpi);
 
 // The energies the view draws: a few spread over the run and the selected one (last).
 std::vector<int32_t> OrbitGraphEnergies(int32_t count, int32_t selected);

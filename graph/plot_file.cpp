@@ -44,13 +44,13 @@ PlotFormat FormatOf(const std::string& path) {
 // 96 pixels per inch in the dots-per-metre of an image.
 constexpr int kDotsPerMetre = 3780;
 
-// Draws the white client area and the graph; false when the graph had no data.
-bool Render(QPainter& painter, const PlotDrawing& draw, QSize size) {
+// Draws the white client area and the graph.
+GraphDrawing Render(QPainter& painter, const PlotDrawing& draw, QSize size) {
   painter.fillRect(QRect(QPoint(0, 0), size), Qt::white);
   return draw(painter, size);
 }
 
-bool RenderPng(const PlotDrawing& draw, QSize size, QByteArray& bytes, bool& drawn) {
+bool RenderPng(const PlotDrawing& draw, QSize size, QByteArray& bytes, GraphDrawing& drawn) {
   QImage image(size, QImage::Format_RGB32);
   image.setDotsPerMeterX(kDotsPerMetre);
   image.setDotsPerMeterY(kDotsPerMetre);
@@ -65,7 +65,7 @@ bool RenderPng(const PlotDrawing& draw, QSize size, QByteArray& bytes, bool& dra
 }
 
 bool RenderSvg(const PlotDrawing& draw, const std::string& title, QSize size, QByteArray& bytes,
-               bool& drawn) {
+               GraphDrawing& drawn) {
   QBuffer buffer(&bytes);
   buffer.open(QIODevice::WriteOnly);
   QSvgGenerator generator;
@@ -81,7 +81,7 @@ bool RenderSvg(const PlotDrawing& draw, const std::string& title, QSize size, QB
 }
 
 bool RenderPdf(const PlotDrawing& draw, const std::string& title, QSize size, QByteArray& bytes,
-               bool& drawn) {
+               GraphDrawing& drawn) {
   QBuffer buffer(&bytes);
   buffer.open(QIODevice::WriteOnly);
   QPdfWriter writer(&buffer);
@@ -127,39 +127,37 @@ bool EnsurePlotApplication(std::string& error) {
   return true;
 }
 
-bool WritePlotFile(const ResultTables& results, const std::string& path, int width, int height,
-                   std::string& error) {
-  if (results.F0.size() < results.Rmn.size()) {
-    error = "the F0 table is shorter than the Rmn table (" + std::to_string(results.F0.size()) +
-            " < " + std::to_string(results.Rmn.size()) + ")";
-    return false;
-  }
+PlotWriting WritePlotFile(const ResultTables& results, const std::string& path, int width,
+                          int height) {
+  if (results.F0.size() < results.Rmn.size())
+    return {ErrorFailure("the F0 table is shorter than the Rmn table (" +
+                             std::to_string(results.F0.size()) + " < " +
+                             std::to_string(results.Rmn.size()) + ")",
+                         path),
+            {}};
   return WriteDrawingFile(
       [&results](QPainter& painter, QSize size) {
         return DrawResultsGraph(painter, results, size);
       },
-      kResultsGraphTitle, path, width, height, error);
+      kResultsGraphTitle, path, width, height);
 }
 
-bool WriteDrawingFile(const PlotDrawing& draw, const std::string& title, const std::string& path,
-                      int width, int height, std::string& error) {
-  error.clear();
+PlotWriting WriteDrawingFile(const PlotDrawing& draw, const std::string& title,
+                             const std::string& path, int width, int height) {
   const PlotFormat format = FormatOf(path);
-  if (format == PlotFormat::Unknown) {
-    error = "the plot file name must end in .png, .svg or .pdf: " + path;
-    return false;
-  }
-  if (width < 1 || height < 1 || width > kMaxPlotSide || height > kMaxPlotSide) {
-    error = "the plot size must lie between 1 and " + std::to_string(kMaxPlotSide) +
-            " pixels in each direction, not " + std::to_string(width) + "x" +
-            std::to_string(height);
-    return false;
-  }
-  if (!EnsurePlotApplication(error)) return false;
+  if (format == PlotFormat::Unknown)
+    return {ErrorFailure("the plot file name must end in .png, .svg or .pdf: " + path, path), {}};
+  if (width < 1 || height < 1 || width > kMaxPlotSide || height > kMaxPlotSide)
+    return {ErrorFailure("the plot size must lie between 1 and " + std::to_string(kMaxPlotSide) +
+                             " pixels in each direction, not " + std::to_string(width) + "x" +
+                             std::to_string(height),
+                         path),
+            {}};
+  if (std::string error; !EnsurePlotApplication(error)) return {ErrorFailure(error, path), {}};
 
   const QSize size(width, height);
   QByteArray bytes;
-  bool drawn = false;
+  GraphDrawing drawn;
   bool rendered = false;
   switch (format) {
     case PlotFormat::Png:
@@ -174,18 +172,17 @@ bool WriteDrawingFile(const PlotDrawing& draw, const std::string& title, const s
     case PlotFormat::Unknown:
       break;
   }
-  if (!rendered) {
-    error = "the graph could not be rendered for " + path;
-    return false;
-  }
-  if (!drawn) return false;  // the message has been shown
+  if (!rendered)
+    return {ErrorFailure("the graph could not be rendered for " + path, path),
+            std::move(drawn.notes)};
+  // Nothing to draw: the notes say why.
+  if (!drawn) return {QuietFailure("nothing was drawn", path), std::move(drawn.notes)};
   const Outcome written =
       WriteFileAtomically(path, std::string_view(bytes.constData(), bytes.size()));
-  if (!written) {
-    error = "cannot write " + path + ": " + written.message().text;
-    return false;
-  }
-  return true;
+  if (!written)
+    return {ErrorFailure("cannot write " + path + ": " + written.message().text, path),
+            std::move(drawn.notes)};
+  return {Outcome(), std::move(drawn.notes)};
 }
 
 }  // namespace zuba

@@ -5,7 +5,10 @@
 #include <QSize>
 #include <functional>
 #include <string>
+#include <vector>
 
+#include "graph/graph_extras.h"
+#include "platform/outcome.h"
 #include "results/result_tables.h"
 
 class QPainter;
@@ -24,22 +27,26 @@ bool IsPlotFileName(const std::string& path);
 // with a reason when a non-graphical application object exists already.
 bool EnsurePlotApplication(std::string& error);
 
+// What writing a picture gave: the notes of its drawing (what could not be drawn), and the
+// outcome. A failure says why nothing was written (caption "Error": unknown extension, size out of
+// range, tables of unequal length, the file could not be written); a graph with nothing to draw
+// is a quiet failure whose reason is in the notes.
+struct PlotWriting {
+  Outcome outcome;
+  std::vector<Message> notes;
+};
+
 // Draws the results graph for a client area of width x height logical pixels at 96 pixels per
 // inch (SVG and PDF at the same logical size) on a white background and writes it to path
 // (replacing the file atomically); the format follows the extension.
-// Returns false without writing when the graph cannot be drawn: with `error` empty when a series
-// had no usable real value (the "No real values in X array!" / "... Y array!" message has been
-// shown), otherwise with `error` saying why (unknown extension, size out of range, tables of
-// unequal length, the file could not be written).
-bool WritePlotFile(const ResultTables& results, const std::string& path, int width, int height,
-                   std::string& error);
+PlotWriting WritePlotFile(const ResultTables& results, const std::string& path, int width,
+                          int height);
 
-// Draws a graph laid out in a client area of the given size; false when it had no data (its
-// message has been shown).
-using PlotDrawing = std::function<bool(QPainter&, QSize)>;
+// Draws a graph laid out in a client area of the given size.
+using PlotDrawing = std::function<GraphDrawing(QPainter&, QSize)>;
 
 // The same for any drawing: the white client area, then draw; title names SVG and PDF files.
-bool WriteDrawingFile(const PlotDrawing& draw, const std::string& title, const std::string& path,
-                      int width, int height, std::string& error);
+PlotWriting WriteDrawingFile(const PlotDrawing& draw, const std::string& title,
+                             const std::string& path, int width, int height);
 
 }  // namespace zuba

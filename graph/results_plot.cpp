@@ -74,8 +74,8 @@ void DrawNoEnergyHasValues(QPainter& painter, QSize clientSize, int logicalDpi) 
   painter.restore();
 }
 
-bool DrawResultsGraph(QPainter& painter, const ResultTables& results, QSize clientSize,
-                      int logicalDpi, int32_t highlight) {
+GraphDrawing DrawResultsGraph(QPainter& painter, const ResultTables& results, QSize clientSize,
+                              int logicalDpi, int32_t highlight) {
   // The points: Rmn against F0, with the tables' checked element access.
   const uint32_t pointCount = static_cast<uint32_t>(static_cast<int32_t>(results.Rmn.size()));
   std::vector<double> x(pointCount), y(pointCount);
@@ -103,7 +103,7 @@ bool DrawResultsGraph(QPainter& painter, const ResultTables& results, QSize clie
     DrawHighlight(painter, curve.xPixels, curve.yPixels, highlight);
   }
   painter.restore();
-  return drawn;
+  return {drawn, std::move(curve.notes)};
 }
 
 }  // namespace zuba

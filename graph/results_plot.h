@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "graph/curve.h"
+#include "graph/graph_extras.h"
 #include "results/result_tables.h"
 
 class QPainter;
@@ -22,14 +23,14 @@ inline constexpr const char* kResultsGraphNote = "Particle rotation frequency";
 // Draws the graph of results.F0 against results.Rmn laid out in a client area of clientSize
 // logical pixels with origin (0, 0): the grid, labels and boxes with a solid black pen of width 1
 // and a white brush, then the curve with a solid blue pen of width 1 through the valid points,
-// broken at every point whose x or y pixel is kNoValueInt. Does not erase the background. Returns
-// false when a series has no usable real value: the message has been shown and nothing drawn.
+// broken at every point whose x or y pixel is kNoValueInt. Does not erase the background. Nothing
+// is drawn when a series has no usable real value: the drawing then says so in its note.
 // An F0 table shorter than Rmn is an invalid-argument failure (std::invalid_argument) before
 // anything is drawn. highlight, when it is an energy index, marks that point with a red ring. The
 // energies the default search did not accept (NotAcceptedEnergies) are drawn hollow, and the note
 // says so.
-bool DrawResultsGraph(QPainter& painter, const ResultTables& results, QSize clientSize,
-                      int logicalDpi = kScreenLogicalDpi, int32_t highlight = -1);
+GraphDrawing DrawResultsGraph(QPainter& painter, const ResultTables& results, QSize clientSize,
+                              int logicalDpi = kScreenLogicalDpi, int32_t highlight = -1);
 
 // A red ring around the point of index `point` of the pixel arrays (nothing when it is not a
 // valid point): the energy selected in the results table.

@@ -1,4 +1,4 @@
-// CZUBAView: results view, hand-over of finished results and printing (see view.h).
+// CZUBAView: the results view and its printing (see view.h).
 #include "graph/view.h"
 
 #include <QFont>
@@ -9,81 +9,49 @@
 #include <QPrinter>
 #include <QTimer>
 #include <algorithm>
-#include <chrono>
 #include <stdexcept>
 #include <string>
 
 #include "graph/results_plot.h"
+#include "platform/message.h"
 
 namespace zuba {
 
-CZUBAView::CZUBAView(ResultsHandOver& handOver, QWidget* parent)
-    : QWidget(parent), handOver_(handOver) {
+CZUBAView::CZUBAView(QWidget* parent) : QWidget(parent) {
   // A white client area, erased before every paint.
   setAttribute(Qt::WA_OpaquePaintEvent);
   setAutoFillBackground(false);
   setMinimumSize(1, 1);
-  paintMessages_.guiThread = std::this_thread::get_id();
-
   results_.reset();
 }
 
-void CZUBAView::OnInitialUpdate() {
-  // The base view's initial update is a refresh.
-  OnUpdate();
-  if (document_ == nullptr) return;
-  results_ = document_->DocumentResults();
-  ResultsRefreshed();
-  update();
-}
-
-void CZUBAView::ResultsRefreshed() {
+void CZUBAView::ShowResults(const ResultTables& results, bool available,
+                            std::optional<ViewMap> map) {
+  results_ = results;
+  available_ = available;
   ++resultsGeneration_;
-  ++record_;
   selected_ = -1;
   cache_.Clear();
-  map_ = ViewMap{};
-  mapFor_ = UINT64_MAX;
+  mapKnown_ = map.has_value();
+  map_ = map ? std::move(*map) : ViewMap{};
+  if (GraphNeedsMap(graphKind_)) Map();
   difference_ = nullptr;  // the difference of another run's map
   differenceName_.clear();
   emit resultsRefreshed();
-}
-
-void CZUBAView::OnUpdate() {
-  if (document_ == nullptr) return;
-  results_ = document_->DocumentResults();
-  ResultsRefreshed();
-  int32_t pending = 1;
-  if (handOver_.TransferPending.compare_exchange_strong(pending, 0, std::memory_order_acq_rel)) {
-    // Inside the paint that transfers: that paint draws the new results.
-    return;
-  }
   update();
 }
 
-void CZUBAView::TransferPendingResults() {
-  if (document_ == nullptr) return;
-  if (handOver_.ResultsAvailable.load(std::memory_order_acquire) == 0) return;
-  if (handOver_.TransferPending.load(std::memory_order_acquire) != 1) return;
-  document_->DocumentResults() = handOver_.LatestResults;
-  document_->SetModifiedFlag();
-  document_->UpdateAllViews();  // refreshes results_ and clears TransferPending
-  emit resultsTransferred();
-}
-
-bool CZUBAView::OnDraw(QPainter& painter, QSize clientSize) {
-  if (document_ == nullptr) return false;
-  if (handOver_.ResultsAvailable.load(std::memory_order_acquire) == 0) return false;
-  TransferPendingResults();
+GraphDrawing CZUBAView::OnDraw(QPainter& painter, QSize clientSize) {
+  if (!available_) return {};
   // A run whose every energy failed has no point to draw its energies' graphs with: the view says
   // so (instead of the scaling's message over a blank view).
   const bool ofEnergies = graphKind_ == GraphKind::Frequency ||
                           graphKind_ == GraphKind::Isochronism || graphKind_ == GraphKind::Tunes;
   if (ofEnergies && NoEnergyHasValues(results_)) {
     DrawNoEnergyHasValues(painter, clientSize, kScreenLogicalDpi);
-    return true;
+    return {true, {}};
   }
-  return DrawGraph(painter, results_, graphKind_, clientSize, Extras());
+  return DrawGraph(painter, results_, graphKind_, clientSize, ExtrasAsTheyAre());
 }
 
 void CZUBAView::SetSelectedEnergy(int32_t energy) {
@@ -95,36 +63,37 @@ void CZUBAView::SetSelectedEnergy(int32_t energy) {
 
 void CZUBAView::SetMapSource(ViewMapSource source) {
   mapSource_ = std::move(source);
-  map_ = ViewMap{};
-  mapFor_ = UINT64_MAX;
-  cache_.Clear();
 }
 
 const ViewMap& CZUBAView::Map() {
-  if (mapFor_ != record_) {
+  if (!mapKnown_) {
     map_ = mapSource_ ? mapSource_(results_) : ViewMap{nullptr, "No field map is at hand."};
-    mapFor_ = record_;
+    mapKnown_ = true;
   }
   return map_;
 }
 
-GraphExtras CZUBAView::Extras() {
+GraphExtras CZUBAView::ExtrasAsTheyAre() {
   GraphExtras extras;
   extras.selected = selected_;
   extras.cache = &cache_;
   extras.compare = compare_.get();
   extras.compareName = compareName_;
-  if (document_ != nullptr) extras.name = document_->GetTitle().toStdString();
+  if (title_) extras.name = title_().toStdString();
   if (graphKind_ == GraphKind::Map && difference_) {
     extras.map = difference_;
     extras.difference = true;
     extras.differenceName = differenceName_;
   } else if (GraphNeedsMap(graphKind_)) {
-    const ViewMap& map = Map();
-    extras.map = map.grid;
-    extras.mapNote = map.note;
+    extras.map = map_.grid;
+    extras.mapNote = mapKnown_ ? map_.note : std::string();
   }
   return extras;
+}
+
+GraphExtras CZUBAView::Extras() {
+  if (GraphNeedsMap(graphKind_)) Map();
+  return ExtrasAsTheyAre();
 }
 
 void CZUBAView::SetCompare(std::shared_ptr<const ResultTables> other, std::string name) {
@@ -142,72 +111,28 @@ void CZUBAView::SetMapDifference(std::shared_ptr<const FieldGrid> difference, st
 void CZUBAView::SetGraphKind(GraphKind kind) {
   if (kind == graphKind_) return;
   graphKind_ = kind;
-  ++resultsGeneration_;  // the messages of the new graph are shown once again
+  ++resultsGeneration_;  // the notes of the new graph are shown once again
+  if (GraphNeedsMap(graphKind_)) Map();
   update();
 }
 
-void CZUBAView::PaintMessages::show(const Message& message) {
-  if (std::this_thread::get_id() == guiThread) {
-    std::lock_guard lock(mutex);
-    collected.push_back(message);
-    return;
-  }
-  // The first paint installs this collector a moment before it learns the service to pass on to.
-  MessageService* service = next.load(std::memory_order_acquire);
-  for (int i = 0; service == nullptr && i < 1000; ++i) {
-    std::this_thread::sleep_for(std::chrono::microseconds(100));
-    service = next.load(std::memory_order_acquire);
-  }
-  if (service != nullptr) {
-    service->show(message);
-  } else {
-    ConsoleMessageService().show(message);
-  }
-}
-
-bool CZUBAView::DrawCollectingMessages(QPainter& painter, QSize clientSize) {
-  {
-    std::lock_guard lock(paintMessages_.mutex);
-    paintMessages_.collected.clear();
-  }
-  MessageService* previous = SetMessageService(&paintMessages_);
-  paintMessages_.next.store(previous, std::memory_order_release);
-  bool drawn = false;
-  try {
-    drawn = OnDraw(painter, clientSize);
-  } catch (...) {
-    SetMessageService(previous);
-    throw;
-  }
-  SetMessageService(previous);
-
-  std::vector<Message> messages;
-  {
-    std::lock_guard lock(paintMessages_.mutex);
-    messages.swap(paintMessages_.collected);
-  }
-  // A message box raised inside a paint would bring the next paint, and with it the next box:
-  // the graph's messages are shown once per results record, after the paint.
-  if (!messages.empty() && messagesShownFor_ != resultsGeneration_) {
-    messagesShownFor_ = resultsGeneration_;
-    QTimer::singleShot(0, this, [messages] {
-      for (const Message& m : messages) ShowMessage(m.text, m.caption, m.icon, m.owner);
-    });
-  }
-  return drawn;
+void CZUBAView::ShowOnceAfterPaint(std::vector<Message> messages) {
+  if (messages.empty() || messagesShownFor_ == resultsGeneration_) return;
+  messagesShownFor_ = resultsGeneration_;
+  // A message box raised inside a paint would bring the next paint, and with it the next box.
+  QTimer::singleShot(0, this, [messages = std::move(messages)] {
+    for (const Message& m : messages) ShowMessage(m);
+  });
 }
 
 void CZUBAView::DrawGuarded(QPainter& painter, QSize clientSize) {
   try {
-    DrawCollectingMessages(painter, clientSize);
+    ShowOnceAfterPaint(OnDraw(painter, clientSize).notes);
   } catch (const std::invalid_argument& e) {
     // A document whose F0 table is shorter than Rmn (only a damaged file holds one): the drawing
     // ends without a graph, and the failure is reported once, after the paint.
-    const std::string text = std::string("The results cannot be drawn: ") + e.what() + "!";
-    if (messagesShownFor_ != resultsGeneration_) {
-      messagesShownFor_ = resultsGeneration_;
-      QTimer::singleShot(0, this, [text] { ShowMessage(text, "Error", Icon::Error, Owner::View); });
-    }
+    ShowOnceAfterPaint({Message{std::string("The results cannot be drawn: ") + e.what() + "!",
+                                "Error", Icon::Error, Owner::View}});
   }
 }
 
@@ -223,7 +148,7 @@ void CZUBAView::mouseDoubleClickEvent(QMouseEvent* event) {
 }
 
 QString CZUBAView::PrintHeader() const {
-  return QStringLiteral("File:  ") + (document_ != nullptr ? document_->GetTitle() : QString());
+  return QStringLiteral("File:  ") + (title_ ? title_() : QString());
 }
 
 void CZUBAView::PrintPage(QPainter& painter, QSize pageSize, int dpiX, int dpiY) {

@@ -1,25 +1,22 @@
-// CZUBAView: the results view of the desktop program. It shows the graph of the particle rotation
-// frequency F0 against the mean orbit radius Rmn (or the isochronism error, or the tune diagram),
-// prints it, and takes finished results over from the hand-over of the runs it shows. It reaches
-// its document through ViewDocument. The commands that start and stop runs live with the
+// CZUBAView: the results view of the desktop program. It draws the results it is given (the graph
+// of the particle rotation frequency F0 against the mean orbit radius Rmn, the isochronism error,
+// the tune diagram, the map, the orbit radius or the field harmonics), prints them, and shows once
+// per record what a graph could not draw. It never takes results from anywhere itself: the document
+// gives it its record (and a run its map). The commands that start and stop runs live with the
 // application (app/), which listens to stopRequested().
 #pragma once
 
 #include <QSize>
+#include <QString>
 #include <QWidget>
-#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
+#include <optional>
 #include <string>
-#include <thread>
-#include <vector>
 
 #include "graph/closure_plot.h"
 #include "graph/graph_extras.h"
-#include "platform/message.h"
-#include "results/hand_over.h"
 #include "results/result_tables.h"
 
 class QPainter;
@@ -27,49 +24,35 @@ class QPrinter;
 
 namespace zuba {
 
-// What the view needs of its document.
-class ViewDocument {
- public:
-  virtual ~ViewDocument() = default;
-  // The document's instance of the results.
-  virtual ResultTables& DocumentResults() = 0;
-  virtual void SetModifiedFlag() = 0;
-  // Notifies every view of the document (OnUpdate).
-  virtual void UpdateAllViews() = 0;
-  // The document's title: its file name, or the default name of a new document.
-  virtual QString GetTitle() const = 0;
-};
+// The title of the document shown, for the header of a printed page.
+using ViewTitle = std::function<QString()>;
 
-// The field map of the results shown, as the application finds it again for the map and the
-// harmonics views: the grid (null when there is none to draw) and one line about it.
+// The field map of the results shown, for the map and the harmonics views: the grid (null when
+// there is none to draw) and one line about it.
 struct ViewMap {
   std::shared_ptr<const FieldGrid> grid;
   std::string note;
 };
+// Finds the field map of a record whose map was not given with it (a document opened from a file).
 using ViewMapSource = std::function<ViewMap(const ResultTables& results)>;
 
 class CZUBAView : public QWidget {
   Q_OBJECT
 
  public:
-  // handOver: where the runs shown in this view hand their results over.
-  explicit CZUBAView(ResultsHandOver& handOver, QWidget* parent = nullptr);
+  explicit CZUBAView(QWidget* parent = nullptr);
 
-  void SetDocument(ViewDocument* document) { document_ = document; }
-  ViewDocument* GetDocument() const { return document_; }
+  void SetTitleSource(ViewTitle title) { title_ = std::move(title); }
 
-  // After a new or opened document is attached: the base refresh (OnUpdate), then the document's
-  // results into the view's, and a repaint.
-  void OnInitialUpdate();
-  // Any update notification: the document's results into the view's; clears a pending transfer
-  // without a repaint (it runs inside the paint that transfers), repaints otherwise.
-  void OnUpdate();
-  // The one drawing routine of screen, printer and preview: performs a pending transfer, then
-  // draws the graph laid out in a client area of clientSize logical pixels. Returns what
-  // DrawResultsGraph returned (false when nothing was drawn).
-  bool OnDraw(QPainter& painter, QSize clientSize);
-  // Copies LatestResults into the document when a completed run waits for its transfer.
-  void TransferPendingResults();
+  // The record to draw from now on, and whether it holds results (a new document does not); map,
+  // when given, is its field map (a run's, as the run read it). A new record clears the energy
+  // marked and the map (found through the map source, when a view that needs it is shown: never in
+  // a paint). Repaints.
+  void ShowResults(const ResultTables& results, bool available,
+                   std::optional<ViewMap> map = std::nullopt);
+  // The one drawing routine of screen, printer and preview: the graph laid out in a client area
+  // of clientSize logical pixels; nothing without results.
+  GraphDrawing OnDraw(QPainter& painter, QSize clientSize);
 
   // The page of a print job or of the preview: the header "File:  <title>" in 12 pt Times New
   // Roman, and under it the graph as laid out for the current client size, scaled so that its
@@ -83,24 +66,23 @@ class CZUBAView : public QWidget {
   QString PrintHeader() const;
 
   // The graph that the view, its printing and its preview draw (View menu); the rotation frequency
-  // unless set. Repaints.
+  // unless set. Finds the map when the graph needs it. Repaints.
   void SetGraphKind(GraphKind kind);
   GraphKind GetGraphKind() const { return graphKind_; }
 
   const ResultTables& ViewResults() const { return results_; }
-  ResultsHandOver& HandOver() { return handOver_; }
+  bool ResultsAvailable() const { return available_; }
 
   // The energy marked in every graph (a row chosen in the results table); -1 for none. A new
   // record clears it. Repaints.
   void SetSelectedEnergy(int32_t energy);
   int32_t SelectedEnergy() const { return selected_; }
-  // Where the map and harmonics views get the field map of the results: asked once per record,
-  // when such a view is first drawn.
+  // Where the map and harmonics views get the field map of a record that came without one.
   void SetMapSource(ViewMapSource source);
-  // The field map of the results shown, found through the map source when not yet asked for.
+  // The field map of the results shown: found through the map source when not yet asked for.
   const ViewMap& Map();
-  // What the graph shown draws beside the results (its map read when it needs one), for a file
-  // drawn like the view.
+  // What the graph shown draws beside the results, its map found when it needs one (for a file
+  // drawn like the view; not in a paint).
   GraphExtras Extras();
 
   // A second record drawn beside the results in the per-energy graphs (File > Compare With...),
@@ -115,10 +97,8 @@ class CZUBAView : public QWidget {
   bool HasMapDifference() const { return difference_ != nullptr; }
 
  signals:
-  // The view's copy of the results has been refreshed (a transfer, New, Open).
+  // The view's record has been replaced (a run's results, New, Open).
   void resultsRefreshed();
-  // Emitted after a paint has copied LatestResults into the document.
-  void resultsTransferred();
   // A double click with the left button: the user asks a running calculation to stop.
   void stopRequested();
 
@@ -127,41 +107,28 @@ class CZUBAView : public QWidget {
   void mouseDoubleClickEvent(QMouseEvent* event) override;
 
  private:
-  // After results_ has been refreshed: a new record, no energy marked, its map not yet asked for.
-  void ResultsRefreshed();
-  // Draws through DrawCollectingMessages; a table failure of a damaged record ends the drawing.
+  // What the graph draws beside the results, with the map as it is now.
+  GraphExtras ExtrasAsTheyAre();
+  // Draws; shows the drawing's notes once per record and graph, after the paint. A table failure
+  // of a damaged record ends the drawing with one message.
   void DrawGuarded(QPainter& painter, QSize clientSize);
-  // Draws with the messages of the graph ("No real values in X array!") collected instead of
-  // shown, and shows them afterwards, once per results record and outside of any paint.
-  bool DrawCollectingMessages(QPainter& painter, QSize clientSize);
+  // Shows messages after the paint, unless this record's and graph's have been shown.
+  void ShowOnceAfterPaint(std::vector<Message> messages);
 
-  // Collects the messages raised on the user-interface thread while it is installed; messages of
-  // other threads (the worker) go on to the service that was installed before.
-  class PaintMessages : public MessageService {
-   public:
-    void show(const Message& message) override;
-    std::thread::id guiThread;
-    std::atomic<MessageService*> next{nullptr};
-    std::mutex mutex;
-    std::vector<Message> collected;
-  };
+  ViewTitle title_;
+  ResultTables results_;  // the record drawn; the graph and the report read only this one
+  bool available_ = false;
 
-  ResultsHandOver& handOver_;
-  ViewDocument* document_ = nullptr;
-  ResultTables results_;  // the view's instance; the graph and the report read only this one
-
-  uint64_t resultsGeneration_ = 0;          // counts the refreshes of results_
-  uint64_t messagesShownFor_ = UINT64_MAX;  // the generation whose graph messages were shown
-  PaintMessages paintMessages_;
+  uint64_t resultsGeneration_ = 0;          // counts the records and graph kinds shown
+  uint64_t messagesShownFor_ = UINT64_MAX;  // the generation whose notes were shown
 
   GraphKind graphKind_ = GraphKind::Frequency;  // graph drawn
   int32_t selected_ = -1;                       // energy marked
 
   ViewMapSource mapSource_;
-  ViewMap map_;                   // the field map of results_
-  uint64_t record_ = 0;           // counts the records results_ has held
-  uint64_t mapFor_ = UINT64_MAX;  // the record whose map map_ is
-  GraphCache cache_;              // colour image, thinned orbits, harmonic analysis
+  ViewMap map_;            // the field map of results_
+  bool mapKnown_ = false;  // map_ was given or has been asked for
+  GraphCache cache_;       // colour image, thinned orbits, harmonic analysis
 
   std::shared_ptr<const ResultTables> compare_;  // the compared record; null for none
   std::string compareName_;

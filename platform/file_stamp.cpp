@@ -18,14 +18,20 @@ uint64_t ContentHash(const void* bytes, std::size_t size) {
 }
 
 FileStamp StampFile(const std::string& path) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return {};
+  const FileBytes file = ReadWholeFile(path);
+  if (file.status != ReadStatus::Ok) return {};
+  return StampOfBytes(path, file.bytes);
+}
+
+FileStamp StampOfBytes(const std::string& path, std::string_view bytes) {
   FileStamp stamp;
   struct stat info {};
   if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return stamp;
-  const FileBytes file = ReadWholeFile(path);
-  if (file.status != ReadStatus::Ok) return stamp;
-  stamp.size = static_cast<int64_t>(file.bytes.size());
+  stamp.size = static_cast<int64_t>(bytes.size());
   stamp.modifiedNs = static_cast<int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
-  stamp.contentHash = ContentHash(file.bytes.data(), file.bytes.size());
+  stamp.contentHash = ContentHash(bytes.data(), bytes.size());
   return stamp;
 }
 

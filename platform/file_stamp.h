@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace zuba {
 
@@ -26,5 +27,9 @@ uint64_t ContentHash(const void* bytes, std::size_t size);
 
 // The stamp of the file at path now; an unknown stamp when it cannot be read.
 FileStamp StampFile(const std::string& path);
+
+// The stamp of the file at path whose bytes were just read (its time from the file system, its
+// size and hash from the bytes): the file read once for both its contents and its stamp.
+FileStamp StampOfBytes(const std::string& path, std::string_view bytes);
 
 }  // namespace zuba

@@ -100,23 +100,30 @@ std::optional<std::string> BuildReport(const ResultTables& results, std::string_
   return report;
 }
 
-ReportWrite SaveResultsReportFile(const ResultTables& results, const std::string& path,
-                                  std::vector<Failure>* failures) {
+ReportSaving SaveResultsReportFile(const ResultTables& results, const std::string& path) {
+  ReportSaving out;
   const size_t slash = path.find_last_of('/');
   const std::string_view title = slash == std::string::npos
                                      ? std::string_view(path)
                                      : std::string_view(path).substr(slash + 1);
-  std::optional<std::string> report = BuildReport(results, title, failures);
-  if (!report) return ReportWrite::TablesUnequal;
-  if (!WriteFileAtomically(path, *report)) {
-    if (failures != nullptr) {
-      Failure failure = ErrorFailure("Unable to open file for saving!", path);
-      failure.message.owner = Owner::View;
-      failures->push_back(std::move(failure));
-    }
-    return ReportWrite::CannotOpen;
+  std::optional<std::string> report = BuildReport(results, title, &out.leftOut);
+  if (!report) {
+    const ResultTables& r = results;
+    out.outcome =
+        QuietFailure("the tables Ek, Rmn, Bmn, Rev, F0 and dReo differ in length (" +
+                         std::to_string(r.Ek.size()) + ", " + std::to_string(r.Rmn.size()) + ", " +
+                         std::to_string(r.Bmn.size()) + ", " + std::to_string(r.Rev.size()) + ", " +
+                         std::to_string(r.F0.size()) + ", " + std::to_string(r.dReo.size()) +
+                         "); no report is written",
+                     "tables");
+    return out;
   }
-  return ReportWrite::Written;
+  if (!WriteFileAtomically(path, *report)) {
+    Failure failure = ErrorFailure("Unable to open file for saving!", path);
+    failure.message.owner = Owner::View;
+    out.outcome = std::move(failure);
+  }
+  return out;
 }
 
 }  // namespace zuba

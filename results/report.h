@@ -21,15 +21,18 @@ namespace zuba {
 std::optional<std::string> BuildReport(const ResultTables& results, std::string_view fileTitle,
                                        std::vector<Failure>* failures = nullptr);
 
-enum class ReportWrite { Written, TablesUnequal, CannotOpen };
+// What writing a report gave: its outcome and the failures of the numbers left out (the rest was
+// written). A failure writes nothing and leaves an earlier file at path as it was (the report is
+// written to a temporary file beside it that replaces it only when complete): tables Ek, Rmn,
+// Bmn, Rev, F0 and dReo of unequal length (a quiet failure naming their lengths, subject
+// "tables"), or a file that cannot be created or written ("Unable to open file for saving!",
+// caption "Error", owned by the view, subject the path).
+struct ReportSaving {
+  Outcome outcome;
+  std::vector<Failure> leftOut;
+};
 
 // Writes the report to path, its title line being the file name without its folder.
-// TablesUnequal: the per-energy tables differ in length; nothing to show, no file is touched.
-// CannotOpen: the file cannot be created or written; the failure "Unable to open file for saving!"
-// (caption "Error", owned by the view) is appended, and an earlier file at path stays as it was,
-// since the report is written to a temporary file beside it that replaces it only when complete.
-// failures receives, in order, those of the numbers left out and that of the file.
-ReportWrite SaveResultsReportFile(const ResultTables& results, const std::string& path,
-                                  std::vector<Failure>* failures = nullptr);
+ReportSaving SaveResultsReportFile(const ResultTables& results, const std::string& path);
 
 }  // namespace zuba

@@ -80,8 +80,8 @@ std::string SettableRunFieldNames() {
   return names;
 }
 
-std::string SetRunField(const RunField& field, std::string_view text, RunParameters& run) {
-  return VisitRunField(field, run, [text]<class T>(T& member) -> std::string {
+Outcome SetRunField(const RunField& field, std::string_view text, RunParameters& run) {
+  const std::string refusal = VisitRunField(field, run, [text]<class T>(T& member) -> std::string {
     if constexpr (std::is_same_v<T, std::string>) {
       member = std::string(text);
     } else if constexpr (std::is_same_v<T, double>) {
@@ -99,6 +99,8 @@ std::string SetRunField(const RunField& field, std::string_view text, RunParamet
     }
     return {};
   });
+  if (refusal.empty()) return {};
+  return ErrorFailure(refusal, field.name);
 }
 
 std::string RunFieldText(const RunField& field, const RunParameters& run) {

@@ -11,6 +11,7 @@
 #include <string_view>
 #include <type_traits>
 
+#include "platform/outcome.h"
 #include "results/run_parameters.h"
 
 namespace zuba {
@@ -79,10 +80,10 @@ std::string SettableRunFieldNames();
 
 // Converts text into the field of run, as --set reads a value: a text is taken as it is; a number
 // is read after trimming white space and one leading '+', and must be the whole text: an integer
-// of the range -2147483647 .. 2147483647, a real finite. Returns empty when the field was set,
-// otherwise the reason, quoting text as given ("\"4.5\" is not a whole number of the range
-// -2147483647 .. 2147483647", "\"x\" is not a finite real number"); run is then unchanged.
-std::string SetRunField(const RunField& field, std::string_view text, RunParameters& run);
+// of the range -2147483647 .. 2147483647, a real finite. A refusal (subject the field's name) says
+// why, quoting text as given ("\"4.5\" is not a whole number of the range -2147483647 ..
+// 2147483647", "\"x\" is not a finite real number"); run is then unchanged.
+Outcome SetRunField(const RunField& field, std::string_view text, RunParameters& run);
 
 // The field's value as text that SetRunField reads back to the same value: a text as it is, an
 // integer in decimal, a real in the fewest digits that read back exactly.

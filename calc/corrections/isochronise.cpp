@@ -35,7 +35,7 @@ constexpr double kInfinity = std::numeric_limits<double>::infinity();
 constexpr std::size_t kSampleStride = 8;
 
 // Target revolution frequency Frf / H (Hz).
-double TargetFrequency(const CalculationRecord& record) {
+double TargetFrequency(const PreparedRun& record) {
   return record.rfFrequency / record.run.H;
 }
 
@@ -66,7 +66,7 @@ double MeanFieldIndex(std::span<const double> radii, std::span<const double> mea
   return R * (high - low) / (Rhigh - Rlow) / mid;
 }
 
-std::vector<double> AzimuthalMeans(const CalculationRecord& record, std::span<const double> field) {
+std::vector<double> AzimuthalMeans(const PreparedRun& record, std::span<const double> field) {
   std::vector<double> mean;
   if (!AzimuthalMean(field, record.nR, record.thetaStart, record.thetaEnd, record.nTheta, mean))
     mean.assign(static_cast<std::size_t>(record.nR), 0.0);
@@ -77,7 +77,7 @@ std::vector<double> AzimuthalMeans(const CalculationRecord& record, std::span<co
 // along the orbit, averaged over the turn, moves F0 by F0 ΔB / (B̄ (1 + k)) in the smooth
 // approximation — the orbit moves outwards as the field grows, and in a field of index k that takes
 // back the fraction k / (1 + k) of the gain.
-Eigen::MatrixXd FrequencyResponse(const CalculationRecord& record, const RadialWeights& weights,
+Eigen::MatrixXd FrequencyResponse(const PreparedRun& record, const RadialWeights& weights,
                                   std::span<const double> field,
                                   const std::vector<EnergyOrbit>& orbits,
                                   const std::vector<int>& energies) {
@@ -195,18 +195,16 @@ std::vector<std::vector<Eigen::Index>> SharingNodes(const std::vector<double>& r
 
 }  // namespace
 
-OrbitCloser PreciseOrbitCloser(const CalculationRecord& record, int threads,
-                               const std::atomic<int32_t>* stop) {
-  return [base = record, threads, stop](std::span<const double> field,
-                                        std::vector<EnergyOrbit>& orbits) -> Outcome {
-    CalculationRecord run = base;
-    run.field.assign(field.begin(), field.end());
-    PreparedRun prepared;
-    if (Outcome o = PrepareRun(run, prepared); !o) return o;
+OrbitCloser PreciseOrbitCloser(SharedRun run, int threads, StopToken stop) {
+  return [run = std::move(run), threads, stop = std::move(stop)](
+             std::span<const double> field, std::vector<EnergyOrbit>& orbits) -> Result<Closing> {
+    // The run is shared, not copied: the tables of this field are made beside it.
+    Result<OrbitInputs> tables = PrepareOrbitInputs(*run, field);
+    if (!tables) return tables.outcome();
     Result<FieldPatches> patches =
-        FieldPatches::Build(prepared.radialSteps, run.radii, run.azimuths, run.field, run.moments);
+        FieldPatches::Build(tables->radialSteps, run->radii, run->azimuths, field, tables->moments);
     if (!patches) return patches.outcome();
-    orbits.resize(static_cast<std::size_t>(run.n));
+    orbits.resize(static_cast<std::size_t>(run->n));
     // Each energy starts from its orbit on the field before, where it had one: on a slightly
     // changed field that closes in a turn or two.
     std::vector<std::optional<OrbitStart>> seeds(orbits.size());
@@ -231,8 +229,8 @@ OrbitCloser PreciseOrbitCloser(const CalculationRecord& record, int threads,
       }
     };
     const ClosedOrbits closed =
-        CloseOrbits(prepared.constants, prepared.tables(), *patches, run.Ek, seeds, options);
-    if (closed.stopped) return QuietFailure(kStoppedText);
+        CloseOrbits(tables->constants, tables->tables(), *patches, run->Ek, seeds, options);
+    if (closed.stopped) return Closing::Stopped;
     for (std::size_t i = 0; i < orbits.size(); ++i) {
       const PreciseOrbitResult& result = closed.energies[i];
       EnergyOrbit& orbit = orbits[i];
@@ -251,11 +249,11 @@ OrbitCloser PreciseOrbitCloser(const CalculationRecord& record, int threads,
         orbit.R.clear();
       }
     }
-    return {};
+    return Closing::Closed;
   };
 }
 
-std::vector<double> IsochronismOf(const CalculationRecord& record,
+std::vector<double> IsochronismOf(const PreparedRun& record,
                                   const std::vector<EnergyOrbit>& orbits) {
   std::vector<double> errors;
   errors.reserve(orbits.size());
@@ -265,8 +263,7 @@ std::vector<double> IsochronismOf(const CalculationRecord& record,
   return errors;
 }
 
-std::vector<double> FieldWithMeanChange(const CalculationRecord& record,
-                                        std::span<const double> deltaB) {
+std::vector<double> FieldWithMeanChange(const PreparedRun& record, std::span<const double> deltaB) {
   std::vector<double> field = record.field;
   for (int32_t i = 0; i < record.nR; ++i)
     for (int32_t j = 0; j < record.nTheta; ++j)
@@ -274,7 +271,7 @@ std::vector<double> FieldWithMeanChange(const CalculationRecord& record,
   return field;
 }
 
-std::vector<double> RfPhaseOf(const CalculationRecord& record, const std::vector<double>& errors,
+std::vector<double> RfPhaseOf(const PreparedRun& record, const std::vector<double>& errors,
                               double gainPerTurnMeV) {
   std::vector<double> phase(errors.size(), kNoValue);
   const double turnsPerStep = record.run.dEk / gainPerTurnMeV;
@@ -300,28 +297,26 @@ double LargestMagnitude(const std::vector<double>& values) {
   return largest;
 }
 
-Result<std::vector<double>> IsochronismOnMap(const CalculationRecord& record, int threads) {
+Result<std::vector<double>> IsochronismOnMap(const SharedRun& run, int threads) {
   std::vector<EnergyOrbit> orbits;
-  if (Outcome o = PreciseOrbitCloser(record, threads)(record.field, orbits); !o) return o;
-  return IsochronismOf(record, orbits);
+  const Result<Closing> closing = PreciseOrbitCloser(run, threads)(run->field, orbits);
+  if (!closing) return closing.failure();
+  return IsochronismOf(*run, orbits);  // never stopped: the closer has no stop token
 }
 
-Result<SdfConversion> CorrectedMapSdf(const CalculationRecord& record,
-                                      std::span<const double> deltaB) {
-  // The unit of the file the record was read from; the mesh and the field are the record's.
-  Result<FieldMap> read = ReadMap(record.run.Path, record.mapReading);
-  if (!read) return read.outcome();
+Result<SdfConversion> CorrectedMapSdf(const PreparedRun& record, std::span<const double> deltaB) {
+  // In the unit of the file the run read; the mesh and the field are the run's.
   FieldMap map;
   map.nR = record.nR;
   map.nTheta = record.nTheta;
-  map.unit = read->unit;
+  map.unit = record.mapUnit;
   map.radii = record.radii;
   map.azimuths = record.azimuths;
   map.field = FieldWithMeanChange(record, deltaB);
   map.moments.assign(map.field.size(), 0.0);
   map.thetaStart = record.thetaStart;
   map.thetaEnd = record.thetaEnd;
-  map.format = read->format;
+  map.format = record.mapReading.format;
   Result<SdfConversion> sdf = ConvertToSdf(map, "", std::nullopt);
   const double step = 360.0 / record.nTheta;
   if (!sdf && !IsSdfAzimuthStep(step))
@@ -343,7 +338,7 @@ const char* TerminationName(CorrectionTermination termination) {
   return "no_progress";
 }
 
-std::vector<std::string> CorrectionWarnings(const CalculationRecord& record,
+std::vector<std::string> CorrectionWarnings(const PreparedRun& record,
                                             const CorrectionOutcome& outcome) {
   std::vector<std::string> lines;
   if (!(outcome.isochronismAfter <= outcome.target)) {
@@ -390,7 +385,7 @@ CorrectionShape ShapeOf(const MeanFieldCorrection& correction) {
   return shape;
 }
 
-Result<std::vector<double>> EnergyWeightsOf(const CalculationRecord& record,
+Result<std::vector<double>> EnergyWeightsOf(const PreparedRun& record,
                                             const std::vector<EnergyRange>& exclude,
                                             const std::vector<EnergyWeight>& weights) {
   auto refused = [](const std::string& text) { return ErrorFailure(text); };
@@ -425,7 +420,7 @@ Result<std::vector<double>> EnergyWeightsOf(const CalculationRecord& record,
   return out;
 }
 
-Result<MeanFieldCorrection> FindIsochronousCorrection(const CalculationRecord& record,
+Result<MeanFieldCorrection> FindIsochronousCorrection(const PreparedRun& record,
                                                       const OrbitCloser& close,
                                                       const IsochroniseOptions& options) {
   MeanFieldCorrection out;
@@ -505,8 +500,9 @@ Result<MeanFieldCorrection> FindIsochronousCorrection(const CalculationRecord& r
     ++out.iterations;
 
     field = FieldWithMeanChange(record, expand(c));
-    if (Outcome o = close(field, orbits); !o) {
-      if (!IsStop(o)) return o;
+    const Result<Closing> closing = close(field, orbits);
+    if (!closing) return closing.failure();
+    if (*closing == Closing::Stopped) {
       out.termination = CorrectionTermination::Stopped;
       break;
     }

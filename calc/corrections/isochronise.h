@@ -5,7 +5,6 @@
 // on the changed field, each started from its orbit of the step before.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <span>
@@ -14,9 +13,10 @@
 
 #include "calc/maps/coil_table.h"
 #include "calc/maps/sdf_writer.h"
-#include "calc/run/driver.h"
+#include "calc/run/prepared_run.h"
 #include "numerics/radial_weights.h"
 #include "platform/outcome.h"
+#include "platform/stop.h"
 
 namespace zuba {
 
@@ -32,17 +32,22 @@ struct EnergyOrbit {
   std::vector<double> tau, R;          // rad, m: the turn, every few integration steps and its end
 };
 
+// How a call of a closer ended: every energy tried, or stopped on request before that (the
+// orbits are then not to be used).
+enum class Closing { Closed, Stopped };
+
 // Closes the orbit of every energy of the run on the field values `field` (T, the map's mesh,
 // radius-major), starting each from its earlier orbit where it is seeded; writes the orbits.
 using OrbitCloser =
-    std::function<Outcome(std::span<const double> field, std::vector<EnergyOrbit>& orbits)>;
+    std::function<Result<Closing>(std::span<const double> field, std::vector<EnergyOrbit>& orbits)>;
 
-// The closer of the precise closure for the record's run (its mesh, energies and ion), on
-// `threads` threads; the same orbits for any thread count. When *stop turns 1 the closer ends after
-// the energies in flight and fails quietly with kStoppedText.
-OrbitCloser PreciseOrbitCloser(const CalculationRecord& record, int threads,
-                               const std::atomic<int32_t>* stop = nullptr);
+// The closer of the precise closure for the prepared run (its mesh, energies and ion), on
+// `threads` threads; the same orbits for any thread count. The run is shared, never copied: each
+// call makes the tables of its field beside it. A stop ends a call after the energies in flight
+// (Closing::Stopped), which the searches turn into CorrectionTermination::Stopped.
+OrbitCloser PreciseOrbitCloser(SharedRun run, int threads, StopToken stop = {});
 
+// The quiet failure of a search stopped before its first step.
 inline constexpr const char* kStoppedText = "Stopped.";
 
 // Called after each iteration with its number and the worst |F0 H / Frf - 1| it left (from the
@@ -70,20 +75,20 @@ struct IsochroniseOptions {
 
 // Per energy of the run: the isochronism error F0 H / Frf - 1 (kNoValue where the orbit did not
 // close).
-std::vector<double> IsochronismOf(const CalculationRecord& record,
+std::vector<double> IsochronismOf(const PreparedRun& record,
                                   const std::vector<EnergyOrbit>& orbits);
 
 // The RF phase (degrees) at every energy from the isochronism errors, accumulated in energy order
 // from 0 at the first closed energy: each step of dEk takes dEk / gain turns, each slipping by
 // 360 (Frf / F0 - H) at the last closed energy. kNoValue where the error is.
-std::vector<double> RfPhaseOf(const CalculationRecord& record, const std::vector<double>& errors,
+std::vector<double> RfPhaseOf(const PreparedRun& record, const std::vector<double>& errors,
                               double gainPerTurnMeV);
 
 // The largest magnitude of the values that are not kNoValue (0 when none).
 double LargestMagnitude(const std::vector<double>& values);
 
-// The isochronism errors of the precise closed orbits on the record's own field.
-Result<std::vector<double>> IsochronismOnMap(const CalculationRecord& record, int threads);
+// The isochronism errors of the precise closed orbits on the run's own field.
+Result<std::vector<double>> IsochronismOnMap(const SharedRun& run, int threads);
 
 // What both searches report, per energy of the run and over all of them.
 struct CorrectionOutcome {
@@ -106,7 +111,7 @@ struct CorrectionOutcome {
 // The lines that say what a result did not reach (one line each, "Warning: ..."): the target not
 // reached (naming the worst energy and its residual), an RF phase slip that grew, energies whose
 // orbit was lost during the search.
-std::vector<std::string> CorrectionWarnings(const CalculationRecord& record,
+std::vector<std::string> CorrectionWarnings(const PreparedRun& record,
                                             const CorrectionOutcome& outcome);
 
 struct MeanFieldCorrection : CorrectionOutcome {
@@ -132,20 +137,18 @@ CorrectionShape ShapeOf(const MeanFieldCorrection& correction);
 // outwards; the map's radial spline joins them smoothly). The best iterate is kept; a stop during
 // the iterations ends with it (CorrectionTermination::Stopped). Fails when no energy closes on the
 // map or the search is stopped before its first step.
-Result<MeanFieldCorrection> FindIsochronousCorrection(const CalculationRecord& record,
+Result<MeanFieldCorrection> FindIsochronousCorrection(const PreparedRun& record,
                                                       const OrbitCloser& close,
                                                       const IsochroniseOptions& options = {});
 
 // The record's field with node values changed by deltaB (T per radius node, every azimuth).
-std::vector<double> FieldWithMeanChange(const CalculationRecord& record,
-                                        std::span<const double> deltaB);
+std::vector<double> FieldWithMeanChange(const PreparedRun& record, std::span<const double> deltaB);
 
 // The record's map with its node values changed by deltaB (T per radius node, every azimuth) as
 // *.sdf text, in the unit of the map file (Gs for one that is in neither Gs nor T), the values
 // written to 1e-5 T. A map whose azimuth step has no three-decimal form is resampled onto the
 // nearest step that has one (the conversion says so and by how much it changed the field).
-Result<SdfConversion> CorrectedMapSdf(const CalculationRecord& record,
-                                      std::span<const double> deltaB);
+Result<SdfConversion> CorrectedMapSdf(const PreparedRun& record, std::span<const double> deltaB);
 
 // The field per ampere of every coil at the record's radius nodes (T/A), coil after coil.
 std::vector<std::vector<double>> CoilNodeFields(const TrimCoils& coils,
@@ -181,7 +184,7 @@ inline constexpr double kConditionWarning = 1e3;
 
 // CorrectionWarnings, and a condition number above kConditionWarning naming the two coils whose
 // columns are most alike.
-std::vector<std::string> TrimFitWarnings(const CalculationRecord& record, const TrimFit& fit,
+std::vector<std::string> TrimFitWarnings(const PreparedRun& record, const TrimFit& fit,
                                          const std::vector<std::string>& coilNames);
 
 // Energy ranges (MeV, both ends included) to leave out of a fit or to weight.
@@ -195,7 +198,7 @@ struct EnergyWeight {
 // The weight per energy of the record's run: 1, then each weighted range's weight (the later wins),
 // then 0 in every excluded range. Refused, naming it: a range whose low end is above its high
 // end, a weight that is not above 0, exclusions that leave no energy of the run.
-Result<std::vector<double>> EnergyWeightsOf(const CalculationRecord& record,
+Result<std::vector<double>> EnergyWeightsOf(const PreparedRun& record,
                                             const std::vector<EnergyRange>& exclude,
                                             const std::vector<EnergyWeight>& weights);
 
@@ -204,7 +207,7 @@ Result<std::vector<double>> EnergyWeightsOf(const CalculationRecord& record,
 // measured by finite differences; an energy whose orbit a probe loses is probed again with a
 // quarter of the step, twice, and else left out of that iteration (lostInIterationMeV). Fails when
 // no energy closes on the map (or none is left), or the search is stopped before its first step.
-Result<TrimFit> FitTrimCoils(const CalculationRecord& record, const TrimCoils& coils,
+Result<TrimFit> FitTrimCoils(const PreparedRun& record, const TrimCoils& coils,
                              const OrbitCloser& close, const TrimFitOptions& options);
 
 }  // namespace zuba

@@ -18,10 +18,12 @@ std::vector<int> ClosedEnergies(const std::vector<EnergyOrbit>& orbits) {
   return closed;
 }
 
-Result<OrbitsOnMap> CloseOnMap(const CalculationRecord& record, const OrbitCloser& close,
+Result<OrbitsOnMap> CloseOnMap(const PreparedRun& record, const OrbitCloser& close,
                                const std::string& what) {
   OrbitsOnMap on;
-  if (Outcome o = close(record.field, on.orbits); !o) return o;
+  const Result<Closing> closing = close(record.field, on.orbits);
+  if (!closing) return closing.failure();
+  if (*closing == Closing::Stopped) return QuietFailure(kStoppedText);
   on.energies = ClosedEnergies(on.orbits);
   for (std::size_t i = 0; i < on.orbits.size(); ++i)
     if (!on.orbits[i].closed) on.excludedMeV.push_back(JoulesToMeV(record.Ek[i]));
@@ -41,11 +43,6 @@ void OrbitSpan(const std::vector<EnergyOrbit>& orbits, const std::vector<int>& e
       low = std::min(low, R);
       high = std::max(high, R);
     }
-}
-
-// A closer's failure that is a stop on request.
-bool IsStop(const Outcome& outcome) {
-  return !outcome && outcome.failure().quiet && outcome.message().text == kStoppedText;
 }
 
 // The largest magnitude of the values of the energies not excluded.
@@ -68,8 +65,8 @@ void StartOutcome(const OrbitsOnMap& on, double target, CorrectionOutcome& out) 
 
 // The rest at the end: the errors after, the RF phase (accumulated over every closed energy), the
 // worst values over the energies not excluded, the excluded energies listed from their flags.
-void EndOutcome(const CalculationRecord& record, std::vector<double> errorsAfter,
-                double gainPerTurnMeV, CorrectionOutcome& out) {
+void EndOutcome(const PreparedRun& record, std::vector<double> errorsAfter, double gainPerTurnMeV,
+                CorrectionOutcome& out) {
   out.errorAfter = std::move(errorsAfter);
   out.phaseBefore = RfPhaseOf(record, out.errorBefore, gainPerTurnMeV);
   out.phaseAfter = RfPhaseOf(record, out.errorAfter, gainPerTurnMeV);

@@ -18,8 +18,8 @@ struct OrbitsOnMap {
 };
 
 // Closes the orbits on the record's field. Fails, saying there is nothing to `what`, when none
-// closed.
-Result<OrbitsOnMap> CloseOnMap(const CalculationRecord& record, const OrbitCloser& close,
+// closed, and quietly with kStoppedText when stopped.
+Result<OrbitsOnMap> CloseOnMap(const PreparedRun& record, const OrbitCloser& close,
                                const std::string& what);
 
 // The indices of the orbits that closed.
@@ -28,9 +28,6 @@ std::vector<int> ClosedEnergies(const std::vector<EnergyOrbit>& orbits);
 // The radial span (m) that the given orbits sweep.
 void OrbitSpan(const std::vector<EnergyOrbit>& orbits, const std::vector<int>& energies,
                double& low, double& high);
-
-// A closer's failure that is a stop on request.
-bool IsStop(const Outcome& outcome);
 
 // The largest magnitude of the values of the energies not excluded.
 double LargestIncluded(const std::vector<double>& values, const std::vector<bool>& excluded);
@@ -41,8 +38,8 @@ void StartOutcome(const OrbitsOnMap& on, double target, CorrectionOutcome& out);
 
 // The rest at the end: the errors after, the RF phase (accumulated over every closed energy), the
 // worst values over the energies not excluded, the excluded energies listed from their flags.
-void EndOutcome(const CalculationRecord& record, std::vector<double> errorsAfter,
-                double gainPerTurnMeV, CorrectionOutcome& out);
+void EndOutcome(const PreparedRun& record, std::vector<double> errorsAfter, double gainPerTurnMeV,
+                CorrectionOutcome& out);
 
 // The worst |error| over the given energies; infinity when one of them has no closed orbit.
 double WorstOf(const std::vector<double>& errors, const std::vector<int>& energies);

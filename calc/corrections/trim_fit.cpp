@@ -50,7 +50,7 @@ std::string Printed(const char* format, double value) {
 
 }  // namespace
 
-std::vector<std::string> TrimFitWarnings(const CalculationRecord& record, const TrimFit& fit,
+std::vector<std::string> TrimFitWarnings(const PreparedRun& record, const TrimFit& fit,
                                          const std::vector<std::string>& coilNames) {
   std::vector<std::string> lines = CorrectionWarnings(record, fit);
   if (fit.conditionNumber > kConditionWarning && fit.alikeFirst >= 0)
@@ -66,7 +66,7 @@ namespace {
 
 // The quantity the fit minimises at the fitted energies (rows), each times the square root of its
 // weight: the isochronism errors, or the RF phase accumulated over every energy with an error.
-Eigen::VectorXd Objective(const CalculationRecord& record, const std::vector<double>& errors,
+Eigen::VectorXd Objective(const PreparedRun& record, const std::vector<double>& errors,
                           const std::vector<int>& rows, const std::vector<double>& rootWeights,
                           const TrimFitOptions& options) {
   const std::vector<double> phase = options.target == TrimTarget::Phase
@@ -88,7 +88,7 @@ bool AllClosed(const std::vector<EnergyOrbit>& orbits, const std::vector<int>& e
 
 }  // namespace
 
-Result<TrimFit> FitTrimCoils(const CalculationRecord& record, const TrimCoils& coils,
+Result<TrimFit> FitTrimCoils(const PreparedRun& record, const TrimCoils& coils,
                              const OrbitCloser& close, const TrimFitOptions& options) {
   TrimFit out;
   const int K = coils.Count();
@@ -183,8 +183,9 @@ Result<TrimFit> FitTrimCoils(const CalculationRecord& record, const TrimCoils& c
         std::vector<double> shifted = currents;
         shifted[c] += dI;
         moved = orbits;
-        if (Outcome o = close(fieldOf(shifted), moved); !o) {
-          if (!IsStop(o)) return o;
+        const Result<Closing> closing = close(fieldOf(shifted), moved);
+        if (!closing) return closing.failure();
+        if (*closing == Closing::Stopped) {
           stopped = true;
           break;
         }
@@ -241,8 +242,9 @@ Result<TrimFit> FitTrimCoils(const CalculationRecord& record, const TrimCoils& c
       for (Eigen::Index a = 0; a < A; ++a)
         trial[active[static_cast<std::size_t>(a)]] += scale * solved.x[a];
       std::vector<EnergyOrbit> moved = orbits;
-      if (Outcome o = close(fieldOf(trial), moved); !o) {
-        if (!IsStop(o)) return o;
+      const Result<Closing> closing = close(fieldOf(trial), moved);
+      if (!closing) return closing.failure();
+      if (*closing == Closing::Stopped) {
         stopped = true;
         break;
       }

@@ -114,7 +114,12 @@ Result<FieldMap> ParseMap(std::string_view bytes, std::string_view name,
   return RefuseMapFile(name, "unknown map format");
 }
 
-Result<FieldMap> ReadMap(const std::string& path, const MapReadingOptions& options) {
+namespace {
+
+// The reading of a map file; its stamp too when asked for.
+Result<FieldMap> ReadMapFile(const std::string& path, const MapReadingOptions& options,
+                             FileStamp* stamp) {
+  if (stamp != nullptr) *stamp = FileStamp{};
   if (Outcome o = CheckMapReadingOptions(options); !o) return o;
   FileBytes file = ReadWholeFile(path);
   const bool sdf =
@@ -129,11 +134,24 @@ Result<FieldMap> ReadMap(const std::string& path, const MapReadingOptions& optio
                              ? std::string("not enough memory to read the file")
                              : "cannot open the file: " + std::string(std::strerror(file.error)));
   }();
+  if (map && stamp != nullptr && file.status == ReadStatus::Ok)
+    *stamp = StampOfBytes(path, file.bytes);
   if (map || !sdf) return map;
   // The *.sdf reader's texts do not name the file: the refusal carries it for the front ends.
   Failure failure = map.failure();
   if (failure.message.text.rfind(path + ": ", 0) != 0) failure.file = path;
   return failure;
+}
+
+}  // namespace
+
+Result<FieldMap> ReadMap(const std::string& path, const MapReadingOptions& options,
+                         FileStamp& stamp) {
+  return ReadMapFile(path, options, &stamp);
+}
+
+Result<FieldMap> ReadMap(const std::string& path, const MapReadingOptions& options) {
+  return ReadMapFile(path, options, nullptr);
 }
 
 }  // namespace zuba

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "calc/maps/field_map.h"
+#include "platform/file_stamp.h"
 #include "platform/outcome.h"
 #include "results/map_reading.h"
 
@@ -34,6 +35,10 @@ MapFormat DetectMapFormat(std::string_view bytes);
 // refusals); the symmetry and unit options are refused on it. `format` of the map says which
 // reader read it.
 Result<FieldMap> ReadMap(const std::string& path, const MapReadingOptions& options);
+
+// The same, with the stamp of the bytes read (one read of the file for both).
+Result<FieldMap> ReadMap(const std::string& path, const MapReadingOptions& options,
+                         FileStamp& stamp);
 
 // The same on the file's bytes; `name` stands for the file in the messages.
 Result<FieldMap> ParseMap(std::string_view bytes, std::string_view name,

@@ -90,9 +90,7 @@ ClosedOrbits CloseOrbits(const OrbitConstants& constants, const AverageFieldTabl
   ClosedOrbits out;
   out.energies.resize(n);
   std::vector<OrbitSamples> rings(n);  // of the closed orbits, for the second pass
-  auto stopAsked = [&options] {
-    return options.stop != nullptr && options.stop->load(std::memory_order_acquire) == 1;
-  };
+  auto stopAsked = [&options] { return options.stop.StopRequested(); };
 
   // First pass: every energy on its own, on the threads.
   std::mutex mutex;  // guards the calls of the callbacks
@@ -102,10 +100,10 @@ ClosedOrbits CloseOrbits(const OrbitConstants& constants, const AverageFieldTabl
       [&](size_t worker, size_t i) {
         OrbitSamples& samples = scratch[worker];
         if (samples.R.capacity() == 0) samples.Reserve(capacity);
-        PreciseOrbitResult& result = out.energies[i];
         PreciseStarts starts;
         if (i < seeds.size() && seeds[i]) starts.seeds = std::span(&*seeds[i], 1);
-        (void)FindPreciseOrbit(constants, tables, field, energies[i], samples, result, starts);
+        PreciseOrbitResult& result = out.energies[i];
+        result = FindPreciseOrbit(constants, tables, field, energies[i], samples, starts);
         if (Closed(result)) rings[i] = Ring(samples);
         std::lock_guard lock(mutex);
         if (Closed(result) && options.orbitClosed)
@@ -138,9 +136,8 @@ ClosedOrbits CloseOrbits(const OrbitConstants& constants, const AverageFieldTabl
       const std::vector<OrbitStart> starts =
           NeighbourSeeds(out.energies, rings, energies, momenta, i);
       if (starts.empty()) continue;
-      PreciseOrbitResult seeded;
-      (void)FindPreciseOrbit(constants, tables, field, energies[i], samples, seeded,
-                             PreciseStarts{starts, false});
+      PreciseOrbitResult seeded = FindPreciseOrbit(constants, tables, field, energies[i], samples,
+                                                   PreciseStarts{starts, false});
       // The seeded closure replaces the first one when it got further.
       seeded.iterations += result.iterations;
       if (ClosureRank(seeded) <= ClosureRank(result)) {

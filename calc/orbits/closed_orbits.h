@@ -21,6 +21,7 @@
 #include "calc/orbits/orbit.h"
 #include "calc/orbits/precise_orbit.h"
 #include "numerics/field_patches.h"
+#include "platform/stop.h"
 
 namespace zuba {
 
@@ -34,8 +35,8 @@ struct ClosedOrbitsOptions {
   // an energy again when it replaces the energy's orbit by one that closes better (ClosureRank):
   // the last call of an energy holds the orbit of its result. May be empty.
   std::function<void(int32_t energy, const OrbitSamples& samples)> orbitClosed;
-  // Read after each energy: 1 stops the batch once the energies in flight have ended.
-  const std::atomic<int32_t>* stop = nullptr;
+  // Read after each energy: a stop ends the batch once the energies in flight have ended.
+  StopToken stop;
 };
 
 struct ClosedOrbits {

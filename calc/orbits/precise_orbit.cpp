@@ -475,9 +475,9 @@ OrbitStart OrbitAt(const OrbitSamples& samples, double theta) {
   return at;
 }
 
-Outcome FindPreciseOrbit(const OrbitConstants& constants, const AverageFieldTables& tables,
-                         const FieldPatches& field, double Ek, OrbitSamples& samples,
-                         PreciseOrbitResult& result, const PreciseStarts& starts) {
+PreciseOrbitResult FindPreciseOrbit(const OrbitConstants& constants,
+                                    const AverageFieldTables& tables, const FieldPatches& field,
+                                    double Ek, OrbitSamples& samples, const PreciseStarts& starts) {
   // Energy as in the default mode: total E (J) and speed relative to light.
   const Kinematics kinematics = KinematicsOf(Ek, constants.E0);
   Ion ion;
@@ -486,7 +486,7 @@ Outcome FindPreciseOrbit(const OrbitConstants& constants, const AverageFieldTabl
   ion.beta = kinematics.beta;
   ion.V = ion.beta * constants.rInfinity;
   ion.kOverE = constants.K / ion.E;
-  result = PreciseOrbitResult{};
+  PreciseOrbitResult result;
 
   // The default estimate; its y also corrects Rev.
   double y = 0, r0 = 0;
@@ -586,7 +586,7 @@ Outcome FindPreciseOrbit(const OrbitConstants& constants, const AverageFieldTabl
   if (best.status != ClosureStatus::Converged) result.warning = Warning(best, Ek, result.reason);
   if (best.status == ClosureStatus::Failed) {
     result.nuR = result.nuZ = Tune{kNoValue, false};
-    return {};
+    return result;
   }
 
   const PreciseTurn& turn = best.turn;
@@ -604,7 +604,7 @@ Outcome FindPreciseOrbit(const OrbitConstants& constants, const AverageFieldTabl
   result.vertical = turn.vertical;
   result.nuR = TuneOfMatrix(turn.radial);
   result.nuZ = TuneOfMatrix(turn.vertical);
-  return {};
+  return result;
 }
 
 }  // namespace zuba

@@ -170,13 +170,14 @@ struct PreciseOrbitResult {
 
 // Finds the closed orbit of kinetic energy Ek (J) from the starts in their order (see
 // PreciseStarts), Newton-correcting (R, vR) from each; a step that would leave the map or does not
-// reduce the closure residual is halved. The outcome is success: an energy that does not close has
-// its status, reason and warning in the result, NotConverged and Singular with the values of the
-// orbit they ended on, Failed without values. The samples hold the closed orbit (or the orbit a
-// singular matrix was met on).
-Outcome FindPreciseOrbit(const OrbitConstants& constants, const AverageFieldTables& tables,
-                         const FieldPatches& field, double Ek, OrbitSamples& samples,
-                         PreciseOrbitResult& result, const PreciseStarts& starts = {});
+// reduce the closure residual is halved. An energy that does not close has its status, reason and
+// warning in the result, NotConverged and Singular with the values of the orbit they ended on,
+// Failed without values. The samples hold the closed orbit (or the orbit a singular matrix was met
+// on).
+PreciseOrbitResult FindPreciseOrbit(const OrbitConstants& constants,
+                                    const AverageFieldTables& tables, const FieldPatches& field,
+                                    double Ek, OrbitSamples& samples,
+                                    const PreciseStarts& starts = {});
 
 // How far a closure got, for choosing which of two results of one energy to report: a closed orbit
 // with stable radial motion (5), a closed orbit on which the radial motion grows (4), a

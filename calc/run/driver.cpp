@@ -1,4 +1,4 @@
-// The calculation run without windows: preparation of the record and the worker.
+// The calculation of a run (see driver.h).
 #include "calc/run/driver.h"
 
 #include <algorithm>
@@ -24,67 +24,8 @@
 #include "platform/memory.h"
 #include "platform/numbers.h"
 #include "platform/threads.h"
-#include "results/hand_over.h"
 
 namespace zuba {
-
-Outcome PrepareCalculation(const RunParameters& parameters, CalculationRecord& record,
-                           const MapReadingOptions& mapReading) {
-  Result<RunQuantities> derived = DeriveRunQuantities(parameters);
-  if (!derived) return derived.outcome();
-  Result<FieldMap> map = ReadMap(parameters.Path, mapReading);
-  if (!map) return map.outcome();
-
-  RunQuantities& q = *derived;
-  CalculationRecord filled;
-  filled.nR = map->nR;
-  filled.nTheta = map->nTheta;
-  filled.T0 = parameters.T0;
-  filled.TIs = parameters.TIs;
-  filled.h = parameters.h;
-  filled.thetaStart = map->thetaStart;
-  filled.thetaEnd = map->thetaEnd;
-  filled.rfFrequency = q.rfFrequency;
-  filled.charge = q.charge;
-  filled.restMass = q.restMass;
-  filled.n = q.n;
-  filled.run = parameters;
-  filled.mapFile = StampFile(parameters.Path);
-  filled.mapReading = mapReading;
-  filled.mapReading.format = map->format;  // the reader that read it, also when chosen by content
-  filled.radii = std::move(map->radii);
-  filled.azimuths = std::move(map->azimuths);
-  filled.field = std::move(map->field);
-  filled.moments = std::move(map->moments);
-  filled.Ek = std::move(q.Ek);
-  for (auto* table : {&filled.Rmn, &filled.Bmn, &filled.Rev, &filled.F0, &filled.dReo})
-    table->assign(static_cast<size_t>(filled.n), 0.0);
-  filled.energyStatus.assign(static_cast<size_t>(filled.n), -1);
-  filled.energyReasons.assign(static_cast<size_t>(filled.n), std::string());
-  record = std::move(filled);
-  return {};
-}
-
-int64_t SampleCapacity(double T0, double TIs, double h) {
-  const double ratio = (TIs - T0) / h;
-  if (!(h > 0) || !(ratio >= 0 && ratio <= kMaxSampleCapacity)) return -1;
-  int64_t nSteps = static_cast<int64_t>(std::round((TIs - T0) / h));
-  double s = T0;
-  for (int64_t i = 0; i < nSteps; ++i) s = s + h;
-  if (s < TIs) {
-    while (s < TIs) {
-      s = s + h;
-      ++nSteps;
-    }
-  } else if (s > TIs) {
-    while (s > TIs) {
-      s = s - h;
-      --nSteps;
-    }
-    ++nSteps;
-  }
-  return nSteps;
-}
 
 namespace {
 
@@ -109,6 +50,11 @@ struct CumulativeOrbits {
   }
 };
 
+// The values of every energy, in energy order.
+struct EnergyValues {
+  std::vector<double> Rmn, Bmn, Rev, F0, dReo;  // m, T, m, Hz, m
+};
+
 // An energy finished before all energies below it: its samples wait for their turn.
 struct PendingOrbit {
   std::vector<double> R, vR, theta, w, tau;
@@ -118,20 +64,25 @@ struct PendingOrbit {
 template <class Field>
 class EnergyLoop {
  public:
-  EnergyLoop(CalculationRecord& record, ProgressSink& progress, std::atomic<int32_t>& stop,
+  EnergyLoop(const PreparedRun& run, ProgressSink& progress, const StopToken& stop,
              const WorkerOptions& options, const OrbitConstants& constants,
              const AverageFieldTables& tables, const Field& field)
-      : record_(record),
+      : run_(run),
         progress_(progress),
         stop_(stop),
         options_(options),
         constants_(constants),
         tables_(tables),
-        field_(field) {}
+        field_(field) {
+    for (auto* table : {&values_.Rmn, &values_.Bmn, &values_.Rev, &values_.F0, &values_.dReo})
+      table->assign(static_cast<size_t>(run.n), 0.0);
+    status_.assign(static_cast<size_t>(run.n), -1);
+    reasons_.assign(static_cast<size_t>(run.n), std::string());
+  }
 
   // Runs every energy on `threads` threads (the calling one included).
   WorkerOutcome Run(int threads) {
-    const int32_t n = record_.n;
+    const int32_t n = run_.n;
     points_.assign(static_cast<size_t>(n), 0);
     ReserveCumulative();
     const size_t workers = LoopThreads(static_cast<size_t>(n), threads);
@@ -148,23 +99,23 @@ class EnergyLoop {
           },
           [this] {
             std::lock_guard lock(mutex_);
-            return failed_ || stopping_ || firstFailure_ < record_.n;
+            return failed_ || stopping_ || firstFailure_ < run_.n;
           });
     } catch (const std::bad_alloc&) {
       Fail("Not enough memory for the orbit samples of the run!");
     } catch (const std::exception& e) {
       Fail(std::string("The calculation failed: ") + e.what());
     }
-    if (firstFailure_ < record_.n) {
+    if (firstFailure_ < run_.n) {
       // Every energy below the failed one has finished by now: its messages come out in order.
       std::lock_guard lock(mutex_);
       ReleaseInOrder();
       failed_ = true;
       // The energies above it are not part of the run one thread would have made.
-      record_.failedEnergy = firstFailure_;
-      for (int32_t i = firstFailure_ + 1; i < record_.n; ++i) {
-        record_.energyStatus[static_cast<size_t>(i)] = -1;
-        record_.energyReasons[static_cast<size_t>(i)].clear();
+      failedEnergy_ = firstFailure_;
+      for (int32_t i = firstFailure_ + 1; i < run_.n; ++i) {
+        status_[static_cast<size_t>(i)] = -1;
+        reasons_[static_cast<size_t>(i)].clear();
       }
     }
     if (failed_) return WorkerOutcome::Failed;
@@ -174,13 +125,18 @@ class EnergyLoop {
 
   CumulativeOrbits& orbits() { return orbits_; }
   std::vector<int32_t>& points() { return points_; }
+  EnergyValues& values() { return values_; }
+  std::vector<Failure>& messages() { return messages_; }
+  std::vector<int32_t>& status() { return status_; }
+  std::vector<std::string>& reasons() { return reasons_; }
+  int32_t failedEnergy() const { return failedEnergy_; }
 
  private:
   void ReserveCumulative() {
     // Room for every energy's samples up front, so that the tables never grow by copying. Pages
     // that are reserved but never written cost no resident memory.
     const double perEnergy = static_cast<double>(constants_.nSteps) * 1.0625 + 64;
-    const double total = perEnergy * record_.n;
+    const double total = perEnergy * run_.n;
     try {
       orbits_.Reserve(static_cast<size_t>(total));
     } catch (const std::bad_alloc&) {
@@ -193,7 +149,7 @@ class EnergyLoop {
   void Compute(int32_t i, OrbitSamples& samples) {
     OrbitResult result;
     const Outcome ok =
-        FindEquilibriumOrbit(constants_, tables_, field_, record_.Ek[i], samples, result);
+        FindEquilibriumOrbit(constants_, tables_, field_, run_.Ek[i], samples, result);
     // What this energy tells the user, in the order it arose: the search's notice, then the
     // failure that ended it.
     std::vector<Failure> messages;
@@ -208,23 +164,20 @@ class EnergyLoop {
     failed_ = true;
   }
 
-  // Passes a message of the run to the caller. Called with the mutex held: one at a time.
-  void Report(const Failure& failure) {
-    if (options_.report) options_.report(failure);
-  }
+  // Keeps a message of the run for the caller. Called with the mutex held: one at a time.
+  void Report(const Failure& failure) { messages_.push_back(failure); }
 
   void Finish(int32_t i, const Outcome& outcome, const OrbitResult& result,
               const OrbitSamples& samples, std::vector<Failure> messages) {
     const bool ok = outcome.ok();
     std::lock_guard lock(mutex_);
     const auto at = static_cast<size_t>(i);
-    record_.energyStatus[at] = !ok ? static_cast<int32_t>(ClosureStatus::Failed)
-                               : result.converged
-                                   ? static_cast<int32_t>(ClosureStatus::Converged)
-                                   : static_cast<int32_t>(ClosureStatus::NotConverged);
-    record_.energyReasons[at] = !ok                ? outcome.message().text
-                                : result.converged ? std::string()
-                                                   : NotAcceptedReason();
+    status_[at] = !ok                ? static_cast<int32_t>(ClosureStatus::Failed)
+                  : result.converged ? static_cast<int32_t>(ClosureStatus::Converged)
+                                     : static_cast<int32_t>(ClosureStatus::NotConverged);
+    reasons_[at] = !ok                ? outcome.message().text
+                   : result.converged ? std::string()
+                                      : NotAcceptedReason();
     if (parallel_) {
       // On several threads an energy's messages wait until the energies below it are done.
       finished_.emplace(i, FinishedEnergy{ok, std::move(messages)});
@@ -248,15 +201,15 @@ class EnergyLoop {
     }
     // An energy above a failed one is not part of the run that one thread would have made.
     if (i > firstFailure_) return;
-    record_.Rmn[i] = result.Rmn;
-    record_.Bmn[i] = result.Bmn;
-    record_.Rev[i] = result.Rev;
-    record_.F0[i] = result.F0;
-    record_.dReo[i] = result.dReo;
+    values_.Rmn[i] = result.Rmn;
+    values_.Bmn[i] = result.Bmn;
+    values_.Rev[i] = result.Rev;
+    values_.F0[i] = result.F0;
+    values_.dReo[i] = result.dReo;
     if (options_.energyFinished) options_.energyFinished(i, result.trials);
     if (failed_) return;
     progress_.stepIt();
-    if (stop_.load(std::memory_order_acquire) == 1) stopping_ = true;
+    if (stop_.StopRequested()) stopping_ = true;
     if (stopping_) return;  // nothing will be handed over: the samples are not kept
     points_[i] = static_cast<int32_t>(samples.Size());
     if (i == nextAppend_) {
@@ -294,15 +247,15 @@ class EnergyLoop {
     std::vector<Failure> messages;
   };
 
-  CalculationRecord& record_;
+  const PreparedRun& run_;
   ProgressSink& progress_;
-  std::atomic<int32_t>& stop_;
+  const StopToken& stop_;
   const WorkerOptions& options_;
   const OrbitConstants& constants_;
   const AverageFieldTables& tables_;
   const Field& field_;
 
-  std::mutex mutex_;  // guards everything below, the record's per-energy tables and the progress
+  std::mutex mutex_;        // guards everything below and the progress
   int32_t nextAppend_ = 0;  // next energy whose samples go into the cumulative tables
   bool failed_ = false;
   bool stopping_ = false;
@@ -313,28 +266,33 @@ class EnergyLoop {
   std::map<int32_t, PendingOrbit> pending_;
   CumulativeOrbits orbits_;
   std::vector<int32_t> points_;
+  EnergyValues values_;
+  std::vector<Failure> messages_;
+  std::vector<int32_t> status_;       // per energy: -1 until done, then its ClosureStatus
+  std::vector<std::string> reasons_;  // per energy: why it did not close
+  int32_t failedEnergy_ = -1;         // the energy whose failure ended the run
 };
 
 // The results of a complete run, in the table order of the results: the record's per-energy
 // tables, the orbit samples (moved, not copied) and the samples of each energy.
-ResultTables RunResults(const CalculationRecord& record, CumulativeOrbits& orbits,
+ResultTables RunResults(const PreparedRun& run, EnergyValues& values, CumulativeOrbits& orbits,
                         std::vector<int32_t> points) {
   ResultTables results;
-  results.Ek = RealTable(record.Ek);
-  results.Rmn = RealTable(record.Rmn);
-  results.Bmn = RealTable(record.Bmn);
-  results.Rev = RealTable(record.Rev);
-  results.F0 = RealTable(record.F0);
-  results.dReo = RealTable(record.dReo);
+  results.Ek = RealTable(run.Ek);
+  results.Rmn = RealTable(std::move(values.Rmn));
+  results.Bmn = RealTable(std::move(values.Bmn));
+  results.Rev = RealTable(std::move(values.Rev));
+  results.F0 = RealTable(std::move(values.F0));
+  results.dReo = RealTable(std::move(values.dReo));
   results.OrbitR = RealTable(std::move(orbits.R));
   results.OrbitVr = RealTable(std::move(orbits.vR));
   results.OrbitTheta = RealTable(std::move(orbits.theta));
   results.OrbitOmega = RealTable(std::move(orbits.w));
   results.OrbitTau = RealTable(std::move(orbits.tau));
   results.OrbitPoints = IntTable(std::move(points));
-  results.run = record.run;
-  results.mapFile = record.mapFile;
-  results.mapReading = record.mapReading;
+  results.run = run.run;
+  results.mapFile = run.mapFile;
+  results.mapReading = run.mapReading;
   return results;
 }
 
@@ -346,43 +304,47 @@ void StartProgress(ProgressSink& progress, int32_t n) {
 }
 
 template <class Field>
-WorkerOutcome RunEnergies(CalculationRecord& record, ProgressSink& progress,
-                          std::atomic<int32_t>& stopRequested, ResultsHandOver& handOver,
-                          const WorkerOptions& options, const OrbitConstants& constants,
-                          const AverageFieldTables& tables, const Field& field) {
+CalculationOutput RunEnergies(const PreparedRun& run, ProgressSink& progress, const StopToken& stop,
+                              const WorkerOptions& options, const OrbitConstants& constants,
+                              const AverageFieldTables& tables, const Field& field) {
+  CalculationOutput out;
   // Progress bar.
-  StartProgress(progress, record.n);
+  StartProgress(progress, run.n);
 
   // The energies.
-  EnergyLoop<Field> loop(record, progress, stopRequested, options, constants, tables, field);
-  const int threads = std::clamp(options.threads, 1, std::max(record.n, 1));
-  const WorkerOutcome outcome = loop.Run(threads);
-  if (outcome == WorkerOutcome::Failed) return outcome;
-  if (outcome == WorkerOutcome::Stopped) {
-    progress.setPos(0);
-    stopRequested.store(0, std::memory_order_release);
-    return outcome;
+  EnergyLoop<Field> loop(run, progress, stop, options, constants, tables, field);
+  const int threads = std::clamp(options.threads, 1, std::max(run.n, 1));
+  out.outcome = loop.Run(threads);
+  out.messages = std::move(loop.messages());
+  out.energyStatus = std::move(loop.status());
+  out.energyReasons = std::move(loop.reasons());
+  out.failedEnergy = loop.failedEnergy();
+  // Bar back to the start (after a stop too; a failure leaves it where it is).
+  if (out.outcome != WorkerOutcome::Failed) progress.setPos(0);
+  if (out.outcome != WorkerOutcome::Completed) {
+    EnergyValues& done = loop.values();
+    out.Rmn = std::move(done.Rmn);
+    out.Bmn = std::move(done.Bmn);
+    out.Rev = std::move(done.Rev);
+    out.F0 = std::move(done.F0);
+    out.dReo = std::move(done.dReo);
+    return out;
   }
 
-  // Bar back to the start.
-  progress.setPos(0);
-
-  // Hand-over, in the table order of the results; the samples move, they are not copied.
-  ResultTables results = RunResults(record, loop.orbits(), std::move(loop.points()));
-  results.closure.gainPerTurn = options.gainPerTurnMeV;  // the only closure value of this search
-  const std::optional<std::string> notes[] = {
-      AccuracyNote(results),
-      record.radii.empty() ? std::nullopt : InnerEdgeNote(results, record.radii.front())};
-  handOver.HandOverResults(std::move(results));
-  for (const std::optional<std::string>& note : notes)
-    if (note && options.accuracyNote) options.accuracyNote(*note);
-  if (options.requestRepaint) options.requestRepaint();
-  return WorkerOutcome::Completed;
+  // The results, in the table order of the results; the samples move, they are not copied.
+  out.results = RunResults(run, loop.values(), loop.orbits(), std::move(loop.points()));
+  out.results.closure.gainPerTurn =
+      options.gainPerTurnMeV;  // the only closure value of this search
+  for (const std::optional<std::string>& note :
+       {AccuracyNote(out.results),
+        run.radii.empty() ? std::nullopt : InnerEdgeNote(out.results, run.radii.front())})
+    if (note) out.notes.push_back(*note);
+  return out;
 }
 
 // The one message of a precise run some of whose energies did not close: how many, and each one
 // with its status and reason (the first kMaxListed of them).
-Failure NotClosedSummary(const CalculationRecord& record, const ClosedOrbits& closed) {
+Failure NotClosedSummary(const PreparedRun& run, const ClosedOrbits& closed) {
   constexpr size_t kMaxListed = 20;
   std::string list;
   size_t count = 0;
@@ -390,7 +352,7 @@ Failure NotClosedSummary(const CalculationRecord& record, const ClosedOrbits& cl
     const PreciseOrbitResult& r = closed.energies[i];
     if (r.status == ClosureStatus::Converged) continue;
     if (++count > kMaxListed) continue;
-    const std::string energy = FormatNumber(JoulesToMeV(record.Ek[i]), Significant(6)) + " MeV";
+    const std::string energy = FormatNumber(JoulesToMeV(run.Ek[i]), Significant(6)) + " MeV";
     list.append("\n").append(energy).append(": ").append(ClosureStatusName(r.status));
     list.append(", ").append(r.reason);
   }
@@ -404,17 +366,18 @@ Failure NotClosedSummary(const CalculationRecord& record, const ClosedOrbits& cl
 
 // The energy loop of the precise closure: every energy through CloseOrbits, which closes them on
 // the run's threads and then seeds those that did not close from their closed neighbours. An
-// energy that does not close stays in the results without values (2147483647.0), with its status
-// and reason in the closure tables; one message at the end names them.
-WorkerOutcome RunPreciseEnergies(CalculationRecord& record, ProgressSink& progress,
-                                 std::atomic<int32_t>& stopRequested, ResultsHandOver& handOver,
-                                 const WorkerOptions& options, const OrbitConstants& constants,
-                                 const AverageFieldTables& tables, const FieldPatches& field) {
-  StartProgress(progress, record.n);
+// energy that does not close stays in the results without values (kNoValue), with its status and
+// reason in the closure tables; one message at the end names them.
+CalculationOutput RunPreciseEnergies(const PreparedRun& run, ProgressSink& progress,
+                                     const StopToken& stop, const WorkerOptions& options,
+                                     const OrbitConstants& constants,
+                                     const AverageFieldTables& tables, const FieldPatches& field) {
+  CalculationOutput out;
+  StartProgress(progress, run.n);
 
   // Each closed orbit (one precise turn) goes into the slot of its energy in the run's sample
   // tables as it closes; the slots of the energies that do not close are closed up at the end.
-  const size_t n = static_cast<size_t>(record.n);
+  const size_t n = static_cast<size_t>(run.n);
   const size_t perOrbit = static_cast<size_t>(PreciseTurnSteps(constants.h)) + 1;
   CumulativeOrbits orbits;
   orbits.Reserve(n * perOrbit);
@@ -423,19 +386,26 @@ WorkerOutcome RunPreciseEnergies(CalculationRecord& record, ProgressSink& progre
   std::vector<int32_t> points(n, 0);
 
   ClosedOrbitsOptions batch;
-  batch.threads = std::clamp(options.threads, 1, std::max(record.n, 1));
-  batch.stop = &stopRequested;
+  batch.threads = std::clamp(options.threads, 1, std::max(run.n, 1));
+  batch.stop = stop;
+  // The first pass's verdict of each energy, which a stopped run keeps; the second pass may still
+  // improve it.
+  out.energyStatus.assign(n, -1);
+  out.energyReasons.assign(n, std::string());
+  EnergyValues first;
+  for (auto* table : {&first.Rmn, &first.Bmn, &first.Rev, &first.F0, &first.dReo})
+    table->assign(n, kNoValue);
   batch.energyFinished = [&](int32_t energy, const PreciseOrbitResult& result) {
-    // The first pass's verdict, which a stopped run keeps; the second pass may still improve it.
     const auto at = static_cast<size_t>(energy);
-    record.energyStatus[at] = static_cast<int32_t>(result.status);
-    record.energyReasons[at] = result.reason;
-    const bool closed = result.status == ClosureStatus::Converged;
-    record.Rmn[at] = closed ? result.Rmn : kNoValue;
-    record.Bmn[at] = closed ? result.Bmn : kNoValue;
-    record.Rev[at] = closed ? result.Rev : kNoValue;
-    record.F0[at] = closed ? result.F0 : kNoValue;
-    record.dReo[at] = closed ? result.dReo : kNoValue;
+    out.energyStatus[at] = static_cast<int32_t>(result.status);
+    out.energyReasons[at] = result.reason;
+    if (result.status == ClosureStatus::Converged) {
+      first.Rmn[at] = result.Rmn;
+      first.Bmn[at] = result.Bmn;
+      first.Rev[at] = result.Rev;
+      first.F0[at] = result.F0;
+      first.dReo[at] = result.dReo;
+    }
     if (options.energyFinished) options.energyFinished(energy, result.iterations);
     progress.stepIt();
   };
@@ -449,14 +419,21 @@ WorkerOutcome RunPreciseEnergies(CalculationRecord& record, ProgressSink& progre
     std::copy_n(s.tau.begin(), count, orbits.tau.begin() + at);
     points[static_cast<size_t>(energy)] = static_cast<int32_t>(count);
   };
-  const ClosedOrbits closed = CloseOrbits(constants, tables, field, record.Ek, {}, batch);
-  if (closed.stopped) {
-    progress.setPos(0);
-    stopRequested.store(0, std::memory_order_release);
-    return WorkerOutcome::Stopped;
-  }
+  const ClosedOrbits closed = CloseOrbits(constants, tables, field, run.Ek, {}, batch);
   progress.setPos(0);
+  if (closed.stopped) {
+    out.outcome = WorkerOutcome::Stopped;
+    out.Rmn = std::move(first.Rmn);
+    out.Bmn = std::move(first.Bmn);
+    out.Rev = std::move(first.Rev);
+    out.F0 = std::move(first.F0);
+    out.dReo = std::move(first.dReo);
+    return out;
+  }
 
+  EnergyValues values;
+  for (auto* table : {&values.Rmn, &values.Bmn, &values.Rev, &values.F0, &values.dReo})
+    table->assign(n, 0.0);
   std::vector<double> nuR(n, kNoValue), nuZ(n, kNoValue);
   std::vector<int32_t> status(n, 0);
   std::vector<std::string> reasons(n);
@@ -464,13 +441,13 @@ WorkerOutcome RunPreciseEnergies(CalculationRecord& record, ProgressSink& progre
   for (size_t i = 0; i < n; ++i) {
     const PreciseOrbitResult& r = closed.energies[i];
     status[i] = static_cast<int32_t>(r.status);
-    record.energyStatus[i] = status[i];
-    record.energyReasons[i] = r.reason;
+    out.energyStatus[i] = status[i];
+    out.energyReasons[i] = r.reason;
     if (r.status != ClosureStatus::Converged) {
       ++notClosed;
       reasons[i] = r.reason;
       points[i] = 0;
-      for (auto* table : {&record.Rmn, &record.Bmn, &record.Rev, &record.F0, &record.dReo})
+      for (auto* table : {&values.Rmn, &values.Bmn, &values.Rev, &values.F0, &values.dReo})
         (*table)[i] = kNoValue;
       continue;
     }
@@ -478,11 +455,11 @@ WorkerOutcome RunPreciseEnergies(CalculationRecord& record, ProgressSink& progre
     reasons[i] = r.note;  // a closed orbit's note on its values (no Rev), if any
     nuR[i] = r.nuR.value;
     nuZ[i] = r.nuZ.value;
-    record.Rmn[i] = r.Rmn;
-    record.Bmn[i] = r.Bmn;
-    record.Rev[i] = r.Rev;
-    record.F0[i] = r.F0;
-    record.dReo[i] = r.dReo;
+    values.Rmn[i] = r.Rmn;
+    values.Bmn[i] = r.Bmn;
+    values.Rev[i] = r.Rev;
+    values.F0[i] = r.F0;
+    values.dReo[i] = r.dReo;
     // Close up the slots before this one.
     const size_t from = i * perOrbit, count = static_cast<size_t>(points[i]);
     if (from != kept) {
@@ -496,11 +473,11 @@ WorkerOutcome RunPreciseEnergies(CalculationRecord& record, ProgressSink& progre
     table->resize(kept);
     if (kept < table->capacity() / 2) table->shrink_to_fit();
   }
-  if (notClosed > 0 && options.report) options.report(NotClosedSummary(record, closed));
+  if (notClosed > 0) out.messages.push_back(NotClosedSummary(run, closed));
   if (std::all_of(reasons.begin(), reasons.end(), [](const std::string& t) { return t.empty(); }))
     reasons.clear();
 
-  ResultTables results = RunResults(record, orbits, std::move(points));
+  ResultTables results = RunResults(run, values, orbits, std::move(points));
   ClosureTables& closure = results.closure;
   closure.mode = static_cast<int32_t>(ClosureMode::Precise);
   closure.gainPerTurn = options.gainPerTurnMeV;
@@ -511,106 +488,51 @@ WorkerOutcome RunPreciseEnergies(CalculationRecord& record, ProgressSink& progre
   closure.nuZ = RealTable(std::move(nuZ));
   closure.status = IntTable(std::move(status));
   closure.reasons = std::move(reasons);
-  handOver.HandOverResults(std::move(results));
-  if (options.requestRepaint) options.requestRepaint();
-  return WorkerOutcome::Completed;
+  out.results = std::move(results);
+  out.outcome = WorkerOutcome::Completed;
+  return out;
+}
+
+// A run that ends before its energies with one failure.
+CalculationOutput FailedRun(Failure failure) {
+  CalculationOutput out;
+  out.messages.push_back(std::move(failure));
+  return out;
 }
 
 }  // namespace
 
-void UnwrapHarmonicPhase(std::vector<double>& psi, int32_t N) {
-  const double period = kTwoPi / N;  // rad
-  for (std::size_t i = 1; i < psi.size(); ++i) {
-    while (psi[i] - psi[i - 1] > period / 2) psi[i] -= period;
-    while (psi[i] - psi[i - 1] < -period / 2) psi[i] += period;
-  }
-}
-
-Outcome PrepareRun(CalculationRecord& record, PreparedRun& prepared) {
-  // Radial spline moments of every azimuth column; the radial steps serve the field.
-  if (Outcome o = RadialMoments(record.field, record.radii, record.nTheta, prepared.radialSteps,
-                                record.moments);
-      !o)
-    return o;
-
-  // Average-field tables.
-  if (Outcome o = AverageFieldParameters(record.field, record.radii, record.run.N,
-                                         record.thetaStart, record.thetaEnd, record.nTheta,
-                                         prepared.v, prepared.epsilon, prepared.psi);
-      !o)
-    return o;
-  // The phase of the N-th harmonic comes in [-pi/N, pi/N]; where spiral hills turn it past the
-  // end of that range it jumps by a whole period 2 pi/N, and an interpolation across the jump would
-  // start orbits anywhere. Whole periods are added back so that the phase follows the hills (a
-  // start one period on lies on the same closed orbit).
-  UnwrapHarmonicPhase(prepared.psi, record.run.N);
-
-  // Run constants.
-  const double c = kSpeedOfLight;  // m/s
-  OrbitConstants& constants = prepared.constants;
-  constants.E0 = RestEnergy(record.restMass);                          // J
-  constants.invOmega0 = record.run.H / (kTwoPi * record.rfFrequency);  // s/rad
-  constants.rInfinity = c * constants.invOmega0;                       // m
-  constants.K = std::pow(c, 2) * record.charge * constants.invOmega0;  // C*m^2/s
-  constants.N = record.run.N;
-  constants.h = record.h;
-  constants.T0 = record.T0;
-  constants.nSteps = SampleCapacity(record.T0, record.TIs, record.h);
-  if (constants.nSteps < 0)
-    return ErrorFailure(
-        "Integration step h too small: one turn would take more than 50000000 steps!", "h",
-        record.h, (record.TIs - record.T0) / kMaxSampleCapacity);
-
-  prepared.radii = record.radii;
-  return {};
-}
-
-WorkerOutcome CalculationWorker(CalculationRecord& record, ProgressSink& progress,
-                                std::atomic<int32_t>& stopRequested, ResultsHandOver& handOver,
-                                const WorkerOptions& options) {
+CalculationOutput RunCalculation(const PreparedRun& run, const WorkerOptions& options,
+                                 ProgressSink& progress, const StopToken& stop) {
   try {
-    const int64_t mapCount = static_cast<int64_t>(record.nR) * record.nTheta;
-    if (record.nR < 0 || record.nTheta < 0 || std::ssize(record.radii) != record.nR ||
-        std::ssize(record.azimuths) != record.nTheta || std::ssize(record.field) != mapCount ||
-        record.n < 1 || std::ssize(record.Ek) != record.n) {
-      if (options.report) options.report(ErrorFailure("Array size error!"));
-      return WorkerOutcome::Failed;
-    }
-    for (auto* table : {&record.Rmn, &record.Bmn, &record.Rev, &record.F0, &record.dReo})
-      table->resize(static_cast<size_t>(record.n), 0.0);
-    record.energyStatus.assign(static_cast<size_t>(record.n), -1);
-    record.energyReasons.assign(static_cast<size_t>(record.n), std::string());
-    record.failedEnergy = -1;
+    const int64_t mapCount = static_cast<int64_t>(run.nR) * run.nTheta;
+    if (run.nR < 0 || run.nTheta < 0 || std::ssize(run.radii) != run.nR ||
+        std::ssize(run.azimuths) != run.nTheta || std::ssize(run.field) != mapCount || run.n < 1 ||
+        std::ssize(run.Ek) != run.n)
+      return FailedRun(ErrorFailure("Array size error!"));
 
-    PreparedRun prepared;
-    if (Outcome o = PrepareRun(record, prepared); !o) {
-      if (options.report) options.report(o.failure());
-      return WorkerOutcome::Failed;
-    }
-    const OrbitConstants& constants = prepared.constants;
-    const std::vector<double>& radialSteps = prepared.radialSteps;
-    const AverageFieldTables tables = prepared.tables();
+    Result<OrbitInputs> prepared = PrepareOrbitInputs(run);
+    if (!prepared) return FailedRun(prepared.failure());
+    const OrbitInputs& fieldTables = *prepared;
+    const OrbitConstants& constants = fieldTables.constants;
+    const AverageFieldTables tables = fieldTables.tables();
     if (!options.referenceField || options.closure == ClosureMode::Precise) {
       // The fast field: the same function as the reference, precomputed as patches per cell.
-      Result<FieldPatches> patches = FieldPatches::Build(radialSteps, record.radii, record.azimuths,
-                                                         record.field, record.moments);
-      if (!patches) {
-        if (options.report) options.report(patches.failure());
-        return WorkerOutcome::Failed;
-      }
+      Result<FieldPatches> patches = FieldPatches::Build(
+          fieldTables.radialSteps, run.radii, run.azimuths, run.field, fieldTables.moments);
+      if (!patches) return FailedRun(patches.failure());
       if (options.closure == ClosureMode::Precise)
-        return RunPreciseEnergies(record, progress, stopRequested, handOver, options, constants,
-                                  tables, *patches);
-      return RunEnergies(record, progress, stopRequested, handOver, options, constants, tables,
-                         *patches);
+        return RunPreciseEnergies(run, progress, stop, options, constants, tables, *patches);
+      return RunEnergies(run, progress, stop, options, constants, tables, *patches);
     }
-    const ReferenceField field(radialSteps, record.radii, record.azimuths, record.field,
-                               record.moments);
-    return RunEnergies(record, progress, stopRequested, handOver, options, constants, tables,
-                       field);
+    const ReferenceField field(fieldTables.radialSteps, run.radii, run.azimuths, run.field,
+                               fieldTables.moments);
+    return RunEnergies(run, progress, stop, options, constants, tables, field);
   } catch (const std::bad_alloc&) {
-    if (options.report) options.report(ErrorFailure("Not enough memory for the calculation!"));
-    return WorkerOutcome::Failed;
+    return FailedRun(ErrorFailure("Not enough memory for the calculation!"));
+  } catch (const std::exception& e) {
+    // A failure outside the energy loop: the run ends without results, as any failed run.
+    return FailedRun(ErrorFailure(std::string("The calculation failed: ") + e.what()));
   }
 }
 

@@ -43,7 +43,7 @@ struct Reach {
 
 // The mean-field radius of every energy: the smallest R where bend(R) = |q| s B(R) R reaches the
 // momentum, s the sign of the field (so that a field of either sign bends).
-Reach MeanFieldRadii(const CalculationRecord& r, const std::vector<double>& mean, int fieldSign) {
+Reach MeanFieldRadii(const PreparedRun& r, const std::vector<double>& mean, int fieldSign) {
   const size_t n = r.Ek.size(), nR = r.radii.size();
   const double q = std::fabs(r.charge);  // C
   const double E0 = RestEnergy(r.restMass);
@@ -75,8 +75,7 @@ Reach MeanFieldRadii(const CalculationRecord& r, const std::vector<double>& mean
 
 // The harmonic number with the largest amplitude of the mean-subtracted field over the radius
 // nodes in [low, high] (the nearest node when none lies inside); 0 when the map has no flutter.
-int32_t Symmetry(const CalculationRecord& r, const std::vector<double>& mean, double low,
-                 double high) {
+int32_t Symmetry(const PreparedRun& r, const std::vector<double>& mean, double low, double high) {
   const size_t nR = r.radii.size(), nTheta = r.azimuths.size();
   const int32_t harmonics = std::min<int32_t>(kMaxSymmetry, static_cast<int32_t>(nTheta / 2));
   if (harmonics < 1) return 0;
@@ -128,7 +127,7 @@ int32_t Symmetry(const CalculationRecord& r, const std::vector<double>& mean, do
 
 }  // namespace
 
-std::vector<std::string> RunWarnings(const CalculationRecord& r) {
+std::vector<std::string> RunWarnings(const PreparedRun& r) {
   std::vector<std::string> warnings;
   const size_t nR = r.radii.size(), nTheta = r.azimuths.size(), n = r.Ek.size();
   if (nR < 2 || nTheta < 1 || r.field.size() != nR * nTheta || n == 0 || !(r.restMass > 0) ||

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "calc/run/driver.h"
+#include "calc/run/prepared_run.h"
 
 namespace zuba {
 
@@ -28,6 +28,6 @@ inline constexpr double kFrequencyMismatch = 0.2;
 // The mean-field radius of an energy is the smallest radius where |q| B(R) R reaches its
 // momentum, B the azimuthal mean of the map at the radius nodes, linear between them (below the
 // first node the mean field of the first node).
-std::vector<std::string> RunWarnings(const CalculationRecord& record);
+std::vector<std::string> RunWarnings(const PreparedRun& record);
 
 }  // namespace zuba

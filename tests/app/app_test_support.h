@@ -1,5 +1,5 @@
 // Helpers of the desktop program's tests: answering modal dialogs from inside their event loop,
-// result records, temporary files, and resetting the process-wide hand-over state.
+// result records, temporary files, a shown main window, waiting for a condition.
 #pragma once
 
 #include <QPointer>

@@ -186,7 +186,7 @@ TEST_F(MainFrame, EditIsAlwaysDisabledAndReportSaveAsFollowsResultsAvailable) {
 TEST_F(MainFrame, SaveAndOpenRoundTripWithTitleAndRecentFiles) {
   const ResultTables results = MakeResults(5);
   frame->Document().DocumentResults() = results;
-  frame->HandOver().ResultsAvailable.store(1);
+  frame->Document().SetResultsAvailable(true);
   frame->Document().SetModifiedFlag();
   EXPECT_TRUE(frame->isWindowModified());  // the title's [*] shows it
 
@@ -210,7 +210,7 @@ TEST_F(MainFrame, SaveAndOpenRoundTripWithTitleAndRecentFiles) {
   frame->OnFileOpen();
   EXPECT_EQ(frame->Document().DocumentResults(), results);
   EXPECT_EQ(frame->View().ViewResults(), results);
-  EXPECT_EQ(frame->HandOver().ResultsAvailable.load(), 1);
+  EXPECT_TRUE(frame->Document().ResultsAvailable());
   EXPECT_EQ(frame->windowTitle(), "run.zub[*] - ZUBA 2020");
 
   // The recent-file list keeps four entries, the newest first, and lives in the settings.
@@ -228,7 +228,7 @@ TEST_F(MainFrame, SaveAndOpenRoundTripWithTitleAndRecentFiles) {
 
 TEST_F(MainFrame, ModifiedDocumentAsksBeforeNewOpenAndClose) {
   frame->Document().DocumentResults() = MakeResults(3);
-  frame->HandOver().ResultsAvailable.store(1);
+  frame->Document().SetResultsAvailable(true);
   frame->Document().SetModifiedFlag();
 
   answer = QMessageBox::Cancel;
@@ -287,7 +287,7 @@ TEST_F(MainFrame, FailedOpenIsReportedAndLeavesTheDocument) {
   EXPECT_NE(messages.texts()[0].find(bad.toStdString()), std::string::npos) << messages.texts()[0];
   EXPECT_EQ(frame->Document().DocumentResults().Ek.size(), 6);
   EXPECT_EQ(frame->windowTitle(), "good.zub[*] - ZUBA 2020");
-  EXPECT_EQ(frame->HandOver().ResultsAvailable.load(), 1);
+  EXPECT_TRUE(frame->Document().ResultsAvailable());
 
   messages.clear();
   EXPECT_FALSE(frame->OpenDocumentFile(dir.filePath("missing.zub")));

@@ -112,13 +112,17 @@ TEST(IsochroniseResultWindow, SavesThroughItsFunctionsAndSaysWhatItWrote) {
     std::vector<std::string> mapSaves, currentSaves;
     dialog.chooseMapPath = [&] { return QString(c.chosen); };
     dialog.chooseCurrentsPath = [&] { return QString(c.chosen); };
+    auto outcome = [&c]() -> Outcome {
+      if (c.error.empty()) return {};
+      return ErrorFailure(c.error);
+    };
     dialog.saveMap = [&](const std::string& path) {
       mapSaves.push_back(path);
-      return c.error;
+      return outcome();
     };
     dialog.saveCurrents = [&](const std::string& path) {
       currentSaves.push_back(path);
-      return c.error;
+      return outcome();
     };
     (c.map ? dialog.saveMapButton : dialog.saveCurrentsButton)->click();
     const std::vector<std::string> expected =

@@ -20,6 +20,7 @@
 #include "app/main_frame.h"
 #include "app/mode_dlg.h"
 #include "app_test_support.h"
+#include "calc/run/prepared_run.h"
 #include "calc/run/run_quantities.h"
 #include "calc/synth/synth_map.h"
 #include "platform/files.h"
@@ -56,7 +57,7 @@ struct IsochroniseCommand : ::testing::Test {
     });
     EXPECT_FALSE(frame->isochroniseAct->isEnabled());  // no results yet
     frame->equilibriumOrbitsAct->trigger();
-    ASSERT_TRUE(WaitFor([&] { return frame->HandOver().ResultsAvailable.load() == 1; }, 60000));
+    ASSERT_TRUE(WaitFor([&] { return frame->Document().ResultsAvailable(); }, 60000));
     ASSERT_TRUE(WaitFor([&] { return !frame->Controller().IsCalculationRunning(); }, 60000));
     frame->UpdateCommandUi();
   }
@@ -105,14 +106,14 @@ TEST_F(IsochroniseCommand, FieldCorrectionShowsItsResultAndSavesTheCorrectedMap)
   EXPECT_EQ(result->note->text().toStdString(), "Corrected map written to " + corrected);
 
   // The corrected map runs and is closer to isochronous than the map was.
-  ResultsHandOver handOver;
-  Calculation before(handOver), after(handOver);
   RunParameters run = frame->View().ViewResults().run;
-  ASSERT_TRUE(before.Prepare(run));
+  const Result<SharedRun> before = PrepareCalculation(run);
+  ASSERT_TRUE(before);
   run.Path = corrected;
-  ASSERT_TRUE(after.Prepare(run));
-  const Result<std::vector<double>> errorsBefore = IsochronismOnMap(before.Record(), 2);
-  const Result<std::vector<double>> errorsAfter = IsochronismOnMap(after.Record(), 2);
+  const Result<SharedRun> after = PrepareCalculation(run);
+  ASSERT_TRUE(after);
+  const Result<std::vector<double>> errorsBefore = IsochronismOnMap(*before, 2);
+  const Result<std::vector<double>> errorsAfter = IsochronismOnMap(*after, 2);
   ASSERT_TRUE(errorsBefore && errorsAfter);
   EXPECT_LT(LargestMagnitude(*errorsAfter), 0.1 * LargestMagnitude(*errorsBefore));
 }
@@ -158,9 +159,7 @@ TEST_F(IsochroniseCommand, TrimCoilsSaveTheCurrentsAsACoilFileAndTheMap) {
   }
   RunParameters run = frame->View().ViewResults().run;
   run.Path = mapPathOut;
-  ResultsHandOver handOver;
-  Calculation trimmed(handOver);
-  EXPECT_TRUE(trimmed.Prepare(run));
+  EXPECT_TRUE(PrepareCalculation(run));
 }
 
 TEST_F(IsochroniseCommand, AMapChangedSinceTheRunIsRefused) {

@@ -1,10 +1,11 @@
-// Complete runs through the calculation command with its worker thread, the dialogs answered by
-// the test: the progress bar, the hand-over into the document, the stop by double-click, closing
-// and New during a run; and the Qt services that carry the worker's progress requests and
-// messages to the user-interface thread.
+// Complete runs through the calculation command on the window's runner, the dialogs answered by
+// the test: the progress bar, the results reaching the document, the stop by double-click, closing
+// and New during a run, no new run before the last one's results arrived; and the Qt services
+// that take a run's progress requests without ever making it wait.
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QDialog>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMessageBox>
@@ -22,6 +23,7 @@
 #include "app/main_frame.h"
 #include "app/mode_dlg.h"
 #include "app/qt_services.h"
+#include "app/queued_job.h"
 #include "app/results_table.h"
 #include "app_test_support.h"
 #include "calc/run/driver.h"
@@ -85,8 +87,7 @@ TEST_F(CalculationCommand, CompleteRunShowsItsResultsInTheDocument) {
 
   frame->equilibriumOrbitsAct->trigger();
   EXPECT_TRUE(answers.Done());
-  ASSERT_TRUE(frame->Controller().IsCalculationRunning() ||
-              frame->HandOver().ResultsAvailable.load() == 1);
+  ASSERT_TRUE(frame->Controller().IsCalculationRunning());
   ASSERT_TRUE(WaitForRunEnd());
   ASSERT_TRUE(WaitFor([&] { return frame->Document().IsModified(); }));
 
@@ -95,7 +96,7 @@ TEST_F(CalculationCommand, CompleteRunShowsItsResultsInTheDocument) {
   ASSERT_EQ(doc.Ek.size(), 3);
   EXPECT_EQ(doc.OrbitPoints.size(), 3);
   EXPECT_EQ(frame->View().ViewResults(), doc);
-  EXPECT_EQ(frame->HandOver().LatestResults, doc);
+  EXPECT_TRUE(frame->Document().ResultsAvailable());
   EXPECT_EQ(doc.run.Path, mapPath);
   EXPECT_EQ(doc.run.ParticleName, "p");
   EXPECT_EQ(doc.run.h, 0.01);
@@ -105,7 +106,6 @@ TEST_F(CalculationCommand, CompleteRunShowsItsResultsInTheDocument) {
       EXPECT_GT(doc.Rmn[i], doc.Rmn[i - 1]);
     }
   }
-  EXPECT_EQ(frame->HandOver().TransferPending.load(), 0);
 
   // The bar: range 0 .. 3, three steps, back to 0.
   EXPECT_EQ(frame->ProgressBar().maximum(), 3);
@@ -164,9 +164,9 @@ TEST_F(CalculationCommand, CancelledDialogsStartNothingAndKeepNothing) {
   }
   EXPECT_TRUE(answers.Done());
   EXPECT_EQ(shown, "100");  // the preset again, not the typed 50
-  EXPECT_EQ(frame->Controller().Record().n, 0);
+  EXPECT_EQ(frame->Controller().Run(), nullptr);
   EXPECT_TRUE(messages.messages().empty());
-  EXPECT_EQ(frame->HandOver().ResultsAvailable.load(), 0);
+  EXPECT_FALSE(frame->Document().ResultsAvailable());
 }
 
 TEST_F(CalculationCommand, RefusedMapOrParametersStartNoWorker) {
@@ -187,7 +187,7 @@ TEST_F(CalculationCommand, RefusedMapOrParametersStartNoWorker) {
   frame->equilibriumOrbitsAct->trigger();
   EXPECT_FALSE(frame->Controller().IsCalculationRunning());
   EXPECT_TRUE(messages.messages().empty());
-  EXPECT_EQ(frame->Controller().Record().n, 0);
+  EXPECT_EQ(frame->Controller().Run(), nullptr);
 }
 
 TEST_F(CalculationCommand, DoubleClickStopsTheRunWithoutHandingOver) {
@@ -202,15 +202,13 @@ TEST_F(CalculationCommand, DoubleClickStopsTheRunWithoutHandingOver) {
   frame->equilibriumOrbitsAct->trigger();
   ASSERT_TRUE(WaitForRunEnd());
   EXPECT_TRUE(clicked);
-  const int n = frame->Controller().Record().n;
+  const int n = frame->Controller().Run()->n;
   EXPECT_EQ(n, 115);
   EXPECT_GE(frame->ProgressSinkQt().StepCount(), 1);
   EXPECT_LT(frame->ProgressSinkQt().StepCount(), n);
   EXPECT_EQ(frame->ProgressBar().value(), 0);
-  EXPECT_EQ(frame->Controller().GetCalculation().StopRequested(),
-            0);  // the worker cleared it when it obeyed
-  EXPECT_EQ(frame->HandOver().ResultsAvailable.load(), 0);
-  EXPECT_EQ(frame->HandOver().LatestResults.Ek.size(), 0);
+  EXPECT_FALSE(frame->Document().ResultsAvailable());
+  EXPECT_EQ(frame->Document().DocumentResults().Ek.size(), 0);
   QTest::qWait(30);
   EXPECT_FALSE(frame->Document().IsModified());
   // The window says where the run stopped (there were no results before it).
@@ -253,7 +251,7 @@ TEST_F(CalculationCommand, WarningsAskBeforeTheRunAndTheGainPerTurnIsKept) {
   EXPECT_EQ(asked[0], QStringList{warning});
   EXPECT_EQ(frame->statusBar()->currentMessage(), warning);
   EXPECT_FALSE(frame->Controller().IsCalculationRunning());
-  EXPECT_EQ(frame->HandOver().ResultsAvailable.load(), 0);
+  EXPECT_FALSE(frame->Document().ResultsAvailable());
 
   runAnyway = true;
   answer();
@@ -302,7 +300,9 @@ TEST_F(CalculationCommand, OnlyOneRunAtATime) {
   ASSERT_TRUE(frame->Controller().IsCalculationRunning());
   frame->UpdateCommandUi();
   EXPECT_FALSE(frame->equilibriumOrbitsAct->isEnabled());
-  // Even when reached directly, the command starts no second run (no dialog opens).
+  // Even when reached directly, the command starts no second run (no dialog opens; one that did
+  // would be cancelled here).
+  answers.Then([](QWidget* modal) { qobject_cast<QDialog*>(modal)->reject(); });
   frame->Controller().OnCalculateEquilibriumOrbits();
   EXPECT_EQ(answers.Answered(), 2);
   frame->Controller().StopAndWaitForWorker();
@@ -318,8 +318,37 @@ TEST_F(CalculationCommand, ClosingTheWindowDuringARunStopsAndWaits) {
   EXPECT_TRUE(frame->close());
   EXPECT_FALSE(frame->Controller().IsCalculationRunning());
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
-  EXPECT_EQ(frame->HandOver().ResultsAvailable.load(), 0);
-  EXPECT_EQ(frame->HandOver().LatestResults.Ek.size(), 0);
+  EXPECT_FALSE(frame->Controller().GetRunner().Busy());
+  // What the run had posted is dropped with it: nothing reaches the document, also later.
+  QTest::qWait(50);
+  EXPECT_FALSE(frame->Document().ResultsAvailable());
+  EXPECT_EQ(frame->Document().DocumentResults().Ek.size(), 0);
+  EXPECT_TRUE(messages.messages().empty());
+}
+
+// A run whose thread has ended but whose results have not yet reached the window (its finished
+// call waits in the event queue) still counts as running: a new run cannot start, no dialog opens,
+// and the results then arrive in the document.
+TEST_F(CalculationCommand, NoNewRunBeforeTheLastOnesResultsReachTheWindow) {
+  AnswerDialogs(kModeTvk310, "1.8", "0.6", "0.01");
+  frame->equilibriumOrbitsAct->trigger();
+  ASSERT_TRUE(answers.Done());
+  // Wait for the run's thread without letting the user-interface thread handle any event.
+  for (int i = 0; i < 6000 && !frame->Controller().GetRunner().JobReturned(); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  ASSERT_TRUE(frame->Controller().GetRunner().JobReturned());
+  EXPECT_FALSE(frame->Document().ResultsAvailable());
+  EXPECT_TRUE(frame->Controller().IsCalculationRunning());
+  frame->UpdateCommandUi();
+  EXPECT_FALSE(frame->equilibriumOrbitsAct->isEnabled());
+  // Reached directly, the command opens no dialog (an answer would be taken) and starts nothing.
+  AnswerDialogs(kModeTvk310, "1.2", "0.6", "0.01");
+  frame->Controller().OnCalculateEquilibriumOrbits();
+  EXPECT_EQ(answers.Answered(), 2);
+  ASSERT_TRUE(WaitForRunEnd());
+  ASSERT_TRUE(WaitFor([&] { return frame->Document().ResultsAvailable(); }));
+  EXPECT_EQ(frame->Document().DocumentResults().Ek.size(), 3);  // the first run's three energies
+  EXPECT_EQ(frame->View().ViewResults(), frame->Document().DocumentResults());
 }
 
 TEST_F(CalculationCommand, NewDuringARunStopsItFirst) {
@@ -343,11 +372,9 @@ TEST_F(CalculationCommand, RunNamesItsEnergiesInTheBandAndFillsTheTableAndTheMap
   AnswerDialogs(kModeTvk310, "1.8", "0.6", "0.01");
   std::vector<std::string> texts;
   QObject::connect(&frame->ProgressBar(), &QProgressBar::valueChanged, [&](int) {
-    // The text is set after the value: read it once the change has been handled.
-    QTimer::singleShot(0, [&] {
-      if (frame->ProgressBar().isTextVisible())
-        texts.push_back(frame->ProgressBar().text().toStdString());
-    });
+    // The window sets the text as the value changes (its handler comes first).
+    if (frame->ProgressBar().isTextVisible())
+      texts.push_back(frame->ProgressBar().text().toStdString());
   });
   frame->equilibriumOrbitsAct->trigger();
   ASSERT_TRUE(WaitForRunEnd());
@@ -364,94 +391,76 @@ TEST_F(CalculationCommand, RunNamesItsEnergiesInTheBandAndFillsTheTableAndTheMap
   EXPECT_EQ(frame->View().Map().grid->path, mapPath);
 }
 
-// The message service of the program with a box for another thread's message.
-struct MessageBoxes : ::testing::Test {
-  MessageBoxes() {
-    QtMessageService::SetWorkerDetached(false);
-    previous = SetMessageService(&service);
-  }
-  ~MessageBoxes() override {
-    QtMessageService::SetWorkerDetached(false);
-    SetMessageService(previous);
-  }
-  static QMessageBox* OpenBox() {
-    for (QWidget* widget : QApplication::topLevelWidgets()) {
-      auto* box = qobject_cast<QMessageBox*>(widget);
-      if (box != nullptr && box->isVisible()) return box;
-    }
-    return nullptr;
-  }
+// A message of a thread other than the user-interface thread never waits for a box: the run hands
+// its messages over with its results, and one that is shown from its thread all the same goes to
+// stderr at once.
+TEST(MessageBoxes, AnotherThreadsMessageNeverWaitsForABox) {
   QtMessageService service;
-  MessageService* previous = nullptr;
-};
-
-TEST_F(MessageBoxes, WorkerMessageWaitsForItsBoxWhileTheWindowStaysUsable) {
+  MessageService* previous = SetMessageService(&service);
   CMainFrame frame;
   frame.show();
-  std::atomic<bool> returned{false};
-  std::thread worker([&] {
+  auto shown = std::async(std::launch::async, [] {
     ShowMessage("Calculation accuracy didn't achive!", "Error", Icon::Warning);
-    returned = true;
   });
-  ASSERT_TRUE(WaitFor([] { return OpenBox() != nullptr; }));
-  QMessageBox* box = OpenBox();
-  EXPECT_EQ(box->text(), "Calculation accuracy didn't achive!");
-  EXPECT_EQ(box->windowTitle(), "Error");
-  EXPECT_EQ(box->icon(), QMessageBox::Warning);
-  EXPECT_EQ(QApplication::activeModalWidget(), nullptr);  // the main window takes input
-  EXPECT_EQ(QtMessageService::OpenWorkerBoxes(), 1);
-  QTest::qWait(50);
-  EXPECT_FALSE(returned.load());  // the worker waits for the box
-
-  box->button(QMessageBox::Ok)->click();
-  EXPECT_TRUE(WaitFor([&] { return returned.load(); }));
-  worker.join();
+  // The user-interface thread handles no event meanwhile: a box would never be closed.
+  EXPECT_EQ(shown.wait_for(std::chrono::seconds(5)), std::future_status::ready);
+  QApplication::processEvents();
+  for (QWidget* widget : QApplication::topLevelWidgets())
+    EXPECT_EQ(qobject_cast<QMessageBox*>(widget), nullptr);
+  SetMessageService(previous);
 }
 
-TEST_F(MessageBoxes, DetachingReleasesAWaitingWorker) {
-  std::atomic<bool> returned{false};
-  std::thread worker([&] {
-    ShowMessage("Radius point number < 3!", "Error!");
-    returned = true;
-  });
-  ASSERT_TRUE(WaitFor([] { return OpenBox() != nullptr; }));
-  QtMessageService::SetWorkerDetached(true);
-  EXPECT_TRUE(WaitFor([&] { return returned.load(); }, 5000));
-  worker.join();
-  EXPECT_TRUE(WaitFor([] { return OpenBox() == nullptr; }, 5000));
-  // Messages of other threads while detached do not wait at all.
-  std::thread late([] { ShowMessage("late", "Error"); });
-  late.join();
+// The finished call of a job that a stop joined may still wait in the event queue when the next
+// job starts: it hands its result over and leaves the next job running (a join there would hold
+// the user-interface thread until the next job ends).
+TEST(QueuedJob, ALateFinishedCallOfAJoinedJobLeavesTheNextJobRunning) {
+  Runner runner;
+  JobRelay relay;
+  std::vector<int> done;
+  const std::function<void(int)> keep = [&](int value) { done.push_back(value); };
+  ASSERT_TRUE(StartQueued<int>(
+      runner, relay, [](const StopToken&) { return 1; }, keep));
+  // Joined as a stop joins it, without handling its finished call.
+  while (!runner.JobReturned()) std::this_thread::yield();
+  runner.Join();
+  std::promise<void> release;
+  const std::shared_future<void> released = release.get_future().share();
+  ASSERT_TRUE(StartQueued<int>(
+      runner, relay,
+      [released](const StopToken&) {
+        released.wait_for(std::chrono::seconds(5));
+        return 2;
+      },
+      keep));
+  QApplication::processEvents();
+  EXPECT_EQ(done, std::vector<int>{1});
+  EXPECT_FALSE(runner.JobReturned());
+  release.set_value();
+  ASSERT_TRUE(WaitFor([&] { return done.size() == 2; }));
+  EXPECT_EQ(done[1], 2);
 }
 
-TEST(ProgressSinkQt, WorkerRequestsAreCarriedOutBeforeTheyReturn) {
+// The bar as a run drives it from its thread: the requests return at once, without the
+// user-interface thread, and are carried out there in their order.
+TEST(ProgressSinkQt, RequestsOfAnotherThreadReturnAtOnceAndAreCarriedOutInOrder) {
   QProgressBar bar;
   QtProgressSink sink(&bar);
-  std::vector<int> seenByWorker;
+  std::vector<int> values;
+  QObject::connect(&bar, &QProgressBar::valueChanged, [&](int value) { values.push_back(value); });
   auto done = std::async(std::launch::async, [&] {
     sink.setRange(0, 5);
     sink.setStep(1);
     sink.setPos(0);
-    for (int i = 0; i < 5; ++i) {
-      sink.stepIt();
-      seenByWorker.push_back(sink.StepCount());
-    }
+    for (int i = 0; i < 5; ++i) sink.stepIt();
     sink.stepIt();  // past the upper end: starts over at the lower end
   });
-  ASSERT_TRUE(
-      WaitFor([&] { return done.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }));
+  // Not one event handled here: the requests must not wait for this thread.
+  EXPECT_EQ(done.wait_for(std::chrono::seconds(5)), std::future_status::ready);
+  EXPECT_EQ(sink.StepCount(), 0);
+  ASSERT_TRUE(WaitFor([&] { return sink.StepCount() == 6; }));
   EXPECT_EQ(bar.maximum(), 5);
   EXPECT_EQ(bar.value(), 0);
-  EXPECT_EQ(seenByWorker, (std::vector<int>{1, 2, 3, 4, 5}));
-
-  // Detached, requests return without the user-interface thread (which is not processing events).
-  sink.SetDetached(true);
-  auto detached = std::async(std::launch::async, [&] {
-    sink.setPos(3);
-    sink.stepIt();
-  });
-  EXPECT_EQ(detached.wait_for(std::chrono::seconds(5)), std::future_status::ready);
-  EXPECT_EQ(bar.value(), 0);
+  EXPECT_EQ(values, (std::vector<int>{0, 1, 2, 3, 4, 5, 0}));
 }
 
 // A one-sector map (the small map's field, as a polar map in kG) runs from the window once Map

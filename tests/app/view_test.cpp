@@ -1,5 +1,5 @@
-// The results view: the hand-over of finished results through a paint, New and Open against a
-// pending transfer, the graph's messages once per record and never from inside a paint, the
+// The results view: a run's results reaching the document and the view when they arrive (never in
+// a paint), New and Open, the graph's notes once per record and never from inside a paint, the
 // double-click stop request, the report command, and the printed page.
 #include <gtest/gtest.h>
 
@@ -10,12 +10,14 @@
 #include <QPrintPreviewDialog>
 #include <QPrintPreviewWidget>
 #include <QPrinter>
+#include <QSignalSpy>
 #include <QTest>
 #include <QTextItem>
 
 #include "app/main_frame.h"
 #include "app_test_support.h"
 #include "calc/run/driver.h"
+#include "calc/run/prepared_run.h"
 #include "results/document.h"
 
 namespace zuba {
@@ -45,53 +47,41 @@ struct ViewFixture : ::testing::Test {
 
 using ResultsView = ViewFixture;
 
-TEST_F(ResultsView, CompletedRunIsTransferredByThePaint) {
+TEST_F(ResultsView, RunResultsReachDocumentViewAndCommandsWhenTheyArriveNotInAPaint) {
   const ResultTables run = MakeResults(9);
-  frame->HandOver().HandOverResults(run);  // what the worker does at the end of a run
-  EXPECT_EQ(frame->HandOver().TransferPending.load(), 1);
-  EXPECT_EQ(doc().DocumentResults().Ek.size(), 0);  // the document still holds the old record
-  EXPECT_FALSE(doc().IsModified());
-
-  Paint();
-  EXPECT_EQ(frame->HandOver().TransferPending.load(), 0);
-  EXPECT_EQ(frame->HandOver().ResultsAvailable.load(), 1);
+  frame->TakeRunResults(run, std::make_shared<const PreparedRun>());  // a run's finished call
   EXPECT_EQ(doc().DocumentResults(), run);
+  EXPECT_TRUE(doc().ResultsAvailable());
   EXPECT_EQ(view().ViewResults(), run);
+  EXPECT_TRUE(view().ResultsAvailable());
   EXPECT_TRUE(doc().IsModified());
   EXPECT_TRUE(frame->reportSaveAsAct->isEnabled());
 
-  // A second paint does not transfer again.
+  // A paint draws what the view holds and changes nothing.
   doc().SetModified(false);
   Paint();
   EXPECT_FALSE(doc().IsModified());
+  EXPECT_EQ(view().ViewResults(), run);
 }
 
-TEST_F(ResultsView, NewEmptiesDocumentAndViewButNotLatestResults) {
-  const ResultTables run = MakeResults(4);
-  frame->HandOver().HandOverResults(run);
-  Paint();
+TEST_F(ResultsView, NewAndOpenReplaceTheRecordShown) {
+  frame->TakeRunResults(MakeResults(4), std::make_shared<const PreparedRun>());
   frame->OnFileNew();
   EXPECT_EQ(doc().DocumentResults().Ek.size(), 0);
   EXPECT_EQ(view().ViewResults().Ek.size(), 0);
-  EXPECT_EQ(frame->HandOver().ResultsAvailable.load(), 0);
-  EXPECT_EQ(frame->HandOver().LatestResults, run);
+  EXPECT_FALSE(doc().ResultsAvailable());
+  EXPECT_FALSE(view().ResultsAvailable());
   EXPECT_FALSE(frame->reportSaveAsAct->isEnabled());
-  Paint();  // no transfer: frame->HandOver().TransferPending is 0
-  EXPECT_EQ(doc().DocumentResults().Ek.size(), 0);
+  Paint();
   EXPECT_FALSE(doc().IsModified());
-}
 
-TEST_F(ResultsView, OpenWhileATransferIsPendingShowsTheLoadedRecord) {
   const ResultTables loaded = MakeResults(6, 500.0);
   const QString path = dir.filePath("loaded.zub");
   ASSERT_TRUE(SaveDocumentFile(path.toStdString(), loaded, 1).ok());
-
-  frame->HandOver().HandOverResults(MakeResults(3));
   ASSERT_TRUE(frame->OpenDocumentFile(path));
-  EXPECT_EQ(frame->HandOver().TransferPending.load(), 0);
   EXPECT_EQ(view().ViewResults(), loaded);
-  Paint();
-  EXPECT_EQ(doc().DocumentResults(), loaded);  // the pending record never reaches the document
+  EXPECT_EQ(doc().DocumentResults(), loaded);
+  EXPECT_TRUE(view().ResultsAvailable());
   EXPECT_FALSE(doc().IsModified());
 }
 
@@ -100,8 +90,8 @@ TEST_F(ResultsView, RunWhoseEveryEnergyFailedSaysSoInTheView) {
   ResultTables failed = MakeResults(5);
   failed.F0.assign(std::vector<double>(5, 2147483647.0));
   doc().DocumentResults() = failed;
-  frame->HandOver().ResultsAvailable.store(1);
-  view().OnInitialUpdate();
+  doc().SetResultsAvailable(true);
+  doc().UpdateAllViews();
   QImage image(QSize(400, 300), QImage::Format_RGB32);
   image.fill(Qt::white);
   {
@@ -120,8 +110,8 @@ TEST_F(ResultsView, GraphMessagesAreShownOncePerRecordAndAfterThePaint) {
   ResultTables bad = MakeResults(5);
   bad.Rmn.assign(std::vector<double>(5, 2147483647.0));  // no real value in the Rmn series
   doc().DocumentResults() = bad;
-  frame->HandOver().ResultsAvailable.store(1);
-  view().OnInitialUpdate();
+  doc().SetResultsAvailable(true);
+  doc().UpdateAllViews();
 
   Paint();
   EXPECT_TRUE(messages.messages().empty());  // nothing from inside the paint
@@ -140,7 +130,7 @@ TEST_F(ResultsView, GraphMessagesAreShownOncePerRecordAndAfterThePaint) {
   EXPECT_EQ(messages.messages().size(), 1u);
 
   // A new record brings its message again.
-  view().OnUpdate();
+  doc().UpdateAllViews();
   Paint();
   QTest::qWait(20);
   EXPECT_EQ(messages.messages().size(), 2u);
@@ -150,8 +140,8 @@ TEST_F(ResultsView, DamagedRecordEndsTheDrawingWithOneMessage) {
   ResultTables bad = MakeResults(5);
   bad.F0.assign({26.0e6, 26.1e6});  // shorter than Rmn: only a damaged file holds this
   doc().DocumentResults() = bad;
-  frame->HandOver().ResultsAvailable.store(1);
-  view().OnInitialUpdate();
+  doc().SetResultsAvailable(true);
+  doc().UpdateAllViews();
   Paint();
   Paint();
   QTest::qWait(20);
@@ -162,18 +152,17 @@ TEST_F(ResultsView, DamagedRecordEndsTheDrawingWithOneMessage) {
 TEST_F(ResultsView, DoubleClickRequestsAStop) {
   frame->show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(frame.get()));
-  EXPECT_EQ(frame->Controller().GetCalculation().StopRequested(), 0);
+  QSignalSpy stops(&view(), &CZUBAView::stopRequested);
   QTest::mouseDClick(&view(), Qt::LeftButton, {}, QPoint(50, 50));
-  EXPECT_EQ(frame->Controller().GetCalculation().StopRequested(), 1);
-  frame->Controller().GetCalculation().ClearStopRequest();
+  EXPECT_EQ(stops.count(), 1);
   QTest::mouseDClick(&view(), Qt::RightButton, {}, QPoint(50, 50));
-  EXPECT_EQ(frame->Controller().GetCalculation().StopRequested(), 0);
+  EXPECT_EQ(stops.count(), 1);
 }
 
 TEST_F(ResultsView, GraphFollowsTheClientSize) {
   doc().DocumentResults() = MakeResults(10);
-  frame->HandOver().ResultsAvailable.store(1);
-  view().OnInitialUpdate();
+  doc().SetResultsAvailable(true);
+  doc().UpdateAllViews();
   auto blueColumns = [&](QSize size) {
     view().resize(size);
     QImage image(size, QImage::Format_RGB32);
@@ -196,8 +185,8 @@ TEST_F(ResultsView, GraphFollowsTheClientSize) {
 
 TEST_F(ResultsView, ReportSaveAsWritesTheReportOrSaysWhyNot) {
   doc().DocumentResults() = MakeResults(3);
-  frame->HandOver().ResultsAvailable.store(1);
-  view().OnInitialUpdate();
+  doc().SetResultsAvailable(true);
+  doc().UpdateAllViews();
 
   const QString path = dir.filePath("report.txt");
   frame->chooseReportPath = [&] { return path; };
@@ -227,7 +216,7 @@ TEST_F(ResultsView, ReportSaveAsWritesTheReportOrSaysWhyNot) {
   ResultTables unequal = MakeResults(3);
   unequal.dReo.assign({0.0});
   doc().DocumentResults() = unequal;
-  view().OnUpdate();
+  doc().UpdateAllViews();
   bool asked = false;
   frame->chooseReportPath = [&] {
     asked = true;
@@ -306,8 +295,8 @@ class TextRecorder : public QPaintDevice {
 
 TEST_F(ResultsView, PrintedPageHasTheHeaderAboveTheGraph) {
   doc().DocumentResults() = MakeResults(10);
-  frame->HandOver().ResultsAvailable.store(1);
-  view().OnInitialUpdate();
+  doc().SetResultsAvailable(true);
+  doc().UpdateAllViews();
   view().resize(800, 600);
 
   // A letter page at 600 dpi.
@@ -343,8 +332,8 @@ TEST_F(ResultsView, PrintedPageHasTheHeaderAboveTheGraph) {
 
 TEST_F(ResultsView, PrintToPdfGivesOnePage) {
   doc().DocumentResults() = MakeResults(10);
-  frame->HandOver().ResultsAvailable.store(1);
-  view().OnInitialUpdate();
+  doc().SetResultsAvailable(true);
+  doc().UpdateAllViews();
   const QString path = dir.filePath("print.pdf");
   QPrinter printer(QPrinter::HighResolution);
   printer.setOutputFormat(QPrinter::PdfFormat);
@@ -363,8 +352,8 @@ TEST_F(ResultsView, PrintToPdfGivesOnePage) {
 
 TEST_F(ResultsView, PrintPreviewShowsOnePage) {
   doc().DocumentResults() = MakeResults(10);
-  frame->HandOver().ResultsAvailable.store(1);
-  view().OnInitialUpdate();
+  doc().SetResultsAvailable(true);
+  doc().UpdateAllViews();
   test::ModalAnswerer answers;
   int pages = -1;
   answers.Then([&](QWidget* modal) {

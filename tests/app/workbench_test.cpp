@@ -23,6 +23,7 @@
 #include "app/main_frame.h"
 #include "app/results_table.h"
 #include "app_test_support.h"
+#include "calc/run/prepared_run.h"
 #include "calc/synth/synth_map.h"
 #include "graph/colour_scale.h"
 #include "platform/files.h"
@@ -238,7 +239,7 @@ TEST_F(Workbench, FlatFrequencyPointsToTheIsochronismView) {
   ResultTables steep = MakeResults(5);  // F0 4000 Hz apart: 1.5e-4 of the mean
   for (const ResultTables* results : {&steep, &flat}) {
     frame->statusBar()->clearMessage();
-    frame->HandOver().HandOverResults(*results);
+    frame->TakeRunResults(*results, std::make_shared<const PreparedRun>());
     Paint();
     QTest::qWait(20);
     const bool noted =

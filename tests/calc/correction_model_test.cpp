@@ -30,7 +30,7 @@ int32_t NodeOf(size_t i) {
 }
 
 // A map of B(R) on 61 radius nodes 1 cm apart, 36 azimuths; energies 5 .. 30 MeV in 2.5 MeV steps.
-CalculationRecord ModelRecord(const std::function<double(double)>& B) {
+PreparedRun ModelRecord(const std::function<double(double)>& B) {
   return test::MakeRecord(kModeTvk310, 2e-3, 5.0, 30.0, 2.5, test::MapShape{61, 0.6, 36},
                           [&B](double R, double) { return B(R); });
 }
@@ -42,7 +42,7 @@ struct Model {
   std::function<bool(size_t i, double dB)> lost = [](size_t, double) { return false; };
 };
 
-OrbitCloser ModelCloser(const CalculationRecord& record, Model model) {
+OrbitCloser ModelCloser(const PreparedRun& record, Model model) {
   return [&record, model](std::span<const double> field, std::vector<EnergyOrbit>& orbits) {
     orbits.resize(record.Ek.size());
     const double target = record.rfFrequency / record.run.H;
@@ -59,7 +59,7 @@ OrbitCloser ModelCloser(const CalculationRecord& record, Model model) {
       orbit.tau = {0, 1};
       orbit.R = {R, R};
     }
-    return Outcome{};
+    return Result<Closing>(Closing::Closed);
   };
 }
 
@@ -78,7 +78,7 @@ Model Linear(std::vector<double> slope, std::vector<double> wanted) {
 }
 
 TEST(TrimFitOnAModel, WeightsLimitsAndEnergiesLeftOutAsComputedByHand) {
-  const CalculationRecord record = ModelRecord([](double) { return 1.5; });
+  const PreparedRun record = ModelRecord([](double) { return 1.5; });
   const TrimCoils coil = FlatCoil();
   const double inf = std::numeric_limits<double>::infinity();
   const struct {
@@ -108,7 +108,7 @@ TEST(TrimFitOnAModel, WeightsLimitsAndEnergiesLeftOutAsComputedByHand) {
 }
 
 TEST(TrimFitOnAModel, AStepThatLosesAnOrbitIsNeverTakenAndALeftOutEnergyIsNotCounted) {
-  const CalculationRecord record = ModelRecord([](double) { return 1.5; });
+  const PreparedRun record = ModelRecord([](double) { return 1.5; });
   // Energies 0 and 1 want 8 A; energy 2, left out, has an error of 1e-2 that no current changes,
   // and loses its orbit above 5 A.
   Model model = Linear({1, 1}, {8, 8});
@@ -133,7 +133,7 @@ TEST(TrimFitOnAModel, AStepThatLosesAnOrbitIsNeverTakenAndALeftOutEnergyIsNotCou
 // The mean field B = 1.2 (0.5 + R) T has the index k = R / (0.5 + R); the model's F0 answers a
 // mean-field change as the smooth approximation says, F0 dB / (B (1 + k)).
 TEST(CorrectionOnAModel, TheResponseCarriesTheFieldIndexAndAStepThatLosesAnOrbitIsNotKept) {
-  const CalculationRecord record = ModelRecord([](double R) { return 1.2 * (0.5 + R); });
+  const PreparedRun record = ModelRecord([](double R) { return 1.2 * (0.5 + R); });
   auto index = [&](size_t i) {
     const double R = record.radii[NodeOf(i)];
     return R / (0.5 + R);
@@ -171,7 +171,7 @@ TEST(CorrectionOnAModel, TheResponseCarriesTheFieldIndexAndAStepThatLosesAnOrbit
 }
 
 TEST(RfPhase, AGapOfEnergiesWithoutOrbitsCountsEveryStepOfIt) {
-  CalculationRecord record = ModelRecord([](double) { return 1.5; });
+  PreparedRun record = ModelRecord([](double) { return 1.5; });
   record.run.H = 2;
   record.run.dEk = 0.5;  // MeV: 5 turns a step at 0.1 MeV a turn
   const double gain = 0.1, e = 1e-3, frf = 40e6;
@@ -197,7 +197,7 @@ TEST(RfPhase, AGapOfEnergiesWithoutOrbitsCountsEveryStepOfIt) {
 }
 
 TEST(CorrectionWarnings, SayOnlyWhatHappened) {
-  CalculationRecord record = ModelRecord([](double) { return 1.5; });
+  PreparedRun record = ModelRecord([](double) { return 1.5; });
   const struct {
     double before, after;
     bool grew;
@@ -225,7 +225,7 @@ TEST(CorrectedMap, WhoseStepCannotBeWrittenIsResampled) {
   }
   const Result<FieldMap> map = ReadMap(path, {});
   ASSERT_TRUE(map) << map.message().text;
-  CalculationRecord record;
+  PreparedRun record;
   record.nR = map->nR;
   record.nTheta = map->nTheta;
   record.radii = map->radii;
@@ -234,6 +234,7 @@ TEST(CorrectedMap, WhoseStepCannotBeWrittenIsResampled) {
   record.thetaStart = map->thetaStart;
   record.thetaEnd = map->thetaEnd;
   record.run.Path = path;
+  record.mapUnit = map->unit;
   const std::vector<double> deltaB(3, 1e-3);
   const Result<SdfConversion> sdf = CorrectedMapSdf(record, deltaB);
   ASSERT_TRUE(sdf) << sdf.message().text;

@@ -9,11 +9,12 @@
 #include <random>
 
 #include "calc/corrections/isochronise.h"
-#include "calc/run/calculation.h"
+#include "calc/run/driver.h"
+#include "calc/run/prepared_run.h"
 #include "numerics/average_field.h"
-#include "results/hand_over.h"
 #include "tests/orbit/test_support.h"
 #include "tests/precise/precise_support.h"
+#include "tests/shown.h"
 
 namespace zuba {
 namespace {
@@ -25,7 +26,7 @@ bool Mentions(const std::vector<std::string>& lines, const std::string& part) {
 }
 
 // The ring example as `zuba-cli isochronise` runs it: protons 80 .. 560 MeV in 4 MeV steps.
-CalculationRecord RingExample() {
+PreparedRun RingExample() {
   RunParameters p;
   ApplyPreset(kModeTvk310, p);
   p.Path = ZUBA_EXAMPLES_DIR "/ring-590.sdf";
@@ -38,26 +39,25 @@ CalculationRecord RingExample() {
   p.EkBegin = 80;
   p.EkEnd = 560;
   p.dEk = 4;
-  ResultsHandOver handOver;
-  Calculation calculation(handOver);
-  EXPECT_TRUE(calculation.Prepare(p));
-  return calculation.Record();
+  const Result<SharedRun> prepared = PrepareCalculation(p);
+  EXPECT_TRUE(prepared);
+  return prepared ? **prepared : PreparedRun{};
 }
 
 // Adds dB(R) (T) at every azimuth of the record's map.
 template <class F>
-void AddToMeanField(CalculationRecord& record, F dB) {
+void AddToMeanField(PreparedRun& record, F dB) {
   for (int32_t i = 0; i < record.nR; ++i)
     for (int32_t j = 0; j < record.nTheta; ++j)
       record.field[static_cast<std::size_t>(i) * record.nTheta + j] += dB(i, record.radii[i]);
 }
 
 TEST(SmoothCorrection, ABumpOnTheRingComesBackOppositeAndSmooth) {
-  CalculationRecord record = RingExample();
+  PreparedRun record = RingExample();
   auto bump = [](double R) { return 3e-4 * std::exp(-0.5 * std::pow((R - 3.5) / 0.2, 2)); };
   AddToMeanField(record, [&](int32_t, double R) { return bump(R); });
   const Result<MeanFieldCorrection> found =
-      FindIsochronousCorrection(record, PreciseOrbitCloser(record, 2));
+      FindIsochronousCorrection(record, PreciseOrbitCloser(test::Share(record), 2));
   ASSERT_TRUE(found) << found.message().text;
   EXPECT_GT(found->isochronismBefore, 1e-4);
   EXPECT_LT(found->isochronismAfter, 2e-6);
@@ -73,7 +73,7 @@ TEST(SmoothCorrection, ABumpOnTheRingComesBackOppositeAndSmooth) {
 }
 
 TEST(SmoothCorrection, NodeNoiseTheOrbitsCannotDetermineStaysSmoothAndIsReported) {
-  CalculationRecord record = RingExample();
+  PreparedRun record = RingExample();
   // 0.05 mT from radius node to radius node, the same at every azimuth: a mean-field error that
   // changes faster than the orbits, 2 to 3 cm apart, can tell.
   std::mt19937 random(11);
@@ -82,7 +82,7 @@ TEST(SmoothCorrection, NodeNoiseTheOrbitsCannotDetermineStaysSmoothAndIsReported
   for (double& n : noise) n = normal(random);
   AddToMeanField(record, [&](int32_t i, double) { return noise[i]; });
   const Result<MeanFieldCorrection> found =
-      FindIsochronousCorrection(record, PreciseOrbitCloser(record, 2));
+      FindIsochronousCorrection(record, PreciseOrbitCloser(test::Share(record), 2));
   ASSERT_TRUE(found) << found.message().text;
   const CorrectionShape shape = ShapeOf(*found);
   EXPECT_LE(shape.totalVariation, 4 * shape.range);
@@ -101,7 +101,7 @@ TEST(SmoothCorrection, NodeNoiseTheOrbitsCannotDetermineStaysSmoothAndIsReported
 // and the RF phase follows by hand.
 struct SlopedField {
   test::Ideal ideal;
-  CalculationRecord record =
+  PreparedRun record =
       test::MakeRecord(kModeTvk310, 2e-3, 5.0, 55.0, 10.0, test::MapShape{76, 0.75, 36},
                        [this](double R, double) { return B(R, 0); });
   static constexpr double kGain = 0.1;  // MeV per turn
@@ -140,8 +140,8 @@ TEST(RfPhase, MatchesTheSlipComputedByHandBeforeAndVanishesAfter) {
   const SlopedField sloped;
   IsochroniseOptions options;
   options.gainPerTurnMeV = SlopedField::kGain;
-  const Result<MeanFieldCorrection> found =
-      FindIsochronousCorrection(sloped.record, PreciseOrbitCloser(sloped.record, 2), options);
+  const Result<MeanFieldCorrection> found = FindIsochronousCorrection(
+      sloped.record, PreciseOrbitCloser(test::Share(sloped.record), 2), options);
   ASSERT_TRUE(found) << found.message().text;
   ASSERT_EQ(found->phaseBefore.size(), 6u);
   for (int k = 0; k < 6; ++k) {
@@ -162,7 +162,7 @@ TEST(RfPhase, TheFitOfThePhaseFindsTheMinimumComputedByHand) {
   TrimFitOptions options;
   options.target = TrimTarget::Phase;
   options.gainPerTurnMeV = SlopedField::kGain;
-  const OrbitCloser close = PreciseOrbitCloser(sloped.record, 2);
+  const OrbitCloser close = PreciseOrbitCloser(test::Share(sloped.record), 2);
   const Result<TrimFit> fit = FitTrimCoils(sloped.record, *coil, close, options);
   ASSERT_TRUE(fit) << fit.message().text;
   const double I = fit->currents[0], dB = 1e-4 * I;
@@ -183,7 +183,7 @@ TEST(RfPhase, TheFitOfThePhaseFindsTheMinimumComputedByHand) {
 struct DisturbedMap {
   test::Ideal ideal;
   TrimCoils coils = *TrimCoils::Parse(Table(), "coils.tsv");
-  CalculationRecord record;
+  PreparedRun record;
   DisturbedMap() {
     const double currents[] = {30, -20};
     record = test::MakeRecord(kModeTvk310, 2e-3, 5.0, 30.0, 2.5, test::MapShape{61, 0.6, 36},
@@ -211,17 +211,17 @@ struct DisturbedMap {
 // The orbit of the first energy (5 MeV, R = 0.19 m, where the inner coil is strongest) is lost
 // whenever the field at its radius rises more than `ceiling` (T) above the map's: a probe of the
 // inner coil loses it.
-OrbitCloser OnTheVerge(const CalculationRecord& record, double ceiling) {
+OrbitCloser OnTheVerge(const PreparedRun& record, double ceiling) {
   const std::size_t node = 19 * static_cast<std::size_t>(record.nTheta);  // R = 0.19 m
-  return [&record, ceiling, node, close = PreciseOrbitCloser(record, 2)](
+  return [&record, ceiling, node, close = PreciseOrbitCloser(test::Share(record), 2)](
              std::span<const double> field, std::vector<EnergyOrbit>& orbits) {
-    const Outcome o = close(field, orbits);
-    if (o && field[node] - record.field[node] > ceiling) {
+    const Result<Closing> closing = close(field, orbits);
+    if (closing && field[node] - record.field[node] > ceiling) {
       orbits[0].closed = false;
       orbits[0].tau.clear();
       orbits[0].R.clear();
     }
-    return o;
+    return closing;
   };
 }
 
@@ -272,7 +272,7 @@ TEST(TrimFitEnergies, LeftOutOrWeightedAsAskedAndRefusedWhenNoneIsLeft) {
   TrimFitOptions options;
   options.energyWeights = *EnergyWeightsOf(map.record, {{5, 10}}, {});
   const Result<TrimFit> fit =
-      FitTrimCoils(map.record, map.coils, PreciseOrbitCloser(map.record, 2), options);
+      FitTrimCoils(map.record, map.coils, PreciseOrbitCloser(test::Share(map.record), 2), options);
   ASSERT_TRUE(fit) << fit.message().text;
   ASSERT_EQ(fit->excludedEnergiesMeV.size(), 3u);
   EXPECT_NEAR(fit->excludedEnergiesMeV[2], 10, 1e-9);
@@ -283,11 +283,11 @@ TEST(TrimFitEnergies, LeftOutOrWeightedAsAskedAndRefusedWhenNoneIsLeft) {
 
 TEST(CorrectionTermination, AStopBetweenStepsKeepsWhatWasReached) {
   const DisturbedMap map;
-  std::atomic<int32_t> stop{0};
+  StopSource stop;
   IsochroniseOptions options;
-  options.iterationDone = [&](int, double) { stop = 1; };
-  const Result<MeanFieldCorrection> found =
-      FindIsochronousCorrection(map.record, PreciseOrbitCloser(map.record, 2, &stop), options);
+  options.iterationDone = [&](int, double) { stop.RequestStop(); };
+  const Result<MeanFieldCorrection> found = FindIsochronousCorrection(
+      map.record, PreciseOrbitCloser(test::Share(map.record), 2, stop.Token()), options);
   ASSERT_TRUE(found) << found.message().text;
   EXPECT_EQ(found->termination, CorrectionTermination::Stopped);
   EXPECT_STREQ(TerminationName(found->termination), "stopped");

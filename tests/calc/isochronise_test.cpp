@@ -14,8 +14,10 @@
 #include "numerics/average_field.h"
 #include "numerics/bounded_lsq.h"
 #include "numerics/interpolation.h"
+#include "platform/stop.h"
 #include "tests/orbit/test_support.h"
 #include "tests/precise/precise_support.h"
+#include "tests/shown.h"
 
 namespace zuba {
 namespace {
@@ -227,11 +229,13 @@ TEST(FindIsochronousCorrection, AxisymmetricFieldGetsTheRelativisticRise) {
     return ideal.B0 * (1 + c * x * x);
   };
   // Orbits closer together than the radius nodes, so that every node inside the span counts.
-  const CalculationRecord record =
-      test::MakeRecord(kModeTvk310, 2e-3, 5.0, 35.0, 0.5, test::MapShape{61, 0.6, 36}, B);
+  const auto shared = std::make_shared<const PreparedRun>(
+      test::MakeRecord(kModeTvk310, 2e-3, 5.0, 35.0, 0.5, test::MapShape{61, 0.6, 36}, B));
+  const PreparedRun& record = *shared;
   const Result<MeanFieldCorrection> found =
-      FindIsochronousCorrection(record, PreciseOrbitCloser(record, 2));
+      FindIsochronousCorrection(record, PreciseOrbitCloser(shared, 2));
   ASSERT_TRUE(found) << found.message().text;
+  EXPECT_EQ(found->termination, CorrectionTermination::Converged);
   EXPECT_GT(found->isochronismBefore, 1e-4);
   EXPECT_LT(found->isochronismAfter, 2e-7);
   EXPECT_TRUE(found->excludedEnergiesMeV.empty());
@@ -266,9 +270,10 @@ TEST(FitTrimCoils, UndoesAKnownDisturbanceAndReportsWhatItCannotReach) {
     for (int k = 0; k < 3; ++k) b += currents[k] * coils->FieldPerAmpere(k, R);
     return b;
   };
-  const CalculationRecord record =
-      test::MakeRecord(kModeTvk310, 2e-3, 5.0, 30.0, 2.5, test::MapShape{61, 0.6, 36}, B);
-  const OrbitCloser close = PreciseOrbitCloser(record, 2);
+  const auto shared = std::make_shared<const PreparedRun>(
+      test::MakeRecord(kModeTvk310, 2e-3, 5.0, 30.0, 2.5, test::MapShape{61, 0.6, 36}, B));
+  const PreparedRun& record = *shared;
+  const OrbitCloser close = PreciseOrbitCloser(shared, 2);
   TrimFitOptions options;
   const Result<TrimFit> fit = FitTrimCoils(record, *coils, close, options);
   ASSERT_TRUE(fit) << fit.message().text;
@@ -295,11 +300,58 @@ TEST(FitTrimCoils, UndoesAKnownDisturbanceAndReportsWhatItCannotReach) {
   const std::vector<double> nodes = CoilNodeFields(*outer, record.radii)[0];
   std::vector<double> change(nodes.size());
   for (std::size_t i = 0; i < nodes.size(); ++i) change[i] = partial->currents[0] * nodes[i];
-  ASSERT_TRUE(close(FieldWithMeanChange(record, change), check));
+  const Result<Closing> closing = close(FieldWithMeanChange(record, change), check);
+  ASSERT_TRUE(closing);
+  EXPECT_EQ(*closing, Closing::Closed);
   double worst = 0;
   for (double e : IsochronismOf(record, check))
     if (e != kNoValue) worst = std::max(worst, std::fabs(e));
   EXPECT_NEAR(partial->isochronismAfter, worst, 1e-9);  // to the closure tolerance
+}
+
+// A search on a shared run ends at its iteration limit with the best found so far and leaves the
+// run as it was; a stop asked before the search closes no orbit at all and gives nothing.
+TEST(Searches, OnASharedRunEndAtTheirLimitAndLeaveTheRunAsItWas) {
+  const test::Ideal ideal;
+  auto B = [&](double R, double) {
+    const double x = R / ideal.rInfinity;
+    return ideal.B0 * (1 + 0.5 * x * x);
+  };
+  const auto shared = std::make_shared<const PreparedRun>(
+      test::MakeRecord(kModeTvk310, 2e-3, 5.0, 20.0, 5.0, test::MapShape{61, 0.6, 36}, B));
+  const PreparedRun before = *shared;
+  IsochroniseOptions once;
+  once.maxIterations = 1;
+  const Result<MeanFieldCorrection> limited =
+      FindIsochronousCorrection(*shared, PreciseOrbitCloser(shared, 2), once);
+  ASSERT_TRUE(limited) << limited.message().text;
+  EXPECT_EQ(limited->termination, CorrectionTermination::IterationLimit);
+  EXPECT_EQ(limited->iterations, 1);
+  EXPECT_LT(limited->isochronismAfter, limited->isochronismBefore);
+  EXPECT_EQ(shared->field, before.field);
+  EXPECT_EQ(shared->moments, before.moments);
+
+  StopSource stop;
+  stop.RequestStop();
+  int calls = 0;
+  IsochroniseOptions counted;
+  counted.iterationDone = [&](int, double) { ++calls; };
+  const Result<MeanFieldCorrection> stopped =
+      FindIsochronousCorrection(*shared, PreciseOrbitCloser(shared, 2, stop.Token()), counted);
+  // Stopped before its first step: nothing to keep, and no box for it.
+  std::vector<EnergyOrbit> orbits;
+  EXPECT_EQ(*PreciseOrbitCloser(shared, 2, stop.Token())(shared->field, orbits), Closing::Stopped);
+  ASSERT_FALSE(stopped);
+  EXPECT_TRUE(stopped.failure().quiet);
+  EXPECT_EQ(stopped.message().text, kStoppedText);
+  EXPECT_EQ(calls, 0);
+  const Result<TrimCoils> coils =
+      TrimCoils::Parse("r_m\tA\n0.0\t0\n0.2\t1e-6\n0.3\t5e-5\n0.4\t1e-4\n0.6\t0\n", "a.tsv");
+  ASSERT_TRUE(coils);
+  const Result<TrimFit> fit =
+      FitTrimCoils(*shared, *coils, PreciseOrbitCloser(shared, 2, stop.Token()), TrimFitOptions{});
+  ASSERT_FALSE(fit);
+  EXPECT_EQ(fit.message().text, kStoppedText);
 }
 
 }  // namespace

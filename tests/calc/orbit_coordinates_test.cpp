@@ -10,8 +10,8 @@
 #include <cstdio>
 #include <vector>
 
-#include "calc/run/calculation.h"
 #include "calc/run/driver.h"
+#include "calc/run/prepared_run.h"
 #include "calc/run/run_quantities.h"
 #include "numerics/field_patches.h"
 #include "platform/message.h"
@@ -348,22 +348,22 @@ struct CartesianOrbit {
 
 TEST(OrbitCoordinates, RingOrbitsAgreeWithAnIndependentIntegration) {
   MessageCapture messages;
-  ResultsHandOver handOver;
-  Calculation calculation(handOver);
-  ASSERT_TRUE(calculation.Prepare(RingRun()).ok());
-  CalculationRecord record = calculation.Record();
+  const Result<SharedRun> made = PrepareCalculation(RingRun());
+  ASSERT_TRUE(made);
+  const PreparedRun& record = **made;
   WorkerOptions options;
   options.threads = 2;
   options.closure = ClosureMode::Precise;
   NullProgress progress;
-  ASSERT_EQ(calculation.Run(progress, options), WorkerOutcome::Completed);
-  const ResultTables& r = handOver.LatestResults;
+  const CalculationOutput output = RunCalculation(record, options, progress);
+  ASSERT_EQ(output.outcome, WorkerOutcome::Completed);
+  const ResultTables& r = output.results;
   ASSERT_EQ(r.Ek.size(), 3);
 
-  PreparedRun prepared;
-  ASSERT_TRUE(PrepareRun(record, prepared).ok());
-  Result<FieldPatches> field = FieldPatches::Build(prepared.radialSteps, record.radii,
-                                                   record.azimuths, record.field, record.moments);
+  const Result<OrbitInputs> prepared = PrepareOrbitInputs(record);
+  ASSERT_TRUE(prepared);
+  Result<FieldPatches> field = FieldPatches::Build(
+      prepared->radialSteps, record.radii, record.azimuths, record.field, prepared->moments);
   ASSERT_TRUE(field.ok());
   // b = K B / E with K = c^2 q H / (2 pi Frf), E the total energy (J).
   const double K = kSpeedOfLight * kSpeedOfLight * kElementaryCharge * 6 / (kTurn * 50.65e6);

@@ -16,13 +16,13 @@ namespace {
 
 // The "TVK-310: p" preset (protons 0.6 .. 60.6 MeV in steps of 6 MeV, 26.26 MHz, H = 1, N = 4)
 // on B0 gamma(R) (1 + 0.4 cos 4 theta) with radii from rMin to rMax in steps of 0.01 m.
-CalculationRecord Tvk(
+PreparedRun Tvk(
     double rMin = 0, double rMax = 0.8, double (*sign)(double R) = [](double) { return 1.0; }) {
   const double twoPi = 8 * std::atan(1.0);
   const double mass = 1.007276466812 * kKilogramsPerSamu, omega0 = twoPi * 26.26e6;
   const double B0 = mass * omega0 / kElementaryCharge, rInfinity = kSpeedOfLight / omega0;
   const int32_t nR = static_cast<int32_t>(std::lround((rMax - rMin) / 0.01)) + 1;
-  CalculationRecord r =
+  PreparedRun r =
       test::MakeRecord(kModeTvk310, 1e-3, 0.6, 60.6, 6, test::MapShape{nR, 1.0, 72},
                        [](double, double) { return 0.0; });
   for (int32_t i = 0; i < nR; ++i) {
@@ -39,14 +39,14 @@ CalculationRecord Tvk(
 TEST(RunWarnings, EachImplausibleSettingIsNamedOnce) {
   struct Case {
     const char* name;
-    CalculationRecord record;
+    PreparedRun record;
     std::vector<std::string> starts;  // the beginning of each warning, in order
     std::vector<std::string> ends;    // and its end
   };
   std::vector<Case> cases;
   cases.push_back({"sound", Tvk(), {}, {}});
   {
-    CalculationRecord r = Tvk();
+    PreparedRun r = Tvk();
     r.rfFrequency *= 1e6;  // Frf given in Hz
     cases.push_back({"Frf in Hz",
                      r,
@@ -55,19 +55,19 @@ TEST(RunWarnings, EachImplausibleSettingIsNamedOnce) {
                      {" MHz): check Frf (MHz), H, m0 and Q."}});
   }
   {
-    CalculationRecord r = Tvk();
+    PreparedRun r = Tvk();
     r.run.H = 2;
     cases.push_back(
         {"H", r, {"Frf/H = 13.13 MHz differs from"}, {": check Frf (MHz), H, m0 and Q."}});
   }
   {
-    CalculationRecord r = Tvk();
+    PreparedRun r = Tvk();
     r.run.N = 6;
     cases.push_back(
         {"N", r, {"The map has 4-fold symmetry, N = 6: check N (the number of sectors)."}, {"."}});
   }
   {
-    CalculationRecord r = Tvk();
+    PreparedRun r = Tvk();
     r.charge = -r.charge;
     r.run.ChargeSign = 1;
     cases.push_back({"charge sign",
@@ -98,7 +98,7 @@ TEST(RunWarnings, EachImplausibleSettingIsNamedOnce) {
         "the energies reach (0 to 0.8 m): check the map's field and the energies."},
        {".", "."}});
   {
-    CalculationRecord r = Tvk();
+    PreparedRun r = Tvk();
     r.field[5 * 72 + 3] = std::numeric_limits<double>::quiet_NaN();
     cases.push_back(
         {"not a number",

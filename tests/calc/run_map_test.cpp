@@ -117,11 +117,10 @@ TEST_F(RunMapLoad, APreparedRunStampsTheMapItRead) {
   p.EkEnd = 1.8;
   p.dEk = 0.6;
   p.h = 0.01;
-  CalculationRecord prepared;
-  const Outcome ok = PrepareCalculation(p, prepared);
-  ASSERT_TRUE(ok) << ok.message().text;
-  EXPECT_TRUE(prepared.mapFile.known());
-  EXPECT_EQ(prepared.mapFile, StampFile(mapPath));
+  const Result<SharedRun> prepared = PrepareCalculation(p);
+  ASSERT_TRUE(prepared) << prepared.message().text;
+  EXPECT_TRUE((*prepared)->mapFile.known());
+  EXPECT_EQ((*prepared)->mapFile, StampFile(mapPath));
 }
 
 }  // namespace

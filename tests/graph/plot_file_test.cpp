@@ -47,8 +47,9 @@ class PlotFiles : public testing::Test {
 };
 
 TEST_F(PlotFiles, WritesPngOfTheClientSizeWithTheBlueCurve) {
-  std::string error;
-  ASSERT_TRUE(WritePlotFile(RealisticResults(), Path("g.png"), 640, 480, error)) << error;
+  const PlotWriting written = WritePlotFile(RealisticResults(), Path("g.png"), 640, 480);
+  ASSERT_TRUE(written.outcome) << written.outcome.message().text;
+  EXPECT_TRUE(written.notes.empty());
   QImage image;
   ASSERT_TRUE(image.load(QString::fromStdString(Path("g.png"))));
   EXPECT_EQ(image.size(), QSize(640, 480));
@@ -60,38 +61,46 @@ TEST_F(PlotFiles, WritesPngOfTheClientSizeWithTheBlueCurve) {
 }
 
 TEST_F(PlotFiles, WritesSvgAndPdfAtTheSameLogicalSize) {
-  std::string error;
-  ASSERT_TRUE(WritePlotFile(RealisticResults(), Path("g.svg"), 800, 600, error)) << error;
+  ASSERT_TRUE(WritePlotFile(RealisticResults(), Path("g.svg"), 800, 600).outcome);
   const std::string svg = Read("g.svg");
   EXPECT_NE(svg.find("viewBox=\"0 0 800 600\""), std::string::npos);
   EXPECT_NE(svg.find("Rmean (m)"), std::string::npos);
   EXPECT_NE(svg.find("Value Range = (2.62"), std::string::npos);
 
-  ASSERT_TRUE(WritePlotFile(RealisticResults(), Path("g.PDF"), 800, 600, error)) << error;
+  ASSERT_TRUE(WritePlotFile(RealisticResults(), Path("g.PDF"), 800, 600).outcome);
   const std::string pdf = Read("g.PDF");
   EXPECT_EQ(pdf.rfind("%PDF", 0), 0u);
   EXPECT_NE(pdf.find("/MediaBox [0 0 600"), std::string::npos);  // 800 px at 96/in = 600 pt
 }
 
 TEST_F(PlotFiles, RefusesUnknownExtensionsAndUnusableSizesWithAReason) {
-  std::string error;
-  EXPECT_FALSE(WritePlotFile(RealisticResults(), Path("g.gif"), 800, 600, error));
-  EXPECT_NE(error.find(".png"), std::string::npos);
-  EXPECT_FALSE(WritePlotFile(RealisticResults(), Path("g.png"), 0, 600, error));
-  EXPECT_FALSE(error.empty());
-  EXPECT_FALSE(WritePlotFile(RealisticResults(), Path("missing/dir/g.png"), 80, 60, error));
-  EXPECT_NE(error.find("cannot write"), std::string::npos);
+  struct Case {
+    std::string file;
+    int width;
+    std::string reason;  // a part of the failure's text
+  };
+  for (const Case& c : {Case{"g.gif", 800, ".png"}, Case{"g.png", 0, "the plot size"},
+                        Case{"missing/dir/g.png", 80, "cannot write"}}) {
+    const PlotWriting written = WritePlotFile(RealisticResults(), Path(c.file), c.width, 60);
+    ASSERT_FALSE(written.outcome) << c.file;
+    EXPECT_FALSE(written.outcome.failure().quiet);  // a failure the caller shows
+    EXPECT_EQ(written.outcome.message().caption, "Error");
+    EXPECT_NE(written.outcome.message().text.find(c.reason), std::string::npos)
+        << written.outcome.message().text;
+  }
   EXPECT_FALSE(fs::exists(Path("g.png")));
 }
 
-TEST_F(PlotFiles, WithoutRealValuesShowsTheMessageAndWritesNothing) {
+TEST_F(PlotFiles, WithoutRealValuesNotesWhyShowsNothingAndWritesNothing) {
   MessageCapture capture;
   ResultTables r = RealisticResults();
   for (int64_t i = 0; i < r.F0.size(); ++i) r.F0.set(i, 2147483647.0);
-  std::string error = "stale";
-  EXPECT_FALSE(WritePlotFile(r, Path("g.png"), 800, 600, error));
-  EXPECT_TRUE(error.empty());
-  EXPECT_EQ(capture.texts(), std::vector<std::string>{"No real values in Y array!"});
+  const PlotWriting written = WritePlotFile(r, Path("g.png"), 800, 600);
+  ASSERT_FALSE(written.outcome);
+  EXPECT_TRUE(written.outcome.failure().quiet);  // the note says why
+  EXPECT_EQ(written.notes, (std::vector<Message>{{"No real values in Y array!", "Message",
+                                                  Icon::Information, Owner::None}}));
+  EXPECT_TRUE(capture.texts().empty());  // the drawing shows nothing itself
   EXPECT_FALSE(fs::exists(Path("g.png")));
 }
 

@@ -192,7 +192,9 @@ QImage Drawn(const ResultTables& r, GraphKind kind, const GraphExtras& extras, b
   QImage image(700, 500, QImage::Format_RGB32);
   image.fill(Qt::white);
   QPainter painter(&image);
-  ok = DrawGraph(painter, r, kind, image.size(), extras);
+  const GraphDrawing drawing = DrawGraph(painter, r, kind, image.size(), extras);
+  ok = drawing.drawn;
+  for (const Message& note : drawing.notes) ShowMessage(note);  // as the window shows them
   return image;
 }
 
@@ -232,8 +234,8 @@ TEST(WorkbenchGraphs, FilesOfEveryFormatAndRefusalsWithTheirMessage) {
   for (GraphKind kind : {GraphKind::Map, GraphKind::Orbits, GraphKind::Harmonics})
     for (const char* ext : {"png", "svg", "pdf"}) {
       const std::string path = (dir / (std::string(GraphKindName(kind)) + "." + ext)).string();
-      std::string error;
-      EXPECT_TRUE(WriteGraphFile(r, kind, extras, path, 640, 480, error)) << path << error;
+      const PlotWriting written = WriteGraphFile(r, kind, extras, path, 640, 480);
+      EXPECT_TRUE(written.outcome) << path << written.outcome.message().text;
       EXPECT_GT(std::filesystem::file_size(path), 1000u) << path;
     }
   const QImage png(QString::fromStdString((dir / "map.png").string()));
@@ -244,21 +246,23 @@ TEST(WorkbenchGraphs, FilesOfEveryFormatAndRefusalsWithTheirMessage) {
   MessageCapture messages;
   GraphExtras none;
   none.mapNote = "The field map maps/a.sdf is gone: the orbits are drawn alone.";
-  std::string error;
-  EXPECT_FALSE(
-      WriteGraphFile(r, GraphKind::Harmonics, none, (dir / "h.png").string(), 640, 480, error));
-  EXPECT_TRUE(error.empty());
-  ASSERT_EQ(messages.texts().size(), 1u);
-  EXPECT_NE(messages.texts()[0].find("is gone"), std::string::npos);
+  const PlotWriting harmonics =
+      WriteGraphFile(r, GraphKind::Harmonics, none, (dir / "h.png").string(), 640, 480);
+  EXPECT_FALSE(harmonics.outcome);
+  EXPECT_TRUE(harmonics.outcome.failure().quiet);
+  ASSERT_EQ(harmonics.notes.size(), 1u);
+  EXPECT_NE(harmonics.notes[0].text.find("is gone"), std::string::npos);
   EXPECT_FALSE(std::filesystem::exists(dir / "h.png"));
   EXPECT_TRUE(
-      WriteGraphFile(r, GraphKind::Map, none, (dir / "alone.png").string(), 640, 480, error));
-  // A record without samples and without a map: nothing to draw.
-  EXPECT_FALSE(WriteGraphFile(ResultTables{}, GraphKind::Map, none, (dir / "x.png").string(), 640,
-                              480, error));
-  EXPECT_FALSE(WriteGraphFile(ResultTables{}, GraphKind::Orbits, none, (dir / "x.png").string(),
-                              640, 480, error));
-  EXPECT_EQ(messages.texts().size(), 3u);
+      WriteGraphFile(r, GraphKind::Map, none, (dir / "alone.png").string(), 640, 480).outcome);
+  // A record without samples and without a map: nothing to draw, and each drawing says so.
+  for (GraphKind kind : {GraphKind::Map, GraphKind::Orbits}) {
+    const PlotWriting nothing =
+        WriteGraphFile(ResultTables{}, kind, none, (dir / "x.png").string(), 640, 480);
+    EXPECT_FALSE(nothing.outcome);
+    EXPECT_EQ(nothing.notes.size(), 1u);
+  }
+  EXPECT_TRUE(messages.texts().empty());  // no drawing shows a message itself
   std::filesystem::remove_all(dir);
 }
 

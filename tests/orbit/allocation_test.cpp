@@ -12,6 +12,7 @@
 #include "numerics/field_patches.h"
 #include "platform/message.h"
 #include "tests/orbit/test_support.h"
+#include "tests/shown.h"
 
 namespace {
 std::atomic<long> allocations{0};
@@ -34,13 +35,13 @@ namespace {
 
 // Allocations made by one trial at step h once the sample tables have their room.
 long TrialAllocations(double h) {
-  CalculationRecord record = test::MakeRecord(kModeTvk310, h, 0.6, 30.6, 10.0, test::MapShape{},
-                                              test::NearUniform(1.75, 4));
-  PreparedRun prepared;
-  EXPECT_EQ(ShowOutcome(PrepareRun(record, prepared)), 1);
+  PreparedRun record = test::MakeRecord(kModeTvk310, h, 0.6, 30.6, 10.0, test::MapShape{},
+                                        test::NearUniform(1.75, 4));
+  OrbitInputs prepared;
+  EXPECT_EQ(test::PrepareOrbitInputsShown(record, prepared), 1);
   const std::optional<FieldPatches> field =
       FieldPatches::Build(prepared.radialSteps, record.radii, record.azimuths, record.field,
-                          record.moments)
+                          prepared.moments)
           .TakeOptional();
   EXPECT_TRUE(field.has_value());
   OrbitSamples samples;

@@ -6,7 +6,6 @@
 #include <cmath>
 #include <string>
 
-#include "calc/run/calculation.h"
 #include "calc/run/driver.h"
 #include "calc/run/run_quantities.h"
 #include "platform/message.h"
@@ -22,11 +21,9 @@ void RunPreset(const char* mode, const std::string& map, int32_t expectedEnergie
   RunParameters p;
   ASSERT_TRUE(ApplyPreset(mode, p));
   p.Path = map;
-  ResultsHandOver handOver;
-  Calculation calculation(handOver);
-  const Outcome prepared = calculation.Prepare(p);
-  const CalculationRecord& record = calculation.Record();
+  const Result<SharedRun> prepared = PrepareCalculation(p);
   ASSERT_TRUE(prepared) << prepared.message().text;
+  const PreparedRun& record = **prepared;
   ASSERT_EQ(record.n, expectedEnergies);
   EXPECT_EQ(SampleCapacity(record.T0, record.TIs, record.h), 62832);
 
@@ -37,11 +34,12 @@ void RunPreset(const char* mode, const std::string& map, int32_t expectedEnergie
   options.energyFinished = [&](int32_t, int32_t trials) {
     maxTrials = std::max(maxTrials, trials);
   };
-  ASSERT_EQ(calculation.Run(progress, test::Shown(options)), WorkerOutcome::Completed);
+  const CalculationOutput output = test::RunShown(record, progress, options);
+  ASSERT_EQ(output.outcome, WorkerOutcome::Completed);
   EXPECT_TRUE(messages.texts().empty()) << messages.texts()[0];
   EXPECT_LT(maxTrials, 100);
 
-  const ResultTables& r = handOver.LatestResults;
+  const ResultTables& r = output.results;
   ASSERT_EQ(r.OrbitPoints.size(), expectedEnergies);
   const double c = kSpeedOfLight;
   for (int32_t i = 0; i < expectedEnergies; ++i) {

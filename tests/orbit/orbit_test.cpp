@@ -98,18 +98,18 @@ TEST(SampleCapacity, CorrectsTheRoundedCountByRepeatedAddition) {
 
 // A prepared near-uniform proton run with step h = 1e-3 (the tests' coarse step).
 struct UniformRun {
-  CalculationRecord record;
-  PreparedRun prepared;
+  PreparedRun record;
+  OrbitInputs prepared;
   double Bu;
   explicit UniformRun(double bu, double flutter = 1e-4) : Bu(bu) {
     record = test::MakeRecord(kModeTvk310, 1e-3, 0.6, 60.6, 6.0, test::MapShape{},
                               test::NearUniform(bu, 4, flutter));
     EXPECT_EQ(record.n, 11);
-    EXPECT_EQ(ShowOutcome(PrepareRun(record, prepared)), 1);
+    EXPECT_EQ(test::PrepareOrbitInputsShown(record, prepared), 1);
   }
   ReferenceField Field() const {
     return ReferenceField(prepared.radialSteps, record.radii, record.azimuths, record.field,
-                          record.moments);
+                          prepared.moments);
   }
 };
 
@@ -294,12 +294,12 @@ TEST(FindEquilibriumOrbit, HundredTrialsWithoutClosureWarnAndKeepTheLastTrial) {
 
 TEST(FindEquilibriumOrbit, OrbitLeavingTheMapFailsWithTheFieldMessage) {
   MessageCapture messages;
-  CalculationRecord record = test::MakeRecord(
-      kModeTvk310, 1e-3, 50, 60, 10, test::MapShape{41, 0.4, 36}, test::NearUniform(1.75, 4));
-  PreparedRun prepared;
-  ASSERT_EQ(ShowOutcome(PrepareRun(record, prepared)), 1);
+  PreparedRun record = test::MakeRecord(kModeTvk310, 1e-3, 50, 60, 10, test::MapShape{41, 0.4, 36},
+                                        test::NearUniform(1.75, 4));
+  OrbitInputs prepared;
+  ASSERT_EQ(test::PrepareOrbitInputsShown(record, prepared), 1);
   ReferenceField field(prepared.radialSteps, record.radii, record.azimuths, record.field,
-                       record.moments);
+                       prepared.moments);
   OrbitSamples samples;
   OrbitResult r;
   EXPECT_EQ(test::FindEquilibriumOrbitShown(prepared.constants, prepared.tables(), field,

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "calc/run/driver.h"
+#include "calc/run/prepared_run.h"
 #include "calc/run/run_quantities.h"
 
 namespace zuba::test {
@@ -19,7 +20,7 @@ struct MapShape {
 };
 
 // Fills the record's map from B(R, theta) (T) on the given mesh.
-inline void FillMap(CalculationRecord& record, const MapShape& shape,
+inline void FillMap(PreparedRun& record, const MapShape& shape,
                     const std::function<double(double, double)>& B) {
   const double twoPi = 8 * std::atan(1.0);
   record.nR = shape.nR;
@@ -45,9 +46,9 @@ inline std::function<double(double, double)> NearUniform(double Bu, int32_t N,
 
 // A record for the preset of `mode` with integration step h and energies from ekBegin to ekEnd in
 // steps of dEk (MeV), on a map built from B.
-inline CalculationRecord MakeRecord(const char* mode, double h, double ekBegin, double ekEnd,
-                                    double dEk, const MapShape& shape,
-                                    const std::function<double(double, double)>& B) {
+inline PreparedRun MakeRecord(const char* mode, double h, double ekBegin, double ekEnd, double dEk,
+                              const MapShape& shape,
+                              const std::function<double(double, double)>& B) {
   RunParameters p;
   ApplyPreset(mode, p);
   p.Path = "in-memory map";
@@ -56,7 +57,7 @@ inline CalculationRecord MakeRecord(const char* mode, double h, double ekBegin, 
   p.EkEnd = ekEnd;
   p.dEk = dEk;
   Result<RunQuantities> derived = DeriveRunQuantities(p);
-  CalculationRecord r;
+  PreparedRun r;
   if (!derived) return r;
   const RunQuantities& q = *derived;
   r.T0 = p.T0;
@@ -68,8 +69,8 @@ inline CalculationRecord MakeRecord(const char* mode, double h, double ekBegin, 
   r.n = q.n;
   r.run = p;
   r.Ek = q.Ek;
-  for (auto* t : {&r.Rmn, &r.Bmn, &r.Rev, &r.F0, &r.dReo}) t->assign(q.n, 0.0);
   FillMap(r, shape, B);
+  FormMoments(r);
   return r;
 }
 

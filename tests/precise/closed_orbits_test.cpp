@@ -15,7 +15,6 @@
 #include "numerics/average_field.h"
 #include "platform/message.h"
 #include "platform/progress.h"
-#include "results/hand_over.h"
 #include "tests/precise/precise_support.h"
 
 namespace zuba {
@@ -48,7 +47,7 @@ Batch CloseRing(int threads, std::span<const std::optional<OrbitStart>> seeds = 
 }
 
 // |q| Bmn / (2 pi gamma m): the rotation frequency of a closed orbit with time-mean field Bmn.
-double FrequencyIdentity(const CalculationRecord& record, double Ek, double Bmn) {
+double FrequencyIdentity(const PreparedRun& record, double Ek, double Bmn) {
   const double gamma = 1 + Ek / (record.restMass * kSpeedOfLight * kSpeedOfLight);
   return std::fabs(record.charge * Bmn) / (8 * std::atan(1.0) * gamma * record.restMass);
 }
@@ -95,9 +94,8 @@ TEST(ClosedOrbits, RingClosesWhereTheStartEstimateDoesNotSettle) {
     previousRmn = r.Rmn;
     // The energy on its own, from the estimates and the scan only.
     OrbitSamples samples;
-    PreciseOrbitResult alone;
-    (void)FindPreciseOrbit(map.prepared.constants, map.prepared.tables(), *map.patches, Ek, samples,
-                           alone);
+    const PreciseOrbitResult alone =
+        FindPreciseOrbit(map.prepared.constants, map.prepared.tables(), *map.patches, Ek, samples);
     if (alone.status != ClosureStatus::Converged) ++closedOnlyBySeeding;
   }
   EXPECT_EQ(closedOnlyBySeeding, 0);
@@ -120,9 +118,9 @@ TEST(ClosedOrbits, AnEnergysOrbitDoesNotDependOnTheRange) {
   ClosedOrbits byStart[2];
   for (int k = 0; k < 2; ++k) {
     p.EkBegin = k == 0 ? 664 : 680;
-    CalculationRecord record;
-    ASSERT_EQ(ShowOutcome(PrepareCalculation(p, record)), 1);
-    const PreparedMap map(std::move(record));
+    const Result<SharedRun> made = PrepareCalculation(p);
+    ASSERT_TRUE(made) << made.message().text;
+    const PreparedMap map(**made);
     ASSERT_TRUE(map.ok());
     byStart[k] = CloseRing(2, {}, map).closed;
   }
@@ -180,7 +178,7 @@ TEST(ClosedOrbits, WarmStartsCloseInOneTurnOnTheSameFieldAndFewOnAChangedOne) {
                         : std::nullopt);
   }
   // The field raised by 2e-4 everywhere: the closed orbits move by a fraction of a millimetre.
-  CalculationRecord changed = test::RingRecord(400, 590, 19);
+  PreparedRun changed = test::RingRecord(400, 590, 19);
   for (double& B : changed.field) B *= 1 + 2e-4;
   const PreparedMap raised(std::move(changed));
   ASSERT_TRUE(raised.ok());
@@ -202,7 +200,7 @@ TEST(ClosedOrbits, WarmStartsCloseInOneTurnOnTheSameFieldAndFewOnAChangedOne) {
 }
 
 // B0 gamma(R) up to 0.4 m, flat beyond: orbits in the flat part have radial tune 1.
-CalculationRecord FlatBeyond(double ekBegin, double ekEnd, double dEk) {
+PreparedRun FlatBeyond(double ekBegin, double ekEnd, double dEk) {
   const test::Ideal ideal;
   return test::MakeRecord(
       kModeTvk310, 1e-3, ekBegin, ekEnd, dEk, test::MapShape{101, 1.0, 36},
@@ -214,7 +212,7 @@ CalculationRecord FlatBeyond(double ekBegin, double ekEnd, double dEk) {
 TEST(WorkerClosure, EnergiesThatDoNotCloseStayWithoutValues) {
   struct Case {
     const char* name;
-    CalculationRecord record;
+    PreparedRun record;
     std::vector<int32_t> status;  // closure status of each energy, lowest bits
     const char* reason;           // part of the reason of those that did not close
     const char* message;          // part of the one message of the run
@@ -231,17 +229,13 @@ TEST(WorkerClosure, EnergiesThatDoNotCloseStayWithoutValues) {
     ResultTables byThreads[2];
     for (int threads : {1, 2}) {
       MessageCapture capture;
-      CalculationRecord record = c.record;
       RecordingProgress progress;
-      std::atomic<int32_t> stop{0};
-      ResultsHandOver handOver;
       WorkerOptions options;
       options.threads = threads;
       options.closure = ClosureMode::Precise;
-      ASSERT_EQ(test::CalculationWorkerShown(record, progress, stop, handOver, options),
-                WorkerOutcome::Completed)
-          << c.name;
-      const ResultTables& r = handOver.LatestResults;
+      const CalculationOutput output = test::RunShown(c.record, progress, options);
+      ASSERT_EQ(output.outcome, WorkerOutcome::Completed) << c.name;
+      const ResultTables& r = output.results;
       ASSERT_EQ(r.closure.status.size(), std::ssize(c.status)) << c.name;
       ASSERT_EQ(r.closure.reasons.size(), c.status.size()) << c.name;
       for (size_t i = 0; i < c.status.size(); ++i) {
@@ -272,60 +266,24 @@ TEST(WorkerClosure, EnergiesThatDoNotCloseStayWithoutValues) {
   }
 }
 
-// A band of flat field in the middle (0.25 .. 0.45 m) where the orbit of 18 MeV cannot close, the
-// field rising again beyond: the sample tables hold the closed orbits one after the other, each
-// where the points before it say.
-TEST(WorkerClosure, AGapInTheMiddleLeavesTheSampleTablesContiguous) {
-  const test::Ideal ideal;
-  CalculationRecord record = test::MakeRecord(
-      kModeTvk310, 1e-3, 2, 50, 16, test::MapShape{101, 1.0, 36}, [&](double R, double) {
-        return ideal.B0 * ideal.Gamma(R < 0.25 ? R : R < 0.45 ? 0.25 : R - 0.2);
-      });
-  RecordingProgress progress;
-  std::atomic<int32_t> stop{0};
-  ResultsHandOver handOver;
-  WorkerOptions options;
-  options.closure = ClosureMode::Precise;
-  MessageCapture capture;
-  ASSERT_EQ(test::CalculationWorkerShown(record, progress, stop, handOver, options),
-            WorkerOutcome::Completed);
-  const ResultTables& r = handOver.LatestResults;
-  const std::vector<int32_t> status = {0, 2, 0, 0};
-  ASSERT_EQ(r.OrbitPoints.size(), std::ssize(status));
-  int64_t offset = 0;
-  for (int64_t i = 0; i < r.OrbitPoints.size(); ++i) {
-    EXPECT_EQ(r.closure.status[i] & kClosureStatusBits, status[i]) << i;
-    const int32_t points = r.OrbitPoints[i];
-    EXPECT_EQ(points > 0, status[i] == 0) << i;
-    // Circles: every sample of the orbit at its mean radius.
-    for (int64_t k = offset; k < offset + points; ++k)
-      ASSERT_NEAR(r.OrbitR[k], r.Rmn[i], 1e-6 * r.Rmn[i]) << i << " " << k - offset;
-    offset += points;
-  }
-  EXPECT_EQ(offset, r.OrbitR.size());
-}
-
-TEST(WorkerClosure, StopDuringAPreciseRunHandsNothingOver) {
+TEST(WorkerClosure, StopDuringAPreciseRunGivesNoResults) {
   // Asks for the stop as the first energy ends.
   struct StopAtFirstStep : RecordingProgress {
-    std::atomic<int32_t>* stop = nullptr;
+    StopSource stop;
     void stepIt() override {
       RecordingProgress::stepIt();
-      stop->store(1);
+      stop.RequestStop();
     }
   } progress;
-  std::atomic<int32_t> stop{0};
-  progress.stop = &stop;
-  CalculationRecord record = FlatBeyond(2, 20, 6);
-  ResultsHandOver handOver;
   WorkerOptions options;
   options.closure = ClosureMode::Precise;
-  EXPECT_EQ(test::CalculationWorkerShown(record, progress, stop, handOver, options),
-            WorkerOutcome::Stopped);
+  const CalculationOutput output =
+      test::RunShown(FlatBeyond(2, 20, 6), progress, options, progress.stop.Token());
+  EXPECT_EQ(output.outcome, WorkerOutcome::Stopped);
   EXPECT_EQ(progress.stepCount(), 1);
   EXPECT_EQ(progress.position(), 0);
-  EXPECT_EQ(stop.load(), 0);
-  EXPECT_EQ(handOver.ResultsAvailable.load(), 0);
+  EXPECT_EQ(output.results, ResultTables{});
+  EXPECT_TRUE(output.messages.empty());
 }
 
 }  // namespace

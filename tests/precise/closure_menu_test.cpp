@@ -67,22 +67,24 @@ TEST_F(ClosureMenu, TheViewDrawsTheChosenGraph) {
   CMainFrame frame;
   ResultTables results = test::MakeResults(5);
   frame.Document().DocumentResults() = results;
-  frame.HandOver().ResultsAvailable.store(1);
-  frame.View().OnUpdate();
+  frame.Document().SetResultsAvailable(true);
+  frame.Document().UpdateAllViews();
   auto draw = [&frame] {
     QImage image(600, 400, QImage::Format_RGB32);
     image.fill(Qt::white);
     QPainter painter(&image);
     return frame.View().OnDraw(painter, image.size());
   };
-  EXPECT_TRUE(draw());
+  EXPECT_TRUE(draw().drawn);
   frame.isochronismGraphAct->trigger();
-  EXPECT_TRUE(draw());
+  EXPECT_TRUE(draw().drawn);
   // A run of the default closure has no tunes: the diagram says so and draws nothing.
   frame.tuneGraphAct->trigger();
-  EXPECT_FALSE(draw());
-  ASSERT_FALSE(messages.texts().empty());
-  EXPECT_EQ(messages.texts().back(), "The tune diagram needs a run with the precise closure!");
+  const GraphDrawing tunes = draw();
+  EXPECT_FALSE(tunes.drawn);
+  ASSERT_EQ(tunes.notes.size(), 1u);
+  EXPECT_EQ(tunes.notes[0].text, "The tune diagram needs a run with the precise closure!");
+  EXPECT_TRUE(messages.texts().empty());  // the drawing shows nothing itself
 }
 
 }  // namespace

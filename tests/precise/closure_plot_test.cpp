@@ -48,7 +48,9 @@ QImage Draw(const ResultTables& r, GraphKind kind, bool& drawn,
   QImage image(640, 480, QImage::Format_RGB32);
   image.fill(Qt::white);
   QPainter painter(&image);
-  drawn = DrawGraph(painter, r, kind, image.size(), compare);
+  const GraphDrawing drawing = DrawGraph(painter, r, kind, image.size(), compare);
+  drawn = drawing.drawn;
+  for (const Message& note : drawing.notes) ShowMessage(note);  // as the window shows them
   return image;
 }
 

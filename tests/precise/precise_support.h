@@ -33,8 +33,8 @@ struct Ideal {
 
 // A run of the preset on a map of B, prepared up to the energy loop, with the fast field.
 struct PreparedMap {
-  CalculationRecord record;
-  PreparedRun prepared;
+  PreparedRun record;
+  OrbitInputs prepared;
   std::optional<FieldPatches> patches;
 
   PreparedMap(double h, const MapShape& shape, const std::function<double(double, double)>& B,
@@ -43,18 +43,19 @@ struct PreparedMap {
     record.run.N = sectors;
     Prepare();
   }
-  explicit PreparedMap(CalculationRecord made) : record(std::move(made)) { Prepare(); }
+  explicit PreparedMap(PreparedRun made) : record(std::move(made)) { Prepare(); }
   void Prepare() {
-    if (!ShowOutcome(PrepareRun(record, prepared))) return;
+    FormMoments(record);  // the map may have been changed since it was made
+    if (!test::PrepareOrbitInputsShown(record, prepared)) return;
     patches = FieldPatches::Build(prepared.radialSteps, record.radii, record.azimuths, record.field,
-                                  record.moments)
+                                  prepared.moments)
                   .TakeOptional();
   }
   bool ok() const { return patches.has_value(); }
 
-  int Find(double ekMeV, OrbitSamples& samples, PreciseOrbitResult& result) const {
-    return test::FindPreciseOrbitShown(prepared.constants, prepared.tables(), *patches,
-                                       ekMeV * 1e6 * kElementaryCharge, samples, result);
+  void Find(double ekMeV, OrbitSamples& samples, PreciseOrbitResult& result) const {
+    test::FindPreciseOrbitShown(prepared.constants, prepared.tables(), *patches,
+                                ekMeV * 1e6 * kElementaryCharge, samples, result);
   }
 };
 
@@ -63,8 +64,8 @@ struct PreparedMap {
 // gamma(R) (about 2 T at the top), valleys of -0.003 T, and the pole's outer edge near 4.55 m,
 // where the field falls off. The default estimate of the start radius does not settle above about
 // 400 MeV; the closed orbits end below 570 MeV, where the falling field cannot hold the ion.
-inline CalculationRecord RingRecord(double ekBegin, double ekEnd, double dEk, int32_t nR = 71,
-                                    int32_t nTheta = 180) {
+inline PreparedRun RingRecord(double ekBegin, double ekEnd, double dEk, int32_t nR = 71,
+                              int32_t nTheta = 180) {
   RunParameters p;
   ApplyPreset(kModeTvk310, p);
   p.Path = "in-memory ring";
@@ -75,7 +76,7 @@ inline CalculationRecord RingRecord(double ekBegin, double ekEnd, double dEk, in
   p.EkBegin = ekBegin;
   p.EkEnd = ekEnd;
   p.dEk = dEk;
-  CalculationRecord r;
+  PreparedRun r;
   const Result<RunQuantities> q = DeriveRunQuantities(p);
   if (!q) return r;
   r.T0 = p.T0;
@@ -87,7 +88,6 @@ inline CalculationRecord RingRecord(double ekBegin, double ekEnd, double dEk, in
   r.n = q->n;
   r.run = p;
   r.Ek = q->Ek;
-  for (auto* t : {&r.Rmn, &r.Bmn, &r.Rev, &r.F0, &r.dReo}) t->assign(q->n, 0.0);
   const double twoPi = 8 * std::atan(1.0), sector = twoPi / 8, fraction = 0.3;
   const double omega0 = twoPi * p.Frf * 1e6 / p.H;
   const double B0 = q->restMass * omega0 / kElementaryCharge, rInfinity = kSpeedOfLight / omega0;
@@ -103,6 +103,7 @@ inline CalculationRecord RingRecord(double ekBegin, double ekEnd, double dEk, in
       r.field[i * nTheta + j] = hill * shape * poleEdge - 0.003;
     }
   }
+  FormMoments(r);
   return r;
 }
 

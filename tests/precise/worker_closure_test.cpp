@@ -7,7 +7,6 @@
 #include "numerics/average_field.h"
 #include "platform/message.h"
 #include "platform/progress.h"
-#include "results/hand_over.h"
 #include "results/result_tables.h"
 #include "tests/precise/precise_support.h"
 #include "tests/shown.h"
@@ -15,12 +14,9 @@
 namespace zuba {
 namespace {
 
-// Where the runs of these tests hand their results over.
-ResultsHandOver handOver;
-
 using test::Ideal;
 
-CalculationRecord FlutterRecord() {
+PreparedRun FlutterRecord() {
   const Ideal ideal;
   return test::MakeRecord(kModeTvk310, 1e-3, 2.0, 8.0, 3.0, test::MapShape{81, 0.8, 72},
                           [&](double R, double theta) {
@@ -28,12 +24,11 @@ CalculationRecord FlutterRecord() {
                           });
 }
 
-ResultTables RunWorker(CalculationRecord record, const WorkerOptions& options) {
+ResultTables RunWorker(const PreparedRun& record, const WorkerOptions& options) {
   RecordingProgress progress;
-  std::atomic<int32_t> stop{0};
-  EXPECT_EQ(test::CalculationWorkerShown(record, progress, stop, handOver, options),
-            WorkerOutcome::Completed);
-  return handOver.LatestResults;
+  CalculationOutput output = test::RunShown(record, progress, options);
+  EXPECT_EQ(output.outcome, WorkerOutcome::Completed);
+  return std::move(output.results);
 }
 
 TEST(WorkerClosure, PreciseRunAddsTheClosureTables) {

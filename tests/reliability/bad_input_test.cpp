@@ -15,7 +15,6 @@
 #include "calc/maps/field_map.h"
 #include "platform/message.h"
 #include "results/document.h"
-#include "results/hand_over.h"
 #include "results/report.h"
 #include "results/result_tables.h"
 #include "tests/reliability/allocation_counter.h"
@@ -211,23 +210,17 @@ ResultTables SmallRun() {
   return r;
 }
 
-// The caller's state that a refused document must leave alone: the hand-over record and flags.
+// The caller's state that a refused document must leave alone: the record shown.
 class BadDocument : public TempDir {
  protected:
-  ResultsHandOver handOver;
+  ResultTables shown;
 
   void SetUp() override {
     TempDir::SetUp();
-    handOver.LatestResults = SmallRun();
-    handOver.ResultsAvailable.store(1);
-    handOver.TransferPending.store(0);
+    shown = SmallRun();
   }
   void TearDown() override {
-    EXPECT_EQ(handOver.LatestResults, SmallRun());
-    EXPECT_EQ(handOver.ResultsAvailable.load(), 1);
-    EXPECT_EQ(handOver.TransferPending.load(), 0);
-    handOver.LatestResults = ResultTables{};
-    handOver.ResultsAvailable.store(0);
+    EXPECT_EQ(shown, SmallRun());
     TempDir::TearDown();
   }
 
@@ -342,7 +335,8 @@ TEST_F(BadDocument, DisagreeingCountsAndSixteenBitTextsLoadAndTheReportRefusesSi
 
   MessageCapture capture;
   const fs::path report = dir_ / "r.txt";
-  EXPECT_EQ(test::SaveReportShown(load->results, report.string()), ReportWrite::TablesUnequal);
+  EXPECT_EQ(test::SaveReportShown(load->results, report.string()),
+            test::ReportWritten::TablesUnequal);
   EXPECT_TRUE(capture.messages().empty());
   EXPECT_FALSE(fs::exists(report));
   // Stored again, it is written with 8-bit texts and loads to the same record.

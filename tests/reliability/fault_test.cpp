@@ -115,7 +115,8 @@ TEST_F(SaveFaults, AFullDeviceKeepsTheEarlierReportAndDocument) {
   // 4000 steps: a report of some 300 kB and a document of some 200 kB, on 64 kB.
   const ResultTables big = Steps(4000);
   MessageCapture capture;
-  EXPECT_EQ(test::SaveReportShown(big, (*device / "r.txt").string()), ReportWrite::CannotOpen);
+  EXPECT_EQ(test::SaveReportShown(big, (*device / "r.txt").string()),
+            test::ReportWritten::CannotOpen);
   EXPECT_EQ(capture.messages(), std::vector<Message>{kReportFailed});
   Outcome save = SaveDocumentFile((*device / "d.zub").string(), big, 1);
   EXPECT_FALSE(save.ok());
@@ -127,7 +128,8 @@ TEST_F(SaveFaults, AFullDeviceKeepsTheEarlierReportAndDocument) {
   // Space freed again, the same saves succeed.
   fs::remove(*device / "d.zub");
   capture.clear();
-  EXPECT_EQ(test::SaveReportShown(Steps(100), (*device / "r.txt").string()), ReportWrite::Written);
+  EXPECT_EQ(test::SaveReportShown(Steps(100), (*device / "r.txt").string()),
+            test::ReportWritten::Written);
   EXPECT_TRUE(capture.messages().empty());
 }
 
@@ -137,7 +139,8 @@ TEST_F(SaveFaults, AReadOnlyFileSystemKeepsTheEarlierReportAndDocument) {
   if (!device) GTEST_SKIP() << "mounting a tmpfs is not allowed here: " << std::strerror(errno);
 
   MessageCapture capture;
-  EXPECT_EQ(test::SaveReportShown(Steps(2), (*device / "r.txt").string()), ReportWrite::CannotOpen);
+  EXPECT_EQ(test::SaveReportShown(Steps(2), (*device / "r.txt").string()),
+            test::ReportWritten::CannotOpen);
   EXPECT_EQ(capture.messages(), std::vector<Message>{kReportFailed});
   Outcome save = SaveDocumentFile((*device / "d.zub").string(), Steps(2), 1);
   EXPECT_FALSE(save.ok());
@@ -171,19 +174,19 @@ class FileSizeLimit {
 
 TEST_F(SaveFaults, AWriteFailingPartWayKeepsTheEarlierReportAndDocument) {
   const fs::path report = dir_ / "r.txt", document = dir_ / "d.zub";
-  ASSERT_EQ(test::SaveReportShown(Steps(3), report.string()), ReportWrite::Written);
+  ASSERT_EQ(test::SaveReportShown(Steps(3), report.string()), test::ReportWritten::Written);
   ASSERT_TRUE(SaveDocumentFile(document.string(), Steps(3), 1).ok());
   const std::string earlierReport = ReadAll(report), earlierDocument = ReadAll(document);
 
   MessageCapture capture;
-  ReportWrite reportWrite;
+  test::ReportWritten reportWrite;
   Outcome documentSave;
   {
     FileSizeLimit limit(8192);
     reportWrite = test::SaveReportShown(Steps(1000), report.string());
     documentSave = SaveDocumentFile(document.string(), Steps(1000), 1);
   }
-  EXPECT_EQ(reportWrite, ReportWrite::CannotOpen);
+  EXPECT_EQ(reportWrite, test::ReportWritten::CannotOpen);
   EXPECT_EQ(capture.messages(), std::vector<Message>{kReportFailed});
   EXPECT_FALSE(documentSave.ok());
   EXPECT_EQ(documentSave.message().text, "Cannot save the document: File too large.");
@@ -196,13 +199,14 @@ TEST_F(SaveFaults, PlacesThatAreNotFoldersAreRefusedWithOneMessage) {
   std::ofstream(dir_ / "plain") << "a file where a folder should be";
   MessageCapture capture;
   EXPECT_EQ(test::SaveReportShown(Steps(2), (dir_ / "plain" / "r.txt").string()),
-            ReportWrite::CannotOpen);
+            test::ReportWritten::CannotOpen);
   EXPECT_EQ(capture.messages(), std::vector<Message>{kReportFailed});
   Outcome save = SaveDocumentFile((dir_ / "plain" / "d.zub").string(), Steps(2), 1);
   EXPECT_EQ(save.message().text, "Cannot save the document: Not a directory.");
   // /proc takes no new files, not even from root.
   capture.clear();
-  EXPECT_EQ(test::SaveReportShown(Steps(2), "/proc/zuba-report.txt"), ReportWrite::CannotOpen);
+  EXPECT_EQ(test::SaveReportShown(Steps(2), "/proc/zuba-report.txt"),
+            test::ReportWritten::CannotOpen);
   EXPECT_EQ(capture.messages(), std::vector<Message>{kReportFailed});
   EXPECT_FALSE(SaveDocumentFile("/proc/zuba-document.zub", Steps(2), 1).ok());
   EXPECT_EQ(ReadAll(dir_ / "plain"), "a file where a folder should be");

@@ -161,7 +161,7 @@ TEST_F(ReportFile, WritesTheReportWithTheFileNameAsTitleReplacingAnEarlierFile) 
   const fs::path path = dir_ / "report.txt";
   std::ofstream(path) << "an earlier and much longer content that must disappear entirely\n";
   MessageCapture capture;
-  EXPECT_EQ(test::SaveReportShown(OneStep(), path.string()), ReportWrite::Written);
+  EXPECT_EQ(test::SaveReportShown(OneStep(), path.string()), test::ReportWritten::Written);
   EXPECT_EQ(Read(path), *BuildReport(OneStep(), "report.txt"));
   EXPECT_TRUE(capture.messages().empty());
   EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 1);
@@ -171,7 +171,8 @@ TEST_F(ReportFile, UnequalTablesWriteNothingAndSayNothing) {
   ResultTables r = OneStep();
   r.F0.resize(0);
   MessageCapture capture;
-  EXPECT_EQ(test::SaveReportShown(r, (dir_ / "r.txt").string()), ReportWrite::TablesUnequal);
+  EXPECT_EQ(test::SaveReportShown(r, (dir_ / "r.txt").string()),
+            test::ReportWritten::TablesUnequal);
   EXPECT_FALSE(fs::exists(dir_ / "r.txt"));
   EXPECT_TRUE(capture.messages().empty());
 }
@@ -179,10 +180,11 @@ TEST_F(ReportFile, UnequalTablesWriteNothingAndSayNothing) {
 TEST_F(ReportFile, AFileThatCannotBeWrittenIsReportedAndLeavesWhatWasThere) {
   MessageCapture capture;
   EXPECT_EQ(test::SaveReportShown(OneStep(), (dir_ / "missing" / "r.txt").string()),
-            ReportWrite::CannotOpen);
+            test::ReportWritten::CannotOpen);
   fs::create_directory(dir_ / "taken");  // a folder where the file should go
   std::ofstream(dir_ / "taken" / "keep") << "kept";
-  EXPECT_EQ(test::SaveReportShown(OneStep(), (dir_ / "taken").string()), ReportWrite::CannotOpen);
+  EXPECT_EQ(test::SaveReportShown(OneStep(), (dir_ / "taken").string()),
+            test::ReportWritten::CannotOpen);
   EXPECT_EQ(Read(dir_ / "taken" / "keep"), "kept");
   const Message expected{"Unable to open file for saving!", "Error", Icon::Error, Owner::View};
   EXPECT_EQ(capture.messages(), (std::vector<Message>{expected, expected}));

@@ -25,7 +25,7 @@ TEST(RunFields, EveryFieldRoundTripsThroughItsTextAndItsJsonKey) {
   const nlohmann::ordered_json json = cli::RunDescriptionJson(source);
   RunParameters fromText, fromJson;
   for (const RunField& field : kRunFields) {
-    EXPECT_EQ(SetRunField(field, RunFieldText(field, source), fromText), "") << field.name;
+    EXPECT_TRUE(SetRunField(field, RunFieldText(field, source), fromText).ok()) << field.name;
     VisitRunField(field, fromJson,
                   [&]<class T>(T& value) { value = json.at(field.name).get<T>(); });
   }
@@ -69,7 +69,9 @@ TEST(RunFields, TextConversionReadsAsSetDoesAndRefusesWithItsReason) {
     const RunField* field = FindRunField(c.name);
     ASSERT_NE(field, nullptr) << c.name;
     RunParameters run = Distinct();
-    EXPECT_EQ(SetRunField(*field, c.text, run), c.refusal) << c.name << " " << c.text;
+    const Outcome set = SetRunField(*field, c.text, run);
+    EXPECT_EQ(set.message().text, c.refusal) << c.name << " " << c.text;
+    EXPECT_EQ(set.failure().subject, c.refusal.empty() ? "" : c.name) << c.name;
     EXPECT_EQ(run, c.expected) << c.name << " " << c.text;
   }
   EXPECT_EQ(FindRunField("tis"), nullptr);
