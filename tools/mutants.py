@@ -77,6 +77,12 @@ MUTANTS = [
       "precise_tests",
       "the slots of energies that did not close in the middle of a precise run not closed up in "
       "the sample tables"),
+    M("run-guard", "app/calculation_controller.cpp",
+      "  if (IsCalculationRunning()) return;\n\n  std::string label, machineFile;",
+      "  std::string label, machineFile;",
+      "app_run_tests",
+      "no guard before a new desktop run: one starts before the last run's results reach the "
+      "window"),
     M("trim-step-loses-orbits", "calc/corrections/trim_fit.cpp",
       "if (!AllClosed(moved, closedOnMap)) continue;",
       "",
