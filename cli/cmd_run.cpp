@@ -318,6 +318,64 @@ int EndedEarly(const PreparedRun& run, const CalculationOutput& record, const Ru
   return stopped ? kExitStopped : kExitFailed;
 }
 
+// Writes the files the options ask for (report, document, values, orbits, graph) from the results
+// of a complete run; the line of each file written goes to `written`. False when one could not be
+// written (its message has been shown).
+bool WriteRunOutputs(const ResultTables& results, const ClosureColumns& closure,
+                     const RunOptions& options, std::vector<std::string>& written) {
+  bool allWritten = true;
+  if (!options.report.empty()) {
+    const ReportSaving w = SaveResultsReportFile(results, options.report);
+    ShowFailures(w.leftOut);
+    if (w.outcome) {
+      written.push_back("Report:    " + options.report);
+    } else {
+      ShowMessage(w.outcome.message());  // "Unable to open file for saving!"
+      allWritten = false;
+    }
+  }
+  if (!options.save.empty()) {
+    const Outcome s = SaveDocumentFile(options.save, results, 1);
+    if (s.ok()) {
+      written.push_back("Document:  " + options.save);
+    } else {
+      ShowMessage(options.save + ": " + s.message().text, "Error");
+      allWritten = false;
+    }
+  }
+  if (!options.values.empty()) {
+    const Outcome w = WriteFileAtomically(options.values, ValuesTable(results, closure));
+    if (w) {
+      written.push_back("Values:    " + options.values);
+    } else {
+      ShowMessage(options.values + ": " + w.message().text, "Error");
+      allWritten = false;
+    }
+  }
+  if (!options.orbits.empty()) {
+    if (WriteOrbits(results, options.orbitRequest, false, options.orbits, "The run") == kExitOk)
+      written.push_back("Orbits:    " + options.orbits);
+    else
+      allWritten = false;
+  }
+#ifdef ZUBA_HAVE_GRAPH
+  if (!options.plot.empty()) {
+    const PlotWriting w =
+        WritePlotFile(results, options.plot, kDefaultPlotWidth, kDefaultPlotHeight);
+    for (const Message& note : w.notes) ShowMessage(note);
+    if (w.outcome) {
+      written.push_back("Graph:     " + options.plot);
+    } else {
+      // A quiet failure: nothing to draw, as its note said.
+      if (!w.outcome.failure().quiet)
+        ShowMessage(options.plot + ": " + w.outcome.message().text, "Error");
+      allWritten = false;
+    }
+  }
+#endif
+  return allWritten;
+}
+
 int RunCommand(const RunOptions& options) {
   if (!options.plot.empty()) {
 #ifdef ZUBA_HAVE_GRAPH
@@ -379,56 +437,7 @@ int RunCommand(const RunOptions& options) {
   for (int64_t i = 0; i < results.Ek.size() && !anyClosed; ++i) anyClosed = closure.HasValues(i);
 
   std::vector<std::string> written;
-  bool allWritten = true;
-  if (!options.report.empty()) {
-    const ReportSaving w = SaveResultsReportFile(results, options.report);
-    ShowFailures(w.leftOut);
-    if (w.outcome) {
-      written.push_back("Report:    " + options.report);
-    } else {
-      ShowMessage(w.outcome.message());  // "Unable to open file for saving!"
-      allWritten = false;
-    }
-  }
-  if (!options.save.empty()) {
-    const Outcome s = SaveDocumentFile(options.save, results, 1);
-    if (s.ok()) {
-      written.push_back("Document:  " + options.save);
-    } else {
-      ShowMessage(options.save + ": " + s.message().text, "Error");
-      allWritten = false;
-    }
-  }
-  if (!options.values.empty()) {
-    const Outcome w = WriteFileAtomically(options.values, ValuesTable(results, closure));
-    if (w) {
-      written.push_back("Values:    " + options.values);
-    } else {
-      ShowMessage(options.values + ": " + w.message().text, "Error");
-      allWritten = false;
-    }
-  }
-  if (!options.orbits.empty()) {
-    if (WriteOrbits(results, options.orbitRequest, false, options.orbits, "The run") == kExitOk)
-      written.push_back("Orbits:    " + options.orbits);
-    else
-      allWritten = false;
-  }
-#ifdef ZUBA_HAVE_GRAPH
-  if (!options.plot.empty()) {
-    const PlotWriting w =
-        WritePlotFile(results, options.plot, kDefaultPlotWidth, kDefaultPlotHeight);
-    for (const Message& note : w.notes) ShowMessage(note);
-    if (w.outcome) {
-      written.push_back("Graph:     " + options.plot);
-    } else {
-      // A quiet failure: nothing to draw, as its note said.
-      if (!w.outcome.failure().quiet)
-        ShowMessage(options.plot + ": " + w.outcome.message().text, "Error");
-      allWritten = false;
-    }
-  }
-#endif
+  const bool allWritten = WriteRunOutputs(results, closure, options, written);
   if (options.json) {
     // The JSON alone on stdout; the list of files written goes to stderr.
     std::cout << RunJson(results, closure, closureMode, gainPerTurn, verdict) << std::flush;
