@@ -15,8 +15,8 @@
 // spline interval formula in the per-call evaluation's order, with the ring moments — which the
 // per-call evaluation solves from the whole ring and which carry its rounding of every ring value,
 // amplified by 1/H_f² — from their precomputed cubics in s. On the example maps about 70 % of the
-// values along orbits are then bit for bit the routine's and the rest one unit in the last place
-// apart (against about 50 % with the plain sum).
+// values along orbits are then bit for bit the per-call evaluation's and the rest one unit in the
+// last place apart (against about 50 % with the plain sum).
 //
 // An evaluation finds the cell by a guess from the mean step corrected against the tables. A
 // Cursor, which follows one orbit, first tries the cell of its previous point: along an orbit the
