@@ -53,8 +53,8 @@ int RunIsochronise(const IsochroniseOptionsCli& options) {
   const bool stopped = c.termination == CorrectionTermination::Stopped;
   std::optional<double> afterWritten;
   if (!options.output.empty() && !stopped) {
-    if (const int w =
-            WriteCorrectedMap(options.output, record, c.deltaB, run.threads, afterWritten);
+    if (const int w = WriteCorrectedMap(options.output, record, c.deltaB, run.threads,
+                                        run.start.tolerance, afterWritten);
         w != kExitOk)
       return w;
   }

@@ -318,66 +318,11 @@ int EndedEarly(const PreparedRun& run, const CalculationOutput& record, const Ru
   return stopped ? kExitStopped : kExitFailed;
 }
 
-int RunCommand(const RunOptions& options) {
-  if (!options.plot.empty()) {
-#ifdef ZUBA_HAVE_GRAPH
-    if (!IsPlotFileName(options.plot))
-      throw UsageError{"--plot: the picture file must end in .png, .svg or .pdf: " + options.plot};
-#else
-    throw UsageError{"--plot: this zuba-cli was built without the graph drawing"};
-#endif
-  }
-
-  RunStart start;
-  if (const int made = MakeRunStart(options.setup, start); made != kExitOk) return made;
-  const RunParameters& p = start.parameters;
-  const ClosureMode closureMode = start.Closure(
-      options.closureOption, ParseClosureMode(options.closure).value_or(ClosureMode::Standard));
-  const double gainPerTurn = start.GainPerTurn(options.gainOption, options.gainPerTurn);
-  if (!options.orbits.empty())
-    if (Outcome checked = CheckOrbitRequest(options.orbitRequest); !checked)
-      return Refused(checked);
-
-  // A quiet refusal (a basic check of the parameters) has no box of its own; the command line
-  // still says why.
-  const Result<SharedRun> prepared = PrepareCalculation(p, start.reading);
-  if (!prepared) return Refused(prepared.outcome());
-  // What makes the run implausible, said once before it starts.
-  RunVerdict verdict;
-  if (!options.noChecks) verdict.warnings = RunWarnings(**prepared);
-  for (const std::string& warning : verdict.warnings)
-    ShowMessage(warning, "Warning", Icon::Warning);
-
-  WorkerOptions worker;
-  worker.threads = ThreadsOf(options.setup);
-  worker.referenceField = options.referenceField;
-  worker.closure = closureMode;
-  worker.gainPerTurnMeV = gainPerTurn;
-  std::unique_ptr<TerminalProgress> bar;
-  NullProgress silent;
-  if (!options.quiet && isatty(STDERR_FILENO)) bar = std::make_unique<TerminalProgress>();
-  const StopSource stop;
-  InstallInterruptHandler(stop);
-  CalculationOutput output = RunCalculation(
-      **prepared, worker, bar ? static_cast<ProgressSink&>(*bar) : silent, stop.Token());
-  bar.reset();
-  std::signal(SIGINT, SIG_DFL);
-  interruptTarget.store(nullptr);
-  // Every message of the run, a quiet failure's too: the command line always says why it failed.
-  for (const Failure& failure : output.messages) ShowMessage(failure.message);
-
-  if (output.outcome != WorkerOutcome::Completed)
-    return EndedEarly(**prepared, output, options, std::move(verdict), closureMode, gainPerTurn);
-  const ResultTables& results = output.results;
-  const ClosureColumns closure = ClosureColumnsOf(results, gainPerTurn);
-  // The notes of a run of the default search (accuracy, inner edge), if any.
-  for (const std::string& note : output.notes) std::fprintf(stderr, "%s\n", note.c_str());
-  // A precise run in which no energy closed has failed, though its outputs are written; the
-  // message of the run has named the energies that did not close and why.
-  bool anyClosed = !closure.precise;
-  for (int64_t i = 0; i < results.Ek.size() && !anyClosed; ++i) anyClosed = closure.HasValues(i);
-
-  std::vector<std::string> written;
+// Writes the files the options ask for (report, document, values, orbits, graph) from the results
+// of a complete run; the line of each file written goes to `written`. False when one could not be
+// written (its message has been shown).
+bool WriteRunOutputs(const ResultTables& results, const ClosureColumns& closure,
+                     const RunOptions& options, std::vector<std::string>& written) {
   bool allWritten = true;
   if (!options.report.empty()) {
     const ReportSaving w = SaveResultsReportFile(results, options.report);
@@ -428,6 +373,71 @@ int RunCommand(const RunOptions& options) {
     }
   }
 #endif
+  return allWritten;
+}
+
+int RunCommand(const RunOptions& options) {
+  if (!options.plot.empty()) {
+#ifdef ZUBA_HAVE_GRAPH
+    if (!IsPlotFileName(options.plot))
+      throw UsageError{"--plot: the picture file must end in .png, .svg or .pdf: " + options.plot};
+#else
+    throw UsageError{"--plot: this zuba-cli was built without the graph drawing"};
+#endif
+  }
+
+  RunStart start;
+  if (const int made = MakeRunStart(options.setup, start); made != kExitOk) return made;
+  const RunParameters& p = start.parameters;
+  const ClosureMode closureMode = start.Closure(
+      options.closureOption, ParseClosureMode(options.closure).value_or(ClosureMode::Standard));
+  const double gainPerTurn = start.GainPerTurn(options.gainOption, options.gainPerTurn);
+  if (!options.orbits.empty())
+    if (Outcome checked = CheckOrbitRequest(options.orbitRequest); !checked)
+      return Refused(checked);
+
+  // A quiet refusal (a basic check of the parameters) has no box of its own; the command line
+  // still says why.
+  const Result<SharedRun> prepared = PrepareCalculation(p, start.reading);
+  if (!prepared) return Refused(prepared.outcome());
+  // What makes the run implausible, said once before it starts.
+  RunVerdict verdict;
+  if (!options.noChecks) verdict.warnings = RunWarnings(**prepared);
+  for (const std::string& warning : verdict.warnings)
+    ShowMessage(warning, "Warning", Icon::Warning);
+
+  WorkerOptions worker;
+  worker.threads = ThreadsOf(options.setup);
+  worker.referenceField = options.referenceField;
+  worker.closure = closureMode;
+  worker.gainPerTurnMeV = gainPerTurn;
+  worker.tolerance = start.tolerance;
+  std::unique_ptr<TerminalProgress> bar;
+  NullProgress silent;
+  if (!options.quiet && isatty(STDERR_FILENO)) bar = std::make_unique<TerminalProgress>();
+  const StopSource stop;
+  InstallInterruptHandler(stop);
+  CalculationOutput output = RunCalculation(
+      **prepared, worker, bar ? static_cast<ProgressSink&>(*bar) : silent, stop.Token());
+  bar.reset();
+  std::signal(SIGINT, SIG_DFL);
+  interruptTarget.store(nullptr);
+  // Every message of the run, a quiet failure's too: the command line always says why it failed.
+  for (const Failure& failure : output.messages) ShowMessage(failure.message);
+
+  if (output.outcome != WorkerOutcome::Completed)
+    return EndedEarly(**prepared, output, options, std::move(verdict), closureMode, gainPerTurn);
+  const ResultTables& results = output.results;
+  const ClosureColumns closure = ClosureColumnsOf(results, gainPerTurn);
+  // The notes of a run of the default search (accuracy, inner edge), if any.
+  for (const std::string& note : output.notes) std::fprintf(stderr, "%s\n", note.c_str());
+  // A precise run in which no energy closed has failed, though its outputs are written; the
+  // message of the run has named the energies that did not close and why.
+  bool anyClosed = !closure.precise;
+  for (int64_t i = 0; i < results.Ek.size() && !anyClosed; ++i) anyClosed = closure.HasValues(i);
+
+  std::vector<std::string> written;
+  const bool allWritten = WriteRunOutputs(results, closure, options, written);
   if (options.json) {
     // The JSON alone on stdout; the list of files written goes to stderr.
     std::cout << RunJson(results, closure, closureMode, gainPerTurn, verdict) << std::flush;

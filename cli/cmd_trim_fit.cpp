@@ -142,7 +142,8 @@ int RunTrimFit(const TrimFitCli& options) {
   std::optional<double> afterWritten;
   if (!options.output.empty() && !stopped) {
     const std::vector<double> change = CoilFieldChange(*coils, t.currents, record.radii);
-    if (const int w = WriteCorrectedMap(options.output, record, change, run.threads, afterWritten);
+    if (const int w = WriteCorrectedMap(options.output, record, change, run.threads,
+                                        run.start.tolerance, afterWritten);
         w != kExitOk)
       return w;
   }

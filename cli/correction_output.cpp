@@ -82,7 +82,7 @@ int SearchFailed(const Outcome& outcome) {
 }
 
 int WriteCorrectedMap(const std::string& output, const PreparedRun& record,
-                      std::span<const double> deltaB, int threads,
+                      std::span<const double> deltaB, int threads, double tolerance,
                       std::optional<double>& afterWritten) {
   const Result<SdfConversion> sdf = CorrectedMapSdf(record, deltaB);
   if (!sdf) {
@@ -103,7 +103,7 @@ int WriteCorrectedMap(const std::string& output, const PreparedRun& record,
   p.Path = output;
   const Result<SharedRun> reread = PrepareCalculation(p);
   if (!reread) return Refused(reread.outcome());
-  const Result<std::vector<double>> errors = IsochronismOnMap(*reread, threads);
+  const Result<std::vector<double>> errors = IsochronismOnMap(*reread, threads, tolerance);
   if (!errors) {
     ShowMessage(errors.message());
     return kExitFailed;

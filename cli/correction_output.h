@@ -35,7 +35,9 @@ struct CorrectionRun {
   // kExitOk, or the exit code of the refusal (shown).
   int Prepare(const RunSetup& setup);
   const PreparedRun& Record() const { return *run; }
-  OrbitCloser Closer() const { return PreciseOrbitCloser(run, threads, stop.Token()); }
+  OrbitCloser Closer() const {
+    return PreciseOrbitCloser(run, threads, stop.Token(), start.tolerance);
+  }
 };
 
 // What both commands' JSON adds after its own members: converged, target, termination, residuals
@@ -54,11 +56,12 @@ int SearchStopped(const CorrectionOutcome& outcome);
 int SearchFailed(const Outcome& outcome);
 
 // Writes the record's map changed by deltaB (T per radius node) to `output` as *.sdf, then reads
-// the written file back and closes every orbit on it: the worst |F0 H / Frf - 1| of the map as
-// written (its values kept to 1e-5 T) goes to `afterWritten`. Notes (a resampled azimuth step)
-// go to stderr. An exit code other than kExitOk when the map could not be written or read back.
+// the written file back and closes every orbit on it (to the closure's `tolerance`): the worst |F0
+// H / Frf - 1| of the map as written (its values kept to 1e-5 T) goes to `afterWritten`. Notes (a
+// resampled azimuth step) go to stderr. An exit code other than kExitOk when the map could not be
+// written or read back.
 int WriteCorrectedMap(const std::string& output, const PreparedRun& record,
-                      std::span<const double> deltaB, int threads,
+                      std::span<const double> deltaB, int threads, double tolerance,
                       std::optional<double>& afterWritten);
 
 }  // namespace zuba::cli

@@ -7,6 +7,7 @@
 #include "calc/run/run_quantities.h"
 #include "cli/command.h"
 #include "platform/message.h"
+#include "platform/numbers.h"
 #include "platform/threads.h"
 #include "results/run_completion.h"
 #include "results/run_fields.h"
@@ -33,6 +34,10 @@ void AddRunSetupOptions(CLI::App& app, RunSetup& setup) {
   app.add_option("--threads", setup.threads,
                  "Energies computed in parallel (default: the machine's hardware threads)")
       ->check(CLI::Range(1, 1024));
+  app.add_option("--tolerance", setup.tolerance,
+                 "Error bound of each integration step of the precise closure, relative to the "
+                 "orbit's radius and speed, from 1e-14 to 1e-4 (default: the machine file's, "
+                 "else 1e-9)");
 }
 
 void ApplySet(const std::string& assignment, RunParameters& p) {
@@ -76,6 +81,16 @@ int MakeRunStart(const RunSetup& setup, RunStart& start) {
     // Another map than the machine file's: read as the command line says.
     p.Path = setup.map;
     start.reading = setup.reading.Options();
+  }
+  if (!setup.tolerance.empty()) {
+    const std::optional<double> tolerance = ParseNumber(TrimSpace(setup.tolerance));
+    if (!tolerance)
+      return Refused(
+          ErrorFailure("--tolerance " + setup.tolerance + ": not a number", "tolerance"));
+    if (Outcome o = CheckPreciseTolerance(*tolerance); !o) return Refused(o);
+    start.tolerance = *tolerance;
+  } else if (start.machine && start.machine->tolerance) {
+    start.tolerance = *start.machine->tolerance;
   }
   if (p.Path.empty())
     throw UsageError{setup.machine.empty() ? "--map is required"

@@ -22,9 +22,11 @@ struct RunSetup {
   std::vector<std::string> sets;
   MapReadingArgs reading;  // how the map file is read
   int threads = 0;         // 0: the machine's hardware threads
+  std::string tolerance;   // --tolerance as given (empty: the machine file's, else the default)
 };
 
-// Adds --map, the map reading options, --mode, --machine, --set and --threads to a command.
+// Adds --map, the map reading options, --mode, --machine, --set, --threads and --tolerance to a
+// command.
 void AddRunSetupOptions(CLI::App& app, RunSetup& setup);
 
 // Applies "Name=Value" to the parameters (names of the run-field table that --set may change);
@@ -37,6 +39,8 @@ struct RunStart {
   RunParameters parameters;
   MapReadingOptions reading;
   std::optional<Machine> machine;
+  // The precise closure's tolerance: --tolerance, else the machine file's, else the default.
+  double tolerance = kDefaultPreciseTolerance;
 
   // The command line's value where its option was given, else the machine file's, else the
   // command line's default.
@@ -48,7 +52,8 @@ struct RunStart {
 // is read as the command line's reading options say; the machine file's map is read as the file
 // says, with the options given in their place) and every --set, completed as the
 // dialog completes it. Throws a UsageError for an unknown label or name, a malformed value or a
-// run without a map; a refused machine file or completion is shown and gives kExitRefused.
+// run without a map; a refused machine file, tolerance or completion is shown and gives
+// kExitRefused.
 int MakeRunStart(const RunSetup& setup, RunStart& start);
 
 // The thread count of the setup (the hardware threads for 0).

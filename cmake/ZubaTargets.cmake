@@ -54,9 +54,7 @@ function(zuba_add_test name)
   # GCC 12 at -O3 warns falsely about overlapping copies when tests assign string literals
   # (GCC bug 105329); the warning stays on for the program itself.
   target_compile_options(${name} PRIVATE $<$<CXX_COMPILER_ID:GNU>:-Wno-restrict>)
-  # Each test also carries the name of its program as a label (tools/mutants.py runs them so).
-  set(labels ${name} ${ARG_LABELS})
-  set(props ENVIRONMENT "QT_QPA_PLATFORM=offscreen" LABELS "${labels}")
+  set(props ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
   # The tests that run threads, built together for the ThreadSanitizer job (zuba_threads_tests).
   if("threads" IN_LIST ARG_LABELS)
     if(NOT TARGET zuba_threads_tests)
@@ -65,4 +63,14 @@ function(zuba_add_test name)
     add_dependencies(zuba_threads_tests ${name})
   endif()
   gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES ${props})
+  # Each test carries the name of its program as a label (tools/mutants.py runs them so) beside
+  # the labels given. Set after the discovered tests are read: a list of labels passed through
+  # PROPERTIES reaches ctest as separate words and keeps only the first.
+  set(labels ${name} ${ARG_LABELS})
+  set(labelFile "${CMAKE_CURRENT_BINARY_DIR}/${name}_labels.cmake")
+  file(WRITE "${labelFile}"
+       "if(DEFINED ${name}_TESTS)\n"
+       "  set_tests_properties(\${${name}_TESTS} PROPERTIES LABELS \"${labels}\")\n"
+       "endif()\n")
+  set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES "${labelFile}")
 endfunction()

@@ -211,6 +211,36 @@ Result<FieldPatches> FieldPatches::Build(std::span<const double> h, std::span<co
   return p;
 }
 
+bool FieldPatches::PatchCursor::Locate(double R, double theta) {
+  const FieldPatches& p = *field_;
+  double wrapped = theta;
+  if (p.Refused(R, theta) || !(R >= p.radii_.front()) || !p.WrapAzimuth(wrapped)) return false;
+  const int32_t c = p.RadialCell(R);
+  const int32_t f = p.RingCell(wrapped);
+  const int32_t lastCell = static_cast<int32_t>(p.radii_.size()) - 2;
+  // The cell's radii, closed at the map's last radius; its azimuths in the point's turn.
+  lowR_ = c == 0 ? p.radii_.front() : p.radialLow_[c];
+  highR_ = c == lastCell ? std::nextafter(p.radii_.back(), HUGE_VAL) : p.radialHigh_[c];
+  const double turn = theta - wrapped;  // rad, the whole turns between the point and the table
+  // The cell serves the points of its interval within the table's turn only: a point that the
+  // wrap's rounding puts just below the first azimuth lies in the ring's extension, whose cubic
+  // is not that of the turn's last interval, so that the next point locates its cell again.
+  lowTheta_ = std::max(p.ringLow_[f], p.first_) + turn;
+  highTheta_ = std::min(p.ringHigh_[f], p.turnEnd_) + turn;
+  originR_ = p.radii_[c];
+  invStepR_ = p.radialInv_[c];
+  originTheta_ = p.ring_[f] + turn;
+  invStepTheta_ = p.ringInv_[f];
+  patch_ = &p.patches_[(static_cast<std::size_t>(c) * p.ringCells_ + f) * 16];
+  return true;
+}
+
+Failure FieldPatches::PatchRefusal(double R, double theta) const {
+  if (R >= 0 && R < radii_.front() && std::fabs(theta) <= kMaxAzimuthMagnitude)
+    return ErrorFailure("Radius value error!", "R", R, radii_.front(), radii_.back());
+  return Refusal(R, theta);
+}
+
 Failure FieldPatches::Refusal(double R, double theta) const {
   if (R < 0) return ErrorFailure("Negative value of R!", "R", R, 0, radii_.back());
   if (!(std::fabs(theta) <= kMaxAzimuthMagnitude))

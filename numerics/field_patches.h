@@ -15,8 +15,8 @@
 // spline interval formula in the per-call evaluation's order, with the ring moments — which the
 // per-call evaluation solves from the whole ring and which carry its rounding of every ring value,
 // amplified by 1/H_f² — from their precomputed cubics in s. On the example maps about 70 % of the
-// values along orbits are then bit for bit the routine's and the rest one unit in the last place
-// apart (against about 50 % with the plain sum).
+// values along orbits are then bit for bit the per-call evaluation's and the rest one unit in the
+// last place apart (against about 50 % with the plain sum).
 //
 // An evaluation finds the cell by a guess from the mean step corrected against the tables. A
 // Cursor, which follows one orbit, first tries the cell of its previous point: along an orbit the
@@ -64,10 +64,25 @@ class FieldPatches {
   double MaxRadius() const { return radii_.back(); }
 
   int32_t RadiusNodes() const { return static_cast<int32_t>(radii_.size()); }
+  // The radius nodes (m), increasing: the field's radial spline changes its cubic at every node
+  // between the first and the last.
+  std::span<const double> Radii() const { return radii_; }
   int32_t AzimuthNodes() const { return nTheta_; }
 
   // Why Evaluate refuses (R, theta): the failure it returns there.
   Failure Refusal(double R, double theta) const;
+  // Why Cursor::TryEvaluatePatch refuses (R, theta): as Refusal, and a radius below the first
+  // radius node is refused as one beyond the last ("Radius value error!", the radii as its range).
+  Failure PatchRefusal(double R, double theta) const;
+
+  // The first azimuth node after theta (rad, in theta's turn): where the field's azimuthal spline
+  // changes its cubic. Inside the table's turn for any theta that Evaluate accepts.
+  double NextAzimuthNode(double theta) const {
+    double wrapped = theta;
+    if (!(std::fabs(theta) <= kMaxAzimuthMagnitude) || !WrapAzimuth(wrapped)) return theta + kPi;
+    const int32_t f = RingCell(wrapped);
+    return theta + (ring_[f + 1] - wrapped);
+  }
 
   // Evaluates the field along one orbit: the same values and refusals as Evaluate, bit for bit,
   // with the cell of the previous point tried first. Each thread keeps its own cursor; the patches
@@ -89,6 +104,45 @@ class FieldPatches {
     const FieldPatches* field_;
     int32_t radialCell_ = 0;
     int32_t ringCell_ = 0;
+  };
+
+  // Evaluates B (T), ∂B/∂R (T/m) and ∂B/∂θ (T/rad) along one orbit, all three from the patch of
+  // the point's cell (B within a few units in the last place of Evaluate's value). It keeps the
+  // cell of its last point with its bounds in that point's turn, so that a point in the same cell
+  // costs the patch sums alone. Refused: a point outside the map, below its first radius as beyond
+  // its last (PatchRefusal says why).
+  class PatchCursor {
+   public:
+    explicit PatchCursor(const FieldPatches& field) : field_(&field) {}
+    [[gnu::always_inline]] bool Evaluate(double R, double theta, double& B, double& dBdR,
+                                         double& dBdTheta) {
+      if (!(R >= lowR_ && R < highR_ && theta >= lowTheta_ && theta < highTheta_)) [[unlikely]]
+        if (!Locate(R, theta)) return false;
+      const double s = (R - originR_) * invStepR_;
+      const double t = (theta - originTheta_) * invStepTheta_;
+      const double* C = patch_;
+      const double q0 = C[0] + t * (C[1] + t * (C[2] + t * C[3]));
+      const double q1 = C[4] + t * (C[5] + t * (C[6] + t * C[7]));
+      const double q2 = C[8] + t * (C[9] + t * (C[10] + t * C[11]));
+      const double q3 = C[12] + t * (C[13] + t * (C[14] + t * C[15]));
+      const double d0 = C[1] + t * (2.0 * C[2] + t * (3.0 * C[3]));
+      const double d1 = C[5] + t * (2.0 * C[6] + t * (3.0 * C[7]));
+      const double d2 = C[9] + t * (2.0 * C[10] + t * (3.0 * C[11]));
+      const double d3 = C[13] + t * (2.0 * C[14] + t * (3.0 * C[15]));
+      B = q0 + s * (q1 + s * (q2 + s * q3));
+      dBdR = (q1 + s * (2.0 * q2 + s * (3.0 * q3))) * invStepR_;
+      dBdTheta = (d0 + s * (d1 + s * (d2 + s * d3))) * invStepTheta_;
+      return true;
+    }
+
+   private:
+    // Finds the cell of a point and keeps it with its bounds; false outside the map.
+    bool Locate(double R, double theta);
+
+    const FieldPatches* field_;
+    const double* patch_ = nullptr;
+    double lowR_ = 1, highR_ = 0, lowTheta_ = 1, highTheta_ = 0;  // none at first
+    double originR_ = 0, invStepR_ = 0, originTheta_ = 0, invStepTheta_ = 0;
   };
 
  private:

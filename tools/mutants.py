@@ -73,10 +73,19 @@ MUTANTS = [
       "calc_tests calc_cli_tests",
       "no resampling of a corrected map whose azimuth step cannot be written (1/3 deg)"),
     M("sample-gap", "calc/run/driver.cpp",
-      "if (from != kept) {", "if (from != kept && false) {",
+      "      points[i] = 0;\n",
+      "      points[i] = 0;\n"
+      "      for (auto* t : {&orbits.R, &orbits.vR, &orbits.theta, &orbits.w, &orbits.tau})\n"
+      "        t->resize(t->size() + 16);\n",
       "precise_tests",
       "the slots of energies that did not close in the middle of a precise run not closed up in "
       "the sample tables"),
+    M("run-guard", "app/calculation_controller.cpp",
+      "  if (IsCalculationRunning()) return;\n\n  std::string label, machineFile;",
+      "  std::string label, machineFile;",
+      "app_run_tests",
+      "no guard before a new desktop run: one starts before the last run's results reach the "
+      "window"),
     M("trim-step-loses-orbits", "calc/corrections/trim_fit.cpp",
       "if (!AllClosed(moved, closedOnMap)) continue;",
       "",
@@ -106,6 +115,10 @@ MUTANTS = [
     M("table-last-node", "calc/maps/table_map.cpp",
       "if (nodes.back().first != nR * nTheta - 1)", "if (nodes.back().first > nR * nTheta - 1)",
       "formats_tests", "a table without its last node read (its value left at zero)"),
+    M("record-mean-unchecked", "calc/maps/record_map.cpp",
+      "if (off <= kMeanFieldTolerance * scale) return {};",
+      "if (off <= kMeanFieldTolerance * scale || scale > 0) return {};",
+      "formats_tests", "a record whose stored mean field disagrees with its values read"),
     M("underflow-refused", "platform/numbers.cpp",
       "if (nonZero && !negativeExponent) return std::nullopt;",
       "if (nonZero && (!negativeExponent || nonZero)) return std::nullopt;",
@@ -125,7 +138,7 @@ MUTANTS = [
       "result.nuZ = TuneOfMatrix(turn.vertical);", "result.nuZ = TuneOfMatrix(turn.radial);",
       "precise_tests", "the vertical tune given the radial one"),
     M("rev-sign", "calc/orbits/precise_orbit.cpp",
-      "result.Rev = result.Rmn * (1 + y);", "result.Rev = result.Rmn * (1 - y);",
+      "    return Rmn * (1 + y);\n  }\n  return kNoValue;", "    return Rmn * (1 - y);\n  }\n  return kNoValue;",
       "precise_tests", "the precise closure's Rev with the radius correction taken off"),
     # ---- the corrections ---------------------------------------------------------------------
     M("weights-not-rooted", "calc/corrections/trim_fit.cpp",

@@ -30,9 +30,9 @@ namespace zuba {
 namespace {
 
 constexpr double kInfinity = std::numeric_limits<double>::infinity();
-// Integration steps between two kept samples of a closed orbit (the averages along it need no
-// more).
-constexpr std::size_t kSampleStride = 8;
+// Samples between two kept samples of a closed orbit: every one (a precise orbit's samples lie on
+// the map's azimuth step, at most 2 degrees apart).
+constexpr std::size_t kSampleStride = 1;
 
 // Target revolution frequency Frf / H (Hz).
 double TargetFrequency(const PreparedRun& record) {
@@ -195,12 +195,13 @@ std::vector<std::vector<Eigen::Index>> SharingNodes(const std::vector<double>& r
 
 }  // namespace
 
-OrbitCloser PreciseOrbitCloser(SharedRun run, int threads, StopToken stop) {
-  return [run = std::move(run), threads, stop = std::move(stop)](
+OrbitCloser PreciseOrbitCloser(SharedRun run, int threads, StopToken stop, double tolerance) {
+  return [run = std::move(run), threads, stop = std::move(stop), tolerance](
              std::span<const double> field, std::vector<EnergyOrbit>& orbits) -> Result<Closing> {
     // The run is shared, not copied: the tables of this field are made beside it.
     Result<OrbitInputs> tables = PrepareOrbitInputs(*run, field);
     if (!tables) return tables.outcome();
+    tables->constants.tolerance = tolerance;
     Result<FieldPatches> patches =
         FieldPatches::Build(tables->radialSteps, run->radii, run->azimuths, field, tables->moments);
     if (!patches) return patches.outcome();
@@ -297,9 +298,9 @@ double LargestMagnitude(const std::vector<double>& values) {
   return largest;
 }
 
-Result<std::vector<double>> IsochronismOnMap(const SharedRun& run, int threads) {
+Result<std::vector<double>> IsochronismOnMap(const SharedRun& run, int threads, double tolerance) {
   std::vector<EnergyOrbit> orbits;
-  const Result<Closing> closing = PreciseOrbitCloser(run, threads)(run->field, orbits);
+  const Result<Closing> closing = PreciseOrbitCloser(run, threads, {}, tolerance)(run->field, orbits);
   if (!closing) return closing.failure();
   return IsochronismOf(*run, orbits);  // never stopped: the closer has no stop token
 }

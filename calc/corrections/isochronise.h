@@ -42,10 +42,12 @@ using OrbitCloser =
     std::function<Result<Closing>(std::span<const double> field, std::vector<EnergyOrbit>& orbits)>;
 
 // The closer of the precise closure for the prepared run (its mesh, energies and ion), on
-// `threads` threads; the same orbits for any thread count. The run is shared, never copied: each
-// call makes the tables of its field beside it. A stop ends a call after the energies in flight
-// (Closing::Stopped), which the searches turn into CorrectionTermination::Stopped.
-OrbitCloser PreciseOrbitCloser(SharedRun run, int threads, StopToken stop = {});
+// `threads` threads, integrating to `tolerance` (see precise_orbit.h); the same orbits for any
+// thread count. The run is shared, never copied: each call makes the tables of its field beside
+// it. A stop ends a call after the energies in flight (Closing::Stopped), which the searches turn
+// into CorrectionTermination::Stopped.
+OrbitCloser PreciseOrbitCloser(SharedRun run, int threads, StopToken stop = {},
+                               double tolerance = kDefaultPreciseTolerance);
 
 // The quiet failure of a search stopped before its first step.
 inline constexpr const char* kStoppedText = "Stopped.";
@@ -88,7 +90,8 @@ std::vector<double> RfPhaseOf(const PreparedRun& record, const std::vector<doubl
 double LargestMagnitude(const std::vector<double>& values);
 
 // The isochronism errors of the precise closed orbits on the run's own field.
-Result<std::vector<double>> IsochronismOnMap(const SharedRun& run, int threads);
+Result<std::vector<double>> IsochronismOnMap(const SharedRun& run, int threads,
+                                             double tolerance = kDefaultPreciseTolerance);
 
 // What both searches report, per energy of the run and over all of them.
 struct CorrectionOutcome {

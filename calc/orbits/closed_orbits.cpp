@@ -86,7 +86,6 @@ ClosedOrbits CloseOrbits(const OrbitConstants& constants, const AverageFieldTabl
                          std::span<const std::optional<OrbitStart>> seeds,
                          const ClosedOrbitsOptions& options) {
   const size_t n = energies.size();
-  const size_t capacity = static_cast<size_t>(PreciseTurnSteps(constants.h)) + 1;
   ClosedOrbits out;
   out.energies.resize(n);
   std::vector<OrbitSamples> rings(n);  // of the closed orbits, for the second pass
@@ -99,7 +98,6 @@ ClosedOrbits CloseOrbits(const OrbitConstants& constants, const AverageFieldTabl
       n, options.threads,
       [&](size_t worker, size_t i) {
         OrbitSamples& samples = scratch[worker];
-        if (samples.R.capacity() == 0) samples.Reserve(capacity);
         PreciseStarts starts;
         if (i < seeds.size() && seeds[i]) starts.seeds = std::span(&*seeds[i], 1);
         PreciseOrbitResult& result = out.energies[i];
@@ -123,7 +121,6 @@ ClosedOrbits CloseOrbits(const OrbitConstants& constants, const AverageFieldTabl
   std::vector<double> momenta(n);
   for (size_t i = 0; i < n; ++i) momenta[i] = KinematicsOf(energies[i], constants.E0).pc;
   OrbitSamples samples;
-  samples.Reserve(capacity);
   for (int sweep = 0; sweep < 2; ++sweep) {
     for (size_t k = 0; k < n; ++k) {
       const size_t i = sweep == 0 ? k : n - 1 - k;
@@ -140,8 +137,10 @@ ClosedOrbits CloseOrbits(const OrbitConstants& constants, const AverageFieldTabl
                                                    PreciseStarts{starts, false});
       // The seeded closure replaces the first one when it got further.
       seeded.iterations += result.iterations;
+      seeded.steps += result.steps;
       if (ClosureRank(seeded) <= ClosureRank(result)) {
         result.iterations = seeded.iterations;
+        result.steps = seeded.steps;
         continue;
       }
       result = std::move(seeded);

@@ -31,9 +31,9 @@ struct ClosedOrbitsOptions {
   // call at a time. May be empty.
   std::function<void(int32_t energy, const PreciseOrbitResult& result)> energyFinished;
   // Called with the samples of each closed orbit as the batch takes it (one precise turn,
-  // PreciseTurnSteps(h) + 1 samples); from any thread, one call at a time. The second pass calls
-  // an energy again when it replaces the energy's orbit by one that closes better (ClosureRank):
-  // the last call of an energy holds the orbit of its result. May be empty.
+  // its integration steps' starts and its end); from any thread, one call at a time. The second
+  // pass calls an energy again when it replaces the energy's orbit by one that closes better
+  // (ClosureRank): the last call of an energy holds the orbit of its result. May be empty.
   std::function<void(int32_t energy, const OrbitSamples& samples)> orbitClosed;
   // Read after each energy: a stop ends the batch once the energies in flight have ended.
   StopToken stop;

@@ -18,6 +18,10 @@
 
 namespace zuba {
 
+// The error bound of each integration step of the precise closure unless the run gives its own
+// (see precise_orbit.h).
+inline constexpr double kDefaultPreciseTolerance = 1e-11;
+
 // The run constants that the search needs, computed once per run by the calculation worker.
 struct OrbitConstants {
   double E0 = 0;         // J, rest energy pow(c, 2) * m0
@@ -26,9 +30,11 @@ struct OrbitConstants {
       0;               // m, c * (1/omega0): radius of a particle at light speed revolving at omega0
   double K = 0;        // C*m^2/s, pow(c, 2) * q * (1/omega0): numerator of b = (K / E) * B
   int32_t N = 0;       // number of magnet sectors
-  double h = 0;        // rad, integration step in tau
+  double h = 0;        // rad, integration step in tau (the standard search)
   double T0 = 0;       // rad, start value of tau
   int64_t nSteps = 0;  // sample capacity of a trial (steps of the nominal tau range)
+  // The error bound of each integration step of the precise closure (see precise_orbit.h).
+  double tolerance = kDefaultPreciseTolerance;
 };
 
 // The tables over the radius nodes from which every search starts (from AverageFieldParameters).

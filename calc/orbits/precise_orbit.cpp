@@ -5,12 +5,14 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <cstdio>
+#include <cstddef>
+#include <span>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "numerics/average_field.h"
+#include "numerics/dormand_prince.h"
 #include "numerics/interpolation.h"
 #include "numerics/kinematics.h"
 #include "numerics/runge_kutta.h"
@@ -52,11 +54,6 @@ Tune TuneOfMatrix(const OneTurnMatrix& m) {
   return {best, true};
 }
 
-int64_t PreciseTurnSteps(double h) {
-  const double steps = std::ceil(kTwoPi / (kPreciseStagesPerStep * h));
-  return std::max<int64_t>(3, static_cast<int64_t>(steps));
-}
-
 namespace {
 
 // Components of the integrated state.
@@ -78,28 +75,33 @@ enum : int {
 };
 using State = std::array<double, kComponents>;
 
-// The derivatives with respect to theta and what the sample of a step start records.
+// The derivatives with respect to theta.
 struct Derivatives {
+  explicit Derivatives(const FieldPatches& field, double kOverE, double V)
+      : field(field), cursor(field), kOverE(kOverE), V(V) {}
+
   const FieldPatches& field;
+  FieldPatches::PatchCursor cursor;
   double kOverE;    // 1/T: b = kOverE * B
   double V;         // m/rad, the speed
-  double w = 0;     // dtheta/dtau at the last evaluation
-  double B = 0;     // T, field at the last evaluation
   Outcome refusal;  // why the last evaluation was refused
 
   // false, with refusal saying why, when the point is refused.
   bool operator()(double theta, const State& y, State& d) {
     const double R = y[kR], vR = y[kVr];
     const double speedLeft = V * V - vR * vR;  // (m/rad)^2, (R w)^2
-    if (!(speedLeft > 0) || !(R > 0)) return Refuse(R, vR);
-    w = std::sqrt(speedLeft) / R;
-    double dBdR = 0, dBdTheta = 0;
-    if (Outcome o = field.EvaluateWithDerivatives(R, theta, B, dBdR, dBdTheta); !o) {
-      refusal = std::move(o);
+    if (!(speedLeft > 0) || !(R > 0)) [[unlikely]]
+      return Refuse(R, vR);
+    double B = 0, dBdR = 0, dBdTheta = 0;
+    if (!cursor.Evaluate(R, theta, B, dBdR, dBdTheta)) [[unlikely]] {
+      refusal = field.PatchRefusal(R, theta);
       return false;
     }
+    const double root = std::sqrt(speedLeft);  // m/rad, R w
+    const double invR = 1 / R;
+    const double w = root * invR;
+    const double invW = R / root;  // dtau/dtheta
     const double b = kOverE * B;
-    const double invW = 1 / w;
     d[kR] = vR * invW;
     d[kVr] = R * (w - b);
     d[kTau] = invW;
@@ -107,8 +109,8 @@ struct Derivatives {
     d[kIntB] = B * invW;
     // Linearised radial motion, with w = sqrt(V^2 - vR^2) / R: dw/dR = -w / R,
     // dw/dvR = -vR / (R^2 w).
-    const double a11 = vR * invW / R;
-    const double a12 = invW + vR * vR / (R * R * w * w * w);
+    const double a11 = vR * invW * invR;
+    const double a12 = invW + a11 * a11 * invW;
     const double a21 = -b - R * kOverE * dBdR;
     const double a22 = -a11;
     d[kP11] = a11 * y[kP11] + a12 * y[kP21];
@@ -117,7 +119,7 @@ struct Derivatives {
     d[kP22] = a21 * y[kP12] + a22 * y[kP22];
     // Vertical motion to first order off the median plane of a symmetric field:
     // d2z/dtau2 = (K / E) z (R w dB/dR - (vR / R) dB/dtheta), with u = dz/dtau.
-    const double zForce = kOverE * (R * w * dBdR - vR / R * dBdTheta) * invW;  // du/dtheta per z
+    const double zForce = kOverE * (R * w * dBdR - vR * invR * dBdTheta) * invW;  // du/dtheta per z
     d[kZ11] = invW * y[kZ21];
     d[kZ12] = invW * y[kZ22];
     d[kZ21] = zForce * y[kZ11];
@@ -178,6 +180,192 @@ Outcome MeanFieldCircle(const FieldPatches& field, std::span<const double> radii
 
 }  // namespace
 
+namespace {
+
+// The path of one integrated turn, from which its samples are drawn: per step its start azimuth,
+// its length and the coefficients of the continuous extension of R, vR and the elapsed tau.
+struct TurnPath {
+  struct Step {
+    double theta0 = 0, h = 0;  // rad
+    std::array<double, 5> R{}, vR{}, tau{};
+  };
+  std::vector<Step> steps;
+  double thetaS = 0, thetaEnd = 0;  // rad
+  double Rs = 0, vRs = 0;           // m, m/rad: the start
+  double Rend = 0, vRend = 0;       // m, m/rad: the end
+  double elapsed = 0;               // rad, tau over the turn
+};
+
+// The error of a step relative to the size of each component: the radius and its integral in
+// units of the start radius, vR in units of the speed, the elapsed tau in radians, the field's
+// integral in units of E / K (the field that bends the ion on a circle of radius R_inf), the
+// one-turn matrices in units of 1; each at least the component's own size.
+struct TurnErrorNorm {
+  double tolerance = 0;
+  std::array<double, kComponents> scale{};
+
+  double operator()(const State& y0, const State& y1, const State& error) const {
+    double worst = 0;
+    for (std::size_t i = 0; i < kComponents; ++i) {
+      const double size = std::max(scale[i], std::max(std::fabs(y0[i]), std::fabs(y1[i])));
+      worst = std::max(worst, std::fabs(error[i]) / size);
+    }
+    return worst / tolerance;
+  }
+};
+
+// Integrates one turn (or the arc given) from (Rs, vRs) at thetaS into path and turn; tau starts
+// at zero.
+// steps counts the integration steps made.
+Outcome TrackTurn(const OrbitConstants& constants, const FieldPatches& field, double E, double V,
+                  double Rs, double vRs, double thetaS, TurnPath& path, PreciseTurn& turn,
+                  int64_t& steps, double arc = kTwoPi) {
+  Derivatives f(field, constants.K / E, V);
+  State y{};
+  y[kR] = Rs;
+  y[kVr] = vRs;
+  y[kP11] = y[kP22] = y[kZ11] = y[kZ22] = 1;
+
+  TurnErrorNorm norm;
+  norm.tolerance = constants.tolerance;
+  norm.scale.fill(1.0);
+  norm.scale[kR] = norm.scale[kIntR] = std::fabs(Rs);
+  norm.scale[kVr] = V;
+  norm.scale[kIntB] = E / std::fabs(constants.K);
+
+  const double knotSpacing = kTwoPi / std::max(field.AzimuthNodes(), 1);  // rad
+  StepControl control;
+  control.initialStep = knotSpacing / 2;
+  control.smallestStep = kSmallestPreciseStep;
+  control.maxSteps = kMaxPreciseTurnSteps;
+  // The azimuth nodes of the map, where the field's azimuthal spline changes its cubic: no step
+  // crosses one.
+  const double guard = 1e-9 * knotSpacing;
+  double knot = -HUGE_VAL;
+  auto nextBreak = [&](double t) {
+    if (!(t < knot - guard)) {
+      knot = field.NextAzimuthNode(t);
+      if (knot - t < guard) knot = field.NextAzimuthNode(knot + guard);
+    }
+    return knot;
+  };
+  // The radius nodes, where the field's radial spline changes its cubic: a step whose orbit meets
+  // one is made again to end where it meets it (found on the step's continuous extension of R).
+  const std::span<const double> radii = field.Radii();
+  const auto lastCell = static_cast<std::ptrdiff_t>(radii.size()) - 2;
+  auto cellOf = [&](double R) {
+    const std::ptrdiff_t c = std::upper_bound(radii.begin(), radii.end(), R) - radii.begin() - 1;
+    return std::clamp<std::ptrdiff_t>(c, 0, lastCell);
+  };
+  auto cutAt = [&](const DenseStep<kComponents>& step) {
+    const std::array<double, 5> c = step.Coefficients(kR);
+    const std::ptrdiff_t cell = cellOf((*step.y0)[kR]);
+    double before = 0, previous = (*step.y0)[kR];
+    for (const double s : {0.25, 0.5, 0.75, 1.0}) {
+      const double R = s == 1.0 ? (*step.y1)[kR] : DenseValue(c, s);
+      if (cellOf(R) != cell) {
+        const double node =
+            R > previous ? radii[static_cast<size_t>(cell) + 1] : radii[static_cast<size_t>(cell)];
+        double low = before, high = s;  // R - node changes its sign between them
+        const double sign = DenseValue(c, low) - node;
+        for (int32_t k = 0; k < 40 && high - low > 1e-7; ++k) {
+          const double middle = 0.5 * (low + high);
+          ((DenseValue(c, middle) - node) * sign > 0 ? low : high) = middle;
+        }
+        return step.t0 + 0.5 * (low + high) * step.h;
+      }
+      before = s;
+      previous = R;
+    }
+    return HUGE_VAL;
+  };
+
+  path.steps.clear();
+  path.thetaS = thetaS;
+  path.thetaEnd = thetaS + arc;
+  path.Rs = Rs;
+  path.vRs = vRs;
+  int radialSign = 0, verticalSign = 0;
+  int32_t radialChanges = 0, verticalChanges = 0;
+  auto onStep = [&](const DenseStep<kComponents>& step) {
+    path.steps.push_back(
+        {step.t0, step.h, step.Coefficients(kR), step.Coefficients(kVr), step.Coefficients(kTau)});
+    CountSignChange((*step.y1)[kP12], radialSign, radialChanges);
+    CountSignChange((*step.y1)[kZ12], verticalSign, verticalChanges);
+  };
+  const AdaptiveResult<kComponents> end =
+      IntegrateDormandPrince(f, thetaS, path.thetaEnd, y, control, norm, onStep, nextBreak, cutAt);
+  steps += end.accepted + end.rejected;
+  switch (end.end) {
+    case AdaptiveEnd::Reached:
+      break;
+    case AdaptiveEnd::Refused:
+      return f.refusal;
+    case AdaptiveEnd::Underflow:
+    case AdaptiveEnd::StepLimit:
+      // Steps that crept up to the map's edge after a refused point: the edge is the reason.
+      if (!f.refusal) return f.refusal;
+      return StepControlFailure(end.end, constants.tolerance, end.t, end.y[kR]);
+  }
+  const State& last = end.y;
+  path.Rend = last[kR];
+  path.vRend = last[kVr];
+  path.elapsed = last[kTau];
+  turn.Rend = last[kR];
+  turn.vRend = last[kVr];
+  turn.tauTurn = constants.T0 + last[kTau];
+  turn.integralR = last[kIntR];
+  turn.integralB = last[kIntB];
+  turn.radial = {last[kP11], last[kP12], last[kP21], last[kP22], radialChanges};
+  turn.vertical = {last[kZ11], last[kZ12], last[kZ21], last[kZ22], verticalChanges};
+  turn.steps = end.accepted + end.rejected;
+  return {};
+}
+
+// The samples of an integrated turn: the start of every accepted step and the turn's end (R, vR and
+// tau as integrated), w from R and vR, B from the field.
+void SampleTurn(const TurnPath& path, const FieldPatches& field, double V, double T0,
+                OrbitSamples& samples) {
+  samples.Clear();
+  samples.Reserve(path.steps.size() + 1);
+  FieldPatches::Cursor cursor(field);
+  auto append = [&](double theta, double R, double vR, double tau) {
+    const double w = std::sqrt(std::max(V * V - vR * vR, 0.0)) / R;
+    double B = 0;
+    if (!cursor.TryEvaluate(R, theta, B)) B = 0;
+    samples.Append(R, vR, theta, w, T0 + tau, B);
+  };
+  for (const TurnPath::Step& step : path.steps)
+    append(step.theta0, step.R[0], step.vR[0], step.tau[0]);
+  append(path.thetaEnd, path.Rend, path.vRend, path.elapsed);
+}
+
+}  // namespace
+
+Failure StepControlFailure(AdaptiveEnd end, double tolerance, double theta, double R) {
+  const double degrees = std::fmod(std::fmod(Degrees(theta), 360.0) + 360.0, 360.0);
+  const std::string where = "at theta = " + FormatNumber(degrees, Significant(6)) +
+                            " deg, R = " + FormatNumber(R, Significant(6)) + " m";
+  if (end == AdaptiveEnd::StepLimit)
+    return ErrorFailure("The integration of one turn needed more than " +
+                            std::to_string(kMaxPreciseTurnSteps) + " steps " + where + "!",
+                        "tolerance", tolerance, kMinPreciseTolerance, kMaxPreciseTolerance);
+  return ErrorFailure("The integration cannot meet the tolerance " +
+                          FormatNumber(tolerance, Significant(3)) + " " + where +
+                          ": its step fell below " +
+                          FormatNumber(kSmallestPreciseStep, Significant(3)) + " rad!",
+                      "tolerance", tolerance, kMinPreciseTolerance, kMaxPreciseTolerance);
+}
+
+Outcome CheckPreciseTolerance(double tolerance) {
+  if (tolerance >= kMinPreciseTolerance && tolerance <= kMaxPreciseTolerance) return {};
+  return ErrorFailure(
+      "The tolerance " + FormatNumber(tolerance, Significant(6)) +
+          " is out of range (allowed: " + FormatNumber(kMinPreciseTolerance, Significant(3)) +
+          " to " + FormatNumber(kMaxPreciseTolerance, Significant(3)) + ")!",
+      "tolerance", tolerance, kMinPreciseTolerance, kMaxPreciseTolerance);
+}
+
 Outcome TrackPreciseTurn(const OrbitConstants& constants, const FieldPatches& field, double E,
                          double V, double Rs, double vRs, double thetaS, OrbitSamples& samples,
                          PreciseTurn& turn) {
@@ -187,47 +375,11 @@ Outcome TrackPreciseTurn(const OrbitConstants& constants, const FieldPatches& fi
 Outcome TrackPreciseArc(const OrbitConstants& constants, const FieldPatches& field, double E,
                         double V, double Rs, double vRs, double thetaS, double arc,
                         OrbitSamples& samples, PreciseTurn& turn) {
-  // A whole turn in exactly the steps of PreciseTurnSteps; a shorter arc in as many steps of at
-  // most the same length.
-  const int64_t turnSteps = PreciseTurnSteps(constants.h);
-  const int64_t steps =
-      arc == kTwoPi
-          ? turnSteps
-          : std::max<int64_t>(
-                3, static_cast<int64_t>(std::ceil(static_cast<double>(turnSteps) * arc / kTwoPi)));
-  const double dTheta = arc / static_cast<double>(steps);  // rad
-  Derivatives f{field, constants.K / E, V, 0, 0, {}};
-
-  State y{};
-  y[kR] = Rs;
-  y[kVr] = vRs;
-  y[kTau] = constants.T0;
-  y[kP11] = y[kP22] = y[kZ11] = y[kZ22] = 1;
-
-  samples.Clear();
-  int radialSign = 0, verticalSign = 0;
-  int32_t radialChanges = 0, verticalChanges = 0;
-  State start{};  // derivatives at the step's start
-  for (int64_t i = 0; i < steps; ++i) {
-    const double theta = thetaS + dTheta * static_cast<double>(i);
-    if (!f(theta, y, start)) return f.refusal;
-    samples.Append(y[kR], y[kVr], theta, f.w, y[kTau], f.B);
-    // Each stage evaluates the field at its own point; the stages hold slopes.
-    if (!RungeKutta4<SlopeForm>::Step(f, y, start, theta, dTheta)) return f.refusal;
-    CountSignChange(y[kP12], radialSign, radialChanges);
-    CountSignChange(y[kZ12], verticalSign, verticalChanges);
-  }
-  State last;
-  if (!f(thetaS + arc, y, last)) return f.refusal;
-  samples.Append(y[kR], y[kVr], thetaS + arc, f.w, y[kTau], f.B);
-
-  turn.Rend = y[kR];
-  turn.vRend = y[kVr];
-  turn.tauTurn = y[kTau];
-  turn.integralR = y[kIntR];
-  turn.integralB = y[kIntB];
-  turn.radial = {y[kP11], y[kP12], y[kP21], y[kP22], radialChanges};
-  turn.vertical = {y[kZ11], y[kZ12], y[kZ21], y[kZ22], verticalChanges};
+  TurnPath path;
+  int64_t steps = 0;
+  if (Outcome o = TrackTurn(constants, field, E, V, Rs, vRs, thetaS, path, turn, steps, arc); !o)
+    return o;
+  SampleTurn(path, field, V, constants.T0, samples);
   return {};
 }
 
@@ -257,6 +409,7 @@ struct Closure {
   double fR = 0, fV = 0;             // m, m/rad: its closure residual
   PreciseTurn turn;                  // its turn
   int32_t turns = 0;                 // turns integrated
+  int64_t steps = 0;                 // their integration steps
 };
 
 // A seed comes from a closed orbit of a nearby energy or field: where even its first turn leaves
@@ -268,19 +421,19 @@ int Rank(const Closure& c) {
 
 // Newton closure of (R, vR) from one start. A step whose orbit leaves the map, or whose residual
 // is not below the residual of the orbit it corrects, is halved; the last halving is taken if its
-// orbit stays on the map. Every turn is integrated into samples: after a closure that closed, or
-// stopped at a singular matrix, they hold the orbit it ended on. With arc = 2 pi / N instead of a
+// orbit stays on the map. Every turn is integrated into path: after a closure that closed, or
+// stopped at a singular matrix, it holds the orbit it ended on. With arc = 2 pi / N instead of a
 // whole turn it closes the orbit that repeats itself after one sector (the turns it counts are
 // then arcs).
 Closure CloseFrom(const OrbitConstants& constants, const FieldPatches& field, const Ion& ion,
-                  const OrbitStart& start, OrbitSamples& samples, double arc = kTwoPi) {
+                  const OrbitStart& start, TurnPath& path, double arc = kTwoPi) {
   Closure c;
   c.R = start.R;
   c.vR = std::fabs(start.vR) < ion.V ? start.vR : 0;
   c.thetaS = start.thetaS;
   ++c.turns;
-  if (Outcome o = TrackPreciseArc(constants, field, ion.E, ion.V, c.R, c.vR, c.thetaS, arc, samples,
-                                  c.turn);
+  if (Outcome o = TrackTurn(constants, field, ion.E, ion.V, c.R, c.vR, c.thetaS, path, c.turn,
+                            c.steps, arc);
       !o) {
     c.refusal = o.failure();
     return c;
@@ -324,7 +477,7 @@ Closure CloseFrom(const OrbitConstants& constants, const FieldPatches& field, co
       PreciseTurn turn;
       ++c.turns;
       if (Outcome o =
-              TrackPreciseArc(constants, field, ion.E, ion.V, R, vR, c.thetaS, arc, samples, turn);
+              TrackTurn(constants, field, ion.E, ion.V, R, vR, c.thetaS, path, turn, c.steps, arc);
           !o) {
         c.refusal = o.failure();
         leftMap = true;
@@ -492,18 +645,22 @@ PreciseOrbitResult FindPreciseOrbit(const OrbitConstants& constants,
   double y = 0, r0 = 0;
   const bool estimated = StartRadius(constants, tables, ion.beta, y, r0).ok() && Proper(y);
 
-  OrbitSamples bestSamples;  // the orbit of the best closure while other starts are tried
+  // The turn being integrated and the orbit of the best closure while other starts are tried;
+  // each thread keeps their storage from energy to energy.
+  thread_local TurnPath path, bestPath;
   Closure best;
   bool tried = false;
   int32_t turns = 0;
+  int64_t steps = 0;
   // Closes from one start; true when the orbit closed with stable radial motion.
   auto closeFrom = [&](const OrbitStart& start, bool seed = false) {
-    Closure c = CloseFrom(constants, field, ion, start, samples);
+    Closure c = CloseFrom(constants, field, ion, start, path);
     c.continued = seed;
     turns += c.turns;
+    steps += c.steps;
     if (!tried || Rank(c) > Rank(best)) {
       best = std::move(c);
-      std::swap(samples, bestSamples);
+      std::swap(path, bestPath);
     }
     tried = true;
     return Rank(best) == kStableClosureRank;
@@ -543,8 +700,8 @@ PreciseOrbitResult FindPreciseOrbit(const OrbitConstants& constants,
       if (!(std::fabs(start.vR) < ion.V)) start.vR = 0;
       PreciseTurn turn;
       ++turns;
-      if (!TrackPreciseTurn(constants, field, ion.E, ion.V, start.R, start.vR, start.thetaS,
-                            samples, turn))
+      if (!TrackTurn(constants, field, ion.E, ion.V, start.R, start.vR, start.thetaS, path, turn,
+                     steps))
         continue;
       candidates.push_back({std::hypot(turn.Rend - start.R, turn.vRend - start.vR), start});
     }
@@ -570,16 +727,18 @@ PreciseOrbitResult FindPreciseOrbit(const OrbitConstants& constants,
     for (size_t k = 0; k < radii.size() && !closed; ++k) {
       OrbitStart start;
       if (!startAt(radii[k], start)) continue;
-      const Closure periodic = CloseFrom(constants, field, ion, start, samples, sector);
+      const Closure periodic = CloseFrom(constants, field, ion, start, path, sector);
       arcs += periodic.turns;
+      steps += periodic.steps;
       if (periodic.status != ClosureStatus::Converged) continue;
       closed = closeFrom({periodic.R, periodic.vR, periodic.thetaS});
     }
     turns += (arcs + constants.N - 1) / constants.N;
   }
 
-  std::swap(samples, bestSamples);
+  samples.Clear();
   result.iterations = turns;
+  result.steps = steps;
   result.status = best.status;
   result.noStart = best.status == ClosureStatus::Failed && !best.followed && !best.continued;
   result.reason = Reason(best);
@@ -588,6 +747,7 @@ PreciseOrbitResult FindPreciseOrbit(const OrbitConstants& constants,
     result.nuR = result.nuZ = Tune{kNoValue, false};
     return result;
   }
+  SampleTurn(bestPath, field, ion.V, constants.T0, samples);
 
   const PreciseTurn& turn = best.turn;
   const double span = turn.tauTurn - constants.T0;  // rad, exactly one turn

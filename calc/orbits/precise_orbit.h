@@ -6,9 +6,10 @@
 // exactly at thetaS + 2 pi. With V = beta * R_inf (m/rad, the speed in units of omega0) the state
 // is (R, vR) and w = dtheta/dtau = sqrt(V^2 - vR^2) / R follows from it:
 //   dR/dtheta = vR / w,  dvR/dtheta = R (w - b),  dtau/dtheta = 1 / w,  b = (K / E) B(R, theta).
-// Each of the four Runge-Kutta stages evaluates the field and its derivatives at its own point.
-// The time means over the turn are integrated as two more components (R / w and B / w), so they
-// cover exactly the turn [tau0, tauTurn].
+// Every stage of the integration evaluates the field and its derivatives at its own point, to the
+// tolerance of the run (see below), not with the run's step h, which only the standard search
+// uses. The time means over the turn are integrated as two more components (R / w and B / w), so
+// they cover exactly the turn [tau0, tauTurn].
 #pragma once
 
 #include <cstdint>
@@ -18,6 +19,7 @@
 #include <string_view>
 
 #include "calc/orbits/orbit.h"
+#include "numerics/dormand_prince.h"
 #include "numerics/field_patches.h"
 
 namespace zuba {
@@ -58,28 +60,50 @@ struct PreciseTurn {
   double integralB = 0;        // T rad, integral of B dtau over the turn
   OneTurnMatrix radial;        // of (R, vR)
   OneTurnMatrix vertical;      // of (z, dz/dtau)
+  int64_t steps = 0;           // integration steps made, the rejected ones included
 };
 
-// Field evaluations per precise step: each step evaluates the field at its four Runge-Kutta stages.
-inline constexpr int32_t kPreciseStagesPerStep = 4;
+// The integration of a turn: the embedded Runge-Kutta pair of Dormand and Prince (order 5, with
+// an error estimate of order 4; numerics/dormand_prince.h) with its step controlled so that the
+// error estimate of every step stays below OrbitConstants::tolerance, relative to the start radius
+// (R and the integral of R), to the speed V (vR), to one radian (the elapsed tau), to E / K (the
+// integral of B) and to 1 (the one-turn matrices), or to the component's own size where that is
+// larger. No step crosses an azimuth node of the map (where the field's azimuthal spline changes
+// its cubic and, at the map's first azimuth, its slope) or a radius node (where the radial spline
+// changes its cubic): a step whose orbit meets one is made again to end on it, so that inside a
+// step the field is one smooth patch. On the example maps the default tolerance
+// (kDefaultPreciseTolerance, orbit.h) gives the closed orbits of the fixed step of earlier versions
+// to F0 within 1e-11 relative and radii within 1e-11 m (see docs/PERFORMANCE.md), with about 3500
+// steps per turn on the 0.5-degree ring map and 750 on the 2-degree maps.
+// The tolerances a run accepts.
+inline constexpr double kMinPreciseTolerance = 1e-14;
+inline constexpr double kMaxPreciseTolerance = 1e-4;
+// The shortest step (rad) and the most steps (accepted and rejected) of one turn: a field the step
+// control cannot follow at the tolerance ends the turn, with the azimuth and radius where it
+// happened, instead of stepping on for ever.
+inline constexpr double kSmallestPreciseStep = 1e-12;
+inline constexpr int64_t kMaxPreciseTurnSteps = 100'000;
 
-// Number of integration steps of a precise turn: 2 pi divided into equal azimuth steps no longer
-// than kPreciseStagesPerStep * h (rad), at least 3. The field is then evaluated as often per turn
-// as by the default mode's steps of h with one evaluation each; with all four stages seeing the
-// field at their own point the steps are fourth-order accurate, and F0 changes by less than 1e-11
-// between this step and one eight times finer on the example maps.
-int64_t PreciseTurnSteps(double h);
+// Refuses a tolerance outside [kMinPreciseTolerance, kMaxPreciseTolerance] (or not a number),
+// naming it.
+Outcome CheckPreciseTolerance(double tolerance);
 
 // Integrates one turn from (Rs, vRs) at thetaS for an ion of total energy E (J) and speed
-// V = beta * R_inf (m/rad). The samples (R, vR, theta, w, tau, B at the start of every step and
-// after the last) are written into `samples`. Fails with the field's refusal when the orbit leaves
-// the map, and with one of our own when |vR| reaches the speed.
+// V = beta * R_inf (m/rad). The samples (R, vR, theta, w, tau, B at the start of every
+// integration step and at the turn's end) are written into `samples`. Fails with the field's
+// refusal when the orbit leaves the map, with one of our own when |vR| reaches the speed, and with
+// StepControlFailure when the step control cannot meet the tolerance.
 Outcome TrackPreciseTurn(const OrbitConstants& constants, const FieldPatches& field, double E,
                          double V, double Rs, double vRs, double thetaS, OrbitSamples& samples,
                          PreciseTurn& turn);
 
-// The same over an arc of the azimuth (rad) instead of a whole turn, in steps no longer than those
-// of a turn; TrackPreciseTurn is the arc 2 pi.
+// Why a turn's integration gave up (AdaptiveEnd::Underflow or StepLimit) at azimuth theta (rad)
+// and radius R (m): one line naming the tolerance, the azimuth (degrees in the map's turn) and the
+// radius; subject "tolerance".
+Failure StepControlFailure(AdaptiveEnd end, double tolerance, double theta, double R);
+
+// The same over an arc of the azimuth (rad) instead of a whole turn, to the same tolerance;
+// TrackPreciseTurn is the arc 2 pi.
 Outcome TrackPreciseArc(const OrbitConstants& constants, const FieldPatches& field, double E,
                         double V, double Rs, double vRs, double thetaS, double arc,
                         OrbitSamples& samples, PreciseTurn& turn);
@@ -154,6 +178,7 @@ struct PreciseOrbitResult {
   double dVr = 0;   // m/rad, the same for the radial velocity
   double Rs = 0, vRs = 0, thetaS = 0;  // m, m/rad, rad: start of the reported orbit
   int32_t iterations = 0;              // turns integrated, over every start tried
+  int64_t steps = 0;                   // integration steps of those turns, rejected ones included
   ClosureStatus status = ClosureStatus::Converged;
   Tune nuR, nuZ;  // radial and vertical tunes of the reported orbit
   OneTurnMatrix radial, vertical;

@@ -375,14 +375,11 @@ CalculationOutput RunPreciseEnergies(const PreparedRun& run, ProgressSink& progr
   CalculationOutput out;
   StartProgress(progress, run.n);
 
-  // Each closed orbit (one precise turn) goes into the slot of its energy in the run's sample
-  // tables as it closes; the slots of the energies that do not close are closed up at the end.
+  // Each closed orbit (one precise turn, as many samples as integration steps) is kept for its
+  // energy as it closes; the run's sample tables take those of the energies that closed, in energy
+  // order, at the end.
   const size_t n = static_cast<size_t>(run.n);
-  const size_t perOrbit = static_cast<size_t>(PreciseTurnSteps(constants.h)) + 1;
-  CumulativeOrbits orbits;
-  orbits.Reserve(n * perOrbit);
-  for (auto* table : {&orbits.R, &orbits.vR, &orbits.theta, &orbits.w, &orbits.tau})
-    table->resize(n * perOrbit);
+  std::vector<OrbitSamples> closedSamples(n);
   std::vector<int32_t> points(n, 0);
 
   ClosedOrbitsOptions batch;
@@ -410,14 +407,10 @@ CalculationOutput RunPreciseEnergies(const PreparedRun& run, ProgressSink& progr
     progress.stepIt();
   };
   batch.orbitClosed = [&](int32_t energy, const OrbitSamples& s) {
-    const size_t count = std::min(s.Size(), perOrbit);
-    const ptrdiff_t at = static_cast<ptrdiff_t>(static_cast<size_t>(energy) * perOrbit);
-    std::copy_n(s.R.begin(), count, orbits.R.begin() + at);
-    std::copy_n(s.vR.begin(), count, orbits.vR.begin() + at);
-    std::copy_n(s.theta.begin(), count, orbits.theta.begin() + at);
-    std::copy_n(s.w.begin(), count, orbits.w.begin() + at);
-    std::copy_n(s.tau.begin(), count, orbits.tau.begin() + at);
-    points[static_cast<size_t>(energy)] = static_cast<int32_t>(count);
+    OrbitSamples& kept = closedSamples[static_cast<size_t>(energy)];
+    kept = s;
+    kept.B.clear();  // the run's tables keep no field
+    kept.B.shrink_to_fit();
   };
   const ClosedOrbits closed = CloseOrbits(constants, tables, field, run.Ek, {}, batch);
   progress.setPos(0);
@@ -437,7 +430,11 @@ CalculationOutput RunPreciseEnergies(const PreparedRun& run, ProgressSink& progr
   std::vector<double> nuR(n, kNoValue), nuZ(n, kNoValue);
   std::vector<int32_t> status(n, 0);
   std::vector<std::string> reasons(n);
-  size_t notClosed = 0, kept = 0;
+  size_t notClosed = 0, total = 0;
+  for (size_t i = 0; i < n; ++i)
+    if (closed.energies[i].status == ClosureStatus::Converged) total += closedSamples[i].Size();
+  CumulativeOrbits orbits;
+  orbits.Reserve(total);
   for (size_t i = 0; i < n; ++i) {
     const PreciseOrbitResult& r = closed.energies[i];
     status[i] = static_cast<int32_t>(r.status);
@@ -460,18 +457,14 @@ CalculationOutput RunPreciseEnergies(const PreparedRun& run, ProgressSink& progr
     values.Rev[i] = r.Rev;
     values.F0[i] = r.F0;
     values.dReo[i] = r.dReo;
-    // Close up the slots before this one.
-    const size_t from = i * perOrbit, count = static_cast<size_t>(points[i]);
-    if (from != kept) {
-      for (auto* table : {&orbits.R, &orbits.vR, &orbits.theta, &orbits.w, &orbits.tau})
-        std::copy_n(table->begin() + static_cast<ptrdiff_t>(from), count,
-                    table->begin() + static_cast<ptrdiff_t>(kept));
-    }
-    kept += count;
-  }
-  for (auto* table : {&orbits.R, &orbits.vR, &orbits.theta, &orbits.w, &orbits.tau}) {
-    table->resize(kept);
-    if (kept < table->capacity() / 2) table->shrink_to_fit();
+    OrbitSamples& s = closedSamples[i];
+    points[i] = static_cast<int32_t>(s.Size());
+    orbits.R.insert(orbits.R.end(), s.R.begin(), s.R.end());
+    orbits.vR.insert(orbits.vR.end(), s.vR.begin(), s.vR.end());
+    orbits.theta.insert(orbits.theta.end(), s.theta.begin(), s.theta.end());
+    orbits.w.insert(orbits.w.end(), s.w.begin(), s.w.end());
+    orbits.tau.insert(orbits.tau.end(), s.tau.begin(), s.tau.end());
+    s = OrbitSamples{};
   }
   if (notClosed > 0) out.messages.push_back(NotClosedSummary(run, closed));
   if (std::all_of(reasons.begin(), reasons.end(), [](const std::string& t) { return t.empty(); }))
@@ -521,8 +514,11 @@ CalculationOutput RunCalculation(const PreparedRun& run, const WorkerOptions& op
       Result<FieldPatches> patches = FieldPatches::Build(
           fieldTables.radialSteps, run.radii, run.azimuths, run.field, fieldTables.moments);
       if (!patches) return FailedRun(patches.failure());
-      if (options.closure == ClosureMode::Precise)
-        return RunPreciseEnergies(run, progress, stop, options, constants, tables, *patches);
+      if (options.closure == ClosureMode::Precise) {
+        OrbitConstants precise = constants;
+        precise.tolerance = options.tolerance;
+        return RunPreciseEnergies(run, progress, stop, options, precise, tables, *patches);
+      }
       return RunEnergies(run, progress, stop, options, constants, tables, *patches);
     }
     const ReferenceField field(fieldTables.radialSteps, run.radii, run.azimuths, run.field,

@@ -36,6 +36,8 @@ struct WorkerOptions {
   // energies.
   ClosureMode closure = ClosureMode::Standard;
   double gainPerTurnMeV = 0.1;  // MeV per turn, for the phase slip of the closure tables
+  // The error bound of each integration step of the precise closure (see precise_orbit.h).
+  double tolerance = kDefaultPreciseTolerance;
 };
 
 // What a run gives back.

@@ -23,7 +23,7 @@ namespace fs = std::filesystem;
 // The run fields a machine file must give; ChargeSign and h have defaults.
 constexpr const char* kRequiredFields[] = {"ParticleName", "m0",    "Q",  "Frf", "H", "N",
                                            "EkBegin",      "EkEnd", "dEk"};
-constexpr const char* kMachineKeys = "name fields gain_per_turn_mev closure map";
+constexpr const char* kMachineKeys = "name fields gain_per_turn_mev closure tolerance map";
 constexpr const char* kMapKeys =
     "path format replicate mirror negate reverse r_unit theta_unit b_unit";
 
@@ -185,6 +185,10 @@ Result<Machine> ParseMachine(std::string_view text, const std::string& path) {
       if (!mode)
         return refuse.Field(key, "must be \"standard\" or \"precise\", not " + Shown(value));
       machine.closure = *mode;
+    } else if (key == "tolerance") {
+      if (!value.is_number() || !CheckPreciseTolerance(value.get<double>()))
+        return refuse.Field(key, "must be a number from 1e-14 to 1e-4, not " + Shown(value));
+      machine.tolerance = value.get<double>();
     } else if (key == "map") {
       if (Outcome o = ReadMapBlock(refuse, value, machine); !o) return o;
     } else {
@@ -219,6 +223,7 @@ std::string MachineFileText(const Machine& machine) {
   json["fields"] = std::move(fields);
   if (machine.gainPerTurnMeV) json["gain_per_turn_mev"] = *machine.gainPerTurnMeV;
   if (machine.closure) json["closure"] = std::string(ClosureModeName(*machine.closure));
+  if (machine.tolerance) json["tolerance"] = *machine.tolerance;
   if (machine.hasMap) {
     const MapReadingOptions& o = machine.mapReading;
     Json map;

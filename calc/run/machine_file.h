@@ -3,7 +3,7 @@
 //   {"name": "...",
 //    "fields": {"ParticleName": "p", "m0": 1.007276466812, "Q": 1, "ChargeSign": 0,
 //               "Frf": 50.65, "H": 6, "N": 8, "EkBegin": 72, "EkEnd": 590, "dEk": 2, "h": 1e-4},
-//    "gain_per_turn_mev": 2.5, "closure": "precise",
+//    "gain_per_turn_mev": 2.5, "closure": "precise", "tolerance": 1e-9,
 //    "map": {"path": "ring.sdf", "format": "auto", "replicate": 8, "mirror": false,
 //            "negate": false, "reverse": false}}
 // with the run fields by the names --set takes (ParticleName, m0, Q, Frf, H, N, EkBegin, EkEnd and
@@ -30,6 +30,7 @@ struct Machine {
   RunParameters run;
   std::optional<double> gainPerTurnMeV;  // MeV per turn
   std::optional<ClosureMode> closure;
+  std::optional<double> tolerance;  // of the precise closure (see precise_orbit.h)
   bool hasMap = false;
   std::string mapPath;  // as written in the file (relative to its folder, or absolute)
   MapReadingOptions mapReading;

@@ -39,7 +39,8 @@ class MachineFileTest : public testing::Test {
 
 TEST_F(MachineFileTest, SetsTheFieldsTheMapAndTheClosure) {
   const Result<Machine> m =
-      ParseMachine(Text(R"(, "h": 2e-4)", R"(, "closure": "precise", "gain_per_turn_mev": 2.5,
+      ParseMachine(Text(R"(, "h": 2e-4)",
+                        R"(, "closure": "precise", "gain_per_turn_mev": 2.5, "tolerance": 1e-11,
            "map": {"path": "maps/ring.sdf", "format": "sdf", "replicate": 8, "negate": true})"),
                    file_);
   ASSERT_TRUE(m) << m.message().text;
@@ -55,6 +56,7 @@ TEST_F(MachineFileTest, SetsTheFieldsTheMapAndTheClosure) {
   EXPECT_EQ(m->run.TIs, 8 * std::atan(1.0));
   EXPECT_EQ(m->closure, ClosureMode::Precise);
   EXPECT_EQ(m->gainPerTurnMeV, 2.5);
+  EXPECT_EQ(m->tolerance, 1e-11);
   ASSERT_TRUE(m->hasMap);
   EXPECT_EQ(m->mapPath, "maps/ring.sdf");
   EXPECT_EQ(m->run.Path, (dir_ / "maps" / "ring.sdf").string());  // from the file's folder
@@ -90,7 +92,8 @@ TEST_F(MachineFileTest, RefusesWithTheFileAndTheField) {
   const Case cases[] = {
       {"[1, 2]", f + "not a JSON machine file: the text is not an object"},
       {Text("", R"(, "nme": "x")"),
-       f + "unknown field \"nme\"; the fields are name fields gain_per_turn_mev closure map"},
+       f + "unknown field \"nme\"; the fields are name fields gain_per_turn_mev closure tolerance "
+           "map"},
       {Text(R"(, "Frq": 50)"), f + "unknown field \"fields.Frq\"; the fields are ParticleName "
                                    "EkBegin EkEnd dEk Frf H N ChargeSign Q m0 h"},
       {Text(R"(, "T0": 1)"), f + "unknown field \"fields.T0\"; the fields are ParticleName "
@@ -108,6 +111,10 @@ TEST_F(MachineFileTest, RefusesWithTheFileAndTheField) {
        f + "\"closure\" must be \"standard\" or \"precise\", not \"exact\""},
       {Text("", R"(, "gain_per_turn_mev": 0)"),
        f + "\"gain_per_turn_mev\" must be a number of MeV from 1e-6 to 1e6, not 0"},
+      {Text("", R"(, "tolerance": 1e-3)"),
+       f + "\"tolerance\" must be a number from 1e-14 to 1e-4, not 0.001"},
+      {Text("", R"(, "tolerance": "1e-9")"),
+       f + "\"tolerance\" must be a number from 1e-14 to 1e-4, not \"1e-9\""},
       {Text("", R"(, "map": {"path": "maps/none.sdf"})"),
        f + "\"map.path\" names no file: " + (dir_ / "maps" / "none.sdf").string()},
       {Text("", R"(, "map": {"format": "sdf"})"), f + "\"map.path\" is missing"},

@@ -1,6 +1,7 @@
 // zuba-cli run with either closure: the values columns, the JSON energies, the saved document.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -285,6 +286,40 @@ TEST_F(RunClosure, UnknownClosureIsAUsageError) {
   std::string out;
   EXPECT_EQ(Run({"--closure", "exact"}, out), 1);
   EXPECT_EQ(Run({"--gain-per-turn", "0"}, out), 1);
+}
+
+TEST_F(RunClosure, ToleranceOutsideItsRangeIsRefusedNamingIt) {
+  struct Case {
+    const char* tolerance;
+    const char* line;
+  };
+  const Case cases[] = {
+      {"0", "The tolerance 0 is out of range (allowed: 1e-14 to 0.0001)!"},
+      {"-1e-9", "The tolerance -1e-09 is out of range (allowed: 1e-14 to 0.0001)!"},
+      {"1e-15", "The tolerance 1e-15 is out of range (allowed: 1e-14 to 0.0001)!"},
+      {"2e-4", "The tolerance 0.0002 is out of range (allowed: 1e-14 to 0.0001)!"},
+      {"nan", "--tolerance nan: not a number"},
+      {"1e-9x", "--tolerance 1e-9x: not a number"},
+  };
+  for (const Case& c : cases) {
+    std::string out;
+    EXPECT_EQ(Run({"--closure", "precise", "--quiet", "--tolerance", c.tolerance}, out), 2)
+        << c.tolerance;
+    const std::string err = ReadText(Path("stderr.txt"));
+    EXPECT_NE(err.find(c.line), std::string::npos) << c.tolerance << ": " << err;
+    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+  }
+  // The bounds themselves are taken; a tighter tolerance closes the same orbits.
+  std::string loose, tight;
+  ASSERT_EQ(Run({"--closure", "precise", "--quiet", "--json", "--tolerance", "1e-4"}, loose), 0);
+  ASSERT_EQ(Run({"--closure", "precise", "--quiet", "--json", "--tolerance", "1e-14"}, tight), 0);
+  const auto a = nlohmann::json::parse(loose)["energies"],
+             b = nlohmann::json::parse(tight)["energies"];
+  ASSERT_EQ(a.size(), 3u);
+  for (size_t i = 0; i < a.size(); ++i)
+    EXPECT_NEAR(a[i]["F0_Hz"].get<double>(), b[i]["F0_Hz"].get<double>(),
+                1e-4 * b[i]["F0_Hz"].get<double>())
+        << i;
 }
 
 }  // namespace

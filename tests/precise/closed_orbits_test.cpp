@@ -266,6 +266,37 @@ TEST(WorkerClosure, EnergiesThatDoNotCloseStayWithoutValues) {
   }
 }
 
+// A band of flat field in the middle (0.25 .. 0.45 m) where the orbit of 18 MeV cannot close, the
+// field rising again beyond: the sample tables hold the closed orbits one after the other, each
+// where the points before it say.
+TEST(WorkerClosure, AGapInTheMiddleLeavesTheSampleTablesContiguous) {
+  const test::Ideal ideal;
+  const PreparedRun record = test::MakeRecord(
+      kModeTvk310, 1e-3, 2, 50, 16, test::MapShape{101, 1.0, 36}, [&](double R, double) {
+        return ideal.B0 * ideal.Gamma(R < 0.25 ? R : R < 0.45 ? 0.25 : R - 0.2);
+      });
+  MessageCapture capture;
+  RecordingProgress progress;
+  WorkerOptions options;
+  options.closure = ClosureMode::Precise;
+  const CalculationOutput output = test::RunShown(record, progress, options);
+  ASSERT_EQ(output.outcome, WorkerOutcome::Completed);
+  const ResultTables& r = output.results;
+  const std::vector<int32_t> status = {0, 2, 0, 0};
+  ASSERT_EQ(r.OrbitPoints.size(), std::ssize(status));
+  int64_t offset = 0;
+  for (int64_t i = 0; i < r.OrbitPoints.size(); ++i) {
+    EXPECT_EQ(r.closure.status[i] & kClosureStatusBits, status[i]) << i;
+    const int32_t points = r.OrbitPoints[i];
+    EXPECT_EQ(points > 0, status[i] == 0) << i;
+    // Circles: every sample of the orbit at its mean radius.
+    for (int64_t k = offset; k < offset + points; ++k)
+      ASSERT_NEAR(r.OrbitR[k], r.Rmn[i], 1e-6 * r.Rmn[i]) << i << " " << k - offset;
+    offset += points;
+  }
+  EXPECT_EQ(offset, r.OrbitR.size());
+}
+
 TEST(WorkerClosure, StopDuringAPreciseRunGivesNoResults) {
   // Asks for the stop as the first energy ends.
   struct StopAtFirstStep : RecordingProgress {

@@ -1,0 +1,256 @@
+// The embedded Runge-Kutta pair of Dormand and Prince, order 5 with an error estimate of order 4,
+// with step control and the continuous extension of order 4 between the ends of each step.
+//
+// A system is a callable, as for RungeKutta4 (numerics/runge_kutta.h),
+//   bool system(double t, const std::array<double, N>& y, std::array<double, N>& dydt)
+// that refuses a point by returning false. The pair needs six evaluations per step (its seventh
+// stage, at the step's end, is the first of the next step).
+//
+// The caller measures the error: norm(y0, y1, e) returns the size of the error estimate e of the
+// step from y0 to y1 in units of what the caller accepts, so that a step is accepted when the norm
+// is at most 1. The step then grows or shrinks by (1 / norm)^(1/5) with the usual safety factor,
+// within a factor 0.2 .. 10 per step, and does not grow right after a rejected step.
+//
+// A refused stage point is not yet a refusal of the solution: the step is shortened fourfold and
+// tried again, so that a trajectory passing close to the edge of where the system is defined is
+// followed; only a step shorter than the smallest allowed that still meets a refused point ends the
+// integration as refused. A step that must shrink below the smallest allowed to meet the error
+// bound ends it as underflow, and so does a count of steps beyond the limit: the integration
+// always ends.
+#pragma once
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <utility>
+
+#include "numerics/runge_kutta.h"
+
+namespace zuba {
+
+// How an adaptive integration ended.
+enum class AdaptiveEnd {
+  Reached,    // t reached the end of the interval
+  Refused,    // the system refused a point even with the shortest step
+  Underflow,  // the error bound needs a step shorter than the shortest allowed
+  StepLimit,  // more steps (accepted and rejected) than allowed
+};
+
+struct StepControl {
+  double initialStep = 0;   // first step tried (its magnitude; 0: a hundredth of the interval)
+  double largestStep = 0;   // magnitude; 0: the whole interval
+  double smallestStep = 0;  // magnitude; never below 32 units in the last place of t
+  int64_t maxSteps = 1'000'000;
+};
+
+// One accepted step: its ends and stages, from which every component between t0 and t0 + h
+// follows by the continuous extension of order 4.
+template <std::size_t N>
+struct DenseStep {
+  using State = std::array<double, N>;
+  double t0 = 0, h = 0;
+  const State* y0 = nullptr;
+  const State* y1 = nullptr;
+  const State* k1 = nullptr;  // slopes of the stages 1, 3, 4, 5, 6, 7
+  const State* k3 = nullptr;
+  const State* k4 = nullptr;
+  const State* k5 = nullptr;
+  const State* k6 = nullptr;
+  const State* k7 = nullptr;
+
+  // The five coefficients of component i: y(t0 + s h) = c0 + s (c1 + (1 - s) (c2 + s (c3 + (1 -
+  // s) c4))) for s in [0, 1].
+  std::array<double, 5> Coefficients(std::size_t i) const {
+    constexpr double d1 = -12715105075.0 / 11282082432.0, d3 = 87487479700.0 / 32700410799.0,
+                     d4 = -10690763975.0 / 1880347072.0, d5 = 701980252875.0 / 199316789632.0,
+                     d6 = -1453857185.0 / 822651844.0, d7 = 69997945.0 / 29380423.0;
+    const double difference = (*y1)[i] - (*y0)[i];
+    const double start = h * (*k1)[i] - difference;
+    return {(*y0)[i], difference, start, difference - h * (*k7)[i] - start,
+            h * (d1 * (*k1)[i] + d3 * (*k3)[i] + d4 * (*k4)[i] + d5 * (*k5)[i] + d6 * (*k6)[i] +
+                 d7 * (*k7)[i])};
+  }
+};
+
+// The value of a continuous extension with coefficients c at s in [0, 1] of its step.
+inline double DenseValue(const std::array<double, 5>& c, double s) {
+  const double r = 1 - s;
+  return c[0] + s * (c[1] + r * (c[2] + s * (c[3] + r * c[4])));
+}
+
+template <std::size_t N>
+struct AdaptiveResult {
+  AdaptiveEnd end = AdaptiveEnd::Reached;
+  double t = 0;               // where it ended: t1, or the start of the step that failed
+  std::array<double, N> y{};  // the solution at t
+  double lastStep = 0;        // the last step accepted
+  int64_t accepted = 0, rejected = 0;
+};
+
+// No breakpoints: nextBreak(t) for an integration whose steps may end anywhere.
+struct NoBreaks {
+  double operator()(double /*t*/) const { return HUGE_VAL; }
+};
+// No breakpoints that depend on the solution: cutAt(step) for an integration without them.
+template <std::size_t N>
+struct NoCuts {
+  double operator()(const DenseStep<N>& /*step*/) const { return HUGE_VAL; }
+};
+
+// Integrates y' = f(t, y) from (t0, y0) to t1 > t0. onStep(step) is called after every accepted
+// step, in order; the last step ends exactly at t1. Where the system's derivatives are not smooth
+// (on the nodes of a spline), no step crosses:
+//   - nextBreak(t) gives the first such point after t known in advance: a step that would cross it
+//     is cut to end on it;
+//   - cutAt(step) looks at a step that met the error bound and returns where inside it the
+//     solution meets one (found from the step's continuous extension), or anything outside the step
+//     where it meets none: the step is then made again, cut to end there.
+// A step cut short is followed by one of the length wanted before the cut.
+template <std::size_t N, class System, class Norm, class OnStep, class Breaks = NoBreaks,
+          class Cuts = NoCuts<N>>
+AdaptiveResult<N> IntegrateDormandPrince(System&& f, double t0, double t1, std::array<double, N> y0,
+                                         const StepControl& control, Norm&& norm, OnStep&& onStep,
+                                         Breaks&& nextBreak = {}, Cuts&& cutAt = {}) {
+  using State = std::array<double, N>;
+  // The tableau.
+  constexpr double c2 = 1.0 / 5, c3 = 3.0 / 10, c4 = 4.0 / 5, c5 = 8.0 / 9;
+  constexpr double a21 = 1.0 / 5;
+  constexpr double a31 = 3.0 / 40, a32 = 9.0 / 40;
+  constexpr double a41 = 44.0 / 45, a42 = -56.0 / 15, a43 = 32.0 / 9;
+  constexpr double a51 = 19372.0 / 6561, a52 = -25360.0 / 2187, a53 = 64448.0 / 6561,
+                   a54 = -212.0 / 729;
+  constexpr double a61 = 9017.0 / 3168, a62 = -355.0 / 33, a63 = 46732.0 / 5247, a64 = 49.0 / 176,
+                   a65 = -5103.0 / 18656;
+  constexpr double a71 = 35.0 / 384, a73 = 500.0 / 1113, a74 = 125.0 / 192, a75 = -2187.0 / 6784,
+                   a76 = 11.0 / 84;
+  constexpr double e1 = 71.0 / 57600, e3 = -71.0 / 16695, e4 = 71.0 / 1920, e5 = -17253.0 / 339200,
+                   e6 = 22.0 / 525, e7 = -1.0 / 40;
+  // Step control.
+  constexpr double kSafety = 0.9, kExponent = 0.2;
+  constexpr double kMostShrink = 0.2, kMostGrowth = 10.0, kRefusedShrink = 0.25;
+
+  AdaptiveResult<N> out;
+  out.t = t0;
+  out.y = y0;
+  const double interval = t1 - t0;
+  if (!(interval > 0)) return out;
+  const double largest = control.largestStep > 0 ? control.largestStep : interval;
+  double h = control.initialStep > 0 ? control.initialStep : interval / 100;
+  h = std::min(h, largest);
+  bool rejectedBefore = false;
+  double wanted = h;       // the step the control asked for before a cut
+  double pendingCut = 0;   // where the step about to be made again is to end
+  bool cutBefore = false;  // the step about to be made is the cut of a step made already
+
+  State& y = out.y;
+  State k1, k2, k3, k4, k5, k6, k7, point, next, error;
+  double t = t0;
+  if (!f(t, std::as_const(y), k1)) {
+    out.end = AdaptiveEnd::Refused;
+    return out;
+  }
+  for (;;) {
+    if (out.accepted + out.rejected >= control.maxSteps) {
+      out.end = AdaptiveEnd::StepLimit;
+      break;
+    }
+    const double smallest =
+        std::max(control.smallestStep, 32 * std::fabs(std::nextafter(t, 2 * t1) - t));
+    // The step ends on the next breakpoint or the interval's end where it would reach them (or
+    // stop just short of them).
+    double stop = pendingCut > t && pendingCut < t1 ? pendingCut : nextBreak(t);
+    pendingCut = 0;
+    if (!(stop > t) || stop >= t1) stop = t1;
+    const bool last = stop == t1;
+    const bool cut = t + 1.01 * h >= stop;
+    if (!cutBefore) wanted = h;
+    if (cut) h = stop - t;
+    const double end = cut ? stop : t + h;
+    // The stages; a refused point shortens the step.
+    bool refused = true;
+    do {
+      for (std::size_t i = 0; i < N; ++i) point[i] = y[i] + h * (a21 * k1[i]);
+      if (!f(t + c2 * h, std::as_const(point), k2)) break;
+      for (std::size_t i = 0; i < N; ++i) point[i] = y[i] + h * (a31 * k1[i] + a32 * k2[i]);
+      if (!f(t + c3 * h, std::as_const(point), k3)) break;
+      for (std::size_t i = 0; i < N; ++i)
+        point[i] = y[i] + h * (a41 * k1[i] + a42 * k2[i] + a43 * k3[i]);
+      if (!f(t + c4 * h, std::as_const(point), k4)) break;
+      for (std::size_t i = 0; i < N; ++i)
+        point[i] = y[i] + h * (a51 * k1[i] + a52 * k2[i] + a53 * k3[i] + a54 * k4[i]);
+      if (!f(t + c5 * h, std::as_const(point), k5)) break;
+      for (std::size_t i = 0; i < N; ++i)
+        point[i] = y[i] + h * (a61 * k1[i] + a62 * k2[i] + a63 * k3[i] + a64 * k4[i] + a65 * k5[i]);
+      if (!f(end, std::as_const(point), k6)) break;
+      for (std::size_t i = 0; i < N; ++i)
+        next[i] = y[i] + h * (a71 * k1[i] + a73 * k3[i] + a74 * k4[i] + a75 * k5[i] + a76 * k6[i]);
+      if (!f(end, std::as_const(next), k7)) break;
+      refused = false;
+    } while (false);
+    if (refused) {
+      ++out.rejected;
+      if (h * kRefusedShrink < smallest) {
+        out.end = AdaptiveEnd::Refused;
+        break;
+      }
+      h *= kRefusedShrink;
+      rejectedBefore = true;
+      cutBefore = false;
+      continue;
+    }
+    for (std::size_t i = 0; i < N; ++i)
+      error[i] = h * (e1 * k1[i] + e3 * k3[i] + e4 * k4[i] + e5 * k5[i] + e6 * k6[i] + e7 * k7[i]);
+    const double size = norm(std::as_const(y), std::as_const(next), std::as_const(error));
+    if (!(size <= 1)) {
+      // Rejected (a norm that is not a number is too large).
+      ++out.rejected;
+      const double shrink = std::isfinite(size)
+                                ? std::min(1 / kMostShrink, std::pow(size, kExponent) / kSafety)
+                                : 1 / kMostShrink;
+      const double shorter = h / shrink;
+      if (shorter < smallest) {
+        out.end = AdaptiveEnd::Underflow;
+        break;
+      }
+      h = shorter;
+      rejectedBefore = true;
+      cutBefore = false;
+      continue;
+    }
+    const DenseStep<N> step{t, h, &y, &next, &k1, &k3, &k4, &k5, &k6, &k7};
+    if (const double at = cutAt(step); at > t + 0.01 * h && at < t + 0.99 * h && !cutBefore) {
+      // The solution meets a breakpoint inside the step: made again, to end there.
+      ++out.rejected;
+      pendingCut = at;
+      cutBefore = true;
+      continue;
+    }
+    cutBefore = false;
+    ++out.accepted;
+    onStep(step);
+    if (cut && last) {
+      y = next;
+      break;
+    }
+    // The next step from the error of this one.
+    const double grow = std::pow(std::max(size, 1e-5), kExponent);
+    const double factor = std::clamp(grow / kSafety, 1 / kMostGrowth, 1 / kMostShrink);
+    double hNext = h / factor;
+    if (rejectedBefore) hNext = std::min(hNext, h);
+    // A step cut short at a breakpoint says little about the next one: that continues with the
+    // step wanted before the cut where the cut step's error allows it.
+    if (cut) hNext = std::max(hNext, std::min(wanted, wanted / factor));
+    rejectedBefore = false;
+    out.lastStep = h;
+    t = end;
+    y = next;
+    k1 = k7;
+    h = std::min(hNext, largest);
+  }
+  out.t = out.end == AdaptiveEnd::Reached ? t1 : t;
+  return out;
+}
+
+}  // namespace zuba
