@@ -96,13 +96,12 @@ CResultsTable::CResultsTable(QWidget* parent)
     const QModelIndexList rows = table_->selectionModel()->selectedRows();
     int32_t energy = -1;
     const QModelIndex current = table_->currentIndex();
-    if (current.isValid() && table_->selectionModel()->isRowSelected(current.row()))
+    const auto byRow = [](const QModelIndex& a, const QModelIndex& b) { return a.row() < b.row(); };
+    if (current.isValid() && table_->selectionModel()->isRowSelected(current.row())) {
       energy = current.row();
-    else if (!rows.isEmpty())
-      energy = std::min_element(rows.begin(), rows.end(), [](const QModelIndex& a,
-                                                             const QModelIndex& b) {
-                 return a.row() < b.row();
-               })->row();
+    } else if (!rows.isEmpty()) {
+      energy = std::min_element(rows.begin(), rows.end(), byRow)->row();
+    }
     emit energySelected(energy);
   });
 }

@@ -11,7 +11,7 @@ CZUBADoc::CZUBADoc(QObject* parent) : QObject(parent) {
   results_.reset();
 }
 
-void CZUBADoc::UpdateAllViews(std::optional<ViewMap> map) {
+void CZUBADoc::UpdateAllViews(const std::optional<ViewMap>& map) {
   for (CZUBAView* view : views_) view->ShowResults(results_, available_, map);
 }
 
@@ -58,7 +58,7 @@ void CZUBADoc::TakeRunResults(ResultTables results, ViewMap map) {
 }
 
 Outcome CZUBADoc::OnSaveDocument(const QString& path) {
-  const Outcome saved =
+  Outcome saved =
       SaveDocumentFile(QFile::encodeName(path).toStdString(), results_, available_ ? 1 : 0);
   if (!saved) return saved;
   SetModified(false);

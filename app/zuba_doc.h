@@ -29,7 +29,7 @@ class CZUBADoc : public QObject {
   void SetResultsAvailable(bool available) { available_ = available; }
   void SetModifiedFlag() { SetModified(true); }
   // Gives the record to every view (with its field map when given).
-  void UpdateAllViews(std::optional<ViewMap> map = std::nullopt);
+  void UpdateAllViews(const std::optional<ViewMap>& map = std::nullopt);
   // The file name without its folder, or "Untitled" for a new document.
   QString GetTitle() const;
 
