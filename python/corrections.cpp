@@ -34,18 +34,6 @@ double NanFor(double value) {
   return value == kNoValue ? std::numeric_limits<double>::quiet_NaN() : value;
 }
 
-// The prepared run of the map and parameters (a ParameterError when refused).
-SharedRun Prepared(const MapHandle& map, const ParametersHandle& p) {
-  RunParameters parameters = p.run;
-  parameters.Path = map.path ? TrimSpace(*map.path) : std::string();
-  Result<SharedRun> prepared = [&] {
-    py::gil_scoped_release release;
-    return PrepareCalculation(parameters, map.map, map.reading, map.stamp);
-  }();
-  if (!prepared) Raise("ParameterError", prepared.outcome());
-  return *prepared;
-}
-
 // The progress of a search: the iterations made and the worst |F0 H / Frf - 1| they left.
 struct SearchProgress {
   std::atomic<int> iteration{0};

@@ -32,6 +32,18 @@
 
 namespace zuba::python {
 
+// The prepared run of the map and parameters (a ParameterError when refused).
+SharedRun Prepared(const MapHandle& map, const ParametersHandle& p) {
+  RunParameters parameters = p.run;
+  parameters.Path = map.path ? TrimSpace(*map.path) : std::string();
+  Result<SharedRun> prepared = [&] {
+    py::gil_scoped_release release;
+    return PrepareCalculation(parameters, map.map, map.reading, map.stamp);
+  }();
+  if (!prepared) Raise("ParameterError", prepared.outcome());
+  return *prepared;
+}
+
 std::string Printed(const Message& message) {
   return message.caption + ": " + message.text;
 }
@@ -174,14 +186,7 @@ RunResult RunPy(const MapHandle& map, const ParametersHandle& p, const std::stri
   if (!progress.is_none() && !PyCallable_Check(progress.ptr()))
     throw py::type_error("progress: a callable progress(done, total) or None");
 
-  RunParameters parameters = p.run;
-  parameters.Path = map.path ? TrimSpace(*map.path) : std::string();
-  Result<SharedRun> prepared = [&] {
-    py::gil_scoped_release release;
-    return PrepareCalculation(parameters, map.map, map.reading, map.stamp);
-  }();
-  if (!prepared) Raise("ParameterError", prepared.outcome());
-  const SharedRun run = *prepared;
+  const SharedRun run = Prepared(map, p);
 
   CountingProgress counter;
   int32_t reported = -1;

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "calc/orbits/precise_orbit.h"
+#include "calc/run/prepared_run.h"
 #include "python/binding.h"
 #include "results/map_reading.h"
 #include "results/result_tables.h"
@@ -44,5 +45,9 @@ py::dict ColumnsOf(const std::string& text);
 
 // A message as zuba-cli prints it: "Caption: text".
 std::string Printed(const Message& message);
+
+struct MapHandle;
+// The prepared run of the map and parameters (a ParameterError when refused).
+SharedRun Prepared(const MapHandle& map, const ParametersHandle& p);
 
 }  // namespace zuba::python
