@@ -6,7 +6,9 @@
 #include <pybind11/stl.h>
 
 #include <cmath>
+#include <filesystem>
 #include <limits>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -127,7 +129,15 @@ py::dict OrbitsAt(const RunResult& r, double thetaDeg, const py::object& gridDeg
   if (!gridDeg.is_none()) request.gridDeg = gridDeg.cast<double>();
   if (const Outcome checked = CheckOrbitRequest(request); !checked)
     throw py::value_error(checked.message().text);
-  const Result<OrbitCoordinates> orbits = OrbitCoordinatesOf(r.tables, request);
+  // A precise run's orbits are followed in its field from their samples where it is at hand.
+  std::optional<RunOrbitField> field;
+  if (r.tables.closure.mode == static_cast<int32_t>(ClosureMode::Precise)) {
+    Result<RunOrbitField> made =
+        r.run ? RunOrbitField::Of(*r.run) : RunOrbitFieldOf(r.tables, r.documentFolder);
+    if (made) field = std::move(*made);
+  }
+  const Result<OrbitCoordinates> orbits =
+      OrbitCoordinatesOf(r.tables, request, field ? &*field : nullptr);
   if (!orbits) Raise("CalculationError", orbits.outcome());
   return ColumnsOf(OrbitCoordinatesTable(*orbits));
 }
@@ -202,6 +212,7 @@ RunResult RunPy(const MapHandle& map, const ParametersHandle& p, const std::stri
   CalculationOutput output = RunBlocking(job, std::function<void()>(tick));
 
   RunResult result;
+  result.run = run;
   result.gainPerTurn = worker.gainPerTurnMeV;
   for (const Failure& failure : output.messages)
     result.warnings.push_back(Printed(failure.message));
@@ -236,6 +247,7 @@ RunResult LoadPy(const std::string& path) {
   if (!loaded) Raise("DocumentError", path, loaded.outcome());
   RunResult result;
   result.tables = std::move(loaded->results);
+  result.documentFolder = std::filesystem::path(path).parent_path().string();
   // A precise run's record carries its own phase slip; the values file of a record is written
   // with the default gain per turn, as zuba-cli report does.
   result.gainPerTurn = kDefaultGainPerTurnMeV;

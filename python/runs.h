@@ -29,6 +29,10 @@ struct RunResult {
   ResultTables tables;
   std::vector<std::string> warnings;  // as zuba-cli prints them
   double gainPerTurn = 0;             // MeV per turn of the values' phase slip
+  // Where a precise run's field is found for orbit_at (see RunOrbitField): the prepared run of a
+  // run, the folder of a loaded document.
+  SharedRun run;
+  std::string documentFolder;
 };
 
 // The parameters completed as the Input Data dialog completes them and checked as a run checks
