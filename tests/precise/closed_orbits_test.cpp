@@ -1,7 +1,8 @@
 // The precise closure of a list of energies on maps where the default start estimate fails: an
 // 8-sector separated-sector ring with near-zero valleys and a pole edge the top energies cannot
-// be held by, and a field with a whole-number radial tune. What the batch closes, what it reports
-// for what it cannot close, that the thread count does not change a bit, and warm starts.
+// be held by, and a field with a whole-number radial tune. What the batch closes, on its own and
+// from the neighbours' orbits, what it reports for what it cannot close, that the thread count
+// does not change a bit, and warm starts.
 #include "calc/orbits/closed_orbits.h"
 
 #include <gtest/gtest.h>
@@ -13,6 +14,7 @@
 #include "calc/run/driver.h"
 #include "calc/run/run_quantities.h"
 #include "numerics/average_field.h"
+#include "numerics/kinematics.h"
 #include "platform/message.h"
 #include "platform/progress.h"
 #include "tests/precise/precise_support.h"
@@ -99,6 +101,50 @@ TEST(ClosedOrbits, RingClosesWhereTheStartEstimateDoesNotSettle) {
     if (alone.status != ClosureStatus::Converged) ++closedOnlyBySeeding;
   }
   EXPECT_EQ(closedOnlyBySeeding, 0);
+}
+
+// Near the pole edge, where the field can no longer hold the ion, the closed orbits of the ring
+// crowd against the falling field: from 557 MeV on, no start of an energy's own (estimates, scans)
+// reaches the stable closed orbit; the first pass ends on the unstable outer orbit or on starts
+// that leave the map. The batch closes them from their closed neighbours' orbits. Each orbit is
+// checked without the closure: one turn from its start returns to it, the radial motion about it is
+// stable, and its frequency is that of its time-mean field. At 561 MeV there is no orbit left to
+// close.
+TEST(ClosedOrbits, EnergiesAtThePoleEdgeCloseFromTheirNeighboursOrbits) {
+  const PreparedMap map(test::RingRecord(554, 561, 1));
+  ASSERT_TRUE(map.ok());
+  const OrbitConstants& constants = map.prepared.constants;
+  const ClosedOrbits closed = CloseRing(1, {}, map).closed;
+  ASSERT_EQ(closed.energies.size(), 8u);
+  int onlyFromNeighbours = 0;
+  double previousRmn = 0;
+  for (size_t i = 0; i < closed.energies.size(); ++i) {
+    const double Ek = map.record.Ek[i];
+    const PreciseOrbitResult& r = closed.energies[i];
+    if (i == 7) {
+      EXPECT_EQ(r.status, ClosureStatus::Failed);
+      EXPECT_NE(r.reason.find("beyond the map"), std::string::npos) << r.reason;
+      continue;
+    }
+    ASSERT_EQ(r.status, ClosureStatus::Converged) << i << " " << r.reason;
+    OrbitSamples samples;
+    const PreciseOrbitResult alone =
+        FindPreciseOrbit(constants, map.prepared.tables(), *map.patches, Ek, samples);
+    if (ClosureRank(alone) < kStableClosureRank) ++onlyFromNeighbours;
+    const Kinematics k = KinematicsOf(Ek, constants.E0);
+    PreciseTurn turn;
+    ASSERT_TRUE(TrackPreciseTurn(constants, *map.patches, k.E, k.beta * constants.rInfinity, r.Rs,
+                                 r.vRs, r.thetaS, samples, turn)
+                    .ok());
+    EXPECT_NEAR(turn.Rend, r.Rs, kPreciseToleranceR) << i;
+    EXPECT_NEAR(turn.vRend, r.vRs, kPreciseToleranceVr) << i;
+    EXPECT_TRUE(TuneOfMatrix(turn.radial).stable) << i;
+    EXPECT_NEAR(r.F0 / FrequencyIdentity(map.record, Ek, r.Bmn) - 1, 0, 5e-9) << i;
+    EXPECT_GT(r.Rmn, previousRmn) << i;  // one family, growing with the energy
+    previousRmn = r.Rmn;
+  }
+  // 557 .. 560 MeV: without them the map would not test the seeding.
+  EXPECT_EQ(onlyFromNeighbours, 4);
 }
 
 // An energy's closed orbit does not depend on the other energies of the run: on the bundled ring,
