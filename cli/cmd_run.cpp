@@ -11,6 +11,7 @@
 #include <iostream>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <thread>
@@ -321,8 +322,9 @@ int EndedEarly(const PreparedRun& run, const CalculationOutput& record, const Ru
 // Writes the files the options ask for (report, document, values, orbits, graph) from the results
 // of a complete run; the line of each file written goes to `written`. False when one could not be
 // written (its message has been shown).
-bool WriteRunOutputs(const ResultTables& results, const ClosureColumns& closure,
-                     const RunOptions& options, std::vector<std::string>& written) {
+bool WriteRunOutputs(const PreparedRun& run, const ResultTables& results,
+                     const ClosureColumns& closure, const RunOptions& options,
+                     std::vector<std::string>& written) {
   bool allWritten = true;
   if (!options.report.empty()) {
     const ReportSaving w = SaveResultsReportFile(results, options.report);
@@ -353,7 +355,12 @@ bool WriteRunOutputs(const ResultTables& results, const ClosureColumns& closure,
     }
   }
   if (!options.orbits.empty()) {
-    if (WriteOrbits(results, options.orbitRequest, false, options.orbits, "The run") == kExitOk)
+    // A precise run's orbits followed in the run's own field.
+    std::optional<RunOrbitField> field;
+    if (closure.precise)
+      if (Result<RunOrbitField> made = RunOrbitField::Of(run)) field = std::move(*made);
+    if (WriteOrbits(results, options.orbitRequest, false, options.orbits, "The run",
+                    field ? &*field : nullptr) == kExitOk)
       written.push_back("Orbits:    " + options.orbits);
     else
       allWritten = false;
@@ -437,7 +444,7 @@ int RunCommand(const RunOptions& options) {
   for (int64_t i = 0; i < results.Ek.size() && !anyClosed; ++i) anyClosed = closure.HasValues(i);
 
   std::vector<std::string> written;
-  const bool allWritten = WriteRunOutputs(results, closure, options, written);
+  const bool allWritten = WriteRunOutputs(**prepared, results, closure, options, written);
   if (options.json) {
     // The JSON alone on stdout; the list of files written goes to stderr.
     std::cout << RunJson(results, closure, closureMode, gainPerTurn, verdict) << std::flush;

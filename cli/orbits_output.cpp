@@ -58,8 +58,9 @@ std::string OrbitCoordinatesJson(const OrbitCoordinates& orbits) {
 }
 
 int WriteOrbits(const ResultTables& results, const OrbitRequest& request, bool json,
-                const std::string& output, const std::string& source) {
-  const Result<OrbitCoordinates> orbits = OrbitCoordinatesOf(results, request);
+                const std::string& output, const std::string& source, const RunOrbitField* field,
+                const std::string& fieldNote) {
+  const Result<OrbitCoordinates> orbits = OrbitCoordinatesOf(results, request, field);
   if (!orbits) {
     // The request's own lines name the option; a record without orbits names its file.
     const bool optionAtFault = !CheckOrbitRequest(request).ok();
@@ -74,7 +75,10 @@ int WriteOrbits(const ResultTables& results, const OrbitRequest& request, bool j
     ShowMessage(output + ": " + written.message().text, "Error");
     return kExitRefused;
   }
-  if (orbits->accuracy) ShowMessage(*orbits->accuracy, "Warning", Icon::Warning);
+  if (orbits->accuracy) {
+    if (!fieldNote.empty()) ShowMessage(fieldNote, "Note", Icon::Warning);
+    ShowMessage(*orbits->accuracy, "Warning", Icon::Warning);
+  }
   return kExitOk;
 }
 

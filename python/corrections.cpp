@@ -95,16 +95,19 @@ void AddCorrectedMap(py::dict& out, const PreparedRun& run, std::span<const doub
 }
 
 py::dict IsochronisePy(const MapHandle& map, const ParametersHandle& p, const py::object& gain,
-                       const py::object& threads, const py::object& progress) {
+                       const py::object& threads, const py::object& toleranceArg,
+                       const py::object& progress) {
   IsochroniseOptions options;
   options.gainPerTurnMeV = GainOf(gain, p);
   const int threadCount = ThreadsOf(threads);
+  const double tolerance = ToleranceOf(toleranceArg, p);
   const SharedRun run = Prepared(map, p);
   SearchProgress searched;
   options.iterationDone = searched.Sink();
   const std::function<Result<MeanFieldCorrection>(const StopToken&)> job =
       [&](const StopToken& stop) {
-        return FindIsochronousCorrection(*run, PreciseOrbitCloser(run, threadCount, stop), options);
+        return FindIsochronousCorrection(
+            *run, PreciseOrbitCloser(run, threadCount, stop, tolerance), options);
       };
   const Result<MeanFieldCorrection> found = RunBlocking(job, searched.Tick(progress));
   if (!found) Raise("CalculationError", found.outcome());
@@ -200,7 +203,8 @@ EnergyRange RangeOf(const py::handle& range, const char* argument) {
 
 py::dict TrimFitPy(const MapHandle& map, const ParametersHandle& p, const py::object& coilsArg,
                    const py::object& limit, const std::string& target, const py::object& gain,
-                   const py::object& threads, const py::object& exclude, const py::object& weights,
+                   const py::object& threads, const py::object& toleranceArg,
+                   const py::object& exclude, const py::object& weights,
                    const py::object& progress) {
   const TrimCoils coils = CoilsOf(coilsArg);
   TrimFitOptions options;
@@ -210,6 +214,7 @@ py::dict TrimFitPy(const MapHandle& map, const ParametersHandle& p, const py::ob
   options.target = target == "phase" ? TrimTarget::Phase : TrimTarget::Isochronism;
   options.gainPerTurnMeV = GainOf(gain, p);
   const int threadCount = ThreadsOf(threads);
+  const double tolerance = ToleranceOf(toleranceArg, p);
   std::vector<EnergyRange> excluded;
   if (!exclude.is_none())
     for (const py::handle range : exclude) excluded.push_back(RangeOf(range, "exclude"));
@@ -227,7 +232,8 @@ py::dict TrimFitPy(const MapHandle& map, const ParametersHandle& p, const py::ob
   SearchProgress searched;
   options.iterationDone = searched.Sink();
   const std::function<Result<TrimFit>(const StopToken&)> job = [&](const StopToken& stop) {
-    return FitTrimCoils(*run, coils, PreciseOrbitCloser(run, threadCount, stop), options);
+    return FitTrimCoils(*run, coils, PreciseOrbitCloser(run, threadCount, stop, tolerance),
+                        options);
   };
   const Result<TrimFit> found = RunBlocking(job, searched.Tick(progress));
   if (!found) Raise("CalculationError", found.outcome());
@@ -265,10 +271,10 @@ as a coil file is; zuba.trim_fit also takes a coil file's path.)")
       .def("profile", [](const TrimCoils& c, int coil) { return CopyArray(c.Profile(coil)); })
       .def("__len__", &TrimCoils::Count);
   m.def("_isochronise", &IsochronisePy, py::arg("map"), py::arg("parameters"),
-        py::arg("gain_per_turn"), py::arg("threads"), py::arg("progress"));
+        py::arg("gain_per_turn"), py::arg("threads"), py::arg("tolerance"), py::arg("progress"));
   m.def("_trim_fit", &TrimFitPy, py::arg("map"), py::arg("parameters"), py::arg("coils"),
         py::arg("limit"), py::arg("target"), py::arg("gain_per_turn"), py::arg("threads"),
-        py::arg("exclude"), py::arg("weights"), py::arg("progress"));
+        py::arg("tolerance"), py::arg("exclude"), py::arg("weights"), py::arg("progress"));
   m.def(
       "_write_bytes",
       [](const std::string& path, const py::bytes& bytes) {

@@ -10,11 +10,14 @@
 #include <string>
 #include <vector>
 
+#include "calc/maps/map_difference.h"
 #include "calc/maps/map_formats.h"
+#include "calc/maps/map_writers.h"
 #include "calc/maps/sdf_writer.h"
 #include "numerics/average_field.h"
 #include "numerics/azimuthal.h"
 #include "numerics/field_interpolation.h"
+#include "numerics/units.h"
 #include "platform/files.h"
 #include "platform/threads.h"
 #include "python/binding.h"
@@ -24,8 +27,6 @@ namespace zuba::python {
 std::string MapHandle::FormatName() const {
   return path ? MapFormatName(map.format) : "array";
 }
-
-namespace {}  // namespace
 
 SharedMap MapOf(FieldMap map, std::optional<std::string> path, const MapReadingOptions& reading,
                 const FileStamp& stamp) {
@@ -68,8 +69,8 @@ SharedMap ReadMapPy(const std::string& path, const py::object& format, const py:
                     bool mirror, bool negate, bool reverse, const py::object& rUnit,
                     const py::object& thetaUnit, const py::object& bUnit) {
   MapReadingOptions o;
-  o.format =
-      Parsed(ParseMapFormat, format, MapFormat::Auto, "format", "auto, sdf, polar, records, table");
+  o.format = Parsed(ParseMapFormat, format, MapFormat::Auto, "format",
+                    "auto, sdf, polar, records, table, polar-mesh");
   if (!replicate.is_none()) {
     if (!py::isinstance<py::int_>(replicate) || py::isinstance<py::bool_>(replicate))
       throw py::type_error("replicate: an int (the number of sectors) or None");
@@ -208,33 +209,99 @@ py::dict Harmonics(const MapHandle& m, int32_t sectors) {
   return out;
 }
 
-// Writes the map as zuba-cli convert does; returns what was written.
-py::dict SaveSdf(const MapHandle& m, const std::string& path, const py::object& unit,
-                 const py::object& dTheta) {
-  std::string unitName;
+// How zuba-cli convert writes the map: --to, --unit and --dtheta by their argument names, with its
+// refusals as ValueErrors naming the argument.
+MapWriting WritingOf(const std::string& format, const py::object& unit, const py::object& dTheta) {
+  MapWriting how;
+  const std::optional<MapFormat> parsed = ParseMapFormat(format);
+  if (!parsed || *parsed == MapFormat::Auto || *parsed == MapFormat::Records)
+    throw py::value_error("format: \"" + format + "\" is none of sdf, polar, table, polar-mesh");
+  how.format = *parsed;
+  if (how.format != MapFormat::Sdf && (!unit.is_none() || !dTheta.is_none()))
+    throw py::value_error("unit and dtheta apply to a .sdf map; format \"" + format +
+                          "\" writes the mesh as it is (" +
+                          (how.format == MapFormat::Table ? "T" : "kG") + ")");
   if (!unit.is_none()) {
-    unitName = py::str(unit).cast<std::string>();
-    if (unitName != "Gs" && unitName != "T")
-      throw py::value_error("unit: \"" + unitName + "\" is none of Gs, T");
+    how.sdfUnit = py::str(unit).cast<std::string>();
+    if (how.sdfUnit != "Gs" && how.sdfUnit != "T")
+      throw py::value_error("unit: \"" + how.sdfUnit + "\" is none of Gs, T");
   }
-  std::optional<double> step;
   if (!dTheta.is_none()) {
-    step = dTheta.cast<double>();
-    if (!IsSdfAzimuthStep(*step))
+    if (!py::isinstance<py::float_>(dTheta) && !py::isinstance<py::int_>(dTheta))
+      throw py::type_error("dtheta: a step in degrees or None");
+    how.sdfDTheta = dTheta.cast<double>();
+    if (!IsSdfAzimuthStep(*how.sdfDTheta))
       throw py::value_error(
           "dtheta: the step must have at most three decimals and divide 360 "
           "degrees into a whole number of steps");
   }
-  Result<SdfConversion> sdf = ConvertToSdf(m.map, unitName, step);
-  if (!sdf) Raise("MapError", m.Name(), sdf.outcome());
-  if (Outcome written = WriteFileAtomically(path, sdf->text); !written)
+  return how;
+}
+
+// Writes the map as zuba-cli convert writes it (the same text, the same refusals, naming the map
+// or the output file); returns what was written.
+py::dict Save(const MapHandle& m, const std::string& path, const std::string& format,
+              const py::object& unit, const py::object& dTheta) {
+  const MapWriting how = WritingOf(format, unit, dTheta);
+  Result<MapFileText> text = [&] {
+    py::gil_scoped_release release;
+    return WriteMapText(m.map, how);
+  }();
+  if (!text) Raise("MapError", m.Name(), text.outcome());
+  if (Outcome written = WriteFileAtomically(path, text->text); !written)
     Raise("MapError", path, written);
   py::dict out;
-  out["unit"] = sdf->unit;
-  out["n_r"] = sdf->nR;
-  out["n_theta"] = sdf->nTheta;
-  out["resampled"] = sdf->resampled;
-  out["largest_change_t"] = sdf->largestChange;
+  out["format"] = format;
+  out["n_r"] = text->sdf ? text->sdf->nR : m.map.nR;
+  out["n_theta"] = text->sdf ? text->sdf->nTheta : m.map.nTheta;
+  if (text->sdf) {
+    out["unit"] = text->sdf->unit;
+    out["resampled"] = text->sdf->resampled;
+    out["largest_change_t"] = text->sdf->largestChange;
+  }
+  return out;
+}
+
+// A minus B on A's mesh as zuba-cli map-diff gives it: its columns by the names of its table and
+// JSON, the RMS and the largest difference with its place, and the difference as a map.
+py::dict MapDiff(const MapHandle& a, const MapHandle& b, const py::object& sectors) {
+  std::optional<int32_t> n;
+  if (!sectors.is_none()) {
+    if (!py::isinstance<py::int_>(sectors) || py::isinstance<py::bool_>(sectors))
+      throw py::type_error("sectors: an int (N of the N-th harmonic) or None");
+    const long value = sectors.cast<long>();
+    if (value < 2 || value > 360)
+      throw py::value_error("sectors: " + std::to_string(value) + " is not in 2 .. 360");
+    n = static_cast<int32_t>(value);
+  }
+  Result<MapDifference> found = [&] {
+    py::gil_scoped_release release;
+    return DifferenceOfMaps(a.map, b.map, n);
+  }();
+  if (!found) Raise("MapError", a.Name() + " - " + b.Name(), found.outcome());
+  MapDifference& d = *found;
+  auto column = [&](double RadiusDifference::*member) {
+    std::vector<double> values;
+    values.reserve(d.radii.size());
+    for (const RadiusDifference& r : d.radii) values.push_back(r.*member);
+    return CopyArray(values);
+  };
+  py::dict out;
+  out["r_m"] = column(&RadiusDifference::r);
+  out["delta_mean_t"] = column(&RadiusDifference::deltaMean);
+  out["delta_field_index"] = column(&RadiusDifference::deltaFieldIndex);
+  out["delta_a1_t"] = column(&RadiusDifference::deltaA1);
+  out["delta_a2_t"] = column(&RadiusDifference::deltaA2);
+  out["delta_an_t"] = column(&RadiusDifference::deltaAN);
+  out["sectors"] = d.sectors;
+  out["rms_t"] = d.rms;
+  out["max_abs_t"] = d.maxAbs;
+  py::dict at;
+  at["r_m"] = d.maxR;
+  at["theta_deg"] = Degrees(d.maxTheta);
+  out["max_at"] = at;
+  out["difference"] =
+      MapOf(std::move(d.difference), std::nullopt, MapReadingOptions{}, FileStamp{});
   return out;
 }
 
@@ -284,7 +351,8 @@ arrays are copied. zuba.read_map reads a map file.)")
           "path", [](const MapHandle& h) { return h.path; },
           "The file read, or None for a map made from arrays.")
       .def_property_readonly("format", &MapHandle::FormatName,
-                             "The reader that read the file (sdf, polar, records, table), or "
+                             "The reader that read the file (sdf, polar, records, table, "
+                             "polar-mesh), or "
                              "\"array\".")
       .def_property_readonly(
           "unit", [](const MapHandle& h) { return h.map.unit; },
@@ -293,10 +361,7 @@ arrays are copied. zuba.read_map reads a map file.)")
       .def("harmonics", &Harmonics, py::arg("sectors"),
            "Per radius node the columns of zuba-cli harmonics (R_m, mean_field_T, field_index, "
            "A<n>_T, phase<n>_rad per harmonic n, epsilon, psi_rad, v) as float64 arrays.")
-      .def("save_sdf", &SaveSdf, py::arg("path"), py::arg("unit") = "Gs",
-           py::arg("dtheta") = py::none(),
-           "Writes the map as *.sdf as zuba-cli convert does (unit Gs or T; None: the map's "
-           "own). Returns what was written (unit, n_r, n_theta, resampled, largest_change_t).")
+      .def("_save", &Save, py::arg("path"), py::arg("format"), py::arg("unit"), py::arg("dtheta"))
       .def("__repr__", [](const MapHandle& h) {
         return "<zuba.FieldMap " + h.FormatName() + " " + std::to_string(h.map.nR) + " x " +
                std::to_string(h.map.nTheta) + (h.path ? " " + *h.path : std::string()) + ">";
@@ -307,6 +372,7 @@ arrays are copied. zuba.read_map reads a map file.)")
         py::arg("reverse") = false, py::arg("r_unit") = py::none(),
         py::arg("theta_unit") = py::none(), py::arg("b_unit") = py::none(),
         "Reads a field map file of any format zuba-cli reads, with its reading options.");
+  m.def("_map_diff", &MapDiff, py::arg("a"), py::arg("b"), py::arg("sectors"));
 }
 
 }  // namespace zuba::python

@@ -6,7 +6,9 @@
 #include <pybind11/stl.h>
 
 #include <cmath>
+#include <filesystem>
 #include <limits>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -16,6 +18,7 @@
 #include "calc/run/machine_file.h"
 #include "calc/run/orbit_coordinates.h"
 #include "calc/run/prepared_run.h"
+#include "calc/run/run_checks.h"
 #include "calc/run/run_quantities.h"
 #include "calc/run/values_table.h"
 #include "numerics/units.h"
@@ -60,6 +63,9 @@ int ThreadsOf(const py::object& threads) {
 
 namespace {
 
+// What names the record of a run in refusals, as zuba-cli run --orbits names it.
+constexpr const char* kRunSource = "The run";
+
 // The parameters with the changes (name, text) by the names --set takes, completed and checked.
 ParametersHandle Changed(ParametersHandle p,
                          const std::vector<std::pair<std::string, std::string>>& changes) {
@@ -97,6 +103,7 @@ ParametersHandle MakeParameters(const std::string& mode, const std::optional<std
     p.mode = read->name;
     p.gainPerTurn = read->gainPerTurnMeV;
     p.closure = read->closure;
+    p.tolerance = read->tolerance;
     if (read->hasMap) p.mapPath = read->run.Path;
     p.mapReading = read->mapReading;
     p.run.Path.clear();
@@ -120,16 +127,48 @@ py::dict ValuesOf(const RunResult& r) {
   return ColumnsOf(ValuesTable(r.tables, ClosureColumnsOf(r.tables, r.gainPerTurn)));
 }
 
-// The closed orbits at an azimuth as zuba-cli orbits writes them, by column.
-py::dict OrbitsAt(const RunResult& r, double thetaDeg, const py::object& gridDeg) {
+// A number argument of a call (int or float), or a TypeError naming it.
+double NumberOf(const py::handle& value, const char* name, const char* what) {
+  if (!py::isinstance<py::float_>(value) && !py::isinstance<py::int_>(value))
+    throw py::type_error(std::string(name) + ": " + what);
+  return value.cast<double>();
+}
+
+// The azimuth and grid asked for, checked as zuba-cli orbits checks --theta and --grid (its text,
+// as a ValueError).
+OrbitRequest RequestOf(const py::object& thetaDeg, const py::object& gridDeg) {
   OrbitRequest request;
-  request.thetaDeg = thetaDeg;
-  if (!gridDeg.is_none()) request.gridDeg = gridDeg.cast<double>();
+  request.thetaDeg = NumberOf(thetaDeg, "theta_deg", "an azimuth in degrees");
+  if (!gridDeg.is_none())
+    request.gridDeg = NumberOf(gridDeg, "grid_deg", "a step in degrees or None");
   if (const Outcome checked = CheckOrbitRequest(request); !checked)
     throw py::value_error(checked.message().text);
-  const Result<OrbitCoordinates> orbits = OrbitCoordinatesOf(r.tables, request);
-  if (!orbits) Raise("CalculationError", orbits.outcome());
+  return request;
+}
+
+// The closed orbits of a record at an azimuth as zuba-cli orbits writes them, by column; the
+// warning it prints when the samples are too coarse for the promised accuracy as a UserWarning.
+// A precise run's orbits are followed in its field from their samples where it is at hand.
+py::dict OrbitsOf(const RunResult& r, const OrbitRequest& request) {
+  std::optional<RunOrbitField> field;
+  if (r.tables.closure.mode == static_cast<int32_t>(ClosureMode::Precise)) {
+    Result<RunOrbitField> made =
+        r.run ? RunOrbitField::Of(*r.run) : RunOrbitFieldOf(r.tables, r.documentFolder);
+    if (made) field = std::move(*made);
+  }
+  const Result<OrbitCoordinates> orbits =
+      OrbitCoordinatesOf(r.tables, request, field ? &*field : nullptr);
+  if (!orbits)
+    Raise(r.source == kRunSource ? "CalculationError" : "DocumentError", r.source,
+          orbits.outcome());
+  if (orbits->accuracy &&
+      PyErr_WarnEx(PyExc_UserWarning, ("Warning: " + *orbits->accuracy).c_str(), 1) != 0)
+    throw py::error_already_set();
   return ColumnsOf(OrbitCoordinatesTable(*orbits));
+}
+
+py::dict OrbitsAt(const RunResult& r, const py::object& thetaDeg, const py::object& gridDeg) {
+  return OrbitsOf(r, RequestOf(thetaDeg, gridDeg));
 }
 
 // Energy i of the record, or an IndexError.
@@ -174,35 +213,15 @@ std::vector<std::string> StatusOf(const RunResult& r, bool reasons) {
   return out;
 }
 
-RunResult RunPy(const MapHandle& map, const ParametersHandle& p, const std::string& closureName,
-                const py::object& threads, const py::object& gain, const py::object& progress) {
-  const std::optional<ClosureMode> closure = ParseClosureMode(closureName);
-  if (!closure)
-    throw py::value_error("closure: \"" + closureName + "\" is none of standard, precise");
-  WorkerOptions worker;
-  worker.threads = ThreadsOf(threads);
-  worker.closure = *closure;
-  worker.gainPerTurnMeV = GainOf(gain, p);
-  if (!progress.is_none() && !PyCallable_Check(progress.ptr()))
-    throw py::type_error("progress: a callable progress(done, total) or None");
-
-  const SharedRun run = Prepared(map, p);
-
-  CountingProgress counter;
-  int32_t reported = -1;
-  auto tick = [&] {
-    const int32_t done = counter.done();
-    if (progress.is_none() || done == reported || counter.total() == 0) return;
-    reported = done;
-    progress(done, counter.total());
-  };
-  const std::function<CalculationOutput(const StopToken&)> job = [&](const StopToken& stop) {
-    return RunCalculation(*run, worker, counter, stop);
-  };
-  CalculationOutput output = RunBlocking(job, std::function<void()>(tick));
-
+// The results of a run that completed, with the run's messages after `warnings`; a
+// CalculationError for a run that failed or was stopped, or a precise run in which no energy
+// closed, as zuba-cli run exits 3.
+RunResult ResultOf(CalculationOutput output, double gainPerTurn,
+                   std::vector<std::string> warnings) {
   RunResult result;
-  result.gainPerTurn = worker.gainPerTurnMeV;
+  result.gainPerTurn = gainPerTurn;
+  result.source = kRunSource;
+  result.warnings = std::move(warnings);
   for (const Failure& failure : output.messages)
     result.warnings.push_back(Printed(failure.message));
   if (output.outcome == WorkerOutcome::Stopped) {
@@ -228,6 +247,46 @@ RunResult RunPy(const MapHandle& map, const ParametersHandle& p, const std::stri
   return result;
 }
 
+RunResult RunPy(const MapHandle& map, const ParametersHandle& p, const std::string& closureName,
+                const py::object& threads, const py::object& gain, const py::object& tolerance,
+                bool checks, const py::object& progress) {
+  const std::optional<ClosureMode> closure = ParseClosureMode(closureName);
+  if (!closure)
+    throw py::value_error("closure: \"" + closureName + "\" is none of standard, precise");
+  WorkerOptions worker;
+  worker.threads = ThreadsOf(threads);
+  worker.closure = *closure;
+  worker.gainPerTurnMeV = GainOf(gain, p);
+  worker.tolerance = ToleranceOf(tolerance, p);
+  if (!progress.is_none() && !PyCallable_Check(progress.ptr()))
+    throw py::type_error("progress: a callable progress(done, total) or None");
+
+  const SharedRun run = Prepared(map, p);
+  // What makes the run implausible, as zuba-cli run prints it before the run (unless --no-checks).
+  std::vector<std::string> warnings;
+  if (checks) {
+    py::gil_scoped_release release;
+    for (const std::string& warning : RunWarnings(*run))
+      warnings.push_back(Printed(Message{warning, "Warning"}));
+  }
+
+  CountingProgress counter;
+  int32_t reported = -1;
+  auto tick = [&] {
+    const int32_t done = counter.done();
+    if (progress.is_none() || done == reported || counter.total() == 0) return;
+    reported = done;
+    progress(done, counter.total());
+  };
+  const std::function<CalculationOutput(const StopToken&)> job = [&](const StopToken& stop) {
+    return RunCalculation(*run, worker, counter, stop);
+  };
+  RunResult result = ResultOf(RunBlocking(job, std::function<void()>(tick)), worker.gainPerTurnMeV,
+                              std::move(warnings));
+  result.run = run;
+  return result;
+}
+
 RunResult LoadPy(const std::string& path) {
   Result<DocumentLoad> loaded = [&] {
     py::gil_scoped_release release;
@@ -236,10 +295,20 @@ RunResult LoadPy(const std::string& path) {
   if (!loaded) Raise("DocumentError", path, loaded.outcome());
   RunResult result;
   result.tables = std::move(loaded->results);
+  result.documentFolder = std::filesystem::path(path).parent_path().string();
   // A precise run's record carries its own phase slip; the values file of a record is written
   // with the default gain per turn, as zuba-cli report does.
   result.gainPerTurn = kDefaultGainPerTurnMeV;
+  result.source = path;
   return result;
+}
+
+// The closed orbits of a Results object or of a document read from a path, as zuba-cli orbits
+// gives them: the azimuth and grid checked first, then the document read.
+py::dict OrbitsPy(const py::object& source, const py::object& thetaDeg, const py::object& gridDeg) {
+  const OrbitRequest request = RequestOf(thetaDeg, gridDeg);
+  if (py::isinstance<RunResult>(source)) return OrbitsOf(source.cast<const RunResult&>(), request);
+  return OrbitsOf(LoadPy(source.cast<std::string>()), request);
 }
 
 }  // namespace
@@ -313,7 +382,33 @@ double GainOf(const py::object& gain, const ParametersHandle& p) {
   return value;
 }
 
-void BindRuns(py::module_& m) {
+double ToleranceOf(const py::object& tolerance, const ParametersHandle& p) {
+  if (tolerance.is_none()) return p.tolerance.value_or(kDefaultPreciseTolerance);
+  const double value = NumberOf(tolerance, "tolerance", "a number (relative step error) or None");
+  if (const Outcome checked = CheckPreciseTolerance(value); !checked)
+    Raise("ParameterError", checked);
+  return value;
+}
+
+namespace {
+
+py::list FieldNames() {
+  py::list names;
+  for (const RunField& field : kRunFields) names.append(field.name);
+  return names;
+}
+
+std::string ParametersRepr(const ParametersHandle& p) {
+  std::string text = "zuba.Parameters(";
+  for (const RunField& field : kRunFields) {
+    if (text.back() != '(') text += ", ";
+    text += std::string(field.name) + "=" + py::repr(FieldValue(field, p.run)).cast<std::string>();
+  }
+  return text + ")";
+}
+
+// zuba.Parameters and the functions that make it (zuba.parameters is their Python face).
+void BindParameters(py::module_& m) {
   py::class_<ParametersHandle>(m, "Parameters", R"(The run parameters: the fourteen run fields by
 their names (the names zuba-cli run --set takes; units in Parameters.units), completed and checked
 as the Input Data dialog and zuba-cli do. Read-only and dict-like; replace(**changes) gives a new
@@ -325,23 +420,13 @@ checked set. Made by zuba.parameters().)")
              return FieldValue(*field, p.run);
            })
       .def("__len__", [](const ParametersHandle&) { return kRunFieldCount; })
-      .def("__iter__",
-           [](const ParametersHandle&) {
-             py::list names;
-             for (const RunField& field : kRunFields) names.append(field.name);
-             return py::iter(names);
-           })
+      .def("__iter__", [](const ParametersHandle&) { return py::iter(FieldNames()); })
       .def("__contains__",
            [](const ParametersHandle&, const py::object& name) {
              return py::isinstance<py::str>(name) &&
                     FindRunField(name.cast<std::string>()) != nullptr;
            })
-      .def("keys",
-           [](const ParametersHandle&) {
-             py::list names;
-             for (const RunField& field : kRunFields) names.append(field.name);
-             return names;
-           })
+      .def("keys", [](const ParametersHandle&) { return FieldNames(); })
       .def_property_readonly(
           "mode", [](const ParametersHandle& p) { return p.mode; },
           "The preset's label, or the machine file's name.")
@@ -361,16 +446,11 @@ checked set. Made by zuba.parameters().)")
             return py::str(*p.closure == ClosureMode::Precise ? "precise" : "standard");
           },
           "The closure the parameters carry (a machine file's), or None.")
+      .def_property_readonly(
+          "tolerance", [](const ParametersHandle& p) { return p.tolerance; },
+          "The precise closure's tolerance the parameters carry (a machine file's), or None.")
       .def_property_readonly_static("units", [](const py::object&) { return ParameterUnits(); })
-      .def("__repr__", [](const ParametersHandle& p) {
-        std::string text = "zuba.Parameters(";
-        for (const RunField& field : kRunFields) {
-          if (text.back() != '(') text += ", ";
-          text += std::string(field.name) + "=" +
-                  py::repr(FieldValue(field, p.run)).cast<std::string>();
-        }
-        return text + ")";
-      });
+      .def("__repr__", &ParametersRepr);
   m.def("_parameters", &MakeParameters, py::arg("mode"), py::arg("machine"), py::arg("changes"));
   m.def(
       "_machine_map",
@@ -381,7 +461,31 @@ checked set. Made by zuba.parameters().)")
       },
       py::arg("parameters"));
   m.def("_replace", &Changed, py::arg("parameters"), py::arg("changes"));
+}
 
+void SaveDocument(const RunResult& r, const std::string& path) {
+  if (const Outcome s = SaveDocumentFile(path, r.tables, 1); !s) Raise("DocumentError", path, s);
+}
+
+std::vector<std::string> WriteReport(const RunResult& r, const std::string& path) {
+  const ReportSaving w = SaveResultsReportFile(r.tables, path);
+  if (!w.outcome) Raise("DocumentError", w.outcome);
+  std::vector<std::string> notes;
+  for (const Failure& f : w.leftOut) notes.push_back(Printed(f.message));
+  return notes;
+}
+
+void WriteValues(const RunResult& r, const std::string& path) {
+  const std::string text = ValuesTable(r.tables, ClosureColumnsOf(r.tables, r.gainPerTurn));
+  if (const Outcome w = WriteFileAtomically(path, text); !w) Raise("DocumentError", path, w);
+}
+
+const char* ClosureName(const RunResult& r) {
+  return r.tables.closure.mode == 1 ? "precise" : "standard";
+}
+
+// zuba.Results: what a run or a document gives, and the files zuba-cli run writes.
+void BindResults(py::module_& m) {
   py::class_<RunResult>(m, "Results", R"(The results of a run (zuba.run) or of a document
 (zuba.load): per energy the values of zuba-cli run --values, the closure status, the stored orbit
 samples, and the files zuba-cli run writes. Every array is a copy owned by Python.)")
@@ -392,16 +496,15 @@ samples, and the files zuba-cli run writes. Every array is a copy owned by Pytho
                              "file has an empty cell or \"unstable\".")
       .def_property_readonly(
           "warnings", [](const RunResult& r) { return r.warnings; },
-          "The messages of the run, one line each as zuba-cli prints them.")
+          "The lines zuba-cli run prints on stderr: the checks before the run (\"Warning: ...\"), "
+          "then the run's messages and notes.")
       .def_property_readonly(
           "status", [](const RunResult& r) { return StatusOf(r, false); },
           "Per energy: closed, not_closed, singular or failed.")
       .def_property_readonly(
           "reason", [](const RunResult& r) { return StatusOf(r, true); },
           "Per energy: why it did not close (empty where it closed).")
-      .def_property_readonly(
-          "closure",
-          [](const RunResult& r) { return r.tables.closure.mode == 1 ? "precise" : "standard"; })
+      .def_property_readonly("closure", &ClosureName)
       .def_property_readonly("gain_per_turn", [](const RunResult& r) { return r.gainPerTurn; })
       .def_property_readonly("parameters",
                              [](const RunResult& r) {
@@ -416,42 +519,29 @@ samples, and the files zuba-cli run writes. Every array is a copy owned by Pytho
            "where the orbit did not close) and status (list).")
       .def("orbit", &OrbitOf, py::arg("i"),
            "The stored samples of energy i: R_m, vR (m/rad), theta_rad, omega, tau (arrays).")
-      .def(
-          "save",
-          [](const RunResult& r, const std::string& path) {
-            if (const Outcome s = SaveDocumentFile(path, r.tables, 1); !s)
-              Raise("DocumentError", path, s);
-          },
-          py::arg("path"), "Saves the results as a document (*.zub), as zuba-cli run --save.")
-      .def(
-          "write_report",
-          [](const RunResult& r, const std::string& path) {
-            const ReportSaving w = SaveResultsReportFile(r.tables, path);
-            if (!w.outcome) Raise("DocumentError", w.outcome);
-            std::vector<std::string> notes;
-            for (const Failure& f : w.leftOut) notes.push_back(Printed(f.message));
-            return notes;
-          },
-          py::arg("path"),
-          "Writes the text report, as zuba-cli run --report; returns the notes of numbers left "
-          "out.")
-      .def(
-          "write_values",
-          [](const RunResult& r, const std::string& path) {
-            const std::string text =
-                ValuesTable(r.tables, ClosureColumnsOf(r.tables, r.gainPerTurn));
-            if (const Outcome w = WriteFileAtomically(path, text); !w)
-              Raise("DocumentError", path, w);
-          },
-          py::arg("path"), "Writes the values file, as zuba-cli run --values.")
+      .def("save", &SaveDocument, py::arg("path"),
+           "Saves the results as a document (*.zub), as zuba-cli run --save.")
+      .def("write_report", &WriteReport, py::arg("path"),
+           "Writes the text report, as zuba-cli run --report; returns the notes of numbers left "
+           "out.")
+      .def("write_values", &WriteValues, py::arg("path"),
+           "Writes the values file, as zuba-cli run --values.")
       .def("__repr__", [](const RunResult& r) {
         return "<zuba.Results " + std::to_string(r.tables.Ek.size()) + " energies, " +
-               (r.tables.closure.mode == 1 ? "precise" : "standard") + ">";
+               ClosureName(r) + ">";
       });
+}
 
+}  // namespace
+
+void BindRuns(py::module_& m) {
+  BindParameters(m);
+  BindResults(m);
   m.def("_run", &RunPy, py::arg("map"), py::arg("parameters"), py::arg("closure"),
-        py::arg("threads"), py::arg("gain_per_turn"), py::arg("progress"));
+        py::arg("threads"), py::arg("gain_per_turn"), py::arg("tolerance"), py::arg("checks"),
+        py::arg("progress"));
   m.def("load", &LoadPy, py::arg("path"), "Reads a document (*.zub) as a Results object.");
+  m.def("_orbits", &OrbitsPy, py::arg("source"), py::arg("theta_deg"), py::arg("grid_deg"));
 }
 
 }  // namespace zuba::python

@@ -12,9 +12,6 @@
 namespace zuba {
 namespace {
 
-// Azimuths of the copy of a closed orbit that seeds its neighbours.
-constexpr int32_t kRingPoints = 1024;
-
 bool Closed(const PreciseOrbitResult& r) {
   return r.status == ClosureStatus::Converged;
 }
@@ -24,17 +21,13 @@ bool StablyClosed(const PreciseOrbitResult& r) {
   return ClosureRank(r) == kStableClosureRank;
 }
 
-// R and vR of a closed orbit at kRingPoints + 1 equal azimuth steps over its turn, from its start
-// azimuth: a sample table that OrbitAt reads as it reads the orbit's own.
+// R and vR of a closed orbit on its samples' azimuths, which OrbitAt reads as it reads the
+// orbit's own samples.
 OrbitSamples Ring(const OrbitSamples& samples) {
   OrbitSamples ring;
-  ring.Reserve(kRingPoints + 1);
-  const double theta0 = samples.theta.front();
-  for (int32_t k = 0; k <= kRingPoints; ++k) {
-    const double theta = theta0 + kTwoPi * k / kRingPoints;
-    const OrbitStart at = OrbitAt(samples, theta);
-    ring.Append(at.R, at.vR, theta, 0, 0, 0);
-  }
+  ring.R = samples.R;
+  ring.vR = samples.vR;
+  ring.theta = samples.theta;
   return ring;
 }
 

@@ -11,15 +11,18 @@
 #include <utility>
 #include <vector>
 
+#include "calc/orbits/precise_turn.h"
 #include "numerics/average_field.h"
-#include "numerics/dormand_prince.h"
 #include "numerics/interpolation.h"
 #include "numerics/kinematics.h"
-#include "numerics/runge_kutta.h"
 #include "numerics/units.h"
 #include "platform/numbers.h"
 
 namespace zuba {
+
+using precise_detail::SampleTurn;
+using precise_detail::TrackTurn;
+using precise_detail::TurnPath;
 
 std::string_view ClosureModeName(ClosureMode mode) {
   return mode == ClosureMode::Precise ? "precise" : "standard";
@@ -56,95 +59,6 @@ Tune TuneOfMatrix(const OneTurnMatrix& m) {
 
 namespace {
 
-// Components of the integrated state.
-enum : int {
-  kR,     // m
-  kVr,    // m/rad
-  kTau,   // rad
-  kIntR,  // m rad, integral of R dtau
-  kIntB,  // T rad, integral of B dtau
-  kP11,   // radial one-turn matrix of (R, vR), row-major
-  kP12,
-  kP21,
-  kP22,
-  kZ11,  // vertical one-turn matrix of (z, dz/dtau), row-major
-  kZ12,
-  kZ21,
-  kZ22,
-  kComponents
-};
-using State = std::array<double, kComponents>;
-
-// The derivatives with respect to theta.
-struct Derivatives {
-  explicit Derivatives(const FieldPatches& field, double kOverE, double V)
-      : field(field), cursor(field), kOverE(kOverE), V(V) {}
-
-  const FieldPatches& field;
-  FieldPatches::PatchCursor cursor;
-  double kOverE;    // 1/T: b = kOverE * B
-  double V;         // m/rad, the speed
-  Outcome refusal;  // why the last evaluation was refused
-
-  // false, with refusal saying why, when the point is refused.
-  bool operator()(double theta, const State& y, State& d) {
-    const double R = y[kR], vR = y[kVr];
-    const double speedLeft = V * V - vR * vR;  // (m/rad)^2, (R w)^2
-    if (!(speedLeft > 0) || !(R > 0)) [[unlikely]]
-      return Refuse(R, vR);
-    double B = 0, dBdR = 0, dBdTheta = 0;
-    if (!cursor.Evaluate(R, theta, B, dBdR, dBdTheta)) [[unlikely]] {
-      refusal = field.PatchRefusal(R, theta);
-      return false;
-    }
-    const double root = std::sqrt(speedLeft);  // m/rad, R w
-    const double invR = 1 / R;
-    const double w = root * invR;
-    const double invW = R / root;  // dtau/dtheta
-    const double b = kOverE * B;
-    d[kR] = vR * invW;
-    d[kVr] = R * (w - b);
-    d[kTau] = invW;
-    d[kIntR] = R * invW;
-    d[kIntB] = B * invW;
-    // Linearised radial motion, with w = sqrt(V^2 - vR^2) / R: dw/dR = -w / R,
-    // dw/dvR = -vR / (R^2 w).
-    const double a11 = vR * invW * invR;
-    const double a12 = invW + a11 * a11 * invW;
-    const double a21 = -b - R * kOverE * dBdR;
-    const double a22 = -a11;
-    d[kP11] = a11 * y[kP11] + a12 * y[kP21];
-    d[kP12] = a11 * y[kP12] + a12 * y[kP22];
-    d[kP21] = a21 * y[kP11] + a22 * y[kP21];
-    d[kP22] = a21 * y[kP12] + a22 * y[kP22];
-    // Vertical motion to first order off the median plane of a symmetric field:
-    // d2z/dtau2 = (K / E) z (R w dB/dR - (vR / R) dB/dtheta), with u = dz/dtau.
-    const double zForce = kOverE * (R * w * dBdR - vR * invR * dBdTheta) * invW;  // du/dtheta per z
-    d[kZ11] = invW * y[kZ21];
-    d[kZ12] = invW * y[kZ22];
-    d[kZ21] = zForce * y[kZ11];
-    d[kZ22] = zForce * y[kZ12];
-    return true;
-  }
-
-  bool Refuse(double R, double vR) {
-    refusal = ErrorFailure(
-        "The orbit lost its azimuthal motion at R = " + FormatNumber(R, Significant(6)) +
-            " m, vR = " + FormatNumber(vR, Significant(6)) +
-            " m/rad: no closed orbit at this energy!",
-        "vR", vR, -V, V);
-    return false;
-  }
-};
-
-// Counts a sign change of value against the last non-zero sign seen.
-void CountSignChange(double value, int& lastSign, int32_t& changes) {
-  const int sign = value > 0 ? 1 : value < 0 ? -1 : 0;
-  if (sign == 0) return;
-  if (lastSign != 0 && sign != lastSign) ++changes;
-  lastSign = sign;
-}
-
 std::string MeV(double ekJoules) {
   return FormatNumber(JoulesToMeV(ekJoules), Significant(6));
 }
@@ -179,209 +93,6 @@ Outcome MeanFieldCircle(const FieldPatches& field, std::span<const double> radii
 }
 
 }  // namespace
-
-namespace {
-
-// The path of one integrated turn, from which its samples are drawn: per step its start azimuth,
-// its length and the coefficients of the continuous extension of R, vR and the elapsed tau.
-struct TurnPath {
-  struct Step {
-    double theta0 = 0, h = 0;  // rad
-    std::array<double, 5> R{}, vR{}, tau{};
-  };
-  std::vector<Step> steps;
-  double thetaS = 0, thetaEnd = 0;  // rad
-  double Rs = 0, vRs = 0;           // m, m/rad: the start
-  double Rend = 0, vRend = 0;       // m, m/rad: the end
-  double elapsed = 0;               // rad, tau over the turn
-};
-
-// The error of a step relative to the size of each component: the radius and its integral in
-// units of the start radius, vR in units of the speed, the elapsed tau in radians, the field's
-// integral in units of E / K (the field that bends the ion on a circle of radius R_inf), the
-// one-turn matrices in units of 1; each at least the component's own size.
-struct TurnErrorNorm {
-  double tolerance = 0;
-  std::array<double, kComponents> scale{};
-
-  double operator()(const State& y0, const State& y1, const State& error) const {
-    double worst = 0;
-    for (std::size_t i = 0; i < kComponents; ++i) {
-      const double size = std::max(scale[i], std::max(std::fabs(y0[i]), std::fabs(y1[i])));
-      worst = std::max(worst, std::fabs(error[i]) / size);
-    }
-    return worst / tolerance;
-  }
-};
-
-// Integrates one turn (or the arc given) from (Rs, vRs) at thetaS into path and turn; tau starts
-// at zero.
-// steps counts the integration steps made.
-Outcome TrackTurn(const OrbitConstants& constants, const FieldPatches& field, double E, double V,
-                  double Rs, double vRs, double thetaS, TurnPath& path, PreciseTurn& turn,
-                  int64_t& steps, double arc = kTwoPi) {
-  Derivatives f(field, constants.K / E, V);
-  State y{};
-  y[kR] = Rs;
-  y[kVr] = vRs;
-  y[kP11] = y[kP22] = y[kZ11] = y[kZ22] = 1;
-
-  TurnErrorNorm norm;
-  norm.tolerance = constants.tolerance;
-  norm.scale.fill(1.0);
-  norm.scale[kR] = norm.scale[kIntR] = std::fabs(Rs);
-  norm.scale[kVr] = V;
-  norm.scale[kIntB] = E / std::fabs(constants.K);
-
-  const double knotSpacing = kTwoPi / std::max(field.AzimuthNodes(), 1);  // rad
-  StepControl control;
-  control.initialStep = knotSpacing / 2;
-  control.smallestStep = kSmallestPreciseStep;
-  control.maxSteps = kMaxPreciseTurnSteps;
-  // The azimuth nodes of the map, where the field's azimuthal spline changes its cubic: no step
-  // crosses one.
-  const double guard = 1e-9 * knotSpacing;
-  double knot = -HUGE_VAL;
-  auto nextBreak = [&](double t) {
-    if (!(t < knot - guard)) {
-      knot = field.NextAzimuthNode(t);
-      if (knot - t < guard) knot = field.NextAzimuthNode(knot + guard);
-    }
-    return knot;
-  };
-  // The radius nodes, where the field's radial spline changes its cubic: a step whose orbit meets
-  // one is made again to end where it meets it (found on the step's continuous extension of R).
-  const std::span<const double> radii = field.Radii();
-  const auto lastCell = static_cast<std::ptrdiff_t>(radii.size()) - 2;
-  auto cellOf = [&](double R) {
-    const std::ptrdiff_t c = std::upper_bound(radii.begin(), radii.end(), R) - radii.begin() - 1;
-    return std::clamp<std::ptrdiff_t>(c, 0, lastCell);
-  };
-  auto cutAt = [&](const DenseStep<kComponents>& step) {
-    const std::array<double, 5> c = step.Coefficients(kR);
-    const std::ptrdiff_t cell = cellOf((*step.y0)[kR]);
-    double before = 0, previous = (*step.y0)[kR];
-    for (const double s : {0.25, 0.5, 0.75, 1.0}) {
-      const double R = s == 1.0 ? (*step.y1)[kR] : DenseValue(c, s);
-      if (cellOf(R) != cell) {
-        const double node =
-            R > previous ? radii[static_cast<size_t>(cell) + 1] : radii[static_cast<size_t>(cell)];
-        double low = before, high = s;  // R - node changes its sign between them
-        const double sign = DenseValue(c, low) - node;
-        for (int32_t k = 0; k < 40 && high - low > 1e-7; ++k) {
-          const double middle = 0.5 * (low + high);
-          ((DenseValue(c, middle) - node) * sign > 0 ? low : high) = middle;
-        }
-        return step.t0 + 0.5 * (low + high) * step.h;
-      }
-      before = s;
-      previous = R;
-    }
-    return HUGE_VAL;
-  };
-
-  path.steps.clear();
-  path.thetaS = thetaS;
-  path.thetaEnd = thetaS + arc;
-  path.Rs = Rs;
-  path.vRs = vRs;
-  int radialSign = 0, verticalSign = 0;
-  int32_t radialChanges = 0, verticalChanges = 0;
-  auto onStep = [&](const DenseStep<kComponents>& step) {
-    path.steps.push_back(
-        {step.t0, step.h, step.Coefficients(kR), step.Coefficients(kVr), step.Coefficients(kTau)});
-    CountSignChange((*step.y1)[kP12], radialSign, radialChanges);
-    CountSignChange((*step.y1)[kZ12], verticalSign, verticalChanges);
-  };
-  const AdaptiveResult<kComponents> end =
-      IntegrateDormandPrince(f, thetaS, path.thetaEnd, y, control, norm, onStep, nextBreak, cutAt);
-  steps += end.accepted + end.rejected;
-  switch (end.end) {
-    case AdaptiveEnd::Reached:
-      break;
-    case AdaptiveEnd::Refused:
-      return f.refusal;
-    case AdaptiveEnd::Underflow:
-    case AdaptiveEnd::StepLimit:
-      // Steps that crept up to the map's edge after a refused point: the edge is the reason.
-      if (!f.refusal) return f.refusal;
-      return StepControlFailure(end.end, constants.tolerance, end.t, end.y[kR]);
-  }
-  const State& last = end.y;
-  path.Rend = last[kR];
-  path.vRend = last[kVr];
-  path.elapsed = last[kTau];
-  turn.Rend = last[kR];
-  turn.vRend = last[kVr];
-  turn.tauTurn = constants.T0 + last[kTau];
-  turn.integralR = last[kIntR];
-  turn.integralB = last[kIntB];
-  turn.radial = {last[kP11], last[kP12], last[kP21], last[kP22], radialChanges};
-  turn.vertical = {last[kZ11], last[kZ12], last[kZ21], last[kZ22], verticalChanges};
-  turn.steps = end.accepted + end.rejected;
-  return {};
-}
-
-// The samples of an integrated turn: the start of every accepted step and the turn's end (R, vR and
-// tau as integrated), w from R and vR, B from the field.
-void SampleTurn(const TurnPath& path, const FieldPatches& field, double V, double T0,
-                OrbitSamples& samples) {
-  samples.Clear();
-  samples.Reserve(path.steps.size() + 1);
-  FieldPatches::Cursor cursor(field);
-  auto append = [&](double theta, double R, double vR, double tau) {
-    const double w = std::sqrt(std::max(V * V - vR * vR, 0.0)) / R;
-    double B = 0;
-    if (!cursor.TryEvaluate(R, theta, B)) B = 0;
-    samples.Append(R, vR, theta, w, T0 + tau, B);
-  };
-  for (const TurnPath::Step& step : path.steps)
-    append(step.theta0, step.R[0], step.vR[0], step.tau[0]);
-  append(path.thetaEnd, path.Rend, path.vRend, path.elapsed);
-}
-
-}  // namespace
-
-Failure StepControlFailure(AdaptiveEnd end, double tolerance, double theta, double R) {
-  const double degrees = std::fmod(std::fmod(Degrees(theta), 360.0) + 360.0, 360.0);
-  const std::string where = "at theta = " + FormatNumber(degrees, Significant(6)) +
-                            " deg, R = " + FormatNumber(R, Significant(6)) + " m";
-  if (end == AdaptiveEnd::StepLimit)
-    return ErrorFailure("The integration of one turn needed more than " +
-                            std::to_string(kMaxPreciseTurnSteps) + " steps " + where + "!",
-                        "tolerance", tolerance, kMinPreciseTolerance, kMaxPreciseTolerance);
-  return ErrorFailure("The integration cannot meet the tolerance " +
-                          FormatNumber(tolerance, Significant(3)) + " " + where +
-                          ": its step fell below " +
-                          FormatNumber(kSmallestPreciseStep, Significant(3)) + " rad!",
-                      "tolerance", tolerance, kMinPreciseTolerance, kMaxPreciseTolerance);
-}
-
-Outcome CheckPreciseTolerance(double tolerance) {
-  if (tolerance >= kMinPreciseTolerance && tolerance <= kMaxPreciseTolerance) return {};
-  return ErrorFailure(
-      "The tolerance " + FormatNumber(tolerance, Significant(6)) +
-          " is out of range (allowed: " + FormatNumber(kMinPreciseTolerance, Significant(3)) +
-          " to " + FormatNumber(kMaxPreciseTolerance, Significant(3)) + ")!",
-      "tolerance", tolerance, kMinPreciseTolerance, kMaxPreciseTolerance);
-}
-
-Outcome TrackPreciseTurn(const OrbitConstants& constants, const FieldPatches& field, double E,
-                         double V, double Rs, double vRs, double thetaS, OrbitSamples& samples,
-                         PreciseTurn& turn) {
-  return TrackPreciseArc(constants, field, E, V, Rs, vRs, thetaS, kTwoPi, samples, turn);
-}
-
-Outcome TrackPreciseArc(const OrbitConstants& constants, const FieldPatches& field, double E,
-                        double V, double Rs, double vRs, double thetaS, double arc,
-                        OrbitSamples& samples, PreciseTurn& turn) {
-  TurnPath path;
-  int64_t steps = 0;
-  if (Outcome o = TrackTurn(constants, field, E, V, Rs, vRs, thetaS, path, turn, steps, arc); !o)
-    return o;
-  SampleTurn(path, field, V, constants.T0, samples);
-  return {};
-}
 
 namespace {
 
@@ -609,21 +320,32 @@ OrbitStart OrbitAt(const OrbitSamples& samples, double theta) {
   const size_t n = samples.Size();
   if (n < 3) return n ? OrbitStart{samples.R[0], samples.vR[0], theta} : OrbitStart{0, 0, theta};
   const size_t m = n - 1;  // distinct samples of the periodic orbit
-  const double theta0 = samples.theta[0];
-  const double step = (samples.theta[m] - theta0) / static_cast<double>(m);  // rad
+  const std::span<const double> th = samples.theta;
+  const double theta0 = th[0];
   const double x = theta0 + std::fmod(std::fmod(theta - theta0, kTwoPi) + kTwoPi, kTwoPi);
-  const double u = (x - theta0) / step;
-  const double k = std::clamp(std::floor(u), 0.0, static_cast<double>(m - 1));
-  const double t = u - k;
-  const size_t i = static_cast<size_t>(k);
-  // Lagrange weights of the nodes -1, 0, 1, 2 at t.
-  const double w[4] = {-t * (t - 1) * (t - 2) / 6, (t + 1) * (t - 1) * (t - 2) / 2,
-                       -(t + 1) * t * (t - 2) / 2, (t + 1) * t * (t - 1) / 6};
+  const size_t i =
+      std::clamp<size_t>(
+          static_cast<size_t>(std::upper_bound(th.begin(), th.end(), x) - th.begin()), 1, m) -
+      1;
+  // The cubic through the samples i - 1 .. i + 2 of the periodic orbit (a sample's azimuth taken a
+  // turn earlier or later across the turn's ends), in the Lagrange form.
+  double nodes[4];
+  size_t index[4];
+  for (size_t j = 0; j < 4; ++j) {
+    const std::ptrdiff_t k = static_cast<std::ptrdiff_t>(i + j) - 1;
+    const std::ptrdiff_t wrapped =
+        (k + static_cast<std::ptrdiff_t>(m)) % static_cast<std::ptrdiff_t>(m);
+    index[j] = static_cast<size_t>(wrapped);
+    nodes[j] =
+        th[index[j]] + kTwoPi * static_cast<double>((k - wrapped) / static_cast<std::ptrdiff_t>(m));
+  }
   OrbitStart at{0, 0, theta};
   for (size_t j = 0; j < 4; ++j) {
-    const size_t node = (i + m + j - 1) % m;
-    at.R += w[j] * samples.R[node];
-    at.vR += w[j] * samples.vR[node];
+    double weight = 1;
+    for (size_t q = 0; q < 4; ++q)
+      if (q != j) weight *= (x - nodes[q]) / (nodes[j] - nodes[q]);
+    at.R += weight * samples.R[index[j]];
+    at.vR += weight * samples.vR[index[j]];
   }
   return at;
 }

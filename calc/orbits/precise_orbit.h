@@ -88,9 +88,18 @@ inline constexpr int64_t kMaxPreciseTurnSteps = 100'000;
 // naming it.
 Outcome CheckPreciseTolerance(double tolerance);
 
+// The samples of a precise orbit lie on a fixed grid of azimuths, not at the integration's steps:
+// the turn's start, the map's azimuth nodes inside the turn (where steps end), each node interval
+// divided evenly into steps of at most kMaxPreciseSampleSpacing where the map is coarser, and the
+// turn's end; a grid azimuth closer than a quarter of the spacing to the start or the end is left
+// out. Inside a step a sample takes the step's continuous extension (order 4).
+inline const double kMaxPreciseSampleSpacing = 2 * kPi / 180;  // rad, 2 degrees
+// The spacing of that grid on a map (rad): its node spacing, or an even division of it.
+double PreciseSampleSpacing(const FieldPatches& field);
+
 // Integrates one turn from (Rs, vRs) at thetaS for an ion of total energy E (J) and speed
-// V = beta * R_inf (m/rad). The samples (R, vR, theta, w, tau, B at the start of every
-// integration step and at the turn's end) are written into `samples`. Fails with the field's
+// V = beta * R_inf (m/rad). The samples (R, vR, theta, w, tau, B on the sample grid above, the
+// turn's start and end among them) are written into `samples`. Fails with the field's
 // refusal when the orbit leaves the map, with one of our own when |vR| reaches the speed, and with
 // StepControlFailure when the step control cannot meet the tolerance.
 Outcome TrackPreciseTurn(const OrbitConstants& constants, const FieldPatches& field, double E,
@@ -214,8 +223,8 @@ inline int ClosureRank(const PreciseOrbitResult& r) {
 }
 inline constexpr int kStableClosureRank = 5;
 
-// (R, vR) of a closed orbit's samples (of one precise turn, equal azimuth steps) at azimuth theta,
-// by four-point interpolation over the periodic orbit.
+// (R, vR) of a closed orbit's samples (of one precise turn, in increasing azimuth from its start
+// to one turn later) at azimuth theta, by four-point interpolation over the periodic orbit.
 OrbitStart OrbitAt(const OrbitSamples& samples, double theta);
 
 }  // namespace zuba

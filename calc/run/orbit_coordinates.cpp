@@ -1,11 +1,15 @@
 // Closed orbits for other programs (see orbit_coordinates.h).
 #include "calc/run/orbit_coordinates.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 
+#include "calc/orbits/precise_orbit.h"
 #include "calc/run/diagnostics.h"
+#include "calc/run/run_map.h"
 #include "numerics/constants.h"
 #include "numerics/kinematics.h"
 #include "numerics/units.h"
@@ -173,6 +177,54 @@ InterpolationError OrbitInterpolationError(const StoredOrbit& orbit) {
   return error;
 }
 
+Result<RunOrbitField> RunOrbitField::Of(const PreparedRun& run) {
+  Result<OrbitInputs> inputs = PrepareOrbitInputs(run);
+  if (!inputs) return inputs.failure();
+  Result<FieldPatches> patches =
+      FieldPatches::Build(inputs->radialSteps, run.radii, run.azimuths, run.field, inputs->moments);
+  if (!patches) return patches.failure();
+  RunOrbitField out;
+  out.constants_ = inputs->constants;
+  out.constants_.tolerance = kDefaultPreciseTolerance;
+  out.field_ = std::make_shared<const FieldPatches>(std::move(*patches));
+  return out;
+}
+
+Result<OrbitPoint> RunOrbitField::Follow(double Ek, double R, double vR, double theta0,
+                                         double theta) const {
+  const Kinematics k = KinematicsOf(Ek, constants_.E0);
+  const double V = k.beta * constants_.rInfinity;  // m/rad
+  OrbitPoint at{theta, R, vR / V};
+  if (!(theta - theta0 > 1e-12)) return at;
+  OrbitSamples samples;
+  PreciseTurn turn;
+  if (Outcome o = TrackPreciseArc(constants_, *field_, k.E, V, R, vR, theta0, theta - theta0,
+                                  samples, turn);
+      !o)
+    return o.failure();
+  at.R = turn.Rend;
+  at.u = turn.vRend / V;
+  return at;
+}
+
+Result<RunOrbitField> RunOrbitFieldOf(const ResultTables& r, const std::string& documentFolder) {
+  if (!r.mapFile.known())
+    return ErrorFailure("the record does not know the contents of its map file", "map");
+  for (const std::string& candidate : RunMapCandidates(r.run.Path, documentFolder)) {
+    struct stat info {};
+    if (::stat(candidate.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) continue;
+    const FileStamp stamp = StampFile(candidate);
+    if (!stamp.SameContents(r.mapFile))
+      return ErrorFailure("the field map " + candidate + " has changed since the run", "map");
+    Result<FieldMap> map = ReadRunMapFile(candidate, r);
+    if (!map) return map.failure();
+    Result<SharedRun> run = PrepareCalculation(r.run, std::move(*map), r.mapReading, stamp);
+    if (!run) return run.failure();
+    return RunOrbitField::Of(**run);
+  }
+  return ErrorFailure("the field map " + r.run.Path + " is gone", "map");
+}
+
 Outcome CheckOrbitRequest(const OrbitRequest& request) {
   if (!(request.thetaDeg >= 0 && request.thetaDeg < 360))
     return ErrorFailure(
@@ -190,13 +242,51 @@ Outcome CheckOrbitRequest(const OrbitRequest& request) {
   return {};
 }
 
-Result<OrbitCoordinates> OrbitCoordinatesOf(const ResultTables& r, const OrbitRequest& request) {
+namespace {
+
+// Energy i of a record at the requested azimuth and grid: followed in the field from the stored
+// sample at or before each azimuth where there is a field, else interpolated (error adds to the
+// estimate of the interpolation error).
+void ExportOrbit(const ResultTables& r, const StoredOrbit& orbit, int64_t i, double theta,
+                 int64_t gridSteps, const RunOrbitField* field, ExportedOrbit& e,
+                 InterpolationError& estimated) {
+  const OrbitCurve curve(orbit);
+  auto at = [&](double azimuth) {
+    if (field != nullptr) {
+      const std::span<const double> th = orbit.theta;
+      double x = th.front() + std::fmod(std::fmod(azimuth - th.front(), kTwoPi) + kTwoPi, kTwoPi);
+      if (x >= th.front() + kTwoPi) x = th.front();
+      const size_t k =
+          static_cast<size_t>(std::upper_bound(th.begin(), th.end(), x) - th.begin()) - 1;
+      if (Result<OrbitPoint> p = field->Follow(r.Ek[i], orbit.R[k], orbit.vR[k], th[k], x)) {
+        p->theta = azimuth;
+        return *p;
+      }
+    }
+    return curve.At(azimuth);
+  };
+  e.at = at(theta);
+  if (field == nullptr) {
+    const InterpolationError error = OrbitInterpolationError(orbit);
+    estimated.R = std::max(estimated.R, error.R / 8);
+    estimated.u = std::max(estimated.u, error.u / 8);
+  }
+  e.shape = curve.Shape();
+  for (int64_t k = 0; k < gridSteps; ++k)
+    e.grid.push_back(at(kTwoPi * static_cast<double>(k) / static_cast<double>(gridSteps)));
+}
+
+}  // namespace
+
+Result<OrbitCoordinates> OrbitCoordinatesOf(const ResultTables& r, const OrbitRequest& request,
+                                            const RunOrbitField* field) {
   if (Outcome checked = CheckOrbitRequest(request); !checked) return checked;
   const ClosureColumns closure = ClosureColumnsOf(r, kDefaultGainPerTurnMeV);
   const std::vector<SampleSpan> spans = OrbitSpans(r);
   const double E0 = RestEnergy(r.run.m0 * kKilogramsPerSamu);  // J
   const double theta = Radians(request.thetaDeg);              // rad
   const int64_t gridSteps = request.gridDeg ? std::llround(360 / *request.gridDeg) : 0;
+  if (r.closure.mode != static_cast<int32_t>(ClosureMode::Precise)) field = nullptr;
 
   OrbitCoordinates out;
   out.request = request;
@@ -211,16 +301,8 @@ Result<OrbitCoordinates> OrbitCoordinatesOf(const ResultTables& r, const OrbitRe
                   OrbitCurve::IsCurve(orbit) && E0 > 0;
     if (e.hasValues) {
       anyClosed = true;
-      const OrbitCurve curve(orbit);
       e.betaGamma = KinematicsOf(r.Ek[i], E0).pc / E0;
-      e.at = curve.At(theta);
-      const InterpolationError error = OrbitInterpolationError(orbit);
-      out.estimated.R = std::max(out.estimated.R, error.R / 8);
-      out.estimated.u = std::max(out.estimated.u, error.u / 8);
-      e.shape = curve.Shape();
-      for (int64_t k = 0; k < gridSteps; ++k)
-        e.grid.push_back(
-            curve.At(kTwoPi * static_cast<double>(k) / static_cast<double>(gridSteps)));
+      ExportOrbit(r, orbit, i, theta, gridSteps, field, e, out.estimated);
     }
     out.energies.push_back(std::move(e));
   }

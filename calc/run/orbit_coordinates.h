@@ -7,19 +7,27 @@
 // interpolant of R and its slope, whose error is (dtheta)^4 / 384 times the largest fourth
 // derivative of R(theta) in the interval; the direction u is the cubic through the four nearest
 // samples, with an error of about (dtheta)^4 / 24 times the fourth derivative of u. On the samples
-// a run stores today (every integration step: 1e-4 rad of tau in the standard search, 4e-4 rad of
-// azimuth in the precise closure) both lie below 1e-9 of the radius on the example maps, far below
-// the 1 um and 1e-7 promised. The interpolation takes any increasing azimuths (uniform or not);
-// on samples much coarser than the field's edges (a degree and more) the error grows as the
-// fourth power of the spacing, and OrbitInterpolationError says how large it is.
+// of the standard search (every step of 1e-4 rad of tau) and of earlier versions' precise runs
+// (every integration step) both lie below 1e-9 of the radius on the example maps, far below the
+// 1 um and 1e-7 promised. A precise run keeps its samples on the map's azimuth grid (at most 2
+// degrees apart), too coarse for 1e-7 in u: with the run's field at hand (RunOrbitField) its
+// orbits are followed from the stored sample at or before the azimuth with the precise closure's
+// own integration, and agree with the interpolation of every-step samples to about 1e-12. The
+// interpolation takes any increasing azimuths (uniform or not); on samples much coarser than the
+// field's edges its error grows as the fourth power of the spacing, and OrbitInterpolationError
+// says how large it is.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
 #include <vector>
 
+#include "calc/orbits/orbit.h"
+#include "calc/run/prepared_run.h"
+#include "numerics/field_patches.h"
 #include "platform/outcome.h"
 #include "results/result_tables.h"
 
@@ -91,6 +99,30 @@ struct InterpolationError {
 };
 InterpolationError OrbitInterpolationError(const StoredOrbit& orbit);
 
+// The field of a record's run, in which the stored closed orbits of a precise run are followed
+// from a stored sample to any azimuth with the precise closure's equations and tolerance
+// (TrackPreciseArc, calc/orbits/precise_orbit.h), instead of being interpolated between samples:
+// a precise run keeps its samples on the map's azimuth grid (a degree or two apart on coarse
+// maps), where interpolation alone gives u only to about 1e-6.
+class RunOrbitField {
+ public:
+  // The field and the run constants of a prepared run.
+  static Result<RunOrbitField> Of(const PreparedRun& run);
+  // The orbit of kinetic energy Ek (J) through (R, vR) (m, m/rad) at theta0, followed to
+  // theta >= theta0 (rad). Refused where it leaves the map.
+  Result<OrbitPoint> Follow(double Ek, double R, double vR, double theta0, double theta) const;
+
+ private:
+  OrbitConstants constants_;
+  std::shared_ptr<const FieldPatches> field_;
+};
+
+// The field of a saved record: its map file found as the views find it (RunMapCandidates) with the
+// contents its run read (a record that does not know them is refused: its orbits are not followed
+// in a map that may have changed), read with the record's reading options and prepared with its
+// run parameters. Refused, one line, when there is none: then the orbits are interpolated.
+Result<RunOrbitField> RunOrbitFieldOf(const ResultTables& r, const std::string& documentFolder);
+
 // What `orbits` is asked for.
 struct OrbitRequest {
   double thetaDeg = 0;            // degree, in [0, 360)
@@ -130,9 +162,12 @@ struct OrbitCoordinates {
 };
 
 // The closed orbits of a record at the requested azimuth (in the map's frame after the reading
-// options, as the run's azimuths are). Refused: a request CheckOrbitRequest refuses, a record
+// options, as the run's azimuths are). With the record's field (a precise run's record only), R
+// and u are followed from the stored sample at or before each azimuth; otherwise, and where that
+// fails, interpolated between the samples. Refused: a request CheckOrbitRequest refuses, a record
 // without a closed orbit.
-Result<OrbitCoordinates> OrbitCoordinatesOf(const ResultTables& r, const OrbitRequest& request);
+Result<OrbitCoordinates> OrbitCoordinatesOf(const ResultTables& r, const OrbitRequest& request,
+                                            const RunOrbitField* field = nullptr);
 
 // The tab-separated table: a header line `Ek_MeV theta_deg R_m pr_bg u Rmean_m xc_m yc_m status`,
 // then one row per energy (with a grid: per energy and grid azimuth), 17 significant digits;

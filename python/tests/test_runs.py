@@ -129,3 +129,28 @@ def test_progress_and_ctrl_c(tvk):
         raise RuntimeError("enough")
     with pytest.raises(RuntimeError, match="enough"):
         zuba.run(ring, p, threads=1, progress=refuse)
+
+
+def test_tolerance_and_checks_as_the_cli(tmp_path, tvk):
+    # The first energy lies below the map: a warning before the run and an energy that fails.
+    changes = {"EkBegin": 0.01, "EkEnd": 9.01, "dEk": 3}
+    p = zuba.parameters(**changes)
+    values = {}
+    for tolerance, checks in [(1e-7, True), (None, False), (None, True)]:
+        options = (["--tolerance", tolerance] if tolerance else []) + ([] if checks else ["--no-checks"])
+        done = cli("run", "--map", tvk.path, *sets(changes), "--closure", "precise", "--quiet",
+                   "--values", tmp_path / "cli.tsv", *options)
+        r = zuba.run(tvk, p, closure="precise", tolerance=tolerance, checks=checks)
+        r.write_values(str(tmp_path / "py.tsv"))
+        assert (tmp_path / "py.tsv").read_bytes() == (tmp_path / "cli.tsv").read_bytes()
+        assert "\n".join(r.warnings) == done.stderr.rstrip("\n")
+        assert r.warnings[0].startswith("Warning: ") == checks
+        values[tolerance] = r.values["F0_Hz"][1:]
+    assert not np.array_equal(values[1e-7], values[None])  # the tolerance reaches the closure
+    done = cli("run", "--map", tvk.path, "--tolerance", "1e-3", check=False)
+    assert done.returncode == 2
+    with pytest.raises(zuba.ParameterError) as raised:
+        zuba.run(tvk, p, closure="precise", tolerance=1e-3)
+    assert str(raised.value) == done.stderr.strip()
+    with pytest.raises(TypeError, match="tolerance"):
+        zuba.isochronise(tvk, p, tolerance="1e-9")

@@ -22,7 +22,7 @@ __version__ = _zuba.__version__
 
 __all__ = ["Error", "MapError", "ParameterError", "DocumentError", "CalculationError",
            "FieldMap", "Parameters", "Results", "CoilTable", "Correction", "TrimFit", "read_map",
-           "parameters", "run", "load", "isochronise", "trim_fit"]
+           "parameters", "run", "load", "orbits", "map_diff", "isochronise", "trim_fit"]
 
 
 class Error(Exception):
@@ -111,14 +111,19 @@ Parameters.__eq__ = lambda self, other: (isinstance(other, _abc.Mapping)
                                          and dict(self.items()) == dict(other.items()))
 
 
-def run(m, p, closure=None, threads=None, gain_per_turn=None, progress=None):
+def run(m, p, closure=None, threads=None, gain_per_turn=None, progress=None, tolerance=None,
+        checks=True):
     """Closes the orbit of every energy of the parameters p on the field map m.
 
     closure: "standard" (the step-and-bisect search) or "precise" (with tunes); None: the
     parameters' own (a machine file's), else standard. threads: energies in parallel (None: the
     machine's hardware threads); the numbers do not depend on it. gain_per_turn: MeV per turn for
     the phase slip (None: the parameters' own, else 0.1). progress(done, total) is called on the
-    calling thread between energies.
+    calling thread between energies. tolerance: the error bound of each integration step of the
+    precise closure (zuba-cli --tolerance, 1e-14 to 1e-4; None: the parameters' own, else the
+    command line's default); ParameterError outside the range. checks: the run is checked for
+    implausible settings first (Frf, H, N, ChargeSign, energies against the map) and the lines
+    zuba-cli run prints go first into r.warnings; checks=False skips them (--no-checks).
 
     The GIL is released while the energies run; Ctrl+C stops the run after the energies in
     progress and raises KeyboardInterrupt. Raises CalculationError when the run fails or, with
@@ -133,7 +138,7 @@ def run(m, p, closure=None, threads=None, gain_per_turn=None, progress=None):
         closure = p.closure or "standard"
     if not isinstance(closure, str):
         raise TypeError("closure: \"standard\" or \"precise\"")
-    return _zuba._run(m, p, closure, threads, gain_per_turn, progress)
+    return _zuba._run(m, p, closure, threads, gain_per_turn, tolerance, bool(checks), progress)
 
 
 def _field(self, r, theta, reference=False):
@@ -163,7 +168,7 @@ FieldMap.field = _field
 def read_map(path, format="auto", replicate=None, mirror=False, negate=False, reverse=False,
              r_unit=None, theta_unit=None, b_unit=None):
     """Reads a field map file of any format zuba-cli reads (format "auto", "sdf", "polar",
-    "records" or "table"), with the command line's reading options: replicate=N completes one
+    "records", "table" or "polar-mesh"), with the command line's reading options: replicate=N completes one
     sector of N, mirror half a sector, negate flips the sign, reverse runs the azimuth the other
     way; r_unit ("m", "mm"), theta_unit ("deg", "rad") and b_unit ("T", "Gs", "kG") for a table
     without a header. MapError when the file is refused, with zuba-cli's text."""
@@ -174,6 +179,51 @@ def read_map(path, format="auto", replicate=None, mirror=False, negate=False, re
 def load(path):
     """Reads a document (*.zub) as a Results object (DocumentError when refused)."""
     return _zuba.load(_path(path, "path"))
+
+
+def orbits(doc_or_results, theta_deg=0.0, grid_deg=None):
+    """The closed orbits of a Results object or of a document (*.zub path) at the azimuth
+    theta_deg (degrees in [0, 360), the map's frame), as `zuba-cli orbits DOC --theta --grid`
+    gives them: a dict of the table's columns Ek_MeV, theta_deg, R_m, pr_bg, u, Rmean_m, xc_m,
+    yc_m (float64 arrays, NaN where an energy did not close) and status (list of str); with
+    grid_deg=D, one row per energy and azimuth 0, D, ..., 360 - D. ValueError for an azimuth or
+    step the command line refuses (its text); DocumentError for a document without closed orbits.
+    The same as r.orbit_at(theta_deg, grid_deg)."""
+    if not isinstance(doc_or_results, Results):
+        doc_or_results = _path(doc_or_results, "doc_or_results")
+    return _zuba._orbits(doc_or_results, theta_deg, grid_deg)
+
+
+def _save(self, path, format="sdf", unit=None, dtheta=None):
+    """Writes the map as `zuba-cli convert MAP --to FORMAT [--unit] [--dtheta] -o path` writes
+    it, the same bytes: format "sdf" (unit "Gs" or "T", None: the map's own, Gs for kG; dtheta:
+    the azimuth step to resample to where the map's own has no three-decimal form), "polar"
+    (kG), "table" (R_m theta_deg B_T) or "polar-mesh" (kG). A format that cannot hold the mesh is
+    refused with the command line's text (MapError), never resampled. Returns what was written:
+    format, n_r, n_theta, and for *.sdf unit, resampled, largest_change_t."""
+    if not isinstance(format, str):
+        raise TypeError("format: \"sdf\", \"polar\", \"table\" or \"polar-mesh\"")
+    return self._save(_path(path, "path"), format, unit, dtheta)
+
+
+def _save_sdf(self, path, unit="Gs", dtheta=None):
+    """m.save(path, "sdf", unit, dtheta) with gauss by default."""
+    return self._save(_path(path, "path"), "sdf", unit, dtheta)
+
+
+FieldMap.save = _save
+FieldMap.save_sdf = _save_sdf
+
+
+def map_diff(a, b, sectors=None):
+    """Map a minus map b on a's mesh, as `zuba-cli map-diff A B [--sectors N]` gives it: a dict of
+    the columns of its table and JSON per radius of a (r_m, delta_mean_t, delta_field_index,
+    delta_a1_t, delta_a2_t, delta_an_t: float64 arrays), sectors (the N of delta_an_t; None: the
+    number of sectors a's harmonics show), rms_t, max_abs_t, max_at ({"r_m", "theta_deg"}) and
+    difference (a FieldMap in T on a's mesh). a and b are FieldMaps or map paths (read as
+    read_map reads them). MapError where a's mesh leaves b's, with the command line's text."""
+    a, b = (x if isinstance(x, FieldMap) else read_map(x) for x in (a, b))
+    return _zuba._map_diff(a, b, sectors)
 
 
 def _path(path, name):
@@ -230,24 +280,25 @@ def _check_run_arguments(m, p):
         raise TypeError("p: zuba.Parameters (zuba.parameters(...))")
 
 
-def isochronise(m, p, gain_per_turn=None, threads=None, progress=None):
+def isochronise(m, p, gain_per_turn=None, threads=None, progress=None, tolerance=None):
     """The change of the mean field dB(R) that makes every energy of p revolve at Frf/H, from the
     precise closed orbits on m, as zuba-cli isochronise finds it. progress(iteration, worst) is
     called on the calling thread after iterations; Ctrl+C stops the search (KeyboardInterrupt).
-    CalculationError when no energy closes on the map."""
+    tolerance: the precise closure's, as in zuba.run. CalculationError when no energy closes on
+    the map."""
     _check_run_arguments(m, p)
-    return Correction(_zuba._isochronise(m, p, gain_per_turn, threads, progress))
+    return Correction(_zuba._isochronise(m, p, gain_per_turn, threads, tolerance, progress))
 
 
 def trim_fit(m, p, coils, limit=None, target="isochronism", gain_per_turn=None, threads=None,
-             exclude=None, weights=None, progress=None):
+             exclude=None, weights=None, progress=None, tolerance=None):
     """The currents of trim coils that make the machine closest to isochronous (target
     "isochronism") or keep the RF phase closest to zero ("phase"), as zuba-cli trim-fit finds
     them. coils: a coil-table path or a zuba.CoilTable; limit: None, a current (A) for every coil
     or {name: A}; exclude: [(lo_mev, hi_mev), ...] energies left out; weights:
-    {(lo_mev, hi_mev): w}."""
+    {(lo_mev, hi_mev): w}; tolerance: the precise closure's, as in zuba.run."""
     _check_run_arguments(m, p)
     if not isinstance(coils, CoilTable):
         coils = _path(coils, "coils")
-    return TrimFit(_zuba._trim_fit(m, p, coils, limit, target, gain_per_turn, threads, exclude,
-                                   weights, progress))
+    return TrimFit(_zuba._trim_fit(m, p, coils, limit, target, gain_per_turn, threads, tolerance,
+                                   exclude, weights, progress))

@@ -17,6 +17,7 @@
 #include "platform/message.h"
 #include "platform/numbers.h"
 #include "platform/progress.h"
+#include "results/document.h"
 
 namespace zuba {
 namespace {
@@ -360,6 +361,8 @@ TEST(OrbitCoordinates, RingOrbitsAgreeWithAnIndependentIntegration) {
   const ResultTables& r = output.results;
   ASSERT_EQ(r.Ek.size(), 3);
 
+  const Result<RunOrbitField> runField = RunOrbitField::Of(record);
+  ASSERT_TRUE(runField);
   const Result<OrbitInputs> prepared = PrepareOrbitInputs(record);
   ASSERT_TRUE(prepared);
   Result<FieldPatches> field = FieldPatches::Build(
@@ -372,9 +375,13 @@ TEST(OrbitCoordinates, RingOrbitsAgreeWithAnIndependentIntegration) {
 
   const double azimuthsDeg[] = {17.5, 236.25};
   for (double thetaDeg : azimuthsDeg) {
-    const Result<OrbitCoordinates> orbits = OrbitCoordinatesOf(r, {thetaDeg, std::nullopt});
+    const Result<OrbitCoordinates> orbits =
+        OrbitCoordinatesOf(r, {thetaDeg, std::nullopt}, &*runField);
     ASSERT_TRUE(orbits.ok());
     EXPECT_FALSE(orbits->accuracy) << *orbits->accuracy;
+    // Without the field the samples on the map's 0.5-degree grid are interpolated, and the export
+    // says how far from 1 um and 1e-7 that is.
+    EXPECT_TRUE(OrbitCoordinatesOf(r, {thetaDeg, std::nullopt})->accuracy);
     for (int64_t i = 0; i < 3; ++i) {
       const ExportedOrbit& e = orbits->energies[static_cast<size_t>(i)];
       ASSERT_TRUE(e.hasValues);
@@ -391,6 +398,65 @@ TEST(OrbitCoordinates, RingOrbitsAgreeWithAnIndependentIntegration) {
       // The map is exactly 8-fold: the centre stays within the azimuthal interpolation's seam at
       // the map's first azimuth (a few um at the lowest energy).
       EXPECT_LT(std::hypot(e.shape.xc, e.shape.yc), 1e-5) << e.EkMeV << " MeV";
+    }
+  }
+}
+
+// ---- a document of an earlier version: a sample at every integration step ----
+
+// tests/data/precise-every-step.zub: zuba-cli run --map tvk310-p.sdf --mode "TVK-310: p"
+// --closure precise --set EkBegin=5 --set EkEnd=25 --set dEk=10, saved by the version that kept a
+// sample at every step of the precise closure (about 570 a turn on this 2-degree map); its orbits
+// interpolated between those samples are exact to about 1e-9. Today's run keeps 182 samples a turn
+// (the map's nodes, the start and the end); its orbits followed in the field agree with them to 1
+// um and 1e-7, and so do those of the earlier document followed in the field.
+TEST(OrbitCoordinates, FixedGridOrbitsAgreeWithThoseOfAnEarlierDocument) {
+  MessageCapture messages;
+  const Result<DocumentLoad> earlier =
+      LoadDocumentFile(ZUBA_TEST_DATA_DIR "/precise-every-step.zub");
+  ASSERT_TRUE(earlier) << earlier.message().text;
+  const ResultTables& old = earlier->results;
+  ASSERT_EQ(old.Ek.size(), 3);
+  RunParameters p = old.run;
+  p.Path = ZUBA_EXAMPLES_DIR "/tvk310-p.sdf";
+  const Result<SharedRun> made = PrepareCalculation(p);
+  ASSERT_TRUE(made);
+  WorkerOptions options;
+  options.threads = 1;
+  options.closure = ClosureMode::Precise;
+  NullProgress progress;
+  const CalculationOutput output = RunCalculation(**made, options, progress);
+  ASSERT_EQ(output.outcome, WorkerOutcome::Completed);
+  const ResultTables& now = output.results;
+  const Result<RunOrbitField> field = RunOrbitField::Of(**made);
+  ASSERT_TRUE(field);
+
+  const OrbitRequest request{17.3, 1.0};
+  const Result<OrbitCoordinates> reference = OrbitCoordinatesOf(old, request);
+  const Result<OrbitCoordinates> followed = OrbitCoordinatesOf(now, request, &*field);
+  const Result<OrbitCoordinates> oldFollowed = OrbitCoordinatesOf(old, request, &*field);
+  ASSERT_TRUE(reference && followed && oldFollowed);
+  EXPECT_FALSE(reference->accuracy);
+  EXPECT_FALSE(followed->accuracy);
+  for (size_t i = 0; i < 3; ++i) {
+    // The start, the 180 nodes (one of them left out when it lies near the start), the end.
+    EXPECT_GE(now.OrbitPoints[static_cast<int64_t>(i)], 181);
+    EXPECT_LE(now.OrbitPoints[static_cast<int64_t>(i)], 182);
+    EXPECT_GT(old.OrbitPoints[static_cast<int64_t>(i)], 500);
+    EXPECT_NEAR(now.F0[static_cast<int64_t>(i)], old.F0[static_cast<int64_t>(i)], 1e-3);
+    const ExportedOrbit& a = reference->energies[i];
+    for (const ExportedOrbit* b : {&followed->energies[i], &oldFollowed->energies[i]}) {
+      ASSERT_TRUE(a.hasValues && b->hasValues);
+      ASSERT_EQ(b->grid.size(), 360u);
+      double worstR = std::fabs(a.at.R - b->at.R), worstU = std::fabs(a.at.u - b->at.u);
+      for (size_t k = 0; k < 360; ++k) {
+        worstR = std::max(worstR, std::fabs(a.grid[k].R - b->grid[k].R));
+        worstU = std::max(worstU, std::fabs(a.grid[k].u - b->grid[k].u));
+      }
+      EXPECT_LT(worstR, kOrbitRadiusAccuracy) << a.EkMeV << " MeV";
+      EXPECT_LT(worstU, kOrbitDirectionAccuracy) << a.EkMeV << " MeV";
+      EXPECT_NEAR(a.shape.Rmean, b->shape.Rmean, kOrbitRadiusAccuracy);
+      EXPECT_NEAR(a.shape.xc, b->shape.xc, kOrbitRadiusAccuracy);
     }
   }
 }

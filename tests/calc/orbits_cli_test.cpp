@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <nlohmann/json.hpp>
 #include <string>
+#include <vector>
 
 #include "tests/cli_harness.h"
 
@@ -97,6 +98,48 @@ TEST_F(OrbitsCli, RefusesWithOneLineAndWritesNothing) {
   const CliRun run = Cli(kRun + " --orbits " + Quote(out) + " --orbits-grid 0");
   EXPECT_EQ(run.exitCode, 2);
   EXPECT_FALSE(std::filesystem::exists(out));
+}
+
+// A precise run keeps its samples on the map's 2-degree grid: its orbits are followed in the map
+// beside the document; where the map is gone they are interpolated, near the followed ones, and
+// the command says why and how far from 1 um and 1e-7 that is.
+TEST_F(OrbitsCli, FollowsAPreciseRunInItsMapAndSaysWhenItIsGone) {
+  const std::filesystem::path map = dir_ / "p.sdf";
+  std::filesystem::copy_file(ZUBA_EXAMPLES_DIR "/tvk310-p.sdf", map);
+  const std::string doc = (dir_ / "p.zub").string();
+  ASSERT_EQ(Cli("run --map " + Quote(map.string()) +
+                " --set EkBegin=10 --set EkEnd=50 --set dEk=20 --closure precise --quiet --save " +
+                Quote(doc))
+                .exitCode,
+            0);
+  const CliRun followed = Cli("orbits " + Quote(doc) + " --theta 17");
+  ASSERT_EQ(followed.exitCode, 0) << followed.err;
+  EXPECT_EQ(followed.err, "");
+  std::filesystem::remove(map);
+  const CliRun interpolated = Cli("orbits " + Quote(doc) + " --theta 17");
+  ASSERT_EQ(interpolated.exitCode, 0) << interpolated.err;
+  EXPECT_EQ(interpolated.err.rfind("Note: The orbits are interpolated between their samples: the "
+                                   "field map " +
+                                       map.string() +
+                                       " is gone\nWarning: The orbit "
+                                       "samples lie too far apart for 1 um and 1e-7",
+                                   0),
+            0u)
+      << interpolated.err;
+  // The R column of the three energies: within 1 um of each other.
+  auto radii = [](const std::string& table) {
+    std::vector<double> R;
+    for (size_t at = table.find('\n'); at + 1 < table.size(); at = table.find('\n', at + 1)) {
+      const size_t tab = table.find('\t', table.find('\t', at + 1) + 1);
+      R.push_back(std::stod(table.substr(tab + 1)));
+    }
+    return R;
+  };
+  const std::vector<double> a = radii(followed.out), b = radii(interpolated.out);
+  ASSERT_EQ(a.size(), 3u);
+  ASSERT_EQ(b.size(), 3u);
+  for (size_t i = 0; i < 3; ++i) EXPECT_NEAR(a[i], b[i], 1e-6);
+  EXPECT_NE(followed.out, interpolated.out);
 }
 
 }  // namespace

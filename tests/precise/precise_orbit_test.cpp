@@ -197,9 +197,12 @@ TEST(PreciseOrbit, TurnSamplesCoverExactlyOneTurn) {
   const double V = std::sqrt(1 - 1 / (1.01 * 1.01)) * map.prepared.constants.rInfinity;
   ASSERT_TRUE(ShowOutcome(TrackPreciseTurn(map.prepared.constants, *map.patches, E, V, 0.3, 0.001,
                                            0.2, samples, turn)));
-  // A sample at the start of every integration step and at the end of the turn; no step crosses
-  // one of the map's azimuth nodes (every 10 degrees): each is a sample.
-  ASSERT_GE(samples.Size(), 37u);
+  // The samples lie on the map's azimuth nodes (every 10 degrees), each interval divided in five
+  // to 2 degrees, from the start to the end of the turn (182 = 180 + 2, or 181 with a grid
+  // azimuth near the start left out).
+  ASSERT_GE(samples.Size(), 181u);
+  ASSERT_LE(samples.Size(), 182u);
+  EXPECT_NEAR(PreciseSampleSpacing(*map.patches), 2 * std::atan(1.0) / 45, 1e-15);
   EXPECT_EQ(samples.theta.front(), 0.2);
   EXPECT_DOUBLE_EQ(samples.theta.back() - samples.theta.front(), 8 * std::atan(1.0));
   for (size_t k = 1; k < samples.Size(); ++k) EXPECT_GT(samples.theta[k], samples.theta[k - 1]);
@@ -210,7 +213,20 @@ TEST(PreciseOrbit, TurnSamplesCoverExactlyOneTurn) {
                             [&](double t) { return std::fabs(t - at) < 1e-12; }))
         << "azimuth node " << node;
   }
+  for (size_t k = 1; k < samples.Size(); ++k)
+    EXPECT_LT(samples.theta[k] - samples.theta[k - 1], 1.25 * kMaxPreciseSampleSpacing + 1e-12);
   EXPECT_EQ(samples.tau.back(), turn.tauTurn);
+  // Between the nodes the samples come from the steps' continuous extension: they agree with an
+  // integration from the start to their azimuth.
+  for (size_t k = 3; k + 1 < samples.Size(); k += 17) {
+    OrbitSamples direct;
+    PreciseTurn arc;
+    ASSERT_TRUE(ShowOutcome(TrackPreciseArc(map.prepared.constants, *map.patches, E, V, 0.3, 0.001,
+                                            0.2, samples.theta[k] - 0.2, direct, arc)));
+    EXPECT_NEAR(samples.R[k], arc.Rend, 1e-10) << samples.theta[k];
+    EXPECT_NEAR(samples.vR[k], arc.vRend, 1e-10) << samples.theta[k];
+    EXPECT_NEAR(samples.tau[k], arc.tauTurn, 1e-10) << samples.theta[k];
+  }
   // The radial matrix preserves phase-space area.
   const OneTurnMatrix& m = turn.radial;
   EXPECT_NEAR(m.m11 * m.m22 - m.m12 * m.m21, 1.0, 1e-9);
@@ -237,8 +253,8 @@ TEST(PreciseOrbit, SpeedLostToRadialMotionIsRefused) {
 // field closes its orbits as a map that starts at R = 0 does (IsochronousAxisymmetricField...).
 TEST(PreciseOrbit, OrbitBelowTheFirstRadiusFailsAtTheInnerEdge) {
   const Ideal ideal;
-  PreparedRun record = test::MakeRecord(
-      kModeTvk310, kCoarseStep, 1, 2, 1, MapShape{81, 1.0, 36}, [](double, double) { return 0.0; });
+  PreparedRun record = test::MakeRecord(kModeTvk310, kCoarseStep, 1, 2, 1, MapShape{81, 1.0, 36},
+                                        [](double, double) { return 0.0; });
   for (size_t i = 0; i < record.radii.size(); ++i) {
     record.radii[i] = 0.2 + 0.01 * static_cast<double>(i);  // 0.2 .. 1.0 m
     for (size_t j = 0; j < 36; ++j)

@@ -1,0 +1,365 @@
+// One turn of the precise closure: the equations of the orbit and its linearised motion in the
+// azimuth, the step control to the tolerance with steps ending on the map's nodes, and the orbit's
+// samples on the fixed azimuth grid (see precise_turn.h and precise_orbit.h).
+#include "calc/orbits/precise_turn.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstddef>
+#include <span>
+#include <string>
+
+#include "numerics/dormand_prince.h"
+#include "numerics/units.h"
+#include "platform/numbers.h"
+
+namespace zuba {
+namespace precise_detail {
+namespace {
+
+// Components of the integrated state.
+enum : int {
+  kR,     // m
+  kVr,    // m/rad
+  kTau,   // rad
+  kIntR,  // m rad, integral of R dtau
+  kIntB,  // T rad, integral of B dtau
+  kP11,   // radial one-turn matrix of (R, vR), row-major
+  kP12,
+  kP21,
+  kP22,
+  kZ11,  // vertical one-turn matrix of (z, dz/dtau), row-major
+  kZ12,
+  kZ21,
+  kZ22,
+  kComponents
+};
+using State = std::array<double, kComponents>;
+using Step = DenseStep<kComponents>;
+
+// The derivatives with respect to theta.
+struct Derivatives {
+  explicit Derivatives(const FieldPatches& field, double kOverE, double V)
+      : field(field), cursor(field), kOverE(kOverE), V(V) {}
+
+  const FieldPatches& field;
+  FieldPatches::PatchCursor cursor;
+  double kOverE;    // 1/T: b = kOverE * B
+  double V;         // m/rad, the speed
+  Outcome refusal;  // why the last evaluation was refused
+
+  // false, with refusal saying why, when the point is refused.
+  bool operator()(double theta, const State& y, State& d) {
+    const double R = y[kR], vR = y[kVr];
+    const double speedLeft = V * V - vR * vR;  // (m/rad)^2, (R w)^2
+    if (!(speedLeft > 0) || !(R > 0)) [[unlikely]]
+      return Refuse(R, vR);
+    double B = 0, dBdR = 0, dBdTheta = 0;
+    if (!cursor.Evaluate(R, theta, B, dBdR, dBdTheta)) [[unlikely]] {
+      refusal = field.PatchRefusal(R, theta);
+      return false;
+    }
+    const double root = std::sqrt(speedLeft);  // m/rad, R w
+    const double invR = 1 / R;
+    const double w = root * invR;
+    const double invW = R / root;  // dtau/dtheta
+    const double b = kOverE * B;
+    d[kR] = vR * invW;
+    d[kVr] = R * (w - b);
+    d[kTau] = invW;
+    d[kIntR] = R * invW;
+    d[kIntB] = B * invW;
+    // Linearised radial motion, with w = sqrt(V^2 - vR^2) / R: dw/dR = -w / R,
+    // dw/dvR = -vR / (R^2 w).
+    const double a11 = vR * invW * invR;
+    const double a12 = invW + a11 * a11 * invW;
+    const double a21 = -b - R * kOverE * dBdR;
+    const double a22 = -a11;
+    d[kP11] = a11 * y[kP11] + a12 * y[kP21];
+    d[kP12] = a11 * y[kP12] + a12 * y[kP22];
+    d[kP21] = a21 * y[kP11] + a22 * y[kP21];
+    d[kP22] = a21 * y[kP12] + a22 * y[kP22];
+    // Vertical motion to first order off the median plane of a symmetric field:
+    // d2z/dtau2 = (K / E) z (R w dB/dR - (vR / R) dB/dtheta), with u = dz/dtau.
+    const double zForce = kOverE * (R * w * dBdR - vR * invR * dBdTheta) * invW;  // du/dtheta per z
+    d[kZ11] = invW * y[kZ21];
+    d[kZ12] = invW * y[kZ22];
+    d[kZ21] = zForce * y[kZ11];
+    d[kZ22] = zForce * y[kZ12];
+    return true;
+  }
+
+  bool Refuse(double R, double vR) {
+    refusal = ErrorFailure(
+        "The orbit lost its azimuthal motion at R = " + FormatNumber(R, Significant(6)) +
+            " m, vR = " + FormatNumber(vR, Significant(6)) +
+            " m/rad: no closed orbit at this energy!",
+        "vR", vR, -V, V);
+    return false;
+  }
+};
+
+// Counts a sign change of value against the last non-zero sign seen.
+void CountSignChange(double value, int& lastSign, int32_t& changes) {
+  const int sign = value > 0 ? 1 : value < 0 ? -1 : 0;
+  if (sign == 0) return;
+  if (lastSign != 0 && sign != lastSign) ++changes;
+  lastSign = sign;
+}
+
+// The error of a step relative to the size of each component: the radius and its integral in
+// units of the start radius, vR in units of the speed, the elapsed tau in radians, the field's
+// integral in units of E / K (the field that bends the ion on a circle of radius R_inf), the
+// one-turn matrices in units of 1; each at least the component's own size.
+struct TurnErrorNorm {
+  double tolerance = 0;
+  std::array<double, kComponents> scale{};
+
+  double operator()(const State& y0, const State& y1, const State& error) const {
+    double worst = 0;
+    for (std::size_t i = 0; i < kComponents; ++i) {
+      const double size = std::max(scale[i], std::max(std::fabs(y0[i]), std::fabs(y1[i])));
+      worst = std::max(worst, std::fabs(error[i]) / size);
+    }
+    return worst / tolerance;
+  }
+};
+
+// The nodes of the map that no step crosses. The azimuth nodes, where the field's azimuthal spline
+// changes its cubic, are known in advance (Next); a step whose orbit meets a radius node, where the
+// radial spline changes its cubic, is made again to end where it meets it (CutAt, found on the
+// step's continuous extension of R).
+class NodeBreaks {
+ public:
+  explicit NodeBreaks(const FieldPatches& field)
+      : field_(field),
+        radii_(field.Radii()),
+        lastCell_(static_cast<std::ptrdiff_t>(radii_.size()) - 2),
+        guard_(1e-9 * kTwoPi / std::max(field.AzimuthNodes(), 1)) {}
+
+  double Next(double t) {
+    if (!(t < knot_ - guard_)) {
+      knot_ = field_.NextAzimuthNode(t);
+      if (knot_ - t < guard_) knot_ = field_.NextAzimuthNode(knot_ + guard_);
+    }
+    return knot_;
+  }
+
+  double CutAt(const Step& step) const {
+    const std::array<double, 5> c = step.Coefficients(kR);
+    const std::ptrdiff_t cell = CellOf((*step.y0)[kR]);
+    double before = 0, previous = (*step.y0)[kR];
+    for (const double s : {0.25, 0.5, 0.75, 1.0}) {
+      const double R = s == 1.0 ? (*step.y1)[kR] : DenseValue(c, s);
+      if (CellOf(R) != cell) {
+        const auto at = static_cast<size_t>(cell);
+        const double node = R > previous ? radii_[at + 1] : radii_[at];
+        double low = before, high = s;  // R - node changes its sign between them
+        const double sign = DenseValue(c, low) - node;
+        for (int32_t k = 0; k < 40 && high - low > 1e-7; ++k) {
+          const double middle = 0.5 * (low + high);
+          ((DenseValue(c, middle) - node) * sign > 0 ? low : high) = middle;
+        }
+        return step.t0 + 0.5 * (low + high) * step.h;
+      }
+      before = s;
+      previous = R;
+    }
+    return HUGE_VAL;
+  }
+
+ private:
+  std::ptrdiff_t CellOf(double R) const {
+    const std::ptrdiff_t c = std::upper_bound(radii_.begin(), radii_.end(), R) - radii_.begin() - 1;
+    return std::clamp<std::ptrdiff_t>(c, 0, lastCell_);
+  }
+
+  const FieldPatches& field_;
+  std::span<const double> radii_;
+  std::ptrdiff_t lastCell_;
+  double guard_;  // rad: a node this close to t is t itself
+  double knot_ = -HUGE_VAL;
+};
+
+// Writes the path of a turn on its sample azimuths from the accepted steps: a grid azimuth where a
+// step starts takes the step's start as integrated, one inside a step the step's continuous
+// extension. Grid azimuths closer than a quarter of the spacing to the turn's start or end are
+// left out, so that the samples are never much closer than the grid's spacing.
+class GridSampler {
+ public:
+  GridSampler(const FieldPatches& field, double thetaS, double thetaEnd, TurnPath& path)
+      : field_(field),
+        path_(path),
+        knot_(kTwoPi / std::max(field.AzimuthNodes(), 1)),
+        spacing_(PreciseSampleSpacing(field)),
+        guard_(1e-9 * knot_),
+        end_(thetaEnd - 0.25 * spacing_) {
+    next_ = Next(thetaS + 0.25 * spacing_);
+  }
+
+  void operator()(const Step& step) {
+    const double t1 = step.t0 + step.h;
+    while (next_ < t1 - guard_ && next_ < end_) {
+      if (next_ <= step.t0 + guard_) {
+        path_.Add(step.t0, (*step.y0)[kR], (*step.y0)[kVr], (*step.y0)[kTau]);
+      } else {
+        const double s = (next_ - step.t0) / step.h;
+        path_.Add(next_, DenseValue(step.Coefficients(kR), s),
+                  DenseValue(step.Coefficients(kVr), s), DenseValue(step.Coefficients(kTau), s));
+      }
+      next_ = Next(next_);
+    }
+  }
+
+ private:
+  // The first grid azimuth beyond after: the map's nodes and the even divisions between them.
+  double Next(double after) const {
+    double high = field_.NextAzimuthNode(after);
+    if (high - after < guard_) high = field_.NextAzimuthNode(high + guard_);
+    const double low = high - knot_;
+    const int32_t divisions = static_cast<int32_t>(std::lround(knot_ / spacing_));
+    for (int32_t m = 1; m < divisions; ++m)
+      if (const double at = low + m * spacing_; at > after + guard_) return at;
+    return high;
+  }
+
+  const FieldPatches& field_;
+  TurnPath& path_;
+  double knot_, spacing_, guard_;  // rad
+  double end_;                     // rad, no grid azimuth from here on
+  double next_ = 0;                // rad, the next grid azimuth to sample
+};
+
+// The norm of the step control for a turn from radius Rs at speed V.
+TurnErrorNorm NormOfTurn(const OrbitConstants& constants, double E, double V, double Rs) {
+  TurnErrorNorm norm;
+  norm.tolerance = constants.tolerance;
+  norm.scale.fill(1.0);
+  norm.scale[kR] = norm.scale[kIntR] = std::fabs(Rs);
+  norm.scale[kVr] = V;
+  norm.scale[kIntB] = E / std::fabs(constants.K);
+  return norm;
+}
+
+}  // namespace
+
+Outcome TrackTurn(const OrbitConstants& constants, const FieldPatches& field, double E, double V,
+                  double Rs, double vRs, double thetaS, TurnPath& path, PreciseTurn& turn,
+                  int64_t& steps, double arc) {
+  Derivatives f(field, constants.K / E, V);
+  State y{};
+  y[kR] = Rs;
+  y[kVr] = vRs;
+  y[kP11] = y[kP22] = y[kZ11] = y[kZ22] = 1;
+  StepControl control;
+  control.initialStep = kPi / std::max(field.AzimuthNodes(), 1);  // half the node spacing
+  control.smallestStep = kSmallestPreciseStep;
+  control.maxSteps = kMaxPreciseTurnSteps;
+  NodeBreaks nodes(field);
+
+  path.Clear();
+  path.Add(thetaS, Rs, vRs, 0);
+  const double thetaEnd = thetaS + arc;
+  GridSampler sample(field, thetaS, thetaEnd, path);
+  int radialSign = 0, verticalSign = 0;
+  int32_t radialChanges = 0, verticalChanges = 0;
+  auto onStep = [&](const Step& step) {
+    sample(step);
+    CountSignChange((*step.y1)[kP12], radialSign, radialChanges);
+    CountSignChange((*step.y1)[kZ12], verticalSign, verticalChanges);
+  };
+  const AdaptiveResult<kComponents> end = IntegrateDormandPrince(
+      f, thetaS, thetaEnd, y, control, NormOfTurn(constants, E, V, Rs), onStep,
+      [&](double t) { return nodes.Next(t); }, [&](const Step& step) { return nodes.CutAt(step); });
+  steps += end.accepted + end.rejected;
+  switch (end.end) {
+    case AdaptiveEnd::Reached:
+      break;
+    case AdaptiveEnd::Refused:
+      return f.refusal;
+    case AdaptiveEnd::Underflow:
+    case AdaptiveEnd::StepLimit:
+      // Steps that crept up to the map's edge after a refused point: the edge is the reason.
+      if (!f.refusal) return f.refusal;
+      return StepControlFailure(end.end, constants.tolerance, end.t, end.y[kR]);
+  }
+  const State& last = end.y;
+  path.Add(thetaEnd, last[kR], last[kVr], last[kTau]);
+  turn.Rend = last[kR];
+  turn.vRend = last[kVr];
+  turn.tauTurn = constants.T0 + last[kTau];
+  turn.integralR = last[kIntR];
+  turn.integralB = last[kIntB];
+  turn.radial = {last[kP11], last[kP12], last[kP21], last[kP22], radialChanges};
+  turn.vertical = {last[kZ11], last[kZ12], last[kZ21], last[kZ22], verticalChanges};
+  turn.steps = end.accepted + end.rejected;
+  return {};
+}
+
+void SampleTurn(const TurnPath& path, const FieldPatches& field, double V, double T0,
+                OrbitSamples& samples) {
+  samples.Clear();
+  samples.Reserve(path.theta.size());
+  FieldPatches::Cursor cursor(field);
+  for (size_t k = 0; k < path.theta.size(); ++k) {
+    const double R = path.R[k], vR = path.vR[k], theta = path.theta[k];
+    const double w = std::sqrt(std::max(V * V - vR * vR, 0.0)) / R;
+    double B = 0;
+    if (!cursor.TryEvaluate(R, theta, B)) B = 0;
+    samples.Append(R, vR, theta, w, T0 + path.tau[k], B);
+  }
+}
+
+}  // namespace precise_detail
+
+double PreciseSampleSpacing(const FieldPatches& field) {
+  const double knot = kTwoPi / std::max(field.AzimuthNodes(), 1);  // rad
+  const double divisions = std::max(1.0, std::ceil(knot / kMaxPreciseSampleSpacing * (1 - 1e-9)));
+  return knot / divisions;
+}
+
+Failure StepControlFailure(AdaptiveEnd end, double tolerance, double theta, double R) {
+  const double degrees = std::fmod(std::fmod(Degrees(theta), 360.0) + 360.0, 360.0);
+  const std::string where = "at theta = " + FormatNumber(degrees, Significant(6)) +
+                            " deg, R = " + FormatNumber(R, Significant(6)) + " m";
+  if (end == AdaptiveEnd::StepLimit)
+    return ErrorFailure("The integration of one turn needed more than " +
+                            std::to_string(kMaxPreciseTurnSteps) + " steps " + where + "!",
+                        "tolerance", tolerance, kMinPreciseTolerance, kMaxPreciseTolerance);
+  return ErrorFailure("The integration cannot meet the tolerance " +
+                          FormatNumber(tolerance, Significant(3)) + " " + where +
+                          ": its step fell below " +
+                          FormatNumber(kSmallestPreciseStep, Significant(3)) + " rad!",
+                      "tolerance", tolerance, kMinPreciseTolerance, kMaxPreciseTolerance);
+}
+
+Outcome CheckPreciseTolerance(double tolerance) {
+  if (tolerance >= kMinPreciseTolerance && tolerance <= kMaxPreciseTolerance) return {};
+  return ErrorFailure(
+      "The tolerance " + FormatNumber(tolerance, Significant(6)) +
+          " is out of range (allowed: " + FormatNumber(kMinPreciseTolerance, Significant(3)) +
+          " to " + FormatNumber(kMaxPreciseTolerance, Significant(3)) + ")!",
+      "tolerance", tolerance, kMinPreciseTolerance, kMaxPreciseTolerance);
+}
+
+Outcome TrackPreciseTurn(const OrbitConstants& constants, const FieldPatches& field, double E,
+                         double V, double Rs, double vRs, double thetaS, OrbitSamples& samples,
+                         PreciseTurn& turn) {
+  return TrackPreciseArc(constants, field, E, V, Rs, vRs, thetaS, kTwoPi, samples, turn);
+}
+
+Outcome TrackPreciseArc(const OrbitConstants& constants, const FieldPatches& field, double E,
+                        double V, double Rs, double vRs, double thetaS, double arc,
+                        OrbitSamples& samples, PreciseTurn& turn) {
+  precise_detail::TurnPath path;
+  int64_t steps = 0;
+  if (Outcome o = precise_detail::TrackTurn(constants, field, E, V, Rs, vRs, thetaS, path, turn,
+                                            steps, arc);
+      !o)
+    return o;
+  precise_detail::SampleTurn(path, field, V, constants.T0, samples);
+  return {};
+}
+
+}  // namespace zuba
