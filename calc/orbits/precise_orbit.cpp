@@ -391,8 +391,8 @@ OrbitStart OrbitAt(const OrbitSamples& samples, double theta) {
     const std::ptrdiff_t wrapped =
         (k + static_cast<std::ptrdiff_t>(m)) % static_cast<std::ptrdiff_t>(m);
     index[j] = static_cast<size_t>(wrapped);
-    nodes[j] =
-        th[index[j]] + kTwoPi * static_cast<double>((k - wrapped) / static_cast<std::ptrdiff_t>(m));
+    const double turns = k < 0 ? -1.0 : (k > wrapped ? 1.0 : 0.0);  // k lies in [-1, m + 1]
+    nodes[j] = th[index[j]] + kTwoPi * turns;
   }
   OrbitStart at{0, 0, theta};
   for (size_t j = 0; j < 4; ++j) {
