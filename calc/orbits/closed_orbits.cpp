@@ -2,7 +2,9 @@
 #include "calc/orbits/closed_orbits.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
+#include <cstddef>
 #include <mutex>
 #include <utility>
 
@@ -13,7 +15,11 @@ namespace zuba {
 namespace {
 
 // Energies closed one after another in the first pass, each seeded from those below it.
-constexpr size_t kChunk = 8;
+constexpr size_t kChunk = 16;
+// The closed neighbours below an energy its first pass's seeds are extrapolated from (a cubic in
+// the momentum: an energy with four closed ones below mostly closes in two turns; the second
+// pass keeps to two, so that the energies that do not close end as they did).
+constexpr size_t kSeedPoints = 4;
 
 bool Closed(const PreciseOrbitResult& r) {
   return r.status == ClosureStatus::Converged;
@@ -34,46 +40,73 @@ OrbitSamples Ring(const OrbitSamples& samples) {
   return ring;
 }
 
-// The seeds of energy i from the closed orbits of its two nearest closed neighbours among the
-// energies from .. to - 1 (by energy;
-// the lower one on a tie; stably closed ones where there are any): both at the start azimuth of
-// the nearest, as R / p and vR / p linear in the momentum p through the two, then the nearest
-// alone scaled by the ratio of momenta. None when no energy has closed.
-std::vector<OrbitStart> NeighbourSeeds(const std::vector<PreciseOrbitResult>& results,
-                                       const std::vector<OrbitSamples>& rings,
-                                       std::span<const double> energies,
-                                       std::span<const double> momenta, size_t i, size_t from,
-                                       size_t to) {
+// The (up to) kSeedPoints closed neighbours of energy i nearest to it by energy among the
+// energies from .. to - 1 (the lower one on a tie; stably closed ones where there are any),
+// nearest first; none (results.size()) where there are fewer.
+std::array<size_t, kSeedPoints> NearestClosed(const std::vector<PreciseOrbitResult>& results,
+                                    std::span<const double> energies, size_t i, size_t from,
+                                    size_t to) {
   const size_t none = results.size();
-  size_t nearest = none, second = none;
+  std::array<size_t, kSeedPoints> nearest{};
+  nearest.fill(none);
   auto closer = [&](size_t a, size_t b) {  // a nearer to energy i than b
     return b == none || std::fabs(energies[a] - energies[i]) < std::fabs(energies[b] - energies[i]);
   };
   for (bool (*usable)(const PreciseOrbitResult&) : {StablyClosed, Closed}) {
     for (size_t k = from; k < to; ++k) {
       if (k == i || !usable(results[k])) continue;
-      if (closer(k, nearest)) {
-        second = nearest;
-        nearest = k;
-      } else if (closer(k, second)) {
-        second = k;
-      }
+      size_t at = 0;
+      while (at < nearest.size() && !closer(k, nearest[at])) ++at;
+      if (at == nearest.size()) continue;
+      std::copy_backward(nearest.begin() + static_cast<std::ptrdiff_t>(at), nearest.end() - 1,
+                         nearest.end());
+      nearest[at] = k;
     }
-    if (nearest != none) break;
+    if (nearest[0] != none) break;
   }
+  return nearest;
+}
+
+// The seeds of energy i from the closed orbits of its nearest closed neighbours among the
+// energies from .. to - 1 (NearestClosed), all at the start azimuth of the nearest: R / p and
+// vR / p as the polynomial in the momentum p through the most (at most `most`) nearest, then
+// through one fewer, down to the nearest alone scaled by the ratio of momenta. None when no
+// energy has closed.
+std::vector<OrbitStart> NeighbourSeeds(const std::vector<PreciseOrbitResult>& results,
+                                       const std::vector<OrbitSamples>& rings,
+                                       std::span<const double> energies,
+                                       std::span<const double> momenta, size_t i, size_t from,
+                                       size_t to, size_t most) {
+  const size_t none = results.size();
+  const std::array<size_t, kSeedPoints> near = NearestClosed(results, energies, i, from, to);
   std::vector<OrbitStart> seeds;
-  if (nearest == none) return seeds;
-  const PreciseOrbitResult& a = results[nearest];
-  const double p = momenta[i], pa = momenta[nearest];
-  if (second != none && !rings[second].R.empty()) {
-    const double pb = momenta[second];
-    const OrbitStart b = OrbitAt(rings[second], a.thetaS);
-    const double t = (p - pa) / (pa - pb);
-    const double uR = a.Rs / pa + (a.Rs / pa - b.R / pb) * t;
-    const double uV = a.vRs / pa + (a.vRs / pa - b.vR / pb) * t;
-    seeds.push_back({uR * p, uV * p, a.thetaS});
+  if (near[0] == none) return seeds;
+  const PreciseOrbitResult& a = results[near[0]];
+  const double p = momenta[i];
+  // The points (p_k, R_k / p_k, vR_k / p_k) of the neighbours at a's start azimuth.
+  std::array<double, kSeedPoints> ps{}, uR{}, uV{};
+  size_t points = 0;
+  for (const size_t k : near) {
+    if (points == most || k == none || (k != near[0] && rings[k].R.empty())) break;
+    const OrbitStart at = k == near[0] ? OrbitStart{a.Rs, a.vRs, a.thetaS}
+                                       : OrbitAt(rings[k], a.thetaS);
+    ps[points] = momenta[k];
+    uR[points] = at.R / momenta[k];
+    uV[points] = at.vR / momenta[k];
+    ++points;
   }
-  seeds.push_back({a.Rs * (p / pa), a.vRs * (p / pa), a.thetaS});
+  // The polynomial through the first n points at p, in the Lagrange form.
+  for (size_t n = points; n >= 1; --n) {
+    OrbitStart seed{0, 0, a.thetaS};
+    for (size_t j = 0; j < n; ++j) {
+      double weight = 1;
+      for (size_t q = 0; q < n; ++q)
+        if (q != j) weight *= (p - ps[q]) / (ps[j] - ps[q]);
+      seed.R += weight * uR[j] * p;
+      seed.vR += weight * uV[j] * p;
+    }
+    seeds.push_back(seed);
+  }
   return seeds;
 }
 
@@ -105,7 +138,7 @@ struct Batch {
         starts.seeds = std::span(&*seeds[i], 1);
         starts.closedSeeds = true;
       } else {
-        below = NeighbourSeeds(out.energies, rings, energies, momenta, i, first, i);
+        below = NeighbourSeeds(out.energies, rings, energies, momenta, i, first, i, kSeedPoints);
         starts.seeds = below;
       }
       PreciseOrbitResult& result = out.energies[i];
@@ -132,7 +165,7 @@ struct Batch {
         if (StablyClosed(result)) continue;
         if (StopAsked()) return false;
         const std::vector<OrbitStart> starts =
-            NeighbourSeeds(out.energies, rings, energies, momenta, i, 0, n);
+            NeighbourSeeds(out.energies, rings, energies, momenta, i, 0, n, 2);
         if (starts.empty()) continue;
         PreciseOrbitResult seeded = FindPreciseOrbit(constants, tables, field, energies[i], samples,
                                                      PreciseStarts{starts, false});

@@ -2,9 +2,10 @@
 // worker's precise mode runs through it, and so can any caller that closes the same energies again
 // and again on a changing field, seeding each energy from the orbit it closed the time before.
 //
-// A first pass closes the energies in chunks of eight in ascending energy, the chunks on several
+// A first pass closes the energies in chunks of sixteen in ascending energy, the chunks on several
 // threads: each energy from the caller's seed (if any), else from the closed orbits of the energies
-// below it in its chunk (as the second pass seeds, below), then from the default mode's estimate,
+// below it in its chunk (in the momentum-scaled form of the second pass, below, but through up to
+// the four nearest: cubic in p), then from the default mode's estimate,
 // the circle of the azimuthal mean field, a scan of start radii. A second
 // pass, one energy after another in ascending energy and then once more in descending energy,
 // seeds every energy that did not close from the closed orbits of its nearest closed neighbours,

@@ -120,6 +120,7 @@ struct Closure {
   double R = 0, vR = 0, thetaS = 0;  // the orbit it ended on
   double fR = 0, fV = 0;             // m, m/rad: its closure residual
   PreciseTurn turn;                  // its turn
+  bool full = false;                 // turn's matrices integrated to the tolerance, both of them
   int32_t turns = 0;                 // turns integrated
   int64_t steps = 0;                 // their integration steps
 };
@@ -230,6 +231,7 @@ Closure CloseFrom(const OrbitConstants& constants, const FieldPatches& field, co
     }
     if (outOfTurns) {
       c.status = ClosureStatus::NotConverged;
+      c.full = full;
       return c;
     }
     double dR = 0, dV = 0;
@@ -261,6 +263,7 @@ Closure CloseFrom(const OrbitConstants& constants, const FieldPatches& field, co
       // Every shortened step left the map (the closed orbit lies beyond it), or the turns ran out
       // on the way.
       c.status = leftMap ? ClosureStatus::Failed : ClosureStatus::NotConverged;
+      c.full = full;
       return c;
     }
   }
@@ -427,6 +430,7 @@ struct StartSearch {
   bool CloseFromStart(const OrbitStart& start, bool seed = false, bool closedSeed = false) {
     Closure c = CloseFrom(constants, field, ion, start, path, closedSeed);
     c.continued = seed;
+    if (c.status == ClosureStatus::NotConverged && !c.full) FullTurn(c);
     turns += c.turns;
     steps += c.steps;
     if (!tried || Rank(c) > Rank(best)) {
@@ -435,6 +439,19 @@ struct StartSearch {
     }
     tried = true;
     return Rank(best) == kStableClosureRank;
+  }
+  // The turn of a closure that ended without closing, integrated again with its matrices to the
+  // tolerance (the Newton turns left the vertical one out), for the values it reports.
+  void FullTurn(Closure& c) {
+    PreciseTurn turn;
+    ++c.turns;
+    if (!TrackTurn(constants, field, ion.E, ion.V, c.R, c.vR, c.thetaS, path, turn, c.steps,
+                   TurnAccuracy::Full))
+      return;
+    c.turn = turn;
+    c.fR = turn.Rend - c.R;
+    c.fV = turn.vRend - c.vR;
+    c.full = true;
   }
   // The start at radius R with the default mode's vR0 and thetaS there.
   bool StartAt(double R, OrbitStart& start) const {
@@ -461,7 +478,7 @@ struct StartSearch {
       PreciseTurn turn;
       ++turns;
       if (!TrackTurn(constants, field, ion.E, ion.V, start.R, start.vR, start.thetaS, path, turn,
-                     steps, TurnAccuracy::Orbit))
+                     steps, TurnAccuracy::Path))
         continue;
       candidates.emplace_back(std::hypot(turn.Rend - start.R, turn.vRend - start.vR), start);
     }

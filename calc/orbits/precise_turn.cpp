@@ -7,6 +7,7 @@
 #include <array>
 #include <cmath>
 #include <cstddef>
+#include <limits>
 #include <span>
 #include <string>
 
@@ -35,10 +36,15 @@ enum : int {
   kZ22,
   kComponents
 };
-using State = std::array<double, kComponents>;
-using Step = DenseStep<kComponents>;
+// A turn integrates the orbit's components (up to kIntB), with the radial matrix (up to kP22) for
+// a Newton step, and with the vertical one (all) for the tunes: N = kP11, kZ11 or kComponents.
+template <std::size_t N>
+using State = std::array<double, N>;
+template <std::size_t N>
+using Step = DenseStep<N>;
 
-// The derivatives with respect to theta.
+// The derivatives with respect to theta of the first N components.
+template <std::size_t N>
 struct Derivatives {
   explicit Derivatives(const FieldPatches& field, double kOverE, double V)
       : field(field), cursor(field), kOverE(kOverE), V(V) {}
@@ -50,7 +56,7 @@ struct Derivatives {
   Outcome refusal;  // why the last evaluation was refused
 
   // false, with refusal saying why, when the point is refused.
-  bool operator()(double theta, const State& y, State& d) {
+  bool operator()(double theta, const State<N>& y, State<N>& d) {
     const double R = y[kR], vR = y[kVr];
     const double speedLeft = V * V - vR * vR;  // (m/rad)^2, (R w)^2
     if (!(speedLeft > 0) || !(R > 0)) [[unlikely]]
@@ -70,6 +76,21 @@ struct Derivatives {
     d[kTau] = invW;
     d[kIntR] = R * invW;
     d[kIntB] = B * invW;
+    if constexpr (N > kP11) Radial(R, vR, b, dBdR, invR, invW, y, d);
+    if constexpr (N > kZ11) {
+      // Vertical motion to first order off the median plane of a symmetric field:
+      // d2z/dtau2 = (K / E) z (R w dB/dR - (vR / R) dB/dtheta), with u = dz/dtau.
+      const double zForce = kOverE * (R * w * dBdR - vR * invR * dBdTheta) * invW;  // du/dtheta per z
+      d[kZ11] = invW * y[kZ21];
+      d[kZ12] = invW * y[kZ22];
+      d[kZ21] = zForce * y[kZ11];
+      d[kZ22] = zForce * y[kZ12];
+    }
+    return true;
+  }
+
+  void Radial(double R, double vR, double b, double dBdR, double invR, double invW,
+              const State<N>& y, State<N>& d) const {
     // Linearised radial motion, with w = sqrt(V^2 - vR^2) / R: dw/dR = -w / R,
     // dw/dvR = -vR / (R^2 w).
     const double a11 = vR * invW * invR;
@@ -80,14 +101,6 @@ struct Derivatives {
     d[kP12] = a11 * y[kP12] + a12 * y[kP22];
     d[kP21] = a21 * y[kP11] + a22 * y[kP21];
     d[kP22] = a21 * y[kP12] + a22 * y[kP22];
-    // Vertical motion to first order off the median plane of a symmetric field:
-    // d2z/dtau2 = (K / E) z (R w dB/dR - (vR / R) dB/dtheta), with u = dz/dtau.
-    const double zForce = kOverE * (R * w * dBdR - vR * invR * dBdTheta) * invW;  // du/dtheta per z
-    d[kZ11] = invW * y[kZ21];
-    d[kZ12] = invW * y[kZ22];
-    d[kZ21] = zForce * y[kZ11];
-    d[kZ22] = zForce * y[kZ12];
-    return true;
   }
 
   bool Refuse(double R, double vR) {
@@ -112,13 +125,14 @@ void CountSignChange(double value, int& lastSign, int32_t& changes) {
 // units of the start radius, vR in units of the speed, the elapsed tau in radians, the field's
 // integral in units of E / K (the field that bends the ion on a circle of radius R_inf), the
 // one-turn matrices in units of 1; each at least the component's own size.
+template <std::size_t N>
 struct TurnErrorNorm {
   double tolerance = 0;
-  std::array<double, kComponents> scale{};
+  std::array<double, N> scale{};
 
-  double operator()(const State& y0, const State& y1, const State& error) const {
+  double operator()(const State<N>& y0, const State<N>& y1, const State<N>& error) const {
     double worst = 0;
-    for (std::size_t i = 0; i < kComponents; ++i) {
+    for (std::size_t i = 0; i < N; ++i) {
       const double size = std::max(scale[i], std::max(std::fabs(y0[i]), std::fabs(y1[i])));
       worst = std::max(worst, std::fabs(error[i]) / size);
     }
@@ -146,7 +160,8 @@ class NodeBreaks {
     return knot_;
   }
 
-  double CutAt(const Step& step) const {
+  template <std::size_t N>
+  double CutAt(const Step<N>& step) const {
     const std::array<double, 5> c = step.Coefficients(kR);
     const std::ptrdiff_t cell = CellOf((*step.y0)[kR]);
     double before = 0, previous = (*step.y0)[kR];
@@ -198,7 +213,8 @@ class GridSampler {
     next_ = Next(thetaS + 0.25 * spacing_);
   }
 
-  void operator()(const Step& step) {
+  template <std::size_t N>
+  void operator()(const Step<N>& step) {
     const double t1 = step.t0 + step.h;
     while (next_ < t1 - guard_ && next_ < end_) {
       if (next_ <= step.t0 + guard_) {
@@ -233,9 +249,10 @@ class GridSampler {
 
 // The norm of the step control for a turn from radius Rs at speed V: the one-turn matrices count
 // with scale 1 for the full accuracy, not at all (an infinite scale) for the orbit's.
-TurnErrorNorm NormOfTurn(const OrbitConstants& constants, double E, double V, double Rs,
-                         TurnAccuracy accuracy) {
-  TurnErrorNorm norm;
+template <std::size_t N>
+TurnErrorNorm<N> NormOfTurn(const OrbitConstants& constants, double E, double V, double Rs,
+                            TurnAccuracy accuracy) {
+  TurnErrorNorm<N> norm;
   norm.tolerance = constants.tolerance;
   norm.scale.fill(accuracy == TurnAccuracy::Full ? 1.0 : HUGE_VAL);
   norm.scale[kTau] = 1;
@@ -245,16 +262,17 @@ TurnErrorNorm NormOfTurn(const OrbitConstants& constants, double E, double V, do
   return norm;
 }
 
-}  // namespace
-
-Outcome TrackTurn(const OrbitConstants& constants, const FieldPatches& field, double E, double V,
-                  double Rs, double vRs, double thetaS, TurnPath& path, PreciseTurn& turn,
-                  int64_t& steps, TurnAccuracy accuracy, double arc) {
-  Derivatives f(field, constants.K / E, V);
-  State y{};
+// TrackTurn with the first N components.
+template <std::size_t N>
+Outcome TrackTurnOf(const OrbitConstants& constants, const FieldPatches& field, double E, double V,
+                    double Rs, double vRs, double thetaS, TurnPath& path, PreciseTurn& turn,
+                    int64_t& steps, TurnAccuracy accuracy, double arc) {
+  Derivatives<N> f(field, constants.K / E, V);
+  State<N> y{};
   y[kR] = Rs;
   y[kVr] = vRs;
-  y[kP11] = y[kP22] = y[kZ11] = y[kZ22] = 1;
+  if constexpr (N > kP11) y[kP11] = y[kP22] = 1;
+  if constexpr (N > kZ11) y[kZ11] = y[kZ22] = 1;
   StepControl control;
   control.initialStep = kPi / std::max(field.AzimuthNodes(), 1);  // half the node spacing
   control.smallestStep = kSmallestPreciseStep;
@@ -267,14 +285,14 @@ Outcome TrackTurn(const OrbitConstants& constants, const FieldPatches& field, do
   GridSampler sample(field, thetaS, thetaEnd, path);
   int radialSign = 0, verticalSign = 0;
   int32_t radialChanges = 0, verticalChanges = 0;
-  auto onStep = [&](const Step& step) {
+  auto onStep = [&](const Step<N>& step) {
     sample(step);
-    CountSignChange((*step.y1)[kP12], radialSign, radialChanges);
-    CountSignChange((*step.y1)[kZ12], verticalSign, verticalChanges);
+    if constexpr (N > kP11) CountSignChange((*step.y1)[kP12], radialSign, radialChanges);
+    if constexpr (N > kZ11) CountSignChange((*step.y1)[kZ12], verticalSign, verticalChanges);
   };
-  const AdaptiveResult<kComponents> end = IntegrateDormandPrince(
-      f, thetaS, thetaEnd, y, control, NormOfTurn(constants, E, V, Rs, accuracy), onStep,
-      [&](double t) { return nodes.Next(t); }, [&](const Step& step) { return nodes.CutAt(step); });
+  const AdaptiveResult<N> end = IntegrateDormandPrince(
+      f, thetaS, thetaEnd, y, control, NormOfTurn<N>(constants, E, V, Rs, accuracy), onStep,
+      [&](double t) { return nodes.Next(t); }, [&](const Step<N>& step) { return nodes.CutAt(step); });
   steps += end.accepted + end.rejected;
   switch (end.end) {
     case AdaptiveEnd::Reached:
@@ -287,17 +305,42 @@ Outcome TrackTurn(const OrbitConstants& constants, const FieldPatches& field, do
       if (!f.refusal) return f.refusal;
       return StepControlFailure(end.end, constants.tolerance, end.t, end.y[kR]);
   }
-  const State& last = end.y;
+  const State<N>& last = end.y;
   path.Add(thetaEnd, last[kR], last[kVr], last[kTau]);
   turn.Rend = last[kR];
   turn.vRend = last[kVr];
   turn.tauTurn = constants.T0 + last[kTau];
   turn.integralR = last[kIntR];
   turn.integralB = last[kIntB];
-  turn.radial = {last[kP11], last[kP12], last[kP21], last[kP22], radialChanges};
-  turn.vertical = {last[kZ11], last[kZ12], last[kZ21], last[kZ22], verticalChanges};
+  // A matrix not integrated has no tune (TuneOfMatrix of NaN).
+  constexpr double kNone = std::numeric_limits<double>::quiet_NaN();
+  turn.radial = {kNone, kNone, kNone, kNone, 0};
+  turn.vertical = turn.radial;
+  if constexpr (N > kP11)
+    turn.radial = {last[kP11], last[kP12], last[kP21], last[kP22], radialChanges};
+  if constexpr (N > kZ11)
+    turn.vertical = {last[kZ11], last[kZ12], last[kZ21], last[kZ22], verticalChanges};
   turn.steps = end.accepted + end.rejected;
   return {};
+}
+
+}  // namespace
+
+Outcome TrackTurn(const OrbitConstants& constants, const FieldPatches& field, double E, double V,
+                  double Rs, double vRs, double thetaS, TurnPath& path, PreciseTurn& turn,
+                  int64_t& steps, TurnAccuracy accuracy, double arc) {
+  switch (accuracy) {
+    case TurnAccuracy::Path:
+      return TrackTurnOf<kP11>(constants, field, E, V, Rs, vRs, thetaS, path, turn, steps,
+                               accuracy, arc);
+    case TurnAccuracy::Orbit:
+      return TrackTurnOf<kZ11>(constants, field, E, V, Rs, vRs, thetaS, path, turn, steps,
+                               accuracy, arc);
+    case TurnAccuracy::Full:
+      break;
+  }
+  return TrackTurnOf<kComponents>(constants, field, E, V, Rs, vRs, thetaS, path, turn, steps,
+                                  accuracy, arc);
 }
 
 void SampleTurn(const TurnPath& path, const FieldPatches& field, double V, double T0,

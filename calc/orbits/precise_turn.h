@@ -29,10 +29,11 @@ struct TurnPath {
   }
 };
 
-// What the step control of a turn keeps below the tolerance: the orbit (R, vR, tau and the
-// integrals of R and B), the one-turn matrices following it to a few digits (a Newton step needs no
-// more), or everything (the turn whose matrices give the tunes).
-enum class TurnAccuracy { Orbit, Full };
+// What a turn integrates and its step control keeps below the tolerance: the orbit alone (R, vR,
+// tau and the integrals of R and B; the turn's matrices are NaN), the orbit with the radial
+// one-turn matrix following it to a few digits (a Newton step needs no more; the vertical matrix
+// is NaN), or everything (the turn whose matrices give the tunes).
+enum class TurnAccuracy { Path, Orbit, Full };
 
 // Integrates one turn (or the arc given) from (Rs, vRs) at thetaS for an ion of total energy E (J)
 // and speed V (m/rad) into path and turn; tau starts at zero. steps counts the integration steps

@@ -245,6 +245,23 @@ TEST(ClosedOrbits, WarmStartsCloseInOneTurnOnTheSameFieldAndFewOnAChangedOne) {
   }
 }
 
+// The seeds extrapolated from the closed orbits below: an energy with four closed neighbours
+// below it closes in two turns (one Newton turn, then the turn with the matrices in full), where
+// a seed linear in the momentum needs three.
+TEST(ClosedOrbits, EnergiesSeededFromFourClosedNeighboursCloseInTwoTurns) {
+  const PreparedMap map(test::RingRecord(400, 430, 2));
+  ASSERT_TRUE(map.ok());
+  const ClosedOrbits closed = CloseRing(1, {}, map).closed;
+  ASSERT_EQ(closed.energies.size(), 16u);
+  for (size_t i = 0; i < closed.energies.size(); ++i) {
+    const PreciseOrbitResult& r = closed.energies[i];
+    EXPECT_EQ(r.status, ClosureStatus::Converged) << i;
+    if (i >= 4) {
+      EXPECT_EQ(r.iterations, 2) << i;
+    }
+  }
+}
+
 // B0 gamma(R) up to 0.4 m, flat beyond: orbits in the flat part have radial tune 1.
 PreparedRun FlatBeyond(double ekBegin, double ekEnd, double dEk) {
   const test::Ideal ideal;
