@@ -44,8 +44,8 @@ OrbitSamples Ring(const OrbitSamples& samples) {
 // energies from .. to - 1 (the lower one on a tie; stably closed ones where there are any),
 // nearest first; none (results.size()) where there are fewer.
 std::array<size_t, kSeedPoints> NearestClosed(const std::vector<PreciseOrbitResult>& results,
-                                    std::span<const double> energies, size_t i, size_t from,
-                                    size_t to) {
+                                              std::span<const double> energies, size_t i,
+                                              size_t from, size_t to) {
   const size_t none = results.size();
   std::array<size_t, kSeedPoints> nearest{};
   nearest.fill(none);
@@ -88,8 +88,8 @@ std::vector<OrbitStart> NeighbourSeeds(const std::vector<PreciseOrbitResult>& re
   size_t points = 0;
   for (const size_t k : near) {
     if (points == most || k == none || (k != near[0] && rings[k].R.empty())) break;
-    const OrbitStart at = k == near[0] ? OrbitStart{a.Rs, a.vRs, a.thetaS}
-                                       : OrbitAt(rings[k], a.thetaS);
+    const OrbitStart at =
+        k == near[0] ? OrbitStart{a.Rs, a.vRs, a.thetaS} : OrbitAt(rings[k], a.thetaS);
     ps[points] = momenta[k];
     uR[points] = at.R / momenta[k];
     uV[points] = at.vR / momenta[k];

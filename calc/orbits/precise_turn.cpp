@@ -80,7 +80,8 @@ struct Derivatives {
     if constexpr (N > kZ11) {
       // Vertical motion to first order off the median plane of a symmetric field:
       // d2z/dtau2 = (K / E) z (R w dB/dR - (vR / R) dB/dtheta), with u = dz/dtau.
-      const double zForce = kOverE * (R * w * dBdR - vR * invR * dBdTheta) * invW;  // du/dtheta per z
+      const double zForce =
+          kOverE * (R * w * dBdR - vR * invR * dBdTheta) * invW;  // du/dtheta per z
       d[kZ11] = invW * y[kZ21];
       d[kZ12] = invW * y[kZ22];
       d[kZ21] = zForce * y[kZ11];
@@ -292,7 +293,8 @@ Outcome TrackTurnOf(const OrbitConstants& constants, const FieldPatches& field, 
   };
   const AdaptiveResult<N> end = IntegrateDormandPrince(
       f, thetaS, thetaEnd, y, control, NormOfTurn<N>(constants, E, V, Rs, accuracy), onStep,
-      [&](double t) { return nodes.Next(t); }, [&](const Step<N>& step) { return nodes.CutAt(step); });
+      [&](double t) { return nodes.Next(t); },
+      [&](const Step<N>& step) { return nodes.CutAt(step); });
   steps += end.accepted + end.rejected;
   switch (end.end) {
     case AdaptiveEnd::Reached:
@@ -331,11 +333,11 @@ Outcome TrackTurn(const OrbitConstants& constants, const FieldPatches& field, do
                   int64_t& steps, TurnAccuracy accuracy, double arc) {
   switch (accuracy) {
     case TurnAccuracy::Path:
-      return TrackTurnOf<kP11>(constants, field, E, V, Rs, vRs, thetaS, path, turn, steps,
-                               accuracy, arc);
+      return TrackTurnOf<kP11>(constants, field, E, V, Rs, vRs, thetaS, path, turn, steps, accuracy,
+                               arc);
     case TurnAccuracy::Orbit:
-      return TrackTurnOf<kZ11>(constants, field, E, V, Rs, vRs, thetaS, path, turn, steps,
-                               accuracy, arc);
+      return TrackTurnOf<kZ11>(constants, field, E, V, Rs, vRs, thetaS, path, turn, steps, accuracy,
+                               arc);
     case TurnAccuracy::Full:
       break;
   }
