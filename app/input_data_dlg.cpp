@@ -67,6 +67,22 @@ bool IsPath(const RunField& field) {
   return field.member.text == &RunParameters::Path;
 }
 
+// A label of the dialog at (l, t, w, h) dialog units; wrapped when it has two lines.
+QLabel* AddLabel(QWidget* dialog, const DialogUnits& du, const char* text, int l, int t, int w,
+                 int h, bool wrap = false) {
+  auto* widget = new QLabel(QString::fromUtf8(text), dialog);
+  widget->setGeometry(du.Rect(l, t, w, h));
+  widget->setWordWrap(wrap);
+  return widget;
+}
+
+// An edit box of the dialog at (l, t, w, h) dialog units.
+QLineEdit* AddEdit(QWidget* dialog, const DialogUnits& du, int l, int t, int w, int h) {
+  auto* widget = new QLineEdit(dialog);
+  widget->setGeometry(du.Rect(l, t, w, h));
+  return widget;
+}
+
 }  // namespace
 
 QString CInputDataDlg::FormatReal(double value) {
@@ -79,19 +95,19 @@ CInputDataDlg::CInputDataDlg(QWidget* parent) : QDialog(parent) {
                  Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
   const DialogUnits du(font());
   setFixedSize(du.Size(410, 258));
+  CreateFieldControls(du);
+  CreateButtonsAndExtras(du);
+  SetDefaultChoosers();
 
-  auto label = [&](const char* text, int l, int t, int w, int h, bool wrap = false) {
-    auto* widget = new QLabel(QString::fromUtf8(text), this);
-    widget->setGeometry(du.Rect(l, t, w, h));
-    widget->setWordWrap(wrap);
-    return widget;
-  };
-  auto edit = [&](int l, int t, int w, int h) {
-    auto* widget = new QLineEdit(this);
-    widget->setGeometry(du.Rect(l, t, w, h));
-    return widget;
-  };
+  connect(browseButton, &QPushButton::clicked, this, &CInputDataDlg::OnBrowse);
+  connect(enterButton, &QPushButton::clicked, this, &CInputDataDlg::OnEnter);
+  connect(exitButton, &QPushButton::clicked, this, &QDialog::reject);
+  connect(mapOptionsButton, &QPushButton::clicked, this, &CInputDataDlg::OnMapOptions);
+  connect(saveMachineButton, &QPushButton::clicked, this, &CInputDataDlg::OnSaveMachine);
+  ShowMapOptions();
+}
 
+void CInputDataDlg::CreateFieldControls(const DialogUnits& du) {
   // Creation order is the tab order, as the controls are tabled.
   for (size_t i = 0; i < kRunFieldCount; ++i) {
     const RunField& field = kRunFields[i];
@@ -99,7 +115,7 @@ CInputDataDlg::CInputDataDlg(QWidget* parent) : QDialog(parent) {
     if (IsPath(field)) {
       auto* group = new QGroupBox(QString::fromUtf8(field.dialogLabel), this);
       group->setGeometry(du.Rect(15, 6, 380, 32));
-      pathEdit = edit(25, 17, 301, 14);
+      pathEdit = AddEdit(this, du, 25, 17, 301, 14);
       browseButton = new QPushButton(QStringLiteral("..."), this);
       browseButton->setGeometry(du.Rect(337, 17, 50, 14));
     } else if (IsChargeSign(field)) {
@@ -111,12 +127,15 @@ CInputDataDlg::CInputDataDlg(QWidget* parent) : QDialog(parent) {
       signGroup_->addButton(signPlus, 0);
       signGroup_->addButton(signMinus, 1);
     } else {
-      label(field.dialogLabel, at.labelLeft, at.labelTop, at.labelWidth, at.labelHeight,
-            at.labelHeight > 8);
-      this->*at.box = edit(at.boxLeft, at.boxTop, 78, 14);
+      AddLabel(this, du, field.dialogLabel, at.labelLeft, at.labelTop, at.labelWidth,
+               at.labelHeight, at.labelHeight > 8);
+      this->*at.box = AddEdit(this, du, at.boxLeft, at.boxTop, 78, 14);
       if (!field.editable()) (this->*at.box)->setReadOnly(true);
     }
   }
+}
+
+void CInputDataDlg::CreateButtonsAndExtras(const DialogUnits& du) {
   enterButton = new QPushButton(QStringLiteral("Enter"), this);
   enterButton->setGeometry(du.Rect(206, 205, 78, 22));
   enterButton->setDefault(true);
@@ -126,8 +145,8 @@ CInputDataDlg::CInputDataDlg(QWidget* parent) : QDialog(parent) {
   browseButton->setAutoDefault(false);
   // The gain per turn of the phase slip, in the free row of the left column (after the tabled
   // controls in the tab order).
-  label("Gain per turn (MeV)", 25, 208, 83, 8);
-  gainEdit = edit(112, 205, 78, 14);
+  AddLabel(this, du, "Gain per turn (MeV)", 25, 208, 83, 8);
+  gainEdit = AddEdit(this, du, 112, 205, 78, 14);
   // How the map is read, in the free rows of the right column (after the tabled controls in the
   // tab order).
   mapOptionsLabel = new QLabel(this);
@@ -138,7 +157,9 @@ CInputDataDlg::CInputDataDlg(QWidget* parent) : QDialog(parent) {
   saveMachineButton = new QPushButton(QStringLiteral("Save as Machine File..."), this);
   saveMachineButton->setGeometry(du.Rect(25, 229, 100, 14));
   saveMachineButton->setAutoDefault(false);
+}
 
+void CInputDataDlg::SetDefaultChoosers() {
   chooseMapFile = [] {
     return QFileDialog::getOpenFileName(
         nullptr, QStringLiteral("Open file name for opening sdf file"), QString(),
@@ -155,12 +176,6 @@ CInputDataDlg::CInputDataDlg(QWidget* parent) : QDialog(parent) {
     options = dialog.Options();
     return true;
   };
-
-  connect(browseButton, &QPushButton::clicked, this, &CInputDataDlg::OnBrowse);
-  connect(enterButton, &QPushButton::clicked, this, &CInputDataDlg::OnEnter);
-  connect(exitButton, &QPushButton::clicked, this, &QDialog::reject);
-  connect(mapOptionsButton, &QPushButton::clicked, this, &CInputDataDlg::OnMapOptions);
-  connect(saveMachineButton, &QPushButton::clicked, this, &CInputDataDlg::OnSaveMachine);
   chooseMachineFile = [this] {
     const std::string folder = UserMachineFolder();
     std::error_code error;
@@ -169,7 +184,6 @@ CInputDataDlg::CInputDataDlg(QWidget* parent) : QDialog(parent) {
                                         QString::fromStdString(folder),
                                         QStringLiteral("Machine Files (*.json)"));
   };
-  ShowMapOptions();
 }
 
 void CInputDataDlg::ShowMapOptions() {

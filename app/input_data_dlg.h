@@ -20,6 +20,8 @@ class QRadioButton;
 
 namespace zuba {
 
+class DialogUnits;
+
 class CInputDataDlg : public QDialog {
   Q_OBJECT
 
@@ -82,6 +84,12 @@ class CInputDataDlg : public QDialog {
   static QString FormatReal(double value);
 
  private:
+  // The controls, created in the tab order: those of the fields in the order of the table of run
+  // fields, then Enter, Exit, the gain per turn, the map options and Save as Machine File.
+  void CreateFieldControls(const DialogUnits& du);
+  void CreateButtonsAndExtras(const DialogUnits& du);
+  // The standard dialogs behind the replaceable choosers.
+  void SetDefaultChoosers();
   // The gain per turn of its box; nothing (after a message, with the focus on the box) when it is
   // not a number above 0.
   std::optional<double> ReadGainPerTurn();

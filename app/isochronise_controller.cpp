@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "app/calculation_controller.h"
-#include "calc/corrections/isochronise.h"
 #include "app/queued_job.h"
+#include "calc/corrections/isochronise.h"
 #include "calc/run/run_map.h"
 #include "numerics/units.h"
 #include "platform/files.h"
@@ -38,8 +38,8 @@ Outcome SaveCorrectedMap(const PreparedRun& run, std::span<const double> deltaB,
   const Result<SdfConversion> sdf = CorrectedMapSdf(run, deltaB);
   if (!sdf) return ErrorFailure("Unable to save the corrected map: " + sdf.message().text, path);
   if (const Outcome written = WriteFileAtomically(path, sdf->text); !written)
-    return ErrorFailure(
-        "Unable to save the corrected map " + path + ": " + written.message().text, path);
+    return ErrorFailure("Unable to save the corrected map " + path + ": " + written.message().text,
+                        path);
   if (sdf->resampled)
     ShowMessage(
         "The map's azimuth step has no three-decimal form: the corrected map is written on " +
@@ -117,18 +117,8 @@ void CIsochroniseController::Start(const RunParameters& run, const MapReadingOpt
     }
     coils = std::make_shared<const TrimCoils>(std::move(*read));
   }
-  RunParameters parameters = run;
-  parameters.Path = MapFileOf(run.Path, documentFolder);
-  // Refused as Calculate's run is refused.
-  SharedRun prepared = PrepareRunShown(parameters, mapReading, services_);
+  SharedRun prepared = PrepareSearchRun(run, mapReading, documentFolder, shownMap);
   if (!prepared) return;
-  if (shownMap.known() && !prepared->mapFile.SameContents(shownMap)) {
-    ShowMessage("The field map file " + parameters.Path +
-                    " has changed since the results shown were computed. Run Equilibrium Orbits "
-                    "on it again before isochronising.",
-                "Isochronise", Icon::Warning, Owner::None);
-    return;
-  }
 
   std::vector<double> weights;
   if (coils) {
@@ -142,6 +132,49 @@ void CIsochroniseController::Start(const RunParameters& run, const MapReadingOpt
   }
 
   const uint64_t search = ++searchId_;
+  IterationDone iterationDone = RelayIterations(search);
+  const int threads = RunThreadCount();
+  try {
+    const bool started = StartQueued<IsochroniseOutput>(
+        runner_, relay_,
+        [prepared, coils, request, weights, threads, iterationDone](const StopToken& stop) {
+          return Search(prepared, coils, request, weights, threads, iterationDone, stop);
+        },
+        [this, search](IsochroniseOutput output) { OnFinished(search, std::move(output)); });
+    if (!started) return;  // the runner still holds a search (not possible past the check above)
+  } catch (const std::system_error& e) {
+    errno = e.code().value();
+    ReportSystemError("CreateThread");
+    return;
+  }
+  run_ = prepared;
+  coils_ = coils;
+  running_ = true;
+  stopAsked_ = false;
+  ShowProgressDialog();
+  emit searchRunning(true);
+}
+
+SharedRun CIsochroniseController::PrepareSearchRun(const RunParameters& run,
+                                                   const MapReadingOptions& mapReading,
+                                                   const std::string& documentFolder,
+                                                   const FileStamp& shownMap) {
+  RunParameters parameters = run;
+  parameters.Path = MapFileOf(run.Path, documentFolder);
+  // Refused as Calculate's run is refused.
+  SharedRun prepared = PrepareRunShown(parameters, mapReading, services_);
+  if (!prepared) return nullptr;
+  if (shownMap.known() && !prepared->mapFile.SameContents(shownMap)) {
+    ShowMessage("The field map file " + parameters.Path +
+                    " has changed since the results shown were computed. Run Equilibrium Orbits "
+                    "on it again before isochronising.",
+                "Isochronise", Icon::Warning, Owner::None);
+    return nullptr;
+  }
+  return prepared;
+}
+
+IterationDone CIsochroniseController::RelayIterations(uint64_t search) {
   // Called on the search's thread: the latest iteration is kept behind a lock, and this thread is
   // told without waiting.
   auto latest = std::make_shared<LatestIteration>();
@@ -167,25 +200,10 @@ void CIsochroniseController::Start(const RunParameters& run, const MapReadingOpt
         OnIterationDone(search, iteration, worst);
       },
       Qt::QueuedConnection);
-  const int threads = RunThreadCount();
-  try {
-    const bool started = StartQueued<IsochroniseOutput>(
-        runner_, relay_,
-        [prepared, coils, request, weights, threads, iterationDone](const StopToken& stop) {
-          return Search(prepared, coils, request, weights, threads, iterationDone, stop);
-        },
-        [this, search](IsochroniseOutput output) { OnFinished(search, std::move(output)); });
-    if (!started) return;  // the runner still holds a search (not possible past the check above)
-  } catch (const std::system_error& e) {
-    errno = e.code().value();
-    ReportSystemError("CreateThread");
-    return;
-  }
-  run_ = prepared;
-  coils_ = coils;
-  running_ = true;
-  stopAsked_ = false;
+  return iterationDone;
+}
 
+void CIsochroniseController::ShowProgressDialog() {
   progress_ = new QProgressDialog(QStringLiteral("Closing the orbits of the run on its map..."),
                                   QStringLiteral("Cancel"), 0, 0, &window_);
   progress_->setWindowTitle(QStringLiteral("Isochronise"));
@@ -204,7 +222,6 @@ void CIsochroniseController::Start(const RunParameters& run, const MapReadingOpt
   connect(progress_, &QProgressDialog::canceled, this, stop);
   connect(progress_, &QDialog::rejected, this, stop);
   progress_->show();
-  emit searchRunning(true);
 }
 
 void CIsochroniseController::OnIterationDone(uint64_t search, int iteration, double worst) {
@@ -271,8 +288,8 @@ void CIsochroniseController::ShowResult(IsochroniseOutput output) {
       if (const Outcome written =
               WriteFileAtomically(path, CoilCurrentsText(*coils, shown->fit->currents));
           !written)
-        return ErrorFailure(
-            "Unable to save the currents " + path + ": " + written.message().text, path);
+        return ErrorFailure("Unable to save the currents " + path + ": " + written.message().text,
+                            path);
       return {};
     };
   } else {

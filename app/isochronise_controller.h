@@ -68,6 +68,14 @@ class CIsochroniseController : public QObject {
 
  private:
   struct LatestIteration;
+  // The run of the results shown, prepared from its map file (found as the views find it); null,
+  // after its message, when refused or when the file is no longer that of `shownMap`.
+  SharedRun PrepareSearchRun(const RunParameters& run, const MapReadingOptions& mapReading,
+                             const std::string& documentFolder, const FileStamp& shownMap);
+  // The report of the search's iterations: kept behind a lock on its thread, shown on this one.
+  IterationDone RelayIterations(uint64_t search);
+  // The busy dialog of a started search, whose Cancel stops it.
+  void ShowProgressDialog();
   void OnIterationDone(uint64_t search, int iteration, double worst);
   void OnFinished(uint64_t search, IsochroniseOutput output);
   void ShowResult(IsochroniseOutput output);
@@ -75,13 +83,13 @@ class CIsochroniseController : public QObject {
   QWidget& window_;
   ControllerServices& services_;
   CIsochroniseDlg* requestDlg_ = nullptr;
-  IsochroniseRequest request_;               // kept between openings
-  SharedRun run_;                            // the prepared run of the search
-  std::shared_ptr<const TrimCoils> coils_;   // the coils of a trim-coil fit
-  JobRelay relay_;                           // carries the search's end to this thread
-  Runner runner_;                            // the thread of the search (joined first)
-  bool running_ = false;                     // see IsRunning
-  bool stopAsked_ = false;                   // the running search was asked to stop
+  IsochroniseRequest request_;              // kept between openings
+  SharedRun run_;                           // the prepared run of the search
+  std::shared_ptr<const TrimCoils> coils_;  // the coils of a trim-coil fit
+  JobRelay relay_;                          // carries the search's end to this thread
+  Runner runner_;                           // the thread of the search (joined first)
+  bool running_ = false;                    // see IsRunning
+  bool stopAsked_ = false;                  // the running search was asked to stop
   uint64_t searchId_ = 0;  // counts the searches; a stopped one's result is dropped
   QPointer<QProgressDialog> progress_;
   QPointer<CIsochroniseResultDlg> result_;

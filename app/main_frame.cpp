@@ -2,7 +2,6 @@
 #include "app/main_frame.h"
 
 #include <QAction>
-#include <QActionGroup>
 #include <QCloseEvent>
 #include <QDir>
 #include <QDragEnterEvent>
@@ -10,9 +9,6 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
-#include <QLabel>
-#include <QMenu>
-#include <QMenuBar>
 #include <QMimeData>
 #include <QPageSetupDialog>
 #include <QPrintDialog>
@@ -51,10 +47,7 @@ static void InitZubaResources() {
 namespace zuba {
 namespace {
 
-constexpr int kRecentFileCount = 4;
 const char* const kRecentFileGroup = "Recent File List";
-// The settings key of Calculate > Precise Closed Orbits.
-const char* const kPreciseClosureKey = "Calculate/PreciseClosure";
 
 QString LocalFileName(const QString& path) {
   return QFileInfo(path).absoluteFilePath();
@@ -71,6 +64,36 @@ CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent) {
   setWindowIcon(QIcon(QStringLiteral(":/icons/zuba.svg")));
   setAcceptDrops(true);
 
+  CreateDocumentAndView();
+  CreateResultsTable();
+  modeDlg_ = new CModeDlg(this);
+  inputDlg_ = new CInputDataDlg(this);
+
+  CreateActions();
+  CreateMenus();
+  CreateToolBar();
+  CreateStatusBar();
+  CreateCalculationBand();
+  progress_ = std::make_unique<QtProgressSink>(progressBar_);
+  SetDefaultDialogs();
+  ConnectWindowParts();
+
+  LoadRecentFiles();
+  resize(900, 660);
+  document_->OnNewDocument();
+  document_->UpdateAllViews();
+  comparison_->RefreshTable();
+  UpdateTitle();
+  UpdateCommandUi();
+}
+
+std::string CMainFrame::DocumentFolder() const {
+  const QString path = document_->PathName();
+  return path.isEmpty() ? std::string()
+                        : QFile::encodeName(QFileInfo(path).absolutePath()).toStdString();
+}
+
+void CMainFrame::CreateDocumentAndView() {
   document_ = new CZUBADoc(this);
   view_ = new CZUBAView(this);
   controller_ = new CCalculationController(*this, *view_, this);
@@ -81,36 +104,20 @@ CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent) {
   // The map and harmonics views draw the field map of the results, found again beside the
   // document or in the current folder.
   view_->SetMapSource([this](const ResultTables& results) {
-    const QString path = document_->PathName();
-    const std::string folder =
-        path.isEmpty() ? std::string()
-                       : QFile::encodeName(QFileInfo(path).absolutePath()).toStdString();
-    RunMap map = LoadRunMap(results, folder);
+    RunMap map = LoadRunMap(results, DocumentFolder());
     return ViewMap{std::move(map.grid), std::move(map.note)};
   });
+}
 
+void CMainFrame::CreateResultsTable() {
   resultsTable_ = new CResultsTable(this);
   addDockWidget(Qt::BottomDockWidgetArea, resultsTable_);
   resultsTable_->hide();
   comparison_ = new CComparisonCommands(
-      *view_, *resultsTable_,
-      [this] {
-        const QString path = document_->PathName();
-        return path.isEmpty() ? std::string()
-                              : QFile::encodeName(QFileInfo(path).absolutePath()).toStdString();
-      },
-      this);
+      *view_, *resultsTable_, [this] { return DocumentFolder(); }, this);
+}
 
-  modeDlg_ = new CModeDlg(this);
-  inputDlg_ = new CInputDataDlg(this);
-
-  CreateActions();
-  CreateMenus();
-  CreateToolBar();
-  CreateStatusBar();
-  CreateCalculationBand();
-  progress_ = std::make_unique<QtProgressSink>(progressBar_);
-
+void CMainFrame::SetDefaultDialogs() {
   chooseOpenPath = [this] {
     return QFileDialog::getOpenFileName(this, QStringLiteral("Open"), QString(),
                                         QStringLiteral("ZUBA Files (*.zub);;All Files (*)"));
@@ -159,7 +166,9 @@ CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent) {
     box.exec();
     return box.clickedButton() == run;
   };
+}
 
+void CMainFrame::ConnectWindowParts() {
   connect(document_, &CZUBADoc::titleChanged, this, &CMainFrame::UpdateTitle);
   connect(document_, &CZUBADoc::modifiedChanged, this, &QWidget::setWindowModified);
   connect(controller_, &CCalculationController::calculationRunning, this,
@@ -180,14 +189,6 @@ CMainFrame::CMainFrame(QWidget* parent) : QMainWindow(parent) {
     UpdateProgressText(progressBar_->value());
   });
   connect(progressBar_, &QProgressBar::valueChanged, this, &CMainFrame::UpdateProgressText);
-
-  LoadRecentFiles();
-  resize(900, 660);
-  document_->OnNewDocument();
-  document_->UpdateAllViews();
-  comparison_->RefreshTable();
-  UpdateTitle();
-  UpdateCommandUi();
 }
 
 CMainFrame::~CMainFrame() {
@@ -202,296 +203,6 @@ CMainFrame::~CMainFrame() {
   delete controller_;
   delete view_;
   delete document_;
-}
-
-void CMainFrame::CreateActions() {
-  auto make = [this](const char* name, const QString& text, const QString& prompt,
-                     const QString& tip, auto slot) {
-    auto* action = new QAction(text, this);
-    action->setObjectName(QString::fromLatin1(name));
-    action->setStatusTip(prompt);
-    action->setToolTip(tip);
-    connect(action, &QAction::triggered, this, slot);
-    return action;
-  };
-  auto icon = [](const char* theme, const char* file) {
-    return QIcon::fromTheme(QString::fromLatin1(theme),
-                            QIcon(QStringLiteral(":/icons/") + QString::fromLatin1(file)));
-  };
-
-  newAct = make("ID_FILE_NEW", tr("&New"), tr("Create a new document"), tr("New"),
-                &CMainFrame::OnFileNew);
-  newAct->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_N));
-  newAct->setIcon(icon("document-new", "new.svg"));
-  openAct = make("ID_FILE_OPEN", tr("&Open..."), tr("Open an existing document"), tr("Open"),
-                 &CMainFrame::OnFileOpen);
-  openAct->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
-  openAct->setIcon(icon("document-open", "open.svg"));
-  saveAct = make("ID_FILE_SAVE", tr("&Save"), tr("Save the active document"), tr("Save"),
-                 [this] { OnFileSave(); });
-  saveAct->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
-  saveAct->setIcon(icon("document-save", "save.svg"));
-  saveAsAct =
-      make("ID_FILE_SAVE_AS", tr("Save &As..."), tr("Save the active document with a new name"),
-           tr("Save As"), [this] { OnFileSaveAs(); });
-  exportGraphAct = make("ID_FILE_EXPORT_GRAPH", tr("Export &Graph..."),
-                        tr("Write the graph shown into a PNG, SVG or PDF file"), tr("Export Graph"),
-                        [this] { OnExportGraph(); });
-  exportValuesAct = make("ID_FILE_EXPORT_VALUES", tr("Export Va&lues..."),
-                         tr("Write the values of every energy into a tab-separated file"),
-                         tr("Export Values"), [this] { OnExportValues(); });
-  printAct = make("ID_FILE_PRINT", tr("&Print..."), tr("Print the active document"), tr("Print"),
-                  &CMainFrame::OnFilePrint);
-  printAct->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_P));
-  printAct->setIcon(icon("document-print", "print.svg"));
-  printPreviewAct = make("ID_FILE_PRINT_PREVIEW", tr("Print Pre&view"), tr("Display full pages"),
-                         tr("Print Preview"), &CMainFrame::OnFilePrintPreview);
-  printSetupAct = make("ID_FILE_PRINT_SETUP", tr("P&rint Setup..."),
-                       tr("Change the printer and printing options"), tr("Print Setup"),
-                       &CMainFrame::OnFilePrintSetup);
-  recentPlaceholderAct = new QAction(tr("Recent File"), this);
-  recentPlaceholderAct->setObjectName(QStringLiteral("ID_FILE_MRU_FILE1"));
-  recentPlaceholderAct->setEnabled(false);
-  for (int i = 0; i < kRecentFileCount; ++i) {
-    recentFileActs[i] = new QAction(this);
-    recentFileActs[i]->setStatusTip(tr("Open this document"));
-    recentFileActs[i]->setVisible(false);
-    connect(recentFileActs[i], &QAction::triggered, this, [this, i] {
-      if (i < recentFiles_.size()) OpenDocumentFile(recentFiles_[i]);
-    });
-  }
-  exitAct = make("ID_APP_EXIT", tr("E&xit"), tr("Quit the application; prompts to save documents"),
-                 tr("Exit"), &QWidget::close);
-
-  // The Edit commands have no handler here: always disabled.
-  auto editAction = [&](const char* name, const QString& text, const QString& prompt,
-                        const QString& tip, const QList<QKeySequence>& keys, const char* theme,
-                        const char* file) {
-    auto* action = new QAction(text, this);
-    action->setObjectName(QString::fromLatin1(name));
-    action->setStatusTip(prompt);
-    action->setToolTip(tip);
-    action->setShortcuts(keys);
-    action->setIcon(icon(theme, file));
-    action->setEnabled(false);
-    return action;
-  };
-  undoAct =
-      editAction("ID_EDIT_UNDO", tr("&Undo"), tr("Undo the last action"), tr("Undo"),
-                 {QKeySequence(Qt::CTRL | Qt::Key_Z), QKeySequence(Qt::ALT | Qt::Key_Backspace)},
-                 "edit-undo", "undo.svg");
-  cutAct = editAction(
-      "ID_EDIT_CUT", tr("Cu&t"), tr("Cut the selection and put it on the Clipboard"), tr("Cut"),
-      {QKeySequence(Qt::CTRL | Qt::Key_X), QKeySequence(Qt::SHIFT | Qt::Key_Delete)}, "edit-cut",
-      "cut.svg");
-  copyAct = editAction(
-      "ID_EDIT_COPY", tr("&Copy"), tr("Copy the selection and put it on the Clipboard"), tr("Copy"),
-      {QKeySequence(Qt::CTRL | Qt::Key_C), QKeySequence(Qt::CTRL | Qt::Key_Insert)}, "edit-copy",
-      "copy.svg");
-  pasteAct =
-      editAction("ID_EDIT_PASTE", tr("&Paste"), tr("Insert Clipboard contents"), tr("Paste"),
-                 {QKeySequence(Qt::CTRL | Qt::Key_V), QKeySequence(Qt::SHIFT | Qt::Key_Insert)},
-                 "edit-paste", "paste.svg");
-
-  toolbarAct = make("ID_VIEW_TOOLBAR", tr("&Toolbar"), tr("Show or hide the toolbar"),
-                    tr("Toggle ToolBar"), [this](bool on) { toolBar_->setVisible(on); });
-  toolbarAct->setCheckable(true);
-  statusBarAct = make("ID_VIEW_STATUS_BAR", tr("&Status Bar"), tr("Show or hide the status bar"),
-                      tr("Toggle Status Bar"), [this](bool on) { statusBar()->setVisible(on); });
-  statusBarAct->setCheckable(true);
-  resultsTableAct = make("ID_VIEW_RESULTS_TABLE", tr("Results T&able"),
-                         tr("Show or hide the table of the values of every energy"),
-                         tr("Results Table"), [this](bool on) { resultsTable_->setVisible(on); });
-  resultsTableAct->setCheckable(true);
-
-  equilibriumOrbitsAct = make("ID_CALCULATE_EQUILIBRIUMORBITS", tr("&Equilibrium Orbits..."),
-                              QStringLiteral("Finding of numerical solution of equtions of motion"),
-                              QStringLiteral("Equilibrium Orbits"), [this] {
-                                controller_->OnCalculateEquilibriumOrbits();
-                                UpdateCommandUi();
-                              });
-  reportSaveAsAct = make("ID_CALCULATE_SAVEAS", tr("&Save As..."),
-                         QStringLiteral("Save the results of calculations"),
-                         QStringLiteral("Save As"), [this] { controller_->SaveResultsReport(); });
-  isochroniseAct =
-      make("ID_CALCULATE_ISOCHRONISE", tr("&Isochronise..."),
-           tr("Find the mean-field correction or the trim-coil currents that make the run of the "
-              "results shown isochronous"),
-           tr("Isochronise"), &CMainFrame::OnIsochronise);
-
-  // The closure of the next run: remembered from the last session, off for a first start.
-  preciseClosureAct =
-      make("ID_CALCULATE_PRECISE", tr("&Precise Closed Orbits"),
-           tr("Close radius and radial velocity of every orbit by Newton iteration and find the "
-              "betatron tunes"),
-           tr("Precise Closed Orbits"), [this](bool on) {
-             controller_->SetClosureMode(on ? ClosureMode::Precise : ClosureMode::Standard);
-             QSettings().setValue(QString::fromLatin1(kPreciseClosureKey), on);
-           });
-  preciseClosureAct->setCheckable(true);
-  {
-    const bool on = QSettings().value(QString::fromLatin1(kPreciseClosureKey), false).toBool();
-    preciseClosureAct->setChecked(on);
-    controller_->SetClosureMode(on ? ClosureMode::Precise : ClosureMode::Standard);
-  }
-  // A machine file that names its closure sets the menu as the user would.
-  connect(controller_, &CCalculationController::closureChosen, this, [this](ClosureMode mode) {
-    const bool on = mode == ClosureMode::Precise;
-    preciseClosureAct->setChecked(on);
-    QSettings().setValue(QString::fromLatin1(kPreciseClosureKey), on);
-  });
-
-  // The graph the view draws.
-  auto graphAction = [&](const char* name, const QString& text, const QString& prompt,
-                         GraphKind kind) {
-    QAction* action = make(name, text, prompt, text, [this, kind] { ShowGraph(kind); });
-    action->setCheckable(true);
-    return action;
-  };
-  frequencyGraphAct = graphAction(
-      "ID_VIEW_FREQUENCY", tr("&Rotation Frequency"),
-      tr("Show the particle rotation frequency against the mean radius"), GraphKind::Frequency);
-  isochronismGraphAct =
-      graphAction("ID_VIEW_ISOCHRONISM", tr("&Isochronism Error"),
-                  tr("Show the relative frequency error F0*H/Frf - 1 against the mean radius"),
-                  GraphKind::Isochronism);
-  tuneGraphAct = graphAction("ID_VIEW_TUNES", tr("T&une Diagram"),
-                             tr("Show the vertical against the radial tune (precise closure)"),
-                             GraphKind::Tunes);
-  mapGraphAct = graphAction("ID_VIEW_MAP", tr("Field &Map and Orbits"),
-                            tr("Show the field map of the run with the closed orbits over it"),
-                            GraphKind::Map);
-  orbitGraphAct =
-      graphAction("ID_VIEW_ORBITS", tr("&Orbit Radius"),
-                  tr("Show the radius of closed orbits against the azimuth"), GraphKind::Orbits);
-  harmonicsGraphAct = graphAction("ID_VIEW_HARMONICS", tr("Field &Harmonics"),
-                                  tr("Show the mean field, the field index and the first and N-th "
-                                     "harmonics against the radius"),
-                                  GraphKind::Harmonics);
-  auto* graphs = new QActionGroup(this);
-  for (GraphKind kind : kGraphKinds) graphs->addAction(GraphAction(kind));
-  frequencyGraphAct->setChecked(true);
-
-  aboutAct = make("ID_APP_ABOUT", tr("&About ZUBA..."),
-                  tr("Display program information, version number and copyright"), tr("About"),
-                  &CMainFrame::OnAppAbout);
-  aboutAct->setIcon(icon("help-about", "about.svg"));
-
-  // Reachable by their keys only; there are no panes to switch between.
-  nextPaneAct = make("ID_NEXT_PANE", tr("Next Pane"), tr("Switch to the next window pane"),
-                     tr("Next Pane"), [] {});
-  nextPaneAct->setShortcut(QKeySequence(Qt::Key_F6));
-  prevPaneAct = make("ID_PREV_PANE", tr("Previous Pane"),
-                     tr("Switch back to the previous window pane"), tr("Previous Pane"), [] {});
-  prevPaneAct->setShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F6));
-  addAction(nextPaneAct);
-  addAction(prevPaneAct);
-}
-
-void CMainFrame::CreateMenus() {
-  fileMenu = menuBar()->addMenu(tr("&File"));
-  fileMenu->addAction(newAct);
-  fileMenu->addAction(openAct);
-  fileMenu->addAction(saveAct);
-  fileMenu->addAction(saveAsAct);
-  fileMenu->addAction(exportGraphAct);
-  fileMenu->addAction(exportValuesAct);
-  fileMenu->addAction(comparison_->compareAct);
-  fileMenu->addAction(comparison_->compareNoneAct);
-  fileMenu->addSeparator();
-  fileMenu->addAction(printAct);
-  fileMenu->addAction(printPreviewAct);
-  fileMenu->addAction(printSetupAct);
-  fileMenu->addSeparator();
-  fileMenu->addAction(recentPlaceholderAct);
-  for (QAction* action : recentFileActs) fileMenu->addAction(action);
-  fileMenu->addSeparator();
-  fileMenu->addAction(exitAct);
-
-  editMenu = menuBar()->addMenu(tr("&Edit"));
-  editMenu->addAction(undoAct);
-  editMenu->addSeparator();
-  editMenu->addAction(cutAct);
-  editMenu->addAction(copyAct);
-  editMenu->addAction(pasteAct);
-
-  viewMenu = menuBar()->addMenu(tr("&View"));
-  viewMenu->addAction(toolbarAct);
-  viewMenu->addAction(statusBarAct);
-  viewMenu->addAction(resultsTableAct);
-  viewMenu->addSeparator();
-  for (GraphKind kind : kGraphKinds) {
-    viewMenu->addAction(GraphAction(kind));
-    if (kind == GraphKind::Map) viewMenu->addAction(comparison_->differenceAct);
-  }
-
-  calculateMenu = menuBar()->addMenu(tr("&Calculate"));
-  calculateMenu->addAction(equilibriumOrbitsAct);
-  calculateMenu->addAction(preciseClosureAct);
-  calculateMenu->addAction(isochroniseAct);
-  calculateMenu->addSeparator();
-  calculateMenu->addAction(reportSaveAsAct);
-
-  helpMenu = menuBar()->addMenu(tr("&Help"));
-  helpMenu->addAction(aboutAct);
-
-  for (QMenu* menu : {fileMenu, editMenu, viewMenu, calculateMenu, helpMenu}) {
-    connect(menu, &QMenu::aboutToShow, this, &CMainFrame::UpdateCommandUi);
-  }
-}
-
-void CMainFrame::CreateToolBar() {
-  toolBar_ = addToolBar(tr("Standard"));
-  toolBar_->setObjectName(QStringLiteral("toolBar"));
-  toolBar_->setIconSize(QSize(16, 16));
-  toolBar_->addAction(newAct);
-  toolBar_->addAction(openAct);
-  toolBar_->addAction(saveAct);
-  toolBar_->addSeparator();
-  toolBar_->addAction(cutAct);
-  toolBar_->addAction(copyAct);
-  toolBar_->addAction(pasteAct);
-  toolBar_->addSeparator();
-  toolBar_->addAction(printAct);
-  toolBar_->addAction(aboutAct);
-  toolBar_->setFloatable(true);
-  toolBar_->setMovable(true);
-}
-
-void CMainFrame::CreateStatusBar() {
-  readyLabel_ = new QLabel(tr("Ready"));
-  statusBar()->addWidget(readyLabel_, 1);
-  // The lock-key indicators; the toolkit does not tell the lock states, so they stay dimmed.
-  for (const char* text : {"CAP", "NUM", "SCRL"}) {
-    auto* indicator = new QLabel(QString::fromLatin1(text));
-    indicator->setObjectName(QStringLiteral("indicator") + QString::fromLatin1(text));
-    indicator->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-    indicator->setAlignment(Qt::AlignCenter);
-    indicator->setMinimumWidth(indicator->fontMetrics().horizontalAdvance(QStringLiteral("SCRL")) +
-                               12);
-    indicator->setEnabled(false);
-    statusBar()->addPermanentWidget(indicator);
-  }
-}
-
-void CMainFrame::CreateCalculationBand() {
-  // A band of its own above the status bar: View > Toolbar and View > Status Bar leave it alone.
-  calculationBand_ = new QToolBar(tr("Calculation"), this);
-  calculationBand_->setObjectName(QStringLiteral("calculationBand"));
-  calculationBand_->setAllowedAreas(Qt::BottomToolBarArea);
-  calculationBand_->setFloatable(false);
-  calculationBand_->setMovable(true);  // shows the gripper; the band stays at the bottom
-  calculationBand_->addWidget(new QLabel(QStringLiteral("Calculation:") + QLatin1Char(' ')));
-  progressBar_ = new QProgressBar;
-  progressBar_->setObjectName(QStringLiteral("progressBar"));
-  progressBar_->setRange(0, 100);
-  progressBar_->setValue(0);
-  progressBar_->setTextVisible(false);  // until a run reaches its first energy
-  progressBar_->setMinimumSize(250, 20);
-  progressBar_->setMaximumHeight(20);
-  progressBar_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
-  calculationBand_->addWidget(progressBar_);
-  addToolBar(Qt::BottomToolBarArea, calculationBand_);
 }
 
 void CMainFrame::UpdateTitle() {
@@ -654,11 +365,7 @@ void CMainFrame::OnIsochronise() {
   if (controller_->IsCalculationRunning() || isochronise_->IsRunning()) return;
   if (!document_->ResultsAvailable()) return;
   const ResultTables& results = view_->ViewResults();
-  const QString path = document_->PathName();
-  const std::string folder = path.isEmpty()
-                                 ? std::string()
-                                 : QFile::encodeName(QFileInfo(path).absolutePath()).toStdString();
-  isochronise_->Start(results.run, results.mapReading, folder, results.mapFile);
+  isochronise_->Start(results.run, results.mapReading, DocumentFolder(), results.mapFile);
   UpdateCommandUi();
 }
 

@@ -124,11 +124,30 @@ class CMainFrame : public QMainWindow, public ControllerServices {
   QMenu* createPopupMenu() override { return nullptr; }
 
  private:
+  // The parts of the window, made by the constructor in this order.
+  void CreateDocumentAndView();
+  void CreateResultsTable();
   void CreateActions();
+  void CreateFileActions();
+  void CreateRecentFileActions();
+  void CreateEditActions();
+  void CreateViewActions();
+  void CreateCalculateActions();
+  // Calculate > Precise Closed Orbits, as the settings remember it.
+  void CreatePreciseClosureAction();
+  void CreateGraphActions();
+  void CreateHelpActions();
   void CreateMenus();
   void CreateToolBar();
   void CreateStatusBar();
   void CreateCalculationBand();
+  // The standard dialogs behind the replaceable choosers and questions.
+  void SetDefaultDialogs();
+  // The signals between the document, the view, the controllers, the table and the progress bar.
+  void ConnectWindowParts();
+  // The folder of the document file (empty for a document never saved), where the field map of
+  // its results is looked for first.
+  std::string DocumentFolder() const;
   void UpdateTitle();
   // Stops a running calculation before the document goes (New, Open, close).
   void CloseDocumentRun();
@@ -144,6 +163,8 @@ class CMainFrame : public QMainWindow, public ControllerServices {
   void NoteFlatFrequency();
   // The file name the exports suggest: the document's name with another ending.
   QString SuggestedExportPath(const QString& suffix) const;
+
+  static constexpr int kRecentFileCount = 4;
 
   CZUBADoc* document_ = nullptr;
   CZUBAView* view_ = nullptr;
@@ -175,7 +196,7 @@ class CMainFrame : public QMainWindow, public ControllerServices {
   QAction* printPreviewAct = nullptr;
   QAction* printSetupAct = nullptr;
   QAction* recentPlaceholderAct = nullptr;
-  QAction* recentFileActs[4] = {};
+  QAction* recentFileActs[kRecentFileCount] = {};
   QAction* exitAct = nullptr;
   QAction* undoAct = nullptr;
   QAction* cutAct = nullptr;

@@ -39,10 +39,9 @@ struct SynthCommandOptions {
   std::vector<std::string> currents;  // NAME=A
 };
 
-int RunSynthMap(SynthCommandOptions& o) {
-  SynthMapOptions& map = o.map;
-  // The ion, the RF and the energies of the preset or of the machine file.
-  RunParameters preset;
+// The ion, the RF and the energies of the preset or of the machine file; kExitOk, or the exit
+// code of a machine file refused.
+int ReadPreset(const SynthCommandOptions& o, RunParameters& preset) {
   if (!o.machine.empty()) {
     const Result<Machine> machine = ReadMachineFile(o.machine);
     if (!machine) return Refused(machine.outcome());
@@ -51,7 +50,11 @@ int RunSynthMap(SynthCommandOptions& o) {
     throw UsageError{"Unknown --mode \"" + o.mode + "\" (allowed: \"" + kModeTvk310 + "\", \"" +
                      kModeAvf14N5 + "\")"};
   }
-  SynthOptionsFromRun(preset, map);
+  return kExitOk;
+}
+
+// The ion and RF options given one by one, over those of the preset.
+void ApplyIonOptions(const SynthCommandOptions& o, SynthMapOptions& map) {
   if (o.frf) map.frfMhz = *o.frf;
   if (o.mass) map.massSamu = *o.mass;
   if (o.harmonic) map.harmonic = *o.harmonic;
@@ -59,44 +62,41 @@ int RunSynthMap(SynthCommandOptions& o) {
   if (o.charge) map.chargeNumber = *o.charge;
   if (o.negative) map.negativeIon = true;
   map.flutterCorrection = !o.noCorrection;
+}
+
+// The field of the trim coils of --coils at the currents of --current, added to the map;
+// kExitOk, or the exit code of a coil table refused.
+int AddCoilField(const SynthCommandOptions& o, SynthMapOptions& map) {
   if (!o.currents.empty() && o.coils.empty())
     throw UsageError{"synth-map: --current needs --coils, the table of the coils' fields"};
-  std::shared_ptr<TrimCoils> coils;
-  std::vector<double> amperes;
-  if (!o.coils.empty()) {
-    Result<TrimCoils> read = TrimCoils::Read(o.coils);
-    if (!read) return Refused(read.outcome());
-    coils = std::make_shared<TrimCoils>(std::move(*read));
-    amperes.assign(static_cast<std::size_t>(coils->Count()), 0.0);
-    for (const std::string& item : o.currents) {
-      const std::size_t eq = item.find('=');
-      int coil = -1;
-      for (int c = 0; eq != std::string::npos && c < coils->Count(); ++c)
-        if (coils->Name(c) == TrimSpace(item.substr(0, eq))) coil = c;
-      const std::optional<double> current =
-          eq == std::string::npos ? std::nullopt : ParseNumber(TrimSpace(item.substr(eq + 1)));
-      if (coil < 0 || !current)
-        throw UsageError{"--current needs NAME=A with a coil of " + o.coils + ", not \"" + item +
-                         "\""};
-      amperes[coil] = *current;
-    }
-    map.addedField = [coils, amperes](double r) {
-      double b = 0;  // T
-      for (int c = 0; c < coils->Count(); ++c) b += amperes[c] * coils->FieldPerAmpere(c, r);
-      return b;
-    };
+  if (o.coils.empty()) return kExitOk;
+  Result<TrimCoils> read = TrimCoils::Read(o.coils);
+  if (!read) return Refused(read.outcome());
+  auto coils = std::make_shared<TrimCoils>(std::move(*read));
+  std::vector<double> amperes(static_cast<std::size_t>(coils->Count()), 0.0);
+  for (const std::string& item : o.currents) {
+    const std::size_t eq = item.find('=');
+    int coil = -1;
+    for (int c = 0; eq != std::string::npos && c < coils->Count(); ++c)
+      if (coils->Name(c) == TrimSpace(item.substr(0, eq))) coil = c;
+    const std::optional<double> current =
+        eq == std::string::npos ? std::nullopt : ParseNumber(TrimSpace(item.substr(eq + 1)));
+    if (coil < 0 || !current)
+      throw UsageError{"--current needs NAME=A with a coil of " + o.coils + ", not \"" + item +
+                       "\""};
+    amperes[coil] = *current;
   }
+  map.addedField = [coils, amperes](double r) {
+    double b = 0;  // T
+    for (int c = 0; c < coils->Count(); ++c) b += amperes[c] * coils->FieldPerAmpere(c, r);
+    return b;
+  };
+  return kExitOk;
+}
 
-  Result<SynthMapText> made = SynthesizeMap(map);
-  if (!made) throw UsageError{"synth-map: " + made.failure().message.text};
-  if (Outcome written = WriteFileAtomically(o.output, made->text); !written) {
-    ShowMessage("cannot write " + o.output + ": " + written.message().text, "Error");
-    return kExitFailed;
-  }
-  if (o.quiet) return kExitOk;
-
-  const SynthField& field = made->field;
-  std::cout << "Wrote " << o.output << ": unit " << map.unit << ", radii "
+// The summary's lines of the map written: its grid, the ion and RF.
+void PrintGridAndIon(const std::string& output, const SynthMapOptions& map) {
+  std::cout << "Wrote " << output << ": unit " << map.unit << ", radii "
             << FormatNumber(map.rMin, Fixed(3)) << " .. " << FormatNumber(map.rMax, Fixed(3))
             << " m step " << FormatNumber(map.dR, Fixed(3)) << " m, azimuths "
             << FormatNumber(map.thetaMin, Fixed(3)) << " .. "
@@ -106,6 +106,10 @@ int RunSynthMap(SynthCommandOptions& o) {
             << " samu, q = " << (map.negativeIon ? "-" : "+") << map.chargeNumber
             << " e; Frf = " << FormatNumber(map.frfMhz, Significant(6))
             << " MHz, H = " << map.harmonic << ", N = " << map.sectors << "\n";
+}
+
+// The summary's lines of the field: the mean field and its flutter correction, the hills.
+void PrintFieldSummary(const SynthMapOptions& map, const SynthField& field) {
   if (map.uniformField) {
     std::cout << "Mean field: uniform " << FormatNumber(field.MeanField(map.rMin), Fixed(5))
               << " T\n";
@@ -134,13 +138,17 @@ int RunSynthMap(SynthCommandOptions& o) {
               << FormatNumber(field.FlutterVariance(map.rMax), Fixed(4)) << ", edge spiral angle "
               << FormatNumber(Degrees(field.SpiralAngle(map.rMax)), Fixed(2)) << " degree\n";
   }
-  const double mev = o.checkEnergy ? *o.checkEnergy : preset.EkEnd;
+}
+
+// The summary's line of the closed orbit of mev (MeV) in the model field, with a warning when
+// there is none or when it leaves the map.
+void PrintClosedOrbit(const SynthMapOptions& map, const SynthField& field, double mev) {
   const SynthOrbit orbit = field.ClosedOrbit(MeVToJoules(mev));
   if (!orbit.found) {
     ShowMessage(
         "no closed orbit of " + FormatNumber(mev, Significant(6)) + " MeV in the model field",
         "Warning", Icon::Warning);
-    return kExitOk;
+    return;
   }
   std::cout << "Closed orbit of " << FormatNumber(mev, Significant(6)) << " MeV: mean radius "
             << FormatNumber(orbit.meanRadius, Fixed(4)) << " m, radius "
@@ -152,6 +160,26 @@ int RunSynthMap(SynthCommandOptions& o) {
                     FormatNumber(orbit.maxRadius, Fixed(4)) + " m, beyond r-max " +
                     FormatNumber(map.rMax, Fixed(3)) + " m",
                 "Warning", Icon::Warning);
+}
+
+int RunSynthMap(SynthCommandOptions& o) {
+  SynthMapOptions& map = o.map;
+  RunParameters preset;
+  if (const int refused = ReadPreset(o, preset); refused != kExitOk) return refused;
+  SynthOptionsFromRun(preset, map);
+  ApplyIonOptions(o, map);
+  if (const int refused = AddCoilField(o, map); refused != kExitOk) return refused;
+
+  Result<SynthMapText> made = SynthesizeMap(map);
+  if (!made) throw UsageError{"synth-map: " + made.failure().message.text};
+  if (Outcome written = WriteFileAtomically(o.output, made->text); !written) {
+    ShowMessage("cannot write " + o.output + ": " + written.message().text, "Error");
+    return kExitFailed;
+  }
+  if (o.quiet) return kExitOk;
+  PrintGridAndIon(o.output, map);
+  PrintFieldSummary(map, made->field);
+  PrintClosedOrbit(map, made->field, o.checkEnergy ? *o.checkEnergy : preset.EkEnd);
   return kExitOk;
 }
 

@@ -98,6 +98,78 @@ Result<std::vector<double>> WeightsOf(const PreparedRun& record, const TrimFitCl
   return EnergyWeightsOf(record, exclude, weights);
 }
 
+// The file of --currents-out, opened before the fit so that one that cannot be written is said at
+// once; kExitOk, or kExitRefused after the message.
+int OpenCurrentsFile(const std::string& path, std::unique_ptr<AtomicFileWriter>& file) {
+  std::error_code error;
+  if (std::filesystem::is_directory(path, error)) {
+    ShowMessage(path + ": is a folder, not a file", "Error");
+    return kExitRefused;
+  }
+  file = std::make_unique<AtomicFileWriter>(path);
+  if (!file->write("", 0)) {
+    ShowMessage(path + ": " + file->commit().message().text, "Error");
+    return kExitRefused;
+  }
+  return kExitOk;
+}
+
+// The names of the coils of the indices.
+std::vector<std::string> CoilNames(const TrimCoils& coils, const std::vector<int>& indices) {
+  std::vector<std::string> list;
+  list.reserve(indices.size());
+  for (int c : indices) list.push_back(coils.Name(c));
+  return list;
+}
+
+void PrintFitJson(const TrimCoils& coils, const TrimFit& t, std::optional<double> afterWritten,
+                  const PreparedRun& record) {
+  nlohmann::ordered_json out;
+  nlohmann::ordered_json currents = nlohmann::ordered_json::array();
+  for (int c = 0; c < coils.Count(); ++c)
+    currents.push_back({{"name", coils.Name(c)}, {"current_A", t.currents[c]}});
+  out["currents"] = std::move(currents);
+  out["isochronism_before"] = t.isochronismBefore;
+  out["isochronism_after"] = t.isochronismAfter;
+  if (afterWritten) out["isochronism_after_written"] = *afterWritten;
+  out["phase_deg_before"] = t.phaseDegBefore;
+  out["phase_deg_after"] = t.phaseDegAfter;
+  out["condition_number"] = t.conditionNumber;
+  out["at_limit"] = CoilNames(coils, t.atLimit);
+  out["no_effect"] = CoilNames(coils, t.noEffect);
+  out["excluded_energies"] = t.excludedEnergiesMeV;
+  out["iterations"] = t.iterations;
+  AddOutcomeJson(out, record, t);
+  std::cout << out.dump(2) << "\n";
+}
+
+void PrintFitText(const TrimCoils& coils, const TrimFit& t, std::optional<double> afterWritten,
+                  const std::string& output) {
+  std::printf("%-16s %14s\n", "coil", "current (A)");
+  for (int c = 0; c < coils.Count(); ++c)
+    std::printf("%-16s %14.3f\n", coils.Name(c).c_str(), t.currents[c]);
+  std::printf("Isochronism |F0*H/Frf - 1|: worst %.3e before, %.3e after\n", t.isochronismBefore,
+              t.isochronismAfter);
+  if (afterWritten)
+    std::printf("Isochronism of the map as written to %s (values to 1e-5 T): worst %.3e\n",
+                output.c_str(), *afterWritten);
+  std::printf("RF phase: largest %.3f deg before, %.3f deg after\n", t.phaseDegBefore,
+              t.phaseDegAfter);
+  std::printf("Condition number %.3g, %d iterations\n", t.conditionNumber, t.iterations);
+  std::printf("Fit: %s (target %g)\n", TerminationName(t.termination), t.target);
+  if (!t.atLimit.empty()) {
+    std::printf("At their current limit:");
+    for (int c : t.atLimit) std::printf(" %s", coils.Name(c).c_str());
+    std::printf("\n");
+  }
+  if (!t.unclosedEnergiesMeV.empty())
+    std::printf("%zu energies without a closed orbit on the map are left out\n",
+                t.unclosedEnergiesMeV.size());
+  if (t.excludedEnergiesMeV.size() > t.unclosedEnergiesMeV.size())
+    std::printf("%zu energies are left out by --exclude-energy\n",
+                t.excludedEnergiesMeV.size() - t.unclosedEnergiesMeV.size());
+}
+
 int RunTrimFit(const TrimFitCli& options) {
   const Result<TrimCoils> coils = TrimCoils::Read(options.coils);
   if (!coils) return Refused(coils.outcome());
@@ -112,20 +184,11 @@ int RunTrimFit(const TrimFitCli& options) {
   const Result<std::vector<double>> energyWeights = WeightsOf(record, options);
   if (!energyWeights) return Refused(energyWeights.outcome());
   fit.energyWeights = *energyWeights;
-  // The currents' file is opened before the fit, so that one that cannot be written is said at
-  // once; it is written only when the fit has ended.
+  // The currents' file is written only when the fit has ended.
   std::unique_ptr<AtomicFileWriter> currentsFile;
   if (!options.currentsOut.empty()) {
-    std::error_code error;
-    if (std::filesystem::is_directory(options.currentsOut, error)) {
-      ShowMessage(options.currentsOut + ": is a folder, not a file", "Error");
-      return kExitRefused;
-    }
-    currentsFile = std::make_unique<AtomicFileWriter>(options.currentsOut);
-    if (!currentsFile->write("", 0)) {
-      ShowMessage(options.currentsOut + ": " + currentsFile->commit().message().text, "Error");
-      return kExitRefused;
-    }
+    if (const int refused = OpenCurrentsFile(options.currentsOut, currentsFile); refused != kExitOk)
+      return refused;
   }
   const Result<TrimFit> found = FitTrimCoils(record, *coils, run.Closer(), fit);
   if (!found) return SearchFailed(found.outcome());
@@ -147,59 +210,13 @@ int RunTrimFit(const TrimFitCli& options) {
         w != kExitOk)
       return w;
   }
-  auto names = [&](const std::vector<int>& indices) {
-    std::vector<std::string> list;
-    list.reserve(indices.size());
-    for (int c : indices) list.push_back(coils->Name(c));
-    return list;
-  };
   for (int c : t.noEffect)
     std::fprintf(stderr, "Coil %s reaches no closed orbit of the run and is left out of the fit.\n",
                  coils->Name(c).c_str());
   if (options.json) {
-    nlohmann::ordered_json out;
-    nlohmann::ordered_json currents = nlohmann::ordered_json::array();
-    for (int c = 0; c < coils->Count(); ++c)
-      currents.push_back({{"name", coils->Name(c)}, {"current_A", t.currents[c]}});
-    out["currents"] = std::move(currents);
-    out["isochronism_before"] = t.isochronismBefore;
-    out["isochronism_after"] = t.isochronismAfter;
-    if (afterWritten) out["isochronism_after_written"] = *afterWritten;
-    out["phase_deg_before"] = t.phaseDegBefore;
-    out["phase_deg_after"] = t.phaseDegAfter;
-    out["condition_number"] = t.conditionNumber;
-    out["at_limit"] = names(t.atLimit);
-    out["no_effect"] = names(t.noEffect);
-    out["excluded_energies"] = t.excludedEnergiesMeV;
-    out["iterations"] = t.iterations;
-    AddOutcomeJson(out, record, t);
-    std::cout << out.dump(2) << "\n";
+    PrintFitJson(*coils, t, afterWritten, record);
   } else {
-    std::printf("%-16s %14s\n", "coil", "current (A)");
-    for (int c = 0; c < coils->Count(); ++c)
-      std::printf("%-16s %14.3f\n", coils->Name(c).c_str(), t.currents[c]);
-    std::printf("Isochronism |F0*H/Frf - 1|: worst %.3e before, %.3e after\n", t.isochronismBefore,
-                t.isochronismAfter);
-    if (afterWritten)
-      std::printf("Isochronism of the map as written to %s (values to 1e-5 T): worst %.3e\n",
-                  options.output.c_str(), *afterWritten);
-    std::printf("RF phase: largest %.3f deg before, %.3f deg after\n", t.phaseDegBefore,
-                t.phaseDegAfter);
-    std::printf("Condition number %.3g, %d iterations\n", t.conditionNumber, t.iterations);
-    std::printf("Fit: %s (target %g)\n", TerminationName(t.termination), t.target);
-    auto list = [&](const char* what, const std::vector<int>& indices) {
-      if (indices.empty()) return;
-      std::printf("%s:", what);
-      for (int c : indices) std::printf(" %s", coils->Name(c).c_str());
-      std::printf("\n");
-    };
-    list("At their current limit", t.atLimit);
-    if (!t.unclosedEnergiesMeV.empty())
-      std::printf("%zu energies without a closed orbit on the map are left out\n",
-                  t.unclosedEnergiesMeV.size());
-    if (t.excludedEnergiesMeV.size() > t.unclosedEnergiesMeV.size())
-      std::printf("%zu energies are left out by --exclude-energy\n",
-                  t.excludedEnergiesMeV.size() - t.unclosedEnergiesMeV.size());
+    PrintFitText(*coils, t, afterWritten, options.output);
   }
   std::fflush(stdout);
   PrintWarnings(TrimFitWarnings(record, t, coils->Names()));

@@ -75,10 +75,8 @@ int WriteOrbits(const ResultTables& results, const OrbitRequest& request, bool j
     ShowMessage(output + ": " + written.message().text, "Error");
     return kExitRefused;
   }
-  if (orbits->accuracy) {
-    if (!fieldNote.empty()) ShowMessage(fieldNote, "Note", Icon::Warning);
-    ShowMessage(*orbits->accuracy, "Warning", Icon::Warning);
-  }
+  if (!fieldNote.empty()) ShowMessage(fieldNote, "Note", Icon::Warning);
+  if (orbits->accuracy) ShowMessage(*orbits->accuracy, "Warning", Icon::Warning);
   return kExitOk;
 }
 

@@ -21,7 +21,7 @@ std::string OrbitCoordinatesJson(const OrbitCoordinates& orbits);
 // empty. A refusal (the request, a record without closed orbits, a file that cannot be written)
 // is shown as one line naming `source` or the output file; the exit code. With the run's field
 // (see RunOrbitField) a precise run's orbits are followed from their samples; fieldNote says why
-// there is none, shown with the warning of samples too far apart to interpolate.
+// there is none (shown before the warning of samples too far apart to interpolate, if any).
 int WriteOrbits(const ResultTables& results, const OrbitRequest& request, bool json,
                 const std::string& output, const std::string& source,
                 const RunOrbitField* field = nullptr, const std::string& fieldNote = {});

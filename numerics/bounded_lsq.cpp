@@ -32,6 +32,79 @@ Eigen::VectorXd SolveFree(const Eigen::MatrixXd& A, const Eigen::VectorXd& b,
   return z;
 }
 
+// Zero brought into the box: an unknown whose range excludes zero starts at the bound nearest to
+// it, held there.
+void StartInBox(const Eigen::VectorXd& lower, const Eigen::VectorXd& upper, Eigen::VectorXd& x,
+                std::vector<Place>& place) {
+  for (Eigen::Index j = 0; j < x.size(); ++j) {
+    if (lower[j] >= 0) {
+      x[j] = lower[j];
+      place[j] = Place::Lower;
+    } else if (upper[j] <= 0) {
+      x[j] = upper[j];
+      place[j] = Place::Upper;
+    }
+  }
+}
+
+// Least squares on the free unknowns, stepping back to the box whenever the solution leaves it;
+// every unknown that reaches its bound (within rounding) is held there.
+void SolveWithinBox(const Eigen::MatrixXd& A, const Eigen::VectorXd& b,
+                    const Eigen::VectorXd& lower, const Eigen::VectorXd& upper, Eigen::VectorXd& x,
+                    std::vector<Place>& place) {
+  const Eigen::Index n = A.cols();
+  for (int inner = 0; inner <= n; ++inner) {
+    const Eigen::VectorXd z = SolveFree(A, b, x, place);
+    double alpha = 1;
+    Eigen::Index hit = -1;
+    for (Eigen::Index j = 0; j < n; ++j) {
+      if (place[j] != Place::Free) continue;
+      const double step = z[j] - x[j];
+      if (z[j] > upper[j] && step > 0) {
+        const double a = (upper[j] - x[j]) / step;
+        if (a < alpha) alpha = a, hit = j;
+      } else if (z[j] < lower[j] && step < 0) {
+        const double a = (lower[j] - x[j]) / step;
+        if (a < alpha) alpha = a, hit = j;
+      }
+    }
+    if (hit < 0) {
+      for (Eigen::Index j = 0; j < n; ++j)
+        if (place[j] == Place::Free) x[j] = z[j];
+      return;
+    }
+    alpha = std::clamp(alpha, 0.0, 1.0);
+    for (Eigen::Index j = 0; j < n; ++j) {
+      if (place[j] != Place::Free) continue;
+      x[j] += alpha * (z[j] - x[j]);
+      if (j == hit || x[j] >= upper[j] || x[j] <= lower[j]) {
+        const bool up = j == hit ? z[j] > upper[j] : x[j] >= upper[j];
+        x[j] = up ? upper[j] : lower[j];
+        place[j] = up ? Place::Upper : Place::Lower;
+      }
+    }
+  }
+}
+
+// Optimality: an unknown at its lower bound must not gain by rising, one at its upper bound not by
+// falling. The one that gains most (by more than the tolerance), or -1 at the optimum.
+Eigen::Index MostGainingBound(const Eigen::MatrixXd& A, const Eigen::VectorXd& b,
+                              const Eigen::VectorXd& lower, const Eigen::VectorXd& upper,
+                              const Eigen::VectorXd& x, const std::vector<Place>& place,
+                              double gradientTolerance) {
+  const Eigen::VectorXd gradient = A.transpose() * (b - A * x);  // descent direction
+  Eigen::Index best = -1;
+  double bestGain = gradientTolerance;
+  for (Eigen::Index j = 0; j < A.cols(); ++j) {
+    if (lower[j] == upper[j]) continue;  // fixed by its bounds
+    const double gain = place[j] == Place::Lower   ? gradient[j]
+                        : place[j] == Place::Upper ? -gradient[j]
+                                                   : 0.0;
+    if (gain > bestGain) bestGain = gain, best = j;
+  }
+  return best;
+}
+
 }  // namespace
 
 BoundedLeastSquares SolveBoundedLeastSquares(const Eigen::MatrixXd& A, const Eigen::VectorXd& b,
@@ -41,69 +114,16 @@ BoundedLeastSquares SolveBoundedLeastSquares(const Eigen::MatrixXd& A, const Eig
   BoundedLeastSquares out;
   out.x = Eigen::VectorXd::Zero(n);
   std::vector<Place> place(static_cast<std::size_t>(n), Place::Free);
-  // Start from zero brought into the box: an unknown whose range excludes zero starts at the
-  // bound nearest to it, held there.
-  for (Eigen::Index j = 0; j < n; ++j) {
-    if (lower[j] >= 0) {
-      out.x[j] = lower[j];
-      place[j] = Place::Lower;
-    } else if (upper[j] <= 0) {
-      out.x[j] = upper[j];
-      place[j] = Place::Upper;
-    }
-  }
+  StartInBox(lower, upper, out.x, place);
   // Relative tolerance of the optimality test on the gradient.
   const double scale = std::max(1.0, A.norm() * (b.norm() + 1e-300));
   const double gradientTolerance = 1e-12 * scale;
   const int maxIterations = static_cast<int>(10 * n + 20);
 
   for (out.iterations = 0; out.iterations < maxIterations; ++out.iterations) {
-    // Inner loop: least squares on the free unknowns, stepping back to the box whenever the
-    // solution leaves it.
-    for (int inner = 0; inner <= n; ++inner) {
-      const Eigen::VectorXd z = SolveFree(A, b, out.x, place);
-      double alpha = 1;
-      Eigen::Index hit = -1;
-      for (Eigen::Index j = 0; j < n; ++j) {
-        if (place[j] != Place::Free) continue;
-        const double step = z[j] - out.x[j];
-        if (z[j] > upper[j] && step > 0) {
-          const double a = (upper[j] - out.x[j]) / step;
-          if (a < alpha) alpha = a, hit = j;
-        } else if (z[j] < lower[j] && step < 0) {
-          const double a = (lower[j] - out.x[j]) / step;
-          if (a < alpha) alpha = a, hit = j;
-        }
-      }
-      if (hit < 0) {
-        for (Eigen::Index j = 0; j < n; ++j)
-          if (place[j] == Place::Free) out.x[j] = z[j];
-        break;
-      }
-      alpha = std::clamp(alpha, 0.0, 1.0);
-      for (Eigen::Index j = 0; j < n; ++j) {
-        if (place[j] != Place::Free) continue;
-        out.x[j] += alpha * (z[j] - out.x[j]);
-        // Every unknown that reached its bound (within rounding) is held there.
-        if (j == hit || out.x[j] >= upper[j] || out.x[j] <= lower[j]) {
-          const bool up = j == hit ? z[j] > upper[j] : out.x[j] >= upper[j];
-          out.x[j] = up ? upper[j] : lower[j];
-          place[j] = up ? Place::Upper : Place::Lower;
-        }
-      }
-    }
-    // Optimality: an unknown at its lower bound must not gain by rising, one at its upper bound
-    // not by falling. Free the one that gains most.
-    const Eigen::VectorXd gradient = A.transpose() * (b - A * out.x);  // descent direction
-    Eigen::Index best = -1;
-    double bestGain = gradientTolerance;
-    for (Eigen::Index j = 0; j < n; ++j) {
-      if (lower[j] == upper[j]) continue;  // fixed by its bounds
-      const double gain = place[j] == Place::Lower   ? gradient[j]
-                          : place[j] == Place::Upper ? -gradient[j]
-                                                     : 0.0;
-      if (gain > bestGain) bestGain = gain, best = j;
-    }
+    SolveWithinBox(A, b, lower, upper, out.x, place);
+    // Free the bound unknown that gains most.
+    const Eigen::Index best = MostGainingBound(A, b, lower, upper, out.x, place, gradientTolerance);
     if (best < 0) {
       out.converged = true;
       break;
@@ -142,48 +162,42 @@ AlikeColumns MostAlikeColumns(const Eigen::MatrixXd& A) {
   return out;
 }
 
-SmoothedLeastSquares SolveSmoothedLeastSquares(
-    const Eigen::MatrixXd& A, const Eigen::VectorXd& b, const Eigen::MatrixXd& L,
-    const std::vector<std::vector<Eigen::Index>>& leftOut) {
-  SmoothedLeastSquares out;
+namespace {
+
+// P v = mu (G + P) v with vᵀ (G + P) v = 1: then Gv = (1 - mu)(G + P) v, and x_λ has the
+// coordinates w_k / (1 - mu_k + λ mu_k) with w = Vᵀ Aᵀ b.
+struct Diagonalised {
+  Eigen::MatrixXd V;
+  Eigen::VectorXd mu, w;
+};
+
+Diagonalised Diagonalise(const Eigen::MatrixXd& P, const Eigen::MatrixXd& G,
+                         const Eigen::VectorXd& Atb) {
+  const Eigen::GeneralizedSelfAdjointEigenSolver<Eigen::MatrixXd> eigen(P, G + P);
+  Diagonalised d{eigen.eigenvectors(), eigen.eigenvalues().cwiseMax(0.0).cwiseMin(1.0), {}};
+  d.w = d.V.transpose() * Atb;
+  return d;
+}
+
+// Coordinate k of x_λ; directions G does not see (to 1e-12) stay at zero.
+double Coordinate(const Diagonalised& d, Eigen::Index k, double lambda) {
+  const double seen = 1 - d.mu[k];
+  return seen > 1e-12 ? d.w[k] / (seen + lambda * d.mu[k]) : 0.0;
+}
+
+constexpr int kLowest = -200, kHighest = 120;  // λ = 10^(step / 20)
+double LambdaOf(int step) {
+  return std::pow(10.0, step / 20.0);
+}
+
+// Each row predicted from the fit to the rows it is not left out with: the sum of squares of the
+// prediction errors per λ (from kLowest on). With no more equations than unknowns nothing is
+// left to cross-validate with: every score is zero.
+std::vector<double> CrossValidationScores(const Eigen::MatrixXd& A, const Eigen::VectorXd& b,
+                                          const Eigen::MatrixXd& G, const Eigen::VectorXd& Atb,
+                                          const Eigen::MatrixXd& P,
+                                          const std::vector<std::vector<Eigen::Index>>& leftOut) {
   const Eigen::Index n = A.cols(), m = A.rows();
-  const Eigen::MatrixXd G = A.transpose() * A;
-  const double traceG = G.trace();
-  const double traceP = L.rows() > 0 ? L.squaredNorm() : 0.0;
-  if (!(traceG > 0) || !(traceP > 0)) {
-    out.x = A.completeOrthogonalDecomposition().solve(b);
-    out.effectiveUnknowns = static_cast<double>(n);
-    out.residualNorm = (A * out.x - b).norm();
-    return out;
-  }
-  // The penalty scaled to the data's size, with a ridge far below it so that G + P is positive
-  // definite also when A and L both miss a direction.
-  const double scale = traceG / traceP;
-  Eigen::MatrixXd P = scale * (L.transpose() * L);
-  P.diagonal().array() += 1e-13 * traceG / static_cast<double>(n);
-  const Eigen::VectorXd Atb = A.transpose() * b;
-  // P v = mu (G + P) v with vᵀ (G + P) v = 1: then Gv = (1 - mu)(G + P) v, and x_λ has the
-  // coordinates w_k / (1 - mu_k + λ mu_k) with w = Vᵀ Aᵀ b. Directions G does not see (to 1e-12)
-  // stay at zero.
-  struct Diagonalised {
-    Eigen::MatrixXd V;
-    Eigen::VectorXd mu, w;
-  };
-  auto diagonalise = [&](const Eigen::MatrixXd& Gpart, const Eigen::VectorXd& Atbpart) {
-    const Eigen::GeneralizedSelfAdjointEigenSolver<Eigen::MatrixXd> eigen(P, Gpart + P);
-    Diagonalised d{eigen.eigenvectors(), eigen.eigenvalues().cwiseMax(0.0).cwiseMin(1.0), {}};
-    d.w = d.V.transpose() * Atbpart;
-    return d;
-  };
-  auto coordinate = [](const Diagonalised& d, Eigen::Index k, double lambda) {
-    const double seen = 1 - d.mu[k];
-    return seen > 1e-12 ? d.w[k] / (seen + lambda * d.mu[k]) : 0.0;
-  };
-  constexpr int kLowest = -200, kHighest = 120;  // λ = 10^(step / 20)
-  auto lambdaOf = [](int step) { return std::pow(10.0, step / 20.0); };
-  // Each row predicted from the fit to the rows it is not left out with: the sum of squares of
-  // the prediction errors per λ. With no more equations than unknowns nothing is left to
-  // cross-validate with: the smoothest of the exact fits (the least λ) is taken.
   std::vector<double> score(kHighest - kLowest + 1, 0.0);
   const std::vector<Eigen::Index> none;
   for (Eigen::Index i = 0; m > n && i < m; ++i) {
@@ -200,27 +214,54 @@ SmoothedLeastSquares SolveSmoothedLeastSquares(
       Gpart -= A.row(i).transpose() * A.row(i);
       Atbpart -= A.row(i).transpose() * b[i];
     }
-    const Diagonalised d = diagonalise(Gpart, Atbpart);
+    const Diagonalised d = Diagonalise(P, Gpart, Atbpart);
     const Eigen::RowVectorXd aV = A.row(i) * d.V;
     for (int step = kLowest; step <= kHighest; ++step) {
-      const double lambda = lambdaOf(step);
+      const double lambda = LambdaOf(step);
       double predicted = 0;
-      for (Eigen::Index k = 0; k < n; ++k) predicted += aV[k] * coordinate(d, k, lambda);
+      for (Eigen::Index k = 0; k < n; ++k) predicted += aV[k] * Coordinate(d, k, lambda);
       score[static_cast<std::size_t>(step - kLowest)] += (predicted - b[i]) * (predicted - b[i]);
     }
   }
-  // The least score; among equal ones the least smoothing.
+  return score;
+}
+
+}  // namespace
+
+SmoothedLeastSquares SolveSmoothedLeastSquares(
+    const Eigen::MatrixXd& A, const Eigen::VectorXd& b, const Eigen::MatrixXd& L,
+    const std::vector<std::vector<Eigen::Index>>& leftOut) {
+  SmoothedLeastSquares out;
+  const Eigen::Index n = A.cols();
+  const Eigen::MatrixXd G = A.transpose() * A;
+  const double traceG = G.trace();
+  const double traceP = L.rows() > 0 ? L.squaredNorm() : 0.0;
+  if (!(traceG > 0) || !(traceP > 0)) {
+    out.x = A.completeOrthogonalDecomposition().solve(b);
+    out.effectiveUnknowns = static_cast<double>(n);
+    out.residualNorm = (A * out.x - b).norm();
+    return out;
+  }
+  // The penalty scaled to the data's size, with a ridge far below it so that G + P is positive
+  // definite also when A and L both miss a direction.
+  const double scale = traceG / traceP;
+  Eigen::MatrixXd P = scale * (L.transpose() * L);
+  P.diagonal().array() += 1e-13 * traceG / static_cast<double>(n);
+  const Eigen::VectorXd Atb = A.transpose() * b;
+  // The least score; among equal ones the least smoothing (without rows to cross-validate with,
+  // the smoothest of the exact fits, the least λ).
+  const std::vector<double> score = CrossValidationScores(A, b, G, Atb, P, leftOut);
   int best = kLowest;
   for (int step = kLowest; step <= kHighest; ++step)
     if (score[static_cast<std::size_t>(step - kLowest)] <
         score[static_cast<std::size_t>(best - kLowest)])
       best = step;
-  const Diagonalised all = diagonalise(G, Atb);
-  const double lambda = lambdaOf(best);
+  const Diagonalised all = Diagonalise(P, G, Atb);
+  const double lambda = LambdaOf(best);
   Eigen::VectorXd coordinates(n);
   out.effectiveUnknowns = 0;
   for (Eigen::Index k = 0; k < n; ++k) {
-    coordinates[k] = coordinate(all, k, lambda);
+    coordinates[k] = Coordinate(all, k, lambda);
     const double seen = 1 - all.mu[k];
     out.effectiveUnknowns += seen > 1e-12 ? seen / (seen + lambda * all.mu[k]) : 0.0;
   }

@@ -99,6 +99,79 @@ struct NoCuts {
   double operator()(const DenseStep<N>& /*step*/) const { return HUGE_VAL; }
 };
 
+namespace dormand_prince_detail {
+
+// The slopes of one step's stages (k2 only inside the step).
+template <std::size_t N>
+struct Stages {
+  std::array<double, N> k1, k2, k3, k4, k5, k6, k7;
+};
+
+// The stages of the step of length h from (t, y) ending at end (t + h, or the breakpoint it was
+// cut to, exactly), the solution there (next) and its error estimate (error). false when the
+// system refused a stage point. k.k1 holds the slope at (t, y) on entry.
+template <std::size_t N, class System>
+bool Step(System& f, double t, double h, double end, const std::array<double, N>& y, Stages<N>& k,
+          std::array<double, N>& next, std::array<double, N>& error) {
+  constexpr double c2 = 1.0 / 5, c3 = 3.0 / 10, c4 = 4.0 / 5, c5 = 8.0 / 9;
+  constexpr double a21 = 1.0 / 5;
+  constexpr double a31 = 3.0 / 40, a32 = 9.0 / 40;
+  constexpr double a41 = 44.0 / 45, a42 = -56.0 / 15, a43 = 32.0 / 9;
+  constexpr double a51 = 19372.0 / 6561, a52 = -25360.0 / 2187, a53 = 64448.0 / 6561,
+                   a54 = -212.0 / 729;
+  constexpr double a61 = 9017.0 / 3168, a62 = -355.0 / 33, a63 = 46732.0 / 5247, a64 = 49.0 / 176,
+                   a65 = -5103.0 / 18656;
+  constexpr double a71 = 35.0 / 384, a73 = 500.0 / 1113, a74 = 125.0 / 192, a75 = -2187.0 / 6784,
+                   a76 = 11.0 / 84;
+  constexpr double e1 = 71.0 / 57600, e3 = -71.0 / 16695, e4 = 71.0 / 1920, e5 = -17253.0 / 339200,
+                   e6 = 22.0 / 525, e7 = -1.0 / 40;
+  std::array<double, N> point;
+  for (std::size_t i = 0; i < N; ++i) point[i] = y[i] + h * (a21 * k.k1[i]);
+  if (!f(t + c2 * h, std::as_const(point), k.k2)) return false;
+  for (std::size_t i = 0; i < N; ++i) point[i] = y[i] + h * (a31 * k.k1[i] + a32 * k.k2[i]);
+  if (!f(t + c3 * h, std::as_const(point), k.k3)) return false;
+  for (std::size_t i = 0; i < N; ++i)
+    point[i] = y[i] + h * (a41 * k.k1[i] + a42 * k.k2[i] + a43 * k.k3[i]);
+  if (!f(t + c4 * h, std::as_const(point), k.k4)) return false;
+  for (std::size_t i = 0; i < N; ++i)
+    point[i] = y[i] + h * (a51 * k.k1[i] + a52 * k.k2[i] + a53 * k.k3[i] + a54 * k.k4[i]);
+  if (!f(t + c5 * h, std::as_const(point), k.k5)) return false;
+  for (std::size_t i = 0; i < N; ++i)
+    point[i] =
+        y[i] + h * (a61 * k.k1[i] + a62 * k.k2[i] + a63 * k.k3[i] + a64 * k.k4[i] + a65 * k.k5[i]);
+  if (!f(end, std::as_const(point), k.k6)) return false;
+  for (std::size_t i = 0; i < N; ++i)
+    next[i] =
+        y[i] + h * (a71 * k.k1[i] + a73 * k.k3[i] + a74 * k.k4[i] + a75 * k.k5[i] + a76 * k.k6[i]);
+  if (!f(end, std::as_const(next), k.k7)) return false;
+  for (std::size_t i = 0; i < N; ++i)
+    error[i] = h * (e1 * k.k1[i] + e3 * k.k3[i] + e4 * k.k4[i] + e5 * k.k5[i] + e6 * k.k6[i] +
+                    e7 * k.k7[i]);
+  return true;
+}
+
+// The step control's factor size^(1/5) / 0.9 (the step is divided by it), for a norm
+// size in [1e-5, 1e4]: single precision is ample for a step length and much quicker.
+inline double StepFactor(double size) {
+  return static_cast<double>(std::pow(static_cast<float>(size), 0.2F)) / 0.9;
+}
+
+// The step after an accepted one of length h and error norm size: grown or shrunk by the control's
+// factor within 0.2 .. 10, not grown right after a rejected step. A step cut short at a breakpoint
+// says little about the next one: that continues with the step wanted before the cut where its
+// error allows it.
+inline double NextStep(double h, double size, bool rejectedBefore, bool cut, double wanted) {
+  constexpr double kMostShrink = 0.2, kMostGrowth = 10.0;
+  const double factor =
+      std::clamp(StepFactor(std::max(size, 1e-5)), 1 / kMostGrowth, 1 / kMostShrink);
+  double next = h / factor;
+  if (rejectedBefore) next = std::min(next, h);
+  if (cut) next = std::max(next, std::min(wanted, wanted / factor));
+  return next;
+}
+
+}  // namespace dormand_prince_detail
+
 // Integrates y' = f(t, y) from (t0, y0) to t1 > t0. onStep(step) is called after every accepted
 // step, in order; the last step ends exactly at t1. Where the system's derivatives are not smooth
 // (on the nodes of a spline), no step crosses:
@@ -113,44 +186,22 @@ template <std::size_t N, class System, class Norm, class OnStep, class Breaks = 
 AdaptiveResult<N> IntegrateDormandPrince(System&& f, double t0, double t1, std::array<double, N> y0,
                                          const StepControl& control, Norm&& norm, OnStep&& onStep,
                                          Breaks&& nextBreak = {}, Cuts&& cutAt = {}) {
-  using State = std::array<double, N>;
-  // The tableau.
-  constexpr double c2 = 1.0 / 5, c3 = 3.0 / 10, c4 = 4.0 / 5, c5 = 8.0 / 9;
-  constexpr double a21 = 1.0 / 5;
-  constexpr double a31 = 3.0 / 40, a32 = 9.0 / 40;
-  constexpr double a41 = 44.0 / 45, a42 = -56.0 / 15, a43 = 32.0 / 9;
-  constexpr double a51 = 19372.0 / 6561, a52 = -25360.0 / 2187, a53 = 64448.0 / 6561,
-                   a54 = -212.0 / 729;
-  constexpr double a61 = 9017.0 / 3168, a62 = -355.0 / 33, a63 = 46732.0 / 5247, a64 = 49.0 / 176,
-                   a65 = -5103.0 / 18656;
-  constexpr double a71 = 35.0 / 384, a73 = 500.0 / 1113, a74 = 125.0 / 192, a75 = -2187.0 / 6784,
-                   a76 = 11.0 / 84;
-  constexpr double e1 = 71.0 / 57600, e3 = -71.0 / 16695, e4 = 71.0 / 1920, e5 = -17253.0 / 339200,
-                   e6 = 22.0 / 525, e7 = -1.0 / 40;
-  // Step control.
-  constexpr double kSafety = 0.9, kExponent = 0.2;
-  constexpr double kMostShrink = 0.2, kMostGrowth = 10.0, kRefusedShrink = 0.25;
-
-  AdaptiveResult<N> out;
-  out.t = t0;
-  out.y = y0;
+  using dormand_prince_detail::StepFactor;
+  constexpr double kMostShrink = 0.2, kRefusedShrink = 0.25;
+  AdaptiveResult<N> out{AdaptiveEnd::Reached, t0, y0};
   const double interval = t1 - t0;
   if (!(interval > 0)) return out;
   const double largest = control.largestStep > 0 ? control.largestStep : interval;
-  double h = control.initialStep > 0 ? control.initialStep : interval / 100;
-  h = std::min(h, largest);
+  double h = std::min(control.initialStep > 0 ? control.initialStep : interval / 100, largest);
   bool rejectedBefore = false;
   double wanted = h;       // the step the control asked for before a cut
   double pendingCut = 0;   // where the step about to be made again is to end
   bool cutBefore = false;  // the step about to be made is the cut of a step made already
-
-  State& y = out.y;
-  State k1, k2, k3, k4, k5, k6, k7, point, next, error;
+  std::array<double, N>& y = out.y;
+  std::array<double, N> next, error;
+  dormand_prince_detail::Stages<N> k;
   double t = t0;
-  if (!f(t, std::as_const(y), k1)) {
-    out.end = AdaptiveEnd::Refused;
-    return out;
-  }
+  if (!f(t, std::as_const(y), k.k1)) return {AdaptiveEnd::Refused, t0, y0};
   for (;;) {
     if (out.accepted + out.rejected >= control.maxSteps) {
       out.end = AdaptiveEnd::StepLimit;
@@ -163,55 +214,23 @@ AdaptiveResult<N> IntegrateDormandPrince(System&& f, double t0, double t1, std::
     double stop = pendingCut > t && pendingCut < t1 ? pendingCut : nextBreak(t);
     pendingCut = 0;
     if (!(stop > t) || stop >= t1) stop = t1;
-    const bool last = stop == t1;
     const bool cut = t + 1.01 * h >= stop;
     if (!cutBefore) wanted = h;
     if (cut) h = stop - t;
-    const double end = cut ? stop : t + h;
-    // The stages; a refused point shortens the step.
-    bool refused = true;
-    do {
-      for (std::size_t i = 0; i < N; ++i) point[i] = y[i] + h * (a21 * k1[i]);
-      if (!f(t + c2 * h, std::as_const(point), k2)) break;
-      for (std::size_t i = 0; i < N; ++i) point[i] = y[i] + h * (a31 * k1[i] + a32 * k2[i]);
-      if (!f(t + c3 * h, std::as_const(point), k3)) break;
-      for (std::size_t i = 0; i < N; ++i)
-        point[i] = y[i] + h * (a41 * k1[i] + a42 * k2[i] + a43 * k3[i]);
-      if (!f(t + c4 * h, std::as_const(point), k4)) break;
-      for (std::size_t i = 0; i < N; ++i)
-        point[i] = y[i] + h * (a51 * k1[i] + a52 * k2[i] + a53 * k3[i] + a54 * k4[i]);
-      if (!f(t + c5 * h, std::as_const(point), k5)) break;
-      for (std::size_t i = 0; i < N; ++i)
-        point[i] = y[i] + h * (a61 * k1[i] + a62 * k2[i] + a63 * k3[i] + a64 * k4[i] + a65 * k5[i]);
-      if (!f(end, std::as_const(point), k6)) break;
-      for (std::size_t i = 0; i < N; ++i)
-        next[i] = y[i] + h * (a71 * k1[i] + a73 * k3[i] + a74 * k4[i] + a75 * k5[i] + a76 * k6[i]);
-      if (!f(end, std::as_const(next), k7)) break;
-      refused = false;
-    } while (false);
-    if (refused) {
-      ++out.rejected;
-      if (h * kRefusedShrink < smallest) {
-        out.end = AdaptiveEnd::Refused;
-        break;
-      }
-      h *= kRefusedShrink;
-      rejectedBefore = true;
-      cutBefore = false;
-      continue;
-    }
-    for (std::size_t i = 0; i < N; ++i)
-      error[i] = h * (e1 * k1[i] + e3 * k3[i] + e4 * k4[i] + e5 * k5[i] + e6 * k6[i] + e7 * k7[i]);
-    const double size = norm(std::as_const(y), std::as_const(next), std::as_const(error));
+    // A refused stage point shortens the step fourfold; an error above the bound (or not a number)
+    // by the control's factor.
+    const bool refused =
+        !dormand_prince_detail::Step(f, t, h, cut ? stop : t + h, std::as_const(y), k, next, error);
+    const double size =
+        refused ? HUGE_VAL : norm(std::as_const(y), std::as_const(next), std::as_const(error));
     if (!(size <= 1)) {
-      // Rejected (a norm that is not a number is too large).
       ++out.rejected;
-      const double shrink = std::isfinite(size)
-                                ? std::min(1 / kMostShrink, std::pow(size, kExponent) / kSafety)
-                                : 1 / kMostShrink;
-      const double shorter = h / shrink;
+      const double shorter =
+          refused ? h * kRefusedShrink
+                  : h / (std::isfinite(size) ? std::min(1 / kMostShrink, StepFactor(size))
+                                             : 1 / kMostShrink);
       if (shorter < smallest) {
-        out.end = AdaptiveEnd::Underflow;
+        out.end = refused ? AdaptiveEnd::Refused : AdaptiveEnd::Underflow;
         break;
       }
       h = shorter;
@@ -219,10 +238,9 @@ AdaptiveResult<N> IntegrateDormandPrince(System&& f, double t0, double t1, std::
       cutBefore = false;
       continue;
     }
-    const DenseStep<N> step{t, h, &y, &next, &k1, &k3, &k4, &k5, &k6, &k7};
+    const DenseStep<N> step{t, h, &y, &next, &k.k1, &k.k3, &k.k4, &k.k5, &k.k6, &k.k7};
     if (const double at = cutAt(step); at > t + 0.01 * h && at < t + 0.99 * h && !cutBefore) {
-      // The solution meets a breakpoint inside the step: made again, to end there.
-      ++out.rejected;
+      ++out.rejected;  // the solution meets a breakpoint inside the step: made again to end there
       pendingCut = at;
       cutBefore = true;
       continue;
@@ -230,24 +248,16 @@ AdaptiveResult<N> IntegrateDormandPrince(System&& f, double t0, double t1, std::
     cutBefore = false;
     ++out.accepted;
     onStep(step);
-    if (cut && last) {
+    if (cut && stop == t1) {
       y = next;
       break;
     }
-    // The next step from the error of this one.
-    const double grow = std::pow(std::max(size, 1e-5), kExponent);
-    const double factor = std::clamp(grow / kSafety, 1 / kMostGrowth, 1 / kMostShrink);
-    double hNext = h / factor;
-    if (rejectedBefore) hNext = std::min(hNext, h);
-    // A step cut short at a breakpoint says little about the next one: that continues with the
-    // step wanted before the cut where the cut step's error allows it.
-    if (cut) hNext = std::max(hNext, std::min(wanted, wanted / factor));
-    rejectedBefore = false;
     out.lastStep = h;
-    t = end;
+    t = cut ? stop : t + h;
     y = next;
-    k1 = k7;
-    h = std::min(hNext, largest);
+    k.k1 = k.k7;
+    h = std::min(dormand_prince_detail::NextStep(h, size, rejectedBefore, cut, wanted), largest);
+    rejectedBefore = false;
   }
   out.t = out.end == AdaptiveEnd::Reached ? t1 : t;
   return out;

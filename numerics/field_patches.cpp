@@ -42,7 +42,163 @@ std::array<double, 4> SplineInterval(double y0, double y1, double M0, double M1,
   return {y0, y1 - y0 - 2.0 * a - b, 3.0 * a, b - a};
 }
 
+// Ring end parabolas (intervals 0 and nRing − 2) in the local coordinate of their interval.
+ParabolaBasis LocalBasis(std::span<const double> x, int32_t anchor, int32_t firstNode) {
+  const double H = x[anchor + 1] - x[anchor];
+  return MakeParabolaBasis((x[firstNode] - x[anchor]) / H, (x[firstNode + 1] - x[anchor]) / H,
+                           (x[firstNode + 2] - x[anchor]) / H);
+}
+
 }  // namespace
+
+// The extended ring exactly as the per-call evaluation builds it; ring node i holds column
+// column[i].
+Outcome FieldPatches::SetRing(std::span<const double> azimuths) {
+  const int32_t nTheta = nTheta_;
+  const double pi = kPi;
+  const double delta = 2.0 * pi / nTheta;  // rad
+  first_ = azimuths[0];
+  turnEnd_ = azimuths[nTheta - 1] + delta;
+  const int32_t nRing = nTheta + 5;
+  ring_.resize(nRing);
+  std::vector<int32_t>& column = column_;
+  column.resize(nRing);
+  ring_[0] = azimuths[0] - 2.0 * delta;
+  ring_[1] = azimuths[0] - delta;
+  column[0] = nTheta - 2;
+  column[1] = nTheta - 1;
+  for (int32_t j = 0; j < nTheta; ++j) {
+    ring_[j + 2] = azimuths[j];
+    column[j + 2] = j;
+  }
+  for (int32_t k = 0; k < 3; ++k) {
+    ring_[nTheta + 2 + k] = azimuths[nTheta - 1] + (k + 1.0) * delta;
+    column[nTheta + 2 + k] = k;
+  }
+  for (int32_t i = 1; i < nRing; ++i)
+    if (!(ring_[i - 1] < ring_[i]))  // the ring spline would fail
+      return detail::NotIncreasing("azimuth nodes", i, ring_[i]);
+  return {};
+}
+
+// The cells: their inverse steps and the first guesses of the cell searches, and the points each
+// cell serves, as RadialCell and RingCell assign them: the outer cells also take the points beyond
+// their outer node.
+void FieldPatches::SetCells(std::span<const double> radii) {
+  const int32_t nR = static_cast<int32_t>(radii.size());
+  const int32_t nRing = static_cast<int32_t>(ring_.size());
+  const int32_t radialCells = nR - 1;  // cell nR − 2 also serves R equal to the last radius
+  ringCells_ = nRing - 1;              // interval nRing − 2 also serves θ on the last ring node
+  radialInv_.resize(radialCells);
+  ringInv_.resize(ringCells_);
+  radialGuess_ = (nR - 1) / (radii[nR - 1] - radii[0]);
+  ringGuess_ = (nRing - 1) / (ring_[nRing - 1] - ring_[0]);
+  for (int32_t f = 0; f < ringCells_; ++f) ringInv_[f] = 1.0 / (ring_[f + 1] - ring_[f]);
+
+  const double infinity = std::numeric_limits<double>::infinity();
+  radialLow_.resize(radialCells);
+  radialHigh_.resize(radialCells);
+  for (int32_t c = 0; c < radialCells; ++c) {
+    radialLow_[c] = c == 0 ? -infinity : radii[c];
+    radialHigh_[c] = c == radialCells - 1 ? infinity : radii[c + 1];
+  }
+  ringLow_.resize(ringCells_);
+  ringHigh_.resize(ringCells_);
+  for (int32_t f = 0; f < ringCells_; ++f) {
+    ringLow_[f] = f == 0 ? -infinity : ring_[f];
+    ringHigh_[f] = f == ringCells_ - 1 ? infinity : ring_[f + 1];
+  }
+  radialInvSixH_.resize(radialCells);
+  ringInvSixH_.resize(ringCells_);
+  ringSixthH_.resize(ringCells_);
+  for (int32_t f = 0; f < ringCells_; ++f) {
+    // The factors of the ring spline's small terms.
+    const double H = ring_[f + 1] - ring_[f];
+    ringInvSixH_[f] = 1.0 / (6.0 * H);
+    ringSixthH_[f] = H / 6.0;
+  }
+}
+
+// Radial pass of cell c in the local coordinate s = (R − R_c)/H_c of the cell.
+void FieldPatches::RadialPass(int32_t c, const MapTables& map, ColumnCoefficients& K) {
+  const std::span<const double> radii = map.radii, field = map.field, moments = map.moments;
+  const int32_t nR = static_cast<int32_t>(radii.size()), nTheta = nTheta_;
+  const bool spline = 1 <= c && c <= nR - 3;
+  const double H = spline ? map.h[c + 1] : radii[c + 1] - radii[c];
+  radialInv_[c] = 1.0 / H;
+  radialInvSixH_[c] = 1.0 / (6.0 * H);
+  if (spline) {
+    for (int32_t k = 0; k < nTheta; ++k) {
+      // The column spline's large terms (Y/H − M·H/6) exactly as the per-call evaluation rounds
+      // them.
+      const double Y0 = field[c * nTheta + k], Y1 = field[(c + 1) * nTheta + k];
+      const double M0 = moments[c * nTheta + k], M1 = moments[(c + 1) * nTheta + k];
+      double* col = &columns_[(static_cast<std::size_t>(c) * nTheta + k) * 4];
+      col[0] = Y0 / H - M0 * H / 6.0;
+      col[1] = Y1 / H - M1 * H / 6.0;
+      col[2] = M0;
+      col[3] = M1;
+      const std::array<double, 4> q =
+          SplineInterval(field[c * nTheta + k], field[(c + 1) * nTheta + k],
+                         moments[c * nTheta + k], moments[(c + 1) * nTheta + k], H);
+      for (int pw = 0; pw < 4; ++pw) K[pw][k] = q[pw];
+    }
+    return;
+  }
+  // End cells: the column parabola S·R² − L·R + C from the same rounded S, L, C as the per-call
+  // evaluation (at the far end of a fine radius table these coefficients carry most of its
+  // rounding), re-expanded about R_c: the value at R_c, then H·(2S·R_c − L) and H²·S.
+  const int32_t i0 = c == 0 ? 0 : nR - 3;
+  const double Rc = radii[c];
+  for (int32_t k = 0; k < nTheta; ++k) {
+    detail::ParabolaCoefficients q{0.0, 0.0, 0.0};  // radii checked increasing
+    detail::MakeParabola(radii[i0], field[i0 * nTheta + k], radii[i0 + 1],
+                         field[(i0 + 1) * nTheta + k], radii[i0 + 2], field[(i0 + 2) * nTheta + k],
+                         q);
+    double* col = &columns_[(static_cast<std::size_t>(c) * nTheta + k) * 4];
+    col[0] = q.S;
+    col[1] = q.L;
+    col[2] = q.C;
+    K[0][k] = q.S * (Rc * Rc) - q.L * Rc + q.C;
+    K[1][k] = H * (2.0 * q.S * Rc - q.L);
+    K[2][k] = H * H * q.S;
+    K[3][k] = 0.0;
+  }
+}
+
+// Azimuthal pass of cell c: the ring spline of each power's column coefficients (the spline is
+// linear in the ring values), expanded per ring interval in τ = (θ − θ_f)/H_f; the ring's end
+// intervals take the parabolas through their three nearest ring nodes.
+Outcome FieldPatches::AzimuthalPass(int32_t c, const ColumnCoefficients& K) {
+  const int32_t nRing = static_cast<int32_t>(ring_.size());
+  const ParabolaBasis ringFirst = LocalBasis(ring_, 0, 0);
+  const ParabolaBasis ringLast = LocalBasis(ring_, nRing - 2, nRing - 3);
+  std::vector<double> ringY(nRing), ringH, ringM;
+  for (int pw = 0; pw < 4; ++pw) {
+    for (int32_t i = 0; i < nRing; ++i) ringY[i] = K[pw][column_[i]];
+    if (Outcome o = SplineSetup(ring_, ringY, nRing, ringH, ringM); !o) return o;
+    for (int32_t i = 0; i < nRing; ++i)
+      ringMoments_[(static_cast<std::size_t>(c) * nRing + i) * 4 + pw] = ringM[i];
+    for (int32_t f = 0; f < ringCells_; ++f) {
+      double* patch = &patches_[(static_cast<std::size_t>(c) * ringCells_ + f) * 16 + 4 * pw];
+      if (1 <= f && f <= nTheta_ + 2) {
+        const std::array<double, 4> q =
+            SplineInterval(ringY[f], ringY[f + 1], ringM[f], ringM[f + 1], ringH[f + 1]);
+        for (int pq = 0; pq < 4; ++pq) patch[pq] = q[pq];
+      } else {
+        const ParabolaBasis& L = f == 0 ? ringFirst : ringLast;
+        const int32_t i0 = f == 0 ? 0 : nRing - 3;
+        for (int pq = 0; pq < 3; ++pq) {
+          double sum = 0.0;
+          for (int j = 0; j < 3; ++j) sum += L[j][pq] * ringY[i0 + j];
+          patch[pq] = sum;
+        }
+        patch[3] = 0.0;
+      }
+    }
+  }
+  return {};
+}
 
 Result<FieldPatches> FieldPatches::Build(std::span<const double> h, std::span<const double> radii,
                                          std::span<const double> azimuths,
@@ -59,154 +215,23 @@ Result<FieldPatches> FieldPatches::Build(std::span<const double> h, std::span<co
   for (int32_t i = 1; i < nR; ++i)
     if (!(radii[i - 1] < radii[i])) return detail::NotIncreasing("radius nodes", i, radii[i]);
 
-  const double pi = kPi;
-  const double delta = 2.0 * pi / nTheta;  // rad
-
   FieldPatches p;
   p.nTheta_ = nTheta;
   p.radii_.assign(radii.begin(), radii.end());
-  p.first_ = azimuths[0];
-  p.turnEnd_ = azimuths[nTheta - 1] + delta;
+  if (Outcome ring = p.SetRing(azimuths); !ring) return ring;
+  p.SetCells(radii);
 
-  // The extended ring exactly as the per-call evaluation builds it; ring node i holds column
-  // column[i].
+  const int32_t radialCells = nR - 1;
   const int32_t nRing = nTheta + 5;
-  p.ring_.resize(nRing);
-  std::vector<int32_t>& column = p.column_;
-  column.resize(nRing);
-  p.ring_[0] = azimuths[0] - 2.0 * delta;
-  p.ring_[1] = azimuths[0] - delta;
-  column[0] = nTheta - 2;
-  column[1] = nTheta - 1;
-  for (int32_t j = 0; j < nTheta; ++j) {
-    p.ring_[j + 2] = azimuths[j];
-    column[j + 2] = j;
-  }
-  for (int32_t k = 0; k < 3; ++k) {
-    p.ring_[nTheta + 2 + k] = azimuths[nTheta - 1] + (k + 1.0) * delta;
-    column[nTheta + 2 + k] = k;
-  }
-  for (int32_t i = 1; i < nRing; ++i)
-    if (!(p.ring_[i - 1] < p.ring_[i]))  // the ring spline would fail
-      return detail::NotIncreasing("azimuth nodes", i, p.ring_[i]);
-
-  const int32_t radialCells = nR - 1;  // cell nR − 2 also serves R equal to the last radius
-  p.ringCells_ = nRing - 1;            // interval nRing − 2 also serves θ on the last ring node
-  p.radialInv_.resize(radialCells);
-  p.ringInv_.resize(p.ringCells_);
-  p.radialGuess_ = (nR - 1) / (radii[nR - 1] - radii[0]);
-  p.ringGuess_ = (nRing - 1) / (p.ring_[nRing - 1] - p.ring_[0]);
-  for (int32_t f = 0; f < p.ringCells_; ++f) p.ringInv_[f] = 1.0 / (p.ring_[f + 1] - p.ring_[f]);
-
-  // The points each cell serves, as RadialCell and RingCell assign them: the outer cells also
-  // take the points beyond their outer node.
-  const double infinity = std::numeric_limits<double>::infinity();
-  p.radialLow_.resize(radialCells);
-  p.radialHigh_.resize(radialCells);
-  for (int32_t c = 0; c < radialCells; ++c) {
-    p.radialLow_[c] = c == 0 ? -infinity : radii[c];
-    p.radialHigh_[c] = c == radialCells - 1 ? infinity : radii[c + 1];
-  }
-  p.ringLow_.resize(p.ringCells_);
-  p.ringHigh_.resize(p.ringCells_);
-  for (int32_t f = 0; f < p.ringCells_; ++f) {
-    p.ringLow_[f] = f == 0 ? -infinity : p.ring_[f];
-    p.ringHigh_[f] = f == p.ringCells_ - 1 ? infinity : p.ring_[f + 1];
-  }
-
-  // Ring end parabolas (intervals 0 and nRing − 2) in the local coordinate of their interval.
-  auto localBasis = [](std::span<const double> x, int32_t anchor, int32_t firstNode) {
-    const double H = x[anchor + 1] - x[anchor];
-    return MakeParabolaBasis((x[firstNode] - x[anchor]) / H, (x[firstNode + 1] - x[anchor]) / H,
-                             (x[firstNode + 2] - x[anchor]) / H);
-  };
-  const ParabolaBasis ringFirst = localBasis(p.ring_, 0, 0);
-  const ParabolaBasis ringLast = localBasis(p.ring_, nRing - 2, nRing - 3);
-
   p.patches_.assign(static_cast<std::size_t>(radialCells) * p.ringCells_ * 16, 0.0);
   p.columns_.assign(static_cast<std::size_t>(radialCells) * nTheta * 4, 0.0);
   p.ringMoments_.assign(static_cast<std::size_t>(radialCells) * nRing * 4, 0.0);
-  p.radialInvSixH_.resize(radialCells);
-  p.ringInvSixH_.resize(p.ringCells_);
-  p.ringSixthH_.resize(p.ringCells_);
-  for (int32_t f = 0; f < p.ringCells_; ++f) {
-    // The factors of the ring spline's small terms.
-    const double H = p.ring_[f + 1] - p.ring_[f];
-    p.ringInvSixH_[f] = 1.0 / (6.0 * H);
-    p.ringSixthH_[f] = H / 6.0;
-  }
-  std::array<std::vector<double>, 4> K;  // per power of s, the coefficient of every column
+  ColumnCoefficients K;
   for (auto& k : K) k.assign(nTheta, 0.0);
-  std::vector<double> ringY(nRing), ringH, ringM;
-
+  const MapTables map{h, radii, field, moments};
   for (int32_t c = 0; c < radialCells; ++c) {
-    // Radial pass in the local coordinate s = (R − R_c)/H_c of the cell.
-    const bool spline = 1 <= c && c <= nR - 3;
-    const double H = spline ? h[c + 1] : radii[c + 1] - radii[c];
-    p.radialInv_[c] = 1.0 / H;
-    p.radialInvSixH_[c] = 1.0 / (6.0 * H);
-    if (spline) {
-      for (int32_t k = 0; k < nTheta; ++k) {
-        // The column spline's large terms (Y/H − M·H/6) exactly as the per-call evaluation rounds
-        // them.
-        const double Y0 = field[c * nTheta + k], Y1 = field[(c + 1) * nTheta + k];
-        const double M0 = moments[c * nTheta + k], M1 = moments[(c + 1) * nTheta + k];
-        double* col = &p.columns_[(static_cast<std::size_t>(c) * nTheta + k) * 4];
-        col[0] = Y0 / H - M0 * H / 6.0;
-        col[1] = Y1 / H - M1 * H / 6.0;
-        col[2] = M0;
-        col[3] = M1;
-        const std::array<double, 4> q =
-            SplineInterval(field[c * nTheta + k], field[(c + 1) * nTheta + k],
-                           moments[c * nTheta + k], moments[(c + 1) * nTheta + k], H);
-        for (int pw = 0; pw < 4; ++pw) K[pw][k] = q[pw];
-      }
-    } else {
-      // End cells: the column parabola S·R² − L·R + C from the same rounded S, L, C as the
-      // per-call evaluation (at the far end of a fine radius table these coefficients carry most of
-      // its rounding), re-expanded about R_c: the value at R_c, then H·(2S·R_c − L) and H²·S.
-      const int32_t i0 = c == 0 ? 0 : nR - 3;
-      const double Rc = radii[c];
-      for (int32_t k = 0; k < nTheta; ++k) {
-        detail::ParabolaCoefficients q{0.0, 0.0, 0.0};  // radii checked increasing above
-        detail::MakeParabola(radii[i0], field[i0 * nTheta + k], radii[i0 + 1],
-                             field[(i0 + 1) * nTheta + k], radii[i0 + 2],
-                             field[(i0 + 2) * nTheta + k], q);
-        double* col = &p.columns_[(static_cast<std::size_t>(c) * nTheta + k) * 4];
-        col[0] = q.S;
-        col[1] = q.L;
-        col[2] = q.C;
-        K[0][k] = q.S * (Rc * Rc) - q.L * Rc + q.C;
-        K[1][k] = H * (2.0 * q.S * Rc - q.L);
-        K[2][k] = H * H * q.S;
-        K[3][k] = 0.0;
-      }
-    }
-    // Azimuthal pass: the ring spline of each power's column coefficients (the spline is linear
-    // in the ring values), expanded per ring interval in τ = (θ − θ_f)/H_f.
-    for (int pw = 0; pw < 4; ++pw) {
-      for (int32_t i = 0; i < nRing; ++i) ringY[i] = K[pw][column[i]];
-      if (Outcome o = SplineSetup(p.ring_, ringY, nRing, ringH, ringM); !o) return o;
-      for (int32_t i = 0; i < nRing; ++i)
-        p.ringMoments_[(static_cast<std::size_t>(c) * nRing + i) * 4 + pw] = ringM[i];
-      for (int32_t f = 0; f < p.ringCells_; ++f) {
-        double* patch = &p.patches_[(static_cast<std::size_t>(c) * p.ringCells_ + f) * 16 + 4 * pw];
-        if (1 <= f && f <= nTheta + 2) {
-          const std::array<double, 4> q =
-              SplineInterval(ringY[f], ringY[f + 1], ringM[f], ringM[f + 1], ringH[f + 1]);
-          for (int pq = 0; pq < 4; ++pq) patch[pq] = q[pq];
-        } else {
-          const ParabolaBasis& L = f == 0 ? ringFirst : ringLast;
-          const int32_t i0 = f == 0 ? 0 : nRing - 3;
-          for (int pq = 0; pq < 3; ++pq) {
-            double sum = 0.0;
-            for (int j = 0; j < 3; ++j) sum += L[j][pq] * ringY[i0 + j];
-            patch[pq] = sum;
-          }
-          patch[3] = 0.0;
-        }
-      }
-    }
+    p.RadialPass(c, map, K);
+    if (Outcome o = p.AzimuthalPass(c, K); !o) return o;
   }
   return p;
 }

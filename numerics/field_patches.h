@@ -25,6 +25,7 @@
 #pragma once
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <span>
@@ -147,6 +148,19 @@ class FieldPatches {
 
  private:
   FieldPatches() = default;
+
+  // The map's tables as Build takes them, and per power of s the coefficient of every column
+  // across one radial cell.
+  struct MapTables {
+    std::span<const double> h, radii, field, moments;
+  };
+  using ColumnCoefficients = std::array<std::vector<double>, 4>;
+  // The steps of Build: the extended ring of azimuths, the cells, and per radial cell the radial
+  // pass (the columns' coefficients) and the azimuthal pass (the patches and ring moments).
+  Outcome SetRing(std::span<const double> azimuths);
+  void SetCells(std::span<const double> radii);
+  void RadialPass(int32_t c, const MapTables& map, ColumnCoefficients& K);
+  Outcome AzimuthalPass(int32_t c, const ColumnCoefficients& K);
 
   // Whether (R, theta) is refused before its azimuth is wrapped; Refusal says why. The order of
   // its checks decides which failure a point outside in several ways gets.

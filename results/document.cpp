@@ -1,36 +1,25 @@
-// Reading and writing the document file: bulk little-endian transfers straight between the file
-// and the tables' storage, every length checked against the bytes that are really there before
-// anything is allocated.
+// Reading the document file: bulk little-endian transfers straight from the file into the tables'
+// storage, every length checked against the bytes that are really there before anything is
+// allocated. The writer is document_write.cpp.
 #include "results/document.h"
 
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <bit>
 #include <cerrno>
 #include <cstring>
 #include <limits>
-#include <stdexcept>
 #include <type_traits>
 #include <vector>
 
-#include "platform/files.h"
 #include "platform/memory.h"
+#include "results/document_blocks.h"
 #include "results/run_fields.h"
 
 namespace zuba {
 namespace {
-
-// The file is little-endian and the tables are copied to and from it byte for byte.
-static_assert(std::endian::native == std::endian::little,
-              "the document reader and writer copy little-endian numbers as they are in memory");
-static_assert(sizeof(double) == 8 && std::numeric_limits<double>::is_iec559);
-
-constexpr size_t kHeaderBytes = 60;  // mark, flag, twelve lengths
-constexpr size_t kRunBytes = 80;     // the twelve numbers of the run description
 
 // ---- sources of bytes -------------------------------------------------------------------------
 
@@ -252,21 +241,6 @@ const char* const kTableNames[12] = {"Ek",         "Rmn",        "Bmn",      "Re
                                      "F0",         "dReo",       "OrbitR",   "OrbitVr",
                                      "OrbitTheta", "OrbitOmega", "OrbitTau", "OrbitPoints"};
 
-// The optional block after the last table: the tag, a 32-bit version, the 32-bit byte count of
-// what follows, then (version 1) the closure mode (int32), the gain per turn (real, MeV), the
-// energy count n (int32), n reals each of isochronism, phaseDeg, nuR and nuZ, and n int32 of
-// status. Bytes that do not begin with the tag are ignored as before; a block of a later version
-// is skipped whole.
-constexpr char kClosureTag[8] = {'Z', 'U', 'B', 'A', 'C', 'L', 'S', 'R'};
-constexpr uint32_t kClosureVersion = 1;
-
-// The block that may follow the closure block: why energies did not close. The tag, a 32-bit
-// version, the 32-bit byte count of what follows, then (version 1) int32 n and n texts (length
-// prefix, then the characters), one per energy, empty where the energy closed. Written only when
-// some energy did not close; a reader of the closure block alone never reaches it.
-constexpr char kReasonsTag[8] = {'Z', 'U', 'B', 'A', 'C', 'L', 'R', 'S'};
-constexpr uint32_t kReasonsVersion = 1;
-
 // Reads the reasons block after its tag.
 bool ReadReasonsBlock(Source& source, Reader& in, ClosureTables& closure) {
   uint32_t version = 0, length = 0;
@@ -339,14 +313,6 @@ bool ReadClosureBlock(Source& source, Reader& in, ClosureTables& closure) {
   return true;
 }
 
-// The optional block of the field map file the run read: the tag, a 32-bit version, the 32-bit
-// byte count of what follows, then (version 1) its size (int64, bytes), its modification time
-// (int64, ns since 1970) and the FNV-1a hash of its bytes (uint64). Written only for a record
-// that knows its map file; a block of a later version is skipped whole.
-constexpr char kMapFileTag[8] = {'Z', 'U', 'B', 'A', 'M', 'A', 'P', 'F'};
-constexpr uint32_t kMapFileVersion = 1;
-constexpr uint32_t kMapFileBytes = 24;
-
 // Reads the map-file block after its tag.
 bool ReadMapFileBlock(Source& source, Reader& in, FileStamp& stamp) {
   uint32_t version = 0, length = 0;
@@ -376,15 +342,6 @@ bool ReadMapFileBlock(Source& source, Reader& in, FileStamp& stamp) {
   return true;
 }
 
-// The map-reading block: the tag, a 32-bit version, the 32-bit byte count of what follows, then
-// (version 1) six int32: the map format, the sector count of --replicate (0 none), the flags
-// (1 mirror, 2 negate, 4 reverse) and the radius, angle and field units of a table
-// (results/map_reading.h). Written only when the map was not read as a *.sdf map is by default.
-// A block of a later version is skipped whole.
-constexpr char kMapReadingTag[8] = {'Z', 'U', 'B', 'A', 'M', 'A', 'P', 'R'};
-constexpr uint32_t kMapReadingVersion = 1;
-constexpr uint32_t kMapReadingBytes = 24;
-
 // Reads the map-reading block after its tag.
 bool ReadMapReadingBlock(Source& source, Reader& in, MapReadingOptions& reading) {
   const char* const what = "the map-reading block";
@@ -407,8 +364,8 @@ bool ReadMapReadingBlock(Source& source, Reader& in, MapReadingOptions& reading)
               " is not " + std::to_string(kMapReadingBytes) + ".");
     return false;
   }
-  if (v[0] < 0 || v[0] > static_cast<int32_t>(kLastMapFormat) || v[1] < 0 || (v[2] & ~7) != 0 || v[3] < 0 || v[3] > 2 || v[4] < 0 ||
-      v[4] > 2 || v[5] < 0 || v[5] > 3) {
+  if (v[0] < 0 || v[0] > static_cast<int32_t>(kLastMapFormat) || v[1] < 0 || (v[2] & ~7) != 0 ||
+      v[3] < 0 || v[3] > 2 || v[4] < 0 || v[4] > 2 || v[5] < 0 || v[5] > 3) {
     in.refuse("Damaged document: the map-reading block holds an unknown format, flag or unit.");
     return false;
   }
@@ -510,139 +467,6 @@ Result<DocumentLoad> LoadDocument(Source& source) {
   return load;
 }
 
-// ---- writing ----------------------------------------------------------------------------------
-
-template <class T>
-void Append(std::string& out, T value) {
-  char bytes[sizeof value];
-  std::memcpy(bytes, &value, sizeof value);
-  out.append(bytes, sizeof value);
-}
-
-void AppendText(std::string& out, const std::string& text) {
-  const uint64_t length = text.size();
-  if (length < 0xFF) {
-    Append<uint8_t>(out, static_cast<uint8_t>(length));
-  } else if (length < 0xFFFE) {
-    Append<uint8_t>(out, 0xFF);
-    Append<uint16_t>(out, static_cast<uint16_t>(length));
-  } else if (length < 0xFFFFFFFFu) {
-    Append<uint8_t>(out, 0xFF);
-    Append<uint16_t>(out, 0xFFFF);
-    Append<uint32_t>(out, static_cast<uint32_t>(length));
-  } else {
-    Append<uint8_t>(out, 0xFF);
-    Append<uint16_t>(out, 0xFFFF);
-    Append<uint32_t>(out, 0xFFFFFFFFu);
-    Append<uint64_t>(out, length);
-  }
-  out += text;
-}
-
-// Everything before the elements: mark, flag, lengths, texts, run description.
-std::string HeadBytes(const ResultTables& results, int32_t resultsAvailable) {
-  std::string out;
-  out.reserve(kHeaderBytes + kRunBytes + 18 + results.run.Path.size() +
-              results.run.ParticleName.size());
-  Append(out, kFormatMark);
-  Append(out, resultsAvailable);
-  ForEachTable(results, [&out](const char* name, const auto& table) {
-    if (table.size() > std::numeric_limits<int32_t>::max()) {
-      throw std::length_error(std::string("the table ") + name + " has " +
-                              std::to_string(table.size()) +
-                              " elements, more than a document can hold");
-    }
-    Append(out, static_cast<int32_t>(table.size()));
-  });
-  for (const RunField& field : kRunFields) {
-    VisitRunField(field, results.run, [&out]<class T>(const T& value) {
-      if constexpr (std::is_same_v<T, std::string>)
-        AppendText(out, value);
-      else
-        Append(out, value);
-    });
-  }
-  return out;
-}
-
-// The reasons block for n energies, or nothing when no energy has a reason.
-std::string ReasonsBlockBytes(const std::vector<std::string>& reasons, int64_t n) {
-  std::string out;
-  if (std::all_of(reasons.begin(), reasons.end(), [](const std::string& r) { return r.empty(); }))
-    return out;
-  std::string body;
-  Append(body, static_cast<int32_t>(n));
-  for (int64_t i = 0; i < n; ++i)
-    AppendText(body, i < std::ssize(reasons) ? reasons[static_cast<size_t>(i)] : std::string());
-  if (body.size() > std::numeric_limits<uint32_t>::max())
-    throw std::length_error("the reasons of the closure tables need more than 4 GB");
-  out.append(kReasonsTag, sizeof kReasonsTag);
-  Append(out, kReasonsVersion);
-  Append(out, static_cast<uint32_t>(body.size()));
-  out += body;
-  return out;
-}
-
-// The closure block, or nothing when the record has no closure tables and no gain per turn (a
-// record made without a run). Tables of unequal length are cut to the shortest, so that the block
-// always reads back.
-std::string ClosureBlockBytes(const ClosureTables& closure) {
-  std::string out;
-  if (closure.empty()) return out;
-  const RealTable* tables[4] = {&closure.isochronism, &closure.phaseDeg, &closure.nuR,
-                                &closure.nuZ};
-  int64_t n = closure.status.size();
-  for (const RealTable* table : tables) n = std::min(n, table->size());
-  if (n > (std::numeric_limits<uint32_t>::max() - 16) / 36)
-    throw std::length_error("the closure tables have " + std::to_string(n) +
-                            " energies, more than a document can hold");
-  out.append(kClosureTag, sizeof kClosureTag);
-  Append(out, kClosureVersion);
-  Append(out, static_cast<uint32_t>(16 + 36 * n));
-  Append(out, closure.mode);
-  Append(out, closure.gainPerTurn);
-  Append(out, static_cast<int32_t>(n));
-  for (const RealTable* table : tables) {
-    auto values = table->values().first(static_cast<size_t>(n));
-    out.append(reinterpret_cast<const char*>(values.data()), values.size_bytes());
-  }
-  auto status = closure.status.values().first(static_cast<size_t>(n));
-  out.append(reinterpret_cast<const char*>(status.data()), status.size_bytes());
-  out += ReasonsBlockBytes(closure.reasons, n);
-  return out;
-}
-
-// The map-reading block, or nothing when the map was read as a *.sdf map is by default: the
-// document of such a run is byte for byte what it was without the block.
-std::string MapReadingBlockBytes(const MapReadingOptions& reading) {
-  std::string out;
-  if (reading.IsDefault()) return out;
-  out.append(kMapReadingTag, sizeof kMapReadingTag);
-  Append(out, kMapReadingVersion);
-  Append(out, kMapReadingBytes);
-  Append(out, static_cast<int32_t>(reading.format));
-  Append(out, reading.replicate);
-  Append(out, static_cast<int32_t>((reading.mirror ? 1 : 0) | (reading.negate ? 2 : 0) |
-                                   (reading.reverse ? 4 : 0)));
-  Append(out, static_cast<int32_t>(reading.rUnit));
-  Append(out, static_cast<int32_t>(reading.thetaUnit));
-  Append(out, static_cast<int32_t>(reading.bUnit));
-  return out;
-}
-
-// The map-file block, or nothing when the record does not know its map file.
-std::string MapFileBlockBytes(const FileStamp& stamp) {
-  std::string out;
-  if (!stamp.known()) return out;
-  out.append(kMapFileTag, sizeof kMapFileTag);
-  Append(out, kMapFileVersion);
-  Append(out, kMapFileBytes);
-  Append(out, stamp.size);
-  Append(out, stamp.modifiedNs);
-  Append(out, stamp.contentHash);
-  return out;
-}
-
 }  // namespace
 
 Result<DocumentLoad> LoadDocumentBytes(std::string_view bytes) {
@@ -668,47 +492,6 @@ Result<DocumentLoad> LoadDocumentFile(const std::string& path) {
   Result<DocumentLoad> load = LoadDocument(source);
   ::close(fd);
   return load;
-}
-
-std::string StoreDocumentBytes(const ResultTables& results, int32_t resultsAvailable) {
-  std::string out = HeadBytes(results, resultsAvailable);
-  uint64_t elements = 0;
-  ForEachTable(results, [&elements](const char*, const auto& table) {
-    elements += table.values().size_bytes();
-  });
-  out.reserve(out.size() + elements);
-  ForEachTable(results, [&out](const char*, const auto& table) {
-    auto values = table.values();
-    out.append(reinterpret_cast<const char*>(values.data()), values.size_bytes());
-  });
-  out += ClosureBlockBytes(results.closure);
-  out += MapReadingBlockBytes(results.mapReading);
-  out += MapFileBlockBytes(results.mapFile);
-  return out;
-}
-
-Outcome SaveDocumentFile(const std::string& path, const ResultTables& results,
-                         int32_t resultsAvailable) {
-  std::string head, closure;
-  try {
-    head = HeadBytes(results, resultsAvailable);
-    closure = ClosureBlockBytes(results.closure);
-    closure += MapReadingBlockBytes(results.mapReading);
-    closure += MapFileBlockBytes(results.mapFile);
-  } catch (const std::length_error& e) {
-    return ErrorFailure(std::string("Cannot save the document: ") + e.what() + ".", path);
-  }
-  // The elements go from the tables' storage to the file without an intermediate copy.
-  AtomicFileWriter writer(path);
-  writer.write(head.data(), head.size());
-  ForEachTable(results, [&writer](const char*, const auto& table) {
-    auto values = table.values();
-    writer.write(values.data(), values.size_bytes());
-  });
-  writer.write(closure.data(), closure.size());
-  if (Outcome written = writer.commit(); !written)
-    return ErrorFailure("Cannot save the document: " + written.message().text + ".", path);
-  return {};
 }
 
 }  // namespace zuba

@@ -300,7 +300,8 @@ double LargestMagnitude(const std::vector<double>& values) {
 
 Result<std::vector<double>> IsochronismOnMap(const SharedRun& run, int threads, double tolerance) {
   std::vector<EnergyOrbit> orbits;
-  const Result<Closing> closing = PreciseOrbitCloser(run, threads, {}, tolerance)(run->field, orbits);
+  const Result<Closing> closing =
+      PreciseOrbitCloser(run, threads, {}, tolerance)(run->field, orbits);
   if (!closing) return closing.failure();
   return IsochronismOf(*run, orbits);  // never stopped: the closer has no stop token
 }
@@ -421,6 +422,86 @@ Result<std::vector<double>> EnergyWeightsOf(const PreparedRun& record,
   return out;
 }
 
+namespace {
+
+// The free nodes of the correction, jLow to jHigh: those over the orbits' span and one beyond each
+// end; the nodes further out follow the nearest of them. On them the correction is the spline
+// through its knot values; L gives its smoothness, the second differences at the free nodes.
+struct CorrectionBasis {
+  int jLow = 0, jHigh = 0;
+  CorrectionSpline spline;
+  Eigen::MatrixXd L;
+};
+
+CorrectionBasis MakeCorrectionBasis(const PreparedRun& record,
+                                    const std::vector<EnergyOrbit>& orbits,
+                                    const std::vector<int>& energies, MeanFieldCorrection& out) {
+  const std::size_t n = record.radii.size();
+  OrbitSpan(orbits, energies, out.spanLow, out.spanHigh);
+  int jLow = 0, jHigh = static_cast<int>(n) - 1;
+  while (jLow + 1 < static_cast<int>(n) && record.radii[jLow + 1] <= out.spanLow) ++jLow;
+  while (jHigh - 1 >= 0 && record.radii[jHigh - 1] >= out.spanHigh) --jHigh;
+  jLow = std::max(0, jLow - 1);
+  jHigh = std::min(static_cast<int>(n) - 1, jHigh + 1);
+  const Eigen::Index P = jHigh - jLow + 1;
+  std::vector<double> meanRadii;
+  meanRadii.reserve(energies.size());
+  for (int i : energies) meanRadii.push_back(orbits[i].Rmn);
+  CorrectionBasis basis{
+      jLow, jHigh, MakeCorrectionSpline(record.radii, jLow, jHigh, meanRadii), {}};
+  Eigen::MatrixXd D = Eigen::MatrixXd::Zero(std::max<Eigen::Index>(P - 2, 0), P);
+  for (Eigen::Index r = 0; r + 2 < P; ++r) D(r, r) = 1, D(r, r + 1) = -2, D(r, r + 2) = 1;
+  basis.L = D * basis.spline.S;
+  return basis;
+}
+
+// The correction at every one of the n nodes of a radius from its knot values c.
+std::vector<double> ExpandCorrection(const CorrectionBasis& basis, std::size_t n,
+                                     const Eigen::VectorXd& c) {
+  const Eigen::VectorXd free = basis.spline.S * c;
+  std::vector<double> full(n);
+  for (int j = 0; j < static_cast<int>(n); ++j)
+    full[j] = free[std::clamp(j, basis.jLow, basis.jHigh) - basis.jLow];
+  return full;
+}
+
+// The next correction's knot values from the orbits closed on `field` (one lost there sits this
+// step out): the whole correction, not the step, is smoothed, the linearised problem for it being
+// J c_new = residual + J c, with J the response of the closed orbits to the knot values in units
+// of the relative error.
+SmoothedLeastSquares NextCorrection(const PreparedRun& record, const RadialWeights& weights,
+                                    double target, const CorrectionBasis& basis,
+                                    const std::vector<double>& field,
+                                    const std::vector<EnergyOrbit>& orbits,
+                                    const std::vector<int>& energies, const Eigen::VectorXd& c) {
+  std::vector<int> rows;
+  for (int i : energies)
+    if (orbits[i].closed) rows.push_back(i);
+  const Eigen::MatrixXd full = FrequencyResponse(record, weights, field, orbits, rows);
+  const Eigen::Index P = basis.jHigh - basis.jLow + 1;
+  Eigen::MatrixXd nodes = Eigen::MatrixXd::Zero(full.rows(), P);
+  for (int j = 0; j < static_cast<int>(record.radii.size()); ++j)
+    nodes.col(std::clamp(j, basis.jLow, basis.jHigh) - basis.jLow) += full.col(j);
+  const Eigen::MatrixXd J = nodes * basis.spline.S / target;
+  Eigen::VectorXd residual(static_cast<Eigen::Index>(rows.size()));
+  for (std::size_t row = 0; row < rows.size(); ++row)
+    residual[static_cast<Eigen::Index>(row)] = 1 - orbits[rows[row]].F0 / target;
+  return SolveSmoothedLeastSquares(J, residual + J * c, basis.L,
+                                   SharingNodes(record.radii, orbits, rows));
+}
+
+// Why the search ends before its next iteration: the best worst error within the tolerance, the
+// iteration limit, or three iterations without a gain of 2 %; nothing while it goes on.
+std::optional<CorrectionTermination> EndOfSearch(double bestWorst, int iterations, int sinceBest,
+                                                 const IsochroniseOptions& options) {
+  if (bestWorst < options.tolerance) return CorrectionTermination::Converged;
+  if (iterations >= options.maxIterations) return CorrectionTermination::IterationLimit;
+  if (sinceBest >= 3) return CorrectionTermination::NoProgress;
+  return std::nullopt;
+}
+
+}  // namespace
+
 Result<MeanFieldCorrection> FindIsochronousCorrection(const PreparedRun& record,
                                                       const OrbitCloser& close,
                                                       const IsochroniseOptions& options) {
@@ -432,75 +513,29 @@ Result<MeanFieldCorrection> FindIsochronousCorrection(const PreparedRun& record,
   StartOutcome(*start, options.tolerance, out);
   std::vector<EnergyOrbit> orbits = std::move(start->orbits);
   const std::vector<int> energies = std::move(start->energies);
-
-  // The free nodes: those over the orbits' span and one beyond each end; the nodes further out
-  // follow the nearest of them. On them the correction is the spline through its knot values.
-  OrbitSpan(orbits, energies, out.spanLow, out.spanHigh);
-  int jLow = 0, jHigh = static_cast<int>(n) - 1;
-  while (jLow + 1 < static_cast<int>(n) && record.radii[jLow + 1] <= out.spanLow) ++jLow;
-  while (jHigh - 1 >= 0 && record.radii[jHigh - 1] >= out.spanHigh) --jHigh;
-  jLow = std::max(0, jLow - 1);
-  jHigh = std::min(static_cast<int>(n) - 1, jHigh + 1);
-  const Eigen::Index P = jHigh - jLow + 1;
-  std::vector<double> meanRadii;
-  meanRadii.reserve(energies.size());
-  for (int i : energies) meanRadii.push_back(orbits[i].Rmn);
-  const CorrectionSpline spline = MakeCorrectionSpline(record.radii, jLow, jHigh, meanRadii);
-  out.knots = spline.knots;
-  const Eigen::Index K = spline.S.cols();
-  auto expand = [&](const Eigen::VectorXd& c) {
-    const Eigen::VectorXd free = spline.S * c;
-    std::vector<double> full(n);
-    for (int j = 0; j < static_cast<int>(n); ++j) full[j] = free[std::clamp(j, jLow, jHigh) - jLow];
-    return full;
-  };
-  // The smoothness: second differences of the correction at the free nodes.
-  Eigen::MatrixXd D = Eigen::MatrixXd::Zero(std::max<Eigen::Index>(P - 2, 0), P);
-  for (Eigen::Index r = 0; r + 2 < P; ++r) D(r, r) = 1, D(r, r + 1) = -2, D(r, r + 2) = 1;
-  const Eigen::MatrixXd L = D * spline.S;
+  const CorrectionBasis basis = MakeCorrectionBasis(record, orbits, energies, out);
+  out.knots = basis.spline.knots;
 
   const RadialWeights weights(record.radii);
   const double target = TargetFrequency(record);
-  Eigen::VectorXd c = Eigen::VectorXd::Zero(K), best = c;
+  Eigen::VectorXd c = Eigen::VectorXd::Zero(basis.spline.S.cols()), best = c;
   std::vector<double> field = record.field;
   double worst = WorstOf(out.errorBefore, energies), bestWorst = worst;
   std::vector<double> bestErrors = out.errorBefore;
   int sinceBest = 0;
   for (;;) {
-    if (bestWorst < options.tolerance) {
-      out.termination = CorrectionTermination::Converged;
+    if (const std::optional<CorrectionTermination> end =
+            EndOfSearch(bestWorst, out.iterations, sinceBest, options)) {
+      out.termination = *end;
       break;
     }
-    if (out.iterations >= options.maxIterations) {
-      out.termination = CorrectionTermination::IterationLimit;
-      break;
-    }
-    if (sinceBest >= 3) {
-      out.termination = CorrectionTermination::NoProgress;
-      break;
-    }
-    // The energies closed on the field now; one lost on it sits this step out.
-    std::vector<int> rows;
-    for (int i : energies)
-      if (orbits[i].closed) rows.push_back(i);
-    // Response of the closed orbits to the knot values, in units of the relative error.
-    const Eigen::MatrixXd full = FrequencyResponse(record, weights, field, orbits, rows);
-    Eigen::MatrixXd nodes = Eigen::MatrixXd::Zero(full.rows(), P);
-    for (int j = 0; j < static_cast<int>(n); ++j)
-      nodes.col(std::clamp(j, jLow, jHigh) - jLow) += full.col(j);
-    const Eigen::MatrixXd J = nodes * spline.S / target;
-    Eigen::VectorXd residual(static_cast<Eigen::Index>(rows.size()));
-    for (std::size_t row = 0; row < rows.size(); ++row)
-      residual[static_cast<Eigen::Index>(row)] = 1 - orbits[rows[row]].F0 / target;
-    // The whole correction, not the step, is smoothed: the linearised problem for it is
-    // J c_new = residual + J c.
     const SmoothedLeastSquares solved =
-        SolveSmoothedLeastSquares(J, residual + J * c, L, SharingNodes(record.radii, orbits, rows));
+        NextCorrection(record, weights, target, basis, field, orbits, energies, c);
     c = solved.x;
     out.smoothing = solved.weight;
     ++out.iterations;
 
-    field = FieldWithMeanChange(record, expand(c));
+    field = FieldWithMeanChange(record, ExpandCorrection(basis, n, c));
     const Result<Closing> closing = close(field, orbits);
     if (!closing) return closing.failure();
     if (*closing == Closing::Stopped) {
@@ -522,7 +557,7 @@ Result<MeanFieldCorrection> FindIsochronousCorrection(const PreparedRun& record,
     }
     if (options.iterationDone) options.iterationDone(out.iterations, worst);
   }
-  out.deltaB = expand(best);
+  out.deltaB = ExpandCorrection(basis, n, best);
   EndOutcome(record, std::move(bestErrors), options.gainPerTurnMeV, out);
   return out;
 }

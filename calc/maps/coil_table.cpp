@@ -55,6 +55,86 @@ Result<TrimCoils> TrimCoils::Read(const std::string& path) {
   return Parse(file.bytes, path);
 }
 
+Outcome TrimCoils::TakeHeader(const std::vector<std::string>& header, const std::string& where,
+                              const std::string& fileName, std::vector<double>& scale) {
+  if (header.size() < 2 || header[0] != "r_m")
+    return Refusal(fileName, where + ": expected a header `r_m` followed by one column per coil");
+  for (std::size_t k = 1; k < header.size(); ++k) {
+    std::string name = header[k];
+    double unit = 1;
+    if (name.size() > kGaussSuffix.size() &&
+        name.compare(name.size() - kGaussSuffix.size(), kGaussSuffix.size(), kGaussSuffix) == 0) {
+      name.resize(name.size() - kGaussSuffix.size());
+      unit = kTeslaPerGauss;
+    }
+    if (name.empty())
+      return Refusal(fileName, where + ": column " + std::to_string(k + 1) + " has no coil name");
+    if (std::find(names_.begin(), names_.end(), name) != names_.end())
+      return Refusal(fileName, "coil " + name + " is named twice");
+    names_.push_back(name);
+    columns_.push_back(header[k]);
+    scale.push_back(unit);
+  }
+  profiles_.assign(names_.size(), {});
+  return {};
+}
+
+Outcome TrimCoils::TakeRow(const std::vector<std::string>& fields, std::size_t columns,
+                           const std::string& where, const std::string& fileName,
+                           const std::vector<double>& scale) {
+  if (fields.size() != columns)
+    return Refusal(fileName, where + ": expected " + std::to_string(columns) + " values, found " +
+                                 std::to_string(fields.size()));
+  if (!currents_.empty())
+    return Refusal(fileName, where + ": the row `current_A` must be the last one");
+  if (fields[0] == kCurrentRow) {
+    for (std::size_t k = 1; k < fields.size(); ++k) {
+      double current = 0;
+      if (!ParseNumber(fields[k], current))
+        return Refusal(fileName, where + ": the current of coil " + names_[k - 1] + " \"" +
+                                     fields[k] + "\" is not a number");
+      currents_.push_back(current);
+    }
+    return {};
+  }
+  double r = 0;
+  if (!ParseNumber(fields[0], r))
+    return Refusal(fileName, where + ": the radius \"" + fields[0] + "\" is not a number");
+  if (!radii_.empty() && !(r > radii_.back()))
+    return Refusal(fileName, where + ": the radius " + fields[0] + " m does not increase");
+  radii_.push_back(r);
+  for (std::size_t k = 1; k < fields.size(); ++k) {
+    double value = 0;
+    if (!ParseNumber(fields[k], value))
+      return Refusal(fileName, where + ": the field of coil " + names_[k - 1] + " \"" + fields[k] +
+                                   "\" is not a number");
+    profiles_[k - 1].push_back(value * scale[k - 1]);
+  }
+  rows_.push_back(fields);
+  return {};
+}
+
+// Columns that give no field or the same field shape twice leave the fit without an answer.
+Outcome TrimCoils::CheckProfilesApart(const std::string& fileName) const {
+  std::vector<double> norms;
+  for (int c = 0; c < Count(); ++c) {
+    double sum = 0;
+    for (double v : profiles_[c]) sum += v * v;
+    norms.push_back(std::sqrt(sum));
+    if (!(norms.back() > 0))
+      return Refusal(fileName, "coil " + names_[c] + " has no field (a column of zeros)");
+  }
+  for (int a = 0; a < Count(); ++a)
+    for (int b = a + 1; b < Count(); ++b) {
+      double dot = 0;
+      for (std::size_t i = 0; i < radii_.size(); ++i) dot += profiles_[a][i] * profiles_[b][i];
+      if (std::fabs(dot) >= (1 - 1e-9) * norms[a] * norms[b])
+        return Refusal(fileName, "coils " + names_[a] + " and " + names_[b] +
+                                     " have proportional fields; one of them is enough");
+    }
+  return {};
+}
+
 Result<TrimCoils> TrimCoils::Parse(std::string_view text, const std::string& fileName) {
   TrimCoils coils;
   std::vector<std::string> header;
@@ -69,84 +149,17 @@ Result<TrimCoils> TrimCoils::Parse(std::string_view text, const std::string& fil
     if (header.empty()) {
       separator = trimmed.find('\t') != std::string::npos ? '\t' : ',';
       header = SplitFields(trimmed, separator);
-      if (header.size() < 2 || header[0] != "r_m")
-        return Refusal(fileName,
-                       where + ": expected a header `r_m` followed by one column per coil");
-      for (std::size_t k = 1; k < header.size(); ++k) {
-        std::string name = header[k];
-        double unit = 1;
-        if (name.size() > kGaussSuffix.size() &&
-            name.compare(name.size() - kGaussSuffix.size(), kGaussSuffix.size(), kGaussSuffix) ==
-                0) {
-          name.resize(name.size() - kGaussSuffix.size());
-          unit = kTeslaPerGauss;
-        }
-        if (name.empty())
-          return Refusal(fileName,
-                         where + ": column " + std::to_string(k + 1) + " has no coil name");
-        if (std::find(coils.names_.begin(), coils.names_.end(), name) != coils.names_.end())
-          return Refusal(fileName, "coil " + name + " is named twice");
-        coils.names_.push_back(name);
-        coils.columns_.push_back(header[k]);
-        scale.push_back(unit);
-      }
-      coils.profiles_.assign(coils.names_.size(), {});
+      if (Outcome o = coils.TakeHeader(header, where, fileName, scale); !o) return o;
     } else {
       const std::vector<std::string> fields = SplitFields(trimmed, separator);
-      if (fields.size() != header.size())
-        return Refusal(fileName, where + ": expected " + std::to_string(header.size()) +
-                                     " values, found " + std::to_string(fields.size()));
-      if (!coils.currents_.empty())
-        return Refusal(fileName, where + ": the row `current_A` must be the last one");
-      if (fields[0] == kCurrentRow) {
-        for (std::size_t k = 1; k < fields.size(); ++k) {
-          double current = 0;
-          if (!ParseNumber(fields[k], current))
-            return Refusal(fileName, where + ": the current of coil " + coils.names_[k - 1] +
-                                         " \"" + fields[k] + "\" is not a number");
-          coils.currents_.push_back(current);
-        }
-        continue;
-      }
-      double r = 0;
-      if (!ParseNumber(fields[0], r))
-        return Refusal(fileName, where + ": the radius \"" + fields[0] + "\" is not a number");
-      if (!coils.radii_.empty() && !(r > coils.radii_.back()))
-        return Refusal(fileName, where + ": the radius " + fields[0] + " m does not increase");
-      coils.radii_.push_back(r);
-      for (std::size_t k = 1; k < fields.size(); ++k) {
-        double value = 0;
-        if (!ParseNumber(fields[k], value))
-          return Refusal(fileName, where + ": the field of coil " + coils.names_[k - 1] + " \"" +
-                                       fields[k] + "\" is not a number");
-        coils.profiles_[k - 1].push_back(value * scale[k - 1]);
-      }
-      coils.rows_.push_back(fields);
+      if (Outcome o = coils.TakeRow(fields, header.size(), where, fileName, scale); !o) return o;
     }
   }
   if (header.empty()) return Refusal(fileName, "no header line `r_m` and coil names");
   if (coils.radii_.size() < 4)
     return Refusal(fileName, std::to_string(coils.radii_.size()) +
                                  " radii; at least 4 are needed for a coil's profile");
-
-  // Columns that give no field or the same field shape twice leave the fit without an answer.
-  std::vector<double> norms;
-  for (int c = 0; c < coils.Count(); ++c) {
-    double sum = 0;
-    for (double v : coils.profiles_[c]) sum += v * v;
-    norms.push_back(std::sqrt(sum));
-    if (!(norms.back() > 0))
-      return Refusal(fileName, "coil " + coils.names_[c] + " has no field (a column of zeros)");
-  }
-  for (int a = 0; a < coils.Count(); ++a)
-    for (int b = a + 1; b < coils.Count(); ++b) {
-      double dot = 0;
-      for (std::size_t i = 0; i < coils.radii_.size(); ++i)
-        dot += coils.profiles_[a][i] * coils.profiles_[b][i];
-      if (std::fabs(dot) >= (1 - 1e-9) * norms[a] * norms[b])
-        return Refusal(fileName, "coils " + coils.names_[a] + " and " + coils.names_[b] +
-                                     " have proportional fields; one of them is enough");
-    }
+  if (Outcome o = coils.CheckProfilesApart(fileName); !o) return o;
 
   const int32_t n = static_cast<int32_t>(coils.radii_.size());
   for (int c = 0; c < coils.Count(); ++c) {

@@ -4,6 +4,7 @@
 // depend on the azimuth).
 #pragma once
 
+#include <cstddef>
 #include <span>
 #include <string>
 #include <string_view>
@@ -42,6 +43,16 @@ class TrimCoils {
 
  private:
   friend std::string CoilCurrentsText(const TrimCoils& coils, std::span<const double> currents);
+
+  // The steps of Parse, each refusing as Parse says: the coils of the header (scale: T/A per unit
+  // of each column), one row of the table after it, and the check that every coil's field is
+  // there and unlike the others'. `where` names the line.
+  Outcome TakeHeader(const std::vector<std::string>& header, const std::string& where,
+                     const std::string& fileName, std::vector<double>& scale);
+  Outcome TakeRow(const std::vector<std::string>& fields, std::size_t columns,
+                  const std::string& where, const std::string& fileName,
+                  const std::vector<double>& scale);
+  Outcome CheckProfilesApart(const std::string& fileName) const;
 
   std::vector<std::string> names_;
   std::vector<std::string> columns_;  // the header's coil columns as the file names them

@@ -116,44 +116,24 @@ MeshFit FitMesh(const std::vector<double>& values, double step) {
   return fit;
 }
 
-}  // namespace
+// What the value at position `index` of the file's list of numbers is, for a message.
+std::string ExpectedNumber(const MeshHeader& h, int64_t index) {
+  if (index < h.nTheta)
+    return "azimuth " + std::to_string(index + 1) + " of " + std::to_string(h.nTheta) + " (rad)";
+  if (index < h.nTheta + h.nR)
+    return "radius " + std::to_string(index - h.nTheta + 1) + " of " + std::to_string(h.nR) +
+           " (cm)";
+  const int64_t node = index - h.nTheta - h.nR;
+  return "B_z (kG) at radius " + std::to_string(node / h.nTheta + 1) + ", azimuth " +
+         std::to_string(node % h.nTheta + 1);
+}
 
-Result<FieldMap> ParsePolarMeshMap(std::string_view bytes, std::string_view name,
-                                   const MapReadingOptions& options) {
-  Lines lines(bytes);
-  MeshHeader h;
-  Failure failure;
-  if (!ReadHeader(lines, name, h, failure)) return failure;
-  // Every number takes a character and a separator: a header asking for more than the rest of the
-  // file can hold is refused before anything is allocated.
-  const int64_t values = h.nR * h.nTheta;
-  const int64_t count = h.nTheta + h.nR + values;
-  if (values > kInt32Max || count > static_cast<int64_t>(lines.remaining() / 2 + 1))
-    return RefuseMapFile(name, LineText(h.line) + "the header asks for " +
-                                   std::to_string(h.nTheta) + " azimuths, " + std::to_string(h.nR) +
-                                   " radii and " + std::to_string(h.nR) + " x " +
-                                   std::to_string(h.nTheta) + " values of B_z, more than the " +
-                                   std::to_string(lines.remaining()) + " bytes after it can hold");
-
-  std::vector<double> azimuths, radii;  // degree, cm
-  GivenMap g;
-  g.unit = "kG";
-  azimuths.reserve(static_cast<size_t>(h.nTheta));
-  radii.reserve(static_cast<size_t>(h.nR));
-  g.field.reserve(static_cast<size_t>(values));
+// The numbers after the header: the azimuths (degree), the radii (cm) and B_z (T, into
+// g.field), `count` of them and no more.
+Outcome ReadMeshNumbers(Lines& lines, std::string_view name, const MeshHeader& h, int64_t count,
+                        std::vector<double>& azimuths, std::vector<double>& radii, GivenMap& g) {
   int64_t read = 0;
   std::string error;
-  // What the value at position `index` of the list is, for a message.
-  auto expected = [&](int64_t index) {
-    if (index < h.nTheta)
-      return "azimuth " + std::to_string(index + 1) + " of " + std::to_string(h.nTheta) + " (rad)";
-    if (index < h.nTheta + h.nR)
-      return "radius " + std::to_string(index - h.nTheta + 1) + " of " + std::to_string(h.nR) +
-             " (cm)";
-    const int64_t node = index - h.nTheta - h.nR;
-    return "B_z (kG) at radius " + std::to_string(node / h.nTheta + 1) + ", azimuth " +
-           std::to_string(node % h.nTheta + 1);
-  };
   std::string_view line;
   while (error.empty() && lines.Next(line)) {
     ForEachWord(line, [&](std::string_view word) {
@@ -164,7 +144,8 @@ Result<FieldMap> ParsePolarMeshMap(std::string_view bytes, std::string_view name
         return false;
       }
       if (!ReadFileNumber(word, value)) {
-        error = LineText(lines.number()) + "expected " + expected(read) + ", found " + Quoted(word);
+        error = LineText(lines.number()) + "expected " + ExpectedNumber(h, read) + ", found " +
+                Quoted(word);
         return false;
       }
       if (read < h.nTheta)
@@ -180,10 +161,15 @@ Result<FieldMap> ParsePolarMeshMap(std::string_view bytes, std::string_view name
   if (!error.empty()) return RefuseMapFile(name, error);
   if (read < count)
     return RefuseMapFile(name, "the file ends after " + std::to_string(read) + " of its " +
-                                   std::to_string(count) + " numbers, where " + expected(read) +
-                                   " should follow");
+                                   std::to_string(count) + " numbers, where " +
+                                   ExpectedNumber(h, read) + " should follow");
+  return {};
+}
 
-  // The azimuth mesh of the header.
+// The mesh of g from the listed azimuths (on the header's uniform mesh) and radii (evenly from the
+// first to the last).
+Outcome SetListedMesh(GivenMap& g, std::string_view name, const MeshHeader& h,
+                      const std::vector<double>& azimuths, const std::vector<double>& radii) {
   const double step = h.totalAngle / static_cast<double>(h.nTheta - 1);  // degree
   const MeshFit theta = FitMesh(azimuths, step);
   if (theta.worst > kNodeTolerance * step)
@@ -193,7 +179,6 @@ Result<FieldMap> ParsePolarMeshMap(std::string_view bytes, std::string_view name
                   MessageNumber(theta.worst) + "\xC2\xB0 off the uniform mesh of the header (" +
                   std::to_string(h.nTheta) + " azimuths over " + MessageNumber(h.totalAngle) +
                   "\xC2\xB0): more than 2 % of its step " + MessageNumber(step) + "\xC2\xB0");
-  // The radius mesh: evenly from the first listed radius to the last.
   double dR = 0;  // cm
   if (h.nR >= 2) {
     dR = (radii.back() - radii.front()) / static_cast<double>(h.nR - 1);
@@ -221,6 +206,36 @@ Result<FieldMap> ParsePolarMeshMap(std::string_view bytes, std::string_view name
   g.dTheta = Radians(step);
   g.dThetaDegrees = step;
   g.nTheta = static_cast<int32_t>(h.nTheta);
+  return {};
+}
+
+}  // namespace
+
+Result<FieldMap> ParsePolarMeshMap(std::string_view bytes, std::string_view name,
+                                   const MapReadingOptions& options) {
+  Lines lines(bytes);
+  MeshHeader h;
+  Failure failure;
+  if (!ReadHeader(lines, name, h, failure)) return failure;
+  // Every number takes a character and a separator: a header asking for more than the rest of the
+  // file can hold is refused before anything is allocated.
+  const int64_t values = h.nR * h.nTheta;
+  const int64_t count = h.nTheta + h.nR + values;
+  if (values > kInt32Max || count > static_cast<int64_t>(lines.remaining() / 2 + 1))
+    return RefuseMapFile(name, LineText(h.line) + "the header asks for " +
+                                   std::to_string(h.nTheta) + " azimuths, " + std::to_string(h.nR) +
+                                   " radii and " + std::to_string(h.nR) + " x " +
+                                   std::to_string(h.nTheta) + " values of B_z, more than the " +
+                                   std::to_string(lines.remaining()) + " bytes after it can hold");
+
+  std::vector<double> azimuths, radii;  // degree, cm
+  GivenMap g;
+  g.unit = "kG";
+  azimuths.reserve(static_cast<size_t>(h.nTheta));
+  radii.reserve(static_cast<size_t>(h.nR));
+  g.field.reserve(static_cast<size_t>(values));
+  if (Outcome read = ReadMeshNumbers(lines, name, h, count, azimuths, radii, g); !read) return read;
+  if (Outcome mesh = SetListedMesh(g, name, h, azimuths, radii); !mesh) return mesh;
   return CompleteMap(std::move(g), name, MapFormat::PolarMesh, options);
 }
 

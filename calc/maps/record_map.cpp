@@ -119,10 +119,177 @@ std::string MeanFieldRefusal(const std::vector<double>& record, int64_t azimuths
   const double scale = std::max(std::fabs(stored), std::fabs(mean));
   const double off = std::fabs(stored - mean);
   if (off <= kMeanFieldTolerance * scale) return {};
-  return "the stored mean field " + MessageNumber(stored) + " kG at R = " +
-         MessageNumber(radiusMm) + " mm differs from the mean of the record's B_z, " +
-         MessageNumber(mean) + " kG, by " + MessageNumber(off / scale) +
-         " of it (more than 1e-5): a damaged or edited file";
+  return "the stored mean field " + MessageNumber(stored) +
+         " kG at R = " + MessageNumber(radiusMm) +
+         " mm differs from the mean of the record's B_z, " + MessageNumber(mean) + " kG, by " +
+         MessageNumber(off / scale) + " of it (more than 1e-5): a damaged or edited file";
+}
+
+// The LABEL= line and the counts of the CFELD= line: NREC= records, NPAR= parameter blocks.
+bool ReadRecordCounts(Lines& lines, std::string_view name, int64_t& nRec, int64_t& nPar,
+                      Failure& failure) {
+  std::string_view line;
+  if (!ExpectLine(lines, name, "LABEL=", "the LABEL= line", line, failure)) return false;
+  const std::string counts = "the line CFELD=... NREC= n NPAR= n";
+  if (!ExpectLine(lines, name, "CFELD=", counts, line, failure)) return false;
+  if (!KeyValue(line, "NREC=", nRec) || !KeyValue(line, "NPAR=", nPar)) {
+    failure = RefuseMapFile(name, LineText(lines.number()) + "expected " + counts + ", found " +
+                                      Quoted(TrimBlanks(line)));
+    return false;
+  }
+  if (nRec < 1 || nRec > kInt32Max) {
+    failure = RefuseMapFile(name, LineText(lines.number()) + "NREC= " + std::to_string(nRec) +
+                                      ": expected one record or more");
+    return false;
+  }
+  if (nPar < 1 || nPar > kInt32Max) {
+    failure = RefuseMapFile(
+        name, LineText(lines.number()) + "NPAR= " + std::to_string(nPar) +
+                  ": expected one parameter block or more (the first gives the mesh)");
+    return false;
+  }
+  return true;
+}
+
+// Reads past a parameter block of text: its lines run to the next block or record.
+void SkipTextBlock(Lines& lines) {
+  std::string_view line;
+  for (;;) {
+    const Lines::Mark before = lines.mark();
+    if (!lines.Next(line)) break;
+    if (IsBlockLine(line)) {
+      lines.reset(before);
+      break;
+    }
+  }
+}
+
+// What the parameter blocks give: the mesh's counts, and the mean field of every radius where the
+// second block holds it.
+struct RecordParameters {
+  int64_t radii = 0, azimuths = 0;
+  std::vector<double> means;  // kG, the second block's last NREC numbers when it holds them
+  int64_t meansLine = 0;
+};
+
+// The parameter blocks: the first gives the counts; every block of numbers (integers IENT= 1,
+// reals IENT= 2) is read whole, each number checked; a block of text (IENT= 3) is read past.
+// The second block holds, after nine numbers, the mean field of every radius (kG), which the
+// records are checked against.
+bool ReadParameterBlocks(Lines& lines, std::string_view name, int64_t nPar,
+                         RecordParameters& parameters, Failure& failure) {
+  std::string_view line;
+  for (int64_t p = 1; p <= nPar; ++p) {
+    int64_t length = 0, index = 0, kind = 0;
+    const std::string expected = "parameter block " + std::to_string(p) + " of " +
+                                 std::to_string(nPar) + ", LPAR= n ... IPAR= " + std::to_string(p);
+    if (!ExpectLine(lines, name, "LPAR=", expected, line, failure)) return false;
+    if (!KeyValue(line, "LPAR=", length) || !KeyValue(line, "IPAR=", index)) {
+      failure = RefuseMapFile(name, LineText(lines.number()) + "expected " + expected + ", found " +
+                                        Quoted(TrimBlanks(line)));
+      return false;
+    }
+    if (index != p) {
+      failure = RefuseMapFile(name, LineText(lines.number()) +
+                                        "expected parameter block IPAR= " + std::to_string(p) +
+                                        ", found IPAR= " + std::to_string(index));
+      return false;
+    }
+    const bool numbers = p == 1 || (KeyValue(line, "IENT=", kind) && (kind == 1 || kind == 2));
+    const std::string block =
+        "parameter block " + std::to_string(p) + " (line " + std::to_string(lines.number()) + ")";
+    if (!numbers) {
+      SkipTextBlock(lines);
+      continue;
+    }
+    if (length < (p == 1 ? 3 : 1) || length > static_cast<int64_t>(lines.remaining())) {
+      failure = RefuseMapFile(name, block + ": LPAR= " + std::to_string(length) + ", expected " +
+                                        (p == 1 ? "at least 3 integers (the radii and the azimuths "
+                                                  "per record are the second and the third)"
+                                                : "as many numbers as the file holds after it"));
+      return false;
+    }
+    std::vector<double> values;
+    if (!ReadFieldBlock(lines, name, block, length, values, failure)) return false;
+    if (p == 1) {
+      if (!WholeCount(values[1], parameters.radii) || !WholeCount(values[2], parameters.azimuths)) {
+        failure =
+            RefuseMapFile(name, block +
+                                    ": expected the number of radii and of azimuths per "
+                                    "record, whole numbers from 1 on, found " +
+                                    MessageNumber(values[1]) + " and " + MessageNumber(values[2]));
+        return false;
+      }
+    } else if (p == 2 && length == kMeanFieldOffset + parameters.radii) {
+      parameters.means.assign(values.begin() + kMeanFieldOffset, values.end());
+      parameters.meansLine = lines.number();
+    }
+  }
+  return true;
+}
+
+// The LREC= line of record k of nRec, checked; `where` names the record for the messages.
+bool ExpectRecordLine(Lines& lines, std::string_view name, int64_t k, int64_t nRec,
+                      int64_t azimuths, std::string& where, Failure& failure) {
+  std::string_view line;
+  int64_t length = 0, index = 0;
+  const std::string expected = "record " + std::to_string(k) + " of " + std::to_string(nRec) +
+                               ", LREC= " + std::to_string(4 * azimuths) +
+                               " ... IREC= " + std::to_string(k);
+  if (!ExpectLine(lines, name, "LREC=", expected, line, failure)) return false;
+  if (!KeyValue(line, "LREC=", length) || !KeyValue(line, "IREC=", index)) {
+    failure = RefuseMapFile(name, LineText(lines.number()) + "expected " + expected + ", found " +
+                                      Quoted(TrimBlanks(line)));
+    return false;
+  }
+  where = "record " + std::to_string(k) + " (line " + std::to_string(lines.number()) + ")";
+  if (index != k) {
+    failure = RefuseMapFile(name, where + ": expected IREC= " + std::to_string(k) +
+                                      ", found IREC= " + std::to_string(index));
+    return false;
+  }
+  if (length != 4 * azimuths) {
+    failure =
+        RefuseMapFile(name, where + ": LREC= " + std::to_string(length) + ", expected 4 x " +
+                                std::to_string(azimuths) + " = " + std::to_string(4 * azimuths) +
+                                " values (B_z and its three azimuthal derivatives at " +
+                                std::to_string(azimuths) + " azimuths)");
+    return false;
+  }
+  return true;
+}
+
+// The records, one a radius: B_z of each appended to g.field (T), each checked against the mean
+// field the parameter blocks give; `header` is the file's four header numbers.
+bool ReadRecords(Lines& lines, std::string_view name, int64_t nRec, const double header[4],
+                 const RecordParameters& parameters, GivenMap& g, Failure& failure) {
+  const int64_t azimuths = parameters.azimuths;
+  g.field.reserve(static_cast<size_t>(nRec * azimuths));
+  std::vector<double> record;
+  record.reserve(static_cast<size_t>(4 * azimuths));
+  std::string where;
+  for (int64_t k = 1; k <= nRec; ++k) {
+    if (!ExpectRecordLine(lines, name, k, nRec, azimuths, where, failure)) return false;
+    record.clear();
+    if (!ReadFieldBlock(lines, name, where, 4 * azimuths, record, failure)) return false;
+    // B_z comes first; its derivatives follow and are not needed.
+    for (int64_t j = 0; j < azimuths; ++j) g.field.push_back(record[j] * 0.1);  // kG -> T
+    if (!parameters.means.empty()) {
+      const std::string refusal =
+          MeanFieldRefusal(record, azimuths, parameters.means[static_cast<size_t>(k - 1)],
+                           header[0] + (k - 1) * header[1]);
+      if (!refusal.empty()) {
+        failure = RefuseMapFile(name, std::string(where)
+                                          .append(": ")
+                                          .append(refusal)
+                                          .append(" (parameter block 2, line ")
+                                          .append(std::to_string(parameters.meansLine))
+                                          .append(")"));
+        return false;
+      }
+    }
+  }
+  return true;
 }
 
 }  // namespace
@@ -144,78 +311,15 @@ Result<FieldMap> ParseRecordMap(std::string_view bytes, std::string_view name,
   if (!HeaderStep(header[3], dTheta))
     return RefuseMapFile(name, LineText(headerLine[3]) + "the azimuth step must not be 0");
 
-  std::string_view line;
-  if (!ExpectLine(lines, name, "LABEL=", "the LABEL= line", line, failure)) return failure;
   int64_t nRec = 0, nPar = 0;
-  const std::string counts = "the line CFELD=... NREC= n NPAR= n";
-  if (!ExpectLine(lines, name, "CFELD=", counts, line, failure)) return failure;
-  if (!KeyValue(line, "NREC=", nRec) || !KeyValue(line, "NPAR=", nPar))
-    return RefuseMapFile(name, LineText(lines.number()) + "expected " + counts + ", found " +
-                                   Quoted(TrimBlanks(line)));
-  if (nRec < 1 || nRec > kInt32Max)
-    return RefuseMapFile(name, LineText(lines.number()) + "NREC= " + std::to_string(nRec) +
-                                   ": expected one record or more");
-  if (nPar < 1 || nPar > kInt32Max)
-    return RefuseMapFile(name,
-                         LineText(lines.number()) + "NPAR= " + std::to_string(nPar) +
-                             ": expected one parameter block or more (the first gives the mesh)");
-
-  // The parameter blocks: the first gives the counts; every block of numbers (integers IENT= 1,
-  // reals IENT= 2) is read whole, each number checked; a block of text (IENT= 3) is read past.
-  // The second block holds, after nine numbers, the mean field of every radius (kG), which the
-  // records are checked against below.
-  int64_t radii = 0, azimuths = 0;
-  std::vector<double> means;  // kG, the second block's last NREC numbers when it holds them
-  int64_t meansLine = 0;
-  for (int64_t p = 1; p <= nPar; ++p) {
-    int64_t length = 0, index = 0, kind = 0;
-    const std::string expected = "parameter block " + std::to_string(p) + " of " +
-                                 std::to_string(nPar) + ", LPAR= n ... IPAR= " + std::to_string(p);
-    if (!ExpectLine(lines, name, "LPAR=", expected, line, failure)) return failure;
-    if (!KeyValue(line, "LPAR=", length) || !KeyValue(line, "IPAR=", index))
-      return RefuseMapFile(name, LineText(lines.number()) + "expected " + expected + ", found " +
-                                     Quoted(TrimBlanks(line)));
-    if (index != p)
-      return RefuseMapFile(name, LineText(lines.number()) + "expected parameter block IPAR= " +
-                                     std::to_string(p) + ", found IPAR= " + std::to_string(index));
-    const bool numbers = p == 1 || (KeyValue(line, "IENT=", kind) && (kind == 1 || kind == 2));
-    const std::string block =
-        "parameter block " + std::to_string(p) + " (line " + std::to_string(lines.number()) + ")";
-    if (!numbers) {
-      // Text: its lines run to the next block or record.
-      for (;;) {
-        const Lines::Mark before = lines.mark();
-        if (!lines.Next(line)) break;
-        if (IsBlockLine(line)) {
-          lines.reset(before);
-          break;
-        }
-      }
-      continue;
-    }
-    if (length < (p == 1 ? 3 : 1) || length > static_cast<int64_t>(lines.remaining()))
-      return RefuseMapFile(name, block + ": LPAR= " + std::to_string(length) + ", expected " +
-                                     (p == 1 ? "at least 3 integers (the radii and the azimuths "
-                                               "per record are the second and the third)"
-                                             : "as many numbers as the file holds after it"));
-    std::vector<double> values;
-    if (!ReadFieldBlock(lines, name, block, length, values, failure)) return failure;
-    if (p == 1) {
-      if (!WholeCount(values[1], radii) || !WholeCount(values[2], azimuths))
-        return RefuseMapFile(name, block +
-                                       ": expected the number of radii and of azimuths per "
-                                       "record, whole numbers from 1 on, found " +
-                                       MessageNumber(values[1]) + " and " +
-                                       MessageNumber(values[2]));
-    } else if (p == 2 && length == kMeanFieldOffset + radii) {
-      means.assign(values.begin() + kMeanFieldOffset, values.end());
-      meansLine = lines.number();
-    }
-  }
-  if (nRec != radii)
+  if (!ReadRecordCounts(lines, name, nRec, nPar, failure)) return failure;
+  RecordParameters parameters;
+  if (!ReadParameterBlocks(lines, name, nPar, parameters, failure)) return failure;
+  const int64_t azimuths = parameters.azimuths;
+  if (nRec != parameters.radii)
     return RefuseMapFile(name, "NREC= " + std::to_string(nRec) +
                                    " records, but parameter block 1 gives " +
-                                   std::to_string(radii) + " radii");
+                                   std::to_string(parameters.radii) + " radii");
   // Every value of the records takes at least one byte of the file.
   if (nRec * 4 * azimuths > static_cast<int64_t>(lines.remaining()))
     return RefuseMapFile(name, std::to_string(nRec) + " records of 4 x " +
@@ -225,45 +329,8 @@ Result<FieldMap> ParseRecordMap(std::string_view bytes, std::string_view name,
 
   GivenMap g;
   g.unit = "kG";
-  g.field.reserve(static_cast<size_t>(nRec * azimuths));
-  std::vector<double> record;
-  record.reserve(static_cast<size_t>(4 * azimuths));
-  for (int64_t k = 1; k <= nRec; ++k) {
-    int64_t length = 0, index = 0;
-    const std::string expected = "record " + std::to_string(k) + " of " + std::to_string(nRec) +
-                                 ", LREC= " + std::to_string(4 * azimuths) +
-                                 " ... IREC= " + std::to_string(k);
-    if (!ExpectLine(lines, name, "LREC=", expected, line, failure)) return failure;
-    if (!KeyValue(line, "LREC=", length) || !KeyValue(line, "IREC=", index))
-      return RefuseMapFile(name, LineText(lines.number()) + "expected " + expected + ", found " +
-                                     Quoted(TrimBlanks(line)));
-    const std::string where =
-        "record " + std::to_string(k) + " (line " + std::to_string(lines.number()) + ")";
-    if (index != k)
-      return RefuseMapFile(name, where + ": expected IREC= " + std::to_string(k) +
-                                     ", found IREC= " + std::to_string(index));
-    if (length != 4 * azimuths)
-      return RefuseMapFile(name, where + ": LREC= " + std::to_string(length) + ", expected 4 x " +
-                                     std::to_string(azimuths) + " = " +
-                                     std::to_string(4 * azimuths) +
-                                     " values (B_z and its three azimuthal derivatives at " +
-                                     std::to_string(azimuths) + " azimuths)");
-    record.clear();
-    if (!ReadFieldBlock(lines, name, where, length, record, failure)) return failure;
-    // B_z comes first; its derivatives follow and are not needed.
-    for (int64_t j = 0; j < azimuths; ++j) g.field.push_back(record[j] * 0.1);  // kG -> T
-    if (!means.empty()) {
-      const std::string refusal = MeanFieldRefusal(
-          record, azimuths, means[static_cast<size_t>(k - 1)], header[0] + (k - 1) * header[1]);
-      if (!refusal.empty())
-        return RefuseMapFile(name, std::string(where)
-                                       .append(": ")
-                                       .append(refusal)
-                                       .append(" (parameter block 2, line ")
-                                       .append(std::to_string(meansLine))
-                                       .append(")"));
-    }
-  }
+  if (!ReadRecords(lines, name, nRec, header, parameters, g, failure)) return failure;
+  std::string_view line;
   if (lines.NextContent(line))
     return RefuseMapFile(name, LineText(lines.number()) +
                                    "expected the end of the file after record " +

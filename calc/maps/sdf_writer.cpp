@@ -43,6 +43,108 @@ Failure Refusal(std::string text) {
   return ErrorFailure(std::move(text), "map");
 }
 
+// The radius mesh of a .sdf header: r_min and the step in whole thousandths of a metre, the steps
+// equal.
+Outcome CheckSdfRadii(const FieldMap& map, long long& rMinMm, long long& dRMm) {
+  const int32_t nR = map.nR;
+  const double rMin = map.radii.front();
+  const double dR = (map.radii.back() - rMin) / (nR - 1);  // m
+  for (int32_t i = 1; i < nR; ++i)
+    if (std::fabs(map.radii[i] - (rMin + i * dR)) > 1e-6 * dR)
+      return Refusal("the radii are not equally spaced (" + Num(map.radii[i]) +
+                     " m where the step " + Num(dR) + " m puts " + Num(rMin + i * dR) +
+                     " m); a .sdf map holds equally spaced radii");
+  if (!WholeThousandths(dR) || std::llround(dR * 1000) < 1)
+    return Refusal("the radius step " + Num(dR) +
+                   " m cannot be written in a .sdf header, which keeps 0.001 m");
+  if (!WholeThousandths(rMin))
+    return Refusal("the first radius " + Num(rMin) +
+                   " m cannot be written in a .sdf header, which keeps 0.001 m");
+  rMinMm = std::llround(rMin * 1000);
+  dRMm = std::llround(dR * 1000);
+  return {};
+}
+
+// The steps of a refusal, "a, b, c{joint}d".
+std::string StepList(const std::vector<double>& values, const char* joint) {
+  std::string text;
+  for (size_t k = 0; k < values.size(); ++k)
+    text += (k == 0 ? "" : k + 1 == values.size() ? joint : ", ") + Num(values[k], Significant(3));
+  return text;
+}
+
+// The azimuth step written (degree): the asked one, or the map's own step 360/n when the header
+// can hold it.
+Result<double> SdfAzimuthStep(int32_t n, std::optional<double> dThetaAsked) {
+  const double step = 360.0 / n;  // degree
+  if (dThetaAsked) {
+    if (!IsSdfAzimuthStep(*dThetaAsked))
+      return Refusal("--dtheta " + Num(*dThetaAsked) +
+                     ": a .sdf azimuth step has at most three decimals and divides 360 degrees "
+                     "into a whole number of steps");
+    return *dThetaAsked;
+  }
+  if (IsSdfAzimuthStep(step)) return step;
+  const SdfAzimuthSteps steps = NearestSdfAzimuthSteps(step);
+  return Refusal("the azimuth step 360/" + std::to_string(n) + " = " + Num(step, Significant(6)) +
+                 " degree cannot be written in a .sdf header, which keeps three decimals; "
+                 "resample the map with --dtheta D, the nearest steps that can be written being " +
+                 StepList(steps.nearest, ", ") +
+                 (steps.quarters.empty()
+                      ? ""
+                      : ", or in quarter degrees " + StepList(steps.quarters, " or ")));
+}
+
+// The values written: the map's own, or the trigonometric interpolant of each radius at the
+// azimuths of `out` (in units of the map's step from its first azimuth); a resampling also notes
+// in `out` what it lost.
+std::vector<double> SdfValues(const FieldMap& map, SdfConversion& out) {
+  const int32_t nR = map.nR, n = map.nTheta, m = out.nTheta;
+  const double step = 360.0 / n;                   // degree
+  const double first = map.thetaStart / Degree();  // degree
+  const double start = out.thetaMin, dTheta = out.dTheta;
+  if (!out.resampled) return map.field;
+  std::vector<double> values(static_cast<size_t>(nR) * static_cast<size_t>(m));
+  std::vector<double> there(static_cast<size_t>(m)), back(static_cast<size_t>(n));
+  for (int32_t i = 0; i < m; ++i) there[i] = (start + i * dTheta - first) / step;
+  for (int32_t j = 0; j < n; ++j) back[j] = (first + j * step - start) / dTheta;
+  PeriodicResampler(n, there).Apply(map.field, values);
+  // The resampled turn interpolated back to the map's azimuths: what the resampling lost (the
+  // harmonics of a coarser step). The writing to 1e-5 T comes on top, as for any *.sdf map.
+  std::vector<double> again(map.field.size());
+  PeriodicResampler(m, back).Apply(values, again);
+  for (size_t k = 0; k < again.size(); ++k) {
+    const double change = std::fabs(again[k] - map.field[k]);
+    if (change > out.largestChange) {
+      out.largestChange = change;
+      out.changeRadius = map.radii[k / static_cast<size_t>(n)];
+      out.changeAzimuth = first + static_cast<double>(k % static_cast<size_t>(n)) * step;
+    }
+  }
+  return values;
+}
+
+// The text of the file: the unit, the radius and azimuth headers (thousandths of a metre and of a
+// degree; the first azimuth k0 steps of dThetaK), the values ten a line and a radius a block.
+void WriteSdfText(SdfConversion& out, const std::vector<double>& values, long long rMinMm,
+                  long long dRMm, long long k0, long long dThetaK) {
+  const bool gauss = out.unit == "Gs";
+  const int32_t nR = out.nR, m = out.nTheta;
+  const long long rMaxMm = rMinMm + static_cast<long long>(nR - 1) * dRMm;
+  std::string& text = out.text;
+  text.reserve(values.size() * 10 + 100);
+  text += out.unit + "\n";
+  text += Thousandths(rMinMm) + " " + Thousandths(rMaxMm) + " " + Thousandths(dRMm) + "\n";
+  text += Thousandths(k0 * dThetaK) + " " + Thousandths(k0 * dThetaK + 360000) + " " +
+          Thousandths(dThetaK) + "\n";
+  for (int32_t iR = 0; iR < nR; ++iR) {
+    for (int32_t j = 0; j < m; ++j) {
+      text += SdfValueText(values[static_cast<size_t>(iR) * m + j], gauss);
+      text += (j % 10 == 9 || j + 1 == m) ? '\n' : ' ';
+    }
+  }
+}
+
 }  // namespace
 
 double RoundSdfHeader(double x) {
@@ -106,7 +208,6 @@ Result<SdfConversion> ConvertToSdf(const FieldMap& map, const std::string& unitA
                                                      : "Gs";
   if (out.unit != "Gs" && out.unit != "T")
     return Refusal("the unit of a .sdf map is Gs or T, not " + out.unit);
-  const bool gauss = out.unit == "Gs";
   const int32_t nR = map.nR, n = map.nTheta;
   if (nR < 2 || n < 1 || map.radii.size() != static_cast<size_t>(nR) ||
       map.field.size() != static_cast<size_t>(nR) * static_cast<size_t>(n))
@@ -116,52 +217,15 @@ Result<SdfConversion> ConvertToSdf(const FieldMap& map, const std::string& unitA
     if (!(std::fabs(b) < 1e9))
       return Refusal("the field value " + Num(b) + " T cannot be written in a .sdf map");
 
-  // The radii: r_min and the step in whole thousandths of a metre, the steps equal.
-  const double rMin = map.radii.front();
-  const double dR = (map.radii.back() - rMin) / (nR - 1);  // m
-  for (int32_t i = 1; i < nR; ++i)
-    if (std::fabs(map.radii[i] - (rMin + i * dR)) > 1e-6 * dR)
-      return Refusal("the radii are not equally spaced (" + Num(map.radii[i]) +
-                     " m where the step " + Num(dR) + " m puts " + Num(rMin + i * dR) +
-                     " m); a .sdf map holds equally spaced radii");
-  if (!WholeThousandths(dR) || std::llround(dR * 1000) < 1)
-    return Refusal("the radius step " + Num(dR) +
-                   " m cannot be written in a .sdf header, which keeps 0.001 m");
-  if (!WholeThousandths(rMin))
-    return Refusal("the first radius " + Num(rMin) +
-                   " m cannot be written in a .sdf header, which keeps 0.001 m");
-  const long long rMinMm = std::llround(rMin * 1000), dRMm = std::llround(dR * 1000);
-  const long long rMaxMm = rMinMm + static_cast<long long>(nR - 1) * dRMm;
+  long long rMinMm = 0, dRMm = 0;
+  if (Outcome radii = CheckSdfRadii(map, rMinMm, dRMm); !radii) return radii;
 
   // The azimuths: the map's own step and first azimuth when the header can hold them, else the
   // asked step from the multiple of it nearest to the first azimuth.
-  const double step = 360.0 / n;                   // degree
-  const double first = map.thetaStart / Degree();  // degree
-  double dTheta = step;
-  if (dThetaAsked) {
-    if (!IsSdfAzimuthStep(*dThetaAsked))
-      return Refusal("--dtheta " + Num(*dThetaAsked) +
-                     ": a .sdf azimuth step has at most three decimals and divides 360 degrees "
-                     "into a whole number of steps");
-    dTheta = *dThetaAsked;
-  } else if (!IsSdfAzimuthStep(step)) {
-    const SdfAzimuthSteps steps = NearestSdfAzimuthSteps(step);
-    auto list = [](const std::vector<double>& values, const char* joint) {
-      std::string text;
-      for (size_t k = 0; k < values.size(); ++k)
-        text += (k == 0                   ? ""
-                 : k + 1 == values.size() ? joint
-                                          : ", ") +
-                Num(values[k], Significant(3));
-      return text;
-    };
-    return Refusal(
-        "the azimuth step 360/" + std::to_string(n) + " = " + Num(step, Significant(6)) +
-        " degree cannot be written in a .sdf header, which keeps three decimals; "
-        "resample the map with --dtheta D, the nearest steps that can be written being " +
-        list(steps.nearest, ", ") +
-        (steps.quarters.empty() ? "" : ", or in quarter degrees " + list(steps.quarters, " or ")));
-  }
+  const Result<double> asked = SdfAzimuthStep(n, dThetaAsked);
+  if (!asked) return asked.outcome();
+  const double dTheta = *asked;
+  const double first = map.thetaStart / Degree();         // degree
   const long long dThetaK = std::llround(dTheta * 1000);  // thousandths of a degree
   const long long k0 = std::llround(first / dTheta);
   const int32_t m = static_cast<int32_t>(360000 / dThetaK);
@@ -171,47 +235,11 @@ Result<SdfConversion> ConvertToSdf(const FieldMap& map, const std::string& unitA
   out.nR = nR;
   out.nTheta = m;
   out.rMin = rMinMm / 1000.0;
-  out.rMax = rMaxMm / 1000.0;
+  out.rMax = (rMinMm + static_cast<long long>(nR - 1) * dRMm) / 1000.0;
   out.dR = dRMm / 1000.0;
   out.thetaMin = start;
   out.dTheta = dTheta;
-
-  // Values: the map's own, or the trigonometric interpolant of each radius at the new azimuths
-  // (in units of the map's step from its first azimuth).
-  std::vector<double> values(static_cast<size_t>(nR) * static_cast<size_t>(m));
-  if (!out.resampled) {
-    values = map.field;
-  } else {
-    std::vector<double> there(static_cast<size_t>(m)), back(static_cast<size_t>(n));
-    for (int32_t i = 0; i < m; ++i) there[i] = (start + i * dTheta - first) / step;
-    for (int32_t j = 0; j < n; ++j) back[j] = (first + j * step - start) / dTheta;
-    PeriodicResampler(n, there).Apply(map.field, values);
-    // The resampled turn interpolated back to the map's azimuths: what the resampling lost (the
-    // harmonics of a coarser step). The writing to 1e-5 T comes on top, as for any *.sdf map.
-    std::vector<double> again(map.field.size());
-    PeriodicResampler(m, back).Apply(values, again);
-    for (size_t k = 0; k < again.size(); ++k) {
-      const double change = std::fabs(again[k] - map.field[k]);
-      if (change > out.largestChange) {
-        out.largestChange = change;
-        out.changeRadius = map.radii[k / static_cast<size_t>(n)];
-        out.changeAzimuth = first + static_cast<double>(k % static_cast<size_t>(n)) * step;
-      }
-    }
-  }
-
-  std::string& text = out.text;
-  text.reserve(values.size() * 10 + 100);
-  text += out.unit + "\n";
-  text += Thousandths(rMinMm) + " " + Thousandths(rMaxMm) + " " + Thousandths(dRMm) + "\n";
-  text += Thousandths(k0 * dThetaK) + " " + Thousandths(k0 * dThetaK + 360000) + " " +
-          Thousandths(dThetaK) + "\n";
-  for (int32_t iR = 0; iR < nR; ++iR) {
-    for (int32_t j = 0; j < m; ++j) {
-      text += SdfValueText(values[static_cast<size_t>(iR) * m + j], gauss);
-      text += (j % 10 == 9 || j + 1 == m) ? '\n' : ' ';
-    }
-  }
+  WriteSdfText(out, SdfValues(map, out), rMinMm, dRMm, k0, dThetaK);
   return out;
 }
 

@@ -94,6 +94,234 @@ const char* UnitOption(Column column) {
   return column == Column::R ? "--r-unit" : column == Column::Theta ? "--theta-unit" : "--b-unit";
 }
 
+const char* const kUnitNames[3][4] = {
+    {"", "m", "mm", ""}, {"", "deg", "rad", ""}, {"", "T", "Gs", "kG"}};
+const char* const kColumnWhat[3] = {"R", "theta", "B_z"};
+
+// Where R, theta and B_z stand in a row and their units (RadiusUnit, AngleUnit and FieldUnit as
+// int; 0 while no unit is known).
+struct TableColumns {
+  size_t index[3] = {0, 1, 2};
+  int unit[3] = {0, 0, 0};
+};
+
+// The columns a header names: each of R, theta and B_z once; columns of other names are passed
+// over.
+Result<TableColumns> HeaderColumns(const std::vector<std::string_view>& fields, int64_t headerLine,
+                                   std::string_view name) {
+  TableColumns columns;
+  bool found[3] = {false, false, false};
+  for (size_t i = 0; i < fields.size(); ++i) {
+    const ColumnName* n = FindColumnName(fields[i]);
+    if (n == nullptr) continue;  // a column of something else
+    const int k = static_cast<int>(n->column);
+    if (found[k])
+      return RefuseMapFile(name, LineText(headerLine) + "two columns of " + kColumnWhat[k] + ": " +
+                                     Quoted(fields[columns.index[k]]) + " and " +
+                                     Quoted(fields[i]));
+    found[k] = true;
+    columns.index[k] = i;
+    columns.unit[k] = n->unit;
+  }
+  for (int k = 0; k < 3; ++k)
+    if (!found[k])
+      return RefuseMapFile(name, LineText(headerLine) + "no column of " + kColumnWhat[k] +
+                                     " in the header; the columns are named r_m or r_mm, theta_deg "
+                                     "or theta_rad, bz_T, bz_Gs or bz_kG");
+  return columns;
+}
+
+// The unit of every column: the header's, else the option's; a header and an option that
+// disagree, or a column of no unit, are refused.
+Outcome SettleUnits(TableColumns& columns, bool hasHeader, int64_t headerLine,
+                    const MapReadingOptions& options, std::string_view name) {
+  const int given[3] = {static_cast<int>(options.rUnit), static_cast<int>(options.thetaUnit),
+                        static_cast<int>(options.bUnit)};
+  int* const unit = columns.unit;
+  std::string missing;
+  for (int k = 0; k < 3; ++k) {
+    if (unit[k] != 0 && given[k] != 0 && unit[k] != given[k])
+      return RefuseMapFile(name, LineText(headerLine) + "the header gives " + kColumnWhat[k] +
+                                     " in " + kUnitNames[k][unit[k]] + ", " +
+                                     UnitOption(static_cast<Column>(k)) + " says " +
+                                     kUnitNames[k][given[k]]);
+    if (unit[k] == 0) unit[k] = given[k];
+    if (unit[k] == 0)
+      missing += std::string(missing.empty() ? "" : ", ") + UnitOption(static_cast<Column>(k));
+  }
+  if (!missing.empty())
+    return RefuseMapFile(name, LineText(headerLine) +
+                                   (hasHeader ? "the header does not give the unit of every column"
+                                              : "no header names the columns") +
+                                   "; give " + missing);
+  return {};
+}
+
+// The columns and units of a table whose first row is `fields`: a header's, or R, theta and B_z
+// in the first three columns of a table without one.
+Result<TableColumns> ColumnsOfTable(const std::vector<std::string_view>& fields, bool hasHeader,
+                                    int64_t headerLine, const MapReadingOptions& options,
+                                    std::string_view name) {
+  TableColumns columns;
+  if (hasHeader) {
+    Result<TableColumns> named = HeaderColumns(fields, headerLine, name);
+    if (!named) return named.outcome();
+    columns = *named;
+  } else if (fields.size() < 3) {
+    return RefuseMapFile(name, LineText(headerLine) +
+                                   "expected three columns R, theta and B_z, found " +
+                                   std::to_string(fields.size()));
+  }
+  if (Outcome units = SettleUnits(columns, hasHeader, headerLine, options, name); !units)
+    return units;
+  return columns;
+}
+
+struct Row {
+  double r, theta, b;  // the file's units
+  int64_t line;
+};
+
+// Reads one row into `rows`; the refusal's text, or an empty text.
+std::string ReadTableRow(std::string_view text, int64_t line, Separator separator,
+                         const TableColumns& columns, std::vector<std::string_view>& fields,
+                         std::vector<Row>& rows) {
+  const size_t* const index = columns.index;
+  const size_t needed = std::max({index[0], index[1], index[2]}) + 1;
+  SplitFields(text, separator, fields);
+  if (fields.size() < needed)
+    return LineText(line) + "expected " + std::to_string(needed) + " columns, found " +
+           std::to_string(fields.size());
+  double v[3] = {};
+  for (int k = 0; k < 3; ++k)
+    if (!ReadFileNumber(fields[index[k]], v[k]))
+      return LineText(line) + "column " + std::to_string(index[k] + 1) + " (" + kColumnWhat[k] +
+             "): expected a number, found " + Quoted(fields[index[k]]);
+  rows.push_back({v[0], v[1], v[2], line});
+  return {};
+}
+
+// The rows of nodes from the line after `line` on (from `line` itself in a table without header).
+Result<std::vector<Row>> ReadTableRows(Lines& lines, std::string_view line, bool hasHeader,
+                                       Separator separator, const TableColumns& columns,
+                                       std::string_view name) {
+  std::vector<Row> rows;
+  std::vector<std::string_view> fields;
+  if (!hasHeader)
+    if (std::string e = ReadTableRow(line, lines.number(), separator, columns, fields, rows);
+        !e.empty())
+      return RefuseMapFile(name, e);
+  while (lines.Next(line)) {
+    if (IsTableComment(line)) continue;
+    if (std::string e = ReadTableRow(line, lines.number(), separator, columns, fields, rows);
+        !e.empty())
+      return RefuseMapFile(name, e);
+  }
+  if (rows.empty()) return RefuseMapFile(name, "the file holds no rows of nodes after its header");
+  return rows;
+}
+
+// The mesh of a table in the file's units: the distinct radii and azimuths, the azimuths equally
+// spaced by `step`.
+struct TableMesh {
+  std::vector<double> radii;
+  std::vector<double> azimuths;
+  double step = 0;
+};
+
+Result<TableMesh> MeshOfRows(const std::vector<Row>& rows, const std::string& rUnit,
+                             const std::string& thetaUnit, std::string_view name) {
+  TableMesh mesh;
+  std::vector<double> values(rows.size());
+  std::transform(rows.begin(), rows.end(), values.begin(), [](const Row& w) { return w.r; });
+  mesh.radii = DistinctValues(values);
+  std::transform(rows.begin(), rows.end(), values.begin(), [](const Row& w) { return w.theta; });
+  mesh.azimuths = DistinctValues(std::move(values));
+  const std::vector<double>& azimuths = mesh.azimuths;
+  if (azimuths.size() < 2)
+    return RefuseMapFile(name, "every row has the azimuth " + MessageNumber(azimuths.front()) +
+                                   " " + thetaUnit + ": a map needs azimuths at equal steps");
+  const double step =
+      (azimuths.back() - azimuths.front()) / static_cast<double>(azimuths.size() - 1);
+  for (size_t j = 1; j + 1 < azimuths.size(); ++j) {
+    const double expected = azimuths.front() + static_cast<double>(j) * step;
+    if (std::fabs(azimuths[j] - expected) > 1e-6 * step)
+      return RefuseMapFile(
+          name, "the azimuths are not equally spaced: " + MessageNumber(azimuths[j]) + " " +
+                    thetaUnit + " where the step " + MessageNumber(step) + " from " +
+                    MessageNumber(azimuths.front()) + " puts " + MessageNumber(expected));
+  }
+  if (mesh.radii.front() < 0)
+    return RefuseMapFile(
+        name, "the radius " + MessageNumber(mesh.radii.front()) + " " + rUnit + " is negative");
+  mesh.step = step;
+  return mesh;
+}
+
+using NodeRows = std::vector<std::pair<int64_t, int64_t>>;  // node, row; by node
+
+// Every node of the mesh once: the rows sorted by node, compared with the nodes in order.
+Result<NodeRows> NodesOfRows(const std::vector<Row>& rows, const TableMesh& mesh,
+                             const std::string& rUnit, const std::string& thetaUnit,
+                             std::string_view name) {
+  const std::vector<double>& radii = mesh.radii;
+  const std::vector<double>& azimuths = mesh.azimuths;
+  const int64_t nR = static_cast<int64_t>(radii.size());
+  const int64_t nTheta = static_cast<int64_t>(azimuths.size());
+  NodeRows nodes(rows.size());
+  for (size_t i = 0; i < rows.size(); ++i)
+    nodes[i] = {static_cast<int64_t>(IndexOf(radii, rows[i].r)) * nTheta +
+                    static_cast<int64_t>(IndexOf(azimuths, rows[i].theta)),
+                static_cast<int64_t>(i)};
+  std::sort(nodes.begin(), nodes.end());
+  auto nodeText = [&](int64_t node) {
+    return "R = " + MessageNumber(radii[node / nTheta]) + " " + rUnit +
+           ", theta = " + MessageNumber(azimuths[node % nTheta]) + " " + thetaUnit;
+  };
+  for (size_t i = 0; i < nodes.size(); ++i) {
+    if (i > 0 && nodes[i].first == nodes[i - 1].first) {
+      const Row& earlier = rows[std::min(nodes[i].second, nodes[i - 1].second)];
+      const Row& later = rows[std::max(nodes[i].second, nodes[i - 1].second)];
+      return RefuseMapFile(name, LineText(later.line) + "repeats the node " +
+                                     nodeText(nodes[i].first) + " of line " +
+                                     std::to_string(earlier.line));
+    }
+    const int64_t expected = i == 0 ? 0 : nodes[i - 1].first + 1;
+    if (nodes[i].first != expected)
+      return RefuseMapFile(name, "no row for the node " + nodeText(expected) + " of the mesh of " +
+                                     std::to_string(nR) + " radii x " + std::to_string(nTheta) +
+                                     " azimuths");
+  }
+  if (nodes.back().first != nR * nTheta - 1)
+    return RefuseMapFile(name, "no row for the node " + nodeText(nodes.back().first + 1) +
+                                   " of the mesh of " + std::to_string(nR) + " radii x " +
+                                   std::to_string(nTheta) + " azimuths");
+  return nodes;
+}
+
+// The map of the rows, in SI units.
+GivenMap GivenMapOfRows(const std::vector<Row>& rows, const TableMesh& mesh, const NodeRows& nodes,
+                        const TableColumns& columns) {
+  const int* const unit = columns.unit;
+  const double rScale = unit[0] == static_cast<int>(RadiusUnit::Millimetre) ? 0.001 : 1.0;
+  const double thetaScale = unit[1] == static_cast<int>(AngleUnit::Degree) ? Radians(1) : 1.0;
+  const double bScale = unit[2] == static_cast<int>(FieldUnit::Gauss)       ? 1e-4
+                        : unit[2] == static_cast<int>(FieldUnit::Kilogauss) ? 0.1
+                                                                            : 1.0;
+  GivenMap g;
+  g.unit = kUnitNames[2][unit[2]];
+  g.field.resize(nodes.size());
+  for (const auto& [node, row] : nodes) g.field[node] = rows[row].b * bScale;
+  g.radii.resize(mesh.radii.size());
+  for (size_t i = 0; i < mesh.radii.size(); ++i) g.radii[i] = mesh.radii[i] * rScale;
+  g.thetaMin = mesh.azimuths.front() * thetaScale;
+  g.dTheta = mesh.step * thetaScale;
+  g.dThetaDegrees = Degrees(g.dTheta);
+  if (unit[1] == static_cast<int>(AngleUnit::Degree)) g.dThetaDegrees = mesh.step;
+  g.nTheta = static_cast<int32_t>(mesh.azimuths.size());
+  return g;
+}
+
 }  // namespace
 
 // From the line on: a table's header, or rows of the same number of fields (up to five of them
@@ -125,158 +353,21 @@ Result<FieldMap> ParseTableMap(std::string_view bytes, std::string_view name,
     double v = 0;
     if (!ReadFileNumber(f, v)) hasHeader = true;
   }
+  const Result<TableColumns> columns =
+      ColumnsOfTable(fields, hasHeader, lines.number(), options, name);
+  if (!columns) return columns.outcome();
+  const Result<std::vector<Row>> rows =
+      ReadTableRows(lines, line, hasHeader, separator, *columns, name);
+  if (!rows) return rows.outcome();
 
-  // Columns and their units: the header's names, else R, θ, B_z in the first three columns.
-  size_t index[3] = {0, 1, 2};
-  int unit[3] = {0, 0, 0};
-  const int given[3] = {static_cast<int>(options.rUnit), static_cast<int>(options.thetaUnit),
-                        static_cast<int>(options.bUnit)};
-  const char* const unitNames[3][4] = {
-      {"", "m", "mm", ""}, {"", "deg", "rad", ""}, {"", "T", "Gs", "kG"}};
-  const char* const columnWhat[3] = {"R", "theta", "B_z"};
-  const int64_t headerLine = lines.number();
-  if (hasHeader) {
-    bool found[3] = {false, false, false};
-    for (size_t i = 0; i < fields.size(); ++i) {
-      const ColumnName* n = FindColumnName(fields[i]);
-      if (n == nullptr) continue;  // a column of something else
-      const int k = static_cast<int>(n->column);
-      if (found[k])
-        return RefuseMapFile(name, LineText(headerLine) + "two columns of " + columnWhat[k] + ": " +
-                                       Quoted(fields[index[k]]) + " and " + Quoted(fields[i]));
-      found[k] = true;
-      index[k] = i;
-      unit[k] = n->unit;
-    }
-    for (int k = 0; k < 3; ++k)
-      if (!found[k])
-        return RefuseMapFile(name,
-                             LineText(headerLine) + "no column of " + columnWhat[k] +
-                                 " in the header; the columns are named r_m or r_mm, theta_deg "
-                                 "or theta_rad, bz_T, bz_Gs or bz_kG");
-  } else if (fields.size() < 3) {
-    return RefuseMapFile(name, LineText(headerLine) +
-                                   "expected three columns R, theta and B_z, found " +
-                                   std::to_string(fields.size()));
-  }
-  std::string missing;
-  for (int k = 0; k < 3; ++k) {
-    if (unit[k] != 0 && given[k] != 0 && unit[k] != given[k])
-      return RefuseMapFile(name, LineText(headerLine) + "the header gives " + columnWhat[k] +
-                                     " in " + unitNames[k][unit[k]] + ", " +
-                                     UnitOption(static_cast<Column>(k)) + " says " +
-                                     unitNames[k][given[k]]);
-    if (unit[k] == 0) unit[k] = given[k];
-    if (unit[k] == 0)
-      missing += std::string(missing.empty() ? "" : ", ") + UnitOption(static_cast<Column>(k));
-  }
-  if (!missing.empty())
-    return RefuseMapFile(name, LineText(headerLine) +
-                                   (hasHeader ? "the header does not give the unit of every column"
-                                              : "no header names the columns") +
-                                   "; give " + missing);
-
-  struct Row {
-    double r, theta, b;  // the file's units
-    int64_t line;
-  };
-  std::vector<Row> rows;
-  const size_t needed = std::max({index[0], index[1], index[2]}) + 1;
-  auto readRow = [&](std::string_view text) -> std::string {
-    SplitFields(text, separator, fields);
-    if (fields.size() < needed)
-      return LineText(lines.number()) + "expected " + std::to_string(needed) + " columns, found " +
-             std::to_string(fields.size());
-    double v[3] = {};
-    for (int k = 0; k < 3; ++k)
-      if (!ReadFileNumber(fields[index[k]], v[k]))
-        return LineText(lines.number()) + "column " + std::to_string(index[k] + 1) + " (" +
-               columnWhat[k] + "): expected a number, found " + Quoted(fields[index[k]]);
-    rows.push_back({v[0], v[1], v[2], lines.number()});
-    return {};
-  };
-  if (!hasHeader)
-    if (std::string e = readRow(line); !e.empty()) return RefuseMapFile(name, e);
-  while (lines.Next(line)) {
-    if (IsTableComment(line)) continue;
-    if (std::string e = readRow(line); !e.empty()) return RefuseMapFile(name, e);
-  }
-  if (rows.empty()) return RefuseMapFile(name, "the file holds no rows of nodes after its header");
-
-  const double rScale = unit[0] == static_cast<int>(RadiusUnit::Millimetre) ? 0.001 : 1.0;
-  const double thetaScale = unit[1] == static_cast<int>(AngleUnit::Degree) ? Radians(1) : 1.0;
-  const double bScale = unit[2] == static_cast<int>(FieldUnit::Gauss)       ? 1e-4
-                        : unit[2] == static_cast<int>(FieldUnit::Kilogauss) ? 0.1
-                                                                            : 1.0;
-  const std::string rUnit = unitNames[0][unit[0]], thetaUnit = unitNames[1][unit[1]];
-
-  // The mesh: the distinct radii and azimuths; the azimuths equally spaced.
-  std::vector<double> values(rows.size());
-  std::transform(rows.begin(), rows.end(), values.begin(), [](const Row& w) { return w.r; });
-  const std::vector<double> radii = DistinctValues(values);
-  std::transform(rows.begin(), rows.end(), values.begin(), [](const Row& w) { return w.theta; });
-  const std::vector<double> azimuths = DistinctValues(std::move(values));
-  if (azimuths.size() < 2)
-    return RefuseMapFile(name, "every row has the azimuth " + MessageNumber(azimuths.front()) +
-                                   " " + thetaUnit + ": a map needs azimuths at equal steps");
-  const double step =
-      (azimuths.back() - azimuths.front()) / static_cast<double>(azimuths.size() - 1);
-  for (size_t j = 1; j + 1 < azimuths.size(); ++j) {
-    const double expected = azimuths.front() + static_cast<double>(j) * step;
-    if (std::fabs(azimuths[j] - expected) > 1e-6 * step)
-      return RefuseMapFile(
-          name, "the azimuths are not equally spaced: " + MessageNumber(azimuths[j]) + " " +
-                    thetaUnit + " where the step " + MessageNumber(step) + " from " +
-                    MessageNumber(azimuths.front()) + " puts " + MessageNumber(expected));
-  }
-  if (radii.front() < 0)
-    return RefuseMapFile(
-        name, "the radius " + MessageNumber(radii.front()) + " " + rUnit + " is negative");
-
-  // Every node once: the rows sorted by node, compared with the nodes in order.
-  const int64_t nR = static_cast<int64_t>(radii.size());
-  const int64_t nTheta = static_cast<int64_t>(azimuths.size());
-  std::vector<std::pair<int64_t, int64_t>> nodes(rows.size());  // node, row
-  for (size_t i = 0; i < rows.size(); ++i)
-    nodes[i] = {static_cast<int64_t>(IndexOf(radii, rows[i].r)) * nTheta +
-                    static_cast<int64_t>(IndexOf(azimuths, rows[i].theta)),
-                static_cast<int64_t>(i)};
-  std::sort(nodes.begin(), nodes.end());
-  auto nodeText = [&](int64_t node) {
-    return "R = " + MessageNumber(radii[node / nTheta]) + " " + rUnit +
-           ", theta = " + MessageNumber(azimuths[node % nTheta]) + " " + thetaUnit;
-  };
-  for (size_t i = 0; i < nodes.size(); ++i) {
-    if (i > 0 && nodes[i].first == nodes[i - 1].first) {
-      const Row& earlier = rows[std::min(nodes[i].second, nodes[i - 1].second)];
-      const Row& later = rows[std::max(nodes[i].second, nodes[i - 1].second)];
-      return RefuseMapFile(name, LineText(later.line) + "repeats the node " +
-                                     nodeText(nodes[i].first) + " of line " +
-                                     std::to_string(earlier.line));
-    }
-    const int64_t expected = i == 0 ? 0 : nodes[i - 1].first + 1;
-    if (nodes[i].first != expected)
-      return RefuseMapFile(name, "no row for the node " + nodeText(expected) + " of the mesh of " +
-                                     std::to_string(nR) + " radii x " + std::to_string(nTheta) +
-                                     " azimuths");
-  }
-  if (nodes.back().first != nR * nTheta - 1)
-    return RefuseMapFile(name, "no row for the node " + nodeText(nodes.back().first + 1) +
-                                   " of the mesh of " + std::to_string(nR) + " radii x " +
-                                   std::to_string(nTheta) + " azimuths");
-
-  GivenMap g;
-  g.unit = unitNames[2][unit[2]];
-  g.field.resize(static_cast<size_t>(nR * nTheta));
-  for (const auto& [node, row] : nodes) g.field[node] = rows[row].b * bScale;
-  g.radii.resize(radii.size());
-  for (size_t i = 0; i < radii.size(); ++i) g.radii[i] = radii[i] * rScale;
-  g.thetaMin = azimuths.front() * thetaScale;
-  g.dTheta = step * thetaScale;
-  g.dThetaDegrees = Degrees(g.dTheta);
-  if (unit[1] == static_cast<int>(AngleUnit::Degree)) g.dThetaDegrees = step;
-  g.nTheta = static_cast<int32_t>(nTheta);
-  return CompleteMap(std::move(g), name, MapFormat::Table, options);
+  const std::string rUnit = kUnitNames[0][columns->unit[0]];
+  const std::string thetaUnit = kUnitNames[1][columns->unit[1]];
+  const Result<TableMesh> mesh = MeshOfRows(*rows, rUnit, thetaUnit, name);
+  if (!mesh) return mesh.outcome();
+  const Result<NodeRows> nodes = NodesOfRows(*rows, *mesh, rUnit, thetaUnit, name);
+  if (!nodes) return nodes.outcome();
+  return CompleteMap(GivenMapOfRows(*rows, *mesh, *nodes, *columns), name, MapFormat::Table,
+                     options);
 }
 
 }  // namespace zuba

@@ -12,6 +12,9 @@
 namespace zuba {
 namespace {
 
+// Energies closed one after another in the first pass, each seeded from those below it.
+constexpr size_t kChunk = 8;
+
 bool Closed(const PreciseOrbitResult& r) {
   return r.status == ClosureStatus::Converged;
 }
@@ -31,21 +34,23 @@ OrbitSamples Ring(const OrbitSamples& samples) {
   return ring;
 }
 
-// The seeds of energy i from the closed orbits of its two nearest closed neighbours (by energy;
+// The seeds of energy i from the closed orbits of its two nearest closed neighbours among the
+// energies from .. to - 1 (by energy;
 // the lower one on a tie; stably closed ones where there are any): both at the start azimuth of
 // the nearest, as R / p and vR / p linear in the momentum p through the two, then the nearest
 // alone scaled by the ratio of momenta. None when no energy has closed.
 std::vector<OrbitStart> NeighbourSeeds(const std::vector<PreciseOrbitResult>& results,
                                        const std::vector<OrbitSamples>& rings,
                                        std::span<const double> energies,
-                                       std::span<const double> momenta, size_t i) {
+                                       std::span<const double> momenta, size_t i, size_t from,
+                                       size_t to) {
   const size_t none = results.size();
   size_t nearest = none, second = none;
   auto closer = [&](size_t a, size_t b) {  // a nearer to energy i than b
     return b == none || std::fabs(energies[a] - energies[i]) < std::fabs(energies[b] - energies[i]);
   };
   for (bool (*usable)(const PreciseOrbitResult&) : {StablyClosed, Closed}) {
-    for (size_t k = 0; k < results.size(); ++k) {
+    for (size_t k = from; k < to; ++k) {
       if (k == i || !usable(results[k])) continue;
       if (closer(k, nearest)) {
         second = nearest;
@@ -72,6 +77,83 @@ std::vector<OrbitStart> NeighbourSeeds(const std::vector<PreciseOrbitResult>& re
   return seeds;
 }
 
+// One batch as it is closed: its inputs, the results so far and the copies of the closed orbits
+// that seed their neighbours.
+struct Batch {
+  const OrbitConstants& constants;
+  const AverageFieldTables& tables;
+  const FieldPatches& field;
+  std::span<const double> energies;
+  std::span<const std::optional<OrbitStart>> seeds;
+  const ClosedOrbitsOptions& options;
+  ClosedOrbits& out;
+  std::vector<OrbitSamples> rings = {};  // of the closed orbits
+  std::vector<double> momenta = {};
+  std::mutex mutex = {};  // guards the calls of the callbacks
+
+  bool StopAsked() const { return options.stop.StopRequested(); }
+
+  // The first pass over chunk number chunk; false when a stop ended it.
+  bool CloseChunk(size_t chunk, OrbitSamples& samples) {
+    const size_t n = energies.size();
+    const size_t first = chunk * kChunk, end = std::min(n, first + kChunk);
+    for (size_t i = first; i < end; ++i) {
+      if (i > first && StopAsked()) return false;
+      std::vector<OrbitStart> below;
+      PreciseStarts starts;
+      if (i < seeds.size() && seeds[i]) {
+        starts.seeds = std::span(&*seeds[i], 1);
+        starts.closedSeeds = true;
+      } else {
+        below = NeighbourSeeds(out.energies, rings, energies, momenta, i, first, i);
+        starts.seeds = below;
+      }
+      PreciseOrbitResult& result = out.energies[i];
+      result = FindPreciseOrbit(constants, tables, field, energies[i], samples, starts);
+      if (Closed(result)) rings[i] = Ring(samples);
+      std::lock_guard lock(mutex);
+      if (Closed(result) && options.orbitClosed)
+        options.orbitClosed(static_cast<int32_t>(i), samples);
+      if (options.energyFinished) options.energyFinished(static_cast<int32_t>(i), result);
+    }
+    return true;
+  }
+
+  // The second pass: the energies that did not close (or closed only on an orbit about which the
+  // radial motion grows), seeded from their closed neighbours, in ascending energy and then once
+  // more in descending energy. false when a stop ended it.
+  bool SecondPass() {
+    const size_t n = energies.size();
+    OrbitSamples samples;
+    for (int sweep = 0; sweep < 2; ++sweep) {
+      for (size_t k = 0; k < n; ++k) {
+        const size_t i = sweep == 0 ? k : n - 1 - k;
+        PreciseOrbitResult& result = out.energies[i];
+        if (StablyClosed(result)) continue;
+        if (StopAsked()) return false;
+        const std::vector<OrbitStart> starts =
+            NeighbourSeeds(out.energies, rings, energies, momenta, i, 0, n);
+        if (starts.empty()) continue;
+        PreciseOrbitResult seeded = FindPreciseOrbit(constants, tables, field, energies[i], samples,
+                                                     PreciseStarts{starts, false});
+        // The seeded closure replaces the first one when it got further.
+        seeded.iterations += result.iterations;
+        seeded.steps += result.steps;
+        if (ClosureRank(seeded) <= ClosureRank(result)) {
+          result.iterations = seeded.iterations;
+          result.steps = seeded.steps;
+          continue;
+        }
+        result = std::move(seeded);
+        if (!Closed(result)) continue;
+        rings[i] = Ring(samples);
+        if (options.orbitClosed) options.orbitClosed(static_cast<int32_t>(i), samples);
+      }
+    }
+    return true;
+  }
+};
+
 }  // namespace
 
 ClosedOrbits CloseOrbits(const OrbitConstants& constants, const AverageFieldTables& tables,
@@ -81,67 +163,20 @@ ClosedOrbits CloseOrbits(const OrbitConstants& constants, const AverageFieldTabl
   const size_t n = energies.size();
   ClosedOrbits out;
   out.energies.resize(n);
-  std::vector<OrbitSamples> rings(n);  // of the closed orbits, for the second pass
-  auto stopAsked = [&options] { return options.stop.StopRequested(); };
-
-  // First pass: every energy on its own, on the threads.
-  std::mutex mutex;  // guards the calls of the callbacks
-  std::vector<OrbitSamples> scratch(LoopThreads(n, options.threads));  // each worker's own
-  const bool complete = ParallelFor(
-      n, options.threads,
-      [&](size_t worker, size_t i) {
-        OrbitSamples& samples = scratch[worker];
-        PreciseStarts starts;
-        if (i < seeds.size() && seeds[i]) starts.seeds = std::span(&*seeds[i], 1);
-        PreciseOrbitResult& result = out.energies[i];
-        result = FindPreciseOrbit(constants, tables, field, energies[i], samples, starts);
-        if (Closed(result)) rings[i] = Ring(samples);
-        std::lock_guard lock(mutex);
-        if (Closed(result) && options.orbitClosed)
-          options.orbitClosed(static_cast<int32_t>(i), samples);
-        if (options.energyFinished) options.energyFinished(static_cast<int32_t>(i), result);
-        return true;
-      },
-      stopAsked);
-  if (!complete) {
-    out.stopped = true;
-    return out;
-  }
-
-  // Second pass: the energies that did not close (or closed only on an orbit about which the
-  // radial motion grows), seeded from their closed neighbours, in ascending energy and then once
-  // more in descending energy.
-  std::vector<double> momenta(n);
-  for (size_t i = 0; i < n; ++i) momenta[i] = KinematicsOf(energies[i], constants.E0).pc;
-  OrbitSamples samples;
-  for (int sweep = 0; sweep < 2; ++sweep) {
-    for (size_t k = 0; k < n; ++k) {
-      const size_t i = sweep == 0 ? k : n - 1 - k;
-      PreciseOrbitResult& result = out.energies[i];
-      if (StablyClosed(result)) continue;
-      if (stopAsked()) {
-        out.stopped = true;
-        return out;
-      }
-      const std::vector<OrbitStart> starts =
-          NeighbourSeeds(out.energies, rings, energies, momenta, i);
-      if (starts.empty()) continue;
-      PreciseOrbitResult seeded = FindPreciseOrbit(constants, tables, field, energies[i], samples,
-                                                   PreciseStarts{starts, false});
-      // The seeded closure replaces the first one when it got further.
-      seeded.iterations += result.iterations;
-      seeded.steps += result.steps;
-      if (ClosureRank(seeded) <= ClosureRank(result)) {
-        result.iterations = seeded.iterations;
-        result.steps = seeded.steps;
-        continue;
-      }
-      result = std::move(seeded);
-      if (!Closed(result)) continue;
-      rings[i] = Ring(samples);
-      if (options.orbitClosed) options.orbitClosed(static_cast<int32_t>(i), samples);
-    }
-  }
+  Batch batch{constants, tables, field, energies, seeds, options, out};
+  batch.rings.resize(n);
+  batch.momenta.resize(n);
+  for (size_t i = 0; i < n; ++i) batch.momenta[i] = KinematicsOf(energies[i], constants.E0).pc;
+  // First pass: the energies in chunks of kChunk in ascending order, the chunks on the threads.
+  // Each energy starts from the caller's seed, else from the closed orbits of the energies below
+  // it in its chunk, then from its own estimates; the chunks do not depend on the thread count.
+  const size_t chunks = (n + kChunk - 1) / kChunk;
+  std::vector<OrbitSamples> scratch(LoopThreads(chunks, options.threads));  // each worker's own
+  out.stopped = !ParallelFor(
+      chunks, options.threads,
+      [&](size_t worker, size_t chunk) { return batch.CloseChunk(chunk, scratch[worker]); },
+      [&batch] { return batch.StopAsked(); });
+  if (!out.stopped) out.stopped = !batch.SecondPass();
   return out;
 }
 

@@ -2,8 +2,10 @@
 // worker's precise mode runs through it, and so can any caller that closes the same energies again
 // and again on a changing field, seeding each energy from the orbit it closed the time before.
 //
-// A first pass treats every energy on its own, on several threads: the caller's seed (if any), the
-// default mode's estimate, the circle of the azimuthal mean field, a scan of start radii. A second
+// A first pass closes the energies in chunks of eight in ascending energy, the chunks on several
+// threads: each energy from the caller's seed (if any), else from the closed orbits of the energies
+// below it in its chunk (as the second pass seeds, below), then from the default mode's estimate,
+// the circle of the azimuthal mean field, a scan of start radii. A second
 // pass, one energy after another in ascending energy and then once more in descending energy,
 // seeds every energy that did not close from the closed orbits of its nearest closed neighbours,
 // in momentum-scaled form (R / p and vR / p, linear in the momentum p through the two nearest, or
@@ -30,8 +32,8 @@ struct ClosedOrbitsOptions {
   // Called as each energy's first pass ends, with its index and result; from any thread, one
   // call at a time. May be empty.
   std::function<void(int32_t energy, const PreciseOrbitResult& result)> energyFinished;
-  // Called with the samples of each closed orbit as the batch takes it (one precise turn,
-  // its integration steps' starts and its end); from any thread, one call at a time. The second
+  // Called with the samples of each closed orbit as the batch takes it (one precise turn on its
+  // sample grid, see TrackPreciseTurn); from any thread, one call at a time. The second
   // pass calls an energy again when it replaces the energy's orbit by one that closes better
   // (ClosureRank): the last call of an energy holds the orbit of its result. May be empty.
   std::function<void(int32_t energy, const OrbitSamples& samples)> orbitClosed;
@@ -49,8 +51,8 @@ struct ClosedOrbits {
 // Closes the orbits of the energies (J). seeds, when not empty, holds one optional start per
 // energy, tried before anything else. Throws std::bad_alloc when memory runs out.
 //
-// The second pass seeds from a copy of each closed orbit at 1024 azimuths (24 KB an energy); the
-// samples themselves go to orbitClosed and are not kept.
+// The seeds come from a copy of R, vR and theta of each closed orbit's samples (17 KB an energy
+// on a 0.5-degree map); the samples themselves go to orbitClosed and are not kept.
 ClosedOrbits CloseOrbits(const OrbitConstants& constants, const AverageFieldTables& tables,
                          const FieldPatches& field, std::span<const double> energies,
                          std::span<const std::optional<OrbitStart>> seeds,

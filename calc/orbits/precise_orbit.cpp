@@ -22,6 +22,7 @@ namespace zuba {
 
 using precise_detail::SampleTurn;
 using precise_detail::TrackTurn;
+using precise_detail::TurnAccuracy;
 using precise_detail::TurnPath;
 
 std::string_view ClosureModeName(ClosureMode mode) {
@@ -130,75 +131,129 @@ int Rank(const Closure& c) {
   return ClosureRank(c.status, !c.followed && !c.continued, TuneOfMatrix(c.turn.radial).stable);
 }
 
+// Below this closure residual (m, m/rad) a turn whose one-turn matrices only followed the orbit
+// is followed by a Newton step and a turn with the matrices to the tolerance: the step closes the
+// orbit to about the residual's square, so that this turn is mostly the last one.
+constexpr double kFullTurnResidual = 1e-5;
+// |det(M - I)| of such a turn below which the same start is integrated again with the matrices to
+// the tolerance, which tells whether the matrix is singular.
+constexpr double kFollowedSingular = 1e-6;
+
+// The Newton step (dR, dV) of closure c, (M - I) delta = -(end - start), and the factor that keeps
+// it within a quarter of the radius and half the speed (far from the closed orbit the linear step
+// may overshoot).
+double NewtonStep(const Closure& c, double det, const Ion& ion, double& dR, double& dV) {
+  const OneTurnMatrix& m = c.turn.radial;
+  const double a = m.m11 - 1, d = m.m22 - 1;
+  dR = -(d * c.fR - m.m12 * c.fV) / det;
+  dV = -(a * c.fV - m.m21 * c.fR) / det;
+  const double limitR = 0.25 * c.R;
+  double scale = 1;
+  if (std::fabs(dR) > limitR) scale = limitR / std::fabs(dR);
+  if (std::fabs(c.vR + scale * dV) > 0.5 * ion.V && std::fabs(dV) > 0)
+    scale = std::min(scale, std::fabs((std::copysign(0.5 * ion.V, dV) - c.vR) / dV));
+  return scale;
+}
+
+// A closed orbit whose closure residual exceeds this (m, m/rad) takes one more Newton step, kept
+// where its turn closes better: the residuals a run reports stay near the integration's own.
+constexpr double kPolishResidual = 1e-10;
+
+// The one more Newton step of a closed orbit c (of det(M - I) = det) whose residual exceeds
+// kPolishResidual; path holds c's orbit before and after.
+void Polish(const OrbitConstants& constants, const FieldPatches& field, const Ion& ion, double det,
+            double arc, Closure& c, TurnPath& path) {
+  if (std::fabs(c.fR) <= kPolishResidual && std::fabs(c.fV) <= kPolishResidual) return;
+  double dR = 0, dV = 0;
+  if (NewtonStep(c, det, ion, dR, dV) != 1) return;
+  thread_local TurnPath polished;
+  PreciseTurn turn;
+  ++c.turns;
+  const double R = c.R + dR, vR = c.vR + dV;
+  if (!TrackTurn(constants, field, ion.E, ion.V, R, vR, c.thetaS, polished, turn, c.steps,
+                 TurnAccuracy::Full, arc))
+    return;
+  const double fR = turn.Rend - R, fV = turn.vRend - vR;
+  if (!(std::hypot(fR, fV) < std::hypot(c.fR, c.fV))) return;
+  c.R = R;
+  c.vR = vR;
+  c.fR = fR;
+  c.fV = fV;
+  c.turn = turn;
+  std::swap(path, polished);
+}
+
 // Newton closure of (R, vR) from one start. A step whose orbit leaves the map, or whose residual
 // is not below the residual of the orbit it corrects, is halved; the last halving is taken if its
-// orbit stays on the map. Every turn is integrated into path: after a closure that closed, or
+// orbit stays on the map. The turns integrate the one-turn matrices to the tolerance only where
+// they are the last ones (kFullTurnResidual) or must tell a singular matrix: the Newton steps need
+// them to a few digits. Every turn is integrated into path: after a closure that closed, or
 // stopped at a singular matrix, it holds the orbit it ended on. With arc = 2 pi / N instead of a
 // whole turn it closes the orbit that repeats itself after one sector (the turns it counts are
 // then arcs).
 Closure CloseFrom(const OrbitConstants& constants, const FieldPatches& field, const Ion& ion,
-                  const OrbitStart& start, TurnPath& path, double arc = kTwoPi) {
+                  const OrbitStart& start, TurnPath& path, bool closedSeed, double arc = kTwoPi) {
   Closure c;
   c.R = start.R;
   c.vR = std::fabs(start.vR) < ion.V ? start.vR : 0;
   c.thetaS = start.thetaS;
-  ++c.turns;
-  if (Outcome o = TrackTurn(constants, field, ion.E, ion.V, c.R, c.vR, c.thetaS, path, c.turn,
-                            c.steps, arc);
-      !o) {
-    c.refusal = o.failure();
-    return c;
-  }
+  auto track = [&](double R, double vR, bool full, PreciseTurn& turn) {
+    ++c.turns;
+    Outcome o = TrackTurn(constants, field, ion.E, ion.V, R, vR, c.thetaS, path, turn, c.steps,
+                          full ? TurnAccuracy::Full : TurnAccuracy::Orbit, arc);
+    if (!o) c.refusal = o.failure();
+    return o.ok();
+  };
+  // A closed orbit of this energy as the seed may close at once: its turn is integrated in full.
+  bool full = closedSeed;  // c.turn's matrices are integrated to the tolerance
+  if (!track(c.R, c.vR, full, c.turn)) return c;
   c.followed = true;
   for (int32_t steps = 0;; ++steps) {
     c.fR = c.turn.Rend - c.R;    // m
     c.fV = c.turn.vRend - c.vR;  // m/rad
     const OneTurnMatrix& m = c.turn.radial;
-    const double a = m.m11 - 1, d = m.m22 - 1;
-    const double det = a * d - m.m12 * m.m21;  // det(M - I)
-    if (!(std::fabs(det) >= kSingularDeterminant)) {
+    const double det = (m.m11 - 1) * (m.m22 - 1) - m.m12 * m.m21;  // det(M - I)
+    const bool outOfTurns = steps >= kMaxPreciseIterations || c.turns >= kMaxClosureTurns;
+    if (!full && !(std::fabs(det) >= kFollowedSingular) && !outOfTurns) {
+      if (!track(c.R, c.vR, true, c.turn)) return c;
+      full = true;
+      continue;
+    }
+    if (full && !(std::fabs(det) >= kSingularDeterminant)) {
       c.status = ClosureStatus::Singular;
       return c;
     }
-    if (std::fabs(c.fR) <= kPreciseToleranceR && std::fabs(c.fV) <= kPreciseToleranceVr) {
+    if (full && std::fabs(c.fR) <= kPreciseToleranceR && std::fabs(c.fV) <= kPreciseToleranceVr) {
       c.status = ClosureStatus::Converged;
+      Polish(constants, field, ion, det, arc, c, path);
       return c;
     }
-    if (steps >= kMaxPreciseIterations || c.turns >= kMaxClosureTurns) {
+    if (outOfTurns) {
       c.status = ClosureStatus::NotConverged;
       return c;
     }
-    // Newton step: (M - I) delta = -(end - start).
-    const double dR = -(d * c.fR - m.m12 * c.fV) / det;
-    const double dV = -(a * c.fV - m.m21 * c.fR) / det;
-    // Far from the closed orbit the linear step may overshoot: keep it within a quarter of the
-    // radius and within half the speed.
-    const double limitR = 0.25 * c.R;
-    double scale = 1;
-    if (std::fabs(dR) > limitR) scale = limitR / std::fabs(dR);
-    if (std::fabs(c.vR + scale * dV) > 0.5 * ion.V && std::fabs(dV) > 0)
-      scale = std::min(scale, std::fabs((std::copysign(0.5 * ion.V, dV) - c.vR) / dV));
+    double dR = 0, dV = 0;
+    const double scale = NewtonStep(c, det, ion, dR, dV);
     const double residual = std::hypot(c.fR, c.fV);
+    const bool nextFull = full || std::max(std::fabs(c.fR), std::fabs(c.fV)) < kFullTurnResidual;
     bool accepted = false, leftMap = false;
     double lambda = 1;
     for (int32_t halving = 0; halving <= kMaxStepHalvings; ++halving, lambda *= 0.5) {
       if (c.turns >= kMaxClosureTurns) break;
-      const double s = scale * lambda;
-      const double R = c.R + s * dR, vR = c.vR + s * dV;
+      const double R = c.R + scale * lambda * dR, vR = c.vR + scale * lambda * dV;
       PreciseTurn turn;
-      ++c.turns;
-      if (Outcome o =
-              TrackTurn(constants, field, ion.E, ion.V, R, vR, c.thetaS, path, turn, c.steps, arc);
-          !o) {
-        c.refusal = o.failure();
+      if (!track(R, vR, nextFull, turn)) {
         leftMap = true;
         continue;
       }
       const bool last = halving == kMaxStepHalvings || c.turns >= kMaxClosureTurns;
-      if (!(std::hypot(turn.Rend - R, turn.vRend - vR) < residual) && !last) continue;
+      const bool closes = std::fabs(turn.Rend - R) <= kPreciseToleranceR &&
+                          std::fabs(turn.vRend - vR) <= kPreciseToleranceVr;
+      if (!(std::hypot(turn.Rend - R, turn.vRend - vR) < residual) && !closes && !last) continue;
       c.R = R;
       c.vR = vR;
       c.turn = turn;
+      full = nextFull;
       accepted = true;
       break;
     }
@@ -336,8 +391,8 @@ OrbitStart OrbitAt(const OrbitSamples& samples, double theta) {
     const std::ptrdiff_t wrapped =
         (k + static_cast<std::ptrdiff_t>(m)) % static_cast<std::ptrdiff_t>(m);
     index[j] = static_cast<size_t>(wrapped);
-    nodes[j] =
-        th[index[j]] + kTwoPi * static_cast<double>((k - wrapped) / static_cast<std::ptrdiff_t>(m));
+    const double turns = k < 0 ? -1.0 : (k > wrapped ? 1.0 : 0.0);  // k lies in [-1, m + 1]
+    nodes[j] = th[index[j]] + kTwoPi * turns;
   }
   OrbitStart at{0, 0, theta};
   for (size_t j = 0; j < 4; ++j) {
@@ -350,6 +405,122 @@ OrbitStart OrbitAt(const OrbitSamples& samples, double theta) {
   return at;
 }
 
+namespace {
+
+// The search of one energy over its starts: the best closure so far (and its orbit) while the
+// others are tried, and the turns and steps of all of them.
+struct StartSearch {
+  const OrbitConstants& constants;
+  const AverageFieldTables& tables;
+  const FieldPatches& field;
+  const Ion& ion;
+  TurnPath& path;      // the turn being integrated
+  TurnPath& bestPath;  // the orbit of the best closure
+  Closure best = {};
+  bool tried = false;
+  int32_t turns = 0;
+  int64_t steps = 0;
+  double rLow = tables.radii.empty() ? 0 : tables.radii.front();
+  double rHigh = tables.radii.empty() ? 0 : tables.radii.back();
+
+  // Closes from one start; true when the orbit closed with stable radial motion.
+  bool CloseFromStart(const OrbitStart& start, bool seed = false, bool closedSeed = false) {
+    Closure c = CloseFrom(constants, field, ion, start, path, closedSeed);
+    c.continued = seed;
+    turns += c.turns;
+    steps += c.steps;
+    if (!tried || Rank(c) > Rank(best)) {
+      best = std::move(c);
+      std::swap(path, bestPath);
+    }
+    tried = true;
+    return Rank(best) == kStableClosureRank;
+  }
+  // The start at radius R with the default mode's vR0 and thetaS there.
+  bool StartAt(double R, OrbitStart& start) const {
+    start.R = R;
+    return orbit_detail::TrialStart(constants, tables, R, start.vR, start.thetaS).ok();
+  }
+  // From the estimate r0 (where it settled on the map), then from the mean field's circle.
+  bool FromEstimates(bool estimated, double r0) {
+    OrbitStart start;
+    const bool onMap = estimated && r0 >= rLow && r0 <= rHigh && r0 > 0;
+    if (onMap && StartAt(r0, start) && CloseFromStart(start)) return true;
+    double circle = 0;
+    return MeanFieldCircle(field, tables.radii, ion.kOverE, ion.V, circle).ok() &&
+           !(onMap && circle == r0) && StartAt(circle, start) && CloseFromStart(start);
+  }
+  // A scan of start radii over the map; the Newton closure starts from those whose first turn
+  // closes best.
+  bool FromScan() {
+    std::vector<std::pair<double, OrbitStart>> candidates;  // residual, start
+    for (int32_t k = 0; k < kScanRadii; ++k) {
+      OrbitStart start;
+      if (!StartAt(rLow + (rHigh - rLow) * (k + 0.5) / kScanRadii, start)) continue;
+      if (!(std::fabs(start.vR) < ion.V)) start.vR = 0;
+      PreciseTurn turn;
+      ++turns;
+      if (!TrackTurn(constants, field, ion.E, ion.V, start.R, start.vR, start.thetaS, path, turn,
+                     steps, TurnAccuracy::Orbit))
+        continue;
+      candidates.emplace_back(std::hypot(turn.Rend - start.R, turn.vRend - start.vR), start);
+    }
+    std::stable_sort(candidates.begin(), candidates.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    for (size_t k = 0; k < candidates.size() && k < kScanClosures; ++k)
+      if (CloseFromStart(candidates[k].second)) return true;
+    return false;
+  }
+  // Near an edge of the map a start off the closed orbit may leave the map within one turn
+  // although the closed orbit lies inside it. The orbit that repeats itself after one sector
+  // (2 pi / N) is found over a sector's arc, which stays close to it; in an N-fold symmetric
+  // field it is the closed orbit, in any other a start near it. From the estimate, then from
+  // kSectorScanRadii radii over the map from the inside out: where an energy has several closed
+  // orbits (near a falling field), the innermost, which the ions reach first, is found first.
+  bool FromSectors(bool estimated, double r0) {
+    std::vector<double> radii;
+    if (estimated && r0 >= rLow && r0 <= rHigh) radii.push_back(r0);
+    for (int32_t k = 0; k < kSectorScanRadii; ++k)
+      radii.push_back(rLow + (rHigh - rLow) * (k + 0.5) / kSectorScanRadii);
+    const double sector = kTwoPi / constants.N;  // rad
+    int32_t arcs = 0;
+    bool closed = false;
+    for (size_t k = 0; k < radii.size() && !closed; ++k) {
+      OrbitStart start;
+      if (!StartAt(radii[k], start)) continue;
+      const Closure periodic = CloseFrom(constants, field, ion, start, path, false, sector);
+      arcs += periodic.turns;
+      steps += periodic.steps;
+      if (periodic.status == ClosureStatus::Converged)
+        closed = CloseFromStart({periodic.R, periodic.vR, periodic.thetaS});
+    }
+    turns += (arcs + constants.N - 1) / constants.N;
+    return closed;
+  }
+};
+
+// The values of the closure that ended on best's orbit (a closed one, or one a singular matrix
+// was met on): the time means over its turn, F0, the tunes.
+void ClosedValues(const OrbitConstants& constants, const Closure& best,
+                  PreciseOrbitResult& result) {
+  const PreciseTurn& turn = best.turn;
+  const double span = turn.tauTurn - constants.T0;  // rad, exactly one turn
+  result.Rmn = turn.integralR / span;
+  result.Bmn = turn.integralB / span;
+  result.F0 = 1 / (constants.invOmega0 * span);
+  result.dReo = best.fR;
+  result.dVr = best.fV;
+  result.Rs = best.R;
+  result.vRs = best.vR;
+  result.thetaS = best.thetaS;
+  result.radial = turn.radial;
+  result.vertical = turn.vertical;
+  result.nuR = TuneOfMatrix(turn.radial);
+  result.nuZ = TuneOfMatrix(turn.vertical);
+}
+
+}  // namespace
+
 PreciseOrbitResult FindPreciseOrbit(const OrbitConstants& constants,
                                     const AverageFieldTables& tables, const FieldPatches& field,
                                     double Ek, OrbitSamples& samples, const PreciseStarts& starts) {
@@ -361,106 +532,26 @@ PreciseOrbitResult FindPreciseOrbit(const OrbitConstants& constants,
   ion.beta = kinematics.beta;
   ion.V = ion.beta * constants.rInfinity;
   ion.kOverE = constants.K / ion.E;
-  PreciseOrbitResult result;
-
   // The default estimate; its y also corrects Rev.
   double y = 0, r0 = 0;
   const bool estimated = StartRadius(constants, tables, ion.beta, y, r0).ok() && Proper(y);
 
-  // The turn being integrated and the orbit of the best closure while other starts are tried;
-  // each thread keeps their storage from energy to energy.
+  // Each thread keeps the storage of the turns from energy to energy.
   thread_local TurnPath path, bestPath;
-  Closure best;
-  bool tried = false;
-  int32_t turns = 0;
-  int64_t steps = 0;
-  // Closes from one start; true when the orbit closed with stable radial motion.
-  auto closeFrom = [&](const OrbitStart& start, bool seed = false) {
-    Closure c = CloseFrom(constants, field, ion, start, path);
-    c.continued = seed;
-    turns += c.turns;
-    steps += c.steps;
-    if (!tried || Rank(c) > Rank(best)) {
-      best = std::move(c);
-      std::swap(path, bestPath);
-    }
-    tried = true;
-    return Rank(best) == kStableClosureRank;
-  };
-  // The start at radius R with the default mode's vR0 and thetaS there.
-  auto startAt = [&](double R, OrbitStart& start) {
-    start.R = R;
-    return orbit_detail::TrialStart(constants, tables, R, start.vR, start.thetaS).ok();
-  };
-
+  StartSearch search{constants, tables, field, ion, path, bestPath};
   bool closed = false;
-  for (const OrbitStart& seed : starts.seeds) {
-    if ((closed = closeFrom(seed, true))) break;
-  }
-  const double rLow = tables.radii.empty() ? 0 : tables.radii.front();
-  const double rHigh = tables.radii.empty() ? 0 : tables.radii.back();
-  if (!closed && starts.estimates) {
-    OrbitStart start;
-    const bool onMap = estimated && r0 >= rLow && r0 <= rHigh && r0 > 0;
-    if (onMap && startAt(r0, start)) closed = closeFrom(start);
-    double circle = 0;
-    if (!closed && MeanFieldCircle(field, tables.radii, ion.kOverE, ion.V, circle).ok() &&
-        !(onMap && circle == r0) && startAt(circle, start))
-      closed = closeFrom(start);
-  }
-  if (!closed && starts.estimates && rHigh > rLow) {
-    // A scan of start radii over the map; the Newton closure starts from those whose first turn
-    // closes best.
-    struct Candidate {
-      double residual;
-      OrbitStart start;
-    };
-    std::vector<Candidate> candidates;
-    for (int32_t k = 0; k < kScanRadii; ++k) {
-      OrbitStart start;
-      if (!startAt(rLow + (rHigh - rLow) * (k + 0.5) / kScanRadii, start)) continue;
-      if (!(std::fabs(start.vR) < ion.V)) start.vR = 0;
-      PreciseTurn turn;
-      ++turns;
-      if (!TrackTurn(constants, field, ion.E, ion.V, start.R, start.vR, start.thetaS, path, turn,
-                     steps))
-        continue;
-      candidates.push_back({std::hypot(turn.Rend - start.R, turn.vRend - start.vR), start});
-    }
-    std::stable_sort(
-        candidates.begin(), candidates.end(),
-        [](const Candidate& a, const Candidate& b) { return a.residual < b.residual; });
-    for (size_t k = 0; k < candidates.size() && k < kScanClosures && !closed; ++k)
-      closed = closeFrom(candidates[k].start);
-  }
-  if (!closed && starts.estimates && rHigh > rLow && constants.N > 1) {
-    // Near an edge of the map a start off the closed orbit may leave the map within one turn
-    // although the closed orbit lies inside it. The orbit that repeats itself after one sector
-    // (2 pi / N) is found over a sector's arc, which stays close to it; in an N-fold symmetric
-    // field it is the closed orbit, in any other a start near it. From the estimate, then from
-    // kSectorScanRadii radii over the map from the inside out: where an energy has several closed
-    // orbits (near a falling field), the innermost, which the ions reach first, is found first.
-    std::vector<double> radii;
-    if (estimated && r0 >= rLow && r0 <= rHigh) radii.push_back(r0);
-    for (int32_t k = 0; k < kSectorScanRadii; ++k)
-      radii.push_back(rLow + (rHigh - rLow) * (k + 0.5) / kSectorScanRadii);
-    const double sector = kTwoPi / constants.N;  // rad
-    int32_t arcs = 0;
-    for (size_t k = 0; k < radii.size() && !closed; ++k) {
-      OrbitStart start;
-      if (!startAt(radii[k], start)) continue;
-      const Closure periodic = CloseFrom(constants, field, ion, start, path, sector);
-      arcs += periodic.turns;
-      steps += periodic.steps;
-      if (periodic.status != ClosureStatus::Converged) continue;
-      closed = closeFrom({periodic.R, periodic.vR, periodic.thetaS});
-    }
-    turns += (arcs + constants.N - 1) / constants.N;
-  }
+  for (const OrbitStart& seed : starts.seeds)
+    if ((closed = search.CloseFromStart(seed, true, starts.closedSeeds))) break;
+  const bool overMap = starts.estimates && search.rHigh > search.rLow;
+  if (!closed && starts.estimates) closed = search.FromEstimates(estimated, r0);
+  if (!closed && overMap) closed = search.FromScan();
+  if (!closed && overMap && constants.N > 1) search.FromSectors(estimated, r0);
 
+  const Closure& best = search.best;
+  PreciseOrbitResult result;
   samples.Clear();
-  result.iterations = turns;
-  result.steps = steps;
+  result.iterations = search.turns;
+  result.steps = search.steps;
   result.status = best.status;
   result.noStart = best.status == ClosureStatus::Failed && !best.followed && !best.continued;
   result.reason = Reason(best);
@@ -470,22 +561,8 @@ PreciseOrbitResult FindPreciseOrbit(const OrbitConstants& constants,
     return result;
   }
   SampleTurn(bestPath, field, ion.V, constants.T0, samples);
-
-  const PreciseTurn& turn = best.turn;
-  const double span = turn.tauTurn - constants.T0;  // rad, exactly one turn
-  result.Rmn = turn.integralR / span;
-  result.Bmn = turn.integralB / span;
-  result.Rev = PreciseRev(result.Rmn, estimated, y, r0, rLow, rHigh, result.note);
-  result.F0 = 1 / (constants.invOmega0 * span);
-  result.dReo = best.fR;
-  result.dVr = best.fV;
-  result.Rs = best.R;
-  result.vRs = best.vR;
-  result.thetaS = best.thetaS;
-  result.radial = turn.radial;
-  result.vertical = turn.vertical;
-  result.nuR = TuneOfMatrix(turn.radial);
-  result.nuZ = TuneOfMatrix(turn.vertical);
+  ClosedValues(constants, best, result);
+  result.Rev = PreciseRev(result.Rmn, estimated, y, r0, search.rLow, search.rHigh, result.note);
   return result;
 }
 

@@ -174,6 +174,9 @@ struct OrbitStart {
 struct PreciseStarts {
   std::span<const OrbitStart> seeds;
   bool estimates = true;
+  // The seeds are closed orbits of this energy (on this field or a slightly changed one), which
+  // may close at once: their first turn integrates the one-turn matrices to the tolerance too.
+  bool closedSeeds = false;
 };
 
 // What the precise closure delivers for one energy; the closed orbit stays in the OrbitSamples.

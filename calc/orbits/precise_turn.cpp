@@ -231,11 +231,14 @@ class GridSampler {
   double next_ = 0;                // rad, the next grid azimuth to sample
 };
 
-// The norm of the step control for a turn from radius Rs at speed V.
-TurnErrorNorm NormOfTurn(const OrbitConstants& constants, double E, double V, double Rs) {
+// The norm of the step control for a turn from radius Rs at speed V: the one-turn matrices count
+// with scale 1 for the full accuracy, not at all (an infinite scale) for the orbit's.
+TurnErrorNorm NormOfTurn(const OrbitConstants& constants, double E, double V, double Rs,
+                         TurnAccuracy accuracy) {
   TurnErrorNorm norm;
   norm.tolerance = constants.tolerance;
-  norm.scale.fill(1.0);
+  norm.scale.fill(accuracy == TurnAccuracy::Full ? 1.0 : HUGE_VAL);
+  norm.scale[kTau] = 1;
   norm.scale[kR] = norm.scale[kIntR] = std::fabs(Rs);
   norm.scale[kVr] = V;
   norm.scale[kIntB] = E / std::fabs(constants.K);
@@ -246,7 +249,7 @@ TurnErrorNorm NormOfTurn(const OrbitConstants& constants, double E, double V, do
 
 Outcome TrackTurn(const OrbitConstants& constants, const FieldPatches& field, double E, double V,
                   double Rs, double vRs, double thetaS, TurnPath& path, PreciseTurn& turn,
-                  int64_t& steps, double arc) {
+                  int64_t& steps, TurnAccuracy accuracy, double arc) {
   Derivatives f(field, constants.K / E, V);
   State y{};
   y[kR] = Rs;
@@ -270,7 +273,7 @@ Outcome TrackTurn(const OrbitConstants& constants, const FieldPatches& field, do
     CountSignChange((*step.y1)[kZ12], verticalSign, verticalChanges);
   };
   const AdaptiveResult<kComponents> end = IntegrateDormandPrince(
-      f, thetaS, thetaEnd, y, control, NormOfTurn(constants, E, V, Rs), onStep,
+      f, thetaS, thetaEnd, y, control, NormOfTurn(constants, E, V, Rs, accuracy), onStep,
       [&](double t) { return nodes.Next(t); }, [&](const Step& step) { return nodes.CutAt(step); });
   steps += end.accepted + end.rejected;
   switch (end.end) {
@@ -355,7 +358,7 @@ Outcome TrackPreciseArc(const OrbitConstants& constants, const FieldPatches& fie
   precise_detail::TurnPath path;
   int64_t steps = 0;
   if (Outcome o = precise_detail::TrackTurn(constants, field, E, V, Rs, vRs, thetaS, path, turn,
-                                            steps, arc);
+                                            steps, precise_detail::TurnAccuracy::Full, arc);
       !o)
     return o;
   precise_detail::SampleTurn(path, field, V, constants.T0, samples);

@@ -29,12 +29,17 @@ struct TurnPath {
   }
 };
 
+// What the step control of a turn keeps below the tolerance: the orbit (R, vR, tau and the
+// integrals of R and B), the one-turn matrices following it to a few digits (a Newton step needs no
+// more), or everything (the turn whose matrices give the tunes).
+enum class TurnAccuracy { Orbit, Full };
+
 // Integrates one turn (or the arc given) from (Rs, vRs) at thetaS for an ion of total energy E (J)
 // and speed V (m/rad) into path and turn; tau starts at zero. steps counts the integration steps
 // made.
 Outcome TrackTurn(const OrbitConstants& constants, const FieldPatches& field, double E, double V,
                   double Rs, double vRs, double thetaS, TurnPath& path, PreciseTurn& turn,
-                  int64_t& steps, double arc = kTwoPi);
+                  int64_t& steps, TurnAccuracy accuracy, double arc = kTwoPi);
 
 // The samples of an integrated turn: its path with w from R and vR, tau from T0, B from the field.
 void SampleTurn(const TurnPath& path, const FieldPatches& field, double V, double T0,

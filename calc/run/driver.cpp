@@ -364,66 +364,14 @@ Failure NotClosedSummary(const PreparedRun& run, const ClosedOrbits& closed) {
   return MessageFailure(Message{text, "Error", Icon::Warning, Owner::None});
 }
 
-// The energy loop of the precise closure: every energy through CloseOrbits, which closes them on
-// the run's threads and then seeds those that did not close from their closed neighbours. An
-// energy that does not close stays in the results without values (kNoValue), with its status and
-// reason in the closure tables; one message at the end names them.
-CalculationOutput RunPreciseEnergies(const PreparedRun& run, ProgressSink& progress,
-                                     const StopToken& stop, const WorkerOptions& options,
-                                     const OrbitConstants& constants,
-                                     const AverageFieldTables& tables, const FieldPatches& field) {
-  CalculationOutput out;
-  StartProgress(progress, run.n);
-
-  // Each closed orbit (one precise turn, as many samples as integration steps) is kept for its
-  // energy as it closes; the run's sample tables take those of the energies that closed, in energy
-  // order, at the end.
+// The results of a complete precise run from its closed orbits (their samples moved into the
+// record's tables, in energy order): values, tunes, statuses and reasons of every energy, and the
+// one message naming those that did not close.
+void PreciseResults(const PreparedRun& run, const WorkerOptions& options,
+                    const ClosedOrbits& closed, std::vector<OrbitSamples>& closedSamples,
+                    CalculationOutput& out) {
   const size_t n = static_cast<size_t>(run.n);
-  std::vector<OrbitSamples> closedSamples(n);
   std::vector<int32_t> points(n, 0);
-
-  ClosedOrbitsOptions batch;
-  batch.threads = std::clamp(options.threads, 1, std::max(run.n, 1));
-  batch.stop = stop;
-  // The first pass's verdict of each energy, which a stopped run keeps; the second pass may still
-  // improve it.
-  out.energyStatus.assign(n, -1);
-  out.energyReasons.assign(n, std::string());
-  EnergyValues first;
-  for (auto* table : {&first.Rmn, &first.Bmn, &first.Rev, &first.F0, &first.dReo})
-    table->assign(n, kNoValue);
-  batch.energyFinished = [&](int32_t energy, const PreciseOrbitResult& result) {
-    const auto at = static_cast<size_t>(energy);
-    out.energyStatus[at] = static_cast<int32_t>(result.status);
-    out.energyReasons[at] = result.reason;
-    if (result.status == ClosureStatus::Converged) {
-      first.Rmn[at] = result.Rmn;
-      first.Bmn[at] = result.Bmn;
-      first.Rev[at] = result.Rev;
-      first.F0[at] = result.F0;
-      first.dReo[at] = result.dReo;
-    }
-    if (options.energyFinished) options.energyFinished(energy, result.iterations);
-    progress.stepIt();
-  };
-  batch.orbitClosed = [&](int32_t energy, const OrbitSamples& s) {
-    OrbitSamples& kept = closedSamples[static_cast<size_t>(energy)];
-    kept = s;
-    kept.B.clear();  // the run's tables keep no field
-    kept.B.shrink_to_fit();
-  };
-  const ClosedOrbits closed = CloseOrbits(constants, tables, field, run.Ek, {}, batch);
-  progress.setPos(0);
-  if (closed.stopped) {
-    out.outcome = WorkerOutcome::Stopped;
-    out.Rmn = std::move(first.Rmn);
-    out.Bmn = std::move(first.Bmn);
-    out.Rev = std::move(first.Rev);
-    out.F0 = std::move(first.F0);
-    out.dReo = std::move(first.dReo);
-    return out;
-  }
-
   EnergyValues values;
   for (auto* table : {&values.Rmn, &values.Bmn, &values.Rev, &values.F0, &values.dReo})
     table->assign(n, 0.0);
@@ -483,6 +431,67 @@ CalculationOutput RunPreciseEnergies(const PreparedRun& run, ProgressSink& progr
   closure.reasons = std::move(reasons);
   out.results = std::move(results);
   out.outcome = WorkerOutcome::Completed;
+}
+
+// The energy loop of the precise closure: every energy through CloseOrbits, which closes them on
+// the run's threads and then seeds those that did not close from their closed neighbours. An
+// energy that does not close stays in the results without values (kNoValue), with its status and
+// reason in the closure tables; one message at the end names them.
+CalculationOutput RunPreciseEnergies(const PreparedRun& run, ProgressSink& progress,
+                                     const StopToken& stop, const WorkerOptions& options,
+                                     const OrbitConstants& constants,
+                                     const AverageFieldTables& tables, const FieldPatches& field) {
+  CalculationOutput out;
+  StartProgress(progress, run.n);
+
+  // Each closed orbit (one precise turn on its sample grid) is kept for its energy as it closes;
+  // the run's sample tables take those of the energies that closed, in energy order, at the end.
+  const size_t n = static_cast<size_t>(run.n);
+  std::vector<OrbitSamples> closedSamples(n);
+
+  ClosedOrbitsOptions batch;
+  batch.threads = std::clamp(options.threads, 1, std::max(run.n, 1));
+  batch.stop = stop;
+  // The first pass's verdict of each energy, which a stopped run keeps; the second pass may still
+  // improve it.
+  out.energyStatus.assign(n, -1);
+  out.energyReasons.assign(n, std::string());
+  EnergyValues first;
+  for (auto* table : {&first.Rmn, &first.Bmn, &first.Rev, &first.F0, &first.dReo})
+    table->assign(n, kNoValue);
+  batch.energyFinished = [&](int32_t energy, const PreciseOrbitResult& result) {
+    const auto at = static_cast<size_t>(energy);
+    out.energyStatus[at] = static_cast<int32_t>(result.status);
+    out.energyReasons[at] = result.reason;
+    if (result.status == ClosureStatus::Converged) {
+      first.Rmn[at] = result.Rmn;
+      first.Bmn[at] = result.Bmn;
+      first.Rev[at] = result.Rev;
+      first.F0[at] = result.F0;
+      first.dReo[at] = result.dReo;
+    }
+    if (options.energyFinished) options.energyFinished(energy, result.iterations);
+    progress.stepIt();
+  };
+  batch.orbitClosed = [&](int32_t energy, const OrbitSamples& s) {
+    OrbitSamples& kept = closedSamples[static_cast<size_t>(energy)];
+    kept = s;
+    kept.B.clear();  // the run's tables keep no field
+    kept.B.shrink_to_fit();
+  };
+  const ClosedOrbits closed = CloseOrbits(constants, tables, field, run.Ek, {}, batch);
+  progress.setPos(0);
+  if (closed.stopped) {
+    out.outcome = WorkerOutcome::Stopped;
+    out.Rmn = std::move(first.Rmn);
+    out.Bmn = std::move(first.Bmn);
+    out.Rev = std::move(first.Rev);
+    out.F0 = std::move(first.F0);
+    out.dReo = std::move(first.dReo);
+    return out;
+  }
+
+  PreciseResults(run, options, closed, closedSamples, out);
   return out;
 }
 

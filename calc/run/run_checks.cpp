@@ -125,6 +125,87 @@ int32_t Symmetry(const PreparedRun& r, const std::vector<double>& mean, double l
   return static_cast<int32_t>(strongest - power.begin());
 }
 
+// The warning of values no magnet has (not finite, or beyond kMaxField), which make every other
+// check meaningless; empty when there are none.
+std::string WildValuesWarning(const PreparedRun& r) {
+  const size_t nTheta = r.azimuths.size();
+  size_t wild = 0, firstWild = 0;
+  for (size_t k = 0; k < r.field.size(); ++k) {
+    if (std::fabs(r.field[k]) <= kMaxField) continue;  // false for NaN too
+    if (wild++ == 0) firstWild = k;
+  }
+  if (wild == 0) return {};
+  return "The map holds " + std::to_string(wild) +
+         (wild == 1 ? " field value that is" : " field values that are") +
+         " not finite or beyond " + Number(kMaxField) +
+         " T (the first at R = " + Number(r.radii[firstWild / nTheta]) + " m): check the map file.";
+}
+
+// The radii the energies reach (low to high; none: `reached` false).
+struct ReachedRadii {
+  bool reached = false;
+  double low = 0, high = 0;  // m
+};
+
+// Warns where Frf/H is off the revolution frequency of the ion at the radii its energies reach
+// (their median); returns those radii.
+ReachedRadii CheckFrequency(const PreparedRun& r, const Reach& reach,
+                            std::vector<std::string>& warnings) {
+  double low = r.radii.back(), high = r.radii.front();
+  std::vector<double> ratios, frequencies;         // f / (Frf / H); Hz
+  const double nominal = r.rfFrequency / r.run.H;  // Hz
+  const double E0 = RestEnergy(r.restMass);
+  for (size_t e = 0; e < r.Ek.size(); ++e) {
+    if (!reach.radius[e] || reach.below[e]) continue;
+    const double R = *reach.radius[e];
+    low = std::min(low, R);
+    high = std::max(high, R);
+    const double f = KinematicsOf(r.Ek[e], E0).beta * kSpeedOfLight / (kTwoPi * R);
+    frequencies.push_back(f);
+    ratios.push_back(f / nominal);
+  }
+  if (ratios.empty()) return {};
+  std::vector<double> sorted = ratios;
+  std::nth_element(sorted.begin(), sorted.begin() + static_cast<ptrdiff_t>(sorted.size() / 2),
+                   sorted.end());
+  const double median = sorted[sorted.size() / 2];
+  if (!(std::fabs(median - 1) <= kFrequencyMismatch)) {
+    const auto [fLow, fHigh] = std::minmax_element(frequencies.begin(), frequencies.end());
+    const std::string range = Frequency(*fLow, *fHigh);
+    warnings.push_back("Frf/H = " + Frequency(nominal, nominal) +
+                       " differs from the revolution frequency of this ion in the map's mean "
+                       "field (" +
+                       range + "): check Frf (MHz), H, m0 and Q.");
+  }
+  return {true, low, high};
+}
+
+// Warns of a sign change of the mean field between the first radius and the largest radius
+// reached.
+void CheckMeanFieldSign(const PreparedRun& r, const Reach& reach, const std::vector<double>& mean,
+                        std::vector<std::string>& warnings) {
+  bool unreached = false;
+  double largest = r.radii.front();
+  for (size_t e = 0; e < r.Ek.size(); ++e) {
+    if (reach.none[e]) unreached = true;
+    if (reach.radius[e]) largest = std::max(largest, *reach.radius[e]);
+  }
+  if (unreached) largest = r.radii.back();
+  int firstSign = 0;
+  for (size_t i = 0; i < r.radii.size() && r.radii[i] <= largest; ++i) {
+    const int sign = mean[i] > 0 ? 1 : mean[i] < 0 ? -1 : 0;
+    if (sign == 0) continue;
+    if (firstSign == 0) firstSign = sign;
+    if (sign != firstSign) {
+      warnings.push_back("The map's mean field changes sign between R = " + Number(r.radii[i - 1]) +
+                         " and " + Number(r.radii[i]) +
+                         " m, inside the radii the energies reach (" + Number(r.radii.front()) +
+                         " to " + Number(largest) + " m): check the map's field and the energies.");
+      break;
+    }
+  }
+}
+
 }  // namespace
 
 std::vector<std::string> RunWarnings(const PreparedRun& r) {
@@ -133,17 +214,8 @@ std::vector<std::string> RunWarnings(const PreparedRun& r) {
   if (nR < 2 || nTheta < 1 || r.field.size() != nR * nTheta || n == 0 || !(r.restMass > 0) ||
       !(std::fabs(r.charge) > 0))
     return warnings;
-  // Values no magnet has (not finite, or beyond kMaxField) make every other check meaningless.
-  size_t wild = 0, firstWild = 0;
-  for (size_t k = 0; k < r.field.size(); ++k) {
-    if (std::fabs(r.field[k]) <= kMaxField) continue;  // false for NaN too
-    if (wild++ == 0) firstWild = k;
-  }
-  if (wild > 0) {
-    warnings.push_back("The map holds " + std::to_string(wild) +
-                       (wild == 1 ? " field value that is" : " field values that are") +
-                       " not finite or beyond " + Number(kMaxField) + " T (the first at R = " +
-                       Number(r.radii[firstWild / nTheta]) + " m): check the map file.");
+  if (std::string wild = WildValuesWarning(r); !wild.empty()) {
+    warnings.push_back(std::move(wild));
     return warnings;
   }
   std::vector<double> mean(nR, 0.0);  // T, azimuthal mean at each radius node
@@ -155,38 +227,10 @@ std::vector<std::string> RunWarnings(const PreparedRun& r) {
   }
   const int fieldSign = total < 0 ? -1 : 1;
   const Reach reach = MeanFieldRadii(r, mean, fieldSign);
+  const ReachedRadii reached = CheckFrequency(r, reach, warnings);
 
-  // The radii the energies reach, and the revolution frequency of the ion there.
-  double low = r.radii.back(), high = r.radii.front();
-  std::vector<double> ratios, frequencies;         // f / (Frf / H); Hz
-  const double nominal = r.rfFrequency / r.run.H;  // Hz
-  const double E0 = RestEnergy(r.restMass);
-  for (size_t e = 0; e < n; ++e) {
-    if (!reach.radius[e] || reach.below[e]) continue;
-    const double R = *reach.radius[e];
-    low = std::min(low, R);
-    high = std::max(high, R);
-    const double f = KinematicsOf(r.Ek[e], E0).beta * kSpeedOfLight / (kTwoPi * R);
-    frequencies.push_back(f);
-    ratios.push_back(f / nominal);
-  }
-  if (!ratios.empty()) {
-    std::vector<double> sorted = ratios;
-    std::nth_element(sorted.begin(), sorted.begin() + static_cast<ptrdiff_t>(sorted.size() / 2),
-                     sorted.end());
-    const double median = sorted[sorted.size() / 2];
-    if (!(std::fabs(median - 1) <= kFrequencyMismatch)) {
-      const auto [fLow, fHigh] = std::minmax_element(frequencies.begin(), frequencies.end());
-      const std::string range = Frequency(*fLow, *fHigh);
-      warnings.push_back("Frf/H = " + Frequency(nominal, nominal) +
-                         " differs from the revolution frequency of this ion in the map's mean "
-                         "field (" +
-                         range + "): check Frf (MHz), H, m0 and Q.");
-    }
-  }
-
-  const int32_t symmetry = ratios.empty() ? Symmetry(r, mean, r.radii.front(), r.radii.back())
-                                          : Symmetry(r, mean, low, high);
+  const int32_t symmetry = !reached.reached ? Symmetry(r, mean, r.radii.front(), r.radii.back())
+                                            : Symmetry(r, mean, reached.low, reached.high);
   if (symmetry > 0 && symmetry != r.run.N)
     warnings.push_back("The map has " + std::to_string(symmetry) + "-fold symmetry, N = " +
                        std::to_string(r.run.N) + ": check N (the number of sectors).");
@@ -203,28 +247,7 @@ std::vector<std::string> RunWarnings(const PreparedRun& r) {
   if (const std::string below = EnergyRanges(r.Ek, reach.below); !below.empty())
     warnings.push_back(below + ": the mean-field radius lies below the map's first radius (" +
                        Number(r.radii.front()) + " m): check EkBegin and the map's radii.");
-
-  // A sign change of the mean field between the first radius and the largest radius reached.
-  bool unreached = false;
-  double largest = r.radii.front();
-  for (size_t e = 0; e < n; ++e) {
-    if (reach.none[e]) unreached = true;
-    if (reach.radius[e]) largest = std::max(largest, *reach.radius[e]);
-  }
-  if (unreached) largest = r.radii.back();
-  int firstSign = 0;
-  for (size_t i = 0; i < nR && r.radii[i] <= largest; ++i) {
-    const int sign = mean[i] > 0 ? 1 : mean[i] < 0 ? -1 : 0;
-    if (sign == 0) continue;
-    if (firstSign == 0) firstSign = sign;
-    if (sign != firstSign) {
-      warnings.push_back("The map's mean field changes sign between R = " + Number(r.radii[i - 1]) +
-                         " and " + Number(r.radii[i]) +
-                         " m, inside the radii the energies reach (" + Number(r.radii.front()) +
-                         " to " + Number(largest) + " m): check the map's field and the energies.");
-      break;
-    }
-  }
+  CheckMeanFieldSign(r, reach, mean, warnings);
   return warnings;
 }
 

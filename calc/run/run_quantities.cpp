@@ -48,18 +48,12 @@ bool ApplyPreset(std::string_view label, RunParameters& parameters) {
   return false;
 }
 
-Result<RunQuantities> DeriveRunQuantities(const RunParameters& p) {
-  RunQuantities q;
-  q.rfFrequency = p.Frf * 1000000;  // Hz
-  const double sign = p.ChargeSign == 1 ? -1.0 : 1.0;
-  q.charge = sign * p.Q * kElementaryCharge;  // C
-  q.restMass = p.m0 * kKilogramsPerSamu;      // kg
-  q.ekBegin = MeVToJoules(p.EkBegin);         // J
-  q.ekEnd = MeVToJoules(p.EkEnd);             // J
-  q.dEk = MeVToJoules(p.dEk);                 // J
+namespace {
 
-  // The nine basic checks, in this order; the first that fails ends the command silently. Each is
-  // written as "not (condition holds)", so that a value that is not a number fails it as well.
+// The nine basic checks of the run parameters, in this order; the first that fails ends the
+// command silently. Each is written as "not (condition holds)", so that a value that is not a
+// number fails it as well.
+Outcome CheckBasics(const RunParameters& p, const RunQuantities& q) {
   if (p.ChargeSign != 0 && p.ChargeSign != 1)
     return Silent("ChargeSign = " + std::to_string(p.ChargeSign) +
                   " is out of range (allowed: 0 for a positive ion, 1 for a negative ion)!");
@@ -80,9 +74,12 @@ Result<RunQuantities> DeriveRunQuantities(const RunParameters& p) {
     return Silent("T0 = " + Num(p.T0) + " rad is out of range (allowed: below TIs = " + Num(p.TIs) +
                   " rad)!");
   if (!(p.h > 0)) return Silent("h = " + Num(p.h) + " rad is out of range (allowed: above 0)!");
+  return {};
+}
 
-  // Values the orbit arithmetic divides by, or that leave the harmonic list or the tables
-  // undefined: refused with a message of their own.
+// Values the orbit arithmetic divides by, or that leave the harmonic list or the tables
+// undefined: refused with a message of their own.
+Outcome CheckDivisors(const RunParameters& p, const RunQuantities& q) {
   if (p.H < 1)
     return Shown("Harmonic number H = " + std::to_string(p.H) +
                  " is out of range (allowed: 1 or more)!");
@@ -106,8 +103,12 @@ Result<RunQuantities> DeriveRunQuantities(const RunParameters& p) {
     return Shown("TIs = " + Num(p.TIs) + " rad is out of range (allowed: a finite number)!");
   if (!std::isfinite(p.h))
     return Shown("h = " + Num(p.h) + " rad is out of range (allowed: a finite number)!");
+  return {};
+}
 
-  // n = round((EkEnd - EkBegin) / dEk) + 1, halves away from zero, as a 32-bit integer.
+// The energies of the run: n = round((EkEnd - EkBegin) / dEk) + 1, halves away from zero, as a
+// 32-bit integer.
+Outcome StepEnergies(const RunParameters& p, RunQuantities& q) {
   const double steps = std::round((q.ekEnd - q.ekBegin) / q.dEk) + 1;
   if (!(steps >= 1 && steps <= std::numeric_limits<int32_t>::max()))
     return Shown("Energy step dEk = " + Num(p.dEk) + " MeV gives " + Num(steps) +
@@ -128,6 +129,24 @@ Result<RunQuantities> DeriveRunQuantities(const RunParameters& p) {
     q.Ek.push_back(ek);
     ek = ek + q.dEk;
   }
+  return {};
+}
+
+}  // namespace
+
+Result<RunQuantities> DeriveRunQuantities(const RunParameters& p) {
+  RunQuantities q;
+  q.rfFrequency = p.Frf * 1000000;  // Hz
+  const double sign = p.ChargeSign == 1 ? -1.0 : 1.0;
+  q.charge = sign * p.Q * kElementaryCharge;  // C
+  q.restMass = p.m0 * kKilogramsPerSamu;      // kg
+  q.ekBegin = MeVToJoules(p.EkBegin);         // J
+  q.ekEnd = MeVToJoules(p.EkEnd);             // J
+  q.dEk = MeVToJoules(p.dEk);                 // J
+
+  if (Outcome basics = CheckBasics(p, q); !basics) return basics;
+  if (Outcome divisors = CheckDivisors(p, q); !divisors) return divisors;
+  if (Outcome energies = StepEnergies(p, q); !energies) return energies;
   return q;
 }
 

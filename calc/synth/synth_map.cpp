@@ -1,7 +1,6 @@
 // Synthetic isochronous field maps: the analytic model, its flutter correction, and the *.sdf text.
 #include "calc/synth/synth_map.h"
 
-#include <Eigen/Dense>
 #include <algorithm>
 #include <array>
 #include <cmath>
@@ -20,19 +19,6 @@
 namespace zuba {
 namespace {
 
-// Grid of the flutter correction: nodes about 2.5 cm apart (8 to 200 nodes), joined by a cubic
-// that is smooth in value and slope. The turn time of an orbit depends on the field across its
-// whole radial swing; nodes closer than that swing would let the correction oscillate.
-constexpr double kGridSpacing = 0.025;  // m
-// The correction is done when every closed orbit of the grid turns in 2π/ω0 within this ratio.
-constexpr double kPeriodTolerance = 1e-9;
-constexpr int kMaxCorrectionRounds = 30;
-// The hill model's κ/g²: Chebyshev terms, and the largest deviation of the turn time from 2π/ω0
-// that the fitted closed orbits may keep.
-constexpr size_t kHillTerms = 20;
-constexpr double kHillTolerance = 1e-6;
-constexpr double kHillTableSpacing = 0.002;  // m
-
 // The reader keeps header values to 0.001 (m or degree), halves away from zero.
 double RoundHeader(double x) {
   return std::round(x * 1000) * 0.001;
@@ -42,22 +28,58 @@ std::string Num(double value, NumberFormat format = Significant(6)) {
   return FormatNumber(value, format);
 }
 
-// Least-squares solution x of a·x ≈ b (rows ≥ columns) by Householder reflections; empty when a
-// column is dependent on the others (a zero on the diagonal of R).
-std::vector<double> LeastSquares(const Eigen::MatrixXd& a, const Eigen::VectorXd& b) {
-  const Eigen::HouseholderQR<Eigen::MatrixXd> qr(a);
-  const Eigen::Index columns = a.cols();
-  for (Eigen::Index c = 0; c < columns; ++c)
-    if (!(std::fabs(qr.matrixQR()(c, c)) > 0)) return {};
-  const Eigen::VectorXd x = qr.solve(b);
-  return {x.begin(), x.end()};
+// The options of the model: the RF, the ion, the unit, the flutter or the hills, the uniform field.
+Outcome CheckModelOptions(const SynthMapOptions& o) {
+  if (!(o.frfMhz > 0) || !std::isfinite(o.frfMhz))
+    return ErrorFailure("RF frequency " + Num(o.frfMhz) + " MHz: allowed a finite number above 0");
+  if (o.harmonic < 1)
+    return ErrorFailure("harmonic number " + std::to_string(o.harmonic) + ": allowed 1 or more");
+  if (o.sectors < 2)
+    return ErrorFailure("sector count " + std::to_string(o.sectors) + ": allowed 2 or more");
+  if (!(o.massSamu > 0) || !std::isfinite(o.massSamu))
+    return ErrorFailure("rest mass " + Num(o.massSamu) + " samu: allowed a finite number above 0");
+  if (o.chargeNumber < 1)
+    return ErrorFailure("charge number " + std::to_string(o.chargeNumber) + ": allowed 1 or more");
+  if (o.unit != "Gs" && o.unit != "T")
+    return ErrorFailure("unit \"" + o.unit + "\": allowed Gs or T");
+  if (!(o.flutter >= 0 && o.flutter < 1))
+    return ErrorFailure("flutter " + Num(o.flutter) + ": allowed 0 up to (not including) 1");
+  if (!(o.flutterRadius > 0) || !std::isfinite(o.flutterRadius))
+    return ErrorFailure("flutter radius " + Num(o.flutterRadius) +
+                        " m: allowed a finite number above 0");
+  if (!std::isfinite(o.spiral))
+    return ErrorFailure("spiral " + Num(o.spiral) + " degree: not a number");
+  if (o.hillFraction) {
+    if (!(*o.hillFraction > 0 && *o.hillFraction < 1))
+      return ErrorFailure("hill fraction " + Num(*o.hillFraction) +
+                          ": allowed above 0 and below 1");
+    if (!(o.valleyField >= 0 && o.valleyField < 1))
+      return ErrorFailure("valley field " + Num(o.valleyField) +
+                          " of the hill field: allowed 0 up to (not including) 1");
+    if (!(o.edgeWidth > 0) || !std::isfinite(o.edgeWidth))
+      return ErrorFailure("edge width " + Num(o.edgeWidth) + " m: allowed a finite number above 0");
+  }
+  if (o.uniformField && (!std::isfinite(*o.uniformField) || *o.uniformField == 0))
+    return ErrorFailure("uniform field " + Num(*o.uniformField) +
+                        " T: allowed a finite non-zero number");
+  return {};
 }
 
-// Chebyshev polynomials T0 .. T(n−1) at x.
-std::vector<double> Chebyshev(double x, size_t n) {
-  std::vector<double> t(n);
-  for (size_t k = 0; k < n; ++k) t[k] = k == 0 ? 1 : k == 1 ? x : 2 * x * t[k - 1] - t[k - 2];
-  return t;
+// The mesh as the reader will see it: one full turn, at most 50 million nodes.
+Outcome CheckSynthMesh(const SynthMapOptions& o) {
+  const double rMin = RoundHeader(o.rMin), rMax = RoundHeader(o.rMax), dR = RoundHeader(o.dR);
+  const double tMin = RoundHeader(o.thetaMin), tMax = RoundHeader(o.thetaMax);
+  const double dT = RoundHeader(o.dTheta);
+  if (!(rMin >= 0 && rMin < rMax && dR > 0) || !std::isfinite(rMax))
+    return ErrorFailure("radius mesh " + Num(rMin) + " .. " + Num(rMax) + " step " + Num(dR) +
+                        " m: allowed 0 <= r-min < r-max, step above 0 (to 0.001 m)");
+  if (!(std::isfinite(tMin) && std::isfinite(tMax) && dT > 0 && tMin + 360 - dT / 2 < tMax &&
+        tMax < tMin + 360 + dT / 2 && std::round((tMax - tMin) / dT) >= 1))
+    return ErrorFailure("azimuth mesh " + Num(tMin) + " .. " + Num(tMax) + " step " + Num(dT) +
+                        " degree: must cover one full turn (theta-max = theta-min + 360)");
+  if ((std::round((rMax - rMin) / dR) + 1) * std::round((tMax - tMin) / dT) > 5e7)
+    return ErrorFailure("mesh of more than 50 million nodes");
+  return {};
 }
 
 // State of the orbit in θ as the independent variable: R (m), vR = dR/dτ (m/rad), w = dθ/dτ,
@@ -83,50 +105,9 @@ void SynthOptionsFromRun(const RunParameters& p, SynthMapOptions& options) {
 }
 
 Result<SynthField> SynthField::Make(const SynthMapOptions& o) {
-  auto fail = [&](std::string reason) -> Result<SynthField> {
-    return ErrorFailure(std::move(reason));
-  };
-  if (!(o.frfMhz > 0) || !std::isfinite(o.frfMhz))
-    return fail("RF frequency " + Num(o.frfMhz) + " MHz: allowed a finite number above 0");
-  if (o.harmonic < 1)
-    return fail("harmonic number " + std::to_string(o.harmonic) + ": allowed 1 or more");
-  if (o.sectors < 2)
-    return fail("sector count " + std::to_string(o.sectors) + ": allowed 2 or more");
-  if (!(o.massSamu > 0) || !std::isfinite(o.massSamu))
-    return fail("rest mass " + Num(o.massSamu) + " samu: allowed a finite number above 0");
-  if (o.chargeNumber < 1)
-    return fail("charge number " + std::to_string(o.chargeNumber) + ": allowed 1 or more");
-  if (o.unit != "Gs" && o.unit != "T") return fail("unit \"" + o.unit + "\": allowed Gs or T");
-  if (!(o.flutter >= 0 && o.flutter < 1))
-    return fail("flutter " + Num(o.flutter) + ": allowed 0 up to (not including) 1");
-  if (!(o.flutterRadius > 0) || !std::isfinite(o.flutterRadius))
-    return fail("flutter radius " + Num(o.flutterRadius) + " m: allowed a finite number above 0");
-  if (!std::isfinite(o.spiral)) return fail("spiral " + Num(o.spiral) + " degree: not a number");
-  if (o.hillFraction) {
-    if (!(*o.hillFraction > 0 && *o.hillFraction < 1))
-      return fail("hill fraction " + Num(*o.hillFraction) + ": allowed above 0 and below 1");
-    if (!(o.valleyField >= 0 && o.valleyField < 1))
-      return fail("valley field " + Num(o.valleyField) +
-                  " of the hill field: allowed 0 up to (not including) 1");
-    if (!(o.edgeWidth > 0) || !std::isfinite(o.edgeWidth))
-      return fail("edge width " + Num(o.edgeWidth) + " m: allowed a finite number above 0");
-  }
-  if (o.uniformField && (!std::isfinite(*o.uniformField) || *o.uniformField == 0))
-    return fail("uniform field " + Num(*o.uniformField) + " T: allowed a finite non-zero number");
-
-  // The mesh as the reader will see it.
-  const double rMin = RoundHeader(o.rMin), rMax = RoundHeader(o.rMax), dR = RoundHeader(o.dR);
-  const double tMin = RoundHeader(o.thetaMin), tMax = RoundHeader(o.thetaMax);
-  const double dT = RoundHeader(o.dTheta);
-  if (!(rMin >= 0 && rMin < rMax && dR > 0) || !std::isfinite(rMax))
-    return fail("radius mesh " + Num(rMin) + " .. " + Num(rMax) + " step " + Num(dR) +
-                " m: allowed 0 <= r-min < r-max, step above 0 (to 0.001 m)");
-  if (!(std::isfinite(tMin) && std::isfinite(tMax) && dT > 0 && tMin + 360 - dT / 2 < tMax &&
-        tMax < tMin + 360 + dT / 2 && std::round((tMax - tMin) / dT) >= 1))
-    return fail("azimuth mesh " + Num(tMin) + " .. " + Num(tMax) + " step " + Num(dT) +
-                " degree: must cover one full turn (theta-max = theta-min + 360)");
-  if ((std::round((rMax - rMin) / dR) + 1) * std::round((tMax - tMin) / dT) > 5e7)
-    return fail("mesh of more than 50 million nodes");
+  if (Outcome model = CheckModelOptions(o); !model) return model;
+  if (Outcome mesh = CheckSynthMesh(o); !mesh) return mesh;
+  const double rMin = RoundHeader(o.rMin), rMax = RoundHeader(o.rMax);
 
   SynthField f;
   f.options_ = o;
@@ -148,229 +129,13 @@ Result<SynthField> SynthField::Make(const SynthMapOptions& o) {
     f.stepsPerSector_ = static_cast<int>(std::clamp(steps, 256.0, 4096.0));
   }
   if (!o.uniformField && !(rMax < f.rInfinity_))
-    return fail("r-max " + Num(rMax) + " m reaches R_inf = c/omega0 = " + Num(f.rInfinity_) +
-                " m, where no isochronous field exists");
+    return ErrorFailure("r-max " + Num(rMax) + " m reaches R_inf = c/omega0 = " +
+                        Num(f.rInfinity_) + " m, where no isochronous field exists");
 
   if (o.uniformField || !o.flutterCorrection || (!f.hills_ && o.flutter == 0)) return f;
-
-  if (f.hills_) {
-    if (Outcome fitted = f.FitHillCorrection(rMin); !fitted) return fitted.failure();
-    return f;
-  }
-
-  // Flutter correction κ on a grid of mean radii up to rMax.
-  // The grid reaches past rMax, so that the orbits of the last mesh radii, whose swing goes
-  // beyond rMax, do not meet the end of the grid.
-  const double top = std::min(1.1 * rMax, rMax + 0.5 * (f.rInfinity_ - rMax));  // m
-  const int nodes = std::clamp(static_cast<int>(std::ceil(top / kGridSpacing)), 8, 200);
-  for (int j = 1; j <= nodes; ++j) f.gridRadii_.push_back(top * j / nodes);
-  f.gridCorrection_.assign(f.gridRadii_.size(), 0.0);
-  const size_t count = f.gridRadii_.size();
-
-  // Turn time × ω0/2π of the closed orbit of mean radius ρ_j (energy β = ρ_j/R∞).
-  auto ratioAt = [&](size_t j, double& ratio) {
-    const double beta = f.gridRadii_[j] / f.rInfinity_;
-    const SynthOrbit orbit = f.ClosedOrbitOfSpeed(f.gridRadii_[j], 1 / std::sqrt(1 - beta * beta));
-    ratio = orbit.periodRatio;
-    return orbit.found;
-  };
-  std::vector<double> ratio(count);
-  std::string error;  // why the last round of ratios failed
-  auto allRatios = [&]() {
-    double worst = 0;
-    for (size_t j = 0; j < count; ++j) {
-      if (!ratioAt(j, ratio[j])) {
-        error = "no closed orbit of mean radius " + Num(f.gridRadii_[j]) +
-                " m in the model field; reduce --flutter or --r-max";
-        return -1.0;
-      }
-      worst = std::max(worst, std::fabs(ratio[j] - 1));
-    }
-    return worst;
-  };
-
-  // A few rounds of the local update: a slow orbit (ratio above 1) needs more field, the turn
-  // time scaling as 1/B. This settles the bulk of κ.
-  double worst = allRatios();
-  for (int round = 0; round < 4 && worst > kPeriodTolerance; ++round) {
-    if (worst < 0) return fail(error);
-    for (size_t j = 0; j < count; ++j) {
-      const double scale = f.CorrectionScale(f.gridRadii_[j]);
-      const double kappa = f.Correction(f.gridRadii_[j]);
-      ratio[j] = ((1 + kappa) * ratio[j] - 1) / scale;
-    }
-    f.gridCorrection_ = ratio;
-    worst = allRatios();
-  }
-  if (worst < 0) return fail(error);
-
-  // The turn time depends on κ across the orbit's radial swing, so the local update alone
-  // converges slowly; Newton steps with the sensitivity matrix of the ratios to the node values
-  // (banded: a node only touches the orbits whose swing reaches it) finish the job.
-  if (worst > kPeriodTolerance) {
-    const double spacing = f.gridRadii_[1] - f.gridRadii_[0];
-    const double swing = top * o.flutter / (o.sectors * o.sectors - 1.0);  // m, about
-    const size_t band = 4 + static_cast<size_t>(std::ceil(3 * swing / spacing));
-    Eigen::MatrixXd jacobian =
-        Eigen::MatrixXd::Zero(static_cast<Eigen::Index>(count), static_cast<Eigen::Index>(count));
-    for (size_t k = 0; k < count; ++k) {
-      const double dk = 1e-6 / std::max(f.CorrectionScale(f.gridRadii_[k]), 1e-6);  // 1e-6 in κ
-      const double saved = f.gridCorrection_[k];
-      f.gridCorrection_[k] = saved + dk;
-      for (size_t j = k > band ? k - band : 0; j < std::min(count, k + band + 1); ++j) {
-        double shifted = 0;
-        if (!ratioAt(j, shifted)) return fail("no closed orbit in the model field");
-        jacobian(static_cast<Eigen::Index>(j), static_cast<Eigen::Index>(k)) =
-            (shifted - ratio[j]) / dk;
-      }
-      f.gridCorrection_[k] = saved;
-    }
-    for (int round = 0; worst > kPeriodTolerance; ++round) {
-      if (round == kMaxCorrectionRounds)
-        return fail(
-            "the flutter correction of the mean field did not settle; reduce --flutter "
-            "or --r-max");
-      // Solve jacobian · δ = 1 − ratio by Gaussian elimination with partial pivoting.
-      const Eigen::PartialPivLU<Eigen::MatrixXd> lu(jacobian);
-      for (Eigen::Index c = 0; c < lu.matrixLU().rows(); ++c)
-        if (!(std::fabs(lu.matrixLU()(c, c)) > 0))
-          return fail("the flutter correction is singular");
-      Eigen::VectorXd rhs(static_cast<Eigen::Index>(count));
-      for (size_t j = 0; j < count; ++j) rhs(static_cast<Eigen::Index>(j)) = 1 - ratio[j];
-      const Eigen::VectorXd b = lu.solve(rhs);
-      for (size_t j = 0; j < count; ++j) f.gridCorrection_[j] += b(static_cast<Eigen::Index>(j));
-      worst = allRatios();
-      if (worst < 0) return fail(error);
-    }
-  }
+  const Outcome corrected = f.hills_ ? f.FitHillCorrection(rMin) : f.FitFlutterCorrection();
+  if (!corrected) return corrected.failure();
   return f;
-}
-
-// The hill model's κ. The orbits of separated-sector hills swing across many centimetres, and
-// the turn time of an orbit hardly sees a ripple of κ as long as that swing, so node values
-// fitted orbit by orbit would ripple. Instead κ/g² is a Chebyshev series in R over the radii
-// the orbits cover (held in the grid as a fine table), fitted by least squares to the turn
-// times of closed orbits at three radii per term, by Gauss-Newton steps from κ = 0 with the
-// sensitivities of the turn times to the terms (found by differences once, then kept up to date
-// by Broyden's update). The fit stops at 1e-9 or where the series comes no closer; it fails
-// above kHillTolerance.
-Outcome SynthField::FitHillCorrection(double rMin) {
-  const double rMax = options_.rMax;
-  const double top = std::min(1.1 * rMax, rMax + 0.5 * (rInfinity_ - rMax));  // m
-  const int n = options_.sectors;
-  const double swing = top * Flutter(top) / (n * n - 1.0);  // m, about, either side
-  const double low = std::max(0.0, rMin - 3 * swing), high = top;
-  const std::string remedy = "widen the hills (--hill-fraction) or reduce --r-max";
-  auto position = [&](double r) { return (2 * r - low - high) / (high - low); };
-
-  // The table: nodes 2 mm apart or closer.
-  const size_t nodes = 1 + static_cast<size_t>(std::ceil((high - low) / kHillTableSpacing));
-  for (size_t i = 0; i < nodes; ++i) gridRadii_.push_back(low + (high - low) * i / (nodes - 1.0));
-  std::vector<std::vector<double>> table(nodes);
-  for (size_t i = 0; i < nodes; ++i) table[i] = Chebyshev(position(gridRadii_[i]), kHillTerms);
-  std::vector<double> terms(kHillTerms, 0.0);
-  auto use = [&](const std::vector<double>& t) {
-    terms = t;
-    gridCorrection_.assign(nodes, 0.0);
-    for (size_t i = 0; i < nodes; ++i)
-      for (size_t k = 0; k < kHillTerms; ++k) gridCorrection_[i] += t[k] * table[i][k];
-  };
-  use(terms);
-
-  // The fitted orbits keep a swing clear of the table's ends, two at the top: beyond them κ is
-  // held constant, which no series term can shape.
-  const size_t samples = 3 * kHillTerms;
-  std::vector<double> radii(samples);
-  std::vector<std::vector<double>> basis(samples);
-  for (size_t m = 0; m < samples; ++m) {
-    const double first = low + swing, last = high - 2 * swing;
-    radii[m] = first + (last - first) * m / (samples - 1.0);
-    basis[m] = Chebyshev(position(radii[m]), kHillTerms);
-  }
-  std::vector<OrbitStart> starts(samples);
-  auto ratiosOf = [&](std::vector<double>& ratio) -> Outcome {
-    for (size_t m = 0; m < samples; ++m) {
-      const double beta = radii[m] / rInfinity_;
-      const SynthOrbit orbit =
-          ClosedOrbitOfSpeed(radii[m], 1 / std::sqrt(1 - beta * beta), &starts[m]);
-      if (!orbit.found)
-        return ErrorFailure("no closed orbit of mean radius " + Num(radii[m]) +
-                            " m in the model field; " + remedy);
-      ratio[m] = orbit.periodRatio;
-    }
-    return {};
-  };
-  auto worstOf = [](const std::vector<double>& ratio) {
-    double worst = 0;
-    for (double x : ratio) worst = std::max(worst, std::fabs(x - 1));
-    return worst;
-  };
-
-  // Gauss-Newton steps, halved while a step loses an orbit or does not cut the worst deviation;
-  // the sensitivities are found again where the old ones stop helping.
-  std::vector<double> ratio(samples), trial(samples), miss(samples);
-  if (Outcome done = ratiosOf(ratio); !done) return done;
-  double worst = worstOf(ratio);
-  std::vector<std::vector<double>> jacobian;
-  bool fresh = false;  // the sensitivities belong to the current terms
-  for (int round = 0; round < kMaxCorrectionRounds && worst > kPeriodTolerance; ++round) {
-    if (jacobian.empty()) {
-      jacobian.assign(samples, std::vector<double>(kHillTerms));
-      // A copy: use() below replaces terms.
-      // NOLINTNEXTLINE(performance-unnecessary-copy-initialization)
-      const std::vector<double> base = terms;
-      for (size_t k = 0; k < kHillTerms; ++k) {
-        std::vector<double> moved = base;
-        moved[k] += 1e-6;
-        use(moved);
-        if (Outcome done = ratiosOf(trial); !done) return done;
-        for (size_t m = 0; m < samples; ++m) jacobian[m][k] = (trial[m] - ratio[m]) / 1e-6;
-      }
-      use(base);
-      fresh = true;
-    }
-    for (size_t m = 0; m < samples; ++m) miss[m] = 1 - ratio[m];
-    Eigen::MatrixXd a(static_cast<Eigen::Index>(samples), static_cast<Eigen::Index>(kHillTerms));
-    for (size_t m = 0; m < samples; ++m)
-      for (size_t k = 0; k < kHillTerms; ++k)
-        a(static_cast<Eigen::Index>(m), static_cast<Eigen::Index>(k)) = jacobian[m][k];
-    const std::vector<double> step =
-        LeastSquares(a, Eigen::Map<const Eigen::VectorXd>(miss.data(), std::ssize(miss)));
-    if (step.empty()) return ErrorFailure("the flutter correction is singular");
-    const std::vector<double> before = terms;
-    bool better = false;
-    for (double part = 1; part > 0.1 && !better; part /= 2) {
-      std::vector<double> next = before;
-      for (size_t k = 0; k < kHillTerms; ++k) next[k] += part * step[k];
-      use(next);
-      better = ratiosOf(trial) && worstOf(trial) < 0.9 * worst;
-    }
-    if (!better) {
-      use(before);
-      if (fresh) break;  // as close as the series comes
-      jacobian.clear();
-      continue;
-    }
-    // Broyden's update: the sensitivities along the step taken become the change observed.
-    std::vector<double> taken(kHillTerms);
-    double length = 0;
-    for (size_t k = 0; k < kHillTerms; ++k) {
-      taken[k] = terms[k] - before[k];
-      length += taken[k] * taken[k];
-    }
-    for (size_t m = 0; m < samples && length > 0; ++m) {
-      double predicted = 0;
-      for (size_t k = 0; k < kHillTerms; ++k) predicted += jacobian[m][k] * taken[k];
-      const double surprise = (trial[m] - ratio[m] - predicted) / length;
-      for (size_t k = 0; k < kHillTerms; ++k) jacobian[m][k] += surprise * taken[k];
-    }
-    ratio = trial;
-    worst = worstOf(ratio);
-    fresh = false;
-  }
-  if (worst > kHillTolerance)
-    return ErrorFailure("the flutter correction of the mean field did not settle; " + remedy);
-  return {};
 }
 
 double SynthField::Flutter(double r) const {
@@ -503,6 +268,70 @@ SynthOrbit SynthField::ClosedOrbit(double ek) const {
   return ClosedOrbitOfSpeed(ion.beta * rInfinity_, ion.gamma);
 }
 
+// One sector of an orbit: where it ends (R, dR/dτ, τ), its mean radius over the sector and its
+// least and largest radius; ok false where it is lost (R or dθ/dτ not above 0).
+struct SynthField::SectorTrack {
+  bool ok = false;
+  double r = 0, vr = 0, tau = 0, mean = 0, min = 0, max = 0;
+};
+
+SynthField::SectorTrack SynthField::TrackSector(double r0, double vr0, double theta0, double speed,
+                                                double scale) const {
+  const int n = options_.sectors;
+  const double sector = kTwoPi / n;
+  const double step = sector / stepsPerSector_;
+  // Derivatives in θ; b = q·B/(γE·m0·ω0).
+  auto motion = [&](double theta, const State& y, State& d) {
+    const double b = scale * Relative(y[0], theta);
+    const double r = y[0], vr = y[1], w = y[2];
+    d = State{vr / w, r * (w - b), -(vr / (r * w)) * (2 * w - b), 1 / w};
+    return true;
+  };
+  SectorTrack t;
+  if (!(r0 > 0) || !(std::fabs(vr0) < speed)) return t;
+  State y{r0, vr0, std::sqrt(speed * speed - vr0 * vr0) / r0, 0};
+  double sum = 0.5 * r0;
+  t.min = t.max = r0;
+  for (int k = 0; k < stepsPerSector_; ++k) {
+    // Fourth-order Runge-Kutta in θ with the stages holding slopes, as the precise closure.
+    RungeKutta4<SlopeForm>::Step(motion, y, theta0 + k * step, step);
+    if (!(y[0] > 0) || !(y[2] > 0) || !std::isfinite(y[1])) return t;
+    sum += k + 1 < stepsPerSector_ ? y[0] : 0.5 * y[0];
+    t.min = std::min(t.min, y[0]);
+    t.max = std::max(t.max, y[0]);
+  }
+  t.ok = true;
+  t.r = y[0];
+  t.vr = y[1];
+  t.tau = y[3];
+  t.mean = sum / stepsPerSector_;
+  return t;
+}
+
+// The radius of the circle whose mean field bends the speed (the field scaled by `scale`); not
+// above 0 where there is none.
+double SynthField::BendingRadius(double speed, double scale) const {
+  double r0 = speed;
+  for (int i = 0; i < 100; ++i) {
+    const double next = speed / (scale * MeanRelative(r0));
+    if (!std::isfinite(next) || !(next > 0)) break;
+    if (std::fabs(next - r0) < 1e-15 * speed) return r0;
+    r0 = next;
+  }
+  // Beyond R∞/√2 the mean field rises faster than 1/R and the iteration swings apart:
+  // bisect R·B̄(R) = S below R∞, where it increases with R.
+  double low = 0, high = options_.uniformField ? 2 * r0 : rInfinity_;
+  for (int i = 0; i < 200 && high - low > 1e-15 * speed; ++i) {
+    const double middle = 0.5 * (low + high);
+    const double bent = middle * scale * MeanRelative(middle);
+    if (!std::isfinite(bent) || bent > speed)
+      high = middle;
+    else
+      low = middle;
+  }
+  return 0.5 * (low + high);
+}
+
 // Closed orbit of speed S = β·R∞ (m per radian of τ) and energy factor γE: the fixed point of the
 // one-sector map of (R, vR) at the hill azimuth, by Newton's method. Over one sector the radial
 // motion advances by about 2π/N of its oscillation, far from a whole turn, so the map minus the
@@ -512,73 +341,12 @@ SynthOrbit SynthField::ClosedOrbitOfSpeed(double speed, double gammaE, OrbitStar
   const int n = options_.sectors;
   const double scale =
       (options_.uniformField ? std::fabs(*options_.uniformField) / b0_ : 1.0) / gammaE;
-  const double sector = kTwoPi / n;
-  const double step = sector / stepsPerSector_;
-
-  // Derivatives in θ; b = q·B/(γE·m0·ω0).
-  auto motion = [&](double theta, const State& y, State& d) {
-    const double b = scale * Relative(y[0], theta);
-    const double r = y[0], vr = y[1], w = y[2];
-    d = State{vr / w, r * (w - b), -(vr / (r * w)) * (2 * w - b), 1 / w};
-    return true;
-  };
-  struct Track {
-    bool ok = false;
-    double r = 0, vr = 0, tau = 0, mean = 0, min = 0, max = 0;
-  };
-  auto track = [&](double r0, double vr0, double theta0) {
-    Track t;
-    if (!(r0 > 0) || !(std::fabs(vr0) < speed)) return t;
-    State y{r0, vr0, std::sqrt(speed * speed - vr0 * vr0) / r0, 0};
-    double sum = 0.5 * r0;
-    t.min = t.max = r0;
-    for (int k = 0; k < stepsPerSector_; ++k) {
-      // Fourth-order Runge-Kutta in θ with the stages holding slopes, as the precise closure.
-      RungeKutta4<SlopeForm>::Step(motion, y, theta0 + k * step, step);
-      if (!(y[0] > 0) || !(y[2] > 0) || !std::isfinite(y[1])) return t;
-      sum += k + 1 < stepsPerSector_ ? y[0] : 0.5 * y[0];
-      t.min = std::min(t.min, y[0]);
-      t.max = std::max(t.max, y[0]);
-    }
-    t.ok = true;
-    t.r = y[0];
-    t.vr = y[1];
-    t.tau = y[3];
-    t.mean = sum / stepsPerSector_;
-    return t;
-  };
-
   // Start at the circle whose mean field bends this speed, at the hill centre, unless a start
   // is given.
   const bool warm = start != nullptr && start->r > 0;
-  double r0 = warm ? start->r : speed;
-  if (!warm) {
-    bool settled = false;
-    for (int i = 0; i < 100; ++i) {
-      const double next = speed / (scale * MeanRelative(r0));
-      if (!std::isfinite(next) || !(next > 0)) break;
-      if (std::fabs(next - r0) < 1e-15 * speed) {
-        settled = true;
-        break;
-      }
-      r0 = next;
-    }
-    if (!settled) {
-      // Beyond R∞/√2 the mean field rises faster than 1/R and the iteration swings apart:
-      // bisect R·B̄(R) = S below R∞, where it increases with R.
-      double low = 0, high = options_.uniformField ? 2 * r0 : rInfinity_;
-      for (int i = 0; i < 200 && high - low > 1e-15 * speed; ++i) {
-        const double middle = 0.5 * (low + high);
-        const double bent = middle * scale * MeanRelative(middle);
-        if (!std::isfinite(bent) || bent > speed)
-          high = middle;
-        else
-          low = middle;
-      }
-      r0 = 0.5 * (low + high);
-      if (!(r0 > 0)) return result;
-    }
-  }
+  const double r0Start = warm ? start->r : BendingRadius(speed, scale);
+  if (!(r0Start > 0)) return result;
+  double r0 = r0Start;
   const double rs = r0 / options_.rMax;
   const double theta0 = warm ? start->theta : spiralRad_ * rs * rs;
   double vr0 = warm ? start->vr : 0;
@@ -587,7 +355,7 @@ SynthOrbit SynthField::ClosedOrbitOfSpeed(double speed, double gammaE, OrbitStar
   if (warm) a11 = start->a11, a12 = start->a12, a21 = start->a21, a22 = start->a22;
   double det = a11 * a22 - a12 * a21, lastMiss = HUGE_VAL;
   for (int iteration = 0; iteration < 40; ++iteration) {
-    const Track base = track(r0, vr0, theta0);
+    const SectorTrack base = TrackSector(r0, vr0, theta0, speed, scale);
     if (!base.ok) return result;
     const double f1 = base.r - r0, f2 = base.vr - vr0;
     if (std::fabs(f1) < 1e-13 * speed && std::fabs(f2) < 1e-13 * speed) {
@@ -602,7 +370,8 @@ SynthOrbit SynthField::ClosedOrbitOfSpeed(double speed, double gammaE, OrbitStar
     const double miss = std::fabs(f1) + std::fabs(f2);
     if (!warm || !(std::fabs(det) > 0) || miss > 0.1 * lastMiss) {
       const double hr = 1e-7 * r0, hv = 1e-7 * speed;
-      const Track dr = track(r0 + hr, vr0, theta0), dv = track(r0, vr0 + hv, theta0);
+      const SectorTrack dr = TrackSector(r0 + hr, vr0, theta0, speed, scale);
+      const SectorTrack dv = TrackSector(r0, vr0 + hv, theta0, speed, scale);
       if (!dr.ok || !dv.ok) return result;
       a11 = (dr.r - r0 - hr - f1) / hr, a21 = (dr.vr - vr0 - f2) / hr;
       a12 = (dv.r - r0 - f1) / hv, a22 = (dv.vr - vr0 - hv - f2) / hv;

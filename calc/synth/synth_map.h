@@ -30,6 +30,7 @@
 // With a uniform field B_u the model is s·|B_u|·P, without γ and κ.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -110,8 +111,6 @@ class SynthField {
   // Field relative to s·B0 (uniform: relative to s·|B_u|), and its mean over azimuth.
   double Relative(double r, double theta) const;
   double MeanRelative(double r) const;
-  // Fits the hill model's κ; rMin as the reader sees it.
-  Outcome FitHillCorrection(double rMin);
   // P(r, φ) of the hill model, φ = N·(θ − ξ(r)).
   double HillShape(double r, double phi) const;
   double HillEdge(double r) const;  // a(r), the edge scale in φ
@@ -129,6 +128,28 @@ class SynthField {
   // The closed orbit of speed S = β·R∞ and energy factor γE; from start where it holds one,
   // which then receives the start of the closed orbit found.
   SynthOrbit ClosedOrbitOfSpeed(double speed, double gammaE, OrbitStart* start = nullptr) const;
+  struct SectorTrack;
+  // The orbit of that speed over one sector from (r0, vr0) at theta0, the field scaled by
+  // `scale` (1/γE, times |B_u|/B0 for a uniform field).
+  SectorTrack TrackSector(double r0, double vr0, double theta0, double speed, double scale) const;
+  double BendingRadius(double speed, double scale) const;
+
+  // The flutter correction κ (synth_correction.cpp). The sinusoidal model's: node values on a
+  // grid of mean radii, with the turn-time ratio of the closed orbit of node j, and of every node
+  // (the worst |ratio − 1|, or -1 and `error` where a node has no closed orbit), and Newton steps
+  // on the node values where local updates leave the ratios off by more than the tolerance.
+  Outcome FitFlutterCorrection();
+  bool GridRatio(size_t j, double& ratio) const;
+  double GridRatios(std::vector<double>& ratio, std::string& error) const;
+  Outcome NewtonCorrection(double top, std::vector<double>& ratio, double worst);
+  // The hill model's: a Chebyshev series fitted to the turn times of sampled orbits; rMin as the
+  // reader sees it.
+  struct HillSamples;
+  Outcome FitHillCorrection(double rMin);
+  void UseHillTerms(HillSamples& samples, const std::vector<double>& terms);
+  Outcome HillRatios(HillSamples& samples, std::vector<double>& ratio) const;
+  Outcome HillSensitivities(HillSamples& samples);
+  Result<bool> HillStep(HillSamples& samples, double worst);
 
   SynthMapOptions options_;
   double b0_ = 0, rInfinity_ = 0, omega0_ = 0, sign_ = 1, restEnergy_ = 0;

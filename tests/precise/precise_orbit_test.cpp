@@ -281,6 +281,30 @@ TEST(PreciseOrbit, OrbitBelowTheFirstRadiusFailsAtTheInnerEdge) {
 
 // Rev = Rmn (1 + y) only where the radius correction exists at the orbit and keeps Rev within a
 // tenth of Rmn; otherwise no Rev, and a note that says why.
+// Where the step control gives up, the energy's reason names the azimuth in the map's turn (an
+// integration's azimuth runs on past 2 pi or starts below 0) and the radius, and the tolerance is
+// the subject.
+TEST(StepControlFailure, NamesTheAzimuthInTheTurnAndTheRadius) {
+  struct Case {
+    AdaptiveEnd end;
+    double theta, R;
+    const char* text;
+  };
+  const double turn = 8 * std::atan(1.0);
+  const Case cases[] = {
+      {AdaptiveEnd::Underflow, turn + turn / 8, 1.25,
+       "The integration cannot meet the tolerance 1e-11 at theta = 45 deg, R = 1.25 m: its step "
+       "fell below 1e-12 rad!"},
+      {AdaptiveEnd::StepLimit, -turn / 4, 0.5,
+       "The integration of one turn needed more than 100000 steps at theta = 270 deg, R = 0.5 m!"},
+  };
+  for (const Case& c : cases) {
+    const Failure f = StepControlFailure(c.end, 1e-11, c.theta, c.R);
+    EXPECT_EQ(f.message.text, c.text);
+    EXPECT_EQ(f.subject, "tolerance");
+  }
+}
+
 TEST(PreciseRev, IsARadiusOfTheOrbitOrNone) {
   struct Case {
     const char* name;
