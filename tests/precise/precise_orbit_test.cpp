@@ -7,7 +7,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
+#include "calc/orbits/precise_turn.h"
 #include "numerics/average_field.h"
 #include "platform/message.h"
 #include "tests/precise/precise_support.h"
@@ -230,6 +232,48 @@ TEST(PreciseOrbit, TurnSamplesCoverExactlyOneTurn) {
   // The radial matrix preserves phase-space area.
   const OneTurnMatrix& m = turn.radial;
   EXPECT_NEAR(m.m11 * m.m22 - m.m12 * m.m21, 1.0, 1e-9);
+}
+
+// What each kind of turn integrates: the orbit alone, with the radial matrix following it (a
+// Newton turn), or everything. The step control looks only at the orbit in the first two, so their
+// orbits agree bit for bit; a matrix not integrated has no tune (never that of a zero matrix).
+TEST(PreciseTurn, EachAccuracyIntegratesItsMatricesOnly) {
+  const Ideal ideal;
+  PreparedMap map(kCoarseStep, MapShape{101, 1.0, 36}, [&](double R, double theta) {
+    return ideal.B0 * ideal.Gamma(R) * (1 + 0.1 * std::cos(4 * theta));
+  });
+  ASSERT_TRUE(map.ok());
+  const double E = map.prepared.constants.E0 * 1.01;
+  const double V = std::sqrt(1 - 1 / (1.01 * 1.01)) * map.prepared.constants.rInfinity;
+  using precise_detail::TurnAccuracy;
+  PreciseTurn turns[3];
+  int32_t k = 0;
+  for (const TurnAccuracy accuracy :
+       {TurnAccuracy::Path, TurnAccuracy::Orbit, TurnAccuracy::Full}) {
+    precise_detail::TurnPath path;
+    int64_t steps = 0;
+    ASSERT_TRUE(
+        ShowOutcome(precise_detail::TrackTurn(map.prepared.constants, *map.patches, E, V, 0.3,
+                                              0.001, 0.2, path, turns[k++], steps, accuracy)));
+  }
+  const PreciseTurn &path = turns[0], &orbit = turns[1], &full = turns[2];
+  for (auto [a, b] : {std::pair{path.Rend, orbit.Rend},
+                      {path.vRend, orbit.vRend},
+                      {path.tauTurn, orbit.tauTurn},
+                      {path.integralB, orbit.integralB}})
+    EXPECT_EQ(a, b);
+  EXPECT_NEAR(orbit.Rend, full.Rend, 1e-9);
+  EXPECT_FALSE(TuneOfMatrix(path.radial).stable);
+  EXPECT_FALSE(TuneOfMatrix(path.vertical).stable);
+  EXPECT_FALSE(TuneOfMatrix(orbit.vertical).stable);
+  for (const OneTurnMatrix* m : {&full.radial, &full.vertical})
+    for (double element : {m->m11, m->m12, m->m21, m->m22}) EXPECT_TRUE(std::isfinite(element));
+  for (auto [a, b] : {std::pair{orbit.radial.m11, full.radial.m11},
+                      {orbit.radial.m12, full.radial.m12},
+                      {orbit.radial.m21, full.radial.m21},
+                      {orbit.radial.m22, full.radial.m22}})
+    EXPECT_NEAR(a, b, 1e-5);
+  EXPECT_EQ(orbit.radial.halfOscillations, full.radial.halfOscillations);
 }
 
 TEST(PreciseOrbit, SpeedLostToRadialMotionIsRefused) {
