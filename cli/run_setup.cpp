@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <thread>
 
+#include "calc/orbits/orbit.h"
 #include "calc/run/run_quantities.h"
 #include "cli/command.h"
 #include "platform/message.h"
@@ -37,7 +38,8 @@ void AddRunSetupOptions(CLI::App& app, RunSetup& setup) {
   app.add_option("--tolerance", setup.tolerance,
                  "Error bound of each integration step of the precise closure, relative to the "
                  "orbit's radius and speed, from 1e-14 to 1e-4 (default: the machine file's, "
-                 "else 1e-9)");
+                 "else " +
+                     FormatNumber(kDefaultPreciseTolerance) + ")");
 }
 
 void ApplySet(const std::string& assignment, RunParameters& p) {
