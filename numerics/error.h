@@ -34,6 +34,18 @@ inline Failure TooFewAzimuthNodes(std::int64_t n) {
                       "nTheta", static_cast<double>(n), 3);
 }
 
+// The tables both field evaluators take: h per radius, field and moments per node, on a mesh of
+// at least 3 x 3 nodes.
+inline Outcome CheckMapTables(std::span<const double> h, std::int64_t nR, std::int64_t nTheta,
+                              std::span<const double> field, std::span<const double> moments) {
+  const std::int64_t mapCount = nR * nTheta;
+  if (!CountIs(h, nR) || !CountIs(field, mapCount) || !CountIs(moments, mapCount))
+    return CountMismatch("Array size error!", mapCount);
+  if (nR < 3) return TooFewRadiusNodes(nR);
+  if (nTheta < 3) return TooFewAzimuthNodes(nTheta);
+  return {};
+}
+
 // Abscissae that do not increase strictly: every parabola and spline through them fails. Its
 // callers report it as their own failure (the kernels themselves show nothing for it).
 inline Failure NotIncreasing(const char* what, std::int64_t node, double value) {

@@ -35,11 +35,8 @@ Outcome InterpolateField(double R, double theta, std::span<const double> h,
   const double pi = kPi;
   const int32_t nR = static_cast<int32_t>(radii.size());
   const int32_t nTheta = static_cast<int32_t>(azimuths.size());
-  const int64_t mapCount = static_cast<int64_t>(nR) * nTheta;
-  if (!CountIs(h, nR) || !CountIs(field, mapCount) || !CountIs(moments, mapCount))
-    return CountMismatch("Array size error!", mapCount);
-  if (nR < 3) return detail::TooFewRadiusNodes(nR);
-  if (nTheta < 3) return detail::TooFewAzimuthNodes(nTheta);
+  if (Outcome tables = detail::CheckMapTables(h, nR, nTheta, field, moments); !tables)
+    return tables;
   if (R < 0) return ErrorFailure("Negative value of R!", "R", R, 0, radii[nR - 1]);
   if (!(std::fabs(theta) <= kMaxAzimuthMagnitude))
     return ErrorFailure("Azimuth value error!", "theta", theta, -kMaxAzimuthMagnitude,

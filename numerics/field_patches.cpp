@@ -13,9 +13,6 @@
 
 namespace zuba {
 
-using detail::CountIs;
-using detail::CountMismatch;
-
 namespace {
 
 // Monomial coefficients (in the local coordinate) of the three Lagrange basis parabolas through
@@ -206,11 +203,8 @@ Result<FieldPatches> FieldPatches::Build(std::span<const double> h, std::span<co
                                          std::span<const double> moments) {
   const int32_t nR = static_cast<int32_t>(radii.size());
   const int32_t nTheta = static_cast<int32_t>(azimuths.size());
-  const int64_t mapCount = static_cast<int64_t>(nR) * nTheta;
-  if (!CountIs(h, nR) || !CountIs(field, mapCount) || !CountIs(moments, mapCount))
-    return CountMismatch("Array size error!", mapCount);
-  if (nR < 3) return detail::TooFewRadiusNodes(nR);
-  if (nTheta < 3) return detail::TooFewAzimuthNodes(nTheta);
+  if (Outcome tables = detail::CheckMapTables(h, nR, nTheta, field, moments); !tables)
+    return tables;
   // Radii that do not increase make every radial parabola and spline fail.
   for (int32_t i = 1; i < nR; ++i)
     if (!(radii[i - 1] < radii[i])) return detail::NotIncreasing("radius nodes", i, radii[i]);
