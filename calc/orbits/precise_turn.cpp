@@ -77,17 +77,28 @@ struct Derivatives {
     d[kIntR] = R * invW;
     d[kIntB] = B * invW;
     if constexpr (N > kP11) Radial(R, vR, b, dBdR, invR, invW, y, d);
-    if constexpr (N > kZ11) {
-      // Vertical motion to first order off the median plane of a symmetric field:
-      // d2z/dtau2 = (K / E) z (R w dB/dR - (vR / R) dB/dtheta), with u = dz/dtau.
-      const double zForce =
-          kOverE * (R * w * dBdR - vR * invR * dBdTheta) * invW;  // du/dtheta per z
-      d[kZ11] = invW * y[kZ21];
-      d[kZ12] = invW * y[kZ22];
-      d[kZ21] = zForce * y[kZ11];
-      d[kZ22] = zForce * y[kZ12];
-    }
+    if constexpr (N > kZ11) Vertical(R, vR, B, dBdR, root, invW, d[kVr], y, d);
     return true;
+  }
+
+  // Vertical motion to first order off the median plane of a symmetric field:
+  // d2z/dtau2 = (K / E) z (R w dB/dR - (vR / R) dB/dtheta), with u = dz/dtau. The azimuthal
+  // derivative of the field is the sharpest thing an orbit meets (the hills' edges); along the
+  // orbit it is the total derivative dB/dtheta less dB/dR dR/dtheta, and the total derivative is
+  // taken into the variable: (z, u + q z) with q = g B, g = (K / E) vR / (R w). Its equations hold
+  // B and dB/dR only, as the radial ones do, so that the steps that keep the orbit keep them too;
+  // the matrix returns to (z, u) at the turn's ends (TrackTurnOf), with the same trace.
+  void Vertical(double R, double vR, double B, double dBdR, double root, double invW, double dVr,
+                const State<N>& y, State<N>& d) const {
+    const double g = kOverE * vR / root;                              // 1/T
+    const double dg = kOverE * dVr * (V * V) / (root * root * root);  // 1/(T rad), dg/dtheta
+    const double q = g * B;
+    const double a11 = -q * invW;
+    const double a21 = kOverE * R * dBdR + g * vR * invW * dBdR + dg * B - q * q * invW;
+    d[kZ11] = a11 * y[kZ11] + invW * y[kZ21];
+    d[kZ12] = a11 * y[kZ12] + invW * y[kZ22];
+    d[kZ21] = a21 * y[kZ11] - a11 * y[kZ21];
+    d[kZ22] = a21 * y[kZ12] - a11 * y[kZ22];
   }
 
   void Radial(double R, double vR, double b, double dBdR, double invR, double invW,
@@ -102,6 +113,14 @@ struct Derivatives {
     d[kP12] = a11 * y[kP12] + a12 * y[kP22];
     d[kP21] = a21 * y[kP11] + a22 * y[kP21];
     d[kP22] = a21 * y[kP12] + a22 * y[kP22];
+  }
+
+  // q = g B of the vertical variable at (R, vR, theta) (see Vertical); NaN where the field refuses.
+  double VerticalShear(double R, double vR, double theta) {
+    double B = 0, dBdR = 0, dBdTheta = 0;
+    if (!cursor.Evaluate(R, theta, B, dBdR, dBdTheta))
+      return std::numeric_limits<double>::quiet_NaN();
+    return kOverE * vR / std::sqrt(V * V - vR * vR) * B;
   }
 
   bool Refuse(double R, double vR) {
@@ -320,8 +339,14 @@ Outcome TrackTurnOf(const OrbitConstants& constants, const FieldPatches& field, 
   turn.vertical = turn.radial;
   if constexpr (N > kP11)
     turn.radial = {last[kP11], last[kP12], last[kP21], last[kP22], radialChanges};
-  if constexpr (N > kZ11)
-    turn.vertical = {last[kZ11], last[kZ12], last[kZ21], last[kZ22], verticalChanges};
+  if constexpr (N > kZ11) {
+    // From (z, u + q z) back to (z, u) at both ends: M = T(-q_end) M~ T(q_start).
+    const double qs = f.VerticalShear(Rs, vRs, thetaS);
+    const double qe = f.VerticalShear(last[kR], last[kVr], thetaEnd);
+    const double m11 = last[kZ11] + last[kZ12] * qs, m12 = last[kZ12];
+    const double m21 = last[kZ21] + last[kZ22] * qs, m22 = last[kZ22];
+    turn.vertical = {m11, m12, m21 - qe * m11, m22 - qe * m12, verticalChanges};
+  }
   turn.steps = end.accepted + end.rejected;
   return {};
 }
