@@ -20,7 +20,7 @@ namespace zuba {
 
 // The error bound of each integration step of the precise closure unless the run gives its own
 // (see precise_orbit.h).
-inline constexpr double kDefaultPreciseTolerance = 1e-11;
+inline constexpr double kDefaultPreciseTolerance = 1e-10;
 
 // The run constants that the search needs, computed once per run by the calculation worker.
 struct OrbitConstants {

@@ -133,6 +133,25 @@ struct Derivatives {
   }
 };
 
+// How the one-turn matrices count in the step control of a turn that integrates them (see
+// TrackTurn): an error estimate of a matrix element counts in units of this scale (at least the
+// element's own size), the orbit's in units of its own size. The orbit's radius is about a hundred
+// times its scalloping, against which its error tells; the matrices oscillate by their whole size:
+// a hundred makes them as accurate as the orbit.
+constexpr double kMatrixScale = 100;
+// Near a whole or half tune (|cos 2 pi nu| from kNearWholeTune up to 2 - kNearWholeTune, where the
+// tune is the square root of the trace's error and the stability verdict is decided) the turn is
+// integrated again with the matrices in units of 1 and every component to kNearTuneTolerance
+// times the tolerance.
+constexpr double kNearWholeTune = 0.99;
+constexpr double kNearTuneTolerance = 0.1;
+
+// Whether a one-turn matrix is near a whole or half tune (see kNearWholeTune).
+bool NearWholeTune(const OneTurnMatrix& m) {
+  const double halfTrace = std::fabs(m.m11 + m.m22) / 2;
+  return halfTrace >= kNearWholeTune && halfTrace <= 2 - kNearWholeTune;
+}
+
 // Counts a sign change of value against the last non-zero sign seen.
 void CountSignChange(double value, int& lastSign, int32_t& changes) {
   const int sign = value > 0 ? 1 : value < 0 ? -1 : 0;
@@ -267,14 +286,15 @@ class GridSampler {
   double next_ = 0;                // rad, the next grid azimuth to sample
 };
 
-// The norm of the step control for a turn from radius Rs at speed V: the one-turn matrices count
-// with scale 1 for the full accuracy, not at all (an infinite scale) for the orbit's.
+// The norm of the step control for a turn from radius Rs at speed V, with the one-turn matrices in
+// units of matrixScale (HUGE_VAL: they only follow the orbit's steps), every component to factor
+// times the tolerance.
 template <std::size_t N>
 TurnErrorNorm<N> NormOfTurn(const OrbitConstants& constants, double E, double V, double Rs,
-                            TurnAccuracy accuracy) {
+                            double matrixScale, double factor) {
   TurnErrorNorm<N> norm;
-  norm.tolerance = constants.tolerance;
-  norm.scale.fill(accuracy == TurnAccuracy::Full ? 1.0 : HUGE_VAL);
+  norm.tolerance = constants.tolerance * factor;
+  norm.scale.fill(matrixScale);
   norm.scale[kTau] = 1;
   norm.scale[kR] = norm.scale[kIntR] = std::fabs(Rs);
   norm.scale[kVr] = V;
@@ -282,11 +302,15 @@ TurnErrorNorm<N> NormOfTurn(const OrbitConstants& constants, double E, double V,
   return norm;
 }
 
-// TrackTurn with the first N components.
+// TrackTurn with the first N components, the matrices in units of matrixScale (HUGE_VAL: not in
+// the step control). Steps end on the radius nodes only where the matrices count: their equations
+// hold dB/dR, whose slope the radial spline changes there; the orbit's step control copes with the
+// change of the field's third derivative by itself.
 template <std::size_t N>
 Outcome TrackTurnOf(const OrbitConstants& constants, const FieldPatches& field, double E, double V,
                     double Rs, double vRs, double thetaS, TurnPath& path, PreciseTurn& turn,
-                    int64_t& steps, TurnAccuracy accuracy, double arc) {
+                    int64_t& steps, double matrixScale, double factor, double arc) {
+  const bool radiusCuts = std::isfinite(matrixScale);
   Derivatives<N> f(field, constants.K / E, V);
   State<N> y{};
   y[kR] = Rs;
@@ -311,9 +335,9 @@ Outcome TrackTurnOf(const OrbitConstants& constants, const FieldPatches& field, 
     if constexpr (N > kZ11) CountSignChange((*step.y1)[kZ12], verticalSign, verticalChanges);
   };
   const AdaptiveResult<N> end = IntegrateDormandPrince(
-      f, thetaS, thetaEnd, y, control, NormOfTurn<N>(constants, E, V, Rs, accuracy), onStep,
-      [&](double t) { return nodes.Next(t); },
-      [&](const Step<N>& step) { return nodes.CutAt(step); });
+      f, thetaS, thetaEnd, y, control, NormOfTurn<N>(constants, E, V, Rs, matrixScale, factor),
+      onStep, [&](double t) { return nodes.Next(t); },
+      [&](const Step<N>& step) { return radiusCuts ? nodes.CutAt(step) : HUGE_VAL; });
   steps += end.accepted + end.rejected;
   switch (end.end) {
     case AdaptiveEnd::Reached:
@@ -358,16 +382,20 @@ Outcome TrackTurn(const OrbitConstants& constants, const FieldPatches& field, do
                   int64_t& steps, TurnAccuracy accuracy, double arc) {
   switch (accuracy) {
     case TurnAccuracy::Path:
-      return TrackTurnOf<kP11>(constants, field, E, V, Rs, vRs, thetaS, path, turn, steps, accuracy,
-                               arc);
+      return TrackTurnOf<kP11>(constants, field, E, V, Rs, vRs, thetaS, path, turn, steps, HUGE_VAL,
+                               1.0, arc);
     case TurnAccuracy::Orbit:
-      return TrackTurnOf<kZ11>(constants, field, E, V, Rs, vRs, thetaS, path, turn, steps, accuracy,
-                               arc);
+      return TrackTurnOf<kZ11>(constants, field, E, V, Rs, vRs, thetaS, path, turn, steps, HUGE_VAL,
+                               1.0, arc);
     case TurnAccuracy::Full:
       break;
   }
-  return TrackTurnOf<kComponents>(constants, field, E, V, Rs, vRs, thetaS, path, turn, steps,
-                                  accuracy, arc);
+  if (Outcome o = TrackTurnOf<kComponents>(constants, field, E, V, Rs, vRs, thetaS, path, turn,
+                                           steps, kMatrixScale, 1.0, arc);
+      !o || !(NearWholeTune(turn.radial) || NearWholeTune(turn.vertical)))
+    return o;
+  return TrackTurnOf<kComponents>(constants, field, E, V, Rs, vRs, thetaS, path, turn, steps, 1.0,
+                                  kNearTuneTolerance, arc);
 }
 
 void SampleTurn(const TurnPath& path, const FieldPatches& field, double V, double T0,
