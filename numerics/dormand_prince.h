@@ -239,7 +239,8 @@ AdaptiveResult<N> IntegrateDormandPrince(System&& f, double t0, double t1, std::
       continue;
     }
     const DenseStep<N> step{t, h, &y, &next, &k.k1, &k.k3, &k.k4, &k.k5, &k.k6, &k.k7};
-    if (const double at = cutAt(step); at > t + 0.01 * h && at < t + 0.99 * h && !cutBefore) {
+    if (const double at = cutBefore ? HUGE_VAL : cutAt(step);
+        at > t + 0.01 * h && at < t + 0.99 * h) {
       ++out.rejected;  // the solution meets a breakpoint inside the step: made again to end there
       pendingCut = at;
       cutBefore = true;

@@ -200,22 +200,16 @@ class NodeBreaks {
   }
 
   template <std::size_t N>
-  double CutAt(const Step<N>& step) const {
+  double CutAt(const Step<N>& step) {
+    Enter((*step.y0)[kR]);
+    const double R1 = (*step.y1)[kR];
     const std::array<double, 5> c = step.Coefficients(kR);
-    const std::ptrdiff_t cell = CellOf((*step.y0)[kR]);
     double before = 0, previous = (*step.y0)[kR];
     for (const double s : {0.25, 0.5, 0.75, 1.0}) {
-      const double R = s == 1.0 ? (*step.y1)[kR] : DenseValue(c, s);
-      if (CellOf(R) != cell) {
-        const auto at = static_cast<size_t>(cell);
-        const double node = R > previous ? radii_[at + 1] : radii_[at];
-        double low = before, high = s;  // R - node changes its sign between them
-        const double sign = DenseValue(c, low) - node;
-        for (int32_t k = 0; k < 40 && high - low > 1e-7; ++k) {
-          const double middle = 0.5 * (low + high);
-          ((DenseValue(c, middle) - node) * sign > 0 ? low : high) = middle;
-        }
-        return step.t0 + 0.5 * (low + high) * step.h;
+      const double R = s == 1.0 ? R1 : DenseValue(c, s);
+      if (!(R >= low_ && R < high_)) {
+        const double node = R >= high_ ? high_ : low_;
+        return step.t0 + Crossing(c, node, before, previous - node, s, R - node) * step.h;
       }
       before = s;
       previous = R;
@@ -224,9 +218,41 @@ class NodeBreaks {
   }
 
  private:
-  std::ptrdiff_t CellOf(double R) const {
-    const std::ptrdiff_t c = std::upper_bound(radii_.begin(), radii_.end(), R) - radii_.begin() - 1;
-    return std::clamp<std::ptrdiff_t>(c, 0, lastCell_);
+  // Keeps the cell of R (by the rule of the field's radial cells: the outer cells open outwards)
+  // with its bounds.
+  void Enter(double R) {
+    if (R >= low_ && R < high_) return;
+    const std::ptrdiff_t c = std::clamp<std::ptrdiff_t>(
+        std::upper_bound(radii_.begin(), radii_.end(), R) - radii_.begin() - 1, 0, lastCell_);
+    const auto at = static_cast<size_t>(c);
+    low_ = c == 0 ? -HUGE_VAL : radii_[at];
+    high_ = c == lastCell_ ? HUGE_VAL : radii_[at + 1];
+  }
+
+  // Where in (a, b) the continuous extension c meets the node, from its distances fa and fb of
+  // opposite signs at a and b (the Illinois variant of the false position): to 1e-7 of the step.
+  static double Crossing(const std::array<double, 5>& c, double node, double a, double fa, double b,
+                         double fb) {
+    double m = b;
+    int32_t side = 0;
+    for (int32_t k = 0; k < 40 && b - a > 1e-7; ++k) {
+      m = std::clamp((a * fb - b * fa) / (fb - fa), a, b);
+      const double fm = DenseValue(c, m) - node;
+      if (fm == 0) return m;
+      if ((fm > 0) == (fb > 0)) {
+        b = m;
+        fb = fm;
+        if (side == -1) fa /= 2;
+        side = -1;
+      } else {
+        a = m;
+        fa = fm;
+        if (side == 1) fb /= 2;
+        side = 1;
+      }
+      if (std::fabs(fm) <= 1e-15 * std::fabs(node)) return m;
+    }
+    return m;
   }
 
   const FieldPatches& field_;
@@ -234,6 +260,7 @@ class NodeBreaks {
   std::ptrdiff_t lastCell_;
   double guard_;  // rad: a node this close to t is t itself
   double knot_ = -HUGE_VAL;
+  double low_ = 1, high_ = 0;  // m, the radial cell of the last step's start (none at first)
 };
 
 // Writes the path of a turn on its sample azimuths from the accepted steps: a grid azimuth where a
