@@ -67,17 +67,16 @@ struct Derivatives {
       return false;
     }
     const double root = std::sqrt(speedLeft);  // m/rad, R w
-    const double invR = 1 / R;
-    const double w = root * invR;
-    const double invW = R / root;  // dtau/dtheta
+    const double invRoot = 1 / root;
+    const double invW = R * invRoot;  // dtau/dtheta
     const double b = kOverE * B;
     d[kR] = vR * invW;
-    d[kVr] = R * (w - b);
+    d[kVr] = root - R * b;
     d[kTau] = invW;
     d[kIntR] = R * invW;
     d[kIntB] = B * invW;
-    if constexpr (N > kP11) Radial(R, vR, b, dBdR, invR, invW, y, d);
-    if constexpr (N > kZ11) Vertical(R, vR, B, dBdR, root, invW, d[kVr], y, d);
+    if constexpr (N > kP11) Radial(R, vR, b, dBdR, invRoot, invW, y, d);
+    if constexpr (N > kZ11) Vertical(R, vR, B, dBdR, invRoot, invW, d[kVr], y, d);
     return true;
   }
 
@@ -88,10 +87,10 @@ struct Derivatives {
   // taken into the variable: (z, u + q z) with q = g B, g = (K / E) vR / (R w). Its equations hold
   // B and dB/dR only, as the radial ones do, so that the steps that keep the orbit keep them too;
   // the matrix returns to (z, u) at the turn's ends (TrackTurnOf), with the same trace.
-  void Vertical(double R, double vR, double B, double dBdR, double root, double invW, double dVr,
+  void Vertical(double R, double vR, double B, double dBdR, double invRoot, double invW, double dVr,
                 const State<N>& y, State<N>& d) const {
-    const double g = kOverE * vR / root;                              // 1/T
-    const double dg = kOverE * dVr * (V * V) / (root * root * root);  // 1/(T rad), dg/dtheta
+    const double g = kOverE * vR * invRoot;                                    // 1/T
+    const double dg = kOverE * dVr * (V * V) * (invRoot * invRoot * invRoot);  // 1/(T rad)
     const double q = g * B;
     const double a11 = -q * invW;
     const double a21 = kOverE * R * dBdR + g * vR * invW * dBdR + dg * B - q * q * invW;
@@ -101,11 +100,11 @@ struct Derivatives {
     d[kZ22] = a21 * y[kZ12] - a11 * y[kZ22];
   }
 
-  void Radial(double R, double vR, double b, double dBdR, double invR, double invW,
+  void Radial(double R, double vR, double b, double dBdR, double invRoot, double invW,
               const State<N>& y, State<N>& d) const {
     // Linearised radial motion, with w = sqrt(V^2 - vR^2) / R: dw/dR = -w / R,
     // dw/dvR = -vR / (R^2 w).
-    const double a11 = vR * invW * invR;
+    const double a11 = vR * invRoot;
     const double a12 = invW + a11 * a11 * invW;
     const double a21 = -b - R * kOverE * dBdR;
     const double a22 = -a11;
@@ -168,10 +167,11 @@ template <std::size_t N>
 struct TurnErrorNorm {
   double tolerance = 0;
   std::array<double, N> scale{};
+  std::size_t counted = N;  // the first components, those with a finite scale
 
   double operator()(const State<N>& y0, const State<N>& y1, const State<N>& error) const {
     double worst = 0;
-    for (std::size_t i = 0; i < N; ++i) {
+    for (std::size_t i = 0; i < counted; ++i) {
       const double size = std::max(scale[i], std::max(std::fabs(y0[i]), std::fabs(y1[i])));
       worst = std::max(worst, std::fabs(error[i]) / size);
     }
@@ -322,6 +322,7 @@ TurnErrorNorm<N> NormOfTurn(const OrbitConstants& constants, double E, double V,
   TurnErrorNorm<N> norm;
   norm.tolerance = constants.tolerance * factor;
   norm.scale.fill(matrixScale);
+  norm.counted = std::isfinite(matrixScale) ? N : std::min<std::size_t>(N, kP11);
   norm.scale[kTau] = 1;
   norm.scale[kR] = norm.scale[kIntR] = std::fabs(Rs);
   norm.scale[kVr] = V;
