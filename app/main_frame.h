@@ -139,6 +139,8 @@ class CMainFrame : public QMainWindow, public ControllerServices {
   // Calculate > Precise Closure Tolerance...: asks the tolerance of the next runs; a text the
   // command line would refuse is refused with its line in a message box, the tolerance unchanged.
   void OnPreciseTolerance();
+  // The menu text of that command names the tolerance of the next runs.
+  void ShowPreciseTolerance();
   void CreateGraphActions();
   void CreateHelpActions();
   void CreateMenus();

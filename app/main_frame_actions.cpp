@@ -197,7 +197,7 @@ void CMainFrame::CreatePreciseClosureAction() {
   });
 
   preciseToleranceAct =
-      NewAction(this, "ID_CALCULATE_PRECISE_TOLERANCE", tr("Precise Closure &Tolerance..."),
+      NewAction(this, "ID_CALCULATE_PRECISE_TOLERANCE", {},
                 tr("Set the error bound of each integration step of the precise closure"),
                 tr("Precise Closure Tolerance"), &CMainFrame::OnPreciseTolerance);
   // The tolerance the settings remember (the default when they hold none the program accepts),
@@ -206,10 +206,18 @@ void CMainFrame::CreatePreciseClosureAction() {
       QSettings().value(QString::fromLatin1(kPreciseToleranceKey)).toString();
   if (const Result<double> tolerance = ReadPreciseTolerance(remembered.toStdString()); tolerance)
     controller_->SetPreciseTolerance(*tolerance);
-  connect(controller_, &CCalculationController::toleranceChosen, this, [](double tolerance) {
+  ShowPreciseTolerance();
+  connect(controller_, &CCalculationController::toleranceChosen, this, [this](double tolerance) {
     QSettings().setValue(QString::fromLatin1(kPreciseToleranceKey),
                          QString::fromStdString(FormatNumber(tolerance)));
+    ShowPreciseTolerance();
   });
+}
+
+void CMainFrame::ShowPreciseTolerance() {
+  preciseToleranceAct->setText(tr("Precise Closure &Tolerance (%1)...")
+                                   .arg(QString::fromStdString(FormatNumber(
+                                       controller_->PreciseTolerance(), Significant(6)))));
 }
 
 void CMainFrame::OnPreciseTolerance() {
@@ -231,6 +239,7 @@ void CMainFrame::OnPreciseTolerance() {
   controller_->SetPreciseTolerance(*tolerance);
   QSettings().setValue(QString::fromLatin1(kPreciseToleranceKey),
                        QString::fromStdString(FormatNumber(*tolerance)));
+  ShowPreciseTolerance();
 }
 
 void CMainFrame::CreateGraphActions() {

@@ -98,8 +98,8 @@ TEST_F(MainFrame, TitleMenusAndAccelerators) {
                                       "&Orbit Radius", "Field &Harmonics"}));
   EXPECT_EQ(Items(frame->calculateMenu),
             (std::vector<std::string>{"&Equilibrium Orbits...", "&Precise Closed Orbits",
-                                      "Precise Closure &Tolerance...", "&Isochronise...", "-",
-                                      "&Save As..."}));
+                                      "Precise Closure &Tolerance (1e-11)...", "&Isochronise...",
+                                      "-", "&Save As..."}));
   EXPECT_EQ(Items(frame->helpMenu), (std::vector<std::string>{"&About ZUBA..."}));
 
   // The further accelerators of the Edit commands, and the pane keys reachable by key only.

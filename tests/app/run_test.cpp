@@ -144,6 +144,8 @@ TEST_F(CalculationCommand, PreciseClosureToleranceReachesTheRunsAndRefusesBadTex
   if (!frame->preciseClosureAct->isChecked()) frame->preciseClosureAct->trigger();
   setTolerance(" 1e-4 ");
   EXPECT_EQ(frame->Controller().PreciseTolerance(), 1e-4);
+  EXPECT_EQ(frame->preciseToleranceAct->text().toStdString(),
+            "Precise Closure &Tolerance (0.0001)...");
   const RealTable coarse = runF0();
   setTolerance("1e-11");
   const RealTable fine = runF0();
