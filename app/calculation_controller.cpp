@@ -121,6 +121,7 @@ void CCalculationController::OnCalculateEquilibriumOrbits() {
   WorkerOptions options;
   options.threads = RunThreadCount();
   options.closure = closure_;
+  options.tolerance = tolerance_;
   options.gainPerTurnMeV = gainPerTurnMeV_;
   ProgressSink& progress = services_.Progress();
   const uint64_t id = ++runId_;
@@ -163,6 +164,10 @@ bool CCalculationController::StartParameters(const std::string& label,
   if (machine->closure) {
     closure_ = *machine->closure;
     emit closureChosen(closure_);
+  }
+  if (machine->tolerance) {
+    tolerance_ = *machine->tolerance;
+    emit toleranceChosen(tolerance_);
   }
   return true;
 }

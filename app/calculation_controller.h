@@ -78,7 +78,7 @@ class CCalculationController : public QObject {
   // Calculate > Equilibrium Orbits...: dialogs, checks, field map, then the run on the runner.
   // Nothing while a run is going or its results have not yet reached the window. A machine file
   // chosen in the Mode dialog gives the fields, the map and how it is read, the gain per turn and
-  // (when it names one) the closure.
+  // (when it names them) the closure and the precise closure's tolerance.
   void OnCalculateEquilibriumOrbits();
   // Calculate > Save As...: the text report of the results shown.
   void SaveResultsReport();
@@ -94,6 +94,11 @@ class CCalculationController : public QObject {
   // unless set.
   void SetClosureMode(ClosureMode mode) { closure_ = mode; }
   ClosureMode GetClosureMode() const { return closure_; }
+  // The error bound of each integration step of the precise closure in the next runs and
+  // isochronisations (Calculate > Precise Closure Tolerance...); kDefaultPreciseTolerance unless
+  // set. The caller passes a tolerance ReadPreciseTolerance accepts.
+  void SetPreciseTolerance(double tolerance) { tolerance_ = tolerance; }
+  double PreciseTolerance() const { return tolerance_; }
 
   // The run going or last made (null before the first).
   const SharedRun& Run() const { return run_; }
@@ -107,6 +112,8 @@ class CCalculationController : public QObject {
   void calculationRunning(bool running);
   // A machine file chose the closure of the runs from now on.
   void closureChosen(ClosureMode mode);
+  // A machine file chose the precise closure's tolerance of the runs from now on.
+  void toleranceChosen(double tolerance);
 
  private:
   void OnRunFinished(uint64_t run, CalculationOutput output);
@@ -127,6 +134,7 @@ class CCalculationController : public QObject {
   bool running_ = false;          // see IsCalculationRunning
   uint64_t runId_ = 0;            // counts the runs started; a stopped one's results are dropped
   ClosureMode closure_ = ClosureMode::Standard;  // closure of the next run
+  double tolerance_ = kDefaultPreciseTolerance;  // of the precise closure in the next run
   // MeV, the phase slip's (a machine file's, then the Input Data dialog's)
   double gainPerTurnMeV_ = kDefaultGainPerTurnMeV;
 };

@@ -54,10 +54,11 @@ Outcome SaveCorrectedMap(const PreparedRun& run, std::span<const double> deltaB,
 // The search of the request on the prepared run, stoppable, its iterations reported.
 IsochroniseOutput Search(const SharedRun& run, const std::shared_ptr<const TrimCoils>& coils,
                          const IsochroniseRequest& request, const std::vector<double>& weights,
-                         int threads, const IterationDone& iterationDone, const StopToken& stop) {
+                         int threads, double tolerance, const IterationDone& iterationDone,
+                         const StopToken& stop) {
   IsochroniseOutput out;
   try {
-    const OrbitCloser close = PreciseOrbitCloser(run, threads, stop);
+    const OrbitCloser close = PreciseOrbitCloser(run, threads, stop, tolerance);
     if (coils) {
       TrimFitOptions options;
       options.limits.assign(static_cast<std::size_t>(coils->Count()), request.limit);
@@ -102,7 +103,8 @@ CIsochroniseController::~CIsochroniseController() {
 }
 
 void CIsochroniseController::Start(const RunParameters& run, const MapReadingOptions& mapReading,
-                                   const std::string& documentFolder, const FileStamp& shownMap) {
+                                   const std::string& documentFolder, const FileStamp& shownMap,
+                                   double tolerance) {
   if (IsRunning()) return;
   IsochroniseRequest request = request_;
   if (!requestDlg_->Ask(request)) return;
@@ -137,8 +139,9 @@ void CIsochroniseController::Start(const RunParameters& run, const MapReadingOpt
   try {
     const bool started = StartQueued<IsochroniseOutput>(
         runner_, relay_,
-        [prepared, coils, request, weights, threads, iterationDone](const StopToken& stop) {
-          return Search(prepared, coils, request, weights, threads, iterationDone, stop);
+        [prepared, coils, request, weights, threads, tolerance,
+         iterationDone](const StopToken& stop) {
+          return Search(prepared, coils, request, weights, threads, tolerance, iterationDone, stop);
         },
         [this, search](IsochroniseOutput output) { OnFinished(search, std::move(output)); });
     if (!started) return;  // the runner still holds a search (not possible past the check above)

@@ -48,9 +48,11 @@ class CIsochroniseController : public QObject {
   // as the views find it: beside the document first, then in the current folder) and starts the
   // search. Nothing when a search is running. A map file whose contents are no longer those of
   // `shownMap` (the stamp of the results shown, when known) is refused: the correction would not
-  // be that of the results on the screen.
+  // be that of the results on the screen. The search closes its orbits with the precise closure
+  // to `tolerance`.
   void Start(const RunParameters& run, const MapReadingOptions& mapReading,
-             const std::string& documentFolder, const FileStamp& shownMap = {});
+             const std::string& documentFolder, const FileStamp& shownMap = {},
+             double tolerance = kDefaultPreciseTolerance);
   // From the start of a search until what it found has reached the window.
   bool IsRunning() const { return running_; }
   // Asks a running search to stop and waits for it; nothing is shown of it afterwards.

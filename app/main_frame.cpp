@@ -365,7 +365,8 @@ void CMainFrame::OnIsochronise() {
   if (controller_->IsCalculationRunning() || isochronise_->IsRunning()) return;
   if (!document_->ResultsAvailable()) return;
   const ResultTables& results = view_->ViewResults();
-  isochronise_->Start(results.run, results.mapReading, DocumentFolder(), results.mapFile);
+  isochronise_->Start(results.run, results.mapReading, DocumentFolder(), results.mapFile,
+                      controller_->PreciseTolerance());
   UpdateCommandUi();
 }
 

@@ -133,8 +133,14 @@ class CMainFrame : public QMainWindow, public ControllerServices {
   void CreateEditActions();
   void CreateViewActions();
   void CreateCalculateActions();
-  // Calculate > Precise Closed Orbits, as the settings remember it.
+  // Calculate > Precise Closed Orbits and Calculate > Precise Closure Tolerance..., as the
+  // settings remember them.
   void CreatePreciseClosureAction();
+  // Calculate > Precise Closure Tolerance...: asks the tolerance of the next runs; a text the
+  // command line would refuse is refused with its line in a message box, the tolerance unchanged.
+  void OnPreciseTolerance();
+  // The menu text of that command names the tolerance of the next runs.
+  void ShowPreciseTolerance();
   void CreateGraphActions();
   void CreateHelpActions();
   void CreateMenus();
@@ -212,6 +218,8 @@ class CMainFrame : public QMainWindow, public ControllerServices {
   // Calculate > Precise Closed Orbits (checkable, remembered in the settings) and the six graphs
   // of the View menu (one checked at a time; the rotation frequency at start).
   QAction* preciseClosureAct = nullptr;
+  // Calculate > Precise Closure Tolerance... (remembered in the settings).
+  QAction* preciseToleranceAct = nullptr;
   QAction* frequencyGraphAct = nullptr;
   QAction* isochronismGraphAct = nullptr;
   QAction* tuneGraphAct = nullptr;

@@ -2,6 +2,7 @@
 // accelerators and icons, the menus, the toolbar, the status bar and the calculation band.
 #include <QAction>
 #include <QActionGroup>
+#include <QInputDialog>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
@@ -13,12 +14,16 @@
 #include "app/comparison_commands.h"
 #include "app/main_frame.h"
 #include "app/results_table.h"
+#include "calc/run/driver.h"
+#include "platform/message.h"
+#include "platform/numbers.h"
 
 namespace zuba {
 namespace {
 
-// The settings key of Calculate > Precise Closed Orbits.
+// The settings keys of Calculate > Precise Closed Orbits and Precise Closure Tolerance....
 const char* const kPreciseClosureKey = "Calculate/PreciseClosure";
+const char* const kPreciseToleranceKey = "Calculate/PreciseTolerance";
 
 // An action of the window: its object name (the command's name), menu text, status-bar prompt
 // and tooltip, run by slot.
@@ -190,6 +195,51 @@ void CMainFrame::CreatePreciseClosureAction() {
     preciseClosureAct->setChecked(precise);
     QSettings().setValue(QString::fromLatin1(kPreciseClosureKey), precise);
   });
+
+  preciseToleranceAct =
+      NewAction(this, "ID_CALCULATE_PRECISE_TOLERANCE", {},
+                tr("Set the error bound of each integration step of the precise closure"),
+                tr("Precise Closure Tolerance"), &CMainFrame::OnPreciseTolerance);
+  // The tolerance the settings remember (the default when they hold none the program accepts),
+  // and one a machine file names.
+  const QString remembered =
+      QSettings().value(QString::fromLatin1(kPreciseToleranceKey)).toString();
+  if (const Result<double> tolerance = ReadPreciseTolerance(remembered.toStdString()); tolerance)
+    controller_->SetPreciseTolerance(*tolerance);
+  ShowPreciseTolerance();
+  connect(controller_, &CCalculationController::toleranceChosen, this, [this](double tolerance) {
+    QSettings().setValue(QString::fromLatin1(kPreciseToleranceKey),
+                         QString::fromStdString(FormatNumber(tolerance)));
+    ShowPreciseTolerance();
+  });
+}
+
+void CMainFrame::ShowPreciseTolerance() {
+  preciseToleranceAct->setText(tr("Precise Closure &Tolerance (%1)...")
+                                   .arg(QString::fromStdString(FormatNumber(
+                                       controller_->PreciseTolerance(), Significant(6)))));
+}
+
+void CMainFrame::OnPreciseTolerance() {
+  QInputDialog dialog(this);
+  dialog.setObjectName(QStringLiteral("preciseToleranceDialog"));
+  dialog.setWindowTitle(tr("Precise Closure Tolerance"));
+  dialog.setLabelText(QString::fromStdString(
+      "Error bound of each integration step of the precise closure, relative to the orbit's "
+      "radius and speed, from " +
+      FormatNumber(kMinPreciseTolerance) + " to " + FormatNumber(kMaxPreciseTolerance) +
+      " (default " + FormatNumber(kDefaultPreciseTolerance) + "):"));
+  dialog.setTextValue(QString::fromStdString(FormatNumber(controller_->PreciseTolerance())));
+  if (dialog.exec() != QDialog::Accepted) return;
+  const Result<double> tolerance = ReadPreciseTolerance(dialog.textValue().toStdString());
+  if (!tolerance) {
+    ShowMessage(tolerance.message());
+    return;
+  }
+  controller_->SetPreciseTolerance(*tolerance);
+  QSettings().setValue(QString::fromLatin1(kPreciseToleranceKey),
+                       QString::fromStdString(FormatNumber(*tolerance)));
+  ShowPreciseTolerance();
 }
 
 void CMainFrame::CreateGraphActions() {
@@ -283,6 +333,7 @@ void CMainFrame::CreateMenus() {
   calculateMenu = menuBar()->addMenu(tr("&Calculate"));
   calculateMenu->addAction(equilibriumOrbitsAct);
   calculateMenu->addAction(preciseClosureAct);
+  calculateMenu->addAction(preciseToleranceAct);
   calculateMenu->addAction(isochroniseAct);
   calculateMenu->addSeparator();
   calculateMenu->addAction(reportSaveAsAct);

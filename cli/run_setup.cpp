@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "calc/orbits/orbit.h"
+#include "calc/run/driver.h"
 #include "calc/run/run_quantities.h"
 #include "cli/command.h"
 #include "platform/message.h"
@@ -85,11 +86,8 @@ int MakeRunStart(const RunSetup& setup, RunStart& start) {
     start.reading = setup.reading.Options();
   }
   if (!setup.tolerance.empty()) {
-    const std::optional<double> tolerance = ParseNumber(TrimSpace(setup.tolerance));
-    if (!tolerance)
-      return Refused(
-          ErrorFailure("--tolerance " + setup.tolerance + ": not a number", "tolerance"));
-    if (Outcome o = CheckPreciseTolerance(*tolerance); !o) return Refused(o);
+    const Result<double> tolerance = ReadPreciseTolerance(setup.tolerance);
+    if (!tolerance) return Refused(tolerance.outcome());
     start.tolerance = *tolerance;
   } else if (start.machine && start.machine->tolerance) {
     start.tolerance = *start.machine->tolerance;

@@ -24,6 +24,7 @@
 #include "platform/memory.h"
 #include "platform/numbers.h"
 #include "platform/threads.h"
+#include "results/text.h"
 
 namespace zuba {
 
@@ -539,6 +540,13 @@ CalculationOutput RunCalculation(const PreparedRun& run, const WorkerOptions& op
     // A failure outside the energy loop: the run ends without results, as any failed run.
     return FailedRun(ErrorFailure(std::string("The calculation failed: ") + e.what()));
   }
+}
+
+Result<double> ReadPreciseTolerance(const std::string& text) {
+  const std::optional<double> tolerance = ParseNumber(TrimSpace(text));
+  if (!tolerance) return ErrorFailure("--tolerance " + text + ": not a number", "tolerance");
+  if (Outcome checked = CheckPreciseTolerance(*tolerance); !checked) return checked;
+  return *tolerance;
 }
 
 }  // namespace zuba

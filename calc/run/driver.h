@@ -40,6 +40,12 @@ struct WorkerOptions {
   double tolerance = kDefaultPreciseTolerance;
 };
 
+// The precise closure's tolerance as a user gives it in a text (`--tolerance`, the desktop's
+// Calculate > Precise Closure Tolerance...): a number of the program's syntax, blanks around it
+// allowed, from kMinPreciseTolerance to kMaxPreciseTolerance. Refused with one line: "--tolerance
+// TEXT: not a number", or the out-of-range text of CheckPreciseTolerance.
+Result<double> ReadPreciseTolerance(const std::string& text);
+
 // What a run gives back.
 struct CalculationOutput {
   WorkerOutcome outcome = WorkerOutcome::Failed;

@@ -82,24 +82,24 @@ TEST_F(MainFrame, TitleMenusAndAccelerators) {
     titles.push_back(action->text().toStdString());
   EXPECT_EQ(titles, (std::vector<std::string>{"&File", "&Edit", "&View", "&Calculate", "&Help"}));
 
-  EXPECT_EQ(Items(frame->fileMenu),
-            (std::vector<std::string>{"&New\tCtrl+N", "&Open...\tCtrl+O", "&Save\tCtrl+S",
-                                      "Save &As...", "Export &Graph...", "Export Va&lues...",
-                                      "Co&mpare With...", "Compare &With None", "-",
-                                      "&Print...\tCtrl+P", "Print Pre&view", "P&rint Setup...", "-",
-                                      "Recent File", "-", "E&xit"}));
+  EXPECT_EQ(
+      Items(frame->fileMenu),
+      (std::vector<std::string>{"&New\tCtrl+N", "&Open...\tCtrl+O", "&Save\tCtrl+S", "Save &As...",
+                                "Export &Graph...", "Export Va&lues...", "Co&mpare With...",
+                                "Compare &With None", "-", "&Print...\tCtrl+P", "Print Pre&view",
+                                "P&rint Setup...", "-", "Recent File", "-", "E&xit"}));
   EXPECT_FALSE(frame->recentPlaceholderAct->isEnabled());
   EXPECT_EQ(Items(frame->editMenu), (std::vector<std::string>{"&Undo\tCtrl+Z", "-", "Cu&t\tCtrl+X",
                                                               "&Copy\tCtrl+C", "&Paste\tCtrl+V"}));
-  EXPECT_EQ(
-      Items(frame->viewMenu),
-      (std::vector<std::string>{"&Toolbar", "&Status Bar", "Results T&able", "-",
-                                "&Rotation Frequency", "&Isochronism Error", "T&une Diagram",
-                                "Field &Map and Orbits", "&Difference to Map...", "&Orbit Radius",
-                                "Field &Harmonics"}));
+  EXPECT_EQ(Items(frame->viewMenu),
+            (std::vector<std::string>{"&Toolbar", "&Status Bar", "Results T&able", "-",
+                                      "&Rotation Frequency", "&Isochronism Error", "T&une Diagram",
+                                      "Field &Map and Orbits", "&Difference to Map...",
+                                      "&Orbit Radius", "Field &Harmonics"}));
   EXPECT_EQ(Items(frame->calculateMenu),
             (std::vector<std::string>{"&Equilibrium Orbits...", "&Precise Closed Orbits",
-                                      "&Isochronise...", "-", "&Save As..."}));
+                                      "Precise Closure &Tolerance (1e-11)...", "&Isochronise...",
+                                      "-", "&Save As..."}));
   EXPECT_EQ(Items(frame->helpMenu), (std::vector<std::string>{"&About ZUBA..."}));
 
   // The further accelerators of the Edit commands, and the pane keys reachable by key only.

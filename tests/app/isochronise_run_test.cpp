@@ -180,6 +180,28 @@ TEST_F(IsochroniseCommand, AMapChangedSinceTheRunIsRefused) {
       << messages.texts()[0];
 }
 
+// The search closes its orbits to the tolerance of Calculate > Precise Closure Tolerance...: a
+// coarse one gives another correction.
+TEST_F(IsochroniseCommand, SearchTakesThePreciseClosureTolerance) {
+  RunThreeEnergies();
+  auto correction = [&](double tolerance) {
+    frame->Controller().SetPreciseTolerance(tolerance);
+    AnswerFieldCorrection();
+    frame->isochroniseAct->trigger();
+    EXPECT_TRUE(WaitFor([&] { return !frame->Isochronisation().IsRunning(); }, 60000));
+    std::vector<std::string> cells;
+    const QTableWidget* table = frame->Isochronisation().ResultDialog()->table;
+    for (int row = 0; row < table->rowCount(); ++row)
+      for (int column = 0; column < table->columnCount(); ++column)
+        cells.push_back(table->item(row, column)->text().toStdString());
+    return cells;
+  };
+  const std::vector<std::string> coarse = correction(1e-4), fine = correction(1e-11);
+  EXPECT_EQ(coarse.size(), fine.size());
+  EXPECT_NE(coarse, fine);
+  EXPECT_EQ(correction(1e-4), coarse);
+}
+
 TEST_F(IsochroniseCommand, ClosingTheWindowDuringTheSearchStopsAndWaits) {
   RunThreeEnergies();
   AnswerFieldCorrection();

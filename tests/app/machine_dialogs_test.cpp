@@ -30,7 +30,7 @@ struct MachineDialogs : ::testing::Test {
     std::ofstream(folder + "/ring.sdf") << "Gs\n";
     std::ofstream(folder + "/ring.json") << R"({"name": "Ring", "fields": {"ParticleName": "p",
       "m0": 1.007276466812, "Q": 1, "Frf": 50.65, "H": 6, "N": 8, "EkBegin": 72, "EkEnd": 590,
-      "dEk": 2}, "closure": "precise", "map": {"path": "ring.sdf", "replicate": 8}})";
+      "dEk": 2}, "closure": "precise", "tolerance": 1e-9, "map": {"path": "ring.sdf", "replicate": 8}})";
   }
   QTemporaryDir dir;
   std::string folder;
@@ -139,6 +139,7 @@ TEST_F(MachineDialogs, TheCalculationCommandStartsFromTheMachine) {
   EXPECT_EQ(frame->Controller().MapReading().replicate, 8);
   EXPECT_TRUE(frame->preciseClosureAct->isChecked());
   EXPECT_EQ(frame->Controller().GetClosureMode(), ClosureMode::Precise);
+  EXPECT_EQ(frame->Controller().PreciseTolerance(), 1e-9);
 
   // Changed on disk after the dialog listed it: refused with a box, no Input Data dialog.
   answers.Then([&](QWidget* modal) {

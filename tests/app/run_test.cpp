@@ -6,6 +6,7 @@
 
 #include <QApplication>
 #include <QDialog>
+#include <QInputDialog>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMessageBox>
@@ -117,6 +118,53 @@ TEST_F(CalculationCommand, CompleteRunShowsItsResultsInTheDocument) {
   EXPECT_TRUE(frame->equilibriumOrbitsAct->isEnabled());
   EXPECT_TRUE(frame->reportSaveAsAct->isEnabled());
   EXPECT_EQ(frame->windowTitle(), "Untitled[*] - ZUBA 2020");
+}
+
+// Calculate > Precise Closure Tolerance... sets the tolerance of the next precise runs (a coarse
+// one closes the orbits with other last digits than the default) and refuses, unchanged, what the
+// command line refuses, with its line.
+TEST_F(CalculationCommand, PreciseClosureToleranceReachesTheRunsAndRefusesBadTexts) {
+  auto setTolerance = [&](const char* text) {
+    answers.Then([text](QWidget* modal) {
+      auto* dialog = qobject_cast<QInputDialog*>(modal);
+      ASSERT_NE(dialog, nullptr);
+      dialog->setTextValue(QString::fromLatin1(text));
+      dialog->accept();
+    });
+    frame->preciseToleranceAct->trigger();
+    EXPECT_TRUE(answers.Done());
+  };
+  auto runF0 = [&] {
+    AnswerDialogs(kModeTvk310, "1.8", "0.6", "0.01");
+    frame->equilibriumOrbitsAct->trigger();
+    EXPECT_TRUE(answers.Done());
+    EXPECT_TRUE(WaitForRunEnd());
+    return frame->Document().DocumentResults().F0;
+  };
+  if (!frame->preciseClosureAct->isChecked()) frame->preciseClosureAct->trigger();
+  setTolerance(" 1e-4 ");
+  EXPECT_EQ(frame->Controller().PreciseTolerance(), 1e-4);
+  EXPECT_EQ(frame->preciseToleranceAct->text().toStdString(),
+            "Precise Closure &Tolerance (0.0001)...");
+  const RealTable coarse = runF0();
+  setTolerance("1e-11");
+  const RealTable fine = runF0();
+  ASSERT_EQ(coarse.size(), 3);
+  ASSERT_EQ(fine.size(), 3);
+  EXPECT_NE(coarse, fine);
+  EXPECT_NEAR(coarse[1], fine[1], 1e-6 * fine[1]);
+
+  const std::pair<const char*, const char*> refused[] = {
+      {"abc", "--tolerance abc: not a number"},
+      {"1e-15", "The tolerance 1e-15 is out of range (allowed: 1e-14 to 0.0001)!"},
+      {"2e-4", "The tolerance 0.0002 is out of range (allowed: 1e-14 to 0.0001)!"}};
+  for (const auto& [text, line] : refused) {
+    const size_t before = messages.messages().size();
+    setTolerance(text);
+    ASSERT_EQ(messages.messages().size(), before + 1) << text;
+    EXPECT_EQ(messages.messages().back().text, line);
+    EXPECT_EQ(frame->Controller().PreciseTolerance(), 1e-11);
+  }
 }
 
 // A run of the default search on the proton example ends with the accuracy line on the status bar,

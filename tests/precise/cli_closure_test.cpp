@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "calc/orbits/precise_orbit.h"
 #include "calc/run/diagnostics.h"
 #include "calc/synth/synth_map.h"
 #include "numerics/constants.h"
@@ -44,8 +45,8 @@ class RunClosure : public ::testing::Test {
 
   // Runs zuba-cli on the map with a coarse step and three energies; returns stdout and the exit
   // code.
-  int Run(const std::vector<std::string>& extra, std::string& out) {
-    std::string command = std::string(ZUBA_CLI_PATH) + " run --map " + Path("map.sdf") +
+  int Run(const std::vector<std::string>& extra, std::string& out, const char* map = "map.sdf") {
+    std::string command = std::string(ZUBA_CLI_PATH) + " run --map " + Path(map) +
                           " --set h=1e-3 --set EkBegin=2 --set EkEnd=6 --set dEk=2 --threads 2";
     for (const std::string& a : extra) command += " " + a;
     command += " 2>" + Path("stderr.txt");
@@ -280,6 +281,50 @@ TEST_F(RunClosure, AccuracyLineOfTheDefaultSearchGivesItsWorstConsistency) {
                   worst, std::stod(worstEnergy));
     EXPECT_EQ(err, expected);
   }
+}
+
+// Two hills of 13 T per turn, no field between them (1.3 T on average): each bends the ion by half
+// a turn, over 0.3 of a half turn inside R = 0.3 m and 0.1 outside. 5.6 MeV closes inside; the
+// orbit of 10.6 MeV turns back in a hill (|vR| reaches the speed), where the step control cannot
+// meet the tolerance: that energy fails naming the azimuth and radius, the run ends as usual.
+TEST_F(RunClosure, StepControlFailureEndsTheEnergyNamingWhereItHappened) {
+  std::ofstream map(Path("hills.tsv"));
+  map << "R_m\ttheta_deg\tB_T\n";
+  for (int i = 0; i < 46; ++i) {
+    const double R = 0.05 + 0.01 * i, hill = R < 0.3 ? 54 : 18;  // degree
+    for (int theta = 0; theta < 360; theta += 2)
+      map << R << '\t' << theta << '\t' << (theta % 180 < hill ? 1.3 * 180 / hill : 0) << '\n';
+  }
+  map.close();
+  std::string out;
+  ASSERT_EQ(Run({"--closure", "precise", "--no-checks", "--set", "N=2", "--set", "EkBegin=5.6",
+                 "--set", "EkEnd=10.6", "--set", "dEk=5", "--json"},
+                out, "hills.tsv"),
+            0);
+  const nlohmann::json energies = nlohmann::json::parse(out)["energies"];
+  ASSERT_EQ(energies.size(), 2u);
+  EXPECT_EQ(energies[0]["status"], "closed");
+  EXPECT_TRUE(energies[0]["F0_Hz"].is_number());
+  EXPECT_EQ(energies[1]["status"], "failed");
+  EXPECT_TRUE(energies[1]["F0_Hz"].is_null());
+  const std::string reason = energies[1]["reason"];
+  double theta = 0, R = 0, step = 0;
+  ASSERT_EQ(std::sscanf(reason.c_str(),
+                        "the integration cannot meet the tolerance 1e-11 at theta = %lf deg, R = "
+                        "%lf m: its step fell below %lf rad",
+                        &theta, &R, &step),
+            3)
+      << reason;
+  EXPECT_LT(std::fmod(theta, 180), 54 + 2) << reason;  // in a hill, or its spline's edge
+  EXPECT_GT(R, 0.05);
+  EXPECT_LT(R, 0.5);
+  EXPECT_EQ(step, kSmallestPreciseStep);
+  EXPECT_NE(ReadText(Path("stderr.txt"))
+                .find("1 of 2 energies did not close; they are kept without values:\n10.6 MeV: "
+                      "failed, " +
+                      reason + "\n"),
+            std::string::npos)
+      << ReadText(Path("stderr.txt"));
 }
 
 TEST_F(RunClosure, UnknownClosureIsAUsageError) {
