@@ -98,7 +98,7 @@ TEST_F(MainFrame, TitleMenusAndAccelerators) {
                                       "&Orbit Radius", "Field &Harmonics"}));
   EXPECT_EQ(Items(frame->calculateMenu),
             (std::vector<std::string>{"&Equilibrium Orbits...", "&Precise Closed Orbits",
-                                      "Precise Closure &Tolerance (1e-11)...", "&Isochronise...",
+                                      "Precise Closure &Tolerance (1e-10)...", "&Isochronise...",
                                       "-", "&Save As..."}));
   EXPECT_EQ(Items(frame->helpMenu), (std::vector<std::string>{"&About ZUBA..."}));
 

@@ -308,13 +308,14 @@ TEST_F(RunClosure, StepControlFailureEndsTheEnergyNamingWhereItHappened) {
   EXPECT_EQ(energies[1]["status"], "failed");
   EXPECT_TRUE(energies[1]["F0_Hz"].is_null());
   const std::string reason = energies[1]["reason"];
-  double theta = 0, R = 0, step = 0;
+  double tolerance = 0, theta = 0, R = 0, step = 0;
   ASSERT_EQ(std::sscanf(reason.c_str(),
-                        "the integration cannot meet the tolerance 1e-11 at theta = %lf deg, R = "
+                        "the integration cannot meet the tolerance %lf at theta = %lf deg, R = "
                         "%lf m: its step fell below %lf rad",
-                        &theta, &R, &step),
-            3)
+                        &tolerance, &theta, &R, &step),
+            4)
       << reason;
+  EXPECT_EQ(tolerance, kDefaultPreciseTolerance);
   EXPECT_LT(std::fmod(theta, 180), 54 + 2) << reason;  // in a hill, or its spline's edge
   EXPECT_GT(R, 0.05);
   EXPECT_LT(R, 0.5);
