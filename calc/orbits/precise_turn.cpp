@@ -138,17 +138,20 @@ struct Derivatives {
 // times its scalloping, against which its error tells; the matrices oscillate by their whole size:
 // a hundred makes them as accurate as the orbit.
 constexpr double kMatrixScale = 100;
-// Near a whole or half tune (|cos 2 pi nu| from kNearWholeTune up to 2 - kNearWholeTune, where the
-// tune is the square root of the trace's error and the stability verdict is decided) the turn is
-// integrated again with the matrices in units of 1 and every component to kNearTuneTolerance
-// times the tolerance.
+// Near a whole or half tune the tune's error is the trace's divided by sin(2 pi nu), and at it the
+// square root of the trace's error; there the turn is integrated again with the matrices in units
+// of 1: from |cos 2 pi nu| = kNearWholeTune on (nu within 0.023 of a whole or half tune), and from
+// kNearestWholeTune on (within 0.0023, where the stability verdict is decided) with every component
+// to a tenth of the tolerance, up to as far beyond 1 (clearly growing motion needs no more).
 constexpr double kNearWholeTune = 0.99;
+constexpr double kNearestWholeTune = 0.9999;
 constexpr double kNearTuneTolerance = 0.1;
 
-// Whether a one-turn matrix is near a whole or half tune (see kNearWholeTune).
-bool NearWholeTune(const OneTurnMatrix& m) {
+// How near a whole or half tune a one-turn matrix is: 0 not near, 1 near, 2 nearest (see above).
+int32_t NearWholeTune(const OneTurnMatrix& m) {
   const double halfTrace = std::fabs(m.m11 + m.m22) / 2;
-  return halfTrace >= kNearWholeTune && halfTrace <= 2 - kNearWholeTune;
+  if (!(halfTrace >= kNearWholeTune && halfTrace <= 2 - kNearWholeTune)) return 0;
+  return halfTrace >= kNearestWholeTune && halfTrace <= 2 - kNearestWholeTune ? 2 : 1;
 }
 
 // Counts a sign change of value against the last non-zero sign seen.
@@ -420,10 +423,12 @@ Outcome TrackTurn(const OrbitConstants& constants, const FieldPatches& field, do
   }
   if (Outcome o = TrackTurnOf<kComponents>(constants, field, E, V, Rs, vRs, thetaS, path, turn,
                                            steps, kMatrixScale, 1.0, arc);
-      !o || !(NearWholeTune(turn.radial) || NearWholeTune(turn.vertical)))
+      !o)
     return o;
+  const int32_t near = std::max(NearWholeTune(turn.radial), NearWholeTune(turn.vertical));
+  if (near == 0) return {};
   return TrackTurnOf<kComponents>(constants, field, E, V, Rs, vRs, thetaS, path, turn, steps, 1.0,
-                                  kNearTuneTolerance, arc);
+                                  near == 2 ? kNearTuneTolerance : 1.0, arc);
 }
 
 void SampleTurn(const TurnPath& path, const FieldPatches& field, double V, double T0,
