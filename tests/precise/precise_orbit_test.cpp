@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <utility>
 
@@ -152,6 +153,57 @@ TEST(PreciseOrbit, FlutterFocusingFollowsTheSmoothApproximation) {
     EXPECT_GT(r.nuR.value, 1.0) << ek;
   }
   EXPECT_TRUE(capture.messages().empty());
+}
+
+// The vertical motion about a scalloped closed orbit in its own equations, d2z/dtau2 = (K / E) z
+// (R w dB/dR - (vR / R) dB/dtheta), integrated with fixed Runge-Kutta steps in theta from the
+// closed orbit's start along with the orbit, gives the closure's vertical tune: the closure
+// integrates it in other variables (which take the azimuthal slope of the field into them).
+TEST(PreciseOrbit, VerticalTuneAgreesWithTheEquationsOfMotionIntegratedApart) {
+  const Ideal ideal;
+  const int32_t N = 4;
+  PreparedMap map(
+      kCoarseStep, MapShape{101, 1.0, 72},
+      [&](double R, double theta) {
+        return ideal.B0 * ideal.Gamma(R) * (1 + 0.4 * std::cos(N * theta + 3 * R));
+      },
+      N);
+  ASSERT_TRUE(map.ok());
+  const double ek = 15.0;
+  OrbitSamples samples;
+  PreciseOrbitResult r;
+  map.Find(ek, samples, r);
+  ASSERT_EQ(r.status, ClosureStatus::Converged);
+  ASSERT_TRUE(r.nuZ.stable);
+  const OrbitConstants& k = map.prepared.constants;
+  const double E = k.E0 + ek * 1e6 * kElementaryCharge, kOverE = k.K / E;
+  const double V = std::sqrt(1 - (k.E0 / E) * (k.E0 / E)) * k.rInfinity;  // m/rad
+  // y = R, vR, then (z, u) of the cosine-like and the sine-like solution.
+  using Y = std::array<double, 6>;
+  auto slope = [&](double theta, const Y& y) {
+    double B = 0, dBdR = 0, dBdTheta = 0;
+    EXPECT_TRUE(map.patches->EvaluateWithDerivatives(y[0], theta, B, dBdR, dBdTheta).ok());
+    const double w = std::sqrt(V * V - y[1] * y[1]) / y[0];
+    const double force = kOverE * (y[0] * w * dBdR - y[1] / y[0] * dBdTheta);
+    return Y{y[1] / w, y[0] * (w - kOverE * B), y[3] / w, force * y[2] / w,
+             y[5] / w, force * y[4] / w};
+  };
+  Y y{samples.R.front(), samples.vR.front(), 1, 0, 0, 1};
+  const int32_t steps = 144000;
+  const double h = 2 * kPi / steps;
+  double theta = samples.theta.front();
+  auto add = [](const Y& a, const Y& d, double f) {
+    Y out;
+    for (size_t i = 0; i < a.size(); ++i) out[i] = a[i] + f * d[i];
+    return out;
+  };
+  for (int32_t i = 0; i < steps; ++i, theta += h) {
+    const Y k1 = slope(theta, y), k2 = slope(theta + h / 2, add(y, k1, h / 2));
+    const Y k3 = slope(theta + h / 2, add(y, k2, h / 2)), k4 = slope(theta + h, add(y, k3, h));
+    for (size_t c = 0; c < y.size(); ++c) y[c] += h / 6 * (k1[c] + 2 * k2[c] + 2 * k3[c] + k4[c]);
+  }
+  EXPECT_NEAR(y[0], samples.R.front(), 1e-9);  // the orbit is closed
+  EXPECT_NEAR((y[2] + y[5]) / 2, std::cos(2 * kPi * r.nuZ.value), 1e-8);
 }
 
 // On a closed orbit the velocity turns once per turn at the rate q B / (gamma m), so
