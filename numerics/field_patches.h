@@ -107,16 +107,15 @@ class FieldPatches {
     int32_t ringCell_ = 0;
   };
 
-  // Evaluates B (T), ∂B/∂R (T/m) and ∂B/∂θ (T/rad) along one orbit, all three from the patch of
-  // the point's cell (B within a few units in the last place of Evaluate's value). It keeps the
+  // Evaluates B (T) and ∂B/∂R (T/m) along one orbit, both from the patch of the point's cell (B
+  // within a few units in the last place of Evaluate's value). It keeps the
   // cell of its last point with its bounds in that point's turn, so that a point in the same cell
   // costs the patch sums alone. Refused: a point outside the map, below its first radius as beyond
   // its last (PatchRefusal says why).
   class PatchCursor {
    public:
     explicit PatchCursor(const FieldPatches& field) : field_(&field) {}
-    [[gnu::always_inline]] bool Evaluate(double R, double theta, double& B, double& dBdR,
-                                         double& dBdTheta) {
+    [[gnu::always_inline]] bool Evaluate(double R, double theta, double& B, double& dBdR) {
       if (!(R >= lowR_ && R < highR_ && theta >= lowTheta_ && theta < highTheta_)) [[unlikely]]
         if (!Locate(R, theta)) return false;
       const double s = (R - originR_) * invStepR_;
@@ -126,13 +125,8 @@ class FieldPatches {
       const double q1 = C[4] + t * (C[5] + t * (C[6] + t * C[7]));
       const double q2 = C[8] + t * (C[9] + t * (C[10] + t * C[11]));
       const double q3 = C[12] + t * (C[13] + t * (C[14] + t * C[15]));
-      const double d0 = C[1] + t * (2.0 * C[2] + t * (3.0 * C[3]));
-      const double d1 = C[5] + t * (2.0 * C[6] + t * (3.0 * C[7]));
-      const double d2 = C[9] + t * (2.0 * C[10] + t * (3.0 * C[11]));
-      const double d3 = C[13] + t * (2.0 * C[14] + t * (3.0 * C[15]));
       B = q0 + s * (q1 + s * (q2 + s * q3));
       dBdR = (q1 + s * (2.0 * q2 + s * (3.0 * q3))) * invStepR_;
-      dBdTheta = (d0 + s * (d1 + s * (d2 + s * d3))) * invStepTheta_;
       return true;
     }
 

@@ -61,8 +61,8 @@ struct Derivatives {
     const double speedLeft = V * V - vR * vR;  // (m/rad)^2, (R w)^2
     if (!(speedLeft > 0) || !(R > 0)) [[unlikely]]
       return Refuse(R, vR);
-    double B = 0, dBdR = 0, dBdTheta = 0;
-    if (!cursor.Evaluate(R, theta, B, dBdR, dBdTheta)) [[unlikely]] {
+    double B = 0, dBdR = 0;
+    if (!cursor.Evaluate(R, theta, B, dBdR)) [[unlikely]] {
       refusal = field.PatchRefusal(R, theta);
       return false;
     }
@@ -116,9 +116,8 @@ struct Derivatives {
 
   // q = g B of the vertical variable at (R, vR, theta) (see Vertical); NaN where the field refuses.
   double VerticalShear(double R, double vR, double theta) {
-    double B = 0, dBdR = 0, dBdTheta = 0;
-    if (!cursor.Evaluate(R, theta, B, dBdR, dBdTheta))
-      return std::numeric_limits<double>::quiet_NaN();
+    double B = 0, dBdR = 0;
+    if (!cursor.Evaluate(R, theta, B, dBdR)) return std::numeric_limits<double>::quiet_NaN();
     return kOverE * vR / std::sqrt(V * V - vR * vR) * B;
   }
 
