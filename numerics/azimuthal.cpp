@@ -84,15 +84,27 @@ Outcome FieldHarmonics(std::span<const double> field, std::span<const double> ra
   const double delta = 2.0 * pi / nTheta;
   const double thetaS = FirstSampleAngle(thetaStart, thetaEnd, nTheta, delta);
   std::vector<double> t(nTheta + 1), y(nTheta + 1), ys(nTheta + 1), yc(nTheta + 1);
+  TurnAbscissae(thetaS, delta, t);
+  // sin(n t) and cos(n t) of every harmonic at the abscissae, the same for every radius.
+  const std::size_t points = static_cast<std::size_t>(nTheta) + 1;
+  std::vector<double> sines(points * count), cosines(points * count);
+  for (int32_t p = 0; p < count; ++p) {
+    const double n = HarmonicNumber(N, p);
+    for (std::size_t j = 0; j < points; ++j) {
+      sines[p * points + j] = std::sin(n * t[j]);
+      cosines[p * points + j] = std::cos(n * t[j]);
+    }
+  }
   for (int32_t i = 0; i < nR; ++i) {
+    for (int32_t j = 0; j < nTheta; ++j) y[j] = field[i * nTheta + j];
+    y[nTheta] = y[0];
     for (int32_t p = 0; p < count; ++p) {
       const double n = HarmonicNumber(N, p);
-      TurnAbscissae(thetaS, delta, t);
-      for (int32_t j = 0; j < nTheta; ++j) y[j] = field[i * nTheta + j];
-      y[nTheta] = y[0];
-      for (int32_t j = 0; j <= nTheta; ++j) {
-        ys[j] = std::sin(n * t[j]) * y[j];
-        yc[j] = std::cos(n * t[j]) * y[j];
+      const double* sine = &sines[p * points];
+      const double* cosine = &cosines[p * points];
+      for (std::size_t j = 0; j < points; ++j) {
+        ys[j] = sine[j] * y[j];
+        yc[j] = cosine[j] * y[j];
       }
       double S, C;
       if (Outcome o = SimpsonIntegral(t, ys, nTheta, S); !o) return o;
