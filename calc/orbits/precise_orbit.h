@@ -66,15 +66,17 @@ struct PreciseTurn {
 // The integration of a turn: the embedded Runge-Kutta pair of Dormand and Prince (order 5, with
 // an error estimate of order 4; numerics/dormand_prince.h) with its step controlled so that the
 // error estimate of every step stays below OrbitConstants::tolerance, relative to the start radius
-// (R and the integral of R), to the speed V (vR), to one radian (the elapsed tau), to E / K (the
-// integral of B) and to 1 (the one-turn matrices), or to the component's own size where that is
-// larger. No step crosses an azimuth node of the map (where the field's azimuthal spline changes
-// its cubic and, at the map's first azimuth, its slope) or a radius node (where the radial spline
-// changes its cubic): a step whose orbit meets one is made again to end on it, so that inside a
-// step the field is one smooth patch. On the example maps the default tolerance
-// (kDefaultPreciseTolerance, orbit.h) gives the closed orbits of the fixed step of earlier versions
-// to F0 within 1e-11 relative and radii within 1e-11 m (see docs/PERFORMANCE.md), with about 3500
-// steps per turn on the 0.5-degree ring map and 750 on the 2-degree maps.
+// (R and the integral of R), to the speed V (vR), to one radian (the elapsed tau) and to E / K (the
+// integral of B), or to the component's own size where that is larger. The one-turn matrices of a
+// turn that gives the tunes count in units of 100 (as accurate as the orbit relative to their
+// swing), near a whole or half tune in units of 1 (see precise_turn.cpp); in the other turns they
+// follow the orbit's steps. No step crosses an azimuth node of the map (where the field's
+// azimuthal spline changes its cubic and, at the map's first azimuth, its slope), and in a turn
+// whose matrices count no step crosses a radius node (where the radial spline changes its cubic):
+// a step whose orbit meets one is made again to end on it. On the example maps the default
+// tolerance (kDefaultPreciseTolerance, orbit.h) gives the closed orbits of a run at 1e-13 to F0
+// within 3e-11 relative, radii within 1e-10 m and tunes within 3e-9 (see docs/PERFORMANCE.md),
+// with about 1400 steps per turn on the 0.5-degree ring map and 380 on the 2-degree maps.
 // The tolerances a run accepts.
 inline constexpr double kMinPreciseTolerance = 1e-14;
 inline constexpr double kMaxPreciseTolerance = 1e-4;
