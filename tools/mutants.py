@@ -142,7 +142,7 @@ MUTANTS = [
       "constexpr double kNone = 0;",
       "precise_tests", "a one-turn matrix a turn did not integrate given a tune (that of zeros)"),
     M("vertical-shear-rate", "calc/orbits/precise_turn.cpp",
-      "+ dg * B - q * q * invW;", "- q * q * invW;",
+      "+ dg * B - q * q * invW;", "+ 0 * dg * B - q * q * invW;",
       "precise_tests", "the vertical motion's change of variables without the rate of its shear"),
     M("vertical-tune", "calc/orbits/precise_orbit.cpp",
       "result.nuZ = TuneOfMatrix(turn.vertical);", "result.nuZ = TuneOfMatrix(turn.radial);",
