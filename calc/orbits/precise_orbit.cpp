@@ -104,6 +104,9 @@ struct Ion {
   double beta = 0;    // speed relative to light
   double V = 0;       // m/rad, the speed in units of omega0
   double kOverE = 0;  // 1/T: b = kOverE * B
+  // The level of nearness to a whole or half tune its turns with the tunes start at
+  // (PreciseStarts::tuneLevel).
+  int32_t tuneLevel = 0;
 };
 
 // A value of the radius correction that corrects: not the missing-value marker.
@@ -172,7 +175,7 @@ void Polish(const OrbitConstants& constants, const FieldPatches& field, const Io
   ++c.turns;
   const double R = c.R + dR, vR = c.vR + dV;
   if (!TrackTurn(constants, field, ion.E, ion.V, R, vR, c.thetaS, polished, turn, c.steps,
-                 TurnAccuracy::Full, arc))
+                 TurnAccuracy::Full, arc, ion.tuneLevel))
     return;
   const double fR = turn.Rend - R, fV = turn.vRend - vR;
   if (!(std::hypot(fR, fV) < std::hypot(c.fR, c.fV))) return;
@@ -201,7 +204,7 @@ Closure CloseFrom(const OrbitConstants& constants, const FieldPatches& field, co
   auto track = [&](double R, double vR, bool full, PreciseTurn& turn) {
     ++c.turns;
     Outcome o = TrackTurn(constants, field, ion.E, ion.V, R, vR, c.thetaS, path, turn, c.steps,
-                          full ? TurnAccuracy::Full : TurnAccuracy::Orbit, arc);
+                          full ? TurnAccuracy::Full : TurnAccuracy::Orbit, arc, ion.tuneLevel);
     if (!o) c.refusal = o.failure();
     return o.ok();
   };
@@ -446,7 +449,7 @@ struct StartSearch {
     PreciseTurn turn;
     ++c.turns;
     if (!TrackTurn(constants, field, ion.E, ion.V, c.R, c.vR, c.thetaS, path, turn, c.steps,
-                   TurnAccuracy::Full))
+                   TurnAccuracy::Full, kTwoPi, ion.tuneLevel))
       return;
     c.turn = turn;
     c.fR = turn.Rend - c.R;
@@ -549,6 +552,7 @@ PreciseOrbitResult FindPreciseOrbit(const OrbitConstants& constants,
   ion.beta = kinematics.beta;
   ion.V = ion.beta * constants.rInfinity;
   ion.kOverE = constants.K / ion.E;
+  ion.tuneLevel = starts.tuneLevel;
   // The default estimate; its y also corrects Rev.
   double y = 0, r0 = 0;
   const bool estimated = StartRadius(constants, tables, ion.beta, y, r0).ok() && Proper(y);

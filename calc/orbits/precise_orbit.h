@@ -69,7 +69,7 @@ struct PreciseTurn {
 // (R and the integral of R), to the speed V (vR), to one radian (the elapsed tau) and to E / K (the
 // integral of B), or to the component's own size where that is larger. The one-turn matrices of a
 // turn that gives the tunes count in units of 100 (as accurate as the orbit relative to their
-// swing), near a whole or half tune in units of 1 (see precise_turn.cpp); in the other turns they
+// swing), near a whole or half tune in units of 1 (see below); in the other turns they
 // follow the orbit's steps. No step crosses an azimuth node of the map (where the field's
 // azimuthal spline changes its cubic and, at the map's first azimuth, its slope), and in a turn
 // whose matrices count no step crosses a radius node (where the radial spline changes its cubic):
@@ -77,6 +77,16 @@ struct PreciseTurn {
 // tolerance (kDefaultPreciseTolerance, orbit.h) gives the closed orbits of a run at 1e-13 to F0
 // within 3e-11 relative, radii within 1e-10 m and tunes within 3e-9 (see docs/PERFORMANCE.md),
 // with about 1400 steps per turn on the 0.5-degree ring map and 380 on the 2-degree maps.
+// Near a whole or half tune the tune's error is the trace's divided by sin(2 pi nu), and at it the
+// square root of the trace's error; there the matrices count in units of 1: from |cos 2 pi nu| =
+// kNearWholeTune on (nu within 0.023 of a whole or half tune), and from kNearestWholeTune on
+// (within 0.0023, where the stability verdict is decided) with every component to a tenth of the
+// tolerance, up to as far beyond 1 (clearly growing motion needs no more). A turn integrated at a
+// lower level than its tunes turn out to need is integrated again at theirs.
+inline constexpr double kNearWholeTune = 0.99;
+inline constexpr double kNearestWholeTune = 0.9999;
+// The level of a one-turn matrix: 0 not near a whole or half tune, 1 near, 2 nearest (see above).
+int32_t NearWholeTune(const OneTurnMatrix& matrix);
 // The tolerances a run accepts.
 inline constexpr double kMinPreciseTolerance = 1e-14;
 inline constexpr double kMaxPreciseTolerance = 1e-4;
@@ -179,6 +189,9 @@ struct PreciseStarts {
   // The seeds are closed orbits of this energy (on this field or a slightly changed one), which
   // may close at once: their first turn integrates the one-turn matrices to the tolerance too.
   bool closedSeeds = false;
+  // The level (NearWholeTune) of the tunes of a closed neighbour: the turns with the tunes start
+  // at it instead of finding it from a first integration at level 0.
+  int32_t tuneLevel = 0;
 };
 
 // What the precise closure delivers for one energy; the closed orbit stays in the OrbitSamples.

@@ -23,21 +23,22 @@ namespace {
 enum : int {
   kR,     // m
   kVr,    // m/rad
-  kTau,   // rad
-  kIntR,  // m rad, integral of R dtau
-  kIntB,  // T rad, integral of B dtau
   kP11,   // radial one-turn matrix of (R, vR), row-major
   kP12,
   kP21,
   kP22,
+  kTau,   // rad
+  kIntR,  // m rad, integral of R dtau
+  kIntB,  // T rad, integral of B dtau
   kZ11,  // vertical one-turn matrix of (z, dz/dtau), row-major
   kZ12,
   kZ21,
   kZ22,
   kComponents
 };
-// A turn integrates the orbit's components (up to kIntB), with the radial matrix (up to kP22) for
-// a Newton step, and with the vertical one (all) for the tunes: N = kP11, kZ11 or kComponents.
+// A turn integrates the orbit alone (R, vR) for its closure residual, with the radial matrix (up to
+// kP22) for a Newton step, or everything (the time, the integrals of the means and the vertical
+// matrix too) for the values and tunes of the closed orbit: N = kP11, kTau or kComponents.
 template <std::size_t N>
 using State = std::array<double, N>;
 template <std::size_t N>
@@ -72,11 +73,13 @@ struct Derivatives {
     const double b = kOverE * B;
     d[kR] = vR * invW;
     d[kVr] = root - R * b;
-    d[kTau] = invW;
-    d[kIntR] = R * invW;
-    d[kIntB] = B * invW;
     if constexpr (N > kP11) Radial(R, vR, b, dBdR, invRoot, invW, y, d);
-    if constexpr (N > kZ11) Vertical(R, vR, B, dBdR, invRoot, invW, d[kVr], y, d);
+    if constexpr (N > kTau) {
+      d[kTau] = invW;
+      d[kIntR] = R * invW;
+      d[kIntB] = B * invW;
+      Vertical(R, vR, B, dBdR, invRoot, invW, d[kVr], y, d);
+    }
     return true;
   }
 
@@ -137,21 +140,9 @@ struct Derivatives {
 // times its scalloping, against which its error tells; the matrices oscillate by their whole size:
 // a hundred makes them as accurate as the orbit.
 constexpr double kMatrixScale = 100;
-// Near a whole or half tune the tune's error is the trace's divided by sin(2 pi nu), and at it the
-// square root of the trace's error; there the turn is integrated again with the matrices in units
-// of 1: from |cos 2 pi nu| = kNearWholeTune on (nu within 0.023 of a whole or half tune), and from
-// kNearestWholeTune on (within 0.0023, where the stability verdict is decided) with every component
-// to a tenth of the tolerance, up to as far beyond 1 (clearly growing motion needs no more).
-constexpr double kNearWholeTune = 0.99;
-constexpr double kNearestWholeTune = 0.9999;
+// Near a whole or half tune (NearWholeTune, precise_orbit.h) the matrices count in units of 1, and
+// at the nearest level every component to this fraction of the tolerance.
 constexpr double kNearTuneTolerance = 0.1;
-
-// How near a whole or half tune a one-turn matrix is: 0 not near, 1 near, 2 nearest (see above).
-int32_t NearWholeTune(const OneTurnMatrix& m) {
-  const double halfTrace = std::fabs(m.m11 + m.m22) / 2;
-  if (!(halfTrace >= kNearWholeTune && halfTrace <= 2 - kNearWholeTune)) return 0;
-  return halfTrace >= kNearestWholeTune && halfTrace <= 2 - kNearestWholeTune ? 2 : 1;
-}
 
 // Counts a sign change of value against the last non-zero sign seen.
 void CountSignChange(double value, int& lastSign, int32_t& changes) {
@@ -325,10 +316,13 @@ TurnErrorNorm<N> NormOfTurn(const OrbitConstants& constants, double E, double V,
   norm.tolerance = constants.tolerance * factor;
   norm.scale.fill(matrixScale);
   norm.counted = std::isfinite(matrixScale) ? N : std::min<std::size_t>(N, kP11);
-  norm.scale[kTau] = 1;
-  norm.scale[kR] = norm.scale[kIntR] = std::fabs(Rs);
+  norm.scale[kR] = std::fabs(Rs);
   norm.scale[kVr] = V;
-  norm.scale[kIntB] = E / std::fabs(constants.K);
+  if constexpr (N > kTau) {
+    norm.scale[kTau] = 1;
+    norm.scale[kIntR] = std::fabs(Rs);
+    norm.scale[kIntB] = E / std::fabs(constants.K);
+  }
   return norm;
 }
 
@@ -346,23 +340,25 @@ Outcome TrackTurnOf(const OrbitConstants& constants, const FieldPatches& field, 
   y[kR] = Rs;
   y[kVr] = vRs;
   if constexpr (N > kP11) y[kP11] = y[kP22] = 1;
-  if constexpr (N > kZ11) y[kZ11] = y[kZ22] = 1;
+  if constexpr (N > kTau) y[kZ11] = y[kZ22] = 1;
   StepControl control;
   control.initialStep = kPi / std::max(field.AzimuthNodes(), 1);  // half the node spacing
   control.smallestStep = kSmallestPreciseStep;
   control.maxSteps = kMaxPreciseTurnSteps;
   NodeBreaks nodes(field);
 
-  path.Clear();
+  path.Clear();  // the turns that do not integrate everything leave it with the start alone
   path.Add(thetaS, Rs, vRs, 0);
   const double thetaEnd = thetaS + arc;
   GridSampler sample(field, thetaS, thetaEnd, path);
   int radialSign = 0, verticalSign = 0;
   int32_t radialChanges = 0, verticalChanges = 0;
   auto onStep = [&](const Step<N>& step) {
-    sample(step);
     if constexpr (N > kP11) CountSignChange((*step.y1)[kP12], radialSign, radialChanges);
-    if constexpr (N > kZ11) CountSignChange((*step.y1)[kZ12], verticalSign, verticalChanges);
+    if constexpr (N > kTau) {
+      sample(step);
+      CountSignChange((*step.y1)[kZ12], verticalSign, verticalChanges);
+    }
   };
   const AdaptiveResult<N> end = IntegrateDormandPrince(
       f, thetaS, thetaEnd, y, control, NormOfTurn<N>(constants, E, V, Rs, matrixScale, factor),
@@ -381,19 +377,20 @@ Outcome TrackTurnOf(const OrbitConstants& constants, const FieldPatches& field, 
       return StepControlFailure(end.end, constants.tolerance, end.t, end.y[kR]);
   }
   const State<N>& last = end.y;
-  path.Add(thetaEnd, last[kR], last[kVr], last[kTau]);
+  // What a turn did not integrate is NaN: no values, no tune (TuneOfMatrix of NaN).
+  constexpr double kNone = std::numeric_limits<double>::quiet_NaN();
   turn.Rend = last[kR];
   turn.vRend = last[kVr];
-  turn.tauTurn = constants.T0 + last[kTau];
-  turn.integralR = last[kIntR];
-  turn.integralB = last[kIntB];
-  // A matrix not integrated has no tune (TuneOfMatrix of NaN).
-  constexpr double kNone = std::numeric_limits<double>::quiet_NaN();
+  turn.tauTurn = turn.integralR = turn.integralB = kNone;
   turn.radial = {kNone, kNone, kNone, kNone, 0};
   turn.vertical = turn.radial;
   if constexpr (N > kP11)
     turn.radial = {last[kP11], last[kP12], last[kP21], last[kP22], radialChanges};
-  if constexpr (N > kZ11) {
+  if constexpr (N > kTau) {
+    path.Add(thetaEnd, last[kR], last[kVr], last[kTau]);
+    turn.tauTurn = constants.T0 + last[kTau];
+    turn.integralR = last[kIntR];
+    turn.integralB = last[kIntB];
     // From (z, u + q z) back to (z, u) at both ends: M = T(-q_end) M~ T(q_start).
     const double qs = f.VerticalShear(Rs, vRs, thetaS);
     const double qe = f.VerticalShear(last[kR], last[kVr], thetaEnd);
@@ -409,25 +406,29 @@ Outcome TrackTurnOf(const OrbitConstants& constants, const FieldPatches& field, 
 
 Outcome TrackTurn(const OrbitConstants& constants, const FieldPatches& field, double E, double V,
                   double Rs, double vRs, double thetaS, TurnPath& path, PreciseTurn& turn,
-                  int64_t& steps, TurnAccuracy accuracy, double arc) {
+                  int64_t& steps, TurnAccuracy accuracy, double arc, int32_t tuneLevel) {
   switch (accuracy) {
     case TurnAccuracy::Path:
       return TrackTurnOf<kP11>(constants, field, E, V, Rs, vRs, thetaS, path, turn, steps, HUGE_VAL,
                                1.0, arc);
     case TurnAccuracy::Orbit:
-      return TrackTurnOf<kZ11>(constants, field, E, V, Rs, vRs, thetaS, path, turn, steps, HUGE_VAL,
+      return TrackTurnOf<kTau>(constants, field, E, V, Rs, vRs, thetaS, path, turn, steps, HUGE_VAL,
                                1.0, arc);
     case TurnAccuracy::Full:
       break;
   }
-  if (Outcome o = TrackTurnOf<kComponents>(constants, field, E, V, Rs, vRs, thetaS, path, turn,
-                                           steps, kMatrixScale, 1.0, arc);
-      !o)
-    return o;
-  const int32_t near = std::max(NearWholeTune(turn.radial), NearWholeTune(turn.vertical));
-  if (near == 0) return {};
-  return TrackTurnOf<kComponents>(constants, field, E, V, Rs, vRs, thetaS, path, turn, steps, 1.0,
-                                  near == 2 ? kNearTuneTolerance : 1.0, arc);
+  // Each pass from the level expected on (or more accurate), until the tunes are no nearer a whole
+  // or half number than the level integrated.
+  for (int32_t level = std::clamp(tuneLevel, 0, 2);;) {
+    if (Outcome o = TrackTurnOf<kComponents>(constants, field, E, V, Rs, vRs, thetaS, path, turn,
+                                             steps, level == 0 ? kMatrixScale : 1.0,
+                                             level == 2 ? kNearTuneTolerance : 1.0, arc);
+        !o)
+      return o;
+    const int32_t near = std::max(NearWholeTune(turn.radial), NearWholeTune(turn.vertical));
+    if (near <= level) return {};
+    level = near;
+  }
 }
 
 void SampleTurn(const TurnPath& path, const FieldPatches& field, double V, double T0,
@@ -445,6 +446,12 @@ void SampleTurn(const TurnPath& path, const FieldPatches& field, double V, doubl
 }
 
 }  // namespace precise_detail
+
+int32_t NearWholeTune(const OneTurnMatrix& m) {
+  const double halfTrace = std::fabs(m.m11 + m.m22) / 2;
+  if (!(halfTrace >= kNearWholeTune && halfTrace <= 2 - kNearWholeTune)) return 0;
+  return halfTrace >= kNearestWholeTune && halfTrace <= 2 - kNearestWholeTune ? 2 : 1;
+}
 
 double PreciseSampleSpacing(const FieldPatches& field) {
   const double knot = kTwoPi / std::max(field.AzimuthNodes(), 1);  // rad

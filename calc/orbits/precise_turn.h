@@ -11,7 +11,8 @@
 namespace zuba::precise_detail {
 
 // R, vR and the elapsed tau of one integrated turn on its sample azimuths (see
-// PreciseSampleSpacing): the start, every azimuth of the grid inside the turn and the end.
+// PreciseSampleSpacing): the start, every azimuth of the grid inside the turn and the end; after a
+// turn that does not integrate everything (TurnAccuracy) the start alone.
 struct TurnPath {
   std::vector<double> theta, R, vR, tau;  // rad, m, m/rad, rad (tau from zero at the start)
 
@@ -29,18 +30,21 @@ struct TurnPath {
   }
 };
 
-// What a turn integrates and its step control keeps below the tolerance: the orbit alone (R, vR,
-// tau and the integrals of R and B; the turn's matrices are NaN), the orbit with the radial
-// one-turn matrix following it to a few digits (a Newton step needs no more; the vertical matrix
-// is NaN), or everything (the turn whose matrices give the tunes).
+// What a turn integrates and its step control keeps below the tolerance: the orbit alone (R and
+// vR, for the closure residual; everything else is NaN), the orbit with the radial one-turn matrix
+// following it to a few digits (a Newton step needs no more), or everything: the time and the
+// integrals of the means too, both matrices to the tolerance, the path on the sample azimuths (the
+// turn whose values and tunes are reported).
 enum class TurnAccuracy { Path, Orbit, Full };
 
 // Integrates one turn (or the arc given) from (Rs, vRs) at thetaS for an ion of total energy E (J)
 // and speed V (m/rad) into path and turn; tau starts at zero. steps counts the integration steps
-// made.
+// made. A Full turn starts at the level tuneLevel of nearness to a whole or half tune
+// (NearWholeTune) and is integrated again at the level its tunes need where that is higher.
 Outcome TrackTurn(const OrbitConstants& constants, const FieldPatches& field, double E, double V,
                   double Rs, double vRs, double thetaS, TurnPath& path, PreciseTurn& turn,
-                  int64_t& steps, TurnAccuracy accuracy, double arc = kTwoPi);
+                  int64_t& steps, TurnAccuracy accuracy, double arc = kTwoPi,
+                  int32_t tuneLevel = 0);
 
 // The samples of an integrated turn: its path with w from R and vR, tau from T0, B from the field.
 void SampleTurn(const TurnPath& path, const FieldPatches& field, double V, double T0,
