@@ -175,21 +175,37 @@ struct TurnErrorNorm {
 // The nodes of the map that no step crosses. The azimuth nodes, where the field's azimuthal spline
 // changes its cubic, are known in advance (Next); a step whose orbit meets a radius node, where the
 // radial spline changes its cubic, is made again to end where it meets it (CutAt, found on the
-// step's continuous extension of R).
+// step's continuous extension of R). Where the radius nodes count, Next also foresees the next
+// crossing from the end of the last step (Follow), so that the step ends there at once: a crossing
+// foreseen a little short or long of the node lies within a hundredth of a step of its end, which
+// CutAt lets pass.
 class NodeBreaks {
  public:
-  explicit NodeBreaks(const FieldPatches& field)
+  NodeBreaks(const FieldPatches& field, bool radiusNodes)
       : field_(field),
         radii_(field.Radii()),
         lastCell_(static_cast<std::ptrdiff_t>(radii_.size()) - 2),
-        guard_(1e-9 * kTwoPi / std::max(field.AzimuthNodes(), 1)) {}
+        guard_(1e-9 * kTwoPi / std::max(field.AzimuthNodes(), 1)),
+        nearest_(1e-3 * kTwoPi / std::max(field.AzimuthNodes(), 1)),
+        radiusNodes_(radiusNodes) {}
 
   double Next(double t) {
     if (!(t < knot_ - guard_)) {
       knot_ = field_.NextAzimuthNode(t);
       if (knot_ - t < guard_) knot_ = field_.NextAzimuthNode(knot_ + guard_);
     }
-    return knot_;
+    if (!radiusNodes_ || !(std::fabs(t - followedEnd_) <= guard_)) return knot_;
+    return std::min(knot_, t + Foreseen());
+  }
+
+  // Keeps the end of an accepted step: R, its slope and its curvature there (the curvature from the
+  // change of the slope over the step).
+  template <std::size_t N>
+  void Follow(const Step<N>& step) {
+    followedEnd_ = step.t0 + step.h;
+    R_ = (*step.y1)[kR];
+    slope_ = (*step.k7)[kR];
+    curvature_ = ((*step.k7)[kR] - (*step.k1)[kR]) / step.h;
   }
 
   template <std::size_t N>
@@ -248,12 +264,35 @@ class NodeBreaks {
     return m;
   }
 
+  // How far (rad) from the end of the last step R meets a bound of its cell by the parabola of its
+  // slope and curvature there: HUGE_VAL where it does not, or nearer than a thousandth of the
+  // azimuth nodes' spacing (R is then on the node, within the parabola's error).
+  double Foreseen() {
+    Enter(R_);
+    double nearest = HUGE_VAL;
+    for (const double node : {low_, high_}) {
+      if (!std::isfinite(node)) continue;
+      const double a = 0.5 * curvature_, b = slope_, c = R_ - node;
+      // The roots of a s^2 + b s + c, the one of the smaller size first (no cancellation).
+      const double discriminant = b * b - 4 * a * c;
+      if (!(discriminant >= 0)) continue;
+      const double q = -0.5 * (b + std::copysign(std::sqrt(discriminant), b));
+      for (const double root : {q != 0 ? c / q : HUGE_VAL, a != 0 ? q / a : HUGE_VAL})
+        if (root >= nearest_ && root < nearest) nearest = root;
+    }
+    return nearest;
+  }
+
   const FieldPatches& field_;
   std::span<const double> radii_;
   std::ptrdiff_t lastCell_;
-  double guard_;  // rad: a node this close to t is t itself
+  double guard_;    // rad: a node this close to t is t itself
+  double nearest_;  // rad: a crossing foreseen nearer than this is where the step starts
+  bool radiusNodes_;
   double knot_ = -HUGE_VAL;
   double low_ = 1, high_ = 0;  // m, the radial cell of the last step's start (none at first)
+  double followedEnd_ = -HUGE_VAL;             // rad, the end of the last accepted step
+  double R_ = 0, slope_ = 0, curvature_ = 0;  // m, m/rad, m/rad^2 there
 };
 
 // Writes the path of a turn on its sample azimuths from the accepted steps: a grid azimuth where a
@@ -345,7 +384,7 @@ Outcome TrackTurnOf(const OrbitConstants& constants, const FieldPatches& field, 
   control.initialStep = kPi / std::max(field.AzimuthNodes(), 1);  // half the node spacing
   control.smallestStep = kSmallestPreciseStep;
   control.maxSteps = kMaxPreciseTurnSteps;
-  NodeBreaks nodes(field);
+  NodeBreaks nodes(field, radiusCuts);
 
   path.Clear();  // the turns that do not integrate everything leave it with the start alone
   path.Add(thetaS, Rs, vRs, 0);
@@ -354,6 +393,7 @@ Outcome TrackTurnOf(const OrbitConstants& constants, const FieldPatches& field, 
   int radialSign = 0, verticalSign = 0;
   int32_t radialChanges = 0, verticalChanges = 0;
   auto onStep = [&](const Step<N>& step) {
+    if (radiusCuts) nodes.Follow(step);
     if constexpr (N > kP11) CountSignChange((*step.y1)[kP12], radialSign, radialChanges);
     if constexpr (N > kTau) {
       sample(step);
