@@ -138,6 +138,8 @@ class FieldPatches {
     const double* patch_ = nullptr;
     double lowR_ = 1, highR_ = 0, lowTheta_ = 1, highTheta_ = 0;  // none at first
     double originR_ = 0, invStepR_ = 0, originTheta_ = 0, invStepTheta_ = 0;
+    int32_t ring_ = 0;  // the cell's ring interval
+    double turn_ = 0;   // rad, the whole turns between the cell's points and the table
   };
 
  private:

@@ -475,12 +475,12 @@ void SampleTurn(const TurnPath& path, const FieldPatches& field, double V, doubl
                 OrbitSamples& samples) {
   samples.Clear();
   samples.Reserve(path.theta.size());
-  FieldPatches::Cursor cursor(field);
+  FieldPatches::PatchCursor cursor(field);  // the field as the integration met it
   for (size_t k = 0; k < path.theta.size(); ++k) {
     const double R = path.R[k], vR = path.vR[k], theta = path.theta[k];
     const double w = std::sqrt(std::max(V * V - vR * vR, 0.0)) / R;
-    double B = 0;
-    if (!cursor.TryEvaluate(R, theta, B)) B = 0;
+    double B = 0, dBdR = 0;
+    if (!cursor.Evaluate(R, theta, B, dBdR)) B = 0;
     samples.Append(R, vR, theta, w, T0 + path.tau[k], B);
   }
 }

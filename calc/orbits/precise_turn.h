@@ -46,7 +46,8 @@ Outcome TrackTurn(const OrbitConstants& constants, const FieldPatches& field, do
                   int64_t& steps, TurnAccuracy accuracy, double arc = kTwoPi,
                   int32_t tuneLevel = 0);
 
-// The samples of an integrated turn: its path with w from R and vR, tau from T0, B from the field.
+// The samples of an integrated turn: its path with w from R and vR, tau from T0, B from the field's
+// patches as the integration evaluates it (within a few units in the last place of Evaluate).
 void SampleTurn(const TurnPath& path, const FieldPatches& field, double V, double T0,
                 OrbitSamples& samples);
 
