@@ -309,8 +309,10 @@ void CInputDataDlg::OnSaveMachine() {
     }
     mapPath = PathRelativeToFile(fields.Path, file);
   }
-  const Machine machine = MachineOfRun(std::filesystem::path(file).stem().string(), fields,
-                                       std::nullopt, gain, mapPath, mapReading);
+  const bool precise = closure == ClosureMode::Precise;
+  const Machine machine =
+      MachineOfRun(std::filesystem::path(file).stem().string(), fields, closure, gain,
+                   precise ? std::optional<double>(tolerance) : std::nullopt, mapPath, mapReading);
   if (Outcome written = WriteFileAtomically(file, MachineFileText(machine)); !written)
     ShowMessage(file + ": " + written.message().text, "Error", Icon::Error, Owner::Dialog);
 }

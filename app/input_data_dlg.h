@@ -7,6 +7,7 @@
 #include <functional>
 #include <optional>
 
+#include "calc/orbits/precise_orbit.h"
 #include "calc/run/diagnostics.h"
 #include "results/map_reading.h"
 #include "results/run_parameters.h"
@@ -34,6 +35,10 @@ class CInputDataDlg : public QDialog {
   MapReadingOptions mapReading;
   // The energy gain per turn (MeV) that the RF phase slip assumes; above 0.
   double gainPerTurn = kDefaultGainPerTurnMeV;
+  // The closure of the run the dialog starts and the precise closure's tolerance (the Calculate
+  // menu's): Save as Machine File... writes them.
+  ClosureMode closure = ClosureMode::Standard;
+  double tolerance = kDefaultPreciseTolerance;
 
   // Moves the fields into the controls and runs the dialog modally: Accepted after Enter,
   // Rejected after Exit, Escape or the close box.
@@ -96,8 +101,8 @@ class CInputDataDlg : public QDialog {
   void OnBrowse();
   void OnEnter();
   void OnMapOptions();
-  // Writes the fields as the boxes show them, the map and how it is read into a machine file;
-  // the dialog's fields stay as they were.
+  // Writes the fields as the boxes show them, the map and how it is read, the closure and (of the
+  // precise closure) the tolerance into a machine file; the dialog's fields stay as they were.
   void OnSaveMachine();
   void ShowMapOptions();
 

@@ -515,6 +515,8 @@ bool CMainFrame::RunInputDataDialog(RunParameters& parameters, MapReadingOptions
   inputDlg_->data = parameters;
   inputDlg_->mapReading = mapReading;
   inputDlg_->gainPerTurn = gainPerTurnMeV;
+  inputDlg_->closure = controller_->GetClosureMode();
+  inputDlg_->tolerance = controller_->PreciseTolerance();
   const int result = inputDlg_->DoModal();
   parameters = inputDlg_->data;
   mapReading = inputDlg_->mapReading;

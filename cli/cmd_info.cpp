@@ -1,6 +1,7 @@
 // zuba-cli info DOC.zub [--json]: what a document holds: the results flag, the length of every
-// table, the run description (and how the run read its map, when not as a plain .sdf map) and the
-// ranges of energy, mean radius and rotation frequency.
+// table, the run description (and how the run read its map, when not as a plain .sdf map), the
+// closure (with a precise run's tolerance) and the ranges of energy, mean radius and rotation
+// frequency.
 #include <charconv>
 #include <cmath>
 #include <iostream>
@@ -10,6 +11,7 @@
 #include <string>
 #include <utility>
 
+#include "calc/orbits/precise_orbit.h"
 #include "cli/command.h"
 #include "cli/run_description_json.h"
 #include "numerics/constants.h"
@@ -59,6 +61,20 @@ Json RangeJson(const std::optional<std::pair<double, double>>& range) {
   return Json::array({range->first, range->second});
 }
 
+bool Precise(const ResultTables& r) {
+  return r.closure.mode == static_cast<int32_t>(ClosureMode::Precise);
+}
+
+// The closure in words: "standard", or "precise, tolerance T" (T unknown in a document written
+// before documents kept it).
+std::string ClosureText(const ResultTables& r) {
+  if (!Precise(r)) return std::string(ClosureModeName(ClosureMode::Standard));
+  const double tolerance = r.closure.tolerance;
+  return std::string(ClosureModeName(ClosureMode::Precise)) + ", tolerance " +
+         (tolerance > 0 ? Number(tolerance)
+                        : "unknown (the document was written before it was kept)");
+}
+
 std::string RangeText(const std::optional<std::pair<double, double>>& range, const char* unit) {
   if (!range) return "none";
   return Number(range->first) + " .. " + Number(range->second) + " " + unit;
@@ -84,6 +100,11 @@ int RunInfo(const InfoOptions& options) {
                  [&counts](const char* name, const auto& table) { counts[name] = table.size(); });
     out["counts"] = counts;
     out["run"] = RunDescriptionJson(run);
+    // A precise run's tolerance; null where the document does not know it.
+    out["closure"] =
+        std::string(ClosureModeName(Precise(r) ? ClosureMode::Precise : ClosureMode::Standard));
+    if (Precise(r))
+      out["tolerance"] = r.closure.tolerance > 0 ? Json(r.closure.tolerance) : Json(nullptr);
     out["ek_mev_range"] = RangeJson(ekRange);
     out["rmn_m_range"] = RangeJson(rmnRange);
     out["f0_hz_range"] = RangeJson(f0Range);
@@ -116,6 +137,7 @@ int RunInfo(const InfoOptions& options) {
   }
   if (!r.mapReading.IsDefault())
     std::cout << "Map reading: " << DescribeMapReading(r.mapReading) << "\n";
+  std::cout << "Closure: " << ClosureText(r) << "\n";
   std::cout << "Table lengths:\n";
   ForEachTable(r, [](const char* name, const auto& table) {
     std::cout << "  " << name << ": " << table.size() << "\n";

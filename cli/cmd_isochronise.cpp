@@ -78,7 +78,7 @@ int RunIsochronise(const IsochroniseOptionsCli& options) {
       list.push_back({{"r_m", c.radii[i]}, {"delta_b_t", c.deltaB[i]}});
     out["correction"] = std::move(list);
     out["excluded_energies"] = c.excludedEnergiesMeV;
-    AddOutcomeJson(out, record, c);
+    AddOutcomeJson(out, record, c, run.start.tolerance);
     out["knots_m"] = c.knots;
     out["span_m"] = {c.spanLow, c.spanHigh};
     out["largest_delta_b_t"] = shape.largest;

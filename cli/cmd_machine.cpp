@@ -45,6 +45,9 @@ int RunMachine(const MachineOptions& options) {
   const Machine machine =
       MachineOfRun(name, r.run, precise ? ClosureMode::Precise : ClosureMode::Standard,
                    precise ? std::optional<double>(r.closure.gainPerTurn) : std::nullopt,
+                   // a precise run's tolerance where its document keeps it
+                   precise && r.closure.tolerance > 0 ? std::optional<double>(r.closure.tolerance)
+                                                      : std::nullopt,
                    mapFound.empty() ? std::string() : PathRelativeToFile(mapFound, options.output),
                    r.mapReading);
   if (Outcome written = WriteFileAtomically(options.output, MachineFileText(machine)); !written) {

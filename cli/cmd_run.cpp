@@ -164,14 +164,15 @@ struct RunVerdict {
 // values columns, with its status and reason (null where it closed without a note); tunes
 // are null without the precise closure or an orbit and "unstable" where the motion grows. An
 // energy of a precise run that did not close has null values, as has a value the energy does not
-// have (a precise orbit's Rev).
+// have (a precise orbit's Rev). A precise run also names the tolerance of its closure.
 std::string RunJson(const ResultTables& r, const ClosureColumns& closure, ClosureMode mode,
-                    double gainPerTurn, const RunVerdict& verdict) {
+                    double gainPerTurn, double tolerance, const RunVerdict& verdict) {
   using Json = nlohmann::ordered_json;
   const RunParameters& run = r.run;
   Json out;
   out["run"] = RunDescriptionJson(run);
   out["closure"] = std::string(ClosureModeName(mode));
+  if (mode == ClosureMode::Precise) out["tolerance"] = tolerance;
   out["gain_per_turn_mev"] = gainPerTurn;
   out["outcome"] = verdict.outcome;
   out["warnings"] = verdict.warnings;
@@ -295,7 +296,7 @@ std::pair<ResultTables, ClosureColumns> PartialResults(const PreparedRun& run,
 // A run that failed or stopped: what the command line says, the JSON of the energies it did when
 // asked, and the exit code.
 int EndedEarly(const PreparedRun& run, const CalculationOutput& record, const RunOptions& options,
-               RunVerdict verdict, ClosureMode mode, double gainPerTurn) {
+               RunVerdict verdict, ClosureMode mode, double gainPerTurn, double tolerance) {
   const bool stopped = record.outcome == WorkerOutcome::Stopped;
   if (stopped) {
     ShowMessage("The calculation was stopped; nothing was written.", "Stop", Icon::Information);
@@ -314,7 +315,7 @@ int EndedEarly(const PreparedRun& run, const CalculationOutput& record, const Ru
     verdict.done.assign(run.Ek.size(), false);
     for (size_t i = 0; i < verdict.done.size() && i < record.energyStatus.size(); ++i)
       verdict.done[i] = record.energyStatus[i] >= 0;
-    std::cout << RunJson(results, closure, mode, gainPerTurn, verdict) << std::flush;
+    std::cout << RunJson(results, closure, mode, gainPerTurn, tolerance, verdict) << std::flush;
   }
   return stopped ? kExitStopped : kExitFailed;
 }
@@ -433,7 +434,8 @@ int RunCommand(const RunOptions& options) {
   for (const Failure& failure : output.messages) ShowMessage(failure.message);
 
   if (output.outcome != WorkerOutcome::Completed)
-    return EndedEarly(**prepared, output, options, std::move(verdict), closureMode, gainPerTurn);
+    return EndedEarly(**prepared, output, options, std::move(verdict), closureMode, gainPerTurn,
+                      worker.tolerance);
   const ResultTables& results = output.results;
   const ClosureColumns closure = ClosureColumnsOf(results, gainPerTurn);
   // The notes of a run of the default search (accuracy, inner edge), if any.
@@ -447,7 +449,8 @@ int RunCommand(const RunOptions& options) {
   const bool allWritten = WriteRunOutputs(**prepared, results, closure, options, written);
   if (options.json) {
     // The JSON alone on stdout; the list of files written goes to stderr.
-    std::cout << RunJson(results, closure, closureMode, gainPerTurn, verdict) << std::flush;
+    std::cout << RunJson(results, closure, closureMode, gainPerTurn, worker.tolerance, verdict)
+              << std::flush;
     if (!options.quiet)
       for (const std::string& line : written) std::fprintf(stderr, "%s\n", line.c_str());
   } else if (!options.quiet) {

@@ -123,7 +123,7 @@ std::vector<std::string> CoilNames(const TrimCoils& coils, const std::vector<int
 }
 
 void PrintFitJson(const TrimCoils& coils, const TrimFit& t, std::optional<double> afterWritten,
-                  const PreparedRun& record) {
+                  const PreparedRun& record, double tolerance) {
   nlohmann::ordered_json out;
   nlohmann::ordered_json currents = nlohmann::ordered_json::array();
   for (int c = 0; c < coils.Count(); ++c)
@@ -139,7 +139,7 @@ void PrintFitJson(const TrimCoils& coils, const TrimFit& t, std::optional<double
   out["no_effect"] = CoilNames(coils, t.noEffect);
   out["excluded_energies"] = t.excludedEnergiesMeV;
   out["iterations"] = t.iterations;
-  AddOutcomeJson(out, record, t);
+  AddOutcomeJson(out, record, t, tolerance);
   std::cout << out.dump(2) << "\n";
 }
 
@@ -214,7 +214,7 @@ int RunTrimFit(const TrimFitCli& options) {
     std::fprintf(stderr, "Coil %s reaches no closed orbit of the run and is left out of the fit.\n",
                  coils->Name(c).c_str());
   if (options.json) {
-    PrintFitJson(*coils, t, afterWritten, record);
+    PrintFitJson(*coils, t, afterWritten, record, run.start.tolerance);
   } else {
     PrintFitText(*coils, t, afterWritten, options.output);
   }

@@ -43,7 +43,7 @@ CorrectionRun::~CorrectionRun() {
 }
 
 void AddOutcomeJson(nlohmann::ordered_json& out, const PreparedRun& record,
-                    const CorrectionOutcome& outcome) {
+                    const CorrectionOutcome& outcome, double tolerance) {
   out["converged"] = outcome.converged();
   out["target"] = outcome.target;
   out["termination"] = TerminationName(outcome.termination);
@@ -55,6 +55,7 @@ void AddOutcomeJson(nlohmann::ordered_json& out, const PreparedRun& record,
                          {"excluded", static_cast<bool>(outcome.excluded[i])}});
   out["residuals"] = std::move(residuals);
   out["lost_in_iteration"] = outcome.lostInIterationMeV;
+  out["tolerance"] = tolerance;
 }
 
 void PrintWarnings(const std::vector<std::string>& lines) {

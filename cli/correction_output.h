@@ -42,9 +42,10 @@ struct CorrectionRun {
 
 // What both commands' JSON adds after its own members: converged, target, termination, residuals
 // (per energy of the run: Ek_MeV, isochronism_before, isochronism_after, excluded; null where no
-// orbit closed), and lost_in_iteration (MeV).
+// orbit closed), lost_in_iteration (MeV) and the tolerance of the precise closure its orbits
+// were closed to.
 void AddOutcomeJson(nlohmann::ordered_json& out, const PreparedRun& record,
-                    const CorrectionOutcome& outcome);
+                    const CorrectionOutcome& outcome, double tolerance);
 
 // The warning lines on stderr.
 void PrintWarnings(const std::vector<std::string>& lines);

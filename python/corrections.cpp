@@ -56,8 +56,10 @@ struct SearchProgress {
   }
 };
 
-// What both searches report, as zuba-cli's JSON has it.
-void AddOutcome(py::dict& out, const PreparedRun& run, const CorrectionOutcome& c) {
+// What both searches report, as zuba-cli's JSON has it, with the tolerance their orbits were
+// closed to.
+void AddOutcome(py::dict& out, const PreparedRun& run, const CorrectionOutcome& c,
+                double tolerance) {
   out["isochronism_before"] = c.isochronismBefore;
   out["isochronism_after"] = c.isochronismAfter;
   out["phase_deg_before"] = c.phaseDegBefore;
@@ -81,6 +83,7 @@ void AddOutcome(py::dict& out, const PreparedRun& run, const CorrectionOutcome& 
   residuals["excluded"] = CopyArray(excluded).attr("astype")("bool");
   out["residuals"] = residuals;
   out["lost_in_iteration"] = CopyArray(c.lostInIterationMeV);
+  out["tolerance"] = tolerance;
 }
 
 // The corrected map as zuba-cli writes it with -o (values to 1e-5 T), its text and the map read
@@ -115,7 +118,7 @@ py::dict IsochronisePy(const MapHandle& map, const ParametersHandle& p, const py
   py::dict out;
   out["r_m"] = CopyArray(c.radii);
   out["delta_b_t"] = CopyArray(c.deltaB);
-  AddOutcome(out, *run, c);
+  AddOutcome(out, *run, c, tolerance);
   out["knots_m"] = CopyArray(c.knots);
   out["span_m"] = py::make_tuple(c.spanLow, c.spanHigh);
   const CorrectionShape shape = ShapeOf(c);
@@ -242,7 +245,7 @@ py::dict TrimFitPy(const MapHandle& map, const ParametersHandle& p, const py::ob
   py::dict currents;
   for (int c = 0; c < coils.Count(); ++c) currents[py::str(coils.Name(c))] = t.currents[c];
   out["currents"] = currents;
-  AddOutcome(out, *run, t);
+  AddOutcome(out, *run, t, tolerance);
   out["condition_number"] = t.conditionNumber;
   auto names = [&](const std::vector<int>& indices) {
     std::vector<std::string> list;

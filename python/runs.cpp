@@ -505,6 +505,15 @@ samples, and the files zuba-cli run writes. Every array is a copy owned by Pytho
           "reason", [](const RunResult& r) { return StatusOf(r, true); },
           "Per energy: why it did not close (empty where it closed).")
       .def_property_readonly("closure", &ClosureName)
+      .def_property_readonly(
+          "tolerance",
+          [](const RunResult& r) -> std::optional<double> {
+            const ClosureTables& c = r.tables.closure;
+            if (c.mode != 1 || !(c.tolerance > 0)) return std::nullopt;
+            return c.tolerance;
+          },
+          "The relative tolerance the precise closure closed the orbits to; None for the standard "
+          "closure and for a document written before documents kept it.")
       .def_property_readonly("gain_per_turn", [](const RunResult& r) { return r.gainPerTurn; })
       .def_property_readonly("parameters",
                              [](const RunResult& r) {

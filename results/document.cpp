@@ -9,12 +9,14 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 #include <limits>
 #include <type_traits>
 #include <vector>
 
 #include "platform/memory.h"
+#include "platform/numbers.h"
 #include "results/document_blocks.h"
 #include "results/run_fields.h"
 
@@ -309,6 +311,7 @@ bool ReadClosureBlock(Source& source, Reader& in, ClosureTables& closure) {
   std::vector<int32_t> status(static_cast<size_t>(n));
   if (!in.bytes(status.data(), status.size() * sizeof(int32_t), "the closure block")) return false;
   read.status.assign(std::move(status));
+  read.tolerance = closure.tolerance;  // its own block, which may come first
   closure = std::move(read);
   return true;
 }
@@ -339,6 +342,38 @@ bool ReadMapFileBlock(Source& source, Reader& in, FileStamp& stamp) {
   in.number(read.contentHash, "the map file block");
   if (!in.error().empty()) return false;
   stamp = read;
+  return true;
+}
+
+// Reads the tolerance block after its tag.
+bool ReadToleranceBlock(Source& source, Reader& in, ClosureTables& closure) {
+  const char* const what = "the tolerance block";
+  uint32_t version = 0, length = 0;
+  in.number(version, what);
+  in.number(length, what);
+  if (!in.error().empty()) return false;
+  if (length > source.remaining()) {
+    in.refuse("Damaged document: the tolerance block declares " + std::to_string(length) +
+              " bytes but only " + std::to_string(source.remaining()) + " follow.");
+    return false;
+  }
+  if (version != kToleranceVersion) {
+    std::string skipped(length, '\0');  // a later writer's block: not ours to read
+    return in.bytes(skipped.data(), skipped.size(), what);
+  }
+  if (length != kToleranceBytes) {
+    in.refuse("Damaged document: the tolerance block's length " + std::to_string(length) +
+              " is not " + std::to_string(kToleranceBytes) + ".");
+    return false;
+  }
+  double tolerance = 0;
+  if (!in.number(tolerance, what)) return false;
+  if (!(tolerance > 0) || !std::isfinite(tolerance)) {
+    in.refuse("Damaged document: the tolerance block holds " + FormatNumber(tolerance) +
+              ", not a tolerance above 0.");
+    return false;
+  }
+  closure.tolerance = tolerance;
   return true;
 }
 
@@ -394,6 +429,8 @@ bool ReadOptionalBlocks(Source& source, Reader& in, ResultTables& results) {
       if (!ReadMapReadingBlock(source, in, results.mapReading)) return false;
     } else if (std::memcmp(tag, kMapFileTag, sizeof tag) == 0) {
       if (!ReadMapFileBlock(source, in, results.mapFile)) return false;
+    } else if (std::memcmp(tag, kToleranceTag, sizeof tag) == 0) {
+      if (!ReadToleranceBlock(source, in, results.closure)) return false;
     } else {
       return true;
     }

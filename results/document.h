@@ -24,6 +24,11 @@
 //   Then, only when the record knows the field map file its run read, the map-file block:
 //   ZUBAMAPF, uint32 version (1), uint32 byte count (24); then int64 file size, int64 modification
 //   time (ns since 1970) and uint64 FNV-1a hash of the file's bytes.
+//   Last, only for a run of the precise closure, the tolerance block: ZUBACLTL, uint32 version
+//   (1), uint32 byte count (8); then the real relative tolerance to which the run integrated its
+//   orbits. A reader that does not know the block stops at its tag having read all the others; a
+//   precise run's document without it (written before it was kept) reads with the tolerance 0,
+//   unknown.
 // A text's length prefix: L < 255 one byte; L <= 65533: FF, uint16; L <= 4294967294: FF FFFF,
 // uint32; larger: FF FFFF FFFFFFFF, uint64. On reading, FF FEFF (the 16-bit value FFFE) marks a
 // text of 16-bit characters: a second prefix of the same scheme, then L UTF-16LE units.
@@ -53,7 +58,7 @@ struct DocumentLoad {
 // table length, lengths that need more bytes than the file has after the run description, a text
 // whose length runs past the end of the file. Lengths that disagree with each other are loaded as
 // they stand. After the last element, the optional blocks (closure, reasons, map reading, map
-// file) are read in any order
+// file, tolerance) are read in any order
 // when their tags are there (refused when damaged, skipped whole when of a later version); any
 // other bytes there are ignored.
 // 16-bit texts become UTF-8.

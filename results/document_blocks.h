@@ -45,4 +45,13 @@ inline constexpr char kMapReadingTag[8] = {'Z', 'U', 'B', 'A', 'M', 'A', 'P', 'R
 inline constexpr uint32_t kMapReadingVersion = 1;
 inline constexpr uint32_t kMapReadingBytes = 24;
 
+// The block of the precise closure's tolerance: the tag, a 32-bit version, the 32-bit byte count
+// of what follows, then (version 1) the relative tolerance (real, above 0) to which the run
+// integrated its orbits. Written only for a precise run, and last of all the blocks: a reader that
+// does not know it has read every other block when it meets its tag, and stops there as it stops
+// at any bytes it does not know. A block of a later version is skipped whole.
+inline constexpr char kToleranceTag[8] = {'Z', 'U', 'B', 'A', 'C', 'L', 'T', 'L'};
+inline constexpr uint32_t kToleranceVersion = 1;
+inline constexpr uint32_t kToleranceBytes = 8;
+
 }  // namespace zuba

@@ -152,6 +152,18 @@ std::string MapFileBlockBytes(const FileStamp& stamp) {
   return out;
 }
 
+// The tolerance block, or nothing unless the record is of a precise run that knows its tolerance:
+// the documents of the default search are byte for byte what they were without the block.
+std::string ToleranceBlockBytes(const ClosureTables& closure) {
+  std::string out;
+  if (closure.mode != 1 || !(closure.tolerance > 0)) return out;
+  out.append(kToleranceTag, sizeof kToleranceTag);
+  Append(out, kToleranceVersion);
+  Append(out, kToleranceBytes);
+  Append(out, closure.tolerance);
+  return out;
+}
+
 }  // namespace
 
 std::string StoreDocumentBytes(const ResultTables& results, int32_t resultsAvailable) {
@@ -168,6 +180,7 @@ std::string StoreDocumentBytes(const ResultTables& results, int32_t resultsAvail
   out += ClosureBlockBytes(results.closure);
   out += MapReadingBlockBytes(results.mapReading);
   out += MapFileBlockBytes(results.mapFile);
+  out += ToleranceBlockBytes(results.closure);  // last: see kToleranceTag
   return out;
 }
 
@@ -179,6 +192,7 @@ Outcome SaveDocumentFile(const std::string& path, const ResultTables& results,
     closure = ClosureBlockBytes(results.closure);
     closure += MapReadingBlockBytes(results.mapReading);
     closure += MapFileBlockBytes(results.mapFile);
+    closure += ToleranceBlockBytes(results.closure);  // last: see kToleranceTag
   } catch (const std::length_error& e) {
     return ErrorFailure(std::string("Cannot save the document: ") + e.what() + ".", path);
   }

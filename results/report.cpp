@@ -9,6 +9,7 @@
 #include "numerics/constants.h"
 #include "numerics/units.h"
 #include "platform/files.h"
+#include "platform/numbers.h"
 #include "results/run_fields.h"
 #include "results/text.h"
 
@@ -23,10 +24,11 @@ std::string F6(double value, std::vector<Failure>* failures) {
 }
 
 // The header of the report: the title, then one line for each run field that has one in the
-// table. The values are converted from the last field of the table to the first (h first, EkBegin
-// last), so that conversion messages come in that order.
-std::string BuildHeader(const RunParameters& run, std::string_view fileTitle,
-                        std::vector<Failure>* failures) {
+// table, then for a precise run that knows it the tolerance of its closure. The values are
+// converted from the last field of the table to the first (h first, EkBegin last), so that
+// conversion messages come in that order.
+std::string BuildHeader(const RunParameters& run, const ClosureTables& closure,
+                        std::string_view fileTitle, std::vector<Failure>* failures) {
   std::array<std::string, kRunFieldCount> values;
   for (size_t i = kRunFields.size(); i-- > 0;) {
     const RunField& field = kRunFields[i];
@@ -53,6 +55,8 @@ std::string BuildHeader(const RunParameters& run, std::string_view fileTitle,
     const RunFieldReportLine& report = kRunFields[i].report;
     if (report.label != nullptr) line({report.label, values[i], report.suffix});
   }
+  if (closure.mode == 1 && closure.tolerance > 0)
+    line({"Precise closure tolerance = ", FormatNumber(closure.tolerance)});
   line({"\vEk (MeV)\tRev (m)\tRmn (m)\tF0 (MHz)\tdReo (m)"});
   header += kVt;  // stands at the start of the first row
   return header;
@@ -66,7 +70,7 @@ std::optional<std::string> BuildReport(const ResultTables& results, std::string_
                          results.F0.size(), results.dReo.size()}) {
     if (length != n) return std::nullopt;
   }
-  std::string report = BuildHeader(results.run, fileTitle, failures);
+  std::string report = BuildHeader(results.run, results.closure, fileTitle, failures);
   report.reserve(report.size() + static_cast<size_t>(n) * 64);
   const auto ek = results.Ek.values();
   const auto rev = results.Rev.values();

@@ -1,7 +1,8 @@
-// The text report of a run: a header that repeats the run description, then one row per energy
-// step with the kinetic energy, two orbit radii, the rotation frequency and the closure error. An
-// energy of a precise run that did not close has its status and reason in place of the values
-// ("failed: the orbit needs the field beyond the map (...)").
+// The text report of a run: a header that repeats the run description (and a precise run's
+// tolerance, when its record knows it), then one row per energy step with the kinetic energy, two
+// orbit radii, the rotation frequency and the closure error. An energy of a precise run that did
+// not close has its status and reason in place of the values ("failed: the orbit needs the field
+// beyond the map (...)").
 #pragma once
 
 #include <optional>

@@ -20,6 +20,9 @@ namespace zuba {
 struct ClosureTables {
   int32_t mode = 0;        // closure of the run: 0 the default search, 1 the precise closure
   double gainPerTurn = 0;  // MeV per turn assumed for the phase slip (0: not kept, older documents)
+  // 1, the relative tolerance to which a precise run integrated its orbits; 0 for the default
+  // search and where it is unknown (a precise run's document written before it was kept).
+  double tolerance = 0;
   RealTable isochronism;   // 1, F0 * H / Frf - 1
   RealTable phaseDeg;      // RF degrees, phase slip accumulated from the first energy
   RealTable nuR;           // 1, radial tune; 2147483647.0 where the motion is unstable

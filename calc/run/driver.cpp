@@ -423,6 +423,7 @@ void PreciseResults(const PreparedRun& run, const WorkerOptions& options,
   ClosureTables& closure = results.closure;
   closure.mode = static_cast<int32_t>(ClosureMode::Precise);
   closure.gainPerTurn = options.gainPerTurnMeV;
+  closure.tolerance = options.tolerance;
   Diagnostics diagnostics = ComputeDiagnostics(results, options.gainPerTurnMeV);
   closure.isochronism = RealTable(std::move(diagnostics.isochronism));
   closure.phaseDeg = RealTable(std::move(diagnostics.phaseDeg));

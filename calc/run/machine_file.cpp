@@ -243,12 +243,14 @@ std::string MachineFileText(const Machine& machine) {
 
 Machine MachineOfRun(const std::string& name, const RunParameters& run,
                      std::optional<ClosureMode> closure, std::optional<double> gainPerTurnMeV,
-                     const std::string& mapPath, const MapReadingOptions& mapReading) {
+                     std::optional<double> tolerance, const std::string& mapPath,
+                     const MapReadingOptions& mapReading) {
   Machine machine;
   machine.name = name;
   machine.run = run;
   machine.closure = closure;
   machine.gainPerTurnMeV = gainPerTurnMeV;
+  machine.tolerance = tolerance;
   machine.hasMap = !mapPath.empty();
   machine.mapPath = mapPath;
   machine.mapReading = mapReading;

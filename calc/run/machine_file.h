@@ -49,11 +49,12 @@ Result<Machine> ReadMachineFile(const std::string& path);
 // machine.mapPath.
 std::string MachineFileText(const Machine& machine);
 
-// The machine of a run's record: its name, its run fields, the closure and gain per turn (of a
-// precise run), and, when mapPath is not empty, the map read as the record says.
+// The machine of a run's record: its name, its run fields, the closure, gain per turn and
+// tolerance (each when given), and, when mapPath is not empty, the map read as the record says.
 Machine MachineOfRun(const std::string& name, const RunParameters& run,
                      std::optional<ClosureMode> closure, std::optional<double> gainPerTurnMeV,
-                     const std::string& mapPath, const MapReadingOptions& mapReading);
+                     std::optional<double> tolerance, const std::string& mapPath,
+                     const MapReadingOptions& mapReading);
 
 // The folder of the user's machine files: $XDG_CONFIG_HOME/zuba/machines, else
 // $HOME/.config/zuba/machines (empty when neither is set).

@@ -32,6 +32,7 @@ def test_isochronise_equals_the_cli(tmp_path, tolerance):
     for key in ("isochronism_before", "isochronism_after", "phase_deg_before", "phase_deg_after",
                 "iterations", "converged", "target", "termination", "total_variation_t"):
         assert getattr(c, key) == out[key], key
+    assert c.tolerance == out["tolerance"] == (tolerance or 1e-10)
     assert list(c.r_m) == [x["r_m"] for x in out["correction"]]
     assert list(c.delta_b_t) == [x["delta_b_t"] for x in out["correction"]]
     for k, row in enumerate(out["residuals"]):

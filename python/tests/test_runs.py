@@ -146,6 +146,12 @@ def test_tolerance_and_checks_as_the_cli(tmp_path, tvk):
         assert "\n".join(r.warnings) == done.stderr.rstrip("\n")
         assert r.warnings[0].startswith("Warning: ") == checks
         values[tolerance] = r.values["F0_Hz"][1:]
+        # The results name the tolerance they were closed to, also from their document.
+        r.save(str(tmp_path / "py.zub"))
+        assert r.tolerance == zuba.load(str(tmp_path / "py.zub")).tolerance == (tolerance or 1e-10)
+    standard = zuba.run(tvk, zuba.parameters(EkEnd=12.6, dEk=3))
+    standard.save(str(tmp_path / "standard.zub"))
+    assert standard.tolerance is None and zuba.load(str(tmp_path / "standard.zub")).tolerance is None
     assert not np.array_equal(values[1e-7], values[None])  # the tolerance reaches the closure
     done = cli("run", "--map", tvk.path, "--tolerance", "1e-3", check=False)
     assert done.returncode == 2

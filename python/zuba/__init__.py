@@ -253,7 +253,7 @@ class Correction(_Search):
     same at every azimuth), isochronism_before/after (worst |F0 H/Frf - 1|), phase_deg_before/
     after, iterations, excluded_energies (MeV), converged, target, termination, residuals (per
     energy: Ek_MeV, isochronism_before, isochronism_after, excluded), lost_in_iteration,
-    knots_m, span_m, largest_delta_b_t, total_variation_t, range_t, warnings, and corrected_map
+    tolerance (of the precise closure the search closed its orbits with), knots_m, span_m, largest_delta_b_t, total_variation_t, range_t, warnings, and corrected_map
     (a FieldMap: the map as zuba-cli isochronise -o writes it, values to 1e-5 T)."""
 
 
@@ -261,7 +261,7 @@ class TrimFit(_Search):
     """The trim-coil fit of zuba.trim_fit: currents ({name: A}), isochronism_before/after,
     phase_deg_before/after, condition_number, at_limit and no_effect (coil names),
     excluded_energies, iterations, converged, target, termination, residuals, lost_in_iteration,
-    warnings, and corrected_map (the map as zuba-cli trim-fit -o writes it)."""
+    tolerance, warnings, and corrected_map (the map as zuba-cli trim-fit -o writes it)."""
 
     def __init__(self, members):
         self._currents_table = members.pop("_currents_table")

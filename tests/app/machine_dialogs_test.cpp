@@ -112,6 +112,34 @@ TEST_F(MachineDialogs, InputDataDialogSavesItsFieldsAsAMachineFile) {
   EXPECT_FALSE(std::filesystem::exists(target));
 }
 
+// Save as Machine File... writes the closure of the Calculate menu and, for the precise closure,
+// its tolerance, as --machine reads them.
+TEST_F(MachineDialogs, SavedMachineFileHasTheMenusClosureAndTolerance) {
+  auto frame = test::ShownMainFrame(800, 600);
+  frame->Controller().SetPreciseTolerance(3e-8);
+  for (const bool precise : {true, false}) {
+    if (frame->preciseClosureAct->isChecked() != precise) frame->preciseClosureAct->trigger();
+    ASSERT_EQ(frame->Controller().GetClosureMode() == ClosureMode::Precise, precise);
+    const std::string target = folder + (precise ? "/precise.json" : "/standard.json");
+    ModalAnswerer answers;
+    answers.Then([](QWidget* modal) {
+      static_cast<CModeDlg*>(modal)->OkButton()->click();  // the first preset
+    });
+    answers.Then([&](QWidget* modal) {
+      auto* input = static_cast<CInputDataDlg*>(modal);
+      input->chooseMachineFile = [&] { return QString::fromStdString(target); };
+      input->saveMachineButton->click();
+      input->exitButton->click();
+    });
+    frame->equilibriumOrbitsAct->trigger();
+    EXPECT_TRUE(answers.Done());
+    const Result<Machine> saved = ReadMachineFile(target);
+    ASSERT_TRUE(saved) << saved.message().text;
+    EXPECT_EQ(saved->closure, precise ? ClosureMode::Precise : ClosureMode::Standard);
+    EXPECT_EQ(saved->tolerance, precise ? std::optional<double>(3e-8) : std::nullopt);
+  }
+}
+
 TEST_F(MachineDialogs, TheCalculationCommandStartsFromTheMachine) {
   auto frame = test::ShownMainFrame(800, 600);
   frame->ModeDialog().machineFolder = folder;

@@ -46,9 +46,16 @@ class RunClosure : public ::testing::Test {
   // Runs zuba-cli on the map with a coarse step and three energies; returns stdout and the exit
   // code.
   int Run(const std::vector<std::string>& extra, std::string& out, const char* map = "map.sdf") {
-    std::string command = std::string(ZUBA_CLI_PATH) + " run --map " + Path(map) +
-                          " --set h=1e-3 --set EkBegin=2 --set EkEnd=6 --set dEk=2 --threads 2";
-    for (const std::string& a : extra) command += " " + a;
+    std::vector<std::string> arguments = {"run", "--map", Path(map), "--set h=1e-3 --set EkBegin=2",
+                                          "--set EkEnd=6 --set dEk=2 --threads 2"};
+    arguments.insert(arguments.end(), extra.begin(), extra.end());
+    return Cli(arguments, out);
+  }
+
+  // Runs zuba-cli with the arguments; returns stdout and the exit code.
+  int Cli(const std::vector<std::string>& arguments, std::string& out) {
+    std::string command = ZUBA_CLI_PATH;
+    for (const std::string& a : arguments) command += " " + a;
     command += " 2>" + Path("stderr.txt");
     FILE* pipe = popen(command.c_str(), "r");
     if (!pipe) return -1;
@@ -115,6 +122,51 @@ TEST_F(RunClosure, PreciseRunPrintsTunesAndIsochronismAsJson) {
   EXPECT_EQ(load->results.closure.mode, 1);
   EXPECT_EQ(load->results.closure.nuR.size(), 3);
   EXPECT_EQ(load->results.closure.gainPerTurn, 0.2);
+}
+
+// The tolerance of a precise run in what it leaves behind: its JSON, report, document, the
+// document's info and machine file; a standard run's info names its closure, a precise document
+// that does not know its tolerance says so.
+TEST_F(RunClosure, PreciseRunRecordsItsTolerance) {
+  std::string out;
+  ASSERT_EQ(Run({"--closure", "precise", "--tolerance", "3e-9", "--json", "--report", Path("r.txt"),
+                 "--save", Path("p.zub")},
+                out),
+            0);
+  EXPECT_EQ(nlohmann::json::parse(out)["tolerance"], 3e-9);
+  EXPECT_NE(ReadText(Path("r.txt")).find("\r\nPrecise closure tolerance = 3e-09\r\n\vEk (MeV)"),
+            std::string::npos);
+  ASSERT_EQ(Cli({"machine", "--from", Path("p.zub"), "-o", Path("m.json")}, out), 0);
+  const nlohmann::json machine = nlohmann::json::parse(ReadText(Path("m.json")));
+  EXPECT_EQ(machine["closure"], "precise");
+  EXPECT_EQ(machine["tolerance"], 3e-9);
+
+  Result<DocumentLoad> load = LoadDocumentFile(Path("p.zub"));
+  ASSERT_TRUE(load.ok()) << load.message().text;
+  load->results.closure.tolerance = 0;  // as a document written before the tolerance was kept
+  ASSERT_TRUE(SaveDocumentFile(Path("old.zub"), load->results, 1).ok());
+  ASSERT_EQ(Run({"--json", "--save", Path("s.zub")}, out), 0);
+  EXPECT_FALSE(nlohmann::json::parse(out).contains("tolerance"));
+
+  struct Case {
+    const char* document;
+    const char* line;
+    nlohmann::json closure, tolerance;
+  };
+  for (const Case& c : {Case{"p.zub", "Closure: precise, tolerance 3e-09\n", "precise", 3e-9},
+                        Case{"old.zub",
+                             "Closure: precise, tolerance unknown (the document was written "
+                             "before it was kept)\n",
+                             "precise", nullptr},
+                        Case{"s.zub", "Closure: standard\n", "standard", "absent"}}) {
+    ASSERT_EQ(Cli({"info", Path(c.document)}, out), 0);
+    EXPECT_NE(out.find(c.line), std::string::npos) << out;
+    ASSERT_EQ(Cli({"info", Path(c.document), "--json"}, out), 0);
+    const nlohmann::json j = nlohmann::json::parse(out);
+    EXPECT_EQ(j["closure"], c.closure) << c.document;
+    EXPECT_EQ(j.contains("tolerance") ? j["tolerance"] : nlohmann::json("absent"), c.tolerance)
+        << c.document;
+  }
 }
 
 TEST_F(RunClosure, DefaultRunLeavesTheTunesEmpty) {

@@ -3,6 +3,7 @@
 // energies that did not close in a block after it, absent when every energy closed.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
 #include <filesystem>
 
@@ -187,6 +188,65 @@ TEST(ReasonsBlock, DamagedBlockIsRefusedAndLaterVersionSkipped) {
   const Result<DocumentLoad> load = LoadDocumentBytes(Patched(good, blockStart + 8, uint32_t{2}));
   ASSERT_TRUE(load.ok()) << load.message().text;
   EXPECT_EQ(load->results, noReasons);
+}
+
+// The tolerance of a precise run: a block of its own after every other block, so that a reader
+// that does not know it (it stops at a tag it does not know) reads all the rest.
+TEST(ToleranceBlock, FollowsEveryOtherBlockOnlyForAPreciseRunThatKnowsIt) {
+  ResultTables r = Precise();
+  r.mapFile = {1234, 5678, 0x9abcull};
+  const std::string without = StoreDocumentBytes(r, 1);
+  r.closure.tolerance = 1e-9;
+  std::string block("ZUBACLTL", 8);
+  for (uint32_t word : {1u, 8u}) block.append(reinterpret_cast<const char*>(&word), 4);
+  const double tolerance = 1e-9;
+  block.append(reinterpret_cast<const char*>(&tolerance), 8);
+  const std::string with = StoreDocumentBytes(r, 1);
+  EXPECT_EQ(with, without + block);
+  const Result<DocumentLoad> load = LoadDocumentBytes(with);
+  ASSERT_TRUE(load.ok()) << load.message().text;
+  EXPECT_EQ(load->results, r);
+  // What a reader that does not know the tag gets: every other block, the tolerance unknown.
+  std::string unknownTag = with;
+  unknownTag[with.size() - 17] = 'X';
+  const Result<DocumentLoad> older = LoadDocumentBytes(unknownTag);
+  ASSERT_TRUE(older.ok()) << older.message().text;
+  ResultTables expected = r;
+  expected.closure.tolerance = 0;
+  EXPECT_EQ(older->results, expected);
+  // Read in any order: the block before the closure block keeps its value.
+  const size_t closureStart = StoreDocumentBytes(Standard(), 1).size();
+  std::string first = with.substr(0, with.size() - block.size());
+  first.insert(closureStart, block);
+  const Result<DocumentLoad> reordered = LoadDocumentBytes(first);
+  ASSERT_TRUE(reordered.ok()) << reordered.message().text;
+  EXPECT_EQ(reordered->results.closure.tolerance, 1e-9);
+  // No block for the default closure (its documents stay as they were), nor where it is unknown.
+  ResultTables standard = Standard();
+  standard.closure.gainPerTurn = 0.1;
+  const std::string standardBytes = StoreDocumentBytes(standard, 1);
+  standard.closure.tolerance = 1e-9;
+  EXPECT_EQ(StoreDocumentBytes(standard, 1), standardBytes);
+}
+
+TEST(ToleranceBlock, DamagedBlockIsRefusedAndLaterVersionSkipped) {
+  ResultTables r = Precise();
+  r.closure.tolerance = 1e-9;
+  const std::string good = StoreDocumentBytes(r, 1);
+  const size_t blockStart = good.size() - 24;
+  ExpectCutsRefused(good, blockStart, 3, "tolerance block");
+  for (double bad : {0.0, -1e-9, std::nan(""), HUGE_VAL}) {
+    const Result<DocumentLoad> load = LoadDocumentBytes(Patched(good, blockStart + 16, bad));
+    ASSERT_FALSE(load.ok()) << bad;
+    EXPECT_NE(load.message().text.find("the tolerance block holds"), std::string::npos)
+        << load.message().text;
+  }
+  std::string longer = Patched(good, blockStart + 12, uint32_t{9});
+  longer += '\0';
+  EXPECT_FALSE(LoadDocumentBytes(longer).ok());
+  const Result<DocumentLoad> later = LoadDocumentBytes(Patched(good, blockStart + 8, uint32_t{2}));
+  ASSERT_TRUE(later.ok()) << later.message().text;
+  EXPECT_EQ(later->results, Precise());
 }
 
 }  // namespace

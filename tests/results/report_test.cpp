@@ -124,6 +124,27 @@ TEST(BuildReport, EnergyThatDidNotCloseGivesItsStatusAndReason) {
   }
 }
 
+// A precise run that knows its tolerance names it after the run fields; a precise run whose
+// document did not keep it, and a run of the default closure, have the header as it was.
+TEST(BuildReport, PreciseRunNamesItsToleranceInTheHeader) {
+  const size_t columns = kTvkHeader.find("\vEk (MeV)");
+  struct Case {
+    int32_t mode;
+    double tolerance;
+    std::string line;
+  };
+  for (const Case& c : {Case{1, 1e-9, "Precise closure tolerance = 1e-09\r\n"}, Case{1, 0, ""},
+                        Case{0, 1e-9, ""}}) {
+    ResultTables r;
+    r.run = Tvk310();
+    r.closure.mode = c.mode;
+    r.closure.tolerance = c.tolerance;
+    EXPECT_EQ(BuildReport(r, "report.txt"),
+              kTvkHeader.substr(0, columns) + c.line + kTvkHeader.substr(columns))
+        << c.mode << " " << c.tolerance;
+  }
+}
+
 TEST(BuildReport, NoStepsGivesTheHeaderOnly) {
   ResultTables r;
   r.run = Tvk310();
