@@ -136,7 +136,6 @@ struct Batch {
       PreciseStarts starts;
       if (i < seeds.size() && seeds[i]) {
         starts.seeds = std::span(&*seeds[i], 1);
-        starts.closedSeeds = true;
       } else {
         below = NeighbourSeeds(out.energies, rings, energies, momenta, i, first, i, kSeedPoints);
         starts.seeds = below;

@@ -196,7 +196,7 @@ void Polish(const OrbitConstants& constants, const FieldPatches& field, const Io
 // whole turn it closes the orbit that repeats itself after one sector (the turns it counts are
 // then arcs).
 Closure CloseFrom(const OrbitConstants& constants, const FieldPatches& field, const Ion& ion,
-                  const OrbitStart& start, TurnPath& path, bool closedSeed, double arc = kTwoPi) {
+                  const OrbitStart& start, TurnPath& path, double arc = kTwoPi) {
   Closure c;
   c.R = start.R;
   c.vR = std::fabs(start.vR) < ion.V ? start.vR : 0;
@@ -208,8 +208,10 @@ Closure CloseFrom(const OrbitConstants& constants, const FieldPatches& field, co
     if (!o) c.refusal = o.failure();
     return o.ok();
   };
-  // A closed orbit of this energy as the seed may close at once: its turn is integrated in full.
-  bool full = closedSeed;  // c.turn's matrices are integrated to the tolerance
+  // The first turn, from a closed orbit of a slightly changed field too, follows the matrices with
+  // the orbit: a field changed at all moves the orbit by more than the closure's bounds, so that
+  // a Newton step and the turn with the tunes follow anyway.
+  bool full = false;  // c.turn's matrices are integrated to the tolerance
   if (!track(c.R, c.vR, full, c.turn)) return c;
   c.followed = true;
   for (int32_t steps = 0;; ++steps) {
@@ -430,8 +432,8 @@ struct StartSearch {
   double rHigh = tables.radii.empty() ? 0 : tables.radii.back();
 
   // Closes from one start; true when the orbit closed with stable radial motion.
-  bool CloseFromStart(const OrbitStart& start, bool seed = false, bool closedSeed = false) {
-    Closure c = CloseFrom(constants, field, ion, start, path, closedSeed);
+  bool CloseFromStart(const OrbitStart& start, bool seed = false) {
+    Closure c = CloseFrom(constants, field, ion, start, path);
     c.continued = seed;
     if (c.status == ClosureStatus::NotConverged && !c.full) FullTurn(c);
     turns += c.turns;
@@ -508,7 +510,7 @@ struct StartSearch {
     for (size_t k = 0; k < radii.size() && !closed; ++k) {
       OrbitStart start;
       if (!StartAt(radii[k], start)) continue;
-      const Closure periodic = CloseFrom(constants, field, ion, start, path, false, sector);
+      const Closure periodic = CloseFrom(constants, field, ion, start, path, sector);
       arcs += periodic.turns;
       steps += periodic.steps;
       if (periodic.status == ClosureStatus::Converged)
@@ -562,7 +564,7 @@ PreciseOrbitResult FindPreciseOrbit(const OrbitConstants& constants,
   StartSearch search{constants, tables, field, ion, path, bestPath};
   bool closed = false;
   for (const OrbitStart& seed : starts.seeds)
-    if ((closed = search.CloseFromStart(seed, true, starts.closedSeeds))) break;
+    if ((closed = search.CloseFromStart(seed, true))) break;
   const bool overMap = starts.estimates && search.rHigh > search.rLow;
   if (!closed && starts.estimates) closed = search.FromEstimates(estimated, r0);
   if (!closed && overMap) closed = search.FromScan();

@@ -186,9 +186,6 @@ struct OrbitStart {
 struct PreciseStarts {
   std::span<const OrbitStart> seeds;
   bool estimates = true;
-  // The seeds are closed orbits of this energy (on this field or a slightly changed one), which
-  // may close at once: their first turn integrates the one-turn matrices to the tolerance too.
-  bool closedSeeds = false;
   // The level (NearWholeTune) of the tunes of a closed neighbour: the turns with the tunes start
   // at it instead of finding it from a first integration at level 0.
   int32_t tuneLevel = 0;
