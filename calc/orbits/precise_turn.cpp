@@ -21,16 +21,16 @@ namespace {
 
 // Components of the integrated state.
 enum : int {
-  kR,     // m
-  kVr,    // m/rad
-  kP11,   // radial one-turn matrix of (R, vR), row-major
+  kR,    // m
+  kVr,   // m/rad
+  kP11,  // radial one-turn matrix of (R, vR), row-major
   kP12,
   kP21,
   kP22,
   kTau,   // rad
   kIntR,  // m rad, integral of R dtau
   kIntB,  // T rad, integral of B dtau
-  kZ11,  // vertical one-turn matrix of (z, dz/dtau), row-major
+  kZ11,   // vertical one-turn matrix of (z, dz/dtau), row-major
   kZ12,
   kZ21,
   kZ22,
@@ -290,8 +290,8 @@ class NodeBreaks {
   double nearest_;  // rad: a crossing foreseen nearer than this is where the step starts
   bool radiusNodes_;
   double knot_ = -HUGE_VAL;
-  double low_ = 1, high_ = 0;  // m, the radial cell of the last step's start (none at first)
-  double followedEnd_ = -HUGE_VAL;             // rad, the end of the last accepted step
+  double low_ = 1, high_ = 0;       // m, the radial cell of the last step's start (none at first)
+  double followedEnd_ = -HUGE_VAL;  // rad, the end of the last accepted step
   double R_ = 0, slope_ = 0, curvature_ = 0;  // m, m/rad, m/rad^2 there
 };
 
