@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <vector>
@@ -53,6 +54,21 @@ TEST(DormandPrince, FixedStepsConvergeAtFifthOrder) {
   const double e20 = FixedStepError(20), e40 = FixedStepError(40), e80 = FixedStepError(80);
   EXPECT_NEAR(std::log2(e20 / e40), 5.0, 0.4) << e20 << " " << e40;
   EXPECT_NEAR(std::log2(e40 / e80), 5.0, 0.4) << e40 << " " << e80;
+}
+
+// The step factor from its tables: size^(1/5) / 0.9 within 4e-4 over the norms a step control
+// meets, across the mantissa's and the exponent's steps (powers of two and just below them).
+TEST(DormandPrince, StepFactorIsTheFifthRootOfTheNorm) {
+  double worst = 0;
+  for (double size = 1e-6; size < 1e5; size *= 1.0137) {
+    for (const double x : {size, std::exp2(std::round(std::log2(size))),
+                           std::nextafter(std::exp2(std::round(std::log2(size))), 0.0)}) {
+      const double exact = std::pow(x, 0.2) / 0.9;
+      worst = std::max(worst, std::fabs(dormand_prince_detail::StepFactor(x) / exact - 1));
+    }
+  }
+  EXPECT_LT(worst, 4e-4);
+  EXPECT_GT(worst, 1e-5);  // the tables' own step: a factor rounded, not computed
 }
 
 TEST(DormandPrince, StepControlKeepsTheErrorNearTheToleranceWithFewerStepsForLooserOnes) {

@@ -292,6 +292,30 @@ TEST(FieldPatches, BuildFailsLikeThePerCallEvaluationOnBadTables) {
   EXPECT_TRUE(capture.messages().empty());
 }
 
+TEST(FieldPatches, APatchCursorGoingOnInAzimuthMeetsEveryCellsPatch) {
+  // An orbit meets the ring's cells one after the other, mostly in one radial cell, over turns.
+  for (const Case& c : Maps()) {
+    SCOPED_TRACE(c.name);
+    const TestMap& m = c.map;
+    const FieldPatches p = BuildPatches(m);
+    const double delta = 2 * kPi / m.nTheta();
+    double worst = 0;
+    for (const double x : {0.3, 0.5, 0.77}) {
+      FieldPatches::PatchCursor cursor(p);
+      for (double theta = m.azimuths.front() - 1.3 * kPi; theta < 5 * kPi; theta += 0.37 * delta) {
+        // The radius swings across radial cells now and then, as a scalloped orbit's does.
+        const double R = m.radii.front() + (m.radii.back() - m.radii.front()) *
+                                               (x + 0.1 * std::sin(0.5 * theta));
+        double B = 0, dR = 0, b = 0, r = 0, t = 0;
+        ASSERT_TRUE(cursor.Evaluate(R, theta, B, dR)) << theta;
+        ASSERT_EQ(ShowOutcome(p.EvaluateWithDerivatives(R, theta, b, r, t)), 1);
+        worst = std::max({worst, std::fabs(B - b), 1e-3 * std::fabs(dR - r)});
+      }
+    }
+    EXPECT_LT(worst, 1e-12);
+  }
+}
+
 TEST(FieldPatches, APatchCursorFollowsOrbitsAcrossTheTurnsEnds) {
   // An integration reaches the end of a turn exactly (a step cut at the last azimuth node), where
   // the wrap's rounding may put the point in the ring's extension, then goes back a little (a
