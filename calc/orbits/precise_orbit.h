@@ -76,7 +76,7 @@ struct PreciseTurn {
 // a step whose orbit meets one is made again to end on it. On the example maps the default
 // tolerance (kDefaultPreciseTolerance, orbit.h) gives the closed orbits of a run at 1e-13 to F0
 // within 3e-11 relative, radii within 1e-10 m and tunes within 3e-9 (see docs/PERFORMANCE.md),
-// with about 1400 steps per turn on the 0.5-degree ring map and 380 on the 2-degree maps.
+// with about 1300 steps per turn on the 0.5-degree ring map and 350 on the 2-degree maps.
 // Near a whole or half tune the tune's error is the trace's divided by sin(2 pi nu), and at it the
 // square root of the trace's error; there the matrices count in units of 1: from |cos 2 pi nu| =
 // kNearWholeTune on (nu within 0.023 of a whole or half tune), and from kNearestWholeTune on
