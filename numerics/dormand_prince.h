@@ -40,8 +40,8 @@ enum class AdaptiveEnd {
 };
 
 struct StepControl {
-  double initialStep = 0;  // first step tried (its magnitude; 0: a hundredth of the interval)
-  double largestStep = 0;  // magnitude; 0: the whole interval
+  double initialStep = 0;   // first step tried (its magnitude; 0: a hundredth of the interval)
+  double largestStep = 0;   // magnitude; 0: the whole interval
   double smallestStep = 0;  // magnitude; never below 32 units in the last place of t0 or t1
   int64_t maxSteps = 1'000'000;
 };
