@@ -243,20 +243,38 @@ const char* const kTableNames[12] = {"Ek",         "Rmn",        "Bmn",      "Re
                                      "F0",         "dReo",       "OrbitR",   "OrbitVr",
                                      "OrbitTheta", "OrbitOmega", "OrbitTau", "OrbitPoints"};
 
+// How an optional block's opening (version and length after its tag) was read.
+enum class BlockStart {
+  Read,     // ours to read: its length bytes follow
+  Skipped,  // a later writer's block, passed over: not ours to read
+  Failed,   // damaged or cut short (the reader says why)
+};
+
+// Reads the opening of the block named what and passes over a block of another version than
+// ours; length receives its byte count.
+BlockStart StartBlock(Source& source, Reader& in, const char* what, uint32_t ours,
+                      uint32_t& length) {
+  uint32_t version = 0;
+  in.number(version, what);
+  in.number(length, what);
+  if (!in.error().empty()) return BlockStart::Failed;
+  if (length > source.remaining()) {
+    in.refuse(std::string("Damaged document: ") + what + " declares " + std::to_string(length) +
+              " bytes but only " + std::to_string(source.remaining()) + " follow.");
+    return BlockStart::Failed;
+  }
+  if (version == ours) return BlockStart::Read;
+  std::string skipped(length, '\0');
+  return in.bytes(skipped.data(), skipped.size(), what) ? BlockStart::Skipped : BlockStart::Failed;
+}
+
 // Reads the reasons block after its tag.
 bool ReadReasonsBlock(Source& source, Reader& in, ClosureTables& closure) {
-  uint32_t version = 0, length = 0;
-  in.number(version, "the reasons block");
-  in.number(length, "the reasons block");
-  if (!in.error().empty()) return false;
-  if (length > source.remaining()) {
-    in.refuse("Damaged document: the reasons block declares " + std::to_string(length) +
-              " bytes but only " + std::to_string(source.remaining()) + " follow.");
-    return false;
-  }
+  uint32_t length = 0;
+  const BlockStart start = StartBlock(source, in, "the reasons block", kReasonsVersion, length);
+  if (start != BlockStart::Read) return start == BlockStart::Skipped;
   std::string bytes(length, '\0');
   if (!in.bytes(bytes.data(), bytes.size(), "the reasons block")) return false;
-  if (version != kReasonsVersion) return true;  // a later writer's block: not ours to read
   MemorySource block(bytes);
   Reader texts(block);
   int32_t n = 0;
@@ -279,19 +297,9 @@ bool ReadReasonsBlock(Source& source, Reader& in, ClosureTables& closure) {
 
 // Reads the closure block after its tag.
 bool ReadClosureBlock(Source& source, Reader& in, ClosureTables& closure) {
-  uint32_t version = 0, length = 0;
-  in.number(version, "the closure block");
-  in.number(length, "the closure block");
-  if (!in.error().empty()) return false;
-  if (length > source.remaining()) {
-    in.refuse("Damaged document: the closure block declares " + std::to_string(length) +
-              " bytes but only " + std::to_string(source.remaining()) + " follow.");
-    return false;
-  }
-  if (version != kClosureVersion) {
-    std::string skipped(length, '\0');  // a later writer's block: not ours to read
-    return in.bytes(skipped.data(), skipped.size(), "the closure block");
-  }
+  uint32_t length = 0;
+  const BlockStart start = StartBlock(source, in, "the closure block", kClosureVersion, length);
+  if (start != BlockStart::Read) return start == BlockStart::Skipped;
   ClosureTables read;
   int32_t n = 0;
   in.number(read.mode, "the closure block");
@@ -318,19 +326,9 @@ bool ReadClosureBlock(Source& source, Reader& in, ClosureTables& closure) {
 
 // Reads the map-file block after its tag.
 bool ReadMapFileBlock(Source& source, Reader& in, FileStamp& stamp) {
-  uint32_t version = 0, length = 0;
-  in.number(version, "the map file block");
-  in.number(length, "the map file block");
-  if (!in.error().empty()) return false;
-  if (length > source.remaining()) {
-    in.refuse("Damaged document: the map file block declares " + std::to_string(length) +
-              " bytes but only " + std::to_string(source.remaining()) + " follow.");
-    return false;
-  }
-  if (version != kMapFileVersion) {
-    std::string skipped(length, '\0');
-    return in.bytes(skipped.data(), skipped.size(), "the map file block");
-  }
+  uint32_t length = 0;
+  const BlockStart start = StartBlock(source, in, "the map file block", kMapFileVersion, length);
+  if (start != BlockStart::Read) return start == BlockStart::Skipped;
   if (length != kMapFileBytes) {
     in.refuse("Damaged document: the map file block's length " + std::to_string(length) +
               " is not " + std::to_string(kMapFileBytes) + ".");
@@ -348,19 +346,9 @@ bool ReadMapFileBlock(Source& source, Reader& in, FileStamp& stamp) {
 // Reads the tolerance block after its tag.
 bool ReadToleranceBlock(Source& source, Reader& in, ClosureTables& closure) {
   const char* const what = "the tolerance block";
-  uint32_t version = 0, length = 0;
-  in.number(version, what);
-  in.number(length, what);
-  if (!in.error().empty()) return false;
-  if (length > source.remaining()) {
-    in.refuse("Damaged document: the tolerance block declares " + std::to_string(length) +
-              " bytes but only " + std::to_string(source.remaining()) + " follow.");
-    return false;
-  }
-  if (version != kToleranceVersion) {
-    std::string skipped(length, '\0');  // a later writer's block: not ours to read
-    return in.bytes(skipped.data(), skipped.size(), what);
-  }
+  uint32_t length = 0;
+  const BlockStart start = StartBlock(source, in, what, kToleranceVersion, length);
+  if (start != BlockStart::Read) return start == BlockStart::Skipped;
   if (length != kToleranceBytes) {
     in.refuse("Damaged document: the tolerance block's length " + std::to_string(length) +
               " is not " + std::to_string(kToleranceBytes) + ".");
@@ -380,19 +368,9 @@ bool ReadToleranceBlock(Source& source, Reader& in, ClosureTables& closure) {
 // Reads the map-reading block after its tag.
 bool ReadMapReadingBlock(Source& source, Reader& in, MapReadingOptions& reading) {
   const char* const what = "the map-reading block";
-  uint32_t version = 0, length = 0;
-  in.number(version, what);
-  in.number(length, what);
-  if (!in.error().empty()) return false;
-  if (length > source.remaining()) {
-    in.refuse("Damaged document: the map-reading block declares " + std::to_string(length) +
-              " bytes but only " + std::to_string(source.remaining()) + " follow.");
-    return false;
-  }
-  if (version != kMapReadingVersion) {
-    std::string skipped(length, '\0');  // a later writer's block: not ours to read
-    return in.bytes(skipped.data(), skipped.size(), what);
-  }
+  uint32_t length = 0;
+  const BlockStart start = StartBlock(source, in, what, kMapReadingVersion, length);
+  if (start != BlockStart::Read) return start == BlockStart::Skipped;
   int32_t v[6] = {};
   if (length != kMapReadingBytes || !in.bytes(v, sizeof v, what)) {
     in.refuse("Damaged document: the map-reading block's length " + std::to_string(length) +
