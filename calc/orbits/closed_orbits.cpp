@@ -17,7 +17,7 @@ namespace {
 // Energies closed one after another in the first pass, each seeded from those below it.
 constexpr size_t kChunk = 16;
 // The closed neighbours below an energy its first pass's seeds are extrapolated from (a cubic in
-// the momentum: an energy with four closed ones below mostly closes in two turns; the second
+// the speed: an energy with four closed ones below mostly closes in two turns; the second
 // pass keeps to two, so that the energies that do not close end as they did).
 constexpr size_t kSeedPoints = 4;
 
@@ -68,34 +68,37 @@ std::array<size_t, kSeedPoints> NearestClosed(const std::vector<PreciseOrbitResu
 }
 
 // The seeds of energy i from the closed orbits of its nearest closed neighbours among the
-// energies from .. to - 1 (NearestClosed), all at the start azimuth of the nearest: R / p and
-// vR / p as the polynomial in the momentum p through the most (at most `most`) nearest, then
-// through one fewer, down to the nearest alone scaled by the ratio of momenta. None when no
-// energy has closed.
+// energies from .. to - 1 (NearestClosed), all at the start azimuth of the nearest: R / beta and
+// vR / beta as the polynomial in the speed beta through the most (at most `most`) nearest, then
+// through one fewer, down to the nearest alone scaled by the ratio of speeds. In an isochronous
+// field the orbit's size grows as the speed (R = beta c / omega0 on average), so that R / beta
+// changes less from energy to energy than R / p: on the ring example the nearest alone, scaled
+// so, starts 0.7 to 1.2 mm from the closed orbit, where the ratio of momenta left it 5 to 7 mm
+// (and a turn more to close). None when no energy has closed.
 std::vector<OrbitStart> NeighbourSeeds(const std::vector<PreciseOrbitResult>& results,
                                        const std::vector<OrbitSamples>& rings,
                                        std::span<const double> energies,
-                                       std::span<const double> momenta, size_t i, size_t from,
+                                       std::span<const double> speeds, size_t i, size_t from,
                                        size_t to, size_t most) {
   const size_t none = results.size();
   const std::array<size_t, kSeedPoints> near = NearestClosed(results, energies, i, from, to);
   std::vector<OrbitStart> seeds;
   if (near[0] == none) return seeds;
   const PreciseOrbitResult& a = results[near[0]];
-  const double p = momenta[i];
-  // The points (p_k, R_k / p_k, vR_k / p_k) of the neighbours at a's start azimuth.
+  const double p = speeds[i];
+  // The points (beta_k, R_k / beta_k, vR_k / beta_k) of the neighbours at a's start azimuth.
   std::array<double, kSeedPoints> ps{}, uR{}, uV{};
   size_t points = 0;
   for (const size_t k : near) {
     if (points == most || k == none || (k != near[0] && rings[k].R.empty())) break;
     const OrbitStart at =
         k == near[0] ? OrbitStart{a.Rs, a.vRs, a.thetaS} : OrbitAt(rings[k], a.thetaS);
-    ps[points] = momenta[k];
-    uR[points] = at.R / momenta[k];
-    uV[points] = at.vR / momenta[k];
+    ps[points] = speeds[k];
+    uR[points] = at.R / speeds[k];
+    uV[points] = at.vR / speeds[k];
     ++points;
   }
-  // The polynomial through the first n points at p, in the Lagrange form.
+  // The polynomial through the first n points at beta = p, in the Lagrange form.
   for (size_t n = points; n >= 1; --n) {
     OrbitStart seed{0, 0, a.thetaS};
     for (size_t j = 0; j < n; ++j) {
@@ -121,7 +124,7 @@ struct Batch {
   const ClosedOrbitsOptions& options;
   ClosedOrbits& out;
   std::vector<OrbitSamples> rings = {};  // of the closed orbits
-  std::vector<double> momenta = {};
+  std::vector<double> speeds = {};  // beta of each energy
   std::mutex mutex = {};  // guards the calls of the callbacks
 
   bool StopAsked() const { return options.stop.StopRequested(); }
@@ -137,7 +140,7 @@ struct Batch {
       if (i < seeds.size() && seeds[i]) {
         starts.seeds = std::span(&*seeds[i], 1);
       } else {
-        below = NeighbourSeeds(out.energies, rings, energies, momenta, i, first, i, kSeedPoints);
+        below = NeighbourSeeds(out.energies, rings, energies, speeds, i, first, i, kSeedPoints);
         starts.seeds = below;
       }
       // The level of the tunes of the energy below, which this one's mostly shares.
@@ -169,7 +172,7 @@ struct Batch {
         if (StablyClosed(result)) continue;
         if (StopAsked()) return false;
         const std::vector<OrbitStart> starts =
-            NeighbourSeeds(out.energies, rings, energies, momenta, i, 0, n, 2);
+            NeighbourSeeds(out.energies, rings, energies, speeds, i, 0, n, 2);
         if (starts.empty()) continue;
         PreciseOrbitResult seeded = FindPreciseOrbit(constants, tables, field, energies[i], samples,
                                                      PreciseStarts{starts, false});
@@ -202,8 +205,8 @@ ClosedOrbits CloseOrbits(const OrbitConstants& constants, const AverageFieldTabl
   out.energies.resize(n);
   Batch batch{constants, tables, field, energies, seeds, options, out};
   batch.rings.resize(n);
-  batch.momenta.resize(n);
-  for (size_t i = 0; i < n; ++i) batch.momenta[i] = KinematicsOf(energies[i], constants.E0).pc;
+  batch.speeds.resize(n);
+  for (size_t i = 0; i < n; ++i) batch.speeds[i] = KinematicsOf(energies[i], constants.E0).beta;
   // First pass: the energies in chunks of kChunk in ascending order, the chunks on the threads.
   // Each energy starts from the caller's seed, else from the closed orbits of the energies below
   // it in its chunk, then from its own estimates; the chunks do not depend on the thread count.
