@@ -319,7 +319,9 @@ bool ReadClosureBlock(Source& source, Reader& in, ClosureTables& closure) {
   std::vector<int32_t> status(static_cast<size_t>(n));
   if (!in.bytes(status.data(), status.size() * sizeof(int32_t), "the closure block")) return false;
   read.status.assign(std::move(status));
-  read.tolerance = closure.tolerance;  // its own block, which may come first
+  // The reasons and the tolerance have blocks of their own, which may come first.
+  read.reasons = std::move(closure.reasons);
+  read.tolerance = closure.tolerance;
   closure = std::move(read);
   return true;
 }

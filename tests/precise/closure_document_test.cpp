@@ -174,6 +174,13 @@ TEST(ReasonsBlock, FollowsTheClosureBlockOnlyWhenAnEnergyDidNotClose) {
   ResultTables allClosed = Precise();
   allClosed.closure.reasons = {"", ""};
   EXPECT_EQ(StoreDocumentBytes(allClosed, 1), StoreDocumentBytes(Precise(), 1));
+  // Read in any order: the reasons before the closure block are kept.
+  const size_t closureStart = StoreDocumentBytes(Standard(), 1).size();
+  std::string first = without;
+  first.insert(closureStart, with.substr(without.size()));
+  const Result<DocumentLoad> reordered = LoadDocumentBytes(first);
+  ASSERT_TRUE(reordered.ok()) << reordered.message().text;
+  EXPECT_EQ(reordered->results, r);
 }
 
 TEST(ReasonsBlock, DamagedBlockIsRefusedAndLaterVersionSkipped) {
