@@ -124,8 +124,8 @@ struct Batch {
   const ClosedOrbitsOptions& options;
   ClosedOrbits& out;
   std::vector<OrbitSamples> rings = {};  // of the closed orbits
-  std::vector<double> speeds = {};  // beta of each energy
-  std::mutex mutex = {};  // guards the calls of the callbacks
+  std::vector<double> speeds = {};       // beta of each energy
+  std::mutex mutex = {};                 // guards the calls of the callbacks
 
   bool StopAsked() const { return options.stop.StopRequested(); }
 
