@@ -157,14 +157,17 @@ InterpolationError OrbitInterpolationError(const StoredOrbit& orbit) {
   InterpolationError error;
   const size_t n = orbit.size();
   if (!OrbitCurve::IsCurve(orbit) || n < 9) return error;
-  // Every other sample: R, vR, theta, w of the even samples.
+  // Every other sample: R, vR, theta, w of the even samples, and the last one (the turn's end)
+  // where the turn has an odd number of sample intervals.
   std::vector<double> R, vR, theta, w;
-  for (size_t k = 0; k < n; k += 2) {
+  auto keep = [&](size_t k) {
     R.push_back(orbit.R[k]);
     vR.push_back(orbit.vR[k]);
     theta.push_back(orbit.theta[k]);
     w.push_back(orbit.w[k]);
-  }
+  };
+  for (size_t k = 0; k < n; k += 2) keep(k);
+  if (n % 2 == 0) keep(n - 1);
   const StoredOrbit coarse{R, vR, theta, w};
   if (theta.back() - theta.front() < kTwoPi * (1 - 1e-12)) return error;
   const OrbitCurve full(orbit), half(coarse);

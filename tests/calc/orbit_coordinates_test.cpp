@@ -113,30 +113,33 @@ TEST(OrbitCurve, FollowsAnOffCentreCircleOnEvenAndUnevenSamples) {
 }
 
 TEST(OrbitCurve, EstimatesItsErrorOnCoarseSamples) {
-  // A strongly scalloped orbit, R = 2 (1 + 0.02 cos 8 theta), sampled every 2 degrees: the
-  // estimate from every other sample must not understate the error between the samples.
-  std::vector<double> R, vR, theta, w;
-  for (int k = 0; k <= 180; ++k) {
-    const double t = kTurn * k / 180;
-    theta.push_back(t);
-    w.push_back(1);
-    R.push_back(2 * (1 + 0.02 * std::cos(8 * t)));
-    vR.push_back(-2 * 0.16 * std::sin(8 * t));
+  // A strongly scalloped orbit, R = 2 (1 + 0.02 cos 8 theta), sampled about every 2 degrees: the
+  // estimate from every other sample must not understate the error between the samples, whether
+  // the turn has an even or an odd number of sample intervals.
+  for (const int intervals : {180, 181}) {
+    std::vector<double> R, vR, theta, w;
+    for (int k = 0; k <= intervals; ++k) {
+      const double t = kTurn * k / intervals;
+      theta.push_back(t);
+      w.push_back(1);
+      R.push_back(2 * (1 + 0.02 * std::cos(8 * t)));
+      vR.push_back(-2 * 0.16 * std::sin(8 * t));
+    }
+    const StoredOrbit orbit{R, vR, theta, w};
+    const OrbitCurve curve(orbit);
+    double worstR = 0, worstU = 0;
+    for (int k = 0; k < 1000; ++k) {
+      const double t = kTurn * (k + 0.37) / 1000;
+      const double r = 2 * (1 + 0.02 * std::cos(8 * t)), slope = -0.32 * std::sin(8 * t);
+      worstR = std::max(worstR, std::fabs(curve.At(t).R - r));
+      worstU = std::max(worstU, std::fabs(curve.At(t).u - slope / std::hypot(r, slope)));
+    }
+    const InterpolationError estimate = OrbitInterpolationError(orbit);
+    EXPECT_GT(worstR, 1e-9) << intervals;  // coarse enough to matter
+    EXPECT_GE(estimate.R / 8, worstR) << intervals;
+    EXPECT_GE(estimate.u / 8, worstU) << intervals;
+    EXPECT_LT(estimate.R / 8, 40 * worstR) << intervals;  // and not wildly above it
   }
-  const StoredOrbit orbit{R, vR, theta, w};
-  const OrbitCurve curve(orbit);
-  double worstR = 0, worstU = 0;
-  for (int k = 0; k < 1000; ++k) {
-    const double t = kTurn * (k + 0.37) / 1000;
-    const double r = 2 * (1 + 0.02 * std::cos(8 * t)), slope = -0.32 * std::sin(8 * t);
-    worstR = std::max(worstR, std::fabs(curve.At(t).R - r));
-    worstU = std::max(worstU, std::fabs(curve.At(t).u - slope / std::hypot(r, slope)));
-  }
-  const InterpolationError estimate = OrbitInterpolationError(orbit);
-  EXPECT_GT(worstR, 1e-9);  // coarse enough to matter
-  EXPECT_GE(estimate.R / 8, worstR);
-  EXPECT_GE(estimate.u / 8, worstU);
-  EXPECT_LT(estimate.R / 8, 40 * worstR);  // and not wildly above it
 }
 
 TEST(OrbitCurve, RefusesSamplesThatAreNoTurn) {
