@@ -143,11 +143,8 @@ struct Batch {
         below = NeighbourSeeds(out.energies, rings, energies, speeds, i, first, i, kSeedPoints);
         starts.seeds = below;
       }
-      // The level of the tunes of the energy below, which this one's mostly shares.
-      if (i > first && Closed(out.energies[i - 1])) {
-        const PreciseOrbitResult& below = out.energies[i - 1];
-        starts.tuneLevel = std::max(NearWholeTune(below.radial), NearWholeTune(below.vertical));
-      }
+      // The accuracy level the energy below needed, which this one mostly shares.
+      if (i > first && Closed(out.energies[i - 1])) starts.tuneLevel = out.energies[i - 1].level;
       PreciseOrbitResult& result = out.energies[i];
       result = FindPreciseOrbit(constants, tables, field, energies[i], samples, starts);
       if (Closed(result)) rings[i] = Ring(samples);

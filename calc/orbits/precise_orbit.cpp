@@ -38,9 +38,10 @@ std::optional<ClosureMode> ParseClosureMode(std::string_view name) {
 Tune TuneOfMatrix(const OneTurnMatrix& m) {
   const double halfTrace = (m.m11 + m.m22) / 2;  // cos(2 pi nu)
   if (!(std::fabs(halfTrace) <= 1 + 1e-9)) return {kNoValue, false};
-  const double c = std::clamp(halfTrace, -1.0, 1.0);
-  const double x = std::acos(c) / kTwoPi;          // fractional tune folded into [0, 1/2]
-  const double fraction = m.m12 >= 0 ? x : 1 - x;  // sin(2 pi nu) has the sign of m12
+  const double half = (m.m11 - m.m22) / 2;
+  const double sine = std::sqrt(std::max(0.0, -m.m12 * m.m21 - half * half));  // |sin 2 pi nu|
+  const double x = std::atan2(sine, halfTrace) / kTwoPi;  // fractional tune folded into [0, 1/2]
+  const double fraction = m.m12 >= 0 ? x : 1 - x;         // sin(2 pi nu) has the sign of m12
   // The half-oscillation count n places nu in [n/2, (n+1)/2); of the values fraction + k take the
   // one nearest to that interval (they agree except within rounding of a whole or half tune).
   const double low = m.halfOscillations / 2.0, high = (m.halfOscillations + 1) / 2.0;
@@ -539,6 +540,7 @@ void ClosedValues(const OrbitConstants& constants, const Closure& best,
   result.vertical = turn.vertical;
   result.nuR = TuneOfMatrix(turn.radial);
   result.nuZ = TuneOfMatrix(turn.vertical);
+  result.level = turn.level;
 }
 
 }  // namespace

@@ -47,9 +47,12 @@ struct OneTurnMatrix {
   int32_t halfOscillations = 0;
 };
 
-// The tune of a one-turn matrix: cos(2 pi nu) = trace / 2, the sign of sin(2 pi nu) from m12, the
-// whole half-turns from the half-oscillation count (nu lies in [n/2, (n+1)/2) for n of them).
-// |trace / 2| above 1 + 1e-9 is unstable; up to there it is taken as the edge of stability.
+// The tune of a one-turn matrix: cos(2 pi nu) = trace / 2, |sin(2 pi nu)| from the elements
+// (sin^2 = -m12 m21 - (m11 - m22)^2 / 4 for a matrix of determinant 1: near a whole or half tune,
+// where the trace changes only with the square of the distance, it keeps the elements' accuracy),
+// its sign from m12, the whole half-turns from the half-oscillation count (nu lies in
+// [n/2, (n+1)/2) for n of them). |trace / 2| above 1 + 1e-9 is unstable; up to there it is taken
+// as the edge of stability.
 Tune TuneOfMatrix(const OneTurnMatrix& matrix);
 
 // Everything one turn of the precise integration gives, from a start (R, vR) at thetaS.
@@ -61,6 +64,8 @@ struct PreciseTurn {
   OneTurnMatrix radial;        // of (R, vR)
   OneTurnMatrix vertical;      // of (z, dz/dtau)
   int64_t steps = 0;           // integration steps made, the rejected ones included
+  int32_t level = 0;           // the accuracy level its orbit and tunes need (see below)
+  bool edgeCells = false;      // its orbit reached the map's first or last radial interval
 };
 
 // The integration of a turn: the embedded Runge-Kutta pair of Dormand and Prince (order 5, with
@@ -77,15 +82,19 @@ struct PreciseTurn {
 // tolerance (kDefaultPreciseTolerance, orbit.h) gives the closed orbits of a run at 1e-13 to F0
 // within 3e-11 relative, radii within 1e-10 m and tunes within 3e-9 (see docs/PERFORMANCE.md),
 // with about 1300 steps per turn on the 0.5-degree ring map and 350 on the 2-degree maps.
-// Near a whole or half tune the tune's error is the trace's divided by sin(2 pi nu), and at it the
-// square root of the trace's error; there the matrices count in units of 1: from |cos 2 pi nu| =
-// kNearWholeTune on (nu within 0.023 of a whole or half tune), and from kNearestWholeTune on
-// (within 0.0023, where the stability verdict is decided) with every component to a tenth of the
-// tolerance, up to as far beyond 1 (clearly growing motion needs no more). A turn integrated at a
-// lower level than its tunes turn out to need is integrated again at theirs.
-inline constexpr double kNearWholeTune = 0.99;
+// The turn with the tunes is integrated at one of three levels of accuracy. Level 0: the matrices
+// in units of 100, as above. Level 1, where the orbit reaches the map's first or last radial
+// interval: the matrices in units of 1. There the field is the parabola through the three nodes at
+// the map's edge, which meets the spline of the next interval with a different slope, and at level
+// 0 the tunes of the orbits that cross that node were off by up to 3.5e-7 (avf-14n5 with the proton
+// preset at 55.2 MeV, against 1.4e-9 at level 1). Level 2, near a whole or half tune (|cos 2 pi nu|
+// from kNearestWholeTune on, nu within 0.0023 of one, where the stability verdict is decided): the
+// matrices in units of 1 and every component to a tenth of the tolerance. The tune itself comes
+// from cos 2 pi nu and sin 2 pi nu of the matrix's elements (TuneOfMatrix), which keeps it as
+// accurate as the elements near a whole or half tune too. A turn integrated at a lower level than
+// it turns out to need is integrated again at that level.
 inline constexpr double kNearestWholeTune = 0.9999;
-// The level of a one-turn matrix: 0 not near a whole or half tune, 1 near, 2 nearest (see above).
+// 2 near a whole or half tune (see above), else 0.
 int32_t NearWholeTune(const OneTurnMatrix& matrix);
 // The tolerances a run accepts.
 inline constexpr double kMinPreciseTolerance = 1e-14;
@@ -186,8 +195,8 @@ struct OrbitStart {
 struct PreciseStarts {
   std::span<const OrbitStart> seeds;
   bool estimates = true;
-  // The level (NearWholeTune) of the tunes of a closed neighbour: the turns with the tunes start
-  // at it instead of finding it from a first integration at level 0.
+  // The accuracy level (see kNearestWholeTune) a closed neighbour's orbit and tunes need: the
+  // turns with the tunes start at it instead of finding it from a first integration at level 0.
   int32_t tuneLevel = 0;
 };
 
@@ -204,7 +213,8 @@ struct PreciseOrbitResult {
   int32_t iterations = 0;              // turns integrated, over every start tried
   int64_t steps = 0;                   // integration steps of those turns, rejected ones included
   ClosureStatus status = ClosureStatus::Converged;
-  Tune nuR, nuZ;  // radial and vertical tunes of the reported orbit
+  Tune nuR, nuZ;      // radial and vertical tunes of the reported orbit
+  int32_t level = 0;  // the accuracy level its orbit and tunes need (see kNearestWholeTune)
   OneTurnMatrix radial, vertical;
   // Failed only: no start could be followed for a turn (otherwise a start could, but its closure
   // was pulled off the map, or a seed from a closed orbit left the map at once).

@@ -140,8 +140,8 @@ struct Derivatives {
 // times its scalloping, against which its error tells; the matrices oscillate by their whole size:
 // a hundred makes them as accurate as the orbit.
 constexpr double kMatrixScale = 100;
-// Near a whole or half tune (NearWholeTune, precise_orbit.h) the matrices count in units of 1, and
-// at the nearest level every component to this fraction of the tolerance.
+// At levels 1 and 2 (kNearestWholeTune, precise_orbit.h) the matrices count in units of 1, and at
+// level 2 every component to this fraction of the tolerance.
 constexpr double kNearTuneTolerance = 0.1;
 
 // Counts a sign change of value against the last non-zero sign seen.
@@ -392,8 +392,13 @@ Outcome TrackTurnOf(const OrbitConstants& constants, const FieldPatches& field, 
   GridSampler sample(field, thetaS, thetaEnd, path);
   int radialSign = 0, verticalSign = 0;
   int32_t radialChanges = 0, verticalChanges = 0;
+  double Rlow = Rs, Rhigh = Rs;  // m, the orbit's range over the steps' ends
   auto onStep = [&](const Step<N>& step) {
     if (radiusCuts) nodes.Follow(step);
+    if constexpr (N > kTau) {
+      Rlow = std::min(Rlow, (*step.y1)[kR]);
+      Rhigh = std::max(Rhigh, (*step.y1)[kR]);
+    }
     if constexpr (N > kP11) CountSignChange((*step.y1)[kP12], radialSign, radialChanges);
     if constexpr (N > kTau) {
       sample(step);
@@ -439,6 +444,11 @@ Outcome TrackTurnOf(const OrbitConstants& constants, const FieldPatches& field, 
     turn.vertical = {m11, m12, m21 - qe * m11, m22 - qe * m12, verticalChanges};
   }
   turn.steps = end.accepted + end.rejected;
+  if constexpr (N > kTau) {
+    // Level 1 where the orbit reaches the map's first or last radial interval (precise_orbit.h).
+    const std::span<const double> radii = field.Radii();
+    turn.edgeCells = radii.size() >= 3 && (Rlow < radii[1] || Rhigh >= radii[radii.size() - 2]);
+  }
   return {};
 }
 
@@ -457,17 +467,19 @@ Outcome TrackTurn(const OrbitConstants& constants, const FieldPatches& field, do
     case TurnAccuracy::Full:
       break;
   }
-  // Each pass from the level expected on (or more accurate), until the tunes are no nearer a whole
-  // or half number than the level integrated.
+  // Each pass from the level expected on (or more accurate), until the turn needs no higher level
+  // than it was integrated at (its range of radii, its tunes: precise_orbit.h).
   for (int32_t level = std::clamp(tuneLevel, 0, 2);;) {
     if (Outcome o = TrackTurnOf<kComponents>(constants, field, E, V, Rs, vRs, thetaS, path, turn,
                                              steps, level == 0 ? kMatrixScale : 1.0,
                                              level == 2 ? kNearTuneTolerance : 1.0, arc);
         !o)
       return o;
-    const int32_t near = std::max(NearWholeTune(turn.radial), NearWholeTune(turn.vertical));
-    if (near <= level) return {};
-    level = near;
+    const int32_t need = std::max(
+        {turn.edgeCells ? 1 : 0, NearWholeTune(turn.radial), NearWholeTune(turn.vertical)});
+    turn.level = need;
+    if (need <= level) return {};
+    level = need;
   }
 }
 
@@ -489,8 +501,7 @@ void SampleTurn(const TurnPath& path, const FieldPatches& field, double V, doubl
 
 int32_t NearWholeTune(const OneTurnMatrix& m) {
   const double halfTrace = std::fabs(m.m11 + m.m22) / 2;
-  if (!(halfTrace >= kNearWholeTune && halfTrace <= 2 - kNearWholeTune)) return 0;
-  return halfTrace >= kNearestWholeTune && halfTrace <= 2 - kNearestWholeTune ? 2 : 1;
+  return halfTrace >= kNearestWholeTune && halfTrace <= 2 - kNearestWholeTune ? 2 : 0;
 }
 
 double PreciseSampleSpacing(const FieldPatches& field) {

@@ -39,8 +39,8 @@ enum class TurnAccuracy { Path, Orbit, Full };
 
 // Integrates one turn (or the arc given) from (Rs, vRs) at thetaS for an ion of total energy E (J)
 // and speed V (m/rad) into path and turn; tau starts at zero. steps counts the integration steps
-// made. A Full turn starts at the level tuneLevel of nearness to a whole or half tune
-// (NearWholeTune) and is integrated again at the level its tunes need where that is higher.
+// made. A Full turn starts at the accuracy level tuneLevel (see kNearestWholeTune) and is
+// integrated again at the level its orbit and tunes need where that is higher.
 Outcome TrackTurn(const OrbitConstants& constants, const FieldPatches& field, double E, double V,
                   double Rs, double vRs, double thetaS, TurnPath& path, PreciseTurn& turn,
                   int64_t& steps, TurnAccuracy accuracy, double arc = kTwoPi,

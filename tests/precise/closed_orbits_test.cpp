@@ -183,6 +183,32 @@ TEST(ClosedOrbits, AnEnergysOrbitDoesNotDependOnTheRange) {
   }
 }
 
+// Orbits that reach the map's last radial interval (a parabola that meets the spline with another
+// slope) keep their tunes: avf-14n5 with the proton preset at 54.6 and 55.2 MeV, whose orbits cross
+// into it, against the same orbits at the tolerance 1e-12 (at the default tolerance with the
+// matrices in units of 100, as everywhere else, nu_z was off by 6.8e-8 and 3.5e-7).
+TEST(ClosedOrbits, OrbitsInTheMapsEdgeIntervalKeepTheirTunes) {
+  RunParameters p;
+  ApplyPreset(kModeTvk310, p);
+  p.Path = std::string(ZUBA_EXAMPLES_DIR) + "/avf-14n5.sdf";
+  const Result<SharedRun> made = PrepareCalculation(p);
+  ASSERT_TRUE(made) << made.message().text;
+  PreparedMap map(**made);
+  ASSERT_TRUE(map.ok());
+  for (const double ek : {54.6, 55.2}) {
+    OrbitSamples samples;
+    PreciseOrbitResult normal, fine;
+    map.prepared.constants.tolerance = kDefaultPreciseTolerance;
+    map.Find(ek, samples, normal);
+    map.prepared.constants.tolerance = 1e-12;
+    map.Find(ek, samples, fine);
+    ASSERT_EQ(normal.status, ClosureStatus::Converged) << ek;
+    ASSERT_EQ(fine.status, ClosureStatus::Converged) << ek;
+    EXPECT_NEAR(normal.nuR.value, fine.nuR.value, 1e-8) << ek;
+    EXPECT_NEAR(normal.nuZ.value, fine.nuZ.value, 1e-8) << ek;
+  }
+}
+
 void ExpectSameOrbit(const Batch& a, const Batch& b, size_t i) {
   const PreciseOrbitResult &x = a.closed.energies[i], &y = b.closed.energies[i];
   for (auto [u, v] : {std::pair{x.Rmn, y.Rmn},
