@@ -148,10 +148,9 @@ TEST(ClosedOrbits, EnergiesAtThePoleEdgeCloseFromTheirNeighboursOrbits) {
   EXPECT_EQ(onlyFromNeighbours, 4);
 }
 
-// An energy's closed orbit does not depend on the other energies of the run: on the bundled ring,
-// whose closed orbits above 676 MeV come within a few centimetres of the map's last radius, the
-// energies of a sub-range close on their own as they do within a range that starts lower.
-TEST(ClosedOrbits, AnEnergysOrbitDoesNotDependOnTheRange) {
+// A run of protons on the bundled ring's measured map (examples/ring-590.json), from ekBegin to
+// ekEnd (MeV) in steps of dEk.
+RunParameters BundledRing(double ekBegin, double ekEnd, double dEk) {
   RunParameters p;
   ApplyPreset(kModeTvk310, p);
   p.Path = std::string(ZUBA_EXAMPLES_DIR) + "/ring-590.sdf";
@@ -159,9 +158,18 @@ TEST(ClosedOrbits, AnEnergysOrbitDoesNotDependOnTheRange) {
   p.Frf = 50.65;
   p.H = 6;
   p.N = 8;
+  p.EkBegin = ekBegin;
+  p.EkEnd = ekEnd;
+  p.dEk = dEk;
+  return p;
+}
+
+// An energy's closed orbit does not depend on the other energies of the run: on the bundled ring,
+// whose closed orbits above 676 MeV come within a few centimetres of the map's last radius, the
+// energies of a sub-range close on their own as they do within a range that starts lower.
+TEST(ClosedOrbits, AnEnergysOrbitDoesNotDependOnTheRange) {
+  RunParameters p = BundledRing(664, 700, 4);
   p.h = 1e-3;
-  p.dEk = 4;
-  p.EkEnd = 700;
   ClosedOrbits byStart[2];
   for (int k = 0; k < 2; ++k) {
     p.EkBegin = k == 0 ? 664 : 680;
@@ -287,17 +295,7 @@ TEST(ClosedOrbits, WarmStartsCloseInTwoTurnsOnTheSameFieldAndFewOnAChangedOne) {
 // energy of a chunk, seeded from the first alone scaled by the ratio of speeds, in three (scaled by
 // the ratio of momenta it started 5 mm off and needed four).
 TEST(ClosedOrbits, EnergiesSeededFromFourClosedNeighboursCloseInTwoTurns) {
-  RunParameters p;
-  ApplyPreset(kModeTvk310, p);
-  p.Path = std::string(ZUBA_EXAMPLES_DIR) + "/ring-590.sdf";
-  p.ParticleName = "p";
-  p.Frf = 50.65;
-  p.H = 6;
-  p.N = 8;
-  p.dEk = 2;
-  p.EkBegin = 250;
-  p.EkEnd = 280;
-  const Result<SharedRun> made = PrepareCalculation(p);
+  const Result<SharedRun> made = PrepareCalculation(BundledRing(250, 280, 2));
   ASSERT_TRUE(made) << made.message().text;
   const PreparedMap map(**made);
   ASSERT_TRUE(map.ok());
