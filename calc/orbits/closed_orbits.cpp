@@ -85,28 +85,28 @@ std::vector<OrbitStart> NeighbourSeeds(const std::vector<PreciseOrbitResult>& re
   std::vector<OrbitStart> seeds;
   if (near[0] == none) return seeds;
   const PreciseOrbitResult& a = results[near[0]];
-  const double p = speeds[i];
+  const double beta = speeds[i];
   // The points (beta_k, R_k / beta_k, vR_k / beta_k) of the neighbours at a's start azimuth.
-  std::array<double, kSeedPoints> ps{}, uR{}, uV{};
+  std::array<double, kSeedPoints> betas{}, uR{}, uV{};
   size_t points = 0;
   for (const size_t k : near) {
     if (points == most || k == none || (k != near[0] && rings[k].R.empty())) break;
     const OrbitStart at =
         k == near[0] ? OrbitStart{a.Rs, a.vRs, a.thetaS} : OrbitAt(rings[k], a.thetaS);
-    ps[points] = speeds[k];
+    betas[points] = speeds[k];
     uR[points] = at.R / speeds[k];
     uV[points] = at.vR / speeds[k];
     ++points;
   }
-  // The polynomial through the first n points at beta = p, in the Lagrange form.
+  // The polynomial through the first n points at beta, in the Lagrange form.
   for (size_t n = points; n >= 1; --n) {
     OrbitStart seed{0, 0, a.thetaS};
     for (size_t j = 0; j < n; ++j) {
       double weight = 1;
       for (size_t q = 0; q < n; ++q)
-        if (q != j) weight *= (p - ps[q]) / (ps[j] - ps[q]);
-      seed.R += weight * uR[j] * p;
-      seed.vR += weight * uV[j] * p;
+        if (q != j) weight *= (beta - betas[q]) / (betas[j] - betas[q]);
+      seed.R += weight * uR[j] * beta;
+      seed.vR += weight * uV[j] * beta;
     }
     seeds.push_back(seed);
   }

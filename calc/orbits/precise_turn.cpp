@@ -395,12 +395,10 @@ Outcome TrackTurnOf(const OrbitConstants& constants, const FieldPatches& field, 
   double Rlow = Rs, Rhigh = Rs;  // m, the orbit's range over the steps' ends
   auto onStep = [&](const Step<N>& step) {
     if (radiusCuts) nodes.Follow(step);
+    if constexpr (N > kP11) CountSignChange((*step.y1)[kP12], radialSign, radialChanges);
     if constexpr (N > kTau) {
       Rlow = std::min(Rlow, (*step.y1)[kR]);
       Rhigh = std::max(Rhigh, (*step.y1)[kR]);
-    }
-    if constexpr (N > kP11) CountSignChange((*step.y1)[kP12], radialSign, radialChanges);
-    if constexpr (N > kTau) {
       sample(step);
       CountSignChange((*step.y1)[kZ12], verticalSign, verticalChanges);
     }
