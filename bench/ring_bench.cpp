@@ -5,7 +5,10 @@
 //   - Ring/Warm and Tvk/Warm: the same energies closed again on the map's field changed by a
 //     smooth bump of the mean field (1e-4 of the field at the orbits, as one step of isochronise or
 //     trim-fit changes it), each seeded with its closed orbit of the unchanged field;
-//   - Ring/Prepare: what the run does before the loop (moments, average field, field patches).
+//   - Ring/Prepare: what the run does before the loop (moments, average field, field patches);
+//   - Ring/TwoTurns/0 and /1: the turn with the tunes of the closed orbit at 300 MeV and the first
+//     turn of the next energy's (from the closed orbit at 302 MeV), one after the other (0) and
+//     stage by stage in turn (1), as the loop makes them.
 // Counters: ms_per_energy (CPU), turns_per_energy and, where the closure reports them, the
 // integration steps per turn.
 #include <benchmark/benchmark.h>
@@ -18,11 +21,14 @@
 
 #include "calc/orbits/closed_orbits.h"
 #include "calc/orbits/precise_orbit.h"
+#include "calc/orbits/precise_turn.h"
 #include "calc/run/driver.h"
-#include "calc/run/prepared_run.h"
 #include "calc/run/machine_file.h"
+#include "calc/run/prepared_run.h"
 #include "calc/run/run_quantities.h"
 #include "numerics/field_patches.h"
+#include "numerics/kinematics.h"
+#include "numerics/units.h"
 
 namespace zuba {
 namespace {
@@ -121,8 +127,8 @@ void Loop(benchmark::State& state, const PreparedExample& (*example)()) {
   ClosedOrbitsOptions options;
   Tally tally;
   for (auto _ : state) {
-    const ClosedOrbits closed = CloseOrbits(run.inputs.constants, run.inputs.tables(),
-                                            *run.patches, run.run->Ek, {}, options);
+    const ClosedOrbits closed = CloseOrbits(run.inputs.constants, run.inputs.tables(), *run.patches,
+                                            run.run->Ek, {}, options);
     tally.Add(closed);
   }
   tally.Report(state);
@@ -158,11 +164,47 @@ void Prepare(benchmark::State& state) {
   }
 }
 
+void TwoTurns(benchmark::State& state) {
+  const PreparedExample& run = Ring();
+  const OrbitConstants& constants = run.inputs.constants;
+  std::vector<precise_detail::TurnOrder> orders;
+  for (const double MeV : {300.0, 302.0}) {
+    const double Ek = MeVToJoules(MeV);
+    OrbitSamples samples;
+    const PreciseOrbitResult r =
+        FindPreciseOrbit(constants, run.inputs.tables(), *run.patches, Ek, samples);
+    if (r.status != ClosureStatus::Converged) std::abort();
+    const Kinematics k = KinematicsOf(Ek, constants.E0);
+    orders.push_back({k.E, k.beta * constants.rInfinity, r.Rs, r.vRs, r.thetaS});
+  }
+  precise_detail::TurnResult full, first;
+  for (auto _ : state) {
+    if (state.range(0) == 0) {
+      full.outcome = precise_detail::TrackTurn(
+          constants, *run.patches, orders[0].E, orders[0].V, orders[0].Rs, orders[0].vRs,
+          orders[0].thetaS, full.path, full.turn, full.steps, precise_detail::TurnAccuracy::Full);
+      first.outcome =
+          precise_detail::TrackTurn(constants, *run.patches, orders[1].E, orders[1].V, orders[1].Rs,
+                                    orders[1].vRs, orders[1].thetaS, first.path, first.turn,
+                                    first.steps, precise_detail::TurnAccuracy::Orbit);
+    } else {
+      precise_detail::TrackTurnsInTurn(constants, *run.patches, orders[0], 0, full, orders[1],
+                                       first);
+    }
+    benchmark::DoNotOptimize(full.turn);
+    benchmark::DoNotOptimize(first.turn);
+  }
+  if (!full.outcome || !first.outcome) std::abort();
+  state.counters["steps_full"] = static_cast<double>(full.turn.steps);
+  state.counters["steps_first"] = static_cast<double>(first.turn.steps);
+}
+
 BENCHMARK_CAPTURE(Loop, Ring, Ring)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK_CAPTURE(Warm, Ring, Ring)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK_CAPTURE(Loop, Tvk, Tvk)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK_CAPTURE(Warm, Tvk, Tvk)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(Prepare)->Unit(benchmark::kMillisecond);
+BENCHMARK(TwoTurns)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 }  // namespace zuba

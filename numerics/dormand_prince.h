@@ -4,7 +4,10 @@
 // A system is a callable, as for RungeKutta4 (numerics/runge_kutta.h),
 //   bool system(double t, const std::array<double, N>& y, std::array<double, N>& dydt)
 // that refuses a point by returning false. The pair needs six evaluations per step (its seventh
-// stage, at the step's end, is the first of the next step).
+// stage, at the step's end, is the first of the next step). A system whose derivatives read only
+// the first M < N components (the others are quadratures, such as a time or an integral along the
+// solution) says so with a member static constexpr std::size_t kReadComponents = M: the other
+// components' values at the stages inside a step are then not formed.
 //
 // The caller measures the error: norm(y0, y1, e) returns the size of the error estimate e of the
 // step from y0 to y1 in units of what the caller accepts, so that a step is accepted when the norm
@@ -25,6 +28,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <type_traits>
 #include <utility>
 
 #include "numerics/runge_kutta.h"
@@ -108,12 +112,23 @@ struct Stages {
   std::array<double, N> k1, k2, k3, k4, k5, k6, k7;
 };
 
-// The stages of the step of length h from (t, y) ending at end (t + h, or the breakpoint it was
-// cut to, exactly), the solution there (next) and its error estimate (error). false when the
-// system refused a stage point. k.k1 holds the slope at (t, y) on entry.
-template <std::size_t N, class System>
-bool Step(System& f, double t, double h, double end, const std::array<double, N>& y, Stages<N>& k,
-          std::array<double, N>& next, std::array<double, N>& error) {
+// The stage S (2 .. 7) of the step of length h from (t, y) ending at end (t + h, or the breakpoint
+// it was cut to, exactly): its point from the slopes before it, and its slope there (the seventh's
+// point is the solution at the step's end, next). false when the system refused the point.
+// The components whose values the system's derivatives read (see IntegrateDormandPrince).
+template <class System, std::size_t N>
+constexpr std::size_t ReadComponents() {
+  if constexpr (requires { System::kReadComponents; })
+    return System::kReadComponents;
+  else
+    return N;
+}
+
+template <int S, std::size_t N, class System>
+bool Stage(System& f, double t, double h, double end, const std::array<double, N>& y, Stages<N>& k,
+           std::array<double, N>& point, std::array<double, N>& next) {
+  constexpr std::size_t M = ReadComponents<System, N>();
+  static_assert(M >= 1 && M <= N);
   constexpr double c2 = 1.0 / 5, c3 = 3.0 / 10, c4 = 4.0 / 5, c5 = 8.0 / 9;
   constexpr double a21 = 1.0 / 5;
   constexpr double a31 = 3.0 / 40, a32 = 9.0 / 40;
@@ -124,31 +139,42 @@ bool Step(System& f, double t, double h, double end, const std::array<double, N>
                    a65 = -5103.0 / 18656;
   constexpr double a71 = 35.0 / 384, a73 = 500.0 / 1113, a74 = 125.0 / 192, a75 = -2187.0 / 6784,
                    a76 = 11.0 / 84;
+  if constexpr (S == 2) {
+    for (std::size_t i = 0; i < M; ++i) point[i] = y[i] + h * (a21 * k.k1[i]);
+    return f(t + c2 * h, std::as_const(point), k.k2);
+  } else if constexpr (S == 3) {
+    for (std::size_t i = 0; i < M; ++i) point[i] = y[i] + h * (a31 * k.k1[i] + a32 * k.k2[i]);
+    return f(t + c3 * h, std::as_const(point), k.k3);
+  } else if constexpr (S == 4) {
+    for (std::size_t i = 0; i < M; ++i)
+      point[i] = y[i] + h * (a41 * k.k1[i] + a42 * k.k2[i] + a43 * k.k3[i]);
+    return f(t + c4 * h, std::as_const(point), k.k4);
+  } else if constexpr (S == 5) {
+    for (std::size_t i = 0; i < M; ++i)
+      point[i] = y[i] + h * (a51 * k.k1[i] + a52 * k.k2[i] + a53 * k.k3[i] + a54 * k.k4[i]);
+    return f(t + c5 * h, std::as_const(point), k.k5);
+  } else if constexpr (S == 6) {
+    for (std::size_t i = 0; i < M; ++i)
+      point[i] = y[i] + h * (a61 * k.k1[i] + a62 * k.k2[i] + a63 * k.k3[i] + a64 * k.k4[i] +
+                             a65 * k.k5[i]);
+    return f(end, std::as_const(point), k.k6);
+  } else {
+    static_assert(S == 7);
+    for (std::size_t i = 0; i < N; ++i)
+      next[i] = y[i] +
+                h * (a71 * k.k1[i] + a73 * k.k3[i] + a74 * k.k4[i] + a75 * k.k5[i] + a76 * k.k6[i]);
+    return f(end, std::as_const(next), k.k7);
+  }
+}
+
+// The error estimate of a step of length h from its stages.
+template <std::size_t N>
+void StepError(double h, const Stages<N>& k, std::array<double, N>& error) {
   constexpr double e1 = 71.0 / 57600, e3 = -71.0 / 16695, e4 = 71.0 / 1920, e5 = -17253.0 / 339200,
                    e6 = 22.0 / 525, e7 = -1.0 / 40;
-  std::array<double, N> point;
-  for (std::size_t i = 0; i < N; ++i) point[i] = y[i] + h * (a21 * k.k1[i]);
-  if (!f(t + c2 * h, std::as_const(point), k.k2)) return false;
-  for (std::size_t i = 0; i < N; ++i) point[i] = y[i] + h * (a31 * k.k1[i] + a32 * k.k2[i]);
-  if (!f(t + c3 * h, std::as_const(point), k.k3)) return false;
-  for (std::size_t i = 0; i < N; ++i)
-    point[i] = y[i] + h * (a41 * k.k1[i] + a42 * k.k2[i] + a43 * k.k3[i]);
-  if (!f(t + c4 * h, std::as_const(point), k.k4)) return false;
-  for (std::size_t i = 0; i < N; ++i)
-    point[i] = y[i] + h * (a51 * k.k1[i] + a52 * k.k2[i] + a53 * k.k3[i] + a54 * k.k4[i]);
-  if (!f(t + c5 * h, std::as_const(point), k.k5)) return false;
-  for (std::size_t i = 0; i < N; ++i)
-    point[i] =
-        y[i] + h * (a61 * k.k1[i] + a62 * k.k2[i] + a63 * k.k3[i] + a64 * k.k4[i] + a65 * k.k5[i]);
-  if (!f(end, std::as_const(point), k.k6)) return false;
-  for (std::size_t i = 0; i < N; ++i)
-    next[i] =
-        y[i] + h * (a71 * k.k1[i] + a73 * k.k3[i] + a74 * k.k4[i] + a75 * k.k5[i] + a76 * k.k6[i]);
-  if (!f(end, std::as_const(next), k.k7)) return false;
   for (std::size_t i = 0; i < N; ++i)
     error[i] = h * (e1 * k.k1[i] + e3 * k.k3[i] + e4 * k.k4[i] + e5 * k.k5[i] + e6 * k.k6[i] +
                     e7 * k.k7[i]);
-  return true;
 }
 
 // size^(1/5) / 0.9 as two tables give it: of 2^(e/5) for the binary exponent e of size (from
@@ -193,98 +219,216 @@ inline double NextStep(double h, double size, bool rejectedBefore, bool cut, dou
 
 }  // namespace dormand_prince_detail
 
-// Integrates y' = f(t, y) from (t0, y0) to t1 > t0. onStep(step) is called after every accepted
-// step, in order; the last step ends exactly at t1. Where the system's derivatives are not smooth
-// (on the nodes of a spline), no step crosses:
+// Integrates y' = f(t, y) from (t0, y0) to t1 > t0, one step at a time (Advance, or its parts
+// Begin, Stage<2> .. Stage<7> and Conclude). onStep(step) is called after every accepted step, in
+// order; the last step ends exactly at t1. Where the system's derivatives are not smooth (on the
+// nodes of a spline), no step crosses:
 //   - nextBreak(t) gives the first such point after t known in advance: a step that would cross it
 //     is cut to end on it;
 //   - cutAt(step) looks at a step that met the error bound and returns where inside it the
 //     solution meets one (found from the step's continuous extension), or anything outside the step
 //     where it meets none: the step is then made again, cut to end there.
-// A step cut short is followed by one of the length wanted before the cut.
+// A step cut short is followed by one of the length wanted before the cut. The callables are
+// held by reference. Two integrations whose steps are made stage by stage in turn
+// (IntegrateInTurn) give the same results as each made alone, bit for bit: each stage waits for
+// the one before it, and the other integration's stage fills that wait.
+template <std::size_t N, class System, class Norm, class OnStep, class Breaks = NoBreaks,
+          class Cuts = NoCuts<N>>
+class DormandPrinceRun {
+ public:
+  using State = std::array<double, N>;
+
+  DormandPrinceRun(System& f, double t0, double t1, const State& y0, const StepControl& control,
+                   Norm& norm, OnStep& onStep, Breaks& nextBreak, Cuts& cutAt)
+      : f_(f),
+        norm_(norm),
+        onStep_(onStep),
+        nextBreak_(nextBreak),
+        cutAt_(cutAt),
+        control_(control),
+        t1_(t1),
+        out_{AdaptiveEnd::Reached, t0, y0},
+        t_(t0) {
+    const double interval = t1 - t0;
+    if (!(interval > 0)) return;
+    largest_ = control.largestStep > 0 ? control.largestStep : interval;
+    h_ = std::min(control.initialStep > 0 ? control.initialStep : interval / 100, largest_);
+    wanted_ = h_;
+    // The unit in the last place of the largest t of the interval, for the shortest step.
+    const double far = std::max(std::fabs(t0), std::fabs(t1));
+    unit_ = std::nextafter(far, HUGE_VAL) - far;
+    if (!f_(t_, std::as_const(out_.y), k_.k1)) {
+      out_.end = AdaptiveEnd::Refused;
+      return;
+    }
+    running_ = true;
+  }
+
+  bool Running() const { return running_; }
+  const AdaptiveResult<N>& Result() const { return out_; }
+
+  // One step, accepted or not.
+  void Advance() {
+    Begin();
+    Stage<2>();
+    Stage<3>();
+    Stage<4>();
+    Stage<5>();
+    Stage<6>();
+    Stage<7>();
+    Conclude();
+  }
+
+  // The step's length and end; the integration ends here when its steps ran out.
+  void Begin() {
+    if (!running_) return;
+    if (out_.accepted + out_.rejected >= control_.maxSteps) {
+      out_.end = AdaptiveEnd::StepLimit;
+      Finish();
+      return;
+    }
+    // The step ends on the next breakpoint or the interval's end where it would reach them (or
+    // stop just short of them).
+    stop_ = pendingCut_ > t_ && pendingCut_ < t1_ ? pendingCut_ : nextBreak_(t_);
+    pendingCut_ = 0;
+    if (!(stop_ > t_) || stop_ >= t1_) stop_ = t1_;
+    cut_ = t_ + 1.01 * h_ >= stop_;
+    if (!cutBefore_) wanted_ = h_;
+    if (cut_) h_ = stop_ - t_;
+    live_ = true;
+  }
+
+  template <int S>
+  void Stage() {
+    if (!live_) return;
+    live_ = dormand_prince_detail::Stage<S>(f_, t_, h_, cut_ ? stop_ : t_ + h_,
+                                            std::as_const(out_.y), k_, point_, next_);
+    refused_ = !live_;
+  }
+
+  // Accepts the step or makes it shorter; the integration ends here when it reached t1 or cannot
+  // go on.
+  void Conclude() {
+    if (!running_) return;
+    using dormand_prince_detail::StepFactor;
+    constexpr double kMostShrink = 0.2, kRefusedShrink = 0.25;
+    const bool refused = refused_;
+    refused_ = live_ = false;
+    const double smallest = std::max(control_.smallestStep, 32 * unit_);
+    // A refused stage point shortens the step fourfold; an error above the bound (or not a number)
+    // by the control's factor.
+    if (!refused) dormand_prince_detail::StepError(h_, k_, error_);
+    const double size =
+        refused ? HUGE_VAL
+                : norm_(std::as_const(out_.y), std::as_const(next_), std::as_const(error_));
+    if (!(size <= 1)) {
+      ++out_.rejected;
+      const double shorter =
+          refused ? h_ * kRefusedShrink
+                  : h_ / (std::isfinite(size) ? std::min(1 / kMostShrink, StepFactor(size))
+                                              : 1 / kMostShrink);
+      if (shorter < smallest) {
+        out_.end = refused ? AdaptiveEnd::Refused : AdaptiveEnd::Underflow;
+        Finish();
+        return;
+      }
+      h_ = shorter;
+      rejectedBefore_ = true;
+      cutBefore_ = false;
+      return;
+    }
+    const DenseStep<N> step{t_,     h_,     &out_.y, &next_, &k_.k1,
+                            &k_.k3, &k_.k4, &k_.k5,  &k_.k6, &k_.k7};
+    if (const double at = cutBefore_ ? HUGE_VAL : cutAt_(step);
+        at > t_ + 0.01 * h_ && at < t_ + 0.99 * h_) {
+      ++out_.rejected;  // the solution meets a breakpoint inside the step: made again to end there
+      pendingCut_ = at;
+      cutBefore_ = true;
+      return;
+    }
+    cutBefore_ = false;
+    ++out_.accepted;
+    onStep_(step);
+    if (cut_ && stop_ == t1_) {
+      out_.y = next_;
+      Finish();
+      return;
+    }
+    out_.lastStep = h_;
+    t_ = cut_ ? stop_ : t_ + h_;
+    out_.y = next_;
+    k_.k1 = k_.k7;
+    h_ = std::min(dormand_prince_detail::NextStep(h_, size, rejectedBefore_, cut_, wanted_),
+                  largest_);
+    rejectedBefore_ = false;
+  }
+
+ private:
+  void Finish() {
+    running_ = false;
+    out_.t = out_.end == AdaptiveEnd::Reached ? t1_ : t_;
+  }
+
+  System& f_;
+  Norm& norm_;
+  OnStep& onStep_;
+  Breaks& nextBreak_;
+  Cuts& cutAt_;
+  const StepControl& control_;
+  double t1_;
+  AdaptiveResult<N> out_;  // y: the solution at t_
+  double t_;
+  double largest_ = 0, h_ = 0, unit_ = 0;
+  bool running_ = false;
+  bool rejectedBefore_ = false;
+  double wanted_ = 0;       // the step the control asked for before a cut
+  double pendingCut_ = 0;   // where the step about to be made again is to end
+  bool cutBefore_ = false;  // the step about to be made is the cut of a step made already
+  double stop_ = 0;         // where the step is cut to end (cut_)
+  bool cut_ = false;
+  bool live_ = false;     // the step's stages go on
+  bool refused_ = false;  // a stage point of the step was refused
+  State point_{}, next_{}, error_{};
+  dormand_prince_detail::Stages<N> k_{};
+};
+
 template <std::size_t N, class System, class Norm, class OnStep, class Breaks = NoBreaks,
           class Cuts = NoCuts<N>>
 AdaptiveResult<N> IntegrateDormandPrince(System&& f, double t0, double t1, std::array<double, N> y0,
                                          const StepControl& control, Norm&& norm, OnStep&& onStep,
                                          Breaks&& nextBreak = {}, Cuts&& cutAt = {}) {
-  using dormand_prince_detail::StepFactor;
-  constexpr double kMostShrink = 0.2, kRefusedShrink = 0.25;
-  AdaptiveResult<N> out{AdaptiveEnd::Reached, t0, y0};
-  const double interval = t1 - t0;
-  if (!(interval > 0)) return out;
-  const double largest = control.largestStep > 0 ? control.largestStep : interval;
-  double h = std::min(control.initialStep > 0 ? control.initialStep : interval / 100, largest);
-  bool rejectedBefore = false;
-  double wanted = h;       // the step the control asked for before a cut
-  double pendingCut = 0;   // where the step about to be made again is to end
-  bool cutBefore = false;  // the step about to be made is the cut of a step made already
-  std::array<double, N>& y = out.y;
-  std::array<double, N> next, error;
-  dormand_prince_detail::Stages<N> k;
-  double t = t0;
-  // The unit in the last place of the largest t of the interval, for the shortest step.
-  const double far = std::max(std::fabs(t0), std::fabs(t1));
-  const double unit = std::nextafter(far, HUGE_VAL) - far;
-  if (!f(t, std::as_const(y), k.k1)) return {AdaptiveEnd::Refused, t0, y0};
-  for (;;) {
-    if (out.accepted + out.rejected >= control.maxSteps) {
-      out.end = AdaptiveEnd::StepLimit;
-      break;
-    }
-    const double smallest = std::max(control.smallestStep, 32 * unit);
-    // The step ends on the next breakpoint or the interval's end where it would reach them (or
-    // stop just short of them).
-    double stop = pendingCut > t && pendingCut < t1 ? pendingCut : nextBreak(t);
-    pendingCut = 0;
-    if (!(stop > t) || stop >= t1) stop = t1;
-    const bool cut = t + 1.01 * h >= stop;
-    if (!cutBefore) wanted = h;
-    if (cut) h = stop - t;
-    // A refused stage point shortens the step fourfold; an error above the bound (or not a number)
-    // by the control's factor.
-    const bool refused =
-        !dormand_prince_detail::Step(f, t, h, cut ? stop : t + h, std::as_const(y), k, next, error);
-    const double size =
-        refused ? HUGE_VAL : norm(std::as_const(y), std::as_const(next), std::as_const(error));
-    if (!(size <= 1)) {
-      ++out.rejected;
-      const double shorter =
-          refused ? h * kRefusedShrink
-                  : h / (std::isfinite(size) ? std::min(1 / kMostShrink, StepFactor(size))
-                                             : 1 / kMostShrink);
-      if (shorter < smallest) {
-        out.end = refused ? AdaptiveEnd::Refused : AdaptiveEnd::Underflow;
-        break;
-      }
-      h = shorter;
-      rejectedBefore = true;
-      cutBefore = false;
-      continue;
-    }
-    const DenseStep<N> step{t, h, &y, &next, &k.k1, &k.k3, &k.k4, &k.k5, &k.k6, &k.k7};
-    if (const double at = cutBefore ? HUGE_VAL : cutAt(step);
-        at > t + 0.01 * h && at < t + 0.99 * h) {
-      ++out.rejected;  // the solution meets a breakpoint inside the step: made again to end there
-      pendingCut = at;
-      cutBefore = true;
-      continue;
-    }
-    cutBefore = false;
-    ++out.accepted;
-    onStep(step);
-    if (cut && stop == t1) {
-      y = next;
-      break;
-    }
-    out.lastStep = h;
-    t = cut ? stop : t + h;
-    y = next;
-    k.k1 = k.k7;
-    h = std::min(dormand_prince_detail::NextStep(h, size, rejectedBefore, cut, wanted), largest);
-    rejectedBefore = false;
+  DormandPrinceRun<N, std::remove_reference_t<System>, std::remove_reference_t<Norm>,
+                   std::remove_reference_t<OnStep>, std::remove_reference_t<Breaks>,
+                   std::remove_reference_t<Cuts>>
+      run(f, t0, t1, y0, control, norm, onStep, nextBreak, cutAt);
+  while (run.Running()) run.Advance();
+  return run.Result();
+}
+
+// Two integrations stage by stage in turn until either ends, then the other alone (see
+// DormandPrinceRun).
+template <class A, class B>
+void IntegrateInTurn(A& a, B& b) {
+  while (a.Running() && b.Running()) {
+    a.Begin();
+    b.Begin();
+    a.template Stage<2>();
+    b.template Stage<2>();
+    a.template Stage<3>();
+    b.template Stage<3>();
+    a.template Stage<4>();
+    b.template Stage<4>();
+    a.template Stage<5>();
+    b.template Stage<5>();
+    a.template Stage<6>();
+    b.template Stage<6>();
+    a.template Stage<7>();
+    b.template Stage<7>();
+    a.Conclude();
+    b.Conclude();
   }
-  out.t = out.end == AdaptiveEnd::Reached ? t1 : t;
-  return out;
+  while (a.Running()) a.Advance();
+  while (b.Running()) b.Advance();
 }
 
 }  // namespace zuba

@@ -8,6 +8,7 @@
 #include <mutex>
 #include <utility>
 
+#include "calc/orbits/precise_turn.h"
 #include "numerics/kinematics.h"
 #include "platform/threads.h"
 
@@ -43,9 +44,16 @@ OrbitSamples Ring(const OrbitSamples& samples) {
 // The (up to) kSeedPoints closed neighbours of energy i nearest to it by energy among the
 // energies from .. to - 1 (the lower one on a tie; stably closed ones where there are any),
 // nearest first; none (results.size()) where there are fewer.
+// An energy taken as stably closed on the orbit from start before its closure has ended (the
+// seeds its closed orbit would give the next energy: precise_detail::NextTurn).
+struct Assumed {
+  size_t index;
+  OrbitStart start;
+};
+
 std::array<size_t, kSeedPoints> NearestClosed(const std::vector<PreciseOrbitResult>& results,
                                               std::span<const double> energies, size_t i,
-                                              size_t from, size_t to) {
+                                              size_t from, size_t to, const Assumed* assumed) {
   const size_t none = results.size();
   std::array<size_t, kSeedPoints> nearest{};
   nearest.fill(none);
@@ -54,7 +62,7 @@ std::array<size_t, kSeedPoints> NearestClosed(const std::vector<PreciseOrbitResu
   };
   for (bool (*usable)(const PreciseOrbitResult&) : {StablyClosed, Closed}) {
     for (size_t k = from; k < to; ++k) {
-      if (k == i || !usable(results[k])) continue;
+      if (k == i || !((assumed && k == assumed->index) || usable(results[k]))) continue;
       size_t at = 0;
       while (at < nearest.size() && !closer(k, nearest[at])) ++at;
       if (at == nearest.size()) continue;
@@ -74,25 +82,29 @@ std::array<size_t, kSeedPoints> NearestClosed(const std::vector<PreciseOrbitResu
 // field the orbit's size grows as the speed (R = beta c / omega0 on average), so that R / beta
 // changes less from energy to energy than R / p: on the ring example the nearest alone, scaled
 // so, starts 0.7 to 1.2 mm from the closed orbit, where the ratio of momenta left it 5 to 7 mm
-// (and a turn more to close). None when no energy has closed.
+// (and a turn more to close). None when no energy has closed. assumed, where given, is taken as
+// closed.
 std::vector<OrbitStart> NeighbourSeeds(const std::vector<PreciseOrbitResult>& results,
                                        const std::vector<OrbitSamples>& rings,
                                        std::span<const double> energies,
                                        std::span<const double> speeds, size_t i, size_t from,
-                                       size_t to, size_t most) {
+                                       size_t to, size_t most, const Assumed* assumed = nullptr) {
   const size_t none = results.size();
-  const std::array<size_t, kSeedPoints> near = NearestClosed(results, energies, i, from, to);
+  const std::array<size_t, kSeedPoints> near =
+      NearestClosed(results, energies, i, from, to, assumed);
   std::vector<OrbitStart> seeds;
   if (near[0] == none) return seeds;
-  const PreciseOrbitResult& a = results[near[0]];
+  const OrbitStart a =
+      assumed && near[0] == assumed->index
+          ? assumed->start
+          : OrbitStart{results[near[0]].Rs, results[near[0]].vRs, results[near[0]].thetaS};
   const double beta = speeds[i];
   // The points (beta_k, R_k / beta_k, vR_k / beta_k) of the neighbours at a's start azimuth.
   std::array<double, kSeedPoints> betas{}, uR{}, uV{};
   size_t points = 0;
   for (const size_t k : near) {
     if (points == most || k == none || (k != near[0] && rings[k].R.empty())) break;
-    const OrbitStart at =
-        k == near[0] ? OrbitStart{a.Rs, a.vRs, a.thetaS} : OrbitAt(rings[k], a.thetaS);
+    const OrbitStart at = k == near[0] ? a : OrbitAt(rings[k], a.thetaS);
     betas[points] = speeds[k];
     uR[points] = at.R / speeds[k];
     uV[points] = at.vR / speeds[k];
@@ -129,20 +141,44 @@ struct Batch {
 
   bool StopAsked() const { return options.stop.StopRequested(); }
 
-  // The first pass over chunk number chunk; false when a stop ended it.
+  // The seeds of energy i in the first pass over the chunk from first: the caller's, else from
+  // the closed energies below it (assumed among them where given).
+  std::vector<OrbitStart> FirstPassSeeds(size_t i, size_t first, const Assumed* assumed) const {
+    if (i < seeds.size() && seeds[i]) return {*seeds[i]};
+    return NeighbourSeeds(out.energies, rings, energies, speeds, i, first, i, kSeedPoints, assumed);
+  }
+
+  // The first turn of energy i + 1 of the chunk (first .. end - 1) should energy i close on the
+  // orbit from start: from its first seed, as its closure will begin.
+  bool FirstTurnAfter(size_t i, size_t first, size_t end, const OrbitStart& start,
+                      precise_detail::TurnOrder& order) const {
+    if (i + 1 >= end) return false;
+    const Assumed assumed{i, start};
+    const std::vector<OrbitStart> next = FirstPassSeeds(i + 1, first, &assumed);
+    if (next.empty()) return false;
+    const Kinematics kinematics = KinematicsOf(energies[i + 1], constants.E0);
+    const double V = kinematics.beta * constants.rInfinity;
+    order = {kinematics.E, V, next[0].R, std::fabs(next[0].vR) < V ? next[0].vR : 0,
+             next[0].thetaS};
+    return true;
+  }
+
+  // The first pass over chunk number chunk; false when a stop ended it. Each energy's turn with
+  // the tunes is integrated beside the next energy's first turn (precise_detail::NextTurn).
   bool CloseChunk(size_t chunk, OrbitSamples& samples) {
     const size_t n = energies.size();
     const size_t first = chunk * kChunk, end = std::min(n, first + kChunk);
+    precise_detail::NextTurn next;
     for (size_t i = first; i < end; ++i) {
       if (i > first && StopAsked()) return false;
-      std::vector<OrbitStart> below;
+      const std::vector<OrbitStart> below = FirstPassSeeds(i, first, nullptr);
       PreciseStarts starts;
-      if (i < seeds.size() && seeds[i]) {
-        starts.seeds = std::span(&*seeds[i], 1);
-      } else {
-        below = NeighbourSeeds(out.energies, rings, energies, speeds, i, first, i, kSeedPoints);
-        starts.seeds = below;
-      }
+      starts.seeds = below;
+      next.after = [this, i, first, end](const OrbitStart& start,
+                                         precise_detail::TurnOrder& order) {
+        return FirstTurnAfter(i, first, end, start, order);
+      };
+      starts.next = &next;
       // The accuracy level the energy below needed, which this one mostly shares.
       if (i > first && Closed(out.energies[i - 1])) starts.tuneLevel = out.energies[i - 1].level;
       PreciseOrbitResult& result = out.energies[i];

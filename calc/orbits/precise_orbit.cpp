@@ -108,6 +108,7 @@ struct Ion {
   // The level of nearness to a whole or half tune its turns with the tunes start at
   // (PreciseStarts::tuneLevel).
   int32_t tuneLevel = 0;
+  precise_detail::NextTurn* next = nullptr;  // PreciseStarts::next
 };
 
 // A value of the radius correction that corrects: not the missing-value marker.
@@ -188,6 +189,35 @@ void Polish(const OrbitConstants& constants, const FieldPatches& field, const Io
   std::swap(path, polished);
 }
 
+// A turn of a closure over arc from order: Full (the turn with the tunes) or Orbit, as TrackTurn
+// integrates it. Over a whole turn with the ion's NextTurn, an Orbit turn that was kept for this
+// closure is taken, and a Full turn is integrated beside the first turn of the next energy, which
+// is kept.
+Outcome TrackClosureTurn(const OrbitConstants& constants, const FieldPatches& field, const Ion& ion,
+                         const precise_detail::TurnOrder& order, bool full, double arc,
+                         TurnPath& path, PreciseTurn& turn, int64_t& steps) {
+  precise_detail::NextTurn* next = arc == kTwoPi ? ion.next : nullptr;
+  if (next && !full && next->Take(order, path, turn, steps)) return {};
+  precise_detail::TurnOrder first;
+  if (!next || !full || !next->after || !next->after({order.Rs, order.vRs, order.thetaS}, first))
+    return TrackTurn(constants, field, order.E, order.V, order.Rs, order.vRs, order.thetaS, path,
+                     turn, steps, full ? TurnAccuracy::Full : TurnAccuracy::Orbit, arc,
+                     ion.tuneLevel);
+  // Path and turn as TrackTurn leaves them, where it fails too.
+  thread_local precise_detail::TurnResult mine;
+  mine.steps = 0;
+  mine.turn = turn;
+  next->kept.reset();
+  next->result.steps = 0;
+  precise_detail::TrackTurnsInTurn(constants, field, order, ion.tuneLevel, mine, first,
+                                   next->result);
+  if (next->result.outcome) next->kept = first;
+  steps += mine.steps;
+  std::swap(path, mine.path);
+  turn = mine.turn;
+  return mine.outcome;
+}
+
 // Newton closure of (R, vR) from one start. A step whose orbit leaves the map, or whose residual
 // is not below the residual of the orbit it corrects, is halved; the last halving is taken if its
 // orbit stays on the map. The turns integrate the one-turn matrices to the tolerance only where
@@ -204,8 +234,8 @@ Closure CloseFrom(const OrbitConstants& constants, const FieldPatches& field, co
   c.thetaS = start.thetaS;
   auto track = [&](double R, double vR, bool full, PreciseTurn& turn) {
     ++c.turns;
-    Outcome o = TrackTurn(constants, field, ion.E, ion.V, R, vR, c.thetaS, path, turn, c.steps,
-                          full ? TurnAccuracy::Full : TurnAccuracy::Orbit, arc, ion.tuneLevel);
+    Outcome o = TrackClosureTurn(constants, field, ion, {ion.E, ion.V, R, vR, c.thetaS}, full, arc,
+                                 path, turn, c.steps);
     if (!o) c.refusal = o.failure();
     return o.ok();
   };
@@ -557,6 +587,7 @@ PreciseOrbitResult FindPreciseOrbit(const OrbitConstants& constants,
   ion.V = ion.beta * constants.rInfinity;
   ion.kOverE = constants.K / ion.E;
   ion.tuneLevel = starts.tuneLevel;
+  ion.next = starts.next;
   // The default estimate; its y also corrects Rev.
   double y = 0, r0 = 0;
   const bool estimated = StartRadius(constants, tables, ion.beta, y, r0).ok() && Proper(y);

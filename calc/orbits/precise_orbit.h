@@ -23,6 +23,9 @@
 #include "numerics/field_patches.h"
 
 namespace zuba {
+namespace precise_detail {
+struct NextTurn;
+}
 
 // How each energy's orbit is closed: the step-and-bisect search on the radius (the default), or
 // the Newton closure of radius and radial velocity of this file.
@@ -198,6 +201,10 @@ struct PreciseStarts {
   // The accuracy level (see kNearestWholeTune) a closed neighbour's orbit and tunes need: the
   // turns with the tunes start at it instead of finding it from a first integration at level 0.
   int32_t tuneLevel = 0;
+  // Where set, the turns with the tunes of whole-turn closures are integrated beside the next
+  // energy's first turn, which is kept there for that energy's closure (see
+  // precise_detail::NextTurn): the closures' results are the same.
+  precise_detail::NextTurn* next = nullptr;
 };
 
 // What the precise closure delivers for one energy; the closed orbit stays in the OrbitSamples.

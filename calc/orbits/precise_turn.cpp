@@ -27,18 +27,18 @@ enum : int {
   kP12,
   kP21,
   kP22,
-  kTau,   // rad
-  kIntR,  // m rad, integral of R dtau
-  kIntB,  // T rad, integral of B dtau
-  kZ11,   // vertical one-turn matrix of (z, dz/dtau), row-major
+  kZ11,  // vertical one-turn matrix of (z, dz/dtau), row-major
   kZ12,
   kZ21,
   kZ22,
+  kTau,   // rad
+  kIntR,  // m rad, integral of R dtau
+  kIntB,  // T rad, integral of B dtau
   kComponents
 };
 // A turn integrates the orbit alone (R, vR) for its closure residual, with the radial matrix (up to
-// kP22) for a Newton step, or everything (the time, the integrals of the means and the vertical
-// matrix too) for the values and tunes of the closed orbit: N = kP11, kTau or kComponents.
+// kP22) for a Newton step, or everything (the vertical matrix, the time and the integrals of the
+// means too) for the values and tunes of the closed orbit: N = kP11, kZ11 or kComponents.
 template <std::size_t N>
 using State = std::array<double, N>;
 template <std::size_t N>
@@ -47,6 +47,10 @@ using Step = DenseStep<N>;
 // The derivatives with respect to theta of the first N components.
 template <std::size_t N>
 struct Derivatives {
+  // The derivatives read no quadrature (the time and the integrals): their values inside a step
+  // are not formed (numerics/dormand_prince.h).
+  static constexpr std::size_t kReadComponents = N == kComponents ? std::size_t{kTau} : N;
+
   explicit Derivatives(const FieldPatches& field, double kOverE, double V)
       : field(field), cursor(field), kOverE(kOverE), V(V) {}
 
@@ -74,7 +78,7 @@ struct Derivatives {
     d[kR] = vR * invW;
     d[kVr] = root - R * b;
     if constexpr (N > kP11) Radial(R, vR, b, dBdR, invRoot, invW, y, d);
-    if constexpr (N > kTau) {
+    if constexpr (N == kComponents) {
       d[kTau] = invW;
       d[kIntR] = R * invW;
       d[kIntB] = B * invW;
@@ -163,11 +167,14 @@ struct TurnErrorNorm {
   std::size_t counted = N;  // the first components, those with a finite scale
 
   double operator()(const State<N>& y0, const State<N>& y1, const State<N>& error) const {
-    double worst = 0;
+    // The ratios first, then the largest: the divisions of the first loop go two at a time.
+    std::array<double, N> ratio;
     for (std::size_t i = 0; i < counted; ++i) {
       const double size = std::max(scale[i], std::max(std::fabs(y0[i]), std::fabs(y1[i])));
-      worst = std::max(worst, std::fabs(error[i]) / size);
+      ratio[i] = std::fabs(error[i]) / size;
     }
+    double worst = 0;
+    for (std::size_t i = 0; i < counted; ++i) worst = std::max(worst, ratio[i]);
     return worst / tolerance;
   }
 };
@@ -195,7 +202,7 @@ class NodeBreaks {
       if (knot_ - t < guard_) knot_ = field_.NextAzimuthNode(knot_ + guard_);
     }
     if (!radiusNodes_ || !(std::fabs(t - followedEnd_) <= guard_)) return knot_;
-    return std::min(knot_, t + Foreseen());
+    return std::min(knot_, t + Foreseen(knot_ - t));
   }
 
   // Keeps the end of an accepted step: R, its slope and its curvature there (the curvature from the
@@ -266,13 +273,16 @@ class NodeBreaks {
 
   // How far (rad) from the end of the last step R meets a bound of its cell by the parabola of its
   // slope and curvature there: HUGE_VAL where it does not, or nearer than a thousandth of the
-  // azimuth nodes' spacing (R is then on the node, within the parabola's error).
-  double Foreseen() {
+  // azimuth nodes' spacing (R is then on the node, within the parabola's error). A node the
+  // parabola cannot reach within twice the horizon (rad, the distance to the next azimuth node) is
+  // passed over: its crossing would lie beyond that node.
+  double Foreseen(double horizon) {
     Enter(R_);
     double nearest = HUGE_VAL;
     for (const double node : {low_, high_}) {
       if (!std::isfinite(node)) continue;
       const double a = 0.5 * curvature_, b = slope_, c = R_ - node;
+      if (std::fabs(c) > 2 * horizon * (std::fabs(b) + std::fabs(a) * horizon)) continue;
       // The roots of a s^2 + b s + c, the one of the smaller size first (no cancellation).
       const double discriminant = b * b - 4 * a * c;
       if (!(discriminant >= 0)) continue;
@@ -357,7 +367,7 @@ TurnErrorNorm<N> NormOfTurn(const OrbitConstants& constants, double E, double V,
   norm.counted = std::isfinite(matrixScale) ? N : std::min<std::size_t>(N, kP11);
   norm.scale[kR] = std::fabs(Rs);
   norm.scale[kVr] = V;
-  if constexpr (N > kTau) {
+  if constexpr (N == kComponents) {
     norm.scale[kTau] = 1;
     norm.scale[kIntR] = std::fabs(Rs);
     norm.scale[kIntB] = E / std::fabs(constants.K);
@@ -365,89 +375,186 @@ TurnErrorNorm<N> NormOfTurn(const OrbitConstants& constants, double E, double V,
   return norm;
 }
 
-// TrackTurn with the first N components, the matrices in units of matrixScale (HUGE_VAL: not in
-// the step control). Steps end on the radius nodes only where the matrices count: their equations
-// hold dB/dR, whose slope the radial spline changes there; the orbit's step control copes with the
-// change of the field's third derivative by itself.
+// One turn with the first N components, the matrices in units of matrixScale (HUGE_VAL: not in
+// the step control), made step by step (Running, Advance, or through run() beside another turn)
+// and then ended (Finish), as TrackTurn describes. Steps end on the radius nodes only where the
+// matrices count: their equations hold dB/dR, whose slope the radial spline changes there; the
+// orbit's step control copes with the change of the field's third derivative by itself.
 template <std::size_t N>
-Outcome TrackTurnOf(const OrbitConstants& constants, const FieldPatches& field, double E, double V,
-                    double Rs, double vRs, double thetaS, TurnPath& path, PreciseTurn& turn,
-                    int64_t& steps, double matrixScale, double factor, double arc) {
-  const bool radiusCuts = std::isfinite(matrixScale);
-  Derivatives<N> f(field, constants.K / E, V);
-  State<N> y{};
-  y[kR] = Rs;
-  y[kVr] = vRs;
-  if constexpr (N > kP11) y[kP11] = y[kP22] = 1;
-  if constexpr (N > kTau) y[kZ11] = y[kZ22] = 1;
-  StepControl control;
-  control.initialStep = kPi / std::max(field.AzimuthNodes(), 1);  // half the node spacing
-  control.smallestStep = kSmallestPreciseStep;
-  control.maxSteps = kMaxPreciseTurnSteps;
-  NodeBreaks nodes(field, radiusCuts);
+class TurnIntegration {
+ public:
+  TurnIntegration(const OrbitConstants& constants, const FieldPatches& field,
+                  const TurnOrder& order, TurnPath& path, double matrixScale, double factor,
+                  double arc)
+      : constants_(constants),
+        field_(field),
+        order_(order),
+        thetaEnd_(order.thetaS + arc),
+        path_(StartPath(path, order)),
+        radiusCuts_(std::isfinite(matrixScale)),
+        f_(field, constants.K / order.E, order.V),
+        norm_(NormOfTurn<N>(constants, order.E, order.V, order.Rs, matrixScale, factor)),
+        control_(Control(field)),
+        nodes_(field, radiusCuts_),
+        sample_(field, order.thetaS, thetaEnd_, path),
+        Rlow_(order.Rs),
+        Rhigh_(order.Rs),
+        onStep_{this},
+        breaks_{&nodes_},
+        cuts_{this},
+        run_(f_, order.thetaS, thetaEnd_, Start(order), control_, norm_, onStep_, breaks_, cuts_) {}
+  TurnIntegration(const TurnIntegration&) = delete;
+  TurnIntegration& operator=(const TurnIntegration&) = delete;
 
-  path.Clear();  // the turns that do not integrate everything leave it with the start alone
-  path.Add(thetaS, Rs, vRs, 0);
-  const double thetaEnd = thetaS + arc;
-  GridSampler sample(field, thetaS, thetaEnd, path);
-  int radialSign = 0, verticalSign = 0;
-  int32_t radialChanges = 0, verticalChanges = 0;
-  double Rlow = Rs, Rhigh = Rs;  // m, the orbit's range over the steps' ends
-  auto onStep = [&](const Step<N>& step) {
-    if (radiusCuts) nodes.Follow(step);
-    if constexpr (N > kP11) CountSignChange((*step.y1)[kP12], radialSign, radialChanges);
-    if constexpr (N > kTau) {
-      Rlow = std::min(Rlow, (*step.y1)[kR]);
-      Rhigh = std::max(Rhigh, (*step.y1)[kR]);
-      sample(step);
-      CountSignChange((*step.y1)[kZ12], verticalSign, verticalChanges);
+  auto& run() { return run_; }
+
+  // The turn's ends, integrals and matrices (what it integrates of them) into turn, its steps added
+  // to steps; the field's refusal or the step control's failure where it ended early.
+  Outcome Finish(PreciseTurn& turn, int64_t& steps) {
+    const AdaptiveResult<N>& end = run_.Result();
+    steps += end.accepted + end.rejected;
+    switch (end.end) {
+      case AdaptiveEnd::Reached:
+        break;
+      case AdaptiveEnd::Refused:
+        return f_.refusal;
+      case AdaptiveEnd::Underflow:
+      case AdaptiveEnd::StepLimit:
+        // Steps that crept up to the map's edge after a refused point: the edge is the reason.
+        if (!f_.refusal) return f_.refusal;
+        return StepControlFailure(end.end, constants_.tolerance, end.t, end.y[kR]);
+    }
+    const State<N>& last = end.y;
+    // What a turn did not integrate is NaN: no values, no tune (TuneOfMatrix of NaN).
+    constexpr double kNone = std::numeric_limits<double>::quiet_NaN();
+    turn.Rend = last[kR];
+    turn.vRend = last[kVr];
+    turn.tauTurn = turn.integralR = turn.integralB = kNone;
+    turn.radial = {kNone, kNone, kNone, kNone, 0};
+    turn.vertical = turn.radial;
+    if constexpr (N > kP11)
+      turn.radial = {last[kP11], last[kP12], last[kP21], last[kP22], radialChanges_};
+    if constexpr (N == kComponents) {
+      path_.Add(thetaEnd_, last[kR], last[kVr], last[kTau]);
+      turn.tauTurn = constants_.T0 + last[kTau];
+      turn.integralR = last[kIntR];
+      turn.integralB = last[kIntB];
+      // From (z, u + q z) back to (z, u) at both ends: M = T(-q_end) M~ T(q_start).
+      const double qs = f_.VerticalShear(order_.Rs, order_.vRs, order_.thetaS);
+      const double qe = f_.VerticalShear(last[kR], last[kVr], thetaEnd_);
+      const double m11 = last[kZ11] + last[kZ12] * qs, m12 = last[kZ12];
+      const double m21 = last[kZ21] + last[kZ22] * qs, m22 = last[kZ22];
+      turn.vertical = {m11, m12, m21 - qe * m11, m22 - qe * m12, verticalChanges_};
+    }
+    turn.steps = end.accepted + end.rejected;
+    if constexpr (N == kComponents) {
+      // Level 1 where the orbit reaches the map's first or last radial interval (precise_orbit.h).
+      const std::span<const double> radii = field_.Radii();
+      turn.edgeCells = radii.size() >= 3 && (Rlow_ < radii[1] || Rhigh_ >= radii[radii.size() - 2]);
+    }
+    return {};
+  }
+
+ private:
+  // The turns that do not integrate everything leave the path with the start alone.
+  static TurnPath& StartPath(TurnPath& path, const TurnOrder& order) {
+    path.Clear();
+    path.Add(order.thetaS, order.Rs, order.vRs, 0);
+    return path;
+  }
+  static State<N> Start(const TurnOrder& order) {
+    State<N> y{};
+    y[kR] = order.Rs;
+    y[kVr] = order.vRs;
+    if constexpr (N > kP11) y[kP11] = y[kP22] = 1;
+    if constexpr (N == kComponents) y[kZ11] = y[kZ22] = 1;
+    return y;
+  }
+  static StepControl Control(const FieldPatches& field) {
+    StepControl control;
+    control.initialStep = kPi / std::max(field.AzimuthNodes(), 1);  // half the node spacing
+    control.smallestStep = kSmallestPreciseStep;
+    control.maxSteps = kMaxPreciseTurnSteps;
+    return control;
+  }
+
+  void OnStep(const Step<N>& step) {
+    if (radiusCuts_) nodes_.Follow(step);
+    if constexpr (N > kP11) CountSignChange((*step.y1)[kP12], radialSign_, radialChanges_);
+    if constexpr (N == kComponents) {
+      Rlow_ = std::min(Rlow_, (*step.y1)[kR]);
+      Rhigh_ = std::max(Rhigh_, (*step.y1)[kR]);
+      sample_(step);
+      CountSignChange((*step.y1)[kZ12], verticalSign_, verticalChanges_);
+    }
+  }
+  struct OnStepCall {
+    TurnIntegration* self;
+    void operator()(const Step<N>& step) const { self->OnStep(step); }
+  };
+  struct BreakCall {
+    NodeBreaks* nodes;
+    double operator()(double t) const { return nodes->Next(t); }
+  };
+  struct CutCall {
+    TurnIntegration* self;
+    double operator()(const Step<N>& step) const {
+      return self->radiusCuts_ ? self->nodes_.CutAt(step) : HUGE_VAL;
     }
   };
-  const AdaptiveResult<N> end = IntegrateDormandPrince(
-      f, thetaS, thetaEnd, y, control, NormOfTurn<N>(constants, E, V, Rs, matrixScale, factor),
-      onStep, [&](double t) { return nodes.Next(t); },
-      [&](const Step<N>& step) { return radiusCuts ? nodes.CutAt(step) : HUGE_VAL; });
-  steps += end.accepted + end.rejected;
-  switch (end.end) {
-    case AdaptiveEnd::Reached:
-      break;
-    case AdaptiveEnd::Refused:
-      return f.refusal;
-    case AdaptiveEnd::Underflow:
-    case AdaptiveEnd::StepLimit:
-      // Steps that crept up to the map's edge after a refused point: the edge is the reason.
-      if (!f.refusal) return f.refusal;
-      return StepControlFailure(end.end, constants.tolerance, end.t, end.y[kR]);
+
+  const OrbitConstants& constants_;
+  const FieldPatches& field_;
+  TurnOrder order_;
+  double thetaEnd_;  // rad
+  TurnPath& path_;
+  bool radiusCuts_;
+  Derivatives<N> f_;
+  TurnErrorNorm<N> norm_;
+  StepControl control_;
+  NodeBreaks nodes_;
+  GridSampler sample_;
+  int radialSign_ = 0, verticalSign_ = 0;
+  int32_t radialChanges_ = 0, verticalChanges_ = 0;
+  double Rlow_, Rhigh_;  // m, the orbit's range over the steps' ends
+  OnStepCall onStep_;
+  BreakCall breaks_;
+  CutCall cuts_;
+  DormandPrinceRun<N, Derivatives<N>, TurnErrorNorm<N>, OnStepCall, BreakCall, CutCall> run_;
+};
+
+template <std::size_t N>
+Outcome TrackTurnOf(const OrbitConstants& constants, const FieldPatches& field,
+                    const TurnOrder& order, TurnPath& path, PreciseTurn& turn, int64_t& steps,
+                    double matrixScale, double factor, double arc) {
+  TurnIntegration<N> integration(constants, field, order, path, matrixScale, factor, arc);
+  while (integration.run().Running()) integration.run().Advance();
+  return integration.Finish(turn, steps);
+}
+
+// The matrices' scale and the tolerance's factor of a turn with the tunes at level.
+double LevelScale(int32_t level) {
+  return level == 0 ? kMatrixScale : 1.0;
+}
+double LevelFactor(int32_t level) {
+  return level == 2 ? kNearTuneTolerance : 1.0;
+}
+
+// After a turn with the tunes integrated at level: its turn.level, and the turn again at each
+// higher level it turns out to need (its range of radii, its tunes: precise_orbit.h).
+Outcome Relevel(const OrbitConstants& constants, const FieldPatches& field, const TurnOrder& order,
+                TurnPath& path, PreciseTurn& turn, int64_t& steps, double arc, int32_t level) {
+  for (;;) {
+    const int32_t need = std::max(
+        {turn.edgeCells ? 1 : 0, NearWholeTune(turn.radial), NearWholeTune(turn.vertical)});
+    turn.level = need;
+    if (need <= level) return {};
+    level = need;
+    if (Outcome o = TrackTurnOf<kComponents>(constants, field, order, path, turn, steps,
+                                             LevelScale(level), LevelFactor(level), arc);
+        !o)
+      return o;
   }
-  const State<N>& last = end.y;
-  // What a turn did not integrate is NaN: no values, no tune (TuneOfMatrix of NaN).
-  constexpr double kNone = std::numeric_limits<double>::quiet_NaN();
-  turn.Rend = last[kR];
-  turn.vRend = last[kVr];
-  turn.tauTurn = turn.integralR = turn.integralB = kNone;
-  turn.radial = {kNone, kNone, kNone, kNone, 0};
-  turn.vertical = turn.radial;
-  if constexpr (N > kP11)
-    turn.radial = {last[kP11], last[kP12], last[kP21], last[kP22], radialChanges};
-  if constexpr (N > kTau) {
-    path.Add(thetaEnd, last[kR], last[kVr], last[kTau]);
-    turn.tauTurn = constants.T0 + last[kTau];
-    turn.integralR = last[kIntR];
-    turn.integralB = last[kIntB];
-    // From (z, u + q z) back to (z, u) at both ends: M = T(-q_end) M~ T(q_start).
-    const double qs = f.VerticalShear(Rs, vRs, thetaS);
-    const double qe = f.VerticalShear(last[kR], last[kVr], thetaEnd);
-    const double m11 = last[kZ11] + last[kZ12] * qs, m12 = last[kZ12];
-    const double m21 = last[kZ21] + last[kZ22] * qs, m22 = last[kZ22];
-    turn.vertical = {m11, m12, m21 - qe * m11, m22 - qe * m12, verticalChanges};
-  }
-  turn.steps = end.accepted + end.rejected;
-  if constexpr (N > kTau) {
-    // Level 1 where the orbit reaches the map's first or last radial interval (precise_orbit.h).
-    const std::span<const double> radii = field.Radii();
-    turn.edgeCells = radii.size() >= 3 && (Rlow < radii[1] || Rhigh >= radii[radii.size() - 2]);
-  }
-  return {};
 }
 
 }  // namespace
@@ -455,30 +562,40 @@ Outcome TrackTurnOf(const OrbitConstants& constants, const FieldPatches& field, 
 Outcome TrackTurn(const OrbitConstants& constants, const FieldPatches& field, double E, double V,
                   double Rs, double vRs, double thetaS, TurnPath& path, PreciseTurn& turn,
                   int64_t& steps, TurnAccuracy accuracy, double arc, int32_t tuneLevel) {
+  const TurnOrder order{E, V, Rs, vRs, thetaS};
   switch (accuracy) {
     case TurnAccuracy::Path:
-      return TrackTurnOf<kP11>(constants, field, E, V, Rs, vRs, thetaS, path, turn, steps, HUGE_VAL,
-                               1.0, arc);
+      return TrackTurnOf<kP11>(constants, field, order, path, turn, steps, HUGE_VAL, 1.0, arc);
     case TurnAccuracy::Orbit:
-      return TrackTurnOf<kTau>(constants, field, E, V, Rs, vRs, thetaS, path, turn, steps, HUGE_VAL,
-                               1.0, arc);
+      return TrackTurnOf<kZ11>(constants, field, order, path, turn, steps, HUGE_VAL, 1.0, arc);
     case TurnAccuracy::Full:
       break;
   }
-  // Each pass from the level expected on (or more accurate), until the turn needs no higher level
-  // than it was integrated at (its range of radii, its tunes: precise_orbit.h).
-  for (int32_t level = std::clamp(tuneLevel, 0, 2);;) {
-    if (Outcome o = TrackTurnOf<kComponents>(constants, field, E, V, Rs, vRs, thetaS, path, turn,
-                                             steps, level == 0 ? kMatrixScale : 1.0,
-                                             level == 2 ? kNearTuneTolerance : 1.0, arc);
-        !o)
-      return o;
-    const int32_t need = std::max(
-        {turn.edgeCells ? 1 : 0, NearWholeTune(turn.radial), NearWholeTune(turn.vertical)});
-    turn.level = need;
-    if (need <= level) return {};
-    level = need;
+  // From the level expected on (or more accurate), until the turn needs no higher level than it
+  // was integrated at.
+  const int32_t level = std::clamp(tuneLevel, 0, 2);
+  if (Outcome o = TrackTurnOf<kComponents>(constants, field, order, path, turn, steps,
+                                           LevelScale(level), LevelFactor(level), arc);
+      !o)
+    return o;
+  return Relevel(constants, field, order, path, turn, steps, arc, level);
+}
+
+void TrackTurnsInTurn(const OrbitConstants& constants, const FieldPatches& field,
+                      const TurnOrder& full, int32_t tuneLevel, TurnResult& fullResult,
+                      const TurnOrder& first, TurnResult& firstResult) {
+  const int32_t level = std::clamp(tuneLevel, 0, 2);
+  {
+    TurnIntegration<kComponents> a(constants, field, full, fullResult.path, LevelScale(level),
+                                   LevelFactor(level), kTwoPi);
+    TurnIntegration<kZ11> b(constants, field, first, firstResult.path, HUGE_VAL, 1.0, kTwoPi);
+    IntegrateInTurn(a.run(), b.run());
+    fullResult.outcome = a.Finish(fullResult.turn, fullResult.steps);
+    firstResult.outcome = b.Finish(firstResult.turn, firstResult.steps);
   }
+  if (fullResult.outcome)
+    fullResult.outcome = Relevel(constants, field, full, fullResult.path, fullResult.turn,
+                                 fullResult.steps, kTwoPi, level);
 }
 
 void SampleTurn(const TurnPath& path, const FieldPatches& field, double V, double T0,
