@@ -112,9 +112,6 @@ struct Stages {
   std::array<double, N> k1, k2, k3, k4, k5, k6, k7;
 };
 
-// The stage S (2 .. 7) of the step of length h from (t, y) ending at end (t + h, or the breakpoint
-// it was cut to, exactly): its point from the slopes before it, and its slope there (the seventh's
-// point is the solution at the step's end, next). false when the system refused the point.
 // The components whose values the system's derivatives read (see IntegrateDormandPrince).
 template <class System, std::size_t N>
 constexpr std::size_t ReadComponents() {
@@ -124,12 +121,13 @@ constexpr std::size_t ReadComponents() {
     return N;
 }
 
-template <int S, std::size_t N, class System>
-bool Stage(System& f, double t, double h, double end, const std::array<double, N>& y, Stages<N>& k,
-           std::array<double, N>& point, std::array<double, N>& next) {
-  constexpr std::size_t M = ReadComponents<System, N>();
+// The point of stage S (2 .. 7) of the step of length h from (t, y) from the slopes before it
+// (the seventh's is the solution at the step's end, next): its first M components, all N at the
+// seventh.
+template <int S, std::size_t M, std::size_t N>
+void StagePoint(double h, const std::array<double, N>& y, const Stages<N>& k,
+                std::array<double, N>& point, std::array<double, N>& next) {
   static_assert(M >= 1 && M <= N);
-  constexpr double c2 = 1.0 / 5, c3 = 3.0 / 10, c4 = 4.0 / 5, c5 = 8.0 / 9;
   constexpr double a21 = 1.0 / 5;
   constexpr double a31 = 3.0 / 40, a32 = 9.0 / 40;
   constexpr double a41 = 44.0 / 45, a42 = -56.0 / 15, a43 = 32.0 / 9;
@@ -141,30 +139,45 @@ bool Stage(System& f, double t, double h, double end, const std::array<double, N
                    a76 = 11.0 / 84;
   if constexpr (S == 2) {
     for (std::size_t i = 0; i < M; ++i) point[i] = y[i] + h * (a21 * k.k1[i]);
-    return f(t + c2 * h, std::as_const(point), k.k2);
   } else if constexpr (S == 3) {
     for (std::size_t i = 0; i < M; ++i) point[i] = y[i] + h * (a31 * k.k1[i] + a32 * k.k2[i]);
-    return f(t + c3 * h, std::as_const(point), k.k3);
   } else if constexpr (S == 4) {
     for (std::size_t i = 0; i < M; ++i)
       point[i] = y[i] + h * (a41 * k.k1[i] + a42 * k.k2[i] + a43 * k.k3[i]);
-    return f(t + c4 * h, std::as_const(point), k.k4);
   } else if constexpr (S == 5) {
     for (std::size_t i = 0; i < M; ++i)
       point[i] = y[i] + h * (a51 * k.k1[i] + a52 * k.k2[i] + a53 * k.k3[i] + a54 * k.k4[i]);
-    return f(t + c5 * h, std::as_const(point), k.k5);
   } else if constexpr (S == 6) {
     for (std::size_t i = 0; i < M; ++i)
       point[i] = y[i] + h * (a61 * k.k1[i] + a62 * k.k2[i] + a63 * k.k3[i] + a64 * k.k4[i] +
                              a65 * k.k5[i]);
-    return f(end, std::as_const(point), k.k6);
   } else {
     static_assert(S == 7);
     for (std::size_t i = 0; i < N; ++i)
       next[i] = y[i] +
                 h * (a71 * k.k1[i] + a73 * k.k3[i] + a74 * k.k4[i] + a75 * k.k5[i] + a76 * k.k6[i]);
-    return f(end, std::as_const(next), k.k7);
   }
+}
+
+// Where stage S of the step of length h from t lies (end: t + h, or the breakpoint it was cut to,
+// exactly), and its slope among the stages.
+template <int S>
+double StageTime(double t, double h, double end) {
+  constexpr double c2 = 1.0 / 5, c3 = 3.0 / 10, c4 = 4.0 / 5, c5 = 8.0 / 9;
+  if constexpr (S == 2) return t + c2 * h;
+  if constexpr (S == 3) return t + c3 * h;
+  if constexpr (S == 4) return t + c4 * h;
+  if constexpr (S == 5) return t + c5 * h;
+  return end;
+}
+template <int S, std::size_t N>
+std::array<double, N>& StageSlope(Stages<N>& k) {
+  if constexpr (S == 2) return k.k2;
+  if constexpr (S == 3) return k.k3;
+  if constexpr (S == 4) return k.k4;
+  if constexpr (S == 5) return k.k5;
+  if constexpr (S == 6) return k.k6;
+  return k.k7;
 }
 
 // The error estimate of a step of length h from its stages.
@@ -298,13 +311,44 @@ class DormandPrinceRun {
     live_ = true;
   }
 
+  // Stage S (2 .. 7) of the step: its point (Point), then the system's slope there (Evaluate).
   template <int S>
   void Stage() {
+    Point<S>();
+    Evaluate<S>();
+  }
+  template <int S>
+  void Point() {
+    if (live_)
+      dormand_prince_detail::StagePoint<S, dormand_prince_detail::ReadComponents<System, N>()>(
+          h_, out_.y, k_, point_, next_);
+  }
+  template <int S>
+  void Evaluate() {
     if (!live_) return;
-    live_ = dormand_prince_detail::Stage<S>(f_, t_, h_, cut_ ? stop_ : t_ + h_,
-                                            std::as_const(out_.y), k_, point_, next_);
+    live_ = f_(StageTime<S>(), StageState<S>(), StageSlope<S>());
     refused_ = !live_;
   }
+  // Stage S's place, point and slope, for a caller that evaluates the system there itself (and
+  // calls Refuse where the system refused the point), while the step's stages go on (Live).
+  bool Live() const { return live_; }
+  template <int S>
+  double StageTime() const {
+    return dormand_prince_detail::StageTime<S>(t_, h_, cut_ ? stop_ : t_ + h_);
+  }
+  template <int S>
+  const State& StageState() const {
+    return S == 7 ? next_ : point_;
+  }
+  template <int S>
+  State& StageSlope() {
+    return dormand_prince_detail::StageSlope<S>(k_);
+  }
+  void Refuse() {
+    live_ = false;
+    refused_ = true;
+  }
+  System& system() { return f_; }
 
   // Accepts the step or makes it shorter; the integration ends here when it reached t1 or cannot
   // go on.
@@ -406,24 +450,39 @@ AdaptiveResult<N> IntegrateDormandPrince(System&& f, double t0, double t1, std::
 }
 
 // Two integrations stage by stage in turn until either ends, then the other alone (see
-// DormandPrinceRun).
-template <class A, class B>
-void IntegrateInTurn(A& a, B& b) {
+// DormandPrinceRun). At the stages where both go on, pair(ta, ya, ka, tb, yb, kb, okA, okB) (where
+// given) evaluates both systems at once, as each would alone; else each evaluates its own.
+struct NoPair {};
+template <int S, class A, class B, class Pair>
+void StagesInTurn(A& a, B& b, Pair& pair) {
+  a.template Point<S>();
+  b.template Point<S>();
+  if constexpr (!std::is_same_v<Pair, NoPair>) {
+    if (a.Live() && b.Live()) {
+      bool okA = true, okB = true;
+      pair(a.template StageTime<S>(), a.template StageState<S>(), a.template StageSlope<S>(),
+           b.template StageTime<S>(), b.template StageState<S>(), b.template StageSlope<S>(), okA,
+           okB);
+      if (!okA) a.Refuse();
+      if (!okB) b.Refuse();
+      return;
+    }
+  }
+  a.template Evaluate<S>();
+  b.template Evaluate<S>();
+}
+
+template <class A, class B, class Pair = NoPair>
+void IntegrateInTurn(A& a, B& b, Pair&& pair = {}) {
   while (a.Running() && b.Running()) {
     a.Begin();
     b.Begin();
-    a.template Stage<2>();
-    b.template Stage<2>();
-    a.template Stage<3>();
-    b.template Stage<3>();
-    a.template Stage<4>();
-    b.template Stage<4>();
-    a.template Stage<5>();
-    b.template Stage<5>();
-    a.template Stage<6>();
-    b.template Stage<6>();
-    a.template Stage<7>();
-    b.template Stage<7>();
+    StagesInTurn<2>(a, b, pair);
+    StagesInTurn<3>(a, b, pair);
+    StagesInTurn<4>(a, b, pair);
+    StagesInTurn<5>(a, b, pair);
+    StagesInTurn<6>(a, b, pair);
+    StagesInTurn<7>(a, b, pair);
     a.Conclude();
     b.Conclude();
   }

@@ -116,8 +116,7 @@ class FieldPatches {
    public:
     explicit PatchCursor(const FieldPatches& field) : field_(&field) {}
     [[gnu::always_inline]] bool Evaluate(double R, double theta, double& B, double& dBdR) {
-      if (!(R >= lowR_ && R < highR_ && theta >= lowTheta_ && theta < highTheta_)) [[unlikely]]
-        if (!Locate(R, theta)) return false;
+      if (!Enter(R, theta)) return false;
       const double s = (R - originR_) * invStepR_;
       const double t = (theta - originTheta_) * invStepTheta_;
       const double* C = patch_;
@@ -129,6 +128,21 @@ class FieldPatches {
       dBdR = (q1 + s * (2.0 * q2 + s * (3.0 * q3))) * invStepR_;
       return true;
     }
+
+    // The parts of Evaluate, for evaluating the patches of several points together: the cell of
+    // (R, theta) kept (false outside the map), then its patch's 16 coefficients (of s^i t^j at
+    // 4 i + j), s = (R - OriginR()) * InvStepR() and t = (theta - OriginTheta()) *
+    // InvStepTheta().
+    [[gnu::always_inline]] bool Enter(double R, double theta) {
+      if (!(R >= lowR_ && R < highR_ && theta >= lowTheta_ && theta < highTheta_)) [[unlikely]]
+        return Locate(R, theta);
+      return true;
+    }
+    const double* Patch() const { return patch_; }
+    double OriginR() const { return originR_; }
+    double InvStepR() const { return invStepR_; }
+    double OriginTheta() const { return originTheta_; }
+    double InvStepTheta() const { return invStepTheta_; }
 
    private:
     // Finds the cell of a point and keeps it with its bounds; false outside the map.

@@ -11,6 +11,10 @@
 #include <span>
 #include <string>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "numerics/dormand_prince.h"
 #include "numerics/units.h"
 #include "platform/numbers.h"
@@ -135,6 +139,102 @@ struct Derivatives {
             " m/rad: no closed orbit at this energy!",
         "vR", vR, -V, V);
     return false;
+  }
+};
+
+// Two values, one of each of two turns integrated in turn, in the two lanes of one register.
+using LanePair = double __attribute__((vector_size(16)));
+
+inline LanePair Both(double a, double b) {
+  return LanePair{a, b};
+}
+inline LanePair SquareRoots(LanePair x) {
+#if defined(__SSE2__)
+  return _mm_sqrt_pd(x);
+#else
+  return LanePair{std::sqrt(x[0]), std::sqrt(x[1])};
+#endif
+}
+
+// The derivatives of two turns integrated in turn (IntegrateInTurn) at once: the arithmetic both
+// share (the orbit, the field's patch, the radial matrix) goes in the two lanes of one register,
+// each lane with the operations of Derivatives, in the same order, so that each turn gets the
+// same slopes bit for bit; a point that either refuses, or that leaves its cell, is evaluated by
+// each turn's own Derivatives.
+template <std::size_t NA, std::size_t NB>
+struct DerivativesInTurn {
+  static_assert(NA > kP11 && NB > kP11);
+  Derivatives<NA>& a;
+  Derivatives<NB>& b;
+
+  void operator()(double ta, const State<NA>& ya, State<NA>& da, double tb, const State<NB>& yb,
+                  State<NB>& db, bool& okA, bool& okB) {
+    const double RA = ya[kR], vA = ya[kVr], RB = yb[kR], vB = yb[kVr];
+    const double leftA = a.V * a.V - vA * vA, leftB = b.V * b.V - vB * vB;
+    if (!(leftA > 0 && RA > 0 && leftB > 0 && RB > 0 && a.cursor.Enter(RA, ta) &&
+          b.cursor.Enter(RB, tb))) [[unlikely]] {
+      okA = a(ta, ya, da);
+      okB = b(tb, yb, db);
+      return;
+    }
+    const LanePair R = Both(RA, RB), vR = Both(vA, vB);
+    const LanePair root = SquareRoots(Both(leftA, leftB));  // m/rad, R w
+    const LanePair invRoot = Both(1, 1) / root;
+    const LanePair invW = R * invRoot;  // dtau/dtheta
+    // The field and its radial derivative from each point's patch (PatchCursor::Evaluate).
+    const double* CA = a.cursor.Patch();
+    const double* CB = b.cursor.Patch();
+    const LanePair invStepR = Both(a.cursor.InvStepR(), b.cursor.InvStepR());
+    const LanePair s = (R - Both(a.cursor.OriginR(), b.cursor.OriginR())) * invStepR;
+    const LanePair t = (Both(ta, tb) - Both(a.cursor.OriginTheta(), b.cursor.OriginTheta())) *
+                       Both(a.cursor.InvStepTheta(), b.cursor.InvStepTheta());
+    auto C = [&](int k) { return Both(CA[k], CB[k]); };
+    const LanePair q0 = C(0) + t * (C(1) + t * (C(2) + t * C(3)));
+    const LanePair q1 = C(4) + t * (C(5) + t * (C(6) + t * C(7)));
+    const LanePair q2 = C(8) + t * (C(9) + t * (C(10) + t * C(11)));
+    const LanePair q3 = C(12) + t * (C(13) + t * (C(14) + t * C(15)));
+    const LanePair B = q0 + s * (q1 + s * (q2 + s * q3));
+    const LanePair dBdR = (q1 + s * (Both(2, 2) * q2 + s * (Both(3, 3) * q3))) * invStepR;
+    const LanePair kOverE = Both(a.kOverE, b.kOverE);
+    const LanePair bb = kOverE * B;
+    const LanePair dR = vR * invW;
+    const LanePair dVr = root - R * bb;
+    // The radial matrix (Derivatives::Radial).
+    const LanePair a11 = vR * invRoot;
+    const LanePair a12 = invW + a11 * a11 * invW;
+    const LanePair a21 = -bb - R * kOverE * dBdR;
+    const LanePair a22 = -a11;
+    const LanePair P11 = Both(ya[kP11], yb[kP11]), P12 = Both(ya[kP12], yb[kP12]);
+    const LanePair P21 = Both(ya[kP21], yb[kP21]), P22 = Both(ya[kP22], yb[kP22]);
+    const LanePair d11 = a11 * P11 + a12 * P21, d12 = a11 * P12 + a12 * P22;
+    const LanePair d21 = a21 * P11 + a22 * P21, d22 = a21 * P12 + a22 * P22;
+    da[kR] = dR[0];
+    db[kR] = dR[1];
+    da[kVr] = dVr[0];
+    db[kVr] = dVr[1];
+    da[kP11] = d11[0];
+    db[kP11] = d11[1];
+    da[kP12] = d12[0];
+    db[kP12] = d12[1];
+    da[kP21] = d21[0];
+    db[kP21] = d21[1];
+    da[kP22] = d22[0];
+    db[kP22] = d22[1];
+    Rest(a, R[0], vR[0], B[0], dBdR[0], invRoot[0], invW[0], ya, da);
+    Rest(b, R[1], vR[1], B[1], dBdR[1], invRoot[1], invW[1], yb, db);
+    okA = okB = true;
+  }
+
+  // The time, the integrals and the vertical matrix of a turn that integrates them.
+  template <std::size_t N>
+  static void Rest(Derivatives<N>& f, double R, double vR, double B, double dBdR, double invRoot,
+                   double invW, const State<N>& y, State<N>& d) {
+    if constexpr (N == kComponents) {
+      d[kTau] = invW;
+      d[kIntR] = R * invW;
+      d[kIntB] = B * invW;
+      f.Vertical(R, vR, B, dBdR, invRoot, invW, d[kVr], y, d);
+    }
   }
 };
 
@@ -589,7 +689,8 @@ void TrackTurnsInTurn(const OrbitConstants& constants, const FieldPatches& field
     TurnIntegration<kComponents> a(constants, field, full, fullResult.path, LevelScale(level),
                                    LevelFactor(level), kTwoPi);
     TurnIntegration<kZ11> b(constants, field, first, firstResult.path, HUGE_VAL, 1.0, kTwoPi);
-    IntegrateInTurn(a.run(), b.run());
+    IntegrateInTurn(a.run(), b.run(),
+                    DerivativesInTurn<kComponents, kZ11>{a.run().system(), b.run().system()});
     fullResult.outcome = a.Finish(fullResult.turn, fullResult.steps);
     firstResult.outcome = b.Finish(firstResult.turn, firstResult.steps);
   }
