@@ -161,34 +161,6 @@ double NewtonStep(const Closure& c, double det, const Ion& ion, double& dR, doub
   return scale;
 }
 
-// A closed orbit whose closure residual exceeds this (m, m/rad) takes one more Newton step, kept
-// where its turn closes better: the residuals a run reports stay near the integration's own.
-constexpr double kPolishResidual = 1e-10;
-
-// The one more Newton step of a closed orbit c (of det(M - I) = det) whose residual exceeds
-// kPolishResidual; path holds c's orbit before and after.
-void Polish(const OrbitConstants& constants, const FieldPatches& field, const Ion& ion, double det,
-            double arc, Closure& c, TurnPath& path) {
-  if (std::fabs(c.fR) <= kPolishResidual && std::fabs(c.fV) <= kPolishResidual) return;
-  double dR = 0, dV = 0;
-  if (NewtonStep(c, det, ion, dR, dV) != 1) return;
-  thread_local TurnPath polished;
-  PreciseTurn turn;
-  ++c.turns;
-  const double R = c.R + dR, vR = c.vR + dV;
-  if (!TrackTurn(constants, field, ion.E, ion.V, R, vR, c.thetaS, polished, turn, c.steps,
-                 TurnAccuracy::Full, arc, ion.tuneLevel))
-    return;
-  const double fR = turn.Rend - R, fV = turn.vRend - vR;
-  if (!(std::hypot(fR, fV) < std::hypot(c.fR, c.fV))) return;
-  c.R = R;
-  c.vR = vR;
-  c.fR = fR;
-  c.fV = fV;
-  c.turn = turn;
-  std::swap(path, polished);
-}
-
 // A turn of a closure over arc from order: Full (the turn with the tunes) or Orbit, as TrackTurn
 // integrates it. Over a whole turn with the ion's NextTurn, an Orbit turn that was kept for this
 // closure is taken, and a Full turn is integrated beside the first turn of the next energy, which
@@ -216,6 +188,46 @@ Outcome TrackClosureTurn(const OrbitConstants& constants, const FieldPatches& fi
   std::swap(path, mine.path);
   turn = mine.turn;
   return mine.outcome;
+}
+
+// A closed orbit whose closure residual exceeds this (m, m/rad) takes one more Newton step, kept
+// where its turn closes better: the residuals a run reports stay near the integration's own.
+constexpr double kPolishResidual = 1e-10;
+
+// The one more Newton step of a closed orbit c (of det(M - I) = det) whose residual exceeds
+// kPolishResidual; path holds c's orbit before and after.
+void Polish(const OrbitConstants& constants, const FieldPatches& field, const Ion& ion, double det,
+            double arc, Closure& c, TurnPath& path) {
+  if (std::fabs(c.fR) <= kPolishResidual && std::fabs(c.fV) <= kPolishResidual) return;
+  double dR = 0, dV = 0;
+  if (NewtonStep(c, det, ion, dR, dV) != 1) return;
+  thread_local TurnPath polished;
+  PreciseTurn turn;
+  ++c.turns;
+  const double R = c.R + dR, vR = c.vR + dV;
+  // The next energy's first turn kept for the orbit before, should this step not be taken.
+  thread_local std::optional<precise_detail::TurnOrder> keptBefore;
+  thread_local precise_detail::TurnResult resultBefore;
+  if (ion.next) {
+    keptBefore = ion.next->kept;
+    if (keptBefore) resultBefore = ion.next->result;
+  }
+  auto restore = [&] {
+    if (!ion.next || !keptBefore) return;
+    ion.next->kept = keptBefore;
+    ion.next->result = resultBefore;
+  };
+  if (!TrackClosureTurn(constants, field, ion, {ion.E, ion.V, R, vR, c.thetaS}, true, arc, polished,
+                        turn, c.steps))
+    return restore();
+  const double fR = turn.Rend - R, fV = turn.vRend - vR;
+  if (!(std::hypot(fR, fV) < std::hypot(c.fR, c.fV))) return restore();
+  c.R = R;
+  c.vR = vR;
+  c.fR = fR;
+  c.fV = fV;
+  c.turn = turn;
+  std::swap(path, polished);
 }
 
 // Newton closure of (R, vR) from one start. A step whose orbit leaves the map, or whose residual
