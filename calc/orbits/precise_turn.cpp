@@ -260,21 +260,23 @@ void CountSignChange(double value, int& lastSign, int32_t& changes) {
 // units of the start radius, vR in units of the speed, the elapsed tau in radians, the field's
 // integral in units of E / K (the field that bends the ion on a circle of radius R_inf), the
 // one-turn matrices in units of 1; each at least the component's own size.
+// A turn with the tunes counts every component; the other turns the orbit alone, their matrices
+// following its steps (numerics/dormand_prince.h: the other components' errors are not formed).
 template <std::size_t N>
 struct TurnErrorNorm {
+  static constexpr std::size_t kErrorComponents = N == kComponents ? N : std::size_t{kP11};
   double tolerance = 0;
   std::array<double, N> scale{};
-  std::size_t counted = N;  // the first components, those with a finite scale
 
   double operator()(const State<N>& y0, const State<N>& y1, const State<N>& error) const {
     // The ratios first, then the largest: the divisions of the first loop go two at a time.
-    std::array<double, N> ratio;
-    for (std::size_t i = 0; i < counted; ++i) {
+    std::array<double, kErrorComponents> ratio;
+    for (std::size_t i = 0; i < kErrorComponents; ++i) {
       const double size = std::max(scale[i], std::max(std::fabs(y0[i]), std::fabs(y1[i])));
       ratio[i] = std::fabs(error[i]) / size;
     }
     double worst = 0;
-    for (std::size_t i = 0; i < counted; ++i) worst = std::max(worst, ratio[i]);
+    for (std::size_t i = 0; i < kErrorComponents; ++i) worst = std::max(worst, ratio[i]);
     return worst / tolerance;
   }
 };
@@ -455,16 +457,15 @@ class GridSampler {
   double next_ = 0;                // rad, the next grid azimuth to sample
 };
 
-// The norm of the step control for a turn from radius Rs at speed V, with the one-turn matrices in
-// units of matrixScale (HUGE_VAL: they only follow the orbit's steps), every component to factor
-// times the tolerance.
+// The norm of the step control for a turn from radius Rs at speed V, with the one-turn matrices of
+// a turn with the tunes in units of matrixScale (finite there, HUGE_VAL in the other turns, whose
+// matrices only follow the orbit's steps), every component to factor times the tolerance.
 template <std::size_t N>
 TurnErrorNorm<N> NormOfTurn(const OrbitConstants& constants, double E, double V, double Rs,
                             double matrixScale, double factor) {
   TurnErrorNorm<N> norm;
   norm.tolerance = constants.tolerance * factor;
   norm.scale.fill(matrixScale);
-  norm.counted = std::isfinite(matrixScale) ? N : std::min<std::size_t>(N, kP11);
   norm.scale[kR] = std::fabs(Rs);
   norm.scale[kVr] = V;
   if constexpr (N == kComponents) {
