@@ -147,6 +147,60 @@ TEST(DormandPrince, StepsEndOnBreakpointsAndWhereTheSolutionMeetsOne) {
   EXPECT_NEAR(r.y[0], std::cos(2.0), 1e-9);
 }
 
+using State3 = std::array<double, 3>;
+// (cos t, -sin t) and the integral of cos t, sin t; Declared says that the third is not read.
+struct Quadrature {
+  bool operator()(double, const State3& y, State3& d) const {
+    d = {y[1], -y[0], y[0]};
+    return true;
+  }
+};
+struct Declared : Quadrature {
+  static constexpr std::size_t kReadComponents = 2;
+};
+
+// Two integrations made stage by stage in turn end as each alone, bit for bit, where one ends
+// early too; a component the derivatives do not read (a quadrature, declared so) is the same
+// whether its values inside the steps are formed or not.
+TEST(DormandPrince, IntegrationsInTurnAndQuadraturesEndAsAlone) {
+  auto norm = [](const State3&, const State3&, const State3& e) {
+    return std::max({std::fabs(e[0]), std::fabs(e[1]), std::fabs(e[2])}) / 1e-10;
+  };
+  auto edge = [](double t, const State3& y, State3& d) {  // refuses from t = 0.5 on
+    d = {y[1], -y[0], 1};
+    return t < 0.5;
+  };
+  auto breaks = [](double t) { return t < 0.3 ? 0.3 : HUGE_VAL; };
+  auto none = [](const DenseStep<3>&) {};
+  StepControl control;
+  control.smallestStep = 1e-10;
+  const AdaptiveResult<3> quadrature =
+      IntegrateDormandPrince(Quadrature{}, 0.0, 3.0, State3{1, 0, 0}, control, norm, none, breaks);
+  const AdaptiveResult<3> declared =
+      IntegrateDormandPrince(Declared{}, 0.0, 3.0, State3{1, 0, 0}, control, norm, none, breaks);
+  const AdaptiveResult<3> refused =
+      IntegrateDormandPrince(edge, 0.0, 3.0, State3{1, 0, 0}, control, norm, none);
+  EXPECT_EQ(declared.y, quadrature.y);
+  EXPECT_EQ(declared.accepted, quadrature.accepted);
+  EXPECT_NEAR(declared.y[2], std::sin(3.0), 1e-9);
+  ASSERT_EQ(refused.end, AdaptiveEnd::Refused);
+
+  Declared f;
+  NoCuts<3> cuts;
+  NoBreaks noBreaks;
+  DormandPrinceRun<3, Declared, decltype(norm), decltype(none), decltype(breaks)> a(
+      f, 0.0, 3.0, State3{1, 0, 0}, control, norm, none, breaks, cuts);
+  DormandPrinceRun<3, decltype(edge), decltype(norm), decltype(none)> b(
+      edge, 0.0, 3.0, State3{1, 0, 0}, control, norm, none, noBreaks, cuts);
+  IntegrateInTurn(a, b);
+  EXPECT_EQ(a.Result().y, declared.y);
+  EXPECT_EQ(a.Result().accepted, declared.accepted);
+  EXPECT_EQ(a.Result().rejected, declared.rejected);
+  EXPECT_EQ(b.Result().end, AdaptiveEnd::Refused);
+  EXPECT_EQ(b.Result().t, refused.t);
+  EXPECT_EQ(b.Result().y, refused.y);
+}
+
 TEST(DormandPrince, EveryIntegrationEndsWithTheReasonWhereItCannotGoOn) {
   // y' = y^2 from y(0) = 1: y = 1 / (1 - t) has no solution at t = 1.
   auto blowUp = [](double, const State& y, State& d) {

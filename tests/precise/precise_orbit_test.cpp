@@ -8,10 +8,13 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <span>
 #include <utility>
 
 #include "calc/orbits/precise_turn.h"
 #include "numerics/average_field.h"
+#include "numerics/kinematics.h"
+#include "numerics/units.h"
 #include "platform/message.h"
 #include "tests/precise/precise_support.h"
 
@@ -340,6 +343,115 @@ TEST(PreciseTurn, EachAccuracyIntegratesItsMatricesOnly) {
                       {orbit.radial.m22, full.radial.m22}})
     EXPECT_NEAR(a, b, 1e-5);
   EXPECT_EQ(orbit.radial.halfOscillations, full.radial.halfOscillations);
+}
+
+// A turn with the tunes and another energy's first turn made in turn, their derivatives in the two
+// lanes of one register, are the turns made alone, bit for bit: a scalloped orbit, and one that
+// leaves the map half-way (the other then goes on alone).
+TEST(PreciseTurn, TurnsMadeInTurnAreTheTurnsMadeAlone) {
+  const Ideal ideal;
+  PreparedMap map(kCoarseStep, MapShape{101, 1.0, 36}, [&](double R, double theta) {
+    return ideal.B0 * ideal.Gamma(R) * (1 + 0.1 * std::cos(4 * theta));
+  });
+  ASSERT_TRUE(map.ok());
+  const OrbitConstants& constants = map.prepared.constants;
+  auto order = [&](double gamma, double R, double vR) {
+    const double V = std::sqrt(1 - 1 / (gamma * gamma)) * constants.rInfinity;
+    return precise_detail::TurnOrder{constants.E0 * gamma, V, R, vR, 0.2};
+  };
+  const precise_detail::TurnOrder full = order(1.01, 0.3, 0.001);
+  for (const precise_detail::TurnOrder& first :
+       {order(1.012, 0.31, -0.002), order(1.012, 0.9, 0.05)}) {
+    precise_detail::TurnResult alone[2], inTurn[2];
+    for (int k = 0; k < 2; ++k) {
+      const precise_detail::TurnOrder& o = k == 0 ? full : first;
+      alone[k].outcome = precise_detail::TrackTurn(
+          constants, *map.patches, o.E, o.V, o.Rs, o.vRs, o.thetaS, alone[k].path, alone[k].turn,
+          alone[k].steps,
+          k == 0 ? precise_detail::TurnAccuracy::Full : precise_detail::TurnAccuracy::Orbit);
+    }
+    precise_detail::TrackTurnsInTurn(constants, *map.patches, full, 0, inTurn[0], first, inTurn[1]);
+    ASSERT_TRUE(ShowOutcome(alone[0].outcome));
+    EXPECT_EQ(alone[1].outcome.ok(), first.Rs < 0.5);  // the second leaves the map
+    for (int k = 0; k < 2; ++k) {
+      SCOPED_TRACE(k);
+      EXPECT_EQ(inTurn[k].outcome.ok(), alone[k].outcome.ok());
+      EXPECT_EQ(inTurn[k].steps, alone[k].steps);
+      const PreciseTurn &a = alone[k].turn, &b = inTurn[k].turn;
+      for (auto [x, y] : {std::pair{a.Rend, b.Rend},
+                          {a.vRend, b.vRend},
+                          {a.radial.m12, b.radial.m12},
+                          {a.radial.m21, b.radial.m21}})
+        EXPECT_TRUE(x == y || (std::isnan(x) && std::isnan(y))) << x << " " << y;
+      EXPECT_EQ(alone[k].path.R, inTurn[k].path.R);
+    }
+    const PreciseTurn &a = alone[0].turn, &b = inTurn[0].turn;
+    for (auto [x, y] : {std::pair{a.tauTurn, b.tauTurn},
+                        {a.integralR, b.integralR},
+                        {a.integralB, b.integralB},
+                        {a.vertical.m11, b.vertical.m11},
+                        {a.vertical.m12, b.vertical.m12},
+                        {a.vertical.m21, b.vertical.m21}})
+      EXPECT_EQ(x, y);
+    EXPECT_EQ(a.radial.halfOscillations, b.radial.halfOscillations);
+    EXPECT_EQ(a.vertical.halfOscillations, b.vertical.halfOscillations);
+    EXPECT_EQ(alone[0].path.tau, inTurn[0].path.tau);
+  }
+}
+
+// The next energy's first turn made beside a closure's turns with the tunes is kept for it, and
+// the next closure takes it: each closure's result is the one it gets alone, its turns and steps
+// included.
+TEST(PreciseOrbit, NextEnergysFirstTurnIsKeptAndTaken) {
+  const Ideal ideal;
+  PreparedMap map(kCoarseStep, MapShape{101, 1.0, 36}, [&](double R, double theta) {
+    return ideal.B0 * ideal.Gamma(R) * (1 + 0.1 * std::cos(4 * theta));
+  });
+  ASSERT_TRUE(map.ok());
+  const OrbitConstants& constants = map.prepared.constants;
+  const double ek[2] = {20e6 * kElementaryCharge, 20.5e6 * kElementaryCharge};
+  OrbitSamples samples;
+  PreciseOrbitResult alone[2];
+  alone[0] = FindPreciseOrbit(constants, map.prepared.tables(), *map.patches, ek[0], samples);
+  ASSERT_EQ(alone[0].status, ClosureStatus::Converged);
+  const OrbitStart seed{alone[0].Rs, alone[0].vRs, alone[0].thetaS};
+  alone[1] = FindPreciseOrbit(constants, map.prepared.tables(), *map.patches, ek[1], samples,
+                              PreciseStarts{std::span(&seed, 1)});
+  ASSERT_EQ(alone[1].status, ClosureStatus::Converged);
+
+  // The next energy seeded from the orbit this one closes on.
+  const Kinematics next = KinematicsOf(ek[1], constants.E0);
+  precise_detail::NextTurn kept;
+  kept.after = [&](const OrbitStart& start, precise_detail::TurnOrder& order) {
+    order = {next.E, next.beta * constants.rInfinity, start.R, start.vR, start.thetaS};
+    return true;
+  };
+  PreciseStarts starts;
+  starts.next = &kept;
+  const PreciseOrbitResult first =
+      FindPreciseOrbit(constants, map.prepared.tables(), *map.patches, ek[0], samples, starts);
+  ASSERT_TRUE(kept.kept.has_value());
+  EXPECT_EQ(kept.kept->Rs, alone[0].Rs);
+  kept.after = nullptr;
+  // Not for a closure from another start.
+  const OrbitStart elsewhere{seed.R + 1e-4, seed.vR, seed.thetaS};
+  starts.seeds = std::span(&elsewhere, 1);
+  FindPreciseOrbit(constants, map.prepared.tables(), *map.patches, ek[1], samples, starts);
+  ASSERT_TRUE(kept.kept.has_value());
+  starts.seeds = std::span(&seed, 1);
+  const PreciseOrbitResult second =
+      FindPreciseOrbit(constants, map.prepared.tables(), *map.patches, ek[1], samples, starts);
+  EXPECT_FALSE(kept.kept.has_value());  // taken
+  for (int k = 0; k < 2; ++k) {
+    const PreciseOrbitResult &a = alone[k], &b = k == 0 ? first : second;
+    SCOPED_TRACE(k);
+    EXPECT_EQ(b.F0, a.F0);
+    EXPECT_EQ(b.Rmn, a.Rmn);
+    EXPECT_EQ(b.Rs, a.Rs);
+    EXPECT_EQ(b.nuZ.value, a.nuZ.value);
+    EXPECT_EQ(b.iterations, a.iterations);
+    EXPECT_EQ(b.steps, a.steps);
+  }
 }
 
 TEST(PreciseOrbit, SpeedLostToRadialMotionIsRefused) {
