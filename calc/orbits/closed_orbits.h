@@ -2,7 +2,7 @@
 // worker's precise mode runs through it, and so can any caller that closes the same energies again
 // and again on a changing field, seeding each energy from the orbit it closed the time before.
 //
-// A first pass closes the energies in chunks of sixteen in ascending energy, the chunks on several
+// A first pass closes the energies in chunks of 24 in ascending energy, the chunks on several
 // threads: each energy from the caller's seed (if any), else from the closed orbits of the energies
 // below it in its chunk (in the form of the second pass, below, but through up to the four
 // nearest: cubic in the speed), then from the default mode's estimate, the circle of the azimuthal
