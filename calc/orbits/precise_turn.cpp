@@ -208,18 +208,11 @@ struct DerivativesInTurn {
     const LanePair P21 = Both(ya[kP21], yb[kP21]), P22 = Both(ya[kP22], yb[kP22]);
     const LanePair d11 = a11 * P11 + a12 * P21, d12 = a11 * P12 + a12 * P22;
     const LanePair d21 = a21 * P11 + a22 * P21, d22 = a21 * P12 + a22 * P22;
-    da[kR] = dR[0];
-    db[kR] = dR[1];
-    da[kVr] = dVr[0];
-    db[kVr] = dVr[1];
-    da[kP11] = d11[0];
-    db[kP11] = d11[1];
-    da[kP12] = d12[0];
-    db[kP12] = d12[1];
-    da[kP21] = d21[0];
-    db[kP21] = d21[1];
-    da[kP22] = d22[0];
-    db[kP22] = d22[1];
+    for (const auto& [k, lanes] :
+         {std::pair{kR, dR}, {kVr, dVr}, {kP11, d11}, {kP12, d12}, {kP21, d21}, {kP22, d22}}) {
+      da[static_cast<std::size_t>(k)] = lanes[0];
+      db[static_cast<std::size_t>(k)] = lanes[1];
+    }
     Rest(a, R[0], vR[0], B[0], dBdR[0], invRoot[0], invW[0], ya, da);
     Rest(b, R[1], vR[1], B[1], dBdR[1], invRoot[1], invW[1], yb, db);
     okA = okB = true;
