@@ -5,15 +5,16 @@
 // A first pass closes the energies in chunks of 24 in ascending energy, the chunks on several
 // threads: each energy from the caller's seed (if any), else from the closed orbits of the energies
 // below it in its chunk (in the form of the second pass, below, but through up to the four
-// nearest: cubic in the speed), then from the default mode's estimate, the circle of the azimuthal
-// mean field, a scan of start radii. Within a chunk, the turns with the tunes of each energy are
-// made beside the first turn of the next one, from the seed the orbit would give it
-// (precise_detail::NextTurn), which that energy's closure takes where it starts there: the results
-// are those of the energies closed one after another, bit for bit. A second pass, one energy
-// after another in ascending energy and then once more in descending energy, seeds every energy
-// that did not close from the closed orbits of its nearest closed neighbours, in units of the
-// speed (R / beta and vR / beta, linear in beta through the two nearest, or scaled by the ratio of
-// speeds from the nearest alone). The results do not depend on the thread count, bit for bit.
+// nearest: cubic in the speed), then from the orbit of one sector found from the default mode's
+// estimate, the estimate itself, the circle of the azimuthal mean field, a scan of start radii.
+// Within a chunk, the turns with the tunes of each energy are made beside the first turn of the
+// next one, from the seed the orbit would give it (precise_detail::NextTurn), which that energy's
+// closure takes where it starts there: the results are those of the energies closed one after
+// another, bit for bit. A second pass, one energy after another in ascending energy and then once
+// more in descending energy, seeds every energy that did not close from the closed orbits of its
+// nearest closed neighbours, in units of the speed (R / beta and vR / beta, linear in beta through
+// the two nearest, or scaled by the ratio of speeds from the nearest alone). The results do not
+// depend on the thread count, bit for bit.
 #pragma once
 
 #include <atomic>

@@ -191,6 +191,12 @@ Outcome TrackClosureTurn(const OrbitConstants& constants, const FieldPatches& fi
   return mine.outcome;
 }
 
+// A first arc of one sector from the mean field's estimate that ends closer than this to its
+// start (m, m/rad) leaves the closure to whole turns from the estimate: a Newton turn takes such a
+// residual below kFullTurnResidual, and the sector's arcs would cost as much. Further off, whole
+// turns need two Newton turns or more (on the ring example the first arcs end 1 to 3 cm off).
+constexpr double kSectorStartResidual = 5e-3;
+
 // A closed orbit whose closure residual exceeds this (m, m/rad) takes one more Newton step, kept
 // where its turn closes better: the residuals a run reports stay near the integration's own.
 constexpr double kPolishResidual = 1e-10;
@@ -238,9 +244,12 @@ void Polish(const OrbitConstants& constants, const FieldPatches& field, const Io
 // them to a few digits. Every turn is integrated into path: after a closure that closed, or
 // stopped at a singular matrix, it holds the orbit it ended on. With arc = 2 pi / N instead of a
 // whole turn it closes the orbit that repeats itself after one sector (the turns it counts are
-// then arcs).
+// then arcs). With orbitOnly the closure ends as closed on a turn whose matrices only followed the
+// orbit, without the turn with the tunes nor a polishing step: the orbit as a start for another
+// closure; it gives up (failed) where its first turn ends closer than leastResidual to its start.
 Closure CloseFrom(const OrbitConstants& constants, const FieldPatches& field, const Ion& ion,
-                  const OrbitStart& start, TurnPath& path, double arc = kTwoPi) {
+                  const OrbitStart& start, TurnPath& path, double arc = kTwoPi,
+                  bool orbitOnly = false, double leastResidual = 0) {
   Closure c;
   c.R = start.R;
   c.vR = std::fabs(start.vR) < ion.V ? start.vR : 0;
@@ -261,6 +270,7 @@ Closure CloseFrom(const OrbitConstants& constants, const FieldPatches& field, co
   for (int32_t steps = 0;; ++steps) {
     c.fR = c.turn.Rend - c.R;    // m
     c.fV = c.turn.vRend - c.vR;  // m/rad
+    if (steps == 0 && orbitOnly && std::hypot(c.fR, c.fV) < leastResidual) return c;
     const OneTurnMatrix& m = c.turn.radial;
     const double det = (m.m11 - 1) * (m.m22 - 1) - m.m12 * m.m21;  // det(M - I)
     const bool outOfTurns = steps >= kMaxPreciseIterations || c.turns >= kMaxClosureTurns;
@@ -273,9 +283,10 @@ Closure CloseFrom(const OrbitConstants& constants, const FieldPatches& field, co
       c.status = ClosureStatus::Singular;
       return c;
     }
-    if (full && std::fabs(c.fR) <= kPreciseToleranceR && std::fabs(c.fV) <= kPreciseToleranceVr) {
+    if ((full || orbitOnly) && std::fabs(c.fR) <= kPreciseToleranceR &&
+        std::fabs(c.fV) <= kPreciseToleranceVr) {
       c.status = ClosureStatus::Converged;
-      Polish(constants, field, ion, det, arc, c, path);
+      if (!orbitOnly) Polish(constants, field, ion, det, arc, c, path);
       return c;
     }
     if (outOfTurns) {
@@ -286,7 +297,8 @@ Closure CloseFrom(const OrbitConstants& constants, const FieldPatches& field, co
     double dR = 0, dV = 0;
     const double scale = NewtonStep(c, det, ion, dR, dV);
     const double residual = std::hypot(c.fR, c.fV);
-    const bool nextFull = full || std::max(std::fabs(c.fR), std::fabs(c.fV)) < kFullTurnResidual;
+    const bool nextFull =
+        full || (!orbitOnly && std::max(std::fabs(c.fR), std::fabs(c.fV)) < kFullTurnResidual);
     bool accepted = false, leftMap = false;
     double lambda = 1;
     for (int32_t halving = 0; halving <= kMaxStepHalvings; ++halving, lambda *= 0.5) {
@@ -470,6 +482,7 @@ struct StartSearch {
   TurnPath& bestPath;  // the orbit of the best closure
   Closure best = {};
   bool tried = false;
+  bool sectorFromEstimate = false;  // the orbit of one sector was sought from the estimate
   int32_t turns = 0;
   int64_t steps = 0;
   double rLow = tables.radii.empty() ? 0 : tables.radii.front();
@@ -507,10 +520,20 @@ struct StartSearch {
     start.R = R;
     return orbit_detail::TrialStart(constants, tables, R, start.vR, start.thetaS).ok();
   }
-  // From the estimate r0 (where it settled on the map), then from the mean field's circle.
+  // From the estimate r0 (where it settled on the map): first from the orbit that repeats itself
+  // after one sector found from there where the estimate is far from it, then from r0 itself; then
+  // from the mean field's circle. The estimate of the mean field leaves the closed orbit some 1 to
+  // 3 cm away on the ring example, three Newton turns; the orbit of one sector, closed on arcs of
+  // 1 / N turn, lies within the closure's tolerance of it in a field of N nearly equal sectors (on
+  // the ring 1e-11 to 3e-6 m), so that its first whole turn goes straight to the turn with the
+  // tunes.
   bool FromEstimates(bool estimated, double r0) {
     OrbitStart start;
     const bool onMap = estimated && r0 >= rLow && r0 <= rHigh && r0 > 0;
+    if (onMap && constants.N > 1 && StartAt(r0, start)) {
+      sectorFromEstimate = true;
+      if (FromSector(start, kSectorStartResidual)) return true;
+    }
     if (onMap && StartAt(r0, start) && CloseFromStart(start)) return true;
     double circle = 0;
     return MeanFieldCircle(field, tables.radii, ion.kOverE, ion.V, circle).ok() &&
@@ -545,23 +568,26 @@ struct StartSearch {
   // orbits (near a falling field), the innermost, which the ions reach first, is found first.
   bool FromSectors(bool estimated, double r0) {
     std::vector<double> radii;
-    if (estimated && r0 >= rLow && r0 <= rHigh) radii.push_back(r0);
+    if (estimated && r0 >= rLow && r0 <= rHigh && !sectorFromEstimate) radii.push_back(r0);
     for (int32_t k = 0; k < kSectorScanRadii; ++k)
       radii.push_back(rLow + (rHigh - rLow) * (k + 0.5) / kSectorScanRadii);
-    const double sector = kTwoPi / constants.N;  // rad
-    int32_t arcs = 0;
     bool closed = false;
     for (size_t k = 0; k < radii.size() && !closed; ++k) {
       OrbitStart start;
-      if (!StartAt(radii[k], start)) continue;
-      const Closure periodic = CloseFrom(constants, field, ion, start, path, sector);
-      arcs += periodic.turns;
-      steps += periodic.steps;
-      if (periodic.status == ClosureStatus::Converged)
-        closed = CloseFromStart({periodic.R, periodic.vR, periodic.thetaS});
+      if (StartAt(radii[k], start)) closed = FromSector(start);
     }
-    turns += (arcs + constants.N - 1) / constants.N;
     return closed;
+  }
+  // The orbit that repeats itself after one sector, closed from start (unless its first arc ends
+  // closer than leastResidual to the start), and the whole turn's closure from it where it closed;
+  // its arcs count as turns by N (rounded up).
+  bool FromSector(const OrbitStart& start, double leastResidual = 0) {
+    const Closure periodic =
+        CloseFrom(constants, field, ion, start, path, kTwoPi / constants.N, true, leastResidual);
+    turns += (periodic.turns + constants.N - 1) / constants.N;
+    steps += periodic.steps;
+    return periodic.status == ClosureStatus::Converged &&
+           CloseFromStart({periodic.R, periodic.vR, periodic.thetaS});
   }
 };
 

@@ -191,10 +191,12 @@ struct OrbitStart {
 };
 
 // Where the closure of one energy starts: the seeds in their order, then, when estimates is set,
-// the default mode's estimate (start radius r0, vR0 and thetaS of its first trial), the circle of
-// the azimuthal mean field, and a scan of start radii over the map. The first start from which the
-// orbit closes with stable radial motion gives the result; where there is none, the closed orbit
-// found first, else the start that got furthest (see ClosureRank).
+// the orbit that repeats itself after one sector sought from the default mode's estimate (in a
+// field of more than one sector, where the estimate's first arc ends far from it), the estimate
+// itself (start radius r0, vR0 and thetaS of its first trial), the circle of the azimuthal mean
+// field, and a scan of start radii over the map. The first start from which the orbit closes with
+// stable radial motion gives the result; where there is none, the closed orbit found first, else
+// the start that got furthest (see ClosureRank).
 struct PreciseStarts {
   std::span<const OrbitStart> seeds;
   bool estimates = true;
