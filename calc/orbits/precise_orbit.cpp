@@ -614,10 +614,11 @@ void ClosedValues(const OrbitConstants& constants, const Closure& best,
 
 }  // namespace
 
-PreciseOrbitResult FindPreciseOrbit(const OrbitConstants& constants,
-                                    const AverageFieldTables& tables, const FieldPatches& field,
-                                    double Ek, OrbitSamples& samples, const PreciseStarts& starts) {
-  // Energy as in the default mode: total E (J) and speed relative to light.
+namespace {
+
+// The ion of kinetic energy Ek (J), its energy as in the default mode: total E (J) and speed
+// relative to light.
+Ion IonOf(const OrbitConstants& constants, double Ek) {
   const Kinematics kinematics = KinematicsOf(Ek, constants.E0);
   Ion ion;
   ion.Ek = Ek;
@@ -625,6 +626,29 @@ PreciseOrbitResult FindPreciseOrbit(const OrbitConstants& constants,
   ion.beta = kinematics.beta;
   ion.V = ion.beta * constants.rInfinity;
   ion.kOverE = constants.K / ion.E;
+  return ion;
+}
+
+}  // namespace
+
+SectorOrbitResult SectorOrbit(const OrbitConstants& constants, const FieldPatches& field, double Ek,
+                              const OrbitStart& start) {
+  SectorOrbitResult result;
+  if (constants.N < 2) return result;
+  thread_local TurnPath path;
+  const Closure periodic =
+      CloseFrom(constants, field, IonOf(constants, Ek), start, path, kTwoPi / constants.N, true);
+  result.arcs = periodic.turns;
+  result.steps = periodic.steps;
+  if (periodic.status == ClosureStatus::Converged)
+    result.orbit = OrbitStart{periodic.R, periodic.vR, periodic.thetaS};
+  return result;
+}
+
+PreciseOrbitResult FindPreciseOrbit(const OrbitConstants& constants,
+                                    const AverageFieldTables& tables, const FieldPatches& field,
+                                    double Ek, OrbitSamples& samples, const PreciseStarts& starts) {
+  Ion ion = IonOf(constants, Ek);
   ion.tuneLevel = starts.tuneLevel;
   ion.next = starts.next;
   // The default estimate; its y also corrects Rev.

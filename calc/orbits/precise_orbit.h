@@ -236,6 +236,19 @@ struct PreciseOrbitResult {
   std::optional<Message> warning;
 };
 
+// The orbit that repeats itself after one sector (2 pi / N) for kinetic energy Ek (J), closed from
+// start by Newton steps over arcs whose matrices follow the orbit: its start at start.thetaS, none
+// where it did not close or the field has fewer than two sectors; the arcs and their steps. In a
+// field of N nearly equal sectors it lies close to the closed orbit of a whole turn, and it
+// changes with the energy as that does.
+struct SectorOrbitResult {
+  std::optional<OrbitStart> orbit;
+  int32_t arcs = 0;
+  int64_t steps = 0;
+};
+SectorOrbitResult SectorOrbit(const OrbitConstants& constants, const FieldPatches& field, double Ek,
+                              const OrbitStart& start);
+
 // Finds the closed orbit of kinetic energy Ek (J) from the starts in their order (see
 // PreciseStarts), Newton-correcting (R, vR) from each; a step that would leave the map or does not
 // reduce the closure residual is halved. An energy that does not close has its status, reason and
