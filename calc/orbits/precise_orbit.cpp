@@ -196,6 +196,9 @@ Outcome TrackClosureTurn(const OrbitConstants& constants, const FieldPatches& fi
 // residual below kFullTurnResidual, and the sector's arcs would cost as much. Further off, whole
 // turns need two Newton turns or more (on the ring example the first arcs end 1 to 3 cm off).
 constexpr double kSectorStartResidual = 5e-3;
+// A closure for a start (orbitOnly) ends with the Newton step from a turn whose residual (m, m/rad)
+// is below this, without the turn after it.
+constexpr double kStartResidual = 1e-6;
 
 // A closed orbit whose closure residual exceeds this (m, m/rad) takes one more Newton step, kept
 // where its turn closes better: the residuals a run reports stay near the integration's own.
@@ -245,8 +248,10 @@ void Polish(const OrbitConstants& constants, const FieldPatches& field, const Io
 // stopped at a singular matrix, it holds the orbit it ended on. With arc = 2 pi / N instead of a
 // whole turn it closes the orbit that repeats itself after one sector (the turns it counts are
 // then arcs). With orbitOnly the closure ends as closed on a turn whose matrices only followed the
-// orbit, without the turn with the tunes nor a polishing step: the orbit as a start for another
-// closure; it gives up (failed) where its first turn ends closer than leastResidual to its start.
+// orbit, or on the Newton step from such a turn within kStartResidual, without the turn with the
+// tunes nor a polishing step: the orbit as a start for another closure (its turn and path those of
+// the turn before); it gives up (failed) where its first turn ends closer than leastResidual to its
+// start.
 Closure CloseFrom(const OrbitConstants& constants, const FieldPatches& field, const Ion& ion,
                   const OrbitStart& start, TurnPath& path, double arc = kTwoPi,
                   bool orbitOnly = false, double leastResidual = 0) {
@@ -297,6 +302,14 @@ Closure CloseFrom(const OrbitConstants& constants, const FieldPatches& field, co
     double dR = 0, dV = 0;
     const double scale = NewtonStep(c, det, ion, dR, dV);
     const double residual = std::hypot(c.fR, c.fV);
+    if (orbitOnly && scale == 1 && residual < kStartResidual) {
+      // A start for another closure: the step's orbit is within about the square of this
+      // residual of the closed one, and its turn would only confirm it.
+      c.R += dR;
+      c.vR += dV;
+      c.status = ClosureStatus::Converged;
+      return c;
+    }
     const bool nextFull =
         full || (!orbitOnly && std::max(std::fabs(c.fR), std::fabs(c.fV)) < kFullTurnResidual);
     bool accepted = false, leftMap = false;
