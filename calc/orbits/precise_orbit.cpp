@@ -126,6 +126,7 @@ struct Closure {
   double fR = 0, fV = 0;             // m, m/rad: its closure residual
   PreciseTurn turn;                  // its turn
   bool full = false;                 // turn's matrices integrated to the tolerance, both of them
+  bool gaveUp = false;               // ended after its first turn (leastResidual of CloseFrom)
   int32_t turns = 0;                 // turns integrated
   int64_t steps = 0;                 // their integration steps
 };
@@ -275,7 +276,10 @@ Closure CloseFrom(const OrbitConstants& constants, const FieldPatches& field, co
   for (int32_t steps = 0;; ++steps) {
     c.fR = c.turn.Rend - c.R;    // m
     c.fV = c.turn.vRend - c.vR;  // m/rad
-    if (steps == 0 && orbitOnly && std::hypot(c.fR, c.fV) < leastResidual) return c;
+    if (steps == 0 && orbitOnly && std::hypot(c.fR, c.fV) < leastResidual) {
+      c.gaveUp = true;
+      return c;
+    }
     const OneTurnMatrix& m = c.turn.radial;
     const double det = (m.m11 - 1) * (m.m22 - 1) - m.m12 * m.m21;  // det(M - I)
     const bool outOfTurns = steps >= kMaxPreciseIterations || c.turns >= kMaxClosureTurns;
@@ -495,7 +499,7 @@ struct StartSearch {
   TurnPath& bestPath;  // the orbit of the best closure
   Closure best = {};
   bool tried = false;
-  bool sectorFromEstimate = false;  // the orbit of one sector was sought from the estimate
+  bool sectorFromEstimate = false;  // the orbit of one sector was sought in full from the estimate
   int32_t turns = 0;
   int64_t steps = 0;
   double rLow = tables.radii.empty() ? 0 : tables.radii.front();
@@ -544,8 +548,9 @@ struct StartSearch {
     OrbitStart start;
     const bool onMap = estimated && r0 >= rLow && r0 <= rHigh && r0 > 0;
     if (onMap && constants.N > 1 && StartAt(r0, start)) {
-      sectorFromEstimate = true;
-      if (FromSector(start, kSectorStartResidual)) return true;
+      bool gaveUp = false;
+      if (FromSector(start, kSectorStartResidual, &gaveUp)) return true;
+      sectorFromEstimate = !gaveUp;
     }
     if (onMap && StartAt(r0, start) && CloseFromStart(start)) return true;
     double circle = 0;
@@ -594,9 +599,10 @@ struct StartSearch {
   // The orbit that repeats itself after one sector, closed from start (unless its first arc ends
   // closer than leastResidual to the start), and the whole turn's closure from it where it closed;
   // its arcs count as turns by N (rounded up).
-  bool FromSector(const OrbitStart& start, double leastResidual = 0) {
+  bool FromSector(const OrbitStart& start, double leastResidual = 0, bool* gaveUp = nullptr) {
     const Closure periodic =
         CloseFrom(constants, field, ion, start, path, kTwoPi / constants.N, true, leastResidual);
+    if (gaveUp) *gaveUp = periodic.gaveUp;
     turns += (periodic.turns + constants.N - 1) / constants.N;
     steps += periodic.steps;
     return periodic.status == ClosureStatus::Converged &&
