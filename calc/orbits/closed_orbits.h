@@ -5,8 +5,10 @@
 // A first pass closes the energies in chunks of 24 in ascending energy, the chunks on several
 // threads: each energy from the caller's seed (if any), else from the closed orbits of the energies
 // below it in its chunk (in the form of the second pass, below, but through up to the four
-// nearest: cubic in the speed), then from the orbit of one sector found from the default mode's
-// estimate, the estimate itself, the circle of the azimuthal mean field, a scan of start radii.
+// nearest: cubic in the speed; for the second and third energies of a chunk in a field of equal
+// sectors, first the orbit of one sector of their energy moved as far from it as the energy below
+// is from its own), then from the orbit of one sector found from the default mode's estimate, the
+// estimate itself, the circle of the azimuthal mean field, a scan of start radii.
 // Within a chunk, the turns with the tunes of each energy are made beside the first turn of the
 // next one, from the seed the orbit would give it (precise_detail::NextTurn), which that energy's
 // closure takes where it starts there: the results are those of the energies closed one after
