@@ -160,7 +160,7 @@ struct Batch {
   // The seeds of energy i in the first pass over the chunk from first: the caller's, else from
   // the closed energies below it (assumed among them where given). In a field of equal sectors
   // (the chunk's first closed orbit within kEqualSectors of its orbit of one sector), the second
-  // and third energies of a chunk, whose one or two neighbours leave the seeds 1e-4 to 5e-3 m from
+  // and third energies of a chunk, whose one or two neighbours leave the seeds 2e-4 to 6e-3 m from
   // the closed orbit on the ring example (a Newton turn more), start first from the orbit of one
   // sector of their energy (sought from those seeds) moved as far from it as the energy below is
   // from its own: within 1e-7 m there. Where the sectors differ, that distance changes with the
