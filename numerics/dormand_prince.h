@@ -7,9 +7,7 @@
 // stage, at the step's end, is the first of the next step). A system whose derivatives read only
 // the first M < N components (the others are quadratures, such as a time or an integral along the
 // solution) says so with a member static constexpr std::size_t kReadComponents = M: the other
-// components' values at the stages inside a step are then not formed. Likewise a norm that reads
-// only the first E components of the error estimate says so with static constexpr std::size_t
-// kErrorComponents = E: the others are not formed (and hold what they held).
+// components' values at the stages inside a step are then not formed.
 //
 // The caller measures the error: norm(y0, y1, e) returns the size of the error estimate e of the
 // step from y0 to y1 in units of what the caller accepts, so that a step is accepted when the norm
@@ -123,15 +121,6 @@ constexpr std::size_t ReadComponents() {
     return N;
 }
 
-// The components whose errors the norm reads (see IntegrateDormandPrince).
-template <class Norm, std::size_t N>
-constexpr std::size_t ErrorComponents() {
-  if constexpr (requires { Norm::kErrorComponents; })
-    return Norm::kErrorComponents;
-  else
-    return N;
-}
-
 // The point of stage S (2 .. 7) of the step of length h from (t, y) from the slopes before it
 // (the seventh's is the solution at the step's end, next): its first M components, all N at the
 // seventh.
@@ -192,12 +181,11 @@ std::array<double, N>& StageSlope(Stages<N>& k) {
 }
 
 // The error estimate of a step of length h from its stages.
-template <std::size_t E, std::size_t N>
+template <std::size_t N>
 void StepError(double h, const Stages<N>& k, std::array<double, N>& error) {
-  static_assert(E >= 1 && E <= N);
   constexpr double e1 = 71.0 / 57600, e3 = -71.0 / 16695, e4 = 71.0 / 1920, e5 = -17253.0 / 339200,
                    e6 = 22.0 / 525, e7 = -1.0 / 40;
-  for (std::size_t i = 0; i < E; ++i)
+  for (std::size_t i = 0; i < N; ++i)
     error[i] = h * (e1 * k.k1[i] + e3 * k.k3[i] + e4 * k.k4[i] + e5 * k.k5[i] + e6 * k.k6[i] +
                     e7 * k.k7[i]);
 }
@@ -373,9 +361,7 @@ class DormandPrinceRun {
     const double smallest = std::max(control_.smallestStep, 32 * unit_);
     // A refused stage point shortens the step fourfold; an error above the bound (or not a number)
     // by the control's factor.
-    if (!refused)
-      dormand_prince_detail::StepError<dormand_prince_detail::ErrorComponents<Norm, N>()>(h_, k_,
-                                                                                     error_);
+    if (!refused) dormand_prince_detail::StepError(h_, k_, error_);
     const double size =
         refused ? HUGE_VAL
                 : norm_(std::as_const(out_.y), std::as_const(next_), std::as_const(error_));

@@ -253,23 +253,21 @@ void CountSignChange(double value, int& lastSign, int32_t& changes) {
 // units of the start radius, vR in units of the speed, the elapsed tau in radians, the field's
 // integral in units of E / K (the field that bends the ion on a circle of radius R_inf), the
 // one-turn matrices in units of 1; each at least the component's own size.
-// A turn with the tunes counts every component; the other turns the orbit alone, their matrices
-// following its steps (numerics/dormand_prince.h: the other components' errors are not formed).
+// Every turn counts every component it integrates.
 template <std::size_t N>
 struct TurnErrorNorm {
-  static constexpr std::size_t kErrorComponents = N == kComponents ? N : std::size_t{kP11};
   double tolerance = 0;
   std::array<double, N> scale{};
 
   double operator()(const State<N>& y0, const State<N>& y1, const State<N>& error) const {
     // The ratios first, then the largest: the divisions of the first loop go two at a time.
-    std::array<double, kErrorComponents> ratio;
-    for (std::size_t i = 0; i < kErrorComponents; ++i) {
+    std::array<double, N> ratio;
+    for (std::size_t i = 0; i < N; ++i) {
       const double size = std::max(scale[i], std::max(std::fabs(y0[i]), std::fabs(y1[i])));
       ratio[i] = std::fabs(error[i]) / size;
     }
     double worst = 0;
-    for (std::size_t i = 0; i < kErrorComponents; ++i) worst = std::max(worst, ratio[i]);
+    for (std::size_t i = 0; i < N; ++i) worst = std::max(worst, ratio[i]);
     return worst / tolerance;
   }
 };
@@ -450,9 +448,8 @@ class GridSampler {
   double next_ = 0;                // rad, the next grid azimuth to sample
 };
 
-// The norm of the step control for a turn from radius Rs at speed V, with the one-turn matrices of
-// a turn with the tunes in units of matrixScale (finite there, HUGE_VAL in the other turns, whose
-// matrices only follow the orbit's steps), every component to factor times the tolerance.
+// The norm of the step control for a turn from radius Rs at speed V, with the one-turn matrices
+// in units of matrixScale, every component to factor times the tolerance.
 template <std::size_t N>
 TurnErrorNorm<N> NormOfTurn(const OrbitConstants& constants, double E, double V, double Rs,
                             double matrixScale, double factor) {
@@ -469,11 +466,12 @@ TurnErrorNorm<N> NormOfTurn(const OrbitConstants& constants, double E, double V,
   return norm;
 }
 
-// One turn with the first N components, the matrices in units of matrixScale (HUGE_VAL: not in
-// the step control), made step by step (Running, Advance, or through run() beside another turn)
-// and then ended (Finish), as TrackTurn describes. Steps end on the radius nodes only where the
-// matrices count: their equations hold dB/dR, whose slope the radial spline changes there; the
-// orbit's step control copes with the change of the field's third derivative by itself.
+// One turn with the first N components, the matrices in units of matrixScale, made step by step
+// (Running, Advance, or through run() beside another turn) and then ended (Finish), as TrackTurn
+// describes. Steps end on the radius nodes only in the turn with the tunes: the matrices' equations
+// hold dB/dR, whose slope the radial spline changes there. A Newton turn's matrix only needs a few
+// digits, and its orbit's step control copes with the change of the field's third derivative by
+// itself (ending its steps there too made the ring's energy loop 30 % slower).
 template <std::size_t N>
 class TurnIntegration {
  public:
@@ -485,7 +483,7 @@ class TurnIntegration {
         order_(order),
         thetaEnd_(order.thetaS + arc),
         path_(StartPath(path, order)),
-        radiusCuts_(std::isfinite(matrixScale)),
+        radiusCuts_(N == kComponents),
         f_(field, constants.K / order.E, order.V),
         norm_(NormOfTurn<N>(constants, order.E, order.V, order.Rs, matrixScale, factor)),
         control_(Control(field)),
@@ -661,7 +659,7 @@ Outcome TrackTurn(const OrbitConstants& constants, const FieldPatches& field, do
     case TurnAccuracy::Path:
       return TrackTurnOf<kP11>(constants, field, order, path, turn, steps, HUGE_VAL, 1.0, arc);
     case TurnAccuracy::Orbit:
-      return TrackTurnOf<kZ11>(constants, field, order, path, turn, steps, HUGE_VAL, 1.0, arc);
+      return TrackTurnOf<kZ11>(constants, field, order, path, turn, steps, kMatrixScale, 1.0, arc);
     case TurnAccuracy::Full:
       break;
   }
@@ -682,7 +680,7 @@ void TrackTurnsInTurn(const OrbitConstants& constants, const FieldPatches& field
   {
     TurnIntegration<kComponents> a(constants, field, full, fullResult.path, LevelScale(level),
                                    LevelFactor(level), kTwoPi);
-    TurnIntegration<kZ11> b(constants, field, first, firstResult.path, HUGE_VAL, 1.0, kTwoPi);
+    TurnIntegration<kZ11> b(constants, field, first, firstResult.path, kMatrixScale, 1.0, kTwoPi);
     IntegrateInTurn(a.run(), b.run(),
                     DerivativesInTurn<kComponents, kZ11>{a.run().system(), b.run().system()});
     fullResult.outcome = a.Finish(fullResult.turn, fullResult.steps);

@@ -35,9 +35,10 @@ struct TurnPath {
 
 // What a turn integrates and its step control keeps below the tolerance: the orbit alone (R and
 // vR, for the closure residual; everything else is NaN), the orbit with the radial one-turn matrix
-// following it to a few digits (a Newton step needs no more), or everything: the time and the
-// integrals of the means too, both matrices to the tolerance, the path on the sample azimuths (the
-// turn whose values and tunes are reported).
+// (a Newton turn: the matrix counted as in the turn with the tunes at level 0, so that from a start
+// close by its steps and errors are those of the turn with the tunes), or everything: the time and
+// the integrals of the means too, both matrices, the path on the sample azimuths (the turn whose
+// values and tunes are reported).
 enum class TurnAccuracy { Path, Orbit, Full };
 
 // Integrates one turn (or the arc given) from (Rs, vRs) at thetaS for an ion of total energy E (J)
