@@ -271,6 +271,21 @@ bool FieldPatches::PatchCursor::Locate(double R, double theta) {
   return true;
 }
 
+double FieldPatches::AzimuthNodeWalk::Find(double theta, double guard) {
+  const FieldPatches& p = *field_;
+  double wrapped = theta;
+  if (!(std::fabs(theta) <= kMaxAzimuthMagnitude) || !p.WrapAzimuth(wrapped)) {
+    cell_ = -1;
+    return theta + kPi;
+  }
+  // The table's turn holds the ring intervals 2 .. nTheta + 1 (SetRing).
+  cell_ = p.RingCell(wrapped);
+  turn_ = theta - wrapped;
+  low_ = p.ring_[cell_] + turn_;
+  node_ = p.ring_[cell_ + 1] + turn_;
+  return node_ - theta < guard ? Next(node_, guard) : node_;
+}
+
 Failure FieldPatches::PatchRefusal(double R, double theta) const {
   if (R >= 0 && R < radii_.front() && std::fabs(theta) <= kMaxAzimuthMagnitude)
     return ErrorFailure("Radius value error!", "R", R, radii_.front(), radii_.back());

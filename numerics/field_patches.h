@@ -76,14 +76,40 @@ class FieldPatches {
   // radius node is refused as one beyond the last ("Radius value error!", the radii as its range).
   Failure PatchRefusal(double R, double theta) const;
 
-  // The first azimuth node after theta (rad, in theta's turn): where the field's azimuthal spline
-  // changes its cubic. Inside the table's turn for any theta that Evaluate accepts.
-  double NextAzimuthNode(double theta) const {
-    double wrapped = theta;
-    if (!(std::fabs(theta) <= kMaxAzimuthMagnitude) || !WrapAzimuth(wrapped)) return theta + kPi;
-    const int32_t f = RingCell(wrapped);
-    return theta + (ring_[f + 1] - wrapped);
-  }
+  // The azimuth nodes (rad), where the field's azimuthal spline changes its cubic, as an orbit
+  // going on in azimuth meets them. Next(theta, guard) is the first node beyond theta + guard: the
+  // one after the node it gave last where theta is that node (within guard), the same node where
+  // theta still lies before it in its interval, else found in the table (theta + pi where Evaluate
+  // refuses theta's azimuth). Each orbit keeps its own.
+  class AzimuthNodeWalk {
+   public:
+    explicit AzimuthNodeWalk(const FieldPatches& field) : field_(&field) {}
+    double Next(double theta, double guard) {
+      if (cell_ >= 0) {
+        if (theta < node_ - guard && theta >= low_ - guard) return node_;
+        if (std::fabs(theta - node_) <= guard) {
+          // The interval after the table's last one is its first, a turn on.
+          if (++cell_ > field_->nTheta_ + 1) {
+            cell_ = 2;
+            turn_ += 2.0 * kPi;
+          }
+          low_ = node_;
+          node_ = field_->ring_[cell_ + 1] + turn_;
+          return node_;
+        }
+      }
+      return Find(theta, guard);
+    }
+
+   private:
+    double Find(double theta, double guard);
+
+    const FieldPatches* field_;
+    int32_t cell_ = -1;  // the ring interval that node_ ends (none yet)
+    double turn_ = 0;    // rad, the whole turns between the interval and the table
+    double low_ = 0;     // rad, where the interval begins
+    double node_ = 0;    // rad, where it ends: the node given last
+  };
 
   // Evaluates the field along one orbit: the same values and refusals as Evaluate, bit for bit,
   // with the cell of the previous point tried first. Each thread keeps its own cursor; the patches

@@ -282,7 +282,7 @@ struct TurnErrorNorm {
 class NodeBreaks {
  public:
   NodeBreaks(const FieldPatches& field, bool radiusNodes)
-      : field_(field),
+      : azimuthNodes_(field),
         radii_(field.Radii()),
         lastCell_(static_cast<std::ptrdiff_t>(radii_.size()) - 2),
         guard_(1e-9 * kTwoPi / std::max(field.AzimuthNodes(), 1)),
@@ -290,10 +290,7 @@ class NodeBreaks {
         radiusNodes_(radiusNodes) {}
 
   double Next(double t) {
-    if (!(t < knot_ - guard_)) {
-      knot_ = field_.NextAzimuthNode(t);
-      if (knot_ - t < guard_) knot_ = field_.NextAzimuthNode(knot_ + guard_);
-    }
+    if (!(t < knot_ - guard_)) knot_ = azimuthNodes_.Next(t, guard_);
     if (!radiusNodes_ || !(std::fabs(t - followedEnd_) <= guard_)) return knot_;
     return std::min(knot_, t + Foreseen(knot_ - t));
   }
@@ -386,7 +383,7 @@ class NodeBreaks {
     return nearest;
   }
 
-  const FieldPatches& field_;
+  FieldPatches::AzimuthNodeWalk azimuthNodes_;
   std::span<const double> radii_;
   std::ptrdiff_t lastCell_;
   double guard_;    // rad: a node this close to t is t itself
@@ -405,7 +402,7 @@ class NodeBreaks {
 class GridSampler {
  public:
   GridSampler(const FieldPatches& field, double thetaS, double thetaEnd, TurnPath& path)
-      : field_(field),
+      : nodes_(field),
         path_(path),
         knot_(kTwoPi / std::max(field.AzimuthNodes(), 1)),
         spacing_(PreciseSampleSpacing(field)),
@@ -431,9 +428,8 @@ class GridSampler {
 
  private:
   // The first grid azimuth beyond after: the map's nodes and the even divisions between them.
-  double Next(double after) const {
-    double high = field_.NextAzimuthNode(after);
-    if (high - after < guard_) high = field_.NextAzimuthNode(high + guard_);
+  double Next(double after) {
+    const double high = nodes_.Next(after, guard_);
     const double low = high - knot_;
     const int32_t divisions = static_cast<int32_t>(std::lround(knot_ / spacing_));
     for (int32_t m = 1; m < divisions; ++m)
@@ -441,7 +437,7 @@ class GridSampler {
     return high;
   }
 
-  const FieldPatches& field_;
+  FieldPatches::AzimuthNodeWalk nodes_;
   TurnPath& path_;
   double knot_, spacing_, guard_;  // rad
   double end_;                     // rad, no grid azimuth from here on

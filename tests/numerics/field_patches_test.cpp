@@ -304,8 +304,8 @@ TEST(FieldPatches, APatchCursorGoingOnInAzimuthMeetsEveryCellsPatch) {
       FieldPatches::PatchCursor cursor(p);
       for (double theta = m.azimuths.front() - 1.3 * kPi; theta < 5 * kPi; theta += 0.37 * delta) {
         // The radius swings across radial cells now and then, as a scalloped orbit's does.
-        const double R = m.radii.front() + (m.radii.back() - m.radii.front()) *
-                                               (x + 0.1 * std::sin(0.5 * theta));
+        const double R = m.radii.front() +
+                         (m.radii.back() - m.radii.front()) * (x + 0.1 * std::sin(0.5 * theta));
         double B = 0, dR = 0, b = 0, r = 0, t = 0;
         ASSERT_TRUE(cursor.Evaluate(R, theta, B, dR)) << theta;
         ASSERT_EQ(ShowOutcome(p.EvaluateWithDerivatives(R, theta, b, r, t)), 1);
@@ -345,6 +345,42 @@ TEST(FieldPatches, APatchCursorFollowsOrbitsAcrossTheTurnsEnds) {
     }
     EXPECT_LT(worstB, 1e-12);
     EXPECT_LT(worstDerivative, 1e-9);
+  }
+}
+
+TEST(FieldPatches, AnAzimuthNodeWalkMeetsEveryNodeOverTurns) {
+  // The integration's steps end on the azimuth nodes one after another, sometimes start again
+  // inside an interval or further back (a rejected step), and go on over several turns.
+  for (const Case& c : Maps()) {
+    SCOPED_TRACE(c.name);
+    const TestMap& m = c.map;
+    const FieldPatches p = BuildPatches(m);
+    const double delta = 2 * kPi / m.nTheta(), guard = 1e-9 * delta;
+    // The first node beyond theta + guard, counted from the table's first azimuth.
+    auto expected = [&](double theta) {
+      return m.azimuths.front() +
+             delta * std::floor((theta + guard - m.azimuths.front()) / delta + 1);
+    };
+    FieldPatches::AzimuthNodeWalk walk(p);
+    double theta = m.azimuths.front() - 1.3 * kPi, worst = 0;
+    int32_t nodes = 0;
+    while (theta < 5 * kPi && nodes < 8 * m.nTheta()) {
+      const double node = walk.Next(theta, guard);
+      worst = std::max(worst, std::fabs(node - expected(theta)));
+      // Mostly the node itself next, now and then a point inside the interval before it or an
+      // interval back.
+      ++nodes;
+      theta = nodes % 7 == 3 ? node - 0.4 * delta : nodes % 11 == 5 ? node - 1.6 * delta : node;
+      if (nodes % 7 == 3 || nodes % 11 == 5)
+        worst = std::max(worst, std::fabs(walk.Next(theta, guard) - expected(theta)));
+    }
+    // A walk that starts on a node goes to the one after it.
+    const double onNode = m.azimuths[m.azimuths.size() / 2] + 2 * kPi;
+    worst = std::max(
+        worst, std::fabs(FieldPatches::AzimuthNodeWalk(p).Next(onNode, guard) - (onNode + delta)));
+    EXPECT_LT(worst, 1e-12);
+    EXPECT_GT(nodes, 3 * m.nTheta());
+    EXPECT_EQ(walk.Next(1e7, guard), 1e7 + kPi);  // beyond the azimuths Evaluate accepts
   }
 }
 
