@@ -232,21 +232,6 @@ Result<FieldPatches> FieldPatches::Build(std::span<const double> h, std::span<co
 
 bool FieldPatches::PatchCursor::Locate(double R, double theta) {
   const FieldPatches& p = *field_;
-  // An orbit going on in azimuth meets the next cell of the ring in the same radial cell and turn.
-  if (patch_ && R >= lowR_ && R < highR_ && theta >= highTheta_ && ring_ + 1 < p.ringCells_) {
-    const int32_t f = ring_ + 1;
-    const double low = std::max(p.ringLow_[f], p.first_) + turn_;
-    const double high = std::min(p.ringHigh_[f], p.turnEnd_) + turn_;
-    if (theta >= low && theta < high) {
-      ring_ = f;
-      lowTheta_ = low;
-      highTheta_ = high;
-      originTheta_ = p.ring_[f] + turn_;
-      invStepTheta_ = p.ringInv_[f];
-      patch_ += 16;
-      return true;
-    }
-  }
   double wrapped = theta;
   if (p.Refused(R, theta) || !(R >= p.radii_.front()) || !p.WrapAzimuth(wrapped)) return false;
   const int32_t c = p.RadialCell(R);

@@ -160,9 +160,9 @@ class FieldPatches {
     // 4 i + j), s = (R - OriginR()) * InvStepR() and t = (theta - OriginTheta()) *
     // InvStepTheta().
     [[gnu::always_inline]] bool Enter(double R, double theta) {
-      if (!(R >= lowR_ && R < highR_ && theta >= lowTheta_ && theta < highTheta_)) [[unlikely]]
-        return Locate(R, theta);
-      return true;
+      if (R >= lowR_ && R < highR_ && theta >= lowTheta_ && theta < highTheta_) [[likely]]
+        return true;
+      return NextRingCell(R, theta) || Locate(R, theta);
     }
     const double* Patch() const { return patch_; }
     double OriginR() const { return originR_; }
@@ -171,6 +171,24 @@ class FieldPatches {
     double InvStepTheta() const { return invStepTheta_; }
 
    private:
+    // An orbit going on in azimuth meets the next cell of the ring in the same radial cell and
+    // turn: taken where the point lies in it (most cells an orbit enters), without a call.
+    [[gnu::always_inline]] bool NextRingCell(double R, double theta) {
+      const FieldPatches& p = *field_;
+      if (!(patch_ && R >= lowR_ && R < highR_ && theta >= highTheta_ && ring_ + 1 < p.ringCells_))
+        return false;
+      const int32_t f = ring_ + 1;
+      const double low = std::max(p.ringLow_[f], p.first_) + turn_;
+      const double high = std::min(p.ringHigh_[f], p.turnEnd_) + turn_;
+      if (!(theta >= low && theta < high)) return false;
+      ring_ = f;
+      lowTheta_ = low;
+      highTheta_ = high;
+      originTheta_ = p.ring_[f] + turn_;
+      invStepTheta_ = p.ringInv_[f];
+      patch_ += 16;
+      return true;
+    }
     // Finds the cell of a point and keeps it with its bounds; false outside the map.
     bool Locate(double R, double theta);
 

@@ -141,7 +141,7 @@ MUTANTS = [
       "constexpr double kNone = std::numeric_limits<double>::quiet_NaN();",
       "constexpr double kNone = 0;",
       "precise_tests", "a one-turn matrix a turn did not integrate given a tune (that of zeros)"),
-    M("cursor-next-cell", "numerics/field_patches.cpp",
+    M("cursor-next-cell", "numerics/field_patches.h",
       "      patch_ += 16;", "      patch_ += 0;",
       "numerics_tests", "the orbit's field cursor stepping to the next ring cell keeps the last patch"),
     M("node-walk-turn", "numerics/field_patches.h",
