@@ -290,9 +290,9 @@ class NodeBreaks {
         radiusNodes_(radiusNodes) {}
 
   double Next(double t) {
-    if (!(t < knot_ - guard_)) knot_ = azimuthNodes_.Next(t, guard_);
-    if (!radiusNodes_ || !(std::fabs(t - followedEnd_) <= guard_)) return knot_;
-    return std::min(knot_, t + Foreseen(knot_ - t));
+    const double knot = azimuthNodes_.Next(t, guard_);
+    if (!radiusNodes_ || !(std::fabs(t - followedEnd_) <= guard_)) return knot;
+    return std::min(knot, t + Foreseen(knot - t));
   }
 
   // Keeps the end of an accepted step: R, its slope and its curvature there (the curvature from the
@@ -389,7 +389,6 @@ class NodeBreaks {
   double guard_;    // rad: a node this close to t is t itself
   double nearest_;  // rad: a crossing foreseen nearer than this is where the step starts
   bool radiusNodes_;
-  double knot_ = -HUGE_VAL;
   double low_ = 1, high_ = 0;       // m, the radial cell of the last step's start (none at first)
   double followedEnd_ = -HUGE_VAL;  // rad, the end of the last accepted step
   double R_ = 0, slope_ = 0, curvature_ = 0;  // m, m/rad, m/rad^2 there

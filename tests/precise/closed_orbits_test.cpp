@@ -316,17 +316,29 @@ TEST(ClosedOrbits, SecondAndThirdEnergiesKeepToTheirNeighboursWhereSectorsDiffer
   SecondAndThirdEnergiesCostLittleMore(CloseRing(1, {}, map).closed);
 }
 
+// The energies of the bundled ring from ekBegin to ekEnd (MeV) closed on one thread; none where
+// the run cannot be prepared.
+ClosedOrbits CloseBundledRing(double ekBegin, double ekEnd, double dEk) {
+  const Result<SharedRun> made = PrepareCalculation(BundledRing(ekBegin, ekEnd, dEk));
+  if (!made) {
+    ADD_FAILURE() << made.message().text;
+    return {};
+  }
+  const PreparedMap map(**made);
+  if (!map.ok()) {
+    ADD_FAILURE() << "the bundled ring's map was not prepared";
+    return {};
+  }
+  return CloseRing(1, {}, map).closed;
+}
+
 // The seeds extrapolated from the closed orbits below, on the bundled ring's measured map: an
 // energy with four closed neighbours below it mostly closes in two turns (one Newton turn, then
 // the turn with the matrices in full), where a seed linear in the speed needs three; the second
 // energy of a chunk, seeded from the first alone scaled by the ratio of speeds, in three (scaled by
 // the ratio of momenta it started 5 mm off and needed four).
 TEST(ClosedOrbits, EnergiesSeededFromFourClosedNeighboursCloseInTwoTurns) {
-  const Result<SharedRun> made = PrepareCalculation(BundledRing(250, 280, 2));
-  ASSERT_TRUE(made) << made.message().text;
-  const PreparedMap map(**made);
-  ASSERT_TRUE(map.ok());
-  const ClosedOrbits closed = CloseRing(1, {}, map).closed;
+  const ClosedOrbits closed = CloseBundledRing(250, 280, 2);
   ASSERT_EQ(closed.energies.size(), 16u);
   int twoTurns = 0;
   for (size_t i = 0; i < closed.energies.size(); ++i) {
@@ -343,11 +355,8 @@ TEST(ClosedOrbits, EnergiesSeededFromFourClosedNeighboursCloseInTwoTurns) {
 // by about 1e-10 m over a turn: unless their steps are the same, the Newton step's orbit misses
 // the one the turn with the tunes closes by that much, and a polishing turn follows.
 TEST(ClosedOrbits, NewtonTurnsStepAsTheTurnWithTheTunes) {
-  const Result<SharedRun> made = PrepareCalculation(BundledRing(430, 590, 2));
-  ASSERT_TRUE(made) << made.message().text;
-  const PreparedMap map(**made);
-  ASSERT_TRUE(map.ok());
-  const ClosedOrbits closed = CloseRing(1, {}, map).closed;
+  const ClosedOrbits closed = CloseBundledRing(430, 590, 2);
+  ASSERT_EQ(closed.energies.size(), 81u);
   int polished = 0;
   for (size_t i = 0; i < closed.energies.size(); ++i) {
     EXPECT_EQ(closed.energies[i].status, ClosureStatus::Converged) << i;
